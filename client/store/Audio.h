@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// One track, local or cloud. The same type serves both states of a record:
+// detached (built by the scanner, the recognition stage, the listing parser or
+// the download stage; objectID 0) and stored (read from or written to the
+// store; objectID is its row). Every field may be absent.
+struct Audio {
+    qint64 objectID = 0;
+    bool isStored() const { return objectID != 0; }
+
+    // Common to every track-like record.
+    std::optional<QString> userMediaID; // "-1": known, not yet given an identifier
+    std::optional<QString> name;
+
+    std::optional<QString> checksum; // MD5, 32 lower-case hex digits
+    std::optional<qint64> downloaded;
+    std::optional<qint64> duration;
+    std::optional<QString> durationTime;
+    std::optional<bool> encrypted;
+    std::optional<QString> fileURL; // plain absolute path
+    std::optional<QString> fileExtension;
+    std::optional<QString> fingerPrintID; // "-1" when there is none
+    std::optional<bool> markedForDeletion;
+    std::optional<qint64> partiallyDownloaded;
+    std::optional<qint64> retries;
+    std::optional<qint64> sequence;
+    std::optional<QString> songName;
+    std::optional<qint64> synced;
+    std::optional<QString> artist;
+    std::optional<QString> album;
+    std::optional<QString> releaseYear;
+    std::optional<bool> downloadable;
+    std::optional<QDateTime> modDate;
+
+    bool operator==(const Audio &) const = default;
+};
+
+// Lists hold tracks by reference, so that a stage that fills in a record sees
+// the change wherever the record is listed.
+using AudioPtr = std::shared_ptr<Audio>;

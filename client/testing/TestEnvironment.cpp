@@ -1,0 +1,50 @@
+#include "TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+
+namespace {
+QString g_root;
+}
+
+namespace TestEnvironment {
+
+QString root() { return g_root; }
+
+void isolate(const QString &rootPath)
+{
+    g_root = rootPath;
+    const auto sub = [&](const char *name) {
+        const QString path = rootPath + QLatin1Char('/') + QLatin1String(name);
+        QDir().mkpath(path);
+        return path.toLocal8Bit();
+    };
+    qputenv("HOME", sub("home"));
+    qputenv("XDG_DATA_HOME", sub("home/.local/share"));
+    qputenv("XDG_CONFIG_HOME", sub("home/.config"));
+    qputenv("XDG_CACHE_HOME", sub("home/.cache"));
+    const QByteArray runtime = sub("runtime");
+    QFile::setPermissions(QString::fromLocal8Bit(runtime),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No session bus: tests that need one start their own.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+bool waitUntil(const std::function<bool()> &done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace TestEnvironment

@@ -1,0 +1,17 @@
+#include "TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir root;
+    TestEnvironment::isolate(root.path());
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Sonarbox"));
+    QCoreApplication::setApplicationName(QStringLiteral("Sonarbox"));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package Sonarbox, libtonemill, the recognition engine and
+# sonarbox-cloud need to build, run and test. Safe to run again: it only calls
+# apt-get when something is missing, and says nothing when all is there.
+set -euo pipefail
+
+packages=(
+  # build
+  g++ cmake pkgconf make git
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-websockets-dev
+  qt6-webengine-dev qt6-tools-dev qt6-l10n-tools qtkeychain-qt6-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libchromaprint-dev libmpdclient-dev libcpp-httplib-dev libssl-dev libsqlite3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev clang-format
+  # run and test
+  mpd libchromaprint-tools ffmpeg sox xvfb xauth dbus-daemon dbus-x11 gnome-keyring
+  libsecret-tools sqlite3 curl time procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "setup: installing ${#missing[@]} Debian packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  echo "setup: done"
+fi

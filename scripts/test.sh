@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the project needs, builds it and runs every test.
+#   scripts/test.sh                      the normal build in build/
+#   SANITIZE=address,undefined scripts/test.sh   the same under ASan+UBSan (build-asan/)
+#   SANITIZE=thread scripts/test.sh      under ThreadSanitizer (build-tsan/)
+# Extra arguments go to ctest (for example: -L unit).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+build=build
+if [ -n "${SANITIZE:-}" ]; then
+  build="build-$(echo "$SANITIZE" | tr -c 'a-z\n' '-' | sed 's/-*$//')"
+fi
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONARBOX_SANITIZE="${SANITIZE:-}" >/dev/null
+cmake --build "$build" -j2
+cd "$build"
+ctest -j2 --output-on-failure "$@"
