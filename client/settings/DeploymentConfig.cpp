@@ -1,0 +1,143 @@
+#include "DeploymentConfig.h"
+
+#include "Logging.h"
+
+#include <QFileInfo>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QSettings>
+
+namespace {
+
+const QString kDefaultFile = QStringLiteral(":/sonarbox/sonarbox.ini");
+
+QMutex g_lock;
+DeploymentConfig *g_current = nullptr;
+
+QString trimmedUrl(QString url)
+{
+    while (url.endsWith(QLatin1Char('/')))
+        url.chop(1);
+    return url;
+}
+
+bool matches(const QString &pattern, const QString &text)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(text).hasMatch();
+}
+
+} // namespace
+
+DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, bool *ok)
+{
+    DeploymentConfig c;
+    *ok = false;
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile() || !info.isReadable()) {
+        if (error)
+            *error = QStringLiteral("cannot read the configuration file %1").arg(path);
+        return c;
+    }
+    QSettings ini(path, QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError) {
+        if (error)
+            *error = QStringLiteral("the configuration file %1 is not a valid INI file").arg(path);
+        return c;
+    }
+    const auto text = [&](const char *key) { return ini.value(QLatin1String(key)).toString(); };
+    c.source = path;
+    c.gatewayBaseUrl = trimmedUrl(text("service/gatewayBaseUrl"));
+    c.webSiteUrl = trimmedUrl(text("service/webSiteUrl"));
+    c.reachabilityHost = text("service/reachabilityHost");
+    c.reachabilityPort = quint16(ini.value(QStringLiteral("service/reachabilityPort"), 80).toUInt());
+    c.recognitionClientId = text("recognition/clientId");
+    c.recognitionClientTag = text("recognition/clientTag");
+    c.recognitionInitData = text("recognition/initData");
+    c.facebookAppId = text("facebook/appId");
+    c.facebookWebHost = text("facebook/webHost");
+    c.facebookGraphHost = text("facebook/graphHost");
+    c.facebookRestHost = text("facebook/restHost");
+    c.analyticsPropertyId = text("analytics/propertyId");
+    c.analyticsCollectorUrl = text("analytics/collectorUrl");
+    c.landingPageEnabled = ini.value(QStringLiteral("app/LandingPageEnabled"), true).toBool();
+    c.trackWithGoogleAnalytics =
+        ini.value(QStringLiteral("app/TrackWithGoogleAnalytics"), false).toBool();
+    c.bundleVersion = QStringLiteral(SONARBOX_VERSION);
+    c.bundleShortVersionString = QStringLiteral(SONARBOX_VERSION);
+    *ok = true;
+    return c;
+}
+
+QStringList DeploymentConfig::warnings() const
+{
+    QStringList w;
+    if (gatewayBaseUrl.isEmpty())
+        w << QStringLiteral("service/gatewayBaseUrl is empty");
+    if (webSiteUrl.isEmpty())
+        w << QStringLiteral("service/webSiteUrl is empty");
+    if (!matches(QStringLiteral("[0-9]{7}"), recognitionClientId))
+        w << QStringLiteral("recognition/clientId must be 7 decimal digits");
+    if (!matches(QStringLiteral("[0-9A-F]{32}"), recognitionClientTag))
+        w << QStringLiteral("recognition/clientTag must be 32 upper-case hexadecimal digits");
+    if (!matches(QStringLiteral("[0-9]{15}"), facebookAppId))
+        w << QStringLiteral("facebook/appId must be 15 decimal digits");
+    return w;
+}
+
+const DeploymentConfig &DeploymentConfig::current()
+{
+    QMutexLocker lock(&g_lock);
+    if (!g_current) {
+        bool ok = false;
+        g_current = new DeploymentConfig(read(kDefaultFile, nullptr, &ok));
+    }
+    return *g_current;
+}
+
+bool DeploymentConfig::load(const QString &path, QString *error)
+{
+    bool ok = false;
+    DeploymentConfig c = read(path, error, &ok);
+    if (!ok)
+        return false;
+    for (const QString &w : c.warnings())
+        qCWarning(lcSettings).noquote() << "Configuration" << path << ":" << w;
+    QMutexLocker lock(&g_lock);
+    // The previous object stays alive: callers may hold references to it.
+    g_current = new DeploymentConfig(std::move(c));
+    return true;
+}
+
+bool DeploymentConfig::loadFromArguments(const QStringList &arguments, QString *error)
+{
+    QString path;
+    const qsizetype at = arguments.indexOf(QStringLiteral("--config"));
+    if (at >= 0) {
+        if (at + 1 >= arguments.size()) {
+            if (error)
+                *error = QStringLiteral("--config needs a file");
+            return false;
+        }
+        path = arguments.at(at + 1);
+    } else {
+        for (const QString &arg : arguments) {
+            if (arg.startsWith(QStringLiteral("--config=")))
+                path = arg.mid(9);
+        }
+    }
+    if (path.isEmpty())
+        path = qEnvironmentVariable("SONARBOX_CONFIG");
+    if (path.isEmpty()) {
+        resetToDefault();
+        return true;
+    }
+    return load(path, error);
+}
+
+void DeploymentConfig::resetToDefault()
+{
+    bool ok = false;
+    DeploymentConfig c = read(kDefaultFile, nullptr, &ok);
+    QMutexLocker lock(&g_lock);
+    g_current = new DeploymentConfig(std::move(c));
+}

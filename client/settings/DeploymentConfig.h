@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The values each deployment supplies: service addresses, recognition
+// credentials, Facebook and analytics settings, and the application's
+// information keys. Read from one INI file: `--config FILE`, else the
+// SONARBOX_CONFIG variable, else the default built into the program.
+class DeploymentConfig {
+public:
+    static const DeploymentConfig &current();
+    // Loads the file chosen by the arguments or the environment and makes it
+    // current. Answers false (and keeps the built-in default) when the chosen
+    // file cannot be read; `error` then says why.
+    static bool loadFromArguments(const QStringList &arguments, QString *error = nullptr);
+    static bool load(const QString &path, QString *error = nullptr);
+    static void resetToDefault();
+
+    QString source; // the file the values came from
+
+    QString gatewayBaseUrl;
+    QString webSiteUrl;
+    QString reachabilityHost;
+    quint16 reachabilityPort = 0;
+
+    QString recognitionClientId;
+    QString recognitionClientTag;
+    QString recognitionInitData;
+
+    QString facebookAppId;
+    QString facebookWebHost;
+    QString facebookGraphHost;
+    QString facebookRestHost;
+
+    QString analyticsPropertyId;
+    QString analyticsCollectorUrl;
+
+    bool landingPageEnabled = true;
+    bool trackWithGoogleAnalytics = false;
+
+    // From the build.
+    QString bundleVersion;            // "CFBundleVersion"
+    QString bundleShortVersionString; // "CFBundleShortVersionString"
+
+    // Problems with the values (malformed credentials, missing addresses).
+    QStringList warnings() const;
+
+private:
+    static DeploymentConfig read(const QString &path, QString *error, bool *ok);
+};

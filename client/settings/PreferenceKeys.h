@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QLatin1StringView>
+
+// Every per-user preference key in one place.
+namespace PreferenceKeys {
+inline constexpr QLatin1StringView UUID{"UUID"};
+inline constexpr QLatin1StringView UserPickedMediaLibrary{"userPickedMediaLibrary"};
+inline constexpr QLatin1StringView DidUserPickedMediaLibrary{"didUserPickedMediaLibrary"};
+inline constexpr QLatin1StringView AmountOfSongsAppHasToProcess{"amountOfSongsAppHasToProcess"};
+inline constexpr QLatin1StringView UserMediaFoldersToScan{"userMediaFoldersToScan"};
+inline constexpr QLatin1StringView UserDownloadDirectory{"UserDownloadDirectory"};
+inline constexpr QLatin1StringView LoadAppOnOSBoot{"loadAppOnOSBoot"};
+inline constexpr QLatin1StringView FirstTimeAppRun{"firstTimeAppRun"};
+inline constexpr QLatin1StringView SettingsNotifications{"settings_notifications"};
+inline constexpr QLatin1StringView Version{"version"};
+inline constexpr QLatin1StringView FBAccessToken{"FBAStoreccessToken"};
+inline constexpr QLatin1StringView FBTokenExpiry{"FBStoreTokenExpiry"};
+inline constexpr QLatin1StringView FBAccessPermissions{"FBStoreAccessPermissions"};
+} // namespace PreferenceKeys

@@ -1,0 +1,128 @@
+#include "settings/Utility.h"
+#include "sync/Sonarbox.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString makeFile(const QTemporaryDir &dir, const char *name, qint64 size, char fill = 'x')
+{
+    const QString path = dir.filePath(QLatin1String(name));
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(QByteArray(size, fill));
+    return path;
+}
+
+TEST(Utility, FileSizeBounds)
+{
+    QTemporaryDir dir;
+    EXPECT_FALSE(Utility::isValidFileSize(makeFile(dir, "a", 102400)));
+    EXPECT_TRUE(Utility::isValidFileSize(makeFile(dir, "b", 102401)));
+    EXPECT_TRUE(Utility::isValidFileSize(makeFile(dir, "c", 104857599)));
+    EXPECT_FALSE(Utility::isValidFileSize(makeFile(dir, "d", 104857600)));
+    EXPECT_FALSE(Utility::isValidFileSize(dir.filePath("missing")));
+}
+
+TEST(Utility, EmailValidation)
+{
+    for (const char *good : {"ana@example.com", "a_b-c+d@mail.example.org", "A1@x-y.co",
+                             "first.last@example.museum"})
+        EXPECT_TRUE(Utility::isValidEmail(QLatin1String(good))) << good;
+    for (const char *bad : {"ana.+x@example.com", "ana@example.c", "ana@", "@example.com",
+                            "ana example@x.com", "ana@example.com ", ""})
+        EXPECT_FALSE(Utility::isValidEmail(QLatin1String(bad))) << bad;
+}
+
+TEST(Utility, NormalizeFilePath)
+{
+    Sonarbox::instance().setMinOSVersion(12);
+    EXPECT_EQ(Utility::normalizeFilePath("file:///home/ana/My%20Music/caf%C3%A9.mp3"),
+              QString::fromUtf8("/home/ana/My Music/café.mp3"));
+    // A plain path is returned unchanged, escapes included.
+    EXPECT_EQ(Utility::normalizeFilePath("/home/ana/a%20b.mp3"), "/home/ana/a%20b.mp3");
+    // Only the text up to a second prefix counts.
+    EXPECT_EQ(Utility::normalizeFilePath("file:///a/b.mp3file:///c"), "/a/b.mp3");
+
+    Sonarbox::instance().setMinOSVersion(8);
+    EXPECT_EQ(Utility::normalizeFilePath("file://localhost/a/b%2Bc.mp3"), "/a/b+c.mp3");
+    EXPECT_EQ(Utility::normalizeFilePath("file:///a/b.mp3"), "file:///a/b.mp3");
+    Sonarbox::instance().getOSVersion();
+}
+
+TEST(Utility, PathPieces)
+{
+    EXPECT_EQ(Utility::getFileName("/music/A%20B/track%201.mp3"), "track 1.mp3");
+    EXPECT_EQ(Utility::getFileExtension("/music/a.b/track.flac"), "flac");
+    EXPECT_EQ(Utility::getFileExtension("README"), "README");
+    EXPECT_EQ(Utility::getFolderNameFromPath("/music/Best%20Of/"), "Best Of");
+    EXPECT_EQ(Utility::getFolderNameFromPath("/music/Best Of/01.mp3"), "Best Of");
+    EXPECT_EQ(Utility::getShortenedFolderPath("/home/ana/Downloads"), "../ana/Downloads");
+    EXPECT_EQ(Utility::getShortenedFolderPath("Downloads"), "Downloads");
+}
+
+TEST(Utility, ExtensionsAreComparedExactly)
+{
+    EXPECT_TRUE(Utility::isValidFileExtension("mp3"));
+    EXPECT_TRUE(Utility::isValidFileExtension("mP3"));
+    EXPECT_TRUE(Utility::isValidFileExtension("FLAC"));
+    EXPECT_FALSE(Utility::isValidFileExtension("Flac"));
+    EXPECT_FALSE(Utility::isValidFileExtension("WAV"));
+    EXPECT_FALSE(Utility::isValidFileExtension(".mp3"));
+    EXPECT_EQ(Sonarbox::instance().validExtensions().size(), 22);
+}
+
+TEST(Utility, FileDigestMatchesMd5sum)
+{
+    QTemporaryDir dir;
+    EXPECT_EQ(Utility::getMD5FromFile(makeFile(dir, "empty", 0)),
+              "d41d8cd98f00b204e9800998ecf8427e");
+    // Not a multiple of the read size, so the last partial chunk counts.
+    const QString path = makeFile(dir, "odd", 3 * 4096 + 17, '\x9c');
+    QProcess md5sum;
+    md5sum.start(QStringLiteral("md5sum"), {path});
+    ASSERT_TRUE(md5sum.waitForFinished());
+    const QString expected = QString::fromLatin1(md5sum.readAllStandardOutput()).section(' ', 0, 0);
+    EXPECT_EQ(Utility::getMD5FromFile(path), expected);
+    EXPECT_EQ(Utility::getMD5FromFile(dir.filePath("missing")), "");
+    EXPECT_EQ(Utility::getMD5FromFile(dir.path()), "");
+    EXPECT_EQ(Utility::getMD5FromFile(QString()), "");
+}
+
+TEST(Utility, TextDigestIsUpperCaseAndStopsAtNul)
+{
+    EXPECT_EQ(Utility::getMD5FromString("abc"), "900150983CD24FB0D6963F7D28E17F72");
+    EXPECT_EQ(Utility::getMD5FromString(QString::fromUtf8("abc\0def", 7)),
+              "900150983CD24FB0D6963F7D28E17F72");
+    // UTF-8 bytes, not UTF-16 code units.
+    EXPECT_EQ(Utility::getMD5FromString(QString::fromUtf8("é")), "66DDCD97CFDEABB2F6FB8A999B4BC76F");
+}
+
+TEST(Utility, SessionIdentifierFromCookie)
+{
+    EXPECT_EQ(Utility::getValidJSessionID("JSESSIONID=AB12; Path=/Vexmusic; HttpOnly"), "AB12");
+    EXPECT_EQ(Utility::getValidJSessionID("x=1; JSESSIONID=zz"), "zz");
+    EXPECT_FALSE(Utility::getValidJSessionID("SESSION=AB12; Path=/").has_value());
+}
+
+TEST(Utility, ReadFileAndDuplicates)
+{
+    QTemporaryDir dir;
+    const QString path = makeFile(dir, "data", 10, 'q');
+    EXPECT_EQ(Utility::readFile(path, false).value_or(QByteArray()), QByteArray(10, 'q'));
+    EXPECT_EQ(Utility::readFile(path, false, Utility::ReadOption::Uncached)->size(), 10);
+    EXPECT_FALSE(Utility::readFile(dir.filePath("missing"), false).has_value());
+
+    auto track = std::make_shared<Audio>();
+    track->fileURL = path;
+    Sonarbox::instance().setDuplicateLibraryTracks({track});
+    EXPECT_TRUE(Utility::isTrackADuplicate(path));
+    EXPECT_FALSE(Utility::isTrackADuplicate(path + "/"));
+    Sonarbox::instance().setDuplicateLibraryTracks({});
+}
+
+} // namespace

@@ -1,0 +1,49 @@
+#include "DesktopNotifier.h"
+
+#include "settings/Logging.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QMutex>
+#include <QVariantMap>
+
+namespace {
+QMutex g_lock;
+DesktopNotifier::Fallback g_fallback;
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+} // namespace
+
+void DesktopNotifier::setFallback(Fallback fallback)
+{
+    QMutexLocker lock(&g_lock);
+    g_fallback = std::move(fallback);
+}
+
+bool DesktopNotifier::notify(const QString &title, const QString &text)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(kService)) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            kService, QStringLiteral("/org/freedesktop/Notifications"), kService,
+            QStringLiteral("Notify"));
+        // No sound: the "suppress-sound" hint.
+        QVariantMap hints{{QStringLiteral("suppress-sound"), true}};
+        call << QStringLiteral("Sonarbox") << quint32(0) << QStringLiteral("sonarbox") << title
+             << text << QStringList() << hints << qint32(-1);
+        if (bus.send(call))
+            return true;
+    }
+    Fallback fallback;
+    {
+        QMutexLocker lock(&g_lock);
+        fallback = g_fallback;
+    }
+    if (fallback) {
+        fallback(title, text);
+        return true;
+    }
+    qCInfo(lcSync).noquote() << "No notification service for:" << title;
+    return false;
+}

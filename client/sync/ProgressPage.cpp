@@ -1,0 +1,53 @@
+#include "ProgressPage.h"
+
+ProgressPage::State ProgressPage::state() const
+{
+    std::lock_guard lock(m_lock);
+    return m_state;
+}
+
+template <typename F> void ProgressPage::update(F &&change)
+{
+    {
+        std::lock_guard lock(m_lock);
+        change(m_state);
+    }
+    emit changed();
+}
+
+void ProgressPage::setProgress(double fraction, const QString &percentage, const QString &artist,
+                               const QString &song)
+{
+    update([&](State &s) {
+        s.progress = fraction;
+        s.percentage = percentage;
+        s.artist = artist;
+        s.song = song;
+    });
+}
+
+void ProgressPage::setDescription(const QString &text)
+{
+    update([&](State &s) { s.description = text; });
+}
+
+void ProgressPage::setTextContent(const QString &text)
+{
+    update([&](State &s) { s.textContent = text; });
+}
+
+void ProgressPage::setSyncButtonTitle(const QString &title)
+{
+    update([&](State &s) { s.syncButtonTitle = title; });
+}
+
+void ProgressPage::showNewUserFlow(bool newUser)
+{
+    update([&](State &s) {
+        s.syncButtonHidden = newUser;
+        s.doneButtonHidden = newUser;
+        s.nextArrowHidden = true;
+        s.noNeedToWaitHidden = true;
+        s.launchButtonHidden = true;
+    });
+}

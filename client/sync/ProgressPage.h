@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <mutex>
+
+// What the progress page shows, kept by the coordinator whether or not a page
+// is on screen. Setters may be called from any thread; `changed` is emitted
+// on the caller's thread, so a page connects to it with an automatic (queued
+// across threads) connection and reads `state()`.
+class ProgressPage : public QObject {
+    Q_OBJECT
+public:
+    struct State {
+        double progress = 0; // fraction 0..1 of the progress bar
+        QString percentage;
+        QString artist;
+        QString song;
+        QString description; // the text field with tag 112
+        QString textContent; // the page's main text
+        QString syncButtonTitle = QStringLiteral("Sync");
+        bool syncButtonHidden = false;
+        bool doneButtonHidden = false;
+        bool nextArrowHidden = false;
+        bool noNeedToWaitHidden = false;
+        bool launchButtonHidden = false;
+    };
+
+    State state() const;
+
+    void setProgress(double fraction, const QString &percentage, const QString &artist,
+                     const QString &song);
+    void setDescription(const QString &text);
+    void setTextContent(const QString &text);
+    void setSyncButtonTitle(const QString &title);
+    // The buttons that depend on whether the account is new to this installation.
+    void showNewUserFlow(bool newUser);
+
+signals:
+    void changed();
+
+private:
+    template <typename F> void update(F &&change);
+
+    mutable std::mutex m_lock;
+    State m_state;
+};

@@ -1,0 +1,213 @@
+#pragma once
+
+#include "ProgressPage.h"
+#include "StageQueue.h"
+#include "StatusMenu.h"
+#include "store/Audio.h"
+#include "store/User.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+class QTimer;
+
+// The coordinator: the client's run-time state for the signed-in session, and
+// the sync that it drives as a chain of stages (scan, fingerprint and match,
+// download, upload) on its stage queue, again one hour after each sync.
+//
+// Flags read from several threads are atomic; texts, records and lists are
+// guarded and handed out as copies (records by shared reference).
+class Sonarbox : public QObject {
+    Q_OBJECT
+public:
+    using Completion = std::function<void()>;
+
+    // The bodies of the stages. Each gets the completion that continues the
+    // chain; a stage that sees `flow_stopProcesses` calls
+    // `applicationWasStopped()` and returns without calling it.
+    struct Stages {
+        std::function<void(Completion)> scanFileSystemForMedia;
+        std::function<void(Completion)> fingderPrintLocalMediaFiles;
+        std::function<void(Completion)> syncCloudMediaWithLocal;
+        std::function<void(Completion)> uploadUnSyncedFiles;
+        // Resets the fingerprint stage's count of matched songs.
+        std::function<void(int)> setAmoundOfSongsFingerprinted;
+    };
+
+    static Sonarbox &instance();
+
+    // ---- wiring (stages, service report, browser, folder chooser, menu)
+    void setStages(Stages stages);
+    static Stages placeholderStages();
+    void setStatusReporter(std::function<void(const QString &status, int trackAmount)> reporter);
+    void setUrlOpener(std::function<bool(const QUrl &)> opener);
+    // Asks the user for a folder; calls back with the path, or nothing on cancel.
+    using FolderChooser = std::function<void(const QString &message,
+                                             std::function<void(std::optional<QString>)>)>;
+    void setFolderChooser(FolderChooser chooser);
+    void setStatusMenu(StatusMenu *menu);
+    StatusMenu &statusMenu();
+    ProgressPage &progressPage() { return m_progress; }
+    StageQueue &operationQueue() { return *m_queue; }
+
+    // ---- session state
+    UserPtr loggedUser() const;
+    void setLoggedUser(UserPtr user);
+    // Absent before the first sign-in; empty text after a log-out.
+    std::optional<QString> jSessionID() const;
+    void setJSessionID(std::optional<QString> session);
+    QString syncStatus() const;
+    void setSyncStatus(const QString &v);
+    QString syncError() const;
+    void setSyncError(const QString &v);
+    QString syncMessage() const;
+    void setSyncMessage(const QString &v);
+    QString serverMessage() const;
+    void setServerMessage(const QString &v);
+    QString upgradeUrl() const;
+    void setUpgradeUrl(const QString &v);
+    QString facebookAccessToken() const;
+    void setFacebookAccessToken(const QString &v);
+
+    QString deviceID() const;
+    int minOSVersion() const { return m_minOSVersion.load(); }
+    void setMinOSVersion(int v) { m_minOSVersion = v; }
+    bool landingPageEnabled() const { return m_landingPageEnabled; }
+    QString userDirectory() const;
+    QString userDownloadDirectory() const;
+    void setUserDownloadDirectory(const QString &v);
+    int userPickedMediaLibrary() const { return m_userPickedMediaLibrary.load(); }
+    void setUserPickedMediaLibrary(int v) { m_userPickedMediaLibrary = v; }
+    bool didUserPickLibrary() const { return m_didUserPickLibrary.load(); }
+    void setDidUserPickLibrary(bool v) { m_didUserPickLibrary = v; }
+    QList<QUrl> userMediaFoldersToScan() const;
+    void setUserMediaFoldersToScan(const QList<QUrl> &v);
+    QMap<QString, QString> userMediaFoldersToScanWithSongAmounts() const;
+    void setUserMediaFoldersToScanWithSongAmounts(const QMap<QString, QString> &v);
+    QStringList validExtensions() const { return m_validExtensions; }
+
+    QList<AudioPtr> localLibraryTracks() const;
+    void setLocalLibraryTracks(const QList<AudioPtr> &v);
+    void addLocalLibraryTrack(const AudioPtr &track);
+    QList<AudioPtr> cloudLibraryTracks() const;
+    void setCloudLibraryTracks(const QList<AudioPtr> &v);
+    QList<AudioPtr> duplicateLibraryTracks() const;
+    void setDuplicateLibraryTracks(const QList<AudioPtr> &v);
+    void addDuplicateLibraryTrack(const AudioPtr &track);
+    qint64 syncMilliSeconds() const { return m_syncMilliSeconds.load(); }
+    void setSyncMilliSeconds(qint64 v) { m_syncMilliSeconds = v; }
+
+    // The current sync's stage operations (none before the first sync).
+    StageOperationPtr operation_scanFileSysForMedia() const;
+    StageOperationPtr operation_fingerprintLocalMedia() const;
+    StageOperationPtr operation_downloadFilesFromCloud() const;
+    StageOperationPtr operation_uploadFilesToCloud() const;
+    QTimer *syncTimer() const { return m_syncTimer; }
+    // One hour; tests shorten it.
+    void setTimedSyncInterval(int ms) { m_timedSyncIntervalMs = ms; }
+
+    std::atomic<bool> syncInProgress{false};
+    std::atomic<bool> flow_stopProcesses{false};
+    std::atomic<bool> isAppOffline{false};
+    std::atomic<bool> flow_newUser{false};
+    std::atomic<bool> flow_errorAtLogin{false};
+    std::atomic<bool> flow_changeSyncLibrarySyncFromSettings{false};
+    std::atomic<bool> registrationProcess{false};
+    std::atomic<bool> fbLogin{false};
+    std::atomic<bool> debugMode{false};
+    std::atomic<bool> isFourInchScreen{false};
+    std::atomic<bool> settings_syncNewSongs{true};
+    std::atomic<bool> settings_openAtLogin{false};
+    std::atomic<bool> settings_showNotifications{false};
+
+    // ---- sync control
+    void sync(bool includeScan);
+    void syncAction();
+    void executeTimedSync();
+    void stopSyncAction();
+    void applicationWasStopped();
+    void syncStarted();
+    void syncFinished();
+
+    // ---- stage entry points (run on the stage queue)
+    void scanLocalMedia(Completion completion);
+    void fingerPrintLocalMedia(const StageOperationPtr &next);
+    void downloadFilesFromCloud(const StageOperationPtr &next);
+    void uploadFilesToCloud(quint64 chain = 0);
+
+    // ---- service report, session and platform commands
+    void notifyMothership(const QString &status, int withTrackAmount);
+    void logOutAction();
+    void logOut();
+    void resetUser();
+    // Asks for a new download folder; `showPath` gets the shortened path.
+    void changeDefaultDownloadDir(std::function<void(const QString &)> showPath = {});
+    void showNewUserFlow(bool newUser);
+    void launchSBX();
+    void launchSBXWebsite();
+    void helpAction();
+    void quitAction() {}
+
+    void addAppAsLoginItem();
+    bool isAppInLoginItems() const;
+    void deleteAppFromLoginItem();
+    // Answers whether a notification was shown.
+    bool notifyUser(const QString &title, const QString &message);
+    void isTheAppRunningFirstTime();
+    void getOSVersion();
+    void reachabilityChanged(bool reachable);
+
+    // Rebuilds the state from the preferences, as a fresh start does (tests).
+    void reinitialize();
+
+signals:
+    void syncStateChanged();
+
+private:
+    Sonarbox();
+    void initializeState();
+    void resetProgressBar();
+    void openUrl(const QString &url);
+    void scheduleTimedSync();
+
+    mutable std::mutex m_lock;
+    UserPtr m_loggedUser;
+    std::optional<QString> m_jSessionID;
+    QString m_syncStatus, m_syncError, m_syncMessage, m_serverMessage, m_upgradeUrl;
+    QString m_facebookAccessToken;
+    QString m_deviceID;
+    QString m_userDirectory;
+    QString m_userDownloadDirectory;
+    QList<QUrl> m_userMediaFoldersToScan;
+    QMap<QString, QString> m_folderSongAmounts;
+    QList<AudioPtr> m_localLibraryTracks, m_cloudLibraryTracks, m_duplicateLibraryTracks;
+    StageOperationPtr m_scanOp, m_fingerprintOp, m_downloadOp, m_uploadOp;
+    Stages m_stages;
+    std::function<void(const QString &, int)> m_statusReporter;
+    std::function<bool(const QUrl &)> m_urlOpener;
+    FolderChooser m_folderChooser;
+    StatusMenu *m_statusMenu = nullptr;
+
+    std::atomic<int> m_minOSVersion{99};
+    std::atomic<int> m_userPickedMediaLibrary{1};
+    std::atomic<bool> m_didUserPickLibrary{false};
+    std::atomic<qint64> m_syncMilliSeconds{0};
+    bool m_landingPageEnabled = true;
+    QStringList m_validExtensions;
+
+    ProgressPage m_progress;
+    std::unique_ptr<StageQueue> m_queue;
+    QTimer *m_syncTimer = nullptr;
+    int m_timedSyncIntervalMs = 3600 * 1000;
+    // Which chain is current: a chain replaced by a newer sync may still finish
+    // its running stage, but must not end the newer sync.
+    std::atomic<quint64> m_chainGeneration{0};
+};

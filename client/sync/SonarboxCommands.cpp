@@ -1,0 +1,206 @@
+// The coordinator's session and platform commands: log-out, forgetting the
+// account, download folder, web site, login items, notifications, network.
+#include "Sonarbox.h"
+
+#include "DesktopNotifier.h"
+#include "LoginItems.h"
+#include "NotificationCenter.h"
+#include "settings/DeploymentConfig.h"
+#include "settings/Logging.h"
+#include "settings/NSDefaultsUtility.h"
+#include "settings/PreferenceKeys.h"
+#include "settings/Utility.h"
+#include "store/GenericDAO.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+void logCall(const char *selector)
+{
+    qCInfo(lcSync).noquote() << QStringLiteral("[%1] @class:Sonarbox").arg(QLatin1String(selector));
+}
+
+// The leading "major.minor" of a version text as a number ("0.1.0" -> 0.1).
+double versionNumber(const QString &version)
+{
+    static const QRegularExpression leading(QStringLiteral("^\\d+(\\.\\d+)?"));
+    return leading.match(version).captured(0).toDouble();
+}
+} // namespace
+
+void Sonarbox::logOutAction() { logOut(); }
+
+void Sonarbox::logOut()
+{
+    logCall("logOut");
+    stopSyncAction();
+    QMetaObject::invokeMethod(
+        this, [this] { m_syncTimer->stop(); },
+        thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::QueuedConnection);
+    setJSessionID(QString(""));
+    setSyncStatus(QString());
+    setSyncError(QString());
+    resetUser();
+    NotificationCenter::defaultCenter().postNotificationName(QStringLiteral("logOutNotification"),
+                                                             this);
+}
+
+void Sonarbox::resetUser()
+{
+    logCall("resetUser");
+    setLoggedUser(nullptr);
+    m_syncMilliSeconds = 0;
+    Stages stages;
+    {
+        std::lock_guard lock(m_lock);
+        m_localLibraryTracks.clear();
+        m_cloudLibraryTracks.clear();
+        m_duplicateLibraryTracks.clear();
+        stages = m_stages;
+    }
+    if (stages.setAmoundOfSongsFingerprinted)
+        stages.setAmoundOfSongsFingerprinted(0);
+    NSDefaultsUtility::saveSongAmountToProcessFromLibrary(0);
+    m_userPickedMediaLibrary = 1;
+    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("NO"));
+    NSDefaultsUtility::resetUserDownloadDirectory();
+    NSDefaultsUtility::saveUserPickedMediaLibrary(1);
+    {
+        std::lock_guard lock(m_lock);
+        m_userMediaFoldersToScan.clear();
+        m_folderSongAmounts.clear();
+    }
+    NSDefaultsUtility::resetUserMediaFoldersToScan();
+    GenericDAO::instance().resetAllTracksInDB();
+    GenericDAO::instance().deleteAll(QStringLiteral("User"));
+}
+
+void Sonarbox::changeDefaultDownloadDir(std::function<void(const QString &)> showPath)
+{
+    FolderChooser chooser;
+    {
+        std::lock_guard lock(m_lock);
+        chooser = m_folderChooser;
+    }
+    if (!chooser) {
+        qCWarning(lcSync) << "No folder chooser: the download folder stays"
+                          << userDownloadDirectory();
+        return;
+    }
+    chooser(QStringLiteral("Pick a folder to Download to..."),
+            [this, showPath](std::optional<QString> folder) {
+                if (!folder || folder->isEmpty())
+                    return;
+                setUserDownloadDirectory(*folder);
+                NSDefaultsUtility::saveUserDownloadDirectory(*folder);
+                if (showPath)
+                    showPath(Utility::getShortenedFolderPath(*folder));
+            });
+}
+
+void Sonarbox::showNewUserFlow(bool newUser) { m_progress.showNewUserFlow(newUser); }
+
+void Sonarbox::openUrl(const QString &url)
+{
+    std::function<bool(const QUrl &)> opener;
+    {
+        std::lock_guard lock(m_lock);
+        opener = m_urlOpener;
+    }
+    const QUrl target(url);
+    const bool opened = opener ? opener(target)
+                               : QProcess::startDetached(QStringLiteral("xdg-open"), {url});
+    if (!opened)
+        qCWarning(lcSync).noquote() << "Could not open" << url;
+}
+
+void Sonarbox::launchSBX()
+{
+    notifyMothership(QStringLiteral("ACTIVE"), 0);
+    openUrl(DeploymentConfig::current().webSiteUrl + QLatin1Char('/'));
+}
+
+void Sonarbox::launchSBXWebsite()
+{
+    qCInfo(lcSync) << "launchSBXWebsite";
+    openUrl(DeploymentConfig::current().webSiteUrl);
+}
+
+void Sonarbox::helpAction() { openUrl(DeploymentConfig::current().webSiteUrl + QStringLiteral("/#/faq")); }
+
+// ---- login items
+
+bool Sonarbox::isAppInLoginItems() const { return LoginItems::contains(); }
+
+void Sonarbox::addAppAsLoginItem()
+{
+    if (LoginItems::contains())
+        return;
+    if (!LoginItems::add()) {
+        qCWarning(lcSync) << "Could not write the autostart entry" << LoginItems::entryPath();
+        return;
+    }
+    qCInfo(lcSync) << "Application ADDED to System Login Items";
+    settings_openAtLogin = true;
+    NSDefaultsUtility::setText(PreferenceKeys::LoadAppOnOSBoot, QStringLiteral("YES"));
+    NSDefaultsUtility::setText(PreferenceKeys::FirstTimeAppRun, QStringLiteral("NO"));
+    NSDefaultsUtility::synchronize();
+}
+
+void Sonarbox::deleteAppFromLoginItem()
+{
+    const int removed = LoginItems::remove();
+    for (int i = 0; i < removed; ++i) {
+        settings_openAtLogin = false;
+        qCInfo(lcSync) << "Application DELETED to System Login Items";
+        NSDefaultsUtility::setText(PreferenceKeys::LoadAppOnOSBoot, QStringLiteral("NO"));
+        NSDefaultsUtility::synchronize();
+    }
+}
+
+// ---- platform
+
+bool Sonarbox::notifyUser(const QString &title, const QString &message)
+{
+    if (minOSVersion() < 9 || !settings_showNotifications)
+        return false;
+    return DesktopNotifier::notify(title, message);
+}
+
+void Sonarbox::isTheAppRunningFirstTime()
+{
+    const double running = versionNumber(DeploymentConfig::current().bundleVersion);
+    const auto stored = NSDefaultsUtility::number(PreferenceKeys::Version);
+    if (stored && qFuzzyCompare(*stored + 1.0, running + 1.0))
+        return;
+    qCInfo(lcSync) << "GAFirstRun";
+    NSDefaultsUtility::setNumber(PreferenceKeys::Version, running);
+}
+
+void Sonarbox::getOSVersion()
+{
+    // The client asks only whether the desktop is recent enough for its
+    // notifications; a distribution without a numeric release counts as current.
+    bool ok = false;
+    const int release = QSysInfo::productVersion().section(QLatin1Char('.'), 0, 0).toInt(&ok);
+    m_minOSVersion = ok ? release : 99;
+}
+
+void Sonarbox::reachabilityChanged(bool reachable)
+{
+    if (reachable) {
+        isAppOffline = false;
+        statusMenu().statusMenuShowBackOnline();
+        if (loggedUser() && syncInProgress)
+            sync(false);
+    } else {
+        if (syncInProgress)
+            stopSyncAction();
+        isAppOffline = true;
+        statusMenu().statusMenuShowOffline();
+    }
+}

@@ -1,0 +1,219 @@
+// The sync chain of the coordinator: starting, chaining, stopping and
+// finishing a sync, and the hourly timed sync.
+#include "Sonarbox.h"
+
+#include "settings/Logging.h"
+
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+
+namespace {
+void logCall(const char *selector)
+{
+    qCInfo(lcSync).noquote() << QStringLiteral("[%1] @class:Sonarbox").arg(QLatin1String(selector));
+}
+} // namespace
+
+void Sonarbox::sync(bool includeScan)
+{
+    logCall("sync:");
+    qCInfo(lcSync) << "=== SYNC PROCESS START";
+
+    // A sync requested while one runs restarts the chain: the stages of the
+    // running chain that have not started are cancelled, the running one
+    // finishes, and the new chain follows it on the queue. No request is lost,
+    // and no operation is ever queued twice.
+    StageOperationPtr previous[4];
+    {
+        std::lock_guard lock(m_lock);
+        previous[0] = m_scanOp;
+        previous[1] = m_fingerprintOp;
+        previous[2] = m_downloadOp;
+        previous[3] = m_uploadOp;
+    }
+    if (syncInProgress) {
+        qCInfo(lcSync) << "=== SYNC ALREADY RUNNING: restarting the chain";
+        for (const auto &op : previous) {
+            if (op)
+                op->cancel();
+        }
+    }
+
+    syncStarted();
+    const quint64 chain = ++m_chainGeneration;
+
+    auto upload = std::make_shared<StageOperation>([this, chain] { uploadFilesToCloud(chain); },
+                                                   "uploadFilesToCloud");
+    auto download = std::make_shared<StageOperation>(
+        [this, upload] { downloadFilesFromCloud(upload); }, "downloadFilesFromCloud");
+    auto fingerprint = std::make_shared<StageOperation>(
+        [this, download] { fingerPrintLocalMedia(download); }, "fingerPrintLocalMedia");
+    auto scan = std::make_shared<StageOperation>([this] { scanLocalMedia({}); }, "scanLocalMedia");
+    {
+        std::lock_guard lock(m_lock);
+        m_scanOp = scan;
+        m_fingerprintOp = fingerprint;
+        m_downloadOp = download;
+        m_uploadOp = upload;
+    }
+    if (includeScan)
+        m_queue->addOperation(scan);
+    m_queue->addOperation(fingerprint);
+}
+
+void Sonarbox::syncAction()
+{
+    qCInfo(lcSync) << "Sync";
+    sync(true);
+}
+
+void Sonarbox::executeTimedSync()
+{
+    qCInfo(lcSync).noquote() << QString::number(m_syncTimer->isActive() ? 1 : 0);
+    if (settings_syncNewSongs && loggedUser())
+        sync(true);
+}
+
+void Sonarbox::stopSyncAction()
+{
+    logCall("stopSyncAction:");
+    flow_stopProcesses = true;
+    syncInProgress = false;
+    m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
+    for (const auto &op : {operation_scanFileSysForMedia(), operation_fingerprintLocalMedia(),
+                           operation_downloadFilesFromCloud(), operation_uploadFilesToCloud()}) {
+        if (op)
+            op->cancel();
+    }
+    statusMenu().statusMenuSyncStopped();
+    m_progress.setDescription(QStringLiteral("Sync stopped"));
+    emit syncStateChanged();
+}
+
+void Sonarbox::applicationWasStopped()
+{
+    logCall("applicationWasStopped");
+    flow_stopProcesses = false;
+}
+
+void Sonarbox::syncStarted()
+{
+    logCall("syncStarted");
+    statusMenu().statusMenuSyncStarted();
+    m_progress.setTextContent(QStringLiteral(
+        "We are adding your music now. Soon you'll be listening to all your music anywhere."));
+    syncInProgress = true;
+    m_progress.setSyncButtonTitle(QStringLiteral("Stop"));
+    emit syncStateChanged();
+}
+
+void Sonarbox::syncFinished()
+{
+    logCall("syncFinished");
+    m_progress.setProgress(1.0, QStringLiteral("100%"), QString(), QString());
+    m_progress.setDescription(QStringLiteral("Sync Completed"));
+    m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
+    m_progress.setTextContent(
+        QStringLiteral("We have added your music. Now you can listen to your music anywhere."));
+    notifyUser(QStringLiteral("Sync Complete"), QStringLiteral("Your media is now synced with Sonarbox"));
+    statusMenu().statusMenuSyncFinished();
+    flow_stopProcesses = false;
+    syncInProgress = false;
+    scheduleTimedSync();
+    emit syncStateChanged();
+}
+
+void Sonarbox::scheduleTimedSync()
+{
+    // The timer lives on the main thread; a later schedule replaces an earlier one.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_syncTimer->stop();
+            m_syncTimer->start(m_timedSyncIntervalMs);
+        },
+        Qt::QueuedConnection);
+}
+
+void Sonarbox::resetProgressBar() { m_progress.setProgress(0, QString(), QString(), QString()); }
+
+// ---- stage entry points
+
+void Sonarbox::scanLocalMedia(Completion completion)
+{
+    std::function<void(Completion)> scan;
+    {
+        std::lock_guard lock(m_lock);
+        scan = m_stages.scanFileSystemForMedia;
+    }
+    scan([completion] {
+        qCInfo(lcSync) << "Scan Finished";
+        if (completion)
+            completion();
+    });
+}
+
+void Sonarbox::fingerPrintLocalMedia(const StageOperationPtr &next)
+{
+    statusMenu().statusMenuFingerPrintStarted();
+    notifyMothership(QStringLiteral("MATCHING"), int(localLibraryTracks().size()));
+    std::function<void(Completion)> fingerprint;
+    {
+        std::lock_guard lock(m_lock);
+        fingerprint = m_stages.fingderPrintLocalMediaFiles;
+    }
+    fingerprint([this, next] {
+        resetProgressBar();
+        m_queue->addOperation(next);
+    });
+}
+
+void Sonarbox::downloadFilesFromCloud(const StageOperationPtr &next)
+{
+    statusMenu().statusMenuDownloadStarted();
+    std::function<void(Completion)> download;
+    {
+        std::lock_guard lock(m_lock);
+        download = m_stages.syncCloudMediaWithLocal;
+    }
+    download([this, next] {
+        resetProgressBar();
+        m_progress.setDescription(QStringLiteral("Finished Downloading Files"));
+        m_queue->addOperation(next);
+    });
+}
+
+void Sonarbox::uploadFilesToCloud(quint64 chain)
+{
+    qCInfo(lcSync) << "====== uploadFilesToCloud | START";
+    statusMenu().statusMenuUploadStarted();
+    std::function<void(Completion)> upload;
+    {
+        std::lock_guard lock(m_lock);
+        upload = m_stages.uploadUnSyncedFiles;
+    }
+    upload([this, chain] {
+        if (chain != 0 && chain != m_chainGeneration.load()) {
+            qCInfo(lcSync) << "=== An earlier sync finished its upload; the newer sync goes on";
+            return;
+        }
+        syncFinished();
+    });
+}
+
+void Sonarbox::notifyMothership(const QString &status, int withTrackAmount)
+{
+    std::function<void(const QString &, int)> reporter;
+    {
+        std::lock_guard lock(m_lock);
+        reporter = m_statusReporter;
+    }
+    if (!reporter) {
+        qCInfo(lcSync).noquote() << "Status" << status << withTrackAmount << "(not reported)";
+        return;
+    }
+    // The report's answer is not examined, so it never holds up the caller.
+    QThreadPool::globalInstance()->start(
+        [reporter, status, withTrackAmount] { reporter(status, withTrackAmount); });
+}

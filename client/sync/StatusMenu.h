@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+// The state operations of the status menu, as the coordinator and the screens
+// report changes. The desktop shell's menu controller implements them; with
+// none bound, the reports go nowhere.
+class StatusMenu {
+public:
+    virtual ~StatusMenu() = default;
+
+    virtual void statusMenuLoggedOut() {}
+    virtual void statusMenuLibraryPickerView() {}
+    virtual void statusMenuScanSummaryView() {}
+    virtual void statusMenuSyncStarted() {}
+    virtual void statusMenuFingerPrintStarted() {}
+    virtual void statusMenuUploadStarted() {}
+    virtual void statusMenuDownloadStarted() {}
+    virtual void statusMenuSyncStopped() {}
+    virtual void statusMenuSyncFinished() {}
+    virtual void statusMenuShowProcessPage() {}
+    virtual void statusMenuShowSettingsPage() {}
+    virtual void statusMenuCloseSettingsPage() {}
+    virtual void statusMenuShowOffline() {}
+    virtual void statusMenuShowBackOnline() {}
+    // Answers the whole percentage it shows.
+    virtual int setProgressInStatusMenu(long total, long currentIndex, const QString &processName)
+    {
+        (void)processName;
+        return total > 0 ? int(float(currentIndex * (100.0 / double(total)) / 100.0) * 100.0f)
+                         : 0;
+    }
+};

@@ -1,0 +1,242 @@
+#include "CoordinatorFixture.h"
+
+#include "settings/DeploymentConfig.h"
+#include "settings/PreferenceKeys.h"
+#include "settings/Utility.h"
+#include "store/GenericDAO.h"
+#include "sync/DesktopNotifier.h"
+#include "sync/NotificationCenter.h"
+
+#include <QFile>
+#include <QTimer>
+
+namespace {
+
+using Coordinator = CoordinatorTest;
+
+TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndAddsTheLoginItemOnce)
+{
+    using namespace PreferenceKeys;
+    EXPECT_EQ(NSDefaultsUtility::text(LoadAppOnOSBoot), "YES");
+    // Adding the login item writes "NO"; creation then marks the first run handled.
+    EXPECT_EQ(NSDefaultsUtility::text(FirstTimeAppRun), "YES");
+    EXPECT_TRUE(NSDefaultsUtility::contains(SettingsNotifications));
+    EXPECT_FALSE(NSDefaultsUtility::boolean(SettingsNotifications));
+    EXPECT_TRUE(sonarbox().isAppInLoginItems());
+    EXPECT_TRUE(sonarbox().settings_openAtLogin);
+    EXPECT_EQ(QDir(LoginItems::autostartDirectory()).entryList(QDir::Files).size(), 1);
+    QFile entry(LoginItems::entryPath());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(entry.readAll().contains("Exec=\"" + LoginItems::programPath().toUtf8() + "\""));
+
+    EXPECT_EQ(sonarbox().deviceID(), NSDefaultsUtility::getUUID());
+    EXPECT_EQ(sonarbox().userPickedMediaLibrary(), 1);
+    EXPECT_EQ(sonarbox().syncMilliSeconds(), 0);
+    EXPECT_TRUE(sonarbox().settings_syncNewSongs);
+    EXPECT_FALSE(sonarbox().jSessionID().has_value());
+    EXPECT_TRUE(sonarbox().userDirectory().endsWith('/'));
+}
+
+TEST_F(Coordinator, LoginItemRemovalAndAPreferenceThatSaysNo)
+{
+    sonarbox().deleteAppFromLoginItem();
+    EXPECT_FALSE(sonarbox().isAppInLoginItems());
+    EXPECT_FALSE(sonarbox().settings_openAtLogin);
+    EXPECT_EQ(NSDefaultsUtility::text(PreferenceKeys::LoadAppOnOSBoot), "NO");
+    // A start with "NO" stored does not add the program again.
+    sonarbox().reinitialize();
+    EXPECT_FALSE(sonarbox().isAppInLoginItems());
+    EXPECT_FALSE(sonarbox().settings_openAtLogin);
+    // Another program's autostart entry is not ours to remove.
+    QDir().mkpath(LoginItems::autostartDirectory());
+    QFile other(LoginItems::autostartDirectory() + "/other.desktop");
+    other.open(QIODevice::WriteOnly);
+    other.write("[Desktop Entry]\nExec=/usr/bin/true\n");
+    other.close();
+    sonarbox().addAppAsLoginItem();
+    sonarbox().deleteAppFromLoginItem();
+    EXPECT_TRUE(QFile::exists(other.fileName()));
+}
+
+TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks)
+{
+    Sonarbox &s = sonarbox();
+    auto user = std::make_shared<User>();
+    user->id = "1";
+    user->username = "ana@example.com";
+    GenericDAO::instance().save(user);
+    ASSERT_NE(GenericDAO::instance().uniqueResult<User>(), nullptr);
+    auto track = std::make_shared<Audio>();
+    track->checksum = "0123456789abcdef0123456789abcdef";
+    track->fileURL = "/music/a.mp3";
+    GenericDAO::instance().addTrackToDB(track, true);
+    ASSERT_TRUE(GenericDAO::instance().isFileInDB("/music/a.mp3"));
+
+    s.setLoggedUser(user);
+    s.setJSessionID(QStringLiteral("JSESSIONID=abc; Path=/"));
+    s.setSyncStatus("SUCCESS");
+    s.setSyncError("x");
+    s.setSyncMilliSeconds(123456);
+    s.setLocalLibraryTracks({track});
+    s.setCloudLibraryTracks({track});
+    s.setDuplicateLibraryTracks({track});
+    s.setUserPickedMediaLibrary(3);
+    NSDefaultsUtility::saveUserPickedMediaLibrary(3);
+    NSDefaultsUtility::saveDidUserPickMediaLibrary("YES");
+    NSDefaultsUtility::saveSongAmountToProcessFromLibrary(40);
+    NSDefaultsUtility::saveUserDownloadDirectory("/srv/dl");
+    NSDefaultsUtility::getSaveUserMediaFoldersToScan(QList<QUrl>{QUrl("file:///music/")});
+    s.setUserMediaFoldersToScan({QUrl("file:///music/")});
+    const QString uuid = NSDefaultsUtility::getUUID();
+
+    s.sync(false);
+    settle();
+    ASSERT_TRUE(s.syncTimer()->isActive());
+
+    int posted = 0;
+    const int token = NotificationCenter::defaultCenter().addObserver(
+        "logOutNotification", [&](QObject *object) {
+            EXPECT_EQ(object, &s);
+            ++posted;
+        });
+    s.logOut();
+    NotificationCenter::defaultCenter().removeObserver(token);
+    settle();
+
+    EXPECT_EQ(posted, 1);
+    EXPECT_FALSE(s.syncTimer()->isActive());
+    ASSERT_TRUE(s.jSessionID().has_value());
+    EXPECT_EQ(*s.jSessionID(), "");
+    EXPECT_TRUE(s.syncStatus().isEmpty());
+    EXPECT_TRUE(s.syncError().isEmpty());
+    EXPECT_EQ(s.loggedUser(), nullptr);
+    EXPECT_EQ(s.syncMilliSeconds(), 0);
+    EXPECT_TRUE(s.localLibraryTracks().isEmpty());
+    EXPECT_TRUE(s.cloudLibraryTracks().isEmpty());
+    EXPECT_TRUE(s.duplicateLibraryTracks().isEmpty());
+    EXPECT_EQ(fingerprintedReset, 0);
+    EXPECT_EQ(s.userPickedMediaLibrary(), 1);
+    EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 1);
+    EXPECT_FALSE(NSDefaultsUtility::getDidUserPickMediaLibrary());
+    EXPECT_EQ(NSDefaultsUtility::getSongAmountToProcessFromLibrary(), 0);
+    EXPECT_EQ(NSDefaultsUtility::getUserDownloadDirectory(),
+              NSDefaultsUtility::defaultDownloadDirectory());
+    EXPECT_FALSE(NSDefaultsUtility::getSaveUserMediaFoldersToScan().has_value());
+    EXPECT_TRUE(s.userMediaFoldersToScan().isEmpty());
+    EXPECT_EQ(NSDefaultsUtility::getUUID(), uuid);
+    EXPECT_FALSE(GenericDAO::instance().isFileInDB("/music/a.mp3"));
+    EXPECT_EQ(GenericDAO::instance().uniqueResult<User>(), nullptr);
+}
+
+TEST_F(Coordinator, DesktopNotificationsFollowTheSettingAndTheSystemVersion)
+{
+    QStringList shown;
+    DesktopNotifier::setFallback([&](const QString &title, const QString &text) {
+        shown << title + "|" + text;
+    });
+    sonarbox().settings_showNotifications = false;
+    EXPECT_FALSE(sonarbox().notifyUser("T", "x"));
+    sonarbox().settings_showNotifications = true;
+    sonarbox().setMinOSVersion(8);
+    EXPECT_FALSE(sonarbox().notifyUser("T", "x"));
+    sonarbox().setMinOSVersion(9);
+    EXPECT_TRUE(sonarbox().notifyUser("T", "x"));
+    // A finished sync announces itself.
+    sonarbox().sync(false);
+    settle();
+    DesktopNotifier::setFallback({});
+    EXPECT_EQ(shown, QStringList({"T|x", "Sync Complete|Your media is now synced with Sonarbox"}));
+}
+
+TEST_F(Coordinator, DownloadFolderChoice)
+{
+    QString asked;
+    std::optional<QString> answer = QStringLiteral("/home/ana/Music/Incoming");
+    sonarbox().setFolderChooser(
+        [&](const QString &message, std::function<void(std::optional<QString>)> done) {
+            asked = message;
+            done(answer);
+        });
+    QString shown;
+    sonarbox().changeDefaultDownloadDir([&](const QString &text) { shown = text; });
+    EXPECT_EQ(asked, "Pick a folder to Download to...");
+    EXPECT_EQ(sonarbox().userDownloadDirectory(), "/home/ana/Music/Incoming");
+    EXPECT_EQ(NSDefaultsUtility::getUserDownloadDirectory(), "/home/ana/Music/Incoming");
+    EXPECT_EQ(shown, "../Music/Incoming");
+
+    answer.reset(); // cancelled
+    shown.clear();
+    sonarbox().changeDefaultDownloadDir([&](const QString &text) { shown = text; });
+    EXPECT_EQ(sonarbox().userDownloadDirectory(), "/home/ana/Music/Incoming");
+    EXPECT_TRUE(shown.isEmpty());
+}
+
+TEST_F(Coordinator, WebSiteCommandsAndTheActiveReport)
+{
+    QStringList opened;
+    sonarbox().setUrlOpener([&](const QUrl &url) {
+        opened << url.toString();
+        return true;
+    });
+    std::mutex reportLock;
+    QStringList reports;
+    sonarbox().setStatusReporter([&](const QString &status, int amount) {
+        std::lock_guard g(reportLock);
+        reports << QStringLiteral("%1 %2").arg(status).arg(amount);
+    });
+    const QString site = DeploymentConfig::current().webSiteUrl;
+    sonarbox().launchSBX();
+    sonarbox().launchSBXWebsite();
+    sonarbox().helpAction();
+    EXPECT_EQ(opened, QStringList({site + "/", site, site + "/#/faq"}));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] {
+        std::lock_guard g(reportLock);
+        return !reports.isEmpty();
+    }));
+    std::lock_guard g(reportLock);
+    EXPECT_EQ(reports, QStringList({"ACTIVE 0"}));
+}
+
+TEST_F(Coordinator, MatchingIsReportedWithTheTrackCount)
+{
+    std::mutex reportLock;
+    QStringList reports;
+    sonarbox().setStatusReporter([&](const QString &status, int amount) {
+        std::lock_guard g(reportLock);
+        reports << QStringLiteral("%1 %2").arg(status).arg(amount);
+    });
+    sonarbox().setLocalLibraryTracks({std::make_shared<Audio>(), std::make_shared<Audio>()});
+    sonarbox().sync(false);
+    settle();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] {
+        std::lock_guard g(reportLock);
+        return !reports.isEmpty();
+    }));
+    std::lock_guard g(reportLock);
+    EXPECT_EQ(reports, QStringList({"MATCHING 2"}));
+}
+
+TEST_F(Coordinator, NewUserFlowHidesTheRightControls)
+{
+    sonarbox().showNewUserFlow(true);
+    ProgressPage::State p = sonarbox().progressPage().state();
+    EXPECT_TRUE(p.syncButtonHidden && p.doneButtonHidden && p.nextArrowHidden &&
+                p.noNeedToWaitHidden && p.launchButtonHidden);
+    sonarbox().showNewUserFlow(false);
+    p = sonarbox().progressPage().state();
+    EXPECT_FALSE(p.syncButtonHidden || p.doneButtonHidden);
+    EXPECT_TRUE(p.nextArrowHidden && p.noNeedToWaitHidden && p.launchButtonHidden);
+}
+
+TEST_F(Coordinator, FirstRunIsRecordedOncePerVersion)
+{
+    EXPECT_FALSE(NSDefaultsUtility::number(PreferenceKeys::Version).has_value());
+    sonarbox().isTheAppRunningFirstTime();
+    const auto stored = NSDefaultsUtility::number(PreferenceKeys::Version);
+    ASSERT_TRUE(stored.has_value());
+    NSDefaultsUtility::setNumber(PreferenceKeys::Version, 0.0001);
+    sonarbox().isTheAppRunningFirstTime();
+    EXPECT_EQ(NSDefaultsUtility::number(PreferenceKeys::Version), stored);
+}
+
+} // namespace

@@ -1,0 +1,174 @@
+#include "CoordinatorFixture.h"
+
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+using SyncChain = CoordinatorTest;
+
+TEST_F(SyncChain, FullSyncRunsTheStagesInOrderThenSchedulesTheHourlyTimer)
+{
+    sonarbox().sync(true);
+    settle();
+    EXPECT_EQ(stagesRun(), QStringList({"scan", "fingerprint", "download", "upload"}));
+    EXPECT_EQ(menu.calls(), QStringList({"SyncStarted", "FingerPrintStarted", "DownloadStarted",
+                                         "UploadStarted", "SyncFinished"}));
+    EXPECT_FALSE(sonarbox().syncInProgress);
+    const ProgressPage::State page = sonarbox().progressPage().state();
+    EXPECT_EQ(page.description, "Sync Completed");
+    EXPECT_EQ(page.percentage, "100%");
+    EXPECT_DOUBLE_EQ(page.progress, 1.0);
+    EXPECT_EQ(page.syncButtonTitle, "Sync");
+    EXPECT_EQ(page.textContent,
+              "We have added your music. Now you can listen to your music anywhere.");
+
+    QTimer *timer = sonarbox().syncTimer();
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_TRUE(timer->isSingleShot());
+    EXPECT_EQ(timer->interval(), 3600 * 1000);
+}
+
+TEST_F(SyncChain, WithoutScanStartsAtFingerprintingEvenWithNothingToDo)
+{
+    sonarbox().setLocalLibraryTracks({});
+    sonarbox().sync(false);
+    settle();
+    EXPECT_EQ(stagesRun(), QStringList({"fingerprint", "download", "upload"}));
+    EXPECT_TRUE(sonarbox().syncTimer()->isActive());
+    EXPECT_TRUE(sonarbox().operation_scanFileSysForMedia()); // created, never queued
+    EXPECT_EQ(sonarbox().operation_scanFileSysForMedia()->state(), StageOperation::State::Created);
+}
+
+TEST_F(SyncChain, AStopInAnyStageEndsTheChainWithoutCompletionOrTimer)
+{
+    const QStringList order{"scan", "fingerprint", "download", "upload"};
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        SCOPED_TRACE(order[i].toStdString());
+        {
+            std::lock_guard g(lock);
+            ran.clear();
+        }
+        menu.clear();
+        stopIn = order[i];
+        sonarbox().sync(true);
+        settle();
+        EXPECT_EQ(stagesRun(), order.mid(0, i + 1));
+        EXPECT_FALSE(menu.calls().contains("SyncFinished"));
+        EXPECT_TRUE(menu.calls().contains("SyncStopped"));
+        EXPECT_FALSE(sonarbox().syncTimer()->isActive());
+        EXPECT_FALSE(sonarbox().syncInProgress);
+        EXPECT_FALSE(sonarbox().flow_stopProcesses); // the stage that saw it cleared it
+        EXPECT_EQ(sonarbox().progressPage().state().description, "Sync stopped");
+        EXPECT_EQ(sonarbox().progressPage().state().syncButtonTitle, "Sync");
+    }
+}
+
+TEST_F(SyncChain, AStopBetweenStagesStaysSetAndEndsTheNextSyncAtItsFirstStage)
+{
+    sonarbox().stopSyncAction(); // nothing is running to see it
+    EXPECT_TRUE(sonarbox().flow_stopProcesses);
+    sonarbox().sync(false);
+    settle();
+    EXPECT_EQ(stagesRun(), QStringList({"fingerprint"}));
+    EXPECT_FALSE(sonarbox().flow_stopProcesses);
+    EXPECT_FALSE(sonarbox().syncTimer()->isActive());
+    // A stale "in progress" from the ended chain does not block the next sync.
+    sonarbox().sync(false);
+    settle();
+    EXPECT_EQ(stagesRun(), QStringList({"fingerprint", "fingerprint", "download", "upload"}));
+}
+
+TEST_F(SyncChain, TimerStartsASyncOnlyWhenAllowedAndSignedIn)
+{
+    sonarbox().setTimedSyncInterval(300);
+    sonarbox().setLoggedUser(std::make_shared<User>());
+    sonarbox().sync(false);
+    settle();
+    ASSERT_TRUE(sonarbox().syncTimer()->isActive());
+    // The timed sync includes the scan.
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return stagesRun().count("scan") == 1; }));
+    // Switched off before the next hour: that timer fires, nothing runs, and
+    // no further timer is scheduled.
+    sonarbox().settings_syncNewSongs = false;
+    settle();
+    EXPECT_EQ(stagesRun().count("upload"), 2);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !sonarbox().syncTimer()->isActive(); }, 3000));
+    settle();
+    EXPECT_EQ(stagesRun().count("scan"), 1);
+    EXPECT_FALSE(sonarbox().syncTimer()->isActive());
+
+    // Signed out: the same.
+    sonarbox().settings_syncNewSongs = true;
+    sonarbox().setLoggedUser(nullptr);
+    sonarbox().executeTimedSync();
+    settle();
+    EXPECT_EQ(stagesRun().count("scan"), 1);
+}
+
+TEST_F(SyncChain, ASyncRequestedDuringASyncQueuesEveryOperationAtMostOnce)
+{
+    // The first chain's fingerprint stage starts a second sync while it runs.
+    bool asked = false;
+    Sonarbox::Stages stages = recordingStages();
+    auto fingerprint = stages.fingderPrintLocalMediaFiles;
+    stages.fingderPrintLocalMediaFiles = [&, fingerprint](Sonarbox::Completion done) {
+        if (!asked) {
+            asked = true;
+            sonarbox().sync(false);
+        }
+        fingerprint(done);
+    };
+    sonarbox().setStages(stages);
+    sonarbox().sync(true);
+    settle();
+    // The first chain's later stages were replaced: its fingerprint finished
+    // and queued its own (cancelled) download, which never ran.
+    EXPECT_EQ(stagesRun(), QStringList({"scan", "fingerprint", "fingerprint", "download", "upload"}));
+    EXPECT_EQ(menu.calls().count("SyncFinished"), 1);
+    EXPECT_FALSE(sonarbox().syncInProgress);
+}
+
+TEST_F(SyncChain, NetworkLossStopsTheSyncAndItsReturnDoesNotRestartIt)
+{
+    Sonarbox::Stages stages = recordingStages();
+    stages.syncCloudMediaWithLocal = [this](Sonarbox::Completion done) {
+        {
+            std::lock_guard g(lock);
+            ran << "download";
+        }
+        // The network goes while downloading; the monitor reports on the main thread.
+        QMetaObject::invokeMethod(&sonarbox(), [] { Sonarbox::instance().reachabilityChanged(false); },
+                                  Qt::BlockingQueuedConnection);
+        if (sonarbox().flow_stopProcesses) {
+            sonarbox().applicationWasStopped();
+            return;
+        }
+        done();
+    };
+    sonarbox().setStages(stages);
+    sonarbox().setLoggedUser(std::make_shared<User>());
+    sonarbox().sync(false);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return sonarbox().isAppOffline.load(); }));
+    settle();
+    EXPECT_EQ(stagesRun(), QStringList({"fingerprint", "download"}));
+    EXPECT_FALSE(sonarbox().syncInProgress);
+    EXPECT_TRUE(menu.calls().contains("ShowOffline"));
+
+    sonarbox().reachabilityChanged(true);
+    settle();
+    EXPECT_FALSE(sonarbox().isAppOffline);
+    EXPECT_EQ(stagesRun(), QStringList({"fingerprint", "download"}));
+    EXPECT_TRUE(menu.calls().contains("ShowBackOnline"));
+}
+
+TEST_F(SyncChain, NetworkReturningDuringASyncResumesFromFingerprinting)
+{
+    sonarbox().setLoggedUser(std::make_shared<User>());
+    sonarbox().syncInProgress = true;
+    sonarbox().reachabilityChanged(true);
+    settle();
+    EXPECT_EQ(stagesRun(), QStringList({"fingerprint", "download", "upload"}));
+}
+
+} // namespace
