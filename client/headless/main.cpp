@@ -11,8 +11,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Sonarbox"));
     QCoreApplication::setApplicationName(QStringLiteral("Sonarbox"));

@@ -14,22 +14,19 @@ const QString kDefaultFile = QStringLiteral(":/sonarbox/sonarbox.ini");
 QMutex g_lock;
 DeploymentConfig *g_current = nullptr;
 
-QString trimmedUrl(QString url)
-{
+QString trimmedUrl(QString url) {
     while (url.endsWith(QLatin1Char('/')))
         url.chop(1);
     return url;
 }
 
-bool matches(const QString &pattern, const QString &text)
-{
+bool matches(const QString &pattern, const QString &text) {
     return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(text).hasMatch();
 }
 
 } // namespace
 
-DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, bool *ok)
-{
+DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, bool *ok) {
     DeploymentConfig c;
     *ok = false;
     const QFileInfo info(path);
@@ -38,18 +35,28 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
             *error = QStringLiteral("cannot read the configuration file %1").arg(path);
         return c;
     }
-    QSettings ini(path, QSettings::IniFormat);
-    if (ini.status() != QSettings::NoError) {
+    QSettings file(path, QSettings::IniFormat);
+    if (file.status() != QSettings::NoError) {
         if (error)
             *error = QStringLiteral("the configuration file %1 is not a valid INI file").arg(path);
         return c;
     }
+    // A deployment file needs to hold only what differs from the built-in values.
+    QSettings defaults(kDefaultFile, QSettings::IniFormat);
+    struct Layered {
+        QSettings &file;
+        QSettings &defaults;
+        QVariant value(const QString &key, const QVariant &fallback = {}) const {
+            return file.value(key, defaults.value(key, fallback));
+        }
+    } ini{file, defaults};
     const auto text = [&](const char *key) { return ini.value(QLatin1String(key)).toString(); };
     c.source = path;
     c.gatewayBaseUrl = trimmedUrl(text("service/gatewayBaseUrl"));
     c.webSiteUrl = trimmedUrl(text("service/webSiteUrl"));
     c.reachabilityHost = text("service/reachabilityHost");
-    c.reachabilityPort = quint16(ini.value(QStringLiteral("service/reachabilityPort"), 80).toUInt());
+    c.reachabilityPort =
+        quint16(ini.value(QStringLiteral("service/reachabilityPort"), 80).toUInt());
     c.recognitionClientId = text("recognition/clientId");
     c.recognitionClientTag = text("recognition/clientTag");
     c.recognitionInitData = text("recognition/initData");
@@ -68,8 +75,7 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
     return c;
 }
 
-QStringList DeploymentConfig::warnings() const
-{
+QStringList DeploymentConfig::warnings() const {
     QStringList w;
     if (gatewayBaseUrl.isEmpty())
         w << QStringLiteral("service/gatewayBaseUrl is empty");
@@ -84,8 +90,7 @@ QStringList DeploymentConfig::warnings() const
     return w;
 }
 
-const DeploymentConfig &DeploymentConfig::current()
-{
+const DeploymentConfig &DeploymentConfig::current() {
     QMutexLocker lock(&g_lock);
     if (!g_current) {
         bool ok = false;
@@ -94,8 +99,7 @@ const DeploymentConfig &DeploymentConfig::current()
     return *g_current;
 }
 
-bool DeploymentConfig::load(const QString &path, QString *error)
-{
+bool DeploymentConfig::load(const QString &path, QString *error) {
     bool ok = false;
     DeploymentConfig c = read(path, error, &ok);
     if (!ok)
@@ -108,8 +112,7 @@ bool DeploymentConfig::load(const QString &path, QString *error)
     return true;
 }
 
-bool DeploymentConfig::loadFromArguments(const QStringList &arguments, QString *error)
-{
+bool DeploymentConfig::loadFromArguments(const QStringList &arguments, QString *error) {
     QString path;
     const qsizetype at = arguments.indexOf(QStringLiteral("--config"));
     if (at >= 0) {
@@ -134,8 +137,7 @@ bool DeploymentConfig::loadFromArguments(const QStringList &arguments, QString *
     return load(path, error);
 }
 
-void DeploymentConfig::resetToDefault()
-{
+void DeploymentConfig::resetToDefault() {
     bool ok = false;
     DeploymentConfig c = read(kDefaultFile, nullptr, &ok);
     QMutexLocker lock(&g_lock);

@@ -12,12 +12,13 @@ namespace {
 QMutex g_lock;
 QString g_storageFile;
 
-QString key(QLatin1StringView k) { return QString(k); }
+QString key(QLatin1StringView k) {
+    return QString(k);
+}
 
 // Reads a value as an integer only when it really holds one; QSettings keeps
 // INI values as text, so "12" is a number and "twelve" is not.
-std::optional<qint64> integerValue(const QVariant &v)
-{
+std::optional<qint64> integerValue(const QVariant &v) {
     if (!v.isValid())
         return std::nullopt;
     bool ok = false;
@@ -28,8 +29,7 @@ std::optional<qint64> integerValue(const QVariant &v)
 }
 
 // Boolean reading of a stored object, as a "YES"/"NO" text or a number.
-bool boolValue(const QVariant &v)
-{
+bool boolValue(const QVariant &v) {
     if (!v.isValid())
         return false;
     if (v.typeId() == QMetaType::Bool)
@@ -45,14 +45,12 @@ bool boolValue(const QVariant &v)
 
 } // namespace
 
-void NSDefaultsUtility::setStorageFile(const QString &path)
-{
+void NSDefaultsUtility::setStorageFile(const QString &path) {
     QMutexLocker lock(&g_lock);
     g_storageFile = path;
 }
 
-QString NSDefaultsUtility::storageFile()
-{
+QString NSDefaultsUtility::storageFile() {
     QMutexLocker lock(&g_lock);
     if (!g_storageFile.isEmpty())
         return g_storageFile;
@@ -60,15 +58,13 @@ QString NSDefaultsUtility::storageFile()
            QStringLiteral("/Sonarbox/Sonarbox.conf");
 }
 
-std::unique_ptr<QSettings> NSDefaultsUtility::settings()
-{
+std::unique_ptr<QSettings> NSDefaultsUtility::settings() {
     // QSettings shares one cache per file inside the process, so separate
     // objects on different threads see each other's writes.
     return std::make_unique<QSettings>(storageFile(), QSettings::IniFormat);
 }
 
-std::optional<QString> NSDefaultsUtility::text(QLatin1StringView k)
-{
+std::optional<QString> NSDefaultsUtility::text(QLatin1StringView k) {
     const QVariant v = settings()->value(key(k));
     if (!v.isValid() || !v.canConvert<QString>() || v.typeId() == QMetaType::QByteArray ||
         v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList)
@@ -76,24 +72,23 @@ std::optional<QString> NSDefaultsUtility::text(QLatin1StringView k)
     return v.toString();
 }
 
-void NSDefaultsUtility::setText(QLatin1StringView k, const QString &value)
-{
+void NSDefaultsUtility::setText(QLatin1StringView k, const QString &value) {
     auto s = settings();
     s->setValue(key(k), value);
     s->sync();
 }
 
-bool NSDefaultsUtility::boolean(QLatin1StringView k) { return boolValue(settings()->value(key(k))); }
+bool NSDefaultsUtility::boolean(QLatin1StringView k) {
+    return boolValue(settings()->value(key(k)));
+}
 
-void NSDefaultsUtility::setBoolean(QLatin1StringView k, bool value)
-{
+void NSDefaultsUtility::setBoolean(QLatin1StringView k, bool value) {
     auto s = settings();
     s->setValue(key(k), value);
     s->sync();
 }
 
-std::optional<double> NSDefaultsUtility::number(QLatin1StringView k)
-{
+std::optional<double> NSDefaultsUtility::number(QLatin1StringView k) {
     const QVariant v = settings()->value(key(k));
     if (!v.isValid())
         return std::nullopt;
@@ -104,26 +99,27 @@ std::optional<double> NSDefaultsUtility::number(QLatin1StringView k)
     return d;
 }
 
-void NSDefaultsUtility::setNumber(QLatin1StringView k, double value)
-{
+void NSDefaultsUtility::setNumber(QLatin1StringView k, double value) {
     auto s = settings();
     s->setValue(key(k), value);
     s->sync();
 }
 
-bool NSDefaultsUtility::contains(QLatin1StringView k) { return settings()->contains(key(k)); }
+bool NSDefaultsUtility::contains(QLatin1StringView k) {
+    return settings()->contains(key(k));
+}
 
-void NSDefaultsUtility::remove(QLatin1StringView k)
-{
+void NSDefaultsUtility::remove(QLatin1StringView k) {
     auto s = settings();
     s->remove(key(k));
     s->sync();
 }
 
-void NSDefaultsUtility::synchronize() { settings()->sync(); }
+void NSDefaultsUtility::synchronize() {
+    settings()->sync();
+}
 
-QString NSDefaultsUtility::getUUID()
-{
+QString NSDefaultsUtility::getUUID() {
     // Two first calls on different threads must agree on one identifier.
     static QMutex creation;
     QMutexLocker lock(&creation);
@@ -135,8 +131,7 @@ QString NSDefaultsUtility::getUUID()
     return uuid;
 }
 
-int NSDefaultsUtility::getUserPickedMediaLibrary()
-{
+int NSDefaultsUtility::getUserPickedMediaLibrary() {
     auto s = settings();
     const QVariant v = s->value(key(PreferenceKeys::UserPickedMediaLibrary));
     if (!v.isValid()) {
@@ -147,39 +142,33 @@ int NSDefaultsUtility::getUserPickedMediaLibrary()
     return int(integerValue(v).value_or(0));
 }
 
-void NSDefaultsUtility::saveUserPickedMediaLibrary(int library)
-{
+void NSDefaultsUtility::saveUserPickedMediaLibrary(int library) {
     auto s = settings();
     s->setValue(key(PreferenceKeys::UserPickedMediaLibrary), library);
     s->sync();
 }
 
-bool NSDefaultsUtility::getDidUserPickMediaLibrary()
-{
+bool NSDefaultsUtility::getDidUserPickMediaLibrary() {
     return boolean(PreferenceKeys::DidUserPickedMediaLibrary);
 }
 
-void NSDefaultsUtility::saveDidUserPickMediaLibrary(const QString &yesOrNo)
-{
+void NSDefaultsUtility::saveDidUserPickMediaLibrary(const QString &yesOrNo) {
     setText(PreferenceKeys::DidUserPickedMediaLibrary, yesOrNo);
 }
 
-qint64 NSDefaultsUtility::getSongAmountToProcessFromLibrary()
-{
+qint64 NSDefaultsUtility::getSongAmountToProcessFromLibrary() {
     return integerValue(settings()->value(key(PreferenceKeys::AmountOfSongsAppHasToProcess)))
         .value_or(0);
 }
 
-void NSDefaultsUtility::saveSongAmountToProcessFromLibrary(qint64 amount)
-{
+void NSDefaultsUtility::saveSongAmountToProcessFromLibrary(qint64 amount) {
     auto s = settings();
     s->setValue(key(PreferenceKeys::AmountOfSongsAppHasToProcess), amount);
     s->sync();
 }
 
-std::optional<QList<QUrl>> NSDefaultsUtility::getSaveUserMediaFoldersToScan(
-    const std::optional<QList<QUrl>> &folders)
-{
+std::optional<QList<QUrl>>
+NSDefaultsUtility::getSaveUserMediaFoldersToScan(const std::optional<QList<QUrl>> &folders) {
     auto s = settings();
     if (folders) {
         QVariantList blobs;
@@ -203,27 +192,25 @@ std::optional<QList<QUrl>> NSDefaultsUtility::getSaveUserMediaFoldersToScan(
     return urls;
 }
 
-void NSDefaultsUtility::resetUserMediaFoldersToScan() { remove(PreferenceKeys::UserMediaFoldersToScan); }
+void NSDefaultsUtility::resetUserMediaFoldersToScan() {
+    remove(PreferenceKeys::UserMediaFoldersToScan);
+}
 
-QString NSDefaultsUtility::getUserDownloadDirectory()
-{
+QString NSDefaultsUtility::getUserDownloadDirectory() {
     const auto stored = text(PreferenceKeys::UserDownloadDirectory);
     if (stored && !stored->isEmpty())
         return *stored;
     return defaultDownloadDirectory();
 }
 
-void NSDefaultsUtility::saveUserDownloadDirectory(const QString &path)
-{
+void NSDefaultsUtility::saveUserDownloadDirectory(const QString &path) {
     setText(PreferenceKeys::UserDownloadDirectory, path);
 }
 
-void NSDefaultsUtility::resetUserDownloadDirectory()
-{
+void NSDefaultsUtility::resetUserDownloadDirectory() {
     setText(PreferenceKeys::UserDownloadDirectory, defaultDownloadDirectory());
 }
 
-QString NSDefaultsUtility::defaultDownloadDirectory()
-{
+QString NSDefaultsUtility::defaultDownloadDirectory() {
     return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
 }

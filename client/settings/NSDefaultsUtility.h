@@ -41,8 +41,8 @@ public:
     static void saveSongAmountToProcessFromLibrary(qint64 amount);
     // With folders: stores them and answers nothing. Without: the stored list,
     // or nothing when absent or empty.
-    static std::optional<QList<QUrl>> getSaveUserMediaFoldersToScan(
-        const std::optional<QList<QUrl>> &folders = std::nullopt);
+    static std::optional<QList<QUrl>>
+    getSaveUserMediaFoldersToScan(const std::optional<QList<QUrl>> &folders = std::nullopt);
     static void resetUserMediaFoldersToScan();
     static QString getUserDownloadDirectory();
     static void saveUserDownloadDirectory(const QString &path);

@@ -13,12 +13,13 @@
 
 namespace {
 
-QString percentDecoded(const QString &text) { return QUrl::fromPercentEncoding(text.toUtf8()); }
+QString percentDecoded(const QString &text) {
+    return QUrl::fromPercentEncoding(text.toUtf8());
+}
 
 } // namespace
 
-QString Utility::normalizeFilePath(const QString &fileURL)
-{
+QString Utility::normalizeFilePath(const QString &fileURL) {
     const QString prefix = Sonarbox::instance().minOSVersion() < 9
                                ? QStringLiteral("file://localhost")
                                : QStringLiteral("file://");
@@ -28,53 +29,45 @@ QString Utility::normalizeFilePath(const QString &fileURL)
     return percentDecoded(pieces.at(1));
 }
 
-QString Utility::getFileName(const QString &path)
-{
+QString Utility::getFileName(const QString &path) {
     return percentDecoded(path.section(QLatin1Char('/'), -1));
 }
 
-QString Utility::getFileExtension(const QString &path)
-{
+QString Utility::getFileExtension(const QString &path) {
     return percentDecoded(path.section(QLatin1Char('.'), -1));
 }
 
-QString Utility::getFolderNameFromPath(const QString &path)
-{
+QString Utility::getFolderNameFromPath(const QString &path) {
     const QStringList parts = path.split(QLatin1Char('/'));
     if (parts.size() < 2)
         return QString();
     return percentDecoded(parts.at(parts.size() - 2));
 }
 
-QString Utility::getShortenedFolderPath(const QString &path)
-{
+QString Utility::getShortenedFolderPath(const QString &path) {
     const QStringList parts = path.split(QLatin1Char('/'));
     if (parts.size() <= 1)
         return path;
     return QStringLiteral("../%1/%2").arg(parts.at(parts.size() - 2), parts.last());
 }
 
-bool Utility::isValidFileExtension(const QString &extension)
-{
+bool Utility::isValidFileExtension(const QString &extension) {
     return Sonarbox::instance().validExtensions().contains(extension, Qt::CaseSensitive);
 }
 
-bool Utility::isValidFileSize(const QString &path)
-{
+bool Utility::isValidFileSize(const QString &path) {
     const QFileInfo info(path);
     const qint64 size = info.exists() ? info.size() : 0;
     return size >= MinimumFileSize && size < MaximumFileSize;
 }
 
-bool Utility::isValidEmail(const QString &email)
-{
+bool Utility::isValidEmail(const QString &email) {
     static const QRegularExpression pattern(QStringLiteral(
         R"(^[_A-Za-z0-9-\+]+(\.[_A-Za-z0-9-]+)*@[A-Za-z0-9-]+(\.[A-Za-z0-9]+)*(\.[A-Za-z]{2,})$)"));
     return pattern.match(email).hasMatch();
 }
 
-bool Utility::isTrackADuplicate(const QString &path)
-{
+bool Utility::isTrackADuplicate(const QString &path) {
     for (const AudioPtr &track : Sonarbox::instance().duplicateLibraryTracks()) {
         if (track && track->fileURL && *track->fileURL == path)
             return true;
@@ -83,8 +76,7 @@ bool Utility::isTrackADuplicate(const QString &path)
 }
 
 std::optional<QByteArray> Utility::readFile(const QString &path, bool addDocumentsPath,
-                                            ReadOption options)
-{
+                                            ReadOption options) {
     QString fullPath = path;
     if (addDocumentsPath) {
         QString dir = Sonarbox::instance().userDirectory();
@@ -107,15 +99,13 @@ std::optional<QByteArray> Utility::readFile(const QString &path, bool addDocumen
     return bytes;
 }
 
-void Utility::showAlert(const QString &message)
-{
+void Utility::showAlert(const QString &message) {
     qCInfo(lcSettings).noquote() << QStringLiteral("ALERT MESSAGE: %1").arg(message);
 }
 
 void Utility::checkForCrashReports() {}
 
-QString Utility::getMD5FromFile(const QString &path)
-{
+QString Utility::getMD5FromFile(const QString &path) {
     qCInfo(lcSettings).noquote() << QStringLiteral("getMD5FromFile File Path %1").arg(path);
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
@@ -133,8 +123,7 @@ QString Utility::getMD5FromFile(const QString &path)
     return QString::fromLatin1(md5.result().toHex());
 }
 
-QString Utility::getMD5FromString(const QString &text)
-{
+QString Utility::getMD5FromString(const QString &text) {
     QByteArray bytes = text.toUtf8();
     const qsizetype nul = bytes.indexOf('\0');
     if (nul >= 0)
@@ -143,8 +132,7 @@ QString Utility::getMD5FromString(const QString &text)
         QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().toUpper());
 }
 
-std::optional<QString> Utility::getValidJSessionID(const QString &cookie)
-{
+std::optional<QString> Utility::getValidJSessionID(const QString &cookie) {
     static const QLatin1StringView marker("JSESSIONID=");
     const qsizetype start = cookie.indexOf(marker);
     if (start < 0)

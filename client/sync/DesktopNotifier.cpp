@@ -15,14 +15,12 @@ DesktopNotifier::Fallback g_fallback;
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 } // namespace
 
-void DesktopNotifier::setFallback(Fallback fallback)
-{
+void DesktopNotifier::setFallback(Fallback fallback) {
     QMutexLocker lock(&g_lock);
     g_fallback = std::move(fallback);
 }
 
-bool DesktopNotifier::notify(const QString &title, const QString &text)
-{
+bool DesktopNotifier::notify(const QString &title, const QString &text) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(kService)) {
         QDBusMessage call = QDBusMessage::createMethodCall(

@@ -17,8 +17,7 @@ QMutex g_lock;
 QString g_programPath;
 
 // The executable named by a desktop entry's Exec line, or "" when unreadable.
-QString entryExecutable(const QString &path)
-{
+QString entryExecutable(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
@@ -32,32 +31,32 @@ QString entryExecutable(const QString &path)
     return QString();
 }
 
-QString canonicalProgram() { return QFileInfo(LoginItems::programPath()).canonicalFilePath(); }
+QString canonicalProgram() {
+    return QFileInfo(LoginItems::programPath()).canonicalFilePath();
+}
 
 } // namespace
 
-void LoginItems::setProgramPath(const QString &path)
-{
+void LoginItems::setProgramPath(const QString &path) {
     QMutexLocker lock(&g_lock);
     g_programPath = path;
 }
 
-QString LoginItems::programPath()
-{
+QString LoginItems::programPath() {
     QMutexLocker lock(&g_lock);
     return g_programPath.isEmpty() ? QCoreApplication::applicationFilePath() : g_programPath;
 }
 
-QString LoginItems::autostartDirectory()
-{
+QString LoginItems::autostartDirectory() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart");
 }
 
-QString LoginItems::entryPath() { return autostartDirectory() + QStringLiteral("/sonarbox.desktop"); }
+QString LoginItems::entryPath() {
+    return autostartDirectory() + QStringLiteral("/sonarbox.desktop");
+}
 
-bool LoginItems::contains()
-{
+bool LoginItems::contains() {
     const QString program = canonicalProgram();
     if (program.isEmpty())
         return false;
@@ -69,8 +68,7 @@ bool LoginItems::contains()
     return false;
 }
 
-bool LoginItems::add()
-{
+bool LoginItems::add() {
     if (!QDir().mkpath(autostartDirectory()))
         return false;
     QSaveFile file(entryPath());
@@ -91,8 +89,7 @@ bool LoginItems::add()
     return file.commit();
 }
 
-int LoginItems::remove()
-{
+int LoginItems::remove() {
     const QString program = canonicalProgram();
     int removed = 0;
     const QDir dir(autostartDirectory());

@@ -1,13 +1,11 @@
 #include "ProgressPage.h"
 
-ProgressPage::State ProgressPage::state() const
-{
+ProgressPage::State ProgressPage::state() const {
     std::lock_guard lock(m_lock);
     return m_state;
 }
 
-template <typename F> void ProgressPage::update(F &&change)
-{
+template <typename F> void ProgressPage::update(F &&change) {
     {
         std::lock_guard lock(m_lock);
         change(m_state);
@@ -16,8 +14,7 @@ template <typename F> void ProgressPage::update(F &&change)
 }
 
 void ProgressPage::setProgress(double fraction, const QString &percentage, const QString &artist,
-                               const QString &song)
-{
+                               const QString &song) {
     update([&](State &s) {
         s.progress = fraction;
         s.percentage = percentage;
@@ -26,23 +23,19 @@ void ProgressPage::setProgress(double fraction, const QString &percentage, const
     });
 }
 
-void ProgressPage::setDescription(const QString &text)
-{
+void ProgressPage::setDescription(const QString &text) {
     update([&](State &s) { s.description = text; });
 }
 
-void ProgressPage::setTextContent(const QString &text)
-{
+void ProgressPage::setTextContent(const QString &text) {
     update([&](State &s) { s.textContent = text; });
 }
 
-void ProgressPage::setSyncButtonTitle(const QString &title)
-{
+void ProgressPage::setSyncButtonTitle(const QString &title) {
     update([&](State &s) { s.syncButtonTitle = title; });
 }
 
-void ProgressPage::showNewUserFlow(bool newUser)
-{
+void ProgressPage::showNewUserFlow(bool newUser) {
     update([&](State &s) {
         s.syncButtonHidden = newUser;
         s.doneButtonHidden = newUser;

@@ -13,8 +13,7 @@
 
 namespace {
 
-void logCall(const char *selector)
-{
+void logCall(const char *selector) {
     qCInfo(lcSync).noquote() << QStringLiteral("[%1] @class:Sonarbox").arg(QLatin1String(selector));
 }
 
@@ -22,8 +21,7 @@ StatusMenu g_noMenu;
 
 } // namespace
 
-Sonarbox &Sonarbox::instance()
-{
+Sonarbox &Sonarbox::instance() {
     // Function-local statics are created once even when first reached from
     // two threads at the same time.
     static Sonarbox *sonarbox = new Sonarbox;
@@ -32,8 +30,7 @@ Sonarbox &Sonarbox::instance()
 
 Sonarbox::Sonarbox()
     : m_stages(placeholderStages())
-    , m_queue(std::make_unique<StageQueue>())
-{
+    , m_queue(std::make_unique<StageQueue>()) {
     // Timers and queued calls belong to the main thread, whichever thread
     // asked first.
     if (QCoreApplication *app = QCoreApplication::instance())
@@ -42,20 +39,17 @@ Sonarbox::Sonarbox()
     m_syncTimer->setSingleShot(true);
     connect(m_syncTimer, &QTimer::timeout, this, &Sonarbox::executeTimedSync);
     m_validExtensions = {
-        QStringLiteral("mp3"),  QStringLiteral("m4a"),  QStringLiteral("MP3"),
-        QStringLiteral("M4A"),  QStringLiteral("mP3"),  QStringLiteral("m4A"),
-        QStringLiteral("Mp3"),  QStringLiteral("M4a"),  QStringLiteral("aac"),
-        QStringLiteral("aif"),  QStringLiteral("iff"),  QStringLiteral("ra"),
-        QStringLiteral("RA"),   QStringLiteral("rA"),   QStringLiteral("Ra"),
-        QStringLiteral("wav"),  QStringLiteral("wma"),  QStringLiteral("ogg"),
-        QStringLiteral("mpa"),  QStringLiteral("MPA"),  QStringLiteral("flac"),
-        QStringLiteral("FLAC")};
+        QStringLiteral("mp3"),  QStringLiteral("m4a"), QStringLiteral("MP3"), QStringLiteral("M4A"),
+        QStringLiteral("mP3"),  QStringLiteral("m4A"), QStringLiteral("Mp3"), QStringLiteral("M4a"),
+        QStringLiteral("aac"),  QStringLiteral("aif"), QStringLiteral("iff"), QStringLiteral("ra"),
+        QStringLiteral("RA"),   QStringLiteral("rA"),  QStringLiteral("Ra"),  QStringLiteral("wav"),
+        QStringLiteral("wma"),  QStringLiteral("ogg"), QStringLiteral("mpa"), QStringLiteral("MPA"),
+        QStringLiteral("flac"), QStringLiteral("FLAC")};
     logCall("instance");
     initializeState();
 }
 
-void Sonarbox::initializeState()
-{
+void Sonarbox::initializeState() {
     getOSVersion();
 
     using namespace PreferenceKeys;
@@ -99,8 +93,7 @@ void Sonarbox::initializeState()
     m_didUserPickLibrary = NSDefaultsUtility::getDidUserPickMediaLibrary();
 }
 
-void Sonarbox::reinitialize()
-{
+void Sonarbox::reinitialize() {
     {
         std::lock_guard lock(m_lock);
         m_loggedUser.reset();
@@ -124,15 +117,13 @@ void Sonarbox::reinitialize()
     fbLogin = false;
     QMetaObject::invokeMethod(
         this, [this] { m_syncTimer->stop(); },
-        thread() == QThread::currentThread() ? Qt::DirectConnection
-                                             : Qt::BlockingQueuedConnection);
+        thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection);
     initializeState();
 }
 
 // ---- wiring
 
-Sonarbox::Stages Sonarbox::placeholderStages()
-{
+Sonarbox::Stages Sonarbox::placeholderStages() {
     // Until the stages are built, each one only honours a stop request and
     // continues the chain.
     const auto placeholder = [](Completion completion) {
@@ -152,38 +143,32 @@ Sonarbox::Stages Sonarbox::placeholderStages()
     return stages;
 }
 
-void Sonarbox::setStages(Stages stages)
-{
+void Sonarbox::setStages(Stages stages) {
     std::lock_guard lock(m_lock);
     m_stages = std::move(stages);
 }
 
-void Sonarbox::setStatusReporter(std::function<void(const QString &, int)> reporter)
-{
+void Sonarbox::setStatusReporter(std::function<void(const QString &, int)> reporter) {
     std::lock_guard lock(m_lock);
     m_statusReporter = std::move(reporter);
 }
 
-void Sonarbox::setUrlOpener(std::function<bool(const QUrl &)> opener)
-{
+void Sonarbox::setUrlOpener(std::function<bool(const QUrl &)> opener) {
     std::lock_guard lock(m_lock);
     m_urlOpener = std::move(opener);
 }
 
-void Sonarbox::setFolderChooser(FolderChooser chooser)
-{
+void Sonarbox::setFolderChooser(FolderChooser chooser) {
     std::lock_guard lock(m_lock);
     m_folderChooser = std::move(chooser);
 }
 
-void Sonarbox::setStatusMenu(StatusMenu *menu)
-{
+void Sonarbox::setStatusMenu(StatusMenu *menu) {
     std::lock_guard lock(m_lock);
     m_statusMenu = menu;
 }
 
-StatusMenu &Sonarbox::statusMenu()
-{
+StatusMenu &Sonarbox::statusMenu() {
     std::lock_guard lock(m_lock);
     return m_statusMenu ? *m_statusMenu : g_noMenu;
 }
@@ -191,13 +176,11 @@ StatusMenu &Sonarbox::statusMenu()
 // ---- guarded properties
 
 #define SONARBOX_TEXT_PROPERTY(getter, setter, member)                                             \
-    QString Sonarbox::getter() const                                                               \
-    {                                                                                              \
+    QString Sonarbox::getter() const {                                                             \
         std::lock_guard lock(m_lock);                                                              \
         return member;                                                                             \
     }                                                                                              \
-    void Sonarbox::setter(const QString &v)                                                        \
-    {                                                                                              \
+    void Sonarbox::setter(const QString &v) {                                                      \
         std::lock_guard lock(m_lock);                                                              \
         member = v;                                                                                \
     }
@@ -211,134 +194,112 @@ SONARBOX_TEXT_PROPERTY(facebookAccessToken, setFacebookAccessToken, m_facebookAc
 SONARBOX_TEXT_PROPERTY(userDownloadDirectory, setUserDownloadDirectory, m_userDownloadDirectory)
 #undef SONARBOX_TEXT_PROPERTY
 
-UserPtr Sonarbox::loggedUser() const
-{
+UserPtr Sonarbox::loggedUser() const {
     std::lock_guard lock(m_lock);
     return m_loggedUser;
 }
 
-void Sonarbox::setLoggedUser(UserPtr user)
-{
+void Sonarbox::setLoggedUser(UserPtr user) {
     std::lock_guard lock(m_lock);
     m_loggedUser = std::move(user);
 }
 
-std::optional<QString> Sonarbox::jSessionID() const
-{
+std::optional<QString> Sonarbox::jSessionID() const {
     std::lock_guard lock(m_lock);
     return m_jSessionID;
 }
 
-void Sonarbox::setJSessionID(std::optional<QString> session)
-{
+void Sonarbox::setJSessionID(std::optional<QString> session) {
     std::lock_guard lock(m_lock);
     m_jSessionID = std::move(session);
 }
 
-QString Sonarbox::deviceID() const
-{
+QString Sonarbox::deviceID() const {
     std::lock_guard lock(m_lock);
     return m_deviceID;
 }
 
-QString Sonarbox::userDirectory() const
-{
+QString Sonarbox::userDirectory() const {
     std::lock_guard lock(m_lock);
     return m_userDirectory;
 }
 
-QList<QUrl> Sonarbox::userMediaFoldersToScan() const
-{
+QList<QUrl> Sonarbox::userMediaFoldersToScan() const {
     std::lock_guard lock(m_lock);
     return m_userMediaFoldersToScan;
 }
 
-void Sonarbox::setUserMediaFoldersToScan(const QList<QUrl> &v)
-{
+void Sonarbox::setUserMediaFoldersToScan(const QList<QUrl> &v) {
     std::lock_guard lock(m_lock);
     m_userMediaFoldersToScan = v;
 }
 
-QMap<QString, QString> Sonarbox::userMediaFoldersToScanWithSongAmounts() const
-{
+QMap<QString, QString> Sonarbox::userMediaFoldersToScanWithSongAmounts() const {
     std::lock_guard lock(m_lock);
     return m_folderSongAmounts;
 }
 
-void Sonarbox::setUserMediaFoldersToScanWithSongAmounts(const QMap<QString, QString> &v)
-{
+void Sonarbox::setUserMediaFoldersToScanWithSongAmounts(const QMap<QString, QString> &v) {
     std::lock_guard lock(m_lock);
     m_folderSongAmounts = v;
 }
 
-QList<AudioPtr> Sonarbox::localLibraryTracks() const
-{
+QList<AudioPtr> Sonarbox::localLibraryTracks() const {
     std::lock_guard lock(m_lock);
     return m_localLibraryTracks;
 }
 
-void Sonarbox::setLocalLibraryTracks(const QList<AudioPtr> &v)
-{
+void Sonarbox::setLocalLibraryTracks(const QList<AudioPtr> &v) {
     std::lock_guard lock(m_lock);
     m_localLibraryTracks = v;
 }
 
-void Sonarbox::addLocalLibraryTrack(const AudioPtr &track)
-{
+void Sonarbox::addLocalLibraryTrack(const AudioPtr &track) {
     std::lock_guard lock(m_lock);
     m_localLibraryTracks.append(track);
 }
 
-QList<AudioPtr> Sonarbox::cloudLibraryTracks() const
-{
+QList<AudioPtr> Sonarbox::cloudLibraryTracks() const {
     std::lock_guard lock(m_lock);
     return m_cloudLibraryTracks;
 }
 
-void Sonarbox::setCloudLibraryTracks(const QList<AudioPtr> &v)
-{
+void Sonarbox::setCloudLibraryTracks(const QList<AudioPtr> &v) {
     std::lock_guard lock(m_lock);
     m_cloudLibraryTracks = v;
 }
 
-QList<AudioPtr> Sonarbox::duplicateLibraryTracks() const
-{
+QList<AudioPtr> Sonarbox::duplicateLibraryTracks() const {
     std::lock_guard lock(m_lock);
     return m_duplicateLibraryTracks;
 }
 
-void Sonarbox::setDuplicateLibraryTracks(const QList<AudioPtr> &v)
-{
+void Sonarbox::setDuplicateLibraryTracks(const QList<AudioPtr> &v) {
     std::lock_guard lock(m_lock);
     m_duplicateLibraryTracks = v;
 }
 
-void Sonarbox::addDuplicateLibraryTrack(const AudioPtr &track)
-{
+void Sonarbox::addDuplicateLibraryTrack(const AudioPtr &track) {
     std::lock_guard lock(m_lock);
     m_duplicateLibraryTracks.append(track);
 }
 
-StageOperationPtr Sonarbox::operation_scanFileSysForMedia() const
-{
+StageOperationPtr Sonarbox::operation_scanFileSysForMedia() const {
     std::lock_guard lock(m_lock);
     return m_scanOp;
 }
 
-StageOperationPtr Sonarbox::operation_fingerprintLocalMedia() const
-{
+StageOperationPtr Sonarbox::operation_fingerprintLocalMedia() const {
     std::lock_guard lock(m_lock);
     return m_fingerprintOp;
 }
 
-StageOperationPtr Sonarbox::operation_downloadFilesFromCloud() const
-{
+StageOperationPtr Sonarbox::operation_downloadFilesFromCloud() const {
     std::lock_guard lock(m_lock);
     return m_downloadOp;
 }
 
-StageOperationPtr Sonarbox::operation_uploadFilesToCloud() const
-{
+StageOperationPtr Sonarbox::operation_uploadFilesToCloud() const {
     std::lock_guard lock(m_lock);
     return m_uploadOp;
 }

@@ -50,8 +50,8 @@ public:
     void setStatusReporter(std::function<void(const QString &status, int trackAmount)> reporter);
     void setUrlOpener(std::function<bool(const QUrl &)> opener);
     // Asks the user for a folder; calls back with the path, or nothing on cancel.
-    using FolderChooser = std::function<void(const QString &message,
-                                             std::function<void(std::optional<QString>)>)>;
+    using FolderChooser =
+        std::function<void(const QString &message, std::function<void(std::optional<QString>)>)>;
     void setFolderChooser(FolderChooser chooser);
     void setStatusMenu(StatusMenu *menu);
     StatusMenu &statusMenu();

@@ -19,23 +19,22 @@
 #include <QTimer>
 
 namespace {
-void logCall(const char *selector)
-{
+void logCall(const char *selector) {
     qCInfo(lcSync).noquote() << QStringLiteral("[%1] @class:Sonarbox").arg(QLatin1String(selector));
 }
 
 // The leading "major.minor" of a version text as a number ("0.1.0" -> 0.1).
-double versionNumber(const QString &version)
-{
+double versionNumber(const QString &version) {
     static const QRegularExpression leading(QStringLiteral("^\\d+(\\.\\d+)?"));
     return leading.match(version).captured(0).toDouble();
 }
 } // namespace
 
-void Sonarbox::logOutAction() { logOut(); }
+void Sonarbox::logOutAction() {
+    logOut();
+}
 
-void Sonarbox::logOut()
-{
+void Sonarbox::logOut() {
     logCall("logOut");
     stopSyncAction();
     QMetaObject::invokeMethod(
@@ -49,8 +48,7 @@ void Sonarbox::logOut()
                                                              this);
 }
 
-void Sonarbox::resetUser()
-{
+void Sonarbox::resetUser() {
     logCall("resetUser");
     setLoggedUser(nullptr);
     m_syncMilliSeconds = 0;
@@ -79,8 +77,7 @@ void Sonarbox::resetUser()
     GenericDAO::instance().deleteAll(QStringLiteral("User"));
 }
 
-void Sonarbox::changeDefaultDownloadDir(std::function<void(const QString &)> showPath)
-{
+void Sonarbox::changeDefaultDownloadDir(std::function<void(const QString &)> showPath) {
     FolderChooser chooser;
     {
         std::lock_guard lock(m_lock);
@@ -102,42 +99,44 @@ void Sonarbox::changeDefaultDownloadDir(std::function<void(const QString &)> sho
             });
 }
 
-void Sonarbox::showNewUserFlow(bool newUser) { m_progress.showNewUserFlow(newUser); }
+void Sonarbox::showNewUserFlow(bool newUser) {
+    m_progress.showNewUserFlow(newUser);
+}
 
-void Sonarbox::openUrl(const QString &url)
-{
+void Sonarbox::openUrl(const QString &url) {
     std::function<bool(const QUrl &)> opener;
     {
         std::lock_guard lock(m_lock);
         opener = m_urlOpener;
     }
     const QUrl target(url);
-    const bool opened = opener ? opener(target)
-                               : QProcess::startDetached(QStringLiteral("xdg-open"), {url});
+    const bool opened =
+        opener ? opener(target) : QProcess::startDetached(QStringLiteral("xdg-open"), {url});
     if (!opened)
         qCWarning(lcSync).noquote() << "Could not open" << url;
 }
 
-void Sonarbox::launchSBX()
-{
+void Sonarbox::launchSBX() {
     notifyMothership(QStringLiteral("ACTIVE"), 0);
     openUrl(DeploymentConfig::current().webSiteUrl + QLatin1Char('/'));
 }
 
-void Sonarbox::launchSBXWebsite()
-{
+void Sonarbox::launchSBXWebsite() {
     qCInfo(lcSync) << "launchSBXWebsite";
     openUrl(DeploymentConfig::current().webSiteUrl);
 }
 
-void Sonarbox::helpAction() { openUrl(DeploymentConfig::current().webSiteUrl + QStringLiteral("/#/faq")); }
+void Sonarbox::helpAction() {
+    openUrl(DeploymentConfig::current().webSiteUrl + QStringLiteral("/#/faq"));
+}
 
 // ---- login items
 
-bool Sonarbox::isAppInLoginItems() const { return LoginItems::contains(); }
+bool Sonarbox::isAppInLoginItems() const {
+    return LoginItems::contains();
+}
 
-void Sonarbox::addAppAsLoginItem()
-{
+void Sonarbox::addAppAsLoginItem() {
     if (LoginItems::contains())
         return;
     if (!LoginItems::add()) {
@@ -151,8 +150,7 @@ void Sonarbox::addAppAsLoginItem()
     NSDefaultsUtility::synchronize();
 }
 
-void Sonarbox::deleteAppFromLoginItem()
-{
+void Sonarbox::deleteAppFromLoginItem() {
     const int removed = LoginItems::remove();
     for (int i = 0; i < removed; ++i) {
         settings_openAtLogin = false;
@@ -164,15 +162,13 @@ void Sonarbox::deleteAppFromLoginItem()
 
 // ---- platform
 
-bool Sonarbox::notifyUser(const QString &title, const QString &message)
-{
+bool Sonarbox::notifyUser(const QString &title, const QString &message) {
     if (minOSVersion() < 9 || !settings_showNotifications)
         return false;
     return DesktopNotifier::notify(title, message);
 }
 
-void Sonarbox::isTheAppRunningFirstTime()
-{
+void Sonarbox::isTheAppRunningFirstTime() {
     const double running = versionNumber(DeploymentConfig::current().bundleVersion);
     const auto stored = NSDefaultsUtility::number(PreferenceKeys::Version);
     if (stored && qFuzzyCompare(*stored + 1.0, running + 1.0))
@@ -181,8 +177,7 @@ void Sonarbox::isTheAppRunningFirstTime()
     NSDefaultsUtility::setNumber(PreferenceKeys::Version, running);
 }
 
-void Sonarbox::getOSVersion()
-{
+void Sonarbox::getOSVersion() {
     // The client asks only whether the desktop is recent enough for its
     // notifications; a distribution without a numeric release counts as current.
     bool ok = false;
@@ -190,8 +185,7 @@ void Sonarbox::getOSVersion()
     m_minOSVersion = ok ? release : 99;
 }
 
-void Sonarbox::reachabilityChanged(bool reachable)
-{
+void Sonarbox::reachabilityChanged(bool reachable) {
     if (reachable) {
         isAppOffline = false;
         statusMenu().statusMenuShowBackOnline();

@@ -9,14 +9,12 @@
 #include <QTimer>
 
 namespace {
-void logCall(const char *selector)
-{
+void logCall(const char *selector) {
     qCInfo(lcSync).noquote() << QStringLiteral("[%1] @class:Sonarbox").arg(QLatin1String(selector));
 }
 } // namespace
 
-void Sonarbox::sync(bool includeScan)
-{
+void Sonarbox::sync(bool includeScan) {
     logCall("sync:");
     qCInfo(lcSync) << "=== SYNC PROCESS START";
 
@@ -62,21 +60,18 @@ void Sonarbox::sync(bool includeScan)
     m_queue->addOperation(fingerprint);
 }
 
-void Sonarbox::syncAction()
-{
+void Sonarbox::syncAction() {
     qCInfo(lcSync) << "Sync";
     sync(true);
 }
 
-void Sonarbox::executeTimedSync()
-{
+void Sonarbox::executeTimedSync() {
     qCInfo(lcSync).noquote() << QString::number(m_syncTimer->isActive() ? 1 : 0);
     if (settings_syncNewSongs && loggedUser())
         sync(true);
 }
 
-void Sonarbox::stopSyncAction()
-{
+void Sonarbox::stopSyncAction() {
     logCall("stopSyncAction:");
     flow_stopProcesses = true;
     syncInProgress = false;
@@ -91,14 +86,12 @@ void Sonarbox::stopSyncAction()
     emit syncStateChanged();
 }
 
-void Sonarbox::applicationWasStopped()
-{
+void Sonarbox::applicationWasStopped() {
     logCall("applicationWasStopped");
     flow_stopProcesses = false;
 }
 
-void Sonarbox::syncStarted()
-{
+void Sonarbox::syncStarted() {
     logCall("syncStarted");
     statusMenu().statusMenuSyncStarted();
     m_progress.setTextContent(QStringLiteral(
@@ -108,15 +101,15 @@ void Sonarbox::syncStarted()
     emit syncStateChanged();
 }
 
-void Sonarbox::syncFinished()
-{
+void Sonarbox::syncFinished() {
     logCall("syncFinished");
     m_progress.setProgress(1.0, QStringLiteral("100%"), QString(), QString());
     m_progress.setDescription(QStringLiteral("Sync Completed"));
     m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
     m_progress.setTextContent(
         QStringLiteral("We have added your music. Now you can listen to your music anywhere."));
-    notifyUser(QStringLiteral("Sync Complete"), QStringLiteral("Your media is now synced with Sonarbox"));
+    notifyUser(QStringLiteral("Sync Complete"),
+               QStringLiteral("Your media is now synced with Sonarbox"));
     statusMenu().statusMenuSyncFinished();
     flow_stopProcesses = false;
     syncInProgress = false;
@@ -124,8 +117,7 @@ void Sonarbox::syncFinished()
     emit syncStateChanged();
 }
 
-void Sonarbox::scheduleTimedSync()
-{
+void Sonarbox::scheduleTimedSync() {
     // The timer lives on the main thread; a later schedule replaces an earlier one.
     QMetaObject::invokeMethod(
         this,
@@ -136,12 +128,13 @@ void Sonarbox::scheduleTimedSync()
         Qt::QueuedConnection);
 }
 
-void Sonarbox::resetProgressBar() { m_progress.setProgress(0, QString(), QString(), QString()); }
+void Sonarbox::resetProgressBar() {
+    m_progress.setProgress(0, QString(), QString(), QString());
+}
 
 // ---- stage entry points
 
-void Sonarbox::scanLocalMedia(Completion completion)
-{
+void Sonarbox::scanLocalMedia(Completion completion) {
     std::function<void(Completion)> scan;
     {
         std::lock_guard lock(m_lock);
@@ -154,8 +147,7 @@ void Sonarbox::scanLocalMedia(Completion completion)
     });
 }
 
-void Sonarbox::fingerPrintLocalMedia(const StageOperationPtr &next)
-{
+void Sonarbox::fingerPrintLocalMedia(const StageOperationPtr &next) {
     statusMenu().statusMenuFingerPrintStarted();
     notifyMothership(QStringLiteral("MATCHING"), int(localLibraryTracks().size()));
     std::function<void(Completion)> fingerprint;
@@ -169,8 +161,7 @@ void Sonarbox::fingerPrintLocalMedia(const StageOperationPtr &next)
     });
 }
 
-void Sonarbox::downloadFilesFromCloud(const StageOperationPtr &next)
-{
+void Sonarbox::downloadFilesFromCloud(const StageOperationPtr &next) {
     statusMenu().statusMenuDownloadStarted();
     std::function<void(Completion)> download;
     {
@@ -184,8 +175,7 @@ void Sonarbox::downloadFilesFromCloud(const StageOperationPtr &next)
     });
 }
 
-void Sonarbox::uploadFilesToCloud(quint64 chain)
-{
+void Sonarbox::uploadFilesToCloud(quint64 chain) {
     qCInfo(lcSync) << "====== uploadFilesToCloud | START";
     statusMenu().statusMenuUploadStarted();
     std::function<void(Completion)> upload;
@@ -202,8 +192,7 @@ void Sonarbox::uploadFilesToCloud(quint64 chain)
     });
 }
 
-void Sonarbox::notifyMothership(const QString &status, int withTrackAmount)
-{
+void Sonarbox::notifyMothership(const QString &status, int withTrackAmount) {
     std::function<void(const QString &, int)> reporter;
     {
         std::lock_guard lock(m_lock);

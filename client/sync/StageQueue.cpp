@@ -2,25 +2,20 @@
 
 StageOperation::StageOperation(std::function<void()> body, const char *name)
     : m_body(std::move(body))
-    , m_name(name)
-{
-}
+    , m_name(name) {}
 
-StageOperation::State StageOperation::state() const
-{
+StageOperation::State StageOperation::state() const {
     std::lock_guard lock(m_lock);
     return m_state;
 }
 
-void StageOperation::cancel()
-{
+void StageOperation::cancel() {
     std::lock_guard lock(m_lock);
     if (m_state == State::Created || m_state == State::Queued)
         m_state = State::Cancelled;
 }
 
-bool StageOperation::markQueued()
-{
+bool StageOperation::markQueued() {
     std::lock_guard lock(m_lock);
     if (m_state != State::Created)
         return false;
@@ -28,8 +23,7 @@ bool StageOperation::markQueued()
     return true;
 }
 
-bool StageOperation::markRunning()
-{
+bool StageOperation::markRunning() {
     std::lock_guard lock(m_lock);
     if (m_state != State::Queued)
         return false;
@@ -37,19 +31,15 @@ bool StageOperation::markRunning()
     return true;
 }
 
-void StageOperation::markFinished()
-{
+void StageOperation::markFinished() {
     std::lock_guard lock(m_lock);
     m_state = State::Finished;
 }
 
 StageQueue::StageQueue()
-    : m_worker([this] { run(); })
-{
-}
+    : m_worker([this] { run(); }) {}
 
-StageQueue::~StageQueue()
-{
+StageQueue::~StageQueue() {
     {
         std::lock_guard lock(m_lock);
         m_stopping = true;
@@ -58,8 +48,7 @@ StageQueue::~StageQueue()
     m_worker.join();
 }
 
-bool StageQueue::addOperation(const StageOperationPtr &op)
-{
+bool StageQueue::addOperation(const StageOperationPtr &op) {
     if (!op || !op->markQueued())
         return false;
     {
@@ -70,22 +59,21 @@ bool StageQueue::addOperation(const StageOperationPtr &op)
     return true;
 }
 
-void StageQueue::waitUntilAllOperationsAreFinished()
-{
+void StageQueue::waitUntilAllOperationsAreFinished() {
     std::unique_lock lock(m_lock);
     m_idle.wait(lock, [this] { return m_pending.empty() && !m_busy; });
 }
 
-bool StageQueue::isStageThread() const { return std::this_thread::get_id() == m_worker.get_id(); }
+bool StageQueue::isStageThread() const {
+    return std::this_thread::get_id() == m_worker.get_id();
+}
 
-int StageQueue::operationCount() const
-{
+int StageQueue::operationCount() const {
     std::lock_guard lock(m_lock);
     return int(m_pending.size()) + (m_busy ? 1 : 0);
 }
 
-void StageQueue::run()
-{
+void StageQueue::run() {
     for (;;) {
         StageOperationPtr op;
         {

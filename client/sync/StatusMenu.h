@@ -24,10 +24,8 @@ public:
     virtual void statusMenuShowOffline() {}
     virtual void statusMenuShowBackOnline() {}
     // Answers the whole percentage it shows.
-    virtual int setProgressInStatusMenu(long total, long currentIndex, const QString &processName)
-    {
+    virtual int setProgressInStatusMenu(long total, long currentIndex, const QString &processName) {
         (void)processName;
-        return total > 0 ? int(float(currentIndex * (100.0 / double(total)) / 100.0) * 100.0f)
-                         : 0;
+        return total > 0 ? int(float(currentIndex * (100.0 / double(total)) / 100.0) * 100.0f) : 0;
     }
 };

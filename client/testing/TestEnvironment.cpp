@@ -11,10 +11,11 @@ QString g_root;
 
 namespace TestEnvironment {
 
-QString root() { return g_root; }
+QString root() {
+    return g_root;
+}
 
-void isolate(const QString &rootPath)
-{
+void isolate(const QString &rootPath) {
     g_root = rootPath;
     const auto sub = [&](const char *name) {
         const QString path = rootPath + QLatin1Char('/') + QLatin1String(name);
@@ -35,8 +36,7 @@ void isolate(const QString &rootPath)
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
-bool waitUntil(const std::function<bool()> &done, int ms)
-{
+bool waitUntil(const std::function<bool()> &done, int ms) {
     QDeadlineTimer deadline(ms);
     while (!done()) {
         if (deadline.hasExpired())

@@ -5,8 +5,7 @@
 
 #include <gtest/gtest.h>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QTemporaryDir root;
     TestEnvironment::isolate(root.path());
     QCoreApplication app(argc, argv);

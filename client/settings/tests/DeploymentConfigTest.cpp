@@ -7,8 +7,7 @@
 
 namespace {
 
-QString writeConfig(const QTemporaryDir &dir, const QByteArray &text)
-{
+QString writeConfig(const QTemporaryDir &dir, const QByteArray &text) {
     const QString path = dir.filePath("deploy.ini");
     QFile f(path);
     f.open(QIODevice::WriteOnly);
@@ -18,16 +17,14 @@ QString writeConfig(const QTemporaryDir &dir, const QByteArray &text)
 
 class Deployment : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
+    void TearDown() override {
         qunsetenv("SONARBOX_CONFIG");
         DeploymentConfig::resetToDefault();
     }
     QTemporaryDir dir;
 };
 
-TEST_F(Deployment, DefaultPointsAtALocalServerAndIsWellFormed)
-{
+TEST_F(Deployment, DefaultPointsAtALocalServerAndIsWellFormed) {
     DeploymentConfig::resetToDefault();
     const DeploymentConfig &c = DeploymentConfig::current();
     EXPECT_TRUE(c.gatewayBaseUrl.startsWith("http://127.0.0.1:")) << c.gatewayBaseUrl.toStdString();
@@ -37,12 +34,14 @@ TEST_F(Deployment, DefaultPointsAtALocalServerAndIsWellFormed)
     EXPECT_FALSE(c.bundleVersion.isEmpty());
 }
 
-TEST_F(Deployment, ConfigArgumentWinsOverTheEnvironment)
-{
+TEST_F(Deployment, ConfigArgumentWinsOverTheEnvironment) {
     const QString path = writeConfig(dir, "[service]\ngatewayBaseUrl=https://cloud.example.org/\n");
     qputenv("SONARBOX_CONFIG", "/nonexistent.ini");
     ASSERT_TRUE(DeploymentConfig::loadFromArguments({"sonarbox", "--config", path}));
     EXPECT_EQ(DeploymentConfig::current().gatewayBaseUrl, "https://cloud.example.org");
+    // What the file does not name keeps its built-in value.
+    EXPECT_EQ(DeploymentConfig::current().reachabilityHost, "127.0.0.1");
+    EXPECT_TRUE(DeploymentConfig::current().warnings().isEmpty());
 
     qputenv("SONARBOX_CONFIG", path.toLocal8Bit());
     DeploymentConfig::resetToDefault();
@@ -50,20 +49,18 @@ TEST_F(Deployment, ConfigArgumentWinsOverTheEnvironment)
     EXPECT_EQ(DeploymentConfig::current().source, path);
 }
 
-TEST_F(Deployment, UnreadableFileKeepsTheCurrentValuesAndSaysWhy)
-{
+TEST_F(Deployment, UnreadableFileKeepsTheCurrentValuesAndSaysWhy) {
     DeploymentConfig::resetToDefault();
     const QString before = DeploymentConfig::current().gatewayBaseUrl;
     QString error;
-    EXPECT_FALSE(DeploymentConfig::loadFromArguments({"sonarbox", "--config", dir.filePath("no.ini")},
-                                                     &error));
+    EXPECT_FALSE(DeploymentConfig::loadFromArguments(
+        {"sonarbox", "--config", dir.filePath("no.ini")}, &error));
     EXPECT_TRUE(error.contains("no.ini"));
     EXPECT_FALSE(DeploymentConfig::loadFromArguments({"sonarbox", "--config"}, &error));
     EXPECT_EQ(DeploymentConfig::current().gatewayBaseUrl, before);
 }
 
-TEST_F(Deployment, MalformedCredentialsAreReported)
-{
+TEST_F(Deployment, MalformedCredentialsAreReported) {
     const QString path = writeConfig(dir, "[recognition]\nclientId=12345\nclientTag=abc\n"
                                           "[facebook]\nappId=1\n");
     ASSERT_TRUE(DeploymentConfig::load(path));

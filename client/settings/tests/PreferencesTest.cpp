@@ -14,16 +14,14 @@ protected:
     void SetUp() override { NSDefaultsUtility::setStorageFile(dir.filePath("prefs.conf")); }
     void TearDown() override { NSDefaultsUtility::setStorageFile(QString()); }
     // A second look at the file, as another process would see it.
-    QVariant rawValue(QLatin1StringView key)
-    {
+    QVariant rawValue(QLatin1StringView key) {
         QSettings file(dir.filePath("prefs.conf"), QSettings::IniFormat);
         return file.value(QString(key));
     }
     QTemporaryDir dir;
 };
 
-TEST_F(Preferences, DefaultsOfAFreshStore)
-{
+TEST_F(Preferences, DefaultsOfAFreshStore) {
     EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 1);
     // The library choice default is written back, the others are not.
     EXPECT_EQ(rawValue(PreferenceKeys::UserPickedMediaLibrary).toInt(), 1);
@@ -36,20 +34,19 @@ TEST_F(Preferences, DefaultsOfAFreshStore)
     EXPECT_FALSE(rawValue(PreferenceKeys::DidUserPickedMediaLibrary).isValid());
 }
 
-TEST_F(Preferences, DeviceIdentifierIsCreatedOnceAndStaysStable)
-{
+TEST_F(Preferences, DeviceIdentifierIsCreatedOnceAndStaysStable) {
     const QString first = NSDefaultsUtility::getUUID();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral(
-                                       "^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[0-9A-F]{4}-[0-9A-F]{12}$"))
-                    .match(first)
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(
+            QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[0-9A-F]{4}-[0-9A-F]{12}$"))
+            .match(first)
+            .hasMatch())
         << first.toStdString();
     EXPECT_EQ(NSDefaultsUtility::getUUID(), first);
     EXPECT_EQ(rawValue(PreferenceKeys::UUID).toString(), first);
 }
 
-TEST_F(Preferences, RoundTrips)
-{
+TEST_F(Preferences, RoundTrips) {
     NSDefaultsUtility::saveUserPickedMediaLibrary(3);
     EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 3);
 
@@ -69,8 +66,7 @@ TEST_F(Preferences, RoundTrips)
               QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
 }
 
-TEST_F(Preferences, FolderListIsStoredAsUtf8UrlBlobsInOrder)
-{
+TEST_F(Preferences, FolderListIsStoredAsUtf8UrlBlobsInOrder) {
     const QList<QUrl> folders{QUrl::fromLocalFile(QStringLiteral("/home/ana/Música/")),
                               QUrl::fromLocalFile(QStringLiteral("/mnt/a b/")),
                               QUrl::fromLocalFile(QStringLiteral("/data/音楽/"))};
@@ -90,14 +86,15 @@ TEST_F(Preferences, FolderListIsStoredAsUtf8UrlBlobsInOrder)
     EXPECT_FALSE(rawValue(PreferenceKeys::UserMediaFoldersToScan).isValid());
 }
 
-TEST_F(Preferences, ValuesOfTheWrongTypeReadAsNeutralAndAreNotRepaired)
-{
+TEST_F(Preferences, ValuesOfTheWrongTypeReadAsNeutralAndAreNotRepaired) {
     {
         QSettings file(dir.filePath("prefs.conf"), QSettings::IniFormat);
         file.setValue(QString(PreferenceKeys::UserPickedMediaLibrary), QStringLiteral("itunes"));
-        file.setValue(QString(PreferenceKeys::AmountOfSongsAppHasToProcess), QStringLiteral("lots"));
+        file.setValue(QString(PreferenceKeys::AmountOfSongsAppHasToProcess),
+                      QStringLiteral("lots"));
         file.setValue(QString(PreferenceKeys::DidUserPickedMediaLibrary), QStringLiteral("maybe"));
-        file.setValue(QString(PreferenceKeys::UserMediaFoldersToScan), QStringLiteral("/not/a/list"));
+        file.setValue(QString(PreferenceKeys::UserMediaFoldersToScan),
+                      QStringLiteral("/not/a/list"));
         file.setValue(QString(PreferenceKeys::UserDownloadDirectory), QVariantList{1, 2});
     }
     EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 0);
@@ -109,8 +106,7 @@ TEST_F(Preferences, ValuesOfTheWrongTypeReadAsNeutralAndAreNotRepaired)
               NSDefaultsUtility::defaultDownloadDirectory());
 }
 
-TEST_F(Preferences, StorageFollowsTheConfiguredFile)
-{
+TEST_F(Preferences, StorageFollowsTheConfiguredFile) {
     NSDefaultsUtility::saveUserPickedMediaLibrary(2);
     QTemporaryDir other;
     NSDefaultsUtility::setStorageFile(other.filePath("prefs.conf"));

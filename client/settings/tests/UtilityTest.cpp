@@ -9,8 +9,7 @@
 
 namespace {
 
-QString makeFile(const QTemporaryDir &dir, const char *name, qint64 size, char fill = 'x')
-{
+QString makeFile(const QTemporaryDir &dir, const char *name, qint64 size, char fill = 'x') {
     const QString path = dir.filePath(QLatin1String(name));
     QFile f(path);
     f.open(QIODevice::WriteOnly);
@@ -18,8 +17,7 @@ QString makeFile(const QTemporaryDir &dir, const char *name, qint64 size, char f
     return path;
 }
 
-TEST(Utility, FileSizeBounds)
-{
+TEST(Utility, FileSizeBounds) {
     QTemporaryDir dir;
     EXPECT_FALSE(Utility::isValidFileSize(makeFile(dir, "a", 102400)));
     EXPECT_TRUE(Utility::isValidFileSize(makeFile(dir, "b", 102401)));
@@ -28,18 +26,16 @@ TEST(Utility, FileSizeBounds)
     EXPECT_FALSE(Utility::isValidFileSize(dir.filePath("missing")));
 }
 
-TEST(Utility, EmailValidation)
-{
-    for (const char *good : {"ana@example.com", "a_b-c+d@mail.example.org", "A1@x-y.co",
-                             "first.last@example.museum"})
+TEST(Utility, EmailValidation) {
+    for (const char *good :
+         {"ana@example.com", "a_b-c+d@mail.example.org", "A1@x-y.co", "first.last@example.museum"})
         EXPECT_TRUE(Utility::isValidEmail(QLatin1String(good))) << good;
     for (const char *bad : {"ana.+x@example.com", "ana@example.c", "ana@", "@example.com",
                             "ana example@x.com", "ana@example.com ", ""})
         EXPECT_FALSE(Utility::isValidEmail(QLatin1String(bad))) << bad;
 }
 
-TEST(Utility, NormalizeFilePath)
-{
+TEST(Utility, NormalizeFilePath) {
     Sonarbox::instance().setMinOSVersion(12);
     EXPECT_EQ(Utility::normalizeFilePath("file:///home/ana/My%20Music/caf%C3%A9.mp3"),
               QString::fromUtf8("/home/ana/My Music/café.mp3"));
@@ -54,8 +50,7 @@ TEST(Utility, NormalizeFilePath)
     Sonarbox::instance().getOSVersion();
 }
 
-TEST(Utility, PathPieces)
-{
+TEST(Utility, PathPieces) {
     EXPECT_EQ(Utility::getFileName("/music/A%20B/track%201.mp3"), "track 1.mp3");
     EXPECT_EQ(Utility::getFileExtension("/music/a.b/track.flac"), "flac");
     EXPECT_EQ(Utility::getFileExtension("README"), "README");
@@ -65,8 +60,7 @@ TEST(Utility, PathPieces)
     EXPECT_EQ(Utility::getShortenedFolderPath("Downloads"), "Downloads");
 }
 
-TEST(Utility, ExtensionsAreComparedExactly)
-{
+TEST(Utility, ExtensionsAreComparedExactly) {
     EXPECT_TRUE(Utility::isValidFileExtension("mp3"));
     EXPECT_TRUE(Utility::isValidFileExtension("mP3"));
     EXPECT_TRUE(Utility::isValidFileExtension("FLAC"));
@@ -76,8 +70,7 @@ TEST(Utility, ExtensionsAreComparedExactly)
     EXPECT_EQ(Sonarbox::instance().validExtensions().size(), 22);
 }
 
-TEST(Utility, FileDigestMatchesMd5sum)
-{
+TEST(Utility, FileDigestMatchesMd5sum) {
     QTemporaryDir dir;
     EXPECT_EQ(Utility::getMD5FromFile(makeFile(dir, "empty", 0)),
               "d41d8cd98f00b204e9800998ecf8427e");
@@ -93,24 +86,22 @@ TEST(Utility, FileDigestMatchesMd5sum)
     EXPECT_EQ(Utility::getMD5FromFile(QString()), "");
 }
 
-TEST(Utility, TextDigestIsUpperCaseAndStopsAtNul)
-{
+TEST(Utility, TextDigestIsUpperCaseAndStopsAtNul) {
     EXPECT_EQ(Utility::getMD5FromString("abc"), "900150983CD24FB0D6963F7D28E17F72");
     EXPECT_EQ(Utility::getMD5FromString(QString::fromUtf8("abc\0def", 7)),
               "900150983CD24FB0D6963F7D28E17F72");
     // UTF-8 bytes, not UTF-16 code units.
-    EXPECT_EQ(Utility::getMD5FromString(QString::fromUtf8("é")), "66DDCD97CFDEABB2F6FB8A999B4BC76F");
+    EXPECT_EQ(Utility::getMD5FromString(QString::fromUtf8("é")),
+              "66DDCD97CFDEABB2F6FB8A999B4BC76F");
 }
 
-TEST(Utility, SessionIdentifierFromCookie)
-{
+TEST(Utility, SessionIdentifierFromCookie) {
     EXPECT_EQ(Utility::getValidJSessionID("JSESSIONID=AB12; Path=/Vexmusic; HttpOnly"), "AB12");
     EXPECT_EQ(Utility::getValidJSessionID("x=1; JSESSIONID=zz"), "zz");
     EXPECT_FALSE(Utility::getValidJSessionID("SESSION=AB12; Path=/").has_value());
 }
 
-TEST(Utility, ReadFileAndDuplicates)
-{
+TEST(Utility, ReadFileAndDuplicates) {
     QTemporaryDir dir;
     const QString path = makeFile(dir, "data", 10, 'q');
     EXPECT_EQ(Utility::readFile(path, false).value_or(QByteArray()), QByteArray(10, 'q'));

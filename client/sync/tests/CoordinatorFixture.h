@@ -6,6 +6,7 @@
 #include "sync/LoginItems.h"
 #include "sync/Sonarbox.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -17,13 +18,11 @@
 // Records what the coordinator reports to the status menu.
 class RecordingMenu : public StatusMenu {
 public:
-    QStringList calls() const
-    {
+    QStringList calls() const {
         std::lock_guard g(lock);
         return m_calls;
     }
-    void clear()
-    {
+    void clear() {
         std::lock_guard g(lock);
         m_calls.clear();
     }
@@ -37,8 +36,7 @@ public:
     void statusMenuShowBackOnline() override { add("ShowBackOnline"); }
 
 private:
-    void add(const char *c)
-    {
+    void add(const char *c) {
         std::lock_guard g(lock);
         m_calls << QLatin1String(c);
     }
@@ -50,8 +48,7 @@ private:
 // that record their order and do what the test asks.
 class CoordinatorTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         NSDefaultsUtility::setStorageFile(dir.filePath("prefs.conf"));
         StoreSetup::setStoreFolder(dir.filePath("store"));
         QDir(LoginItems::autostartDirectory()).removeRecursively();
@@ -63,8 +60,7 @@ protected:
         s.setTimedSyncInterval(3600 * 1000);
         s.reinitialize();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         Sonarbox &s = sonarbox();
         s.operationQueue().waitUntilAllOperationsAreFinished();
         QCoreApplication::processEvents();
@@ -80,8 +76,7 @@ protected:
 
     // Each stage records its name; `stopIn` names a stage during which the
     // user presses Stop, after which the stage polls the flag as real ones do.
-    Sonarbox::Stages recordingStages()
-    {
+    Sonarbox::Stages recordingStages() {
         const auto stage = [this](const char *name) {
             return [this, name](Sonarbox::Completion completion) {
                 {
@@ -106,15 +101,13 @@ protected:
         return stages;
     }
 
-    QStringList stagesRun()
-    {
+    QStringList stagesRun() {
         std::lock_guard g(lock);
         return ran;
     }
 
     // Lets the stage queue and then the main thread's queued calls finish.
-    void settle()
-    {
+    void settle() {
         sonarbox().operationQueue().waitUntilAllOperationsAreFinished();
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();

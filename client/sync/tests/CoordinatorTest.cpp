@@ -14,8 +14,7 @@ namespace {
 
 using Coordinator = CoordinatorTest;
 
-TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndAddsTheLoginItemOnce)
-{
+TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndAddsTheLoginItemOnce) {
     using namespace PreferenceKeys;
     EXPECT_EQ(NSDefaultsUtility::text(LoadAppOnOSBoot), "YES");
     // Adding the login item writes "NO"; creation then marks the first run handled.
@@ -37,8 +36,7 @@ TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndAddsTheLoginItemOnce)
     EXPECT_TRUE(sonarbox().userDirectory().endsWith('/'));
 }
 
-TEST_F(Coordinator, LoginItemRemovalAndAPreferenceThatSaysNo)
-{
+TEST_F(Coordinator, LoginItemRemovalAndAPreferenceThatSaysNo) {
     sonarbox().deleteAppFromLoginItem();
     EXPECT_FALSE(sonarbox().isAppInLoginItems());
     EXPECT_FALSE(sonarbox().settings_openAtLogin);
@@ -58,8 +56,7 @@ TEST_F(Coordinator, LoginItemRemovalAndAPreferenceThatSaysNo)
     EXPECT_TRUE(QFile::exists(other.fileName()));
 }
 
-TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks)
-{
+TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks) {
     Sonarbox &s = sonarbox();
     auto user = std::make_shared<User>();
     user->id = "1";
@@ -94,8 +91,8 @@ TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks)
     ASSERT_TRUE(s.syncTimer()->isActive());
 
     int posted = 0;
-    const int token = NotificationCenter::defaultCenter().addObserver(
-        "logOutNotification", [&](QObject *object) {
+    const int token =
+        NotificationCenter::defaultCenter().addObserver("logOutNotification", [&](QObject *object) {
             EXPECT_EQ(object, &s);
             ++posted;
         });
@@ -128,12 +125,10 @@ TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks)
     EXPECT_EQ(GenericDAO::instance().uniqueResult<User>(), nullptr);
 }
 
-TEST_F(Coordinator, DesktopNotificationsFollowTheSettingAndTheSystemVersion)
-{
+TEST_F(Coordinator, DesktopNotificationsFollowTheSettingAndTheSystemVersion) {
     QStringList shown;
-    DesktopNotifier::setFallback([&](const QString &title, const QString &text) {
-        shown << title + "|" + text;
-    });
+    DesktopNotifier::setFallback(
+        [&](const QString &title, const QString &text) { shown << title + "|" + text; });
     sonarbox().settings_showNotifications = false;
     EXPECT_FALSE(sonarbox().notifyUser("T", "x"));
     sonarbox().settings_showNotifications = true;
@@ -148,8 +143,7 @@ TEST_F(Coordinator, DesktopNotificationsFollowTheSettingAndTheSystemVersion)
     EXPECT_EQ(shown, QStringList({"T|x", "Sync Complete|Your media is now synced with Sonarbox"}));
 }
 
-TEST_F(Coordinator, DownloadFolderChoice)
-{
+TEST_F(Coordinator, DownloadFolderChoice) {
     QString asked;
     std::optional<QString> answer = QStringLiteral("/home/ana/Music/Incoming");
     sonarbox().setFolderChooser(
@@ -171,8 +165,7 @@ TEST_F(Coordinator, DownloadFolderChoice)
     EXPECT_TRUE(shown.isEmpty());
 }
 
-TEST_F(Coordinator, WebSiteCommandsAndTheActiveReport)
-{
+TEST_F(Coordinator, WebSiteCommandsAndTheActiveReport) {
     QStringList opened;
     sonarbox().setUrlOpener([&](const QUrl &url) {
         opened << url.toString();
@@ -197,8 +190,7 @@ TEST_F(Coordinator, WebSiteCommandsAndTheActiveReport)
     EXPECT_EQ(reports, QStringList({"ACTIVE 0"}));
 }
 
-TEST_F(Coordinator, MatchingIsReportedWithTheTrackCount)
-{
+TEST_F(Coordinator, MatchingIsReportedWithTheTrackCount) {
     std::mutex reportLock;
     QStringList reports;
     sonarbox().setStatusReporter([&](const QString &status, int amount) {
@@ -216,8 +208,7 @@ TEST_F(Coordinator, MatchingIsReportedWithTheTrackCount)
     EXPECT_EQ(reports, QStringList({"MATCHING 2"}));
 }
 
-TEST_F(Coordinator, NewUserFlowHidesTheRightControls)
-{
+TEST_F(Coordinator, NewUserFlowHidesTheRightControls) {
     sonarbox().showNewUserFlow(true);
     ProgressPage::State p = sonarbox().progressPage().state();
     EXPECT_TRUE(p.syncButtonHidden && p.doneButtonHidden && p.nextArrowHidden &&
@@ -228,8 +219,7 @@ TEST_F(Coordinator, NewUserFlowHidesTheRightControls)
     EXPECT_TRUE(p.nextArrowHidden && p.noNeedToWaitHidden && p.launchButtonHidden);
 }
 
-TEST_F(Coordinator, FirstRunIsRecordedOncePerVersion)
-{
+TEST_F(Coordinator, FirstRunIsRecordedOncePerVersion) {
     EXPECT_FALSE(NSDefaultsUtility::number(PreferenceKeys::Version).has_value());
     sonarbox().isTheAppRunningFirstTime();
     const auto stored = NSDefaultsUtility::number(PreferenceKeys::Version);

@@ -10,8 +10,7 @@
 
 namespace {
 
-TEST(StageQueue, RunsOperationsOneAtATimeInOrderOnOneThread)
-{
+TEST(StageQueue, RunsOperationsOneAtATimeInOrderOnOneThread) {
     StageQueue queue;
     std::mutex lock;
     std::vector<int> order;
@@ -42,8 +41,7 @@ TEST(StageQueue, RunsOperationsOneAtATimeInOrderOnOneThread)
     }
 }
 
-TEST(StageQueue, CancelledBeforeStartNeverRunsAndRunningOneFinishes)
-{
+TEST(StageQueue, CancelledBeforeStartNeverRunsAndRunningOneFinishes) {
     StageQueue queue;
     std::promise<void> started;
     std::promise<void> release;
@@ -69,8 +67,7 @@ TEST(StageQueue, CancelledBeforeStartNeverRunsAndRunningOneFinishes)
     EXPECT_TRUE(second->isCancelled());
 }
 
-TEST(StageQueue, AnOperationIsAcceptedOnce)
-{
+TEST(StageQueue, AnOperationIsAcceptedOnce) {
     StageQueue queue;
     std::atomic<int> runs{0};
     auto op = std::make_shared<StageOperation>([&] { ++runs; });

@@ -7,8 +7,7 @@ namespace {
 
 using SyncChain = CoordinatorTest;
 
-TEST_F(SyncChain, FullSyncRunsTheStagesInOrderThenSchedulesTheHourlyTimer)
-{
+TEST_F(SyncChain, FullSyncRunsTheStagesInOrderThenSchedulesTheHourlyTimer) {
     sonarbox().sync(true);
     settle();
     EXPECT_EQ(stagesRun(), QStringList({"scan", "fingerprint", "download", "upload"}));
@@ -29,8 +28,7 @@ TEST_F(SyncChain, FullSyncRunsTheStagesInOrderThenSchedulesTheHourlyTimer)
     EXPECT_EQ(timer->interval(), 3600 * 1000);
 }
 
-TEST_F(SyncChain, WithoutScanStartsAtFingerprintingEvenWithNothingToDo)
-{
+TEST_F(SyncChain, WithoutScanStartsAtFingerprintingEvenWithNothingToDo) {
     sonarbox().setLocalLibraryTracks({});
     sonarbox().sync(false);
     settle();
@@ -40,8 +38,7 @@ TEST_F(SyncChain, WithoutScanStartsAtFingerprintingEvenWithNothingToDo)
     EXPECT_EQ(sonarbox().operation_scanFileSysForMedia()->state(), StageOperation::State::Created);
 }
 
-TEST_F(SyncChain, AStopInAnyStageEndsTheChainWithoutCompletionOrTimer)
-{
+TEST_F(SyncChain, AStopInAnyStageEndsTheChainWithoutCompletionOrTimer) {
     const QStringList order{"scan", "fingerprint", "download", "upload"};
     for (qsizetype i = 0; i < order.size(); ++i) {
         SCOPED_TRACE(order[i].toStdString());
@@ -64,8 +61,7 @@ TEST_F(SyncChain, AStopInAnyStageEndsTheChainWithoutCompletionOrTimer)
     }
 }
 
-TEST_F(SyncChain, AStopBetweenStagesStaysSetAndEndsTheNextSyncAtItsFirstStage)
-{
+TEST_F(SyncChain, AStopBetweenStagesStaysSetAndEndsTheNextSyncAtItsFirstStage) {
     sonarbox().stopSyncAction(); // nothing is running to see it
     EXPECT_TRUE(sonarbox().flow_stopProcesses);
     sonarbox().sync(false);
@@ -79,8 +75,7 @@ TEST_F(SyncChain, AStopBetweenStagesStaysSetAndEndsTheNextSyncAtItsFirstStage)
     EXPECT_EQ(stagesRun(), QStringList({"fingerprint", "fingerprint", "download", "upload"}));
 }
 
-TEST_F(SyncChain, TimerStartsASyncOnlyWhenAllowedAndSignedIn)
-{
+TEST_F(SyncChain, TimerStartsASyncOnlyWhenAllowedAndSignedIn) {
     sonarbox().setTimedSyncInterval(300);
     sonarbox().setLoggedUser(std::make_shared<User>());
     sonarbox().sync(false);
@@ -93,7 +88,8 @@ TEST_F(SyncChain, TimerStartsASyncOnlyWhenAllowedAndSignedIn)
     sonarbox().settings_syncNewSongs = false;
     settle();
     EXPECT_EQ(stagesRun().count("upload"), 2);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !sonarbox().syncTimer()->isActive(); }, 3000));
+    ASSERT_TRUE(
+        TestEnvironment::waitUntil([&] { return !sonarbox().syncTimer()->isActive(); }, 3000));
     settle();
     EXPECT_EQ(stagesRun().count("scan"), 1);
     EXPECT_FALSE(sonarbox().syncTimer()->isActive());
@@ -106,8 +102,7 @@ TEST_F(SyncChain, TimerStartsASyncOnlyWhenAllowedAndSignedIn)
     EXPECT_EQ(stagesRun().count("scan"), 1);
 }
 
-TEST_F(SyncChain, ASyncRequestedDuringASyncQueuesEveryOperationAtMostOnce)
-{
+TEST_F(SyncChain, ASyncRequestedDuringASyncQueuesEveryOperationAtMostOnce) {
     // The first chain's fingerprint stage starts a second sync while it runs.
     bool asked = false;
     Sonarbox::Stages stages = recordingStages();
@@ -124,13 +119,13 @@ TEST_F(SyncChain, ASyncRequestedDuringASyncQueuesEveryOperationAtMostOnce)
     settle();
     // The first chain's later stages were replaced: its fingerprint finished
     // and queued its own (cancelled) download, which never ran.
-    EXPECT_EQ(stagesRun(), QStringList({"scan", "fingerprint", "fingerprint", "download", "upload"}));
+    EXPECT_EQ(stagesRun(),
+              QStringList({"scan", "fingerprint", "fingerprint", "download", "upload"}));
     EXPECT_EQ(menu.calls().count("SyncFinished"), 1);
     EXPECT_FALSE(sonarbox().syncInProgress);
 }
 
-TEST_F(SyncChain, NetworkLossStopsTheSyncAndItsReturnDoesNotRestartIt)
-{
+TEST_F(SyncChain, NetworkLossStopsTheSyncAndItsReturnDoesNotRestartIt) {
     Sonarbox::Stages stages = recordingStages();
     stages.syncCloudMediaWithLocal = [this](Sonarbox::Completion done) {
         {
@@ -138,8 +133,9 @@ TEST_F(SyncChain, NetworkLossStopsTheSyncAndItsReturnDoesNotRestartIt)
             ran << "download";
         }
         // The network goes while downloading; the monitor reports on the main thread.
-        QMetaObject::invokeMethod(&sonarbox(), [] { Sonarbox::instance().reachabilityChanged(false); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &sonarbox(), [] { Sonarbox::instance().reachabilityChanged(false); },
+            Qt::BlockingQueuedConnection);
         if (sonarbox().flow_stopProcesses) {
             sonarbox().applicationWasStopped();
             return;
@@ -162,8 +158,7 @@ TEST_F(SyncChain, NetworkLossStopsTheSyncAndItsReturnDoesNotRestartIt)
     EXPECT_TRUE(menu.calls().contains("ShowBackOnline"));
 }
 
-TEST_F(SyncChain, NetworkReturningDuringASyncResumesFromFingerprinting)
-{
+TEST_F(SyncChain, NetworkReturningDuringASyncResumesFromFingerprinting) {
     sonarbox().setLoggedUser(std::make_shared<User>());
     sonarbox().syncInProgress = true;
     sonarbox().reachabilityChanged(true);
