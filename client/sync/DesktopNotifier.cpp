@@ -2,10 +2,12 @@
 
 #include "settings/Logging.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QMutex>
+#include <QThread>
 #include <QVariantMap>
 
 namespace {
@@ -39,7 +41,12 @@ bool DesktopNotifier::notify(const QString &title, const QString &text) {
         fallback = g_fallback;
     }
     if (fallback) {
-        fallback(title, text);
+        // The fallback shows a tray message: a widget, so the main thread's.
+        QCoreApplication *app = QCoreApplication::instance();
+        if (app && app->thread() != QThread::currentThread())
+            QMetaObject::invokeMethod(app, [=] { fallback(title, text); }, Qt::QueuedConnection);
+        else
+            fallback(title, text);
         return true;
     }
     qCInfo(lcSync).noquote() << "No notification service for:" << title;

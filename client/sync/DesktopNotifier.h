@@ -6,7 +6,7 @@
 
 // Desktop notifications through the freedesktop notification service on the
 // session bus; where none answers, a fallback (the tray icon's message, set by
-// the shell) shows them.
+// the shell) shows them, on the main thread.
 class DesktopNotifier {
 public:
     using Fallback = std::function<void(const QString &title, const QString &text)>;

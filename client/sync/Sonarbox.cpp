@@ -31,13 +31,13 @@ Sonarbox &Sonarbox::instance() {
 Sonarbox::Sonarbox()
     : m_stages(placeholderStages())
     , m_queue(std::make_unique<StageQueue>()) {
-    // Timers and queued calls belong to the main thread, whichever thread
-    // asked first.
-    if (QCoreApplication *app = QCoreApplication::instance())
-        moveToThread(app->thread());
     m_syncTimer = new QTimer(this);
     m_syncTimer->setSingleShot(true);
     connect(m_syncTimer, &QTimer::timeout, this, &Sonarbox::executeTimedSync);
+    // Timers and queued calls belong to the main thread, whichever thread
+    // asked first (the timer moves with its parent).
+    if (QCoreApplication *app = QCoreApplication::instance())
+        moveToThread(app->thread());
     m_validExtensions = {
         QStringLiteral("mp3"),  QStringLiteral("m4a"), QStringLiteral("MP3"), QStringLiteral("M4A"),
         QStringLiteral("mP3"),  QStringLiteral("m4A"), QStringLiteral("Mp3"), QStringLiteral("M4a"),
