@@ -44,7 +44,8 @@ bool DesktopNotifier::notify(const QString &title, const QString &text) {
         // The fallback shows a tray message: a widget, so the main thread's.
         QCoreApplication *app = QCoreApplication::instance();
         if (app && app->thread() != QThread::currentThread())
-            QMetaObject::invokeMethod(app, [=] { fallback(title, text); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app, [=] { fallback(title, text); }, Qt::QueuedConnection);
         else
             fallback(title, text);
         return true;

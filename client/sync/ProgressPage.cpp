@@ -6,10 +6,7 @@ ProgressPage::State ProgressPage::state() const {
 }
 
 template <typename F> void ProgressPage::update(F &&change) {
-    {
-        std::lock_guard lock(m_lock);
-        change(m_state);
-    }
+    m_state.update(change);
     emit changed();
 }
 

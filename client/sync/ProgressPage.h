@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QString>
 
-#include <mutex>
+#include "Guarded.h"
 
 // What the progress page shows, kept by the coordinator whether or not a page
 // is on screen. Setters may be called from any thread; `changed` is emitted
@@ -43,6 +43,5 @@ signals:
 private:
     template <typename F> void update(F &&change);
 
-    mutable std::mutex m_lock;
-    State m_state;
+    Guarded<State> m_state;
 };

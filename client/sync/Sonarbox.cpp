@@ -72,17 +72,14 @@ void Sonarbox::initializeState() {
     const QString downloadDir = NSDefaultsUtility::getUserDownloadDirectory();
     const QList<QUrl> folders =
         NSDefaultsUtility::getSaveUserMediaFoldersToScan().value_or(QList<QUrl>());
-    {
-        std::lock_guard lock(m_lock);
-        m_deviceID = deviceID;
-        m_userDirectory = QDir::homePath() + QLatin1Char('/');
-        m_userDownloadDirectory = downloadDir;
-        m_localLibraryTracks.clear();
-        m_cloudLibraryTracks.clear();
-        m_duplicateLibraryTracks.clear();
-        m_userMediaFoldersToScan = folders;
-        m_folderSongAmounts.clear();
-    }
+    m_deviceID.set(deviceID);
+    m_userDirectory.set(QDir::homePath() + QLatin1Char('/'));
+    m_userDownloadDirectory.set(downloadDir);
+    m_localLibraryTracks.set({});
+    m_cloudLibraryTracks.set({});
+    m_duplicateLibraryTracks.set({});
+    m_userMediaFoldersToScan.set(folders);
+    m_folderSongAmounts.set({});
     m_userPickedMediaLibrary = NSDefaultsUtility::getUserPickedMediaLibrary();
     m_syncMilliSeconds = 0;
     flow_changeSyncLibrarySyncFromSettings = false;
@@ -94,21 +91,13 @@ void Sonarbox::initializeState() {
 }
 
 void Sonarbox::reinitialize() {
-    {
-        std::lock_guard lock(m_lock);
-        m_loggedUser.reset();
-        m_jSessionID.reset();
-        m_syncStatus.clear();
-        m_syncError.clear();
-        m_syncMessage.clear();
-        m_serverMessage.clear();
-        m_upgradeUrl.clear();
-        m_facebookAccessToken.clear();
-        m_scanOp.reset();
-        m_fingerprintOp.reset();
-        m_downloadOp.reset();
-        m_uploadOp.reset();
-    }
+    m_loggedUser.set(nullptr);
+    m_jSessionID.set(std::nullopt);
+    for (Guarded<QString> *text : {&m_syncStatus, &m_syncError, &m_syncMessage, &m_serverMessage,
+                                   &m_upgradeUrl, &m_facebookAccessToken})
+        text->set(QString());
+    for (Guarded<StageOperationPtr> *op : {&m_scanOp, &m_fingerprintOp, &m_downloadOp, &m_uploadOp})
+        op->set(nullptr);
     syncInProgress = false;
     isAppOffline = false;
     flow_newUser = false;
@@ -143,163 +132,8 @@ Sonarbox::Stages Sonarbox::placeholderStages() {
     return stages;
 }
 
-void Sonarbox::setStages(Stages stages) {
-    std::lock_guard lock(m_lock);
-    m_stages = std::move(stages);
-}
-
-void Sonarbox::setStatusReporter(std::function<void(const QString &, int)> reporter) {
-    std::lock_guard lock(m_lock);
-    m_statusReporter = std::move(reporter);
-}
-
-void Sonarbox::setUrlOpener(std::function<bool(const QUrl &)> opener) {
-    std::lock_guard lock(m_lock);
-    m_urlOpener = std::move(opener);
-}
-
-void Sonarbox::setFolderChooser(FolderChooser chooser) {
-    std::lock_guard lock(m_lock);
-    m_folderChooser = std::move(chooser);
-}
-
-void Sonarbox::setStatusMenu(StatusMenu *menu) {
-    std::lock_guard lock(m_lock);
-    m_statusMenu = menu;
-}
-
-StatusMenu &Sonarbox::statusMenu() {
-    std::lock_guard lock(m_lock);
-    return m_statusMenu ? *m_statusMenu : g_noMenu;
-}
-
-// ---- guarded properties
-
-#define SONARBOX_TEXT_PROPERTY(getter, setter, member)                                             \
-    QString Sonarbox::getter() const {                                                             \
-        std::lock_guard lock(m_lock);                                                              \
-        return member;                                                                             \
-    }                                                                                              \
-    void Sonarbox::setter(const QString &v) {                                                      \
-        std::lock_guard lock(m_lock);                                                              \
-        member = v;                                                                                \
-    }
-
-SONARBOX_TEXT_PROPERTY(syncStatus, setSyncStatus, m_syncStatus)
-SONARBOX_TEXT_PROPERTY(syncError, setSyncError, m_syncError)
-SONARBOX_TEXT_PROPERTY(syncMessage, setSyncMessage, m_syncMessage)
-SONARBOX_TEXT_PROPERTY(serverMessage, setServerMessage, m_serverMessage)
-SONARBOX_TEXT_PROPERTY(upgradeUrl, setUpgradeUrl, m_upgradeUrl)
-SONARBOX_TEXT_PROPERTY(facebookAccessToken, setFacebookAccessToken, m_facebookAccessToken)
-SONARBOX_TEXT_PROPERTY(userDownloadDirectory, setUserDownloadDirectory, m_userDownloadDirectory)
-#undef SONARBOX_TEXT_PROPERTY
-
-UserPtr Sonarbox::loggedUser() const {
-    std::lock_guard lock(m_lock);
-    return m_loggedUser;
-}
-
-void Sonarbox::setLoggedUser(UserPtr user) {
-    std::lock_guard lock(m_lock);
-    m_loggedUser = std::move(user);
-}
-
-std::optional<QString> Sonarbox::jSessionID() const {
-    std::lock_guard lock(m_lock);
-    return m_jSessionID;
-}
-
-void Sonarbox::setJSessionID(std::optional<QString> session) {
-    std::lock_guard lock(m_lock);
-    m_jSessionID = std::move(session);
-}
-
-QString Sonarbox::deviceID() const {
-    std::lock_guard lock(m_lock);
-    return m_deviceID;
-}
-
-QString Sonarbox::userDirectory() const {
-    std::lock_guard lock(m_lock);
-    return m_userDirectory;
-}
-
-QList<QUrl> Sonarbox::userMediaFoldersToScan() const {
-    std::lock_guard lock(m_lock);
-    return m_userMediaFoldersToScan;
-}
-
-void Sonarbox::setUserMediaFoldersToScan(const QList<QUrl> &v) {
-    std::lock_guard lock(m_lock);
-    m_userMediaFoldersToScan = v;
-}
-
-QMap<QString, QString> Sonarbox::userMediaFoldersToScanWithSongAmounts() const {
-    std::lock_guard lock(m_lock);
-    return m_folderSongAmounts;
-}
-
-void Sonarbox::setUserMediaFoldersToScanWithSongAmounts(const QMap<QString, QString> &v) {
-    std::lock_guard lock(m_lock);
-    m_folderSongAmounts = v;
-}
-
-QList<AudioPtr> Sonarbox::localLibraryTracks() const {
-    std::lock_guard lock(m_lock);
-    return m_localLibraryTracks;
-}
-
-void Sonarbox::setLocalLibraryTracks(const QList<AudioPtr> &v) {
-    std::lock_guard lock(m_lock);
-    m_localLibraryTracks = v;
-}
-
-void Sonarbox::addLocalLibraryTrack(const AudioPtr &track) {
-    std::lock_guard lock(m_lock);
-    m_localLibraryTracks.append(track);
-}
-
-QList<AudioPtr> Sonarbox::cloudLibraryTracks() const {
-    std::lock_guard lock(m_lock);
-    return m_cloudLibraryTracks;
-}
-
-void Sonarbox::setCloudLibraryTracks(const QList<AudioPtr> &v) {
-    std::lock_guard lock(m_lock);
-    m_cloudLibraryTracks = v;
-}
-
-QList<AudioPtr> Sonarbox::duplicateLibraryTracks() const {
-    std::lock_guard lock(m_lock);
-    return m_duplicateLibraryTracks;
-}
-
-void Sonarbox::setDuplicateLibraryTracks(const QList<AudioPtr> &v) {
-    std::lock_guard lock(m_lock);
-    m_duplicateLibraryTracks = v;
-}
-
-void Sonarbox::addDuplicateLibraryTrack(const AudioPtr &track) {
-    std::lock_guard lock(m_lock);
-    m_duplicateLibraryTracks.append(track);
-}
-
-StageOperationPtr Sonarbox::operation_scanFileSysForMedia() const {
-    std::lock_guard lock(m_lock);
-    return m_scanOp;
-}
-
-StageOperationPtr Sonarbox::operation_fingerprintLocalMedia() const {
-    std::lock_guard lock(m_lock);
-    return m_fingerprintOp;
-}
-
-StageOperationPtr Sonarbox::operation_downloadFilesFromCloud() const {
-    std::lock_guard lock(m_lock);
-    return m_downloadOp;
-}
-
-StageOperationPtr Sonarbox::operation_uploadFilesToCloud() const {
-    std::lock_guard lock(m_lock);
-    return m_uploadOp;
+StatusMenu &Sonarbox::statusMenu()
+{
+    StatusMenu *menu = m_statusMenu.get();
+    return menu ? *menu : g_noMenu;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Guarded.h"
 #include "ProgressPage.h"
 #include "StageQueue.h"
 #include "StatusMenu.h"
@@ -45,71 +46,83 @@ public:
     static Sonarbox &instance();
 
     // ---- wiring (stages, service report, browser, folder chooser, menu)
-    void setStages(Stages stages);
+    void setStages(Stages stages) { m_stages.set(std::move(stages)); }
     static Stages placeholderStages();
-    void setStatusReporter(std::function<void(const QString &status, int trackAmount)> reporter);
-    void setUrlOpener(std::function<bool(const QUrl &)> opener);
+    void setStatusReporter(std::function<void(const QString &status, int trackAmount)> reporter) {
+        m_statusReporter.set(std::move(reporter));
+    }
+    void setUrlOpener(std::function<bool(const QUrl &)> opener) {
+        m_urlOpener.set(std::move(opener));
+    }
     // Asks the user for a folder; calls back with the path, or nothing on cancel.
     using FolderChooser =
         std::function<void(const QString &message, std::function<void(std::optional<QString>)>)>;
-    void setFolderChooser(FolderChooser chooser);
-    void setStatusMenu(StatusMenu *menu);
+    void setFolderChooser(FolderChooser chooser) { m_folderChooser.set(std::move(chooser)); }
+    void setStatusMenu(StatusMenu *menu) { m_statusMenu.set(menu); }
     StatusMenu &statusMenu();
     ProgressPage &progressPage() { return m_progress; }
     StageQueue &operationQueue() { return *m_queue; }
 
     // ---- session state
-    UserPtr loggedUser() const;
-    void setLoggedUser(UserPtr user);
+    UserPtr loggedUser() const { return m_loggedUser.get(); }
+    void setLoggedUser(UserPtr user) { m_loggedUser.set(std::move(user)); }
     // Absent before the first sign-in; empty text after a log-out.
-    std::optional<QString> jSessionID() const;
-    void setJSessionID(std::optional<QString> session);
-    QString syncStatus() const;
-    void setSyncStatus(const QString &v);
-    QString syncError() const;
-    void setSyncError(const QString &v);
-    QString syncMessage() const;
-    void setSyncMessage(const QString &v);
-    QString serverMessage() const;
-    void setServerMessage(const QString &v);
-    QString upgradeUrl() const;
-    void setUpgradeUrl(const QString &v);
-    QString facebookAccessToken() const;
-    void setFacebookAccessToken(const QString &v);
+    std::optional<QString> jSessionID() const { return m_jSessionID.get(); }
+    void setJSessionID(std::optional<QString> session) { m_jSessionID.set(std::move(session)); }
+    QString syncStatus() const { return m_syncStatus.get(); }
+    void setSyncStatus(const QString &v) { m_syncStatus.set(v); }
+    QString syncError() const { return m_syncError.get(); }
+    void setSyncError(const QString &v) { m_syncError.set(v); }
+    QString syncMessage() const { return m_syncMessage.get(); }
+    void setSyncMessage(const QString &v) { m_syncMessage.set(v); }
+    QString serverMessage() const { return m_serverMessage.get(); }
+    void setServerMessage(const QString &v) { m_serverMessage.set(v); }
+    QString upgradeUrl() const { return m_upgradeUrl.get(); }
+    void setUpgradeUrl(const QString &v) { m_upgradeUrl.set(v); }
+    QString facebookAccessToken() const { return m_facebookAccessToken.get(); }
+    void setFacebookAccessToken(const QString &v) { m_facebookAccessToken.set(v); }
 
-    QString deviceID() const;
+    QString deviceID() const { return m_deviceID.get(); }
     int minOSVersion() const { return m_minOSVersion.load(); }
     void setMinOSVersion(int v) { m_minOSVersion = v; }
     bool landingPageEnabled() const { return m_landingPageEnabled; }
-    QString userDirectory() const;
-    QString userDownloadDirectory() const;
-    void setUserDownloadDirectory(const QString &v);
+    QString userDirectory() const { return m_userDirectory.get(); }
+    QString userDownloadDirectory() const { return m_userDownloadDirectory.get(); }
+    void setUserDownloadDirectory(const QString &v) { m_userDownloadDirectory.set(v); }
     int userPickedMediaLibrary() const { return m_userPickedMediaLibrary.load(); }
     void setUserPickedMediaLibrary(int v) { m_userPickedMediaLibrary = v; }
     bool didUserPickLibrary() const { return m_didUserPickLibrary.load(); }
     void setDidUserPickLibrary(bool v) { m_didUserPickLibrary = v; }
-    QList<QUrl> userMediaFoldersToScan() const;
-    void setUserMediaFoldersToScan(const QList<QUrl> &v);
-    QMap<QString, QString> userMediaFoldersToScanWithSongAmounts() const;
-    void setUserMediaFoldersToScanWithSongAmounts(const QMap<QString, QString> &v);
+    QList<QUrl> userMediaFoldersToScan() const { return m_userMediaFoldersToScan.get(); }
+    void setUserMediaFoldersToScan(const QList<QUrl> &v) { m_userMediaFoldersToScan.set(v); }
+    QMap<QString, QString> userMediaFoldersToScanWithSongAmounts() const {
+        return m_folderSongAmounts.get();
+    }
+    void setUserMediaFoldersToScanWithSongAmounts(const QMap<QString, QString> &v) {
+        m_folderSongAmounts.set(v);
+    }
     QStringList validExtensions() const { return m_validExtensions; }
 
-    QList<AudioPtr> localLibraryTracks() const;
-    void setLocalLibraryTracks(const QList<AudioPtr> &v);
-    void addLocalLibraryTrack(const AudioPtr &track);
-    QList<AudioPtr> cloudLibraryTracks() const;
-    void setCloudLibraryTracks(const QList<AudioPtr> &v);
-    QList<AudioPtr> duplicateLibraryTracks() const;
-    void setDuplicateLibraryTracks(const QList<AudioPtr> &v);
-    void addDuplicateLibraryTrack(const AudioPtr &track);
+    QList<AudioPtr> localLibraryTracks() const { return m_localLibraryTracks.get(); }
+    void setLocalLibraryTracks(const QList<AudioPtr> &v) { m_localLibraryTracks.set(v); }
+    void addLocalLibraryTrack(const AudioPtr &track) {
+        m_localLibraryTracks.update([&](QList<AudioPtr> &l) { l.append(track); });
+    }
+    QList<AudioPtr> cloudLibraryTracks() const { return m_cloudLibraryTracks.get(); }
+    void setCloudLibraryTracks(const QList<AudioPtr> &v) { m_cloudLibraryTracks.set(v); }
+    QList<AudioPtr> duplicateLibraryTracks() const { return m_duplicateLibraryTracks.get(); }
+    void setDuplicateLibraryTracks(const QList<AudioPtr> &v) { m_duplicateLibraryTracks.set(v); }
+    void addDuplicateLibraryTrack(const AudioPtr &track) {
+        m_duplicateLibraryTracks.update([&](QList<AudioPtr> &l) { l.append(track); });
+    }
     qint64 syncMilliSeconds() const { return m_syncMilliSeconds.load(); }
     void setSyncMilliSeconds(qint64 v) { m_syncMilliSeconds = v; }
 
     // The current sync's stage operations (none before the first sync).
-    StageOperationPtr operation_scanFileSysForMedia() const;
-    StageOperationPtr operation_fingerprintLocalMedia() const;
-    StageOperationPtr operation_downloadFilesFromCloud() const;
-    StageOperationPtr operation_uploadFilesToCloud() const;
+    StageOperationPtr operation_scanFileSysForMedia() const { return m_scanOp.get(); }
+    StageOperationPtr operation_fingerprintLocalMedia() const { return m_fingerprintOp.get(); }
+    StageOperationPtr operation_downloadFilesFromCloud() const { return m_downloadOp.get(); }
+    StageOperationPtr operation_uploadFilesToCloud() const { return m_uploadOp.get(); }
     QTimer *syncTimer() const { return m_syncTimer; }
     // One hour; tests shorten it.
     void setTimedSyncInterval(int ms) { m_timedSyncIntervalMs = ms; }
@@ -178,23 +191,22 @@ private:
     void openUrl(const QString &url);
     void scheduleTimedSync();
 
-    mutable std::mutex m_lock;
-    UserPtr m_loggedUser;
-    std::optional<QString> m_jSessionID;
-    QString m_syncStatus, m_syncError, m_syncMessage, m_serverMessage, m_upgradeUrl;
-    QString m_facebookAccessToken;
-    QString m_deviceID;
-    QString m_userDirectory;
-    QString m_userDownloadDirectory;
-    QList<QUrl> m_userMediaFoldersToScan;
-    QMap<QString, QString> m_folderSongAmounts;
-    QList<AudioPtr> m_localLibraryTracks, m_cloudLibraryTracks, m_duplicateLibraryTracks;
-    StageOperationPtr m_scanOp, m_fingerprintOp, m_downloadOp, m_uploadOp;
-    Stages m_stages;
-    std::function<void(const QString &, int)> m_statusReporter;
-    std::function<bool(const QUrl &)> m_urlOpener;
-    FolderChooser m_folderChooser;
-    StatusMenu *m_statusMenu = nullptr;
+    Guarded<UserPtr> m_loggedUser;
+    Guarded<std::optional<QString>> m_jSessionID;
+    Guarded<QString> m_syncStatus, m_syncError, m_syncMessage, m_serverMessage, m_upgradeUrl;
+    Guarded<QString> m_facebookAccessToken;
+    Guarded<QString> m_deviceID;
+    Guarded<QString> m_userDirectory;
+    Guarded<QString> m_userDownloadDirectory;
+    Guarded<QList<QUrl>> m_userMediaFoldersToScan;
+    Guarded<QMap<QString, QString>> m_folderSongAmounts;
+    Guarded<QList<AudioPtr>> m_localLibraryTracks, m_cloudLibraryTracks, m_duplicateLibraryTracks;
+    Guarded<StageOperationPtr> m_scanOp, m_fingerprintOp, m_downloadOp, m_uploadOp;
+    Guarded<Stages> m_stages;
+    Guarded<std::function<void(const QString &, int)>> m_statusReporter;
+    Guarded<std::function<bool(const QUrl &)>> m_urlOpener;
+    Guarded<FolderChooser> m_folderChooser;
+    Guarded<StatusMenu *> m_statusMenu;
 
     std::atomic<int> m_minOSVersion{99};
     std::atomic<int> m_userPickedMediaLibrary{1};

@@ -52,14 +52,10 @@ void Sonarbox::resetUser() {
     logCall("resetUser");
     setLoggedUser(nullptr);
     m_syncMilliSeconds = 0;
-    Stages stages;
-    {
-        std::lock_guard lock(m_lock);
-        m_localLibraryTracks.clear();
-        m_cloudLibraryTracks.clear();
-        m_duplicateLibraryTracks.clear();
-        stages = m_stages;
-    }
+    m_localLibraryTracks.set({});
+    m_cloudLibraryTracks.set({});
+    m_duplicateLibraryTracks.set({});
+    const Stages stages = m_stages.get();
     if (stages.setAmoundOfSongsFingerprinted)
         stages.setAmoundOfSongsFingerprinted(0);
     NSDefaultsUtility::saveSongAmountToProcessFromLibrary(0);
@@ -67,22 +63,15 @@ void Sonarbox::resetUser() {
     NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("NO"));
     NSDefaultsUtility::resetUserDownloadDirectory();
     NSDefaultsUtility::saveUserPickedMediaLibrary(1);
-    {
-        std::lock_guard lock(m_lock);
-        m_userMediaFoldersToScan.clear();
-        m_folderSongAmounts.clear();
-    }
+    m_userMediaFoldersToScan.set({});
+    m_folderSongAmounts.set({});
     NSDefaultsUtility::resetUserMediaFoldersToScan();
     GenericDAO::instance().resetAllTracksInDB();
     GenericDAO::instance().deleteAll(QStringLiteral("User"));
 }
 
 void Sonarbox::changeDefaultDownloadDir(std::function<void(const QString &)> showPath) {
-    FolderChooser chooser;
-    {
-        std::lock_guard lock(m_lock);
-        chooser = m_folderChooser;
-    }
+    const FolderChooser chooser = m_folderChooser.get();
     if (!chooser) {
         qCWarning(lcSync) << "No folder chooser: the download folder stays"
                           << userDownloadDirectory();
@@ -104,11 +93,7 @@ void Sonarbox::showNewUserFlow(bool newUser) {
 }
 
 void Sonarbox::openUrl(const QString &url) {
-    std::function<bool(const QUrl &)> opener;
-    {
-        std::lock_guard lock(m_lock);
-        opener = m_urlOpener;
-    }
+    const std::function<bool(const QUrl &)> opener = m_urlOpener.get();
     const QUrl target(url);
     const bool opened =
         opener ? opener(target) : QProcess::startDetached(QStringLiteral("xdg-open"), {url});

@@ -22,17 +22,10 @@ void Sonarbox::sync(bool includeScan) {
     // running chain that have not started are cancelled, the running one
     // finishes, and the new chain follows it on the queue. No request is lost,
     // and no operation is ever queued twice.
-    StageOperationPtr previous[4];
-    {
-        std::lock_guard lock(m_lock);
-        previous[0] = m_scanOp;
-        previous[1] = m_fingerprintOp;
-        previous[2] = m_downloadOp;
-        previous[3] = m_uploadOp;
-    }
     if (syncInProgress) {
         qCInfo(lcSync) << "=== SYNC ALREADY RUNNING: restarting the chain";
-        for (const auto &op : previous) {
+        for (const auto &op :
+             {m_scanOp.get(), m_fingerprintOp.get(), m_downloadOp.get(), m_uploadOp.get()}) {
             if (op)
                 op->cancel();
         }
@@ -48,13 +41,10 @@ void Sonarbox::sync(bool includeScan) {
     auto fingerprint = std::make_shared<StageOperation>(
         [this, download] { fingerPrintLocalMedia(download); }, "fingerPrintLocalMedia");
     auto scan = std::make_shared<StageOperation>([this] { scanLocalMedia({}); }, "scanLocalMedia");
-    {
-        std::lock_guard lock(m_lock);
-        m_scanOp = scan;
-        m_fingerprintOp = fingerprint;
-        m_downloadOp = download;
-        m_uploadOp = upload;
-    }
+    m_scanOp.set(scan);
+    m_fingerprintOp.set(fingerprint);
+    m_downloadOp.set(download);
+    m_uploadOp.set(upload);
     if (includeScan)
         m_queue->addOperation(scan);
     m_queue->addOperation(fingerprint);
@@ -135,11 +125,7 @@ void Sonarbox::resetProgressBar() {
 // ---- stage entry points
 
 void Sonarbox::scanLocalMedia(Completion completion) {
-    std::function<void(Completion)> scan;
-    {
-        std::lock_guard lock(m_lock);
-        scan = m_stages.scanFileSystemForMedia;
-    }
+    const std::function<void(Completion)> scan = m_stages.get().scanFileSystemForMedia;
     scan([completion] {
         qCInfo(lcSync) << "Scan Finished";
         if (completion)
@@ -150,11 +136,7 @@ void Sonarbox::scanLocalMedia(Completion completion) {
 void Sonarbox::fingerPrintLocalMedia(const StageOperationPtr &next) {
     statusMenu().statusMenuFingerPrintStarted();
     notifyMothership(QStringLiteral("MATCHING"), int(localLibraryTracks().size()));
-    std::function<void(Completion)> fingerprint;
-    {
-        std::lock_guard lock(m_lock);
-        fingerprint = m_stages.fingderPrintLocalMediaFiles;
-    }
+    const std::function<void(Completion)> fingerprint = m_stages.get().fingderPrintLocalMediaFiles;
     fingerprint([this, next] {
         resetProgressBar();
         m_queue->addOperation(next);
@@ -163,11 +145,7 @@ void Sonarbox::fingerPrintLocalMedia(const StageOperationPtr &next) {
 
 void Sonarbox::downloadFilesFromCloud(const StageOperationPtr &next) {
     statusMenu().statusMenuDownloadStarted();
-    std::function<void(Completion)> download;
-    {
-        std::lock_guard lock(m_lock);
-        download = m_stages.syncCloudMediaWithLocal;
-    }
+    const std::function<void(Completion)> download = m_stages.get().syncCloudMediaWithLocal;
     download([this, next] {
         resetProgressBar();
         m_progress.setDescription(QStringLiteral("Finished Downloading Files"));
@@ -178,11 +156,7 @@ void Sonarbox::downloadFilesFromCloud(const StageOperationPtr &next) {
 void Sonarbox::uploadFilesToCloud(quint64 chain) {
     qCInfo(lcSync) << "====== uploadFilesToCloud | START";
     statusMenu().statusMenuUploadStarted();
-    std::function<void(Completion)> upload;
-    {
-        std::lock_guard lock(m_lock);
-        upload = m_stages.uploadUnSyncedFiles;
-    }
+    const std::function<void(Completion)> upload = m_stages.get().uploadUnSyncedFiles;
     upload([this, chain] {
         if (chain != 0 && chain != m_chainGeneration.load()) {
             qCInfo(lcSync) << "=== An earlier sync finished its upload; the newer sync goes on";
@@ -193,11 +167,7 @@ void Sonarbox::uploadFilesToCloud(quint64 chain) {
 }
 
 void Sonarbox::notifyMothership(const QString &status, int withTrackAmount) {
-    std::function<void(const QString &, int)> reporter;
-    {
-        std::lock_guard lock(m_lock);
-        reporter = m_statusReporter;
-    }
+    const std::function<void(const QString &, int)> reporter = m_statusReporter.get();
     if (!reporter) {
         qCInfo(lcSync).noquote() << "Status" << status << withTrackAmount << "(not reported)";
         return;
