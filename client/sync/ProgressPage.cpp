@@ -1,8 +1,7 @@
 #include "ProgressPage.h"
 
 ProgressPage::State ProgressPage::state() const {
-    std::lock_guard lock(m_lock);
-    return m_state;
+    return m_state.get();
 }
 
 template <typename F> void ProgressPage::update(F &&change) {
