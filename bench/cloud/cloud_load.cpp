@@ -1,0 +1,394 @@
+// Load benchmark: N concurrent clients sign in, list, match and upload against
+// one sonarbox-cloud on 127.0.0.1, then every confirmed upload is checked.
+// A second phase compares single-stream upload throughput with curl's.
+//
+//   cloud_load [--clients 50] [--seconds 30] [--file-mb 5] [--curl-files 10]
+#include "Crypto.h"
+#include "Json.h"
+
+#include <httplib.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using cloud::json::Value;
+
+namespace {
+
+const std::string kBoundary = "----Zq4r8uLmW2xTe6Jk0PoNcVbHa";
+const std::string kPassword = "bench password";
+
+struct Options {
+    int clients = 50;
+    int seconds = 30;
+    int fileMb = 5;
+    int curlFiles = 10;
+};
+
+std::string run(const std::string &command) {
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+class Server {
+public:
+    explicit Server(const fs::path &data) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            std::exit(1);
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            dup2(fds[1], 1);
+            const int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 2); // the request log would only slow the run
+            execl(SONARBOX_CLOUD_BINARY, SONARBOX_CLOUD_BINARY, "serve", "--data", data.c_str(),
+                  "--listen", "127.0.0.1:0", nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string line;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n')
+            line += c;
+        close(fds[0]);
+        port = std::stoi(line.substr(line.rfind(':') + 1));
+    }
+    ~Server() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    int port = 0;
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct Sample {
+    std::string kind;
+    double ms = 0;
+    bool ok = true;
+};
+
+class Client {
+public:
+    Client(int port, std::string user)
+        : http_("127.0.0.1", port)
+        , user_(std::move(user)) {
+        http_.set_keep_alive(true);
+        http_.set_read_timeout(120, 0);
+        http_.set_write_timeout(120, 0);
+    }
+
+    bool login() {
+        auto t = http_.Post("/Vexmusic/userJson", R"({"getToken": ""})", "application/json");
+        if (!t || t->status != 200)
+            return false;
+        const auto token = cloud::json::parse(t->body);
+        if (!token || !token->isString())
+            return false;
+        Value args;
+        args.set("username", user_);
+        args.set("password", kPassword);
+        args.set("hashedPassword", "");
+        args.set("appId", "desktop");
+        args.set("deviceId", "bench-device");
+        args.set("signature", cloud::crypto::md5HexUpper(user_ + kPassword + "bench-device" +
+                                                         token->asString()));
+        Value body;
+        body.set("loginDesktop", args);
+        auto r = http_.Post("/Vexmusic/userJson", cloud::json::serialize(body), "application/json");
+        if (!r || r->status != 200 || !r->has_header("Set-Cookie"))
+            return false;
+        cookie_ = r->get_header_value("Set-Cookie");
+        return true;
+    }
+
+    std::optional<Value> listing(std::int64_t since) {
+        Value body;
+        body.set("milliseconds", since);
+        body.set("version", "1.0");
+        auto r = http_.Post("/Vexmusic/rest/medias/sync", {{"Cookie", cookie_}},
+                            cloud::json::serialize(body), "application/json");
+        if (!r || r->status != 200)
+            return std::nullopt;
+        auto v = cloud::json::parse(r->body);
+        if (!v || !v->find("responseStatus") || v->find("responseStatus")->asString() != "OK")
+            return std::nullopt;
+        return v;
+    }
+
+    // Expected: "SUCCESS" or "FAIL"
+    bool match(const std::string &checksum, const std::string &expected) {
+        Value body;
+        body.set("score", 1);
+        body.set("provider", "GRACENOTE");
+        body.set("checksum", checksum);
+        auto r =
+            http_.Post("/Vexmusic/rest/userContent/createUserMediaFromCatalog",
+                       {{"Cookie", cookie_}}, cloud::json::serialize(body), "application/json");
+        if (!r || r->status != 200)
+            return false;
+        const auto v = cloud::json::parse(r->body);
+        const Value *s = v ? v->find("purchaseResponseStatus") : nullptr;
+        return s && s->isString() && s->asString() == expected;
+    }
+
+    // The new media identifier, or -1.
+    std::int64_t upload(const std::string &name, const std::string &content) {
+        std::string body = "--" + kBoundary +
+                           "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + name +
+                           "\"\r\nContent-Type: audio/mpeg\r\n\r\n";
+        body.reserve(body.size() + content.size() + 64);
+        body += content;
+        body += "\r\n--" + kBoundary + "--\r\n";
+        auto r = http_.Post(("/Vexmusic/controllers/DesktopUploadMedia?fileName=" + name).c_str(),
+                            {{"Cookie", cookie_}, {"mobileUpload", "true"}}, body,
+                            ("multipart/form-data; boundary=" + kBoundary).c_str());
+        if (!r || r->status != 200)
+            return -1;
+        const auto v = cloud::json::parse(r->body);
+        const Value *list = v ? v->find("purchasedContent") : nullptr;
+        if (!list || !list->isArray() || list->asArray().empty())
+            return -1;
+        return list->asArray()[0].find("id")->asInteger();
+    }
+
+    const std::string &cookie() const { return cookie_; }
+
+private:
+    httplib::Client http_;
+    std::string user_;
+    std::string cookie_;
+};
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p / 100.0 * double(v.size())))];
+}
+
+std::string md5(const std::string &bytes) {
+    cloud::crypto::Md5 m;
+    m.update(bytes.data(), bytes.size());
+    return m.finalHex();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Options o;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        const int v = std::stoi(argv[i + 1]);
+        if (a == "--clients")
+            o.clients = v;
+        else if (a == "--seconds")
+            o.seconds = v;
+        else if (a == "--file-mb")
+            o.fileMb = v;
+        else if (a == "--curl-files")
+            o.curlFiles = v;
+    }
+
+    char tmpl[] = "/tmp/sonarbox-cloud-bench-XXXXXX";
+    const fs::path work = mkdtemp(tmpl);
+    const fs::path data = work / "data";
+    std::printf("setting up: %d accounts, a catalogue of 8 songs, %d MB uploads\n", o.clients,
+                o.fileMb);
+    for (int i = 0; i < o.clients + 1; ++i)
+        run(std::string(SONARBOX_CLOUD_BINARY) + " add-user --data " + data.string() + " user" +
+            std::to_string(i) + "@bench.example '" + kPassword + "'");
+    std::vector<std::string> catalogue;
+    std::string files;
+    for (int i = 0; i < 8; ++i) {
+        const fs::path f = work / ("cat" + std::to_string(i) + ".mp3");
+        run("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=" +
+            std::to_string(300 + 50 * i) + ":duration=1 '" + f.string() + "'");
+        catalogue.push_back(cloud::crypto::md5OfFile(f.string()));
+        files += " '" + f.string() + "'";
+    }
+    run(std::string(SONARBOX_CLOUD_BINARY) + " import --data " + data.string() + files);
+
+    Server server(data);
+    std::mt19937_64 rng(42);
+    std::string payload(static_cast<std::size_t>(o.fileMb) * 1024 * 1024, '\0');
+    for (auto &c : payload)
+        c = static_cast<char>(rng());
+
+    std::mutex mutex;
+    std::vector<Sample> samples;
+    std::map<std::string, std::map<std::int64_t, std::string>> confirmed; // user -> id -> md5
+    std::atomic<std::uint64_t> uploadedBytes{0};
+    const auto deadline = Clock::now() + std::chrono::seconds(o.seconds);
+    const auto started = Clock::now();
+
+    std::vector<std::thread> threads;
+    for (int c = 0; c < o.clients; ++c) {
+        threads.emplace_back([&, c] {
+            const std::string user = "user" + std::to_string(c) + "@bench.example";
+            Client client(server.port, user);
+            std::string content = payload;
+            std::vector<Sample> mine;
+            std::map<std::int64_t, std::string> uploads;
+            const auto timed = [&](const char *kind, auto &&fn) {
+                const auto t0 = Clock::now();
+                const bool ok = fn();
+                mine.push_back(
+                    {kind, std::chrono::duration<double, std::milli>(Clock::now() - t0).count(),
+                     ok});
+                return ok;
+            };
+            std::int64_t position = 0;
+            for (int i = 0; Clock::now() < deadline; ++i) {
+                if (i % 5 == 0 && !timed("login", [&] { return client.login(); }))
+                    continue;
+                timed("listing", [&] {
+                    const auto v = client.listing(position);
+                    if (v)
+                        position = v->find("milliseconds")->asInteger();
+                    return v.has_value();
+                });
+                const bool known = i % 2 == 0;
+                timed("match", [&] {
+                    return known ? client.match(catalogue[std::size_t(i) % catalogue.size()],
+                                                "SUCCESS")
+                                 : client.match(md5("unknown " + std::to_string(i)), "FAIL");
+                });
+                // Every upload is new content: the first bytes name client and round.
+                const std::string stamp = std::to_string(c) + ":" + std::to_string(i) + ":";
+                std::copy(stamp.begin(), stamp.end(), content.begin());
+                timed("upload", [&] {
+                    const auto id = client.upload("song-" + std::to_string(i) + ".mp3", content);
+                    if (id < 0)
+                        return false;
+                    uploads[id] = md5(content);
+                    uploadedBytes += content.size();
+                    return true;
+                });
+            }
+            std::lock_guard lock(mutex);
+            samples.insert(samples.end(), mine.begin(), mine.end());
+            confirmed[user] = std::move(uploads);
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+
+    // Every confirmed upload must be listed with its checksum.
+    int lost = 0;
+    std::size_t total = 0;
+    for (const auto &[user, uploads] : confirmed) {
+        Client client(server.port, user);
+        client.login();
+        const auto v = client.listing(0);
+        std::map<std::int64_t, std::string> listed;
+        if (v) {
+            for (const auto &item : v->find("updatedUserMedias")->asArray())
+                listed[item.find("id")->asInteger()] = item.find("checksum")->asString();
+        }
+        for (const auto &[id, sum] : uploads) {
+            ++total;
+            if (!listed.count(id) || listed[id] != sum)
+                ++lost;
+        }
+    }
+
+    std::printf("\n%d clients, %.1f s\n", o.clients, elapsed);
+    std::printf("%-8s %8s %8s %9s %9s %9s %9s %7s\n", "request", "count", "req/s", "p50 ms",
+                "p90 ms", "p99 ms", "max ms", "errors");
+    std::size_t allCount = 0, allErrors = 0;
+    for (const char *kind : {"login", "listing", "match", "upload"}) {
+        std::vector<double> ms;
+        std::size_t errors = 0;
+        for (const auto &s : samples) {
+            if (s.kind == kind) {
+                ms.push_back(s.ms);
+                errors += s.ok ? 0 : 1;
+            }
+        }
+        allCount += ms.size();
+        allErrors += errors;
+        std::printf("%-8s %8zu %8.1f %9.1f %9.1f %9.1f %9.1f %7zu\n", kind, ms.size(),
+                    double(ms.size()) / elapsed, percentile(ms, 50), percentile(ms, 90),
+                    percentile(ms, 99), percentile(ms, 100), errors);
+    }
+    std::printf("%-8s %8zu %8.1f %47s %7zu\n", "all", allCount, double(allCount) / elapsed, "",
+                allErrors);
+    std::printf("uploads confirmed %zu, lost %d; upload throughput under load %.1f MB/s\n", total,
+                lost, double(uploadedBytes) / 1e6 / elapsed);
+
+    // Single-stream comparison with curl, the same files against the same server.
+    std::vector<fs::path> files2;
+    for (int i = 0; i < o.curlFiles; ++i) {
+        const fs::path f = work / ("up" + std::to_string(i) + ".bin");
+        std::string content = payload;
+        const std::string stamp = "curl-compare " + std::to_string(i);
+        std::copy(stamp.begin(), stamp.end(), content.begin());
+        std::ofstream(f, std::ios::binary) << content;
+        files2.push_back(f);
+    }
+    const std::string spare = "user" + std::to_string(o.clients) + "@bench.example";
+    Client ours(server.port, spare);
+    ours.login();
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port) +
+                            "/Vexmusic/controllers/DesktopUploadMedia?fileName=x.mp3";
+    const auto curlStart = Clock::now();
+    int curlOk = 0;
+    for (const auto &f : files2) {
+        const std::string code =
+            run("curl -s -o /dev/null -w '%{http_code}' -H 'Cookie: " + ours.cookie() +
+                "' -H 'Expect:' -F 'file=@" + f.string() + ";type=audio/mpeg' '" + url + "'");
+        curlOk += code == "200" ? 1 : 0;
+    }
+    const double curlSeconds = std::chrono::duration<double>(Clock::now() - curlStart).count();
+    // The same files again under new names would be deduplicated, so our client
+    // sends a one-byte variant of each: same size, new content.
+    const auto oursStart = Clock::now();
+    int oursOk = 0;
+    for (const auto &f : files2) {
+        std::ifstream in(f, std::ios::binary);
+        std::string content(static_cast<std::size_t>(fs::file_size(f)), '\0');
+        in.read(content.data(), static_cast<std::streamsize>(content.size()));
+        content[content.size() - 1] ^= 0x5A;
+        oursOk += ours.upload(f.filename().string(), content) >= 0 ? 1 : 0;
+    }
+    const double oursSeconds = std::chrono::duration<double>(Clock::now() - oursStart).count();
+    const double mb = double(payload.size()) * o.curlFiles / 1e6;
+    std::printf("\nsingle stream, %d files of %d MB (each including reading the file)\n",
+                o.curlFiles, o.fileMb);
+    std::printf("curl       %6.1f MB/s  (%d/%d accepted)\n", mb / curlSeconds, curlOk, o.curlFiles);
+    std::printf("benchmark  %6.1f MB/s  (%d/%d accepted)\n", mb / oursSeconds, oursOk, o.curlFiles);
+    std::printf("ratio      %6.2f\n", (mb / oursSeconds) / (mb / curlSeconds));
+
+    std::error_code ec;
+    fs::remove_all(work, ec);
+    return lost == 0 && allErrors == 0 ? 0 : 1;
+}

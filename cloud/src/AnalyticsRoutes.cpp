@@ -1,0 +1,71 @@
+// The analytics collector: keeps every event it is sent, as form fields or as
+// JSON, so that they can be read back.
+#include "ServerContext.h"
+
+namespace cloud {
+
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+
+void store(ServerContext &ctx, const Request &req, const std::string &contentType,
+           json::Value fields) {
+    json::Value event;
+    event.set("receivedMs", nowMs());
+    event.set("contentType", contentType);
+    event.set("fields", std::move(fields));
+    ctx.store.addAnalyticsEvent(contentType, req.body, json::serialize(event));
+}
+
+json::Value paramsAsObject(const Request &req) {
+    json::Value fields = json::Object{};
+    for (const auto &[key, value] : req.params)
+        fields.set(json::toValidUtf8(key), json::toValidUtf8(value));
+    return fields;
+}
+
+void collect(ServerContext &ctx, const Request &req, Response &res) {
+    const std::string contentType = req.get_header_value("Content-Type");
+    if (contentType.rfind("application/json", 0) == 0) {
+        json::ParseError error;
+        auto value = json::parse(req.body, &error);
+        if (!value || !(value->isObject() || value->isArray()))
+            return sendEnvelope(res, 400, "FAILED", "the event must be a JSON object or a list");
+        if (value->isArray()) {
+            for (const auto &item : value->asArray()) {
+                if (!item.isObject())
+                    return sendEnvelope(res, 400, "FAILED", "every event must be an object");
+            }
+            for (const auto &item : value->asArray())
+                store(ctx, req, contentType, item);
+        } else {
+            store(ctx, req, contentType, std::move(*value));
+        }
+    } else {
+        // Form-encoded bodies and query strings both arrive as parameters.
+        if (req.params.empty())
+            return sendEnvelope(res, 400, "FAILED", "the event has no fields");
+        store(ctx, req, contentType, paramsAsObject(req));
+    }
+    sendEnvelope(res, 200, "SUCCESS");
+}
+
+} // namespace
+
+void addAnalyticsRoutes(httplib::Server &server, ServerContext &ctx) {
+    server.Post("/collect", [&ctx](const Request &req, Response &res) { collect(ctx, req, res); });
+    server.Get("/collect", [&ctx](const Request &req, Response &res) { collect(ctx, req, res); });
+    if (ctx.config.analyticsReadback) {
+        server.Get("/collect/events", [&ctx](const Request &, Response &res) {
+            json::Array events;
+            for (const auto &text : ctx.store.analyticsEvents()) {
+                if (auto v = json::parse(text))
+                    events.push_back(std::move(*v));
+            }
+            sendJson(res, 200, json::Value(std::move(events)));
+        });
+    }
+}
+
+} // namespace cloud

@@ -1,0 +1,26 @@
+// Everything an operator can tune about one running server.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+namespace cloud {
+
+struct Config {
+    std::filesystem::path dataDir;
+    // Desktop installations one account may sign in from.
+    int deviceLimit = 5;
+    // Signature tokens are single-use and expire after this many seconds.
+    int tokenLifetimeSeconds = 300;
+    int sessionLifetimeSeconds = 30 * 24 * 3600;
+    int downloadLinkLifetimeSeconds = 60;
+    int facebookTokenLifetimeSeconds = 5183999;
+    std::uint64_t maxUploadBytes = 100ull * 1024 * 1024;
+    std::uint64_t maxJsonBytes = 1024 * 1024;
+    int pbkdf2Iterations = 100000;
+    int threads = 64;
+    // Lets GET /collect/events read the stored analytics back (tests, demos).
+    bool analyticsReadback = false;
+};
+
+} // namespace cloud

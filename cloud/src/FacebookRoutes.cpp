@@ -1,0 +1,168 @@
+// A stand-in for the Facebook sign-in: the authorisation address sends the
+// browser to a small login dialog, which redirects to the login-success page
+// with an access token (or an error description) in the address. The tokens it
+// issues are the ones "loginDesktopThroughFacebook" accepts.
+#include "ServerContext.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace cloud {
+
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+
+constexpr const char *kSuccessPath = "/connect/login_success.html";
+constexpr const char *kDialogPath = "/connect/uiserver.php";
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Tokens may only travel to this server's own login-success page: anything
+// else would hand them to whoever wrote the address.
+bool isOwnSuccessPage(const Request &req, const std::string &uri) {
+    std::string_view rest = uri;
+    if (rest.substr(0, 7) == "http://")
+        rest.remove_prefix(7);
+    else if (rest.substr(0, 8) == "https://")
+        rest.remove_prefix(8);
+    else
+        return false;
+    const auto slash = rest.find('/');
+    if (slash == std::string_view::npos)
+        return false;
+    return equalsIgnoreCase(rest.substr(0, slash), req.get_header_value("Host")) &&
+           equalsIgnoreCase(rest.substr(slash), kSuccessPath);
+}
+
+std::string htmlEscape(std::string_view s) {
+    std::string out;
+    for (const char c : s) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string urlEncode(std::string_view s) {
+    std::string out;
+    for (const char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += c;
+        } else {
+            static const char *hex = "0123456789ABCDEF";
+            out += '%';
+            out += hex[b >> 4];
+            out += hex[b & 0x0F];
+        }
+    }
+    return out;
+}
+
+void sendPage(Response &res, int status, const std::string &title, const std::string &body) {
+    res.status = status;
+    res.set_content("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" +
+                        htmlEscape(title) + "</title></head><body>" + body + "</body></html>",
+                    "text/html; charset=utf-8");
+}
+
+void sendDialog(Response &res, const Request &req, const std::string &message) {
+    std::string body = "<h1>Log in</h1>";
+    if (!message.empty())
+        body += "<p class=\"error\">" + htmlEscape(message) + "</p>";
+    body += "<form method=\"post\" action=\"" + std::string(kDialogPath) + "\">";
+    for (const char *name : {"client_id", "redirect_uri", "scope"}) {
+        body += "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"" +
+                htmlEscape(req.get_param_value(name)) + "\">";
+    }
+    body += "<p><label>E-mail <input type=\"email\" name=\"email\" value=\"" +
+            htmlEscape(req.get_param_value("email")) +
+            "\"></label></p>"
+            "<p><label>Password <input type=\"password\" name=\"pass\"></label></p>"
+            "<p><button type=\"submit\" name=\"action\" value=\"login\">Log In</button> "
+            "<button type=\"submit\" name=\"action\" value=\"deny\">Cancel</button></p></form>";
+    sendPage(res, 200, "Log in", body);
+}
+
+bool checkRequest(const Request &req, Response &res) {
+    if (req.get_param_value("client_id").empty()) {
+        sendPage(res, 400, "Error", "<p>The request names no application.</p>");
+        return false;
+    }
+    if (!isOwnSuccessPage(req, req.get_param_value("redirect_uri"))) {
+        sendPage(res, 400, "Error", "<p>The redirect address is not allowed.</p>");
+        return false;
+    }
+    return true;
+}
+
+void authorize(const Request &req, Response &res) {
+    if (!checkRequest(req, res))
+        return;
+    const auto query = req.target.find('?');
+    const std::string host = req.get_header_value("Host");
+    res.set_redirect((host.empty() ? "" : "http://" + host) + kDialogPath +
+                         (query == std::string::npos ? "" : req.target.substr(query)),
+                     302);
+}
+
+void submit(ServerContext &ctx, const Request &req, Response &res) {
+    if (!checkRequest(req, res))
+        return;
+    const std::string redirect = req.get_param_value("redirect_uri");
+    if (req.get_param_value("action") == "deny") {
+        res.set_redirect(redirect + "?error=access_denied&error_code=200&error_description=" +
+                             urlEncode("The user denied your request.") +
+                             "&error_reason=user_denied",
+                         302);
+        return;
+    }
+    const auto user = ctx.store.findFacebookUserByEmail(req.get_param_value("email"));
+    if (!user || !user->password.verify(req.get_param_value("pass")))
+        return sendDialog(res, req, "The e-mail address or the password is wrong.");
+    const std::string token =
+        ctx.store.createFacebookToken(user->id, ctx.config.facebookTokenLifetimeSeconds);
+    res.set_redirect(redirect + "#access_token=" + token +
+                         "&expires_in=" + std::to_string(ctx.config.facebookTokenLifetimeSeconds),
+                     302);
+}
+
+} // namespace
+
+void addFacebookRoutes(httplib::Server &server, ServerContext &ctx) {
+    server.Get("/oauth/authorize", [](const Request &req, Response &res) { authorize(req, res); });
+    server.Get(kDialogPath, [](const Request &req, Response &res) {
+        if (checkRequest(req, res))
+            sendDialog(res, req, {});
+    });
+    server.Post(kDialogPath, [&ctx](const Request &req, Response &res) { submit(ctx, req, res); });
+    server.Get(kSuccessPath, [](const Request &, Response &res) {
+        sendPage(res, 200, "Success", "<p>Success</p>");
+    });
+}
+
+} // namespace cloud

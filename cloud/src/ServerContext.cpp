@@ -1,0 +1,173 @@
+#include "ServerContext.h"
+
+#include "Crypto.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+namespace cloud {
+
+namespace {
+constexpr std::size_t kCredentialCacheSize = 10000;
+}
+
+std::string CredentialCache::digest(std::int64_t userId, std::string_view password) const {
+    return crypto::hmacSha256(key_, std::to_string(userId) + ":" + std::string(password));
+}
+
+bool CredentialCache::contains(std::int64_t userId, std::string_view password) {
+    const std::string d = digest(userId, password);
+    std::lock_guard lock(mutex_);
+    return verified_.count(d) > 0;
+}
+
+void CredentialCache::add(std::int64_t userId, std::string_view password) {
+    const std::string d = digest(userId, password);
+    std::lock_guard lock(mutex_);
+    if (verified_.size() >= kCredentialCacheSize)
+        verified_.clear();
+    verified_.insert(d);
+}
+
+ServerContext::ServerContext(Config c)
+    : config(std::move(c))
+    , store(config.dataDir / "cloud.sqlite")
+    , blobs(config.dataDir)
+    , tokens(std::chrono::seconds(config.tokenLifetimeSeconds))
+    , linkSecret(store.secret())
+    , credentials(crypto::randomBytes(32)) {}
+
+void sendJson(httplib::Response &res, int status, const json::Value &body) {
+    res.status = status;
+    res.set_content(json::serialize(body), "application/json");
+}
+
+json::Value envelope(const std::string &status, const std::string &text) {
+    json::Value v;
+    v.set("responseStatus", status);
+    v.set("responseText", text);
+    return v;
+}
+
+void sendEnvelope(httplib::Response &res, int status, const std::string &responseStatus,
+                  const std::string &text) {
+    sendJson(res, status, envelope(responseStatus, text));
+}
+
+std::optional<json::Value> readJsonObject(const httplib::Request &req, httplib::Response &res) {
+    json::ParseError error;
+    auto value = json::parse(req.body, &error);
+    if (!value) {
+        sendEnvelope(res, 400, "FAILED",
+                     "malformed JSON at offset " + std::to_string(error.offset) + ": " +
+                         error.message);
+        return std::nullopt;
+    }
+    if (!value->isObject()) {
+        sendEnvelope(res, 400, "FAILED", "the request body must be a JSON object");
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::string> Members::string(const char *key) {
+    const json::Value *v = object_.find(key);
+    if (!v || v->isNull())
+        return std::nullopt;
+    if (!v->isString()) {
+        if (error_.empty())
+            error_ = std::string("member \"") + key + "\" must be a string";
+        return std::nullopt;
+    }
+    return v->asString();
+}
+
+std::optional<std::int64_t> Members::integer(const char *key) {
+    const json::Value *v = object_.find(key);
+    if (!v || v->isNull())
+        return std::nullopt;
+    if (v->isInteger())
+        return v->asInteger();
+    if (v->isNumber()) {
+        const double d = v->asDouble();
+        if (std::trunc(d) == d && std::fabs(d) < 9e15)
+            return static_cast<std::int64_t>(d);
+    }
+    if (error_.empty())
+        error_ = std::string("member \"") + key + "\" must be a whole number";
+    return std::nullopt;
+}
+
+std::string sessionIdFromCookie(const httplib::Request &req) {
+    // The client sends back the whole Set-Cookie value, attributes included,
+    // so look for the name anywhere among the ";"-separated pairs.
+    const std::string cookie = req.get_header_value("Cookie");
+    static const std::string name = "JSESSIONID=";
+    const auto pos = cookie.find(name);
+    if (pos == std::string::npos)
+        return {};
+    const auto start = pos + name.size();
+    const auto end = cookie.find(';', start);
+    std::string id = cookie.substr(start, end == std::string::npos ? end : end - start);
+    while (!id.empty() && id.back() == ' ')
+        id.pop_back();
+    return id;
+}
+
+std::optional<Session> currentSession(ServerContext &ctx, const httplib::Request &req) {
+    const std::string id = sessionIdFromCookie(req);
+    if (id.empty() || id.size() > 128)
+        return std::nullopt;
+    return ctx.store.findSession(id);
+}
+
+std::string sanitizeName(std::string_view name) {
+    const auto slash = name.find_last_of("/\\");
+    if (slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    std::string out;
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
+            out += c;
+    }
+    out = json::toValidUtf8(out);
+    if (out.size() > 255) {
+        out.resize(255);
+        while (!out.empty() && !json::isValidUtf8(out))
+            out.pop_back();
+    }
+    if (out.empty() || out == "." || out == "..")
+        return "Unknown";
+    return out;
+}
+
+bool isValidEmail(std::string_view email) {
+    // local@label.label…tld: the everyday shape of an address, nothing exotic.
+    const auto at = email.find('@');
+    if (email.size() > 254 || at == 0 || at == std::string_view::npos ||
+        email.find('@', at + 1) != std::string_view::npos)
+        return false;
+    const auto isAlnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    for (const char c : email.substr(0, at)) {
+        if (!isAlnum(c) && std::string_view("._%+-").find(c) == std::string_view::npos)
+            return false;
+    }
+    const std::string_view domain = email.substr(at + 1);
+    const auto lastDot = domain.rfind('.');
+    if (lastDot == std::string_view::npos || lastDot == 0)
+        return false;
+    for (const char c : domain) {
+        if (!isAlnum(c) && c != '.' && c != '-')
+            return false;
+    }
+    if (domain.front() == '.' || domain.front() == '-' ||
+        domain.find("..") != std::string_view::npos)
+        return false;
+    const std::string_view tld = domain.substr(lastDot + 1);
+    return tld.size() >= 2 && std::all_of(tld.begin(), tld.end(), [](char c) {
+               return std::isalpha(static_cast<unsigned char>(c)) != 0;
+           });
+}
+
+} // namespace cloud

@@ -1,0 +1,93 @@
+// What every request handler shares, and the small HTTP helpers they use.
+// Internal to the server: it includes httplib.h, whose defines change class
+// layouts, so no public header may include it.
+#pragma once
+
+#include "BlobStore.h"
+#include "Config.h"
+#include "Json.h"
+#include "Store.h"
+#include "TokenStore.h"
+
+#include <httplib.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_set>
+
+namespace cloud {
+
+// Remembers recently verified (account, password) pairs by a keyed digest, so
+// that each download does not pay for a slow password hash again.
+class CredentialCache {
+public:
+    explicit CredentialCache(std::string key)
+        : key_(std::move(key)) {}
+    bool contains(std::int64_t userId, std::string_view password);
+    void add(std::int64_t userId, std::string_view password);
+
+private:
+    std::string digest(std::int64_t userId, std::string_view password) const;
+    std::string key_;
+    std::mutex mutex_;
+    std::unordered_set<std::string> verified_;
+};
+
+struct ServerContext {
+    explicit ServerContext(Config c);
+
+    Config config;
+    Store store;
+    BlobStore blobs;
+    TokenStore tokens;
+    std::string linkSecret;
+    CredentialCache credentials;
+};
+
+// Reply helpers
+void sendJson(httplib::Response &res, int status, const json::Value &body);
+json::Value envelope(const std::string &status, const std::string &text = {});
+void sendEnvelope(httplib::Response &res, int status, const std::string &responseStatus,
+                  const std::string &text = {});
+
+// Parses the request body as a JSON object; on failure sends a 400 reply.
+std::optional<json::Value> readJsonObject(const httplib::Request &req, httplib::Response &res);
+
+// Typed access to request members, collecting the first type error.
+class Members {
+public:
+    explicit Members(const json::Value &object)
+        : object_(object) {}
+    // Absent or null gives nullopt; another type records an error.
+    std::optional<std::string> string(const char *key);
+    std::optional<std::int64_t> integer(const char *key); // accepts whole doubles too
+    bool ok() const { return error_.empty(); }
+    const std::string &error() const { return error_; }
+
+private:
+    const json::Value &object_;
+    std::string error_;
+};
+
+// The session named by the "JSESSIONID" cookie, or by an explicit identifier.
+std::string sessionIdFromCookie(const httplib::Request &req);
+std::optional<Session> currentSession(ServerContext &ctx, const httplib::Request &req);
+
+// Display names are kept as text only, never as paths: the last path element,
+// without control characters, at most 255 bytes of well-formed UTF-8.
+std::string sanitizeName(std::string_view name);
+
+// Route groups
+void addAccountRoutes(httplib::Server &server, ServerContext &ctx);
+void addMediaRoutes(httplib::Server &server, ServerContext &ctx);
+void addUploadRoutes(httplib::Server &server, ServerContext &ctx);
+void addDownloadRoutes(httplib::Server &server, ServerContext &ctx);
+void addFacebookRoutes(httplib::Server &server, ServerContext &ctx);
+void addAnalyticsRoutes(httplib::Server &server, ServerContext &ctx);
+void addWebSiteRoutes(httplib::Server &server);
+
+// Shared by the account routes and the Facebook stand-in.
+bool isValidEmail(std::string_view email);
+
+} // namespace cloud

@@ -1,0 +1,173 @@
+// The server's persistent state in one SQLite file: accounts, devices,
+// sessions, the Facebook stand-in's identities, stored files, the catalogue,
+// every user's library with its change positions, and analytics events.
+// One connection guarded by a mutex: every operation is short and atomic.
+#pragma once
+
+#include "Database.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace cloud {
+
+std::int64_t nowMs();
+
+struct PasswordHash {
+    std::string salt;
+    std::string hash;
+    int iterations = 0;
+
+    static PasswordHash make(std::string_view password, int iterations);
+    bool verify(std::string_view password) const;
+};
+
+struct User {
+    std::int64_t id = 0;
+    std::string email;
+    std::string firstName;
+    std::string lastName;
+    PasswordHash password;
+    bool hasPassword = false; // accounts made through Facebook have none
+    bool desktopRegistered = false;
+    std::string gracenoteUser;
+};
+
+struct Session {
+    std::string id;
+    std::int64_t userId = 0;
+    std::string deviceId;
+    std::int64_t expiresMs = 0;
+};
+
+struct FacebookUser {
+    std::int64_t id = 0;
+    std::string email;
+    std::string firstName;
+    std::string lastName;
+    PasswordHash password;
+};
+
+struct Tags {
+    std::string title;
+    std::string artist;
+    std::string album;
+    int track = 0;
+    std::int64_t durationMs = 0;
+};
+
+struct StoredFile {
+    std::int64_t id = 0;
+    std::string relPath; // below the data folder's media/ folder
+    std::int64_t size = 0;
+    std::string md5;
+};
+
+struct CatalogItem {
+    std::int64_t id = 0;
+    std::int64_t fileId = 0;
+    std::string checksum;
+    std::optional<std::string> fingerprintId;
+    std::string name;
+    Tags tags;
+};
+
+struct UserMedia {
+    std::int64_t id = 0;
+    std::int64_t userId = 0;
+    std::int64_t fileId = 0;
+    std::string name;
+    std::string songName;
+    std::string albumName;
+    std::string artistName;
+    std::string checksum;
+    std::optional<std::string> fingerprintId;
+    int sequence = 0;
+    bool downloadable = true;
+    bool deleted = false;
+    std::int64_t position = 0;
+};
+
+struct Listing {
+    std::int64_t position = 0;
+    std::vector<UserMedia> items;
+};
+
+enum class DeviceResult { Ok, LimitReached };
+
+class Store {
+public:
+    explicit Store(const std::filesystem::path &file);
+
+    // Accounts
+    std::optional<User> findUserByEmail(const std::string &email);
+    std::optional<User> findUser(std::int64_t id);
+    // nullopt when the e-mail address is taken.
+    std::optional<std::int64_t> createUser(const User &user);
+    void setDesktopRegistered(std::int64_t userId);
+    void setGracenoteUser(std::int64_t userId, const std::string &value);
+    // Finds or makes the account that a Facebook identity signs in to.
+    User userForFacebook(const FacebookUser &fb);
+
+    DeviceResult registerDevice(std::int64_t userId, const std::string &deviceId, int limit);
+    void updateDeviceStatus(std::int64_t userId, const std::string &deviceId,
+                            const std::string &status, std::int64_t tracksFound);
+    int deviceCount(std::int64_t userId);
+
+    // A new session ends the earlier sessions of the same account and device.
+    std::string createSession(std::int64_t userId, const std::string &deviceId,
+                              int lifetimeSeconds);
+    std::optional<Session> findSession(const std::string &id);
+    void deleteSession(const std::string &id);
+
+    // The Facebook stand-in
+    std::optional<std::int64_t> createFacebookUser(const FacebookUser &user);
+    std::optional<FacebookUser> findFacebookUserByEmail(const std::string &email);
+    std::string createFacebookToken(std::int64_t fbUserId, int lifetimeSeconds);
+    std::optional<FacebookUser> findFacebookUserByToken(const std::string &token);
+
+    // Files and catalogue
+    // Records a file; when one with the same digest and size exists, that one is
+    // returned and `reused` is set (the caller then drops its copy).
+    StoredFile addFile(const StoredFile &file, bool &reused);
+    std::optional<StoredFile> findFile(std::int64_t id);
+    std::set<std::string> referencedFiles();
+    std::int64_t addCatalogItem(const CatalogItem &item);
+    std::optional<CatalogItem> findCatalogByChecksum(const std::string &checksum);
+    std::optional<CatalogItem> findCatalogByFingerprint(const std::string &fingerprintId);
+    std::int64_t catalogSize();
+
+    // Libraries
+    std::optional<UserMedia> findUserMediaByChecksum(std::int64_t userId,
+                                                     const std::string &checksum);
+    std::optional<UserMedia> findUserMedia(std::int64_t mediaId);
+    // Adds the item (or returns the one the user already has with that checksum).
+    UserMedia addUserMedia(UserMedia media);
+    // An upload in one transaction: the file record (or the existing one with the
+    // same digest, setting `fileReused`) and the user's library entry for it.
+    UserMedia addUpload(const StoredFile &file, UserMedia media, bool &fileReused);
+    Listing listChanges(std::int64_t userId, std::int64_t since);
+    std::int64_t userMediaCount(std::int64_t userId);
+
+    // Analytics
+    void addAnalyticsEvent(const std::string &contentType, const std::string &body,
+                           const std::string &fieldsJson);
+    std::vector<std::string> analyticsEvents(); // each a JSON object text
+
+    std::string secret(); // key for signed file addresses, made once per data folder
+
+private:
+    void createSchema();
+    std::int64_t nextPosition();
+    StoredFile addFileLocked(const StoredFile &file, bool &reused);
+    UserMedia addUserMediaLocked(UserMedia media);
+    Database db_;
+    std::mutex mutex_;
+};
+
+} // namespace cloud

@@ -1,0 +1,164 @@
+#include "Crypto.h"
+#include "Store.h"
+
+#include <chrono>
+
+namespace cloud {
+
+std::int64_t nowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+PasswordHash PasswordHash::make(std::string_view password, int iterations) {
+    PasswordHash h;
+    h.salt = crypto::randomBytes(16);
+    h.iterations = iterations;
+    h.hash = crypto::pbkdf2(password, h.salt, iterations);
+    return h;
+}
+
+bool PasswordHash::verify(std::string_view password) const {
+    if (iterations <= 0 || hash.empty())
+        return false;
+    return crypto::equalConstantTime(crypto::pbkdf2(password, salt, iterations), hash);
+}
+
+Store::Store(const std::filesystem::path &file)
+    : db_(file.string()) {
+    createSchema();
+}
+
+void Store::createSchema() {
+    std::lock_guard lock(mutex_);
+    db_.exec(R"SQL(
+CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value BLOB NOT NULL);
+CREATE TABLE IF NOT EXISTS users (
+    id INTEGER PRIMARY KEY,
+    email TEXT NOT NULL UNIQUE COLLATE NOCASE,
+    first_name TEXT NOT NULL DEFAULT '',
+    last_name TEXT NOT NULL DEFAULT '',
+    pw_salt BLOB, pw_hash BLOB, pw_iterations INTEGER NOT NULL DEFAULT 0,
+    desktop_registered INTEGER NOT NULL DEFAULT 1,
+    gracenote_user TEXT NOT NULL DEFAULT '',
+    facebook_user_id INTEGER UNIQUE,
+    created_ms INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS devices (
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    device_id TEXT NOT NULL,
+    status TEXT NOT NULL DEFAULT '',
+    tracks_found INTEGER NOT NULL DEFAULT 0,
+    updated_ms INTEGER NOT NULL,
+    PRIMARY KEY (user_id, device_id));
+CREATE TABLE IF NOT EXISTS sessions (
+    id TEXT PRIMARY KEY,
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    device_id TEXT NOT NULL,
+    expires_ms INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS sessions_by_device ON sessions(user_id, device_id);
+CREATE TABLE IF NOT EXISTS fb_users (
+    id INTEGER PRIMARY KEY,
+    email TEXT NOT NULL UNIQUE COLLATE NOCASE,
+    first_name TEXT NOT NULL DEFAULT '',
+    last_name TEXT NOT NULL DEFAULT '',
+    pw_salt BLOB NOT NULL, pw_hash BLOB NOT NULL, pw_iterations INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS fb_tokens (
+    token TEXT PRIMARY KEY,
+    fb_user_id INTEGER NOT NULL REFERENCES fb_users(id),
+    expires_ms INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS files (
+    id INTEGER PRIMARY KEY,
+    rel_path TEXT NOT NULL UNIQUE,
+    size INTEGER NOT NULL,
+    md5 TEXT NOT NULL,
+    created_ms INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS files_by_md5 ON files(md5, size);
+CREATE TABLE IF NOT EXISTS catalog (
+    id INTEGER PRIMARY KEY,
+    file_id INTEGER NOT NULL REFERENCES files(id),
+    checksum TEXT NOT NULL,
+    fingerprint_id TEXT,
+    name TEXT NOT NULL,
+    song_name TEXT NOT NULL, artist_name TEXT NOT NULL, album_name TEXT NOT NULL,
+    sequence INTEGER NOT NULL DEFAULT 0,
+    duration_ms INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS catalog_by_checksum ON catalog(checksum);
+CREATE INDEX IF NOT EXISTS catalog_by_fingerprint ON catalog(fingerprint_id);
+CREATE TABLE IF NOT EXISTS user_media (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    file_id INTEGER NOT NULL REFERENCES files(id),
+    name TEXT NOT NULL,
+    song_name TEXT NOT NULL, album_name TEXT NOT NULL, artist_name TEXT NOT NULL,
+    checksum TEXT NOT NULL,
+    fingerprint_id TEXT,
+    sequence INTEGER NOT NULL DEFAULT 0,
+    media_type TEXT NOT NULL DEFAULT 'AUDIO',
+    downloadable INTEGER NOT NULL DEFAULT 1,
+    deleted INTEGER NOT NULL DEFAULT 0,
+    position INTEGER NOT NULL);
+CREATE UNIQUE INDEX IF NOT EXISTS user_media_by_checksum ON user_media(user_id, checksum);
+CREATE INDEX IF NOT EXISTS user_media_by_position ON user_media(user_id, position);
+CREATE TABLE IF NOT EXISTS analytics_events (
+    id INTEGER PRIMARY KEY,
+    received_ms INTEGER NOT NULL,
+    content_type TEXT NOT NULL,
+    body TEXT NOT NULL,
+    fields TEXT NOT NULL);
+)SQL");
+}
+
+std::int64_t Store::nextPosition() {
+    // Change positions look like milliseconds but strictly increase, so two
+    // changes in the same millisecond can never hide behind one listing.
+    std::int64_t last = 0;
+    {
+        Statement q(db_, "SELECT value FROM meta WHERE key='position'");
+        if (q.step())
+            last = q.integer(0);
+    }
+    const std::int64_t next = std::max(nowMs(), last + 1);
+    Statement(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES('position', ?)")
+        .bind(1, next)
+        .run();
+    return next;
+}
+
+std::string Store::secret() {
+    std::lock_guard lock(mutex_);
+    {
+        Statement q(db_, "SELECT value FROM meta WHERE key='link_secret'");
+        if (q.step())
+            return q.text(0);
+    }
+    const std::string key = crypto::randomBytes(32);
+    Statement(db_, "INSERT INTO meta(key, value) VALUES('link_secret', ?)").bindBlob(1, key).run();
+    return key;
+}
+
+void Store::addAnalyticsEvent(const std::string &contentType, const std::string &body,
+                              const std::string &fieldsJson) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, "INSERT INTO analytics_events(received_ms, content_type, body, fields) "
+                   "VALUES(?, ?, ?, ?)")
+        .bind(1, nowMs())
+        .bind(2, contentType)
+        .bind(3, body)
+        .bind(4, fieldsJson)
+        .run();
+    // A collector open to anyone keeps a bounded history.
+    Statement(db_, "DELETE FROM analytics_events WHERE id <= ? - 100000")
+        .bind(1, db_.lastInsertId())
+        .run();
+}
+
+std::vector<std::string> Store::analyticsEvents() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> out;
+    Statement q(db_, "SELECT fields FROM analytics_events ORDER BY id");
+    while (q.step())
+        out.push_back(q.text(0));
+    return out;
+}
+
+} // namespace cloud

@@ -1,0 +1,230 @@
+// sonarbox-cloud: serve the protocol, manage accounts, fill the catalogue.
+#include "BlobStore.h"
+#include "CloudServer.h"
+#include "Importer.h"
+#include "Json.h"
+#include "ServerContext.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <pthread.h>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace cloud;
+
+const char *kUsage = R"(usage:
+  sonarbox-cloud serve --data DIR --listen HOST:PORT [options]
+      --device-limit N          desktop installations per account (5)
+      --pbkdf2-iterations N     cost of new password hashes (100000)
+      --threads N               request threads (64)
+      --max-upload-mib N        largest accepted upload (100)
+      --token-lifetime S        signature token lifetime in seconds (300)
+      --download-link-lifetime S  signed download address lifetime (60)
+      --analytics-readback      serve GET /collect/events
+  sonarbox-cloud add-user --data DIR EMAIL PASSWORD [--first NAME] [--last NAME]
+      [--web-only] [--pbkdf2-iterations N]
+  sonarbox-cloud add-facebook-user --data DIR EMAIL PASSWORD [--first NAME] [--last NAME]
+      [--pbkdf2-iterations N]
+  sonarbox-cloud import --data DIR [--recognition-catalog PATH] FILE...
+)";
+
+struct Args {
+    std::map<std::string, std::string> options;
+    std::set<std::string> flags;
+    std::vector<std::string> positional;
+};
+
+const std::set<std::string> kFlags = {"--analytics-readback", "--web-only"};
+
+bool parseArgs(int argc, char **argv, Args &args) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.rfind("--", 0) == 0 && a.size() > 2) {
+            if (kFlags.count(a)) {
+                args.flags.insert(a);
+            } else if (i + 1 < argc) {
+                args.options[a] = argv[++i];
+            } else {
+                std::cerr << "option " << a << " needs a value\n";
+                return false;
+            }
+        } else {
+            args.positional.push_back(a);
+        }
+    }
+    if (!args.options.count("--data")) {
+        std::cerr << "--data DIR is required\n";
+        return false;
+    }
+    return true;
+}
+
+int intOption(const Args &args, const std::string &name, int fallback) {
+    const auto it = args.options.find(name);
+    if (it == args.options.end())
+        return fallback;
+    try {
+        const int v = std::stoi(it->second);
+        if (v >= 0)
+            return v;
+    } catch (const std::exception &) {
+    }
+    throw std::runtime_error(name + " needs a whole number, not \"" + it->second + "\"");
+}
+
+Config configFrom(const Args &args) {
+    Config c;
+    c.dataDir = args.options.at("--data");
+    std::filesystem::create_directories(c.dataDir);
+    c.deviceLimit = intOption(args, "--device-limit", c.deviceLimit);
+    c.pbkdf2Iterations = std::max(1, intOption(args, "--pbkdf2-iterations", c.pbkdf2Iterations));
+    c.threads = std::max(2, intOption(args, "--threads", c.threads));
+    c.maxUploadBytes = std::uint64_t(intOption(args, "--max-upload-mib", 100)) * 1024 * 1024;
+    c.tokenLifetimeSeconds = intOption(args, "--token-lifetime", c.tokenLifetimeSeconds);
+    c.downloadLinkLifetimeSeconds =
+        intOption(args, "--download-link-lifetime", c.downloadLinkLifetimeSeconds);
+    c.analyticsReadback = args.flags.count("--analytics-readback") > 0;
+    return c;
+}
+
+int serve(const Args &args) {
+    const auto listen = args.options.find("--listen");
+    const std::string address = listen == args.options.end() ? "127.0.0.1:8080" : listen->second;
+    const auto colon = address.rfind(':');
+    if (colon == std::string::npos) {
+        std::cerr << "--listen needs HOST:PORT\n";
+        return 2;
+    }
+    const std::string host = address.substr(0, colon);
+    const int port = std::stoi(address.substr(colon + 1));
+
+    // Signals are taken by one thread, so that stopping happens outside a handler.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // A client that hangs up mid-reply must cost that reply only.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CloudServer server(configFrom(args));
+    const int bound = server.bind(host, port);
+    if (bound < 0) {
+        std::cerr << "cannot listen on " << address << "\n";
+        return 1;
+    }
+    std::cout << "listening on http://" << host << ":" << bound << std::endl;
+
+    std::thread([&server, signals] {
+        int sig = 0;
+        sigwait(&signals, &sig);
+        server.stop();
+    }).detach();
+    return server.run() ? 0 : 1;
+}
+
+int addUser(const Args &args, bool facebook) {
+    if (args.positional.size() != 2) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const Config config = configFrom(args);
+    const std::string &email = args.positional[0];
+    const std::string &password = args.positional[1];
+    if (!isValidEmail(email) || password.size() < 3) {
+        std::cerr << "need a valid e-mail address and a password of at least 3 characters\n";
+        return 2;
+    }
+    Store store(config.dataDir / "cloud.sqlite");
+    const auto first = args.options.count("--first") ? args.options.at("--first") : "";
+    const auto last = args.options.count("--last") ? args.options.at("--last") : "";
+    const PasswordHash hash = PasswordHash::make(password, config.pbkdf2Iterations);
+    std::optional<std::int64_t> id;
+    if (facebook) {
+        id = store.createFacebookUser(FacebookUser{0, email, first, last, hash});
+    } else {
+        User user;
+        user.email = email;
+        user.firstName = first;
+        user.lastName = last;
+        user.password = hash;
+        user.hasPassword = true;
+        user.desktopRegistered = !args.flags.count("--web-only");
+        id = store.createUser(user);
+    }
+    if (!id) {
+        std::cerr << email << " exists already\n";
+        return 1;
+    }
+    std::cout << "added " << email << " (" << *id << ")\n";
+    return 0;
+}
+
+int import(const Args &args) {
+    if (args.positional.empty()) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const Config config = configFrom(args);
+    Store store(config.dataDir / "cloud.sqlite");
+    BlobStore blobs(config.dataDir);
+    std::unique_ptr<RecognitionCatalog> recognition;
+    if (args.options.count("--recognition-catalog"))
+        recognition =
+            std::make_unique<RecognitionCatalog>(args.options.at("--recognition-catalog"));
+    int failures = 0;
+    for (const auto &file : args.positional) {
+        try {
+            const ImportResult r = importFile(store, blobs, file, recognition.get());
+            std::cout << "imported " << file << " as " << r.catalogId << " md5 " << r.checksum;
+            if (r.fingerprintId)
+                std::cout << " fingerprintId " << *r.fingerprintId;
+            std::cout << "\n";
+        } catch (const std::exception &e) {
+            std::cerr << e.what() << "\n";
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const std::string command = argv[1];
+    Args args;
+    if (command == "--help" || command == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (!parseArgs(argc, argv, args)) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    try {
+        if (command == "serve")
+            return serve(args);
+        if (command == "add-user")
+            return addUser(args, false);
+        if (command == "add-facebook-user")
+            return addUser(args, true);
+        if (command == "import")
+            return import(args);
+    } catch (const std::exception &e) {
+        std::cerr << "sonarbox-cloud: " << e.what() << "\n";
+        return 1;
+    }
+    std::cerr << kUsage;
+    return 2;
+}

@@ -1,0 +1,348 @@
+#include "TestServer.h"
+
+#include "Crypto.h"
+
+#include <httplib.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+using cloud::json::Value;
+
+namespace cloudtest {
+
+namespace {
+
+std::vector<char *> argvOf(std::vector<std::string> &args) {
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+Reply toReply(const httplib::Result &result) {
+    Reply r;
+    if (!result)
+        return r;
+    r.status = result->status;
+    r.body = result->body;
+    for (const auto &[name, value] : result->headers) {
+        std::string lower = name;
+        for (char &c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        r.headers[lower] = value;
+    }
+    return r;
+}
+
+httplib::Headers toHeaders(const std::map<std::string, std::string> &headers) {
+    httplib::Headers h;
+    for (const auto &[k, v] : headers)
+        h.emplace(k, v);
+    return h;
+}
+
+std::string percentEncode(const std::string &s) {
+    std::string out;
+    for (const char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) || c == '.' || c == '-' || c == '_') {
+            out += c;
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", b);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string Reply::member(const char *key) const {
+    const auto v = json();
+    const Value *m = v ? v->find(key) : nullptr;
+    return m && m->isString() ? m->asString() : std::string();
+}
+
+CommandResult runCloud(const std::vector<std::string> &args) {
+    std::vector<std::string> all = {SONARBOX_CLOUD_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        close(fds[0]);
+        close(fds[1]);
+        auto argv = argvOf(all);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    CommandResult result;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        result.output.append(buf, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "sonarbox-cloud-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+TestServer::TestServer(std::vector<std::string> extraArgs)
+    : extraArgs_(std::move(extraArgs)) {
+    start();
+}
+
+TestServer::~TestServer() {
+    stop();
+}
+
+void TestServer::start() {
+    std::vector<std::string> args = {SONARBOX_CLOUD_BINARY,
+                                     "serve",
+                                     "--data",
+                                     dataArg(),
+                                     "--listen",
+                                     "127.0.0.1:0",
+                                     "--pbkdf2-iterations",
+                                     "1000",
+                                     "--analytics-readback"};
+    args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe");
+    const std::string log = (dataDir() / "server.log").string();
+    pid_ = fork();
+    if (pid_ == 0) {
+        // A test that crashes must not leave its server behind.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        dup2(fds[1], 1);
+        const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        dup2(err, 2);
+        close(fds[0]);
+        close(fds[1]);
+        auto argv = argvOf(args);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    // The first line names the port.
+    std::string line;
+    pollfd p{fds[0], POLLIN, 0};
+    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+        char buf[256];
+        const ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        line.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fds[0]);
+    const std::string prefix = "listening on http://127.0.0.1:";
+    if (line.rfind(prefix, 0) != 0)
+        throw std::runtime_error("the server did not start: " + line);
+    port_ = std::stoi(line.substr(prefix.size()));
+}
+
+void TestServer::stop() {
+    if (pid_ <= 0)
+        return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+void TestServer::killHard() {
+    if (pid_ <= 0)
+        return;
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+void TestServer::addUser(const std::string &email, const std::string &password,
+                         const std::vector<std::string> &extra) {
+    std::vector<std::string> args = {
+        "add-user", "--data", dataArg(), email, password, "--pbkdf2-iterations", "1000"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto r = runCloud(args);
+    if (r.exitCode != 0)
+        throw std::runtime_error("add-user failed: " + r.output);
+}
+
+void TestServer::addFacebookUser(const std::string &email, const std::string &password) {
+    const auto r = runCloud({"add-facebook-user", "--data", dataArg(), email, password, "--first",
+                             "Fay", "--last", "Book", "--pbkdf2-iterations", "1000"});
+    if (r.exitCode != 0)
+        throw std::runtime_error("add-facebook-user failed: " + r.output);
+}
+
+Reply TestServer::post(const std::string &path, const std::string &body, const std::string &cookie,
+                       const std::map<std::string, std::string> &headers) {
+    httplib::Client cli("127.0.0.1", port_);
+    auto h = toHeaders(headers);
+    if (!cookie.empty())
+        h.emplace("Cookie", cookie);
+    return toReply(cli.Post(path.c_str(), h, body, "application/json"));
+}
+
+Reply TestServer::get(const std::string &path, const std::map<std::string, std::string> &headers) {
+    httplib::Client cli("127.0.0.1", port_);
+    return toReply(cli.Get(path.c_str(), toHeaders(headers)));
+}
+
+Reply TestServer::postJson(const std::string &path, const Value &body, const std::string &cookie) {
+    return post(path, cloud::json::serialize(body), cookie);
+}
+
+std::string TestServer::token() {
+    const Reply r = post("/Vexmusic/userJson", "{\n  \"getToken\" : \"\"\n}");
+    // A JSON string literal: the token sits between the first two quotes.
+    const auto first = r.body.find('"');
+    const auto second = r.body.find('"', first + 1);
+    if (r.status != 200 || first == std::string::npos || second == std::string::npos)
+        return "NO TOKEN!!!";
+    return r.body.substr(first + 1, second - first - 1);
+}
+
+std::string TestServer::signature(const std::string &user, const std::string &password,
+                                  const std::string &device, const std::string &token) {
+    return cloud::crypto::md5HexUpper(user + password + device + token);
+}
+
+Reply TestServer::login(const std::string &user, const std::string &password,
+                        const std::string &device, std::string *cookie) {
+    Value args;
+    args.set("username", user);
+    args.set("password", password);
+    args.set("hashedPassword", "");
+    args.set("appId", "desktop");
+    args.set("deviceId", device);
+    args.set("signature", signature(user, password, device, token()));
+    Value body;
+    body.set("loginDesktop", std::move(args));
+    Reply r = postJson("/Vexmusic/userJson", body);
+    if (cookie && r.headers.count("set-cookie"))
+        *cookie = r.headers["set-cookie"];
+    return r;
+}
+
+std::string TestServer::loginOrFail(const std::string &user, const std::string &password,
+                                    const std::string &device) {
+    std::string cookie;
+    const Reply r = login(user, password, device, &cookie);
+    if (r.member("responseStatus") != "SUCCESS" || cookie.empty())
+        throw std::runtime_error("login failed: " + r.body);
+    return cookie;
+}
+
+Reply TestServer::listing(const std::string &cookie, std::int64_t since) {
+    Value body;
+    body.set("milliseconds", since);
+    body.set("version", "1.0");
+    return postJson("/Vexmusic/rest/medias/sync", body, cookie);
+}
+
+Reply TestServer::match(const std::string &cookie, const std::string &checksum,
+                        const std::string &fingerprintId) {
+    Value body;
+    body.set("score", 1);
+    body.set("provider", "GRACENOTE");
+    body.set("checksum", checksum);
+    if (fingerprintId != "-1")
+        body.set("fingerprintId", fingerprintId);
+    return postJson("/Vexmusic/rest/userContent/createUserMediaFromCatalog", body, cookie);
+}
+
+Reply TestServer::upload(const std::string &cookie, const std::string &fileName,
+                         const std::string &content) {
+    const std::string boundary = "----Zq4r8uLmW2xTe6Jk0PoNcVbHa";
+    std::string body = "--" + boundary + "\r\n" +
+                       "Content-Disposition: form-data; name=\"file\"; filename=\"" + fileName +
+                       "\"\r\nContent-Type: audio/mpeg\r\n\r\n" + content + "\r\n--" + boundary +
+                       "--\r\n";
+    httplib::Client cli("127.0.0.1", port_);
+    httplib::Headers h = {{"Cookie", cookie}, {"mobileUpload", "true"}};
+    return toReply(cli.Post(
+        ("/Vexmusic/controllers/DesktopUploadMedia?fileName=" + percentEncode(fileName)).c_str(), h,
+        body, ("multipart/form-data; boundary=" + boundary).c_str()));
+}
+
+std::string TestServer::sessionId(const std::string &cookie) {
+    const auto start = cookie.find("JSESSIONID=");
+    if (start == std::string::npos)
+        return {};
+    const auto end = cookie.find(';', start);
+    return cookie.substr(start + 11, end == std::string::npos ? end : end - start - 11);
+}
+
+Reply TestServer::download(const std::string &cookie, std::int64_t mediaId, const std::string &user,
+                           const std::string &password, Reply *redirect) {
+    const Reply first = get("/Vexmusic/rest/downloadController/redirectToCdnDownload/" +
+                                std::to_string(mediaId) + "/?jsessionId=" + sessionId(cookie),
+                            {{"USERNAME", user}, {"PASSWORD", password}});
+    if (redirect)
+        *redirect = first;
+    if (first.status != 302)
+        return first;
+    std::string location = first.headers.at("location");
+    const auto pathStart = location.find("/cdn/");
+    return get(location.substr(pathStart));
+}
+
+fs::path makeAudio(const fs::path &dir, const std::string &name, double frequency,
+                   const std::string &title, const std::string &artist, const std::string &album) {
+    const fs::path out = dir / name;
+    std::ostringstream cmd;
+    cmd << "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=" << frequency
+        << ":duration=1 -metadata title='" << title << "' -metadata artist='" << artist
+        << "' -metadata album='" << album << "' '" << out.string() << "'";
+    if (std::system(cmd.str().c_str()) != 0)
+        throw std::runtime_error("ffmpeg failed: " + cmd.str());
+    return out;
+}
+
+std::string readFile(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string md5Hex(const std::string &bytes) {
+    cloud::crypto::Md5 md5;
+    md5.update(bytes.data(), bytes.size());
+    return md5.finalHex();
+}
+
+} // namespace cloudtest

@@ -1,0 +1,98 @@
+// Starts the real sonarbox-cloud program on 127.0.0.1 with a free port and a
+// data folder of its own, and talks to it the way the desktop client does.
+#pragma once
+
+#include "Json.h"
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace cloudtest {
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output; // standard output and error together
+};
+
+CommandResult runCloud(const std::vector<std::string> &args);
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path &path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct Reply {
+    int status = 0; // HTTP status; 0 when the exchange failed
+    std::string body;
+    std::map<std::string, std::string> headers; // names in lower case
+    std::optional<cloud::json::Value> json() const { return cloud::json::parse(body); }
+    std::string member(const char *key) const; // a text member of the JSON reply
+};
+
+class TestServer {
+public:
+    explicit TestServer(std::vector<std::string> extraArgs = {});
+    ~TestServer();
+
+    void start();
+    void stop();     // SIGTERM and wait
+    void killHard(); // SIGKILL and wait
+    int port() const { return port_; }
+    const std::filesystem::path &dataDir() const { return data_.path(); }
+    std::string dataArg() const { return data_.path().string(); }
+
+    void addUser(const std::string &email, const std::string &password,
+                 const std::vector<std::string> &extra = {});
+    void addFacebookUser(const std::string &email, const std::string &password);
+
+    // HTTP
+    Reply post(const std::string &path, const std::string &body, const std::string &cookie = {},
+               const std::map<std::string, std::string> &headers = {});
+    Reply get(const std::string &path, const std::map<std::string, std::string> &headers = {});
+    Reply postJson(const std::string &path, const cloud::json::Value &body,
+                   const std::string &cookie = {});
+
+    // Protocol steps
+    std::string token();
+    static std::string signature(const std::string &user, const std::string &password,
+                                 const std::string &device, const std::string &token);
+    // Returns the reply; the Set-Cookie value lands in `cookie` when there is one.
+    Reply login(const std::string &user, const std::string &password, const std::string &device,
+                std::string *cookie = nullptr);
+    std::string loginOrFail(const std::string &user, const std::string &password,
+                            const std::string &device = "device-1");
+    Reply listing(const std::string &cookie, std::int64_t since);
+    Reply match(const std::string &cookie, const std::string &checksum,
+                const std::string &fingerprintId = "-1");
+    Reply upload(const std::string &cookie, const std::string &fileName,
+                 const std::string &content);
+    // Follows the download gateway's redirect with the e-mail credentials.
+    Reply download(const std::string &cookie, std::int64_t mediaId, const std::string &user,
+                   const std::string &password, Reply *redirect = nullptr);
+
+    static std::string sessionId(const std::string &cookie);
+
+private:
+    std::vector<std::string> extraArgs_;
+    TempDir data_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// A short tagged audio file made with ffmpeg in `dir`; returns its path.
+std::filesystem::path makeAudio(const std::filesystem::path &dir, const std::string &name,
+                                double frequency, const std::string &title,
+                                const std::string &artist, const std::string &album);
+std::string readFile(const std::filesystem::path &path);
+std::string md5Hex(const std::string &bytes);
+
+} // namespace cloudtest
