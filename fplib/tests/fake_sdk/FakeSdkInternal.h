@@ -1,0 +1,7 @@
+#pragma once
+
+#include <mutex>
+
+namespace fakesdk {
+std::mutex &mutex();
+} // namespace fakesdk
