@@ -16,5 +16,8 @@ fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONARBOX_SANITIZE="${SANITIZE:-}" >/dev/null
 cmake --build "$build" -j2
+if [ "${SANITIZE:-}" = thread ]; then
+  export TSAN_OPTIONS="suppressions=$PWD/scripts/tsan.supp ${TSAN_OPTIONS:-}"
+fi
 cd "$build"
 ctest -j2 --output-on-failure "$@"

@@ -1,7 +1,9 @@
 // sonarbox-headless: the client's engine without the desktop shell. It loads
 // the deployment configuration, opens the local store, brings the coordinator
 // up and runs syncs (one with --once, else one now and one every hour).
+#include "service/ServiceReporting.h"
 #include "settings/DeploymentConfig.h"
+#include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
@@ -27,6 +29,7 @@ int main(int argc, char **argv) {
     parser.addOption({QStringLiteral("once"), QStringLiteral("Run one sync, then exit.")});
     parser.process(app);
 
+    Localization::install();
     QTextStream out(stdout);
     QString error;
     if (!DeploymentConfig::loadFromArguments(app.arguments(), &error)) {
@@ -43,6 +46,7 @@ int main(int argc, char **argv) {
         out << "The store could not be opened; running without it.\n";
 
     Sonarbox &sonarbox = Sonarbox::instance();
+    installServiceReporting();
     out << "Device: " << sonarbox.deviceID() << "\n";
     const UserPtr user = GenericDAO::instance().uniqueResult<User>();
     out << "Account: " << (user && user->username ? *user->username : QStringLiteral("none"))

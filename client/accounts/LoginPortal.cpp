@@ -1,0 +1,102 @@
+#include "LoginPortal.h"
+
+#include "LoginCallback.h"
+#include "Synchronize.h"
+#include "service/SecretMasking.h"
+#include "settings/Logging.h"
+#include "store/GenericDAO.h"
+#include "sync/NotificationCenter.h"
+#include "sync/Sonarbox.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+// Runs `work` on the main thread and waits for it (directly when already
+// there), so that its effects are in place when the sign-in ends.
+void onMainThread(const std::function<void()> &work) {
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        work();
+        return;
+    }
+    QMetaObject::invokeMethod(app, work, Qt::BlockingQueuedConnection);
+}
+
+// The account for the log: never its password or token.
+QString describe(const User &user) {
+    return QStringLiteral("id: %1, username: %2, deviceId: %3, password: %4, facebookToken: %5")
+        .arg(user.id.value_or(QString()), user.username.value_or(QString()),
+             user.deviceId.value_or(QString()),
+             SecretMasking::masked(user.password.value_or(QString())),
+             SecretMasking::masked(user.facebookToken.value_or(QString())));
+}
+
+// The screen, while it is still open.
+struct Screen {
+    LoginCallback *callback = nullptr;
+    QPointer<QObject> guard;
+    LoginCallback *alive() const { return callback && guard ? callback : nullptr; }
+};
+
+bool signIn(const UserPtr &user, const Screen &screen) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (!Synchronize::login(user)) {
+        qCWarning(lcAccounts).noquote()
+            << QStringLiteral("\nFailed User Validation!\nMessage: %1").arg(sonarbox.syncMessage());
+        onMainThread([screen] {
+            if (LoginCallback *callback = screen.alive())
+                callback->showErrorMessage();
+        });
+        return false;
+    }
+
+    if (sonarbox.flow_errorAtLogin) {
+        sonarbox.flow_newUser = false;
+        sonarbox.flow_errorAtLogin = false;
+        GenericDAO::instance().save(user);
+        sonarbox.setLoggedUser(user);
+        onMainThread([screen] {
+            if (LoginCallback *callback = screen.alive())
+                callback->stopLoginProgressIndicator();
+            NotificationCenter::defaultCenter().postNotificationName(
+                QStringLiteral("showProcessingViewNotification"));
+            Sonarbox::instance().sync(true);
+        });
+        qCInfo(lcAccounts).noquote() << QStringLiteral("Existing user [%1] successfuly logged in")
+                                            .arg(user->username.value_or(QString()));
+        return true;
+    }
+
+    // A new sign-in: the previous account's tracks are forgotten.
+    GenericDAO::instance().resetAllTracksInDB();
+    sonarbox.flow_newUser = true;
+    sonarbox.flow_stopProcesses = false;
+    GenericDAO::instance().save(user);
+    sonarbox.setLoggedUser(user);
+    qCInfo(lcAccounts).noquote() << (sonarbox.fbLogin
+                                         ? QStringLiteral("\n+ New FB User Added to DB: \n%1")
+                                         : QStringLiteral("\n+ New User Added to DB: \n%1"))
+                                        .arg(describe(*user));
+    onMainThread([screen] {
+        QObject *indicator = nullptr;
+        if (LoginCallback *callback = screen.alive()) {
+            callback->stopLoginProgressIndicator();
+            callback->enableLoginButton();
+            indicator = callback->loginProgressIndicator();
+        }
+        NotificationCenter::defaultCenter().postNotificationName(
+            QStringLiteral("SuccessFullLoginNotification"), indicator);
+    });
+    return true;
+}
+
+} // namespace
+
+QFuture<bool> LoginPortal::loginNewUser(const UserPtr &user, LoginCallback *withCallBackVC) {
+    Screen screen{withCallBackVC, withCallBackVC ? withCallBackVC->callbackObject() : nullptr};
+    return QtConcurrent::run([user, screen] { return signIn(user, screen); });
+}

@@ -1,0 +1,88 @@
+#include "Synchronize.h"
+
+#include "service/CommonRequest.h"
+#include "service/JSONRecievedDataParser.h"
+#include "service/JSONRequestBuilder.h"
+#include "service/SecretMasking.h"
+#include "settings/Localization.h"
+#include "settings/Logging.h"
+#include "sync/Sonarbox.h"
+
+#include <QHash>
+
+namespace {
+
+struct Refusal {
+    const char *messageKey; // nullptr: the message stays unset
+};
+
+// Service statuses that refuse a sign-in, with the message each one shows.
+// Any other status, or none, signs the user in.
+const QHash<QString, Refusal> &refusals() {
+    static const QHash<QString, Refusal> table = {
+        {QStringLiteral("FAILED_FACEBOOK_AUTHENTICATION"),
+         {"facebook_account_deauthorized_message"}},
+        {QStringLiteral("DEVICE_ID_NOT_FOUND"), {"DeviceIdNotFoundServiceErrorMessage"}},
+        {QStringLiteral("INVALID_DEVICE_ID"), {"DesktopLimitErrorMessage"}},
+        {QStringLiteral("REGISTER_TO_APPLICATION_FIRST"), {"register_before_login_message"}},
+        {QStringLiteral("FAILED_CREDENTIALS_MISSING"), {"AuthenticationError"}},
+        {QStringLiteral("FAILED_INVALID_EMAIL"), {"AuthenticationError"}},
+        {QStringLiteral("FAILED_USER_EXISTS"), {nullptr}},
+        {QStringLiteral("FAILED"), {"AuthenticationError"}},
+    };
+    return table;
+}
+
+} // namespace
+
+bool Synchronize::login(const UserPtr &user, QObject * /*view*/) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.setSyncMessage(QString());
+    if (!user)
+        return false;
+
+    CommonRequest request;
+    const std::optional<QByteArray> reply = request.connect(
+        user, JSONRequestBuilder::loginRequest(*user), QStringLiteral("userLoginProcess"));
+    if (request.error()) {
+        qCWarning(lcAccounts).noquote()
+            << QStringLiteral("Synchronize.login request.error=TRUE | Error: %1")
+                   .arg(int(request.error()));
+        return false;
+    }
+    JSONRecievedDataParser::parseJSONResponse(reply.value_or(QByteArray()));
+
+    const QString status = sonarbox.syncStatus();
+    const auto refusal = refusals().constFind(status);
+    if (refusal != refusals().constEnd()) {
+        if (refusal->messageKey)
+            sonarbox.setSyncMessage(
+                Localization::localizedString(QString::fromLatin1(refusal->messageKey)));
+        return false;
+    }
+    if (status == QLatin1String("SUCCESS")) {
+        qCInfo(lcAccounts).noquote()
+            << QStringLiteral("User Valid | JSESSION ID: %1")
+                   .arg(SecretMasking::masked(sonarbox.jSessionID().value_or(QString())));
+    }
+    return true;
+}
+
+bool Synchronize::getUserMediaFromCloud() {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    CommonRequest request;
+    const std::optional<QByteArray> reply =
+        request.connect(sonarbox.loggedUser(), JSONRequestBuilder::buildGetUserMediaRequest(),
+                        QStringLiteral("getUserContentProcess"));
+    if (!reply)
+        return false;
+    if (!JSONRecievedDataParser::parseJSONResponse(*reply))
+        return false;
+    if (sonarbox.syncStatus() == QLatin1String("OK")) {
+        JSONRecievedDataParser::parseUserCloudMedia(*reply);
+        return true;
+    }
+    qCWarning(lcAccounts) << "Missing login session, please logout and log back in.";
+    sonarbox.stopSyncAction();
+    return false;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "store/User.h"
+
+class QObject;
+
+// The sign-in exchange and the cloud library listing. Both block the calling
+// thread for one exchange with the service: never call them on the main
+// thread.
+class Synchronize {
+public:
+    // Sends the login for `user`. Answers YES when the service accepted it;
+    // otherwise the coordinator's syncMessage holds the localised reason
+    // (or nothing, when the screen's fallback text applies). `view` is not
+    // used.
+    static bool login(const UserPtr &user, QObject *view = nullptr);
+    // Fetches the changes of the cloud library since the last listing into
+    // the coordinator's cloudLibraryTracks. A listing the service refuses
+    // stops the running sync.
+    static bool getUserMediaFromCloud();
+};

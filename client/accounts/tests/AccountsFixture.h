@@ -1,0 +1,40 @@
+#pragma once
+
+#include "ServiceTestSupport.h"
+#include "accounts/LoginCallback.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+
+// The service fixture plus a private store folder.
+class AccountsFixture : public ServiceFixture {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    QTemporaryDir storeDir;
+};
+
+// A login screen as the sign-in sees it: records what it was told and on
+// which thread.
+class FakeLoginScreen : public LoginCallback {
+public:
+    QObject *callbackObject() override { return &object; }
+    QObject *loginProgressIndicator() override { return &indicator; }
+    void stopLoginProgressIndicator() override { note(stopped); }
+    void enableLoginButton() override { note(enabled); }
+    void showErrorMessage() override { note(errorsShown); }
+
+    QObject object;
+    QObject indicator;
+    std::atomic<int> stopped{0}, enabled{0}, errorsShown{0};
+    std::atomic<bool> calledOffMainThread{false};
+
+private:
+    void note(std::atomic<int> &counter) {
+        if (QThread::currentThread() != object.thread())
+            calledOffMainThread = true;
+        ++counter;
+    }
+};

@@ -1,0 +1,111 @@
+#include "AccountsFixture.h"
+
+#include "accounts/Synchronize.h"
+#include "settings/Localization.h"
+#include "sync/Sonarbox.h"
+
+using scripted::Reply;
+using scripted::Request;
+
+namespace {
+
+class SynchronizeTest : public AccountsFixture {
+protected:
+    UserPtr emailUser() {
+        auto user = std::make_shared<User>();
+        user->id = QStringLiteral("1");
+        user->username = QStringLiteral("ada@example.com");
+        user->password = QStringLiteral("secret");
+        user->deviceId = QStringLiteral("DEVICE-1");
+        return user;
+    }
+    void replyWithStatus(const QByteArray &status) {
+        server->setHandler(withTokens([status](const Request &) {
+            return Reply::json(status.isNull() ? R"({"firstName":"Ada"})"
+                                               : R"({"responseStatus":")" + status + R"("})");
+        }));
+    }
+};
+
+struct StatusCase {
+    QByteArray status; // null: no status member
+    bool signedIn;
+    const char *messageKey; // nullptr: no message
+};
+
+} // namespace
+
+TEST_F(SynchronizeTest, EveryLoginStatusHasItsOutcome) {
+    const QList<StatusCase> cases = {
+        {"FAILED_FACEBOOK_AUTHENTICATION", false, "facebook_account_deauthorized_message"},
+        {"DEVICE_ID_NOT_FOUND", false, "DeviceIdNotFoundServiceErrorMessage"},
+        {"INVALID_DEVICE_ID", false, "DesktopLimitErrorMessage"},
+        {"REGISTER_TO_APPLICATION_FIRST", false, "register_before_login_message"},
+        {"FAILED_CREDENTIALS_MISSING", false, "AuthenticationError"},
+        {"FAILED_INVALID_EMAIL", false, "AuthenticationError"},
+        {"FAILED_USER_EXISTS", false, nullptr},
+        {"FAILED", false, "AuthenticationError"},
+        {"SUCCESS", true, nullptr},
+        {"DAILY_LIMIT_REACHED", true, nullptr},
+        {QByteArray(), true, nullptr},
+    };
+    Sonarbox &sonarbox = Sonarbox::instance();
+    for (const StatusCase &c : cases) {
+        SCOPED_TRACE(c.status.isNull() ? "(no status)" : c.status.toStdString());
+        replyWithStatus(c.status);
+        sonarbox.setSyncMessage(QStringLiteral("left over"));
+        EXPECT_EQ(Synchronize::login(emailUser()), c.signedIn);
+        const QString expected =
+            c.messageKey ? Localization::localizedString(QString::fromLatin1(c.messageKey))
+                         : QString();
+        EXPECT_EQ(sonarbox.syncMessage(), expected);
+        if (c.messageKey) {
+            EXPECT_NE(expected, QString::fromLatin1(c.messageKey)) << "the key has an English text";
+        }
+    }
+    EXPECT_EQ(Localization::localizedString(QStringLiteral("AuthenticationError")),
+              QStringLiteral("The e-mail address or password is not correct. Please try again."));
+}
+
+TEST_F(SynchronizeTest, FailedExchangeSetsNoMessage) {
+    useGateway(QStringLiteral("http://127.0.0.1:%1").arg(scripted::closedPort()));
+    Sonarbox::instance().setSyncMessage(QStringLiteral("left over"));
+    EXPECT_FALSE(Synchronize::login(emailUser()));
+    EXPECT_TRUE(Sonarbox::instance().syncMessage().isEmpty());
+    EXPECT_FALSE(Synchronize::login(nullptr));
+}
+
+TEST_F(SynchronizeTest, CloudListing) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.setSyncMilliSeconds(99);
+    server->setHandler([](const Request &) {
+        return Reply::json(R"({"responseStatus":"OK","milliseconds":120,"updatedUserMedias":[
+            {"mediaType":"AUDIO","deleted":0,"name":"a.mp3","id":5,"downloadable":1}]})");
+    });
+    EXPECT_TRUE(Synchronize::getUserMediaFromCloud());
+    ASSERT_EQ(sonarbox.cloudLibraryTracks().size(), 1);
+    EXPECT_EQ(sonarbox.cloudLibraryTracks().first()->userMediaID, QStringLiteral("5"));
+    EXPECT_EQ(sonarbox.syncMilliSeconds(), 120);
+    const QList<Request> requests = server->requests();
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests.first().target, "/Vexmusic/rest/medias/sync");
+    EXPECT_EQ(requests.first().body, R"({"milliseconds":99,"version":"1.0"})");
+
+    // A refused listing stops the running sync.
+    server->setHandler([](const Request &) {
+        return Reply::json(R"({"responseStatus":"FAILED","updatedUserMedias":[]})");
+    });
+    LogCapture log;
+    sonarbox.flow_stopProcesses = false;
+    EXPECT_FALSE(Synchronize::getUserMediaFromCloud());
+    EXPECT_TRUE(sonarbox.flow_stopProcesses);
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("Missing login session, please logout and log back in.")));
+    EXPECT_EQ(sonarbox.cloudLibraryTracks().size(), 1) << "the previous listing is kept";
+
+    // An empty status, or no reply at all, is a plain failure.
+    server->setHandler([](const Request &) { return Reply::json(R"({"responseStatus":""})"); });
+    EXPECT_FALSE(Synchronize::getUserMediaFromCloud());
+    sonarbox.isAppOffline = true;
+    EXPECT_FALSE(Synchronize::getUserMediaFromCloud());
+}

@@ -1,0 +1,201 @@
+#include "CommonRequest.h"
+
+#include "HttpExchange.h"
+#include "JSONDictionary.h"
+#include "SecretMasking.h"
+#include "settings/DeploymentConfig.h"
+#include "settings/Logging.h"
+#include "settings/Utils.h"
+#include "sync/Sonarbox.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+
+#include <atomic>
+#include <exception>
+
+namespace {
+
+std::atomic<int> g_timeout{CommonRequest::DefaultTimeout};
+std::atomic<qint64> g_maximumReplySize{CommonRequest::DefaultMaximumReplySize};
+
+const QString kLogin = QStringLiteral("userLoginProcess");
+const QString kToken = QStringLiteral("getTokenProcess");
+
+// The reply's JSON object or array, or nothing for an empty or invalid body.
+std::optional<QJsonDocument> parsedReply(const QByteArray &body) {
+    QJsonParseError error{};
+    QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || document.isNull())
+        return std::nullopt;
+    return document;
+}
+
+QString headersForLog(const QList<QPair<QByteArray, QByteArray>> &headers) {
+    QStringList lines;
+    for (const auto &[name, value] : headers) {
+        const QString text = name == "Cookie" ? SecretMasking::masked(QString::fromUtf8(value))
+                                              : QString::fromUtf8(value);
+        lines << QStringLiteral("    %1: %2").arg(QString::fromLatin1(name), text);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+void CommonRequest::setTimeout(int milliseconds) {
+    g_timeout = milliseconds;
+}
+int CommonRequest::timeout() {
+    return g_timeout;
+}
+void CommonRequest::setMaximumReplySize(qint64 bytes) {
+    g_maximumReplySize = bytes;
+}
+qint64 CommonRequest::maximumReplySize() {
+    return g_maximumReplySize;
+}
+
+std::optional<QString> CommonRequest::serviceNameForProcess(const QString &processName) {
+    static const QHash<QString, QString> paths = {
+        {QStringLiteral("userLoginProcess"), QStringLiteral("userJson")},
+        {QStringLiteral("signUpUserProcess"), QStringLiteral("userJson")},
+        {QStringLiteral("getTokenProcess"), QStringLiteral("userJson")},
+        {QStringLiteral("sendStatusProcess"), QStringLiteral("userJson")},
+        {QStringLiteral("getUserContentProcess"), QStringLiteral("rest/medias/sync")},
+        {QStringLiteral("setUserGNHandle"), QStringLiteral("rest/user/updateGracenoteUser")},
+        {QStringLiteral("createUserMediaFromCatalog"),
+         QStringLiteral("rest/userContent/createUserMediaFromCatalog")},
+        {QStringLiteral("createMediaProcess"), QStringLiteral("userContentJson")},
+        {QStringLiteral("userLogOutProcess"), QStringLiteral("rest/user/logout")},
+    };
+    const auto it = paths.constFind(processName);
+    if (it == paths.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+std::optional<QByteArray> CommonRequest::connect(const UserPtr &user,
+                                                 const std::optional<QByteArray> &dataToSend,
+                                                 const QString &withServiceName) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (sonarbox.isAppOffline) {
+        qCInfo(lcService).noquote() << QStringLiteral("!!! APP OFFLINE  %1").arg(1);
+        m_error = true;
+        return std::nullopt;
+    }
+    if (!dataToSend) {
+        // A builder that could not make a body: nothing is sent.
+        qCWarning(lcService).noquote()
+            << QStringLiteral("No request body for %1; nothing sent").arg(withServiceName);
+        m_error = true;
+        return std::nullopt;
+    }
+    try {
+        return exchange(user, *dataToSend, withServiceName);
+    } catch (const std::exception &e) {
+        m_error = true;
+        Utils::sendException(QStringLiteral("Error on CommonRequest.connect:dataToSend"),
+                             QString::fromUtf8(e.what()));
+    } catch (...) {
+        m_error = true;
+        Utils::sendException(QStringLiteral("Error on CommonRequest.connect:dataToSend"),
+                             QStringLiteral("unknown error"));
+    }
+    return std::nullopt;
+}
+
+std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QByteArray &body,
+                                                  const QString &processName) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    m_serviceName = serviceNameForProcess(processName).value_or(QString());
+    const QString urlText = QStringLiteral("%1/Vexmusic/%2")
+                                .arg(DeploymentConfig::current().gatewayBaseUrl, m_serviceName);
+
+    QNetworkRequest request{QUrl(urlText)};
+    QList<QPair<QByteArray, QByteArray>> headers = {
+        {"Accept", "application/json"},
+        {"Content-Type", "application/json"},
+        {"Data-Type", "json"},
+        {"Content-Length", QByteArray::number(body.size())},
+    };
+    if (const std::optional<QString> session = sonarbox.jSessionID()) {
+        QByteArray value = session->toUtf8();
+        if (value.isNull())
+            value = QByteArray("", 0); // an empty header, not a missing one
+        headers.append({"Cookie", value});
+    }
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
+
+    qCInfo(lcService).noquote()
+        << QStringLiteral("REQUEST HEADER: \n%1\n").arg(headersForLog(headers));
+    qCInfo(lcService).noquote() << QStringLiteral("REQUEST BODY: %1 \n%2\n\n")
+                                       .arg(urlText, SecretMasking::bodyForLog(body));
+
+    const HttpResult reply = HttpExchange::post(request, body, timeout(), maximumReplySize());
+
+    const QString replyForLog = processName == kToken
+                                    ? SecretMasking::masked(QString::fromUtf8(reply.body))
+                                    : SecretMasking::bodyForLog(reply.body);
+    qCInfo(lcService).noquote() << QStringLiteral("REQUEST RETURN #1: %1 | %2\n%3 \n\n")
+                                       .arg(reply.status)
+                                       .arg(urlText, replyForLog);
+
+    if (reply.setCookie && processName == kLogin) {
+        // Several Set-Cookie fields arrive joined by new-lines; a header we
+        // send back must stay on one line.
+        QByteArray cookie = *reply.setCookie;
+        cookie.replace('\n', ", ");
+        sonarbox.setJSessionID(QString::fromUtf8(cookie));
+    }
+
+    if (reply.connectionError) {
+        qCWarning(lcService).noquote()
+            << QStringLiteral("Service: %1 | Return Error ERROR: %2 | Response Code: %3")
+                   .arg(m_serviceName, reply.errorString)
+                   .arg(reply.status);
+        m_error = true;
+        if (reply.body.isEmpty())
+            return std::nullopt;
+        return reply.body;
+    }
+    if (reply.status != 200 && reply.status != 204)
+        return reply.body;
+    if (processName == kToken)
+        return reply.body;
+
+    const std::optional<QJsonDocument> parsed = parsedReply(reply.body);
+    if (!parsed) {
+        m_error = true;
+        qCWarning(lcService).noquote()
+            << QStringLiteral("!=!=! NULL RESPONSE for %1 | %2").arg(urlText, processName);
+        return std::nullopt;
+    }
+    qCInfo(lcService).noquote() << QStringLiteral("REQUEST RETURN #2: %1 | %2\n%3 \n\n")
+                                       .arg(reply.status)
+                                       .arg(urlText, SecretMasking::bodyForLog(reply.body));
+    if (processName == kLogin && parsed->isObject())
+        copyLoginReply(user, parsed->object());
+    return reply.body;
+}
+
+void CommonRequest::copyLoginReply(const UserPtr &user, const QJsonObject &reply) {
+    if (!user)
+        return;
+    if (const auto v = JSONValues::text(reply, QStringLiteral("firstName")))
+        user->firstName = v;
+    if (const auto v = JSONValues::text(reply, QStringLiteral("lastName")))
+        user->lastName = v;
+    if (const auto v = JSONValues::text(reply, QStringLiteral("gracenoteUser")))
+        user->gracenoteUser = v;
+    const UserPtr logged = Sonarbox::instance().loggedUser();
+    if (!logged || !logged->username) {
+        if (const auto v = JSONValues::text(reply, QStringLiteral("userName"))) {
+            user->username = v;
+            if (logged)
+                logged->username = v;
+        }
+    }
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "store/User.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+// One JSON exchange with the service's desktop gateway: a POST of a ready
+// body to the path that the process name selects, with the session cookie.
+// Create one per exchange, call connect() once (off the main thread: it
+// blocks until the reply arrives), then read error().
+class CommonRequest {
+public:
+    // Sends `dataToSend` for the process `withServiceName`. Answers the reply
+    // body, or nothing. `error()` tells whether the exchange failed; an HTTP
+    // status other than 200/204 is not a failure here (the reply parsers judge
+    // the contents).
+    std::optional<QByteArray> connect(const UserPtr &user,
+                                      const std::optional<QByteArray> &dataToSend,
+                                      const QString &withServiceName);
+
+    bool error() const { return m_error; }
+    void setError(bool error) { m_error = error; }
+    // The service path chosen by the last connect(); empty before.
+    QString serviceName() const { return m_serviceName; }
+
+    // The service path of a process name, or nothing for an unknown name.
+    static std::optional<QString> serviceNameForProcess(const QString &processName);
+
+    // The exchange fails when nothing moves for this long (60 s by default;
+    // tests shorten it).
+    static void setTimeout(int milliseconds);
+    static int timeout();
+    // Replies larger than this fail the exchange (64 MiB by default).
+    static void setMaximumReplySize(qint64 bytes);
+    static qint64 maximumReplySize();
+    static constexpr int DefaultTimeout = 60 * 1000;
+    static constexpr qint64 DefaultMaximumReplySize = 64 * 1024 * 1024;
+
+private:
+    std::optional<QByteArray> exchange(const UserPtr &user, const QByteArray &body,
+                                       const QString &processName);
+    void copyLoginReply(const UserPtr &user, const QJsonObject &reply);
+
+    QString m_serviceName;
+    bool m_error = false;
+};

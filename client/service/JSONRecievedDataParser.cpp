@@ -1,0 +1,143 @@
+#include "JSONRecievedDataParser.h"
+
+#include "JSONDictionary.h"
+#include "settings/Localization.h"
+#include "settings/Logging.h"
+#include "settings/Utility.h"
+#include "sync/Sonarbox.h"
+
+#include <QJsonDocument>
+
+namespace {
+
+const QString kResponseStatus = QStringLiteral("responseStatus");
+const QString kEmptyStatus = QStringLiteral("responseStatus is empty");
+
+struct Parsed {
+    QJsonDocument document;
+    QJsonParseError error{};
+    bool ok() const { return error.error == QJsonParseError::NoError && !document.isNull(); }
+};
+
+Parsed parse(const QByteArray &bytes) {
+    Parsed p;
+    p.document = QJsonDocument::fromJson(bytes, &p.error);
+    return p;
+}
+
+void resetStatusTexts(Sonarbox &sonarbox) {
+    sonarbox.setSyncStatus(QStringLiteral(""));
+    sonarbox.setSyncError(QStringLiteral(""));
+    sonarbox.setServerMessage(QStringLiteral(""));
+    sonarbox.setUpgradeUrl(QStringLiteral(""));
+}
+
+AudioPtr audioFromListingItem(const QJsonObject &item) {
+    auto audio = std::make_shared<Audio>();
+    const QJsonValue name = item.value(QStringLiteral("name"));
+    if (name.isString()) {
+        audio->name = name.toString();
+        audio->fileExtension = Utility::getFileExtension(name.toString());
+    }
+    audio->songName = JSONValues::text(item, QStringLiteral("songName"));
+    audio->album = JSONValues::text(item, QStringLiteral("albumName"));
+    audio->artist = JSONValues::text(item, QStringLiteral("artistName"));
+    audio->checksum = JSONValues::text(item, QStringLiteral("checksum"));
+    audio->userMediaID = JSONValues::identifier(item, QStringLiteral("id"));
+    audio->sequence = JSONValues::integer(item, QStringLiteral("sequenceInAlbum"));
+    audio->fingerPrintID = JSONValues::text(item, QStringLiteral("fingerprintId"));
+    if (const auto downloadable = JSONValues::integer(item, QStringLiteral("downloadable")))
+        audio->downloadable = *downloadable != 0;
+    audio->markedForDeletion = false;
+    return audio;
+}
+
+} // namespace
+
+bool JSONRecievedDataParser::parseJSONResponse(const QByteArray &reply) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    resetStatusTexts(sonarbox);
+    const Parsed parsed = parse(reply);
+    const std::optional<QString> status =
+        JSONValues::text(parsed.document.object(), kResponseStatus);
+    if (status && status->isEmpty()) {
+        sonarbox.setSyncStatus(kEmptyStatus);
+        return false;
+    }
+    sonarbox.setSyncStatus(status.value_or(QString()));
+    return true;
+}
+
+void JSONRecievedDataParser::parseUserCloudMedia(const QByteArray &reply) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const QJsonObject listing = parse(reply).document.object();
+    // No position means the next listing starts from the beginning.
+    sonarbox.setSyncMilliSeconds(
+        JSONValues::integer(listing, QStringLiteral("milliseconds")).value_or(0));
+
+    QList<AudioPtr> tracks;
+    const QJsonArray items = listing.value(QStringLiteral("updatedUserMedias")).toArray();
+    for (const QJsonValue &value : items) {
+        const QJsonObject item = value.toObject();
+        if (JSONValues::text(item, QStringLiteral("mediaType")) != QLatin1String("AUDIO"))
+            continue;
+        if (JSONValues::integer(item.value(QStringLiteral("deleted"))).value_or(0) != 0)
+            continue;
+        tracks.append(audioFromListingItem(item));
+    }
+    sonarbox.setCloudLibraryTracks(tracks);
+}
+
+bool JSONRecievedDataParser::parseJSONResponseFromSignUp(const QByteArray &reply) {
+    const Parsed parsed = parse(reply);
+    if (!parsed.ok()) {
+        // The sign-in that follows decides the outcome.
+        qCWarning(lcService).noquote()
+            << QStringLiteral("Error happened: %1").arg(parsed.error.errorString());
+        return true;
+    }
+    Sonarbox &sonarbox = Sonarbox::instance();
+    resetStatusTexts(sonarbox);
+    const QJsonObject envelope = parsed.document.object();
+    const std::optional<QString> status = JSONValues::text(envelope, kResponseStatus);
+    if (status && status->isEmpty()) {
+        sonarbox.setSyncStatus(kEmptyStatus);
+        return false;
+    }
+    if (status == QLatin1String("SUCCESS"))
+        return true;
+    const QString reason =
+        JSONValues::text(envelope, QStringLiteral("responseText")).value_or(QString());
+    sonarbox.setSyncStatus(Localization::localizedString(reason));
+    return false;
+}
+
+std::optional<QJsonObject>
+JSONRecievedDataParser::parseCreateMediaRequest(const QByteArray &reply) {
+    const Parsed parsed = parse(reply);
+    if (!parsed.ok() || !parsed.document.isObject()) {
+        qCWarning(lcService).noquote() << QStringLiteral("ERROR %1")
+                                              .arg(parsed.ok() ? QStringLiteral("not a JSON object")
+                                                               : parsed.error.errorString());
+        return std::nullopt;
+    }
+    return parsed.document.object();
+}
+
+std::optional<QJsonArray>
+JSONRecievedDataParser::parseGracenoteResponse(const std::optional<QByteArray> &data) {
+    if (!data)
+        return std::nullopt;
+    // The document comes out of a fixed-size buffer: it ends at the first NUL.
+    QByteArray text = *data;
+    if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
+        text.truncate(nul);
+    const Parsed parsed = parse(text);
+    if (!parsed.ok() || !parsed.document.isArray()) {
+        qCWarning(lcService).noquote() << QStringLiteral("ERROR %1")
+                                              .arg(parsed.ok() ? QStringLiteral("not a JSON array")
+                                                               : parsed.error.errorString());
+        return std::nullopt;
+    }
+    return parsed.document.array();
+}

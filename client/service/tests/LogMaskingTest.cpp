@@ -1,0 +1,75 @@
+#include "ServiceTestSupport.h"
+
+#include "service/CommonRequest.h"
+#include "service/JSONRequestBuilder.h"
+#include "sync/Sonarbox.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using scripted::Reply;
+using scripted::Request;
+
+namespace {
+class LogMaskingTest : public ServiceFixture {};
+} // namespace
+
+TEST_F(LogMaskingTest, NoSecretReachesTheLog) {
+    const QString password = QStringLiteral("Pa55-secret-word");
+    const QString facebookToken = QStringLiteral("EAAB-fb-secret");
+    server->setHandler(withTokens([](const Request &) {
+        Reply reply = Reply::json(R"({"responseStatus":"SUCCESS","firstName":"Ada"})");
+        reply.headers.append(
+            qMakePair(QByteArray("Set-Cookie"), QByteArray("JSESSIONID=sess-secret-42; Path=/")));
+        return reply;
+    }));
+
+    LogCapture log;
+    User user;
+    user.username = QStringLiteral("ada@example.com");
+    user.password = password;
+    user.deviceId = QStringLiteral("DEVICE-1");
+    CommonRequest login;
+    login.connect(std::make_shared<User>(user), JSONRequestBuilder::loginRequest(user),
+                  QStringLiteral("userLoginProcess"));
+    CommonRequest registration;
+    registration.connect({}, JSONRequestBuilder::buildRegisterUserRequest(user),
+                         QStringLiteral("signUpUserProcess"));
+    // A later request carries the session cookie.
+    CommonRequest listing;
+    listing.connect({}, JSONRequestBuilder::buildGetUserMediaRequest(),
+                    QStringLiteral("getUserContentProcess"));
+    User facebook;
+    facebook.facebookToken = facebookToken;
+    facebook.deviceId = QStringLiteral("DEVICE-1");
+    CommonRequest fbLogin;
+    fbLogin.connect({}, JSONRequestBuilder::loginRequest(facebook),
+                    QStringLiteral("userLoginProcess"));
+
+    QStringList secrets = {password, facebookToken, QStringLiteral("sess-secret-42")};
+    for (const Request &request : server->requests()) {
+        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+        for (const QString &operation :
+             {QStringLiteral("loginDesktop"), QStringLiteral("registerWithErrorCodes")}) {
+            const QString signature =
+                body.value(operation).toObject().value(QStringLiteral("signature")).toString();
+            if (!signature.isEmpty())
+                secrets << signature;
+        }
+    }
+    for (int i = 1; i <= 2; ++i)
+        secrets << QStringLiteral("token-%1").arg(i);
+    ASSERT_GE(secrets.size(), 7) << "both signatures were seen";
+
+    const QStringList lines = log.lines();
+    ASSERT_FALSE(lines.isEmpty());
+    for (const QString &line : lines) {
+        for (const QString &secret : secrets)
+            EXPECT_FALSE(line.contains(secret)) << line.toStdString();
+    }
+    // The lines themselves are still there.
+    EXPECT_TRUE(log.contains(QStringLiteral("UNHASHED SIGNATURE: Username:ada@example.com")));
+    EXPECT_TRUE(log.contains(QStringLiteral("REQUEST BODY: ")));
+    EXPECT_TRUE(log.contains(QStringLiteral("REQUEST HEADER: ")));
+    EXPECT_TRUE(log.contains(QStringLiteral("REQUEST RETURN #1: 200")));
+}

@@ -1,0 +1,99 @@
+#include "ServiceTestSupport.h"
+
+#include "TestEnvironment.h"
+#include "service/CommonRequest.h"
+#include "settings/DeploymentConfig.h"
+#include "sync/Sonarbox.h"
+
+#include <QFile>
+#include <QtConcurrent/QtConcurrentRun>
+
+LogCapture *LogCapture::s_current = nullptr;
+
+LogCapture::LogCapture() {
+    s_current = this;
+    m_previous = qInstallMessageHandler(&LogCapture::handler);
+}
+
+LogCapture::~LogCapture() {
+    qInstallMessageHandler(m_previous);
+    s_current = nullptr;
+}
+
+void LogCapture::handler(QtMsgType, const QMessageLogContext &context, const QString &message) {
+    if (LogCapture *capture = s_current) {
+        QMutexLocker lock(&capture->m_lock);
+        capture->m_lines << QStringLiteral("%1: %2").arg(
+            QString::fromLatin1(context.category ? context.category : ""), message);
+    }
+}
+
+QStringList LogCapture::lines() const {
+    QMutexLocker lock(&m_lock);
+    return m_lines;
+}
+
+bool LogCapture::contains(const QString &text) const {
+    for (const QString &line : lines()) {
+        if (line.contains(text))
+            return true;
+    }
+    return false;
+}
+
+scripted::Server::Handler withTokens(scripted::Server::Handler rest,
+                                     std::shared_ptr<std::atomic<int>> issued) {
+    if (!issued)
+        issued = std::make_shared<std::atomic<int>>(0);
+    return [rest = std::move(rest), issued](const scripted::Request &request) {
+        if (request.body.contains("\"getToken\""))
+            return scripted::Reply::json("\"token-" + QByteArray::number(++*issued) + "\"");
+        return rest ? rest(request) : scripted::Reply::json("{}", 404);
+    };
+}
+
+void ServiceFixture::SetUp() {
+    Sonarbox::instance().reinitialize();
+    CommonRequest::setTimeout(5000);
+    CommonRequest::setMaximumReplySize(CommonRequest::DefaultMaximumReplySize);
+    server = std::make_unique<scripted::Server>();
+    useGateway(server->baseUrl());
+}
+
+void ServiceFixture::TearDown() {
+    server.reset();
+    DeploymentConfig::resetToDefault();
+    CommonRequest::setTimeout(CommonRequest::DefaultTimeout);
+    Sonarbox::instance().reinitialize();
+}
+
+void ServiceFixture::useGateway(const QString &baseUrl) {
+    // A new file each time: the settings reader caches files by path.
+    static int generation = 0;
+    const QString path = configDir.filePath(QStringLiteral("sonarbox-%1.ini").arg(++generation));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[service]\ngatewayBaseUrl=" + baseUrl.toUtf8() +
+               "\nwebSiteUrl=" + baseUrl.toUtf8() +
+               "\n[recognition]\nclientId=1000001\nclientTag=0123456789ABCDEF0123456789ABCDEF\n"
+               "[facebook]\nappId=100000000000001\n");
+    file.close();
+    ASSERT_TRUE(DeploymentConfig::load(path));
+}
+
+QList<scripted::Request> ServiceFixture::serviceRequests() const {
+    QList<scripted::Request> result;
+    for (const scripted::Request &request : server->requests()) {
+        if (!request.body.contains("\"getToken\""))
+            result << request;
+    }
+    return result;
+}
+
+bool runInBackground(const std::function<void()> &work, int ms) {
+    QFuture<void> future = QtConcurrent::run(work);
+    const bool done = TestEnvironment::waitUntil([&] { return future.isFinished(); }, ms);
+    if (!done)
+        future.waitForFinished();
+    return done;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "ScriptedServer.h"
+
+#include <QMutex>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// Collects every log line of the process while it lives.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    QStringList lines() const;
+    bool contains(const QString &text) const;
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+    static LogCapture *s_current;
+    QtMessageHandler m_previous = nullptr;
+    mutable QMutex m_lock;
+    QStringList m_lines;
+};
+
+// Answers token requests with "token-1", "token-2", ... (a JSON string
+// literal) and hands every other request to `rest`.
+scripted::Server::Handler withTokens(scripted::Server::Handler rest,
+                                     std::shared_ptr<std::atomic<int>> issued = {});
+
+// A fresh coordinator, a scripted gateway on 127.0.0.1 and a deployment
+// configuration pointing at it.
+class ServiceFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Points the client at another gateway address.
+    void useGateway(const QString &baseUrl);
+    // Requests that reached the server, minus token requests.
+    QList<scripted::Request> serviceRequests() const;
+
+    std::unique_ptr<scripted::Server> server;
+    QTemporaryDir configDir;
+};
+
+// Runs `work` on the background pool while the main thread keeps processing
+// events; answers whether it finished within `ms`.
+bool runInBackground(const std::function<void()> &work, int ms = 10000);
