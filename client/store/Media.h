@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // A second track-like record kept in the store's model. Nothing in the client
@@ -39,3 +40,5 @@ struct Media {
     void willSave() { previousSyncStatus.reset(); }
     std::optional<QString> type() const { return std::nullopt; }
 };
+
+using MediaPtr = std::shared_ptr<Media>;

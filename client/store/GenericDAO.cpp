@@ -1,0 +1,204 @@
+#include "GenericDAO.h"
+
+#include "DaoSupport.h"
+#include "StoreContext.h"
+#include "StoreQueries.h"
+#include "StoreSetup.h"
+#include "settings/Logging.h"
+#include "settings/Utils.h"
+
+
+using namespace DaoSupport;
+using StoreQueries::Order;
+
+GenericDAO &GenericDAO::instance() {
+    // A function-local static is created once even when first calls race.
+    static GenericDAO dao;
+    return dao;
+}
+
+template <typename R> std::shared_ptr<R> GenericDAO::uniqueResult() {
+    return onStore(appContext(), [](StoreContext &context) {
+        return guarded(QStringLiteral("Error on GenericDAO.uniqueResult"), [&] {
+            auto records = withSecrets(StoreQueries::fetch<R>(context, {}, {}, Order::None, 1));
+            return records.isEmpty() ? std::shared_ptr<R>() : records.first();
+        });
+    });
+}
+
+AudioPtr GenericDAO::getById(const QString &templateName, const QString &code) {
+    return getById(templateName, code, QStringLiteral("checksum"), appContext());
+}
+
+AudioPtr GenericDAO::getById(const QString &templateName, const QString &code,
+                             StoreContext *context) {
+    return getById(templateName, code, QStringLiteral("checksum"), context);
+}
+
+AudioPtr GenericDAO::getById(const QString &templateName, const QString &value,
+                             const QString &column, StoreContext *context) {
+    return onStore(context, [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.getById:checksum"), [&] {
+            const auto records =
+                StoreQueries::fetchTemplate(store, templateName, {{column, value}}, Order::None, 1);
+            return records.isEmpty() ? AudioPtr() : records.first();
+        });
+    });
+}
+
+QList<AudioPtr> GenericDAO::search(const QString &templateName, const QVariantMap &params,
+                                   int limit) {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.search:params:limit"), [&] {
+            return StoreQueries::fetchTemplate(store, templateName, params, Order::NameAscending,
+                                               limit);
+        });
+    });
+}
+
+QList<AudioPtr> GenericDAO::search(const QString &templateName, const AudioPtr &model) {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.search:model"), [&] {
+            QVariantMap variables;
+            if (model && model->userMediaID)
+                variables.insert(QStringLiteral("checksum"), *model->userMediaID);
+            return StoreQueries::fetchTemplate(store, templateName, variables,
+                                               Order::NameAscending);
+        });
+    });
+}
+
+template <typename R> QList<std::shared_ptr<R>> GenericDAO::getAll() {
+    return onStore(appContext(), [](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.getAll:"), [&] {
+            // The account record has no name to sort on.
+            constexpr Order order = std::is_same_v<R, User> ? Order::None : Order::NameAscending;
+            return withSecrets(StoreQueries::fetch<R>(store, {}, {}, order));
+        });
+    });
+}
+
+int GenericDAO::getSize(const QString &entityName) {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.getSize:"),
+                       [&] { return StoreQueries::count(store, entityName); });
+    });
+}
+
+int GenericDAO::getSizeUsingFetchRequest(const QString &templateName) {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.getSizeUsingFetchRequest:"),
+                       [&] { return StoreQueries::countTemplate(store, templateName, {}); });
+    });
+}
+
+bool GenericDAO::isFileInDB(const QString &path) {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.getById:checksum"), [&] {
+            try {
+                return StoreQueries::hasFile(store, path);
+            } catch (const StoreError &error) {
+                // A failed fetch is logged and answers NO.
+                qCWarning(lcStore).noquote() << QStringLiteral("ERROR %1").arg(error.message());
+                return false;
+            }
+        });
+    });
+}
+
+template <typename R> void GenericDAO::save(const std::shared_ptr<R> &record) {
+    if (!record)
+        return;
+    onStore(appContext(), [&](StoreContext &store) {
+        guarded(QStringLiteral("Error on GenericDAO.save:"), [&] {
+            writeRecord(store, *record);
+            AppError error;
+            if (!store.save(&error))
+                qCWarning(lcStore).noquote() << QStringLiteral("ERROR %1").arg(describe(error));
+        });
+    });
+}
+
+template <typename R>
+void GenericDAO::save(const std::shared_ptr<R> &record, StoreContext *context) {
+    if (!record)
+        return;
+    onStore(context, [&](StoreContext &store) {
+        guarded(QStringLiteral("Error on GenericDAO.save:context"), [&] {
+            writeRecord(store, *record);
+            store.save();
+        });
+    });
+}
+
+template <typename R> void GenericDAO::delete_(const std::shared_ptr<R> &record) {
+    delete_(record, appContext());
+}
+
+template <typename R>
+void GenericDAO::delete_(const std::shared_ptr<R> &record, StoreContext *context) {
+    if (!record)
+        return;
+    onStore(context, [&](StoreContext &store) {
+        guarded(QStringLiteral("Error on GenericDAO.delete:"), [&] {
+            if (record->isStored()) {
+                if constexpr (std::is_same_v<R, User>)
+                    forgetSecretsOf(store, {*record});
+                StoreQueries::remove(store, QLatin1String(RecordFields::Entity<R>::name),
+                                     record->objectID);
+            }
+            AppError error;
+            if (!store.save(&error))
+                qCWarning(lcStore).noquote() << QStringLiteral("ERROR %1").arg(describe(error));
+        });
+    });
+}
+
+void GenericDAO::deleteEntity(const QString &entityName, const QString &pkColumn,
+                              const QVariant &pkValue, const QString &fetchRequestName) {
+    deleteEntity(entityName, pkColumn, pkValue, fetchRequestName, appContext());
+}
+
+void GenericDAO::deleteEntity(const QString &entityName, const QString &pkColumn,
+                              const QVariant &pkValue, const QString &fetchRequestName,
+                              StoreContext *context) {
+    onStore(context, [&](StoreContext &store) {
+        guarded(
+            QStringLiteral("Error on GenericDAO.uniqueResult:pkColumn:pkValue:fetchRequestName"),
+            [&] {
+                if (entityName != QLatin1String("Audio")) {
+                    throw StoreError(QStringLiteral("the template %1 does not fetch %2")
+                                         .arg(fetchRequestName, entityName));
+                }
+                const auto records = StoreQueries::fetchTemplate(
+                    store, fetchRequestName, {{pkColumn, pkValue}}, Order::None, 1);
+                if (!records.isEmpty())
+                    StoreQueries::remove(store, entityName, records.first()->objectID);
+            });
+    });
+}
+
+void GenericDAO::deleteAll(const QString &entityName) {
+    onStore(appContext(), [&](StoreContext &store) {
+        guarded(QStringLiteral("Error on GenericDAO.deleteAll:"), [&] {
+            if (entityName == QLatin1String("User"))
+                forgetSecretsOf(store, StoreQueries::fetch<User>(store));
+            StoreQueries::removeAll(store, entityName);
+            AppError error;
+            if (!store.save(&error))
+                qCWarning(lcStore).noquote() << QStringLiteral("ERROR %1").arg(describe(error));
+        });
+    });
+}
+
+#define SONARBOX_DAO_RECORD(R)                                                                     \
+    template std::shared_ptr<R> GenericDAO::uniqueResult<R>();                                     \
+    template QList<std::shared_ptr<R>> GenericDAO::getAll<R>();                                    \
+    template void GenericDAO::save<R>(const std::shared_ptr<R> &);                                 \
+    template void GenericDAO::save<R>(const std::shared_ptr<R> &, StoreContext *);                 \
+    template void GenericDAO::delete_<R>(const std::shared_ptr<R> &);                              \
+    template void GenericDAO::delete_<R>(const std::shared_ptr<R> &, StoreContext *);
+SONARBOX_DAO_RECORD(Audio)
+SONARBOX_DAO_RECORD(User)
+SONARBOX_DAO_RECORD(Media)
+#undef SONARBOX_DAO_RECORD

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Audio.h"
+#include "Media.h"
+#include "User.h"
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <memory>
+
+class StoreContext;
+
+// The one way the client reads and writes the store. Operations are
+// addressed by entity name ("Audio", "User", "Media") or by record type, and
+// by the names of the store's named queries ("audioByCode",
+// "audioByUserMediaID"), so callers never build queries themselves.
+//
+// Fetches return stored records (objectID set) as shared pointers, nullptr
+// for nothing; a change to a stored record reaches the store when the record
+// is passed to save(). Without a store (set-up failed) every fetch yields
+// nothing and every save does nothing. Every operation may be called from
+// any thread; the work runs on the store thread.
+//
+// The User record's password and Facebook token are kept in the SecretStore,
+// never in the store file; fetched User records carry them as before.
+class GenericDAO {
+public:
+    static GenericDAO &instance();
+
+    // --- fetches ---
+    // The first record of the type, in no particular order.
+    template <typename R> std::shared_ptr<R> uniqueResult();
+    // The first Audio of the named query with {"checksum": code}.
+    AudioPtr getById(const QString &templateName, const QString &code);
+    AudioPtr getById(const QString &templateName, const QString &code, StoreContext *context);
+    // The first Audio of the named query with {column: value}.
+    AudioPtr getById(const QString &templateName, const QString &value, const QString &column,
+                     StoreContext *context);
+    // Every result of the named query with `params` (absent variables match
+    // absent fields), by name case-insensitively; limit 0: no limit.
+    QList<AudioPtr> search(const QString &templateName, const QVariantMap &params = {},
+                           int limit = 0);
+    // The named query with {"checksum": model's userMediaID}, by name.
+    QList<AudioPtr> search(const QString &templateName, const AudioPtr &model);
+    // Every record of the type by name case-insensitively (User records by row).
+    template <typename R> QList<std::shared_ptr<R>> getAll();
+    // Number of records of the entity.
+    int getSize(const QString &entityName);
+    // Number of results of the named query with no substitutions.
+    int getSizeUsingFetchRequest(const QString &templateName);
+    // Whether an Audio has exactly this fileURL (case and trailing slash count).
+    bool isFileInDB(const QString &path);
+    // The User whose username sorts last; nullptr (logged) when there is none.
+    UserPtr getUserFromDB();
+
+    // --- changes ---
+    // Inserts the record when the store does not hold it yet (it becomes
+    // stored: objectID set), else writes its fields; then saves.
+    template <typename R> void save(const std::shared_ptr<R> &record);
+    template <typename R> void save(const std::shared_ptr<R> &record, StoreContext *context);
+    // Deletes the stored record (nothing for nullptr), then saves.
+    template <typename R> void delete_(const std::shared_ptr<R> &record);
+    template <typename R> void delete_(const std::shared_ptr<R> &record, StoreContext *context);
+    // Deletes the first result of the named query with {pkColumn: pkValue};
+    // does not save.
+    void deleteEntity(const QString &entityName, const QString &pkColumn, const QVariant &pkValue,
+                      const QString &fetchRequestName);
+    void deleteEntity(const QString &entityName, const QString &pkColumn, const QVariant &pkValue,
+                      const QString &fetchRequestName, StoreContext *context);
+    // Deletes every record of the entity, then saves (even when there were none).
+    void deleteAll(const QString &entityName);
+
+    // --- catalogue ---
+    // Stores a copy of the detached track unless an Audio with its checksum
+    // is stored already; then the track goes to the coordinator's duplicates.
+    void addTrackToDB(const AudioPtr &track, bool withSave);
+    void resetAllTracksInDB();
+    // Sets the fingerPrintID of the Audio with that checksum and saves.
+    void addEchoNestID(const QString &checksum, const QString &withEchoNestID);
+    // Logs every stored track.
+    void showTracksInDB();
+    // Replaces the store file by an empty store (the database reset).
+    void resetDB();
+
+private:
+    GenericDAO() = default;
+};

@@ -1,0 +1,165 @@
+#include "StoreQueries.h"
+
+#include "NamedQueries.h"
+#include "RecordFields.h"
+#include "StoreContext.h"
+#include "StoreError.h"
+
+#include <QSqlQuery>
+
+namespace StoreQueries {
+namespace {
+
+QString orderClause(Order order) {
+    // UNICODE_NOCASE is registered on every connection (see StoreContext).
+    switch (order) {
+    case Order::NameAscending:
+        return QStringLiteral(" ORDER BY \"name\" COLLATE UNICODE_NOCASE ASC, \"objectID\" ASC");
+    case Order::NameDescending:
+        return QStringLiteral(" ORDER BY \"name\" DESC, \"objectID\" DESC");
+    case Order::None:
+        break;
+    }
+    return {};
+}
+
+NamedQuery namedQuery(const QString &templateName) {
+    auto query = NamedQueries::find(templateName);
+    if (!query)
+        throw StoreError(QStringLiteral("no fetch request template named %1").arg(templateName));
+    return *query;
+}
+
+QVariant variable(const NamedQuery &query, const QVariantMap &variables) {
+    const QVariant value = variables.value(query.variable);
+    if (!value.isValid() || value.isNull())
+        return QVariant();
+    return RecordFields::ownCopy(value.toString());
+}
+
+QString templateWhere(const NamedQuery &query) {
+    return QStringLiteral("\"%1\" IS ?").arg(query.column);
+}
+
+void bindAll(QSqlQuery &query, const QVariantList &values) {
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values.at(i));
+}
+
+} // namespace
+
+bool isEntity(const QString &entityName) {
+    return entityName == QLatin1String("Audio") || entityName == QLatin1String("User") ||
+           entityName == QLatin1String("Media");
+}
+
+template <typename R>
+QList<std::shared_ptr<R>> fetch(StoreContext &context, const QString &where,
+                                const QVariantList &values, Order order, int limit) {
+    QString sql =
+        QStringLiteral("SELECT %1 FROM \"%2\"")
+            .arg(RecordFields::selectColumns<R>(), QLatin1String(RecordFields::Entity<R>::name));
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where;
+    sql += orderClause(order);
+    if (limit > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(limit);
+    QSqlQuery &query = context.statement(sql);
+    bindAll(query, values);
+    context.exec(query);
+    QList<std::shared_ptr<R>> records;
+    while (query.next())
+        records.append(RecordFields::read<R>(query));
+    query.finish();
+    return records;
+}
+
+QList<AudioPtr> fetchTemplate(StoreContext &context, const QString &templateName,
+                              const QVariantMap &variables, Order order, int limit) {
+    const NamedQuery query = namedQuery(templateName);
+    return fetch<Audio>(context, templateWhere(query), {variable(query, variables)}, order, limit);
+}
+
+int countTemplate(StoreContext &context, const QString &templateName,
+                  const QVariantMap &variables) {
+    const NamedQuery named = namedQuery(templateName);
+    QSqlQuery &query = context.statement(QStringLiteral("SELECT count(*) FROM \"%1\" WHERE %2")
+                                             .arg(named.entity, templateWhere(named)));
+    bindAll(query, {variable(named, variables)});
+    context.exec(query);
+    const int result = query.next() ? query.value(0).toInt() : 0;
+    query.finish();
+    return result;
+}
+
+int count(StoreContext &context, const QString &entityName) {
+    if (!isEntity(entityName))
+        throw StoreError(QStringLiteral("no entity named %1").arg(entityName));
+    QSqlQuery &query =
+        context.statement(QStringLiteral("SELECT count(*) FROM \"%1\"").arg(entityName));
+    context.exec(query);
+    const int result = query.next() ? query.value(0).toInt() : 0;
+    query.finish();
+    return result;
+}
+
+bool hasFile(StoreContext &context, const QString &path) {
+    QSqlQuery &query =
+        context.statement(QStringLiteral("SELECT 1 FROM \"Audio\" WHERE \"fileURL\" = ? LIMIT 1"));
+    query.bindValue(0, path.isNull() ? QString(QLatin1String("")) : RecordFields::ownCopy(path));
+    context.exec(query);
+    const bool found = query.next();
+    query.finish();
+    return found;
+}
+
+template <typename R> void write(StoreContext &context, R &record) {
+    context.beginChanges();
+    if (record.objectID != 0) {
+        QSqlQuery &update = context.statement(RecordFields::updateStatement<R>());
+        RecordFields::bindFields(update, record);
+        update.bindValue(int(RecordFields::Entity<R>::fields().size()), record.objectID);
+        context.exec(update);
+        const int changed = update.numRowsAffected();
+        update.finish();
+        if (changed > 0)
+            return;
+    }
+    QSqlQuery &insert = context.statement(RecordFields::insertStatement<R>());
+    RecordFields::bindFields(insert, record);
+    context.exec(insert);
+    record.objectID = insert.lastInsertId().toLongLong();
+    insert.finish();
+}
+
+void remove(StoreContext &context, const QString &entityName, qint64 objectID) {
+    if (!isEntity(entityName))
+        throw StoreError(QStringLiteral("no entity named %1").arg(entityName));
+    context.beginChanges();
+    QSqlQuery &query = context.statement(
+        QStringLiteral("DELETE FROM \"%1\" WHERE \"objectID\" = ?").arg(entityName));
+    query.bindValue(0, objectID);
+    context.exec(query);
+    query.finish();
+}
+
+void removeAll(StoreContext &context, const QString &entityName) {
+    if (!isEntity(entityName))
+        throw StoreError(QStringLiteral("no entity named %1").arg(entityName));
+    context.beginChanges();
+    QSqlQuery &query = context.statement(QStringLiteral("DELETE FROM \"%1\"").arg(entityName));
+    context.exec(query);
+    query.finish();
+}
+
+template QList<AudioPtr> fetch<Audio>(StoreContext &, const QString &, const QVariantList &, Order,
+                                      int);
+template QList<UserPtr> fetch<User>(StoreContext &, const QString &, const QVariantList &, Order,
+                                    int);
+template QList<std::shared_ptr<Media>> fetch<Media>(StoreContext &, const QString &,
+                                                    const QVariantList &, Order, int);
+template void write<Audio>(StoreContext &, Audio &);
+template void write<User>(StoreContext &, User &);
+template void write<Media>(StoreContext &, Media &);
+
+} // namespace StoreQueries

@@ -1,0 +1,77 @@
+#include "StoreSchema.h"
+
+#include "RecordFields.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+namespace StoreSchema {
+namespace {
+
+QStringList version1() {
+    return {
+        RecordFields::createTable<Audio>(),
+        RecordFields::createTable<User>(),
+        RecordFields::createTable<Media>(),
+        // The catalogue key, the "is this file known" test and the media
+        // identifier lookups must never scan the table.
+        QStringLiteral("CREATE INDEX IF NOT EXISTS \"Audio_checksum\" ON \"Audio\"(\"checksum\")"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS \"Audio_fileURL\" ON \"Audio\"(\"fileURL\")"),
+        QStringLiteral(
+            "CREATE INDEX IF NOT EXISTS \"Audio_userMediaID\" ON \"Audio\"(\"userMediaID\")"),
+    };
+}
+
+// Statements that bring a store of version N-1 to version N; index 0 builds
+// version 1 from nothing. Later versions append their migration here.
+QList<QStringList> migrations() {
+    return {version1()};
+}
+
+std::optional<QString> run(QSqlDatabase &db, const QString &sql) {
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        return query.lastError().text();
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> ensure(QSqlDatabase &db) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        return query.lastError().text();
+    const int current = query.value(0).toInt();
+    query.finish();
+    if (current == Version)
+        return std::nullopt;
+    if (current > Version)
+        return QStringLiteral("the store was written by a newer version of Sonarbox (schema %1)")
+            .arg(current);
+
+    if (!db.transaction())
+        return db.lastError().text();
+    const auto steps = migrations();
+    for (int version = current; version < Version; ++version) {
+        for (const QString &sql : steps.at(version)) {
+            if (auto error = run(db, sql)) {
+                db.rollback();
+                return error;
+            }
+        }
+    }
+    if (auto error = run(db, QStringLiteral("PRAGMA user_version = %1").arg(Version))) {
+        db.rollback();
+        return error;
+    }
+    if (!db.commit()) {
+        const QString error = db.lastError().text();
+        db.rollback();
+        return error;
+    }
+    return std::nullopt;
+}
+
+} // namespace StoreSchema

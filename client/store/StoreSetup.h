@@ -1,0 +1,110 @@
+#pragma once
+
+#include "settings/Utils.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class StoreContext;
+
+// The texts of the alert shown when the store cannot be saved while quitting
+// (each is also its own localisation key).
+struct QuitAlertTexts {
+    QString message = QStringLiteral("Could not save changes while quitting. Quit anyway?");
+    QString informativeText =
+        QStringLiteral("Quitting now will lose any changes you have made since the last "
+                       "successful save");
+    QString quitButton = QStringLiteral("Quit anyway");
+    QString cancelButton = QStringLiteral("Cancel");
+};
+
+// What the desktop shell supplies to the save and quit decisions. Every hook
+// may be left empty.
+struct StoreUiHooks {
+    // Commits edits still open in the interface; false when that fails.
+    // Empty: nothing to commit.
+    std::function<bool()> commitEditing;
+    // Presents an error; true when the user resolved it. Empty: Utils::presentError.
+    std::function<bool(const AppError &)> presentError;
+    // Shows the quit alert modally; true for "Quit anyway", false for
+    // "Cancel". Empty: cancel, so that unsaved changes are never dropped
+    // without asking.
+    std::function<bool(const QuitAlertTexts &)> askQuitAnyway;
+};
+
+// Where the store lives and how it is opened, saved and closed: the
+// application-delegate side of the store. The store objects are created on
+// the first request; a failed set-up is presented and leaves the store
+// unavailable, and the next request tries again from the start. A store file
+// that fails to open is never deleted or rewritten.
+class StoreSetup : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString ErrorDomain = QStringLiteral("YOUR_ERROR_DOMAIN");
+    static constexpr int FolderIsAFile = 101;
+    static constexpr int StoreOpenFailed = 102;
+    static constexpr int FolderUnavailable = 103;
+    static constexpr int ContextFailed = 9999;
+    static inline const QString StoreFileName = QStringLiteral("Sonarbox.sqlite");
+
+    enum class TerminateReply { TerminateNow, TerminateCancel };
+
+    static StoreSetup &instance();
+
+    // The store folder: `folder`, or the default when empty. Closes an open
+    // store first (unsaved changes are dropped); meant for tests and tools.
+    static void setStoreFolder(const QString &folder);
+    // How long a write waits for another process's lock before failing.
+    static void setBusyTimeout(int milliseconds);
+    // The data folder's "Sonarbox" folder (~/.local/share/Sonarbox).
+    static QString defaultStoreFolder();
+
+    // The store folder (computed on each call) and the store file in it.
+    QString applicationFilesDirectory() const;
+    QString storeFilePath() const;
+
+    // Opens the store when it is not open yet; true when it is open.
+    // Failures are presented.
+    bool persistentStoreCoordinator();
+    // The application's context, or nullptr when the store cannot be opened
+    // (presented; the next call tries again).
+    StoreContext *managedObjectContext();
+    // Whether the context exists, without creating it.
+    bool hasContext() const;
+    // Closes the store; unsaved changes are dropped.
+    void close();
+    // Forgets a context whose store is gone, so that the next request sets up again.
+    void discard(StoreContext *context);
+    // Whether `context` is the live context (store thread only).
+    bool isLive(const StoreContext *context) const;
+
+    // The save command.
+    void saveAction(const StoreUiHooks &hooks = {});
+    // The quit decision.
+    TerminateReply applicationShouldTerminate(const StoreUiHooks &hooks = {});
+
+    // Called after the context committed changes; emits didSave().
+    void notifyDidSave();
+
+signals:
+    // Emitted on the thread that saved, after every save that committed changes.
+    void didSave();
+
+private slots:
+    void contextDidSave();
+
+private:
+    StoreSetup();
+    ~StoreSetup() override;
+    bool openOnStoreThread(QList<AppError> *errors);
+
+    std::unique_ptr<StoreContext> m_context; // store thread only
+    bool m_contextReady = false;             // store thread only
+    // The ready context, read without a trip to the store thread.
+    std::atomic<StoreContext *> m_ready{nullptr};
+    void forgetContext(); // store thread only
+};
