@@ -313,12 +313,11 @@ typedef struct gnsdk_musicidfile_callbacks_s {
 GNSDK_API gnsdk_error_t gnsdk_manager_initialize(gnsdk_manager_handle_t *p_manager_handle,
                                                  gnsdk_cstr_t init_data,
                                                  gnsdk_size_t init_data_size);
-GNSDK_API /* Engine addition (optional): the folder of the file the initialisation data
-           * was read from; relative paths in the data are resolved against it (without
-           * it, against the working directory). Call before gnsdk_manager_initialize. */
-    gnsdk_error_t
-    gnsdk_manager_set_init_folder(gnsdk_cstr_t folder);
-gnsdk_error_t gnsdk_dsp_initialize(gnsdk_manager_handle_t manager_handle);
+/* Engine addition (optional): the folder of the file the initialisation data
+ * was read from; relative paths in the data are resolved against it (without
+ * it, against the working directory). Call before gnsdk_manager_initialize. */
+GNSDK_API gnsdk_error_t gnsdk_manager_set_init_folder(gnsdk_cstr_t folder);
+GNSDK_API gnsdk_error_t gnsdk_dsp_initialize(gnsdk_manager_handle_t manager_handle);
 GNSDK_API gnsdk_error_t gnsdk_musicidfile_initialize(gnsdk_manager_handle_t manager_handle);
 
 GNSDK_API gnsdk_error_t gnsdk_musicidfile_shutdown(void);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace recog::bench {
+
+// The generated benchmark corpus: catalogue songs (tagged FLAC) with untagged
+// distorted copies of each to query with, and songs kept out of the catalogue
+// (as they are and as MP3) that must match nothing.
+struct Distortion {
+    const char *name;
+    const char *file; // output file name pattern suffix
+};
+
+const std::vector<Distortion> &distortions();
+// Whether songs outside the catalogue have a copy with this distortion.
+bool unknownHas(const Distortion &d);
+
+struct CorpusLayout {
+    std::string root;
+    int catalogueSongs = 200;
+    int unknownSongs = 200;
+    double seconds = 60;
+
+    std::string catalogueFile(int i) const;
+    std::string queryFile(bool known, int i, const Distortion &d) const;
+};
+
+// Generates what is missing (two songs at a time); prints progress. False
+// when ffmpeg fails.
+bool ensureCorpus(const CorpusLayout &layout);
+
+} // namespace recog::bench

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace recog {
+
+enum class LogLevel : uint32_t { Error = 0x01, Warning = 0x02, Info = 0x04, Debug = 0x08 };
+
+// The engine's log file: one line per event, off until enabled. Safe to use
+// from the query worker and the caller's thread at once.
+class EngineLog {
+public:
+    ~EngineLog();
+    bool enable(const std::string &path, uint32_t levelMask, uint64_t maxBytes, std::string &error);
+    void disable();
+    bool enabled(LogLevel level) const;
+    void write(LogLevel level, const std::string &message);
+
+private:
+    mutable std::mutex mutex_;
+    FILE *file_ = nullptr;
+    uint32_t mask_ = 0;
+    uint64_t maxBytes_ = 0;
+    uint64_t written_ = 0;
+};
+
+} // namespace recog

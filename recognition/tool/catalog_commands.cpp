@@ -1,0 +1,207 @@
+#include "catalog_commands.h"
+
+#include "fingerprinter.h"
+#include "matcher.h"
+#include "value_import.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
+namespace recog {
+
+namespace {
+
+std::string tag(const DecodedAudio &a, std::initializer_list<const char *> keys) {
+    for (const char *k : keys)
+        if (const auto it = a.tags.find(k); it != a.tags.end())
+            return it->second;
+    return {};
+}
+
+bool fingerprintOf(const DecodedAudio &a, std::vector<uint32_t> &items, double &seconds,
+                   std::string &error) {
+    return Fingerprinter::compute(a.pcm.data(), a.frames(), a.sampleRate, a.channels, 0, items,
+                                  seconds, error);
+}
+
+std::string fixed(double v, int digits) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(digits) << v;
+    return s.str();
+}
+
+} // namespace
+
+bool prepareTrack(const std::string &path, const AddOverrides &o, NewTrack &t, std::string &error) {
+    DecodedAudio audio;
+    if (!decodeAudioFile(path, kCatalogSeconds, audio, error))
+        return false;
+    double seconds = 0;
+    if (!fingerprintOf(audio, t.fingerprint, seconds, error))
+        return false;
+    if (seconds < kMinimumSeconds) {
+        error = path + " holds less than " + fixed(kMinimumSeconds, 0) + " s of sound";
+        return false;
+    }
+    t.title = tag(audio, {"title"});
+    if (t.title.empty())
+        t.title = std::filesystem::path(path).stem().string();
+    t.artist = o.artist.empty() ? tag(audio, {"artist", "album_artist"}) : o.artist;
+    t.albumArtist = o.artist.empty() ? tag(audio, {"album_artist"}) : o.artist;
+    t.album = o.album.empty() ? tag(audio, {"album"}) : o.album;
+    t.label = o.label.empty() ? tag(audio, {"label", "publisher", "organization"}) : o.label;
+    t.genre = o.genre.empty() ? tag(audio, {"genre"}) : o.genre;
+    t.trackNumber = std::atoi(tag(audio, {"track"}).c_str());
+    t.duration = audio.durationSeconds > 0 ? audio.durationSeconds : seconds;
+    t.source = std::filesystem::absolute(path).string();
+    return true;
+}
+
+int commandCreate(const std::string &db, std::ostream &out, std::ostream &err) {
+    std::string error;
+    if (!Catalog::create(db, error)) {
+        err << "create: " << error << "\n";
+        return 1;
+    }
+    out << "created catalogue " << db << "\n";
+    return 0;
+}
+
+int commandAdd(const std::string &db, const std::vector<std::string> &files,
+               const AddOverrides &overrides, std::ostream &out, std::ostream &err) {
+    std::string error;
+    auto cat = Catalog::open(db, true, error);
+    if (!cat) {
+        err << "add: " << error << "\n";
+        return 1;
+    }
+    CatalogWriter writer(*cat);
+    int failed = 0;
+    const size_t width = std::to_string(files.size()).size();
+    for (size_t i = 0; i < files.size(); ++i) {
+        out << "[" << std::setw(int(width)) << i + 1 << "/" << files.size() << "] " << files[i]
+            << ": " << std::flush;
+        NewTrack track;
+        std::optional<TrackRecord> rec;
+        if (prepareTrack(files[i], overrides, track, error))
+            rec = writer.addTrack(track, error);
+        if (!rec) {
+            ++failed;
+            out << "not added\n";
+            err << files[i] << ": " << error << "\n";
+            continue;
+        }
+        out << "added " << rec->gnid << " (TUI " << rec->tui << "-" << rec->tuiTag << ") \""
+            << rec->title << "\" by " << rec->artist << "\n";
+    }
+    out << files.size() - size_t(failed) << " added, " << failed << " failed\n";
+    return failed ? 2 : 0;
+}
+
+int commandImport(const std::string &db, const std::string &json, std::ostream &out,
+                  std::ostream &err) {
+    std::ifstream in(json, std::ios::binary);
+    if (!in) {
+        err << "import: cannot read " << json << "\n";
+        return 1;
+    }
+    std::stringstream buf;
+    buf << in.rdbuf();
+    std::string error;
+    JsonValue doc;
+    if (!parseJson(buf.str(), doc, error)) {
+        err << "import: " << json << ": " << error << "\n";
+        return 1;
+    }
+    auto cat = Catalog::open(db, true, error);
+    if (!cat) {
+        err << "import: " << error << "\n";
+        return 1;
+    }
+    ImportSummary summary;
+    if (!importValues(*cat, doc, summary, error)) {
+        err << "import: " << error << " (nothing was changed)\n";
+        return 1;
+    }
+    out << "updated " << summary.tracks << " tracks, " << summary.albums << " albums, "
+        << summary.contributors << " contributors\n";
+    for (const std::string &u : summary.unmatched)
+        err << "import: " << u << " matches nothing in the catalogue\n";
+    return summary.unmatched.empty() ? 0 : 2;
+}
+
+int commandIdentify(const std::string &db, const std::vector<std::string> &files, std::ostream &out,
+                    std::ostream &err) {
+    std::string error;
+    auto cat = Catalog::open(db, false, error);
+    if (!cat) {
+        err << "identify: " << error << "\n";
+        return 1;
+    }
+    Matcher matcher(*cat, MatchParams{});
+    int unknown = 0;
+    for (const std::string &file : files) {
+        DecodedAudio audio;
+        std::vector<uint32_t> items;
+        double seconds = 0;
+        if (!decodeAudioFile(file, kQuerySeconds, audio, error) ||
+            !fingerprintOf(audio, items, seconds, error)) {
+            err << file << ": " << error << "\n";
+            ++unknown;
+            continue;
+        }
+        const MatchOutcome m = matcher.match(items, seconds);
+        out << file << ": " << (m.anyAccepted() ? "identified" : "no match");
+        if (!m.refusal.empty())
+            out << " (" << m.refusal << ")";
+        out << "\n";
+        unknown += !m.anyAccepted();
+        for (size_t i = 0; i < m.candidates.size() && i < 5; ++i) {
+            const Candidate &c = m.candidates[i];
+            const auto t = cat->track(c.trackId);
+            out << "  " << (c.accepted ? "*" : " ") << " score " << fixed(c.score, 3) << " (offset "
+                << c.alignment.offset << " items, ber " << fixed(c.alignment.ber, 3)
+                << ", segmented " << fixed(c.segmented, 3) << ", limit " << fixed(c.threshold, 3)
+                << ", " << c.sharedKeys << " keys)  "
+                << (t ? t->gnid + " \"" + t->title + "\" by " + t->artist : "?") << "\n";
+        }
+    }
+    return unknown ? 2 : 0;
+}
+
+int commandStats(const std::string &db, std::ostream &out, std::ostream &err) {
+    std::string error;
+    auto cat = Catalog::open(db, false, error);
+    if (!cat) {
+        err << "stats: " << error << "\n";
+        return 1;
+    }
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(db, ec);
+    const int64_t keys = cat->indexKeyCount();
+    int64_t items = 0, postings = 0;
+    {
+        std::lock_guard lock(cat->mutex());
+        Statement s(cat->db(), "SELECT coalesce(sum(length(fingerprint)), 0) / 4 FROM tracks");
+        if (s.step() == SQLITE_ROW)
+            items = s.integer(0);
+        Statement p(cat->db(), "SELECT coalesce(sum(length(tracks)), 0) / 4 FROM postings");
+        if (p.step() == SQLITE_ROW)
+            postings = p.integer(0);
+    }
+    const int64_t tracks = cat->trackCount();
+    out << "catalogue      " << db << " (" << bytes / 1024 << " KiB)\n"
+        << "tracks         " << tracks << "\n"
+        << "albums         " << cat->albumCount() << "\n"
+        << "contributors   " << cat->contributorCount() << "\n"
+        << "items/track    " << (tracks ? items / tracks : 0) << "\n"
+        << "index keys     " << keys << "\n"
+        << "postings       " << postings << " (" << fixed(keys ? double(postings) / keys : 0, 2)
+        << " per key)\n";
+    return 0;
+}
+
+} // namespace recog
