@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -135,6 +137,12 @@ int32_t TonemillMain::mainGraceNote(int argc, char *argv[], char *responseBuffer
         std::fprintf(stderr, "No user buffer or response buffer passed in. Exiting.\n\n");
         return 0;
     }
+
+    // Paths inside the initialisation data are relative to the data's own file.
+    std::error_code ignored;
+    const std::string initFolder =
+        std::filesystem::absolute(argv[3], ignored).parent_path().string();
+    gnsdk_manager_set_init_folder(initFolder.c_str());
 
     char *initData = nullptr;
     if (Gnutils::ReadFileToBuffer(argv[3], &initData) < 1) {

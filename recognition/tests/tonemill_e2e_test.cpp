@@ -4,6 +4,7 @@
 #include "music_synth.h"
 #include "test_catalog.h"
 
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <tonemill/tonemill.h>
@@ -123,8 +124,12 @@ TEST(TonemillWithEngine, IdentifiesGeneratedFilesInOneCall) {
     const auto track = cat->track(1);
     ASSERT_EQ(track->tui, m.string("trackUI"));
     const std::string id = track->tui + "-" + track->tuiTag;
+    // A catalogue named relative to the initialisation file is found beside it,
+    // wherever the caller runs.
+    std::ofstream(dir.file("relative.txt"))
+        << "catalog=" << std::filesystem::path(db).filename().string() << "\n";
     const Call second = callTonemill({"tonemill", "1234567", "0123456789ABCDEF0123456789ABCDEF",
-                                      dir.file("init.txt"), "-u", first.user, "-i", id});
+                                      dir.file("relative.txt"), "-u", first.user, "-i", id});
     EXPECT_EQ(second.result, 1);
     ASSERT_TRUE(parseJson(second.document, doc, error)) << error;
     ASSERT_EQ(doc.items.size(), 1u);

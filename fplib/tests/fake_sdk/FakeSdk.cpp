@@ -127,6 +127,10 @@ NodePtr nthChild(const Node &node, const std::string &key, std::size_t ordinal) 
 
 extern "C" {
 
+gnsdk_error_t gnsdk_manager_set_init_folder(gnsdk_cstr_t folder) {
+    return enter(__func__, "", folder != nullptr ? folder : "");
+}
+
 gnsdk_error_t gnsdk_manager_initialize(gnsdk_manager_handle_t *p_manager_handle,
                                        gnsdk_cstr_t init_data, gnsdk_size_t init_data_size) {
     const gnsdk_error_t code = enter(__func__, "", init_data != nullptr ? init_data : "");
