@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
+#include <system_error>
 
 FilePreparer::FilePreparer(std::vector<const char *> filePaths, int workers, Avhandler &handler)
     : paths(std::move(filePaths))
@@ -14,16 +16,30 @@ FilePreparer::FilePreparer(std::vector<const char *> filePaths, int workers, Avh
     if (workers <= 1 || paths.size() < 2) {
         return;
     }
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        std::error_code error;
+        const std::uintmax_t bytes = std::filesystem::file_size(paths[i], error);
+        slots[i].bytes = error ? 0 : bytes;
+    }
     try {
+        // The caller's decoder is idle while workers run: it is the spare
+        // that lets a worker go on while the caller holds a block.
         for (int i = 0; i < workers; ++i) {
-            handlers.push_back(std::make_unique<Avhandler>());
-            threads.emplace_back(&FilePreparer::work, this, std::ref(*handlers.back()));
+            ownHandlers.push_back(std::make_unique<Avhandler>());
+        }
+        freeDecoders.push_back(&callerHandler);
+        for (const std::unique_ptr<Avhandler> &own : ownHandlers) {
+            freeDecoders.push_back(own.get());
+        }
+        for (int i = 0; i < workers; ++i) {
+            threads.emplace_back(&FilePreparer::work, this);
         }
     } catch (const std::exception &) {
         // Could not start every worker: those running carry on, and with none
         // the files are prepared on the calling thread.
         if (threads.empty()) {
-            handlers.clear();
+            freeDecoders.clear();
+            ownHandlers.clear();
         }
     }
 }
@@ -46,20 +62,24 @@ FilePreparer::~FilePreparer() {
 
 PreparedFile FilePreparer::prepare(Avhandler &handler, const char *path) {
     PreparedFile file;
-    handler.Init();
     if (Avhandler::ComputeMD5Sum(path, &file.md5) != 0) {
         file.md5 = nullptr;
         return file;
     }
+    decode(handler, path, file);
+    return file;
+}
+
+void FilePreparer::decode(Avhandler &handler, const char *path, PreparedFile &file) {
+    handler.Init();
     try {
         file.metadata = new FileMetadata();
     } catch (const std::bad_alloc &) {
         // Runs on worker threads: report the file as undecodable instead of
         // letting the exception end the process.
-        return file;
+        return;
     }
     file.block = handler.ReadFile(path, file.metadata);
-    return file;
 }
 
 void FilePreparer::discard(PreparedFile &file) {
@@ -68,41 +88,95 @@ void FilePreparer::discard(PreparedFile &file) {
     file = PreparedFile{};
 }
 
-void FilePreparer::work(Avhandler &handler) {
-    for (;;) {
-        std::size_t index = 0;
-        {
-            std::lock_guard lock(mutex);
-            if (cancelled || next >= paths.size()) {
-                return;
-            }
-            index = next++;
+// Runs the digest of `slot`, claimed under `lock`, with the lock released.
+void FilePreparer::digest(std::unique_lock<std::mutex> &lock, Slot &slot, const char *path) {
+    slot.digestClaimed = true;
+    lock.unlock();
+    char *md5 = nullptr;
+    const int status = Avhandler::ComputeMD5Sum(path, &md5);
+    lock.lock();
+    slot.digestStatus = status;
+    slot.file.md5 = status == 0 ? md5 : nullptr;
+    slot.digested = true;
+    changed.notify_all();
+}
+
+FilePreparer::Slot *FilePreparer::largestUnclaimedDigest() {
+    Slot *largest = nullptr;
+    for (Slot &slot : slots) {
+        if (!slot.digestClaimed && (largest == nullptr || slot.bytes > largest->bytes)) {
+            largest = &slot;
         }
-        PreparedFile file = prepare(handler, paths[index]);
-        std::unique_lock lock(mutex);
-        slots[index].file = file;
-        slots[index].ready = true;
-        changed.notify_all();
-        // The block is this worker's: wait until the caller is done with it.
-        changed.wait(lock, [&] { return slots[index].released || cancelled; });
+    }
+    return largest;
+}
+
+void FilePreparer::work() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+        if (cancelled) {
+            return;
+        }
+        // Decodes go in file order, each after its file's digest: a file that
+        // cannot be read is not opened a second time.
+        if (nextDecode < paths.size() && !freeDecoders.empty()) {
+            const std::size_t index = nextDecode;
+            Slot &slot = slots[index];
+            if (slot.digested) {
+                ++nextDecode;
+                if (slot.digestStatus == 0) {
+                    Avhandler *decoder = freeDecoders.back();
+                    freeDecoders.pop_back();
+                    slot.decoder = decoder;
+                    lock.unlock();
+                    PreparedFile decoded;
+                    decode(*decoder, paths[index], decoded);
+                    lock.lock();
+                    slot.file.block = decoded.block;
+                    slot.file.metadata = decoded.metadata;
+                }
+                slot.decoded = true;
+                changed.notify_all();
+                continue;
+            }
+            if (!slot.digestClaimed) {
+                digest(lock, slot, paths[index]);
+                continue;
+            }
+        }
+        // No decode can start: compute the digest of a later file instead.
+        if (Slot *later = largestUnclaimedDigest()) {
+            digest(lock, *later, paths[static_cast<std::size_t>(later - slots.data())]);
+            continue;
+        }
+        if (nextDecode >= paths.size()) {
+            return;
+        }
+        changed.wait(lock);
     }
 }
 
 PreparedFile &FilePreparer::take(std::size_t index) {
+    Slot &slot = slots[index];
     if (threads.empty()) {
-        slots[index].file = prepare(callerHandler, paths[index]);
-        slots[index].ready = true;
-        return slots[index].file;
+        slot.file = prepare(callerHandler, paths[index]);
+        slot.digested = slot.decoded = true;
+        return slot.file;
     }
     std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return slots[index].ready; });
-    return slots[index].file;
+    changed.wait(lock, [&] { return slot.digested && slot.decoded; });
+    return slot.file;
 }
 
 void FilePreparer::release(std::size_t index) {
     std::unique_lock lock(mutex);
-    discard(slots[index].file);
-    slots[index].released = true;
+    Slot &slot = slots[index];
+    discard(slot.file);
+    slot.released = true;
+    if (slot.decoder != nullptr) {
+        freeDecoders.push_back(slot.decoder);
+        slot.decoder = nullptr;
+    }
     lock.unlock();
     changed.notify_all();
 }

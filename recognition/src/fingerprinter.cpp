@@ -38,40 +38,62 @@ public:
 
     // Appends the reduced samples of `frames` frames to `out`.
     void reduce(const int16_t *in, size_t frames, std::vector<int16_t> &out) {
-        out.clear();
-        for (size_t i = 0; i < frames; ++i) {
-            const int32_t x = mono(in + i * size_t(channels_));
-            if (!halve_) {
-                out.push_back(int16_t(x));
-                continue;
-            }
-            switch (phase_) {
-            case 0: // the very first sample
-                even_ = x;
-                phase_ = 1;
-                break;
-            case 1:
-                odd_ = x;
-                phase_ = 2;
-                break;
-            default:
-                out.push_back(int16_t((even_ + 2 * odd_ + x) >> 2));
-                even_ = x;
-                phase_ = 1;
-            }
-        }
+        // One loop per channel layout keeps the per-sample work branch-free.
+        if (channels_ == 1)
+            reduceWith(in, frames, out, [](const int16_t *f) { return int32_t(f[0]); });
+        else if (channels_ == 2)
+            reduceWith(in, frames, out,
+                       [](const int16_t *f) { return (int32_t(f[0]) + f[1]) >> 1; });
+        else
+            reduceWith(in, frames, out, [c = channels_](const int16_t *f) {
+                int32_t sum = 0;
+                for (int i = 0; i < c; ++i)
+                    sum += f[i];
+                return sum / c;
+            });
     }
 
 private:
-    int32_t mono(const int16_t *frame) const {
-        if (channels_ == 1)
-            return frame[0];
-        if (channels_ == 2)
-            return (int32_t(frame[0]) + frame[1]) >> 1;
-        int32_t sum = 0;
-        for (int c = 0; c < channels_; ++c)
-            sum += frame[c];
-        return sum / channels_;
+    template <typename Mono>
+    void reduceWith(const int16_t *in, size_t frames, std::vector<int16_t> &out, Mono mono) {
+        const size_t stride = size_t(channels_);
+        out.resize(frames);
+        int16_t *o = out.data();
+        size_t n = 0;
+        size_t i = 0;
+        if (!halve_) {
+            for (; i < frames; ++i)
+                o[n++] = int16_t(mono(in + i * stride));
+            out.resize(n);
+            return;
+        }
+        // Bring the filter to the state where `even_` holds the sample that
+        // starts the next output, then take the samples two at a time.
+        if (i < frames && phase_ == 0) {
+            even_ = mono(in);
+            phase_ = 1;
+            ++i;
+        }
+        if (i < frames && phase_ == 2) {
+            const int32_t x = mono(in + i * stride);
+            o[n++] = int16_t((even_ + 2 * odd_ + x) >> 2);
+            even_ = x;
+            phase_ = 1;
+            ++i;
+        }
+        int32_t even = even_;
+        for (; i + 1 < frames; i += 2) {
+            const int32_t odd = mono(in + i * stride);
+            const int32_t x = mono(in + (i + 1) * stride);
+            o[n++] = int16_t((even + 2 * odd + x) >> 2);
+            even = x;
+        }
+        even_ = even;
+        if (i < frames) {
+            odd_ = mono(in + i * stride);
+            phase_ = 2;
+        }
+        out.resize(n);
     }
 
     int channels_;
