@@ -45,11 +45,11 @@ bool run(const std::string &command) {
 bool makeSong(const CorpusLayout &l, bool known, int i) {
     const std::string base = name(known, i);
     const std::string wav = l.root + "/tmp-" + base + ".wav";
-    testaudio::SongSpec spec;
-    spec.seed = known ? uint32_t(i) : kUnknownSeedBase + uint32_t(i);
-    spec.seconds = l.seconds;
-    const auto pcm = testaudio::synthesizeSong(spec);
-    if (!testaudio::writeWav(wav, pcm, spec.sampleRate, 2))
+    testaudio::SongSpec recipe;
+    recipe.seed = known ? uint32_t(i) : kUnknownSeedBase + uint32_t(i);
+    recipe.seconds = l.seconds;
+    const auto pcm = testaudio::synthesizeSong(recipe);
+    if (!testaudio::writeWav(wav, pcm, recipe.sampleRate, 2))
         return false;
     const auto &d = distortions();
     auto q = [&](const char *dist) {
@@ -68,7 +68,7 @@ bool makeSong(const CorpusLayout &l, bool known, int i) {
         fs::remove(wav);
         return ok;
     }
-    if (!testaudio::writeWav(q("noise"), withNoise(pcm, spec.seed), spec.sampleRate, 2))
+    if (!testaudio::writeWav(q("noise"), withNoise(pcm, recipe.seed), recipe.sampleRate, 2))
         return false;
     if (known) {
         const int artist = (i - 1) / 10 + 1;

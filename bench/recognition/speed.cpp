@@ -169,10 +169,10 @@ int main(int argc, char **argv) {
     }
 
     // Fingerprinting 45 s of 44.1 kHz stereo.
-    testaudio::SongSpec spec;
-    spec.seed = 3;
-    spec.seconds = 45;
-    const auto pcm = testaudio::synthesizeSong(spec);
+    testaudio::SongSpec recipe;
+    recipe.seed = 3;
+    recipe.seconds = 45;
+    const auto pcm = testaudio::synthesizeSong(recipe);
     Timing fingerprint;
     for (int i = 0; i < 30; ++i) {
         std::vector<uint32_t> items;

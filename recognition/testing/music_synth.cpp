@@ -109,10 +109,10 @@ struct Mixer {
 
 } // namespace
 
-std::vector<int16_t> synthesizeSong(const SongSpec &spec) {
-    std::mt19937 rng(spec.seed * 2654435761u + 12345u);
+std::vector<int16_t> synthesizeSong(const SongSpec &recipe) {
+    std::mt19937 rng(recipe.seed * 2654435761u + 12345u);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    Mixer mix(spec.seconds, spec.sampleRate);
+    Mixer mix(recipe.seconds, recipe.sampleRate);
 
     const int key = int(rng() % 12);
     const bool minor = rng() % 2;
@@ -146,7 +146,7 @@ std::vector<int16_t> synthesizeSong(const SongSpec &spec) {
     };
 
     int bar = 0;
-    for (double t = 0; t < spec.seconds; t += beat * beatsPerBar, ++bar) {
+    for (double t = 0; t < recipe.seconds; t += beat * beatsPerBar, ++bar) {
         const int section = (bar / 8) % 2;
         const int degree = progression[size_t(section)][size_t(bar % 4)];
         // Chord: root, third, fifth (and a seventh now and then).

@@ -17,7 +17,7 @@ struct SongSpec {
 };
 
 // Interleaved stereo signed 16-bit PCM.
-std::vector<int16_t> synthesizeSong(const SongSpec &spec);
+std::vector<int16_t> synthesizeSong(const SongSpec &recipe);
 
 // Writes PCM as a RIFF WAVE file; false when the file cannot be written.
 bool writeWav(const std::string &path, const std::vector<int16_t> &pcm, int sampleRate,

@@ -12,11 +12,11 @@ using namespace recog::testaudio;
 namespace {
 
 std::string songFile(const TempDir &dir, uint32_t seed, double seconds) {
-    SongSpec spec;
-    spec.seed = seed;
-    spec.seconds = seconds;
+    SongSpec recipe;
+    recipe.seed = seed;
+    recipe.seconds = seconds;
     const std::string path = dir.file("song" + std::to_string(seed) + ".wav");
-    EXPECT_TRUE(writeWav(path, synthesizeSong(spec), 44100, 2));
+    EXPECT_TRUE(writeWav(path, synthesizeSong(recipe), 44100, 2));
     return path;
 }
 

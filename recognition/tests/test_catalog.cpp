@@ -21,10 +21,10 @@ TempDir::~TempDir() {
 }
 
 std::vector<int16_t> song(uint32_t seed, double seconds) {
-    SongSpec spec;
-    spec.seed = seed;
-    spec.seconds = seconds;
-    return synthesizeSong(spec);
+    SongSpec recipe;
+    recipe.seed = seed;
+    recipe.seconds = seconds;
+    return synthesizeSong(recipe);
 }
 
 std::vector<uint32_t> fingerprintOf(const std::vector<int16_t> &stereo, int rate) {

@@ -19,11 +19,11 @@ bool sh(const std::string &command) {
 }
 
 std::string writeSong(const TempDir &dir, uint32_t seed, const std::string &name) {
-    SongSpec spec;
-    spec.seed = seed;
-    spec.seconds = 25;
+    SongSpec recipe;
+    recipe.seed = seed;
+    recipe.seconds = 25;
     const std::string wav = dir.file(name + ".wav");
-    EXPECT_TRUE(writeWav(wav, synthesizeSong(spec), 44100, 2));
+    EXPECT_TRUE(writeWav(wav, synthesizeSong(recipe), 44100, 2));
     return wav;
 }
 
