@@ -12,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
+#include <QThreadPool>
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
@@ -64,6 +65,8 @@ int main(int argc, char **argv) {
     });
     sonarbox.sync(true);
     const int rc = app.exec();
+    // Background work (the status report) needs the application object.
+    QThreadPool::globalInstance()->waitForDone();
     StoreSetup::instance().applicationShouldTerminate();
     return rc;
 }

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThreadPool>
 #include <QTimer>
 
 using scripted::Reply;
@@ -283,9 +284,19 @@ TEST_F(CommonRequestTest, StatusReportsReachTheService) {
     server->setHandler(
         [](const Request &) { return Reply::json(R"({"responseStatus":"SUCCESS"})"); });
     installServiceReporting();
+    // Signed out, a report is about nobody and is not sent.
+    Sonarbox::instance().setLoggedUser(nullptr);
+    Sonarbox::instance().notifyMothership(QStringLiteral("SCANNING"), 0);
+    QThreadPool::globalInstance()->waitForDone();
+    auto user = std::make_shared<User>();
+    user->username = QStringLiteral("ana@example.com");
+    Sonarbox::instance().setLoggedUser(user);
     Sonarbox::instance().notifyMothership(QStringLiteral("MATCHING"), 7);
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !server->requests().isEmpty(); }));
+    QThreadPool::globalInstance()->waitForDone();
     Sonarbox::instance().setStatusReporter({});
+    Sonarbox::instance().setLoggedUser(nullptr);
+    ASSERT_EQ(server->requests().size(), 1);
     const Request r = server->requests().first();
     EXPECT_EQ(r.target, "/Vexmusic/userJson");
     EXPECT_EQ(QJsonDocument::fromJson(r.body).object(),
