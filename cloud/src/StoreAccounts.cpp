@@ -11,15 +11,20 @@ constexpr const char *kUserColumns =
     "id, email, first_name, last_name, pw_salt, pw_hash, pw_iterations, desktop_registered, "
     "gracenote_user";
 
+// The columns both account kinds share, in the order of kUserColumns.
+template <typename Account> void readIdentity(const Statement &q, Account &a) {
+    a.id = q.integer(0);
+    a.email = q.text(1);
+    a.firstName = q.text(2);
+    a.lastName = q.text(3);
+    a.password.salt = q.text(4);
+    a.password.hash = q.text(5);
+    a.password.iterations = static_cast<int>(q.integer(6));
+}
+
 User readUser(const Statement &q) {
     User u;
-    u.id = q.integer(0);
-    u.email = q.text(1);
-    u.firstName = q.text(2);
-    u.lastName = q.text(3);
-    u.password.salt = q.text(4);
-    u.password.hash = q.text(5);
-    u.password.iterations = static_cast<int>(q.integer(6));
+    readIdentity(q, u);
     u.hasPassword = !q.isNull(5);
     u.desktopRegistered = q.integer(7) != 0;
     u.gracenoteUser = q.text(8);
@@ -28,13 +33,7 @@ User readUser(const Statement &q) {
 
 FacebookUser readFacebookUser(const Statement &q) {
     FacebookUser u;
-    u.id = q.integer(0);
-    u.email = q.text(1);
-    u.firstName = q.text(2);
-    u.lastName = q.text(3);
-    u.password.salt = q.text(4);
-    u.password.hash = q.text(5);
-    u.password.iterations = static_cast<int>(q.integer(6));
+    readIdentity(q, u);
     return u;
 }
 
