@@ -174,12 +174,17 @@ struct Fingerprinter::State {
     // Reduces and resamples `frames` frames into `out`.
     bool prepare(const int16_t *pcm, size_t frames) {
         reducer.reduce(pcm, frames, mono);
-        const int reduced = int(mono.size());
-        const int outCap = swr_get_out_samples(swr, reduced);
+        return resample(mono.data(), int(mono.size()));
+    }
+
+    // Resamples `count` samples into `out`; none (and no input) drains what
+    // the resampler still holds.
+    bool resample(const int16_t *in, int count) {
+        const int outCap = swr_get_out_samples(swr, count);
         out.resize(size_t(std::max(outCap, 1)));
         uint8_t *outPlanes[1] = {reinterpret_cast<uint8_t *>(out.data())};
-        const uint8_t *inPlanes[1] = {reinterpret_cast<const uint8_t *>(mono.data())};
-        const int got = swr_convert(swr, outPlanes, outCap, inPlanes, reduced);
+        const uint8_t *inPlanes[1] = {reinterpret_cast<const uint8_t *>(in)};
+        const int got = swr_convert(swr, outPlanes, outCap, in ? inPlanes : nullptr, count);
         out.resize(size_t(std::max(got, 0)));
         return got >= 0;
     }
@@ -192,7 +197,7 @@ struct Fingerprinter::State {
         samplesOut += count;
         if (head && from < headEnd)
             head->push(out.data(), size_t(std::min(count, headEnd - from)));
-        if (from + count <= tailStart)
+        if (count == 0 || from + count <= tailStart)
             return true;
         const uint64_t skip = from < tailStart ? tailStart - from : 0;
         return chromaprint_feed(chroma, out.data() + skip, int(count - skip)) != 0;
@@ -206,6 +211,7 @@ struct Fingerprinter::State {
     uint64_t framesUsed = 0;
     uint64_t samplesOut = 0; // produced by the resampler so far
     uint64_t tailStart = 0;  // the first of them the main context sees
+    bool failed = false;     // a write failed: the stream has a hole
     std::vector<uint32_t> headItems;
     MonoReducer reducer;
     std::vector<int16_t> mono;
@@ -262,6 +268,10 @@ bool Fingerprinter::feed(const int16_t *pcm, size_t frames, std::string &error) 
         return false;
     }
     State &st = *state_;
+    if (st.failed) {
+        error = "an earlier write failed";
+        return false;
+    }
     frames = size_t(std::min<uint64_t>(frames, st.framesLeft));
     // Only a stream's first write can be split: the head context has to
     // start where the stream does.
@@ -279,6 +289,7 @@ bool Fingerprinter::feed(const int16_t *pcm, size_t frames, std::string &error) 
         const size_t n = std::min(frames, kChunkFrames);
         if (!st.prepare(pcm, n)) {
             error = "resampling failed";
+            st.failed = true;
             return false;
         }
         ok = st.deliver(head.get(), split ? split->headEnd : 0);
@@ -289,8 +300,10 @@ bool Fingerprinter::feed(const int16_t *pcm, size_t frames, std::string &error) 
     }
     if (ok && head)
         ok = head->takeItems(size_t(split->headItems), st.headItems);
-    if (!ok)
+    if (!ok) {
         error = "fingerprint calculation failed";
+        st.failed = true;
+    }
     return ok;
 }
 
@@ -300,17 +313,9 @@ bool Fingerprinter::finish(std::string &error) {
         return false;
     }
     State &st = *state_;
-    // Drain what the resampler still holds.
-    const int outCap = swr_get_out_samples(st.swr, 0);
-    if (outCap > 0) {
-        st.out.resize(size_t(outCap));
-        uint8_t *outPlanes[1] = {reinterpret_cast<uint8_t *>(st.out.data())};
-        const int got = swr_convert(st.swr, outPlanes, outCap, nullptr, 0);
-        st.out.resize(size_t(std::max(got, 0)));
-        st.deliver(nullptr, 0);
-    }
     std::vector<uint32_t> tail;
-    if (!finishItems(st.chroma, tail)) {
+    if (st.failed || !st.resample(nullptr, 0) || !st.deliver(nullptr, 0) ||
+        !finishItems(st.chroma, tail)) {
         error = "fingerprint calculation failed";
         return false;
     }
