@@ -59,15 +59,8 @@ bool makeSong(const CorpusLayout &l, bool known, int i) {
         return std::string();
     };
     std::string cmd = "ffmpeg -nostdin -y -loglevel error -i " + wav;
-    if (!known) {
-        // Songs outside the catalogue only need to be heard as they are and
-        // as a lossy copy: what matters is that they match nothing.
-        cmd += " -map_metadata -1 -c:a libmp3lame -b:a 96k " + q("mp3");
-        cmd += " -map_metadata -1 -c:a copy " + q("original");
-        const bool ok = run(cmd);
-        fs::remove(wav);
-        return ok;
-    }
+    // Songs outside the catalogue get every distortion too: none of their
+    // copies may match anything.
     if (!testaudio::writeWav(q("noise"), withNoise(pcm, recipe.seed), recipe.sampleRate, 2))
         return false;
     if (known) {
@@ -101,11 +94,6 @@ const std::vector<Distortion> &distortions() {
     return list;
 }
 
-bool unknownHas(const Distortion &d) {
-    const std::string n = d.name;
-    return n == "original" || n == "mp3";
-}
-
 std::string CorpusLayout::catalogueFile(int i) const {
     return root + "/catalogue/" + name(true, i) + ".flac";
 }
@@ -128,7 +116,7 @@ bool ensureCorpus(const CorpusLayout &l) {
             !fs::exists(l.catalogueFile(i)))
             jobs.push_back({true, i});
     for (int i = 1; i <= l.unknownSongs; ++i)
-        if (!fs::exists(l.queryFile(false, i, distortions()[0])))
+        if (!fs::exists(l.queryFile(false, i, distortions().back())))
             jobs.push_back({false, i});
     if (jobs.empty())
         return true;

@@ -6,16 +6,14 @@
 namespace recog::bench {
 
 // The generated benchmark corpus: catalogue songs (tagged FLAC) with untagged
-// distorted copies of each to query with, and songs kept out of the catalogue
-// (as they are and as MP3) that must match nothing.
+// distorted copies of each to query with, and songs kept out of the catalogue,
+// with the same copies, that must match nothing.
 struct Distortion {
     const char *name;
     const char *file; // output file name pattern suffix
 };
 
 const std::vector<Distortion> &distortions();
-// Whether songs outside the catalogue have a copy with this distortion.
-bool unknownHas(const Distortion &d);
 
 struct CorpusLayout {
     std::string root;

@@ -102,7 +102,7 @@ int main(int argc, char **argv) {
     for (size_t d = 0; d < distortions().size(); ++d) {
         for (int i = 1; i <= layout.catalogueSongs; ++i)
             queries.push_back({d, true, i});
-        for (int i = 1; i <= layout.unknownSongs && unknownHas(distortions()[d]); ++i)
+        for (int i = 1; i <= layout.unknownSongs; ++i)
             queries.push_back({d, false, i});
     }
     std::atomic<size_t> next{0};
