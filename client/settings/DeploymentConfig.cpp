@@ -2,10 +2,12 @@
 
 #include "Logging.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace {
 
@@ -60,6 +62,10 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
     c.recognitionClientId = text("recognition/clientId");
     c.recognitionClientTag = text("recognition/clientTag");
     c.recognitionInitData = text("recognition/initData");
+    c.mpdHost = text("mpd/host");
+    c.mpdPort = quint16(ini.value(QStringLiteral("mpd/port"), 6600).toUInt());
+    c.mpdMusicFolder = text("mpd/musicFolder");
+    c.mpdTimeoutMs = ini.value(QStringLiteral("mpd/timeoutMs"), 10000).toInt();
     c.facebookAppId = text("facebook/appId");
     c.facebookWebHost = text("facebook/webHost");
     c.facebookGraphHost = text("facebook/graphHost");
@@ -73,6 +79,21 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
     c.bundleShortVersionString = QStringLiteral(SONARBOX_VERSION);
     *ok = true;
     return c;
+}
+
+QString DeploymentConfig::recognitionInitDataPath() const {
+    if (recognitionInitData.isEmpty() || QDir::isAbsolutePath(recognitionInitData))
+        return recognitionInitData;
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+        .filePath(recognitionInitData);
+}
+
+QString DeploymentConfig::mpdMusicFolderPath() const {
+    if (mpdMusicFolder == QLatin1String("~"))
+        return QDir::homePath();
+    if (mpdMusicFolder.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + mpdMusicFolder.mid(1);
+    return mpdMusicFolder;
 }
 
 QStringList DeploymentConfig::warnings() const {

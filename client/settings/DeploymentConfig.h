@@ -28,6 +28,13 @@ public:
     QString recognitionClientTag;
     QString recognitionInitData;
 
+    // The music player's library (library choice 1): an MPD server and the
+    // folder it serves, which songs handed to it are copied into.
+    QString mpdHost;
+    quint16 mpdPort = 6600;
+    QString mpdMusicFolder;
+    int mpdTimeoutMs = 10000;
+
     QString facebookAppId;
     QString facebookWebHost;
     QString facebookGraphHost;
@@ -42,6 +49,12 @@ public:
     // From the build.
     QString bundleVersion;            // "CFBundleVersion"
     QString bundleShortVersionString; // "CFBundleShortVersionString"
+
+    // The recognition initialisation data as an absolute path: a relative
+    // value is taken from the Sonarbox data folder.
+    QString recognitionInitDataPath() const;
+    // MPD's music folder with "~/" expanded.
+    QString mpdMusicFolderPath() const;
 
     // Problems with the values (malformed credentials, missing addresses).
     QStringList warnings() const;

@@ -14,6 +14,9 @@ inline constexpr QLatin1StringView LoadAppOnOSBoot{"loadAppOnOSBoot"};
 inline constexpr QLatin1StringView FirstTimeAppRun{"firstTimeAppRun"};
 inline constexpr QLatin1StringView SettingsNotifications{"settings_notifications"};
 inline constexpr QLatin1StringView Version{"version"};
+// When the last sync ended (ISO 8601, UTC) and how ("Sync Completed", "Sync stopped").
+inline constexpr QLatin1StringView LastSyncTime{"lastSyncTime"};
+inline constexpr QLatin1StringView LastSyncOutcome{"lastSyncOutcome"};
 inline constexpr QLatin1StringView FBAccessToken{"FBAStoreccessToken"};
 inline constexpr QLatin1StringView FBTokenExpiry{"FBStoreTokenExpiry"};
 inline constexpr QLatin1StringView FBAccessPermissions{"FBStoreAccessPermissions"};

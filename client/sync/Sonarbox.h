@@ -4,6 +4,7 @@
 #include "ProgressPage.h"
 #include "StageQueue.h"
 #include "StatusMenu.h"
+#include "SyncProgress.h"
 #include "store/Audio.h"
 #include "store/User.h"
 
@@ -61,6 +62,8 @@ public:
     void setStatusMenu(StatusMenu *menu) { m_statusMenu.set(menu); }
     StatusMenu &statusMenu();
     ProgressPage &progressPage() { return m_progress; }
+    // Counts, bytes and the current track of the running sync.
+    SyncProgress &syncProgress() { return m_syncProgress; }
     StageQueue &operationQueue() { return *m_queue; }
 
     // ---- session state
@@ -216,6 +219,7 @@ private:
     QStringList m_validExtensions;
 
     ProgressPage m_progress;
+    SyncProgress m_syncProgress;
     std::unique_ptr<StageQueue> m_queue;
     QTimer *m_syncTimer = nullptr;
     int m_timedSyncIntervalMs = 3600 * 1000;

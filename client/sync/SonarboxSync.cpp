@@ -3,7 +3,10 @@
 #include "Sonarbox.h"
 
 #include "settings/Logging.h"
+#include "settings/NSDefaultsUtility.h"
+#include "settings/PreferenceKeys.h"
 
+#include <QDateTime>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -11,6 +14,14 @@
 namespace {
 void logCall(const char *selector) {
     qCInfo(lcSync).noquote() << QStringLiteral("[%1] @class:Sonarbox").arg(QLatin1String(selector));
+}
+
+// Kept for `sonarbox-headless --status` and the next start.
+void recordSyncEnd(const QString &outcome) {
+    NSDefaultsUtility::setText(
+        PreferenceKeys::LastSyncTime,
+        QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    NSDefaultsUtility::setText(PreferenceKeys::LastSyncOutcome, outcome);
 }
 } // namespace
 
@@ -64,7 +75,7 @@ void Sonarbox::executeTimedSync() {
 void Sonarbox::stopSyncAction() {
     logCall("stopSyncAction:");
     flow_stopProcesses = true;
-    syncInProgress = false;
+    const bool wasSyncing = syncInProgress.exchange(false);
     m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
     for (const auto &op : {operation_scanFileSysForMedia(), operation_fingerprintLocalMedia(),
                            operation_downloadFilesFromCloud(), operation_uploadFilesToCloud()}) {
@@ -73,6 +84,10 @@ void Sonarbox::stopSyncAction() {
     }
     statusMenu().statusMenuSyncStopped();
     m_progress.setDescription(QStringLiteral("Sync stopped"));
+    if (wasSyncing) {
+        recordSyncEnd(QStringLiteral("Sync stopped"));
+        m_syncProgress.endSync(QStringLiteral("Sync stopped"));
+    }
     emit syncStateChanged();
 }
 
@@ -87,6 +102,7 @@ void Sonarbox::syncStarted() {
     m_progress.setTextContent(QStringLiteral(
         "We are adding your music now. Soon you'll be listening to all your music anywhere."));
     syncInProgress = true;
+    m_syncProgress.beginSync();
     m_progress.setSyncButtonTitle(QStringLiteral("Stop"));
     emit syncStateChanged();
 }
@@ -103,6 +119,8 @@ void Sonarbox::syncFinished() {
     statusMenu().statusMenuSyncFinished();
     flow_stopProcesses = false;
     syncInProgress = false;
+    recordSyncEnd(QStringLiteral("Sync Completed"));
+    m_syncProgress.endSync(QStringLiteral("Sync Completed"));
     scheduleTimedSync();
     emit syncStateChanged();
 }

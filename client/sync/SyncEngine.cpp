@@ -1,0 +1,46 @@
+#include "SyncEngine.h"
+
+#include "DownloadSongsFromCloud.h"
+#include "MpdLibrary.h"
+#include "ScanForLocalMedia.h"
+#include "Sonarbox.h"
+#include "UploadFilesToCloud.h"
+#include "iTunesModifier.h"
+
+SyncEngine::SyncEngine(SyncDependencies dependencies)
+    : m_library(dependencies.musicLibrary
+                    ? dependencies.musicLibrary
+                    : std::make_shared<MpdLibrary>(MpdLibrary::fromDeployment()))
+    , m_scan(std::make_unique<ScanForLocalMedia>(m_library))
+    , m_graceNote(std::make_unique<GraceNote>(dependencies.recognize))
+    , m_handOff(std::make_unique<iTunesModifier>(m_library))
+    , m_download(std::make_unique<DownloadSongsFromCloud>(m_handOff.get()))
+    , m_upload(std::make_unique<UploadFilesToCloud>()) {}
+
+SyncEngine::~SyncEngine() {
+    if (m_installedIn) {
+        m_installedIn->operationQueue().waitUntilAllOperationsAreFinished();
+        m_installedIn->setStages(Sonarbox::placeholderStages());
+    }
+}
+
+void SyncEngine::install(Sonarbox &coordinator) {
+    Sonarbox::Stages stages;
+    stages.scanFileSystemForMedia = [this](Sonarbox::Completion completion) {
+        m_scan->scanFileSystemForMedia(completion);
+    };
+    stages.fingderPrintLocalMediaFiles = [this](Sonarbox::Completion completion) {
+        m_graceNote->fingderPrintLocalMediaFiles(completion);
+    };
+    stages.syncCloudMediaWithLocal = [this](Sonarbox::Completion completion) {
+        m_download->syncCloudMediaWithLocal(completion);
+    };
+    stages.uploadUnSyncedFiles = [this](Sonarbox::Completion completion) {
+        m_upload->uploadUnSyncedFiles(completion);
+    };
+    stages.setAmoundOfSongsFingerprinted = [this](int amount) {
+        m_graceNote->setAmoundOfSongsFingerprinted(amount);
+    };
+    coordinator.setStages(std::move(stages));
+    m_installedIn = &coordinator;
+}

@@ -1,0 +1,145 @@
+#include "SyncProgress.h"
+
+#include <QDeadlineTimer>
+
+namespace {
+qint64 nowMs() {
+    return QDeadlineTimer::current().deadline();
+}
+} // namespace
+
+SyncProgress::State SyncProgress::state() const {
+    const Data d = m_data.get();
+    State s = d.state;
+    s.stageElapsedMs = d.state.stage == Stage::Idle ? 0 : nowMs() - d.stageStartedMs;
+    return s;
+}
+
+std::optional<qint64> SyncProgress::estimatedMsLeft() const {
+    const State s = state();
+    double fraction = 0;
+    if (s.bytesTotal > 0 && s.bytesDone > 0)
+        fraction = double(s.bytesDone) / double(s.bytesTotal);
+    else if (s.itemsTotal > 0 && s.itemsDone > 0)
+        fraction = double(s.itemsDone) / double(s.itemsTotal);
+    if (fraction <= 0 || s.stageElapsedMs <= 0)
+        return std::nullopt;
+    if (fraction >= 1)
+        return 0;
+    return qint64(double(s.stageElapsedMs) * (1.0 - fraction) / fraction);
+}
+
+QString SyncProgress::stageName(Stage stage) {
+    switch (stage) {
+    case Stage::Idle:
+        return QStringLiteral("Idle");
+    case Stage::Scanning:
+        return QStringLiteral("Scanning");
+    case Stage::Matching:
+        return QStringLiteral("Matching");
+    case Stage::Downloading:
+        return QStringLiteral("Downloading");
+    case Stage::Uploading:
+        return QStringLiteral("Uploading");
+    }
+    return QString();
+}
+
+void SyncProgress::emitEvent(Event::Kind kind, const State &s, const QString &item,
+                             Outcome outcome, const QString &detail) {
+    Event e;
+    e.kind = kind;
+    e.item = item;
+    e.outcome = outcome;
+    e.detail = detail;
+    e.state = s;
+    emit event(e);
+    emit changed();
+}
+
+void SyncProgress::beginSync() {
+    m_data.set(Data{State{}, nowMs()});
+    emitEvent(Event::Kind::SyncStarted, state());
+}
+
+void SyncProgress::endSync(const QString &how) {
+    m_data.update([](Data &d) {
+        d.state.stage = Stage::Idle;
+        d.state.currentItem.clear();
+    });
+    emitEvent(Event::Kind::SyncEnded, state(), QString(), Outcome::Succeeded, how);
+}
+
+void SyncProgress::beginStage(Stage stage, qint64 itemsTotal, qint64 bytesTotal) {
+    m_data.update([&](Data &d) {
+        d.state.stage = stage;
+        d.state.itemsDone = 0;
+        d.state.itemsTotal = itemsTotal;
+        d.state.bytesDone = 0;
+        d.state.bytesTotal = bytesTotal;
+        d.state.currentItem.clear();
+        d.stageStartedMs = nowMs();
+    });
+    emitEvent(Event::Kind::StageStarted, state());
+}
+
+void SyncProgress::setTotals(qint64 itemsTotal, qint64 bytesTotal) {
+    m_data.update([&](Data &d) {
+        d.state.itemsTotal = itemsTotal;
+        d.state.bytesTotal = bytesTotal;
+    });
+    emit changed();
+}
+
+void SyncProgress::setCurrentItem(const QString &item) {
+    m_data.update([&](Data &d) { d.state.currentItem = item; });
+    emit changed();
+}
+
+void SyncProgress::addBytes(qint64 bytes) {
+    m_data.update([&](Data &d) {
+        d.state.bytesDone += bytes;
+        if (d.state.stage == Stage::Uploading)
+            d.state.bytesUploaded += bytes;
+        else if (d.state.stage == Stage::Downloading)
+            d.state.bytesDownloaded += bytes;
+    });
+    emit changed();
+}
+
+void SyncProgress::finishItem(const QString &item, Outcome outcome, const QString &detail) {
+    m_data.update([&](Data &d) {
+        State &s = d.state;
+        ++s.itemsDone;
+        if (outcome == Outcome::Failed) {
+            ++s.tracksFailed;
+            return;
+        }
+        if (outcome == Outcome::Skipped)
+            return;
+        switch (s.stage) {
+        case Stage::Matching:
+            ++(outcome == Outcome::Succeeded ? s.tracksMatched : s.tracksUnmatched);
+            break;
+        case Stage::Uploading:
+            if (outcome == Outcome::Succeeded)
+                ++s.tracksUploaded;
+            break;
+        case Stage::Downloading:
+            if (outcome == Outcome::Succeeded)
+                ++s.tracksDownloaded;
+            break;
+        default:
+            break;
+        }
+    });
+    emitEvent(Event::Kind::ItemFinished, state(), item, outcome, detail);
+}
+
+void SyncProgress::trackFound() {
+    m_data.update([](Data &d) {
+        ++d.state.tracksFound;
+        ++d.state.itemsDone;
+    });
+    emit changed();
+}

@@ -1,0 +1,192 @@
+#include "CloudProcess.h"
+
+#include "TestEnvironment.h"
+
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHttpMultiPart>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUuid>
+
+quint16 freeLocalPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+namespace {
+
+// One exchange with the server, waited for on the calling thread.
+struct Reply {
+    int status = 0;
+    QByteArray body;
+    QByteArray cookie;
+};
+
+Reply send(QNetworkAccessManager &net, QNetworkRequest request, const QByteArray &body,
+           QHttpMultiPart *multipart = nullptr) {
+    QNetworkReply *reply =
+        multipart ? net.post(request, multipart) : net.post(request, body);
+    if (multipart)
+        multipart->setParent(reply);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    Reply r;
+    r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    r.body = reply->readAll();
+    r.cookie = reply->rawHeader("Set-Cookie");
+    reply->deleteLater();
+    return r;
+}
+
+QNetworkRequest jsonRequest(const QString &url) {
+    QNetworkRequest request{QUrl(url)};
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
+    return request;
+}
+
+} // namespace
+
+CloudProcess::CloudProcess()
+    : m_port(freeLocalPort()) {
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
+
+CloudProcess::~CloudProcess() {
+    stop();
+}
+
+QString CloudProcess::executable() {
+    return QStringLiteral(SONARBOX_CLOUD_EXE);
+}
+
+bool CloudProcess::addUser(const QString &email, const QString &password) {
+    return QProcess::execute(executable(),
+                             {QStringLiteral("add-user"), QStringLiteral("--data"), m_data.path(),
+                              email, password, QStringLiteral("--first"), QStringLiteral("Ada"),
+                              QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000")}) == 0;
+}
+
+bool CloudProcess::importFiles(const QStringList &files, const QString &recognitionCatalog) {
+    QStringList args{QStringLiteral("import"), QStringLiteral("--data"), m_data.path()};
+    if (!recognitionCatalog.isEmpty())
+        args << QStringLiteral("--recognition-catalog") << recognitionCatalog;
+    args << files;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(executable(), args);
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit &&
+           p.exitCode() == 0;
+}
+
+bool CloudProcess::start(const QStringList &extraArguments) {
+    m_process.start(executable(),
+                    QStringList{QStringLiteral("serve"), QStringLiteral("--data"), m_data.path(),
+                                QStringLiteral("--listen"),
+                                QStringLiteral("127.0.0.1:%1").arg(m_port),
+                                QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000"),
+                                QStringLiteral("--threads"), QStringLiteral("8")} +
+                        extraArguments);
+    if (!m_process.waitForStarted(5000))
+        return false;
+    return TestEnvironment::waitUntil(
+        [&] {
+            QTcpSocket probe;
+            probe.connectToHost(QStringLiteral("127.0.0.1"), m_port);
+            return probe.waitForConnected(100);
+        },
+        10000);
+}
+
+void CloudProcess::stop() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000))
+        m_process.kill();
+    m_process.waitForFinished(2000);
+}
+
+void CloudProcess::kill() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(2000);
+}
+
+QString CloudProcess::baseUrl() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
+                                                           const QString &password,
+                                                           const QString &file) {
+    QNetworkAccessManager net;
+    const QString gateway = baseUrl() + QStringLiteral("/Vexmusic/");
+    const Reply token = send(net, jsonRequest(gateway + QStringLiteral("userJson")),
+                             R"({"getToken":{}})");
+    const QList<QByteArray> pieces = token.body.split('"');
+    if (token.status != 200 || pieces.size() < 2)
+        return std::nullopt;
+    const QString device = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QByteArray signature =
+        QCryptographicHash::hash((email + password + device).toUtf8() + pieces.at(1),
+                                 QCryptographicHash::Md5)
+            .toHex()
+            .toUpper();
+    const QJsonObject login{{QStringLiteral("loginDesktop"),
+                             QJsonObject{{QStringLiteral("username"), email},
+                                         {QStringLiteral("password"), password},
+                                         {QStringLiteral("deviceId"), device},
+                                         {QStringLiteral("signature"),
+                                          QString::fromLatin1(signature)}}}};
+    const Reply signedIn = send(net, jsonRequest(gateway + QStringLiteral("userJson")),
+                                QJsonDocument(login).toJson(QJsonDocument::Compact));
+    if (signedIn.status != 200 || signedIn.cookie.isEmpty())
+        return std::nullopt;
+
+    auto *multipart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    QHttpPart part;
+    const QString name = QFileInfo(file).fileName();
+    part.setHeader(QNetworkRequest::ContentDispositionHeader,
+                   QStringLiteral("form-data; name=\"file\"; filename=\"%1\"").arg(name));
+    auto *content = new QFile(file, multipart);
+    if (!content->open(QIODevice::ReadOnly)) {
+        delete multipart;
+        return std::nullopt;
+    }
+    part.setBodyDevice(content);
+    multipart->append(part);
+    QNetworkRequest request{QUrl(gateway + QStringLiteral("controllers/DesktopUploadMedia"))};
+    request.setRawHeader("Cookie", signedIn.cookie.split(';').first());
+    const Reply uploaded = send(net, request, {}, multipart);
+    const QJsonArray content0 = QJsonDocument::fromJson(uploaded.body)
+                                    .object()
+                                    .value(QStringLiteral("purchasedContent"))
+                                    .toArray();
+    if (uploaded.status != 200 || content0.isEmpty())
+        return std::nullopt;
+    return QString::number(content0.first().toObject().value(QStringLiteral("id")).toInteger());
+}
+
+QStringList CloudProcess::query(const QString &sql) const {
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"),
+            {m_data.filePath(QStringLiteral("cloud.sqlite")), sql});
+    if (!p.waitForFinished(10000))
+        return {};
+    QStringList rows = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'));
+    rows.removeAll(QString());
+    return rows;
+}

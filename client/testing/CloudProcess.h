@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <optional>
+
+// The reference server `sonarbox-cloud`, run by a test on 127.0.0.1 with a
+// free port and a data folder of its own. Stopped when the object goes.
+class CloudProcess {
+public:
+    CloudProcess();
+    ~CloudProcess();
+
+    static QString executable();
+
+    bool addUser(const QString &email, const QString &password);
+    // Copies files into the service's catalogue (optionally with the
+    // recognition engine's track identifiers).
+    bool importFiles(const QStringList &files, const QString &recognitionCatalog = QString());
+    // Starts the server (again, after stop() or kill(), on the same port and data).
+    bool start(const QStringList &extraArguments = {});
+    void stop();
+    // SIGKILL: nothing is flushed or cleaned up.
+    void kill();
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+
+    QString baseUrl() const;
+    quint16 port() const { return m_port; }
+    QString dataDir() const { return m_data.path(); }
+
+    // Signs in as another desktop and uploads `file`, as a second installation
+    // of the same account would: the account then holds a song this one lacks.
+    // Answers the new media ID. Blocks; call from the test's thread.
+    std::optional<QString> uploadAsAnotherDevice(const QString &email, const QString &password,
+                                                  const QString &file);
+
+    // Rows of `SELECT …` on the server's database, through the sqlite3 tool,
+    // one text line per row with columns joined by '|'.
+    QStringList query(const QString &sql) const;
+
+private:
+    QTemporaryDir m_data;
+    QProcess m_process;
+    quint16 m_port;
+};
+
+// A free TCP port on 127.0.0.1 (free when asked).
+quint16 freeLocalPort();

@@ -1,0 +1,92 @@
+#include "TestSongs.h"
+
+#include "music_synth.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace TestSongs {
+
+namespace {
+
+bool run(const QString &program, const QStringList &args, int timeoutMs = 120000) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(program, args);
+    return p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit &&
+           p.exitCode() == 0;
+}
+
+QString muxerFor(const QString &extension) {
+    const QString ext = extension.toLower();
+    if (ext == QLatin1String("m4a") || ext == QLatin1String("aac"))
+        return QStringLiteral("ipod");
+    return ext;
+}
+
+} // namespace
+
+bool make(const QString &path, uint32_t seed, double seconds, const Tags &tags,
+          const QString &bitrate) {
+    QTemporaryDir work;
+    const QString wav = work.filePath(QStringLiteral("song.wav"));
+    recog::testaudio::SongSpec spec;
+    spec.seed = seed;
+    spec.seconds = seconds;
+    const std::vector<int16_t> pcm = recog::testaudio::synthesizeSong(spec);
+    if (!recog::testaudio::writeWav(wav.toStdString(), pcm, spec.sampleRate, 2))
+        return false;
+    QStringList args{QStringLiteral("-y"), QStringLiteral("-nostdin"), QStringLiteral("-loglevel"),
+                     QStringLiteral("error"), QStringLiteral("-i"), wav};
+    const auto meta = [&](const char *key, const QString &value) {
+        if (!value.isEmpty())
+            args << QStringLiteral("-metadata")
+                 << QStringLiteral("%1=%2").arg(QLatin1String(key), value);
+    };
+    meta("title", tags.title);
+    meta("artist", tags.artist);
+    meta("album", tags.album);
+    if (tags.track > 0)
+        meta("track", QString::number(tags.track));
+    if (!bitrate.isEmpty())
+        args << QStringLiteral("-b:a") << bitrate;
+    const QString extension = QFileInfo(path).suffix();
+    if (extension.toLower() == QLatin1String("ogg"))
+        args << QStringLiteral("-c:a") << QStringLiteral("libvorbis");
+    args << QStringLiteral("-f") << muxerFor(extension) << path;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return run(QStringLiteral("ffmpeg"), args);
+}
+
+bool makeFileOfSize(const QString &path, qint64 bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.resize(bytes);
+}
+
+QString catalogTool() {
+    return QStringLiteral(TONEMILL_CATALOG_EXE);
+}
+
+bool makeCatalog(const QString &database, const QStringList &files) {
+    QFile::remove(database);
+    return run(catalogTool(), {QStringLiteral("create"), database}) &&
+           (files.isEmpty() || run(catalogTool(), QStringList{QStringLiteral("add"), database} + files));
+}
+
+QString writeEngineConfig(const QString &folder, const QString &database) {
+    QDir().mkpath(folder);
+    const QString path = QDir(folder).filePath(QStringLiteral("engine.conf"));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QString();
+    f.write("catalog=" + QFileInfo(database).absoluteFilePath().toUtf8() + "\n");
+    return path;
+}
+
+} // namespace TestSongs
