@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
-# Sets everything up and runs Sonarbox against a local reference server.
+# Sets everything up and runs Sonarbox against a local reference server, in a
+# demo world that shows what a sync does:
 #   1. installs the Debian packages the project needs (scripts/setup.sh);
 #   2. builds the project in build/ (-j2);
-#   3. starts sonarbox-cloud on 127.0.0.1:8480 with its data in
-#      ~/.local/share/sonarbox-cloud (a demo account demo@sonarbox.local /
-#      sonarbox-demo is created the first time);
-#   4. runs the Sonarbox sync engine against it (Ctrl-C stops both).
-# Arguments go to the client (for example --once, or --config FILE).
+#   3. prepares the demo world once, in ~/.local/share/sonarbox-demo
+#      (SONARBOX_DEMO_DATA): generated songs; a recognition catalogue and the
+#      server's catalogue made from some of them; a demo music folder holding
+#      catalogued songs re-encoded and tagged differently (only their
+#      fingerprints can match them) and songs the catalogue lacks; and the
+#      demo account demo@sonarbox.local / sonarbox-demo, which already holds
+#      a song that only the cloud has;
+#   4. starts sonarbox-cloud on 127.0.0.1:8480 (SONARBOX_CLOUD_PORT) with its
+#      data in the demo folder (SONARBOX_CLOUD_DATA);
+#   5. runs the Sonarbox sync engine (sonarbox-headless) with a settings and
+#      store folder of its own inside the demo folder: signs the demo account
+#      in, chooses the demo music folder (SONARBOX_MUSIC=DIR: your own folder
+#      instead) and the demo download folder, and syncs now and every hour.
+# Ctrl-C stops both. Arguments go to the client: --once runs one sync and
+# exits; --status prints the account and its tracks and exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,24 +27,154 @@ echo "run: building in build/"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 >/dev/null
 
-data="${SONARBOX_CLOUD_DATA:-$HOME/.local/share/sonarbox-cloud}"
-port="${SONARBOX_CLOUD_PORT:-8480}"
 server=build/cloud/sonarbox-cloud
-if [ -x "$server" ]; then
-  mkdir -p "$data"
-  if [ ! -e "$data/.demo-user" ]; then
-    "$server" add-user --data "$data" demo@sonarbox.local sonarbox-demo --first Demo --last User \
-      && touch "$data/.demo-user"
+client=build/client/headless/sonarbox-headless
+make_songs=build/bench/sync/corpus/sonarbox-make-songs
+catalog_tool=build/recognition/tonemill-catalog
+for program in "$server" "$client" "$make_songs" "$catalog_tool"; do
+  if [ ! -x "$program" ]; then
+    echo "run: $program was not built (is a component switched off in build/?)" >&2
+    exit 1
   fi
-  echo "run: starting sonarbox-cloud on 127.0.0.1:$port (data in $data)"
-  "$server" serve --data "$data" --listen "127.0.0.1:$port" &
-  server_pid=$!
-  trap 'kill "$server_pid" 2>/dev/null || true' EXIT
-  sleep 1
-else
-  echo "run: sonarbox-cloud is not built yet; the client runs without a server"
+done
+
+demo="${SONARBOX_DEMO_DATA:-${XDG_DATA_HOME:-$HOME/.local/share}/sonarbox-demo}"
+cloud_data="${SONARBOX_CLOUD_DATA:-$demo/cloud}"
+port="${SONARBOX_CLOUD_PORT:-8480}"
+base="http://127.0.0.1:$port"
+email=demo@sonarbox.local
+password=sonarbox-demo
+music="${SONARBOX_MUSIC:-$demo/music}"
+downloads="$demo/downloads"
+cloud_song="$demo/songs/cloud-only/The Demo Band - Far Away.mp3"
+
+songs() { "$make_songs" --seconds 40 "$@" >/dev/null; }
+
+prepare_demo_world() {
+  echo "run: preparing the demo world in $demo (once)"
+  rm -rf "$demo/songs" "$demo/music" "$demo/recognition"
+  mkdir -p "$demo/recognition" "$downloads" "$cloud_data"
+  # The label's releases: six songs in FLAC. They make the recognition
+  # catalogue and the service's catalogue.
+  songs --out "$demo/songs/catalogue" --count 6 --first-seed 101 --formats flac \
+    --title "Northern Lights {track}" --artist "The Demo Band" --album "First Light" \
+    --album-size 6 --name "{track} {title}.{ext}"
+  # The person's music: four of those songs as they ripped them (MP3 at
+  # 96 kbit/s, other names and tags: different bytes, same recording) ...
+  songs --out "$demo/music" --count 4 --first-seed 101 --formats mp3 --bitrate 96k \
+    --title "Track {track}" --artist "Unknown Artist" --album "" --album-size 0
+  # ... and three home recordings that no catalogue holds.
+  songs --out "$demo/music" --count 3 --first-seed 201 --formats m4a,ogg,mp3 \
+    --title "Kitchen Session {track}" --artist "You" --album "Home Recordings" --album-size 3
+  # A song of the account that only the cloud has.
+  songs --out "$demo/songs/cloud-only" --count 1 --first-seed 301 --formats mp3 \
+    --title "Far Away" --artist "The Demo Band" --album "Elsewhere" --album-size 1
+
+  "$catalog_tool" create "$demo/recognition/catalog.db" >/dev/null
+  "$catalog_tool" add "$demo/recognition/catalog.db" "$demo/songs/catalogue"/*.flac >/dev/null
+  printf 'catalog=%s\n' "$demo/recognition/catalog.db" >"$demo/recognition/engine.conf"
+
+  if [ ! -e "$cloud_data/.demo-user" ]; then
+    "$server" add-user --data "$cloud_data" "$email" "$password" --first Demo --last User >/dev/null
+    touch "$cloud_data/.demo-user"
+  fi
+  "$server" import --data "$cloud_data" --recognition-catalog "$demo/recognition/catalog.db" \
+    "$demo/songs/catalogue"/*.flac >/dev/null
+  rm -f "$cloud_data/.cloud-song"
+  touch "$demo/.prepared"
+}
+
+# The client's deployment configuration: this server, and the demo's
+# recognition catalogue (nothing of your own Sonarbox set-up is touched).
+write_client_config() {
+  cat >"$demo/sonarbox-demo.ini" <<EOF
+; Written by scripts/run.sh for the demo; values not given here are the
+; built-in defaults (client/resources/sonarbox.ini).
+[service]
+gatewayBaseUrl=$base
+webSiteUrl=$base
+reachabilityHost=127.0.0.1
+reachabilityPort=$port
+
+[recognition]
+initData=$demo/recognition/engine.conf
+
+[facebook]
+webHost=127.0.0.1:$port
+graphHost=127.0.0.1:$port
+restHost=127.0.0.1:$port
+
+[analytics]
+collectorUrl=$base/collect
+EOF
+}
+
+# Uploads the cloud-only song into the demo account as another computer of
+# the same person would (see cloud/README.md): a signature token, a desktop
+# sign-in signed with the upper-case hex MD5 of user name, password, device
+# ID and token, then the multipart upload with the session cookie.
+upload_cloud_only_song() {
+  local device=sonarbox-demo-other-computer token signature jar name reply
+  token=$(curl -sf -H 'Content-Type: application/json' --data-binary '{"getToken":{}}' \
+    "$base/Vexmusic/userJson" | tr -d '"')
+  signature=$(printf '%s' "$email$password$device$token" | md5sum | cut -d' ' -f1 | tr 'a-f' 'A-F')
+  jar=$(mktemp)
+  chmod 600 "$jar"
+  printf '{"loginDesktop":{"username":"%s","password":"%s","deviceId":"%s","signature":"%s"}}' \
+    "$email" "$password" "$device" "$signature" |
+    curl -sf -c "$jar" -H 'Content-Type: application/json' --data-binary @- \
+      "$base/Vexmusic/userJson" | grep -q '"SUCCESS"' || {
+    rm -f "$jar"
+    echo "run: the demo account could not sign in to upload its cloud-only song" >&2
+    return 1
+  }
+  name=$(basename "$cloud_song")
+  reply=$(curl -sf -b "$jar" -F "file=@$cloud_song" \
+    "$base/Vexmusic/controllers/DesktopUploadMedia?fileName=${name// /%20}" || true)
+  rm -f "$jar"
+  if ! grep -q '"SUCCESS"' <<<"$reply"; then
+    echo "run: the cloud-only song could not be uploaded" >&2
+    return 1
+  fi
+  touch "$cloud_data/.cloud-song"
+}
+
+[ -e "$demo/.prepared" ] || prepare_demo_world
+mkdir -p "$downloads"
+write_client_config
+
+echo "run: starting sonarbox-cloud on $base (data in $cloud_data)"
+"$server" serve --data "$cloud_data" --listen "127.0.0.1:$port" &
+server_pid=$!
+trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  curl -s -o /dev/null "$base/" && break
+  if ! kill -0 "$server_pid" 2>/dev/null; then
+    echo "run: sonarbox-cloud did not start (is port $port taken? set SONARBOX_CLOUD_PORT)" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+
+[ -e "$cloud_data/.cloud-song" ] || upload_cloud_only_song
+
+sonarbox=(env XDG_CONFIG_HOME="$demo/client/config" XDG_DATA_HOME="$demo/client/data"
+  XDG_CACHE_HOME="$demo/client/cache" "$client" --config "$demo/sonarbox-demo.ini")
+if "${sonarbox[@]}" --status | grep -q '^Account: not signed in'; then
+  echo "run: signing in as $email"
+  printf '%s\n' "$password" | "${sonarbox[@]}" --login "$email"
 fi
 
-client=build/client/headless/sonarbox-headless
+if [ "$music" = "$demo/music" ] && [[ " $* " != *" --status "* ]]; then
+  cat <<EOF
+run: the demo. $music holds seven songs: four are songs of the service's
+     catalogue, re-encoded and tagged differently, so only their acoustic
+     fingerprints can match them: they join the cloud library without an
+     upload; three are home recordings the catalogue lacks: they are uploaded.
+     The account also holds "Far Away", which only the cloud has: it is
+     downloaded into $downloads.
+     (SONARBOX_MUSIC=DIR scripts/run.sh syncs your own folder instead.)
+EOF
+fi
 echo "run: starting the Sonarbox sync engine ($client)"
-"$client" "$@"
+"${sonarbox[@]}" --library "$music" --download-dir "$downloads" "$@"

@@ -1,18 +1,83 @@
-// sonarbox-headless: the client's engine without the desktop shell. It loads
-// the deployment configuration, opens the local store, brings the coordinator
-// up and runs syncs (one with --once, else one now and one every hour).
+// sonarbox-headless: the client's engine without the desktop shell. It signs
+// in, records where the music lives and the download folder, prints the
+// state of the account, and runs syncs (one with --once, else one now and
+// one every hour until SIGINT or SIGTERM).
+#include "AccountCommands.h"
+#include "Console.h"
+#include "HeadlessOptions.h"
+#include "LibrarySettings.h"
+#include "ProgressPrinter.h"
+#include "SignalWatcher.h"
+#include "StatusReport.h"
+#include "SyncRunner.h"
 #include "service/ServiceReporting.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Localization.h"
-#include "settings/Logging.h"
-#include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
 #include "sync/Sonarbox.h"
+#include "sync/SyncEngine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QTextStream>
 #include <QThreadPool>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+int runSyncs(bool once) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const DeploymentConfig &config = DeploymentConfig::current();
+    Console::printLine(QStringLiteral("Configuration: %1").arg(config.source));
+    Console::printLine(QStringLiteral("Service: %1").arg(config.gatewayBaseUrl));
+    Console::printLine(QStringLiteral("Store: %1").arg(StoreSetup::instance().storeFilePath()));
+    Console::printLine(QStringLiteral("Device: %1").arg(sonarbox.deviceID()));
+
+    auto engine = std::make_unique<SyncEngine>();
+    engine->install(sonarbox);
+    ProgressPrinter printer(sonarbox.syncProgress());
+    SignalWatcher signalWatcher;
+    SyncRunner runner(once);
+    QObject::connect(&signalWatcher, &SignalWatcher::signalled, &runner, &SyncRunner::stop);
+    QObject::connect(&runner, &SyncRunner::finished, qApp,
+                     [](int exitCode) { QCoreApplication::exit(exitCode); });
+    QTimer::singleShot(0, &runner, &SyncRunner::start);
+    const int exitCode = QCoreApplication::exec();
+
+    // A stage that never let go still runs on the stage thread: taking the
+    // engine down would wait for it for ever.
+    if (sonarbox.operationQueue().operationCount() != 0)
+        (void)engine.release();
+    return exitCode;
+}
+
+int run(const HeadlessOptions &options) {
+    if (options.logout) {
+        if (const int rc = signOutCommand())
+            return rc;
+    }
+    if (options.login) {
+        if (const int rc = signInCommand(*options.login))
+            return rc;
+    }
+    if (options.library) {
+        const bool changed = recordLibraryChoice(*options.library);
+        Console::printLine(changed ? QStringLiteral("Library recorded.")
+                                   : QStringLiteral("Library unchanged."));
+    }
+    if (options.downloadDir) {
+        recordDownloadDirectory(*options.downloadDir);
+        Console::printLine(QStringLiteral("Download folder: %1").arg(*options.downloadDir));
+    }
+    if (options.status) {
+        for (const QString &line : statusReport())
+            Console::printLine(line);
+    }
+    return options.runsSync() ? runSyncs(options.once) : 0;
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
@@ -21,52 +86,35 @@ int main(int argc, char **argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(SONARBOX_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Runs the Sonarbox sync engine without the desktop shell."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addOption({QStringLiteral("config"), QStringLiteral("Deployment configuration file."),
-                      QStringLiteral("file")});
-    parser.addOption({QStringLiteral("once"), QStringLiteral("Run one sync, then exit.")});
-    parser.process(app);
+    addHeadlessOptions(parser);
+    parser.process(app); // --help and --version print and exit here
+    Console::claimStandardOutput();
 
     Localization::install();
-    QTextStream out(stdout);
     QString error;
-    if (!DeploymentConfig::loadFromArguments(app.arguments(), &error)) {
-        QTextStream(stderr) << "sonarbox-headless: " << error << "\n";
+    const std::optional<HeadlessOptions> options = readHeadlessOptions(parser, &error);
+    if (!options) {
+        Console::printError(QStringLiteral("sonarbox-headless: %1").arg(error));
         return 2;
     }
-    const DeploymentConfig &config = DeploymentConfig::current();
-    out << "Configuration: " << config.source << "\n"
-        << "Service: " << config.gatewayBaseUrl << "\n";
+    if (!DeploymentConfig::loadFromArguments(app.arguments(), &error)) {
+        Console::printError(QStringLiteral("sonarbox-headless: %1").arg(error));
+        return 2;
+    }
+    Console::installLogHandler();
 
     StoreSetup &store = StoreSetup::instance();
-    out << "Store: " << store.storeFilePath() << "\n";
     if (!store.managedObjectContext())
-        out << "The store could not be opened; running without it.\n";
-
-    Sonarbox &sonarbox = Sonarbox::instance();
+        Console::printError(QStringLiteral("The store %1 could not be opened; running without it.")
+                                .arg(store.storeFilePath()));
+    Sonarbox::instance();
     installServiceReporting();
-    out << "Device: " << sonarbox.deviceID() << "\n";
-    const UserPtr user = GenericDAO::instance().uniqueResult<User>();
-    out << "Account: " << (user && user->username ? *user->username : QStringLiteral("none"))
-        << "\n";
-    out.flush();
 
-    const bool once = parser.isSet(QStringLiteral("once"));
-    QObject::connect(&sonarbox, &Sonarbox::syncStateChanged, &app, [&] {
-        if (sonarbox.syncInProgress)
-            return;
-        out << "Sync: " << sonarbox.progressPage().state().description << "\n";
-        out.flush();
-        if (once)
-            app.quit();
-    });
-    sonarbox.sync(true);
-    const int rc = app.exec();
-    // Background work (the status report) needs the application object.
+    const int exitCode = run(*options);
+
+    // Background work (the status report, a sign-in) needs the application object.
     QThreadPool::globalInstance()->waitForDone();
-    StoreSetup::instance().applicationShouldTerminate();
-    return rc;
+    if (store.applicationShouldTerminate() != StoreSetup::TerminateReply::TerminateNow)
+        Console::printError(QStringLiteral("The store could not be saved."));
+    return exitCode;
 }

@@ -11,12 +11,19 @@ namespace {
 
 bool isSecretKey(const QString &key) {
     static const QSet<QString> secrets = {
-        QStringLiteral("password"),       QStringLiteral("passwordConfirmation"),
-        QStringLiteral("hashedPassword"), QStringLiteral("signature"),
-        QStringLiteral("accessToken"),    QStringLiteral("facebookToken"),
-        QStringLiteral("token"),          QStringLiteral("getToken"),
-        QStringLiteral("gracenoteUser"),  QStringLiteral("jsessionid"),
+        QStringLiteral("password"),
+        QStringLiteral("passwordConfirmation"),
+        QStringLiteral("hashedPassword"),
+        QStringLiteral("signature"),
+        QStringLiteral("accessToken"),
+        QStringLiteral("facebookToken"),
+        QStringLiteral("token"),
+        QStringLiteral("getToken"),
+        QStringLiteral("gracenoteUser"),
+        QStringLiteral("jsessionid"),
         QStringLiteral("JSESSIONID"),
+        // The recognition user handle travels as {"value": …}; it is a credential.
+        QStringLiteral("value"),
     };
     return secrets.contains(key);
 }

@@ -10,11 +10,11 @@ Utils::ErrorPresenter g_presenter;
 } // namespace
 
 void Utils::sendException(const QString &message, const QString &exception) {
-    qCDebug(lcSettings).noquote() << message << exception;
+    qCWarning(lcSettings).noquote() << message << exception;
 }
 
 void Utils::sendError(const QString &message, const AppError &error) {
-    qCDebug(lcSettings).noquote() << message << error.domain << error.code << error.description;
+    qCWarning(lcSettings).noquote() << message << error.domain << error.code << error.description;
 }
 
 void Utils::showAlert(const QString &text) {

@@ -40,3 +40,11 @@ void ProgressPage::showNewUserFlow(bool newUser) {
         s.launchButtonHidden = true;
     });
 }
+
+void ProgressPage::showLaunchControls() {
+    update([](State &s) {
+        s.nextArrowHidden = false;
+        s.noNeedToWaitHidden = false;
+        s.launchButtonHidden = false;
+    });
+}

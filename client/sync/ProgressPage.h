@@ -36,6 +36,8 @@ public:
     void setSyncButtonTitle(const QString &title);
     // The buttons that depend on whether the account is new to this installation.
     void showNewUserFlow(bool newUser);
+    // Reveals the next arrow, the no-need-to-wait text and the launch button.
+    void showLaunchControls();
 
 signals:
     void changed();

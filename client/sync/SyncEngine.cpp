@@ -7,6 +7,9 @@
 #include "UploadFilesToCloud.h"
 #include "iTunesModifier.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 SyncEngine::SyncEngine(SyncDependencies dependencies)
     : m_library(dependencies.musicLibrary
                     ? dependencies.musicLibrary
@@ -18,10 +21,20 @@ SyncEngine::SyncEngine(SyncDependencies dependencies)
     , m_upload(std::make_unique<UploadFilesToCloud>()) {}
 
 SyncEngine::~SyncEngine() {
-    if (m_installedIn) {
-        m_installedIn->operationQueue().waitUntilAllOperationsAreFinished();
-        m_installedIn->setStages(Sonarbox::placeholderStages());
+    if (!m_installedIn)
+        return;
+    // A running stage may be waiting for this (the main) thread, where the
+    // transfers start: keep its events turning while the queue drains, or
+    // both would wait for ever.
+    StageQueue &queue = m_installedIn->operationQueue();
+    while (queue.operationCount() > 0) {
+        if (QCoreApplication::instance() &&
+            QThread::currentThread() == QCoreApplication::instance()->thread())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        else
+            QThread::msleep(5);
     }
+    m_installedIn->setStages(Sonarbox::placeholderStages());
 }
 
 void SyncEngine::install(Sonarbox &coordinator) {

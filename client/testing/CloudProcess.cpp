@@ -16,6 +16,8 @@
 #include <QTcpSocket>
 #include <QUuid>
 
+#include <csignal>
+
 quint16 freeLocalPort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
@@ -35,8 +37,7 @@ struct Reply {
 
 Reply send(QNetworkAccessManager &net, QNetworkRequest request, const QByteArray &body,
            QHttpMultiPart *multipart = nullptr) {
-    QNetworkReply *reply =
-        multipart ? net.post(request, multipart) : net.post(request, body);
+    QNetworkReply *reply = multipart ? net.post(request, multipart) : net.post(request, body);
     if (multipart)
         multipart->setParent(reply);
     QEventLoop loop;
@@ -59,9 +60,7 @@ QNetworkRequest jsonRequest(const QString &url) {
 } // namespace
 
 CloudProcess::CloudProcess()
-    : m_port(freeLocalPort()) {
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-}
+    : m_port(freeLocalPort()) {}
 
 CloudProcess::~CloudProcess() {
     stop();
@@ -72,10 +71,11 @@ QString CloudProcess::executable() {
 }
 
 bool CloudProcess::addUser(const QString &email, const QString &password) {
-    return QProcess::execute(executable(),
+    return ChildProcess::run(executable(),
                              {QStringLiteral("add-user"), QStringLiteral("--data"), m_data.path(),
                               email, password, QStringLiteral("--first"), QStringLiteral("Ada"),
-                              QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000")}) == 0;
+                              QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000")})
+               .exitCode == 0;
 }
 
 bool CloudProcess::importFiles(const QStringList &files, const QString &recognitionCatalog) {
@@ -83,45 +83,40 @@ bool CloudProcess::importFiles(const QStringList &files, const QString &recognit
     if (!recognitionCatalog.isEmpty())
         args << QStringLiteral("--recognition-catalog") << recognitionCatalog;
     args << files;
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(executable(), args);
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit &&
-           p.exitCode() == 0;
+    return ChildProcess::run(executable(), args).exitCode == 0;
 }
 
 bool CloudProcess::start(const QStringList &extraArguments) {
-    m_process.start(executable(),
-                    QStringList{QStringLiteral("serve"), QStringLiteral("--data"), m_data.path(),
-                                QStringLiteral("--listen"),
-                                QStringLiteral("127.0.0.1:%1").arg(m_port),
-                                QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000"),
-                                QStringLiteral("--threads"), QStringLiteral("8")} +
-                        extraArguments);
-    if (!m_process.waitForStarted(5000))
+    if (!m_process.start(executable(),
+                         QStringList{QStringLiteral("serve"), QStringLiteral("--data"),
+                                     m_data.path(), QStringLiteral("--listen"),
+                                     QStringLiteral("127.0.0.1:%1").arg(m_port),
+                                     QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000"),
+                                     QStringLiteral("--threads"), QStringLiteral("8")} +
+                             extraArguments))
         return false;
     return TestEnvironment::waitUntil(
-        [&] {
-            QTcpSocket probe;
-            probe.connectToHost(QStringLiteral("127.0.0.1"), m_port);
-            return probe.waitForConnected(100);
-        },
-        10000);
+               [&] {
+                   QTcpSocket probe;
+                   probe.connectToHost(QStringLiteral("127.0.0.1"), m_port);
+                   return probe.waitForConnected(100) || !m_process.isRunning();
+               },
+               10000) &&
+           m_process.isRunning();
 }
 
 void CloudProcess::stop() {
-    if (m_process.state() == QProcess::NotRunning)
+    if (!m_process.isRunning())
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000))
-        m_process.kill();
-    m_process.waitForFinished(2000);
+    m_process.signal(SIGTERM);
+    if (!m_process.waitForFinished(5000)) {
+        m_process.signal(SIGKILL);
+        m_process.waitForFinished(2000);
+    }
 }
 
 void CloudProcess::kill() {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.kill();
+    m_process.signal(SIGKILL);
     m_process.waitForFinished(2000);
 }
 
@@ -134,8 +129,8 @@ std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
                                                            const QString &file) {
     QNetworkAccessManager net;
     const QString gateway = baseUrl() + QStringLiteral("/Vexmusic/");
-    const Reply token = send(net, jsonRequest(gateway + QStringLiteral("userJson")),
-                             R"({"getToken":{}})");
+    const Reply token =
+        send(net, jsonRequest(gateway + QStringLiteral("userJson")), R"({"getToken":{}})");
     const QList<QByteArray> pieces = token.body.split('"');
     if (token.status != 200 || pieces.size() < 2)
         return std::nullopt;
@@ -145,12 +140,12 @@ std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
                                  QCryptographicHash::Md5)
             .toHex()
             .toUpper();
-    const QJsonObject login{{QStringLiteral("loginDesktop"),
-                             QJsonObject{{QStringLiteral("username"), email},
-                                         {QStringLiteral("password"), password},
-                                         {QStringLiteral("deviceId"), device},
-                                         {QStringLiteral("signature"),
-                                          QString::fromLatin1(signature)}}}};
+    const QJsonObject login{
+        {QStringLiteral("loginDesktop"),
+         QJsonObject{{QStringLiteral("username"), email},
+                     {QStringLiteral("password"), password},
+                     {QStringLiteral("deviceId"), device},
+                     {QStringLiteral("signature"), QString::fromLatin1(signature)}}}};
     const Reply signedIn = send(net, jsonRequest(gateway + QStringLiteral("userJson")),
                                 QJsonDocument(login).toJson(QJsonDocument::Compact));
     if (signedIn.status != 200 || signedIn.cookie.isEmpty())
@@ -181,12 +176,12 @@ std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
 }
 
 QStringList CloudProcess::query(const QString &sql) const {
-    QProcess p;
-    p.start(QStringLiteral("sqlite3"),
-            {m_data.filePath(QStringLiteral("cloud.sqlite")), sql});
-    if (!p.waitForFinished(10000))
+    const ChildProcess::Result r =
+        ChildProcess::run(QStringLiteral("sqlite3"),
+                          {m_data.filePath(QStringLiteral("cloud.sqlite")), sql}, {}, 10000);
+    if (r.exitCode != 0)
         return {};
-    QStringList rows = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'));
+    QStringList rows = QString::fromUtf8(r.output).split(QLatin1Char('\n'));
     rows.removeAll(QString());
     return rows;
 }

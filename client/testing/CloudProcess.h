@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QProcess>
+#include "ChildProcess.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -25,7 +26,7 @@ public:
     void stop();
     // SIGKILL: nothing is flushed or cleaned up.
     void kill();
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    bool isRunning() { return m_process.isRunning(); }
 
     QString baseUrl() const;
     quint16 port() const { return m_port; }
@@ -35,7 +36,7 @@ public:
     // of the same account would: the account then holds a song this one lacks.
     // Answers the new media ID. Blocks; call from the test's thread.
     std::optional<QString> uploadAsAnotherDevice(const QString &email, const QString &password,
-                                                  const QString &file);
+                                                 const QString &file);
 
     // Rows of `SELECT …` on the server's database, through the sqlite3 tool,
     // one text line per row with columns joined by '|'.
@@ -43,7 +44,7 @@ public:
 
 private:
     QTemporaryDir m_data;
-    QProcess m_process;
+    ChildProcess m_process;
     quint16 m_port;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QProcess>
+#include "ChildProcess.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -24,6 +25,6 @@ public:
 
 private:
     QTemporaryDir m_root;
-    QProcess m_process;
+    ChildProcess m_process;
     quint16 m_port;
 };

@@ -1,11 +1,11 @@
 #include "TestSongs.h"
 
+#include "ChildProcess.h"
 #include "music_synth.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 namespace TestSongs {
@@ -13,11 +13,7 @@ namespace TestSongs {
 namespace {
 
 bool run(const QString &program, const QStringList &args, int timeoutMs = 120000) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(program, args);
-    return p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit &&
-           p.exitCode() == 0;
+    return ChildProcess::run(program, args, {}, timeoutMs, {}).exitCode == 0;
 }
 
 QString muxerFor(const QString &extension) {
@@ -39,8 +35,9 @@ bool make(const QString &path, uint32_t seed, double seconds, const Tags &tags,
     const std::vector<int16_t> pcm = recog::testaudio::synthesizeSong(spec);
     if (!recog::testaudio::writeWav(wav.toStdString(), pcm, spec.sampleRate, 2))
         return false;
-    QStringList args{QStringLiteral("-y"), QStringLiteral("-nostdin"), QStringLiteral("-loglevel"),
-                     QStringLiteral("error"), QStringLiteral("-i"), wav};
+    QStringList args{QStringLiteral("-y"),        QStringLiteral("-nostdin"),
+                     QStringLiteral("-loglevel"), QStringLiteral("error"),
+                     QStringLiteral("-i"),        wav};
     const auto meta = [&](const char *key, const QString &value) {
         if (!value.isEmpty())
             args << QStringLiteral("-metadata")
@@ -76,7 +73,8 @@ QString catalogTool() {
 bool makeCatalog(const QString &database, const QStringList &files) {
     QFile::remove(database);
     return run(catalogTool(), {QStringLiteral("create"), database}) &&
-           (files.isEmpty() || run(catalogTool(), QStringList{QStringLiteral("add"), database} + files));
+           (files.isEmpty() ||
+            run(catalogTool(), QStringList{QStringLiteral("add"), database} + files));
 }
 
 QString writeEngineConfig(const QString &folder, const QString &database) {

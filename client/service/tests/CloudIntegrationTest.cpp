@@ -2,7 +2,7 @@
 // a free port and a data folder of its own.
 #include "ServiceTestSupport.h"
 
-#include "TestEnvironment.h"
+#include "CloudProcess.h"
 #include "accounts/Synchronize.h"
 #include "service/CommonRequest.h"
 #include "service/JSONRecievedDataParser.h"
@@ -10,56 +10,7 @@
 #include "settings/Localization.h"
 #include "sync/Sonarbox.h"
 
-#include <QProcess>
-#include <QTcpSocket>
-
 namespace {
-
-const QString kCloud = QStringLiteral(SONARBOX_CLOUD_EXE);
-
-class CloudServer {
-public:
-    CloudServer()
-        : m_port(scripted::closedPort()) {}
-    ~CloudServer() {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-
-    bool addUser(const QString &email, const QString &password) {
-        return QProcess::execute(
-                   kCloud, {QStringLiteral("add-user"), QStringLiteral("--data"), m_data.path(),
-                            email, password, QStringLiteral("--first"), QStringLiteral("Ada"),
-                            QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000")}) == 0;
-    }
-
-    bool start() {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(kCloud,
-                        {QStringLiteral("serve"), QStringLiteral("--data"), m_data.path(),
-                         QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(m_port),
-                         QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000"),
-                         QStringLiteral("--threads"), QStringLiteral("4")});
-        if (!m_process.waitForStarted(5000))
-            return false;
-        return TestEnvironment::waitUntil(
-            [&] {
-                QTcpSocket probe;
-                probe.connectToHost(QStringLiteral("127.0.0.1"), m_port);
-                return probe.waitForConnected(100);
-            },
-            10000);
-    }
-
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
-
-private:
-    QTemporaryDir m_data;
-    QProcess m_process;
-    quint16 m_port;
-};
 
 class CloudIntegrationTest : public ServiceFixture {
 protected:
@@ -79,7 +30,7 @@ protected:
         return u;
     }
 
-    CloudServer cloud;
+    CloudProcess cloud;
 };
 
 } // namespace

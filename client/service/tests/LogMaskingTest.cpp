@@ -46,7 +46,14 @@ TEST_F(LogMaskingTest, NoSecretReachesTheLog) {
     fbLogin.connect({}, JSONRequestBuilder::loginRequest(facebook),
                     QStringLiteral("userLoginProcess"));
 
-    QStringList secrets = {password, facebookToken, QStringLiteral("sess-secret-42")};
+    CommonRequest handle;
+    handle.connect({},
+                   JSONRequestBuilder::buildNewUserHandleForGracenote(
+                       QStringLiteral("recognition-user-secret")),
+                   QStringLiteral("setUserGNHandle"));
+
+    QStringList secrets = {password, facebookToken, QStringLiteral("sess-secret-42"),
+                           QStringLiteral("recognition-user-secret")};
     for (const Request &request : server->requests()) {
         const QJsonObject body = QJsonDocument::fromJson(request.body).object();
         for (const QString &operation :

@@ -1,0 +1,108 @@
+#include "HeadlessOptions.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString absolute(const QString &path) {
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+} // namespace
+
+void addHeadlessOptions(QCommandLineParser &parser) {
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs the Sonarbox sync engine without the desktop shell: signs in, records where your "
+        "music lives, and keeps it in step with your cloud library (one sync with --once, "
+        "otherwise now and every hour until interrupted)."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("config"), QStringLiteral("Deployment configuration file."),
+                      QStringLiteral("file")});
+    parser.addOption({QStringLiteral("login"),
+                      QStringLiteral("Sign in with this e-mail address. The password is read from "
+                                     "standard input, or asked for on the terminal."),
+                      QStringLiteral("email")});
+    parser.addOption({QStringLiteral("logout"), QStringLiteral("Sign out.")});
+    parser.addOption(
+        {QStringLiteral("library"),
+         QStringLiteral("Where your music lives: 'mpd' (the music player's library), 'music' (the "
+                        "Music folder of your home folder), or folders separated by commas (write "
+                        "./mpd for a folder named mpd)."),
+         QStringLiteral("mpd|music|dir[,dir...]")});
+    parser.addOption({QStringLiteral("download-dir"),
+                      QStringLiteral("Folder that songs from the cloud are downloaded into."),
+                      QStringLiteral("dir")});
+    parser.addOption({QStringLiteral("once"), QStringLiteral("Run one sync, then exit.")});
+    parser.addOption({QStringLiteral("status"),
+                      QStringLiteral("Print the account, the library and the state of the "
+                                     "tracks, then exit.")});
+}
+
+std::optional<LibrarySpec> parseLibrarySpec(const QString &text, QString *error) {
+    LibrarySpec spec;
+    if (text == QLatin1String("mpd")) {
+        spec.choice = 1;
+        return spec;
+    }
+    if (text == QLatin1String("music")) {
+        spec.choice = 2;
+        return spec;
+    }
+    spec.choice = 3;
+    for (const QString &piece : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QFileInfo folder(piece);
+        if (!folder.isDir()) {
+            *error = QStringLiteral("--library: %1 is not a folder").arg(piece);
+            return std::nullopt;
+        }
+        spec.folders << absolute(piece);
+    }
+    if (spec.folders.isEmpty()) {
+        *error = QStringLiteral("--library: give 'mpd', 'music' or at least one folder");
+        return std::nullopt;
+    }
+    return spec;
+}
+
+std::optional<HeadlessOptions> readHeadlessOptions(const QCommandLineParser &parser,
+                                                   QString *error) {
+    HeadlessOptions options;
+    options.once = parser.isSet(QStringLiteral("once"));
+    options.status = parser.isSet(QStringLiteral("status"));
+    options.logout = parser.isSet(QStringLiteral("logout"));
+    if (parser.isSet(QStringLiteral("login"))) {
+        // Kept as typed, as the login screen keeps it.
+        const QString email = parser.value(QStringLiteral("login"));
+        if (email.trimmed().isEmpty()) {
+            *error = QStringLiteral("--login needs an e-mail address");
+            return std::nullopt;
+        }
+        options.login = email;
+    }
+    if (options.login && options.logout) {
+        *error = QStringLiteral("--login and --logout cannot be used together");
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("library"))) {
+        options.library = parseLibrarySpec(parser.value(QStringLiteral("library")), error);
+        if (!options.library)
+            return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("download-dir"))) {
+        const QString dir = parser.value(QStringLiteral("download-dir"));
+        const QFileInfo folder(dir);
+        if (!folder.isDir()) {
+            *error = QStringLiteral("--download-dir: %1 is not a folder").arg(dir);
+            return std::nullopt;
+        }
+        if (!folder.isWritable()) {
+            *error = QStringLiteral("--download-dir: %1 is not writable").arg(dir);
+            return std::nullopt;
+        }
+        options.downloadDir = absolute(dir);
+    }
+    return options;
+}

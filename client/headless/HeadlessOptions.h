@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QCommandLineParser;
+
+// Where the collection lives, as the library picker records it: 1 the music
+// player's library (MPD), 2 the Music folder, 3 the folders listed.
+struct LibrarySpec {
+    int choice = 0;
+    QStringList folders; // absolute paths, choice 3 only
+};
+
+// What the command line asks for.
+struct HeadlessOptions {
+    std::optional<QString> login; // the e-mail address to sign in with
+    bool logout = false;
+    std::optional<LibrarySpec> library;
+    std::optional<QString> downloadDir; // absolute path
+    bool once = false;
+    bool status = false;
+
+    // --login, --logout and --status do their thing and exit, unless --once
+    // asks for a sync as well.
+    bool runsSync() const { return once || !(login || logout || status); }
+};
+
+// Adds every option of the program (and --help, --version) to `parser`.
+void addHeadlessOptions(QCommandLineParser &parser);
+
+// The options of a processed parser, checked: folders must exist, the
+// download folder must be writable. Nothing with `error` set otherwise.
+std::optional<HeadlessOptions> readHeadlessOptions(const QCommandLineParser &parser,
+                                                   QString *error);
+
+// "mpd", "music", or folders separated by commas (relative ones are taken
+// from the working folder).
+std::optional<LibrarySpec> parseLibrarySpec(const QString &text, QString *error);

@@ -1,0 +1,42 @@
+#include "LibrarySettings.h"
+
+#include "settings/NSDefaultsUtility.h"
+#include "store/GenericDAO.h"
+#include "sync/Sonarbox.h"
+
+QList<QUrl> folderUrls(const QStringList &folders) {
+    QList<QUrl> urls;
+    for (const QString &folder : folders)
+        urls << QUrl::fromLocalFile(folder.endsWith(QLatin1Char('/')) ? folder
+                                                                      : folder + QLatin1Char('/'));
+    return urls;
+}
+
+bool recordLibraryChoice(const LibrarySpec &spec) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const QList<QUrl> urls = folderUrls(spec.folders);
+    const bool unchanged = sonarbox.didUserPickLibrary() &&
+                           sonarbox.userPickedMediaLibrary() == spec.choice &&
+                           (spec.choice != 3 || sonarbox.userMediaFoldersToScan() == urls);
+    if (unchanged)
+        return false;
+
+    // The picker's Continue.
+    sonarbox.setUserPickedMediaLibrary(spec.choice);
+    NSDefaultsUtility::saveUserPickedMediaLibrary(spec.choice);
+    if (spec.choice == 3) {
+        sonarbox.setUserMediaFoldersToScan(urls);
+        NSDefaultsUtility::getSaveUserMediaFoldersToScan(urls);
+    }
+    // The scan summary's Next.
+    GenericDAO::instance().resetAllTracksInDB();
+    sonarbox.setSyncMilliSeconds(0);
+    sonarbox.setDidUserPickLibrary(true);
+    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("YES"));
+    return true;
+}
+
+void recordDownloadDirectory(const QString &path) {
+    Sonarbox::instance().setUserDownloadDirectory(path);
+    NSDefaultsUtility::saveUserDownloadDirectory(path);
+}

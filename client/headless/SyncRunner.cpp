@@ -1,0 +1,170 @@
+#include "SyncRunner.h"
+
+#include "Console.h"
+#include "ProgressFormat.h"
+#include "settings/DeploymentConfig.h"
+#include "settings/NSDefaultsUtility.h"
+#include "store/GenericDAO.h"
+#include "sync/Sonarbox.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kCompleted = QStringLiteral("Sync Completed");
+// How long a stop waits for the running stage to notice it.
+constexpr qint64 kStopGraceMs = 30000;
+
+// Songs from the cloud need somewhere to go: the default Downloads folder is
+// made when missing (a fresh account may have none); a chosen one is not.
+void checkDownloadDirectory() {
+    const QString dir = Sonarbox::instance().userDownloadDirectory();
+    if (QFileInfo(dir).isDir())
+        return;
+    if (dir == NSDefaultsUtility::defaultDownloadDirectory() && QDir().mkpath(dir))
+        return;
+    Console::printError(QStringLiteral("The download folder %1 does not exist: songs from the "
+                                       "cloud cannot be downloaded (choose one with "
+                                       "--download-dir).")
+                            .arg(dir));
+}
+
+} // namespace
+
+SyncRunner::SyncRunner(bool once, QObject *parent)
+    : QObject(parent)
+    , m_once(once) {
+    qRegisterMetaType<SyncProgress::Event>();
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &SyncRunner::signIn);
+    m_idlePoll.setInterval(50);
+    connect(&m_idlePoll, &QTimer::timeout, this, &SyncRunner::finishWhenIdle);
+    connect(&m_signIn, &QFutureWatcher<ReturningUser::Result>::finished, this,
+            &SyncRunner::signedIn);
+    connect(&Sonarbox::instance().syncProgress(), &SyncProgress::event, this,
+            &SyncRunner::onProgressEvent, Qt::QueuedConnection);
+}
+
+void SyncRunner::start() {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const UserPtr user = GenericDAO::instance().uniqueResult<User>();
+    if (!user || (!user->username && !user->facebookToken)) {
+        Console::printError(QStringLiteral("Not signed in: sign in first with --login EMAIL."));
+        finish(1);
+        return;
+    }
+    if (!sonarbox.didUserPickLibrary()) {
+        Console::printError(QStringLiteral(
+            "No library chosen: choose one first with --library mpd|music|DIR[,DIR...]."));
+        finish(1);
+        return;
+    }
+    // As the main window does with the stored account before signing it in.
+    sonarbox.setLoggedUser(user);
+    signIn();
+}
+
+void SyncRunner::signIn() {
+    const UserPtr user = Sonarbox::instance().loggedUser();
+    if (!user) {
+        Console::printError(QStringLiteral("Signed out meanwhile: nothing to sync."));
+        finish(1);
+        return;
+    }
+    Console::printLine(QStringLiteral("Signing in as %1 at %2")
+                           .arg(user->username.value_or(QStringLiteral("a Facebook account")),
+                                DeploymentConfig::current().gatewayBaseUrl));
+    m_signIn.setFuture(ReturningUser::doLoginInBackground(user));
+}
+
+void SyncRunner::signedIn() {
+    if (m_stopping)
+        return; // finishWhenIdle() ends the run now that the sign-in is over
+    Sonarbox &sonarbox = Sonarbox::instance();
+    switch (m_signIn.result()) {
+    case ReturningUser::Result::SignedIn:
+        Console::printLine(QStringLiteral("Signed in."));
+        startSync();
+        return;
+    case ReturningUser::Result::Refused:
+        Console::printError(
+            QStringLiteral("The service refused the sign-in: %1 Sign in again with --login.")
+                .arg(sonarbox.syncMessage().isEmpty() ? sonarbox.syncStatus()
+                                                      : sonarbox.syncMessage()));
+        finish(1);
+        return;
+    case ReturningUser::Result::NoAnswer:
+        Console::printError(
+            QStringLiteral("Could not sign in: the service at %1 did not answer. %2")
+                .arg(DeploymentConfig::current().gatewayBaseUrl, sonarbox.syncMessage()));
+        if (m_once)
+            finish(1);
+        else
+            retryLater();
+        return;
+    }
+}
+
+void SyncRunner::startSync() {
+    checkDownloadDirectory();
+    Sonarbox::instance().sync(true);
+}
+
+void SyncRunner::onProgressEvent(const SyncProgress::Event &event) {
+    if (event.kind != SyncProgress::Event::Kind::SyncEnded || m_stopping)
+        return;
+    if (m_once) {
+        finish(event.detail == kCompleted ? 0 : 1);
+        return;
+    }
+    if (event.detail == kCompleted)
+        Console::printLine(QStringLiteral("Next sync in about an hour."));
+    else
+        retryLater();
+}
+
+void SyncRunner::retryLater() {
+    Console::printLine(
+        QStringLiteral("Trying again in %1.").arg(ProgressFormat::duration(RetryIntervalMs)));
+    m_retry.start(RetryIntervalMs);
+}
+
+void SyncRunner::stop() {
+    if (m_finished)
+        return;
+    if (m_stopping) {
+        Console::printError(QStringLiteral("Stopping at once."));
+        finish(m_once ? 1 : 0);
+        return;
+    }
+    m_stopping = true;
+    m_retry.stop();
+    Console::printLine(QStringLiteral("Stopping..."));
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (sonarbox.syncInProgress)
+        sonarbox.stopSyncAction();
+    m_stoppingFor.start();
+    m_idlePoll.start();
+    finishWhenIdle();
+}
+
+void SyncRunner::finishWhenIdle() {
+    const bool idle =
+        Sonarbox::instance().operationQueue().operationCount() == 0 && !m_signIn.isRunning();
+    if (!idle && m_stoppingFor.elapsed() < kStopGraceMs)
+        return;
+    if (!idle)
+        Console::printError(QStringLiteral("A sync stage did not stop in time; leaving it."));
+    finish(m_once ? 1 : 0);
+}
+
+void SyncRunner::finish(int exitCode) {
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_idlePoll.stop();
+    m_retry.stop();
+    Console::clearStatus();
+    emit finished(exitCode);
+}

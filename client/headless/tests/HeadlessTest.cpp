@@ -1,0 +1,314 @@
+// sonarbox-headless run as a person runs it: a process with a home of its
+// own, against a real sonarbox-cloud on 127.0.0.1.
+#include "CloudProcess.h"
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+const QString kEmail = QStringLiteral("ada@example.com");
+const QString kPassword = QStringLiteral("correct-horse-battery");
+const QString kWrongPassword = QStringLiteral("wrong-staple-4711");
+const QString kStatus = QStringLiteral("--status");
+
+struct Result {
+    int exitCode = -1; // -1: crashed or hung
+    QString out;
+    QString err;
+    QString all() const { return out + err; }
+};
+
+// A home folder (HOME and XDG) of its own and a configuration that points
+// at `gateway`.
+class Home {
+public:
+    explicit Home(const QString &gateway) {
+        const QString home = m_dir.path();
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert(QStringLiteral("HOME"), home);
+        m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+        m_env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+        m_env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+        m_env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        m_env.remove(QStringLiteral("SONARBOX_CONFIG"));
+        pointAt(gateway);
+    }
+
+    void pointAt(const QString &gateway) {
+        QFile ini(configFile());
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write(QStringLiteral("[service]\ngatewayBaseUrl=%1\nwebSiteUrl=%1\n"
+                                 "reachabilityHost=127.0.0.1\n")
+                      .arg(gateway)
+                      .toUtf8());
+    }
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString configFile() const { return path(QStringLiteral("sonarbox.ini")); }
+    QString folder(const QString &name) const {
+        QDir().mkpath(path(name));
+        return path(name);
+    }
+    // The preferences as the program left them.
+    QVariant preference(const QString &key) const {
+        QSettings prefs(path(QStringLiteral(".config/Sonarbox/Sonarbox.conf")),
+                        QSettings::NativeFormat);
+        return prefs.value(key);
+    }
+
+    void start(QProcess &p, const QStringList &args) const {
+        p.setProcessEnvironment(m_env);
+        p.start(QStringLiteral(SONARBOX_HEADLESS_EXE),
+                QStringList{QStringLiteral("--config"), configFile()} + args);
+    }
+
+    Result run(const QStringList &args, const QString &input = QString()) const {
+        QProcess p;
+        start(p, args);
+        p.write(input.toUtf8());
+        p.closeWriteChannel();
+        Result r;
+        const bool finished = p.waitForFinished(120000);
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        if (!finished) {
+            p.kill();
+            p.waitForFinished();
+        } else if (p.exitStatus() == QProcess::NormalExit) {
+            r.exitCode = p.exitCode();
+        }
+        return r;
+    }
+
+    Result status() const { return run({kStatus}); }
+
+private:
+    QTemporaryDir m_dir;
+    QProcessEnvironment m_env;
+};
+
+class HeadlessTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        cloud = new CloudProcess;
+        ASSERT_TRUE(cloud->addUser(kEmail, kPassword));
+        ASSERT_TRUE(cloud->start());
+    }
+    static void TearDownTestSuite() {
+        delete cloud;
+        cloud = nullptr;
+    }
+
+    // Signs in and chooses an empty music folder and a download folder.
+    void signInWithEmptyLibrary(const Home &home) {
+        ASSERT_EQ(
+            home.run({QStringLiteral("--login"), kEmail}, kPassword + QLatin1Char('\n')).exitCode,
+            0);
+        // Without --once (or --status) the program would go on syncing hourly.
+        const Result chosen =
+            home.run({QStringLiteral("--library"), home.folder("music"),
+                      QStringLiteral("--download-dir"), home.folder("downloads"), kStatus});
+        ASSERT_EQ(chosen.exitCode, 0) << chosen.all().toStdString();
+    }
+
+    static CloudProcess *cloud;
+};
+
+CloudProcess *HeadlessTest::cloud = nullptr;
+
+TEST_F(HeadlessTest, LoginWithAWrongThenTheRightPasswordNeverShowsEither) {
+    Home home(cloud->baseUrl());
+    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Account: not signed in")));
+
+    const Result wrong =
+        home.run({QStringLiteral("--login"), kEmail}, kWrongPassword + QLatin1Char('\n'));
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral(
+        "Sign-in failed: The e-mail address or password is not correct. Please try again.")))
+        << wrong.err.toStdString();
+    EXPECT_FALSE(wrong.all().contains(kWrongPassword));
+    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Account: not signed in")));
+
+    const Result right =
+        home.run({QStringLiteral("--login"), kEmail}, kPassword + QStringLiteral("\r\n"));
+    EXPECT_EQ(right.exitCode, 0) << right.all().toStdString();
+    EXPECT_TRUE(right.out.contains(QStringLiteral("Signed in as ada@example.com.")));
+    EXPECT_FALSE(right.all().contains(kPassword));
+
+    const Result after = home.status();
+    EXPECT_EQ(after.exitCode, 0);
+    EXPECT_TRUE(after.out.contains(QStringLiteral("Account: ada@example.com")))
+        << after.out.toStdString();
+    EXPECT_TRUE(after.out.contains(QStringLiteral("Library: not chosen yet")));
+    EXPECT_TRUE(after.out.contains(QStringLiteral("Last sync: never")));
+
+    // Nothing typed: refused before anything is sent.
+    const Result empty = home.run({QStringLiteral("--login"), kEmail}, QStringLiteral("\n"));
+    EXPECT_EQ(empty.exitCode, 1);
+    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Account: ada@example.com")));
+}
+
+TEST_F(HeadlessTest, LibraryAndDownloadFolderAreCheckedThenRecordedAsThePickerDoes) {
+    Home home(cloud->baseUrl());
+    const QString music = home.folder("my music");
+    const QString more = home.folder("more");
+    const QString missing = home.path("missing");
+
+    const Result refused =
+        home.run({QStringLiteral("--library"), music + QLatin1Char(',') + missing});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.contains(missing)) << refused.err.toStdString();
+    // A file is no download folder, even a writable one.
+    const QString file = home.path("notes.txt");
+    QFile(file).open(QIODevice::WriteOnly);
+    EXPECT_EQ(home.run({QStringLiteral("--library"), music, QStringLiteral("--download-dir"), file})
+                  .exitCode,
+              2);
+    EXPECT_FALSE(home.preference(QStringLiteral("userMediaFoldersToScan")).isValid());
+    EXPECT_FALSE(home.preference(QStringLiteral("UserDownloadDirectory")).isValid());
+    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Library: not chosen yet")));
+
+    const QString downloads = home.folder("downloads");
+    ASSERT_EQ(home.run({QStringLiteral("--library"), music + QLatin1Char(',') + more,
+                        QStringLiteral("--download-dir"), downloads, kStatus})
+                  .exitCode,
+              0);
+    EXPECT_EQ(home.preference(QStringLiteral("userPickedMediaLibrary")).toInt(), 3);
+    EXPECT_EQ(home.preference(QStringLiteral("didUserPickedMediaLibrary")).toString(),
+              QStringLiteral("YES"));
+    const QVariantList folders = home.preference(QStringLiteral("userMediaFoldersToScan")).toList();
+    ASSERT_EQ(folders.size(), 2);
+    // File URLs as the folder chooser hands them over: escaped, ending in "/".
+    EXPECT_EQ(folders.at(0).toString(), "file://" + home.path("my%20music/"));
+    EXPECT_EQ(folders.at(1).toString(), "file://" + home.path("more/"));
+    EXPECT_EQ(home.preference(QStringLiteral("UserDownloadDirectory")).toString(), downloads);
+
+    const QString status = home.status().out;
+    EXPECT_TRUE(
+        status.contains(QStringLiteral("Library: these folders\n  %1/\n  %2/\n").arg(music, more)))
+        << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral("Download folder: %1\n").arg(downloads)));
+
+    ASSERT_EQ(home.run({QStringLiteral("--library"), QStringLiteral("music"), kStatus}).exitCode,
+              0);
+    EXPECT_EQ(home.preference(QStringLiteral("userPickedMediaLibrary")).toInt(), 2);
+    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Library: the Music folder")));
+}
+
+TEST_F(HeadlessTest, StatusCountsTheStoredTracksByWhatTheServiceSaidOfThem) {
+    Home home(cloud->baseUrl());
+    ASSERT_EQ(home.status().exitCode, 0); // makes the store
+    // Two the service could not supply (to upload), one it could, one it never answered.
+    QProcess sqlite;
+    sqlite.start(QStringLiteral("sqlite3"),
+                 {home.path(QStringLiteral(".local/share/Sonarbox/Sonarbox.sqlite")),
+                  QStringLiteral("INSERT INTO Audio (checksum, downloadable) VALUES "
+                                 "('a', 0), ('b', 0), ('c', 1), ('d', NULL)")});
+    ASSERT_TRUE(sqlite.waitForFinished() && sqlite.exitCode() == 0);
+
+    const QString status = home.status().out;
+    EXPECT_TRUE(status.contains(QStringLiteral("Tracks stored: 4\n"
+                                               "Waiting for upload: 2\n"
+                                               "Not answered by the service yet: 1\n")))
+        << status.toStdString();
+}
+
+TEST_F(HeadlessTest, OnceRefusesToRunWithoutAnAccountALibraryOrTheService) {
+    Home home(cloud->baseUrl());
+    const Result unsigned_ = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(unsigned_.exitCode, 1);
+    EXPECT_TRUE(unsigned_.err.contains(QStringLiteral("Not signed in")))
+        << unsigned_.err.toStdString();
+
+    ASSERT_EQ(home.run({QStringLiteral("--login"), kEmail}, kPassword).exitCode, 0);
+    const Result noLibrary = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(noLibrary.exitCode, 1);
+    EXPECT_TRUE(noLibrary.err.contains(QStringLiteral("No library chosen")));
+
+    // The service goes away: the stored account cannot be signed in again.
+    ASSERT_EQ(home.run({QStringLiteral("--library"), home.folder("music"), kStatus}).exitCode, 0);
+    home.pointAt(QStringLiteral("http://127.0.0.1:%1").arg(freeLocalPort()));
+    const Result unreachable = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(unreachable.exitCode, 1);
+    EXPECT_TRUE(unreachable.err.contains(QStringLiteral("Existing user failed to login")));
+    EXPECT_TRUE(unreachable.err.contains(
+        QStringLiteral("We could not sign you in. Please check your connection and try again.")))
+        << unreachable.err.toStdString();
+    EXPECT_FALSE(unreachable.out.contains(QStringLiteral("Sync started")));
+    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Account: ada@example.com")));
+}
+
+TEST_F(HeadlessTest, OnceSyncsAnEmptyLibraryAndTheStatusKeepsTheOutcome) {
+    Home home(cloud->baseUrl());
+    signInWithEmptyLibrary(home);
+
+    const Result once = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(once.exitCode, 0) << once.all().toStdString();
+    EXPECT_TRUE(once.err.contains(QStringLiteral("Existing user successfully logged in")));
+    EXPECT_TRUE(once.out.contains(QStringLiteral("Sync Completed in "))) << once.out.toStdString();
+    EXPECT_TRUE(once.out.contains(
+        QStringLiteral(": 0 found, 0 matched without upload, 0 uploaded, 0 downloaded, 0 failed")));
+
+    const QString status = home.status().out;
+    EXPECT_TRUE(status.contains(QStringLiteral("Tracks stored: 0")));
+    EXPECT_TRUE(status.contains(QStringLiteral(", Sync Completed"))) << status.toStdString();
+}
+
+TEST_F(HeadlessTest, LogoutForgetsTheAccountHereAndEndsTheSessionThere) {
+    Home home(cloud->baseUrl());
+    signInWithEmptyLibrary(home);
+    // Other tests sign the same account in from other homes: count this one's.
+    const auto sessions = [] {
+        return cloud->query(QStringLiteral("SELECT count(*) FROM sessions")).value(0).toInt();
+    };
+    const int before = sessions();
+
+    const Result out = home.run({QStringLiteral("--logout")});
+    EXPECT_EQ(out.exitCode, 0) << out.all().toStdString();
+    EXPECT_TRUE(out.out.contains(QStringLiteral("Signed out.")));
+    EXPECT_EQ(sessions(), before - 1);
+    const QString status = home.status().out;
+    EXPECT_TRUE(status.contains(QStringLiteral("Account: not signed in")));
+    EXPECT_TRUE(status.contains(QStringLiteral("Library: not chosen yet")));
+    EXPECT_EQ(home.run({QStringLiteral("--once")}).exitCode, 1);
+}
+
+TEST_F(HeadlessTest, SigtermInTheHourlyModeStopsCleanlyAndKeepsTheStore) {
+    Home home(cloud->baseUrl());
+    signInWithEmptyLibrary(home);
+
+    QProcess p;
+    home.start(p, {});
+    QByteArray seen;
+    const bool synced = TestEnvironment::waitUntil(
+        [&] {
+            p.waitForReadyRead(20);
+            seen += p.readAllStandardOutput();
+            return seen.contains("Next sync in about an hour.") ||
+                   p.state() == QProcess::NotRunning;
+        },
+        120000);
+    ASSERT_TRUE(synced && p.state() == QProcess::Running) << seen.toStdString();
+
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+
+    const QString status = home.status().out;
+    EXPECT_TRUE(status.contains(QStringLiteral("Account: ada@example.com")))
+        << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral(", Sync Completed")));
+    EXPECT_EQ(home.run({QStringLiteral("--once")}).exitCode, 0);
+}
+
+} // namespace

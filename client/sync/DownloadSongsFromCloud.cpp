@@ -1,0 +1,540 @@
+#include "DownloadSongsFromCloud.h"
+
+#include "DownloadTarget.h"
+#include "MainThreadCall.h"
+#include "Sonarbox.h"
+#include "accounts/Synchronize.h"
+#include "service/SecretMasking.h"
+#include "settings/DeploymentConfig.h"
+#include "settings/Logging.h"
+#include "settings/Utility.h"
+#include "store/GenericDAO.h"
+#include "store/StoreSetup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrlQuery>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kTimeoutMs = 60 * 1000;
+constexpr int kMaximumRedirects = 10;
+// Room for " (n)" and the file system's 255-byte limit.
+constexpr qsizetype kMaximumNameBytes = 240;
+
+QString nameOf(const Audio &song) {
+    return song.name.value_or(QString());
+}
+
+bool isKnown(const std::optional<QString> &part) {
+    return part && !part->isEmpty() && *part != QLatin1String("Unknown");
+}
+
+bool acceptedStatus(int status) {
+    return status == 200 || status == 204;
+}
+
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool sameOrigin(const QUrl &a, const QUrl &b) {
+    return a.scheme() == b.scheme() && a.host() == b.host() &&
+           a.port(a.scheme() == QLatin1String("https") ? 443 : 80) ==
+               b.port(b.scheme() == QLatin1String("https") ? 443 : 80);
+}
+
+// The address without the session it carries.
+QString urlForLog(const QUrl &url) {
+    QUrl shown = url;
+    QUrlQuery query(url);
+    if (query.hasQueryItem(QStringLiteral("jsessionId"))) {
+        const QString session = query.queryItemValue(QStringLiteral("jsessionId"));
+        query.removeAllQueryItems(QStringLiteral("jsessionId"));
+        query.addQueryItem(QStringLiteral("jsessionId"), SecretMasking::masked(session));
+        shown.setQuery(query);
+    }
+    return shown.toString();
+}
+
+// Moves songs that were listed but not downloaded back into the next
+// listing: the listing only names changes since its last position.
+void listAgainFrom(qint64 position) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (position < sonarbox.syncMilliSeconds()) {
+        sonarbox.setSyncMilliSeconds(position);
+        qCInfo(lcSync) << "Download: songs not downloaded are listed again by the next sync";
+    }
+}
+
+} // namespace
+
+DownloadSongsFromCloud::DownloadSongsFromCloud(iTunesModifier *handOff, QObject *parent)
+    : QObject(parent)
+    , m_handOff(handOff)
+    , m_network(new QNetworkAccessManager(this)) {}
+
+DownloadSongsFromCloud::~DownloadSongsFromCloud() {
+    forgetRun();
+    // The hand-off works on the music library, which outlives this object
+    // only until the engine goes.
+    m_handOffFuture.waitForFinished();
+}
+
+QString DownloadSongsFromCloud::fileNameFor(const Audio &song) {
+    QString title = song.songName.value_or(QString());
+    if (title.isEmpty())
+        title = QFileInfo(nameOf(song)).completeBaseName();
+    if (title.isEmpty())
+        title = QStringLiteral("Unknown-%1").arg(song.userMediaID.value_or(QString()));
+    const QString extension = song.fileExtension.value_or(QString());
+    QString prefix;
+    if (isKnown(song.artist))
+        prefix += *song.artist + QStringLiteral(" - ");
+    if (isKnown(song.album))
+        prefix += *song.album + QStringLiteral(" - ");
+    const QString suffix = extension.isEmpty() ? QString() : QLatin1Char('.') + extension;
+
+    // The parts come from the service: a "/" must not lead out of the folder,
+    // and a leading "." would hide the song (or look like an unfinished
+    // download of ours).
+    const auto safe = [](QString text) {
+        text.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QChar(0), QLatin1Char('_'));
+        return text;
+    };
+    QString name = safe(prefix + title);
+    const QString tail = safe(suffix);
+    while (!name.isEmpty() && (name + tail).toUtf8().size() > kMaximumNameBytes)
+        name.chop(name.size() > 1 && name.back().isLowSurrogate() ? 2 : 1);
+    name += tail;
+    if (name.startsWith(QLatin1Char('.')))
+        name[0] = QLatin1Char('_');
+    return name;
+}
+
+void DownloadSongsFromCloud::syncCloudMediaWithLocal(const std::function<void()> &completion) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    qCInfo(lcSync) << "[syncCloudMediaWithLocal:] @class:DownloadSongsFromCloud";
+    if (sonarbox.flow_stopProcesses) {
+        sonarbox.applicationWasStopped();
+        return;
+    }
+    // A restarted sync: the earlier run gives way before the listing, so that
+    // its songs are listed again.
+    callOnThreadOf(this, [this] { abandonEarlierRun(); });
+
+    const qint64 position = sonarbox.syncMilliSeconds();
+    if (!Synchronize::getUserMediaFromCloud()) {
+        sonarbox.stopSyncAction();
+        return;
+    }
+    const QList<AudioPtr> cloud = sonarbox.cloudLibraryTracks();
+    if (cloud.isEmpty()) {
+        qCInfo(lcSync) << "No tracks to download";
+        completion();
+        return;
+    }
+
+    StoreContext *context = StoreSetup::instance().managedObjectContext();
+    QList<AudioPtr> songs;
+    for (const AudioPtr &song : cloud) {
+        if (sonarbox.flow_stopProcesses) {
+            sonarbox.applicationWasStopped();
+            listAgainFrom(position);
+            return;
+        }
+        if (!song || song->markedForDeletion == true || song->downloadable != true)
+            continue;
+        const QString mediaID = song->userMediaID.value_or(QString());
+        const QString line = QStringLiteral("%1 | %2 | %3")
+                                 .arg(nameOf(*song), mediaID, song->songName.value_or(QString()));
+        if (GenericDAO::instance().getById(QStringLiteral("audioByUserMediaID"), mediaID,
+                                           QStringLiteral("userMediaID"), context)) {
+            qCInfo(lcSync).noquote() << QStringLiteral("Match | ") + line;
+        } else {
+            qCInfo(lcSync).noquote() << QStringLiteral("No Match | ") + line;
+            songs << song;
+        }
+    }
+    qCInfo(lcSync).noquote() << QStringLiteral("Songs to Download: %1").arg(songs.size());
+
+    const StageOperationPtr operation = sonarbox.operation_downloadFilesFromCloud();
+    if (songs.isEmpty() || (operation && operation->isCancelled())) {
+        if (!songs.isEmpty())
+            listAgainFrom(position);
+        completion();
+        return;
+    }
+    callOnThreadOf(this, [&] { beginRun(songs, completion, position); });
+}
+
+void DownloadSongsFromCloud::abandonEarlierRun() {
+    if (m_running) {
+        qCInfo(lcSync) << "=== Download Process RESTARTED: the earlier run is abandoned";
+        listAgainFrom(m_listingPosition);
+        forgetRun();
+    }
+    // Left behind by a process that was killed while downloading.
+    const QString folder = destinationFolder();
+    if (const int removed = DownloadTarget::removeStale(folder)) {
+        qCInfo(lcSync).noquote() << QStringLiteral("Removed %1 unfinished download(s) from %2")
+                                        .arg(QString::number(removed), folder);
+    }
+}
+
+void DownloadSongsFromCloud::beginRun(QList<AudioPtr> songs, std::function<void()> completion,
+                                      qint64 listingPosition) {
+    if (m_running)
+        abandonEarlierRun();
+    ++m_runId;
+    m_songsToDownload = std::move(songs);
+    m_mediaToDownloadIndex = 0;
+    m_dlCompletionBlock = std::move(completion);
+    m_running = true;
+    m_listingPosition = listingPosition;
+    m_anyFailed = false;
+    m_folder = destinationFolder();
+    startDownloadProcess();
+}
+
+QString DownloadSongsFromCloud::destinationFolder() const {
+    const Sonarbox &sonarbox = Sonarbox::instance();
+    // The music player's library takes the song from a temporary place.
+    return sonarbox.userPickedMediaLibrary() == 1 ? QDir::tempPath()
+                                                  : sonarbox.userDownloadDirectory();
+}
+
+void DownloadSongsFromCloud::startDownloadProcess() {
+    if (!m_running || m_songsToDownload.isEmpty())
+        return;
+    qCInfo(lcSync) << "=== Download Process STARTED";
+    Sonarbox::instance().syncProgress().beginStage(SyncProgress::Stage::Downloading,
+                                                   m_songsToDownload.size());
+    m_mediaToDownloadIndex = 0;
+    connect(m_songsToDownload.first());
+}
+
+void DownloadSongsFromCloud::downloadNextMedia() {
+    if (!m_running)
+        return;
+    Sonarbox &sonarbox = Sonarbox::instance();
+    ++m_mediaToDownloadIndex;
+    if (sonarbox.flow_stopProcesses) {
+        sonarbox.applicationWasStopped();
+        listAgainFrom(m_listingPosition);
+        forgetRun();
+        return;
+    }
+    if (m_mediaToDownloadIndex >= m_songsToDownload.size()) {
+        sonarbox.progressPage().setDescription(QStringLiteral("Download Finished"));
+        qCInfo(lcSync) << "=== Download Process ENDED";
+        if (!m_songsToDownload.isEmpty())
+            sonarbox.notifyUser(QStringLiteral("Download Complete"),
+                                QStringLiteral("Files from Sonarbox have been downloaded."));
+        endRun();
+        return;
+    }
+    connect(m_songsToDownload.at(m_mediaToDownloadIndex));
+}
+
+void DownloadSongsFromCloud::connect(const AudioPtr &song) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (sonarbox.isAppOffline) {
+        stopOffline();
+        return;
+    }
+    qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | connect").arg(nameOf(*song));
+    m_mediaToDownload = song;
+    sonarbox.syncProgress().setCurrentItem(nameOf(*song));
+
+    m_target = std::make_unique<DownloadTarget>(m_folder);
+    QString error;
+    if (!m_target->open(&error)) {
+        qCWarning(lcSync) << "Inform the user that the connection failed.";
+        qCWarning(lcSync).noquote()
+            << QStringLiteral("Failed to Download: %1 Due to failed connection (%2)")
+                   .arg(nameOf(*song), error);
+        m_target.reset();
+        finishSong(false, error, true);
+        return;
+    }
+
+    const QString session =
+        Utility::getValidJSessionID(sonarbox.jSessionID().value_or(QString())).value_or(QString());
+    const QByteArray url = DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
+                           "/Vexmusic/rest/downloadController/redirectToCdnDownload/" +
+                           QUrl::toPercentEncoding(song->userMediaID.value_or(QString())) +
+                           "/?jsessionId=" + QUrl::toPercentEncoding(session);
+    m_gateway = QUrl::fromEncoded(url);
+    m_redirects = 0;
+    request(m_gateway, true);
+
+    const int percent = sonarbox.statusMenu().setProgressInStatusMenu(
+        m_songsToDownload.size(), m_mediaToDownloadIndex, QStringLiteral("Downloading"));
+    ProgressPage &page = sonarbox.progressPage();
+    const ProgressPage::State shown = page.state();
+    page.setProgress(percent / 100.0, QStringLiteral("%1%").arg(percent), shown.artist, shown.song);
+}
+
+void DownloadSongsFromCloud::request(const QUrl &url, bool withCredentials) {
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(kTimeoutMs);
+    const QString name = nameOf(*m_mediaToDownload);
+    if (withCredentials) {
+        const UserPtr user = Sonarbox::instance().loggedUser();
+        const QString username = user ? user->username.value_or(QString()) : QString();
+        const QString password = user ? user->password.value_or(QString()) : QString();
+        if (!username.isEmpty() && !password.isEmpty()) {
+            request.setRawHeader("USERNAME", username.toUtf8());
+            request.setRawHeader("PASSWORD", password.toUtf8());
+            qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | USERNAME: %2 | PASSWORD: %3")
+                                            .arg(name, username, SecretMasking::masked(password));
+        } else {
+            const QString token = user ? user->facebookToken.value_or(QString()) : QString();
+            request.setRawHeader("FACEBOOK_TOKEN", token.toUtf8());
+            qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | FACEBOOK_TOKEN: %2")
+                                            .arg(name, SecretMasking::masked(token));
+        }
+    }
+    QNetworkReply *reply = m_network->get(request);
+    m_reply = reply;
+    m_expectedLength = -1;
+    m_bytesReceived = 0;
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, this,
+                     [this, reply] { onResponse(reply); });
+    QObject::connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onData(reply); });
+    QObject::connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinished(reply); });
+}
+
+void DownloadSongsFromCloud::onResponse(QNetworkReply *reply) {
+    if (reply != m_reply)
+        return;
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!statusAttribute.isValid())
+        return;
+    const int status = statusAttribute.toInt();
+    const QString name = nameOf(*m_mediaToDownload);
+
+    if (isRedirect(status)) {
+        const QUrl next = reply->url().resolved(
+            reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+        dropReply();
+        const bool downgrade =
+            m_gateway.scheme() == QLatin1String("https") && next.scheme() != QLatin1String("https");
+        if (++m_redirects > kMaximumRedirects || !next.isValid() || downgrade ||
+            (next.scheme() != QLatin1String("http") && next.scheme() != QLatin1String("https"))) {
+            failSong(QStringLiteral("Download: %1 | Download failed! Error - %2 %3")
+                         .arg(name, QStringLiteral("refused redirect"), urlForLog(next)),
+                     QStringLiteral("refused redirect"));
+            return;
+        }
+        // The account's credentials are for the service, not for whoever
+        // delivers the file.
+        request(next, sameOrigin(next, m_gateway));
+        return;
+    }
+
+    m_bytesReceived = 0;
+    qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | didReceiveResponse %2")
+                                    .arg(name, QString::number(status));
+    if (!acceptedStatus(status)) {
+        // Cancelled, so that no finish of this reply follows.
+        dropReply();
+        failSong(QStringLiteral("Download %1 | Error on downloading media response code: %2")
+                     .arg(name, QString::number(status)),
+                 QStringLiteral("HTTP status %1").arg(status));
+        return;
+    }
+    qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | Started").arg(name);
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    m_expectedLength = length.isValid() ? length.toLongLong() : -1;
+}
+
+void DownloadSongsFromCloud::onData(QNetworkReply *reply) {
+    if (reply != m_reply || !m_target)
+        return;
+    const QByteArray bytes = reply->readAll();
+    QString error;
+    if (!m_target->write(bytes, &error)) {
+        dropReply();
+        failSong(QStringLiteral("Download: %1 | Download failed! Error - %2 %3")
+                     .arg(nameOf(*m_mediaToDownload), error,
+                          m_target ? m_target->temporaryPath() : QString()),
+                 error);
+        return;
+    }
+    m_bytesReceived += bytes.size();
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.syncProgress().addBytes(bytes.size());
+    if (m_expectedLength < 0) {
+        qCInfo(lcSync).noquote() << QStringLiteral("Bytes received - %1").arg(m_bytesReceived);
+        return;
+    }
+    ProgressPage &page = sonarbox.progressPage();
+    const ProgressPage::State shown = page.state();
+    page.setProgress(shown.progress, shown.percentage,
+                     m_mediaToDownload->artist.value_or(QString()),
+                     m_mediaToDownload->songName.value_or(QString()));
+    page.setDescription(QStringLiteral("Downloading..."));
+}
+
+void DownloadSongsFromCloud::onFinished(QNetworkReply *reply) {
+    if (reply != m_reply)
+        return;
+    onData(reply); // whatever arrived with the end
+    if (reply != m_reply)
+        return;
+    m_reply = nullptr;
+    reply->deleteLater();
+    const AudioPtr song = m_mediaToDownload;
+    const QString name = nameOf(*song);
+    const auto failed = [&](const QString &why) {
+        failSong(QStringLiteral("Download: %1 | Download failed! Error - %2 %3")
+                     .arg(name, why, urlForLog(reply->url())),
+                 why);
+    };
+    if (reply->error() != QNetworkReply::NoError)
+        return failed(reply->errorString());
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (!acceptedStatus(status))
+        return failed(QStringLiteral("HTTP status %1").arg(status));
+    // The network layer asks again by itself when a connection closes early,
+    // and the repeated body then follows the bytes already delivered: only
+    // the count tells such a file from a whole one.
+    if (m_expectedLength >= 0 && m_bytesReceived != m_expectedLength)
+        return failed(
+            QStringLiteral("received %1 of %2 bytes")
+                .arg(QString::number(m_bytesReceived), QString::number(m_expectedLength)));
+    if (m_bytesReceived == 0)
+        return failed(QStringLiteral("the service sent no content"));
+
+    QString error;
+    const std::optional<QString> path = m_target->commit(fileNameFor(*song), &error);
+    m_target.reset();
+    if (!path)
+        return failed(error);
+    qCInfo(lcSync).noquote()
+        << QStringLiteral("Download: %1 | Final file destination: %2").arg(name, *path);
+    song->fileURL = *path;
+    qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | Song downloaded").arg(name);
+    if (Sonarbox::instance().userPickedMediaLibrary() == 1)
+        handOffThenStore(song);
+    else
+        store(song);
+}
+
+void DownloadSongsFromCloud::handOffThenStore(const AudioPtr &song) {
+    // The music library may take seconds to answer: it works on the pool
+    // while the interface goes on, and the run continues here afterwards.
+    const QString path = song->fileURL.value_or(QString());
+    iTunesModifier *handOff = m_handOff;
+    auto *watcher = new QFutureWatcher<std::optional<QString>>(this);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, this,
+                     [this, watcher, song, path, run = m_runId] {
+                         watcher->deleteLater();
+                         if (run != m_runId) {
+                             qCInfo(lcSync).noquote()
+                                 << QStringLiteral("Download: %1 | handed off after its run ended")
+                                        .arg(nameOf(*song));
+                             return;
+                         }
+                         const std::optional<QString> location = watcher->result();
+                         if (location) {
+                             song->fileURL = Utility::normalizeFilePath(*location);
+                             // The library keeps its own copy.
+                             if (*song->fileURL != path)
+                                 QFile::remove(path);
+                         } else {
+                             song->fileURL.reset();
+                         }
+                         store(song);
+                     });
+    m_handOffFuture = QtConcurrent::run([handOff, path] {
+        return handOff ? handOff->addSongsToItunes(path) : std::optional<QString>();
+    });
+    watcher->setFuture(m_handOffFuture);
+}
+
+void DownloadSongsFromCloud::store(const AudioPtr &song) {
+    song->downloaded = 1;
+    song->downloadable = true;
+    song->partiallyDownloaded = 0;
+    song->synced = 1;
+    song->encrypted = false;
+    song->retries = 0;
+    GenericDAO::instance().addTrackToDB(song, true);
+    qCInfo(lcSync) << "=========";
+    finishSong(true, QString());
+}
+
+void DownloadSongsFromCloud::failSong(const QString &logLine, const QString &reason) {
+    qCWarning(lcSync).noquote() << logLine;
+    m_target.reset();
+    finishSong(false, reason);
+}
+
+void DownloadSongsFromCloud::finishSong(bool succeeded, const QString &reason, bool deferred) {
+    if (!succeeded)
+        m_anyFailed = true;
+    Sonarbox::instance().syncProgress().finishItem(
+        nameOf(*m_mediaToDownload),
+        succeeded ? SyncProgress::Outcome::Succeeded : SyncProgress::Outcome::Failed, reason);
+    if (!deferred) {
+        downloadNextMedia();
+        return;
+    }
+    // A song that failed before anything was sent: moving on from the event
+    // loop keeps a long row of such failures from nesting calls.
+    QMetaObject::invokeMethod(
+        this,
+        [this, run = m_runId] {
+            if (run == m_runId)
+                downloadNextMedia();
+        },
+        Qt::QueuedConnection);
+}
+
+void DownloadSongsFromCloud::stopOffline() {
+    qCWarning(lcSync) << "!!! APP OFFLINE";
+    listAgainFrom(m_listingPosition);
+    forgetRun();
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.stopSyncAction();
+    sonarbox.applicationWasStopped();
+}
+
+void DownloadSongsFromCloud::endRun() {
+    if (m_anyFailed)
+        listAgainFrom(m_listingPosition);
+    std::function<void()> completion = std::move(m_dlCompletionBlock);
+    forgetRun();
+    if (completion)
+        completion();
+}
+
+void DownloadSongsFromCloud::forgetRun() {
+    dropReply();
+    m_target.reset();
+    m_running = false;
+    m_dlCompletionBlock = {};
+    ++m_runId;
+}
+
+void DownloadSongsFromCloud::dropReply() {
+    if (QNetworkReply *reply = m_reply) {
+        m_reply = nullptr;
+        QObject::disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->deleteLater();
+    }
+}

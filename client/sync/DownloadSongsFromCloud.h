@@ -1,0 +1,91 @@
+#pragma once
+
+#include "iTunesModifier.h"
+#include "store/Audio.h"
+
+#include <QFuture>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class DownloadTarget;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The third stage of a sync: fetches the cloud library's changes, downloads
+// each downloadable cloud song that no stored track carries, hands it to the
+// music player's library when that is where the collection lives, and stores
+// a record for it. The run starts on the stage queue; the downloads run on
+// the main thread (this object lives there).
+//
+// A song's bytes go to a temporary file beside its destination and take the
+// song's name (the first free one) only once complete. Every song advances
+// the run exactly once, and a song that failed is listed again by the next
+// sync, which tries it again.
+class DownloadSongsFromCloud : public QObject {
+    Q_OBJECT
+public:
+    explicit DownloadSongsFromCloud(iTunesModifier *handOff, QObject *parent = nullptr);
+    ~DownloadSongsFromCloud() override;
+
+    // Starts a run; `completion` is called once when every song has been
+    // tried (not after a stop or a failed listing).
+    void syncCloudMediaWithLocal(const std::function<void()> &completion);
+
+    // Main thread only: downloads the first song, moves to the next one or
+    // ends the run, and starts the download of one song.
+    void startDownloadProcess();
+    void downloadNextMedia();
+    void connect(const AudioPtr &song);
+
+    // The songs of the current (or last) run.
+    QList<AudioPtr> songsToDownload() const { return m_songsToDownload; }
+
+    // "artist - album - song.ext", leaving out the parts that are "Unknown";
+    // made safe as one file name.
+    static QString fileNameFor(const Audio &song);
+
+private:
+    void beginRun(QList<AudioPtr> songs, std::function<void()> completion, qint64 listingPosition);
+    void abandonEarlierRun();
+    void endRun();
+    void forgetRun();
+    void dropReply();
+    void stopOffline();
+    QString destinationFolder() const;
+    void request(const QUrl &url, bool withCredentials);
+    // Ends the current song (one progress item) and moves on.
+    void finishSong(bool succeeded, const QString &reason, bool deferred = false);
+    void failSong(const QString &logLine, const QString &reason);
+
+    void onResponse(QNetworkReply *reply);
+    void onData(QNetworkReply *reply);
+    void onFinished(QNetworkReply *reply);
+    void handOffThenStore(const AudioPtr &song);
+    void store(const AudioPtr &song);
+
+    iTunesModifier *m_handOff;
+    QNetworkAccessManager *m_network;
+    QList<AudioPtr> m_songsToDownload;
+    int m_mediaToDownloadIndex = 0;
+    AudioPtr m_mediaToDownload;
+    std::function<void()> m_dlCompletionBlock;
+    bool m_running = false;
+    quint64 m_runId = 0; // changes whenever a run begins or ends
+    // The listing position before this run's listing: when a song of the run
+    // is not downloaded, the next listing starts there again.
+    qint64 m_listingPosition = 0;
+    bool m_anyFailed = false;
+    QString m_folder;
+    QPointer<QNetworkReply> m_reply;
+    QUrl m_gateway; // the address the credentials belong to
+    int m_redirects = 0;
+    std::unique_ptr<DownloadTarget> m_target;
+    qint64 m_expectedLength = -1;
+    qint64 m_bytesReceived = 0;
+    QFuture<std::optional<QString>> m_handOffFuture;
+};

@@ -1,0 +1,138 @@
+#include "FolderWalk.h"
+
+#include "settings/Logging.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString describe(const QByteArray &path, int error) {
+    return QStringLiteral("%1: %2").arg(QFile::decodeName(path),
+                                        QString::fromLocal8Bit(std::strerror(error)));
+}
+
+void logWalkError(const QByteArray &path, int error) {
+    qCWarning(lcSync).noquote()
+        << QStringLiteral("Error happend with Enumerator: %1").arg(describe(path, error));
+}
+
+QByteArray join(const QByteArray &folder, const char *name) {
+    QByteArray path = folder;
+    if (!path.endsWith('/'))
+        path += '/';
+    return path += name;
+}
+
+enum class Kind { Folder, File, Other };
+
+struct Entry {
+    QByteArray name;
+    unsigned char type;
+};
+
+// Owns an open folder and closes it.
+struct OpenFolder {
+    DIR *dir = nullptr;
+    ~OpenFolder() {
+        if (dir)
+            ::closedir(dir);
+    }
+};
+
+} // namespace
+
+FolderWalk::Result FolderWalk::run(const QString &root) {
+    std::set<std::pair<dev_t, ino_t>> walked;
+    // Folders still to walk, the next one last.
+    std::vector<QByteArray> pending{QFile::encodeName(root)};
+
+    while (!pending.empty()) {
+        const QByteArray folder = std::move(pending.back());
+        pending.pop_back();
+
+        OpenFolder open;
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            logWalkError(folder, errno);
+            continue;
+        }
+        struct stat self {};
+        if (::fstat(fd, &self) != 0) {
+            logWalkError(folder, errno);
+            ::close(fd);
+            continue;
+        }
+        if (!walked.insert({self.st_dev, self.st_ino}).second) {
+            qCDebug(lcSync).noquote() << "Already walked:" << QFile::decodeName(folder);
+            ::close(fd);
+            continue;
+        }
+        open.dir = ::fdopendir(fd);
+        if (!open.dir) {
+            logWalkError(folder, errno);
+            ::close(fd);
+            continue;
+        }
+
+        std::vector<Entry> entries;
+        for (;;) {
+            errno = 0;
+            const dirent *e = ::readdir(open.dir);
+            if (!e) {
+                if (errno != 0)
+                    logWalkError(folder, errno);
+                break;
+            }
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+                continue;
+            entries.push_back({QByteArray(e->d_name), e->d_type});
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const Entry &a, const Entry &b) { return a.name < b.name; });
+
+        std::vector<QByteArray> subfolders;
+        for (const Entry &entry : entries) {
+            if (stopRequested && stopRequested())
+                return Result::Stopped;
+            const QByteArray path = join(folder, entry.name.constData());
+            Kind kind = Kind::Other;
+            if (entry.type == DT_DIR) {
+                kind = Kind::Folder;
+            } else if (entry.type == DT_REG) {
+                kind = Kind::File;
+            } else if (entry.type == DT_LNK || entry.type == DT_UNKNOWN) {
+                // A link, or a file system that does not say: what it leads to decides.
+                struct stat target {};
+                if (::fstatat(fd, entry.name.constData(), &target, 0) != 0) {
+                    qCWarning(lcSync).noquote()
+                        << QStringLiteral("Error Happened: %1").arg(describe(path, errno));
+                    continue;
+                }
+                if (S_ISDIR(target.st_mode))
+                    kind = Kind::Folder;
+                else if (S_ISREG(target.st_mode))
+                    kind = Kind::File;
+            }
+            // Pipes, sockets and devices are never music, and opening one may block.
+            if (kind == Kind::Folder)
+                subfolders.push_back(path);
+            else if (kind == Kind::File && visitFile)
+                visitFile(File{path, fd, entry.name.constData()});
+        }
+        pending.insert(pending.end(), std::make_move_iterator(subfolders.rbegin()),
+                       std::make_move_iterator(subfolders.rend()));
+    }
+    return Result::Finished;
+}

@@ -1,0 +1,239 @@
+// The run of the fingerprint and match stage: grouping by album, progress,
+// the recognition call per group and the recognition user it hands back.
+#include "GraceNote.h"
+
+#include "Sonarbox.h"
+#include "service/CommonRequest.h"
+#include "service/JSONDictionary.h"
+#include "service/JSONRecievedDataParser.h"
+#include "service/JSONRequestBuilder.h"
+#include "service/SecretMasking.h"
+#include "settings/DeploymentConfig.h"
+#include "settings/Localization.h"
+#include "settings/Logging.h"
+#include "settings/Utility.h"
+#include "store/GenericDAO.h"
+
+#include <tonemill/tonemill.h>
+
+#include <algorithm>
+
+namespace {
+
+bool hasText(const std::optional<QString> &value) {
+    return value && !value->isEmpty();
+}
+
+// Tracks of one album title share a key per artist; a track without an album
+// is known by its path.
+QString groupKey(const Audio &track) {
+    if (hasText(track.album))
+        return QStringLiteral("%1_%2").arg(track.artist.value_or(QString()), *track.album);
+    return track.fileURL.value_or(QString());
+}
+
+// Whether `candidate` belongs to the group of `track`: the same album title,
+// or for a track without an album the same path. The artist does not count.
+bool inGroupOf(const Audio &track, const Audio &candidate) {
+    return hasText(track.album) ? candidate.album == track.album
+                                : candidate.fileURL == track.fileURL;
+}
+
+} // namespace
+
+GraceNote::GraceNote(Recognize recognize)
+    : m_recognize(recognize ? recognize : &tonemill_doGraceNote) {}
+
+bool GraceNote::hasAlbumNameBeenProcessed(const QString &key) const {
+    return albumNamesProcessed.contains(key);
+}
+
+void GraceNote::fingderPrintLocalMediaFiles(const std::function<void()> &completion) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    GenericDAO &dao = GenericDAO::instance();
+    if (sonarbox.flow_stopProcesses) {
+        sonarbox.applicationWasStopped();
+        return;
+    }
+
+    const QList<AudioPtr> snapshot = sonarbox.localLibraryTracks();
+    const qsizetype total = snapshot.size();
+    qCInfo(lcSync).noquote() << QStringLiteral("=== Will Fingerprint %1 Songs").arg(total);
+    const double step = total > 0 ? 100.0 / double(total) : 0.0;
+
+    ProgressPage &page = sonarbox.progressPage();
+    page.setDescription(Localization::localizedString(
+        QStringLiteral("TaskbarIconViewModel_StartSynchronizationMessage")));
+
+    // Whether the store knew each track when the run began. A track stored
+    // then stays stored; the others are looked up again, since an earlier
+    // group of this run may have stored them.
+    QList<bool> storedAtStart;
+    storedAtStart.reserve(total);
+    qsizetype newTracks = 0;
+    for (const AudioPtr &track : snapshot) {
+        storedAtStart << dao.isFileInDB(track->fileURL.value_or(QString()));
+        newTracks += storedAtStart.last() ? 0 : 1;
+    }
+    const auto isStored = [&](qsizetype index) {
+        return storedAtStart.at(index) ||
+               dao.isFileInDB(snapshot.at(index)->fileURL.value_or(QString()));
+    };
+    sonarbox.syncProgress().beginStage(SyncProgress::Stage::Matching, newTracks);
+
+    albumNamesProcessed.clear();
+    m_askedThisRun.clear();
+    qsizetype processed = 0;
+    float fraction = 0;
+    long percentage = 0;
+
+    for (qsizetype i = 0; i < total; ++i) {
+        if (sonarbox.flow_stopProcesses) {
+            sonarbox.applicationWasStopped();
+            return;
+        }
+        const Audio &track = *snapshot.at(i);
+        const QString key = groupKey(track);
+        if (sonarbox.isAppOffline || isStored(i) || hasAlbumNameBeenProcessed(key))
+            continue;
+
+        const QString path = track.fileURL.value_or(QString());
+        qCInfo(lcSync).noquote() << QStringLiteral("Fingerprint Song: %1").arg(path);
+        const QString albumText =
+            hasText(track.album) ? *track.album : QStringLiteral("Unknown Album");
+        const QString artistText =
+            hasText(track.artist) ? *track.artist : QStringLiteral("Unknown Artist");
+        page.setProgress(fraction, QStringLiteral("%1%").arg(percentage), artistText, albumText);
+        sonarbox.statusMenu().setProgressInStatusMenu(long(total), long(processed),
+                                                      QStringLiteral("Importing"));
+        sonarbox.syncProgress().setCurrentItem(albumText);
+
+        qsizetype groupSize = 0;
+        songsInAlbumButNotInDB.clear();
+        for (qsizetype m = 0; m < total; ++m) {
+            if (!inGroupOf(track, *snapshot.at(m)))
+                continue;
+            ++groupSize;
+            if (!isStored(m))
+                songsInAlbumButNotInDB << snapshot.at(m);
+        }
+        callRecognition(groupSize);
+        notifyServerAndAddToDB();
+
+        albumNamesProcessed << key;
+        // A track that the store refused (a duplicate) can make its album a
+        // group again; the bar never goes past its end for that.
+        processed = std::min(processed + groupSize, total);
+        fraction = float(double(processed) * step / 100.0);
+        percentage = long(fraction * 100);
+    }
+
+    if (!askAgainAboutUnansweredTracks()) {
+        sonarbox.applicationWasStopped();
+        return;
+    }
+
+    if (total == 0 && sonarbox.flow_newUser)
+        showLauncSbxUIElements();
+    qCInfo(lcSync).noquote() << QStringLiteral("=== Fingerprint Finished | Fingerprinted: %1")
+                                    .arg(m_fingerprinted.load());
+    if (completion)
+        completion();
+}
+
+void GraceNote::callRecognition(qsizetype groupSize) {
+    const DeploymentConfig &config = DeploymentConfig::current();
+    const UserPtr user = Sonarbox::instance().loggedUser();
+    const QString handle = user ? user->gracenoteUser.value_or(QString()) : QString();
+
+    initGNMessage = {QStringLiteral("Main"), config.recognitionClientId,
+                     config.recognitionClientTag, config.recognitionInitDataPath()};
+    // Without a recognition user of its own the account gets a new one ("-C"),
+    // which the library hands back for keeping.
+    if (handle.isEmpty())
+        initGNMessage << QStringLiteral("-C");
+    else
+        initGNMessage << QStringLiteral("-u") << handle;
+    gnMessage = initGNMessage;
+
+    for (const AudioPtr &record : std::as_const(songsInAlbumButNotInDB)) {
+        record->userMediaID = QStringLiteral("-1");
+        record->downloaded = 0;
+        record->synced = 1;
+        record->encrypted = false;
+        record->retries = 0;
+        qCInfo(lcSync).noquote() << QStringLiteral("ALBUM: %1 SONG: %2")
+                                        .arg(record->album.value_or(QString()),
+                                             record->name.value_or(QString()));
+        gnMessage << Utility::normalizeFilePath(record->fileURL.value_or(QString()));
+    }
+
+    RecognitionCall::Answer answer = RecognitionCall::call(
+        m_recognize, gnMessage, int(groupSize) * ResponseBytesPerTrack, UserBufferBytes);
+    if (answer.result == 0 && answer.user.isEmpty() && !handle.isEmpty()) {
+        // The library hands the user back whenever it could start it, so an
+        // empty user buffer means the stored handle itself was refused (made
+        // for other credentials, or damaged). Keeping it would leave every
+        // later track of the account unrecognised: a new user replaces it.
+        qCWarning(lcSync) << "The stored recognition user was refused; making a new one";
+        QStringList again = gnMessage;
+        again.remove(4, 2);
+        again.insert(4, QStringLiteral("-C"));
+        answer = RecognitionCall::call(m_recognize, again, int(groupSize) * ResponseBytesPerTrack,
+                                       UserBufferBytes);
+    }
+    if (answer.result != 0) {
+        gnResponse = answer.response;
+        // A document cut at the buffer's end does not parse: the records then
+        // get their checksum from the file itself.
+        songsInGNResponse =
+            JSONRecievedDataParser::parseGracenoteResponse(gnResponse).value_or(QJsonArray());
+        for (const QJsonValue &entry : std::as_const(songsInGNResponse)) {
+            const QJsonObject result = entry.toObject();
+            const QJsonValue input = result.value(QStringLiteral("input"));
+            for (const AudioPtr &record : std::as_const(songsInAlbumButNotInDB)) {
+                if (input.isString() && record->fileURL == input.toString())
+                    replaceID3WithGraceNote(result, *record);
+            }
+        }
+    }
+    keepRecognitionUser(answer.user);
+}
+
+void GraceNote::replaceID3WithGraceNote(const QJsonObject &result, Audio &withAudioObj) {
+    if (const auto hash = JSONValues::text(result, QStringLiteral("hash")))
+        withAudioObj.checksum = *hash;
+    const QJsonArray candidates = result.value(QStringLiteral("graceNoteTrackInfo")).toArray();
+    if (candidates.isEmpty())
+        return;
+    const QJsonObject first = candidates.first().toObject();
+    if (const auto v = JSONValues::text(first, QStringLiteral("trackId")))
+        withAudioObj.fingerPrintID = *v;
+    if (const auto v = JSONValues::text(first, QStringLiteral("trackName")))
+        withAudioObj.songName = *v;
+    if (const auto v = JSONValues::text(first, QStringLiteral("artistName")))
+        withAudioObj.artist = *v;
+    if (const auto v = JSONValues::text(first, QStringLiteral("albumName")))
+        withAudioObj.album = *v;
+    if (const auto v = JSONValues::integer(first, QStringLiteral("trackNumber")))
+        withAudioObj.sequence = *v;
+}
+
+void GraceNote::keepRecognitionUser(const QString &handedBack) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const UserPtr user = sonarbox.loggedUser();
+    if (!user || handedBack.isEmpty() || user->gracenoteUser == handedBack)
+        return;
+    // The signed-in record may be read on other threads: it is replaced, not
+    // changed in place.
+    auto updated = std::make_shared<User>(*user);
+    updated->gracenoteUser = handedBack;
+    GenericDAO::instance().save(updated);
+    sonarbox.setLoggedUser(updated);
+    CommonRequest request;
+    request.connect(updated, JSONRequestBuilder::buildNewUserHandleForGracenote(handedBack),
+                    QStringLiteral("setUserGNHandle"));
+    // The handle is a credential of the account with the recognition engine.
+    qCInfo(lcSync).noquote()
+        << QStringLiteral("NEW USER %1").arg(SecretMasking::masked(handedBack));
+}

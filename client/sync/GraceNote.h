@@ -1,0 +1,67 @@
+#pragma once
+
+#include "RecognitionCall.h"
+#include "store/Audio.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+// The fingerprint and match stage: sends the new files of each album group to
+// libtonemill in one call, copies what the recognition engine says into the
+// records, tells the service about every new track so that it can add the
+// tracks its catalogue holds without an upload, and stores the records. Runs
+// on the stage queue.
+class GraceNote {
+public:
+    // libtonemill's entry point (tests may hand in another engine call).
+    using Recognize = RecognitionCall::Function;
+    explicit GraceNote(Recognize recognize = nullptr);
+
+    // The stage; calls `completion` once when every track has been gone
+    // through, not when it stops on a stop request.
+    void fingderPrintLocalMediaFiles(const std::function<void()> &completion);
+
+    int amoundOfSongsFingerprinted() const { return m_fingerprinted.load(); }
+    void setAmoundOfSongsFingerprinted(int amount) { m_fingerprinted = amount; }
+
+    bool hasAlbumNameBeenProcessed(const QString &key) const;
+    // Copies the recognition data of one result object into the record.
+    static void replaceID3WithGraceNote(const QJsonObject &result, Audio &withAudioObj);
+    // Catalogue request and storing for each record of the current group.
+    void notifyServerAndAddToDB();
+    // How the service answered the catalogue request for one record.
+    enum class Answer { Success, Fail, Ignored, None };
+    Answer notifyServerOfNewCreatedMedia(Audio &track);
+    void showLauncSbxUIElements();
+
+    // Buffer sizes of one call.
+    static constexpr int ResponseBytesPerTrack = 10240;
+    static constexpr int UserBufferBytes = 2048;
+
+private:
+    void callRecognition(qsizetype groupSize);
+    void keepRecognitionUser(const QString &handedBack);
+    Answer askCatalogue(Audio &track, const QJsonArray &recognition);
+    // Answers false when a stop request ended it.
+    bool askAgainAboutUnansweredTracks();
+
+    // The run's state; kept after the run until the next one starts.
+    QStringList albumNamesProcessed;
+    QList<AudioPtr> songsInAlbumButNotInDB;
+    QStringList initGNMessage;
+    QStringList gnMessage;
+    QByteArray gnResponse;
+    QJsonArray songsInGNResponse;
+
+    Recognize m_recognize;
+    std::atomic<int> m_fingerprinted{0};
+    // Paths sent to the service in this run: they are not asked about twice.
+    QSet<QString> m_askedThisRun;
+};

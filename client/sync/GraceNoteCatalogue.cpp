@@ -1,0 +1,164 @@
+// The catalogue side of the fingerprint and match stage: telling the service
+// about new tracks, storing them, and asking again about the stored tracks
+// that the service never answered for.
+#include "GraceNote.h"
+
+#include "Sonarbox.h"
+#include "service/CommonRequest.h"
+#include "service/JSONDictionary.h"
+#include "service/JSONRecievedDataParser.h"
+#include "service/JSONRequestBuilder.h"
+#include "service/SecretMasking.h"
+#include "settings/Logging.h"
+#include "settings/Utility.h"
+#include "store/GenericDAO.h"
+
+#include <QJsonDocument>
+
+namespace {
+
+bool hasText(const std::optional<QString> &value) {
+    return value && !value->isEmpty();
+}
+
+QString displayName(const Audio &track) {
+    return hasText(track.name) ? *track.name : track.fileURL.value_or(QString());
+}
+
+} // namespace
+
+void GraceNote::notifyServerAndAddToDB() {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    SyncProgress &progress = sonarbox.syncProgress();
+    for (const AudioPtr &record : std::as_const(songsInAlbumButNotInDB)) {
+        const QString path = record->fileURL.value_or(QString());
+        if (!hasText(record->checksum))
+            record->checksum = Utility::getMD5FromFile(path);
+        if (!record->fingerPrintID)
+            record->fingerPrintID = QStringLiteral("-1");
+        const QString name = displayName(*record);
+
+        // A file that could not be read (gone since the scan, unreadable) has
+        // no checksum. Stored, it would stand for every other such file (the
+        // store keeps one track per checksum) and could be neither matched nor
+        // uploaded; left out, the next scan that finds it tries again.
+        if (record->checksum->isEmpty()) {
+            qCWarning(lcSync).noquote()
+                << QStringLiteral("=== Not stored: %1 could not be read").arg(path);
+            progress.finishItem(name, SyncProgress::Outcome::Failed,
+                                QStringLiteral("the file could not be read"));
+            continue;
+        }
+
+        const Answer answer = askCatalogue(*record, songsInGNResponse);
+        m_askedThisRun.insert(path);
+        GenericDAO::instance().addTrackToDB(record, true);
+        switch (answer) {
+        case Answer::Success:
+            progress.finishItem(name, SyncProgress::Outcome::Succeeded);
+            break;
+        case Answer::Fail:
+            progress.finishItem(name, SyncProgress::Outcome::Unmatched);
+            break;
+        case Answer::Ignored:
+            progress.finishItem(name, SyncProgress::Outcome::Failed,
+                                QStringLiteral("the service gave no usable answer"));
+            break;
+        case Answer::None:
+            progress.finishItem(name, SyncProgress::Outcome::Failed,
+                                QStringLiteral("the service did not answer"));
+            break;
+        }
+    }
+}
+
+GraceNote::Answer GraceNote::notifyServerOfNewCreatedMedia(Audio &track) {
+    return askCatalogue(track, songsInGNResponse);
+}
+
+GraceNote::Answer GraceNote::askCatalogue(Audio &track, const QJsonArray &recognition) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    CommonRequest request;
+    const std::optional<QByteArray> reply = request.connect(
+        sonarbox.loggedUser(),
+        JSONRequestBuilder::buildMediaFromCatalogByChecksumOrFingerprint(track, recognition),
+        QStringLiteral("createUserMediaFromCatalog"));
+    if (!reply) {
+        qCWarning(lcSync).noquote() << QStringLiteral("!=!=! NULL RESPONSE for song %1")
+                                           .arg(track.name.value_or(QString()));
+        return Answer::None;
+    }
+
+    const std::optional<QJsonObject> parsed =
+        JSONRecievedDataParser::parseCreateMediaRequest(*reply);
+    Answer answer = Answer::Ignored;
+    if (parsed && JSONValues::text(*parsed, QStringLiteral("purchaseResponseMessage")) !=
+                      QStringLiteral("No Session")) {
+        const std::optional<QString> status =
+            JSONValues::text(*parsed, QStringLiteral("purchaseResponseStatus"));
+        // A missing or empty "purchasedContent" reads as id 0, not downloadable.
+        const QJsonObject content =
+            parsed->value(QStringLiteral("purchasedContent")).toArray().at(0).toObject();
+        if (status == QStringLiteral("SUCCESS")) {
+            track.userMediaID =
+                QString::number(JSONValues::integer(content, QStringLiteral("id")).value_or(0));
+            track.downloadable =
+                JSONValues::integer(content, QStringLiteral("downloadable")).value_or(0) != 0;
+            const int matched = ++m_fingerprinted;
+            if (sonarbox.flow_newUser && matched >= 1 &&
+                sonarbox.progressPage().state().launchButtonHidden)
+                showLauncSbxUIElements();
+            answer = Answer::Success;
+        } else if (status == QStringLiteral("FAIL")) {
+            // Left for the upload stage.
+            track.downloadable = false;
+            answer = Answer::Fail;
+        }
+    }
+    qCInfo(lcSync).noquote() << QStringLiteral("CREATE MEDIA RETURN: \n%1")
+                                    .arg(parsed ? SecretMasking::bodyForLog(
+                                                      QJsonDocument(*parsed).toJson())
+                                                : QStringLiteral("(null)"));
+    return answer;
+}
+
+bool GraceNote::askAgainAboutUnansweredTracks() {
+    // A catalogue request that got no answer (service down, time-out, session
+    // lost) leaves the stored track's `downloadable` unset: the download stage
+    // takes it for present, the upload stage never picks it up, and nothing
+    // else would ever ask again. So every run asks once more, from what the
+    // store kept (checksum, fingerprint ID; the recognition document is gone).
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (sonarbox.isAppOffline || !sonarbox.loggedUser())
+        return true;
+    QList<AudioPtr> unanswered;
+    for (const AudioPtr &record : GenericDAO::instance().getAll<Audio>()) {
+        const bool askable = hasText(record->checksum) ||
+                             (hasText(record->fingerPrintID) && *record->fingerPrintID != "-1");
+        if (!record->downloadable && askable &&
+            !m_askedThisRun.contains(record->fileURL.value_or(QString())))
+            unanswered << record;
+    }
+    if (unanswered.isEmpty())
+        return true;
+    qCInfo(lcSync).noquote() << QStringLiteral(
+                                    "=== Asking the service again about %1 unanswered tracks")
+                                    .arg(unanswered.size());
+    for (const AudioPtr &record : std::as_const(unanswered)) {
+        if (sonarbox.flow_stopProcesses)
+            return false;
+        const Answer answer = askCatalogue(*record, QJsonArray());
+        if (answer == Answer::None) {
+            // Still no answer: the others would wait for nothing as well.
+            qCInfo(lcSync) << "=== The service did not answer; the rest waits for the next sync";
+            break;
+        }
+        if (answer == Answer::Success || answer == Answer::Fail)
+            GenericDAO::instance().save(record);
+    }
+    return true;
+}
+
+void GraceNote::showLauncSbxUIElements() {
+    Sonarbox::instance().progressPage().showLaunchControls();
+}

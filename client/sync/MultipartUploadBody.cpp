@@ -1,0 +1,87 @@
+#include "MultipartUploadBody.h"
+
+#include <algorithm>
+#include <cstring>
+
+QByteArray MultipartUploadBody::head(const QString &fileName) {
+    // A quote or a line break in a file name would end the header early and
+    // let the name write headers of its own; they are escaped as browsers do.
+    QByteArray name = fileName.toUtf8();
+    name.replace('"', "%22").replace('\r', "%0D").replace('\n', "%0A");
+    return "--" + Boundary + "\r\n" + "Content-Disposition: form-data; name=\"file\"; filename=\"" +
+           name + "\"\r\nContent-Type: audio/mpeg\r\n\r\n";
+}
+
+QByteArray MultipartUploadBody::tail() {
+    return "\r\n--" + Boundary + "--\r\n";
+}
+
+MultipartUploadBody::MultipartUploadBody(const QString &filePath, const QString &fileName,
+                                         QObject *parent)
+    : QIODevice(parent)
+    , m_head(head(fileName))
+    , m_file(filePath)
+    , m_tail(tail()) {}
+
+bool MultipartUploadBody::open(OpenMode mode) {
+    if ((mode & ReadWrite) != ReadOnly) {
+        setErrorString(QStringLiteral("the upload body can only be read"));
+        return false;
+    }
+    if (!m_file.open(QIODevice::ReadOnly)) {
+        setErrorString(m_file.errorString());
+        return false;
+    }
+    m_fileSize = m_file.size();
+    m_produced = 0;
+    return QIODevice::open(mode);
+}
+
+void MultipartUploadBody::close() {
+    m_file.close();
+    QIODevice::close();
+}
+
+qint64 MultipartUploadBody::size() const {
+    return m_head.size() + m_fileSize + m_tail.size();
+}
+
+qint64 MultipartUploadBody::bytesAvailable() const {
+    return size() - m_produced + QIODevice::bytesAvailable();
+}
+
+bool MultipartUploadBody::atEnd() const {
+    return bytesAvailable() == 0;
+}
+
+qint64 MultipartUploadBody::readData(char *data, qint64 maxSize) {
+    if (m_produced >= size())
+        return -1; // the end of the stream: the network layer waits for it
+    qint64 done = 0;
+    while (done < maxSize && m_produced < size()) {
+        const qint64 want = maxSize - done;
+        qint64 got = 0;
+        if (m_produced < m_head.size()) {
+            got = std::min(want, m_head.size() - m_produced);
+            std::memcpy(data + done, m_head.constData() + m_produced, size_t(got));
+        } else if (m_produced < m_head.size() + m_fileSize) {
+            const qint64 fileLeft = m_head.size() + m_fileSize - m_produced;
+            got = m_file.read(data + done, std::min(want, fileLeft));
+            if (got <= 0) {
+                // The file shrank or failed while being sent: the body can no
+                // longer be what its length promised.
+                setErrorString(m_file.errorString().isEmpty()
+                                   ? QStringLiteral("the file became shorter while uploading")
+                                   : m_file.errorString());
+                return done > 0 ? done : -1;
+            }
+        } else {
+            const qint64 offset = m_produced - m_head.size() - m_fileSize;
+            got = std::min(want, m_tail.size() - offset);
+            std::memcpy(data + done, m_tail.constData() + offset, size_t(got));
+        }
+        done += got;
+        m_produced += got;
+    }
+    return done;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "MusicLibrary.h"
+#include "store/Audio.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// The first stage of a sync: finds the audio files of the user's collection
+// (the music player's library, the Music folder, or the chosen folders) and
+// turns each accepted file into a detached record in the coordinator's
+// localLibraryTracks. Runs on the stage queue.
+//
+// A file is accepted when its name extension is one of the coordinator's
+// validExtensions (letter case counts) and it is more than 100 KiB and less
+// than 100 MiB. A folder walk also skips the paths of known duplicates, and
+// files it cannot read.
+class ScanForLocalMedia {
+public:
+    explicit ScanForLocalMedia(MusicLibraryPtr library);
+
+    // The whole scan; calls `completion` (when given) at the end in every
+    // mode, also after a stop.
+    void scanFileSystemForMedia(const std::function<void()> &completion);
+    // Adds the accepted tracks of the music player's library.
+    void scanItunesLibrary();
+    // Walks one folder tree; an empty list after a stop.
+    QList<AudioPtr> scanFileSystem(const QString &folderPath);
+
+private:
+    MusicLibraryPtr m_library;
+};

@@ -1,0 +1,389 @@
+#include "UploadFilesToCloud.h"
+
+#include "MainThreadCall.h"
+#include "MultipartUploadBody.h"
+#include "Sonarbox.h"
+#include "service/JSONDictionary.h"
+#include "service/SecretMasking.h"
+#include "settings/DeploymentConfig.h"
+#include "settings/Logging.h"
+#include "settings/Utility.h"
+#include "store/GenericDAO.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+
+constexpr int kTimeoutMs = 60 * 1000;
+
+QString displayName(const Audio &track) {
+    if (track.name && !track.name->isEmpty())
+        return *track.name;
+    return track.songName.value_or(QFileInfo(track.fileURL.value_or(QString())).fileName());
+}
+
+bool acceptedStatus(int status) {
+    return status == 200 || status == 204;
+}
+
+// Percent escapes for the query: what may not stand in an address, and the
+// characters that would change what the service reads ('#' ends the query,
+// '%' starts an escape, '+' reads as a space); "&", "=", "?" and "/" stay.
+QString escapedForQuery(const QString &text) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(text, "!$&'()*,;=:@/?"));
+}
+
+} // namespace
+
+UploadFilesToCloud::UploadFilesToCloud(QObject *parent)
+    : QObject(parent)
+    , m_network(new QNetworkAccessManager(this)) {}
+
+UploadFilesToCloud::~UploadFilesToCloud() {
+    dropReply();
+}
+
+QString UploadFilesToCloud::createFilename(const Audio &track) {
+    const QString name = track.name.value_or(QString());
+    if (name.isEmpty())
+        return QStringLiteral("Unknown-%1").arg(track.checksum.value_or(QString()));
+    if (track.fileExtension && !track.fileExtension->isEmpty() && track.songName &&
+        !track.songName->isEmpty())
+        return escapedForQuery(QStringLiteral("%1.%2").arg(*track.songName, *track.fileExtension));
+    return escapedForQuery(name);
+}
+
+void UploadFilesToCloud::uploadUnSyncedFiles(const std::function<void()> &completion) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (sonarbox.flow_stopProcesses) {
+        sonarbox.applicationWasStopped();
+        return;
+    }
+    // Records whose downloadable flag is unset are not candidates: the
+    // service has not answered for them yet.
+    QList<AudioPtr> candidates;
+    for (const AudioPtr &track : GenericDAO::instance().getAll<Audio>()) {
+        if (track && track->downloadable == false)
+            candidates << track;
+    }
+    qCInfo(lcSync).noquote()
+        << QStringLiteral("uploadUnSyncedFiles | songsToUpload: %1").arg(candidates.size());
+    callOnThreadOf(this, [&] { beginRun(candidates, completion); });
+}
+
+void UploadFilesToCloud::beginRun(QList<AudioPtr> candidates, std::function<void()> completion) {
+    if (m_running) {
+        // A restarted sync: the earlier run's transfer must not advance this one.
+        qCInfo(lcSync) << "=== Upload Process RESTARTED: the earlier run is abandoned";
+        forgetRun();
+    }
+    ++m_runId;
+    m_songsToUpload = std::move(candidates);
+    m_songUploadCounter = 0;
+    m_upCompletionBlock = std::move(completion);
+    m_running = true;
+    if (m_songsToUpload.isEmpty()) {
+        qCInfo(lcSync) << "No Songs to Upload";
+        Sonarbox::instance().syncProgress().beginStage(SyncProgress::Stage::Uploading, 0);
+        endRun();
+        return;
+    }
+    startUploadProcess();
+}
+
+void UploadFilesToCloud::startUploadProcess() {
+    if (!m_running || m_songsToUpload.isEmpty())
+        return;
+    qint64 totalBytes = 0;
+    for (const AudioPtr &track : m_songsToUpload)
+        totalBytes +=
+            QFileInfo(Utility::normalizeFilePath(track->fileURL.value_or(QString()))).size();
+    Sonarbox::instance().syncProgress().beginStage(SyncProgress::Stage::Uploading,
+                                                   m_songsToUpload.size(), totalBytes);
+    m_songUploadCounter = 0;
+    m_songBeingUploaded = m_songsToUpload.first();
+    upload(m_songBeingUploaded);
+}
+
+void UploadFilesToCloud::uploadNextSong() {
+    if (!m_running)
+        return;
+    Sonarbox &sonarbox = Sonarbox::instance();
+    ++m_songUploadCounter;
+    if (sonarbox.flow_stopProcesses) {
+        sonarbox.applicationWasStopped();
+        forgetRun();
+        return;
+    }
+    if (m_songUploadCounter >= m_songsToUpload.size()) {
+        qCInfo(lcSync) << "=== Upload Process ENDED";
+        qCInfo(lcSync).noquote() << QStringLiteral("GASongsUploaded: %1").arg(m_songUploadCounter);
+        sonarbox.notifyUser(QStringLiteral("Import Complete"),
+                            QStringLiteral("Your files have been uploaded to Sonarbox"));
+        endRun();
+        return;
+    }
+    m_songBeingUploaded = m_songsToUpload.at(m_songUploadCounter);
+    upload(m_songBeingUploaded);
+}
+
+void UploadFilesToCloud::upload(const AudioPtr &track) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (sonarbox.isAppOffline) {
+        stopOffline();
+        return;
+    }
+    m_songBeingUploaded = track;
+    const QString name = displayName(*track);
+    const QString path = Utility::normalizeFilePath(track->fileURL.value_or(QString()));
+    const QByteArray url =
+        DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
+        "/Vexmusic/controllers/DesktopUploadMedia?fileName=" + createFilename(*track).toLatin1();
+    qCInfo(lcSync).noquote() << QStringLiteral("UploadUrl: %1").arg(QString::fromLatin1(url));
+    sonarbox.syncProgress().setCurrentItem(name);
+
+    auto *body = new MultipartUploadBody(path, track->name.value_or(QString()));
+    if (!body->open(QIODevice::ReadOnly)) {
+        // Deleted or made unreadable since it was stored.
+        const QString reason = body->errorString();
+        delete body;
+        qCWarning(lcSync).noquote()
+            << QStringLiteral(
+                   "Failed to Upload: %1 | cannot read %2: %3 | Skipping to next song...")
+                   .arg(name, path, reason);
+        finishCandidate(false, reason, true);
+        return;
+    }
+
+    // The address's bytes go out exactly as built: parsed from its encoded
+    // form, it is neither escaped again nor unescaped.
+    QNetworkRequest request(QUrl::fromEncoded(url));
+    const QByteArray contentType = "multipart/form-data; boundary=" + MultipartUploadBody::Boundary;
+    request.setRawHeader("Content-Type", contentType);
+    const std::optional<QString> session = sonarbox.jSessionID();
+    if (session)
+        request.setRawHeader("Cookie", session->toUtf8());
+    request.setRawHeader("mobileUpload", "true");
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
+    request.setTransferTimeout(kTimeoutMs);
+    // The body cannot be sent twice, so a redirect counts as a refusal.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    qCInfo(lcSync).noquote()
+        << QStringLiteral("Upload headers: Content-Type: %1 | Cookie: %2 | mobileUpload: true")
+               .arg(QString::fromLatin1(contentType),
+                    session ? SecretMasking::masked(*session) : QStringLiteral("(none)"));
+
+    QNetworkReply *reply = m_network->post(request, body);
+    if (!reply) {
+        delete body;
+        qCWarning(lcSync).noquote()
+            << QStringLiteral("Failed to Upload: %1 Due to failed connection")
+                   .arg(QString::fromLatin1(url));
+        finishCandidate(false, QStringLiteral("no connection"), true);
+        return;
+    }
+    body->setParent(reply);
+    m_reply = reply;
+    m_receivedData.clear();
+    m_bytesSent = 0;
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { onResponse(reply); });
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onData(reply); });
+    connect(reply, &QNetworkReply::uploadProgress, this,
+            [this, reply](qint64 sent, qint64) { onBodySent(reply, sent); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinished(reply); });
+
+    const int percent = sonarbox.statusMenu().setProgressInStatusMenu(
+        m_songsToUpload.size(), m_songUploadCounter, QStringLiteral("Uploading"));
+    ProgressPage &page = sonarbox.progressPage();
+    const ProgressPage::State shown = page.state();
+    page.setProgress(percent / 100.0, QStringLiteral("%1%").arg(percent), shown.artist, shown.song);
+}
+
+void UploadFilesToCloud::onResponse(QNetworkReply *reply) {
+    if (reply != m_reply)
+        return;
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!statusAttribute.isValid())
+        return;
+    const int status = statusAttribute.toInt();
+    qCInfo(lcSync) << "didReceiveResponse";
+    qCInfo(lcSync).noquote() << QStringLiteral("UploadResponse.responseCode: %1").arg(status);
+    if (!acceptedStatus(status)) {
+        qCWarning(lcSync).noquote()
+            << QStringLiteral("Error on Uploading media: %1 response code: %2 | Skipping to next "
+                              "song...")
+                   .arg(m_songBeingUploaded->name.value_or(QString()), QString::number(status));
+        // Cancelled, so that no finish of this reply follows.
+        dropReply();
+        m_receivedData.clear();
+        finishCandidate(false, QStringLiteral("HTTP status %1").arg(status));
+        return;
+    }
+    qCInfo(lcSync) << "Started uploading bytes...";
+    showTrackOnProgressPage(*m_songBeingUploaded);
+    Sonarbox::instance().progressPage().setDescription(QStringLiteral("Uploading..."));
+    m_receivedData.clear();
+}
+
+void UploadFilesToCloud::onData(QNetworkReply *reply) {
+    if (reply != m_reply)
+        return;
+    qCInfo(lcSync) << "didReceiveData";
+    m_receivedData += reply->readAll();
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    m_expectedLength = length.isValid() ? length.toLongLong() : -1;
+    if (m_expectedLength > 0) {
+        qCInfo(lcSync).noquote() << QStringLiteral("Percent complete - %1")
+                                        .arg(double(m_receivedData.size()) /
+                                                 double(m_expectedLength),
+                                             0, 'f', 6);
+    }
+}
+
+void UploadFilesToCloud::onBodySent(QNetworkReply *reply, qint64 sent) {
+    if (reply != m_reply || sent <= m_bytesSent)
+        return;
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.syncProgress().addBytes(sent - m_bytesSent);
+    m_bytesSent = sent;
+    showTrackOnProgressPage(*m_songBeingUploaded);
+    sonarbox.progressPage().setDescription(QStringLiteral("Uploading..."));
+}
+
+void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
+    if (reply != m_reply)
+        return;
+    m_reply = nullptr;
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError) {
+        qCWarning(lcSync).noquote() << QStringLiteral("Connection failed! Error - %1 %2")
+                                           .arg(reply->errorString(), reply->url().toString());
+        finishCandidate(false, reply->errorString());
+        return;
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (!acceptedStatus(status)) {
+        qCWarning(lcSync).noquote()
+            << QStringLiteral("Error on Uploading media: %1 response code: %2 | Skipping to next "
+                              "song...")
+                   .arg(m_songBeingUploaded->name.value_or(QString()), QString::number(status));
+        finishCandidate(false, QStringLiteral("HTTP status %1").arg(status));
+        return;
+    }
+    m_receivedData += reply->readAll();
+    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (declared.isValid() && declared.toLongLong() != m_receivedData.size()) {
+        qCWarning(lcSync).noquote() << QStringLiteral("Song not entirely Uploaded: %1")
+                                           .arg(m_songBeingUploaded->name.value_or(QString()));
+        finishCandidate(false, QStringLiteral("the reply was cut off"));
+        return;
+    }
+    if (!recordUpload(m_receivedData)) {
+        finishCandidate(false, QStringLiteral("the reply could not be read"));
+        return;
+    }
+    qCInfo(lcSync).noquote()
+        << QStringLiteral("Succeeded! Received %1 bytes of data").arg(m_receivedData.size());
+    finishCandidate(true, QString());
+}
+
+bool UploadFilesToCloud::recordUpload(const QByteArray &body) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError) {
+        qCWarning(lcSync).noquote() << QStringLiteral("JSON Error: %1").arg(error.errorString());
+        return false;
+    }
+    qCInfo(lcSync).noquote()
+        << QStringLiteral("UploadResponse NSDictionary: %1").arg(SecretMasking::bodyForLog(body));
+    const QJsonArray content =
+        document.object().value(QStringLiteral("purchasedContent")).toArray();
+    const std::optional<QString> mediaID =
+        content.isEmpty()
+            ? std::nullopt
+            : JSONValues::identifier(content.first().toObject(), QStringLiteral("id"));
+    if (!mediaID) {
+        qCWarning(lcSync) << "JSON Error: the reply holds no media ID";
+        return false;
+    }
+    const Audio &track = *m_songBeingUploaded;
+    const AudioPtr stored = GenericDAO::instance().getById(QStringLiteral("audioByCode"),
+                                                           track.checksum.value_or(QString()));
+    if (stored) {
+        stored->userMediaID = *mediaID;
+        stored->downloadable = true;
+        GenericDAO::instance().save(stored);
+    } else {
+        qCWarning(lcSync).noquote()
+            << QStringLiteral("Upload: %1 | no longer stored, its media ID is not kept")
+                   .arg(track.name.value_or(QString()));
+    }
+    qCInfo(lcSync).noquote() << QStringLiteral("Song Uploaded: %1 with a new UserMediaID: %2")
+                                    .arg(track.name.value_or(QString()), *mediaID);
+    return true;
+}
+
+void UploadFilesToCloud::finishCandidate(bool succeeded, const QString &reason, bool deferred) {
+    Sonarbox::instance().syncProgress().finishItem(
+        displayName(*m_songBeingUploaded),
+        succeeded ? SyncProgress::Outcome::Succeeded : SyncProgress::Outcome::Failed, reason);
+    if (!deferred) {
+        uploadNextSong();
+        return;
+    }
+    // A candidate that failed before anything was sent: moving on from the
+    // event loop keeps a long row of such failures from nesting calls.
+    QMetaObject::invokeMethod(
+        this,
+        [this, run = m_runId] {
+            if (run == m_runId)
+                uploadNextSong();
+        },
+        Qt::QueuedConnection);
+}
+
+void UploadFilesToCloud::showTrackOnProgressPage(const Audio &track) {
+    ProgressPage &page = Sonarbox::instance().progressPage();
+    const ProgressPage::State shown = page.state();
+    page.setProgress(shown.progress, shown.percentage, track.artist.value_or(QString()),
+                     track.songName.value_or(QString()));
+}
+
+void UploadFilesToCloud::stopOffline() {
+    qCWarning(lcSync) << "!!! APP OFFLINE";
+    forgetRun();
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.stopSyncAction();
+    sonarbox.applicationWasStopped();
+}
+
+void UploadFilesToCloud::endRun() {
+    std::function<void()> completion = std::move(m_upCompletionBlock);
+    forgetRun();
+    if (completion)
+        completion();
+}
+
+void UploadFilesToCloud::forgetRun() {
+    dropReply();
+    m_running = false;
+    m_upCompletionBlock = {};
+    ++m_runId;
+}
+
+void UploadFilesToCloud::dropReply() {
+    if (QNetworkReply *reply = m_reply) {
+        m_reply = nullptr;
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->deleteLater();
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "store/Audio.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The last stage of a sync: uploads, one after another, the files of the
+// stored tracks the service could not supply from its catalogue, and records
+// the media ID it assigns. The run starts on the stage queue; the uploads
+// run on the main thread (this object lives there).
+//
+// Whatever happens to an upload (refused, cut off, unreadable reply, file
+// gone), the run moves on to the next candidate exactly once, and the
+// completion is called exactly once per run; a failed candidate stays a
+// candidate for the next sync.
+class UploadFilesToCloud : public QObject {
+    Q_OBJECT
+public:
+    explicit UploadFilesToCloud(QObject *parent = nullptr);
+    ~UploadFilesToCloud() override;
+
+    // Starts a run; `completion` is called once when every candidate has been
+    // tried (not after a stop).
+    void uploadUnSyncedFiles(const std::function<void()> &completion);
+
+    // Main thread only: uploads the first candidate, moves to the next one or
+    // ends the run, and starts the upload of one candidate.
+    void startUploadProcess();
+    void uploadNextSong();
+    void upload(const AudioPtr &track);
+
+    // The file name the service is told in the upload address, already
+    // percent-escaped for the query.
+    static QString createFilename(const Audio &track);
+
+private:
+    void beginRun(QList<AudioPtr> candidates, std::function<void()> completion);
+    void endRun();
+    void forgetRun();
+    void dropReply();
+    void stopOffline();
+    void showTrackOnProgressPage(const Audio &track);
+    // Ends the current candidate (one progress item) and moves on.
+    // `deferred`: the move happens from the event loop (nothing was sent).
+    void finishCandidate(bool succeeded, const QString &reason, bool deferred = false);
+
+    void onResponse(QNetworkReply *reply);
+    void onData(QNetworkReply *reply);
+    void onBodySent(QNetworkReply *reply, qint64 sent);
+    void onFinished(QNetworkReply *reply);
+    // Records the media ID of a complete reply; false when it holds none.
+    bool recordUpload(const QByteArray &body);
+
+    QNetworkAccessManager *m_network;
+    QList<AudioPtr> m_songsToUpload;
+    int m_songUploadCounter = 0;
+    AudioPtr m_songBeingUploaded;
+    std::function<void()> m_upCompletionBlock;
+    bool m_running = false;
+    quint64 m_runId = 0; // changes whenever a run begins or ends
+    QPointer<QNetworkReply> m_reply;
+    QByteArray m_receivedData;
+    qint64 m_expectedLength = 0;
+    qint64 m_bytesSent = 0;
+};

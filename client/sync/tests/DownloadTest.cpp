@@ -1,0 +1,278 @@
+// The download stage against a scripted gateway (faults on demand) and against
+// sonarbox-cloud.
+#include "TransferFixture.h"
+
+#include "CloudProcess.h"
+#include "TestSongs.h"
+#include "accounts/Synchronize.h"
+#include "settings/Utility.h"
+#include "sync/DownloadSongsFromCloud.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+const QByteArray kDownloadPath = "/Vexmusic/rest/downloadController/redirectToCdnDownload/";
+
+QJsonObject item(int id, const QString &song, const QString &artist = QStringLiteral("Unknown"),
+                 const QString &album = QStringLiteral("Unknown"), int downloadable = 1) {
+    return {{"id", id},
+            {"mediaType", "AUDIO"},
+            {"deleted", 0},
+            {"downloadable", downloadable},
+            {"name", song + QStringLiteral(".mp3")},
+            {"songName", song},
+            {"artistName", artist},
+            {"albumName", album},
+            {"checksum", QStringLiteral("c%1").arg(id)}};
+}
+
+scripted::Reply listing(const QJsonArray &items) {
+    const QJsonObject body{
+        {"responseStatus", "OK"}, {"milliseconds", 1000}, {"updatedUserMedias", items}};
+    return scripted::Reply::json(QJsonDocument(body).toJson(QJsonDocument::Compact));
+}
+
+bool isListing(const scripted::Request &r) {
+    return r.target.endsWith("/Vexmusic/rest/medias/sync");
+}
+
+qint64 listedFrom(const scripted::Request &r) {
+    return QJsonDocument::fromJson(r.body).object().value("milliseconds").toInteger();
+}
+
+int downloadId(const scripted::Request &r) {
+    return r.target.startsWith(kDownloadPath)
+               ? r.target.mid(kDownloadPath.size()).split('/').first().toInt()
+               : -1;
+}
+
+class FakeLibrary : public MusicLibrary {
+public:
+    explicit FakeLibrary(QString folder)
+        : m_folder(std::move(folder)) {}
+    std::optional<QList<LibraryTrack>> tracks() override { return QList<LibraryTrack>(); }
+    std::optional<QString> addSong(const QString &path) override {
+        addedFrom = path;
+        thread = QThread::currentThread();
+        QDir().mkpath(m_folder);
+        const QString location = m_folder + QStringLiteral("/in library.mp3");
+        return QFile::copy(path, location) ? std::optional(location) : std::nullopt;
+    }
+    QString addedFrom;
+    QThread *thread = nullptr;
+
+private:
+    QString m_folder;
+};
+
+class DownloadTest : public TransferTest {
+protected:
+    void SetUp() override {
+        TransferTest::SetUp();
+        Sonarbox::instance().setLoggedUser(ada());
+        Sonarbox::instance().setJSessionID(QStringLiteral("JSESSIONID=sess42; Path=/"));
+    }
+    std::function<void(std::function<void()>)> stage(DownloadSongsFromCloud &stageObject) {
+        return [&stageObject](std::function<void()> done) {
+            stageObject.syncCloudMediaWithLocal(done);
+        };
+    }
+    static QString downloads() { return Sonarbox::instance().userDownloadDirectory(); }
+    static QStringList filesIn(const QString &folder) {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    // The songs asked for. The network layer itself asks once more when a
+    // connection closes early; that repeat is not the stage's.
+    QList<int> downloadsAsked() const {
+        QList<int> ids;
+        for (const auto &r : server->requests()) {
+            if (downloadId(r) >= 0 && (ids.isEmpty() || ids.last() != downloadId(r)))
+                ids << downloadId(r);
+        }
+        return ids;
+    }
+
+    iTunesModifier noLibrary{nullptr};
+    DownloadSongsFromCloud downloader{&noLibrary};
+};
+
+} // namespace
+
+TEST_F(DownloadTest, DownloadsTheCloudOnlySongsUnderTheirNames) {
+    CloudProcess cloud;
+    ASSERT_TRUE(cloud.addUser(QStringLiteral("ada@example.com"), QStringLiteral("s3cret!")));
+    ASSERT_TRUE(cloud.start());
+    useGateway(cloud.baseUrl());
+    const QString tagged = dir.filePath(QStringLiteral("elsewhere/tagged.mp3"));
+    const QString plain = dir.filePath(QStringLiteral("elsewhere/plain.mp3"));
+    ASSERT_TRUE(TestSongs::make(tagged, 1, 2.0, {"Blue Song", "Ada", "First"}));
+    ASSERT_TRUE(TestSongs::make(plain, 2, 2.0));
+    for (const QString &file : {tagged, plain})
+        ASSERT_TRUE(cloud.uploadAsAnotherDevice("ada@example.com", "s3cret!", file));
+    ASSERT_TRUE(Synchronize::login(Sonarbox::instance().loggedUser()));
+    // The user's own file of the same name stays as it is.
+    writeFile(downloads() + "/Ada - First - Blue Song.mp3", "mine");
+
+    LogCapture log;
+    EXPECT_EQ(runStage(stage(downloader)), 1);
+    EXPECT_EQ(filesIn(downloads()), (QStringList{"Ada - First - Blue Song (2).mp3",
+                                                 "Ada - First - Blue Song.mp3", "plain.mp3"}));
+    EXPECT_EQ(readFile(downloads() + "/Ada - First - Blue Song.mp3"), "mine");
+    EXPECT_EQ(readFile(downloads() + "/Ada - First - Blue Song (2).mp3"), readFile(tagged));
+    EXPECT_EQ(readFile(downloads() + "/plain.mp3"), readFile(plain));
+    const QList<AudioPtr> stored = GenericDAO::instance().getAll<Audio>();
+    ASSERT_EQ(stored.size(), 2);
+    for (const AudioPtr &track : stored) {
+        EXPECT_EQ(Utility::getMD5FromFile(track->fileURL.value_or(QString())), track->checksum);
+        EXPECT_EQ(track->downloaded, 1);
+        EXPECT_EQ(track->synced, 1);
+        EXPECT_EQ(track->downloadable, true);
+    }
+    EXPECT_EQ(notifications, QStringList{"Download Complete"});
+    EXPECT_FALSE(log.contains("s3cret!"));
+
+    // Nothing new: the next run downloads nothing.
+    LogCapture again;
+    EXPECT_EQ(runStage(stage(downloader)), 1);
+    EXPECT_FALSE(again.contains("| connect"));
+    EXPECT_EQ(filesIn(downloads()).size(), 3);
+    EXPECT_EQ(notifications.size(), 1);
+}
+
+TEST_F(DownloadTest, FetchesOnlyNewDownloadableSongsAndKeepsTheTokenForTheService) {
+    auto viaFacebook = std::make_shared<User>();
+    viaFacebook->username = QStringLiteral("fb@example.com");
+    viaFacebook->facebookToken = QStringLiteral("fb-token-XYZ");
+    Sonarbox::instance().setLoggedUser(viaFacebook);
+    auto local = std::make_shared<Audio>();
+    local->userMediaID = QStringLiteral("12");
+    local->checksum = QStringLiteral("c12");
+    GenericDAO::instance().addTrackToDB(local, true);
+
+    scripted::Server cdn([](const scripted::Request &) {
+        scripted::Reply reply;
+        reply.body = "audio-14";
+        return reply;
+    });
+    server->setHandler([&](const scripted::Request &r) {
+        if (isListing(r))
+            return listing({item(11, "Not Mine To Take", "Ada", "First", 0),
+                            item(12, "Already Here"), item(14, "Back", "AC/DC")});
+        scripted::Reply redirect;
+        redirect.status = 302;
+        redirect.headers = {{"Location", cdn.baseUrl().toUtf8() + "/file/14"}};
+        return redirect;
+    });
+    LogCapture log;
+    EXPECT_EQ(runStage(stage(downloader)), 1);
+    EXPECT_EQ(downloadsAsked(), QList<int>{14});
+    const scripted::Request asked = server->requests().last();
+    EXPECT_EQ(asked.target, kDownloadPath + "14/?jsessionId=sess42");
+    EXPECT_EQ(asked.header("FACEBOOK_TOKEN"), "fb-token-XYZ");
+    EXPECT_FALSE(asked.header("PASSWORD"));
+    ASSERT_EQ(cdn.requests().size(), 1);
+    EXPECT_FALSE(cdn.requests().first().header("FACEBOOK_TOKEN"));
+    EXPECT_EQ(filesIn(downloads()), QStringList{"AC_DC - Back.mp3"});
+    EXPECT_EQ(readFile(downloads() + "/AC_DC - Back.mp3"), "audio-14");
+    EXPECT_FALSE(log.contains("fb-token-XYZ"));
+    EXPECT_FALSE(log.contains("sess42"));
+}
+
+// A download cut off half-way, one refused, one empty, one fine; the next run
+// lists the failed ones again and finishes the cut-off one.
+TEST_F(DownloadTest, AFailedDownloadLeavesNoFileAndIsTriedAgain) {
+    writeFile(downloads() + "/.sonarbox-Ab12Cd.part", "left by a killed run");
+    writeFile(downloads() + "/.sonarbox-notes.part", "the user's own");
+    const QByteArray whole(200000, 'w');
+    std::atomic<int> attempts{0};
+    server->setHandler([&](const scripted::Request &r) {
+        if (isListing(r)) {
+            return listing(listedFrom(r) < 1000 ? QJsonArray{item(21, "dies"), item(22, "refused"),
+                                                             item(23, "fine"), item(24, "empty")}
+                                                : QJsonArray{});
+        }
+        scripted::Reply reply;
+        reply.body = "fine bytes";
+        if (downloadId(r) == 22) {
+            reply.status = 500;
+        } else if (downloadId(r) == 24) {
+            reply.status = 204;
+            reply.body.clear();
+        } else if (downloadId(r) == 21) {
+            reply.body = whole;
+            if (++attempts == 1) {
+                reply.headers = {{"Content-Length", "200000"}};
+                reply.body = whole.left(50000);
+                reply.withContentLength = false;
+            }
+        }
+        return reply;
+    });
+    EXPECT_EQ(runStage(stage(downloader)), 1);
+    EXPECT_EQ(filesIn(downloads()), (QStringList{".sonarbox-notes.part", "fine.mp3"}));
+    EXPECT_EQ(GenericDAO::instance().getAll<Audio>().size(), 1);
+
+    EXPECT_EQ(runStage(stage(downloader)), 1);
+    EXPECT_EQ(downloadsAsked(), (QList<int>{21, 22, 23, 24, 21, 22, 24}));
+    EXPECT_EQ(filesIn(downloads()), (QStringList{".sonarbox-notes.part", "dies.mp3", "fine.mp3"}));
+    EXPECT_EQ(readFile(downloads() + "/dies.mp3"), whole);
+    EXPECT_EQ(GenericDAO::instance().getAll<Audio>().size(), 2);
+    EXPECT_EQ(notifications.size(), 2);
+}
+
+TEST_F(DownloadTest, AFailedListingOrALostNetworkStopsTheSync) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    server->setHandler([](const scripted::Request &) {
+        return scripted::Reply::json(R"({"responseStatus":"FAILED"})");
+    });
+    sonarbox.syncStarted();
+    EXPECT_EQ(runStage(stage(downloader), [] { return true; }), 0);
+    EXPECT_FALSE(sonarbox.syncInProgress);
+    EXPECT_EQ(sonarbox.progressPage().state().description, QStringLiteral("Sync stopped"));
+
+    sonarbox.applicationWasStopped();
+    server->clearRequests();
+    server->setHandler([](const scripted::Request &r) {
+        Sonarbox::instance().isAppOffline = true;
+        return isListing(r) ? listing({item(31, "later")}) : scripted::Reply();
+    });
+    sonarbox.syncStarted();
+    LogCapture log;
+    EXPECT_EQ(runStage(stage(downloader), [] { return true; }), 0);
+    EXPECT_EQ(server->requests().size(), 1);
+    EXPECT_TRUE(log.contains("!!! APP OFFLINE"));
+    EXPECT_FALSE(sonarbox.syncInProgress);
+    EXPECT_FALSE(sonarbox.flow_stopProcesses);
+}
+
+TEST_F(DownloadTest, TheMusicLibraryTakesTheSongOffTheMainThread) {
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+    QDir().mkpath(dir.filePath("tmp"));
+    Sonarbox::instance().setUserPickedMediaLibrary(1);
+    auto library = std::make_shared<FakeLibrary>(dir.filePath("library"));
+    iTunesModifier handOff(library);
+    DownloadSongsFromCloud viaLibrary(&handOff);
+    server->setHandler([](const scripted::Request &r) {
+        scripted::Reply reply;
+        reply.body = "library bytes";
+        return isListing(r) ? listing({item(41, "Lib Song", "Ada", "First")}) : reply;
+    });
+
+    EXPECT_EQ(runStage(stage(viaLibrary)), 1);
+    if (tmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", tmp);
+    EXPECT_EQ(library->addedFrom, dir.filePath("tmp/Ada - First - Lib Song.mp3"));
+    EXPECT_NE(library->thread, QCoreApplication::instance()->thread());
+    EXPECT_FALSE(QFile::exists(library->addedFrom));
+    const QList<AudioPtr> stored = GenericDAO::instance().getAll<Audio>();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first()->fileURL, dir.filePath("library/in library.mp3"));
+    EXPECT_EQ(readFile(dir.filePath("library/in library.mp3")), "library bytes");
+}

@@ -1,0 +1,259 @@
+// The upload stage against a scripted gateway (faults on demand) and against
+// sonarbox-cloud.
+#include "TransferFixture.h"
+
+#include "CloudProcess.h"
+#include "TestSongs.h"
+#include "accounts/Synchronize.h"
+#include "settings/Utility.h"
+#include "sync/UploadFilesToCloud.h"
+
+namespace {
+
+const QByteArray kUploadPath = "/Vexmusic/controllers/DesktopUploadMedia?fileName=";
+
+scripted::Reply mediaId(int id) {
+    return scripted::Reply::json(R"({"responseStatus":"SUCCESS","purchasedContent":[{"id":)" +
+                                 QByteArray::number(id) + "}]}");
+}
+
+class UploadTest : public TransferTest {
+protected:
+    // A stored track of the file at `path`; `songName` also names it in the
+    // upload address.
+    AudioPtr storeTrack(const QString &path, const QString &name, std::optional<QString> songName,
+                        std::optional<bool> downloadable = false) {
+        auto track = std::make_shared<Audio>();
+        track->fileURL = path;
+        track->name = name;
+        track->songName = songName;
+        track->fileExtension = QStringLiteral("mp3");
+        track->checksum = Utility::getMD5FromFile(path);
+        track->userMediaID = QStringLiteral("-1");
+        track->downloadable = downloadable;
+        GenericDAO::instance().save(track); // as it is: an empty name stays empty
+        return stored(*track->checksum);
+    }
+    static AudioPtr stored(const QString &checksum) {
+        return GenericDAO::instance().getById(QStringLiteral("audioByCode"), checksum);
+    }
+    std::function<void(std::function<void()>)> stage() {
+        return [this](std::function<void()> done) { uploader.uploadUnSyncedFiles(done); };
+    }
+    // The addresses asked for, readable when a comparison fails.
+    std::vector<std::string> targets() const {
+        std::vector<std::string> result;
+        for (const auto &r : server->requests())
+            result.push_back(r.target.toStdString());
+        return result;
+    }
+    static std::vector<std::string> uploadsOf(std::initializer_list<const char *> names) {
+        std::vector<std::string> result;
+        for (const char *name : names)
+            result.push_back((kUploadPath + name).toStdString());
+        return result;
+    }
+
+    UploadFilesToCloud uploader;
+};
+
+} // namespace
+
+TEST_F(UploadTest, WithoutCandidatesTheRunEndsAtOnce) {
+    writeFile(dir.filePath("a.mp3"), "in the cloud");
+    writeFile(dir.filePath("b.mp3"), "not answered yet");
+    storeTrack(dir.filePath("a.mp3"), "a.mp3", "a", true);
+    storeTrack(dir.filePath("b.mp3"), "b.mp3", "b", std::nullopt);
+    LogCapture log;
+    EXPECT_EQ(runStage(stage()), 1);
+    EXPECT_TRUE(log.contains("No Songs to Upload"));
+    EXPECT_TRUE(server->requests().isEmpty());
+    EXPECT_TRUE(notifications.isEmpty());
+}
+
+TEST_F(UploadTest, ARefusedUploadIsSkippedAndStaysACandidate) {
+    QStringList checksums;
+    for (const char *name : {"first", "second", "third"}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        writeFile(path, QByteArray("content of ") + name);
+        checksums << *storeTrack(path, QLatin1String(name) + QStringLiteral(".mp3"),
+                                 QLatin1String(name))
+                          ->checksum;
+    }
+    server->setHandler([](const scripted::Request &r) {
+        if (r.target.contains("first"))
+            return mediaId(101);
+        if (r.target.contains("second"))
+            return scripted::Reply::json("{}", 500);
+        return mediaId(103);
+    });
+    EXPECT_EQ(runStage(stage()), 1);
+    EXPECT_EQ(targets(), uploadsOf({"first.mp3", "second.mp3", "third.mp3"}));
+    EXPECT_EQ(stored(checksums[0])->userMediaID, QStringLiteral("101"));
+    EXPECT_EQ(stored(checksums[0])->downloadable, true);
+    EXPECT_EQ(stored(checksums[1])->userMediaID, QStringLiteral("-1"));
+    EXPECT_EQ(stored(checksums[1])->downloadable, false);
+    EXPECT_EQ(stored(checksums[2])->userMediaID, QStringLiteral("103"));
+    EXPECT_EQ(notifications, QStringList{QStringLiteral("Import Complete")});
+    const SyncProgress::State progress = Sonarbox::instance().syncProgress().state();
+    EXPECT_EQ(progress.tracksUploaded, 2);
+    EXPECT_EQ(progress.tracksFailed, 1);
+}
+
+// Cut-off, unreadable and missing replies, and a file deleted since it was
+// stored: each candidate is left behind once, and the run still ends once.
+TEST_F(UploadTest, EveryFaultMovesOnExactlyOnce) {
+    QStringList checksums;
+    for (const char *name : {"1-cut", "2-garbled", "3-closed", "4-gone", "5-good"}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        writeFile(path, QByteArray("bytes of ") + name);
+        checksums << *storeTrack(path, QLatin1String(name) + QStringLiteral(".mp3"),
+                                 QLatin1String(name))
+                          ->checksum;
+    }
+    QFile::remove(dir.filePath("4-gone"));
+    server->setHandler([](const scripted::Request &r) {
+        scripted::Reply reply = mediaId(99);
+        if (r.target.contains("cut")) {
+            reply.headers << qMakePair(QByteArray("Content-Length"), QByteArray("500"));
+            reply.body = R"({"purchasedContent":[)";
+            reply.withContentLength = false;
+        } else if (r.target.contains("garbled")) {
+            reply = scripted::Reply::json("<html>busy</html>");
+        } else if (r.target.contains("closed")) {
+            reply.mode = scripted::Reply::Mode::Close;
+        }
+        return reply;
+    });
+    LogCapture log;
+    EXPECT_EQ(runStage(stage()), 1);
+    // The network layer itself sends a request again once when its connection
+    // closed without an answer; the stage still moves on once.
+    std::vector<std::string> asked = targets();
+    asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
+    EXPECT_EQ(asked, uploadsOf({"1-cut.mp3", "2-garbled.mp3", "3-closed.mp3", "5-good.mp3"}));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(stored(checksums[i])->downloadable, false) << i;
+    EXPECT_EQ(stored(checksums[4])->userMediaID, QStringLiteral("99"));
+    EXPECT_TRUE(log.contains("JSON Error: "));
+    EXPECT_EQ(notifications.size(), 1);
+}
+
+// The address, headers and body exactly as they reach the server.
+TEST_F(UploadTest, TheServerReceivesTheExactRequest) {
+    QByteArray content;
+    for (int i = 0; content.size() < 300000; ++i)
+        content += QByteArray::number(i) + ',';
+    writeFile(dir.filePath("song"), content);
+    writeFile(dir.filePath("nameless"), "nameless bytes");
+    writeFile(dir.filePath("band"), "band bytes");
+    writeFile(dir.filePath("cafe"), "cafe bytes");
+    storeTrack(dir.filePath("song"), "My Song.mp3", "My Song");
+    const QString nameless = *storeTrack(dir.filePath("nameless"), "", std::nullopt)->checksum;
+    storeTrack(dir.filePath("band"), "band.mp3", "AC/DC & Co = ?");
+    storeTrack(dir.filePath("cafe"), "cafe.mp3", QStringLiteral("Café #1 +50%"));
+    Sonarbox::instance().setJSessionID(QStringLiteral("JSESSIONID=abc123; Path=/; HttpOnly"));
+    server->setHandler([](const scripted::Request &) { return mediaId(5); });
+
+    LogCapture log;
+    EXPECT_EQ(runStage(stage()), 1);
+    QHash<QByteArray, scripted::Request> byTarget;
+    for (const auto &r : server->requests())
+        byTarget.insert(r.target, r);
+    EXPECT_EQ(byTarget.keys().size(), 4);
+    EXPECT_TRUE(byTarget.contains(kUploadPath + "Unknown-" + nameless.toLatin1()));
+    EXPECT_TRUE(byTarget.contains(kUploadPath + "AC/DC%20&%20Co%20=%20?.mp3"));
+    EXPECT_TRUE(byTarget.contains(kUploadPath + "Caf%C3%A9%20%231%20%2B50%25.mp3"));
+
+    const scripted::Request song = byTarget.value(kUploadPath + "My%20Song.mp3");
+    EXPECT_EQ(song.method, "POST");
+    EXPECT_EQ(song.header("Content-Type"),
+              "multipart/form-data; boundary=----Zq4r8uLmW2xTe6Jk0PoNcVbHa");
+    EXPECT_EQ(song.header("Cookie"), "JSESSIONID=abc123; Path=/; HttpOnly");
+    EXPECT_EQ(song.header("mobileUpload"), "true");
+    const QByteArray expected = "------Zq4r8uLmW2xTe6Jk0PoNcVbHa\r\n"
+                                "Content-Disposition: form-data; name=\"file\"; "
+                                "filename=\"My Song.mp3\"\r\n"
+                                "Content-Type: audio/mpeg\r\n\r\n" +
+                                content + "\r\n------Zq4r8uLmW2xTe6Jk0PoNcVbHa--\r\n";
+    EXPECT_EQ(song.body, expected);
+    EXPECT_EQ(song.header("Content-Length"), QByteArray::number(expected.size()));
+    EXPECT_TRUE(byTarget.value(kUploadPath + "Unknown-" + nameless.toLatin1())
+                    .body.contains("; filename=\"\"\r\n"));
+    EXPECT_FALSE(log.contains("abc123"));
+}
+
+TEST_F(UploadTest, AStopOrALostNetworkEndsTheRunWithoutCompletion) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    for (const char *name : {"one", "two"}) {
+        writeFile(dir.filePath(QLatin1String(name)), name);
+        storeTrack(dir.filePath(QLatin1String(name)), QLatin1String(name), QLatin1String(name));
+    }
+    std::atomic<bool> stopAsked{false};
+    server->setHandler([&](const scripted::Request &) {
+        Sonarbox::instance().flow_stopProcesses = true;
+        stopAsked = true;
+        return mediaId(1);
+    });
+    EXPECT_EQ(runStage(stage(), [&] { return stopAsked && !sonarbox.flow_stopProcesses; }), 0);
+    EXPECT_EQ(server->requests().size(), 1);
+
+    server->clearRequests();
+    sonarbox.syncStarted();
+    sonarbox.isAppOffline = true;
+    LogCapture log;
+    EXPECT_EQ(runStage(stage(), [] { return true; }), 0);
+    EXPECT_TRUE(server->requests().isEmpty());
+    EXPECT_TRUE(log.contains("!!! APP OFFLINE"));
+    EXPECT_FALSE(sonarbox.syncInProgress);
+    EXPECT_FALSE(sonarbox.flow_stopProcesses);
+    EXPECT_EQ(sonarbox.progressPage().state().description, QStringLiteral("Sync stopped"));
+}
+
+// A restarted sync drops the earlier run's transfer: it never advances or
+// ends the new run.
+TEST_F(UploadTest, ARestartedRunForgetsTheEarlierOne) {
+    writeFile(dir.filePath("slow"), "slow bytes");
+    const QString checksum =
+        *storeTrack(dir.filePath("slow"), "slow.mp3", QStringLiteral("slow"))->checksum;
+    std::atomic<int> seen{0};
+    server->setHandler([&](const scripted::Request &) {
+        scripted::Reply reply = mediaId(8);
+        if (++seen == 1)
+            reply.mode = scripted::Reply::Mode::NeverAnswer;
+        return reply;
+    });
+    int earlier = 0;
+    uploader.uploadUnSyncedFiles([&] { ++earlier; });
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return seen == 1; }));
+    EXPECT_EQ(runStage(stage()), 1);
+    EXPECT_EQ(earlier, 0);
+    EXPECT_EQ(stored(checksum)->userMediaID, QStringLiteral("8"));
+}
+
+TEST_F(UploadTest, UploadsToTheServiceWithoutLoggingTheSession) {
+    CloudProcess cloud;
+    ASSERT_TRUE(cloud.addUser(QStringLiteral("ada@example.com"), QStringLiteral("s3cret!")));
+    ASSERT_TRUE(cloud.start());
+    useGateway(cloud.baseUrl());
+    const UserPtr user = ada();
+    ASSERT_TRUE(Synchronize::login(user));
+    Sonarbox::instance().setLoggedUser(user);
+    const QString session =
+        *Utility::getValidJSessionID(Sonarbox::instance().jSessionID().value_or(QString()));
+
+    const QString path = dir.filePath("Song With Spaces.mp3");
+    ASSERT_TRUE(TestSongs::make(path, 7, 3.0, {QStringLiteral("Spaces"), {}, {}}));
+    const QString checksum = Utility::getMD5FromFile(path);
+    storeTrack(path, "Song With Spaces.mp3", QStringLiteral("Song With Spaces"));
+
+    LogCapture log;
+    EXPECT_EQ(runStage(stage()), 1);
+    const AudioPtr track = stored(checksum);
+    EXPECT_EQ(track->downloadable, true);
+    EXPECT_EQ(cloud.query(QStringLiteral("SELECT md5 FROM files")), QStringList{checksum});
+    EXPECT_EQ(cloud.query(
+                  QStringLiteral("SELECT id FROM user_media WHERE checksum = '%1'").arg(checksum)),
+              QStringList{track->userMediaID.value_or(QString())});
+    EXPECT_FALSE(log.contains(session));
+}

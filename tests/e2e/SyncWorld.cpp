@@ -1,0 +1,92 @@
+#include "SyncWorld.h"
+
+#include "TestSongs.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+QString fileMd5(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    md5.addData(&f);
+    return QString::fromLatin1(md5.result().toHex());
+}
+
+bool SyncWorld::build(QString *error, int catalogued, int unknown) {
+    const auto fail = [&](const QString &why) {
+        *error = why;
+        return false;
+    };
+    const QString originals = m_root.filePath(QStringLiteral("originals"));
+    const QString recognition = m_root.filePath(QStringLiteral("recognition"));
+    QDir().mkpath(musicFolder());
+    QDir().mkpath(downloadFolder());
+
+    QStringList catalogue;
+    for (int i = 0; i < catalogued; ++i) {
+        const QString original = QStringLiteral("%1/original-%2.flac").arg(originals).arg(i);
+        if (!TestSongs::make(original, 100 + i, 20,
+                             {QStringLiteral("First Light %1").arg(i),
+                              QStringLiteral("The Testers"), QStringLiteral("Sample Album"),
+                              i + 1}))
+            return fail(QStringLiteral("could not make ") + original);
+        catalogue << original;
+        // The person's copy: another encoding and other tags, so neither the
+        // checksum nor the names can find it.
+        const QString copy = QStringLiteral("%1/Rips/track %2.mp3").arg(musicFolder()).arg(i + 1);
+        if (!TestSongs::make(
+                copy, 100 + i, 20,
+                {QStringLiteral("Track %1").arg(i + 1), QString(), QStringLiteral("Rips"), i + 1},
+                QStringLiteral("128k")))
+            return fail(QStringLiteral("could not make ") + copy);
+        cataloguedCopies << copy;
+    }
+    for (int i = 0; i < unknown; ++i) {
+        const QString song = QStringLiteral("%1/Own/own song %2.mp3").arg(musicFolder()).arg(i);
+        if (!TestSongs::make(song, 500 + i, 15,
+                             {QStringLiteral("Own Song %1").arg(i), QStringLiteral("Me"),
+                              QStringLiteral("Home Recordings"), i + 1}))
+            return fail(QStringLiteral("could not make ") + song);
+        unknownSongs << song;
+    }
+    cloudOnlySong = m_root.filePath(QStringLiteral("elsewhere/cloud only.mp3"));
+    if (!TestSongs::make(cloudOnlySong, 900, 12,
+                         {QStringLiteral("Far Away"), QStringLiteral("Elsewhere"),
+                          QStringLiteral("Other Desk"), 1}))
+        return fail(QStringLiteral("could not make the cloud-only song"));
+    for (const QString &f : cataloguedCopies + unknownSongs + QStringList{cloudOnlySong})
+        md5.insert(f, fileMd5(f));
+
+    const QString database = recognition + QStringLiteral("/catalog.db");
+    QDir().mkpath(recognition);
+    if (!TestSongs::makeCatalog(database, catalogue))
+        return fail(QStringLiteral("tonemill-catalog failed"));
+    const QString engineConfig = TestSongs::writeEngineConfig(recognition, database);
+    if (!cloud.importFiles(catalogue, database))
+        return fail(QStringLiteral("sonarbox-cloud import failed"));
+    if (!cloud.addUser(Email, Password))
+        return fail(QStringLiteral("sonarbox-cloud add-user failed"));
+    if (!cloud.start())
+        return fail(QStringLiteral("sonarbox-cloud did not start"));
+    const std::optional<QString> id = cloud.uploadAsAnotherDevice(Email, Password, cloudOnlySong);
+    if (!id)
+        return fail(QStringLiteral("the other installation could not upload"));
+    cloudOnlyMediaId = *id;
+
+    QFile ini(configFile());
+    if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(QStringLiteral("cannot write ") + configFile());
+    ini.write(QStringLiteral("[service]\ngatewayBaseUrl=%1\nwebSiteUrl=%1\n"
+                             "reachabilityHost=127.0.0.1\nreachabilityPort=%2\n"
+                             "[recognition]\nclientId=1000001\n"
+                             "clientTag=0123456789ABCDEF0123456789ABCDEF\ninitData=%3\n"
+                             "[mpd]\nport=1\n")
+                  .arg(cloud.baseUrl())
+                  .arg(cloud.port())
+                  .arg(engineConfig)
+                  .toUtf8());
+    return true;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "CloudProcess.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A small world for whole syncs: generated songs, a recognition catalogue of
+// some of them, a server whose catalogue holds the same songs, an account,
+// and a music folder in which the catalogued songs are re-encoded and tagged
+// differently (only their fingerprints can match them), beside songs the
+// service has never seen. The account also holds a song that only the cloud
+// has, uploaded by another installation.
+class SyncWorld {
+public:
+    static inline const QString Email = QStringLiteral("ada@example.com");
+    static inline const QString Password = QStringLiteral("s3cret!");
+
+    // Builds everything and starts the server. False (with `error`) on failure.
+    bool build(QString *error, int catalogued = 3, int unknown = 2);
+
+    CloudProcess cloud;
+    QString musicFolder() const { return m_root.filePath(QStringLiteral("music")); }
+    QString downloadFolder() const { return m_root.filePath(QStringLiteral("downloads")); }
+    QString configFile() const { return m_root.filePath(QStringLiteral("sonarbox.ini")); }
+
+    QStringList cataloguedCopies; // local files the catalogue holds as other encodings
+    QStringList unknownSongs;     // local files nobody has
+    QString cloudOnlySong;        // the file another installation uploaded
+    QString cloudOnlyMediaId;
+    // The MD5 of each local file, by path.
+    QMap<QString, QString> md5;
+
+private:
+    QTemporaryDir m_root;
+};
+
+QString fileMd5(const QString &path);
