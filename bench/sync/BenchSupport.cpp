@@ -1,25 +1,19 @@
 #include "BenchSupport.h"
 
-#include <QDir>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QProcess>
 
 #include <algorithm>
 
 namespace bench {
 
-void isolate(const QString &root) {
-    const auto sub = [&](const char *name) {
-        const QString path = root + QLatin1Char('/') + QLatin1String(name);
-        QDir().mkpath(path);
-        return path.toLocal8Bit();
-    };
-    qputenv("HOME", sub("home"));
-    qputenv("XDG_DATA_HOME", sub("home/.local/share"));
-    qputenv("XDG_CONFIG_HOME", sub("home/.config"));
-    qputenv("XDG_CACHE_HOME", sub("home/.cache"));
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+void quietClient() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Sonarbox"));
+    QCoreApplication::setApplicationName(QStringLiteral("Sonarbox"));
+    QLoggingCategory::setFilterRules(QStringLiteral("sonarbox.*.info=false"));
 }
 
 double timeMs(const std::function<void()> &work) {

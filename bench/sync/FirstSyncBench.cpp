@@ -7,6 +7,7 @@
 // Usage: sync_first_bench [--tracks 200] [--seconds 60] [--downloads 20] [--dir DIR]
 #include "BenchSupport.h"
 #include "BenchWorld.h"
+#include "TestEnvironment.h"
 #include "TestSongs.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Utility.h"
@@ -23,7 +24,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -161,21 +161,18 @@ struct StageClock {
 
 int main(int argc, char **argv) {
     QTemporaryDir home;
-    bench::isolate(home.path());
+    TestEnvironment::isolate(home.path());
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Sonarbox"));
-    QCoreApplication::setApplicationName(QStringLiteral("Sonarbox"));
-    QLoggingCategory::setFilterRules(QStringLiteral("sonarbox.*.info=false"));
+    bench::quietClient();
     QCommandLineParser parser;
-    parser.addOptions(
-        {{QStringLiteral("tracks"), QStringLiteral("Library size."), QStringLiteral("n"),
-          QStringLiteral("200")},
-         {QStringLiteral("seconds"), QStringLiteral("Song length."), QStringLiteral("s"),
-          QStringLiteral("60")},
-         {QStringLiteral("downloads"), QStringLiteral("Cloud-only songs."), QStringLiteral("n"),
-          QStringLiteral("20")},
-         {QStringLiteral("dir"), QStringLiteral("Corpus folder."), QStringLiteral("dir"),
-          QStringLiteral("/tmp/sonarbox-bench-first")}});
+    parser.addOptions({{QStringLiteral("tracks"), QStringLiteral("Library size."),
+                        QStringLiteral("n"), QStringLiteral("200")},
+                       {QStringLiteral("seconds"), QStringLiteral("Song length."),
+                        QStringLiteral("s"), QStringLiteral("60")},
+                       {QStringLiteral("downloads"), QStringLiteral("Cloud-only songs."),
+                        QStringLiteral("n"), QStringLiteral("20")},
+                       {QStringLiteral("dir"), QStringLiteral("Corpus folder."),
+                        QStringLiteral("dir"), QStringLiteral("/tmp/sonarbox-bench-first")}});
     parser.process(app);
     const int tracks = parser.value(QStringLiteral("tracks")).toInt();
     const int downloads = parser.value(QStringLiteral("downloads")).toInt();
@@ -220,14 +217,14 @@ int main(int argc, char **argv) {
     const double recognitionMs = recognitionAloneMs(library, initData);
 
     sonarbox.setUserPickedMediaLibrary(3);
-    sonarbox.setUserMediaFoldersToScan(
-        {QUrl::fromLocalFile(dir + QStringLiteral("/catalogued")),
-         QUrl::fromLocalFile(dir + QStringLiteral("/own"))});
+    sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(dir + QStringLiteral("/catalogued")),
+                                        QUrl::fromLocalFile(dir + QStringLiteral("/own"))});
     sonarbox.setUserDownloadDirectory(home.filePath(QStringLiteral("downloads")));
     StageClock clock;
     clock.timer.start();
-    QObject::connect(&sonarbox.syncProgress(), &SyncProgress::event, &app,
-                     [&](const SyncProgress::Event &e) { clock.on(e); }, Qt::DirectConnection);
+    QObject::connect(
+        &sonarbox.syncProgress(), &SyncProgress::event, &app,
+        [&](const SyncProgress::Event &e) { clock.on(e); }, Qt::DirectConnection);
 
     QString outcome;
     bench::resetPeak();

@@ -5,16 +5,15 @@
 #include "BenchSupport.h"
 #include "BenchWorld.h"
 #include "TaggedLibrary.h"
+#include "TestEnvironment.h"
 #include "store/GenericDAO.h"
 #include "store/StoreContext.h"
 #include "store/StoreSetup.h"
 #include "sync/Sonarbox.h"
 #include "sync/SyncEngine.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -22,28 +21,15 @@
 
 int main(int argc, char **argv) {
     QTemporaryDir home;
-    bench::isolate(home.path());
+    TestEnvironment::isolate(home.path());
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Sonarbox"));
-    QCoreApplication::setApplicationName(QStringLiteral("Sonarbox"));
-    QLoggingCategory::setFilterRules(QStringLiteral("sonarbox.*.info=false"));
-    QCommandLineParser parser;
-    parser.addOptions({{QStringLiteral("files"), QStringLiteral("Library size."),
-                        QStringLiteral("n"), QStringLiteral("10000")},
-                       {QStringLiteral("dir"), QStringLiteral("Library folder."),
-                        QStringLiteral("dir"), QStringLiteral("/tmp/sonarbox-bench-library")},
-                       {QStringLiteral("runs"), QStringLiteral("Timed re-syncs."),
-                        QStringLiteral("n"), QStringLiteral("3")}});
-    parser.process(app);
-    const int files = parser.value(QStringLiteral("files")).toInt();
-    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
-    const QString dir = parser.value(QStringLiteral("dir")) + QStringLiteral("/%1").arg(files);
-
+    bench::quietClient();
     TaggedLibrary library;
-    if (!TaggedLibrary::make(dir, files, library)) {
-        std::fprintf(stderr, "could not make the library in %s\n", qPrintable(dir));
+    int runs = 1;
+    if (!TaggedLibrary::fromArguments(app.arguments(), 3, library, &runs))
         return 1;
-    }
+    const QString dir = library.folder;
+    const int files = int(library.files.size());
     CloudProcess cloud;
     if (!cloud.addUser(bench::Email, bench::Password) || !cloud.start() ||
         !bench::configure(home.path(), cloud, QString())) {

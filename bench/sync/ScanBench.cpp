@@ -5,38 +5,26 @@
 // /tmp, made on the first run).
 #include "BenchSupport.h"
 #include "TaggedLibrary.h"
+#include "TestEnvironment.h"
 #include "sync/ScanForLocalMedia.h"
 #include "sync/Sonarbox.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
 int main(int argc, char **argv) {
     QTemporaryDir home;
-    bench::isolate(home.path());
+    TestEnvironment::isolate(home.path());
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("sonarbox.*.info=false"));
-    QCommandLineParser parser;
-    parser.addOptions({{QStringLiteral("files"), QStringLiteral("Library size."),
-                        QStringLiteral("n"), QStringLiteral("10000")},
-                       {QStringLiteral("dir"), QStringLiteral("Library folder."),
-                        QStringLiteral("dir"), QStringLiteral("/tmp/sonarbox-bench-library")},
-                       {QStringLiteral("runs"), QStringLiteral("Timed runs."), QStringLiteral("n"),
-                        QStringLiteral("5")}});
-    parser.process(app);
-    const int files = parser.value(QStringLiteral("files")).toInt();
-    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
-    const QString dir = parser.value(QStringLiteral("dir")) + QStringLiteral("/%1").arg(files);
-
+    bench::quietClient();
     TaggedLibrary library;
-    if (!TaggedLibrary::make(dir, files, library)) {
-        std::fprintf(stderr, "could not make the library in %s\n", qPrintable(dir));
+    int runs = 1;
+    if (!TaggedLibrary::fromArguments(app.arguments(), 5, library, &runs))
         return 1;
-    }
+    const QString dir = library.folder;
+    const int files = int(library.files.size());
     Sonarbox::instance();
     ScanForLocalMedia scanner(nullptr);
 

@@ -1,5 +1,6 @@
 #include "TaggedLibrary.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -54,8 +56,8 @@ bool TaggedLibrary::make(const QString &folder, int count, TaggedLibrary &out) {
         TagLib::FileRef file(QFile::encodeName(path).constData(), false);
         if (file.isNull() || !file.tag())
             return false;
-        file.tag()->setTitle(TagLib::String(QStringLiteral("Track %1").arg(i).toStdString(),
-                                            TagLib::String::UTF8));
+        file.tag()->setTitle(
+            TagLib::String(QStringLiteral("Track %1").arg(i).toStdString(), TagLib::String::UTF8));
         file.tag()->setArtist(TagLib::String(
             QStringLiteral("Artist %1").arg(i / 100 % 100).toStdString(), TagLib::String::UTF8));
         file.tag()->setAlbum(TagLib::String(
@@ -69,4 +71,23 @@ bool TaggedLibrary::make(const QString &folder, int count, TaggedLibrary &out) {
     }
     QFile mark(stamp);
     return mark.open(QIODevice::WriteOnly);
+}
+
+bool TaggedLibrary::fromArguments(const QStringList &arguments, int runsDefault, TaggedLibrary &out,
+                                  int *runs) {
+    QCommandLineParser parser;
+    parser.addOptions({{QStringLiteral("files"), QStringLiteral("Library size."),
+                        QStringLiteral("n"), QStringLiteral("10000")},
+                       {QStringLiteral("dir"), QStringLiteral("Library folder (kept)."),
+                        QStringLiteral("dir"), QStringLiteral("/tmp/sonarbox-bench-library")},
+                       {QStringLiteral("runs"), QStringLiteral("Timed runs."), QStringLiteral("n"),
+                        QString::number(runsDefault)}});
+    parser.process(arguments);
+    const int files = parser.value(QStringLiteral("files")).toInt();
+    *runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    const QString dir = parser.value(QStringLiteral("dir")) + QStringLiteral("/%1").arg(files);
+    if (make(dir, files, out))
+        return true;
+    std::fprintf(stderr, "could not make the library in %s\n", qPrintable(dir));
+    return false;
 }

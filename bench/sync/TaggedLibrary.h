@@ -12,4 +12,10 @@ struct TaggedLibrary {
     QStringList files;
 
     static bool make(const QString &folder, int count, TaggedLibrary &out);
+
+    // The library benchmarks' options (--files, --dir, --runs with the given
+    // default) and their library, made when missing; false (said on standard
+    // error) when it cannot be made.
+    static bool fromArguments(const QStringList &arguments, int runsDefault, TaggedLibrary &out,
+                              int *runs);
 };

@@ -3,6 +3,7 @@
 #include "DownloadTarget.h"
 #include "MainThreadCall.h"
 #include "Sonarbox.h"
+#include "TransferSupport.h"
 #include "accounts/Synchronize.h"
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
@@ -486,31 +487,15 @@ void DownloadSongsFromCloud::failSong(const QString &logLine, const QString &rea
 void DownloadSongsFromCloud::finishSong(bool succeeded, const QString &reason, bool deferred) {
     if (!succeeded)
         m_anyFailed = true;
-    Sonarbox::instance().syncProgress().finishItem(
-        nameOf(*m_mediaToDownload),
-        succeeded ? SyncProgress::Outcome::Succeeded : SyncProgress::Outcome::Failed, reason);
-    if (!deferred) {
-        downloadNextMedia();
-        return;
-    }
-    // A song that failed before anything was sent: moving on from the event
-    // loop keeps a long row of such failures from nesting calls.
-    QMetaObject::invokeMethod(
-        this,
-        [this, run = m_runId] {
-            if (run == m_runId)
-                downloadNextMedia();
-        },
-        Qt::QueuedConnection);
+    TransferSupport::finishItem(
+        this, nameOf(*m_mediaToDownload), succeeded, reason, deferred,
+        [this, run = m_runId] { return run == m_runId; }, [this] { downloadNextMedia(); });
 }
 
 void DownloadSongsFromCloud::stopOffline() {
-    qCWarning(lcSync) << "!!! APP OFFLINE";
     listAgainFrom(m_listingPosition);
     forgetRun();
-    Sonarbox &sonarbox = Sonarbox::instance();
-    sonarbox.stopSyncAction();
-    sonarbox.applicationWasStopped();
+    TransferSupport::stopSyncOffline();
 }
 
 void DownloadSongsFromCloud::endRun() {
@@ -531,10 +516,5 @@ void DownloadSongsFromCloud::forgetRun() {
 }
 
 void DownloadSongsFromCloud::dropReply() {
-    if (QNetworkReply *reply = m_reply) {
-        m_reply = nullptr;
-        QObject::disconnect(reply, nullptr, this, nullptr);
-        reply->abort();
-        reply->deleteLater();
-    }
+    TransferSupport::abandon(m_reply, this);
 }

@@ -3,6 +3,7 @@
 #include "MainThreadCall.h"
 #include "MultipartUploadBody.h"
 #include "Sonarbox.h"
+#include "TransferSupport.h"
 #include "service/JSONDictionary.h"
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
@@ -332,22 +333,9 @@ bool UploadFilesToCloud::recordUpload(const QByteArray &body) {
 }
 
 void UploadFilesToCloud::finishCandidate(bool succeeded, const QString &reason, bool deferred) {
-    Sonarbox::instance().syncProgress().finishItem(
-        displayName(*m_songBeingUploaded),
-        succeeded ? SyncProgress::Outcome::Succeeded : SyncProgress::Outcome::Failed, reason);
-    if (!deferred) {
-        uploadNextSong();
-        return;
-    }
-    // A candidate that failed before anything was sent: moving on from the
-    // event loop keeps a long row of such failures from nesting calls.
-    QMetaObject::invokeMethod(
-        this,
-        [this, run = m_runId] {
-            if (run == m_runId)
-                uploadNextSong();
-        },
-        Qt::QueuedConnection);
+    TransferSupport::finishItem(
+        this, displayName(*m_songBeingUploaded), succeeded, reason, deferred,
+        [this, run = m_runId] { return run == m_runId; }, [this] { uploadNextSong(); });
 }
 
 void UploadFilesToCloud::showTrackOnProgressPage(const Audio &track) {
@@ -358,11 +346,8 @@ void UploadFilesToCloud::showTrackOnProgressPage(const Audio &track) {
 }
 
 void UploadFilesToCloud::stopOffline() {
-    qCWarning(lcSync) << "!!! APP OFFLINE";
     forgetRun();
-    Sonarbox &sonarbox = Sonarbox::instance();
-    sonarbox.stopSyncAction();
-    sonarbox.applicationWasStopped();
+    TransferSupport::stopSyncOffline();
 }
 
 void UploadFilesToCloud::endRun() {
@@ -380,10 +365,5 @@ void UploadFilesToCloud::forgetRun() {
 }
 
 void UploadFilesToCloud::dropReply() {
-    if (QNetworkReply *reply = m_reply) {
-        m_reply = nullptr;
-        disconnect(reply, nullptr, this, nullptr);
-        reply->abort();
-        reply->deleteLater();
-    }
+    TransferSupport::abandon(m_reply, this);
 }

@@ -189,6 +189,16 @@ void ChildProcess::signal(int signalNumber) {
         ::kill(m_pid, signalNumber);
 }
 
+void ChildProcess::stop(int graceMs) {
+    if (!isRunning())
+        return;
+    signal(SIGTERM);
+    if (!waitForFinished(graceMs)) {
+        signal(SIGKILL);
+        waitForFinished(2000);
+    }
+}
+
 ChildProcess::Result ChildProcess::run(const QString &program, const QStringList &args,
                                        const QByteArray &input, int timeoutMs,
                                        const Options &options) {

@@ -47,6 +47,8 @@ public:
     int exitCode() const { return m_exitCode; }
     pid_t pid() const { return m_pid; }
     void signal(int signalNumber);
+    // SIGTERM, and SIGKILL when the child is still there after `graceMs`.
+    void stop(int graceMs = 5000);
 
     struct Result {
         int exitCode = -1; // -1: did not start, was killed, or ran past the limit

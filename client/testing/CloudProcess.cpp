@@ -106,13 +106,7 @@ bool CloudProcess::start(const QStringList &extraArguments) {
 }
 
 void CloudProcess::stop() {
-    if (!m_process.isRunning())
-        return;
-    m_process.signal(SIGTERM);
-    if (!m_process.waitForFinished(5000)) {
-        m_process.signal(SIGKILL);
-        m_process.waitForFinished(2000);
-    }
+    m_process.stop();
 }
 
 void CloudProcess::kill() {

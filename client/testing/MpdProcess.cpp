@@ -61,13 +61,7 @@ bool MpdProcess::start() {
 }
 
 void MpdProcess::stop() {
-    if (!m_process.isRunning())
-        return;
-    m_process.signal(SIGTERM);
-    if (!m_process.waitForFinished(5000)) {
-        m_process.signal(SIGKILL);
-        m_process.waitForFinished(2000);
-    }
+    m_process.stop();
 }
 
 bool MpdProcess::updateDatabase() {

@@ -1,0 +1,43 @@
+#include "TransferSupport.h"
+
+#include "Sonarbox.h"
+#include "settings/Logging.h"
+
+#include <QNetworkReply>
+
+namespace TransferSupport {
+
+void abandon(QPointer<QNetworkReply> &reply, QObject *receiver) {
+    if (QNetworkReply *r = reply) {
+        reply = nullptr;
+        QObject::disconnect(r, nullptr, receiver, nullptr);
+        r->abort();
+        r->deleteLater();
+    }
+}
+
+void stopSyncOffline() {
+    qCWarning(lcSync) << "!!! APP OFFLINE";
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.stopSyncAction();
+    sonarbox.applicationWasStopped();
+}
+
+void finishItem(QObject *context, const QString &name, bool succeeded, const QString &reason,
+                bool deferred, std::function<bool()> stillCurrent, std::function<void()> next) {
+    Sonarbox::instance().syncProgress().finishItem(
+        name, succeeded ? SyncProgress::Outcome::Succeeded : SyncProgress::Outcome::Failed, reason);
+    if (!deferred) {
+        next();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        context,
+        [stillCurrent = std::move(stillCurrent), next = std::move(next)] {
+            if (stillCurrent())
+                next();
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace TransferSupport

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class QNetworkReply;
+class QObject;
+
+// What the upload and the download runs do alike: one transfer in flight,
+// one progress item and one advance per song, and a run that ends as a
+// stopped sync when the network goes away.
+namespace TransferSupport {
+
+// Aborts the reply in flight so that none of its signals reaches `receiver`
+// any more, and forgets it.
+void abandon(QPointer<QNetworkReply> &reply, QObject *receiver);
+
+// Without a network the run cannot go on, and a transfer that never starts
+// would leave it waiting for ever: the sync ends as stopped.
+void stopSyncOffline();
+
+// Reports the end of one song to the progress model, then calls `next`: at
+// once, or from `context`'s event loop when `deferred` (nothing was sent, and
+// a long row of such failures must not nest calls), and then only while
+// `stillCurrent` answers yes.
+void finishItem(QObject *context, const QString &name, bool succeeded, const QString &reason,
+                bool deferred, std::function<bool()> stillCurrent, std::function<void()> next);
+
+} // namespace TransferSupport
