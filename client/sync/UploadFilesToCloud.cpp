@@ -173,6 +173,9 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         request.setRawHeader("Cookie", session->toUtf8());
     request.setRawHeader("mobileUpload", "true");
     request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
+    // Without this Qt reads a sequential body whole into memory before it
+    // sends a byte; with the length known it streams it as the socket drains.
+    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
     request.setTransferTimeout(kTimeoutMs);
     // The body cannot be sent twice, so a redirect counts as a refusal.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,

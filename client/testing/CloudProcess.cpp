@@ -128,7 +128,11 @@ std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
     const QList<QByteArray> pieces = token.body.split('"');
     if (token.status != 200 || pieces.size() < 2)
         return std::nullopt;
-    const QString device = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // One other installation, whatever the number of uploads: the account's
+    // device limit counts installations.
+    if (m_otherDevice.isEmpty())
+        m_otherDevice = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString device = m_otherDevice;
     const QByteArray signature =
         QCryptographicHash::hash((email + password + device).toUtf8() + pieces.at(1),
                                  QCryptographicHash::Md5)

@@ -46,6 +46,7 @@ private:
     QTemporaryDir m_data;
     ChildProcess m_process;
     quint16 m_port;
+    QString m_otherDevice;
 };
 
 // A free TCP port on 127.0.0.1 (free when asked).

@@ -8,6 +8,8 @@
 #include "settings/Utility.h"
 #include "sync/UploadFilesToCloud.h"
 
+#include <QTcpServer>
+
 namespace {
 
 const QByteArray kUploadPath = "/Vexmusic/controllers/DesktopUploadMedia?fileName=";
@@ -229,6 +231,40 @@ TEST_F(UploadTest, ARestartedRunForgetsTheEarlierOne) {
     EXPECT_EQ(runStage(stage()), 1);
     EXPECT_EQ(earlier, 0);
     EXPECT_EQ(stored(checksum)->userMediaID, QStringLiteral("8"));
+}
+
+// The resident memory of this process, in MiB.
+double residentMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+TEST_F(UploadTest, TheFileIsStreamedFromDiskNotReadIntoMemory) {
+    // A server that never takes the connection (it waits in the kernel's
+    // backlog): the body can only go as far as the socket buffers, unless
+    // something holds all of it.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    silent.pauseAccepting();
+    useGateway(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
+    const QString big = dir.filePath(QStringLiteral("big.mp3"));
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const QByteArray chunk(1 << 20, 'x');
+        for (int i = 0; i < 96; ++i)
+            f.write(chunk);
+    }
+    storeTrack(big, "big.mp3", QStringLiteral("big"));
+    const double before = residentMiB();
+    uploader.uploadUnSyncedFiles([] {});
+    TestEnvironment::waitUntil([] { return false; }, 1500);
+    EXPECT_LT(residentMiB() - before, 40.0) << "a 96 MiB upload was held in memory";
 }
 
 TEST_F(UploadTest, UploadsToTheServiceWithoutLoggingTheSession) {
