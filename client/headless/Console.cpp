@@ -1,5 +1,7 @@
 #include "Console.h"
 
+#include "settings/StandardOutput.h"
+
 #include <QByteArray>
 
 #include <mutex>
@@ -57,19 +59,7 @@ void logHandler(QtMsgType type, const QMessageLogContext &context, const QString
 } // namespace
 
 void claimStandardOutput() {
-    // Libraries in this process (the recognition library among them) print
-    // their diagnostics on standard output; they go to standard error with
-    // the log, and only the program's own lines reach standard output.
-    const int own = dup(STDOUT_FILENO);
-    FILE *stream = own >= 0 ? fdopen(own, "w") : nullptr;
-    if (!stream)
-        return;
-    std::fflush(stdout);
-    if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        std::fclose(stream);
-        return;
-    }
-    g_out = stream;
+    g_out = ::claimStandardOutput();
 }
 
 bool outputIsTerminal() {

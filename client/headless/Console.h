@@ -12,7 +12,8 @@
 namespace Console {
 
 // Keeps standard output for the program's own lines and sends whatever else
-// the process writes there to standard error. Call first thing in main.
+// the process writes there to standard error (see settings/StandardOutput.h).
+// Call first thing in main.
 void claimStandardOutput();
 
 bool outputIsTerminal();
