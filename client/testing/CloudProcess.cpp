@@ -12,19 +12,10 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QUuid>
 
 #include <csignal>
-
-quint16 freeLocalPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
 
 namespace {
 
@@ -60,7 +51,7 @@ QNetworkRequest jsonRequest(const QString &url) {
 } // namespace
 
 CloudProcess::CloudProcess()
-    : m_port(freeLocalPort()) {}
+    : m_port(TestEnvironment::freeLocalPort()) {}
 
 CloudProcess::~CloudProcess() {
     stop();

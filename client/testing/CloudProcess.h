@@ -48,6 +48,3 @@ private:
     quint16 m_port;
     QString m_otherDevice;
 };
-
-// A free TCP port on 127.0.0.1 (free when asked).
-quint16 freeLocalPort();

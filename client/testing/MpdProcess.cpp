@@ -12,7 +12,7 @@
 #include <csignal>
 
 MpdProcess::MpdProcess()
-    : m_port(freeLocalPort()) {}
+    : m_port(TestEnvironment::freeLocalPort()) {}
 
 MpdProcess::~MpdProcess() {
     stop();

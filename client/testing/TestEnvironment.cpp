@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QTcpServer>
 #include <QThread>
 
 namespace {
@@ -34,6 +35,14 @@ void isolate(const QString &rootPath) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // No session bus: tests that need one start their own.
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+quint16 freeLocalPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
 }
 
 bool waitUntil(const std::function<bool()> &done, int ms) {

@@ -15,6 +15,10 @@ QString root();
 // shared test main before the application object exists.
 void isolate(const QString &rootPath);
 
+// A TCP port on 127.0.0.1 that was free when asked (and refuses connections
+// until someone listens on it).
+quint16 freeLocalPort();
+
 // Waits, while processing events, until `done` is true or `ms` passed.
 bool waitUntil(const std::function<bool()> &done, int ms = 5000);
 

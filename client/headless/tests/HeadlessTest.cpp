@@ -236,7 +236,7 @@ TEST_F(HeadlessTest, OnceRefusesToRunWithoutAnAccountALibraryOrTheService) {
 
     // The service goes away: the stored account cannot be signed in again.
     ASSERT_EQ(home.run({QStringLiteral("--library"), home.folder("music"), kStatus}).exitCode, 0);
-    home.pointAt(QStringLiteral("http://127.0.0.1:%1").arg(freeLocalPort()));
+    home.pointAt(QStringLiteral("http://127.0.0.1:%1").arg(TestEnvironment::freeLocalPort()));
     const Result unreachable = home.run({QStringLiteral("--once")});
     EXPECT_EQ(unreachable.exitCode, 1);
     EXPECT_TRUE(unreachable.err.contains(QStringLiteral("Existing user failed to login")));

@@ -1,5 +1,7 @@
 #include "ScriptedServer.h"
 
+#include "TestEnvironment.h"
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -182,11 +184,7 @@ void Server::record(const Request &request) {
 }
 
 quint16 closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    return TestEnvironment::freeLocalPort();
 }
 
 } // namespace scripted

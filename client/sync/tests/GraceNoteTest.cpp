@@ -4,6 +4,7 @@
 #include "sync/GraceNote.h"
 #include "CloudProcess.h"
 #include "ServiceTestSupport.h"
+#include "TestEnvironment.h"
 #include "TestSongs.h"
 #include "accounts/Synchronize.h"
 #include "settings/DeploymentConfig.h"
@@ -266,7 +267,7 @@ TEST_F(GraceNoteTest, StopBetweenGroupsKeepsTheGroupsDone) {
 
 TEST_F(GraceNoteTest, UnansweredCatalogueRequestsAreAskedAgainOnTheNextRun) {
     LogCapture log;
-    useGateway(QStringLiteral("http://127.0.0.1:%1").arg(freeLocalPort()));
+    useGateway(QStringLiteral("http://127.0.0.1:%1").arg(TestEnvironment::freeLocalPort()));
     ASSERT_TRUE(run({track(path("a"), "First Light")}));
     EXPECT_TRUE(log.contains("!=!=! NULL RESPONSE for song a.mp3"));
     ASSERT_TRUE(stored(path("a")));
