@@ -41,30 +41,30 @@ void addHeadlessOptions(QCommandLineParser &parser) {
                                      "tracks, then exit.")});
 }
 
-std::optional<LibrarySpec> parseLibrarySpec(const QString &text, QString *error) {
-    LibrarySpec spec;
+std::optional<LibraryChoice> parseLibraryChoice(const QString &text, QString *error) {
+    LibraryChoice recipe;
     if (text == QLatin1String("mpd")) {
-        spec.choice = 1;
-        return spec;
+        recipe.choice = 1;
+        return recipe;
     }
     if (text == QLatin1String("music")) {
-        spec.choice = 2;
-        return spec;
+        recipe.choice = 2;
+        return recipe;
     }
-    spec.choice = 3;
+    recipe.choice = 3;
     for (const QString &piece : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QFileInfo folder(piece);
         if (!folder.isDir()) {
             *error = QStringLiteral("--library: %1 is not a folder").arg(piece);
             return std::nullopt;
         }
-        spec.folders << absolute(piece);
+        recipe.folders << absolute(piece);
     }
-    if (spec.folders.isEmpty()) {
+    if (recipe.folders.isEmpty()) {
         *error = QStringLiteral("--library: give 'mpd', 'music' or at least one folder");
         return std::nullopt;
     }
-    return spec;
+    return recipe;
 }
 
 std::optional<HeadlessOptions> readHeadlessOptions(const QCommandLineParser &parser,
@@ -87,7 +87,7 @@ std::optional<HeadlessOptions> readHeadlessOptions(const QCommandLineParser &par
         return std::nullopt;
     }
     if (parser.isSet(QStringLiteral("library"))) {
-        options.library = parseLibrarySpec(parser.value(QStringLiteral("library")), error);
+        options.library = parseLibraryChoice(parser.value(QStringLiteral("library")), error);
         if (!options.library)
             return std::nullopt;
     }

@@ -9,7 +9,7 @@ class QCommandLineParser;
 
 // Where the collection lives, as the library picker records it: 1 the music
 // player's library (MPD), 2 the Music folder, 3 the folders listed.
-struct LibrarySpec {
+struct LibraryChoice {
     int choice = 0;
     QStringList folders; // absolute paths, choice 3 only
 };
@@ -18,7 +18,7 @@ struct LibrarySpec {
 struct HeadlessOptions {
     std::optional<QString> login; // the e-mail address to sign in with
     bool logout = false;
-    std::optional<LibrarySpec> library;
+    std::optional<LibraryChoice> library;
     std::optional<QString> downloadDir; // absolute path
     bool once = false;
     bool status = false;
@@ -38,4 +38,4 @@ std::optional<HeadlessOptions> readHeadlessOptions(const QCommandLineParser &par
 
 // "mpd", "music", or folders separated by commas (relative ones are taken
 // from the working folder).
-std::optional<LibrarySpec> parseLibrarySpec(const QString &text, QString *error);
+std::optional<LibraryChoice> parseLibraryChoice(const QString &text, QString *error);

@@ -12,19 +12,19 @@ QList<QUrl> folderUrls(const QStringList &folders) {
     return urls;
 }
 
-bool recordLibraryChoice(const LibrarySpec &spec) {
+bool recordLibraryChoice(const LibraryChoice &recipe) {
     Sonarbox &sonarbox = Sonarbox::instance();
-    const QList<QUrl> urls = folderUrls(spec.folders);
+    const QList<QUrl> urls = folderUrls(recipe.folders);
     const bool unchanged = sonarbox.didUserPickLibrary() &&
-                           sonarbox.userPickedMediaLibrary() == spec.choice &&
-                           (spec.choice != 3 || sonarbox.userMediaFoldersToScan() == urls);
+                           sonarbox.userPickedMediaLibrary() == recipe.choice &&
+                           (recipe.choice != 3 || sonarbox.userMediaFoldersToScan() == urls);
     if (unchanged)
         return false;
 
     // The picker's Continue.
-    sonarbox.setUserPickedMediaLibrary(spec.choice);
-    NSDefaultsUtility::saveUserPickedMediaLibrary(spec.choice);
-    if (spec.choice == 3) {
+    sonarbox.setUserPickedMediaLibrary(recipe.choice);
+    NSDefaultsUtility::saveUserPickedMediaLibrary(recipe.choice);
+    if (recipe.choice == 3) {
         sonarbox.setUserMediaFoldersToScan(urls);
         NSDefaultsUtility::getSaveUserMediaFoldersToScan(urls);
     }

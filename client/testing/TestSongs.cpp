@@ -29,11 +29,11 @@ bool make(const QString &path, uint32_t seed, double seconds, const Tags &tags,
           const QString &bitrate) {
     QTemporaryDir work;
     const QString wav = work.filePath(QStringLiteral("song.wav"));
-    recog::testaudio::SongSpec spec;
-    spec.seed = seed;
-    spec.seconds = seconds;
-    const std::vector<int16_t> pcm = recog::testaudio::synthesizeSong(spec);
-    if (!recog::testaudio::writeWav(wav.toStdString(), pcm, spec.sampleRate, 2))
+    recog::testaudio::SongSpec recipe;
+    recipe.seed = seed;
+    recipe.seconds = seconds;
+    const std::vector<int16_t> pcm = recog::testaudio::synthesizeSong(recipe);
+    if (!recog::testaudio::writeWav(wav.toStdString(), pcm, recipe.sampleRate, 2))
         return false;
     QStringList args{QStringLiteral("-y"),        QStringLiteral("-nostdin"),
                      QStringLiteral("-loglevel"), QStringLiteral("error"),

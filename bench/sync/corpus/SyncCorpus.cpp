@@ -63,10 +63,10 @@ bool writeSong(const QString &path, const Song &song, QString *error) {
     if (!encoding)
         return fail(QStringLiteral("unknown format \"%1\"").arg(song.format));
 
-    recog::testaudio::SongSpec spec;
-    spec.seed = song.seed;
-    spec.seconds = song.seconds;
-    const std::vector<int16_t> pcm = recog::testaudio::synthesizeSong(spec);
+    recog::testaudio::SongSpec recipe;
+    recipe.seed = song.seed;
+    recipe.seconds = song.seconds;
+    const std::vector<int16_t> pcm = recog::testaudio::synthesizeSong(recipe);
 
     const QFileInfo target(path);
     if (!QDir().mkpath(target.absolutePath()))
@@ -77,7 +77,7 @@ bool writeSong(const QString &path, const Song &song, QString *error) {
     QStringList args{
         QStringLiteral("-y"),        QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
         QStringLiteral("-loglevel"), QStringLiteral("error"),    QStringLiteral("-f"),
-        QStringLiteral("s16le"),     QStringLiteral("-ar"),      QString::number(spec.sampleRate),
+        QStringLiteral("s16le"),     QStringLiteral("-ar"),      QString::number(recipe.sampleRate),
         QStringLiteral("-ac"),       QStringLiteral("2"),        QStringLiteral("-i"),
         QStringLiteral("pipe:0")};
     const auto tag = [&](const char *key, const QString &value) {
