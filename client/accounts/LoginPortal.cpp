@@ -3,6 +3,7 @@
 #include "LoginCallback.h"
 #include "Synchronize.h"
 #include "service/SecretMasking.h"
+#include "settings/GAUtility.h"
 #include "settings/Logging.h"
 #include "store/GenericDAO.h"
 #include "sync/NotificationCenter.h"
@@ -51,6 +52,10 @@ bool signIn(const UserPtr &user, const Screen &screen) {
             if (LoginCallback *callback = screen.alive())
                 callback->showErrorMessage();
         });
+        if (sonarbox.fbLogin)
+            GAUtility::instance().GAFacebookLoginFailed();
+        else
+            GAUtility::instance().GALoginButtonFailLogin();
         return false;
     }
 
@@ -77,6 +82,10 @@ bool signIn(const UserPtr &user, const Screen &screen) {
     sonarbox.flow_stopProcesses = false;
     GenericDAO::instance().save(user);
     sonarbox.setLoggedUser(user);
+    if (sonarbox.fbLogin)
+        GAUtility::instance().GAFacebookLoginSuccessful();
+    else
+        GAUtility::instance().GALoginButtonSuccessfulLogin();
     qCInfo(lcAccounts).noquote() << (sonarbox.fbLogin
                                          ? QStringLiteral("\n+ New FB User Added to DB: \n%1")
                                          : QStringLiteral("\n+ New User Added to DB: \n%1"))

@@ -12,6 +12,7 @@
 #include "SyncRunner.h"
 #include "service/ServiceReporting.h"
 #include "settings/DeploymentConfig.h"
+#include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "store/StoreSetup.h"
 #include "sync/Sonarbox.h"
@@ -36,6 +37,9 @@ int runSyncs(bool once) {
 
     auto engine = std::make_unique<SyncEngine>();
     engine->install(sonarbox);
+    // A sync stops when the service's host goes away; the hourly retry
+    // carries on once it is back.
+    sonarbox.startNetworkMonitoring();
     ProgressPrinter printer(sonarbox.syncProgress());
     SignalWatcher signalWatcher;
     SyncRunner runner(once);
@@ -107,6 +111,13 @@ int main(int argc, char **argv) {
     if (!store.managedObjectContext())
         Console::printError(QStringLiteral("The store %1 could not be opened; running without it.")
                                 .arg(store.storeFilePath()));
+    // As the desktop program starts: the analytics sender (which reports the
+    // program's start when the deployment and the user allow it), then the
+    // first-run check. A status query is not a use of the program.
+    if (!options->status || options->runsSync()) {
+        GAUtility::instance();
+        Sonarbox::instance().isTheAppRunningFirstTime();
+    }
     Sonarbox::instance();
     installServiceReporting();
 

@@ -5,6 +5,7 @@
 #include "SecretMasking.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
+#include "settings/Reachability.h"
 #include "settings/Utils.h"
 #include "sync/Sonarbox.h"
 
@@ -157,6 +158,9 @@ std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QBy
                    .arg(m_serviceName, reply.errorString)
                    .arg(reply.status);
         m_error = true;
+        // The network may have gone: let the monitors find out now rather
+        // than at their next round.
+        Reachability::probeNow();
         if (reply.body.isEmpty())
             return std::nullopt;
         return reply.body;

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QUrl>
 
 namespace {
 
@@ -56,9 +57,21 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
     c.source = path;
     c.gatewayBaseUrl = trimmedUrl(text("service/gatewayBaseUrl"));
     c.webSiteUrl = trimmedUrl(text("service/webSiteUrl"));
-    c.reachabilityHost = text("service/reachabilityHost");
-    c.reachabilityPort =
-        quint16(ini.value(QStringLiteral("service/reachabilityPort"), 80).toUInt());
+    // The monitor watches the gateway unless the deployment names another
+    // target, so that a file that moves only the gateway is not watched on
+    // the old address (and taken for offline for good).
+    const QUrl gateway(c.gatewayBaseUrl);
+    const quint16 gatewayPort =
+        quint16(gateway.port(gateway.scheme() == QLatin1String("https") ? 443 : 80));
+    c.reachabilityHost = text("service/reachabilityHost").trimmed();
+    if (c.reachabilityHost.isEmpty()) {
+        c.reachabilityHost = gateway.host();
+        c.reachabilityPort = gatewayPort;
+    } else {
+        const quint16 fallback = c.reachabilityHost == gateway.host() ? gatewayPort : 80;
+        c.reachabilityPort =
+            quint16(ini.value(QStringLiteral("service/reachabilityPort"), fallback).toUInt());
+    }
     c.recognitionClientId = text("recognition/clientId");
     c.recognitionClientTag = text("recognition/clientTag");
     c.recognitionInitData = text("recognition/initData");
@@ -102,6 +115,8 @@ QStringList DeploymentConfig::warnings() const {
         w << QStringLiteral("service/gatewayBaseUrl is empty");
     if (webSiteUrl.isEmpty())
         w << QStringLiteral("service/webSiteUrl is empty");
+    if (reachabilityHost.isEmpty() || reachabilityPort == 0)
+        w << QStringLiteral("service/reachabilityHost and reachabilityPort name no target");
     if (!matches(QStringLiteral("[0-9]{7}"), recognitionClientId))
         w << QStringLiteral("recognition/clientId must be 7 decimal digits");
     if (!matches(QStringLiteral("[0-9A-F]{32}"), recognitionClientTag))

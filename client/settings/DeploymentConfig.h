@@ -21,6 +21,8 @@ public:
 
     QString gatewayBaseUrl;
     QString webSiteUrl;
+    // The network monitor's target: the gateway's host and port unless the
+    // file names a host.
     QString reachabilityHost;
     quint16 reachabilityPort = 0;
 

@@ -17,6 +17,10 @@ inline constexpr QLatin1StringView Version{"version"};
 // When the last sync ended (ISO 8601, UTC) and how ("Sync Completed", "Sync stopped").
 inline constexpr QLatin1StringView LastSyncTime{"lastSyncTime"};
 inline constexpr QLatin1StringView LastSyncOutcome{"lastSyncOutcome"};
+// "Share anonymous usage statistics" (boolean, default YES when absent). NO
+// stops every usage event; YES sends them only where the deployment turns
+// analytics on (TrackWithGoogleAnalytics).
+inline constexpr QLatin1StringView ShareUsageStatistics{"shareUsageStatistics"};
 inline constexpr QLatin1StringView FBAccessToken{"FBAStoreccessToken"};
 inline constexpr QLatin1StringView FBTokenExpiry{"FBStoreTokenExpiry"};
 inline constexpr QLatin1StringView FBAccessPermissions{"FBStoreAccessPermissions"};

@@ -9,6 +9,7 @@
 #include "service/JSONRequestBuilder.h"
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
+#include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
@@ -135,6 +136,7 @@ void GraceNote::fingderPrintLocalMediaFiles(const std::function<void()> &complet
 
     if (total == 0 && sonarbox.flow_newUser)
         showLauncSbxUIElements();
+    GAUtility::instance().GASongsSuccessfullyFingerprinted(m_fingerprinted.load());
     qCInfo(lcSync).noquote() << QStringLiteral("=== Fingerprint Finished | Fingerprinted: %1")
                                     .arg(m_fingerprinted.load());
     if (completion)

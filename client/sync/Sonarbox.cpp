@@ -104,6 +104,7 @@ void Sonarbox::reinitialize() {
     flow_errorAtLogin = false;
     registrationProcess = false;
     fbLogin = false;
+    stopNetworkMonitoring();
     QMetaObject::invokeMethod(
         this, [this] { m_syncTimer->stop(); },
         thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection);
@@ -132,8 +133,7 @@ Sonarbox::Stages Sonarbox::placeholderStages() {
     return stages;
 }
 
-StatusMenu &Sonarbox::statusMenu()
-{
+StatusMenu &Sonarbox::statusMenu() {
     StatusMenu *menu = m_statusMenu.get();
     return menu ? *menu : g_noMenu;
 }

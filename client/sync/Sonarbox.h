@@ -16,10 +16,12 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 
 class QTimer;
+class Reachability;
 
 // The coordinator: the client's run-time state for the signed-in session, and
 // the sync that it drives as a chain of stages (scan, fingerprint and match,
@@ -180,6 +182,12 @@ public:
     void isTheAppRunningFirstTime();
     void getOSVersion();
     void reachabilityChanged(bool reachable);
+    // Creates and starts the monitor of the deployment's reachability target
+    // and follows its changes with `reachabilityChanged`. Call on the main
+    // thread; a second call while monitoring does nothing.
+    void startNetworkMonitoring();
+    void stopNetworkMonitoring();
+    const std::shared_ptr<Reachability> &reachability() const { return m_reachability; }
 
     // Rebuilds the state from the preferences, as a fresh start does (tests).
     void reinitialize();
@@ -226,4 +234,7 @@ private:
     // Which chain is current: a chain replaced by a newer sync may still finish
     // its running stage, but must not end the newer sync.
     std::atomic<quint64> m_chainGeneration{0};
+    // The network monitor (main thread only) and its observer token.
+    std::shared_ptr<Reachability> m_reachability;
+    int m_reachabilityObserver = 0;
 };

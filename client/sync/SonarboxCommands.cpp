@@ -6,9 +6,11 @@
 #include "LoginItems.h"
 #include "NotificationCenter.h"
 #include "settings/DeploymentConfig.h"
+#include "settings/GAUtility.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
+#include "settings/Reachability.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 
@@ -158,7 +160,7 @@ void Sonarbox::isTheAppRunningFirstTime() {
     const auto stored = NSDefaultsUtility::number(PreferenceKeys::Version);
     if (stored && qFuzzyCompare(*stored + 1.0, running + 1.0))
         return;
-    qCInfo(lcSync) << "GAFirstRun";
+    GAUtility::instance().GAFirstRun();
     NSDefaultsUtility::setNumber(PreferenceKeys::Version, running);
 }
 
@@ -182,4 +184,37 @@ void Sonarbox::reachabilityChanged(bool reachable) {
         isAppOffline = true;
         statusMenu().statusMenuShowOffline();
     }
+}
+
+void Sonarbox::startNetworkMonitoring() {
+    if (m_reachability)
+        return;
+    const DeploymentConfig &config = DeploymentConfig::current();
+    m_reachability =
+        Reachability::reachabilityWithHostname(config.reachabilityHost, config.reachabilityPort);
+    if (!m_reachability) {
+        // No notifications will come: the offline flag keeps its value.
+        qCWarning(lcSync).noquote()
+            << "No network monitor for"
+            << QStringLiteral("%1:%2").arg(config.reachabilityHost).arg(config.reachabilityPort);
+        return;
+    }
+    m_reachabilityObserver = NotificationCenter::defaultCenter().addObserver(
+        QStringLiteral("kReachabilityChangedNotification"), [this](QObject *object) {
+            // Other monitors post the same notification; only ours decides.
+            if (!m_reachability || object != m_reachability.get())
+                return;
+            reachabilityChanged(m_reachability->isReachable());
+        });
+    if (!m_reachability->startNotifier())
+        stopNetworkMonitoring();
+}
+
+void Sonarbox::stopNetworkMonitoring() {
+    if (m_reachabilityObserver)
+        NotificationCenter::defaultCenter().removeObserver(m_reachabilityObserver);
+    m_reachabilityObserver = 0;
+    if (m_reachability)
+        m_reachability->stopNotifier();
+    m_reachability.reset();
 }

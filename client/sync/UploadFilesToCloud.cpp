@@ -7,6 +7,7 @@
 #include "service/JSONDictionary.h"
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
+#include "settings/GAUtility.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
@@ -125,7 +126,7 @@ void UploadFilesToCloud::uploadNextSong() {
     }
     if (m_songUploadCounter >= m_songsToUpload.size()) {
         qCInfo(lcSync) << "=== Upload Process ENDED";
-        qCInfo(lcSync).noquote() << QStringLiteral("GASongsUploaded: %1").arg(m_songUploadCounter);
+        GAUtility::instance().GASongsUploaded(m_songUploadCounter);
         sonarbox.notifyUser(QStringLiteral("Import Complete"),
                             QStringLiteral("Your files have been uploaded to Sonarbox"));
         endRun();

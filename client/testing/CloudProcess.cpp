@@ -164,6 +164,20 @@ std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
     return QString::number(content0.first().toObject().value(QStringLiteral("id")).toInteger());
 }
 
+QList<QJsonObject> CloudProcess::collectedEvents() const {
+    QNetworkAccessManager net;
+    QNetworkReply *reply =
+        net.get(QNetworkRequest(QUrl(baseUrl() + QStringLiteral("/collect/events"))));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    reply->deleteLater();
+    QList<QJsonObject> events;
+    for (const QJsonValue &event : QJsonDocument::fromJson(reply->readAll()).array())
+        events << event.toObject().value(QStringLiteral("fields")).toObject();
+    return events;
+}
+
 QStringList CloudProcess::query(const QString &sql) const {
     const ChildProcess::Result r =
         ChildProcess::run(QStringLiteral("sqlite3"),

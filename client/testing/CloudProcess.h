@@ -2,6 +2,8 @@
 
 #include "ChildProcess.h"
 
+#include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -37,6 +39,10 @@ public:
     // Answers the new media ID. Blocks; call from the test's thread.
     std::optional<QString> uploadAsAnotherDevice(const QString &email, const QString &password,
                                                  const QString &file);
+
+    // The analytics events the server holds (started with
+    // --analytics-readback), each as its form fields.
+    QList<QJsonObject> collectedEvents() const;
 
     // Rows of `SELECT …` on the server's database, through the sqlite3 tool,
     // one text line per row with columns joined by '|'.

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -50,6 +51,12 @@ public:
                                  "reachabilityHost=127.0.0.1\n")
                       .arg(gateway)
                       .toUtf8());
+    }
+
+    void addToConfig(const QString &lines) {
+        QFile ini(configFile());
+        ASSERT_TRUE(ini.open(QIODevice::Append));
+        ini.write(lines.toUtf8());
     }
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -309,6 +316,37 @@ TEST_F(HeadlessTest, SigtermInTheHourlyModeStopsCleanlyAndKeepsTheStore) {
         << status.toStdString();
     EXPECT_TRUE(status.contains(QStringLiteral(", Sync Completed")));
     EXPECT_EQ(home.run({QStringLiteral("--once")}).exitCode, 0);
+}
+
+TEST_F(HeadlessTest, ReportsItsStartAndFirstRunOnlyWhereTheDeploymentAllows) {
+    CloudProcess collector;
+    ASSERT_TRUE(collector.start({QStringLiteral("--analytics-readback")}));
+    const auto actions = [&](qsizetype atLeast) {
+        QStringList seen;
+        TestEnvironment::waitUntil(
+            [&] {
+                seen.clear();
+                for (const QJsonObject &event : collector.collectedEvents())
+                    seen << event.value(QStringLiteral("ea")).toString();
+                return seen.size() >= atLeast;
+            },
+            atLeast > 0 ? 8000 : 500);
+        return seen;
+    };
+    Home home(cloud->baseUrl());
+    home.addToConfig(QStringLiteral("[analytics]\ncollectorUrl=%1/collect\n"
+                                    "[app]\nTrackWithGoogleAnalytics=true\n")
+                         .arg(collector.baseUrl()));
+    EXPECT_EQ(home.status().exitCode, 0); // a status query is not a use
+    EXPECT_TRUE(actions(0).isEmpty());
+    EXPECT_EQ(home.run({QStringLiteral("--once")}).exitCode, 1); // not signed in
+    EXPECT_EQ(home.run({QStringLiteral("--once")}).exitCode, 1);
+    // The first run counts once (the version is kept), each start every time.
+    EXPECT_EQ(actions(3), (QStringList{"appLoads", "FirstRun", "appLoads"}));
+
+    home.pointAt(cloud->baseUrl()); // the default: analytics off
+    EXPECT_EQ(home.run({QStringLiteral("--once")}).exitCode, 1);
+    EXPECT_EQ(actions(4).size(), 3);
 }
 
 } // namespace

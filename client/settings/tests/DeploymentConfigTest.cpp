@@ -40,13 +40,35 @@ TEST_F(Deployment, ConfigArgumentWinsOverTheEnvironment) {
     ASSERT_TRUE(DeploymentConfig::loadFromArguments({"sonarbox", "--config", path}));
     EXPECT_EQ(DeploymentConfig::current().gatewayBaseUrl, "https://cloud.example.org");
     // What the file does not name keeps its built-in value.
-    EXPECT_EQ(DeploymentConfig::current().reachabilityHost, "127.0.0.1");
+    EXPECT_EQ(DeploymentConfig::current().mpdHost, "127.0.0.1");
     EXPECT_TRUE(DeploymentConfig::current().warnings().isEmpty());
 
     qputenv("SONARBOX_CONFIG", path.toLocal8Bit());
     DeploymentConfig::resetToDefault();
     ASSERT_TRUE(DeploymentConfig::loadFromArguments({"sonarbox"}));
     EXPECT_EQ(DeploymentConfig::current().source, path);
+}
+
+TEST_F(Deployment, NetworkMonitorWatchesTheGatewayUnlessTheFileNamesATarget) {
+    DeploymentConfig::resetToDefault();
+    EXPECT_EQ(DeploymentConfig::current().reachabilityHost, "127.0.0.1");
+    EXPECT_EQ(DeploymentConfig::current().reachabilityPort, 8480);
+
+    ASSERT_TRUE(DeploymentConfig::load(
+        writeConfig(dir, "[service]\ngatewayBaseUrl=http://10.1.2.3:9100/\n")));
+    EXPECT_EQ(DeploymentConfig::current().reachabilityHost, "10.1.2.3");
+    EXPECT_EQ(DeploymentConfig::current().reachabilityPort, 9100);
+
+    ASSERT_TRUE(DeploymentConfig::load(writeConfig(
+        dir, "[service]\ngatewayBaseUrl=https://cloud.example.org\nreachabilityHost=\n")));
+    EXPECT_EQ(DeploymentConfig::current().reachabilityHost, "cloud.example.org");
+    EXPECT_EQ(DeploymentConfig::current().reachabilityPort, 443);
+
+    ASSERT_TRUE(DeploymentConfig::load(
+        writeConfig(dir, "[service]\ngatewayBaseUrl=http://10.1.2.3:9100\n"
+                         "reachabilityHost=probe.example.org\nreachabilityPort=7000\n")));
+    EXPECT_EQ(DeploymentConfig::current().reachabilityHost, "probe.example.org");
+    EXPECT_EQ(DeploymentConfig::current().reachabilityPort, 7000);
 }
 
 TEST_F(Deployment, UnreadableFileKeepsTheCurrentValuesAndSaysWhy) {
