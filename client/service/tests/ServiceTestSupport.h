@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LogCapture.h"
 #include "ScriptedServer.h"
 
 #include <QMutex>
@@ -11,22 +12,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-
-// Collects every log line of the process while it lives.
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    QStringList lines() const;
-    bool contains(const QString &text) const;
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
-    static LogCapture *s_current;
-    QtMessageHandler m_previous = nullptr;
-    mutable QMutex m_lock;
-    QStringList m_lines;
-};
 
 // Answers token requests with "token-1", "token-2", ... (a JSON string
 // literal) and hands every other request to `rest`.

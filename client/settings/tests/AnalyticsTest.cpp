@@ -1,6 +1,7 @@
 // Usage events against the reference server's collector, and against
 // listeners that refuse, count or ignore connections.
 #include "CloudProcess.h"
+#include "LogCapture.h"
 #include "TestEnvironment.h"
 #include "accounts/LoginPortal.h"
 #include "service/CommonRequest.h"
@@ -27,36 +28,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Every log line of the process while it lives.
-class LogCapture {
-public:
-    LogCapture() {
-        s_self = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture() {
-        qInstallMessageHandler(m_previous);
-        s_self = nullptr;
-    }
-    QStringList lines() const {
-        QMutexLocker lock(&m_lock);
-        return m_lines;
-    }
-    QStringList linesContaining(const QString &text) const { return lines().filter(text); }
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext &, const QString &message) {
-        if (LogCapture *self = s_self) {
-            QMutexLocker lock(&self->m_lock);
-            self->m_lines << message;
-        }
-    }
-    static inline LogCapture *s_self = nullptr;
-    QtMessageHandler m_previous = nullptr;
-    mutable QMutex m_lock;
-    QStringList m_lines;
-};
 
 // A listener that counts connections and never answers them.
 class SilentListener {

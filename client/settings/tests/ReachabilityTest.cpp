@@ -3,7 +3,9 @@
 #include "settings/DeploymentConfig.h"
 #include "sync/NotificationCenter.h"
 
+#include "TestEnvironment.h"
 #include <QCoreApplication>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -16,18 +18,6 @@
 #include <mutex>
 
 namespace {
-
-template <typename Predicate> bool waitFor(Predicate done, int ms = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // A listener on 127.0.0.1 that the test closes and opens again on the same port.
 struct Listener {
@@ -78,7 +68,7 @@ protected:
         Reachability::setProbeTimeout(2000);
     }
     bool seenState(bool reachable, size_t from = 0) {
-        return waitFor([&] {
+        return TestEnvironment::waitUntil([&] {
             for (size_t i = from; i < seen.size(); ++i)
                 if (seen[i].reachable == reachable)
                     return true;
@@ -159,7 +149,7 @@ TEST_F(ReachabilityTest, StartedMonitorOutlivesItsOwnerUntilStopped) {
     EXPECT_EQ(seen.back().object, weak.lock().get());
 
     weak.lock()->stopNotifier();
-    waitFor([&] { return weak.expired(); }, 1000);
+    TestEnvironment::waitUntil([&] { return weak.expired(); }, 1000);
     EXPECT_TRUE(weak.expired());
 }
 

@@ -39,7 +39,7 @@ TEST_F(StoreTest, AStoredChecksumTurnsLaterTracksIntoDuplicates) {
     const auto duplicates = Sonarbox::instance().duplicateLibraryTracks();
     ASSERT_EQ(duplicates.size(), 1);
     EXPECT_EQ(duplicates.first(), copy);
-    EXPECT_EQ(LogCapture::count(QStringLiteral("=== Duplicates in the DB!")), 1);
+    EXPECT_EQ(StoreLog::count(QStringLiteral("=== Duplicates in the DB!")), 1);
 }
 
 TEST_F(StoreTest, TracksWithoutANameAreStoredAsUnknown) {
@@ -108,7 +108,7 @@ TEST_F(StoreTest, EmptyEntitiesYieldNothing) {
     EXPECT_EQ(dao.getById(QStringLiteral("audioByCode"), QStringLiteral("none")), nullptr);
     EXPECT_TRUE(dao.getAll<Audio>().isEmpty());
     EXPECT_EQ(dao.getUserFromDB(), nullptr);
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("ERROR ")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("ERROR ")));
 }
 
 TEST_F(StoreTest, SaveInsertsOnceThenUpdatesTheSameRecord) {
@@ -204,13 +204,13 @@ TEST_F(StoreTest, NamedQueriesSearchesAndCounts) {
 
 TEST_F(StoreTest, StoreFailuresBecomeEmptyResultsAndReports) {
     EXPECT_EQ(dao.getById(QStringLiteral("noSuchTemplate"), QStringLiteral("x")), nullptr);
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("Error on GenericDAO.getById:checksum")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("Error on GenericDAO.getById:checksum")));
     EXPECT_EQ(dao.getSize(QStringLiteral("Playlist")), 0);
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("Error on GenericDAO.getSize:")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("Error on GenericDAO.getSize:")));
     EXPECT_TRUE(dao.search(QStringLiteral("nope")).isEmpty());
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("Error on GenericDAO.search:params:limit")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("Error on GenericDAO.search:params:limit")));
     dao.deleteAll(QStringLiteral("Nope"));
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("Error on GenericDAO.deleteAll:")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("Error on GenericDAO.deleteAll:")));
     // The store is still usable afterwards.
     dao.addTrackToDB(track(QStringLiteral("a"), QStringLiteral("/a")), true);
     EXPECT_EQ(dao.getSize(QStringLiteral("Audio")), 1);
@@ -235,7 +235,7 @@ TEST_F(StoreTest, ResettingTracksKeepsTheAccount) {
     dao.save(user);
     dao.addTrackToDB(track(QStringLiteral("a"), QStringLiteral("/a")), true);
     dao.resetAllTracksInDB();
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("--- RESETTING ALL TRACKS IN DB ---")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("--- RESETTING ALL TRACKS IN DB ---")));
     EXPECT_EQ(peek(audioCount()), QStringList{QStringLiteral("0")});
     EXPECT_EQ(dao.getSize(QStringLiteral("User")), 1);
 }
@@ -248,9 +248,9 @@ TEST_F(StoreTest, ResetDBStartsAnEmptyStoreAtTheSameFile) {
     dao.addTrackToDB(track(QStringLiteral("b"), QStringLiteral("/b")), false);
 
     dao.resetDB();
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("[resetDB] @class:GenericDAO")));
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("New database created successfully!")));
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("coordinator: ") + storeFile()));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("[resetDB] @class:GenericDAO")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("New database created successfully!")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("coordinator: ") + storeFile()));
     EXPECT_EQ(dao.getSize(QStringLiteral("Audio")), 0);
     EXPECT_EQ(dao.getSize(QStringLiteral("User")), 0);
     EXPECT_FALSE(StoreSetup::instance().managedObjectContext()->hasChanges());
@@ -266,13 +266,13 @@ TEST_F(StoreTest, FingerprintIdentifiersAndTheTrackDump) {
     dao.addTrackToDB(track(QStringLiteral("b"), QStringLiteral("/b"), QStringLiteral("B.mp3")),
                      true);
     dao.addEchoNestID(QStringLiteral("a"), QStringLiteral("TR123"));
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("Adding EchoNest ID: TR123 for Audio ID: a")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("Adding EchoNest ID: TR123 for Audio ID: a")));
     EXPECT_EQ(peek(QStringLiteral("SELECT fingerPrintID FROM \"Audio\" WHERE checksum='a'")),
               QStringList{QStringLiteral("TR123")});
 
-    const auto before = LogCapture::lines().size();
+    const auto before = StoreLog::lines().size();
     dao.showTracksInDB();
-    const QStringList lines = LogCapture::lines().mid(before);
+    const QStringList lines = StoreLog::lines().mid(before);
     ASSERT_EQ(lines.size(), 5);
     EXPECT_EQ(lines[0], QStringLiteral("========="));
     EXPECT_EQ(lines[1], QStringLiteral("Tracks Amount in DB: 2"));

@@ -85,7 +85,7 @@ TEST_F(StoreTest, QuittingIsCancelledWhenOpenEditsCannotBeCommitted) {
     StoreUiHooks ui = hooks.make(false, true);
     ui.commitEditing = [] { return false; };
     EXPECT_EQ(StoreSetup::instance().applicationShouldTerminate(ui), Reply::TerminateCancel);
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("unable to commit editing to terminate")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("unable to commit editing to terminate")));
     EXPECT_TRUE(StoreSetup::instance().managedObjectContext()->hasChanges());
 }
 

@@ -68,7 +68,7 @@ protected:
         dao.deleteAll(QStringLiteral("User"));
         EXPECT_EQ(SecretStore::instance().read(QStringLiteral("ann@example.org")),
                   AccountSecrets{});
-        for (const QString &line : LogCapture::lines()) {
+        for (const QString &line : StoreLog::lines()) {
             EXPECT_FALSE(line.contains(Password)) << line.toStdString();
             EXPECT_FALSE(line.contains(Token)) << line.toStdString();
         }
@@ -86,7 +86,7 @@ TEST_F(SecretsTest, WithoutAKeychainSecretsGoToAPrivateFile) {
     dao.deleteAll(QStringLiteral("User"));
 
     roundTrip();
-    EXPECT_EQ(LogCapture::count(QStringLiteral("readable only by this user")), 2);
+    EXPECT_EQ(StoreLog::count(QStringLiteral("readable only by this user")), 2);
 }
 
 // Runs inside its own session bus (see the test below): the bus must outlive
@@ -134,7 +134,7 @@ TEST_F(SecretsTest, DISABLED_KeychainRoundTripInOwnSession) {
     ASSERT_TRUE(answers);
     roundTrip();
     EXPECT_FALSE(QFile::exists(SecretStore::fallbackFilePath()));
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("kept in the desktop keychain")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("kept in the desktop keychain")));
     daemon.kill();
     daemon.waitForFinished();
 }

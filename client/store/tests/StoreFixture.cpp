@@ -22,7 +22,7 @@ void collect(QtMsgType type, const QMessageLogContext &context, const QString &m
 }
 } // namespace
 
-void LogCapture::start() {
+void StoreLog::start() {
     {
         std::lock_guard lock(g_logLock);
         g_lines.clear();
@@ -30,20 +30,20 @@ void LogCapture::start() {
     g_previous = qInstallMessageHandler(collect);
 }
 
-void LogCapture::stop() {
+void StoreLog::stop() {
     qInstallMessageHandler(g_previous);
 }
 
-QStringList LogCapture::lines() {
+QStringList StoreLog::lines() {
     std::lock_guard lock(g_logLock);
     return g_lines;
 }
 
-bool LogCapture::contains(const QString &text) {
+bool StoreLog::contains(const QString &text) {
     return count(text) > 0;
 }
 
-int LogCapture::count(const QString &text) {
+int StoreLog::count(const QString &text) {
     int found = 0;
     for (const QString &line : lines())
         found += line.contains(text) ? 1 : 0;
@@ -52,7 +52,7 @@ int LogCapture::count(const QString &text) {
 
 void StoreTest::SetUp() {
     ASSERT_TRUE(m_dir.isValid());
-    LogCapture::start();
+    StoreLog::start();
     StoreSetup::setStoreFolder(folder());
     StoreSetup::setBusyTimeout(5000);
     SecretStore::instance().reset();
@@ -67,7 +67,7 @@ void StoreTest::SetUp() {
 void StoreTest::TearDown() {
     StoreSetup::setStoreFolder({});
     Utils::setErrorPresenter({});
-    LogCapture::stop();
+    StoreLog::stop();
 }
 
 QList<AppError> StoreTest::presented() const {

@@ -17,7 +17,7 @@
 #include <mutex>
 
 // Collects every log line of the process while a test runs.
-class LogCapture {
+class StoreLog {
 public:
     static void start();
     static void stop();

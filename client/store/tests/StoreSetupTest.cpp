@@ -151,7 +151,7 @@ TEST_P(DamagedStoreTest, IsPresentedLoggedAndNeverTouched) {
     EXPECT_TRUE(errors[0].description.contains(storeFile()));
     EXPECT_FALSE(errors[0].failureReason.isEmpty());
     EXPECT_EQ(errors[1].code, 9999);
-    EXPECT_TRUE(LogCapture::contains(QStringLiteral("Store set-up failed")));
+    EXPECT_TRUE(StoreLog::contains(QStringLiteral("Store set-up failed")));
 
     // Every later request tries again, and the file stays exactly as it was.
     dao.addTrackToDB(track(QStringLiteral("new"), QStringLiteral("/new.mp3")), true);

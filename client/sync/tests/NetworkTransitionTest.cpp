@@ -2,24 +2,13 @@
 #include "settings/DeploymentConfig.h"
 #include "settings/Reachability.h"
 
-#include <QElapsedTimer>
+#include "TestEnvironment.h"
+
 #include <QFile>
 #include <QTcpServer>
 #include <QThread>
 
 namespace {
-
-template <typename Predicate> bool waitFor(Predicate done, int ms = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 class NetworkTransitionTest : public CoordinatorTest {
 protected:
@@ -74,23 +63,24 @@ TEST_F(NetworkTransitionTest, LossStopsTheRunningSyncAndReturnLeavesItStopped) {
     s.startNetworkMonitoring(); // once at start-up; a second call changes nothing
     ASSERT_TRUE(s.reachability());
     EXPECT_EQ(s.reachability()->port(), port);
-    ASSERT_TRUE(waitFor([&] { return menu.calls().contains("ShowBackOnline"); }));
+    ASSERT_TRUE(
+        TestEnvironment::waitUntil([&] { return menu.calls().contains("ShowBackOnline"); }));
     EXPECT_FALSE(s.isAppOffline);
 
     s.sync(false);
-    ASSERT_TRUE(waitFor([&] { return stageRunning.load(); }));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return stageRunning.load(); }));
     menu.clear();
 
     server.close();
-    ASSERT_TRUE(waitFor([&] { return s.isAppOffline.load(); }));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return s.isAppOffline.load(); }));
     EXPECT_FALSE(s.syncInProgress);
     EXPECT_EQ(s.progressPage().state().description, "Sync stopped");
     EXPECT_EQ(menu.calls(), QStringList({"SyncStopped", "ShowOffline"}));
-    ASSERT_TRUE(waitFor([&] { return !stageRunning.load(); }));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !stageRunning.load(); }));
 
     menu.clear();
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port));
-    ASSERT_TRUE(waitFor([&] { return !s.isAppOffline.load(); }));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !s.isAppOffline.load(); }));
     settle();
     // The stopped sync does not come back by itself.
     EXPECT_EQ(menu.calls(), QStringList({"ShowBackOnline"}));

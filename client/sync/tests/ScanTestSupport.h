@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LogCapture.h"
 #include "store/Audio.h"
 
 #include <QMutex>
@@ -27,29 +28,6 @@ inline QString summary(const Audio &t) {
                        t.sequence ? QString::number(*t.sequence) : "-"}
         .join('|');
 }
-
-// The log lines above debug level written while it lives, from every thread.
-class LogCapture {
-public:
-    LogCapture() { m_previous = qInstallMessageHandler(&LogCapture::handler), s_current = this; }
-    ~LogCapture() { qInstallMessageHandler(m_previous), s_current = nullptr; }
-    int count(const QString &text) const {
-        QMutexLocker lock(&m_lock);
-        return int(m_lines.filter(text).size());
-    }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message) {
-        if (LogCapture *capture = s_current; capture && type != QtDebugMsg) {
-            QMutexLocker lock(&capture->m_lock);
-            capture->m_lines << message;
-        }
-    }
-    static inline LogCapture *s_current = nullptr;
-    QtMessageHandler m_previous = nullptr;
-    mutable QMutex m_lock;
-    QStringList m_lines;
-};
 
 // Root may read any file; while this lives the calling thread may not, so that
 // files without read permission are unreadable as they are for everybody else.
