@@ -1,0 +1,13 @@
+#pragma once
+
+#include "CustomView.h"
+#include "ui_LandingPage.h"
+
+class LandingPage : public CustomView {
+    Q_OBJECT
+public:
+    explicit LandingPage(QWidget *parent = nullptr);
+
+private:
+    Ui::LandingPage ui;
+};

@@ -1,0 +1,7 @@
+#include "LoginRegister.h"
+
+LoginRegister::LoginRegister(QWidget *parent)
+    : CustomView(parent) {
+    setViewName(QStringLiteral("LoginRegister"));
+    ui.setupUi(this);
+}

@@ -1,0 +1,7 @@
+#include "SignUp.h"
+
+SignUp::SignUp(QWidget *parent)
+    : CustomView(parent) {
+    setViewName(QStringLiteral("SignUp"));
+    ui.setupUi(this);
+}
