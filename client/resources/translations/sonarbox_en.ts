@@ -159,5 +159,9 @@
         <source>Where is your music?</source>
         <translation>Where is your music?</translation>
     </message>
+    <message id="GraceNoteLogo">
+        <source>Music recognition by acoustic fingerprint</source>
+        <translation>Music recognition by acoustic fingerprint</translation>
+    </message>
 </context>
 </TS>

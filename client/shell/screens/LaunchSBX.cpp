@@ -1,0 +1,35 @@
+#include "LaunchSBX.h"
+
+#include "ScreenKeys.h"
+#include "settings/GAUtility.h"
+#include "settings/Localization.h"
+#include "settings/Logging.h"
+#include "sync/Sonarbox.h"
+
+#include <QKeyEvent>
+
+LaunchSBX::LaunchSBX(QWidget *parent)
+    : CustomView(parent) {
+    ui.setupUi(this);
+    GAUtility::instance().GATrackView(QStringLiteral("launchSBXView"));
+    Sonarbox::instance().flow_newUser = false;
+    ui.instructionLabel->setText(
+        Localization::localizedString(QStringLiteral("ToolBarInfoViewModel_DisplayName")));
+    ui.launchSBXBtn->setText(QStringLiteral("Launch Sonarbox"));
+    connect(ui.launchSBXBtn, &QPushButton::clicked, this, &LaunchSBX::launchSBXAction);
+}
+
+void LaunchSBX::launchSBXAction() {
+    qCInfo(lcShell) << "[launchSBXAction:] @class:LaunchSBX";
+    Sonarbox::instance().launchSBX();
+    window()->close();
+}
+
+void LaunchSBX::keyPressEvent(QKeyEvent *event) {
+    if (ScreenKeys::isEscape(event)) {
+        window()->close();
+        return;
+    }
+    if (!ScreenKeys::pressOnEnter(this, event, ui.launchSBXBtn))
+        CustomView::keyPressEvent(event);
+}

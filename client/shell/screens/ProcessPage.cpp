@@ -1,0 +1,128 @@
+#include "ProcessPage.h"
+
+#include "ScreenKeys.h"
+#include "settings/GAUtility.h"
+#include "settings/Localization.h"
+#include "settings/Logging.h"
+#include "sync/NotificationCenter.h"
+#include "sync/Sonarbox.h"
+
+#include <QKeyEvent>
+#include <QMessageBox>
+
+namespace {
+
+void logAction(const char *selector) {
+    qCInfo(lcShell).noquote()
+        << QStringLiteral("[%1] @class:ProcessPage").arg(QLatin1String(selector));
+}
+
+} // namespace
+
+ProcessPage::ProcessPage(QWidget *parent)
+    : CustomView(parent) {
+    ui.setupUi(this);
+    logAction("awakeFromNib");
+    GAUtility::instance().GATrackView(QStringLiteral("syncView"));
+
+    ui.gracenotLogo->setText(Localization::localizedString(QStringLiteral("GraceNoteLogo")));
+    ui.youDontNeedToWait->setText(
+        QStringLiteral("You can continue while the import is in progress."));
+    ui.doneBtn->setText(QStringLiteral("Done"));
+    ui.launchSbxBtn->setText(QStringLiteral("Continue"));
+
+    connect(ui.processVewSyncButton, &QPushButton::clicked, this, &ProcessPage::toggleSync);
+    connect(ui.doneBtn, &QPushButton::clicked, this, &ProcessPage::doneAction);
+    connect(ui.launchSbxBtn, &QPushButton::clicked, this, &ProcessPage::nextButtonAction);
+    connect(ui.nextArrow, &QPushButton::clicked, this, &ProcessPage::nextButtonAction);
+
+    Sonarbox &sonarbox = Sonarbox::instance();
+    // The sync updates the model from its own thread; the page redraws on
+    // the main thread.
+    connect(&sonarbox.progressPage(), &ProgressPage::changed, this, &ProcessPage::showState,
+            Qt::QueuedConnection);
+    showState();
+    sonarbox.statusMenu().statusMenuShowProcessPage();
+
+    m_reachabilityObserver = NotificationCenter::defaultCenter().addObserver(
+        QStringLiteral("kReachabilityChangedNotification"),
+        [](QObject *) { logAction("reachabilityChanged:"); });
+}
+
+ProcessPage::~ProcessPage() {
+    NotificationCenter::defaultCenter().removeObserver(m_reachabilityObserver);
+}
+
+void ProcessPage::showState() {
+    const ProgressPage::State state = Sonarbox::instance().progressPage().state();
+    ui.progressBar->setProgress(float(state.progress));
+    ui.progressBar->setPercentage(state.percentage);
+    ui.progressBar->setSongArtist(state.artist);
+    ui.progressBar->setSongName(state.song);
+    ui.progressDescription->setText(state.description);
+    ui.processViewTxtContent->setText(state.textContent);
+    ui.processVewSyncButton->setText(state.syncButtonTitle);
+    ui.processVewSyncButton->setHidden(state.syncButtonHidden);
+    ui.doneBtn->setHidden(state.doneButtonHidden);
+    ui.nextArrow->setHidden(state.nextArrowHidden);
+    ui.youDontNeedToWait->setHidden(state.noNeedToWaitHidden);
+    ui.launchSbxBtn->setHidden(state.launchButtonHidden);
+}
+
+void ProcessPage::toggleSync() {
+    logAction("toggleSync:");
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (sonarbox.isAppOffline) {
+        showOfflineAlert();
+        return;
+    }
+    if (ui.processVewSyncButton->text() == QLatin1String("Sync")) {
+        ui.processVewSyncButton->setText(QStringLiteral("Stop"));
+        // Cleared before the chain starts: a stop request left from an
+        // earlier sync would otherwise end the new one at its first stage.
+        sonarbox.flow_stopProcesses = false;
+        sonarbox.sync(true);
+    } else {
+        ui.processVewSyncButton->setText(QStringLiteral("Sync"));
+        sonarbox.stopSyncAction();
+        sonarbox.flow_stopProcesses = true;
+    }
+}
+
+void ProcessPage::showOfflineAlert() {
+    if (m_offlineAlert)
+        return; // one alert at a time
+    auto *alert = new QMessageBox(this);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setIcon(QMessageBox::Warning);
+    alert->setText(QStringLiteral("Application is Offline"));
+    alert->setInformativeText(QStringLiteral("Please connect to the internet to resume sync."));
+    alert->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+    alert->setAccessibleName(QStringLiteral("Application is Offline"));
+    m_offlineAlert = alert;
+    // Not exec(): the page and the sync go on while the alert is up.
+    alert->open();
+}
+
+void ProcessPage::doneAction() {
+    logAction("doneAction:");
+    NotificationCenter::defaultCenter().postNotificationName(
+        QStringLiteral("closeSettingsViewNotification"), this);
+}
+
+void ProcessPage::nextButtonAction() {
+    logAction("nextButtonAction:");
+    NotificationCenter::defaultCenter().postNotificationName(
+        QStringLiteral("showLaunchSBXScreenNotification"), this);
+}
+
+void ProcessPage::keyPressEvent(QKeyEvent *event) {
+    if (ScreenKeys::isEscape(event) && ui.doneBtn->isVisibleTo(this)) {
+        doneAction();
+        return;
+    }
+    QWidget *main = ui.launchSbxBtn->isVisibleTo(this) ? ui.launchSbxBtn : ui.processVewSyncButton;
+    if (!ScreenKeys::pressOnEnter(this, event, main))
+        CustomView::keyPressEvent(event);
+}

@@ -1,0 +1,146 @@
+#include "Settings.h"
+
+#include "ScreenKeys.h"
+#include "settings/GAUtility.h"
+#include "settings/Logging.h"
+#include "settings/NSDefaultsUtility.h"
+#include "settings/PreferenceKeys.h"
+#include "sync/NotificationCenter.h"
+#include "sync/Sonarbox.h"
+
+#include <QKeyEvent>
+
+#include <algorithm>
+
+namespace {
+
+void logAction(const char *selector) {
+    qCInfo(lcShell).noquote()
+        << QStringLiteral("[%1] @class:Settings").arg(QLatin1String(selector));
+}
+
+QString libraryName(int choice) {
+    switch (choice) {
+    case 1:
+        // The music player's library stands in for the original one here;
+        // the picker names it the same way.
+        return QStringLiteral("Music player library (MPD)");
+    case 2:
+        return QStringLiteral("Music Folder");
+    default:
+        return QStringLiteral("Other Folder");
+    }
+}
+
+} // namespace
+
+Settings::Settings(QWidget *parent)
+    : CustomView(parent) {
+    ui.setupUi(this);
+    // Shown only where desktop notifications can be presented (below).
+    ui.showNotificationsCheckbox->hide();
+    ui.showNotificationTxtLabel->hide();
+
+    connect(ui.syncNewSongsCheckbox, &QCheckBox::clicked, this, &Settings::automaticallySyncToggle);
+    connect(ui.openAtLoginCheckbox, &QCheckBox::clicked, this, &Settings::openAtLoginToggle);
+    connect(ui.showNotificationsCheckbox, &QCheckBox::clicked, this,
+            &Settings::showNotificationsToggle);
+    connect(ui.changeLibraryBtn, &QPushButton::clicked, this, &Settings::changeCollectionLocation);
+    connect(ui.logOutBtn, &QPushButton::clicked, this, &Settings::logOut);
+    connect(ui.closeBtn, &QPushButton::clicked, this, &Settings::closeSettingsScreen);
+
+    GAUtility::instance().GATrackView(QStringLiteral("settingsView"));
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const UserPtr user = sonarbox.loggedUser();
+
+    // Counting walks the store: the figures follow once they are known.
+    if (user && sonarbox.didUserPickLibrary()) {
+        connect(&m_counting, &QFutureWatcher<TrackCounts>::finished, this,
+                [this] { showCounts(m_counting.result()); });
+        m_counting.setFuture(TrackCounts::countInBackground());
+    }
+
+    m_localPickedLibrary = libraryName(sonarbox.userPickedMediaLibrary());
+
+    if (user) {
+        ui.collectionLocationLabel->setText(
+            QStringLiteral("Location of my collection: %1").arg(m_localPickedLibrary));
+        ui.loggedInAsLabel->setText(
+            QStringLiteral("Logged in as: %1").arg(user->username.value_or(QString())));
+        ui.collectionLocationLabel->show();
+        ui.loggedInAsLabel->show();
+        ui.logOutBtn->show();
+        ui.changeLibraryBtn->setVisible(!sonarbox.syncInProgress);
+    } else {
+        ui.collectionLocationLabel->hide();
+        ui.loggedInAsLabel->hide();
+        ui.logOutBtn->hide();
+        ui.changeLibraryBtn->hide();
+    }
+
+    ui.openAtLoginCheckbox->setChecked(sonarbox.settings_openAtLogin);
+    if (sonarbox.minOSVersion() >= 9) {
+        ui.showNotificationsCheckbox->show();
+        ui.showNotificationTxtLabel->show();
+        ui.showNotificationsCheckbox->setChecked(sonarbox.settings_showNotifications);
+    }
+    ui.syncNewSongsCheckbox->setChecked(sonarbox.settings_syncNewSongs);
+}
+
+void Settings::showCounts(const TrackCounts &counts) {
+    const qint64 toProcess = NSDefaultsUtility::getSongAmountToProcessFromLibrary();
+    const qint64 synced =
+        std::clamp<qint64>(counts.all - counts.withoutServiceId, 0, std::max<qint64>(toProcess, 0));
+    ui.statusLabel->setText(QStringLiteral("%1 / %2 Tracks Synced").arg(synced).arg(toProcess));
+    m_countsShown = true;
+    emit countsArrived();
+}
+
+void Settings::automaticallySyncToggle(bool on) {
+    logAction("automaticallySyncToggle:");
+    Sonarbox::instance().settings_syncNewSongs = on;
+}
+
+void Settings::openAtLoginToggle(bool on) {
+    logAction("openAtLoginToggle:");
+    if (on)
+        Sonarbox::instance().addAppAsLoginItem();
+    else
+        Sonarbox::instance().deleteAppFromLoginItem();
+}
+
+void Settings::showNotificationsToggle(bool on) {
+    logAction("showNotificationsToggle:");
+    Sonarbox::instance().settings_showNotifications = on;
+    NSDefaultsUtility::setBoolean(PreferenceKeys::SettingsNotifications, on);
+    NSDefaultsUtility::synchronize();
+}
+
+void Settings::changeCollectionLocation() {
+    logAction("changeCollectionLocation:");
+    NotificationCenter::defaultCenter().postNotificationName(
+        QStringLiteral("showMediaPickerViewNotification"), this);
+}
+
+void Settings::logOut() {
+    logAction("logOut:");
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.statusMenu().statusMenuCloseSettingsPage();
+    // Ends in "logOutNotification": the window replaces this view.
+    sonarbox.logOut();
+}
+
+void Settings::closeSettingsScreen() {
+    logAction("closeSettingsScreen:");
+    NotificationCenter::defaultCenter().postNotificationName(
+        QStringLiteral("closeSettingsViewNotification"), this);
+}
+
+void Settings::keyPressEvent(QKeyEvent *event) {
+    if (ScreenKeys::isEscape(event)) {
+        closeSettingsScreen();
+        return;
+    }
+    if (!ScreenKeys::pressOnEnter(this, event, ui.closeBtn))
+        CustomView::keyPressEvent(event);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "CustomView.h"
+#include "TrackCounts.h"
+#include "ui_Settings.h"
+
+#include <QFutureWatcher>
+
+// The settings overlay: the account, where the collection lives, how many
+// tracks are synced, and the switches for timed syncs, start at login and
+// desktop notifications. Made anew each time it is shown; it reads its
+// values then and does not refresh while open.
+class Settings : public CustomView {
+    Q_OBJECT
+public:
+    explicit Settings(QWidget *parent = nullptr);
+
+    // Display name of the chosen collection source.
+    QString localPickedLibrary() const { return m_localPickedLibrary; }
+    // True once the track counts have arrived (they are taken off the main thread).
+    bool countsShown() const { return m_countsShown; }
+
+public slots:
+    void automaticallySyncToggle(bool on);
+    void openAtLoginToggle(bool on);
+    void showNotificationsToggle(bool on);
+    void changeCollectionLocation();
+    void logOut();
+    void closeSettingsScreen();
+
+signals:
+    void countsArrived();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void showCounts(const TrackCounts &counts);
+
+    Ui::Settings ui;
+    QString m_localPickedLibrary;
+    QFutureWatcher<TrackCounts> m_counting;
+    bool m_countsShown = false;
+};
