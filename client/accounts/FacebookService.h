@@ -1,0 +1,54 @@
+#pragma once
+
+#include "PhFacebook.h"
+#include "PhFacebookDelegate.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+
+// The screen that signs in once a Facebook token has arrived (the login
+// screen or the landing screen).
+class FacebookCallback {
+public:
+    virtual ~FacebookCallback() = default;
+    // The screen's object, watched so that a closed screen is not called.
+    virtual QObject *callbackObject() = 0;
+    virtual void login() = 0;
+};
+
+// The application's entry point to the Facebook sign-in: knows the
+// application ID and the permissions to ask for, and hands a valid token to
+// the coordinator and the waiting screen. Main thread only.
+class FacebookService : public PhFacebookDelegate {
+public:
+    static FacebookService &instance();
+
+    // Every sign-in starts afresh (cache and Facebook cookies cleared), so the
+    // Facebook login form is always shown.
+    void getAccessToken();
+
+    void tokenResult(const QVariantMap &result) override;
+    void willShowUINotification(PhFacebook *sender) override;
+    void sendRequest() {}
+    void requestResult(const QVariantMap &) override {}
+
+    QString facebookApplicationID() const { return m_facebookApplicationID; }
+    void setFacebookApplicationID(const QString &id) { m_facebookApplicationID = id; }
+    FacebookCallback *callback() const { return m_callbackGuard ? m_callback : nullptr; }
+    void setCallback(FacebookCallback *callback);
+    PhFacebook *fb() const { return m_fb.get(); }
+
+    // The permissions asked for, in order.
+    static QStringList permissions();
+
+private:
+    FacebookService();
+
+    QString m_facebookApplicationID;
+    std::unique_ptr<PhFacebook> m_fb;
+    FacebookCallback *m_callback = nullptr;
+    QPointer<QObject> m_callbackGuard;
+};
