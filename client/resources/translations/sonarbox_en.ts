@@ -128,8 +128,8 @@
         <translation>Sonarbox</translation>
     </message>
     <message id="FolderSelectionView_iTunes">
-        <source>Music library</source>
-        <translation>Music library</translation>
+        <source>Music player library (MPD)</source>
+        <translation>Music player library (MPD)</translation>
     </message>
     <message id="FolderSelectionView_OtherFolder">
         <source>Other folders</source>
