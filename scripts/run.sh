@@ -3,7 +3,7 @@
 # demo world that shows what a sync does:
 #   1. installs the Debian packages the project needs (scripts/setup.sh);
 #   2. builds the project in build/ (-j2);
-#   3. prepares the demo world once, in ~/.local/share/sonarbox-demo
+#   3. prepares the demo world once, in build/sonarbox-demo
 #      (SONARBOX_DEMO_DATA): generated songs; a recognition catalogue and the
 #      server's catalogue made from some of them; a demo music folder holding
 #      catalogued songs re-encoded and tagged differently (only their
@@ -12,11 +12,14 @@
 #      a song that only the cloud has;
 #   4. starts sonarbox-cloud on 127.0.0.1:8480 (SONARBOX_CLOUD_PORT) with its
 #      data in the demo folder (SONARBOX_CLOUD_DATA);
-#   5. runs the Sonarbox sync engine (sonarbox-headless) with a settings and
-#      store folder of its own inside the demo folder: signs the demo account
-#      in, chooses the demo music folder (SONARBOX_MUSIC=DIR: your own folder
-#      instead) and the demo download folder, and syncs now and every hour.
-# Ctrl-C stops both. Arguments go to the client: --once runs one sync and
+#   5. runs the Sonarbox sync engine (sonarbox-headless): signs the demo
+#      account in, chooses the demo music folder (SONARBOX_MUSIC=DIR: your own
+#      folder instead) and the demo download folder, and syncs now and every
+#      hour.
+# Everything after the build runs with a home folder of its own inside the demo
+# folder (HOME and the XDG folders, no session bus), so the demo leaves your
+# own settings, keyring and login items untouched; removing the demo folder
+# removes every trace of it. Ctrl-C stops both. Arguments go to the client: --once runs one sync and
 # exits; --status prints the account and its tracks and exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,7 +41,7 @@ for program in "$server" "$client" "$make_songs" "$catalog_tool"; do
   fi
 done
 
-demo="${SONARBOX_DEMO_DATA:-${XDG_DATA_HOME:-$HOME/.local/share}/sonarbox-demo}"
+demo="$(realpath -m "${SONARBOX_DEMO_DATA:-build/sonarbox-demo}")"
 cloud_data="${SONARBOX_CLOUD_DATA:-$demo/cloud}"
 port="${SONARBOX_CLOUD_PORT:-8480}"
 base="http://127.0.0.1:$port"
@@ -47,6 +50,13 @@ password=sonarbox-demo
 music="${SONARBOX_MUSIC:-$demo/music}"
 downloads="$demo/downloads"
 cloud_song="$demo/songs/cloud-only/The Demo Band - Far Away.mp3"
+
+# The demo's own home: the programs below find their settings, store, secrets
+# and autostart folder there, whoever runs the script.
+mkdir -p "$demo/home"
+export HOME="$demo/home"
+export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
+unset DBUS_SESSION_BUS_ADDRESS SONARBOX_CONFIG
 
 songs() { "$make_songs" --seconds 40 "$@" >/dev/null; }
 
@@ -158,8 +168,7 @@ done
 
 [ -e "$cloud_data/.cloud-song" ] || upload_cloud_only_song
 
-sonarbox=(env XDG_CONFIG_HOME="$demo/client/config" XDG_DATA_HOME="$demo/client/data"
-  XDG_CACHE_HOME="$demo/client/cache" "$client" --config "$demo/sonarbox-demo.ini")
+sonarbox=("$client" --config "$demo/sonarbox-demo.ini")
 if "${sonarbox[@]}" --status | grep -q '^Account: not signed in'; then
   echo "run: signing in as $email"
   printf '%s\n' "$password" | "${sonarbox[@]}" --login "$email"

@@ -36,6 +36,11 @@ void addHeadlessOptions(QCommandLineParser &parser) {
                       QStringLiteral("Folder that songs from the cloud are downloaded into."),
                       QStringLiteral("dir")});
     parser.addOption({QStringLiteral("once"), QStringLiteral("Run one sync, then exit.")});
+    parser.addOption({QStringLiteral("autostart"),
+                      QStringLiteral("Start this program (with this --config) when you log in "
+                                     "to your desktop session, or no longer. Nothing is "
+                                     "registered unless you ask."),
+                      QStringLiteral("on|off")});
     parser.addOption({QStringLiteral("status"),
                       QStringLiteral("Print the account, the library and the state of the "
                                      "tracks, then exit.")});
@@ -85,6 +90,14 @@ std::optional<HeadlessOptions> readHeadlessOptions(const QCommandLineParser &par
     if (options.login && options.logout) {
         *error = QStringLiteral("--login and --logout cannot be used together");
         return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("autostart"))) {
+        const QString value = parser.value(QStringLiteral("autostart"));
+        if (value != QLatin1String("on") && value != QLatin1String("off")) {
+            *error = QStringLiteral("--autostart: give 'on' or 'off', not '%1'").arg(value);
+            return std::nullopt;
+        }
+        options.autostart = value == QLatin1String("on");
     }
     if (parser.isSet(QStringLiteral("library"))) {
         options.library = parseLibraryChoice(parser.value(QStringLiteral("library")), error);

@@ -22,10 +22,13 @@ struct HeadlessOptions {
     std::optional<QString> downloadDir; // absolute path
     bool once = false;
     bool status = false;
+    // --autostart on|off: whether this program starts at login. Nothing is
+    // registered unless asked.
+    std::optional<bool> autostart;
 
-    // --login, --logout and --status do their thing and exit, unless --once
-    // asks for a sync as well.
-    bool runsSync() const { return once || !(login || logout || status); }
+    // --login, --logout, --status and --autostart do their thing and exit,
+    // unless --once asks for a sync as well.
+    bool runsSync() const { return once || !(login || logout || status || autostart); }
 };
 
 // Adds every option of the program (and --help, --version) to `parser`.

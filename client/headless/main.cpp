@@ -15,11 +15,13 @@
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "store/StoreSetup.h"
+#include "sync/LoginItems.h"
 #include "sync/Sonarbox.h"
 #include "sync/SyncEngine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -56,6 +58,30 @@ int runSyncs(bool once) {
     return exitCode;
 }
 
+// The login item names this program as it was started and, when a
+// configuration file was chosen, that file, so that the session starts the
+// engine against the same service.
+int setStartAtLogin(bool on) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (!on) {
+        sonarbox.deleteAppFromLoginItem();
+        Console::printLine(QStringLiteral("Start at login: off"));
+        return 0;
+    }
+    const QString config = DeploymentConfig::current().source;
+    if (!config.startsWith(QLatin1Char(':')))
+        LoginItems::setProgramArguments(
+            {QStringLiteral("--config"), QFileInfo(config).absoluteFilePath()});
+    sonarbox.addAppAsLoginItem();
+    if (!sonarbox.isAppInLoginItems()) {
+        Console::printError(
+            QStringLiteral("The login item %1 could not be written.").arg(LoginItems::entryPath()));
+        return 1;
+    }
+    Console::printLine(QStringLiteral("Start at login: on (%1)").arg(LoginItems::entryPath()));
+    return 0;
+}
+
 int run(const HeadlessOptions &options) {
     if (options.logout) {
         if (const int rc = signOutCommand())
@@ -73,6 +99,10 @@ int run(const HeadlessOptions &options) {
     if (options.downloadDir) {
         recordDownloadDirectory(*options.downloadDir);
         Console::printLine(QStringLiteral("Download folder: %1").arg(*options.downloadDir));
+    }
+    if (options.autostart) {
+        if (const int rc = setStartAtLogin(*options.autostart))
+            return rc;
     }
     if (options.status) {
         for (const QString &line : statusReport())

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -15,6 +14,60 @@ namespace {
 
 QMutex g_lock;
 QString g_programPath;
+QStringList g_programArguments;
+
+// One argument of an Exec line, quoted as desktop entries quote them: inside
+// double quotes, a backslash before '"', '`', '$' and '\\'; the string escape
+// of the file doubles every backslash again; '%' stands for itself as "%%".
+QString quotedExecArgument(const QString &argument) {
+    QString quoted;
+    for (const QChar c : argument) {
+        if (c == QLatin1Char('\\'))
+            quoted += QLatin1String("\\\\\\\\");
+        else if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$'))
+            quoted += QLatin1String("\\\\") + c;
+        else if (c == QLatin1Char('%'))
+            quoted += QLatin1String("%%");
+        else
+            quoted += c;
+    }
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// The first word of an Exec line, unquoted (the reverse of quotedExecArgument,
+// and plain words as other programs write them).
+QString firstExecWord(const QString &line) {
+    QString word;
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+        } else if (c == QLatin1Char('\\') && i + 1 < line.size()) {
+            // In the file four backslashes are one backslash; two (or one, as
+            // hand-written entries have it) before another character stand
+            // for that character.
+            if (line.mid(i, 4) == QLatin1String("\\\\\\\\")) {
+                word += QLatin1Char('\\');
+                i += 3;
+            } else if (line[i + 1] == QLatin1Char('\\') && i + 2 < line.size()) {
+                word += line[i + 2];
+                i += 2;
+            } else {
+                word += line[++i];
+            }
+        } else if (c == QLatin1Char('%') && i + 1 < line.size() && line[i + 1] == c) {
+            word += c;
+            ++i;
+        } else if (c.isSpace() && !quoted) {
+            if (!word.isEmpty())
+                break;
+        } else {
+            word += c;
+        }
+    }
+    return word;
+}
 
 // The executable named by a desktop entry's Exec line, or "" when unreadable.
 QString entryExecutable(const QString &path) {
@@ -25,8 +78,8 @@ QString entryExecutable(const QString &path) {
         const QString line = QString::fromUtf8(file.readLine()).trimmed();
         if (!line.startsWith(QLatin1String("Exec=")))
             continue;
-        const QStringList words = QProcess::splitCommand(line.mid(5));
-        return words.isEmpty() ? QString() : QFileInfo(words.first()).canonicalFilePath();
+        const QString program = firstExecWord(line.mid(5));
+        return program.isEmpty() ? QString() : QFileInfo(program).canonicalFilePath();
     }
     return QString();
 }
@@ -45,6 +98,16 @@ void LoginItems::setProgramPath(const QString &path) {
 QString LoginItems::programPath() {
     QMutexLocker lock(&g_lock);
     return g_programPath.isEmpty() ? QCoreApplication::applicationFilePath() : g_programPath;
+}
+
+void LoginItems::setProgramArguments(const QStringList &arguments) {
+    QMutexLocker lock(&g_lock);
+    g_programArguments = arguments;
+}
+
+QStringList LoginItems::programArguments() {
+    QMutexLocker lock(&g_lock);
+    return g_programArguments;
 }
 
 QString LoginItems::autostartDirectory() {
@@ -74,17 +137,23 @@ bool LoginItems::add() {
     QSaveFile file(entryPath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
-    QString program = programPath();
-    program.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    const QString program = programPath();
+    QStringList command{quotedExecArgument(program)};
+    for (const QString &argument : programArguments())
+        command << quotedExecArgument(argument);
+    // TryExec takes a plain value: only the string escapes apply.
+    QString tryExec = program;
+    tryExec.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=Sonarbox\n"
                                          "Comment=Keeps your music and your music cloud in step\n"
-                                         "Exec=\"%1\"\n"
+                                         "TryExec=%1\n"
+                                         "Exec=%2\n"
                                          "Icon=sonarbox\n"
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
-                              .arg(program);
+                              .arg(tryExec, command.join(QLatin1Char(' ')));
     file.write(entry.toUtf8());
     return file.commit();
 }

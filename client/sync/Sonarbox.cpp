@@ -52,20 +52,17 @@ Sonarbox::Sonarbox()
 void Sonarbox::initializeState() {
     getOSVersion();
 
+    // The login item is not touched here: every program of the engine creates
+    // the coordinator, but only the desktop program registers itself, through
+    // registerLoginItemAtStart().
     using namespace PreferenceKeys;
     if (!NSDefaultsUtility::contains(LoadAppOnOSBoot))
         NSDefaultsUtility::setText(LoadAppOnOSBoot, QStringLiteral("YES"));
-    if (!NSDefaultsUtility::contains(FirstTimeAppRun)) {
-        addAppAsLoginItem();
-        NSDefaultsUtility::setText(FirstTimeAppRun, QStringLiteral("YES"));
-    }
     if (!NSDefaultsUtility::contains(SettingsNotifications))
         NSDefaultsUtility::setBoolean(SettingsNotifications, false);
     NSDefaultsUtility::synchronize();
 
     const bool openAtLogin = NSDefaultsUtility::boolean(LoadAppOnOSBoot);
-    if (openAtLogin)
-        addAppAsLoginItem();
 
     m_landingPageEnabled = DeploymentConfig::current().landingPageEnabled;
     const QString deviceID = NSDefaultsUtility::getUUID();

@@ -174,6 +174,11 @@ public:
     void helpAction();
     void quitAction() {}
 
+    // The desktop program calls this once at start: on its first start it
+    // adds itself to the login items; later it follows "loadAppOnOSBoot" (the
+    // settings' switch). Creating the coordinator registers nothing, so the
+    // headless program and the tests leave the session alone.
+    void registerLoginItemAtStart();
     void addAppAsLoginItem();
     bool isAppInLoginItems() const;
     void deleteAppFromLoginItem();

@@ -123,6 +123,19 @@ bool Sonarbox::isAppInLoginItems() const {
     return LoginItems::contains();
 }
 
+void Sonarbox::registerLoginItemAtStart() {
+    using namespace PreferenceKeys;
+    if (!NSDefaultsUtility::contains(FirstTimeAppRun)) {
+        addAppAsLoginItem();
+        NSDefaultsUtility::setText(FirstTimeAppRun, QStringLiteral("YES"));
+        NSDefaultsUtility::synchronize();
+    }
+    // The settings' switch: on, the program is listed again at every start
+    // (nothing is added when it is); off, it is left out.
+    if (NSDefaultsUtility::boolean(LoadAppOnOSBoot))
+        addAppAsLoginItem();
+}
+
 void Sonarbox::addAppAsLoginItem() {
     if (LoginItems::contains())
         return;

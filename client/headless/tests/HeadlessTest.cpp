@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
@@ -268,6 +269,42 @@ TEST_F(HeadlessTest, OnceSyncsAnEmptyLibraryAndTheStatusKeepsTheOutcome) {
     const QString status = home.status().out;
     EXPECT_TRUE(status.contains(QStringLiteral("Tracks stored: 0")));
     EXPECT_TRUE(status.contains(QStringLiteral(", Sync Completed"))) << status.toStdString();
+}
+
+TEST_F(HeadlessTest, StartsAtLoginOnlyWhenAskedAndAsTheProgramThatWasStarted) {
+    Home home(cloud->baseUrl());
+    const QString entry = home.path(QStringLiteral(".config/autostart/sonarbox.desktop"));
+    // Signing in, choosing a library and syncing register nothing.
+    signInWithEmptyLibrary(home);
+    EXPECT_EQ(home.run({QStringLiteral("--once")}).exitCode, 0);
+    EXPECT_FALSE(QFileInfo::exists(home.path(QStringLiteral(".config/autostart"))));
+
+    const Result wrong = home.run({QStringLiteral("--autostart"), QStringLiteral("yes")});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("--autostart: give 'on' or 'off', not 'yes'")))
+        << wrong.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(entry));
+
+    const Result on = home.run({QStringLiteral("--autostart"), QStringLiteral("on")});
+    EXPECT_EQ(on.exitCode, 0) << on.all().toStdString();
+    EXPECT_TRUE(on.out.contains(QStringLiteral("Start at login: on (") + entry + ")"))
+        << on.out.toStdString();
+    // --autostart alone does not go on to sync.
+    EXPECT_FALSE(on.out.contains(QStringLiteral("Sync Completed")));
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    const QString program = QFileInfo(QStringLiteral(SONARBOX_HEADLESS_EXE)).canonicalFilePath();
+    EXPECT_TRUE(text.contains(
+        QStringLiteral("\nExec=\"%1\" \"--config\" \"%2\"\n").arg(program, home.configFile())))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nTryExec=%1\n").arg(program)));
+
+    const Result off = home.run({QStringLiteral("--autostart"), QStringLiteral("off")});
+    EXPECT_EQ(off.exitCode, 0) << off.all().toStdString();
+    EXPECT_TRUE(off.out.contains(QStringLiteral("Start at login: off")));
+    EXPECT_FALSE(QFileInfo::exists(entry));
+    EXPECT_EQ(home.preference(QStringLiteral("loadAppOnOSBoot")).toString(), QStringLiteral("NO"));
 }
 
 TEST_F(HeadlessTest, LogoutForgetsTheAccountHereAndEndsTheSessionThere) {

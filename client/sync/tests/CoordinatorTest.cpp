@@ -14,19 +14,16 @@ namespace {
 
 using Coordinator = CoordinatorTest;
 
-TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndAddsTheLoginItemOnce) {
+TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndRegistersNothing) {
     using namespace PreferenceKeys;
     EXPECT_EQ(NSDefaultsUtility::text(LoadAppOnOSBoot), "YES");
-    // Adding the login item writes "NO"; creation then marks the first run handled.
-    EXPECT_EQ(NSDefaultsUtility::text(FirstTimeAppRun), "YES");
+    EXPECT_FALSE(NSDefaultsUtility::contains(FirstTimeAppRun));
     EXPECT_TRUE(NSDefaultsUtility::contains(SettingsNotifications));
     EXPECT_FALSE(NSDefaultsUtility::boolean(SettingsNotifications));
-    EXPECT_TRUE(sonarbox().isAppInLoginItems());
-    EXPECT_TRUE(sonarbox().settings_openAtLogin);
-    EXPECT_EQ(QDir(LoginItems::autostartDirectory()).entryList(QDir::Files).size(), 1);
-    QFile entry(LoginItems::entryPath());
-    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(entry.readAll().contains("Exec=\"" + LoginItems::programPath().toUtf8() + "\""));
+    // Every program of the engine creates the coordinator: none of them may
+    // touch the session's login items by doing so.
+    EXPECT_FALSE(sonarbox().isAppInLoginItems());
+    EXPECT_FALSE(QDir(LoginItems::autostartDirectory()).exists());
 
     EXPECT_EQ(sonarbox().deviceID(), NSDefaultsUtility::getUUID());
     EXPECT_EQ(sonarbox().userPickedMediaLibrary(), 1);
@@ -36,13 +33,38 @@ TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndAddsTheLoginItemOnce) {
     EXPECT_TRUE(sonarbox().userDirectory().endsWith('/'));
 }
 
+TEST_F(Coordinator, TheDesktopProgramRegistersItselfOnceAtItsFirstStartThenFollowsTheSwitch) {
+    sonarbox().registerLoginItemAtStart();
+    // Adding the login item writes "NO"; the first start is then marked handled.
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("firstTimeAppRun")), "YES");
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("loadAppOnOSBoot")), "YES");
+    EXPECT_TRUE(sonarbox().isAppInLoginItems());
+    EXPECT_TRUE(sonarbox().settings_openAtLogin);
+    const QString program = QCoreApplication::applicationFilePath();
+    QFile entry(LoginItems::entryPath());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QByteArray text = entry.readAll();
+    EXPECT_TRUE(text.contains("\nExec=\"" + program.toUtf8() + "\"\n")) << text.constData();
+    EXPECT_TRUE(text.contains("\nTryExec=" + program.toUtf8() + "\n")) << text.constData();
+
+    // Later starts add nothing more; an entry removed behind our back while the
+    // switch is on comes back.
+    sonarbox().registerLoginItemAtStart();
+    EXPECT_EQ(QDir(LoginItems::autostartDirectory()).entryList(QDir::Files).size(), 1);
+    ASSERT_TRUE(QFile::remove(LoginItems::entryPath()));
+    sonarbox().registerLoginItemAtStart();
+    EXPECT_TRUE(sonarbox().isAppInLoginItems());
+}
+
 TEST_F(Coordinator, LoginItemRemovalAndAPreferenceThatSaysNo) {
+    sonarbox().registerLoginItemAtStart();
     sonarbox().deleteAppFromLoginItem();
     EXPECT_FALSE(sonarbox().isAppInLoginItems());
     EXPECT_FALSE(sonarbox().settings_openAtLogin);
-    EXPECT_EQ(NSDefaultsUtility::text(PreferenceKeys::LoadAppOnOSBoot), "NO");
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("loadAppOnOSBoot")), "NO");
     // A start with "NO" stored does not add the program again.
     sonarbox().reinitialize();
+    sonarbox().registerLoginItemAtStart();
     EXPECT_FALSE(sonarbox().isAppInLoginItems());
     EXPECT_FALSE(sonarbox().settings_openAtLogin);
     // Another program's autostart entry is not ours to remove.
@@ -54,6 +76,41 @@ TEST_F(Coordinator, LoginItemRemovalAndAPreferenceThatSaysNo) {
     sonarbox().addAppAsLoginItem();
     sonarbox().deleteAppFromLoginItem();
     EXPECT_TRUE(QFile::exists(other.fileName()));
+}
+
+TEST_F(Coordinator, LoginItemsQuoteOddPathsAndArgumentsAndFindThemAgain) {
+    // A program whose path needs every kind of quoting, with arguments.
+    const QString program = dir.filePath("my \"odd\" $prog 100%");
+    QFile file(program);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    LoginItems::setProgramPath(program);
+    LoginItems::setProgramArguments({"--config", "/srv/a b/c`d.ini"});
+    const bool added = LoginItems::add();
+    const bool found = LoginItems::contains();
+    QFile entry(LoginItems::entryPath());
+    entry.open(QIODevice::ReadOnly);
+    const QByteArray text = entry.readAll();
+    const int removed = LoginItems::remove();
+    LoginItems::setProgramPath(QString());
+    LoginItems::setProgramArguments({});
+
+    EXPECT_TRUE(added);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(removed, 1);
+    EXPECT_TRUE(text.contains("\nExec=\"" + dir.path().toUtf8() +
+                              "/my \\\\\"odd\\\\\" \\\\$prog 100%%\" \"--config\" "
+                              "\"/srv/a b/c\\\\`d.ini\"\n"))
+        << text.constData();
+    // A hand-written entry with one backslash before the quotes is ours too.
+    QDir().mkpath(LoginItems::autostartDirectory());
+    QFile handWritten(LoginItems::autostartDirectory() + "/mine.desktop");
+    handWritten.open(QIODevice::WriteOnly);
+    handWritten.write("Exec=\"" + dir.path().toUtf8() + "/my \\\"odd\\\" \\$prog 100%%\"\n");
+    handWritten.close();
+    LoginItems::setProgramPath(program);
+    EXPECT_TRUE(LoginItems::contains());
+    LoginItems::setProgramPath(QString());
 }
 
 TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks) {
