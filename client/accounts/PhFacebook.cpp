@@ -139,7 +139,7 @@ void PhFacebook::getAccessTokenForPermissions(const QStringList &permissions, bo
         }
         m_webViewController = s_browserHost->createWebViewController();
     }
-    m_webViewController->parent = this;
+    m_webViewController->parentFacebook = this;
     m_webViewController->permissions = joined;
     m_webViewController->loadAddress(address);
 }

@@ -4,13 +4,13 @@
 
 void PhWebViewController::showUI() {
     showWindow();
-    if (parent)
-        parent->webViewWillShowUI();
+    if (parentFacebook)
+        parentFacebook->webViewWillShowUI();
 }
 
 void PhWebViewController::cancel() {
-    if (parent)
-        parent->didDismissUI();
+    if (parentFacebook)
+        parentFacebook->didDismissUI();
     hideWindow();
 }
 
@@ -30,10 +30,10 @@ void PhWebViewController::didFinishLoad(const QUrl &address) {
     const std::optional<QString> error =
         extractParameter(QStringLiteral("error_description="), text);
     hideWindow();
-    if (parent)
-        parent->setAccessToken(token.value_or(QString()), expiresIn ? expiresIn->toDouble() : 0.0,
-                               permissions,
-                               error ? QUrl::fromPercentEncoding(error->toUtf8()) : QString());
+    if (parentFacebook)
+        parentFacebook->setAccessToken(
+            token.value_or(QString()), expiresIn ? expiresIn->toDouble() : 0.0, permissions,
+            error ? QUrl::fromPercentEncoding(error->toUtf8()) : QString());
 }
 
 std::optional<QString> PhWebViewController::extractParameter(const QString &name,

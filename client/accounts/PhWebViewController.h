@@ -18,8 +18,8 @@ class PhWebViewController {
 public:
     virtual ~PhWebViewController() = default;
 
-    PhFacebook *parent = nullptr;
-    QString permissions; // the requested permissions, joined by ","
+    PhFacebook *parentFacebook = nullptr; // the flow that owns the window
+    QString permissions;                  // the requested permissions, joined by ","
 
     // Implemented by the window.
     virtual void loadAddress(const QUrl &address) = 0;

@@ -23,6 +23,9 @@ public:
     virtual void statusMenuCloseSettingsPage() {}
     virtual void statusMenuShowOffline() {}
     virtual void statusMenuShowBackOnline() {}
+    // The login screen locks its fields for a stored account while offline
+    // and leaves "log out" as the way on; it unlocks them again later.
+    virtual void setLogOutMenuItemEnabled(bool enabled) { (void)enabled; }
     // Answers the whole percentage it shows.
     virtual int setProgressInStatusMenu(long total, long currentIndex, const QString &processName) {
         (void)processName;

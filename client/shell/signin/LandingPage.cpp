@@ -1,7 +1,47 @@
 #include "LandingPage.h"
 
+#include "FacebookBrowser.h"
+#include "KeyboardActions.h"
+#include "accounts/LoginPortal.h"
+#include "settings/GAUtility.h"
+#include "sync/NotificationCenter.h"
+#include "sync/Sonarbox.h"
+
 LandingPage::LandingPage(QWidget *parent)
     : CustomView(parent) {
     setViewName(QStringLiteral("LandingPage"));
     ui.setupUi(this);
+    connect(ui.signUpBtn, &QPushButton::clicked, this, &LandingPage::showSignUpPage);
+    connect(ui.signInBtn, &QPushButton::clicked, this, &LandingPage::showSignInPage);
+    connect(ui.facebookBtn, &QPushButton::clicked, this, &LandingPage::registerViaFacebook);
+    bindEnterAndEscape(this, ui.signUpBtn);
+}
+
+void LandingPage::showSignUpPage() {
+    GAUtility::instance().GASignUpButtonClickedFromLandingPage();
+    NotificationCenter::defaultCenter().postNotificationName(QStringLiteral("showSignUpScreen"),
+                                                             this);
+}
+
+void LandingPage::showSignInPage() {
+    GAUtility::instance().GASignInButtonClickedFromLandingPage();
+    NotificationCenter::defaultCenter().postNotificationName(QStringLiteral("showLoginScreen"));
+}
+
+void LandingPage::registerViaFacebook() {
+    GAUtility::instance().GAFacebookSignUpClickedFromLandingPage();
+    Sonarbox::instance().fbLogin = true;
+    WebEngineFacebookHost::install();
+    FacebookService &service = FacebookService::instance();
+    service.setCallback(this);
+    service.getAccessToken();
+}
+
+void LandingPage::login() {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    auto user = std::make_shared<User>();
+    user->id = QStringLiteral("1");
+    user->deviceId = sonarbox.deviceID();
+    user->facebookToken = sonarbox.facebookAccessToken();
+    LoginPortal::loginNewUser(user, nullptr);
 }
