@@ -1,6 +1,7 @@
 #include "Avhandler.h"
 
 #include "FileMetadata.h"
+#include "HeldMessages.h"
 #include "MBCollection.h"
 
 #include <algorithm>
@@ -262,7 +263,7 @@ int Avhandler::DecodePacket(AVFrame *frame, AVPacket *packet, int *gotFrame) {
     }
     int ret = avcodec_send_packet(codecContext, packet);
     if (ret < 0 && ret != AVERROR_EOF) {
-        std::fprintf(stderr, "Error decoding audio frame\n");
+        PrintMessage(stderr, "Error decoding audio frame\n");
         return ret;
     }
     while (!Saturated()) {
@@ -271,7 +272,7 @@ int Avhandler::DecodePacket(AVFrame *frame, AVPacket *packet, int *gotFrame) {
             break;
         }
         if (ret < 0) {
-            std::fprintf(stderr, "Error decoding audio frame\n");
+            PrintMessage(stderr, "Error decoding audio frame\n");
             return ret;
         }
         *gotFrame = 1;
@@ -284,7 +285,7 @@ int Avhandler::DecodePacket(AVFrame *frame, AVPacket *packet, int *gotFrame) {
 const uint8_t *Avhandler::ReadFile(const char *path, FileMetadata *metadata) {
     AVFrame *frame = av_frame_alloc();
     if (frame == nullptr) {
-        std::perror("Could not allocate frame");
+        PrintSystemError("Could not allocate frame");
         return nullptr;
     }
     AVPacket *packet = nullptr;
@@ -308,7 +309,7 @@ const uint8_t *Avhandler::ReadFile(const char *path, FileMetadata *metadata) {
     channels = std::min(codecContext->ch_layout.nb_channels, 2);
     sampleRate = codecContext->sample_rate;
     if (channels < 1 || sampleRate <= 0) {
-        std::fprintf(stderr, "Unsupported audio stream layout\n");
+        PrintMessage(stderr, "Unsupported audio stream layout\n");
         return fail();
     }
     // No seek to the start: right after opening, reading begins at the first
@@ -355,7 +356,7 @@ SampleBlockHeader Avhandler::ReadHeader(const uint8_t *block) {
 
 int Avhandler::ComputeMD5Sum(const char *path, char **out) {
     if (path == nullptr || path[0] == '\0') {
-        std::fprintf(stderr, "Unable to compute md5 sum. No filename passed.\n\n");
+        PrintMessage(stderr, "Unable to compute md5 sum. No filename passed.\n\n");
         return -1;
     }
     if (out == nullptr) {
@@ -364,20 +365,20 @@ int Avhandler::ComputeMD5Sum(const char *path, char **out) {
     *out = nullptr;
     FILE *file = std::fopen(path, "rb");
     if (file == nullptr) {
-        std::fprintf(stderr, "Unable to open %s", path);
+        PrintMessage(stderr, "Unable to open %s", path);
         return -1;
     }
     AVMD5 *context = av_md5_alloc();
     if (context == nullptr) {
         std::fclose(file);
-        std::fprintf(stderr, "Unable to compute md5 sum. Unable to allocate md5 context.\n\n");
+        PrintMessage(stderr, "Unable to compute md5 sum. Unable to allocate md5 context.\n\n");
         return -1;
     }
     char *text = static_cast<char *>(std::malloc(33));
     if (text == nullptr) {
         std::fclose(file);
         av_free(context);
-        std::fprintf(stderr, "Unable to compute md5 sum. Unable to allocate md5 buffer.\n\n");
+        PrintMessage(stderr, "Unable to compute md5 sum. Unable to allocate md5 buffer.\n\n");
         return -1;
     }
     av_md5_init(context);

@@ -31,6 +31,8 @@ FilePreparer::FilePreparer(std::vector<const char *> filePaths, int workers, Avh
         for (const std::unique_ptr<Avhandler> &own : ownHandlers) {
             freeDecoders.push_back(own.get());
         }
+        HeldMessages::holdFFmpegLog(true);
+        holdingFFmpegLog = true;
         for (int i = 0; i < workers; ++i) {
             threads.emplace_back(&FilePreparer::work, this);
         }
@@ -52,6 +54,9 @@ FilePreparer::~FilePreparer() {
     changed.notify_all();
     for (std::thread &thread : threads) {
         thread.join();
+    }
+    if (holdingFFmpegLog) {
+        HeldMessages::holdFFmpegLog(false);
     }
     for (Slot &slot : slots) {
         if (!slot.released) {
@@ -93,7 +98,11 @@ void FilePreparer::digest(std::unique_lock<std::mutex> &lock, Slot &slot, const 
     slot.digestClaimed = true;
     lock.unlock();
     char *md5 = nullptr;
-    const int status = Avhandler::ComputeMD5Sum(path, &md5);
+    int status = 0;
+    {
+        HeldMessages::Scope hold(slot.messages);
+        status = Avhandler::ComputeMD5Sum(path, &md5);
+    }
     lock.lock();
     slot.digestStatus = status;
     slot.file.md5 = status == 0 ? md5 : nullptr;
@@ -130,7 +139,10 @@ void FilePreparer::work() {
                     slot.decoder = decoder;
                     lock.unlock();
                     PreparedFile decoded;
-                    decode(*decoder, paths[index], decoded);
+                    {
+                        HeldMessages::Scope hold(slot.messages);
+                        decode(*decoder, paths[index], decoded);
+                    }
                     lock.lock();
                     slot.file.block = decoded.block;
                     slot.file.metadata = decoded.metadata;
@@ -165,6 +177,9 @@ PreparedFile &FilePreparer::take(std::size_t index) {
     }
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return slot.digested && slot.decoded; });
+    lock.unlock();
+    // No worker touches a file's messages once it is decoded.
+    slot.messages.print();
     return slot.file;
 }
 

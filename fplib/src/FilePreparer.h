@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HeldMessages.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +33,10 @@ struct PreparedFile {
 // worker that cannot start a decode computes the digest of a later file, the
 // largest first, so no worker waits while work remains and the last tasks of
 // a call are short ones.
+//
+// What a file's digest and decode print on a worker thread is held with the
+// file and printed when the file is taken, so the output is in argument
+// order, exactly as with one worker.
 class FilePreparer {
 public:
     FilePreparer(std::vector<const char *> paths, int workers, Avhandler &callerHandler);
@@ -51,6 +57,7 @@ private:
         bool digested = false;
         bool decoded = false;
         bool released = false;
+        HeldMessages messages;
         Avhandler *decoder = nullptr; // holds the block until the file is released
     };
     static PreparedFile prepare(Avhandler &handler, const char *path);
@@ -70,4 +77,5 @@ private:
     std::condition_variable changed;
     std::size_t nextDecode = 0;
     bool cancelled = false;
+    bool holdingFFmpegLog = false;
 };

@@ -1,5 +1,7 @@
 #include "Gnhandler.h"
 
+#include "EngineCalls.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,10 +41,16 @@ void Gnhandler::ReleaseUser() {
     userHandle = nullptr;
 }
 
-int32_t Gnhandler::Init(const char *clientIdText, const char *clientTagText, const char *initData) {
+int32_t Gnhandler::Init(const char *clientIdText, const char *clientTagText, const char *initData,
+                        const char *initFolder) {
     if (clientIdText == nullptr || clientTagText == nullptr || initData == nullptr ||
         initData[0] == '\0') {
         return -1;
+    }
+    if (initFolder != nullptr) {
+        if (const SetInitFolderCall setInitFolder = FindSetInitFolder()) {
+            setInitFolder(initFolder);
+        }
     }
     int32_t status = 0;
     if (gnsdk_manager_initialize(&managerHandle, initData, std::strlen(initData)) != 0) {

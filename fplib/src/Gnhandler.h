@@ -27,8 +27,11 @@ public:
     Gnhandler(const Gnhandler &) = delete;
     Gnhandler &operator=(const Gnhandler &) = delete;
 
-    // Session
-    int32_t Init(const char *clientIdText, const char *clientTagText, const char *initData);
+    // Session. `initFolder`, where given, is handed to engines that resolve
+    // relative paths of their initialisation data against it; other engines
+    // take such paths from the working folder.
+    int32_t Init(const char *clientIdText, const char *clientTagText, const char *initData,
+                 const char *initFolder = nullptr);
     int32_t InitLogging(const char *logPath);
     int32_t InitLocale();
     int32_t CreateUser(char *buffer, int32_t size);

@@ -138,18 +138,18 @@ int32_t TonemillMain::mainGraceNote(int argc, char *argv[], char *responseBuffer
         return 0;
     }
 
-    // Paths inside the initialisation data are relative to the data's own file.
+    // Engines that can take relative paths in the initialisation data from
+    // the data's own folder are given that folder.
     std::error_code ignored;
     const std::string initFolder =
         std::filesystem::absolute(argv[3], ignored).parent_path().string();
-    gnsdk_manager_set_init_folder(initFolder.c_str());
 
     char *initData = nullptr;
     if (Gnutils::ReadFileToBuffer(argv[3], &initData) < 1) {
         initData = nullptr;
     }
-    const int32_t started =
-        gnhandler.Init(pool->getMBString(argv[1]), pool->getMBString(argv[2]), initData);
+    const int32_t started = gnhandler.Init(pool->getMBString(argv[1]), pool->getMBString(argv[2]),
+                                           initData, initFolder.c_str());
     std::free(initData);
     if (started != 0) {
         std::fprintf(stderr, "Unable to initialize GNSDK. Exiting.\n\n");

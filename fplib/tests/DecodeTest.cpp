@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -68,6 +70,43 @@ TEST_F(Decode, LeadingDigitalSilenceIsDropped) {
     EXPECT_EQ(44100, header.frameCount);
     EXPECT_EQ(16384, Avhandler::Samples(block)[0]);
     EXPECT_EQ(16384, Avhandler::Samples(block)[2 * 44100 - 1]);
+}
+
+// A 16-bit stereo WAV file of the given frames (left, right), 8 kHz.
+std::string stereoWav(const std::string &name, const std::vector<int16_t> &samples) {
+    auto le = [](uint32_t value, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) {
+            out += static_cast<char>((value >> (8 * i)) & 0xFF);
+        }
+        return out;
+    };
+    const auto dataBytes = static_cast<uint32_t>(samples.size() * 2);
+    std::string wav = "RIFF" + le(36 + dataBytes, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) +
+                      le(2, 2) + le(8000, 4) + le(8000 * 4, 4) + le(4, 2) + le(16, 2) + "data" +
+                      le(dataBytes, 4);
+    for (int16_t sample : samples) {
+        wav += le(static_cast<uint16_t>(sample), 2);
+    }
+    return testaudio::text(name, wav);
+}
+
+TEST_F(Decode, NearSilenceIsFiveEitherWayOnEveryChannel) {
+    // Frames within -5..+5 on both channels are dropped; the first frame with
+    // a sample outside, on either channel, is kept.
+    std::vector<int16_t> samples = {0, 0, 5, -5, -5, 5, 0, -6, 3, 2};
+    for (int i = 0; i < 100; ++i) {
+        samples.push_back(1000);
+        samples.push_back(-1000);
+    }
+    const std::string path = stereoWav("near-silence.wav", samples);
+    const uint8_t *block = handler.ReadFile(path.c_str(), nullptr);
+    ASSERT_NE(nullptr, block);
+    const SampleBlockHeader header = Avhandler::ReadHeader(block);
+    EXPECT_EQ(2, header.channels);
+    EXPECT_EQ(102, header.frameCount);
+    const int16_t *pcm = Avhandler::Samples(block);
+    EXPECT_EQ((std::vector<int16_t>{0, -6, 3, 2, 1000, -1000}), std::vector<int16_t>(pcm, pcm + 6));
 }
 
 TEST_F(Decode, FullScaleFloatsSaturate) {

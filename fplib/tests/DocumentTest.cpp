@@ -252,6 +252,26 @@ TEST_F(Document, ResponseReadFailuresAreReported) {
                                           "count(GNSDK_GDO_CHILD_ALBUM) failed:"));
 }
 
+TEST_F(Document, ExternalIdWithoutTypeOrSourceNamesItsOwner) {
+    // The album's only identifier and the track's second have neither a type
+    // nor a source.
+    NodePtr track = fullTrack("1-a");
+    track->child(GNSDK_GDO_CHILD_EXTERNAL_ID, externalId("untyped", "X", "x-track"));
+    NodePtr album = albumWith({track});
+    album->children.erase(album->children.begin() + 1);
+    album->child(GNSDK_GDO_CHILD_EXTERNAL_ID, externalId("untyped", "X", "x-album"));
+    respondWith({responseWith({album})});
+    const std::string document = run({"1-a"});
+    EXPECT_EQ(std::string::npos, document.find("x-album"));
+    EXPECT_EQ(std::string::npos, document.find("x-track"));
+    EXPECT_NE(std::string::npos, document.find("\"A\": [\n\t\t\t\t\t\"a-track\"\n\t\t\t\t],"));
+    const std::string &err = stderrText();
+    EXPECT_NE(std::string::npos,
+              err.find("GNSDK Error @ albumPrintXID:0: [0x90800003] no such value\n"));
+    EXPECT_NE(std::string::npos,
+              err.find("GNSDK Error @ trackPrintXID:2: [0x90800003] no such value\n"));
+}
+
 TEST_F(Document, EmptyCutAndPathEscapes) {
     Gnhandler empty;
     char buffer[16];

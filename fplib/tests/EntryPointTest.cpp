@@ -97,6 +97,7 @@ TEST_F(EntryPoint, UnusableBuffersEndTheCall) {
 
 TEST_F(EntryPoint, EngineThatCannotStartEndsTheCall) {
     EXPECT_EQ(0, callRaw({"prog", "1", "2", "/nonexistent/init", "-u", User, "a.mp3"}));
+    EXPECT_TRUE(fakesdk::state().calls.empty());
     failAt("gnsdk_dsp_initialize");
     EXPECT_EQ(0, call({"-u", User, "a.mp3"}));
     EXPECT_NE(std::string::npos, stderrText().find("Unable to initialize GNSDK. Exiting.\n\n"));
@@ -175,6 +176,9 @@ TEST_F(EntryPoint, AudioPathTakenAsUserTextFailsBeforeAnyFile) {
 
 TEST_F(EntryPoint, OnlyOptionsRunNoQuery) {
     EXPECT_EQ(0, call({"-u", User}));
+    // The engine resolves relative paths of its data against the data's folder.
+    EXPECT_EQ("gnsdk_manager_set_init_folder(" + testaudio::folder() + ")",
+              fakesdk::state().calls.at(0));
     EXPECT_EQ(0, callCount("gnsdk_musicidfile_query_create"));
     EXPECT_EQ('R', response[0]);
     EXPECT_STREQ(User, user.data());
@@ -299,6 +303,46 @@ TEST_F(EntryPoint, TwoWorkersGiveTheSameDocumentAsOne) {
     EXPECT_EQ(written[0], written[1]);
     EXPECT_EQ(written[0], written[2]);
     EXPECT_EQ(7u, written[0].size());
+}
+
+TEST_F(EntryPoint, TwoWorkersPrintEveryMessageAsOneDoes) {
+    // The first file takes a while to hash and then holds no audio; a second
+    // worker meanwhile finds that the next file cannot be read.
+    std::string lines;
+    for (int i = 0; i < 800000; ++i) {
+        lines += "not audio\n";
+    }
+    const std::string slow = testaudio::text("slow.txt", lines);
+    const std::string missing = testaudio::folder() + "/gone.flac";
+    const std::string cut = testaudio::truncated(testaudio::sine("whole.flac", 3), 64, "cut.flac");
+    const std::string good = testaudio::sine("fine.ogg", 2);
+    const std::vector<std::string> rest = {"-u", User, slow, missing, "-i", "5-e", cut, good};
+    for (const char *workers : {"1", "2"}) {
+        fakesdk::reset();
+        setenv("TONEMILL_DECODE_WORKERS", workers, 1);
+        EXPECT_EQ(2, call(rest)) << workers;
+        std::printf("<end of run>");
+        std::fprintf(stderr, "<end of run>");
+    }
+    const auto runs = [](const std::string &text) {
+        const std::size_t end = text.find("<end of run>");
+        return std::make_pair(text.substr(0, end), text.substr(end + 12));
+    };
+    const auto [err1, err2] = runs(stderrText());
+    const auto [out1, out2] = runs(stdoutText());
+    EXPECT_NE(std::string::npos, err1.find("Cannot find a audio stream in the input file\n"
+                                           "Unable to get audio samples from file " +
+                                           slow +
+                                           ". Continuing...\n\n"
+                                           "Unable to open " +
+                                           missing + "Unable to get MD5 of file " + missing +
+                                           ". Continuing...\n\n"
+                                           "Cannot open input file\n"
+                                           "Unable to get audio samples from file " +
+                                           cut + ". Continuing...\n\n"))
+        << err1;
+    EXPECT_EQ(err1, err2.substr(0, err2.size() - 12));
+    EXPECT_EQ(out1, out2.substr(0, out2.size() - 12));
 }
 
 } // namespace

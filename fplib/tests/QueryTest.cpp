@@ -75,15 +75,19 @@ TEST_F(Query, FileGetsNameTagsAndOneFingerprintWrite) {
     ASSERT_EQ(0, handler.InitQuery());
     FileMetadata metadata;
     metadata.artist = strdup("Artist");
+    metadata.album = strdup("Album");
+    metadata.track = strdup("7");
     metadata.title = strdup("Title");
     ASSERT_EQ(
         0, handler.FingerprintFile("abc", 22050, 1, Pcm, sizeof Pcm, "/music/a.flac", &metadata));
     const fakesdk::FileInfoRecord &record = fakesdk::state().fileinfos.at(0);
     EXPECT_EQ("/music/a.flac", record.ident);
     using Pair = std::pair<std::string, std::string>;
-    EXPECT_EQ((std::vector<Pair>{{GNSDK_MUSICIDFILE_FILEINFO_VALUE_FILENAME, "/music/a.flac"},
-                                 {GNSDK_MUSICIDFILE_FILEINFO_VALUE_ALBUMARTIST, "Artist"},
-                                 {GNSDK_MUSICIDFILE_FILEINFO_VALUE_TRACKTITLE, "Title"}}),
+    EXPECT_EQ((std::vector<Pair>{{"gnsdk_midf_fileinfo_value_filename", "/music/a.flac"},
+                                 {"gnsdk_midf_fileinfo_value_albumartist", "Artist"},
+                                 {"gnsdk_midf_fileinfo_value_albumtitle", "Album"},
+                                 {"gnsdk_midf_fileinfo_value_tracknumber", "7"},
+                                 {"gnsdk_midf_fileinfo_value_tracktitle", "Title"}}),
               record.metadata);
     EXPECT_EQ(22050u, record.sampleRate);
     EXPECT_EQ(16u, record.bitsPerSample);
@@ -96,6 +100,34 @@ TEST_F(Query, FileGetsNameTagsAndOneFingerprintWrite) {
     char document[64];
     handler.FinalizeQuery(document, sizeof document, 0);
     handler.Shutdown(nullptr, 0);
+}
+
+TEST_F(Query, TagTheEngineRefusesIsReportedAndTheOthersStillGo) {
+    Gnhandler handler;
+    startSession(handler);
+    ASSERT_EQ(0, handler.InitQuery());
+    FileMetadata metadata;
+    metadata.artist = strdup("Artist");
+    metadata.album = strdup("Album");
+    metadata.track = strdup("7");
+    metadata.title = strdup("Title");
+    failAt("gnsdk_musicidfile_fileinfo_metadata_set:gnsdk_midf_fileinfo_value_albumartist");
+    failAt("gnsdk_musicidfile_fileinfo_metadata_set:gnsdk_midf_fileinfo_value_tracknumber");
+    ASSERT_EQ(0, handler.FingerprintFile("abc", 44100, 2, Pcm, sizeof Pcm, "/b.flac", &metadata));
+    using Pair = std::pair<std::string, std::string>;
+    EXPECT_EQ((std::vector<Pair>{{"gnsdk_midf_fileinfo_value_filename", "/b.flac"},
+                                 {"gnsdk_midf_fileinfo_value_albumtitle", "Album"},
+                                 {"gnsdk_midf_fileinfo_value_tracktitle", "Title"}}),
+              fakesdk::state().fileinfos.at(0).metadata);
+    EXPECT_EQ(1, handler.fileQueryCount());
+    char document[64];
+    handler.FinalizeQuery(document, sizeof document, 0);
+    handler.Shutdown(nullptr, 0);
+    EXPECT_EQ(0u, stdoutText().find(
+                      "Can't set metadata for key 'gnsdk_midf_fileinfo_value_albumartist' with "
+                      "value 'Artist'.\n"
+                      "Can't set metadata for key 'gnsdk_midf_fileinfo_value_tracknumber' with "
+                      "value '7'.\n"));
 }
 
 TEST_F(Query, FileProblems) {

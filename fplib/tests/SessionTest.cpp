@@ -17,11 +17,18 @@ using Session = FakeSdkTest;
 
 TEST_F(Session, InitNeedsAllThreeTextsBeforeTouchingTheEngine) {
     Gnhandler handler;
-    EXPECT_EQ(-1, handler.Init(nullptr, "tag", "data"));
-    EXPECT_EQ(-1, handler.Init("id", nullptr, "data"));
-    EXPECT_EQ(-1, handler.Init("id", "tag", nullptr));
-    EXPECT_EQ(-1, handler.Init("id", "tag", ""));
+    EXPECT_EQ(-1, handler.Init(nullptr, "tag", "data", "/srv/engine"));
+    EXPECT_EQ(-1, handler.Init("id", nullptr, "data", "/srv/engine"));
+    EXPECT_EQ(-1, handler.Init("id", "tag", nullptr, "/srv/engine"));
+    EXPECT_EQ(-1, handler.Init("id", "tag", "", "/srv/engine"));
     EXPECT_TRUE(callNames().empty());
+
+    // An engine that takes an initialisation folder gets it before it starts.
+    ASSERT_EQ(0, handler.Init("id", "tag", "data", "/srv/engine"));
+    const std::vector<std::string> &calls = fakesdk::state().calls;
+    ASSERT_LE(2u, calls.size());
+    EXPECT_EQ("gnsdk_manager_set_init_folder(/srv/engine)", calls[0]);
+    EXPECT_EQ("gnsdk_manager_initialize(data)", calls[1]);
 }
 
 TEST_F(Session, InitFailuresNameTheStepAndStopThere) {
@@ -121,6 +128,26 @@ TEST_F(Session, RejectedUserTextIsShownAndFails) {
               stderrText());
 }
 
+TEST_F(Session, LoadedUserWithoutItsLocaleFails) {
+    for (const char *op : {"gnsdk_manager_locale_load", "gnsdk_manager_locale_set_group_default"}) {
+        fakesdk::reset();
+        failAt(op, 1, 0x90800004u);
+        Gnhandler handler;
+        ASSERT_EQ(0, handler.Init("id", "tag", "data"));
+        EXPECT_EQ(-1, handler.LoadUser("fakeuser:1234567:ABCDEF:0")) << op;
+        handler.Shutdown(nullptr, 0);
+    }
+    EXPECT_EQ("GNSDK Error @ gnhandler_init_locale:-1: [0x90800004] scripted failure of "
+              "gnsdk_manager_locale_load\n"
+              "GNSDK Error @ gnhandler_create_user:init_locale:0: [0x90800004] scripted failure "
+              "of gnsdk_manager_locale_load\n"
+              "GNSDK Error @ gnhandler_init_locale:-2: [0x90800004] scripted failure of "
+              "gnsdk_manager_locale_set_group_default\n"
+              "GNSDK Error @ gnhandler_create_user:init_locale:0: [0x90800004] scripted failure "
+              "of gnsdk_manager_locale_set_group_default\n",
+              stderrText());
+}
+
 TEST_F(Session, ShutdownHandsBackTheUserAndStopsEveryModule) {
     Gnhandler handler;
     startSession(handler);
@@ -190,6 +217,20 @@ TEST_F(Session, ReadValueMissesRunTogetherOnOneLine) {
     EXPECT_NE(std::string::npos,
               stdoutText().find("SDKMGRERR_NotFound SDKMGRERR_NotFound SDKMGRERR_NotFound "));
     handler.Shutdown(nullptr, 0);
+}
+
+TEST_F(Session, ReadValueNamesTheEnginesErrors) {
+    // A scripted failure answers before the engine looks at the data object.
+    const auto object = reinterpret_cast<gnsdk_gdo_handle_t>(0x1);
+    for (const gnsdk_error_t code :
+         {0x90800007u, 0x90800001u, 0x90800320u, 0x90800321u, 0x90800003u, 0x90800004u}) {
+        failAt("gnsdk_manager_gdo_value_get", 0, code);
+        EXPECT_EQ(nullptr, Gnhandler::ReadValue(object, "gnsdk_val_gnid", 1)) << code;
+        std::printf("|");
+    }
+    EXPECT_EQ("SDKMGRERR_NotInited|SDKMGRERR_InvalidArg|SDKMGRERR_HandleObjectInvalid|"
+              "SDKMGRERR_HandleObjectWrongType|SDKMGRERR_NotFound ||",
+              stdoutText());
 }
 
 TEST_F(Session, ListDumpWritesEachListWithCountsAndDepth) {
