@@ -8,8 +8,8 @@ namespace cloud {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
+using http::Request;
+using http::Response;
 
 std::string trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r\n");
@@ -37,7 +37,7 @@ bool checkSignature(ServerContext &ctx, const std::string &username, const std::
 }
 
 void setSessionCookie(Response &res, const std::string &sessionId) {
-    res.set_header("Set-Cookie", "JSESSIONID=" + sessionId + "; Path=/Vexmusic; HttpOnly");
+    res.setHeader("Set-Cookie", "JSESSIONID=" + sessionId + "; Path=/Vexmusic; HttpOnly");
 }
 
 json::Value loginReply(const User &user) {
@@ -66,7 +66,7 @@ void finishLogin(ServerContext &ctx, Response &res, const User &user, const std:
 
 void getToken(ServerContext &ctx, Response &res) {
     res.status = 200;
-    res.set_content(json::serialize(json::Value(ctx.tokens.issue())), "application/json");
+    res.setContent(json::serialize(json::Value(ctx.tokens.issue())), "application/json");
 }
 
 void loginDesktop(ServerContext &ctx, const json::Value &args, Response &res) {
@@ -219,10 +219,10 @@ void userJson(ServerContext &ctx, const Request &req, Response &res) {
 
 } // namespace
 
-void addAccountRoutes(httplib::Server &server, ServerContext &ctx) {
-    server.Post("/Vexmusic/userJson",
+void addAccountRoutes(http::HttpServer &server, ServerContext &ctx) {
+    server.post("/Vexmusic/userJson",
                 [&ctx](const Request &req, Response &res) { userJson(ctx, req, res); });
-    server.Post("/Vexmusic/rest/user/logout", [&ctx](const Request &req, Response &res) {
+    server.post("/Vexmusic/rest/user/logout", [&ctx](const Request &req, Response &res) {
         const std::string id = sessionIdFromCookie(req);
         if (!id.empty())
             ctx.store.deleteSession(id);

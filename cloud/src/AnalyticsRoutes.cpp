@@ -6,8 +6,8 @@ namespace cloud {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
+using http::Request;
+using http::Response;
 
 void store(ServerContext &ctx, const Request &req, const std::string &contentType,
            json::Value fields) {
@@ -26,7 +26,7 @@ json::Value paramsAsObject(const Request &req) {
 }
 
 void collect(ServerContext &ctx, const Request &req, Response &res) {
-    const std::string contentType = req.get_header_value("Content-Type");
+    const std::string contentType = req.header("Content-Type");
     if (contentType.rfind("application/json", 0) == 0) {
         json::ParseError error;
         auto value = json::parse(req.body, &error);
@@ -53,11 +53,11 @@ void collect(ServerContext &ctx, const Request &req, Response &res) {
 
 } // namespace
 
-void addAnalyticsRoutes(httplib::Server &server, ServerContext &ctx) {
-    server.Post("/collect", [&ctx](const Request &req, Response &res) { collect(ctx, req, res); });
-    server.Get("/collect", [&ctx](const Request &req, Response &res) { collect(ctx, req, res); });
+void addAnalyticsRoutes(http::HttpServer &server, ServerContext &ctx) {
+    server.post("/collect", [&ctx](const Request &req, Response &res) { collect(ctx, req, res); });
+    server.get("/collect", [&ctx](const Request &req, Response &res) { collect(ctx, req, res); });
     if (ctx.config.analyticsReadback) {
-        server.Get("/collect/events", [&ctx](const Request &, Response &res) {
+        server.get("/collect/events", [&ctx](const Request &, Response &res) {
             json::Array events;
             for (const auto &text : ctx.store.analyticsEvents()) {
                 if (auto v = json::parse(text))

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 namespace cloud {
 
@@ -18,9 +19,15 @@ struct Config {
     std::uint64_t maxUploadBytes = 100ull * 1024 * 1024;
     std::uint64_t maxJsonBytes = 1024 * 1024;
     int pbkdf2Iterations = 100000;
-    int threads = 64;
+    // Event-loop threads; a slow or idle client holds none of them.
+    int threads = 4;
+    unsigned maxConnections = 1024;
+    unsigned maxConnectionsPerAddress = 256;
     // Lets GET /collect/events read the stored analytics back (tests, demos).
     bool analyticsReadback = false;
+    // PEM texts of the certificate chain and its key: set, the server speaks HTTPS.
+    std::string tlsCertificate;
+    std::string tlsKey;
 };
 
 } // namespace cloud

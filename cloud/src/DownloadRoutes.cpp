@@ -17,8 +17,8 @@ namespace cloud {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
+using http::Request;
+using http::Response;
 
 std::optional<std::int64_t> parseId(const std::string &text) {
     std::int64_t v = 0;
@@ -36,8 +36,8 @@ std::string linkSignature(const ServerContext &ctx, std::int64_t fileId, std::in
 }
 
 bool credentialsMatch(ServerContext &ctx, const Request &req, const User &user) {
-    const std::string username = req.get_header_value("USERNAME");
-    const std::string password = req.get_header_value("PASSWORD");
+    const std::string username = req.header("USERNAME");
+    const std::string password = req.header("PASSWORD");
     if (!username.empty() && !password.empty()) {
         if (username.size() != user.email.size() ||
             strncasecmp(username.c_str(), user.email.c_str(), username.size()) != 0)
@@ -49,7 +49,7 @@ bool credentialsMatch(ServerContext &ctx, const Request &req, const User &user) 
         ctx.credentials.add(user.id, password);
         return true;
     }
-    const std::string token = req.get_header_value("FACEBOOK_TOKEN");
+    const std::string token = req.header("FACEBOOK_TOKEN");
     if (token.empty() || token.size() > 128)
         return false;
     const auto fb = ctx.store.findFacebookUserByToken(token);
@@ -75,7 +75,7 @@ void redirectToFile(ServerContext &ctx, const Request &req, Response &res) {
     const auto mediaId = parseId(req.matches[1]);
     if (!mediaId)
         return sendEnvelope(res, 400, "FAILED", "the media identifier must be a number");
-    std::string sessionId = req.get_param_value("jsessionId");
+    std::string sessionId = req.param("jsessionId");
     if (sessionId.empty())
         sessionId = sessionIdFromCookie(req);
     const auto session = sessionId.empty() || sessionId.size() > 128
@@ -97,8 +97,8 @@ void redirectToFile(ServerContext &ctx, const Request &req, Response &res) {
                              std::to_string(media->id) + "/" + std::to_string(expires) + "/" +
                              linkSignature(ctx, media->fileId, media->id, expires) + "/" +
                              percentEncode(media->name);
-    const std::string host = req.get_header_value("Host");
-    res.set_redirect(host.empty() ? path : "http://" + host + path, 302);
+    const std::string host = req.header("Host");
+    res.redirect(host.empty() ? path : "http://" + host + path, 302);
 }
 
 void serveFile(ServerContext &ctx, const Request &req, Response &res) {
@@ -117,30 +117,15 @@ void serveFile(ServerContext &ctx, const Request &req, Response &res) {
     const int fd = ::open(ctx.blobs.pathOf(file->relPath).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return sendEnvelope(res, 404, "FAILED", "the file is gone");
-    // The descriptor lives as long as the provider, which httplib keeps until
-    // the response is written.
-    auto handle = std::shared_ptr<int>(new int(fd), [](int *p) {
-        ::close(*p);
-        delete p;
-    });
-    res.set_content_provider(
-        static_cast<std::size_t>(file->size), "application/octet-stream",
-        [handle](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
-            char buffer[64 * 1024];
-            const std::size_t want = std::min(length, sizeof buffer);
-            const ssize_t n = ::pread(*handle, buffer, want, static_cast<off_t>(offset));
-            if (n <= 0)
-                return false;
-            return sink.write(buffer, static_cast<std::size_t>(n));
-        });
+    res.sendFile(fd, static_cast<std::uint64_t>(file->size), "application/octet-stream");
 }
 
 } // namespace
 
-void addDownloadRoutes(httplib::Server &server, ServerContext &ctx) {
-    server.Get(R"(/Vexmusic/rest/downloadController/redirectToCdnDownload/([^/]+)/?)",
+void addDownloadRoutes(http::HttpServer &server, ServerContext &ctx) {
+    server.get(R"(/Vexmusic/rest/downloadController/redirectToCdnDownload/([^/]+)/?)",
                [&ctx](const Request &req, Response &res) { redirectToFile(ctx, req, res); });
-    server.Get(R"(/cdn/([0-9]+)/([0-9]+)/([0-9]+)/([0-9a-f]{64})(?:/[^/]*)?)",
+    server.get(R"(/cdn/([0-9]+)/([0-9]+)/([0-9]+)/([0-9a-f]{64})(?:/[^/]*)?)",
                [&ctx](const Request &req, Response &res) { serveFile(ctx, req, res); });
 }
 

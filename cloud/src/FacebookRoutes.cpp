@@ -11,8 +11,8 @@ namespace cloud {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
+using http::Request;
+using http::Response;
 
 constexpr const char *kSuccessPath = "/connect/login_success.html";
 constexpr const char *kDialogPath = "/connect/uiserver.php";
@@ -37,7 +37,7 @@ bool isOwnSuccessPage(const Request &req, const std::string &uri) {
     const auto slash = rest.find('/');
     if (slash == std::string_view::npos)
         return false;
-    return equalsIgnoreCase(rest.substr(0, slash), req.get_header_value("Host")) &&
+    return equalsIgnoreCase(rest.substr(0, slash), req.header("Host")) &&
            equalsIgnoreCase(rest.substr(slash), kSuccessPath);
 }
 
@@ -85,9 +85,9 @@ std::string urlEncode(std::string_view s) {
 
 void sendPage(Response &res, int status, const std::string &title, const std::string &body) {
     res.status = status;
-    res.set_content("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" +
-                        htmlEscape(title) + "</title></head><body>" + body + "</body></html>",
-                    "text/html; charset=utf-8");
+    res.setContent("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" +
+                       htmlEscape(title) + "</title></head><body>" + body + "</body></html>",
+                   "text/html; charset=utf-8");
 }
 
 void sendDialog(Response &res, const Request &req, const std::string &message) {
@@ -97,10 +97,10 @@ void sendDialog(Response &res, const Request &req, const std::string &message) {
     body += "<form method=\"post\" action=\"" + std::string(kDialogPath) + "\">";
     for (const char *name : {"client_id", "redirect_uri", "scope"}) {
         body += "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"" +
-                htmlEscape(req.get_param_value(name)) + "\">";
+                htmlEscape(req.param(name)) + "\">";
     }
     body += "<p><label>E-mail <input type=\"email\" name=\"email\" value=\"" +
-            htmlEscape(req.get_param_value("email")) +
+            htmlEscape(req.param("email")) +
             "\"></label></p>"
             "<p><label>Password <input type=\"password\" name=\"pass\"></label></p>"
             "<p><button type=\"submit\" name=\"action\" value=\"login\">Log In</button> "
@@ -109,11 +109,11 @@ void sendDialog(Response &res, const Request &req, const std::string &message) {
 }
 
 bool checkRequest(const Request &req, Response &res) {
-    if (req.get_param_value("client_id").empty()) {
+    if (req.param("client_id").empty()) {
         sendPage(res, 400, "Error", "<p>The request names no application.</p>");
         return false;
     }
-    if (!isOwnSuccessPage(req, req.get_param_value("redirect_uri"))) {
+    if (!isOwnSuccessPage(req, req.param("redirect_uri"))) {
         sendPage(res, 400, "Error", "<p>The redirect address is not allowed.</p>");
         return false;
     }
@@ -124,43 +124,42 @@ void authorize(const Request &req, Response &res) {
     if (!checkRequest(req, res))
         return;
     const auto query = req.target.find('?');
-    const std::string host = req.get_header_value("Host");
-    res.set_redirect((host.empty() ? "" : "http://" + host) + kDialogPath +
-                         (query == std::string::npos ? "" : req.target.substr(query)),
-                     302);
+    const std::string host = req.header("Host");
+    res.redirect((host.empty() ? "" : "http://" + host) + kDialogPath +
+                     (query == std::string::npos ? "" : req.target.substr(query)),
+                 302);
 }
 
 void submit(ServerContext &ctx, const Request &req, Response &res) {
     if (!checkRequest(req, res))
         return;
-    const std::string redirect = req.get_param_value("redirect_uri");
-    if (req.get_param_value("action") == "deny") {
-        res.set_redirect(redirect + "?error=access_denied&error_code=200&error_description=" +
-                             urlEncode("The user denied your request.") +
-                             "&error_reason=user_denied",
-                         302);
+    const std::string redirect = req.param("redirect_uri");
+    if (req.param("action") == "deny") {
+        res.redirect(redirect + "?error=access_denied&error_code=200&error_description=" +
+                         urlEncode("The user denied your request.") + "&error_reason=user_denied",
+                     302);
         return;
     }
-    const auto user = ctx.store.findFacebookUserByEmail(req.get_param_value("email"));
-    if (!user || !user->password.verify(req.get_param_value("pass")))
+    const auto user = ctx.store.findFacebookUserByEmail(req.param("email"));
+    if (!user || !user->password.verify(req.param("pass")))
         return sendDialog(res, req, "The e-mail address or the password is wrong.");
     const std::string token =
         ctx.store.createFacebookToken(user->id, ctx.config.facebookTokenLifetimeSeconds);
-    res.set_redirect(redirect + "#access_token=" + token +
-                         "&expires_in=" + std::to_string(ctx.config.facebookTokenLifetimeSeconds),
-                     302);
+    res.redirect(redirect + "#access_token=" + token +
+                     "&expires_in=" + std::to_string(ctx.config.facebookTokenLifetimeSeconds),
+                 302);
 }
 
 } // namespace
 
-void addFacebookRoutes(httplib::Server &server, ServerContext &ctx) {
-    server.Get("/oauth/authorize", [](const Request &req, Response &res) { authorize(req, res); });
-    server.Get(kDialogPath, [](const Request &req, Response &res) {
+void addFacebookRoutes(http::HttpServer &server, ServerContext &ctx) {
+    server.get("/oauth/authorize", [](const Request &req, Response &res) { authorize(req, res); });
+    server.get(kDialogPath, [](const Request &req, Response &res) {
         if (checkRequest(req, res))
             sendDialog(res, req, {});
     });
-    server.Post(kDialogPath, [&ctx](const Request &req, Response &res) { submit(ctx, req, res); });
-    server.Get(kSuccessPath, [](const Request &, Response &res) {
+    server.post(kDialogPath, [&ctx](const Request &req, Response &res) { submit(ctx, req, res); });
+    server.get(kSuccessPath, [](const Request &, Response &res) {
         sendPage(res, 200, "Success", "<p>Success</p>");
     });
 }

@@ -1,8 +1,10 @@
 #include "Json.h"
 
-#include <charconv>
-#include <cmath>
-#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 
 namespace cloud::json {
 
@@ -71,411 +73,139 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
     return len;
 }
 
-void appendUtf8(std::string &out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-class Parser {
+// Builds the document model straight from the library's event parser, so a
+// deep or large document is never held twice and nesting stops at kMaxDepth.
+class Builder : public nlohmann::json_sax<nlohmann::json> {
 public:
-    explicit Parser(std::string_view text)
-        : text_(text) {}
-
-    std::optional<Value> run(ParseError *error) {
-        skipSpace();
-        auto value = parseValue(0);
-        if (value) {
-            skipSpace();
-            if (pos_ != text_.size()) {
-                fail("unexpected text after the JSON value");
-                value.reset();
-            }
-        }
-        if (!value && error)
-            *error = error_;
-        return value;
+    bool null() override { return add(Value()); }
+    bool boolean(bool v) override { return add(Value(v)); }
+    bool number_integer(number_integer_t v) override { return add(Value(std::int64_t(v))); }
+    bool number_unsigned(number_unsigned_t v) override {
+        if (v <= static_cast<number_unsigned_t>(INT64_MAX))
+            return add(Value(static_cast<std::int64_t>(v)));
+        return add(Value(static_cast<double>(v)));
     }
-
-private:
-    std::optional<Value> parseValue(int depth) {
-        if (depth > kMaxDepth)
-            return fail("nesting too deep");
-        if (pos_ >= text_.size())
-            return fail("unexpected end of input");
-        switch (text_[pos_]) {
-        case '{':
-            return parseObject(depth);
-        case '[':
-            return parseArray(depth);
-        case '"': {
-            auto s = parseString();
-            if (!s)
-                return std::nullopt;
-            return Value(std::move(*s));
-        }
-        case 't':
-            return literal("true", Value(true));
-        case 'f':
-            return literal("false", Value(false));
-        case 'n':
-            return literal("null", Value());
-        default:
-            return parseNumber();
-        }
+    bool number_float(number_float_t v, const string_t &) override { return add(Value(v)); }
+    bool string(string_t &v) override { return add(Value(std::move(v))); }
+    bool binary(binary_t &) override { return false; }
+    bool start_object(std::size_t) override { return open(Value(Object{})); }
+    bool key(string_t &k) override {
+        key_ = std::move(k);
+        return true;
     }
-
-    std::optional<Value> parseObject(int depth) {
-        ++pos_;
-        Object object;
-        skipSpace();
-        if (consume('}'))
-            return Value(std::move(object));
-        for (;;) {
-            skipSpace();
-            if (pos_ >= text_.size() || text_[pos_] != '"')
-                return fail("expected a member name");
-            auto key = parseString();
-            if (!key)
-                return std::nullopt;
-            skipSpace();
-            if (!consume(':'))
-                return fail("expected ':'");
-            skipSpace();
-            auto value = parseValue(depth + 1);
-            if (!value)
-                return std::nullopt;
-            object.emplace_back(std::move(*key), std::move(*value));
-            skipSpace();
-            if (consume('}'))
-                return Value(std::move(object));
-            if (!consume(','))
-                return fail("expected ',' or '}'");
-        }
-    }
-
-    std::optional<Value> parseArray(int depth) {
-        ++pos_;
-        Array array;
-        skipSpace();
-        if (consume(']'))
-            return Value(std::move(array));
-        for (;;) {
-            skipSpace();
-            auto value = parseValue(depth + 1);
-            if (!value)
-                return std::nullopt;
-            array.push_back(std::move(*value));
-            skipSpace();
-            if (consume(']'))
-                return Value(std::move(array));
-            if (!consume(','))
-                return fail("expected ',' or ']'");
-        }
-    }
-
-    std::optional<std::uint32_t> parseHex4() {
-        if (pos_ + 4 > text_.size()) {
-            fail("truncated \\u escape");
-            return std::nullopt;
-        }
-        std::uint32_t v = 0;
-        for (int k = 0; k < 4; ++k) {
-            const char c = text_[pos_++];
-            v <<= 4;
-            if (c >= '0' && c <= '9')
-                v |= static_cast<std::uint32_t>(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                v |= static_cast<std::uint32_t>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                v |= static_cast<std::uint32_t>(c - 'A' + 10);
-            else {
-                fail("bad \\u escape");
-                return std::nullopt;
-            }
-        }
-        return v;
-    }
-
-    std::optional<std::string> parseString() {
-        ++pos_; // opening quote
-        std::string out;
-        while (pos_ < text_.size()) {
-            const char c = text_[pos_];
-            if (c == '"') {
-                ++pos_;
-                return out;
-            }
-            if (static_cast<unsigned char>(c) < 0x20) {
-                fail("control character in string");
-                return std::nullopt;
-            }
-            if (c != '\\') {
-                const std::size_t len = utf8SequenceLength(text_, pos_);
-                if (len == 0) {
-                    fail("invalid UTF-8 in string");
-                    return std::nullopt;
-                }
-                out.append(text_.substr(pos_, len));
-                pos_ += len;
-                continue;
-            }
-            if (++pos_ >= text_.size())
-                break;
-            const char e = text_[pos_++];
-            switch (e) {
-            case '"':
-            case '\\':
-            case '/':
-                out += e;
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'u': {
-                auto cp = parseHex4();
-                if (!cp)
-                    return std::nullopt;
-                if (*cp >= 0xD800 && *cp <= 0xDBFF) {
-                    if (pos_ + 2 > text_.size() || text_[pos_] != '\\' || text_[pos_ + 1] != 'u') {
-                        fail("lone surrogate");
-                        return std::nullopt;
-                    }
-                    pos_ += 2;
-                    auto low = parseHex4();
-                    if (!low)
-                        return std::nullopt;
-                    if (*low < 0xDC00 || *low > 0xDFFF) {
-                        fail("lone surrogate");
-                        return std::nullopt;
-                    }
-                    *cp = 0x10000 + ((*cp - 0xD800) << 10) + (*low - 0xDC00);
-                } else if (*cp >= 0xDC00 && *cp <= 0xDFFF) {
-                    fail("lone surrogate");
-                    return std::nullopt;
-                }
-                appendUtf8(out, *cp);
-                break;
-            }
-            default:
-                fail("bad escape");
-                return std::nullopt;
-            }
-        }
-        fail("unterminated string");
-        return std::nullopt;
-    }
-
-    std::optional<Value> parseNumber() {
-        const std::size_t start = pos_;
-        bool integral = true;
-        consume('-');
-        if (pos_ >= text_.size() || !isDigit(text_[pos_]))
-            return fail("unexpected character");
-        if (text_[pos_] == '0')
-            ++pos_;
-        else
-            skipDigits();
-        if (consume('.')) {
-            integral = false;
-            if (pos_ >= text_.size() || !isDigit(text_[pos_]))
-                return fail("digit expected after '.'");
-            skipDigits();
-        }
-        if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
-            integral = false;
-            ++pos_;
-            if (!consume('+'))
-                consume('-');
-            if (pos_ >= text_.size() || !isDigit(text_[pos_]))
-                return fail("digit expected in exponent");
-            skipDigits();
-        }
-        const char *first = text_.data() + start;
-        const char *last = text_.data() + pos_;
-        if (integral) {
-            std::int64_t i = 0;
-            auto [ptr, ec] = std::from_chars(first, last, i);
-            if (ec == std::errc() && ptr == last)
-                return Value(i);
-            // Too large for 64 bits: keep it as a floating-point number.
-        }
-        double d = 0;
-        auto [ptr, ec] = std::from_chars(first, last, d);
-        if (ec != std::errc() || ptr != last || !std::isfinite(d))
-            return fail("number out of range");
-        return Value(d);
-    }
-
-    std::optional<Value> literal(std::string_view word, Value value) {
-        if (text_.substr(pos_, word.size()) != word)
-            return fail("unexpected character");
-        pos_ += word.size();
-        return value;
-    }
-
-    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
-    void skipDigits() {
-        while (pos_ < text_.size() && isDigit(text_[pos_]))
-            ++pos_;
-    }
-    void skipSpace() {
-        while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
-                                       text_[pos_] == '\n' || text_[pos_] == '\r'))
-            ++pos_;
-    }
-    bool consume(char c) {
-        if (pos_ < text_.size() && text_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(Value(Array{})); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t position, const std::string &,
+                     const nlohmann::detail::exception &ex) override {
+        error.offset = position > 0 ? position - 1 : 0;
+        std::string what = ex.what();
+        // "[json.exception.parse_error.101] parse error at line 1, column 2: text"
+        if (const auto colon = what.find(": "); colon != std::string::npos)
+            what.erase(0, colon + 2);
+        error.message = what.empty() ? "malformed JSON" : what;
         return false;
     }
-    std::nullopt_t fail(const char *message) {
-        if (error_.message.empty()) {
-            error_.offset = pos_;
-            error_.message = message;
+
+    std::optional<Value> root;
+    ParseError error;
+
+private:
+    bool add(Value v) {
+        if (stack_.empty()) {
+            root = std::move(v);
+            return true;
         }
-        return std::nullopt;
+        Value &parent = *stack_.back();
+        if (parent.isArray()) {
+            parent.asArray().push_back(std::move(v));
+        } else {
+            // Duplicate members: the last one counts, as in most readers.
+            parent.set(key_, std::move(v));
+        }
+        return true;
     }
 
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    ParseError error_;
+    Value *slotOfLast() {
+        if (stack_.empty())
+            return &*root;
+        Value &parent = *stack_.back();
+        if (parent.isArray())
+            return &parent.asArray().back();
+        for (auto &[name, value] : parent.asObject()) {
+            if (name == key_)
+                return &value;
+        }
+        return nullptr;
+    }
+
+    bool open(Value container) {
+        if (static_cast<int>(stack_.size()) >= kMaxDepth) {
+            error.message = "nesting deeper than " + std::to_string(kMaxDepth) + " levels";
+            return false;
+        }
+        add(std::move(container));
+        stack_.push_back(slotOfLast());
+        return true;
+    }
+
+    bool close() {
+        stack_.pop_back();
+        return true;
+    }
+
+    std::vector<Value *> stack_;
+    std::string key_;
 };
 
-void serializeString(std::string &out, std::string_view s) {
-    out += '"';
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else if (c >= 0x80) {
-                const std::size_t len = utf8SequenceLength(s, i);
-                if (len == 0) {
-                    out += "\\ufffd"; // never emit malformed UTF-8
-                    ++i;
-                    continue;
-                }
-                out.append(s.substr(i, len));
-                i += len;
-                continue;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        ++i;
-    }
-    out += '"';
-}
-
-void serializeTo(std::string &out, const Value &v) {
+nlohmann::ordered_json toLibrary(const Value &v) {
     switch (v.type()) {
     case Value::Type::Null:
-        out += "null";
-        break;
+        return nullptr;
     case Value::Type::Bool:
-        out += v.asBool() ? "true" : "false";
-        break;
+        return v.asBool();
     case Value::Type::Integer:
-        out += std::to_string(v.asInteger());
-        break;
-    case Value::Type::Double: {
-        char buf[32];
-        auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, v.asDouble());
-        const std::string_view text(buf,
-                                    ec == std::errc() ? static_cast<std::size_t>(ptr - buf) : 0);
-        out += text;
-        // Keep it a floating-point number when read back: "2500" would be an integer.
-        if (text.find_first_of(".eE") == std::string_view::npos)
-            out += ".0";
-        break;
-    }
+        return v.asInteger();
+    case Value::Type::Double:
+        return v.asDouble();
     case Value::Type::String:
-        serializeString(out, v.asString());
-        break;
+        return v.asString();
     case Value::Type::Array: {
-        out += '[';
-        bool first = true;
-        for (const auto &item : v.asArray()) {
-            if (!first)
-                out += ',';
-            first = false;
-            serializeTo(out, item);
-        }
-        out += ']';
-        break;
+        auto out = nlohmann::ordered_json::array();
+        for (const auto &item : v.asArray())
+            out.push_back(toLibrary(item));
+        return out;
     }
     case Value::Type::Object: {
-        out += '{';
-        bool first = true;
-        for (const auto &[key, item] : v.asObject()) {
-            if (!first)
-                out += ',';
-            first = false;
-            serializeString(out, key);
-            out += ':';
-            serializeTo(out, item);
-        }
-        out += '}';
-        break;
+        auto out = nlohmann::ordered_json::object();
+        for (const auto &[key, item] : v.asObject())
+            out[toValidUtf8(key)] = toLibrary(item);
+        return out;
     }
     }
+    return nullptr;
 }
 
 } // namespace
 
 std::optional<Value> parse(std::string_view text, ParseError *error) {
-    return Parser(text).run(error);
+    Builder builder;
+    const bool ok = nlohmann::json::sax_parse(text, &builder, nlohmann::json::input_format_t::json,
+                                              true, false);
+    if (ok && builder.root)
+        return std::move(builder.root);
+    if (error) {
+        *error = builder.error;
+        error->offset = std::min(error->offset, text.size());
+        if (error->message.empty())
+            error->message = "malformed JSON";
+    }
+    return std::nullopt;
 }
 
 std::string serialize(const Value &value) {
-    std::string out;
-    serializeTo(out, value);
-    return out;
+    // Malformed UTF-8 in a string becomes U+FFFD: the output is always valid JSON.
+    return toLibrary(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 bool isValidUtf8(std::string_view text) {

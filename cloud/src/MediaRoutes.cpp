@@ -6,8 +6,8 @@ namespace cloud {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
+using http::Request;
+using http::Response;
 
 json::Value mediaItem(const UserMedia &m) {
     json::Value v;
@@ -145,12 +145,12 @@ void matchFromCatalog(ServerContext &ctx, const Request &req, Response &res) {
 
 } // namespace
 
-void addMediaRoutes(httplib::Server &server, ServerContext &ctx) {
-    server.Post("/Vexmusic/rest/medias/sync",
+void addMediaRoutes(http::HttpServer &server, ServerContext &ctx) {
+    server.post("/Vexmusic/rest/medias/sync",
                 [&ctx](const Request &req, Response &res) { listChanges(ctx, req, res); });
-    server.Post("/Vexmusic/rest/user/updateGracenoteUser",
+    server.post("/Vexmusic/rest/user/updateGracenoteUser",
                 [&ctx](const Request &req, Response &res) { updateGracenoteUser(ctx, req, res); });
-    server.Post("/Vexmusic/rest/userContent/createUserMediaFromCatalog",
+    server.post("/Vexmusic/rest/userContent/createUserMediaFromCatalog",
                 [&ctx](const Request &req, Response &res) { matchFromCatalog(ctx, req, res); });
 }
 

@@ -38,9 +38,9 @@ ServerContext::ServerContext(Config c)
     , linkSecret(store.secret())
     , credentials(crypto::randomBytes(32)) {}
 
-void sendJson(httplib::Response &res, int status, const json::Value &body) {
+void sendJson(http::Response &res, int status, const json::Value &body) {
     res.status = status;
-    res.set_content(json::serialize(body), "application/json");
+    res.setContent(json::serialize(body), "application/json");
 }
 
 json::Value envelope(const std::string &status, const std::string &text) {
@@ -50,12 +50,12 @@ json::Value envelope(const std::string &status, const std::string &text) {
     return v;
 }
 
-void sendEnvelope(httplib::Response &res, int status, const std::string &responseStatus,
+void sendEnvelope(http::Response &res, int status, const std::string &responseStatus,
                   const std::string &text) {
     sendJson(res, status, envelope(responseStatus, text));
 }
 
-std::optional<json::Value> readJsonObject(const httplib::Request &req, httplib::Response &res) {
+std::optional<json::Value> readJsonObject(const http::Request &req, http::Response &res) {
     json::ParseError error;
     auto value = json::parse(req.body, &error);
     if (!value) {
@@ -99,10 +99,10 @@ std::optional<std::int64_t> Members::integer(const char *key) {
     return std::nullopt;
 }
 
-std::string sessionIdFromCookie(const httplib::Request &req) {
+std::string sessionIdFromCookie(const http::Request &req) {
     // The client sends back the whole Set-Cookie value, attributes included,
     // so look for the name anywhere among the ";"-separated pairs.
-    const std::string cookie = req.get_header_value("Cookie");
+    const std::string cookie = req.header("Cookie");
     static const std::string name = "JSESSIONID=";
     const auto pos = cookie.find(name);
     if (pos == std::string::npos)
@@ -115,7 +115,7 @@ std::string sessionIdFromCookie(const httplib::Request &req) {
     return id;
 }
 
-std::optional<Session> currentSession(ServerContext &ctx, const httplib::Request &req) {
+std::optional<Session> currentSession(ServerContext &ctx, const http::Request &req) {
     const std::string id = sessionIdFromCookie(req);
     if (id.empty() || id.size() > 128)
         return std::nullopt;

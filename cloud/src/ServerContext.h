@@ -1,6 +1,4 @@
 // What every request handler shares, and the small HTTP helpers they use.
-// Internal to the server: it includes httplib.h, whose defines change class
-// layouts, so no public header may include it.
 #pragma once
 
 #include "BlobStore.h"
@@ -9,7 +7,7 @@
 #include "Store.h"
 #include "TokenStore.h"
 
-#include <httplib.h>
+#include "HttpServer.h"
 
 #include <mutex>
 #include <optional>
@@ -46,13 +44,13 @@ struct ServerContext {
 };
 
 // Reply helpers
-void sendJson(httplib::Response &res, int status, const json::Value &body);
+void sendJson(http::Response &res, int status, const json::Value &body);
 json::Value envelope(const std::string &status, const std::string &text = {});
-void sendEnvelope(httplib::Response &res, int status, const std::string &responseStatus,
+void sendEnvelope(http::Response &res, int status, const std::string &responseStatus,
                   const std::string &text = {});
 
 // Parses the request body as a JSON object; on failure sends a 400 reply.
-std::optional<json::Value> readJsonObject(const httplib::Request &req, httplib::Response &res);
+std::optional<json::Value> readJsonObject(const http::Request &req, http::Response &res);
 
 // Typed access to request members, collecting the first type error.
 class Members {
@@ -71,21 +69,21 @@ private:
 };
 
 // The session named by the "JSESSIONID" cookie, or by an explicit identifier.
-std::string sessionIdFromCookie(const httplib::Request &req);
-std::optional<Session> currentSession(ServerContext &ctx, const httplib::Request &req);
+std::string sessionIdFromCookie(const http::Request &req);
+std::optional<Session> currentSession(ServerContext &ctx, const http::Request &req);
 
 // Display names are kept as text only, never as paths: the last path element,
 // without control characters, at most 255 bytes of well-formed UTF-8.
 std::string sanitizeName(std::string_view name);
 
 // Route groups
-void addAccountRoutes(httplib::Server &server, ServerContext &ctx);
-void addMediaRoutes(httplib::Server &server, ServerContext &ctx);
-void addUploadRoutes(httplib::Server &server, ServerContext &ctx);
-void addDownloadRoutes(httplib::Server &server, ServerContext &ctx);
-void addFacebookRoutes(httplib::Server &server, ServerContext &ctx);
-void addAnalyticsRoutes(httplib::Server &server, ServerContext &ctx);
-void addWebSiteRoutes(httplib::Server &server);
+void addAccountRoutes(http::HttpServer &server, ServerContext &ctx);
+void addMediaRoutes(http::HttpServer &server, ServerContext &ctx);
+void addUploadRoutes(http::HttpServer &server, ServerContext &ctx);
+void addDownloadRoutes(http::HttpServer &server, ServerContext &ctx);
+void addFacebookRoutes(http::HttpServer &server, ServerContext &ctx);
+void addAnalyticsRoutes(http::HttpServer &server, ServerContext &ctx);
+void addWebSiteRoutes(http::HttpServer &server);
 
 // Shared by the account routes and the Facebook stand-in.
 bool isValidEmail(std::string_view email);

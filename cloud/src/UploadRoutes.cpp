@@ -8,40 +8,46 @@ namespace cloud {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
+using http::Request;
+using http::Response;
 
-struct UploadState {
-    explicit UploadState(ServerContext &c)
-        : ctx(c) {}
+class UploadState : public http::UploadSink {
+public:
+    UploadState(ServerContext &c, Session s)
+        : ctx(c)
+        , session(std::move(s)) {}
 
-    bool onPart(const httplib::MultipartFormData &part) {
+    bool part(std::string_view name, std::string_view partFile) override {
         if (file)
             inFilePart = false; // only the first file part is kept
-        else if (part.name == "file" || !part.filename.empty()) {
+        else if (name == "file" || !partFile.empty()) {
             file.emplace(ctx.blobs.create());
-            filename = part.filename;
+            filename = partFile;
             inFilePart = true;
         }
         return true;
     }
 
-    bool onData(const char *data, std::size_t size) {
+    bool data(const char *bytes, std::size_t size) override {
         if (!inFilePart)
             return true;
         if (file->size() + size > ctx.config.maxUploadBytes) {
             tooLarge = true;
             return false;
         }
-        md5.update(data, size);
-        if (!file->write(data, size)) {
+        md5.update(bytes, size);
+        if (!file->write(bytes, size)) {
             writeFailed = true;
             return false;
         }
         return true;
     }
 
+    void finish(const Request &req, Response &res, bool complete) override;
+
+private:
     ServerContext &ctx;
+    Session session;
     std::optional<IncomingFile> file;
     crypto::Md5 md5;
     std::string filename;
@@ -65,52 +71,30 @@ UserMedia describe(std::int64_t userId, const std::string &name, const std::stri
     return m;
 }
 
-void upload(ServerContext &ctx, const Request &req, Response &res,
-            const httplib::ContentReader &reader) {
+void UploadState::finish(const Request &req, Response &res, bool complete) {
     const auto refuse = [&res](int status, const std::string &text) {
         sendEnvelope(res, status, "FAILED", text);
-        res.set_header("Connection", "close"); // the rest of the body stays unread
     };
-    // Refusals that do not depend on the size read the body and drop it, so
-    // that the connection stays usable for the client's next request.
-    const auto refuseAfterDraining = [&](int status, const std::string &text) {
-        if (req.is_multipart_form_data())
-            reader([](const httplib::MultipartFormData &) { return true; },
-                   [](const char *, std::size_t) { return true; });
-        else
-            reader([](const char *, std::size_t) { return true; });
-        sendEnvelope(res, status, "FAILED", text);
-    };
-    const auto session = currentSession(ctx, req);
-    if (!session)
-        return refuseAfterDraining(401, "No Session");
-    if (!req.is_multipart_form_data())
-        return refuseAfterDraining(400, "the upload must be multipart/form-data");
-
-    UploadState state(ctx);
-    const bool complete =
-        reader([&state](const httplib::MultipartFormData &part) { return state.onPart(part); },
-               [&state](const char *data, std::size_t size) { return state.onData(data, size); });
-    if (state.tooLarge)
+    if (tooLarge)
         return refuse(413, "the file is larger than " + std::to_string(ctx.config.maxUploadBytes) +
                                " bytes");
-    if (state.writeFailed)
+    if (writeFailed)
         return refuse(507, "the server could not store the file");
     if (!complete)
         return refuse(400, "the upload is incomplete");
-    if (!state.file)
+    if (!file)
         return refuse(400, "the upload holds no file part");
-    if (state.file->size() == 0)
+    if (file->size() == 0)
         return refuse(400, "the uploaded file is empty");
 
     StoredFile stored;
-    stored.size = static_cast<std::int64_t>(state.file->size());
-    stored.md5 = state.md5.finalHex();
-    stored.relPath = ctx.blobs.commit(*state.file);
+    stored.size = static_cast<std::int64_t>(file->size());
+    stored.md5 = md5.finalHex();
+    stored.relPath = ctx.blobs.commit(*file);
 
-    std::string name = state.filename;
+    std::string name = filename;
     if (name.empty())
-        name = req.get_param_value("fileName");
+        name = req.param("fileName");
     name = name.empty() ? "Unknown-" + stored.md5 : sanitizeName(name);
 
     UserMedia media;
@@ -118,7 +102,7 @@ void upload(ServerContext &ctx, const Request &req, Response &res,
     try {
         const auto tags = readTags(ctx.blobs.pathOf(stored.relPath).string(), TagDepth::Quick);
         media =
-            ctx.store.addUpload(stored, describe(session->userId, name, stored.md5, tags), reused);
+            ctx.store.addUpload(stored, describe(session.userId, name, stored.md5, tags), reused);
     } catch (...) {
         ctx.blobs.remove(stored.relPath);
         throw;
@@ -135,13 +119,26 @@ void upload(ServerContext &ctx, const Request &req, Response &res,
     sendJson(res, 200, reply);
 }
 
+// Refusals that need no body are answered before any of it is read.
+std::unique_ptr<http::UploadSink> beginUpload(ServerContext &ctx, const Request &req,
+                                              Response &res) {
+    const auto session = currentSession(ctx, req);
+    if (!session) {
+        sendEnvelope(res, 401, "FAILED", "No Session");
+        return nullptr;
+    }
+    if (!req.isMultipart()) {
+        sendEnvelope(res, 400, "FAILED", "the upload must be multipart/form-data");
+        return nullptr;
+    }
+    return std::make_unique<UploadState>(ctx, *session);
+}
+
 } // namespace
 
-void addUploadRoutes(httplib::Server &server, ServerContext &ctx) {
-    server.Post("/Vexmusic/controllers/DesktopUploadMedia",
-                [&ctx](const Request &req, Response &res, const httplib::ContentReader &reader) {
-                    upload(ctx, req, res, reader);
-                });
+void addUploadRoutes(http::HttpServer &server, ServerContext &ctx) {
+    server.upload("/Vexmusic/controllers/DesktopUploadMedia",
+                  [&ctx](const Request &req, Response &res) { return beginUpload(ctx, req, res); });
 }
 
 } // namespace cloud

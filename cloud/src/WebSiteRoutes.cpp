@@ -24,9 +24,9 @@ your account.</p></section>
 
 } // namespace
 
-void addWebSiteRoutes(httplib::Server &server) {
-    server.Get("/", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(kSite, "text/html; charset=utf-8");
+void addWebSiteRoutes(http::HttpServer &server) {
+    server.get("/", [](const http::Request &, http::Response &res) {
+        res.setContent(kSite, "text/html; charset=utf-8");
     });
 }
 

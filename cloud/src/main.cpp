@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <pthread.h>
@@ -23,7 +24,10 @@ const char *kUsage = R"(usage:
   sonarbox-cloud serve --data DIR --listen HOST:PORT [options]
       --device-limit N          desktop installations per account (5)
       --pbkdf2-iterations N     cost of new password hashes (100000)
-      --threads N               request threads (64)
+      --threads N               event-loop threads (4)
+      --max-connections N       open connections in total (1024)
+      --max-connections-per-address N  open connections of one address (256)
+      --tls-cert FILE --tls-key FILE   serve HTTPS with this PEM certificate and key
       --max-upload-mib N        largest accepted upload (100)
       --token-lifetime S        signature token lifetime in seconds (300)
       --download-link-lifetime S  signed download address lifetime (60)
@@ -79,13 +83,32 @@ int intOption(const Args &args, const std::string &name, int fallback) {
     throw std::runtime_error(name + " needs a whole number, not \"" + it->second + "\"");
 }
 
+std::string readText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 Config configFrom(const Args &args) {
     Config c;
     c.dataDir = args.options.at("--data");
     std::filesystem::create_directories(c.dataDir);
     c.deviceLimit = intOption(args, "--device-limit", c.deviceLimit);
     c.pbkdf2Iterations = std::max(1, intOption(args, "--pbkdf2-iterations", c.pbkdf2Iterations));
-    c.threads = std::max(2, intOption(args, "--threads", c.threads));
+    c.threads = std::max(1, intOption(args, "--threads", c.threads));
+    c.maxConnections = static_cast<unsigned>(
+        std::max(1, intOption(args, "--max-connections", static_cast<int>(c.maxConnections))));
+    c.maxConnectionsPerAddress =
+        static_cast<unsigned>(std::max(1, intOption(args, "--max-connections-per-address",
+                                                    static_cast<int>(c.maxConnectionsPerAddress))));
+    const bool hasCert = args.options.count("--tls-cert") > 0;
+    if (hasCert != (args.options.count("--tls-key") > 0))
+        throw std::runtime_error("--tls-cert and --tls-key go together");
+    if (hasCert) {
+        c.tlsCertificate = readText(args.options.at("--tls-cert"));
+        c.tlsKey = readText(args.options.at("--tls-key"));
+    }
     c.maxUploadBytes = std::uint64_t(intOption(args, "--max-upload-mib", 100)) * 1024 * 1024;
     c.tokenLifetimeSeconds = intOption(args, "--token-lifetime", c.tokenLifetimeSeconds);
     c.downloadLinkLifetimeSeconds =
@@ -114,13 +137,15 @@ int serve(const Args &args) {
     // A client that hangs up mid-reply must cost that reply only.
     std::signal(SIGPIPE, SIG_IGN);
 
-    CloudServer server(configFrom(args));
+    const Config config = configFrom(args);
+    CloudServer server(config);
     const int bound = server.bind(host, port);
     if (bound < 0) {
         std::cerr << "cannot listen on " << address << "\n";
         return 1;
     }
-    std::cout << "listening on http://" << host << ":" << bound << std::endl;
+    std::cout << "listening on " << (config.tlsCertificate.empty() ? "http" : "https") << "://"
+              << host << ":" << bound << std::endl;
 
     std::thread([&server, signals] {
         int sig = 0;

@@ -133,8 +133,8 @@ TEST_F(BadInputTest, OversizedBodiesAreRefusedBeforeTheyAreRead) {
         rawExchange(server.port(), "POST /Vexmusic/controllers/DesktopUploadMedia HTTP/1.1\r\n"
                                    "Host: x\r\nCookie: " +
                                        cookie +
-                                       "\r\nContent-Type: multipart/form-data; boundary=B\r\n"
-                                       "Content-Length: 104857601000\r\n\r\n--B\r\n");
+                                       "\r\nContent-Type: multipart/form-data; boundary=BX\r\n"
+                                       "Content-Length: 104857601000\r\n\r\n--BX\r\n");
     EXPECT_NE(upload.find(" 413 "), std::string::npos) << upload;
     const std::string json = rawExchange(server.port(), "POST /Vexmusic/userJson HTTP/1.1\r\n"
                                                         "Host: x\r\nContent-Length: 5000000\r\n"
@@ -161,19 +161,19 @@ TEST_F(BadInputTest, CutOffUploadLeavesNoHalfFile) {
     const std::string head = "POST /Vexmusic/controllers/DesktopUploadMedia HTTP/1.1\r\nHost: x\r\n"
                              "Cookie: " +
                              cookie +
-                             "\r\nContent-Type: multipart/form-data; boundary=B\r\n"
+                             "\r\nContent-Type: multipart/form-data; boundary=BX\r\n"
                              "Content-Length: 200000\r\n\r\n"
-                             "--B\r\nContent-Disposition: form-data; name=\"file\"; "
+                             "--BX\r\nContent-Disposition: form-data; name=\"file\"; "
                              "filename=\"cut.mp3\"\r\nContent-Type: audio/mpeg\r\n\r\n";
     rawExchange(server.port(), head + std::string(50000, 'z'), true);
     // A body that is complete by length but never closes its multipart frame.
-    const std::string unterminated = "--B\r\nContent-Disposition: form-data; name=\"file\"; "
+    const std::string unterminated = "--BX\r\nContent-Disposition: form-data; name=\"file\"; "
                                      "filename=\"open.mp3\"\r\n\r\nabcdef";
     const std::string reply = rawExchange(
         server.port(), "POST /Vexmusic/controllers/DesktopUploadMedia HTTP/1.1\r\nHost: x\r\n"
                        "Cookie: " +
                            cookie +
-                           "\r\nContent-Type: multipart/form-data; boundary=B\r\n"
+                           "\r\nContent-Type: multipart/form-data; boundary=BX\r\n"
                            "Content-Length: " +
                            std::to_string(unterminated.size()) + "\r\n\r\n" + unterminated);
     EXPECT_NE(reply.find(" 400 "), std::string::npos) << reply;

@@ -36,9 +36,9 @@ int startStalledUpload(int port, const std::string &cookie) {
     const std::string head = "POST /Vexmusic/controllers/DesktopUploadMedia HTTP/1.1\r\nHost: x\r\n"
                              "Cookie: " +
                              cookie +
-                             "\r\nContent-Type: multipart/form-data; boundary=B\r\n"
+                             "\r\nContent-Type: multipart/form-data; boundary=BX\r\n"
                              "Content-Length: 1000000\r\n\r\n"
-                             "--B\r\nContent-Disposition: form-data; name=\"file\"; "
+                             "--BX\r\nContent-Disposition: form-data; name=\"file\"; "
                              "filename=\"stalled.mp3\"\r\n\r\n" +
                              std::string(300000, 's');
     [[maybe_unused]] const auto sent = send(fd, head.data(), head.size(), MSG_NOSIGNAL);

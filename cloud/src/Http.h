@@ -1,0 +1,79 @@
+// The server's own view of an HTTP exchange. Route handlers see these types
+// only; the HTTP library behind them stays inside HttpServer.cpp.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace cloud::http {
+
+// Field names compare without regard to case.
+struct CaseLess {
+    bool operator()(const std::string &a, const std::string &b) const;
+};
+
+struct Request {
+    std::string method;
+    std::string path;   // decoded path, without the query
+    std::string target; // path and query as the client sent them
+    std::string remoteAddress;
+    std::multimap<std::string, std::string, CaseLess> headers;
+    // Query fields, then form fields of an url-encoded body, in order.
+    std::multimap<std::string, std::string> params;
+    std::string body;                 // buffered bodies only (never uploads)
+    std::vector<std::string> matches; // captures of the route pattern; [0] is the path
+
+    bool hasHeader(const std::string &name) const { return headers.count(name) > 0; }
+    std::string header(const std::string &name) const;
+    std::string param(const std::string &name) const;
+    bool isMultipart() const;
+};
+
+struct Response {
+    int status = 200;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    // A file to send instead of the body: its descriptor (owned from here on) and size.
+    int fileFd = -1;
+    std::uint64_t fileSize = 0;
+    // Close the connection after this answer (a request body may be left unread).
+    bool close = false;
+
+    Response() = default;
+    Response(const Response &) = delete;
+    Response &operator=(const Response &) = delete;
+    ~Response();
+
+    void setContent(std::string content, const std::string &contentType);
+    void setHeader(const std::string &name, const std::string &value);
+    void redirect(const std::string &location, int code = 302);
+    void sendFile(int fd, std::uint64_t size, const std::string &contentType);
+};
+
+// An upload body decoded part by part as it arrives, never held whole.
+class UploadSink {
+public:
+    virtual ~UploadSink() = default;
+    // A new part begins; returning false refuses the request.
+    virtual bool part(std::string_view name, std::string_view filename) = 0;
+    virtual bool data(const char *bytes, std::size_t size) = 0;
+    // The body ended; `complete` tells whether it was well-formed and whole.
+    virtual void finish(const Request &req, Response &res, bool complete) = 0;
+};
+
+using Handler = std::function<void(const Request &, Response &)>;
+// Called once the headers are in; answers a refusal in `res` and returns null,
+// or returns the sink that takes the body.
+using UploadHandler = std::function<std::unique_ptr<UploadSink>(const Request &, Response &)>;
+
+// Decodes `a=b&c=d` (plus signs and percent escapes) into `out`.
+void parseForm(std::string_view text, std::multimap<std::string, std::string> &out);
+std::string percentDecode(std::string_view text, bool plusIsSpace);
+
+} // namespace cloud::http

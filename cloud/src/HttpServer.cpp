@@ -1,0 +1,583 @@
+#include "HttpServer.h"
+
+#include <microhttpd.h>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <regex>
+#include <strings.h>
+
+namespace cloud::http {
+
+namespace {
+
+constexpr const char *kJsonType = "application/json";
+
+struct Route {
+    std::string method;
+    std::string exact;
+    std::optional<std::regex> pattern;
+    Handler handler;
+    UploadHandler uploadHandler;
+
+    bool matches(const std::string &path, std::vector<std::string> &captures) const {
+        if (!pattern)
+            return path == exact;
+        std::smatch m;
+        if (!std::regex_match(path, m, *pattern))
+            return false;
+        captures.assign(m.begin(), m.end());
+        return true;
+    }
+};
+
+// One request on its way through the server, from the raw address to the answer.
+struct Exchange {
+    Request request;
+    const Route *route = nullptr;
+    bool begun = false;
+    bool answered = false;
+    std::unique_ptr<UploadSink> sink;
+    MHD_PostProcessor *decoder = nullptr;
+    std::string partName;
+    std::string partFile;
+    std::uint64_t partOffset = 0;
+    bool inPart = false;
+    bool sinkRefused = false;
+    std::uint64_t received = 0;
+
+    ~Exchange() {
+        if (decoder)
+            MHD_destroy_post_processor(decoder);
+    }
+};
+
+std::string escapeControl(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || c == '\\') {
+            char buf[5];
+            std::snprintf(buf, sizeof buf, "\\x%02X", b);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void jsonError(Response &res, int status, const std::string &text) {
+    // The envelope of every refusal; the texts are plain, so no escaping is needed
+    // beyond quotes and backslashes.
+    std::string escaped;
+    for (const char c : text) {
+        if (c == '"' || c == '\\')
+            escaped += '\\';
+        escaped += c;
+    }
+    res.status = status;
+    res.setContent("{\"responseStatus\":\"FAILED\",\"responseText\":\"" + escaped + "\"}",
+                   kJsonType);
+}
+
+} // namespace
+
+bool CaseLess::operator()(const std::string &a, const std::string &b) const {
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
+std::string Request::header(const std::string &name) const {
+    const auto it = headers.find(name);
+    return it == headers.end() ? std::string() : it->second;
+}
+
+std::string Request::param(const std::string &name) const {
+    const auto it = params.find(name);
+    return it == params.end() ? std::string() : it->second;
+}
+
+bool Request::isMultipart() const {
+    const std::string type = header("Content-Type");
+    return strncasecmp(type.c_str(), "multipart/form-data", 19) == 0;
+}
+
+Response::~Response() {
+    if (fileFd >= 0)
+        ::close(fileFd);
+}
+
+void Response::setContent(std::string content, const std::string &contentType) {
+    body = std::move(content);
+    setHeader("Content-Type", contentType);
+}
+
+void Response::setHeader(const std::string &name, const std::string &value) {
+    for (auto &[n, v] : headers) {
+        if (strcasecmp(n.c_str(), name.c_str()) == 0) {
+            v = value;
+            return;
+        }
+    }
+    headers.emplace_back(name, value);
+}
+
+void Response::redirect(const std::string &location, int code) {
+    status = code;
+    setHeader("Location", location);
+}
+
+void Response::sendFile(int fd, std::uint64_t size, const std::string &contentType) {
+    if (fileFd >= 0)
+        ::close(fileFd);
+    fileFd = fd;
+    fileSize = size;
+    setHeader("Content-Type", contentType);
+}
+
+std::string percentDecode(std::string_view text, bool plusIsSpace) {
+    std::string out;
+    out.reserve(text.size());
+    const auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+' && plusIsSpace) {
+            out += ' ';
+        } else if (c == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+                   hex(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void parseForm(std::string_view text, std::multimap<std::string, std::string> &out) {
+    while (!text.empty()) {
+        const auto amp = text.find('&');
+        const std::string_view pair = text.substr(0, amp);
+        text = amp == std::string_view::npos ? std::string_view() : text.substr(amp + 1);
+        if (pair.empty())
+            continue;
+        const auto eq = pair.find('=');
+        out.emplace(percentDecode(pair.substr(0, eq), true),
+                    eq == std::string_view::npos ? std::string()
+                                                 : percentDecode(pair.substr(eq + 1), true));
+    }
+}
+
+std::string loggablePath(std::string_view path) {
+    // A signed download address is a credential until it expires: keep its
+    // signature (64 hex digits) out of the log.
+    std::string out;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const auto slash = path.find('/', start);
+        const std::string_view part = path.substr(
+            start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        const bool signature =
+            part.size() == 64 &&
+            part.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+        out += signature ? std::string_view("[signature]") : part;
+        if (slash == std::string_view::npos)
+            break;
+        out += '/';
+        start = slash + 1;
+    }
+    return escapeControl(out);
+}
+
+struct HttpServer::Impl {
+    explicit Impl(ServerLimits l)
+        : limits(std::move(l)) {}
+    ~Impl() { stop(); }
+
+    ServerLimits limits;
+    std::vector<Route> routes;
+    MHD_Daemon *daemon = nullptr;
+
+    void stop() {
+        if (daemon)
+            MHD_stop_daemon(daemon);
+        daemon = nullptr;
+    }
+
+    const Route *findRoute(Request &req, bool &pathKnown) const {
+        pathKnown = false;
+        for (const auto &route : routes) {
+            std::vector<std::string> captures;
+            if (!route.matches(req.path, captures))
+                continue;
+            pathKnown = true;
+            if (route.method == req.method) {
+                req.matches = captures.empty() ? std::vector<std::string>{req.path} : captures;
+                return &route;
+            }
+        }
+        return nullptr;
+    }
+
+    static void log(const Request &req, int status) {
+        std::fprintf(stderr, "%s %s %d\n", escapeControl(req.method).c_str(),
+                     loggablePath(req.path).c_str(), status);
+    }
+
+    MHD_Result answer(MHD_Connection *connection, Exchange &ex, Response &res) {
+        ex.answered = true;
+        MHD_Response *reply = nullptr;
+        if (res.fileFd >= 0) {
+            reply = MHD_create_response_from_fd64(res.fileSize, res.fileFd);
+            if (reply)
+                res.fileFd = -1; // the library closes it with the response
+        } else {
+            reply = MHD_create_response_from_buffer(res.body.size(), res.body.data(),
+                                                    MHD_RESPMEM_MUST_COPY);
+        }
+        if (!reply)
+            return MHD_NO;
+        for (const auto &[name, value] : res.headers)
+            MHD_add_response_header(reply, name.c_str(), value.c_str());
+        if (res.close)
+            MHD_add_response_header(reply, MHD_HTTP_HEADER_CONNECTION, "close");
+        log(ex.request, res.status);
+        const MHD_Result queued =
+            MHD_queue_response(connection, static_cast<unsigned>(res.status), reply);
+        MHD_destroy_response(reply);
+        return queued;
+    }
+
+    // A refusal before or while the body arrives: the rest of it is never read.
+    MHD_Result refuse(MHD_Connection *connection, Exchange &ex, int status,
+                      const std::string &text) {
+        Response res;
+        jsonError(res, status, text);
+        res.close = true;
+        return answer(connection, ex, res);
+    }
+
+    MHD_Result refuse(MHD_Connection *connection, Exchange &ex, Response &res) {
+        res.close = true;
+        return answer(connection, ex, res);
+    }
+
+    void run(const Route &route, Exchange &ex, Response &res) {
+        try {
+            route.handler(ex.request, res);
+        } catch (const std::exception &e) {
+            internalError(ex, res, e.what());
+        } catch (...) {
+            internalError(ex, res, "unknown error");
+        }
+    }
+
+    static void internalError(Exchange &ex, Response &res, const char *what) {
+        std::fprintf(stderr, "error in %s %s: %s\n", escapeControl(ex.request.method).c_str(),
+                     loggablePath(ex.request.path).c_str(), escapeControl(what).c_str());
+        res.headers.clear();
+        if (res.fileFd >= 0)
+            ::close(res.fileFd);
+        res.fileFd = -1;
+        jsonError(res, 500, "internal error");
+    }
+
+    MHD_Result begin(MHD_Connection *connection, Exchange &ex, const char *url,
+                     const char *method) {
+        Request &req = ex.request;
+        req.method = method;
+        req.path = url;
+        std::size_t headerCount = 0;
+        std::size_t headerBytes = 0;
+        struct Collect {
+            Request *req;
+            std::size_t *count;
+            std::size_t *bytes;
+        } collect{&req, &headerCount, &headerBytes};
+        MHD_get_connection_values(
+            connection, MHD_HEADER_KIND,
+            [](void *cls, MHD_ValueKind, const char *key, const char *value) -> MHD_Result {
+                auto *c = static_cast<Collect *>(cls);
+                ++*c->count;
+                *c->bytes += std::strlen(key) + (value ? std::strlen(value) : 0);
+                c->req->headers.emplace(key, value ? value : "");
+                return MHD_YES;
+            },
+            &collect);
+        if (const auto *info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)) {
+            char text[INET6_ADDRSTRLEN] = {};
+            const sockaddr *sa = info->client_addr;
+            if (sa->sa_family == AF_INET)
+                inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(sa)->sin_addr, text,
+                          sizeof text);
+            else if (sa->sa_family == AF_INET6)
+                inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, text,
+                          sizeof text);
+            req.remoteAddress = text;
+        }
+        const auto query = req.target.find('?');
+        if (query != std::string::npos)
+            parseForm(std::string_view(req.target).substr(query + 1), req.params);
+
+        if (headerCount > limits.maxHeaders)
+            return refuse(connection, ex, 431, "too many header fields");
+
+        bool pathKnown = false;
+        ex.route = findRoute(req, pathKnown);
+        const bool hasBody = req.method == "POST" || req.method == "PUT";
+        if (!ex.route)
+            return refuse(connection, ex, 404,
+                          pathKnown ? "method not allowed here" : "no such service path");
+        if (!hasBody)
+            return MHD_YES;
+
+        const bool isUpload = static_cast<bool>(ex.route->uploadHandler);
+        const bool chunked = req.hasHeader("Transfer-Encoding");
+        const bool hasLength = req.hasHeader("Content-Length");
+        // A body the server cannot size up front is not read at all; on the JSON
+        // paths a length beside Transfer-Encoding is no excuse either.
+        if (!hasLength && !(chunked && isUpload))
+            return refuse(connection, ex, 411, "a Content-Length is required");
+        if (chunked && !isUpload)
+            return refuse(connection, ex, 400, "Transfer-Encoding is not accepted here");
+        if (hasLength) {
+            const std::string text = req.header("Content-Length");
+            std::uint64_t length = 0;
+            bool valid = !text.empty() && text.size() <= 19;
+            for (const char c : text) {
+                valid = valid && c >= '0' && c <= '9';
+                length = length * 10 + static_cast<std::uint64_t>(c - '0');
+            }
+            const std::uint64_t limit = isUpload ? limits.maxUploadBody : limits.maxBufferedBody;
+            if (!valid)
+                return refuse(connection, ex, 400, "invalid Content-Length");
+            if (length > limit)
+                return refuse(connection, ex, 413,
+                              "request body too large: the limit is " + std::to_string(limit) +
+                                  " bytes");
+        }
+        if (!isUpload)
+            return MHD_YES;
+
+        Response res;
+        try {
+            ex.sink = ex.route->uploadHandler(req, res);
+        } catch (const std::exception &e) {
+            internalError(ex, res, e.what());
+        }
+        if (!ex.sink)
+            return refuse(connection, ex, res);
+        ex.decoder = MHD_create_post_processor(connection, 64 * 1024, &Impl::onPart, &ex);
+        if (!ex.decoder)
+            return refuse(connection, ex, 400, "the upload must be multipart/form-data");
+        return MHD_YES;
+    }
+
+    static MHD_Result onPart(void *cls, MHD_ValueKind, const char *key, const char *filename,
+                             const char *, const char *, const char *data, uint64_t off,
+                             size_t size) {
+        auto &ex = *static_cast<Exchange *>(cls);
+        const std::string name = key ? key : "";
+        const std::string file = filename ? filename : "";
+        const bool fresh =
+            !ex.inPart ||
+            (off == 0 && (ex.partOffset > 0 || name != ex.partName || file != ex.partFile));
+        if (fresh) {
+            ex.inPart = true;
+            ex.partName = name;
+            ex.partFile = file;
+            if (!ex.sink->part(name, file)) {
+                ex.sinkRefused = true;
+                return MHD_NO;
+            }
+        }
+        ex.partOffset = off + size;
+        if (size > 0 && !ex.sink->data(data, size)) {
+            ex.sinkRefused = true;
+            return MHD_NO;
+        }
+        return MHD_YES;
+    }
+
+    // The library answers only once the body is in, so a refusal found while
+    // streaming skips the rest of the declared length (bounded by the limit
+    // checked up front) and is answered at its end; a body past every limit
+    // drops the connection.
+    MHD_Result body(Exchange &ex, const char *data, std::size_t size) {
+        ex.received += size;
+        if (ex.decoder) {
+            if (ex.received > limits.maxUploadBody)
+                return MHD_NO;
+            if (!ex.sinkRefused && MHD_post_process(ex.decoder, data, size) != MHD_YES)
+                ex.sinkRefused = true;
+            return MHD_YES;
+        }
+        if (ex.received > limits.maxBufferedBody)
+            return MHD_NO;
+        ex.request.body.append(data, size);
+        return MHD_YES;
+    }
+
+    MHD_Result end(MHD_Connection *connection, Exchange &ex) {
+        Response res;
+        if (ex.sink) {
+            const bool complete = MHD_destroy_post_processor(ex.decoder) == MHD_YES;
+            ex.decoder = nullptr;
+            try {
+                ex.sink->finish(ex.request, res, complete && !ex.sinkRefused);
+            } catch (const std::exception &e) {
+                internalError(ex, res, e.what());
+            }
+            return answer(connection, ex, res);
+        }
+        const std::string type = ex.request.header("Content-Type");
+        if (strncasecmp(type.c_str(), "application/x-www-form-urlencoded", 33) == 0)
+            parseForm(ex.request.body, ex.request.params);
+        run(*ex.route, ex, res);
+        return answer(connection, ex, res);
+    }
+
+    static MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *url,
+                                const char *method, const char *, const char *uploadData,
+                                size_t *uploadSize, void **state) {
+        auto &self = *static_cast<Impl *>(cls);
+        auto *ex = static_cast<Exchange *>(*state);
+        if (!ex) {
+            ex = new Exchange;
+            *state = ex;
+            ex->request.target = url;
+        }
+        if (ex->answered) {
+            *uploadSize = 0; // left unread: the connection closes after the answer
+            return MHD_YES;
+        }
+        if (!ex->begun) {
+            ex->begun = true;
+            return self.begin(connection, *ex, url, method);
+        }
+        if (*uploadSize > 0) {
+            const std::size_t size = *uploadSize;
+            *uploadSize = 0;
+            return self.body(*ex, uploadData, size);
+        }
+        return self.end(connection, *ex);
+    }
+
+    static void *onUri(void *, const char *uri, MHD_Connection *) {
+        auto *ex = new Exchange;
+        ex->request.target = uri;
+        return ex;
+    }
+
+    static void onCompleted(void *, MHD_Connection *, void **state, MHD_RequestTerminationCode) {
+        delete static_cast<Exchange *>(*state);
+        *state = nullptr;
+    }
+};
+
+HttpServer::HttpServer(ServerLimits limits)
+    : impl_(std::make_unique<Impl>(std::move(limits))) {}
+
+HttpServer::~HttpServer() = default;
+
+void HttpServer::get(const std::string &pattern, Handler handler) {
+    Route r;
+    r.method = "GET";
+    r.handler = std::move(handler);
+    if (pattern.find('(') != std::string::npos)
+        r.pattern.emplace(pattern);
+    else
+        r.exact = pattern;
+    impl_->routes.push_back(std::move(r));
+}
+
+void HttpServer::post(const std::string &pattern, Handler handler) {
+    get(pattern, std::move(handler));
+    impl_->routes.back().method = "POST";
+}
+
+void HttpServer::upload(const std::string &path, UploadHandler handler) {
+    Route r;
+    r.method = "POST";
+    r.exact = path;
+    r.uploadHandler = std::move(handler);
+    impl_->routes.push_back(std::move(r));
+}
+
+int HttpServer::start(const std::string &host, int port, std::string &error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
+        error = "cannot resolve " + host;
+        return -1;
+    }
+    sockaddr_storage address{};
+    std::memcpy(&address, found->ai_addr, found->ai_addrlen);
+    const bool v6 = found->ai_family == AF_INET6;
+    freeaddrinfo(found);
+
+    const ServerLimits &l = impl_->limits;
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ERROR_LOG;
+    if (v6)
+        flags |= MHD_USE_IPv6;
+    const bool tls = !l.tlsCertificate.empty() && !l.tlsKey.empty();
+    if (tls)
+        flags |= MHD_USE_TLS;
+    // Strict parsing: malformed request lines and header fields are refused.
+    const int strict = 1;
+    std::vector<MHD_OptionItem> options = {
+        {MHD_OPTION_SOCK_ADDR, 0, &address},
+        {MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(std::max(1, l.threads)), nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(l.connections), nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(l.connectionsPerAddress),
+         nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(l.idleTimeoutSeconds), nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(l.memoryPerConnection), nullptr},
+        {MHD_OPTION_STRICT_FOR_CLIENT, strict, nullptr},
+        {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&Impl::onUri), impl_.get()},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Impl::onCompleted), impl_.get()},
+        {MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024, nullptr},
+    };
+    if (tls) {
+        options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0,
+                           const_cast<char *>(impl_->limits.tlsCertificate.c_str())});
+        options.push_back(
+            {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(impl_->limits.tlsKey.c_str())});
+    }
+    options.push_back({MHD_OPTION_END, 0, nullptr});
+    impl_->daemon =
+        MHD_start_daemon(flags, static_cast<uint16_t>(port), nullptr, nullptr, &Impl::onRequest,
+                         impl_.get(), MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
+    if (!impl_->daemon) {
+        error = tls ? "cannot listen (or the TLS certificate and key do not fit)" : "cannot listen";
+        return -1;
+    }
+    const auto *info = MHD_get_daemon_info(impl_->daemon, MHD_DAEMON_INFO_BIND_PORT);
+    return info ? info->port : port;
+}
+
+void HttpServer::stop() {
+    impl_->stop();
+}
+
+} // namespace cloud::http
