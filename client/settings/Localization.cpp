@@ -54,6 +54,13 @@ bool install() {
 QString localizedString(const QString &key) {
     if (key.isEmpty())
         return key;
+    // A translation the application installed (a deployment's language) comes first.
+    if (QCoreApplication::instance()) {
+        const QByteArray id = key.toUtf8();
+        const QString installed = QCoreApplication::translate(nullptr, id.constData());
+        if (!installed.isEmpty() && installed != key)
+            return installed;
+    }
     const QTranslator *translator = table();
     const QString text =
         translator ? translator->translate(nullptr, key.toUtf8().constData()) : QString();

@@ -10,8 +10,9 @@ namespace Localization {
 // once at start-up on the main thread. Later calls do nothing. Answers
 // whether the table is installed.
 bool install();
-// The text for a key; the key itself when the table has no entry for it.
-// Works from any thread, installed or not.
+// The text for a key: from a translation the application installed (a
+// deployment's language), else from the table; the key itself when neither
+// has an entry for it. Works from any thread, installed or not.
 QString localizedString(const QString &key);
 
 } // namespace Localization

@@ -50,8 +50,9 @@ inline QString describe(const AppError &error) {
                : error.description + QLatin1Char(' ') + error.failureReason;
 }
 
-// The account's secrets come from the SecretStore; a value still found in the
-// store file (written by an older version) is used until the next save.
+// The account's secrets come from the SecretStore (read once per process,
+// then from memory); a value still found in the store file (written by an
+// older version) is used until the next save.
 inline QList<UserPtr> withSecrets(QList<UserPtr> users) {
     for (const UserPtr &user : users) {
         const AccountSecrets secrets =
@@ -108,9 +109,12 @@ inline void writeRecord(StoreContext &store, User &record) {
     const QString account = record.username.value_or(QString());
     const AccountSecrets secrets{record.password, record.facebookToken};
     store.afterCommit([account, secrets, previousAccount] {
-        SecretStore::instance().write(account, secrets);
-        if (previousAccount && *previousAccount != account)
-            SecretStore::instance().remove(*previousAccount);
+        SecretStore &secretStore = SecretStore::instance();
+        secretStore.write(account, secrets);
+        // Secrets under the old name that could not be read are kept: a
+        // locked keyring must not cost the person their saved sign-in.
+        if (previousAccount && *previousAccount != account && secretStore.isKnown(*previousAccount))
+            secretStore.remove(*previousAccount);
     });
 }
 

@@ -1,143 +1,43 @@
 #include "SecretStore.h"
 
+#include "SecretFile.h"
+#include "SecretKeyring.h"
 #include "StoreSetup.h"
 #include "settings/Logging.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSaveFile>
-#include <QThread>
-
-#include <qt6keychain/keychain.h>
-
-#include <chrono>
-#include <future>
 
 namespace {
 
-constexpr auto KeychainTimeout = std::chrono::seconds(10);
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::mutex g_optionsLock;
+SecretStore::Notice g_notice;
+std::chrono::milliseconds g_timeout = 10s;
+std::chrono::milliseconds g_retry = 60s;
+
+std::chrono::milliseconds keyringTimeout() {
+    std::lock_guard lock(g_optionsLock);
+    return g_timeout;
+}
+
+Clock::time_point askSilentKeyringAgain() {
+    std::lock_guard lock(g_optionsLock);
+    return Clock::now() + g_retry;
+}
 
 QString keyFor(const QString &account) {
     // Every account has an entry, even one still without a user name.
     return account.isEmpty() ? QStringLiteral("(no user name)") : account;
 }
 
-QJsonObject toJson(const AccountSecrets &secrets) {
-    QJsonObject object;
-    if (secrets.password)
-        object.insert(QStringLiteral("password"), *secrets.password);
-    if (secrets.facebookToken)
-        object.insert(QStringLiteral("facebookToken"), *secrets.facebookToken);
-    return object;
-}
-
-AccountSecrets fromJson(const QJsonObject &object) {
-    AccountSecrets secrets;
-    if (object.contains(QStringLiteral("password")))
-        secrets.password = object.value(QStringLiteral("password")).toString();
-    if (object.contains(QStringLiteral("facebookToken")))
-        secrets.facebookToken = object.value(QStringLiteral("facebookToken")).toString();
-    return secrets;
-}
-
-// --- the fallback file: one JSON object, account -> secrets ---
-
-QJsonObject readFallbackFile() {
-    QFile file(SecretStore::fallbackFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
-bool writeFallbackFile(const QJsonObject &entries) {
-    const QString path = SecretStore::fallbackFilePath();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    // Restrict the new file before a single secret byte is written to it.
-    if (!file.open(QIODevice::WriteOnly) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        qCWarning(lcStore).noquote()
-            << "Could not write the secrets file" << path << ":" << file.errorString();
-        return false;
-    }
-    file.write(QJsonDocument(entries).toJson(QJsonDocument::Compact));
-    if (!file.commit()) {
-        qCWarning(lcStore).noquote()
-            << "Could not write the secrets file" << path << ":" << file.errorString();
-        return false;
-    }
-    return true;
+bool isEmpty(const AccountSecrets &secrets) {
+    return !secrets.password && !secrets.facebookToken;
 }
 
 } // namespace
-
-// The keychain jobs are asynchronous and need an event loop: they run on a
-// thread of their own, and the caller waits for the answer.
-class SecretStore::Keychain {
-public:
-    enum class Kind { Read, Write, Delete };
-    struct Answer {
-        QKeychain::Error error = QKeychain::OtherError;
-        QString errorString;
-        QByteArray data;
-    };
-
-    Keychain() {
-        m_thread.setObjectName(QStringLiteral("sonarbox-secrets"));
-        m_thread.start();
-        m_jobParent.moveToThread(&m_thread);
-    }
-    ~Keychain() {
-        m_thread.quit();
-        m_thread.wait();
-    }
-
-    Answer run(Kind kind, const QString &key, const QByteArray &data = {}) {
-        auto promise = std::make_shared<std::promise<Answer>>();
-        std::future<Answer> answer = promise->get_future();
-        QMetaObject::invokeMethod(
-            &m_jobParent,
-            [kind, key, data, promise] {
-                QKeychain::Job *job = nullptr;
-                if (kind == Kind::Read) {
-                    job = new QKeychain::ReadPasswordJob(SecretStore::ServiceName);
-                } else if (kind == Kind::Write) {
-                    auto *write = new QKeychain::WritePasswordJob(SecretStore::ServiceName);
-                    write->setBinaryData(data);
-                    job = write;
-                } else {
-                    job = new QKeychain::DeletePasswordJob(SecretStore::ServiceName);
-                }
-                job->setAutoDelete(true);
-                // Never the library's own clear-text fallback.
-                job->setInsecureFallback(false);
-                job->setKey(key);
-                QObject::connect(
-                    job, &QKeychain::Job::finished, [kind, promise](QKeychain::Job *done) {
-                        Answer result;
-                        result.error = done->error();
-                        result.errorString = done->errorString();
-                        if (kind == Kind::Read && done->error() == QKeychain::NoError)
-                            result.data =
-                                static_cast<QKeychain::ReadPasswordJob *>(done)->binaryData();
-                        promise->set_value(result);
-                    });
-                job->start();
-            },
-            Qt::QueuedConnection);
-        if (answer.wait_for(KeychainTimeout) != std::future_status::ready)
-            return Answer{QKeychain::OtherError, QStringLiteral("the keychain did not answer"), {}};
-        return answer.get();
-    }
-
-private:
-    QThread m_thread;
-    QObject m_jobParent;
-};
 
 SecretStore &SecretStore::instance() {
     static SecretStore store;
@@ -147,107 +47,241 @@ SecretStore &SecretStore::instance() {
 SecretStore::SecretStore() = default;
 SecretStore::~SecretStore() = default;
 
+void SecretStore::setLockedNotice(Notice notice) {
+    std::lock_guard lock(g_optionsLock);
+    g_notice = std::move(notice);
+}
+
+void SecretStore::setKeyringTimeout(std::chrono::milliseconds timeout) {
+    std::lock_guard lock(g_optionsLock);
+    g_timeout = timeout;
+}
+
+void SecretStore::setSilentKeyringRetry(std::chrono::milliseconds wait) {
+    std::lock_guard lock(g_optionsLock);
+    g_retry = wait;
+}
+
 QString SecretStore::fallbackFilePath() {
     return StoreSetup::instance().applicationFilesDirectory() + QLatin1Char('/') + FallbackFileName;
 }
 
 void SecretStore::reset() {
-    std::lock_guard lock(m_lock);
-    m_backend.reset();
+    {
+        std::lock_guard lock(m_backendLock);
+        m_keyring = Keyring::Unchecked;
+        m_told = false;
+    }
+    std::lock_guard lock(m_cacheLock);
+    m_entries.clear();
 }
 
 SecretStore::Backend SecretStore::backend() {
-    std::lock_guard lock(m_lock);
-    return chooseBackend();
+    std::lock_guard lock(m_backendLock);
+    return keyring() == Keyring::Answers ? Backend::Keychain : Backend::File;
 }
 
-SecretStore::Backend SecretStore::chooseBackend() {
-    if (m_backend)
-        return *m_backend;
+std::optional<SecretStore::Entry> SecretStore::cached(const QString &account) {
+    std::lock_guard lock(m_cacheLock);
+    const auto found = m_entries.constFind(account);
+    if (found == m_entries.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+void SecretStore::remember(const QString &account, const Entry &entry) {
+    std::lock_guard lock(m_cacheLock);
+    m_entries.insert(account, entry);
+}
+
+// The backend lock is held by the callers of everything below.
+
+SecretStore::Keyring SecretStore::keyring() {
+    if (m_keyring == Keyring::Answers || m_keyring == Keyring::Absent)
+        return m_keyring;
+    if (m_keyring == Keyring::Silent && Clock::now() < m_askKeyringAgain)
+        return m_keyring;
+
     QString reason = QStringLiteral("there is no session bus");
     if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
         if (!m_keychain) {
-            m_keychain = std::make_unique<Keychain>();
-            // The keychain thread stops with the application object.
+            m_keychain = std::make_unique<SecretKeyring>(ServiceName);
+            // The keyring's thread stops with the application object.
             if (QCoreApplication::instance()) {
                 qAddPostRoutine([] {
                     SecretStore &store = SecretStore::instance();
-                    std::lock_guard lock(store.m_lock);
+                    std::lock_guard lock(store.m_backendLock);
                     store.m_keychain.reset();
-                    store.m_backend.reset();
+                    store.m_keyring = Keyring::Unchecked;
                 });
             }
         }
-        // Only a keychain that can store and remove an entry will do.
+        // Only a keyring that can store and remove an entry will do.
         const QString probeKey = QStringLiteral("(probe)");
-        const auto probe = m_keychain->run(Keychain::Kind::Write, probeKey, QByteArray("{}"));
-        if (probe.error == QKeychain::NoError &&
-            m_keychain->run(Keychain::Kind::Delete, probeKey).error == QKeychain::NoError) {
-            m_backend = Backend::Keychain;
+        const auto probe = m_keychain->write(probeKey, QByteArray("{}"), keyringTimeout());
+        if (probe.outcome == SecretKeyring::Outcome::Done &&
+            m_keychain->remove(probeKey, keyringTimeout()).outcome !=
+                SecretKeyring::Outcome::NoAnswer) {
+            m_keyring = Keyring::Answers;
             qCInfo(lcStore).noquote()
                 << QStringLiteral("Account secrets are kept in the desktop keychain (service %1).")
                        .arg(ServiceName);
-            return *m_backend;
+            return m_keyring;
+        }
+        // A secret service that is there but refuses (locked) or stays
+        // silent holds secrets nobody may take for absent.
+        if (probe.outcome != SecretKeyring::Outcome::Absent &&
+            SecretKeyring::secretServiceOnBus()) {
+            keyringSilent(probe.errorString);
+            return m_keyring;
         }
         reason = probe.errorString;
     }
-    m_backend = Backend::File;
+    m_keyring = Keyring::Absent;
     qCInfo(lcStore).noquote()
         << QStringLiteral("No desktop keychain answers (%1); account secrets are kept in %2, "
                           "readable only by this user.")
                .arg(reason, QDir::toNativeSeparators(fallbackFilePath()));
-    return *m_backend;
+    return m_keyring;
 }
 
-AccountSecrets SecretStore::read(const QString &account) {
-    std::lock_guard lock(m_lock);
-    if (chooseBackend() == Backend::File)
-        return fromJson(readFallbackFile().value(keyFor(account)).toObject());
-    const auto answer = m_keychain->run(Keychain::Kind::Read, keyFor(account));
-    if (answer.error == QKeychain::EntryNotFound)
-        return {};
-    if (answer.error != QKeychain::NoError) {
-        qCWarning(lcStore).noquote()
-            << "Could not read account secrets from the keychain:" << answer.errorString;
-        return {};
+void SecretStore::keyringSilent(const QString &reason) {
+    m_keyring = Keyring::Silent;
+    m_askKeyringAgain = askSilentKeyringAgain();
+    if (m_told)
+        return;
+    m_told = true;
+    qCWarning(lcStore).noquote()
+        << QStringLiteral("The desktop keyring is locked or does not answer (%1): the account "
+                          "secrets it holds stay there untouched, and new ones are kept in %2, "
+                          "readable only by this user, until it answers.")
+               .arg(reason, QDir::toNativeSeparators(fallbackFilePath()));
+    Notice notice;
+    {
+        std::lock_guard lock(g_optionsLock);
+        notice = g_notice;
     }
-    return fromJson(QJsonDocument::fromJson(answer.data).object());
+    if (notice) {
+        notice(QStringLiteral("Your keyring is locked"),
+               QStringLiteral("Unlock your desktop keyring so that Sonarbox can use your saved "
+                              "sign-in."));
+    }
+}
+
+AccountSecrets SecretStore::readFromBackends(const QString &account, bool *known) {
+    const QString key = keyFor(account);
+    const QString path = fallbackFilePath();
+    std::optional<AccountSecrets> inKeyring;
+    bool keyringKnows = false;
+    const Keyring state = keyring();
+    if (state == Keyring::Answers) {
+        const auto answer = m_keychain->read(key, keyringTimeout());
+        if (answer.outcome == SecretKeyring::Outcome::Done)
+            inKeyring = SecretFile::fromJson(answer.data);
+        if (answer.outcome == SecretKeyring::Outcome::NoAnswer)
+            keyringSilent(answer.errorString);
+        else
+            keyringKnows = true;
+    } else {
+        keyringKnows = state == Keyring::Absent;
+    }
+
+    *known = true;
+    if (const auto inFile = SecretFile::read(path, key)) {
+        // Written there while the keyring did not answer: newer than a copy
+        // in the keyring, and moved into it now that it answers.
+        if (m_keyring == Keyring::Answers) {
+            const auto moved =
+                m_keychain->write(key, SecretFile::toJson(*inFile), keyringTimeout());
+            if (moved.outcome == SecretKeyring::Outcome::Done) {
+                if (SecretFile::remove(path, key))
+                    qCInfo(lcStore) << "Account secrets moved from the secrets file into the "
+                                       "desktop keychain.";
+            } else {
+                keyringSilent(moved.errorString);
+            }
+        }
+        return *inFile;
+    }
+    if (inKeyring)
+        return *inKeyring;
+    *known = keyringKnows;
+    return {};
+}
+
+bool SecretStore::persist(const QString &account, const AccountSecrets &secrets) {
+    const QString key = keyFor(account);
+    const QString path = fallbackFilePath();
+    if (keyring() == Keyring::Answers) {
+        const auto answer = m_keychain->write(key, SecretFile::toJson(secrets), keyringTimeout());
+        // An older copy left in the file would win over this one later.
+        if (answer.outcome == SecretKeyring::Outcome::Done)
+            return SecretFile::remove(path, key);
+        keyringSilent(answer.errorString);
+    }
+    return SecretFile::write(path, key, secrets);
+}
+
+bool SecretStore::removeFromBackends(const QString &account) {
+    const QString key = keyFor(account);
+    bool removed = true;
+    const Keyring state = keyring();
+    if (state == Keyring::Answers) {
+        const auto answer = m_keychain->remove(key, keyringTimeout());
+        if (answer.outcome == SecretKeyring::Outcome::NoAnswer) {
+            keyringSilent(answer.errorString);
+            removed = false;
+        }
+    } else if (state == Keyring::Silent) {
+        removed = false;
+    }
+    if (!removed) {
+        qCWarning(lcStore) << "Account secrets could not be removed from the desktop keyring: it "
+                              "does not answer.";
+    }
+    return SecretFile::remove(fallbackFilePath(), key) && removed;
+}
+
+// ---- the public operations
+
+AccountSecrets SecretStore::read(const QString &account) {
+    const auto usable = [](const std::optional<Entry> &entry) {
+        return entry && (entry->known || Clock::now() < entry->askAgain);
+    };
+    if (const auto entry = cached(account); usable(entry))
+        return entry->secrets;
+    std::lock_guard lock(m_backendLock);
+    if (const auto entry = cached(account); usable(entry))
+        return entry->secrets;
+    bool known = true;
+    const AccountSecrets secrets = readFromBackends(account, &known);
+    remember(account, Entry{secrets, known, askSilentKeyringAgain()});
+    return secrets;
+}
+
+bool SecretStore::isKnown(const QString &account) {
+    const auto entry = cached(account);
+    return !entry || entry->known;
 }
 
 bool SecretStore::write(const QString &account, const AccountSecrets &secrets) {
-    if (!secrets.password && !secrets.facebookToken)
+    const auto entry = cached(account);
+    if (isEmpty(secrets)) {
+        if (entry && !entry->known) {
+            qCInfo(lcStore) << "Account secrets that could not be read are kept as they are.";
+            return true;
+        }
         return remove(account);
-    std::lock_guard lock(m_lock);
-    if (chooseBackend() == Backend::File) {
-        QJsonObject entries = readFallbackFile();
-        entries.insert(keyFor(account), toJson(secrets));
-        return writeFallbackFile(entries);
     }
-    const auto answer =
-        m_keychain->run(Keychain::Kind::Write, keyFor(account),
-                        QJsonDocument(toJson(secrets)).toJson(QJsonDocument::Compact));
-    if (answer.error != QKeychain::NoError) {
-        qCWarning(lcStore).noquote()
-            << "Could not write account secrets to the keychain:" << answer.errorString;
-        return false;
-    }
-    return true;
+    if (entry && entry->known && entry->secrets == secrets)
+        return true;
+    std::lock_guard lock(m_backendLock);
+    remember(account, Entry{secrets, true, {}});
+    return persist(account, secrets);
 }
 
 bool SecretStore::remove(const QString &account) {
-    std::lock_guard lock(m_lock);
-    if (chooseBackend() == Backend::File) {
-        QJsonObject entries = readFallbackFile();
-        if (!entries.contains(keyFor(account)))
-            return true;
-        entries.remove(keyFor(account));
-        return writeFallbackFile(entries);
-    }
-    const auto answer = m_keychain->run(Keychain::Kind::Delete, keyFor(account));
-    if (answer.error != QKeychain::NoError && answer.error != QKeychain::EntryNotFound) {
-        qCWarning(lcStore).noquote()
-            << "Could not remove account secrets from the keychain:" << answer.errorString;
-        return false;
-    }
-    return true;
+    std::lock_guard lock(m_backendLock);
+    remember(account, Entry{{}, true, {}});
+    return removeFromBackends(account);
 }

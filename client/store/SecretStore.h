@@ -1,10 +1,15 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+
+class SecretKeyring;
 
 // An account's secrets: the password and the Facebook access token.
 struct AccountSecrets {
@@ -13,34 +18,60 @@ struct AccountSecrets {
     bool operator==(const AccountSecrets &) const = default;
 };
 
-// Keeps account secrets out of the store file: in the desktop keychain (the
-// freedesktop secret service) when one answers, otherwise in a file that only
-// the user can read (mode 0600) in the store folder. The choice is made on
-// first use and logged once. Secrets are never logged.
+// Keeps account secrets out of the store file: in the desktop keyring when
+// one answers, otherwise in a file that only the user can read (mode 0600) in
+// the store folder. Secrets are never logged.
 //
-// Thread-safe; calls block until the keychain answers (bounded by a time-out).
+// Reading asks the keyring, then the file; an entry in the file is moved into
+// the keyring as soon as the keyring takes it (an entry lands in the file only
+// while the keyring does not answer, so the file's is the newer one). Each
+// account is read once per process and kept in memory; writes go through to
+// the keyring or the file.
+//
+// A keyring that does not answer (locked, prompting, timed out) leaves the
+// secrets it may hold unknown, never absent: saving the account without them
+// keeps what is stored. The person is told once per process.
+//
+// Thread-safe. A call that reaches the keyring blocks for at most the
+// keyring time-out.
 class SecretStore {
 public:
     enum class Backend { Keychain, File };
 
-    // The keychain service name the entries are filed under.
+    // The keyring service name the entries are filed under.
     static inline const QString ServiceName = QStringLiteral("Sonarbox");
     // The fallback file, in the store folder.
     static inline const QString FallbackFileName = QStringLiteral("secrets.json");
 
     static SecretStore &instance();
 
-    // The backend in use, choosing it on first use.
+    // Where a save goes now: the keyring when it answers, else the file.
     Backend backend();
-    // Forgets the choice: the next use probes the keychain again.
+    // Forgets every secret kept in memory and what is known of the keyring,
+    // as a new process would start.
     void reset();
 
-    // The account's secrets (both absent when none are kept).
+    // The account's secrets (both absent when none are kept or they could
+    // not be read).
     AccountSecrets read(const QString &account);
-    // Replaces the account's secrets; absent ones are removed. False on failure (logged).
+    // Whether the account's secrets could be read (false while the keyring
+    // that may hold them did not answer).
+    bool isKnown(const QString &account);
+    // Replaces the account's secrets; absent ones are removed, unless they
+    // could not be read. False on failure (logged).
     bool write(const QString &account, const AccountSecrets &secrets);
-    // Removes the account's secrets.
+    // Removes the account's secrets from the keyring (when it answers) and the file.
     bool remove(const QString &account);
+
+    // Shown once per process when the keyring does not answer (title, text);
+    // called from any thread. Empty: the warning in the log only.
+    using Notice = std::function<void(const QString &title, const QString &text)>;
+    static void setLockedNotice(Notice notice);
+    // How long one keyring call may take (10 s unless changed).
+    static void setKeyringTimeout(std::chrono::milliseconds timeout);
+    // How long a keyring that did not answer is left alone before it is asked
+    // again (60 s unless changed): every question may block for the time-out.
+    static void setSilentKeyringRetry(std::chrono::milliseconds wait);
 
     // The fallback file's path.
     static QString fallbackFilePath();
@@ -48,10 +79,27 @@ public:
     ~SecretStore();
 
 private:
+    enum class Keyring { Unchecked, Answers, Silent, Absent };
+    struct Entry {
+        AccountSecrets secrets;
+        bool known = true;
+        std::chrono::steady_clock::time_point askAgain{};
+    };
+
     SecretStore();
-    class Keychain;
-    Backend chooseBackend();
-    std::mutex m_lock;
-    std::optional<Backend> m_backend;
-    std::unique_ptr<Keychain> m_keychain;
+    Keyring keyring();
+    void keyringSilent(const QString &reason);
+    AccountSecrets readFromBackends(const QString &account, bool *known);
+    bool persist(const QString &account, const AccountSecrets &secrets);
+    bool removeFromBackends(const QString &account);
+    std::optional<Entry> cached(const QString &account);
+    void remember(const QString &account, const Entry &entry);
+
+    std::mutex m_cacheLock; // the entries; never held during a keyring call
+    QHash<QString, Entry> m_entries;
+    std::mutex m_backendLock; // the keyring state, the keyring and the file
+    Keyring m_keyring = Keyring::Unchecked;
+    std::chrono::steady_clock::time_point m_askKeyringAgain{};
+    bool m_told = false;
+    std::unique_ptr<SecretKeyring> m_keychain;
 };

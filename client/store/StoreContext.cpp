@@ -4,6 +4,7 @@
 #include "StoreSchema.h"
 #include "StoreSetup.h"
 #include "StoreThread.h"
+#include "settings/Logging.h"
 #include "settings/Utils.h"
 
 #include <QAtomicInteger>
@@ -33,6 +34,13 @@ int compareNoCase(void *, int leftBytes, const void *left, int rightBytes, const
     const QStringView a(static_cast<const char16_t *>(left), leftBytes / 2);
     const QStringView b(static_cast<const char16_t *>(right), rightBytes / 2);
     return a.compare(b, Qt::CaseInsensitive);
+}
+
+void addCollation(const QSqlDatabase &db) {
+    if (sqlite3 *handle = sqliteHandle(db)) {
+        sqlite3_create_collation_v2(handle, "UNICODE_NOCASE", SQLITE_UTF16_ALIGNED, nullptr,
+                                    compareNoCase, nullptr);
+    }
 }
 
 int nativeCode(const QSqlError &error) {
@@ -81,10 +89,7 @@ std::optional<QString> StoreContext::prepareConnection(int busyTimeoutMs) {
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
         if (!db.open())
             return db.lastError().text();
-        if (sqlite3 *handle = sqliteHandle(db)) {
-            sqlite3_create_collation_v2(handle, "UNICODE_NOCASE", SQLITE_UTF16_ALIGNED, nullptr,
-                                        compareNoCase, nullptr);
-        }
+        addCollation(db);
         // Read and check the whole file before writing anything: a file that
         // is no store, or a damaged store, must stay exactly as it is.
         {
@@ -95,26 +100,74 @@ std::optional<QString> StoreContext::prepareConnection(int busyTimeoutMs) {
             if (verdict != QLatin1String("ok"))
                 return QStringLiteral("the store is damaged: %1").arg(verdict);
         }
-        {
-            // Write-ahead log with a sync at each checkpoint rather than at
-            // every commit: a per-commit fsync caps the catalogue at a few
-            // hundred tracks a second. A crash of the program loses nothing
-            // committed; a power failure can undo the commits since the last
-            // checkpoint, never the store's consistency. Checkpoints run
-            // every 1000 pages, at the save command, at quit and at close.
-            QSqlQuery pragma(db);
-            if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !pragma.next())
-                return pragma.lastError().text();
-            if (pragma.value(0).toString() != QLatin1String("wal"))
-                return QStringLiteral("the store cannot keep a write-ahead log (journal mode %1)")
-                    .arg(pragma.value(0).toString());
-            pragma.finish();
-            if (!pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
-                return pragma.lastError().text();
-        }
+        if (auto failure = chooseJournal(db))
+            return failure;
         if (auto failure = StoreSchema::ensure(db))
             return *failure;
     }
+    return std::nullopt;
+}
+
+std::optional<QString> StoreContext::chooseJournal(QSqlDatabase &db) {
+    // Write-ahead log with a sync at each checkpoint rather than at every
+    // commit: a per-commit fsync caps the catalogue at a few hundred tracks a
+    // second. A crash of the program loses nothing committed; a power failure
+    // can undo the commits since the last checkpoint, never the store's
+    // consistency. Checkpoints run every 1000 pages, at the save command, at
+    // quit and at close.
+    QString unusable;
+    {
+        QSqlQuery pragma(db);
+        if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !pragma.next())
+            return pragma.lastError().text();
+        const QString mode = pragma.value(0).toString();
+        pragma.finish();
+        if (mode != QLatin1String("wal")) {
+            unusable = QStringLiteral("journal mode %1").arg(mode);
+        } else if (!pragma.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+            // The log needs memory shared through the "-shm" file; where the
+            // file system offers none, SQLite still switches but every write fails.
+            const QSqlError error = pragma.lastError();
+            const int code = error.nativeErrorCode().toInt() & 0xff;
+            if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+                return error.text();
+            unusable = error.text();
+        } else {
+            pragma.exec(QStringLiteral("ROLLBACK"));
+            m_writeAheadLog = true;
+            if (!pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
+                return pragma.lastError().text();
+            return std::nullopt;
+        }
+    }
+
+    // Back to the rollback journal. Leaving the log needs its index, which a
+    // connection in exclusive locking mode keeps in its own memory instead of
+    // "-shm", provided that mode is set before it first reads: a new connection.
+    db.close();
+    if (!db.open())
+        return db.lastError().text();
+    addCollation(db);
+    for (const char *sql : {"PRAGMA locking_mode=EXCLUSIVE", "PRAGMA journal_mode=DELETE",
+                            "PRAGMA locking_mode=NORMAL", "PRAGMA synchronous=FULL",
+                            "SELECT count(*) FROM sqlite_master"}) {
+        QSqlQuery pragma(db);
+        QString failure;
+        if (!pragma.exec(QLatin1String(sql)))
+            failure = pragma.lastError().text();
+        else if (qstrcmp(sql, "PRAGMA journal_mode=DELETE") == 0 &&
+                 (!pragma.next() || pragma.value(0).toString() != QLatin1String("delete")))
+            failure = QStringLiteral("journal mode %1").arg(pragma.value(0).toString());
+        if (!failure.isEmpty())
+            return QStringLiteral("the store can keep neither a write-ahead log (%1) nor a "
+                                  "rollback journal (%2)")
+                .arg(unusable, failure);
+    }
+    m_writeAheadLog = false;
+    qCWarning(lcStore).noquote()
+        << QStringLiteral("The store %1 cannot keep a write-ahead log here (%2); it uses a "
+                          "rollback journal instead, and every save waits for the disk.")
+               .arg(m_path, unusable);
     return std::nullopt;
 }
 
@@ -217,10 +270,14 @@ bool StoreContext::save(AppError *error) {
     return saved;
 }
 
-bool StoreContext::checkpoint() {
-    return StoreThread::instance().call([this] {
+bool StoreContext::checkpoint(Checkpoint kind) {
+    return StoreThread::instance().call([this, kind] {
+        if (!m_writeAheadLog)
+            return true; // every save went straight into the store file
         QSqlQuery query(database());
-        return query.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+        return query.exec(kind == Checkpoint::WholeLog
+                              ? QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")
+                              : QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
     });
 }
 

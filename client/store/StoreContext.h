@@ -36,9 +36,16 @@ public:
     // Commits the unsaved changes; true when there were none. On failure the
     // changes stay pending when the database kept them.
     bool save(AppError *error = nullptr);
+    enum class Checkpoint {
+        Passive,  // what the log can give without waiting for anyone
+        WholeLog, // everything, and the log emptied: the store file alone holds all
+    };
     // Makes every saved change durable against a power failure (a
-    // checkpoint of the write-ahead log).
-    bool checkpoint();
+    // checkpoint of the write-ahead log; nothing to do with a rollback journal).
+    bool checkpoint(Checkpoint kind = Checkpoint::Passive);
+    // Whether the store keeps a write-ahead log (else a rollback journal,
+    // where the file system offers no shared memory).
+    bool writeAheadLog() const { return m_writeAheadLog; }
     // Forgets the unsaved changes.
     void reset();
     // The store file this context writes to.
@@ -67,6 +74,7 @@ private:
     StoreContext(QString path, QString connection);
     std::optional<QString> openConnection(int busyTimeoutMs);
     std::optional<QString> prepareConnection(int busyTimeoutMs);
+    std::optional<QString> chooseJournal(QSqlDatabase &db);
     void closeConnection();
     void syncPendingState();
 
@@ -74,6 +82,7 @@ private:
     QString m_connection;
     int m_busyTimeoutMs = 5000;
     bool m_pending = false;
+    bool m_writeAheadLog = false;
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
     std::vector<std::function<void()>> m_afterCommit;
 };

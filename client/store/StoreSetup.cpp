@@ -2,6 +2,7 @@
 
 #include "StoreContext.h"
 #include "StoreThread.h"
+#include "settings/Localization.h"
 #include "settings/Logging.h"
 
 #include <QDir>
@@ -35,6 +36,15 @@ std::optional<QString> notWritable(const QString &path) {
 }
 
 } // namespace
+
+QuitAlertTexts QuitAlertTexts::localized() {
+    using Localization::localizedString;
+    return {localizedString(QStringLiteral("Could not save changes while quitting. Quit anyway?")),
+            localizedString(QStringLiteral("Quitting now will lose any changes you have made "
+                                           "since the last successful save")),
+            localizedString(QStringLiteral("Quit anyway")),
+            localizedString(QStringLiteral("Cancel"))};
+}
 
 StoreSetup &StoreSetup::instance() {
     static StoreSetup setup;
@@ -125,7 +135,9 @@ bool StoreSetup::openOnStoreThread(QList<AppError> *errors) {
     if (!m_context)
         return fail(error.code, error.description, error.failureReason);
     qCInfo(lcStore).noquote() << "Store opened:" << file
-                              << "(write-ahead log, synced to disk at each checkpoint)";
+                              << (m_context->writeAheadLog()
+                                      ? "(write-ahead log, synced to disk at each checkpoint)"
+                                      : "(rollback journal, synced to disk at each save)");
     return true;
 }
 
@@ -175,8 +187,10 @@ bool StoreSetup::isLive(const StoreContext *context) const {
 
 void StoreSetup::close() {
     StoreThread::instance().run([this] {
+        // The store file alone holds everything afterwards, even while
+        // another process keeps the store open.
         if (m_context)
-            m_context->checkpoint();
+            m_context->checkpoint(StoreContext::Checkpoint::WholeLog);
         forgetContext();
     });
 }
@@ -223,7 +237,7 @@ StoreSetup::TerminateReply StoreSetup::applicationShouldTerminate(const StoreUiH
         hooks.presentError ? hooks.presentError(error) : Utils::presentError(error);
     if (resolved)
         return TerminateReply::TerminateCancel;
-    if (hooks.askQuitAnyway && hooks.askQuitAnyway(QuitAlertTexts{}))
+    if (hooks.askQuitAnyway && hooks.askQuitAnyway(QuitAlertTexts::localized()))
         return TerminateReply::TerminateNow;
     return TerminateReply::TerminateCancel;
 }

@@ -11,15 +11,14 @@
 
 class StoreContext;
 
-// The texts of the alert shown when the store cannot be saved while quitting
-// (each is also its own localisation key).
+// The texts of the alert shown when the store cannot be saved while quitting.
 struct QuitAlertTexts {
-    QString message = QStringLiteral("Could not save changes while quitting. Quit anyway?");
-    QString informativeText =
-        QStringLiteral("Quitting now will lose any changes you have made since the last "
-                       "successful save");
-    QString quitButton = QStringLiteral("Quit anyway");
-    QString cancelButton = QStringLiteral("Cancel");
+    QString message;
+    QString informativeText;
+    QString quitButton;
+    QString cancelButton;
+    // The texts from the localisation table, whose keys are the English texts.
+    static QuitAlertTexts localized();
 };
 
 // What the desktop shell supplies to the save and quit decisions. Every hook

@@ -1,10 +1,12 @@
 #include "Sonarbox.h"
 
+#include "DesktopNotifier.h"
 #include "LoginItems.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
+#include "store/SecretStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,6 +48,9 @@ Sonarbox::Sonarbox()
         QStringLiteral("wma"),  QStringLiteral("ogg"), QStringLiteral("mpa"), QStringLiteral("MPA"),
         QStringLiteral("flac"), QStringLiteral("FLAC")};
     logCall("instance");
+    // The store tells the person once when the desktop keyring is locked.
+    SecretStore::setLockedNotice(
+        [](const QString &title, const QString &text) { DesktopNotifier::notify(title, text); });
     initializeState();
 }
 

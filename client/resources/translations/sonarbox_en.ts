@@ -163,5 +163,21 @@
         <source>Music recognition by acoustic fingerprint</source>
         <translation>Music recognition by acoustic fingerprint</translation>
     </message>
+    <message id="Could not save changes while quitting. Quit anyway?">
+        <source>Could not save changes while quitting. Quit anyway?</source>
+        <translation>Could not save changes while quitting. Quit anyway?</translation>
+    </message>
+    <message id="Quitting now will lose any changes you have made since the last successful save">
+        <source>Quitting now will lose any changes you have made since the last successful save</source>
+        <translation>Quitting now will lose any changes you have made since the last successful save</translation>
+    </message>
+    <message id="Quit anyway">
+        <source>Quit anyway</source>
+        <translation>Quit anyway</translation>
+    </message>
+    <message id="Cancel">
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
 </context>
 </TS>

@@ -1,5 +1,9 @@
 #include "StoreFixture.h"
 
+#include <QCoreApplication>
+#include <QHash>
+#include <QTranslator>
+
 #include <csignal>
 
 #include <sys/resource.h>
@@ -134,6 +138,36 @@ TEST_F(FailingQuitTest, QuitAnywayQuits) {
                              "successful save"));
     EXPECT_EQ(hooks.shown.quitButton, QStringLiteral("Quit anyway"));
     EXPECT_EQ(hooks.shown.cancelButton, QStringLiteral("Cancel"));
+}
+
+// A deployment's translation of the alert, installed as the application's.
+class GermanAlert : public QTranslator {
+public:
+    QString translate(const char *, const char *source, const char *, int) const override {
+        static const QHash<QByteArray, QString> texts = {
+            {"Could not save changes while quitting. Quit anyway?",
+             QStringLiteral("Änderungen konnten nicht gesichert werden. Trotzdem beenden?")},
+            {"Quitting now will lose any changes you have made since the last successful save",
+             QStringLiteral("Alle Änderungen seit dem letzten Sichern gehen verloren")},
+            {"Quit anyway", QStringLiteral("Trotzdem beenden")},
+            {"Cancel", QStringLiteral("Abbrechen")}};
+        return texts.value(source);
+    }
+    bool isEmpty() const override { return false; }
+};
+
+TEST_F(FailingQuitTest, TheAlertSpeaksTheInstalledLanguage) {
+    GermanAlert german;
+    QCoreApplication::installTranslator(&german);
+    const Reply reply = StoreSetup::instance().applicationShouldTerminate(hooks.make(false, false));
+    QCoreApplication::removeTranslator(&german);
+    EXPECT_EQ(reply, Reply::TerminateCancel);
+    EXPECT_EQ(hooks.shown.message,
+              QStringLiteral("Änderungen konnten nicht gesichert werden. Trotzdem beenden?"));
+    EXPECT_EQ(hooks.shown.informativeText,
+              QStringLiteral("Alle Änderungen seit dem letzten Sichern gehen verloren"));
+    EXPECT_EQ(hooks.shown.quitButton, QStringLiteral("Trotzdem beenden"));
+    EXPECT_EQ(hooks.shown.cancelButton, QStringLiteral("Abbrechen"));
 }
 
 TEST_F(FailingQuitTest, CancelKeepsTheApplicationRunning) {

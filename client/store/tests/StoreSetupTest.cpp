@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -46,33 +48,97 @@ TEST_F(StoreTest, TheStoreHasEveryFieldAVersionAndAWriteAheadLog) {
     ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
     EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("1")});
     EXPECT_EQ(peek(QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("wal")});
-    const QStringList audio = peek(QStringLiteral("SELECT name FROM pragma_table_info('Audio')"));
-    for (const char *field : {"checksum",
-                              "downloaded",
-                              "duration",
-                              "durationTime",
-                              "encrypted",
-                              "fileURL",
-                              "fileExtension",
-                              "fingerPrintID",
-                              "markedForDeletion",
-                              "name",
-                              "partiallyDownloaded",
-                              "retries",
-                              "sequence",
-                              "songName",
-                              "synced",
-                              "userMediaID",
-                              "artist",
-                              "album",
-                              "releaseYear",
-                              "downloadable",
-                              "modDate"})
-        EXPECT_TRUE(audio.contains(QLatin1String(field))) << field;
-    EXPECT_EQ(peek(QStringLiteral("SELECT count(*) FROM pragma_table_info('User')")).value(0),
-              QStringLiteral("14"));
-    EXPECT_EQ(peek(QStringLiteral("SELECT count(*) FROM pragma_table_info('Media')")).value(0),
-              QStringLiteral("12"));
+    // Stores written by other versions are read by these names.
+    const auto columns = [&](const char *table) {
+        QStringList names = peek(
+            QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(QLatin1String(table)));
+        names.sort();
+        return names;
+    };
+    const auto sorted = [](QStringList names) {
+        names.sort();
+        return names;
+    };
+    EXPECT_EQ(columns("Audio"), sorted({"objectID",      "checksum",
+                                        "downloaded",    "duration",
+                                        "durationTime",  "encrypted",
+                                        "fileURL",       "fileExtension",
+                                        "fingerPrintID", "markedForDeletion",
+                                        "name",          "partiallyDownloaded",
+                                        "retries",       "sequence",
+                                        "songName",      "synced",
+                                        "userMediaID",   "artist",
+                                        "album",         "releaseYear",
+                                        "downloadable",  "modDate"}));
+    EXPECT_EQ(columns("User"),
+              sorted({"objectID", "id", "username", "password", "deviceId", "facebookToken",
+                      "firstName", "lastName", "gracenoteUser", "audioEncrypted", "authenticated",
+                      "firstLogin", "lastRequest", "encryptionKey"}));
+    EXPECT_EQ(columns("Media"), sorted({"objectID", "userMediaID", "name", "duration", "synced",
+                                        "downloaded", "downloadBlocked", "partiallyDownloaded",
+                                        "retries", "plays", "encrypted", "durationTime"}));
+}
+
+TEST_F(StoreTest, AfterCloseTheStoreFileAloneHoldsEverything) {
+    ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
+    // Another process keeps the store open, so closing is not the last
+    // connection (which SQLite would checkpoint by itself).
+    const QString other = QStringLiteral("other-process");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), other);
+        db.setDatabaseName(storeFile());
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec(QStringLiteral("SELECT count(*) FROM \"Audio\"")));
+    }
+    for (int i = 0; i < 20; ++i)
+        dao.addTrackToDB(track(QStringLiteral("sum%1").arg(i), QStringLiteral("/m/%1.mp3").arg(i)),
+                         true);
+    StoreSetup::instance().close();
+
+    // The store file copied alone, as a backup or a move would take it.
+    QTemporaryDir copyDir;
+    const QString copy = copyDir.filePath(QStringLiteral("Sonarbox.sqlite"));
+    ASSERT_TRUE(QFile::copy(storeFile(), copy));
+    QSqlDatabase::removeDatabase(other);
+    QStringList counted;
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+        db.setDatabaseName(copy);
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        if (query.exec(QStringLiteral("SELECT count(*) FROM \"Audio\"")) && query.next())
+            counted << query.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+    EXPECT_EQ(counted, QStringList{QStringLiteral("20")});
+}
+
+TEST_F(StoreTest, WithoutSharedMemoryTheStoreUsesARollbackJournal) {
+    // A store kept by an earlier start in a write-ahead log ...
+    dao.addTrackToDB(track(QStringLiteral("a"), QStringLiteral("/a.mp3")), true);
+    StoreSetup::instance().close();
+    // ... on a file system where the log's shared memory cannot be created.
+    ASSERT_TRUE(QDir().mkpath(storeFile() + QStringLiteral("-shm")));
+
+    ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
+    EXPECT_TRUE(presented().isEmpty());
+    EXPECT_EQ(StoreLog::count(QStringLiteral("it uses a rollback journal instead")), 1);
+    EXPECT_TRUE(
+        StoreLog::contains(QStringLiteral("(rollback journal, synced to disk at each save)")));
+    EXPECT_TRUE(dao.isFileInDB(QStringLiteral("/a.mp3")));
+    dao.addTrackToDB(track(QStringLiteral("b"), QStringLiteral("/b.mp3")), true);
+    EXPECT_EQ(peek(QStringLiteral("SELECT count(*) FROM \"Audio\"")),
+              QStringList{QStringLiteral("2")});
+    EXPECT_EQ(peek(QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("delete")});
+
+    // The next start opens it the same way, with everything kept.
+    StoreSetup::instance().close();
+    ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
+    EXPECT_TRUE(dao.isFileInDB(QStringLiteral("/b.mp3")));
+    EXPECT_EQ(dao.getSize(QStringLiteral("Audio")), 2);
+    EXPECT_TRUE(presented().isEmpty());
 }
 
 TEST_F(StoreTest, LookupsUseIndexesNotScans) {
