@@ -1,0 +1,397 @@
+#include "MainWindow.h"
+
+#include "CustomView.h"
+#include "Fonts.h"
+#include "library/MediaLibraryPicker.h"
+#include "library/MediaScanSummary.h"
+#include "screens/LaunchSBX.h"
+#include "screens/ProcessPage.h"
+#include "screens/Settings.h"
+#include "screens/Version.h"
+#include "settings/Logging.h"
+#include "settings/NSDefaultsUtility.h"
+#include "signin/LandingPage.h"
+#include "signin/LoginRegister.h"
+#include "signin/SignUp.h"
+#include "store/GenericDAO.h"
+#include "sync/NotificationCenter.h"
+#include "sync/Sonarbox.h"
+#include "ui_MainWindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+void logSelector(const char *selector) {
+    qCInfo(lcShell).noquote()
+        << QStringLiteral("[%1] @class:MainWindow").arg(QLatin1String(selector));
+}
+
+QString viewNameOf(const QWidget *view) {
+    const auto *custom = qobject_cast<const CustomView *>(view);
+    return custom ? custom->viewName() : QString();
+}
+
+bool isOverlay(const QWidget *view) {
+    const QString name = viewNameOf(view);
+    return name == QLatin1String("Version") || name == QLatin1String("Settings");
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::MainWindow>()) {
+    ui->setupUi(this);
+    ui->activityIndicator->hide();
+    ui->mainView->installEventFilter(this);
+    windowDidLoad();
+}
+
+MainWindow::~MainWindow() {
+    for (const int token : std::as_const(m_observers))
+        NotificationCenter::defaultCenter().removeObserver(token);
+    // A sign-in still running finishes on its own; nobody listens any more.
+    m_signIn.disconnect(this);
+}
+
+void MainWindow::observe(const char *name, void (MainWindow::*handler)()) {
+    m_observers << NotificationCenter::defaultCenter().addObserver(
+        QLatin1String(name), [this, handler](QObject *) {
+            if (QThread::currentThread() == thread()) {
+                (this->*handler)();
+                return;
+            }
+            // Screens only change on the main thread.
+            QMetaObject::invokeMethod(
+                this, [this, handler] { (this->*handler)(); }, Qt::QueuedConnection);
+        });
+}
+
+void MainWindow::windowDidLoad() {
+    logSelector("windowDidLoad");
+    observe("SuccessFullLoginNotification", &MainWindow::LoggedInSuccessFull);
+    observe("showMediaScanSummaryNotification", &MainWindow::showMediaScanSummary);
+    observe("showProcessingViewNotification", &MainWindow::showProcessingView);
+    observe("showMediaPickerViewNotification", &MainWindow::showMediaLibraryPicker);
+    observe("showLaunchSBXScreenNotification", &MainWindow::showLaunchSBXView);
+    observe("showAboutViewNotification", &MainWindow::showAboutView);
+    observe("closeAboutViewNotification", &MainWindow::closeAboutView);
+    observe("showSettingsViewNotification", &MainWindow::showSettingsView);
+    observe("closeSettingsViewNotification", &MainWindow::closeSettingsView);
+    observe("showLandingScreen", &MainWindow::showLandingView);
+    observe("showSignUpScreen", &MainWindow::showSignUpView);
+    observe("showLoginScreen", &MainWindow::showLoginView);
+    observe("logOutNotification", &MainWindow::userLoggedOut);
+
+    QString error;
+    if (!registerCustomFonts(&error)) {
+        m_loadError = error;
+        qCCritical(lcShell).noquote() << "The program's fonts could not be loaded:" << error;
+        // Nothing can be drawn without them: the program ends as soon as its
+        // event loop runs.
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); });
+        return;
+    }
+
+    installFolderChooser();
+
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const UserPtr stored = GenericDAO::instance().uniqueResult<User>();
+    sonarbox.setLoggedUser(stored);
+    if (stored && !stored->username.value_or(QString()).isEmpty()) {
+        ui->activityIndicator->show();
+        doLogin(stored);
+    } else if (sonarbox.landingPageEnabled()) {
+        showLandingView();
+    } else {
+        showLoginView();
+    }
+}
+
+// The coordinator's folder question (the download folder) is asked as a
+// sheet of this window.
+void MainWindow::installFolderChooser() {
+    QPointer<MainWindow> window(this);
+    Sonarbox::instance().setFolderChooser(
+        [window](const QString &message, std::function<void(std::optional<QString>)> done) {
+            QMetaObject::invokeMethod(qApp, [window, message, done] {
+                if (!window) {
+                    done(std::nullopt);
+                    return;
+                }
+                auto *dialog = new QFileDialog(window, message);
+                dialog->setAttribute(Qt::WA_DeleteOnClose);
+                dialog->setFileMode(QFileDialog::Directory);
+                dialog->setOption(QFileDialog::ShowDirsOnly);
+                dialog->setWindowModality(Qt::WindowModal);
+                auto answered = std::make_shared<bool>(false);
+                QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
+                                 [done, answered](const QString &path) {
+                                     *answered = true;
+                                     done(path);
+                                 });
+                QObject::connect(dialog, &QDialog::finished, dialog, [done, answered](int) {
+                    if (!*answered)
+                        done(std::nullopt);
+                });
+                dialog->open();
+            });
+        });
+}
+
+// ---- the stored user's sign-in
+
+bool MainWindow::isSigningIn() const {
+    return m_signIn.isRunning();
+}
+
+void MainWindow::doLogin(const UserPtr &user) {
+    connect(&m_signIn, &QFutureWatcher<ReturningUser::Result>::finished, this,
+            [this] { loginFinished(m_signIn.result()); });
+    m_signIn.setFuture(ReturningUser::doLoginInBackground(user));
+}
+
+void MainWindow::loginFinished(ReturningUser::Result result) {
+    ui->activityIndicator->hide();
+    const bool signedIn = result == ReturningUser::Result::SignedIn;
+    if (signedIn) {
+        if (!NSDefaultsUtility::getDidUserPickMediaLibrary()) {
+            qCInfo(lcShell) << "User Logged in but did NOT pick a library";
+            showMediaLibraryPicker();
+        } else {
+            showProcessingView();
+            Sonarbox::instance().sync(true);
+        }
+    } else {
+        showLoginView();
+    }
+    emit storedUserSignInFinished(signedIn);
+}
+
+// ---- the container
+
+QWidget *MainWindow::mainView() const {
+    return ui->mainView;
+}
+
+QList<QWidget *> MainWindow::subviews() const {
+    QList<QWidget *> views;
+    for (const QPointer<QWidget> &view : m_subviews) {
+        if (view)
+            views << view;
+    }
+    return views;
+}
+
+CustomView *MainWindow::topView() const {
+    const QList<QWidget *> views = subviews();
+    return views.isEmpty() ? nullptr : qobject_cast<CustomView *>(views.last());
+}
+
+void MainWindow::addSubviewToMainWindow(QWidget *view) {
+    m_subviews.removeAll(view);
+    m_subviews << view;
+    if (view->parentWidget() != ui->mainView)
+        view->setParent(ui->mainView);
+    view->setGeometry(ui->mainView->rect());
+    view->show();
+    view->raise();
+    view->setFocus();
+}
+
+void MainWindow::removeSubview(QWidget *view) {
+    m_subviews.removeAll(view);
+    view->hide();
+    if (view == m_processPageVC) {
+        // The progress page is kept for the rest of the process; it only
+        // leaves the container.
+        view->setParent(this);
+        view->hide();
+        return;
+    }
+    // Often the screen itself asked for the switch and is still inside its
+    // own handler: it goes once that has returned.
+    view->deleteLater();
+}
+
+void MainWindow::removeAllSubviews() {
+    const QList<QWidget *> views = subviews();
+    for (QWidget *view : views) {
+        const auto *custom = qobject_cast<CustomView *>(view);
+        if (!custom)
+            continue;
+        qCInfo(lcShell).noquote() << QStringLiteral("Subview: %1").arg(custom->viewName());
+        if (custom->viewName() != QLatin1String("ProcessPage"))
+            removeSubview(view);
+    }
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == ui->mainView && event->type() == QEvent::Resize) {
+        for (QWidget *view : subviews())
+            view->setGeometry(ui->mainView->rect());
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+template <typename Screen> Screen *MainWindow::switchTo(QPointer<Screen> &reference) {
+    removeAllSubviews();
+    if (reference)
+        removeSubview(reference); // a screen made earlier is replaced, not reused
+    reference = new Screen(ui->mainView);
+    addSubviewToMainWindow(reference);
+    return reference;
+}
+
+void MainWindow::hideViewToShowNewOnTop() {
+    CustomView *top = topView();
+    if (!top)
+        return;
+    if (isOverlay(top)) {
+        // An overlay asked for while one is up replaces it and returns to the
+        // same screen: hiding it would leave nothing to come back to.
+        removeSubview(top);
+        return;
+    }
+    m_lastViewShown = top;
+    top->hide();
+}
+
+template <typename Screen> Screen *MainWindow::showOverlay(QPointer<Screen> &reference) {
+    hideViewToShowNewOnTop();
+    if (reference)
+        removeSubview(reference);
+    reference = new Screen(ui->mainView);
+    addSubviewToMainWindow(reference);
+    return reference;
+}
+
+// ---- notification handlers
+
+void MainWindow::LoggedInSuccessFull() {
+    logSelector("LoggedInSuccessFull");
+    switchTo(m_libraryPicker);
+}
+
+void MainWindow::showMediaScanSummary() {
+    logSelector("showMediaScanSummary");
+    switchTo(m_mediaScanSummaryView);
+}
+
+void MainWindow::showProcessingView() {
+    logSelector("showProcessingView");
+    removeAllSubviews();
+    if (!m_processPageVC)
+        m_processPageVC = new ProcessPage(ui->mainView);
+    addSubviewToMainWindow(m_processPageVC);
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (sonarbox.flow_newUser)
+        sonarbox.showNewUserFlow(true);
+    m_processPageVC->show();
+}
+
+void MainWindow::showMediaLibraryPicker() {
+    logSelector("showMediaLibraryPicker");
+    switchTo(m_libraryPicker);
+}
+
+void MainWindow::showLaunchSBXView() {
+    logSelector("showLaunchSBXView");
+    switchTo(m_launchSBXView);
+}
+
+void MainWindow::showAboutView() {
+    logSelector("showAboutView");
+    showOverlay(m_aboutView);
+}
+
+void MainWindow::closeAboutView() {
+    logSelector("closeAboutView");
+    if (m_aboutView)
+        removeSubview(m_aboutView);
+    if (m_lastViewShown)
+        m_lastViewShown->show();
+    close();
+}
+
+void MainWindow::showSettingsView() {
+    logSelector("showSettingsView");
+    showOverlay(m_settingsView);
+    Sonarbox::instance().statusMenu().statusMenuShowSettingsPage();
+}
+
+void MainWindow::closeSettingsView() {
+    logSelector("closeSettingsView");
+    close();
+}
+
+void MainWindow::showLandingView() {
+    logSelector("showLandingView");
+    switchTo(m_landingPageView);
+}
+
+void MainWindow::showSignUpView() {
+    logSelector("showSignUpView");
+    switchTo(m_signUpPageView);
+}
+
+void MainWindow::showLoginView() {
+    logSelector("showLoginView");
+    switchTo(m_loginRegisterVC);
+}
+
+void MainWindow::userLoggedOut() {
+    logSelector("userLoggedOut");
+    // Everything goes, the progress page too.
+    for (QWidget *view : subviews())
+        removeSubview(view);
+    m_lastViewShown = nullptr;
+    if (m_loginRegisterVC)
+        removeSubview(m_loginRegisterVC);
+    m_loginRegisterVC = new LoginRegister(ui->mainView);
+    addSubviewToMainWindow(m_loginRegisterVC);
+}
+
+// ---- closing
+
+void MainWindow::closeEvent(QCloseEvent *event) {
+    windowWillClose();
+    if (m_minimizeOnClose) {
+        event->ignore();
+        showMinimized();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::windowWillClose() {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.flow_newUser = false;
+    sonarbox.showNewUserFlow(false);
+
+    CustomView *top = topView();
+    if (!top)
+        return;
+    const QString name = top->viewName();
+    if (name == QLatin1String("LaunchSBX")) {
+        // The progress page is what the window shows when it is opened next.
+        removeAllSubviews();
+        logSelector("windowWillClose:");
+        if (CustomView *next = topView())
+            next->show();
+    }
+    if (name == QLatin1String("Settings")) {
+        qCInfo(lcShell) << "Settings Closed";
+        logSelector("windowWillClose:");
+        removeSubview(top);
+        if (m_lastViewShown)
+            m_lastViewShown->show();
+        sonarbox.statusMenu().statusMenuCloseSettingsPage();
+    }
+    qCInfo(lcShell).noquote() << name;
+}
