@@ -45,9 +45,10 @@ bool Synchronize::login(const UserPtr &user, QObject * /*view*/) {
     const std::optional<QByteArray> reply = request.connect(
         user, JSONRequestBuilder::loginRequest(*user), QStringLiteral("userLoginProcess"));
     if (request.error()) {
+        // The flag as one readable character: 'Y' for YES.
         qCWarning(lcAccounts).noquote()
             << QStringLiteral("Synchronize.login request.error=TRUE | Error: %1")
-                   .arg(int(request.error()));
+                   .arg(QChar(request.error() ? u'Y' : u'N'));
         return false;
     }
     JSONRecievedDataParser::parseJSONResponse(reply.value_or(QByteArray()));

@@ -16,11 +16,14 @@
 
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 
 namespace {
+// What minOSVersion holds on every desktop: above 9, the first version that
+// has desktop notifications and plain "file://" URLs.
+constexpr int CurrentDesktopVersion = 99;
+
 void logCall(const char *selector) {
     qCInfo(lcSync).noquote() << QStringLiteral("[%1] @class:Sonarbox").arg(QLatin1String(selector));
 }
@@ -178,11 +181,11 @@ void Sonarbox::isTheAppRunningFirstTime() {
 }
 
 void Sonarbox::getOSVersion() {
-    // The client asks only whether the desktop is recent enough for its
-    // notifications; a distribution without a numeric release counts as current.
-    bool ok = false;
-    const int release = QSysInfo::productVersion().section(QLatin1Char('.'), 0, 0).toInt(&ok);
-    m_minOSVersion = ok ? release : 99;
+    // The version only tells whether the desktop offers notifications and
+    // plain "file://" URLs. Every Linux desktop the client runs on does, and a
+    // distribution's release number (Alpine 3, RHEL 8 ...) says nothing about
+    // that, so the answer is always "a current desktop".
+    m_minOSVersion = CurrentDesktopVersion;
 }
 
 void Sonarbox::reachabilityChanged(bool reachable) {

@@ -85,10 +85,12 @@ protected:
 
 TEST_F(LoginPortalTest, NewSignInForgetsThePreviousAccount) {
     NotificationProbe success(QStringLiteral("SuccessFullLoginNotification"));
+    Sonarbox &sonarbox = Sonarbox::instance();
+    // A stop request left over from the previous account must not stop the new one's sync.
+    sonarbox.flow_stopProcesses = true;
     const UserPtr user = newUser();
     ASSERT_TRUE(finish(LoginPortal::loginNewUser(user, &screen)));
 
-    Sonarbox &sonarbox = Sonarbox::instance();
     EXPECT_EQ(sonarbox.loggedUser(), user);
     EXPECT_TRUE(sonarbox.flow_newUser);
     EXPECT_FALSE(sonarbox.flow_stopProcesses);
@@ -108,6 +110,28 @@ TEST_F(LoginPortalTest, NewSignInForgetsThePreviousAccount) {
     ASSERT_EQ(success.objects.size(), 1);
     EXPECT_EQ(success.objects.first(), &screen.indicator);
     EXPECT_TRUE(success.onMainThread);
+}
+
+TEST_F(LoginPortalTest, FacebookSignInTakesTheUserNameFromTheReply) {
+    server->setHandler(withTokens([](const Request &) {
+        return Reply::json(R"({"responseStatus":"SUCCESS","userName":"ada@example.com"})");
+    }));
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.setLoggedUser(nullptr);
+    sonarbox.fbLogin = true;
+    auto user = std::make_shared<User>();
+    user->id = QStringLiteral("1");
+    user->deviceId = sonarbox.deviceID();
+    user->facebookToken = QStringLiteral("EAAG-token-1");
+    const bool signedIn = finish(LoginPortal::loginNewUser(user, &screen));
+    sonarbox.fbLogin = false;
+    ASSERT_TRUE(signedIn);
+
+    EXPECT_EQ(user->username, QStringLiteral("ada@example.com"));
+    const UserPtr stored = GenericDAO::instance().uniqueResult<User>();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->username, QStringLiteral("ada@example.com"));
+    EXPECT_EQ(stored->facebookToken, QStringLiteral("EAAG-token-1"));
 }
 
 TEST_F(LoginPortalTest, SignInWithoutAScreenStillAnnouncesIt) {

@@ -70,8 +70,15 @@ TEST_F(SynchronizeTest, EveryLoginStatusHasItsOutcome) {
 TEST_F(SynchronizeTest, FailedExchangeSetsNoMessage) {
     useGateway(QStringLiteral("http://127.0.0.1:%1").arg(scripted::closedPort()));
     Sonarbox::instance().setSyncMessage(QStringLiteral("left over"));
+    LogCapture log;
     EXPECT_FALSE(Synchronize::login(emailUser()));
     EXPECT_TRUE(Sonarbox::instance().syncMessage().isEmpty());
+    // The error flag is printed as a character, never as a number or a control byte.
+    const QStringList lines = log.linesContaining(QStringLiteral("request.error=TRUE"));
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(
+        lines.first().endsWith(QStringLiteral("Synchronize.login request.error=TRUE | Error: Y")))
+        << lines.first().toStdString();
     EXPECT_FALSE(Synchronize::login(nullptr));
 }
 

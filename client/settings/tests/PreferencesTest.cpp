@@ -86,6 +86,39 @@ TEST_F(Preferences, FolderListIsStoredAsUtf8UrlBlobsInOrder) {
     EXPECT_FALSE(rawValue(PreferenceKeys::UserMediaFoldersToScan).isValid());
 }
 
+TEST_F(Preferences, AFileWrittenByAnEarlierVersionKeepsItsValues) {
+    // The keys as every earlier version wrote them: a misspelled key would
+    // silently drop the person's choices at the next start.
+    {
+        QSettings file(dir.filePath("prefs.conf"), QSettings::IniFormat);
+        file.setValue(QStringLiteral("UUID"),
+                      QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E"));
+        file.setValue(QStringLiteral("userPickedMediaLibrary"), 3);
+        file.setValue(QStringLiteral("didUserPickedMediaLibrary"), QStringLiteral("YES"));
+        file.setValue(QStringLiteral("amountOfSongsAppHasToProcess"), 4321);
+        file.setValue(QStringLiteral("userMediaFoldersToScan"),
+                      QVariantList{QByteArray("file:///srv/music/"), QByteArray("file:///mnt/b/")});
+        file.setValue(QStringLiteral("UserDownloadDirectory"), QStringLiteral("/srv/incoming"));
+    }
+    EXPECT_EQ(NSDefaultsUtility::getUUID(), "0F8FAD5B-D9CB-469F-A165-70867728950E");
+    EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 3);
+    EXPECT_TRUE(NSDefaultsUtility::getDidUserPickMediaLibrary());
+    EXPECT_EQ(NSDefaultsUtility::getSongAmountToProcessFromLibrary(), 4321);
+    EXPECT_EQ(NSDefaultsUtility::getSaveUserMediaFoldersToScan(),
+              QList<QUrl>({QUrl(QStringLiteral("file:///srv/music/")),
+                           QUrl(QStringLiteral("file:///mnt/b/"))}));
+    EXPECT_EQ(NSDefaultsUtility::getUserDownloadDirectory(), "/srv/incoming");
+
+    // And what this version writes, an earlier one reads under the same keys.
+    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("NO"));
+    NSDefaultsUtility::saveUserDownloadDirectory(QStringLiteral("/srv/other"));
+    NSDefaultsUtility::saveSongAmountToProcessFromLibrary(7);
+    QSettings file(dir.filePath("prefs.conf"), QSettings::IniFormat);
+    EXPECT_EQ(file.value(QStringLiteral("didUserPickedMediaLibrary")).toString(), "NO");
+    EXPECT_EQ(file.value(QStringLiteral("UserDownloadDirectory")).toString(), "/srv/other");
+    EXPECT_EQ(file.value(QStringLiteral("amountOfSongsAppHasToProcess")).toInt(), 7);
+}
+
 TEST_F(Preferences, ValuesOfTheWrongTypeReadAsNeutralAndAreNotRepaired) {
     {
         QSettings file(dir.filePath("prefs.conf"), QSettings::IniFormat);

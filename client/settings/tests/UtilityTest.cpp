@@ -1,8 +1,10 @@
 #include "settings/Utility.h"
 #include "sync/Sonarbox.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -50,6 +52,50 @@ TEST(Utility, NormalizeFilePath) {
     Sonarbox::instance().getOSVersion();
 }
 
+// Runs in a mount namespace whose /etc/os-release names an old release
+// number (started by the test below).
+TEST(Utility, DISABLED_OldReleaseNumberInOwnNamespace) {
+    if (!qEnvironmentVariableIsSet("SONARBOX_TEST_OLD_RELEASE"))
+        GTEST_SKIP() << "started only by AnOldReleaseNumberStillMeansACurrentDesktop";
+    ASSERT_EQ(QSysInfo::productVersion(), "3.19.1");
+    Sonarbox::instance().getOSVersion();
+    EXPECT_GE(Sonarbox::instance().minOSVersion(), 9);
+    EXPECT_EQ(Utility::normalizeFilePath("file:///home/ana/a%20b.mp3"), "/home/ana/a b.mp3");
+}
+
+TEST(Utility, AnOldReleaseNumberStillMeansACurrentDesktop) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "starts a process, and ThreadSanitizer does not support fork in a threaded "
+                    "program";
+#endif
+    QTemporaryDir dir;
+    const QString release = makeFile(dir, "os-release", 0);
+    {
+        QFile file(release);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("NAME=\"Alpine Linux\"\nID=alpine\nVERSION_ID=3.19.1\n");
+    }
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SONARBOX_TEST_OLD_RELEASE"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(QStringLiteral("unshare"),
+                {QStringLiteral("--mount"), QStringLiteral("sh"), QStringLiteral("-c"),
+                 QStringLiteral("mount --bind \"$1\" /etc/os-release || exit 77; exec \"$0\" "
+                                "--gtest_also_run_disabled_tests "
+                                "--gtest_filter=Utility.DISABLED_OldReleaseNumberInOwnNamespace"),
+                 QCoreApplication::applicationFilePath(), release});
+    if (!child.waitForStarted(5000))
+        GTEST_SKIP() << "unshare is not installed";
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    if (child.exitCode() == 77 || output.contains(QLatin1String("unshare failed")))
+        GTEST_SKIP() << "cannot mount a private /etc/os-release here: " << output.toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QLatin1String("[  PASSED  ] 1 test"))) << output.toStdString();
+}
+
 TEST(Utility, PathPieces) {
     EXPECT_EQ(Utility::getFileName("/music/A%20B/track%201.mp3"), "track 1.mp3");
     EXPECT_EQ(Utility::getFileExtension("/music/a.b/track.flac"), "flac");
@@ -67,7 +113,11 @@ TEST(Utility, ExtensionsAreComparedExactly) {
     EXPECT_FALSE(Utility::isValidFileExtension("Flac"));
     EXPECT_FALSE(Utility::isValidFileExtension("WAV"));
     EXPECT_FALSE(Utility::isValidFileExtension(".mp3"));
-    EXPECT_EQ(Sonarbox::instance().validExtensions().size(), 22);
+    EXPECT_FALSE(Utility::isValidFileExtension("aiff"));
+    EXPECT_EQ(Sonarbox::instance().validExtensions(),
+              QStringList({"mp3", "m4a", "MP3", "M4A", "mP3",  "m4A", "Mp3", "M4a",
+                           "aac", "aif", "iff", "ra",  "RA",   "rA",  "Ra",  "wav",
+                           "wma", "ogg", "mpa", "MPA", "flac", "FLAC"}));
 }
 
 TEST(Utility, FileDigestMatchesMd5sum) {

@@ -28,6 +28,37 @@ TEST_F(SyncChain, FullSyncRunsTheStagesInOrderThenSchedulesTheHourlyTimer) {
     EXPECT_EQ(timer->interval(), 3600 * 1000);
 }
 
+TEST_F(SyncChain, WhileSyncingThePageSaysSoAndOffersStop) {
+    std::optional<ProgressPage::State> downloading, uploading;
+    Sonarbox::Stages stages = recordingStages();
+    stages.syncCloudMediaWithLocal =
+        [&, next = stages.syncCloudMediaWithLocal](Sonarbox::Completion done) {
+            downloading = sonarbox().progressPage().state();
+            next(done);
+        };
+    stages.uploadUnSyncedFiles = [&, next = stages.uploadUnSyncedFiles](Sonarbox::Completion done) {
+        uploading = sonarbox().progressPage().state();
+        next(done);
+    };
+    sonarbox().setStages(stages);
+    sonarbox().progressPage().setProgress(0.5, QStringLiteral("50%"), QStringLiteral("Artist"),
+                                          QStringLiteral("Song"));
+    sonarbox().sync(true);
+    settle();
+    ASSERT_TRUE(downloading && uploading);
+    for (const ProgressPage::State &page : {*downloading, *uploading}) {
+        EXPECT_EQ(page.textContent, "We are adding your music now. Soon you'll be listening to "
+                                    "all your music anywhere.");
+        EXPECT_EQ(page.syncButtonTitle, "Stop");
+        // Each stage starts from an empty bar.
+        EXPECT_DOUBLE_EQ(page.progress, 0.0);
+        EXPECT_EQ(page.percentage, "");
+        EXPECT_EQ(page.artist, "");
+        EXPECT_EQ(page.song, "");
+    }
+    EXPECT_EQ(uploading->description, "Finished Downloading Files");
+}
+
 TEST_F(SyncChain, WithoutScanStartsAtFingerprintingEvenWithNothingToDo) {
     sonarbox().setLocalLibraryTracks({});
     sonarbox().sync(false);
