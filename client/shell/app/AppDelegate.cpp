@@ -1,0 +1,233 @@
+#include "AppDelegate.h"
+
+#include "MainMenu.h"
+#include "MainWindow.h"
+#include "service/ServiceReporting.h"
+#include "settings/DeploymentConfig.h"
+#include "settings/GAUtility.h"
+#include "settings/Localization.h"
+#include "settings/Logging.h"
+#include "settings/Utility.h"
+#include "store/StoreSetup.h"
+#include "sync/DesktopNotifier.h"
+#include "sync/NotificationCenter.h"
+#include "sync/Sonarbox.h"
+#include "sync/SyncEngine.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSysInfo>
+#include <QSystemTrayIcon>
+#include <QTimeZone>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+void logCall(const char *selector) {
+    qCInfo(lcShell).noquote()
+        << QStringLiteral("[%1] @class:AppDelegate").arg(QLatin1String(selector));
+}
+
+QString timeZoneDescription() {
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    const QDateTime now = QDateTime::currentDateTime();
+    return QStringLiteral("%1 (%2) offset %3")
+        .arg(QString::fromUtf8(zone.id()), zone.abbreviation(now))
+        .arg(zone.offsetFromUtc(now));
+}
+
+// The quit decision's questions, asked with message boxes.
+StoreUiHooks storeUiHooks() {
+    StoreUiHooks hooks;
+    hooks.askQuitAnyway = [](const QuitAlertTexts &texts) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Sonarbox"), texts.message);
+        box.setInformativeText(texts.informativeText);
+        QPushButton *quit = box.addButton(texts.quitButton, QMessageBox::AcceptRole);
+        QPushButton *cancel = box.addButton(texts.cancelButton, QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == quit;
+    };
+    return hooks;
+}
+
+} // namespace
+
+AppDelegate::AppDelegate() = default;
+
+AppDelegate::~AppDelegate() {
+    delete m_appMainWindow;
+    // A stage that never let go still runs on the stage thread: taking the
+    // engine down would wait for it for ever.
+    if (Sonarbox::instance().operationQueue().operationCount() != 0)
+        (void)m_engine.release();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    const DeploymentConfig &config = DeploymentConfig::current();
+    qCInfo(lcShell).noquote()
+        << QStringLiteral("=== Application Launched v.%1").arg(config.bundleShortVersionString);
+    qCInfo(lcShell).noquote()
+        << QStringLiteral("=== OS Version: %1").arg(QSysInfo::prettyProductName());
+    qCInfo(lcShell).noquote() << QStringLiteral("=== Time Zone: %1").arg(timeZoneDescription());
+
+    GAUtility::instance();
+
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.getOSVersion();
+    // Only the desktop program lists itself among the session's login items.
+    sonarbox.registerLoginItemAtStart();
+    sonarbox.isTheAppRunningFirstTime();
+
+    // Menu items are enabled only by the status menu's explicit calls (Qt
+    // menus never enable items by themselves). Hand them to the coordinator
+    // with the three localized titles.
+    MainMenu &menu = MainMenu::instance();
+    menu.aboutMenuItem()->setText(
+        Localization::localizedString(QStringLiteral("TaskbarIconViewModel_Commands_About")));
+    menu.settingsMenuItem()->setText(
+        Localization::localizedString(QStringLiteral("TaskbarIconViewModel_Commands_Settings")));
+    menu.helpMenuItem()->setText(
+        Localization::localizedString(QStringLiteral("TaskbarIconViewModel_Commands_Help")));
+    sonarbox.setStatusMenu(&menu);
+    connectMenuCommands();
+    createStatusItem();
+
+    // Notifications are presented even while the program is in front; on a
+    // desktop without a notification service the tray icon shows them.
+    if (sonarbox.minOSVersion() >= 9) {
+        DesktopNotifier::setFallback([this](const QString &title, const QString &text) {
+            if (m_tray)
+                m_tray->showMessage(title, text);
+            else
+                qCInfo(lcShell).noquote() << "Notification:" << title << "-" << text;
+        });
+    }
+
+    // The store follows its own saves (contextDidSave); it comes into being here.
+    StoreSetup::instance();
+
+    m_engine = std::make_unique<SyncEngine>();
+    m_engine->install(sonarbox);
+    installServiceReporting();
+    sonarbox.startNetworkMonitoring();
+
+    showMainWindow();
+    Utility::checkForCrashReports();
+}
+
+void AppDelegate::connectMenuCommands() {
+    MainMenu &menu = MainMenu::instance();
+    Sonarbox *sonarbox = &Sonarbox::instance();
+    connect(menu.statusBarMenuItem(), &QAction::triggered, this,
+            &AppDelegate::showApplicationWindow);
+    connect(menu.syncNowMenuItem(), &QAction::triggered, this, &AppDelegate::syncAction);
+    connect(menu.stopSyncMenuItem(), &QAction::triggered, sonarbox, &Sonarbox::stopSyncAction);
+    connect(menu.settingsMenuItem(), &QAction::triggered, this, &AppDelegate::showSettingsView);
+    connect(menu.aboutMenuItem(), &QAction::triggered, this, &AppDelegate::launchAboutView);
+    connect(menu.helpMenuItem(), &QAction::triggered, sonarbox, &Sonarbox::helpAction);
+    connect(menu.logOutMenuItem(), &QAction::triggered, sonarbox, &Sonarbox::logOutAction);
+    connect(menu.launchSBXMenuItem(), &QAction::triggered, sonarbox, &Sonarbox::launchSBXWebsite);
+    connect(menu.quitMenuItem(), &QAction::triggered, this, &AppDelegate::quitAction);
+}
+
+void AppDelegate::createStatusItem() {
+    MainMenu &menu = MainMenu::instance();
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray = new QSystemTrayIcon(
+            QIcon(QStringLiteral(":/sonarbox/images/status_icon_18x18.png")), this);
+        m_tray->setToolTip(QStringLiteral("Sonarbox"));
+        m_tray->setContextMenu(menu.menu());
+        connect(m_tray, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger && m_tray->contextMenu())
+                        m_tray->contextMenu()->popup(QCursor::pos());
+                });
+        m_tray->show();
+        return;
+    }
+    qCInfo(lcShell) << "No system tray on this desktop: the main window stays reachable, with "
+                       "the menu in its menu bar and the status in its title";
+}
+
+void AppDelegate::showMainWindow() {
+    if (!m_appMainWindow) {
+        m_appMainWindow = new MainWindow;
+        if (!m_tray) {
+            MainWindow *window = m_appMainWindow;
+            window->setMinimizeOnClose(true);
+            QMenu *menu = MainMenu::instance().menu();
+            menu->setTitle(QStringLiteral("Sonarbox"));
+            window->menuBar()->addMenu(menu);
+            const auto showTitle = [window](const QString &status) {
+                window->setWindowTitle(QStringLiteral("Sonarbox — %1").arg(status));
+            };
+            showTitle(MainMenu::instance().statusTitle());
+            connect(&MainMenu::instance(), &MainMenu::statusTitleChanged, window, showTitle);
+        }
+        if (qEnvironmentVariableIsSet("SONARBOX_QUIT_AFTER_FIRST_PAINT"))
+            quitAfterFirstPaint();
+    }
+    m_appMainWindow->showNormal();
+    m_appMainWindow->raise();
+    m_appMainWindow->activateWindow();
+}
+
+// For the start-up benchmark: one line on standard error and an orderly end
+// once the window has been painted for the first time.
+void AppDelegate::quitAfterFirstPaint() {
+    class FirstPaint : public QObject {
+    public:
+        using QObject::QObject;
+        bool eventFilter(QObject *watched, QEvent *event) override {
+            if (event->type() == QEvent::Paint && !m_seen) {
+                m_seen = true;
+                QTimer::singleShot(0, qApp, [] {
+                    std::fprintf(stderr, "sonarbox: first paint\n");
+                    std::fflush(stderr);
+                    QCoreApplication::exit(0);
+                });
+            }
+            return QObject::eventFilter(watched, event);
+        }
+
+    private:
+        bool m_seen = false;
+    };
+    m_appMainWindow->installEventFilter(new FirstPaint(m_appMainWindow));
+}
+
+void AppDelegate::showApplicationWindow() {
+    logCall("showApplicationWindow:");
+    showMainWindow();
+}
+
+void AppDelegate::launchAboutView() {
+    showMainWindow();
+    NotificationCenter::defaultCenter().postNotificationName(
+        QStringLiteral("showAboutViewNotification"), this);
+}
+
+void AppDelegate::showSettingsView() {
+    showMainWindow();
+    NotificationCenter::defaultCenter().postNotificationName(
+        QStringLiteral("showSettingsViewNotification"), this);
+}
+
+void AppDelegate::syncAction() {
+    Sonarbox::instance().sync(true);
+}
+
+void AppDelegate::quitAction() {
+    if (StoreSetup::instance().applicationShouldTerminate(storeUiHooks()) ==
+        StoreSetup::TerminateReply::TerminateNow)
+        QCoreApplication::quit();
+}
