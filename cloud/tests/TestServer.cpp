@@ -168,10 +168,10 @@ void TestServer::start() {
         line.append(buf, static_cast<std::size_t>(n));
     }
     close(fds[0]);
-    const std::string prefix = "listening on http://127.0.0.1:";
-    if (line.rfind(prefix, 0) != 0)
+    const auto colon = line.rfind(':');
+    if (line.rfind("listening on http", 0) != 0 || colon == std::string::npos)
         throw std::runtime_error("the server did not start: " + line);
-    port_ = std::stoi(line.substr(prefix.size()));
+    port_ = std::stoi(line.substr(colon + 1));
 }
 
 void TestServer::stop() {

@@ -47,6 +47,7 @@ public:
     void stop();     // SIGTERM and wait
     void killHard(); // SIGKILL and wait
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
     const std::filesystem::path &dataDir() const { return data_.path(); }
     std::string dataArg() const { return data_.path().string(); }
 

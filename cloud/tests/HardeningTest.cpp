@@ -1,0 +1,204 @@
+// Attacks on the HTTP layer as a hostile client would make them: header
+// floods, bodies without a length, smuggled requests, slow and idle clients.
+// Each prints the figure it checks.
+#include "TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+using namespace cloudtest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int connectTo(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    timeval tv{3, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    return fd;
+}
+
+bool sendAll(int fd, const std::string &bytes) {
+    return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+// Everything the server sends until it closes the connection or falls silent.
+std::string readAll(int fd) {
+    std::string reply;
+    char buf[4096];
+    ssize_t n;
+    while ((n = recv(fd, buf, sizeof buf, 0)) > 0)
+        reply.append(buf, static_cast<std::size_t>(n));
+    return reply;
+}
+
+// True when the server closed its side (recv gives 0 rather than timing out).
+bool closedByServer(int fd) {
+    char c;
+    return recv(fd, &c, 1, 0) == 0;
+}
+
+long residentKib(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+double secondsFor(TestServer &server) {
+    const auto start = Clock::now();
+    const Reply r = server.get("/");
+    EXPECT_EQ(r.status, 200);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool analyticsHold(TestServer &server, const std::string &text) {
+    return server.get("/collect/events").body.find(text) != std::string::npos;
+}
+
+TEST(HardeningTest, HeaderFloodsAreCappedAndMemoryStaysBounded) {
+    TestServer server;
+    const long before = residentKib(server.pid());
+    // Endless header lines on several connections: each is cut off with 431
+    // (or dropped) once its bounded buffer is full.
+    std::vector<std::thread> floods;
+    std::atomic<int> refused{0};
+    for (int c = 0; c < 8; ++c) {
+        floods.emplace_back([&] {
+            const int fd = connectTo(server.port());
+            std::string head = "GET / HTTP/1.1\r\nHost: x\r\n";
+            for (int i = 0; i < 20000 && sendAll(fd, head); ++i)
+                head = "X-Filler-" + std::to_string(i) + ": " + std::string(100, 'f') + "\r\n";
+            const std::string reply = readAll(fd);
+            if (reply.empty() || reply.find(" 431 ") != std::string::npos)
+                ++refused;
+            close(fd);
+        });
+    }
+    for (auto &t : floods)
+        t.join();
+    const long after = residentKib(server.pid());
+    std::printf("header flood: resident %ld KiB before, %ld KiB after\n", before, after);
+    EXPECT_EQ(refused, 8);
+    EXPECT_LT(after - before, 16 * 1024);
+
+    // Many small header fields fit in the buffer but not under the count cap.
+    std::string many = "GET / HTTP/1.1\r\nHost: x\r\n";
+    for (int i = 0; i < 150; ++i)
+        many += "X-" + std::to_string(i) + ": 1\r\n";
+    const int fd = connectTo(server.port());
+    sendAll(fd, many + "\r\n");
+    const std::string reply = readAll(fd);
+    close(fd);
+    EXPECT_NE(reply.find(" 431 "), std::string::npos) << reply.substr(0, 200);
+    EXPECT_LT(secondsFor(server), 1.0);
+}
+
+TEST(HardeningTest, RefusedBodiesAreNeverRunAsRequests) {
+    TestServer server;
+    const std::string smuggled = "GET /collect?smuggled=b HTTP/1.1\r\nHost: x\r\n\r\n";
+    struct Case {
+        std::string head;
+        const char *status;
+    };
+    const std::vector<Case> cases = {
+        // No length: refused without reading what follows.
+        {"POST /collect HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n\r\n", " 411 "},
+        // Transfer-Encoding on a JSON path, even beside a length.
+        {"POST /Vexmusic/userJson HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n"
+         "Content-Length: " +
+             std::to_string(smuggled.size()) + "\r\n\r\n",
+         " 400 "},
+        // Over the limit by its declared length.
+        {"POST /Vexmusic/userJson HTTP/1.1\r\nHost: x\r\nContent-Length: 5000000\r\n\r\n", " 413 "},
+        // An upload without a session.
+        {"POST /Vexmusic/controllers/DesktopUploadMedia HTTP/1.1\r\nHost: x\r\n"
+         "Content-Type: multipart/form-data; boundary=BX\r\nContent-Length: " +
+             std::to_string(smuggled.size()) + "\r\n\r\n",
+         " 401 "},
+    };
+    for (const auto &c : cases) {
+        const int fd = connectTo(server.port());
+        ASSERT_TRUE(sendAll(fd, c.head + smuggled));
+        const auto start = Clock::now();
+        const std::string reply = readAll(fd);
+        // Closed at once rather than left open for the next request.
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << c.head;
+        EXPECT_NE(reply.find(c.status), std::string::npos) << c.head << "\n" << reply;
+        EXPECT_EQ(reply.find("HTTP/1.1", 5), std::string::npos) << "a second answer: " << reply;
+        close(fd);
+    }
+    EXPECT_FALSE(analyticsHold(server, "smuggled"));
+    // The same request on its own is served, so the check above can fail.
+    const int fd = connectTo(server.port());
+    sendAll(fd, smuggled);
+    EXPECT_NE(readAll(fd).find(" 200 "), std::string::npos);
+    close(fd);
+    EXPECT_TRUE(analyticsHold(server, "smuggled"));
+}
+
+TEST(HardeningTest, RefusalClosesTheConnection) {
+    TestServer server;
+    const int fd = connectTo(server.port());
+    sendAll(fd, "POST /collect HTTP/1.1\r\nHost: x\r\n\r\n");
+    char buf[1024];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    ASSERT_GT(n, 0);
+    EXPECT_NE(std::string(buf, static_cast<std::size_t>(n)).find(" 411 "), std::string::npos);
+    EXPECT_TRUE(closedByServer(fd));
+    close(fd);
+}
+
+TEST(HardeningTest, SlowAndIdleClientsDoNotDelayOthers) {
+    TestServer server;
+    const double alone = secondsFor(server);
+    std::vector<int> slow;
+    std::vector<int> idle;
+    for (int i = 0; i < 100; ++i) {
+        const int s = connectTo(server.port());
+        sendAll(s, "GET / HTTP/1.1\r\n");
+        slow.push_back(s);
+        // A keep-alive connection that finished one request and stays open.
+        const int k = connectTo(server.port());
+        sendAll(k, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+        char buf[8192];
+        recv(k, buf, sizeof buf, 0);
+        idle.push_back(k);
+    }
+    double worst = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (const int s : slow)
+            sendAll(s, "X-Slow: " + std::to_string(round) + "\r\n");
+        worst = std::max(worst, secondsFor(server));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    std::printf("normal request: %.3f s alone, at worst %.3f s beside 100 slow and 100 idle "
+                "clients\n",
+                alone, worst);
+    EXPECT_LT(worst, 1.0);
+    for (const int fd : slow)
+        close(fd);
+    for (const int fd : idle)
+        close(fd);
+}
+
+} // namespace
