@@ -2,6 +2,7 @@
 
 #include "CustomView.h"
 #include "Fonts.h"
+#include "library/FolderDialogs.h"
 #include "library/MediaLibraryPicker.h"
 #include "library/MediaScanSummary.h"
 #include "screens/LaunchSBX.h"
@@ -20,7 +21,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QThread>
 #include <QTimer>
 
@@ -98,7 +98,8 @@ void MainWindow::windowDidLoad() {
         return;
     }
 
-    installFolderChooser();
+    // The coordinator asks for the download folder in a sheet of this window.
+    FolderDialogs::installDownloadFolderChooser(this);
 
     Sonarbox &sonarbox = Sonarbox::instance();
     const UserPtr stored = GenericDAO::instance().uniqueResult<User>();
@@ -111,37 +112,6 @@ void MainWindow::windowDidLoad() {
     } else {
         showLoginView();
     }
-}
-
-// The coordinator's folder question (the download folder) is asked as a
-// sheet of this window.
-void MainWindow::installFolderChooser() {
-    QPointer<MainWindow> window(this);
-    Sonarbox::instance().setFolderChooser(
-        [window](const QString &message, std::function<void(std::optional<QString>)> done) {
-            QMetaObject::invokeMethod(qApp, [window, message, done] {
-                if (!window) {
-                    done(std::nullopt);
-                    return;
-                }
-                auto *dialog = new QFileDialog(window, message);
-                dialog->setAttribute(Qt::WA_DeleteOnClose);
-                dialog->setFileMode(QFileDialog::Directory);
-                dialog->setOption(QFileDialog::ShowDirsOnly);
-                dialog->setWindowModality(Qt::WindowModal);
-                auto answered = std::make_shared<bool>(false);
-                QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
-                                 [done, answered](const QString &path) {
-                                     *answered = true;
-                                     done(path);
-                                 });
-                QObject::connect(dialog, &QDialog::finished, dialog, [done, answered](int) {
-                    if (!*answered)
-                        done(std::nullopt);
-                });
-                dialog->open();
-            });
-        });
 }
 
 // ---- the stored user's sign-in

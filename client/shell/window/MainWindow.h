@@ -89,7 +89,6 @@ private:
     void removeSubview(QWidget *view);
     void addSubviewToMainWindow(QWidget *view);
     void hideViewToShowNewOnTop();
-    void installFolderChooser();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QList<QPointer<QWidget>> m_subviews;
