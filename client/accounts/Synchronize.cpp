@@ -9,6 +9,7 @@
 #include "sync/Sonarbox.h"
 
 #include <QHash>
+#include <QJsonDocument>
 
 namespace {
 
@@ -69,21 +70,40 @@ bool Synchronize::login(const UserPtr &user, QObject * /*view*/) {
     return true;
 }
 
-bool Synchronize::getUserMediaFromCloud() {
+bool Synchronize::getUserMediaFromCloud(QString *whyNot) {
     Sonarbox &sonarbox = Sonarbox::instance();
+    const auto failed = [&](const QString &why) {
+        qCWarning(lcAccounts).noquote()
+            << QStringLiteral("Cloud library listing failed: %1").arg(why);
+        if (whyNot)
+            *whyNot = why;
+        return false;
+    };
     CommonRequest request;
     const std::optional<QByteArray> reply =
         request.connect(sonarbox.loggedUser(), JSONRequestBuilder::buildGetUserMediaRequest(),
                         QStringLiteral("getUserContentProcess"));
-    if (!reply)
-        return false;
-    if (!JSONRecievedDataParser::parseJSONResponse(*reply))
-        return false;
+    if (!reply) {
+        const QString detail = request.errorString();
+        return failed(
+            detail.isEmpty()
+                ? QStringLiteral("the cloud library could not be fetched")
+                : QStringLiteral("the cloud library could not be fetched (%1)").arg(detail));
+    }
+    // A listing can be large: read it once, as the transport parsed it.
+    const QJsonDocument listing = request.replyDocument().isNull() ? QJsonDocument::fromJson(*reply)
+                                                                   : request.replyDocument();
+    if (!JSONRecievedDataParser::parseJSONResponse(listing))
+        return failed(
+            QStringLiteral("the service answered the cloud library listing without a status"));
     if (sonarbox.syncStatus() == QLatin1String("OK")) {
-        JSONRecievedDataParser::parseUserCloudMedia(*reply);
+        JSONRecievedDataParser::parseUserCloudMedia(listing);
         return true;
     }
-    qCWarning(lcAccounts) << "Missing login session, please logout and log back in.";
-    sonarbox.stopSyncAction();
+    const QString refused = QStringLiteral("Missing login session, please logout and log back in.");
+    qCWarning(lcAccounts).noquote() << refused;
+    if (whyNot)
+        *whyNot = refused;
+    sonarbox.stopSyncBecause(refused);
     return false;
 }

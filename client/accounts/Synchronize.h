@@ -2,6 +2,8 @@
 
 #include "store/User.h"
 
+#include <QString>
+
 class QObject;
 
 // The sign-in exchange and the cloud library listing. Both block the calling
@@ -16,6 +18,8 @@ public:
     static bool login(const UserPtr &user, QObject *view = nullptr);
     // Fetches the changes of the cloud library since the last listing into
     // the coordinator's cloudLibraryTracks. A listing the service refuses
-    // stops the running sync.
-    static bool getUserMediaFromCloud();
+    // stops the running sync. On failure `whyNot` (when given) gets the
+    // reason in words for the person (a listing that is too large, a
+    // service that cannot be reached, a lost session).
+    static bool getUserMediaFromCloud(QString *whyNot = nullptr);
 };

@@ -20,9 +20,11 @@ namespace {
 
 std::atomic<int> g_timeout{CommonRequest::DefaultTimeout};
 std::atomic<qint64> g_maximumReplySize{CommonRequest::DefaultMaximumReplySize};
+std::atomic<qint64> g_maximumListingSize{CommonRequest::DefaultMaximumListingSize};
 
 const QString kLogin = QStringLiteral("userLoginProcess");
 const QString kToken = QStringLiteral("getTokenProcess");
+const QString kListing = QStringLiteral("getUserContentProcess");
 
 // The reply's JSON object or array, or nothing for an empty or invalid body.
 std::optional<QJsonDocument> parsedReply(const QByteArray &body) {
@@ -57,6 +59,20 @@ void CommonRequest::setMaximumReplySize(qint64 bytes) {
 qint64 CommonRequest::maximumReplySize() {
     return g_maximumReplySize;
 }
+void CommonRequest::setMaximumListingSize(qint64 bytes) {
+    g_maximumListingSize = bytes;
+}
+qint64 CommonRequest::maximumListingSize() {
+    return g_maximumListingSize;
+}
+qint64 CommonRequest::maximumReplySizeFor(const QString &processName) {
+    return processName == kListing ? maximumListingSize() : maximumReplySize();
+}
+
+void CommonRequest::fail(const QString &why) {
+    m_error = true;
+    m_errorString = why;
+}
 
 std::optional<QString> CommonRequest::serviceNameForProcess(const QString &processName) {
     static const QHash<QString, QString> paths = {
@@ -83,24 +99,24 @@ std::optional<QByteArray> CommonRequest::connect(const UserPtr &user,
     Sonarbox &sonarbox = Sonarbox::instance();
     if (sonarbox.isAppOffline) {
         qCInfo(lcService).noquote() << QStringLiteral("!!! APP OFFLINE  %1").arg(1);
-        m_error = true;
+        fail(QStringLiteral("The service cannot be reached: the network is offline."));
         return std::nullopt;
     }
     if (!dataToSend) {
         // A builder that could not make a body: nothing is sent.
         qCWarning(lcService).noquote()
             << QStringLiteral("No request body for %1; nothing sent").arg(withServiceName);
-        m_error = true;
+        fail(QStringLiteral("The request could not be made."));
         return std::nullopt;
     }
     try {
         return exchange(user, *dataToSend, withServiceName);
     } catch (const std::exception &e) {
-        m_error = true;
+        fail(QStringLiteral("The exchange with the service failed."));
         Utils::sendException(QStringLiteral("Error on CommonRequest.connect:dataToSend"),
                              QString::fromUtf8(e.what()));
     } catch (...) {
-        m_error = true;
+        fail(QStringLiteral("The exchange with the service failed."));
         Utils::sendException(QStringLiteral("Error on CommonRequest.connect:dataToSend"),
                              QStringLiteral("unknown error"));
     }
@@ -135,7 +151,8 @@ std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QBy
     qCInfo(lcService).noquote() << QStringLiteral("REQUEST BODY: %1 \n%2\n\n")
                                        .arg(urlText, SecretMasking::bodyForLog(body));
 
-    const HttpResult reply = HttpExchange::post(request, body, timeout(), maximumReplySize());
+    const HttpResult reply =
+        HttpExchange::post(request, body, timeout(), maximumReplySizeFor(processName));
 
     const QString replyForLog = processName == kToken
                                     ? SecretMasking::masked(QString::fromUtf8(reply.body))
@@ -157,7 +174,7 @@ std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QBy
             << QStringLiteral("Service: %1 | Return Error ERROR: %2 | Response Code: %3")
                    .arg(m_serviceName, reply.errorString)
                    .arg(reply.status);
-        m_error = true;
+        fail(reply.errorString);
         // The network may have gone: let the monitors find out now rather
         // than at their next round.
         Reachability::probeNow();
@@ -172,7 +189,7 @@ std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QBy
 
     const std::optional<QJsonDocument> parsed = parsedReply(reply.body);
     if (!parsed) {
-        m_error = true;
+        fail(QStringLiteral("The service's reply could not be read."));
         qCWarning(lcService).noquote()
             << QStringLiteral("!=!=! NULL RESPONSE for %1 | %2").arg(urlText, processName);
         return std::nullopt;
@@ -182,6 +199,7 @@ std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QBy
                                        .arg(urlText, SecretMasking::bodyForLog(reply.body));
     if (processName == kLogin && parsed->isObject())
         copyLoginReply(user, parsed->object());
+    m_replyDocument = *parsed;
     return reply.body;
 }
 

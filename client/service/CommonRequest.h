@@ -3,6 +3,7 @@
 #include "store/User.h"
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 
@@ -24,6 +25,12 @@ public:
 
     bool error() const { return m_error; }
     void setError(bool error) { m_error = error; }
+    // Why the exchange failed, in words for a person (empty when it did not,
+    // or when only the reply's contents can tell).
+    QString errorString() const { return m_errorString; }
+    // The reply of connect() as the transport parsed it (a JSON reply of
+    // status 200 or 204); null otherwise.
+    const QJsonDocument &replyDocument() const { return m_replyDocument; }
     // The service path chosen by the last connect(); empty before.
     QString serviceName() const { return m_serviceName; }
 
@@ -34,17 +41,30 @@ public:
     // tests shorten it).
     static void setTimeout(int milliseconds);
     static int timeout();
-    // Replies larger than this fail the exchange (64 MiB by default).
+    // Replies larger than this fail the exchange (64 MiB by default), so that
+    // a broken or hostile server cannot exhaust memory.
     static void setMaximumReplySize(qint64 bytes);
     static qint64 maximumReplySize();
+    // The cloud library listing has a limit of its own: a full listing grows
+    // with the library (about 250 bytes a track), and one of a million
+    // tracks must still arrive (1 GiB by default).
+    static void setMaximumListingSize(qint64 bytes);
+    static qint64 maximumListingSize();
+    // The limit that applies to the replies of a process.
+    static qint64 maximumReplySizeFor(const QString &processName);
     static constexpr int DefaultTimeout = 60 * 1000;
     static constexpr qint64 DefaultMaximumReplySize = 64 * 1024 * 1024;
+    static constexpr qint64 DefaultMaximumListingSize = 1024 * 1024 * 1024;
 
 private:
     std::optional<QByteArray> exchange(const UserPtr &user, const QByteArray &body,
                                        const QString &processName);
     void copyLoginReply(const UserPtr &user, const QJsonObject &reply);
 
+    void fail(const QString &why);
+
     QString m_serviceName;
     bool m_error = false;
+    QString m_errorString;
+    QJsonDocument m_replyDocument;
 };

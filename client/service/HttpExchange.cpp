@@ -1,6 +1,7 @@
 #include "HttpExchange.h"
 
 #include <QEventLoop>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
@@ -43,6 +44,10 @@ HttpResult HttpExchange::post(QNetworkRequest request, const QByteArray &body, i
         if (length.isValid() && length.toLongLong() > maximumReplyBytes) {
             tooLarge = true;
             reply->abort();
+        } else if (length.isValid() && length.toLongLong() > 0) {
+            // One allocation of the announced size: growing by doubling
+            // would need up to twice the memory of a large listing.
+            result.body.reserve(length.toLongLong());
         }
     });
     QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
@@ -87,8 +92,8 @@ HttpResult HttpExchange::post(QNetworkRequest request, const QByteArray &body, i
         result.errorString = QStringLiteral("The request timed out.");
     } else if (tooLarge) {
         result.connectionError = true;
-        result.errorString =
-            QStringLiteral("The reply is larger than %1 bytes.").arg(maximumReplyBytes);
+        result.errorString = QStringLiteral("The reply is larger than %1.")
+                                 .arg(QLocale::c().formattedDataSize(maximumReplyBytes, 0));
     } else if (error != QNetworkReply::NoError && !isHttpStatusError(error)) {
         result.connectionError = true;
         result.errorString = reply->errorString();

@@ -55,11 +55,13 @@ AudioPtr audioFromListingItem(const QJsonObject &item) {
 } // namespace
 
 bool JSONRecievedDataParser::parseJSONResponse(const QByteArray &reply) {
+    return parseJSONResponse(parse(reply).document);
+}
+
+bool JSONRecievedDataParser::parseJSONResponse(const QJsonDocument &reply) {
     Sonarbox &sonarbox = Sonarbox::instance();
     resetStatusTexts(sonarbox);
-    const Parsed parsed = parse(reply);
-    const std::optional<QString> status =
-        JSONValues::text(parsed.document.object(), kResponseStatus);
+    const std::optional<QString> status = JSONValues::text(reply.object(), kResponseStatus);
     if (status && status->isEmpty()) {
         sonarbox.setSyncStatus(kEmptyStatus);
         return false;
@@ -69,8 +71,12 @@ bool JSONRecievedDataParser::parseJSONResponse(const QByteArray &reply) {
 }
 
 void JSONRecievedDataParser::parseUserCloudMedia(const QByteArray &reply) {
+    parseUserCloudMedia(parse(reply).document);
+}
+
+void JSONRecievedDataParser::parseUserCloudMedia(const QJsonDocument &reply) {
     Sonarbox &sonarbox = Sonarbox::instance();
-    const QJsonObject listing = parse(reply).document.object();
+    const QJsonObject listing = reply.object();
     // No position means the next listing starts from the beginning.
     sonarbox.setSyncMilliSeconds(
         JSONValues::integer(listing, QStringLiteral("milliseconds")).value_or(0));

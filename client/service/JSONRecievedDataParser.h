@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <optional>
@@ -16,8 +17,12 @@ public:
     // Envelope: resets the coordinator's status texts, then sets syncStatus
     // from "responseStatus". Answers NO only for an empty status.
     static bool parseJSONResponse(const QByteArray &reply);
+    // The same, for a reply the transport has already parsed (a large listing
+    // is then read once, not three times).
+    static bool parseJSONResponse(const QJsonDocument &reply);
     // Replaces the coordinator's cloudLibraryTracks and syncMilliSeconds.
     static void parseUserCloudMedia(const QByteArray &reply);
+    static void parseUserCloudMedia(const QJsonDocument &reply);
     // Sign-up envelope; on refusal syncStatus holds the localised reason.
     static bool parseJSONResponseFromSignUp(const QByteArray &reply);
     // A catalogue-match reply object, or nothing.

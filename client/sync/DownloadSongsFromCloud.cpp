@@ -133,8 +133,12 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const std::function<void()>
     callOnThreadOf(this, [this] { abandonEarlierRun(); });
 
     const qint64 position = sonarbox.syncMilliSeconds();
-    if (!Synchronize::getUserMediaFromCloud()) {
-        sonarbox.stopSyncAction();
+    // Without the listing there is nothing to download against: the sync
+    // stops and says why (on the progress page, in the status and in the
+    // headless program's output).
+    QString whyNot;
+    if (!Synchronize::getUserMediaFromCloud(&whyNot)) {
+        sonarbox.stopSyncBecause(whyNot);
         return;
     }
     const QList<AudioPtr> cloud = sonarbox.cloudLibraryTracks();

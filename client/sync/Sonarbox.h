@@ -151,6 +151,9 @@ public:
     void syncAction();
     void executeTimedSync();
     void stopSyncAction();
+    // Stops the running sync because it cannot go on: the reason is shown
+    // after "Sync stopped: " on the progress page and in the sync's outcome.
+    void stopSyncBecause(const QString &reason);
     void applicationWasStopped();
     void syncStarted();
     void syncFinished();

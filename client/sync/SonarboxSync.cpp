@@ -18,9 +18,8 @@ void logCall(const char *selector) {
 
 // Kept for `sonarbox-headless --status` and the next start.
 void recordSyncEnd(const QString &outcome) {
-    NSDefaultsUtility::setText(
-        PreferenceKeys::LastSyncTime,
-        QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    NSDefaultsUtility::setText(PreferenceKeys::LastSyncTime,
+                               QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     NSDefaultsUtility::setText(PreferenceKeys::LastSyncOutcome, outcome);
 }
 } // namespace
@@ -73,7 +72,15 @@ void Sonarbox::executeTimedSync() {
 }
 
 void Sonarbox::stopSyncAction() {
+    stopSyncBecause(QString());
+}
+
+void Sonarbox::stopSyncBecause(const QString &reason) {
     logCall("stopSyncAction:");
+    const QString how = reason.isEmpty() ? QStringLiteral("Sync stopped")
+                                         : QStringLiteral("Sync stopped: %1").arg(reason);
+    if (!reason.isEmpty())
+        qCWarning(lcSync).noquote() << how;
     flow_stopProcesses = true;
     const bool wasSyncing = syncInProgress.exchange(false);
     m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
@@ -83,10 +90,10 @@ void Sonarbox::stopSyncAction() {
             op->cancel();
     }
     statusMenu().statusMenuSyncStopped();
-    m_progress.setDescription(QStringLiteral("Sync stopped"));
+    m_progress.setDescription(how);
     if (wasSyncing) {
-        recordSyncEnd(QStringLiteral("Sync stopped"));
-        m_syncProgress.endSync(QStringLiteral("Sync stopped"));
+        recordSyncEnd(how);
+        m_syncProgress.endSync(how);
     }
     emit syncStateChanged();
 }

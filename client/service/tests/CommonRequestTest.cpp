@@ -6,6 +6,7 @@
 #include "sync/Sonarbox.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThreadPool>
@@ -255,8 +256,9 @@ TEST_F(CommonRequestTest, SilentServerTimesOutWithoutBlockingTheMainThread) {
     EXPECT_EQ(server->requests().size(), 1);
 }
 
-TEST_F(CommonRequestTest, OversizedRepliesFailTheExchange) {
+TEST_F(CommonRequestTest, OversizedRepliesFailTheExchangeAndTheListingHasItsOwnLimit) {
     CommonRequest::setMaximumReplySize(64 * 1024);
+    CommonRequest::setMaximumListingSize(256 * 1024);
     const QByteArray large = "[\"" + QByteArray(200 * 1024, 'x') + "\"]";
     for (const bool withLength : {true, false}) {
         server->setHandler([&](const Request &) {
@@ -264,11 +266,21 @@ TEST_F(CommonRequestTest, OversizedRepliesFailTheExchange) {
             reply.withContentLength = withLength;
             return reply;
         });
-        bool error = false;
-        EXPECT_FALSE(send("{}", QStringLiteral("getUserContentProcess"), &error)) << withLength;
-        EXPECT_TRUE(error);
+        CommonRequest status;
+        EXPECT_FALSE(status.connect(nullptr, QByteArray("{}"), QStringLiteral("sendStatusProcess")))
+            << withLength;
+        EXPECT_TRUE(status.error());
+        EXPECT_EQ(status.errorString(), QStringLiteral("The reply is larger than 64 KiB."));
+        // The same reply is a small listing.
+        CommonRequest listing;
+        EXPECT_EQ(
+            listing.connect(nullptr, QByteArray("{}"), QStringLiteral("getUserContentProcess")),
+            large)
+            << withLength;
+        EXPECT_FALSE(listing.error());
+        EXPECT_EQ(listing.replyDocument().array().first().toString().size(), 200 * 1024);
     }
-    // A reply of exactly the limit is accepted.
+    // A reply of exactly the limit is accepted; one byte more is not.
     const QByteArray fits = "[\"" + QByteArray(64 * 1024 - 4, 'y') + "\"]";
     server->setHandler([&](const Request &) {
         Reply reply = Reply::json(fits);
@@ -276,8 +288,12 @@ TEST_F(CommonRequestTest, OversizedRepliesFailTheExchange) {
         return reply;
     });
     bool error = true;
-    EXPECT_EQ(send("{}", QStringLiteral("getUserContentProcess"), &error), fits);
+    EXPECT_EQ(send("{}", QStringLiteral("sendStatusProcess"), &error), fits);
     EXPECT_FALSE(error);
+    CommonRequest::setMaximumReplySize(64 * 1024 - 1);
+    EXPECT_FALSE(send("{}", QStringLiteral("sendStatusProcess"), &error));
+    EXPECT_TRUE(error);
+    CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
 }
 
 TEST_F(CommonRequestTest, StatusReportsReachTheService) {

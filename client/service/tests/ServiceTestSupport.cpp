@@ -23,6 +23,7 @@ void ServiceFixture::SetUp() {
     Sonarbox::instance().reinitialize();
     CommonRequest::setTimeout(5000);
     CommonRequest::setMaximumReplySize(CommonRequest::DefaultMaximumReplySize);
+    CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
     server = std::make_unique<scripted::Server>();
     useGateway(server->baseUrl());
 }

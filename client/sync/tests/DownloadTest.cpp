@@ -5,6 +5,8 @@
 #include "CloudProcess.h"
 #include "TestSongs.h"
 #include "accounts/Synchronize.h"
+#include "service/CommonRequest.h"
+#include "settings/NSDefaultsUtility.h"
 #include "settings/Utility.h"
 #include "sync/DownloadSongsFromCloud.h"
 
@@ -232,7 +234,9 @@ TEST_F(DownloadTest, AFailedListingOrALostNetworkStopsTheSync) {
     sonarbox.syncStarted();
     EXPECT_EQ(runStage(stage(downloader), [] { return true; }), 0);
     EXPECT_FALSE(sonarbox.syncInProgress);
-    EXPECT_EQ(sonarbox.progressPage().state().description, QStringLiteral("Sync stopped"));
+    EXPECT_EQ(
+        sonarbox.progressPage().state().description,
+        QStringLiteral("Sync stopped: Missing login session, please logout and log back in."));
 
     sonarbox.applicationWasStopped();
     server->clearRequests();
@@ -247,6 +251,40 @@ TEST_F(DownloadTest, AFailedListingOrALostNetworkStopsTheSync) {
     EXPECT_TRUE(log.contains("!!! APP OFFLINE"));
     EXPECT_FALSE(sonarbox.syncInProgress);
     EXPECT_FALSE(sonarbox.flow_stopProcesses);
+}
+
+TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSyncVisibly) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    // Scaled down: other replies may carry 64 KiB, the listing 1 MiB.
+    CommonRequest::setMaximumReplySize(64 * 1024);
+    CommonRequest::setMaximumListingSize(1024 * 1024);
+    QJsonArray items;
+    for (int id = 1; id <= 1500; ++id)
+        items.append(item(id, QStringLiteral("Song %1").arg(id), "Artist", "Album", 0));
+    const scripted::Reply large = listing(items);
+    ASSERT_GT(large.body.size(), 200 * 1024);
+    server->setHandler([&](const scripted::Request &) { return large; });
+    EXPECT_EQ(runStage(stage(downloader)), 1);
+    EXPECT_EQ(sonarbox.cloudLibraryTracks().size(), 1500);
+
+    QList<SyncProgress::Event> ends;
+    QObject::connect(&sonarbox.syncProgress(), &SyncProgress::event, &sonarbox.syncProgress(),
+                     [&](const SyncProgress::Event &e) {
+                         if (e.kind == SyncProgress::Event::Kind::SyncEnded)
+                             ends << e;
+                     });
+    CommonRequest::setMaximumListingSize(100 * 1024);
+    sonarbox.syncStarted();
+    sonarbox.syncProgress().beginSync();
+    EXPECT_EQ(runStage(stage(downloader), [] { return true; }), 0);
+    const QString expected = QStringLiteral(
+        "Sync stopped: the cloud library could not be fetched (The reply is larger than 100 KiB.)");
+    EXPECT_FALSE(sonarbox.syncInProgress);
+    EXPECT_EQ(sonarbox.progressPage().state().description, expected);
+    ASSERT_EQ(ends.size(), 1);
+    EXPECT_EQ(ends.first().detail, expected);
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("lastSyncOutcome")), expected);
+    CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
 }
 
 TEST_F(DownloadTest, TheMusicLibraryTakesTheSongOffTheMainThread) {
