@@ -23,8 +23,16 @@ protected:
         QObject *object;
     };
 
+    // The screens' own reports to the status menu.
+    struct ScreenMenu : StatusMenu {
+        QStringList calls;
+        void statusMenuLibraryPickerView() override { calls << "LibraryPickerView"; }
+        void statusMenuScanSummaryView() override { calls << "ScanSummaryView"; }
+    };
+
     void SetUp() override {
         CoordinatorTest::SetUp();
+        sonarbox().setStatusMenu(&screenMenu);
         for (const char *name :
              {"showMediaScanSummaryNotification", "showProcessingViewNotification",
               "showMediaPickerViewNotification"}) {
@@ -53,6 +61,7 @@ protected:
         return file.value(QLatin1String(key));
     }
 
+    ScreenMenu screenMenu;
     QList<int> observers;
     QList<Posted> posted;
     QList<FolderDialogs::Request> requests;

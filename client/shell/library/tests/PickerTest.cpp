@@ -44,6 +44,7 @@ TEST_F(PickerTest, ShowsItsTextsAndTheStoredChoice) {
     EXPECT_EQ(ui.addFolderButton->text(), "Add folder");
     EXPECT_EQ(ui.removeFolderButton->text(), "Remove folder");
     EXPECT_EQ(ui.songsFoundLabel->text(), "Found: 0 songs");
+    EXPECT_EQ(screenMenu.calls, QStringList{"LibraryPickerView"});
     // A fresh start holds choice 1; the folder block belongs to choice 3 only.
     EXPECT_TRUE(ui.itunesOptionLabel->isChecked());
     EXPECT_TRUE(ui.tableViewHolder->isHidden());

@@ -102,6 +102,7 @@ TEST_F(SummaryTest, ShowsItsTextsAndChangesTheDownloadFolder) {
     EXPECT_EQ(ui.changeDlFolderLabel->text(), "Change folder");
     EXPECT_EQ(ui.backBtn->text(), "Back");
     EXPECT_EQ(ui.nextBtn->text(), "Next");
+    EXPECT_EQ(screenMenu.calls, QStringList{"ScanSummaryView"});
 
     nextAnswer = {};
     ui.changeDlFolderLabel->click();
