@@ -29,6 +29,8 @@ public:
     // Every sign-in starts afresh (cache and Facebook cookies cleared), so the
     // Facebook login form is always shown.
     void getAccessToken();
+    // Drops the current flow and its window (the desktop program's end).
+    void discardFlow() { m_fb.reset(); }
 
     void tokenResult(const QVariantMap &result) override;
     void willShowUINotification(PhFacebook *sender) override;

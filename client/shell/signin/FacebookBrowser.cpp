@@ -1,5 +1,6 @@
 #include "FacebookBrowser.h"
 
+#include "accounts/FacebookService.h"
 #include "accounts/PhFacebook.h"
 #include "settings/Localization.h"
 
@@ -79,6 +80,12 @@ WebEngineFacebookHost::WebEngineFacebookHost()
                     [&](const QNetworkCookie &known) { return known.hasSameIdentifier(cookie); });
             });
     store->loadAllCookies();
+}
+
+WebEngineFacebookHost::~WebEngineFacebookHost() {
+    // The application goes: its windows and pages must go before it.
+    FacebookService::instance().discardFlow();
+    PhFacebook::setBrowserHost(nullptr);
 }
 
 std::unique_ptr<PhWebViewController> WebEngineFacebookHost::createWebViewController() {

@@ -51,6 +51,8 @@ public:
     QWebEngineProfile *profile() const { return m_profile; }
     QList<QNetworkCookie> cookies() const { return m_cookies; }
 
+    ~WebEngineFacebookHost() override;
+
 private:
     WebEngineFacebookHost();
     QWebEngineProfile *m_profile = nullptr;
