@@ -23,6 +23,24 @@ void badMembers(Response &res, const Members &m) {
     sendEnvelope(res, 400, "FAILED", m.error());
 }
 
+// Names and device IDs are stored and shown: a bounded size keeps one request
+// from filling rows (and every listing) with megabytes.
+constexpr std::size_t kMaxFieldBytes = 256;
+
+bool tooLong(
+    Response &res,
+    std::initializer_list<std::pair<const char *, const std::optional<std::string> *>> fields) {
+    for (const auto &[name, value] : fields) {
+        if (*value && (*value)->size() > kMaxFieldBytes) {
+            sendEnvelope(res, 400, "FAILED",
+                         std::string("member \"") + name + "\" is longer than " +
+                             std::to_string(kMaxFieldBytes) + " bytes");
+            return true;
+        }
+    }
+    return false;
+}
+
 // The signature proves the credentials together with a token this server issued:
 // upper-case hex MD5 of user name, password, device ID and the token. A token
 // counts once, even when the sign-in it signed fails afterwards.
@@ -79,6 +97,8 @@ void loginDesktop(ServerContext &ctx, const json::Value &args, Response &res) {
     m.string("hashedPassword");
     if (!m.ok())
         return badMembers(res, m);
+    if (tooLong(res, {{"username", &username}, {"deviceId", &deviceId}}))
+        return;
     if (!username || username->empty() || !password || password->empty())
         return sendEnvelope(res, 200, "FAILED_CREDENTIALS_MISSING",
                             "user name or password missing");
@@ -109,6 +129,8 @@ void loginThroughFacebook(ServerContext &ctx, const json::Value &args, Response 
     m.string("inviteFriendKey");
     if (!m.ok())
         return badMembers(res, m);
+    if (tooLong(res, {{"deviceId", &deviceId}}))
+        return;
     if (!deviceId || deviceId->empty())
         return sendEnvelope(res, 200, "DEVICE_ID_NOT_FOUND", "no device identifier given");
     const auto fbUser = accessToken && accessToken->size() <= 128
@@ -133,6 +155,11 @@ void registerUser(ServerContext &ctx, const json::Value &args, Response &res) {
     const auto fromDesktop = m.integer("REGISTERED_FROM_DESKTOP");
     if (!m.ok())
         return badMembers(res, m);
+    if (tooLong(res, {{"firstName", &firstName},
+                      {"lastName", &lastName},
+                      {"username", &username},
+                      {"deviceId", &deviceId}}))
+        return;
     const std::string email = trim(username.value_or(""));
     const std::string pass = password.value_or("");
     if (email.empty())

@@ -9,13 +9,16 @@ namespace {
 using http::Request;
 using http::Response;
 
-void store(ServerContext &ctx, const Request &req, const std::string &contentType,
-           json::Value fields) {
+constexpr std::size_t kMaxEventsPerRequest = 20;
+constexpr std::uint64_t kMaxStoredBytes = 64ull * 1024 * 1024;
+
+// Only the event's own fields are kept, never the whole request around it.
+void store(ServerContext &ctx, const std::string &contentType, json::Value fields) {
     json::Value event;
     event.set("receivedMs", nowMs());
     event.set("contentType", contentType);
     event.set("fields", std::move(fields));
-    ctx.store.addAnalyticsEvent(contentType, req.body, json::serialize(event));
+    ctx.store.addAnalyticsEvent(contentType, json::serialize(event), kMaxStoredBytes);
 }
 
 json::Value paramsAsObject(const Request &req) {
@@ -26,6 +29,8 @@ json::Value paramsAsObject(const Request &req) {
 }
 
 void collect(ServerContext &ctx, const Request &req, Response &res) {
+    if (!ctx.collectLimiter.allow(req.remoteAddress))
+        return sendEnvelope(res, 429, "FAILED", "too many events from this address");
     const std::string contentType = req.header("Content-Type");
     if (contentType.rfind("application/json", 0) == 0) {
         json::ParseError error;
@@ -33,20 +38,24 @@ void collect(ServerContext &ctx, const Request &req, Response &res) {
         if (!value || !(value->isObject() || value->isArray()))
             return sendEnvelope(res, 400, "FAILED", "the event must be a JSON object or a list");
         if (value->isArray()) {
+            if (value->asArray().size() > kMaxEventsPerRequest)
+                return sendEnvelope(res, 400, "FAILED",
+                                    "at most " + std::to_string(kMaxEventsPerRequest) +
+                                        " events per request");
             for (const auto &item : value->asArray()) {
                 if (!item.isObject())
                     return sendEnvelope(res, 400, "FAILED", "every event must be an object");
             }
             for (const auto &item : value->asArray())
-                store(ctx, req, contentType, item);
+                store(ctx, contentType, item);
         } else {
-            store(ctx, req, contentType, std::move(*value));
+            store(ctx, contentType, std::move(*value));
         }
     } else {
         // Form-encoded bodies and query strings both arrive as parameters.
         if (req.params.empty())
             return sendEnvelope(res, 400, "FAILED", "the event has no fields");
-        store(ctx, req, contentType, paramsAsObject(req));
+        store(ctx, contentType, paramsAsObject(req));
     }
     sendEnvelope(res, 200, "SUCCESS");
 }

@@ -65,6 +65,11 @@ int CloudServer::bind(const std::string &host, int port) {
     const int bound = impl_->server.start(host, port, error);
     if (bound < 0)
         std::fprintf(stderr, "%s\n", error.c_str());
+    else if (impl_->ctx.config.publicUrl.empty())
+        impl_->ctx.config.publicUrl =
+            std::string(impl_->ctx.config.tlsCertificate.empty() ? "http" : "https") + "://" +
+            (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+            std::to_string(bound);
     return bound;
 }
 

@@ -25,6 +25,9 @@ struct Config {
     unsigned maxConnectionsPerAddress = 256;
     // Lets GET /collect/events read the stored analytics back (tests, demos).
     bool analyticsReadback = false;
+    // The address clients reach this server at ("https://music.example.org");
+    // empty means the listening address. Redirects and the sign-in stand-in use it.
+    std::string publicUrl;
     // PEM texts of the certificate chain and its key: set, the server speaks HTTPS.
     std::string tlsCertificate;
     std::string tlsKey;

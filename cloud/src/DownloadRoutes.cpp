@@ -97,8 +97,7 @@ void redirectToFile(ServerContext &ctx, const Request &req, Response &res) {
                              std::to_string(media->id) + "/" + std::to_string(expires) + "/" +
                              linkSignature(ctx, media->fileId, media->id, expires) + "/" +
                              percentEncode(media->name);
-    const std::string host = req.header("Host");
-    res.redirect(host.empty() ? path : "http://" + host + path, 302);
+    res.redirect(ctx.config.publicUrl + path, 302);
 }
 
 void serveFile(ServerContext &ctx, const Request &req, Response &res) {

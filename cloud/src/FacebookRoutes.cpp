@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace cloud {
 
@@ -24,21 +25,14 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
            });
 }
 
-// Tokens may only travel to this server's own login-success page: anything
-// else would hand them to whoever wrote the address.
-bool isOwnSuccessPage(const Request &req, const std::string &uri) {
-    std::string_view rest = uri;
-    if (rest.substr(0, 7) == "http://")
-        rest.remove_prefix(7);
-    else if (rest.substr(0, 8) == "https://")
-        rest.remove_prefix(8);
-    else
-        return false;
-    const auto slash = rest.find('/');
-    if (slash == std::string_view::npos)
-        return false;
-    return equalsIgnoreCase(rest.substr(0, slash), req.header("Host")) &&
-           equalsIgnoreCase(rest.substr(slash), kSuccessPath);
+// Tokens may only travel to this server's own login-success page, named by
+// the configured public address: the request's Host header is the client's
+// word and proves nothing.
+bool isOwnSuccessPage(const ServerContext &ctx, const std::string &uri) {
+    const std::string &base = ctx.config.publicUrl;
+    return uri.size() == base.size() + std::strlen(kSuccessPath) &&
+           equalsIgnoreCase(std::string_view(uri).substr(0, base.size()), base) &&
+           std::string_view(uri).substr(base.size()) == kSuccessPath;
 }
 
 std::string htmlEscape(std::string_view s) {
@@ -85,6 +79,8 @@ std::string urlEncode(std::string_view s) {
 
 void sendPage(Response &res, int status, const std::string &title, const std::string &body) {
     res.status = status;
+    // The dialog takes a password: no other site may frame it.
+    res.setHeader("X-Frame-Options", "DENY");
     res.setContent("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" +
                        htmlEscape(title) + "</title></head><body>" + body + "</body></html>",
                    "text/html; charset=utf-8");
@@ -108,30 +104,29 @@ void sendDialog(Response &res, const Request &req, const std::string &message) {
     sendPage(res, 200, "Log in", body);
 }
 
-bool checkRequest(const Request &req, Response &res) {
+bool checkRequest(const ServerContext &ctx, const Request &req, Response &res) {
     if (req.param("client_id").empty()) {
         sendPage(res, 400, "Error", "<p>The request names no application.</p>");
         return false;
     }
-    if (!isOwnSuccessPage(req, req.param("redirect_uri"))) {
+    if (!isOwnSuccessPage(ctx, req.param("redirect_uri"))) {
         sendPage(res, 400, "Error", "<p>The redirect address is not allowed.</p>");
         return false;
     }
     return true;
 }
 
-void authorize(const Request &req, Response &res) {
-    if (!checkRequest(req, res))
+void authorize(const ServerContext &ctx, const Request &req, Response &res) {
+    if (!checkRequest(ctx, req, res))
         return;
     const auto query = req.target.find('?');
-    const std::string host = req.header("Host");
-    res.redirect((host.empty() ? "" : "http://" + host) + kDialogPath +
+    res.redirect(ctx.config.publicUrl + kDialogPath +
                      (query == std::string::npos ? "" : req.target.substr(query)),
                  302);
 }
 
 void submit(ServerContext &ctx, const Request &req, Response &res) {
-    if (!checkRequest(req, res))
+    if (!checkRequest(ctx, req, res))
         return;
     const std::string redirect = req.param("redirect_uri");
     if (req.param("action") == "deny") {
@@ -153,9 +148,10 @@ void submit(ServerContext &ctx, const Request &req, Response &res) {
 } // namespace
 
 void addFacebookRoutes(http::HttpServer &server, ServerContext &ctx) {
-    server.get("/oauth/authorize", [](const Request &req, Response &res) { authorize(req, res); });
-    server.get(kDialogPath, [](const Request &req, Response &res) {
-        if (checkRequest(req, res))
+    server.get("/oauth/authorize",
+               [&ctx](const Request &req, Response &res) { authorize(ctx, req, res); });
+    server.get(kDialogPath, [&ctx](const Request &req, Response &res) {
+        if (checkRequest(ctx, req, res))
             sendDialog(res, req, {});
     });
     server.post(kDialogPath, [&ctx](const Request &req, Response &res) { submit(ctx, req, res); });

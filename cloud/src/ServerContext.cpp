@@ -100,19 +100,25 @@ std::optional<std::int64_t> Members::integer(const char *key) {
 }
 
 std::string sessionIdFromCookie(const http::Request &req) {
-    // The client sends back the whole Set-Cookie value, attributes included,
-    // so look for the name anywhere among the ";"-separated pairs.
-    const std::string cookie = req.header("Cookie");
-    static const std::string name = "JSESSIONID=";
-    const auto pos = cookie.find(name);
-    if (pos == std::string::npos)
-        return {};
-    const auto start = pos + name.size();
-    const auto end = cookie.find(';', start);
-    std::string id = cookie.substr(start, end == std::string::npos ? end : end - start);
-    while (!id.empty() && id.back() == ' ')
-        id.pop_back();
-    return id;
+    // The client sends back the whole Set-Cookie value, attributes included:
+    // look at each ";"-separated pair, and count only one named exactly JSESSIONID.
+    std::string_view cookie;
+    const std::string header = req.header("Cookie");
+    cookie = header;
+    while (!cookie.empty()) {
+        const auto semicolon = cookie.find(';');
+        std::string_view pair = cookie.substr(0, semicolon);
+        cookie =
+            semicolon == std::string_view::npos ? std::string_view() : cookie.substr(semicolon + 1);
+        while (!pair.empty() && pair.front() == ' ')
+            pair.remove_prefix(1);
+        while (!pair.empty() && pair.back() == ' ')
+            pair.remove_suffix(1);
+        const auto eq = pair.find('=');
+        if (eq != std::string_view::npos && pair.substr(0, eq) == "JSESSIONID")
+            return std::string(pair.substr(eq + 1));
+    }
+    return {};
 }
 
 std::optional<Session> currentSession(ServerContext &ctx, const http::Request &req) {

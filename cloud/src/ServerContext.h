@@ -4,6 +4,7 @@
 #include "BlobStore.h"
 #include "Config.h"
 #include "Json.h"
+#include "RateLimiter.h"
 #include "Store.h"
 #include "TokenStore.h"
 
@@ -41,6 +42,8 @@ struct ServerContext {
     TokenStore tokens;
     std::string linkSecret;
     CredentialCache credentials;
+    // Analytics requests per client address: a burst of 60, then 5 a second.
+    RateLimiter collectLimiter{5.0, 60.0};
 };
 
 // Reply helpers

@@ -155,8 +155,9 @@ public:
     std::int64_t userMediaCount(std::int64_t userId);
 
     // Analytics
-    void addAnalyticsEvent(const std::string &contentType, const std::string &body,
-                           const std::string &fieldsJson);
+    // Keeps the event; the oldest ones give way beyond 100,000 or `maxTotalBytes`.
+    void addAnalyticsEvent(const std::string &contentType, const std::string &fieldsJson,
+                           std::uint64_t maxTotalBytes);
     std::vector<std::string> analyticsEvents(); // each a JSON object text
 
     std::string secret(); // key for signed file addresses, made once per data folder
@@ -168,6 +169,7 @@ private:
     UserMedia addUserMediaLocked(UserMedia media);
     Database db_;
     std::mutex mutex_;
+    std::int64_t analyticsBytes_ = -1; // stored analytics bytes, counted on first use
 };
 
 } // namespace cloud

@@ -136,20 +136,41 @@ std::string Store::secret() {
     return key;
 }
 
-void Store::addAnalyticsEvent(const std::string &contentType, const std::string &body,
-                              const std::string &fieldsJson) {
+void Store::addAnalyticsEvent(const std::string &contentType, const std::string &fieldsJson,
+                              std::uint64_t maxTotalBytes) {
     std::lock_guard lock(mutex_);
+    if (analyticsBytes_ < 0) {
+        Statement q(db_, "SELECT COALESCE(SUM(length(fields)), 0) FROM analytics_events");
+        analyticsBytes_ = q.step() ? q.integer(0) : 0;
+    }
     Statement(db_, "INSERT INTO analytics_events(received_ms, content_type, body, fields) "
-                   "VALUES(?, ?, ?, ?)")
+                   "VALUES(?, ?, '', ?)")
         .bind(1, nowMs())
         .bind(2, contentType)
-        .bind(3, body)
-        .bind(4, fieldsJson)
+        .bind(3, fieldsJson)
         .run();
-    // A collector open to anyone keeps a bounded history.
+    analyticsBytes_ += static_cast<std::int64_t>(fieldsJson.size());
+    // A collector open to anyone keeps a bounded history: the oldest events
+    // give way, by count and by bytes.
     Statement(db_, "DELETE FROM analytics_events WHERE id <= ? - 100000")
         .bind(1, db_.lastInsertId())
         .run();
+    while (analyticsBytes_ > static_cast<std::int64_t>(maxTotalBytes)) {
+        std::int64_t lastId = -1;
+        std::int64_t freed = 0;
+        {
+            Statement q(db_,
+                        "SELECT id, length(fields) FROM analytics_events ORDER BY id LIMIT 64");
+            while (q.step() && analyticsBytes_ - freed > static_cast<std::int64_t>(maxTotalBytes)) {
+                lastId = q.integer(0);
+                freed += q.integer(1);
+            }
+        }
+        if (lastId < 0)
+            break;
+        Statement(db_, "DELETE FROM analytics_events WHERE id <= ?").bind(1, lastId).run();
+        analyticsBytes_ -= freed;
+    }
 }
 
 std::vector<std::string> Store::analyticsEvents() {

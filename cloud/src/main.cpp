@@ -27,6 +27,7 @@ const char *kUsage = R"(usage:
       --threads N               event-loop threads (4)
       --max-connections N       open connections in total (1024)
       --max-connections-per-address N  open connections of one address (256)
+      --public-url URL          the address clients reach this server at (the listening address)
       --tls-cert FILE --tls-key FILE   serve HTTPS with this PEM certificate and key
       --max-upload-mib N        largest accepted upload (100)
       --token-lifetime S        signature token lifetime in seconds (300)
@@ -114,6 +115,11 @@ Config configFrom(const Args &args) {
     c.downloadLinkLifetimeSeconds =
         intOption(args, "--download-link-lifetime", c.downloadLinkLifetimeSeconds);
     c.analyticsReadback = args.flags.count("--analytics-readback") > 0;
+    if (const auto it = args.options.find("--public-url"); it != args.options.end()) {
+        c.publicUrl = it->second;
+        while (!c.publicUrl.empty() && c.publicUrl.back() == '/')
+            c.publicUrl.pop_back();
+    }
     return c;
 }
 

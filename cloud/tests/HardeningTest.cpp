@@ -202,3 +202,126 @@ TEST(HardeningTest, SlowAndIdleClientsDoNotDelayOthers) {
 }
 
 } // namespace
+
+namespace {
+
+std::int64_t dataBytes(const TestServer &server) {
+    std::int64_t total = 0;
+    for (const char *name : {"cloud.sqlite", "cloud.sqlite-wal"}) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(server.dataDir() / name, ec);
+        total += ec ? 0 : static_cast<std::int64_t>(size);
+    }
+    return total;
+}
+
+std::string exchange(int port, const std::string &request) {
+    const int fd = connectTo(port);
+    sendAll(fd, request);
+    std::string reply = readAll(fd);
+    close(fd);
+    return reply;
+}
+
+TEST(HardeningTest, AnalyticsStoreEachEventOnceAndBoundedPerAddress) {
+    TestServer server;
+    const auto post = [&](const std::string &body) {
+        return server.post("/collect", body, {}, {{"Content-Type", "application/json"}});
+    };
+    // Twenty events of 40 KB in one request: stored once each, not once per event
+    // with the whole request beside it.
+    std::string list = "[";
+    for (int i = 0; i < 20; ++i)
+        list += std::string(i ? "," : "") + "{\"n\":" + std::to_string(i) + ",\"pad\":\"" +
+                std::string(40000, 'p') + "\"}";
+    list += "]";
+    const std::int64_t before = dataBytes(server);
+    EXPECT_EQ(post(list).status, 200);
+    const std::int64_t grown = dataBytes(server) - before;
+    std::printf("analytics: %zu bytes sent, %lld bytes stored\n", list.size(),
+                static_cast<long long>(grown));
+    EXPECT_LT(grown, static_cast<std::int64_t>(list.size()) * 3);
+
+    std::string tooMany = "[";
+    for (int i = 0; i < 21; ++i)
+        tooMany += std::string(i ? "," : "") + "{\"n\":" + std::to_string(i) + "}";
+    EXPECT_EQ(post(tooMany + "]").status, 400);
+
+    // One address sending as fast as it can is held back.
+    int limited = 0;
+    for (int i = 0; i < 120; ++i)
+        limited += server.get("/collect?burst=" + std::to_string(i)).status == 429 ? 1 : 0;
+    std::printf("analytics: %d of 120 rapid requests refused\n", limited);
+    EXPECT_GT(limited, 40);
+}
+
+TEST(HardeningTest, SignInStandInTrustsItsOwnAddressOnly) {
+    TestServer server;
+    const std::string port = std::to_string(server.port());
+    // The Host header names the attacker's site: its redirect address is still refused.
+    const std::string forged =
+        exchange(server.port(), "GET /oauth/authorize?client_id=1&redirect_uri=http%3A%2F%2Fevil."
+                                "example%2Fconnect%2Flogin_success.html HTTP/1.1\r\n"
+                                "Host: evil.example\r\nConnection: close\r\n\r\n");
+    EXPECT_NE(forged.find(" 400 "), std::string::npos) << forged.substr(0, 300);
+    const std::string own = exchange(
+        server.port(),
+        "GET /connect/uiserver.php?client_id=1&redirect_uri=http%3A%2F%2F127.0.0.1%3A" + port +
+            "%2Fconnect%2Flogin_success.html HTTP/1.1\r\n"
+            "Host: evil.example\r\nConnection: close\r\n\r\n");
+    EXPECT_NE(own.find(" 200 "), std::string::npos) << own.substr(0, 300);
+    EXPECT_NE(own.find("X-Frame-Options: DENY"), std::string::npos) << own.substr(0, 300);
+}
+
+TEST(HardeningTest, SessionsLogsAndFieldsResistForgery) {
+    TestServer server;
+    server.addUser("log@example.org", "log password");
+    const std::string cookie = server.loginOrFail("log@example.org", "log password");
+    const std::string id = TestServer::sessionId(cookie);
+    // Only a cookie named exactly JSESSIONID counts.
+    EXPECT_EQ(server.listing("XJSESSIONID=" + id, 0).status, 401);
+    EXPECT_EQ(server.listing("other=1; JSESSIONID=" + id, 0).status, 200);
+
+    // Names and device IDs beyond 256 bytes are refused.
+    Reply r = server.post("/Vexmusic/userJson",
+                          "{\"updateDeviceServiceStatus\":{\"status\":\"ok\"}}", cookie);
+    EXPECT_EQ(r.status, 200);
+    cloud::json::Value args;
+    args.set("username", "log@example.org");
+    args.set("password", "log password");
+    args.set("deviceId", std::string(300, 'd'));
+    args.set("signature", "0123456789abcdef0123456789abcdef");
+    cloud::json::Value body;
+    body.set("loginDesktop", args);
+    EXPECT_EQ(server.postJson("/Vexmusic/userJson", body).status, 400);
+
+    // A signed download address and a forged log line never reach the log as such.
+    const Reply up = server.upload(cookie, "log.mp3", "bytes to download");
+    const auto mediaId = up.json()->find("purchasedContent")->asArray()[0].find("id")->asInteger();
+    Reply redirect;
+    EXPECT_EQ(server.download(cookie, mediaId, "log@example.org", "log password", &redirect).status,
+              200);
+    const std::string location = redirect.headers["location"];
+    const auto cdn = location.find("/cdn/");
+    ASSERT_NE(cdn, std::string::npos);
+    std::string signature;
+    for (std::size_t start = cdn; start < location.size();) {
+        const auto slash = location.find('/', start + 1);
+        const std::string part = location.substr(
+            start + 1, slash == std::string::npos ? std::string::npos : slash - start - 1);
+        if (part.size() == 64)
+            signature = part;
+        start = slash == std::string::npos ? location.size() : slash;
+    }
+    ASSERT_EQ(signature.size(), 64u) << location;
+    exchange(server.port(), "GET /x%0AGET%20/forged%20200 HTTP/1.1\r\nHost: x\r\n"
+                            "Connection: close\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string log = readFile(server.dataDir() / "server.log");
+    EXPECT_EQ(log.find(signature), std::string::npos);
+    EXPECT_NE(log.find("/cdn/"), std::string::npos);
+    EXPECT_EQ(log.find("\nGET /forged 200"), std::string::npos) << log;
+    EXPECT_NE(log.find("\\x0A"), std::string::npos) << log;
+}
+
+} // namespace
