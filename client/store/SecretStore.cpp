@@ -82,7 +82,13 @@ SecretStore::Backend SecretStore::backend() {
 }
 
 std::optional<SecretStore::Entry> SecretStore::cached(const QString &account) {
+    const QString file = fallbackFilePath();
     std::lock_guard lock(m_cacheLock);
+    // Another store folder (tools and tests switch) has secrets of its own.
+    if (file != m_entriesFile) {
+        m_entries.clear();
+        m_entriesFile = file;
+    }
     const auto found = m_entries.constFind(account);
     if (found == m_entries.constEnd())
         return std::nullopt;
@@ -90,7 +96,12 @@ std::optional<SecretStore::Entry> SecretStore::cached(const QString &account) {
 }
 
 void SecretStore::remember(const QString &account, const Entry &entry) {
+    const QString file = fallbackFilePath();
     std::lock_guard lock(m_cacheLock);
+    if (file != m_entriesFile) {
+        m_entries.clear();
+        m_entriesFile = file;
+    }
     m_entries.insert(account, entry);
 }
 

@@ -97,6 +97,7 @@ private:
 
     std::mutex m_cacheLock; // the entries; never held during a keyring call
     QHash<QString, Entry> m_entries;
+    QString m_entriesFile;    // the secrets file of the store folder the entries belong to
     std::mutex m_backendLock; // the keyring state, the keyring and the file
     Keyring m_keyring = Keyring::Unchecked;
     std::chrono::steady_clock::time_point m_askKeyringAgain{};
