@@ -6,8 +6,10 @@
 #include "settings/Logging.h"
 #include "settings/Utility.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSet>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <cerrno>
@@ -18,6 +20,17 @@
 #include <unistd.h>
 
 namespace {
+
+// The Music folder: the one the desktop names (XDG_MUSIC_DIR) when the user
+// has set one, else "Music/" in the home folder.
+QString musicFolder(const QString &userDirectory) {
+    const QString named = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    const QDir home = QDir::home();
+    if (!named.isEmpty() && QDir(named) != home &&
+        QDir(named) != QDir(home.filePath(QStringLiteral("Music"))))
+        return QDir(named).absolutePath() + QLatin1Char('/');
+    return QStringLiteral("%1Music/").arg(userDirectory);
+}
 
 const QString Unknown = QStringLiteral("Unknown");
 
@@ -150,7 +163,7 @@ void ScanForLocalMedia::scanFileSystemForMedia(const std::function<void()> &comp
     if (choice == 1) {
         scanItunesLibrary();
     } else if (choice == 2) {
-        const QString music = QStringLiteral("%1Music/").arg(s.userDirectory());
+        const QString music = musicFolder(s.userDirectory());
         s.syncProgress().setCurrentItem(music);
         appendToLocalLibrary(scanFileSystem(music));
     } else {

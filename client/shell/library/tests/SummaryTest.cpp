@@ -234,3 +234,31 @@ TEST_F(SummaryScanTest, ShowsEachChosenFolderWithItsCountAfterTheScan) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SummaryScanTest, TheMusicFolderIsTheOneTheDesktopNames) {
+    const QString userDirs = qEnvironmentVariable("XDG_CONFIG_HOME") + "/user-dirs.dirs";
+    QFile dirs(userDirs);
+    ASSERT_TRUE(QDir().mkpath(qEnvironmentVariable("XDG_CONFIG_HOME")));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write(QStringLiteral("XDG_MUSIC_DIR=\"%1\"\n").arg(dir.filePath("Tunes")).toUtf8());
+    dirs.close();
+    ASSERT_TRUE(TestSongs::make(dir.filePath("Tunes/a/one.mp3"), 3, 8, {"One", "Cy", "Gold"}));
+    ScanForLocalMedia scanner(nullptr);
+    Sonarbox::Stages stages = recordingStages();
+    stages.scanFileSystemForMedia = [&scanner](Sonarbox::Completion done) {
+        scanner.scanFileSystemForMedia(done);
+    };
+    sonarbox().setStages(stages);
+    sonarbox().setUserPickedMediaLibrary(2);
+
+    MediaScanSummary summary;
+    QSignalSpy finished(&summary, &MediaScanSummary::scanFinished);
+    const bool ended = finished.wait(20000);
+    QFile::remove(userDirs);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(summary.cellAt(0)->folderFileCount()->text(), "Found 1 tracks");
+}
+
+} // namespace
