@@ -46,10 +46,11 @@ bool Synchronize::login(const UserPtr &user, QObject * /*view*/) {
     const std::optional<QByteArray> reply = request.connect(
         user, JSONRequestBuilder::loginRequest(*user), QStringLiteral("userLoginProcess"));
     if (request.error()) {
-        // The flag as one readable character: 'Y' for YES.
+        // "%c" of the flag: the character whose code is the flag's value (1), as
+        // the line has always been written; not the digit.
         qCWarning(lcAccounts).noquote()
             << QStringLiteral("Synchronize.login request.error=TRUE | Error: %1")
-                   .arg(QChar(request.error() ? u'Y' : u'N'));
+                   .arg(QChar(char16_t(request.error())));
         return false;
     }
     JSONRecievedDataParser::parseJSONResponse(reply.value_or(QByteArray()));

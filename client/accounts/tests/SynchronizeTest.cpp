@@ -73,11 +73,11 @@ TEST_F(SynchronizeTest, FailedExchangeSetsNoMessage) {
     LogCapture log;
     EXPECT_FALSE(Synchronize::login(emailUser()));
     EXPECT_TRUE(Sonarbox::instance().syncMessage().isEmpty());
-    // The error flag is printed as a character, never as a number or a control byte.
+    // "%c" of the flag YES: the character with code 1, not the digit "1".
     const QStringList lines = log.linesContaining(QStringLiteral("request.error=TRUE"));
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(
-        lines.first().endsWith(QStringLiteral("Synchronize.login request.error=TRUE | Error: Y")))
+        lines.first().endsWith(QStringLiteral("Synchronize.login request.error=TRUE | Error: \u0001")))
         << lines.first().toStdString();
     EXPECT_FALSE(Synchronize::login(nullptr));
 }
