@@ -76,8 +76,8 @@ TEST_F(SynchronizeTest, FailedExchangeSetsNoMessage) {
     // "%c" of the flag YES: the character with code 1, not the digit "1".
     const QStringList lines = log.linesContaining(QStringLiteral("request.error=TRUE"));
     ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(
-        lines.first().endsWith(QStringLiteral("Synchronize.login request.error=TRUE | Error: \u0001")))
+    EXPECT_TRUE(lines.first().endsWith(
+        QStringLiteral("Synchronize.login request.error=TRUE | Error: \u0001")))
         << lines.first().toStdString();
     EXPECT_FALSE(Synchronize::login(nullptr));
 }
