@@ -2,6 +2,7 @@
 // main window with the screens, on top of the same engine as
 // sonarbox-headless.
 #include "AppDelegate.h"
+#include "ScreenRenderer.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Localization.h"
 #include "store/StoreSetup.h"
@@ -39,6 +40,12 @@ int main(int argc, char **argv) {
                        "built-in one)."),
         QStringLiteral("FILE"));
     parser.addOption(configOption);
+    // Screenshots of every screen and menu state (scripts/screens.sh).
+    QCommandLineOption renderOption(QStringLiteral("render-screens"),
+                                    QStringLiteral("Render the screens into PNG files."),
+                                    QStringLiteral("OUTDIR"));
+    renderOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(renderOption);
     parser.process(app); // --help and --version print and exit here
 
     Localization::install();
@@ -52,6 +59,10 @@ int main(int argc, char **argv) {
     if (parser.isSet(configOption))
         LoginItems::setProgramArguments(
             {QStringLiteral("--config"), DeploymentConfig::current().source});
+
+    if (parser.isSet(renderOption))
+        return ScreenRenderer::renderScreens(parser.value(renderOption),
+                                             parser.positionalArguments());
 
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
