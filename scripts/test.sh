@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the project needs, builds it and runs every test.
 #   scripts/test.sh                      the normal build in build/
-#   SANITIZE=address,undefined scripts/test.sh   the same under ASan+UBSan (build-asan/)
-#   SANITIZE=thread scripts/test.sh      under ThreadSanitizer (build-tsan/)
+#   SANITIZE=address,undefined scripts/test.sh   the same under ASan+UBSan (build-address-undefined/)
+#   SANITIZE=thread scripts/test.sh      under ThreadSanitizer (build-thread/)
 # Extra arguments go to ctest (for example: -L unit).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -10,12 +10,24 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <deque>
+
 namespace {
 
 const QString kDefaultFile = QStringLiteral(":/sonarbox/sonarbox.ini");
 
 QMutex g_lock;
 DeploymentConfig *g_current = nullptr;
+
+// Callers hold references to the configuration that was current when they
+// asked, so a replaced one must stay valid. Every configuration loaded is
+// owned here for the life of the process (never destroyed, so that nothing
+// running during exit finds it gone); a deque keeps their addresses.
+DeploymentConfig *keep(DeploymentConfig config) {
+    static auto *loaded = new std::deque<DeploymentConfig>;
+    loaded->push_back(std::move(config));
+    return &loaded->back();
+}
 
 QString trimmedUrl(QString url) {
     while (url.endsWith(QLatin1Char('/')))
@@ -130,7 +142,7 @@ const DeploymentConfig &DeploymentConfig::current() {
     QMutexLocker lock(&g_lock);
     if (!g_current) {
         bool ok = false;
-        g_current = new DeploymentConfig(read(kDefaultFile, nullptr, &ok));
+        g_current = keep(read(kDefaultFile, nullptr, &ok));
     }
     return *g_current;
 }
@@ -143,8 +155,7 @@ bool DeploymentConfig::load(const QString &path, QString *error) {
     for (const QString &w : c.warnings())
         qCWarning(lcSettings).noquote() << "Configuration" << path << ":" << w;
     QMutexLocker lock(&g_lock);
-    // The previous object stays alive: callers may hold references to it.
-    g_current = new DeploymentConfig(std::move(c));
+    g_current = keep(std::move(c));
     return true;
 }
 
@@ -177,5 +188,5 @@ void DeploymentConfig::resetToDefault() {
     bool ok = false;
     DeploymentConfig c = read(kDefaultFile, nullptr, &ok);
     QMutexLocker lock(&g_lock);
-    g_current = new DeploymentConfig(std::move(c));
+    g_current = keep(std::move(c));
 }

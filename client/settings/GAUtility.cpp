@@ -7,6 +7,7 @@
 #include "PreferenceKeys.h"
 
 #include <QCoreApplication>
+#include <QList>
 #include <QMutex>
 
 namespace {
@@ -43,9 +44,14 @@ void GAUtility::reinitialize() {
     GAUtility *previous = g_instance;
     if (!previous)
         qAddPostRoutine(stopSendingAtExit);
-    // The previous object stays alive, silent: callers may hold references to it.
-    if (previous)
+    // The previous object stays alive, silent: callers may hold references to
+    // it. Replaced senders are owned by a list that lives as long as the
+    // process (never destroyed: a sender may still be referred to at exit).
+    if (previous) {
         previous->shutdown();
+        static auto *retired = new QList<GAUtility *>;
+        retired->append(previous);
+    }
     g_instance = new GAUtility;
 }
 
