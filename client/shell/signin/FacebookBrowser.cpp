@@ -80,6 +80,9 @@ WebEngineFacebookHost::WebEngineFacebookHost()
                     [&](const QNetworkCookie &known) { return known.hasSameIdentifier(cookie); });
             });
     store->loadAllCookies();
+    // The windows and their pages must go while the browser engine is still
+    // there: before the application object is torn down.
+    qAddPostRoutine([] { FacebookService::instance().discardFlow(); });
 }
 
 WebEngineFacebookHost::~WebEngineFacebookHost() {
