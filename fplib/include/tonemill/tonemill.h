@@ -22,8 +22,9 @@
  *
  * The environment variable TONEMILL_DECODE_WORKERS sets how many threads
  * decode and hash the files of one call (default: two on a machine with two
- * or more cores; 1 decodes on the calling thread). The document does not
- * depend on it.
+ * or more cores; 1 decodes on the calling thread). Neither the document nor
+ * what the library prints depends on it: each file's messages come in
+ * argument order.
  */
 #ifndef TONEMILL_TONEMILL_H
 #define TONEMILL_TONEMILL_H
