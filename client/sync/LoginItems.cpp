@@ -116,7 +116,10 @@ QString LoginItems::autostartDirectory() {
 }
 
 QString LoginItems::entryPath() {
-    return autostartDirectory() + QStringLiteral("/sonarbox.desktop");
+    // One entry per program (sonarbox.desktop, sonarbox-headless.desktop), so
+    // that one never replaces the other's.
+    return QStringLiteral("%1/%2.desktop")
+        .arg(autostartDirectory(), QFileInfo(programPath()).fileName());
 }
 
 bool LoginItems::contains() {

@@ -20,7 +20,8 @@ public:
     static void setProgramArguments(const QStringList &arguments);
     static QStringList programArguments();
     static QString autostartDirectory();
-    static QString entryPath(); // the entry this program writes
+    // The entry this program writes: named after the program's file.
+    static QString entryPath();
 
     static bool contains();
     // Answers true when an entry was written.

@@ -273,7 +273,7 @@ TEST_F(HeadlessTest, OnceSyncsAnEmptyLibraryAndTheStatusKeepsTheOutcome) {
 
 TEST_F(HeadlessTest, StartsAtLoginOnlyWhenAskedAndAsTheProgramThatWasStarted) {
     Home home(cloud->baseUrl());
-    const QString entry = home.path(QStringLiteral(".config/autostart/sonarbox.desktop"));
+    const QString entry = home.path(QStringLiteral(".config/autostart/sonarbox-headless.desktop"));
     // Signing in, choosing a library and syncing register nothing.
     signInWithEmptyLibrary(home);
     EXPECT_EQ(home.run({QStringLiteral("--once")}).exitCode, 0);

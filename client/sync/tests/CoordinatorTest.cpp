@@ -41,6 +41,7 @@ TEST_F(Coordinator, TheDesktopProgramRegistersItselfOnceAtItsFirstStartThenFollo
     EXPECT_TRUE(sonarbox().isAppInLoginItems());
     EXPECT_TRUE(sonarbox().settings_openAtLogin);
     const QString program = QCoreApplication::applicationFilePath();
+    EXPECT_EQ(LoginItems::entryPath(), LoginItems::autostartDirectory() + "/sync_tests.desktop");
     QFile entry(LoginItems::entryPath());
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     const QByteArray text = entry.readAll();
@@ -84,6 +85,7 @@ TEST_F(Coordinator, LoginItemsQuoteOddPathsAndArgumentsAndFindThemAgain) {
     QFile file(program);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
+    sonarbox().addAppAsLoginItem(); // this program's own entry
     LoginItems::setProgramPath(program);
     LoginItems::setProgramArguments({"--config", "/srv/a b/c`d.ini"});
     const bool added = LoginItems::add();
@@ -98,6 +100,8 @@ TEST_F(Coordinator, LoginItemsQuoteOddPathsAndArgumentsAndFindThemAgain) {
     EXPECT_TRUE(added);
     EXPECT_TRUE(found);
     EXPECT_EQ(removed, 1);
+    // Two programs' entries live side by side.
+    EXPECT_TRUE(sonarbox().isAppInLoginItems());
     EXPECT_TRUE(text.contains("\nExec=\"" + dir.path().toUtf8() +
                               "/my \\\\\"odd\\\\\" \\\\$prog 100%%\" \"--config\" "
                               "\"/srv/a b/c\\\\`d.ini\"\n"))
