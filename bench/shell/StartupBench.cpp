@@ -31,6 +31,7 @@ std::optional<double> timeOneStart(const QString &home) {
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::SeparateChannels);
     program.setStandardOutputFile(QProcess::nullDevice());
+    program.setReadChannel(QProcess::StandardError);
     QElapsedTimer clock;
     clock.start();
     program.start(QStringLiteral(SONARBOX_EXE), {});

@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -58,7 +60,7 @@ protected:
     }
 
     static int firstRunEvents(const QStringList &lines) {
-        return int(lines.filter(QStringLiteral("FirstRun")).size());
+        return int(lines.filter(QStringLiteral("Google Analytics: FirstRun")).size());
     }
 
     QTemporaryDir m_root;
