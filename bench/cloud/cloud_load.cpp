@@ -3,14 +3,18 @@
 // A second phase compares single-stream upload throughput with curl's.
 //
 //   cloud_load [--clients 50] [--seconds 30] [--file-mb 5] [--curl-files 10]
+//              [--slow-clients 0]   attackers sending a header line every 5 s
 #include "Crypto.h"
 #include "Json.h"
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +26,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -41,6 +46,49 @@ struct Options {
     int seconds = 30;
     int fileMb = 5;
     int curlFiles = 10;
+    int slowClients = 0;
+};
+
+// Connections that never finish their request: one header line every 5 s.
+class SlowClients {
+public:
+    SlowClients(int port, int count) {
+        for (int i = 0; i < count; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(static_cast<uint16_t>(port));
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0)
+                fds_.push_back(fd);
+            else
+                close(fd);
+        }
+        thread_ = std::thread([this] {
+            for (int line = 0; !stop_; ++line) {
+                for (const int fd : fds_) {
+                    const std::string text = line == 0
+                                                 ? "GET / HTTP/1.1\r\n"
+                                                 : "X-Slow-" + std::to_string(line) + ": 1\r\n";
+                    [[maybe_unused]] auto n = send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+                }
+                for (int i = 0; i < 50 && !stop_; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+    }
+    ~SlowClients() {
+        stop_ = true;
+        thread_.join();
+        for (const int fd : fds_)
+            close(fd);
+    }
+    std::size_t connected() const { return fds_.size(); }
+
+private:
+    std::vector<int> fds_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 std::string run(const std::string &command) {
@@ -215,6 +263,8 @@ int main(int argc, char **argv) {
             o.fileMb = v;
         else if (a == "--curl-files")
             o.curlFiles = v;
+        else if (a == "--slow-clients")
+            o.slowClients = v;
     }
 
     char tmpl[] = "/tmp/sonarbox-cloud-bench-XXXXXX";
@@ -241,6 +291,12 @@ int main(int argc, char **argv) {
     std::string payload(static_cast<std::size_t>(o.fileMb) * 1024 * 1024, '\0');
     for (auto &c : payload)
         c = static_cast<char>(rng());
+
+    std::optional<SlowClients> slow;
+    if (o.slowClients > 0) {
+        slow.emplace(server.port, o.slowClients);
+        std::printf("%zu slow clients attacking\n", slow->connected());
+    }
 
     std::mutex mutex;
     std::vector<Sample> samples;
@@ -300,6 +356,7 @@ int main(int argc, char **argv) {
     }
     for (auto &t : threads)
         t.join();
+    slow.reset();
     const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
 
     // Every confirmed upload must be listed with its checksum.
