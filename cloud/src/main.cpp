@@ -13,6 +13,7 @@
 #include <pthread.h>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -95,6 +96,10 @@ Config configFrom(const Args &args) {
     Config c;
     c.dataDir = args.options.at("--data");
     std::filesystem::create_directories(c.dataDir);
+    // The folder holds password hashes, sessions and everyone's music: its
+    // owner alone may enter it, also when it was made by an older version.
+    std::filesystem::permissions(c.dataDir, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
     c.deviceLimit = intOption(args, "--device-limit", c.deviceLimit);
     c.pbkdf2Iterations = std::max(1, intOption(args, "--pbkdf2-iterations", c.pbkdf2Iterations));
     c.threads = std::max(1, intOption(args, "--threads", c.threads));
@@ -229,6 +234,8 @@ int import(const Args &args) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // Every file and folder the program makes is its owner's alone (0600/0700).
+    umask(077);
     if (argc < 2) {
         std::cerr << kUsage;
         return 2;

@@ -325,3 +325,25 @@ TEST(HardeningTest, SessionsLogsAndFieldsResistForgery) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(HardeningTest, DataFolderIsTheOwnersAlone) {
+    TestServer server;
+    server.addUser("perm@example.org", "perm password");
+    const std::string cookie = server.loginOrFail("perm@example.org", "perm password");
+    ASSERT_EQ(server.upload(cookie, "perm.mp3", "private bytes").status, 200);
+    namespace fs = std::filesystem;
+    const auto others = fs::perms::group_all | fs::perms::others_all;
+    EXPECT_EQ(fs::status(server.dataDir()).permissions() & others, fs::perms::none);
+    int checked = 0;
+    for (const auto &entry : fs::recursive_directory_iterator(server.dataDir())) {
+        if (entry.path().filename() == "server.log") // made by the test, not the server
+            continue;
+        EXPECT_EQ(entry.status().permissions() & others, fs::perms::none) << entry.path();
+        ++checked;
+    }
+    EXPECT_GE(checked, 4); // the database, media/, incoming/ and the stored file
+}
+
+} // namespace
