@@ -128,6 +128,13 @@ void MainMenu::apply(const QString &title, State statusLine, const Row &commands
     });
 }
 
+void MainMenu::setLogOutMenuItemEnabled(bool enabled) {
+    Row row;
+    row.fill(Keep);
+    row[LogOut] = enabled ? On : Off;
+    onMainThread([this, row] { setCommandStates(row); });
+}
+
 // Rows name the commands in the order SyncNow, Settings, About, Help,
 // StopSync, LaunchSBX, LogOut.
 

@@ -65,6 +65,9 @@ public:
     void statusMenuShowOffline() override;
     void statusMenuShowBackOnline() override;
     int setProgressInStatusMenu(long total, long currentIndex, const QString &processName) override;
+    // Log Out alone, as the login screen asks when it locks or unlocks an
+    // offline stored account.
+    void setLogOutMenuItemEnabled(bool enabled) override;
 
     // Takes the snapshot now, in the caller's thread, then disables the seven
     // commands on the main thread.

@@ -191,6 +191,18 @@ TEST(MainMenu, RestoringWithoutASnapshotDisablesTheCommands) {
     EXPECT_EQ(states(menu), QStringLiteral("+-------"));
 }
 
+TEST(MainMenu, TheLoginScreenLocksAndUnlocksLogOutAlone) {
+    MainMenu menu;
+    allOff(menu);
+    menu.setLogOutMenuItemEnabled(true);
+    settle();
+    EXPECT_EQ(states(menu), QStringLiteral("------+-"));
+    menu.statusMenuSyncFinished();
+    menu.setLogOutMenuItemEnabled(false);
+    settle();
+    EXPECT_EQ(states(menu), QStringLiteral("-+-+++-+"));
+}
+
 TEST(MainMenu, PercentageGoesThroughSinglePrecision) {
     EXPECT_EQ(MainMenu::progressPercentage(3, 1), 33);
     EXPECT_EQ(MainMenu::progressPercentage(3, 2), 66);
