@@ -118,6 +118,8 @@ public:
     void updateDeviceStatus(std::int64_t userId, const std::string &deviceId,
                             const std::string &status, std::int64_t tracksFound);
     int deviceCount(std::int64_t userId);
+    // Frees a device slot and ends that device's sessions; false when there was none.
+    bool removeDevice(std::int64_t userId, const std::string &deviceId);
 
     // A new session ends the earlier sessions of the same account and device.
     std::string createSession(std::int64_t userId, const std::string &deviceId,

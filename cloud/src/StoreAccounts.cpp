@@ -181,6 +181,22 @@ int Store::deviceCount(std::int64_t userId) {
     return static_cast<int>(q.integer(0));
 }
 
+bool Store::removeDevice(std::int64_t userId, const std::string &deviceId) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(db_);
+    Statement(db_, "DELETE FROM sessions WHERE user_id = ? AND device_id = ?")
+        .bind(1, userId)
+        .bind(2, deviceId)
+        .run();
+    Statement(db_, "DELETE FROM devices WHERE user_id = ? AND device_id = ?")
+        .bind(1, userId)
+        .bind(2, deviceId)
+        .run();
+    const bool removed = db_.changes() > 0;
+    tx.commit();
+    return removed;
+}
+
 std::string Store::createSession(std::int64_t userId, const std::string &deviceId,
                                  int lifetimeSeconds) {
     const std::string id = crypto::randomHex(24);

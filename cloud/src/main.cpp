@@ -39,6 +39,7 @@ const char *kUsage = R"(usage:
   sonarbox-cloud add-facebook-user --data DIR EMAIL PASSWORD [--first NAME] [--last NAME]
       [--pbkdf2-iterations N]
   sonarbox-cloud import --data DIR [--recognition-catalog PATH] FILE...
+  sonarbox-cloud remove-device --data DIR EMAIL DEVICE
 )";
 
 struct Args {
@@ -203,6 +204,22 @@ int addUser(const Args &args, bool facebook) {
     return 0;
 }
 
+int removeDevice(const Args &args) {
+    if (args.positional.size() != 2) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const Config config = configFrom(args);
+    Store store(config.dataDir / "cloud.sqlite");
+    const auto user = store.findUserByEmail(args.positional[0]);
+    if (!user || !store.removeDevice(user->id, args.positional[1])) {
+        std::cerr << "no device " << args.positional[1] << " of " << args.positional[0] << "\n";
+        return 1;
+    }
+    std::cout << "removed device " << args.positional[1] << " of " << args.positional[0] << "\n";
+    return 0;
+}
+
 int import(const Args &args) {
     if (args.positional.empty()) {
         std::cerr << kUsage;
@@ -259,6 +276,8 @@ int main(int argc, char **argv) {
             return addUser(args, true);
         if (command == "import")
             return import(args);
+        if (command == "remove-device")
+            return removeDevice(args);
     } catch (const std::exception &e) {
         std::cerr << "sonarbox-cloud: " << e.what() << "\n";
         return 1;

@@ -347,3 +347,24 @@ TEST(HardeningTest, DataFolderIsTheOwnersAlone) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(HardeningTest, RemovingADeviceFreesItsSlotAndEndsItsSession) {
+    TestServer server({"--device-limit", "1"});
+    server.addUser("slot@example.org", "slot password");
+    const std::string first = server.loginOrFail("slot@example.org", "slot password", "first");
+    EXPECT_EQ(server.login("slot@example.org", "slot password", "second").member("responseStatus"),
+              "INVALID_DEVICE_ID");
+    EXPECT_NE(runCloud({"remove-device", "--data", server.dataArg(), "slot@example.org", "none"})
+                  .exitCode,
+              0);
+    const auto removed =
+        runCloud({"remove-device", "--data", server.dataArg(), "slot@example.org", "first"});
+    EXPECT_EQ(removed.exitCode, 0) << removed.output;
+    EXPECT_EQ(server.listing(first, 0).status, 401);
+    EXPECT_EQ(server.login("slot@example.org", "slot password", "second").member("responseStatus"),
+              "SUCCESS");
+}
+
+} // namespace
