@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -18,8 +19,32 @@ QMutex &textDrawingLock() {
     return lock;
 }
 
+QFont songFont() {
+    return customFont(QStringLiteral("Raleway"), 12, true);
+}
+QFont artistFont() {
+    return customFont(QStringLiteral("Raleway"), 14);
+}
+QFont percentageFont() {
+    return customFont(QStringLiteral("Raleway"), 35);
+}
+
+// Text positions, measured from the bar's lower-left corner upward.
+constexpr qreal kTextX = 10;
+constexpr qreal kSongY = 25;
+constexpr qreal kArtistY = 7;
+constexpr qreal kPercentageX = 250;
+constexpr qreal kPercentageY = 3;
+
+// How far the highest line reaches above the top of the bar.
+int textBandAbove(int barHeight) {
+    const qreal songTop = kSongY + QFontMetricsF(songFont()).height();
+    const qreal percentageTop = kPercentageY + QFontMetricsF(percentageFont()).height();
+    return std::max(0, int(std::ceil(std::max(songTop, percentageTop))) - barHeight);
+}
+
 // Draws `text` with the lower-left corner of its line at (x, y) measured
-// from the widget's lower-left corner.
+// from the widget's lower-left corner (which is the bar's).
 void drawTextFromBottomLeft(QPainter &painter, const QFont &font, qreal x, qreal y,
                             qreal widgetHeight, const QString &text) {
     painter.setFont(font);
@@ -30,8 +55,9 @@ void drawTextFromBottomLeft(QPainter &painter, const QFont &font, qreal x, qreal
 } // namespace
 
 CustomProgressBar::CustomProgressBar(QWidget *parent)
-    : QWidget(parent) {
-    setFixedHeight(kHeight);
+    : QWidget(parent)
+    , m_textBand(textBandAbove(kHeight)) {
+    setFixedHeight(kHeight + m_textBand);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleName(QStringLiteral("Progress"));
 }
@@ -74,14 +100,22 @@ QString CustomProgressBar::shortenString(const QString &text, int withCharLimit)
     return QStringLiteral("%1...").arg(text.left(withCharLimit));
 }
 
+QRect CustomProgressBar::frame() const {
+    return geometry().adjusted(0, m_textBand, 0, 0);
+}
+
+void CustomProgressBar::setFrame(const QRect &frame) {
+    setGeometry(frame.x(), frame.y() - m_textBand, frame.width(), kHeight + m_textBand);
+}
+
 QSize CustomProgressBar::sizeHint() const {
-    return QSize(300, kHeight);
+    return QSize(300, kHeight + m_textBand);
 }
 
 void CustomProgressBar::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const QRectF r = QRectF(0, m_textBand, width(), kHeight).adjusted(0.5, 0.5, -0.5, -0.5);
 
     painter.save();
     strokeSquareOutline(painter, r, QColor::fromRgbF(0.8f, 0.8f, 0.8f));
@@ -94,10 +128,9 @@ void CustomProgressBar::paintEvent(QPaintEvent *) {
     QMutexLocker locker(&textDrawingLock());
     painter.setPen(Qt::black);
     const qreal h = height();
-    drawTextFromBottomLeft(painter, customFont(QStringLiteral("Raleway"), 12, true), 10, 25, h,
+    drawTextFromBottomLeft(painter, songFont(), kTextX, kSongY, h,
                            validateString(m_songName, kCharLimit));
-    drawTextFromBottomLeft(painter, customFont(QStringLiteral("Raleway"), 14), 10, 7, h,
+    drawTextFromBottomLeft(painter, artistFont(), kTextX, kArtistY, h,
                            validateString(m_songArtist, kCharLimit));
-    drawTextFromBottomLeft(painter, customFont(QStringLiteral("Raleway"), 35), 250, 3, h,
-                           m_percentage);
+    drawTextFromBottomLeft(painter, percentageFont(), kPercentageX, kPercentageY, h, m_percentage);
 }

@@ -6,7 +6,10 @@
 
 // The track progress bar of the progress page: a light outline, a fill as
 // wide as the fraction done, and the song, its artist and the percentage.
-// Always 22 pixels high. Main thread only.
+// The bar itself (its frame) is always 22 pixels high. The song name and the
+// large percentage are placed from the bar's lower-left corner and reach
+// above it, so the widget reserves a text band on top of the bar: its real
+// geometry is the frame grown upward by `textBand()`. Main thread only.
 class CustomProgressBar : public QWidget {
     Q_OBJECT
     Q_PROPERTY(float progress READ progress WRITE setProgress)
@@ -37,6 +40,15 @@ public:
     // The first `limit` characters followed by "...".
     static QString shortenString(const QString &text, int withCharLimit);
 
+    // Height of the band above the bar that the song name and the
+    // percentage reach into.
+    int textBand() const { return m_textBand; }
+    // The bar without the text band, in parent coordinates.
+    QRect frame() const;
+    // Places the bar at `frame` (its height is always 22); the widget grows
+    // upward by the text band.
+    void setFrame(const QRect &frame);
+
     QSize sizeHint() const override;
 
 protected:
@@ -48,4 +60,5 @@ private:
     QString m_songArtist;
     QString m_percentage;
     QColor m_emptyColor = Qt::transparent;
+    int m_textBand = 0;
 };

@@ -18,6 +18,11 @@ QImage renderOnWhite(QWidget &widget) {
     return image;
 }
 
+// The bar's own 22 rows: the bottom of the widget, below its text band.
+QImage barRows(const QImage &image) {
+    return image.copy(0, image.height() - 22, image.width(), 22);
+}
+
 int grayAt(const QImage &image, int x, int y) {
     return qGray(image.pixel(x, y));
 }
@@ -36,7 +41,7 @@ TEST_F(ControlsDrawing, ProgressBarOutlineAndHalfFill) {
     CustomProgressBar bar;
     bar.resize(300, 22);
     bar.setProgress(0.5f);
-    const QImage image = renderOnWhite(bar);
+    const QImage image = barRows(renderOnWhite(bar));
 
     // Outline: 1 pixel of white level 0.8 on every side (204 of 255).
     EXPECT_EQ(grayAt(image, 150, 0), 204);
@@ -60,12 +65,18 @@ TEST_F(ControlsDrawing, ProgressBarClampsItsValueAndKeepsItsHeight) {
     bar.setProgress(std::numeric_limits<float>::quiet_NaN());
     EXPECT_EQ(bar.progress(), 0.0f);
 
-    bar.setGeometry(5, 7, 320, 40);
-    EXPECT_EQ(bar.geometry(), QRect(5, 7, 320, 22));
+    // The frame stays 22 high wherever it is put; the widget grows upward
+    // by the text band, so the bar's bottom edge is where it was asked.
+    bar.setFrame(QRect(5, 70, 320, 40));
+    EXPECT_EQ(bar.frame(), QRect(5, 70, 320, 22));
+    EXPECT_EQ(bar.geometry().bottom(), 91);
+    EXPECT_EQ(bar.geometry().top(), 70 - bar.textBand());
+    bar.setGeometry(5, 7, 320, 400);
+    EXPECT_EQ(bar.frame().height(), 22);
 
     bar.setProgress(1.7f);
-    bar.resize(100, 22);
-    const QImage image = renderOnWhite(bar);
+    bar.setFrame(QRect(0, 0, 100, 22));
+    const QImage image = barRows(renderOnWhite(bar));
     EXPECT_EQ(grayAt(image, 50, 11), 242);
     EXPECT_EQ(grayAt(image, 98, 11), 242);
 }
@@ -90,6 +101,42 @@ TEST_F(ControlsDrawing, ProgressBarCutsLongTextsAtThirtyCharacters) {
     CustomProgressBar empty;
     empty.resize(600, 22);
     EXPECT_NE(drawnLonger, renderOnWhite(empty)); // the artist line is visible at all
+}
+
+// The song name sits above the bar and the large percentage overflows it;
+// both must be drawn into the band above the bar, not clipped away.
+TEST_F(ControlsDrawing, ProgressBarDrawsSongAndPercentageAboveTheBar) {
+    auto darkPixelsAbove = [](const QImage &image, int fromX, int toX) {
+        int dark = 0;
+        for (int y = 0; y < image.height() - 22; ++y)
+            for (int x = fromX; x < toX; ++x)
+                dark += qGray(image.pixel(x, y)) < 128 ? 1 : 0;
+        return dark;
+    };
+    CustomProgressBar bar;
+    bar.resize(400, bar.height());
+    ASSERT_GT(bar.textBand(), 10);
+    const QImage blank = renderOnWhite(bar);
+    EXPECT_EQ(darkPixelsAbove(blank, 0, 400), 0);
+
+    bar.setSongName(QStringLiteral("Feeling Good"));
+    const QImage withSong = renderOnWhite(bar);
+    EXPECT_GT(darkPixelsAbove(withSong, 10, 200), 20) << "the song name shows above the bar";
+    EXPECT_EQ(darkPixelsAbove(withSong, 250, 400), 0);
+
+    bar.setSongName(QString());
+    bar.setPercentage(QStringLiteral("40%"));
+    const QImage withPercentage = renderOnWhite(bar);
+    EXPECT_EQ(darkPixelsAbove(withPercentage, 0, 240), 0);
+    EXPECT_GT(darkPixelsAbove(withPercentage, 250, 400), 20) << "the percentage's top shows";
+    // Its top line reaches into the band's upper half (a 35 pixel text
+    // standing 3 pixels above the bar's bottom).
+    int topDarkRow = withPercentage.height();
+    for (int y = withPercentage.height() - 1; y >= 0; --y)
+        for (int x = 250; x < 400; ++x)
+            if (qGray(withPercentage.pixel(x, y)) < 128)
+                topDarkRow = y;
+    EXPECT_LT(topDarkRow, bar.textBand() / 2 + 2);
 }
 
 TEST_F(ControlsDrawing, ButtonOutlinesAndPressedFace) {
