@@ -34,24 +34,25 @@ std::string toHex(std::string_view bytes, bool upper) {
     return out;
 }
 
-struct Md5::Impl {
+struct Digest::Impl {
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
     ~Impl() { EVP_MD_CTX_free(ctx); }
 };
 
-Md5::Md5()
+Digest::Digest(DigestKind kind)
     : impl_(std::make_unique<Impl>()) {
-    if (!impl_->ctx || EVP_DigestInit_ex(impl_->ctx, EVP_md5(), nullptr) != 1)
-        throw std::runtime_error("MD5 is not available");
+    const EVP_MD *md = kind == DigestKind::Md5 ? EVP_md5() : EVP_sha256();
+    if (!impl_->ctx || EVP_DigestInit_ex(impl_->ctx, md, nullptr) != 1)
+        throw std::runtime_error("the message digest is not available");
 }
 
-Md5::~Md5() = default;
+Digest::~Digest() = default;
 
-void Md5::update(const void *data, std::size_t size) {
+void Digest::update(const void *data, std::size_t size) {
     EVP_DigestUpdate(impl_->ctx, data, size);
 }
 
-std::string Md5::finalHex() {
+std::string Digest::finalHex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     EVP_DigestFinal_ex(impl_->ctx, digest, &len);
@@ -67,19 +68,25 @@ std::string md5HexUpper(std::string_view text) {
     return hex;
 }
 
-std::string md5OfFile(const std::string &path) {
+std::string sha256Hex(std::string_view text) {
+    Sha256 sha;
+    sha.update(text.data(), text.size());
+    return sha.finalHex();
+}
+
+std::string digestOfFile(const std::string &path, DigestKind kind) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return {};
-    Md5 md5;
+    Digest digest(kind);
     std::vector<char> buffer(1 << 16);
     while (in) {
         in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        md5.update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+        digest.update(buffer.data(), static_cast<std::size_t>(in.gcount()));
     }
     if (in.bad())
         return {};
-    return md5.finalHex();
+    return digest.finalHex();
 }
 
 std::string pbkdf2(std::string_view password, std::string_view salt, int iterations) {

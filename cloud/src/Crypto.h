@@ -18,13 +18,15 @@ std::string toHex(std::string_view bytes, bool upper = false);
 // MD5 over the text, 32 upper-case hex digits (the request signature's digest).
 std::string md5HexUpper(std::string_view text);
 
-// Streaming MD5 for file contents; the result is 32 lower-case hex digits.
-class Md5 {
+enum class DigestKind { Md5, Sha256 };
+
+// Streaming digest of file contents; the result is lower-case hex.
+class Digest {
 public:
-    Md5();
-    ~Md5();
-    Md5(const Md5 &) = delete;
-    Md5 &operator=(const Md5 &) = delete;
+    explicit Digest(DigestKind kind);
+    ~Digest();
+    Digest(const Digest &) = delete;
+    Digest &operator=(const Digest &) = delete;
     void update(const void *data, std::size_t size);
     std::string finalHex();
 
@@ -33,8 +35,31 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// MD5 of a whole file (lower-case hex), empty when it cannot be read.
-std::string md5OfFile(const std::string &path);
+// MD5 is the checksum the protocol speaks; it is no proof that two files are
+// the same, which is what SHA-256 is for.
+class Md5 : public Digest {
+public:
+    Md5()
+        : Digest(DigestKind::Md5) {}
+};
+
+class Sha256 : public Digest {
+public:
+    Sha256()
+        : Digest(DigestKind::Sha256) {}
+};
+
+// Digest of a whole file (lower-case hex), empty when it cannot be read.
+std::string digestOfFile(const std::string &path, DigestKind kind);
+inline std::string md5OfFile(const std::string &path) {
+    return digestOfFile(path, DigestKind::Md5);
+}
+inline std::string sha256OfFile(const std::string &path) {
+    return digestOfFile(path, DigestKind::Sha256);
+}
+
+// SHA-256 of a text as 64 lower-case hex digits (how stored tokens are kept).
+std::string sha256Hex(std::string_view text);
 
 // PBKDF2-HMAC-SHA256 with a 32-byte result.
 std::string pbkdf2(std::string_view password, std::string_view salt, int iterations);

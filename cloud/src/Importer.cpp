@@ -97,6 +97,7 @@ ImportResult importFile(Store &store, BlobStore &blobs, const fs::path &file,
     stored.relPath = blobs.importCopy(file);
     stored.size = static_cast<std::int64_t>(fs::file_size(blobs.pathOf(stored.relPath)));
     stored.md5 = crypto::md5OfFile(blobs.pathOf(stored.relPath).string());
+    stored.sha256 = crypto::sha256OfFile(blobs.pathOf(stored.relPath).string());
     if (stored.md5 != result.checksum) {
         blobs.remove(stored.relPath);
         throw std::runtime_error(file.string() + ": changed while it was imported");

@@ -66,6 +66,7 @@ struct StoredFile {
     std::string relPath; // below the data folder's media/ folder
     std::int64_t size = 0;
     std::string md5;
+    std::string sha256; // what sameness is judged by: MD5 collisions are easy to make
 };
 
 struct CatalogItem {
@@ -134,7 +135,7 @@ public:
     std::optional<FacebookUser> findFacebookUserByToken(const std::string &token);
 
     // Files and catalogue
-    // Records a file; when one with the same digest and size exists, that one is
+    // Records a file; when one with the same SHA-256 and size exists, that one is
     // returned and `reused` is set (the caller then drops its copy).
     StoredFile addFile(const StoredFile &file, bool &reused);
     std::optional<StoredFile> findFile(std::int64_t id);
@@ -151,7 +152,7 @@ public:
     // Adds the item (or returns the one the user already has with that checksum).
     UserMedia addUserMedia(UserMedia media);
     // An upload in one transaction: the file record (or the existing one with the
-    // same digest, setting `fileReused`) and the user's library entry for it.
+    // same SHA-256 and size, setting `fileReused`) and the user's library entry for it.
     UserMedia addUpload(const StoredFile &file, UserMedia media, bool &fileReused);
     Listing listChanges(std::int64_t userId, std::int64_t since);
     std::int64_t userMediaCount(std::int64_t userId);
@@ -166,6 +167,7 @@ public:
 
 private:
     void createSchema();
+    void addColumnIfMissing(const char *table, const char *column, const char *declaration);
     std::int64_t nextPosition();
     StoredFile addFileLocked(const StoredFile &file, bool &reused);
     UserMedia addUserMediaLocked(UserMedia media);

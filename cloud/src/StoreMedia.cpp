@@ -61,18 +61,22 @@ StoredFile Store::addFile(const StoredFile &file, bool &reused) {
 
 StoredFile Store::addFileLocked(const StoredFile &file, bool &reused) {
     {
-        Statement q(db_, "SELECT id, rel_path, size, md5 FROM files WHERE md5 = ? AND size = ?");
-        q.bind(1, file.md5).bind(2, file.size);
+        // Two files are the same only when their SHA-256 and size agree; files
+        // recorded before SHA-256 was kept have none and are never shared.
+        Statement q(db_, "SELECT id, rel_path, size, md5, sha256 FROM files "
+                         "WHERE sha256 = ? AND size = ? AND sha256 <> ''");
+        q.bind(1, file.sha256).bind(2, file.size);
         if (q.step()) {
             reused = true;
-            return StoredFile{q.integer(0), q.text(1), q.integer(2), q.text(3)};
+            return StoredFile{q.integer(0), q.text(1), q.integer(2), q.text(3), q.text(4)};
         }
     }
-    Statement(db_, "INSERT INTO files(rel_path, size, md5, created_ms) VALUES(?,?,?,?)")
+    Statement(db_, "INSERT INTO files(rel_path, size, md5, sha256, created_ms) VALUES(?,?,?,?,?)")
         .bind(1, file.relPath)
         .bind(2, file.size)
         .bind(3, file.md5)
-        .bind(4, nowMs())
+        .bind(4, file.sha256)
+        .bind(5, nowMs())
         .run();
     StoredFile out = file;
     out.id = db_.lastInsertId();
@@ -82,11 +86,11 @@ StoredFile Store::addFileLocked(const StoredFile &file, bool &reused) {
 
 std::optional<StoredFile> Store::findFile(std::int64_t id) {
     std::lock_guard lock(mutex_);
-    Statement q(db_, "SELECT id, rel_path, size, md5 FROM files WHERE id = ?");
+    Statement q(db_, "SELECT id, rel_path, size, md5, sha256 FROM files WHERE id = ?");
     q.bind(1, id);
     if (!q.step())
         return std::nullopt;
-    return StoredFile{q.integer(0), q.text(1), q.integer(2), q.text(3)};
+    return StoredFile{q.integer(0), q.text(1), q.integer(2), q.text(3), q.text(4)};
 }
 
 std::set<std::string> Store::referencedFiles() {

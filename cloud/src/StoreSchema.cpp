@@ -71,8 +71,8 @@ CREATE TABLE IF NOT EXISTS files (
     rel_path TEXT NOT NULL UNIQUE,
     size INTEGER NOT NULL,
     md5 TEXT NOT NULL,
+    sha256 TEXT NOT NULL DEFAULT '',
     created_ms INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS files_by_md5 ON files(md5, size);
 CREATE TABLE IF NOT EXISTS catalog (
     id INTEGER PRIMARY KEY,
     file_id INTEGER NOT NULL REFERENCES files(id),
@@ -106,6 +106,19 @@ CREATE TABLE IF NOT EXISTS analytics_events (
     body TEXT NOT NULL,
     fields TEXT NOT NULL);
 )SQL");
+    addColumnIfMissing("files", "sha256", "TEXT NOT NULL DEFAULT ''");
+    db_.exec("DROP INDEX IF EXISTS files_by_md5;"
+             "CREATE INDEX IF NOT EXISTS files_by_sha256 ON files(sha256, size);");
+}
+
+// Data folders made by earlier versions get the columns added since.
+void Store::addColumnIfMissing(const char *table, const char *column, const char *declaration) {
+    Statement q(db_,
+                std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?");
+    q.bind(1, std::string(column));
+    if (q.step())
+        return;
+    db_.exec(std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " + declaration);
 }
 
 std::int64_t Store::nextPosition() {

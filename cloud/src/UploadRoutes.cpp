@@ -36,6 +36,7 @@ public:
             return false;
         }
         md5.update(bytes, size);
+        sha256.update(bytes, size);
         if (!file->write(bytes, size)) {
             writeFailed = true;
             return false;
@@ -50,6 +51,7 @@ private:
     Session session;
     std::optional<IncomingFile> file;
     crypto::Md5 md5;
+    crypto::Sha256 sha256;
     std::string filename;
     bool inFilePart = false;
     bool tooLarge = false;
@@ -90,6 +92,7 @@ void UploadState::finish(const Request &req, Response &res, bool complete) {
     StoredFile stored;
     stored.size = static_cast<std::int64_t>(file->size());
     stored.md5 = md5.finalHex();
+    stored.sha256 = sha256.finalHex();
     stored.relPath = ctx.blobs.commit(*file);
 
     std::string name = filename;

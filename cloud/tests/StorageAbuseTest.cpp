@@ -1,0 +1,90 @@
+// Attacks on the server's storage as a hostile account holder would make them:
+// files crafted to pass for another's, and uploads meant to fill the disk.
+// Each prints the figure it checks.
+#include "TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using cloud::json::Value;
+using namespace cloudtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPassword = "s3cret pass";
+
+std::string fromHex(const std::string &hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+std::int64_t purchasedId(const Reply &r) {
+    const auto v = r.json();
+    const Value *content = v ? v->find("purchasedContent") : nullptr;
+    if (!content || !content->isArray() || content->asArray().empty())
+        return -1;
+    const Value *id = content->asArray().front().find("id");
+    return id && id->isInteger() ? id->asInteger() : -1;
+}
+
+int storedFiles(const TestServer &server) {
+    int n = 0;
+    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(server.dataDir() / "media"))
+        ++n;
+    return n;
+}
+
+TEST(StorageAbuseTest, FilesWithTheSameMd5AreNotTakenForEachOther) {
+    // The two 128-byte messages published in 2004 as the first MD5 collision.
+    const std::string first =
+        fromHex("d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f89"
+                "55ad340609f4b30283e488832571415a085125e8f7cdc99fd91dbdf280373c5b"
+                "d8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0"
+                "e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70");
+    const std::string second =
+        fromHex("d131dd02c5e6eec4693d9a0698aff95c2fcab50712467eab4004583eb8fb7f89"
+                "55ad340609f4b30283e4888325f1415a085125e8f7cdc99fd91dbd7280373c5b"
+                "d8823e3156348f5bae6dacd436c919c6dd53e23487da03fd02396306d248cda0"
+                "e99f33420f577ee8ce54b67080280d1ec69821bcb6a8839396f965ab6ff72a70");
+    ASSERT_EQ(first.size(), 128u);
+    ASSERT_NE(first, second);
+    ASSERT_EQ(md5Hex(first), md5Hex(second));
+
+    TestServer server;
+    server.addUser("ann@example.org", kPassword);
+    server.addUser("bob@example.org", kPassword);
+    server.addUser("cy@example.org", kPassword);
+    const std::string ann = server.loginOrFail("ann@example.org", kPassword);
+    const std::string bob = server.loginOrFail("bob@example.org", kPassword);
+    const std::string cy = server.loginOrFail("cy@example.org", kPassword);
+
+    const std::int64_t annId = purchasedId(server.upload(ann, "a.mp3", first));
+    const std::int64_t bobId = purchasedId(server.upload(bob, "b.mp3", second));
+    ASSERT_GT(annId, 0);
+    ASSERT_GT(bobId, 0);
+    const int afterCollision = storedFiles(server);
+
+    // Each gets back the bytes they sent, not the other's.
+    EXPECT_EQ(server.download(ann, annId, "ann@example.org", kPassword).body, first);
+    EXPECT_EQ(server.download(bob, bobId, "bob@example.org", kPassword).body, second);
+    EXPECT_EQ(afterCollision, 2);
+
+    // Truly identical bytes still share one stored copy.
+    const std::int64_t cyId = purchasedId(server.upload(cy, "c.mp3", first));
+    EXPECT_EQ(server.download(cy, cyId, "cy@example.org", kPassword).body, first);
+    EXPECT_EQ(storedFiles(server), 2);
+    std::printf("[figure] colliding MD5 pair: %d stored files, identical third upload: %d\n",
+                afterCollision, storedFiles(server));
+
+    // A restart keeps the files apart (the clean-up keeps both).
+    server.stop();
+    server.start();
+    const std::string bobAgain = server.loginOrFail("bob@example.org", kPassword);
+    EXPECT_EQ(server.download(bobAgain, bobId, "bob@example.org", kPassword).body, second);
+}
+
+} // namespace
