@@ -1,5 +1,6 @@
 #include "LibrarySettings.h"
 
+#include "settings/FolderUrls.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "sync/Sonarbox.h"
@@ -7,8 +8,7 @@
 QList<QUrl> folderUrls(const QStringList &folders) {
     QList<QUrl> urls;
     for (const QString &folder : folders)
-        urls << QUrl::fromLocalFile(folder.endsWith(QLatin1Char('/')) ? folder
-                                                                      : folder + QLatin1Char('/'));
+        urls << FolderUrls::fromPath(folder);
     return urls;
 }
 

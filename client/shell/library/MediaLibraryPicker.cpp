@@ -3,6 +3,7 @@
 #include "FolderCell.h"
 #include "FolderDialogs.h"
 #include "ScreenKeys.h"
+#include "settings/FolderUrls.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
@@ -16,17 +17,10 @@
 
 namespace {
 
-QString folderDisplayName(const QUrl &folder) {
-    return Utility::getFolderNameFromPath(folder.toString());
-}
-
-// Folders as the coordinator keeps them: file URLs ending in "/", so that the
-// display name is the folder's own name.
 QList<QUrl> folderUrls(const QStringList &paths) {
     QList<QUrl> urls;
     for (const QString &path : paths)
-        urls << QUrl::fromLocalFile(path.endsWith(QLatin1Char('/')) ? path
-                                                                    : path + QLatin1Char('/'));
+        urls << FolderUrls::fromPath(path);
     return urls;
 }
 
@@ -184,7 +178,7 @@ void MediaLibraryPicker::reloadFolders() {
     table->setRowCount(int(folders.size()));
     for (int row = 0; row < folders.size(); ++row) {
         auto *cell = new FolderCell(QStringLiteral("MyView"));
-        const QString name = folderDisplayName(folders.at(row));
+        const QString name = FolderUrls::displayName(folders.at(row));
         cell->textField()->setText(name);
         auto *item = new QTableWidgetItem();
         item->setData(Qt::AccessibleTextRole, name);

@@ -3,6 +3,7 @@
 #include "FolderDialogs.h"
 #include "ScreenKeys.h"
 #include "SummaryCellView.h"
+#include "settings/FolderUrls.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
@@ -160,7 +161,7 @@ void MediaScanSummary::fillRow(int row, SummaryCellView *cell) const {
     const QString amount = amounts.value(scannedPath(folder), QStringLiteral("0"));
     qCInfo(lcShell).noquote() << amount;
     cell->setIconName(QStringLiteral("icon_folder"));
-    cell->folderTitle()->setText(Utility::getFolderNameFromPath(folder.toString()));
+    cell->folderTitle()->setText(FolderUrls::displayName(folder));
     cell->folderFileCount()->setText(QStringLiteral("Found %1 tracks").arg(amount));
 }
 

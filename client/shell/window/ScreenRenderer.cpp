@@ -8,6 +8,7 @@
 #include "screens/ProcessPage.h"
 #include "screens/Settings.h"
 #include "screens/Version.h"
+#include "settings/FolderUrls.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
@@ -133,7 +134,7 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
         sonarbox.setUserPickedMediaLibrary(3);
         QList<QUrl> folders;
         for (const QString &folder : musicFolders)
-            folders << QUrl::fromLocalFile(QDir(folder).absolutePath());
+            folders << FolderUrls::fromPath(QDir(folder).absolutePath());
         sonarbox.setUserMediaFoldersToScan(folders);
         renderer.render<MediaScanSummary>(QStringLiteral("scan-summary"), [](MediaScanSummary &s) {
             settle([&s] { return s.nextButton()->isEnabled(); }, 60000);

@@ -86,6 +86,18 @@ TEST_F(PickerTest, AddingTheSameFolderTwiceListsItTwiceAndCancelChangesNothing) 
     EXPECT_EQ(folderNames(picker), QStringList({"Jazz Age", "Jazz Age", "Rock", "Folk"}));
 }
 
+// A folder is listed by its own name, never its parent's: whether the user
+// just chose it or it was kept (by older settings) without the closing "/".
+TEST_F(PickerTest, FoldersAreListedByTheirOwnName) {
+    holdFolders({"/home/ada/tmp.x1/My Albums", "/home/ada/Music%20Box"});
+    MediaLibraryPicker picker;
+    picker.form().otherFolderOptionLabel->click();
+    nextAnswer = {"/home/ada/tmp.x2/My Albums"};
+    picker.addOtherFolder();
+    EXPECT_EQ(folderNames(picker), QStringList({"My Albums", "Music%20Box", "My Albums"}));
+    EXPECT_EQ(coordinatorFolders().last(), "file:///home/ada/tmp.x2/My Albums/");
+}
+
 TEST_F(PickerTest, RemoveActsOnTheSelectedRowAndTheLastRemovalDisablesIt) {
     holdFolders({"/m/A/", "/m/B/", "/m/C/"});
     sonarbox().setUserPickedMediaLibrary(3);

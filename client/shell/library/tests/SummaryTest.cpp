@@ -233,6 +233,32 @@ TEST_F(SummaryScanTest, ShowsEachChosenFolderWithItsCountAfterTheScan) {
     EXPECT_EQ(sonarbox().localLibraryTracks().size(), 3);
 }
 
+// Folders kept with or without the closing "/" both show their own name,
+// and each finds its own count (the counts are keyed by the scanned path).
+TEST_F(SummaryScanTest, FoldersShowTheirOwnNameWithOrWithoutTheClosingSlash) {
+    ASSERT_TRUE(TestSongs::make(dir.filePath("tmp.a/My Albums/one.mp3"), 1, 8, {"One", "A", "B"}));
+    ASSERT_TRUE(TestSongs::make(dir.filePath("tmp.a/My Albums/two.mp3"), 2, 8, {"Two", "A", "B"}));
+    ASSERT_TRUE(
+        TestSongs::make(dir.filePath("tmp.b/Singles/three.mp3"), 3, 8, {"Three", "C", "D"}));
+    ScanForLocalMedia scanner(nullptr);
+    Sonarbox::Stages stages = recordingStages();
+    stages.scanFileSystemForMedia = [&scanner](Sonarbox::Completion done) {
+        scanner.scanFileSystemForMedia(done);
+    };
+    sonarbox().setStages(stages);
+    sonarbox().setUserPickedMediaLibrary(3);
+    sonarbox().setUserMediaFoldersToScan({QUrl::fromLocalFile(dir.filePath("tmp.a/My Albums")),
+                                          QUrl::fromLocalFile(dir.filePath("tmp.b/Singles/"))});
+
+    MediaScanSummary summary;
+    QSignalSpy finished(&summary, &MediaScanSummary::scanFinished);
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_EQ(summary.cellAt(0)->folderTitle()->text(), "My Albums");
+    EXPECT_EQ(summary.cellAt(0)->folderFileCount()->text(), "Found 2 tracks");
+    EXPECT_EQ(summary.cellAt(1)->folderTitle()->text(), "Singles");
+    EXPECT_EQ(summary.cellAt(1)->folderFileCount()->text(), "Found 1 tracks");
+}
+
 } // namespace
 
 namespace {
