@@ -83,7 +83,7 @@ MediaLibraryPicker::MediaLibraryPicker(QWidget *parent)
     connect(ui.continueBtn, &QPushButton::clicked, this,
             &MediaLibraryPicker::gotoMediaScanSummaryPage);
     // Escape takes the keyboard back to the choice.
-    installScreenKeys(this, ui.continueBtn, [this] {
+    ScreenKeys::install(this, ui.continueBtn, [this] {
         if (QAbstractButton *chosen = m_libraryPicker->checkedButton())
             chosen->setFocus(Qt::ShortcutFocusReason);
     });

@@ -71,7 +71,7 @@ MediaScanSummary::MediaScanSummary(QWidget *parent)
             &MediaScanSummary::changeCustomFolder);
     connect(ui.backBtn, &QPushButton::clicked, this, &MediaScanSummary::showMediaPickerView);
     connect(ui.nextBtn, &QPushButton::clicked, this, &MediaScanSummary::showProcessingView);
-    installScreenKeys(this, ui.nextBtn, [this] { showMediaPickerView(); });
+    ScreenKeys::install(this, ui.nextBtn, [this] { showMediaPickerView(); });
 }
 
 MediaScanSummary::~MediaScanSummary() {

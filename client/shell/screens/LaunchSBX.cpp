@@ -6,8 +6,6 @@
 #include "settings/Logging.h"
 #include "sync/Sonarbox.h"
 
-#include <QKeyEvent>
-
 LaunchSBX::LaunchSBX(QWidget *parent)
     : CustomView(parent) {
     ui.setupUi(this);
@@ -17,19 +15,11 @@ LaunchSBX::LaunchSBX(QWidget *parent)
         Localization::localizedString(QStringLiteral("ToolBarInfoViewModel_DisplayName")));
     ui.launchSBXBtn->setText(QStringLiteral("Launch Sonarbox"));
     connect(ui.launchSBXBtn, &QPushButton::clicked, this, &LaunchSBX::launchSBXAction);
+    ScreenKeys::install(this, ui.launchSBXBtn, [this] { window()->close(); });
 }
 
 void LaunchSBX::launchSBXAction() {
     qCInfo(lcShell) << "[launchSBXAction:] @class:LaunchSBX";
     Sonarbox::instance().launchSBX();
     window()->close();
-}
-
-void LaunchSBX::keyPressEvent(QKeyEvent *event) {
-    if (ScreenKeys::isEscape(event)) {
-        window()->close();
-        return;
-    }
-    if (!ScreenKeys::pressOnEnter(this, event, ui.launchSBXBtn))
-        CustomView::keyPressEvent(event);
 }

@@ -13,9 +13,6 @@ public:
 public slots:
     void launchSBXAction();
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-
 private:
     Ui::LaunchSBX ui;
 };

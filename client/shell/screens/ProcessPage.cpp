@@ -7,7 +7,6 @@
 #include "sync/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
-#include <QKeyEvent>
 #include <QMessageBox>
 
 namespace {
@@ -35,6 +34,17 @@ ProcessPage::ProcessPage(QWidget *parent)
     connect(ui.doneBtn, &QPushButton::clicked, this, &ProcessPage::doneAction);
     connect(ui.launchSbxBtn, &QPushButton::clicked, this, &ProcessPage::nextButtonAction);
     connect(ui.nextArrow, &QPushButton::clicked, this, &ProcessPage::nextButtonAction);
+    // Enter presses the button that goes on (Continue once it shows, else
+    // Sync/Stop); Escape closes the page only where it has Done.
+    ScreenKeys::install(
+        this,
+        [this]() -> QAbstractButton * {
+            return ui.launchSbxBtn->isVisibleTo(this) ? ui.launchSbxBtn : ui.processVewSyncButton;
+        },
+        [this] {
+            if (ui.doneBtn->isVisibleTo(this))
+                doneAction();
+        });
 
     Sonarbox &sonarbox = Sonarbox::instance();
     // The sync updates the model from its own thread; the page redraws on
@@ -115,14 +125,4 @@ void ProcessPage::nextButtonAction() {
     logAction("nextButtonAction:");
     NotificationCenter::defaultCenter().postNotificationName(
         QStringLiteral("showLaunchSBXScreenNotification"), this);
-}
-
-void ProcessPage::keyPressEvent(QKeyEvent *event) {
-    if (ScreenKeys::isEscape(event) && ui.doneBtn->isVisibleTo(this)) {
-        doneAction();
-        return;
-    }
-    QWidget *main = ui.launchSbxBtn->isVisibleTo(this) ? ui.launchSbxBtn : ui.processVewSyncButton;
-    if (!ScreenKeys::pressOnEnter(this, event, main))
-        CustomView::keyPressEvent(event);
 }

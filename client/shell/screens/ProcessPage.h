@@ -25,9 +25,6 @@ public slots:
     void doneAction();
     void nextButtonAction();
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-
 private:
     void showState();
     void showOfflineAlert();

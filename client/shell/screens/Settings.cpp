@@ -8,8 +8,6 @@
 #include "sync/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
-#include <QKeyEvent>
-
 #include <algorithm>
 
 namespace {
@@ -48,6 +46,7 @@ Settings::Settings(QWidget *parent)
     connect(ui.changeLibraryBtn, &QPushButton::clicked, this, &Settings::changeCollectionLocation);
     connect(ui.logOutBtn, &QPushButton::clicked, this, &Settings::logOut);
     connect(ui.closeBtn, &QPushButton::clicked, this, &Settings::closeSettingsScreen);
+    ScreenKeys::install(this, ui.closeBtn, [this] { closeSettingsScreen(); });
 
     GAUtility::instance().GATrackView(QStringLiteral("settingsView"));
     Sonarbox &sonarbox = Sonarbox::instance();
@@ -134,13 +133,4 @@ void Settings::closeSettingsScreen() {
     logAction("closeSettingsScreen:");
     NotificationCenter::defaultCenter().postNotificationName(
         QStringLiteral("closeSettingsViewNotification"), this);
-}
-
-void Settings::keyPressEvent(QKeyEvent *event) {
-    if (ScreenKeys::isEscape(event)) {
-        closeSettingsScreen();
-        return;
-    }
-    if (!ScreenKeys::pressOnEnter(this, event, ui.closeBtn))
-        CustomView::keyPressEvent(event);
 }

@@ -31,9 +31,6 @@ public slots:
 signals:
     void countsArrived();
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-
 private:
     void showCounts(const TrackCounts &counts);
 

@@ -7,8 +7,6 @@
 #include "settings/Logging.h"
 #include "sync/NotificationCenter.h"
 
-#include <QKeyEvent>
-
 Version::Version(QWidget *parent)
     : CustomView(parent) {
     ui.setupUi(this);
@@ -18,19 +16,11 @@ Version::Version(QWidget *parent)
     ui.gracenoteLogoLabel->setText(Localization::localizedString(QStringLiteral("GraceNoteLogo")));
     // copyrightInformation keeps the notice of the form.
     connect(ui.doneButton, &QPushButton::clicked, this, &Version::doneButtonPressed);
+    ScreenKeys::install(this, ui.doneButton, [this] { doneButtonPressed(); });
 }
 
 void Version::doneButtonPressed() {
     qCInfo(lcShell) << "[doneButtonPressed:] @class:Version";
     NotificationCenter::defaultCenter().postNotificationName(
         QStringLiteral("closeAboutViewNotification"), this);
-}
-
-void Version::keyPressEvent(QKeyEvent *event) {
-    if (ScreenKeys::isEscape(event)) {
-        doneButtonPressed();
-        return;
-    }
-    if (!ScreenKeys::pressOnEnter(this, event, ui.doneButton))
-        CustomView::keyPressEvent(event);
 }

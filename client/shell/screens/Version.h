@@ -12,9 +12,6 @@ public:
 public slots:
     void doneButtonPressed();
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-
 private:
     Ui::Version ui;
 };

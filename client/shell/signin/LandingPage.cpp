@@ -1,7 +1,7 @@
 #include "LandingPage.h"
 
 #include "FacebookBrowser.h"
-#include "KeyboardActions.h"
+#include "ScreenKeys.h"
 #include "accounts/LoginPortal.h"
 #include "settings/GAUtility.h"
 #include "sync/NotificationCenter.h"
@@ -14,7 +14,7 @@ LandingPage::LandingPage(QWidget *parent)
     connect(ui.signUpBtn, &QPushButton::clicked, this, &LandingPage::showSignUpPage);
     connect(ui.signInBtn, &QPushButton::clicked, this, &LandingPage::showSignInPage);
     connect(ui.facebookBtn, &QPushButton::clicked, this, &LandingPage::registerViaFacebook);
-    bindEnterAndEscape(this, ui.signUpBtn);
+    ScreenKeys::install(this, ui.signUpBtn);
 }
 
 void LandingPage::showSignUpPage() {

@@ -2,7 +2,7 @@
 
 #include "FacebookBrowser.h"
 #include "Fonts.h"
-#include "KeyboardActions.h"
+#include "ScreenKeys.h"
 #include "accounts/LoginPortal.h"
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
@@ -50,7 +50,7 @@ LoginRegister::LoginRegister(QWidget *parent)
     connect(ui.forgotPasswordBtn, &QPushButton::clicked, this,
             &LoginRegister::forgotPasswordAction);
     connect(ui.signUpBtn, &QPushButton::clicked, this, &LoginRegister::signUpAction);
-    bindEnterAndEscape(this, ui.loginBtn, [this] { signUpAction(); });
+    ScreenKeys::install(this, ui.loginBtn, [this] { signUpAction(); });
     awakeFromNib();
 }
 

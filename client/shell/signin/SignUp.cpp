@@ -1,7 +1,7 @@
 #include "SignUp.h"
 
 #include "Fonts.h"
-#include "KeyboardActions.h"
+#include "ScreenKeys.h"
 #include "accounts/LoginPortal.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
@@ -20,7 +20,7 @@ SignUp::SignUp(QWidget *parent)
     connect(ui.backBtn, &QPushButton::clicked, this, &SignUp::showPreviousScreen);
     connect(ui.termsConditionBtn, &QPushButton::clicked, this, &SignUp::showTermsConditions);
     connect(ui.termsConditionsText2, &QLabel::linkActivated, this, &SignUp::showTermsConditions);
-    bindEnterAndEscape(this, ui.signUpBtn, [this] { showPreviousScreen(); });
+    ScreenKeys::install(this, ui.signUpBtn, [this] { showPreviousScreen(); });
     awakeFromNib();
 }
 

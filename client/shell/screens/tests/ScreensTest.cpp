@@ -54,8 +54,8 @@ struct HeldSync {
         stages.fingderPrintLocalMediaFiles = [this](Sonarbox::Completion done) {
             Sonarbox &sonarbox = Sonarbox::instance();
             sonarbox.progressPage().setProgress(0.4, QStringLiteral("40%"),
-                                                QStringLiteral("Nina Simone"),
-                                                QStringLiteral("Feeling Good"));
+                                                QStringLiteral("The Harbour Lights"),
+                                                QStringLiteral("Evening Tide"));
             entered = true;
             release.acquire();
             if (sonarbox.flow_stopProcesses) {
@@ -91,8 +91,8 @@ TEST_F(ScreensTest, ProgressPageShowsTheSyncWhileItRunsAndWhenItHasFinished) {
     EXPECT_EQ(text(&page, "processViewTxtContent"),
               "We are adding your music now. Soon you'll be listening to all your music anywhere.");
     EXPECT_EQ(buttonTitle(&page, "processVewSyncButton"), "Stop");
-    EXPECT_EQ(bar->songName(), "Feeling Good");
-    EXPECT_EQ(bar->songArtist(), "Nina Simone");
+    EXPECT_EQ(bar->songName(), "Evening Tide");
+    EXPECT_EQ(bar->songArtist(), "The Harbour Lights");
     EXPECT_EQ(bar->percentage(), "40%");
     EXPECT_FLOAT_EQ(bar->progress(), 0.4f);
 
