@@ -148,8 +148,8 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
         "We are adding your music now. Soon you'll be listening to all your music anywhere."));
     progress.setSyncButtonTitle(QStringLiteral("Stop"));
     progress.setDescription(QStringLiteral("Matching your music"));
-    progress.setProgress(0.4, QStringLiteral("40%"), QStringLiteral("Nina Simone"),
-                         QStringLiteral("Feeling Good"));
+    progress.setProgress(0.4, QStringLiteral("40%"), QStringLiteral("The Harbour Lights"),
+                         QStringLiteral("Evening Tide"));
     renderer.render<ProcessPage>(QStringLiteral("progress-syncing"));
     progress.setProgress(1.0, QStringLiteral("100%"), QString(), QString());
     progress.setDescription(QStringLiteral("Sync Completed"));

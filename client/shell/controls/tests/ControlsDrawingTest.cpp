@@ -119,7 +119,7 @@ TEST_F(ControlsDrawing, ProgressBarDrawsSongAndPercentageAboveTheBar) {
     const QImage blank = renderOnWhite(bar);
     EXPECT_EQ(darkPixelsAbove(blank, 0, 400), 0);
 
-    bar.setSongName(QStringLiteral("Feeling Good"));
+    bar.setSongName(QStringLiteral("Evening Tide"));
     const QImage withSong = renderOnWhite(bar);
     EXPECT_GT(darkPixelsAbove(withSong, 10, 200), 20) << "the song name shows above the bar";
     EXPECT_EQ(darkPixelsAbove(withSong, 250, 400), 0);
