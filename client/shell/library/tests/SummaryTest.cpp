@@ -196,8 +196,18 @@ TEST_F(SummaryTest, AScreenClosedBeforeItsScanEndsIsLeftAlone) {
     EXPECT_EQ(stagesRun(), QStringList({"scan"}));
 }
 
-// The real scan over two folders of generated songs.
-class SummaryScanTest : public LibraryScreenTest {};
+// The real scan over folders of generated songs.
+class SummaryScanTest : public LibraryScreenTest {
+protected:
+    void useTheRealScan() {
+        Sonarbox::Stages stages = recordingStages();
+        stages.scanFileSystemForMedia = [this](Sonarbox::Completion done) {
+            scanner.scanFileSystemForMedia(done);
+        };
+        sonarbox().setStages(stages);
+    }
+    ScanForLocalMedia scanner{nullptr};
+};
 
 TEST_F(SummaryScanTest, ShowsEachChosenFolderWithItsCountAfterTheScan) {
     ASSERT_TRUE(TestSongs::make(dir.filePath("Jazz/one.mp3"), 1, 8, {"One", "Ada", "Blue"}));
@@ -205,12 +215,7 @@ TEST_F(SummaryScanTest, ShowsEachChosenFolderWithItsCountAfterTheScan) {
     ASSERT_TRUE(QFile::copy(dir.filePath("Jazz/one.mp3"), dir.filePath("Jazz/deep/two.mp3")));
     ASSERT_TRUE(TestSongs::make(dir.filePath("Rock/three.m4a"), 2, 8, {"Three", "Bo", "Red"}));
     ASSERT_TRUE(TestSongs::makeFileOfSize(dir.filePath("Rock/too-small.mp3"), 1000));
-    ScanForLocalMedia scanner(nullptr);
-    Sonarbox::Stages stages = recordingStages();
-    stages.scanFileSystemForMedia = [&scanner](Sonarbox::Completion done) {
-        scanner.scanFileSystemForMedia(done);
-    };
-    sonarbox().setStages(stages);
+    useTheRealScan();
     sonarbox().setUserPickedMediaLibrary(3);
     sonarbox().setUserMediaFoldersToScan(
         {QUrl::fromLocalFile(dir.filePath("Jazz/")), QUrl::fromLocalFile(dir.filePath("Rock/"))});
@@ -240,12 +245,7 @@ TEST_F(SummaryScanTest, FoldersShowTheirOwnNameWithOrWithoutTheClosingSlash) {
     ASSERT_TRUE(TestSongs::make(dir.filePath("tmp.a/My Albums/two.mp3"), 2, 8, {"Two", "A", "B"}));
     ASSERT_TRUE(
         TestSongs::make(dir.filePath("tmp.b/Singles/three.mp3"), 3, 8, {"Three", "C", "D"}));
-    ScanForLocalMedia scanner(nullptr);
-    Sonarbox::Stages stages = recordingStages();
-    stages.scanFileSystemForMedia = [&scanner](Sonarbox::Completion done) {
-        scanner.scanFileSystemForMedia(done);
-    };
-    sonarbox().setStages(stages);
+    useTheRealScan();
     sonarbox().setUserPickedMediaLibrary(3);
     sonarbox().setUserMediaFoldersToScan({QUrl::fromLocalFile(dir.filePath("tmp.a/My Albums")),
                                           QUrl::fromLocalFile(dir.filePath("tmp.b/Singles/"))});
@@ -271,12 +271,7 @@ TEST_F(SummaryScanTest, TheMusicFolderIsTheOneTheDesktopNames) {
     dirs.write(QStringLiteral("XDG_MUSIC_DIR=\"%1\"\n").arg(dir.filePath("Tunes")).toUtf8());
     dirs.close();
     ASSERT_TRUE(TestSongs::make(dir.filePath("Tunes/a/one.mp3"), 3, 8, {"One", "Cy", "Gold"}));
-    ScanForLocalMedia scanner(nullptr);
-    Sonarbox::Stages stages = recordingStages();
-    stages.scanFileSystemForMedia = [&scanner](Sonarbox::Completion done) {
-        scanner.scanFileSystemForMedia(done);
-    };
-    sonarbox().setStages(stages);
+    useTheRealScan();
     sonarbox().setUserPickedMediaLibrary(2);
 
     MediaScanSummary summary;
