@@ -18,6 +18,10 @@ struct Config {
     int facebookTokenLifetimeSeconds = 5183999;
     std::uint64_t maxUploadBytes = 100ull * 1024 * 1024;
     std::uint64_t maxJsonBytes = 1024 * 1024;
+    // Anyone may make an account, so none may fill the disk: each stores at
+    // most this much, and uploads stop while the disk has less than the floor.
+    std::uint64_t quotaBytes = 10240ull * 1024 * 1024;
+    std::uint64_t minFreeBytes = 1024ull * 1024 * 1024;
     int pbkdf2Iterations = 100000;
     // Event-loop threads; a slow or idle client holds none of them.
     int threads = 4;

@@ -36,7 +36,8 @@ ServerContext::ServerContext(Config c)
     , blobs(config.dataDir)
     , tokens(std::chrono::seconds(config.tokenLifetimeSeconds))
     , linkSecret(store.secret())
-    , credentials(crypto::randomBytes(32)) {}
+    , credentials(crypto::randomBytes(32))
+    , uploadAllowance(config.dataDir, config.quotaBytes, config.minFreeBytes) {}
 
 void sendJson(http::Response &res, int status, const json::Value &body) {
     res.status = status;

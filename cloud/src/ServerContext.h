@@ -7,6 +7,7 @@
 #include "RateLimiter.h"
 #include "Store.h"
 #include "TokenStore.h"
+#include "UploadAllowance.h"
 
 #include "HttpServer.h"
 
@@ -42,6 +43,7 @@ struct ServerContext {
     TokenStore tokens;
     std::string linkSecret;
     CredentialCache credentials;
+    UploadAllowance uploadAllowance;
     // Analytics requests per client address: a burst of 60, then 5 a second.
     RateLimiter collectLimiter{5.0, 60.0};
 };

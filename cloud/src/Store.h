@@ -153,9 +153,14 @@ public:
     UserMedia addUserMedia(UserMedia media);
     // An upload in one transaction: the file record (or the existing one with the
     // same SHA-256 and size, setting `fileReused`) and the user's library entry for it.
-    UserMedia addUpload(const StoredFile &file, UserMedia media, bool &fileReused);
+    // `added` tells whether the library took a new entry (not one it had).
+    UserMedia addUpload(const StoredFile &file, UserMedia media, bool &fileReused,
+                        bool *added = nullptr);
     Listing listChanges(std::int64_t userId, std::int64_t since);
     std::int64_t userMediaCount(std::int64_t userId);
+    // Bytes an account's library takes, each item counted whole even when its
+    // file is shared (what it would take were it alone).
+    std::int64_t storedBytes(std::int64_t userId);
 
     // Analytics
     // Keeps the event; the oldest ones give way beyond 100,000 or `maxTotalBytes`.

@@ -195,8 +195,10 @@ UserMedia Store::addUserMedia(UserMedia media) {
     return out;
 }
 
-UserMedia Store::addUpload(const StoredFile &file, UserMedia media, bool &fileReused) {
+UserMedia Store::addUpload(const StoredFile &file, UserMedia media, bool &fileReused, bool *added) {
     std::lock_guard lock(mutex_);
+    if (added)
+        *added = false;
     Transaction tx(db_);
     {
         // Uploading a song the user already has changes nothing.
@@ -211,6 +213,8 @@ UserMedia Store::addUpload(const StoredFile &file, UserMedia media, bool &fileRe
     media.fileId = addFileLocked(file, fileReused).id;
     UserMedia out = addUserMediaLocked(std::move(media));
     tx.commit();
+    if (added)
+        *added = true;
     return out;
 }
 
@@ -268,6 +272,15 @@ Listing Store::listChanges(std::int64_t userId, std::int64_t since) {
 std::int64_t Store::userMediaCount(std::int64_t userId) {
     std::lock_guard lock(mutex_);
     Statement q(db_, "SELECT COUNT(*) FROM user_media WHERE user_id = ?");
+    q.bind(1, userId);
+    q.step();
+    return q.integer(0);
+}
+
+std::int64_t Store::storedBytes(std::int64_t userId) {
+    std::lock_guard lock(mutex_);
+    Statement q(db_, "SELECT COALESCE(SUM(f.size), 0) FROM user_media m "
+                     "JOIN files f ON f.id = m.file_id WHERE m.user_id = ?");
     q.bind(1, userId);
     q.step();
     return q.integer(0);

@@ -16,6 +16,7 @@ public:
     UploadState(ServerContext &c, Session s)
         : ctx(c)
         , session(std::move(s)) {}
+    ~UploadState() override { settle(); }
 
     bool part(std::string_view name, std::string_view partFile) override {
         if (file)
@@ -35,6 +36,10 @@ public:
             tooLarge = true;
             return false;
         }
+        refusal = ctx.uploadAllowance.grow(session.userId, size);
+        if (refusal != UploadRefusal::None)
+            return false;
+        reserved += size;
         md5.update(bytes, size);
         sha256.update(bytes, size);
         if (!file->write(bytes, size)) {
@@ -44,11 +49,31 @@ public:
         return true;
     }
 
-    void finish(const Request &req, Response &res, bool complete) override;
+    // The reservation is settled as soon as the answer is known: the client
+    // may start its next upload before this upload's connection is done.
+    void finish(const Request &req, Response &res, bool complete) override {
+        try {
+            store(req, res, complete);
+        } catch (...) {
+            settle();
+            throw;
+        }
+        settle();
+    }
 
 private:
+    void store(const Request &req, Response &res, bool complete);
+    void settle() {
+        file.reset(); // a refused upload's bytes leave the disk before it is answered
+        ctx.uploadAllowance.finish(session.userId, reserved, kept);
+        reserved = 0;
+    }
+
     ServerContext &ctx;
     Session session;
+    std::uint64_t reserved = 0;
+    bool kept = false; // the account's library took the file
+    UploadRefusal refusal = UploadRefusal::None;
     std::optional<IncomingFile> file;
     crypto::Md5 md5;
     crypto::Sha256 sha256;
@@ -57,6 +82,15 @@ private:
     bool tooLarge = false;
     bool writeFailed = false;
 };
+
+void refuseForRoom(ServerContext &ctx, Response &res, UploadRefusal refusal) {
+    const auto mib = [](std::uint64_t bytes) { return std::to_string(bytes / (1024 * 1024)); };
+    sendEnvelope(res, 507, "FAILED",
+                 refusal == UploadRefusal::Quota
+                     ? "the account's storage quota of " + mib(ctx.uploadAllowance.quotaBytes()) +
+                           " MiB is full"
+                     : "the server is low on disk space");
+}
 
 UserMedia describe(std::int64_t userId, const std::string &name, const std::string &checksum,
                    const std::optional<Tags> &tags) {
@@ -73,13 +107,15 @@ UserMedia describe(std::int64_t userId, const std::string &name, const std::stri
     return m;
 }
 
-void UploadState::finish(const Request &req, Response &res, bool complete) {
+void UploadState::store(const Request &req, Response &res, bool complete) {
     const auto refuse = [&res](int status, const std::string &text) {
         sendEnvelope(res, status, "FAILED", text);
     };
     if (tooLarge)
         return refuse(413, "the file is larger than " + std::to_string(ctx.config.maxUploadBytes) +
                                " bytes");
+    if (refusal != UploadRefusal::None)
+        return refuseForRoom(ctx, res, refusal);
     if (writeFailed)
         return refuse(507, "the server could not store the file");
     if (!complete)
@@ -104,8 +140,8 @@ void UploadState::finish(const Request &req, Response &res, bool complete) {
     bool reused = false;
     try {
         const auto tags = readTags(ctx.blobs.pathOf(stored.relPath).string(), TagDepth::Quick);
-        media =
-            ctx.store.addUpload(stored, describe(session.userId, name, stored.md5, tags), reused);
+        media = ctx.store.addUpload(stored, describe(session.userId, name, stored.md5, tags),
+                                    reused, &kept);
     } catch (...) {
         ctx.blobs.remove(stored.relPath);
         throw;
@@ -132,6 +168,13 @@ std::unique_ptr<http::UploadSink> beginUpload(ServerContext &ctx, const Request 
     }
     if (!req.isMultipart()) {
         sendEnvelope(res, 400, "FAILED", "the upload must be multipart/form-data");
+        return nullptr;
+    }
+    const auto refusal = ctx.uploadAllowance.check(session->userId, [&ctx, &session] {
+        return static_cast<std::uint64_t>(ctx.store.storedBytes(session->userId));
+    });
+    if (refusal != UploadRefusal::None) {
+        refuseForRoom(ctx, res, refusal);
         return nullptr;
     }
     return std::make_unique<UploadState>(ctx, *session);

@@ -31,6 +31,8 @@ const char *kUsage = R"(usage:
       --public-url URL          the address clients reach this server at (the listening address)
       --tls-cert FILE --tls-key FILE   serve HTTPS with this PEM certificate and key
       --max-upload-mib N        largest accepted upload (100)
+      --quota-mib N             storage of one account (10240)
+      --min-free-mib N          uploads are refused while the disk has less free (1024)
       --token-lifetime S        signature token lifetime in seconds (300)
       --download-link-lifetime S  signed download address lifetime (60)
       --analytics-readback      serve GET /collect/events
@@ -117,6 +119,9 @@ Config configFrom(const Args &args) {
         c.tlsKey = readText(args.options.at("--tls-key"));
     }
     c.maxUploadBytes = std::uint64_t(intOption(args, "--max-upload-mib", 100)) * 1024 * 1024;
+    c.quotaBytes = std::uint64_t(std::max(0, intOption(args, "--quota-mib", 10240))) * 1024 * 1024;
+    c.minFreeBytes =
+        std::uint64_t(std::max(0, intOption(args, "--min-free-mib", 1024))) * 1024 * 1024;
     c.tokenLifetimeSeconds = intOption(args, "--token-lifetime", c.tokenLifetimeSeconds);
     c.downloadLinkLifetimeSeconds =
         intOption(args, "--download-link-lifetime", c.downloadLinkLifetimeSeconds);

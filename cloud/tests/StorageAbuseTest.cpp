@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
+#include <vector>
 
 using cloud::json::Value;
 using namespace cloudtest;
@@ -85,6 +87,93 @@ TEST(StorageAbuseTest, FilesWithTheSameMd5AreNotTakenForEachOther) {
     server.start();
     const std::string bobAgain = server.loginOrFail("bob@example.org", kPassword);
     EXPECT_EQ(server.download(bobAgain, bobId, "bob@example.org", kPassword).body, second);
+}
+
+int entriesIn(const fs::path &dir) {
+    int n = 0;
+    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir))
+        ++n;
+    return n;
+}
+
+// Distinct bytes each time, so nothing is shared between uploads.
+std::string filler(std::size_t size, char seed) {
+    std::string out(size, seed);
+    for (std::size_t i = 0; i < size; i += 7)
+        out[i] = static_cast<char>(seed + i / 7);
+    return out;
+}
+
+TEST(StorageAbuseTest, AnAccountCannotStoreBeyondItsQuota) {
+    TestServer server({"--quota-mib", "1"});
+    // Open sign-up: the quota binds accounts anyone can make.
+    Value args;
+    args.set("firstName", "Mal");
+    args.set("lastName", "Lory");
+    args.set("username", "mal@example.org");
+    args.set("password", kPassword);
+    args.set("passwordConfirmation", kPassword);
+    args.set("deviceId", "device-1");
+    args.set("REGISTERED_FROM_DESKTOP", 1);
+    args.set("signature",
+             TestServer::signature("mal@example.org", kPassword, "device-1", server.token()));
+    Value body;
+    body.set("registerWithErrorCodes", std::move(args));
+    ASSERT_EQ(server.postJson("/Vexmusic/userJson", body).member("responseStatus"), "SUCCESS");
+    server.addUser("ann@example.org", kPassword);
+    const std::string mal = server.loginOrFail("mal@example.org", kPassword);
+    const std::string ann = server.loginOrFail("ann@example.org", kPassword);
+
+    const std::size_t kib = 1024;
+    ASSERT_EQ(server.upload(mal, "a.mp3", filler(600 * kib, 'a')).status, 200);
+    const Reply over = server.upload(mal, "b.mp3", filler(600 * kib, 'b'));
+    EXPECT_EQ(over.status, 507);
+    EXPECT_EQ(over.member("responseText"), "the account's storage quota of 1 MiB is full");
+    EXPECT_EQ(server.upload(mal, "c.mp3", filler(300 * kib, 'c')).status, 200);
+    // Now full: even a small file is refused before its body is read.
+    EXPECT_EQ(server.upload(mal, "d.mp3", filler(200 * kib, 'd')).status, 507);
+
+    // Parallel uploads cannot slip past the quota together.
+    TestServer wide({"--quota-mib", "1"});
+    wide.addUser("eve@example.org", kPassword);
+    const std::string eve = wide.loginOrFail("eve@example.org", kPassword);
+    std::vector<std::future<int>> uploads;
+    for (char seed = 'k'; seed < 'o'; ++seed)
+        uploads.push_back(std::async(std::launch::async, [&wide, &eve, seed] {
+            return wide.upload(eve, std::string(1, seed) + ".mp3", filler(400 * kib, seed)).status;
+        }));
+    int accepted = 0;
+    for (auto &u : uploads)
+        accepted += u.get() == 200 ? 1 : 0;
+    // Interleaved, they may even all run out of room; never may more than fit.
+    EXPECT_LE(accepted, 2);
+    EXPECT_EQ(entriesIn(wide.dataDir() / "incoming"), 0);
+
+    // Someone else is not held back by the full account.
+    EXPECT_EQ(server.upload(ann, "mine.mp3", filler(600 * kib, 'z')).status, 200);
+    EXPECT_EQ(entriesIn(server.dataDir() / "incoming"), 0);
+    EXPECT_EQ(storedFiles(server), 3);
+    std::uintmax_t bytes = 0;
+    for (const auto &entry : fs::directory_iterator(server.dataDir() / "media"))
+        bytes += entry.file_size();
+    std::printf("[figure] 1 MiB quota: 4 uploads of 1.7 MiB by one account stored %ju KiB "
+                "for it, 4 parallel 400 KiB uploads accepted: %d\n",
+                (bytes - 600 * kib) / kib, accepted);
+    EXPECT_EQ(bytes - 600 * kib, 900 * kib);
+}
+
+TEST(StorageAbuseTest, UploadsStopBeforeTheDiskRunsLow) {
+    // A floor far above any disk's free space: every upload is refused, none stored.
+    TestServer server({"--min-free-mib", "2000000000"});
+    server.addUser("ann@example.org", kPassword);
+    const std::string ann = server.loginOrFail("ann@example.org", kPassword);
+    const Reply r = server.upload(ann, "a.mp3", filler(100 * 1024, 'a'));
+    EXPECT_EQ(r.status, 507);
+    EXPECT_EQ(r.member("responseText"), "the server is low on disk space");
+    EXPECT_EQ(storedFiles(server), 0);
+    EXPECT_EQ(entriesIn(server.dataDir() / "incoming"), 0);
+    // Everything else keeps working.
+    EXPECT_EQ(server.listing(ann, 0).status, 200);
 }
 
 } // namespace
