@@ -2,16 +2,19 @@
 
 #include "Fonts.h"
 #include "MainMenu.h"
+#include "accounts/PhFacebook.h"
 #include "library/MediaLibraryPicker.h"
 #include "library/MediaScanSummary.h"
 #include "screens/LaunchSBX.h"
 #include "screens/ProcessPage.h"
 #include "screens/Settings.h"
 #include "screens/Version.h"
+#include "settings/DeploymentConfig.h"
 #include "settings/FolderUrls.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
+#include "signin/FacebookBrowser.h"
 #include "signin/LandingPage.h"
 #include "signin/LoginRegister.h"
 #include "signin/SignUp.h"
@@ -26,6 +29,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QUrl>
+#include <QWebEngineView>
 
 #include <cstdio>
 #include <functional>
@@ -184,6 +188,29 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
         settle({}, 100); // the menu applies its changes on the main thread
         menu.menu()->adjustSize();
         renderer.save(menu.menu()->grab(), name);
+    }
+
+    // The Facebook sign-in window with the login page of the deployment's
+    // Facebook host (scripts/screens.sh points it at a local sonarbox-cloud).
+    const DeploymentConfig &config = DeploymentConfig::current();
+    if (!config.facebookWebHost.isEmpty() && !config.facebookAppId.isEmpty()) {
+        WebEngineFacebookHost &host = WebEngineFacebookHost::install();
+        FacebookBrowser browser(host.profile());
+        browser.resize(ScreenSize);
+        browser.show();
+        const PhFacebook facebook(config.facebookAppId, nullptr);
+        browser.loadAddress(facebook.authorizationAddress(std::nullopt));
+        bool finished = false;
+        QObject::connect(browser.webView(), &QWebEngineView::loadFinished, &browser,
+                         [&finished](bool) { finished = true; });
+        settle(
+            [&] {
+                return finished &&
+                       browser.webView()->url().path() == QStringLiteral("/connect/uiserver.php");
+            },
+            30000);
+        settle({}, 1000); // the page paints after its load has finished
+        renderer.save(browser.grab(), QStringLiteral("facebook-login"));
     }
     return renderer.failures() == 0 ? 0 : 1;
 }
