@@ -187,35 +187,30 @@ void LoginRegister::signUpAction() {
 
 void LoginRegister::enableLoginFieldsAndButtons() {
     qCInfo(lcShell) << "enableLoginFieldsAndButtons";
-    QPointer<LoginRegister> self(this);
-    QMetaObject::invokeMethod(
-        this,
-        [self] {
-            if (!self)
-                return;
-            self->ui.loginUsernameField->setEnabled(true);
-            self->ui.loginPasswordField->setEnabled(true);
-            self->ui.fbLoginBtn->setEnabled(true);
-            Sonarbox::instance().statusMenu().setLogOutMenuItemEnabled(false);
-        },
-        Qt::QueuedConnection);
+    setLoginFieldsEnabledLater(true);
 }
 
 void LoginRegister::disableLoginFieldsAndButtons() {
+    setLoginFieldsEnabledLater(false);
+}
+
+void LoginRegister::setLoginFieldsEnabledLater(bool enabled) {
     QPointer<LoginRegister> self(this);
     QMetaObject::invokeMethod(
         this,
-        [self] {
+        [self, enabled] {
             if (!self)
                 return;
-            if (const UserPtr user = Sonarbox::instance().loggedUser()) {
-                self->ui.loginUsernameField->setText(user->username.value_or(QString()));
-                self->ui.loginPasswordField->setText(user->password.value_or(QString()));
+            if (!enabled) {
+                if (const UserPtr user = Sonarbox::instance().loggedUser()) {
+                    self->ui.loginUsernameField->setText(user->username.value_or(QString()));
+                    self->ui.loginPasswordField->setText(user->password.value_or(QString()));
+                }
             }
-            self->ui.loginUsernameField->setEnabled(false);
-            self->ui.loginPasswordField->setEnabled(false);
-            self->ui.fbLoginBtn->setEnabled(false);
-            Sonarbox::instance().statusMenu().setLogOutMenuItemEnabled(true);
+            self->ui.loginUsernameField->setEnabled(enabled);
+            self->ui.loginPasswordField->setEnabled(enabled);
+            self->ui.fbLoginBtn->setEnabled(enabled);
+            Sonarbox::instance().statusMenu().setLogOutMenuItemEnabled(!enabled);
         },
         Qt::QueuedConnection);
 }

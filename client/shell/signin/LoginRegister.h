@@ -38,6 +38,10 @@ private:
     void awakeFromNib();
     void applyTexts();
     void startLoginProgressIndicator();
+    // On the main thread after the caller's work (callers may be on a
+    // background thread); while signed in the fields are locked and show the
+    // account, and the tray menu offers Log Out.
+    void setLoginFieldsEnabledLater(bool enabled);
 
     Ui::LoginRegister ui;
 };

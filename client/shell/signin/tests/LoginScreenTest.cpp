@@ -121,6 +121,12 @@ TEST_F(LoginScreenTest, OfflineStoredAccountFillsAndLocksTheForm) {
     user->password = QStringLiteral("s3cret!");
     Sonarbox::instance().setLoggedUser(user);
     Sonarbox::instance().isAppOffline = true;
+    // The tray's Log Out follows the lock: offered while the form is locked.
+    struct LogOutItem : StatusMenu {
+        QList<bool> enabled;
+        void setLogOutMenuItemEnabled(bool on) override { enabled << on; }
+    } menu;
+    Sonarbox::instance().setStatusMenu(&menu);
     LogCapture log;
     LoginRegister offline;
     QApplication::processEvents();
@@ -136,7 +142,10 @@ TEST_F(LoginScreenTest, OfflineStoredAccountFillsAndLocksTheForm) {
     offline.enableLoginFieldsAndButtons();
     QApplication::processEvents();
     EXPECT_TRUE(ui.loginUsernameField->isEnabled());
+    EXPECT_TRUE(ui.loginPasswordField->isEnabled());
     EXPECT_TRUE(ui.fbLoginBtn->isEnabled());
+    EXPECT_EQ(menu.enabled, QList<bool>({true, false}));
+    Sonarbox::instance().setStatusMenu(nullptr);
 
     // Online, the stored values are filled in but stay editable.
     Sonarbox::instance().isAppOffline = false;
