@@ -87,7 +87,7 @@ void getToken(ServerContext &ctx, Response &res) {
     res.setContent(json::serialize(json::Value(ctx.tokens.issue())), "application/json");
 }
 
-void loginDesktop(ServerContext &ctx, const json::Value &args, Response &res) {
+void loginDesktop(ServerContext &ctx, const Request &req, const json::Value &args, Response &res) {
     Members m(args);
     const auto username = m.string("username");
     const auto password = m.string("password");
@@ -109,11 +109,20 @@ void loginDesktop(ServerContext &ctx, const json::Value &args, Response &res) {
                             "the user name is not an e-mail address");
     if (!deviceId || deviceId->empty())
         return sendEnvelope(res, 200, "DEVICE_ID_NOT_FOUND", "no device identifier given");
+    if (const int wait = ctx.signInThrottle.waitSeconds(email, req.remoteAddress); wait > 0) {
+        res.setHeader("Retry-After", std::to_string(wait));
+        return sendEnvelope(res, 200, "FAILED",
+                            "too many failed sign-ins: try again in " + std::to_string(wait) +
+                                " seconds");
+    }
     if (!checkSignature(ctx, *username, *password, *deviceId, signature.value_or("")))
         return sendEnvelope(res, 200, "FAILED", "invalid or reused signature");
     const auto user = ctx.store.findUserByEmail(email);
-    if (!user || !user->hasPassword || !user->password.verify(*password))
+    if (!checkPassword(ctx, user, *password)) {
+        ctx.signInThrottle.failed(email, req.remoteAddress);
         return sendEnvelope(res, 200, "FAILED", "wrong user name or password");
+    }
+    ctx.signInThrottle.succeeded(email);
     ctx.credentials.add(user->id, *password);
     if (!user->desktopRegistered)
         return sendEnvelope(res, 200, "REGISTER_TO_APPLICATION_FIRST",
@@ -234,7 +243,7 @@ void userJson(ServerContext &ctx, const Request &req, Response &res) {
         return sendEnvelope(res, 400, "FAILED",
                             "the arguments of \"" + operation + "\" must be an object");
     if (operation == "loginDesktop")
-        return loginDesktop(ctx, args, res);
+        return loginDesktop(ctx, req, args, res);
     if (operation == "loginDesktopThroughFacebook")
         return loginThroughFacebook(ctx, args, res);
     if (operation == "registerWithErrorCodes")

@@ -135,9 +135,21 @@ void submit(ServerContext &ctx, const Request &req, Response &res) {
                      302);
         return;
     }
+    // The stand-in's accounts are a separate kind: their own throttle key.
+    const std::string account = "facebook:" + req.param("email");
+    if (const int wait = ctx.signInThrottle.waitSeconds(account, req.remoteAddress); wait > 0)
+        return sendDialog(res, req,
+                          "Too many failed attempts: try again in " + std::to_string(wait) +
+                              " seconds.");
     const auto user = ctx.store.findFacebookUserByEmail(req.param("email"));
-    if (!user || !user->password.verify(req.param("pass")))
+    // An unknown address costs the same key derivation as a wrong password.
+    const bool ok = user ? user->password.verify(req.param("pass"))
+                         : !ctx.dummyPassword.verify(req.param("pass")) && false;
+    if (!ok) {
+        ctx.signInThrottle.failed(account, req.remoteAddress);
         return sendDialog(res, req, "The e-mail address or the password is wrong.");
+    }
+    ctx.signInThrottle.succeeded(account);
     const std::string token =
         ctx.store.createFacebookToken(user->id, ctx.config.facebookTokenLifetimeSeconds);
     res.redirect(redirect + "#access_token=" + token +

@@ -37,7 +37,16 @@ ServerContext::ServerContext(Config c)
     , tokens(std::chrono::seconds(config.tokenLifetimeSeconds))
     , linkSecret(store.secret())
     , credentials(crypto::randomBytes(32))
-    , uploadAllowance(config.dataDir, config.quotaBytes, config.minFreeBytes) {}
+    , uploadAllowance(config.dataDir, config.quotaBytes, config.minFreeBytes)
+    , dummyPassword(PasswordHash::make(crypto::randomHex(16), config.pbkdf2Iterations)) {}
+
+bool checkPassword(ServerContext &ctx, const std::optional<User> &user, std::string_view password) {
+    if (!user || !user->hasPassword) {
+        ctx.dummyPassword.verify(password);
+        return false;
+    }
+    return user->password.verify(password);
+}
 
 void sendJson(http::Response &res, int status, const json::Value &body) {
     res.status = status;

@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "Json.h"
 #include "RateLimiter.h"
+#include "SignInThrottle.h"
 #include "Store.h"
 #include "TokenStore.h"
 #include "UploadAllowance.h"
@@ -44,6 +45,10 @@ struct ServerContext {
     std::string linkSecret;
     CredentialCache credentials;
     UploadAllowance uploadAllowance;
+    SignInThrottle signInThrottle;
+    // Checked in place of a missing account's hash, so that an unknown e-mail
+    // address takes as long to refuse as a wrong password.
+    PasswordHash dummyPassword;
     // Analytics requests per client address: a burst of 60, then 5 a second.
     RateLimiter collectLimiter{5.0, 60.0};
 };
@@ -89,6 +94,10 @@ void addDownloadRoutes(http::HttpServer &server, ServerContext &ctx);
 void addFacebookRoutes(http::HttpServer &server, ServerContext &ctx);
 void addAnalyticsRoutes(http::HttpServer &server, ServerContext &ctx);
 void addWebSiteRoutes(http::HttpServer &server);
+
+// The password check of a sign-in; a missing account (or one without a
+// password) costs the same key derivation as a real one.
+bool checkPassword(ServerContext &ctx, const std::optional<User> &user, std::string_view password);
 
 // Shared by the account routes and the Facebook stand-in.
 bool isValidEmail(std::string_view email);

@@ -1,0 +1,79 @@
+// Password guessing as a hostile client would try it: many guesses at one
+// account, guesses spread over accounts from one address, and telling known
+// accounts from unknown ones by the time a refusal takes.
+#include "TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using namespace cloudtest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const std::string kPassword = "s3cret pass";
+
+TEST(SignInAbuseTest, FailedSignInsBackOffPerAccountAndPerAddress) {
+    TestServer server;
+    server.addUser("ann@example.org", kPassword);
+    server.addUser("bob@example.org", kPassword);
+
+    // Five wrong guesses are answered as such; then the account must wait,
+    // even for the right password (which an attacker could not tell apart).
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(server.login("ann@example.org", "guess" + std::to_string(i), "d1")
+                      .member("responseText"),
+                  "wrong user name or password");
+    const Reply blocked = server.login("ANN@example.org", kPassword, "d1");
+    EXPECT_EQ(blocked.member("responseStatus"), "FAILED");
+    EXPECT_EQ(blocked.member("responseText"), "too many failed sign-ins: try again in 1 seconds");
+    EXPECT_EQ(blocked.headers.count("set-cookie"), 0u);
+    // Other accounts are not held back by it.
+    EXPECT_FALSE(server.loginOrFail("bob@example.org", kPassword).empty());
+    // After the wait the owner signs in, and the count starts over.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_FALSE(server.loginOrFail("ann@example.org", kPassword).empty());
+    EXPECT_EQ(server.login("ann@example.org", "guess", "d1").member("responseText"),
+              "wrong user name or password");
+
+    // One address guessing over many accounts is held back as a whole.
+    int refusedAsWrong = 0;
+    for (int i = 0; i < 30; ++i) {
+        const Reply r = server.login("nobody" + std::to_string(i) + "@example.org", "guess", "d1");
+        refusedAsWrong += r.member("responseText") == "wrong user name or password" ? 1 : 0;
+    }
+    std::printf("[figure] 30 guesses over 30 accounts from one address: %d checked\n",
+                refusedAsWrong);
+    EXPECT_LE(refusedAsWrong, 20);
+    EXPECT_NE(server.login("bob@example.org", kPassword, "d1").member("responseStatus"), "SUCCESS");
+}
+
+double medianSeconds(TestServer &server, const std::vector<std::string> &emails) {
+    std::vector<double> times;
+    for (const auto &email : emails) {
+        const auto start = Clock::now();
+        const Reply r = server.login(email, "wrong password", "d1");
+        times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        EXPECT_EQ(r.member("responseText"), "wrong user name or password");
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+TEST(SignInAbuseTest, AnUnknownAccountTakesAsLongAsAKnownOne) {
+    TestServer server({"--pbkdf2-iterations", "400000"});
+    server.addUser("ann@example.org", kPassword, {"--pbkdf2-iterations", "400000"});
+    const double known =
+        medianSeconds(server, {"ann@example.org", "ann@example.org", "ann@example.org"});
+    const double unknown =
+        medianSeconds(server, {"x1@example.org", "x2@example.org", "x3@example.org"});
+    std::printf("[figure] wrong password: known account %.0f ms, unknown account %.0f ms\n",
+                known * 1000, unknown * 1000);
+    EXPECT_GT(unknown, known * 0.5);
+}
+
+} // namespace
