@@ -2,15 +2,43 @@
 
 #include "Crypto.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <fstream>
+#include <stdexcept>
 
 namespace cloud {
 
 namespace {
 constexpr std::size_t kCredentialCacheSize = 10000;
+
+// The key that signs download addresses lives in its own 0600 file beside the
+// database, so that a copy of the database alone cannot forge addresses.
+std::string loadLinkKey(const std::filesystem::path &dataDir, Store &store) {
+    const std::filesystem::path path = dataDir / "link.key";
+    if (std::ifstream in{path, std::ios::binary}) {
+        std::string key((std::istreambuf_iterator<char>(in)), {});
+        if (key.size() == 32)
+            return key;
+    }
+    const std::string key = store.takeLegacySecret().value_or(crypto::randomBytes(32));
+    const std::filesystem::path part = dataDir / "link.key.part";
+    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0 || ::write(fd, key.data(), key.size()) != static_cast<ssize_t>(key.size()) ||
+        ::fsync(fd) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error("cannot write " + path.string());
+    }
+    ::close(fd);
+    std::filesystem::rename(part, path);
+    return key;
 }
+} // namespace
 
 std::string CredentialCache::digest(std::int64_t userId, std::string_view password) const {
     return crypto::hmacSha256(key_, std::to_string(userId) + ":" + std::string(password));
@@ -35,7 +63,7 @@ ServerContext::ServerContext(Config c)
     , store(config.dataDir / "cloud.sqlite")
     , blobs(config.dataDir)
     , tokens(std::chrono::seconds(config.tokenLifetimeSeconds))
-    , linkSecret(store.secret())
+    , linkSecret(loadLinkKey(config.dataDir, store))
     , credentials(crypto::randomBytes(32))
     , uploadAllowance(config.dataDir, config.quotaBytes, config.minFreeBytes)
     , dummyPassword(PasswordHash::make(crypto::randomHex(16), config.pbkdf2Iterations)) {}

@@ -168,7 +168,8 @@ public:
                            std::uint64_t maxTotalBytes);
     std::vector<std::string> analyticsEvents(); // each a JSON object text
 
-    std::string secret(); // key for signed file addresses, made once per data folder
+    // The download-signing key older versions kept here; removed as it is read.
+    std::optional<std::string> takeLegacySecret();
 
 private:
     void createSchema();

@@ -208,8 +208,9 @@ std::string Store::createSession(std::int64_t userId, const std::string &deviceI
         .bind(2, deviceId)
         .bind(3, now)
         .run();
+    // Only the digest is kept: a copy of the database signs nobody in.
     Statement(db_, "INSERT INTO sessions(id, user_id, device_id, expires_ms) VALUES(?,?,?,?)")
-        .bind(1, id)
+        .bind(1, crypto::sha256Hex(id))
         .bind(2, userId)
         .bind(3, deviceId)
         .bind(4, now + std::int64_t(lifetimeSeconds) * 1000)
@@ -220,17 +221,17 @@ std::string Store::createSession(std::int64_t userId, const std::string &deviceI
 
 std::optional<Session> Store::findSession(const std::string &id) {
     std::lock_guard lock(mutex_);
-    Statement q(db_, "SELECT id, user_id, device_id, expires_ms FROM sessions "
+    Statement q(db_, "SELECT user_id, device_id, expires_ms FROM sessions "
                      "WHERE id = ? AND expires_ms >= ?");
-    q.bind(1, id).bind(2, nowMs());
+    q.bind(1, crypto::sha256Hex(id)).bind(2, nowMs());
     if (!q.step())
         return std::nullopt;
-    return Session{q.text(0), q.integer(1), q.text(2), q.integer(3)};
+    return Session{id, q.integer(0), q.text(1), q.integer(2)};
 }
 
 void Store::deleteSession(const std::string &id) {
     std::lock_guard lock(mutex_);
-    Statement(db_, "DELETE FROM sessions WHERE id = ?").bind(1, id).run();
+    Statement(db_, "DELETE FROM sessions WHERE id = ?").bind(1, crypto::sha256Hex(id)).run();
 }
 
 std::optional<std::int64_t> Store::createFacebookUser(const FacebookUser &user) {
@@ -269,7 +270,7 @@ std::string Store::createFacebookToken(std::int64_t fbUserId, int lifetimeSecond
     const std::int64_t now = nowMs();
     Statement(db_, "DELETE FROM fb_tokens WHERE expires_ms < ?").bind(1, now).run();
     Statement(db_, "INSERT INTO fb_tokens(token, fb_user_id, expires_ms) VALUES(?,?,?)")
-        .bind(1, token)
+        .bind(1, crypto::sha256Hex(token))
         .bind(2, fbUserId)
         .bind(3, now + std::int64_t(lifetimeSeconds) * 1000)
         .run();
@@ -281,7 +282,7 @@ std::optional<FacebookUser> Store::findFacebookUserByToken(const std::string &to
     Statement q(db_, "SELECT u.id, u.email, u.first_name, u.last_name, u.pw_salt, u.pw_hash, "
                      "u.pw_iterations FROM fb_tokens t JOIN fb_users u ON u.id = t.fb_user_id "
                      "WHERE t.token = ? AND t.expires_ms >= ?");
-    q.bind(1, token).bind(2, nowMs());
+    q.bind(1, crypto::sha256Hex(token)).bind(2, nowMs());
     if (!q.step())
         return std::nullopt;
     return readFacebookUser(q);

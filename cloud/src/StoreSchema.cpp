@@ -107,6 +107,14 @@ CREATE TABLE IF NOT EXISTS analytics_events (
     fields TEXT NOT NULL);
 )SQL");
     addColumnIfMissing("files", "sha256", "TEXT NOT NULL DEFAULT ''");
+    // Earlier versions kept sessions and sign-in tokens in plain text; those
+    // end once (their owners sign in again) and only digests are kept after.
+    {
+        Statement q(db_, "SELECT 1 FROM meta WHERE key = 'tokens_hashed'");
+        if (!q.step())
+            db_.exec("DELETE FROM sessions; DELETE FROM fb_tokens;"
+                     "INSERT INTO meta(key, value) VALUES('tokens_hashed', 1);");
+    }
     db_.exec("DROP INDEX IF EXISTS files_by_md5;"
              "CREATE INDEX IF NOT EXISTS files_by_sha256 ON files(sha256, size);");
 }
@@ -137,15 +145,16 @@ std::int64_t Store::nextPosition() {
     return next;
 }
 
-std::string Store::secret() {
+std::optional<std::string> Store::takeLegacySecret() {
     std::lock_guard lock(mutex_);
+    std::optional<std::string> key;
     {
         Statement q(db_, "SELECT value FROM meta WHERE key='link_secret'");
         if (q.step())
-            return q.text(0);
+            key = q.text(0);
     }
-    const std::string key = crypto::randomBytes(32);
-    Statement(db_, "INSERT INTO meta(key, value) VALUES('link_secret', ?)").bindBlob(1, key).run();
+    if (key)
+        Statement(db_, "DELETE FROM meta WHERE key='link_secret'").run();
     return key;
 }
 

@@ -1,12 +1,14 @@
 // Password guessing as a hostile client would try it: many guesses at one
 // account, guesses spread over accounts from one address, and telling known
 // accounts from unknown ones by the time a refusal takes.
+#include "Database.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -74,6 +76,39 @@ TEST(SignInAbuseTest, AnUnknownAccountTakesAsLongAsAKnownOne) {
     std::printf("[figure] wrong password: known account %.0f ms, unknown account %.0f ms\n",
                 known * 1000, unknown * 1000);
     EXPECT_GT(unknown, known * 0.5);
+}
+
+TEST(SignInAbuseTest, ACopyOfTheDatabaseSignsNobodyIn) {
+    TestServer server;
+    server.addUser("ann@example.org", kPassword);
+    const std::string cookie = server.loginOrFail("ann@example.org", kPassword);
+    const std::string sessionId = TestServer::sessionId(cookie);
+    ASSERT_FALSE(sessionId.empty());
+
+    std::vector<std::string> stored;
+    std::string legacyKey;
+    {
+        cloud::Database db((server.dataDir() / "cloud.sqlite").string());
+        cloud::Statement q(db, "SELECT id FROM sessions");
+        while (q.step())
+            stored.push_back(q.text(0));
+        cloud::Statement k(db, "SELECT COUNT(*) FROM meta WHERE key = 'link_secret'");
+        k.step();
+        EXPECT_EQ(k.integer(0), 0);
+    }
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_NE(stored.front(), sessionId);
+    EXPECT_EQ(stored.front().find(sessionId), std::string::npos);
+    // What the database holds is no session.
+    EXPECT_EQ(server.listing("JSESSIONID=" + stored.front(), 0).status, 401);
+    EXPECT_EQ(server.listing(cookie, 0).status, 200);
+
+    // The download-signing key is a file of its owner's alone.
+    const auto key = server.dataDir() / "link.key";
+    ASSERT_TRUE(std::filesystem::exists(key));
+    EXPECT_EQ(std::filesystem::status(key).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(std::filesystem::file_size(key), 32u);
 }
 
 } // namespace
