@@ -65,7 +65,8 @@ bool CloudProcess::addUser(const QString &email, const QString &password) {
     return ChildProcess::run(executable(),
                              {QStringLiteral("add-user"), QStringLiteral("--data"), m_data.path(),
                               email, password, QStringLiteral("--first"), QStringLiteral("Ada"),
-                              QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000")})
+                              QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000"),
+                              QStringLiteral("--weak-password-hashes-for-tests")})
                .exitCode == 0;
 }
 
@@ -83,6 +84,7 @@ bool CloudProcess::start(const QStringList &extraArguments) {
                                      m_data.path(), QStringLiteral("--listen"),
                                      QStringLiteral("127.0.0.1:%1").arg(m_port),
                                      QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000"),
+                                     QStringLiteral("--weak-password-hashes-for-tests"),
                                      QStringLiteral("--threads"), QStringLiteral("8")} +
                              extraArguments))
         return false;

@@ -123,6 +123,9 @@ void loginDesktop(ServerContext &ctx, const Request &req, const json::Value &arg
         return sendEnvelope(res, 200, "FAILED", "wrong user name or password");
     }
     ctx.signInThrottle.succeeded(email);
+    // The password is at hand only now: a hash made at a lower cost is redone.
+    if (user->password.iterations < ctx.config.pbkdf2Iterations)
+        ctx.store.setPassword(user->id, PasswordHash::make(*password, ctx.config.pbkdf2Iterations));
     ctx.credentials.add(user->id, *password);
     if (!user->desktopRegistered)
         return sendEnvelope(res, 200, "REGISTER_TO_APPLICATION_FIRST",

@@ -22,7 +22,7 @@ struct Config {
     // most this much, and uploads stop while the disk has less than the floor.
     std::uint64_t quotaBytes = 10240ull * 1024 * 1024;
     std::uint64_t minFreeBytes = 1024ull * 1024 * 1024;
-    int pbkdf2Iterations = 100000;
+    int pbkdf2Iterations = 600000;
     // Event-loop threads; a slow or idle client holds none of them.
     int threads = 4;
     unsigned maxConnections = 1024;

@@ -111,6 +111,7 @@ public:
     // nullopt when the e-mail address is taken.
     std::optional<std::int64_t> createUser(const User &user);
     void setDesktopRegistered(std::int64_t userId);
+    void setPassword(std::int64_t userId, const PasswordHash &password);
     void setGracenoteUser(std::int64_t userId, const std::string &value);
     // Finds or makes the account that a Facebook identity signs in to.
     User userForFacebook(const FacebookUser &fb);

@@ -197,6 +197,16 @@ bool Store::removeDevice(std::int64_t userId, const std::string &deviceId) {
     return removed;
 }
 
+void Store::setPassword(std::int64_t userId, const PasswordHash &password) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, "UPDATE users SET pw_salt = ?, pw_hash = ?, pw_iterations = ? WHERE id = ?")
+        .bindBlob(1, password.salt)
+        .bindBlob(2, password.hash)
+        .bind(3, password.iterations)
+        .bind(4, userId)
+        .run();
+}
+
 std::string Store::createSession(std::int64_t userId, const std::string &deviceId,
                                  int lifetimeSeconds) {
     const std::string id = crypto::randomHex(24);

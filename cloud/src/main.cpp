@@ -24,7 +24,9 @@ using namespace cloud;
 const char *kUsage = R"(usage:
   sonarbox-cloud serve --data DIR --listen HOST:PORT [options]
       --device-limit N          desktop installations per account (5)
-      --pbkdf2-iterations N     cost of new password hashes (100000)
+      --pbkdf2-iterations N     cost of new password hashes (600000, at least 100000;
+                                older hashes are raised to it at the next sign-in)
+      --weak-password-hashes-for-tests  allow --pbkdf2-iterations below 100000
       --threads N               event-loop threads (4)
       --max-connections N       open connections in total (1024)
       --max-connections-per-address N  open connections of one address (256)
@@ -50,7 +52,9 @@ struct Args {
     std::vector<std::string> positional;
 };
 
-const std::set<std::string> kFlags = {"--analytics-readback", "--web-only"};
+const std::set<std::string> kFlags = {"--analytics-readback", "--web-only",
+                                      "--weak-password-hashes-for-tests"};
+constexpr int kMinPbkdf2Iterations = 100000;
 
 bool parseArgs(int argc, char **argv, Args &args) {
     for (int i = 2; i < argc; ++i) {
@@ -105,6 +109,12 @@ Config configFrom(const Args &args) {
                                  std::filesystem::perm_options::replace);
     c.deviceLimit = intOption(args, "--device-limit", c.deviceLimit);
     c.pbkdf2Iterations = std::max(1, intOption(args, "--pbkdf2-iterations", c.pbkdf2Iterations));
+    // Cheap hashes make tests fast and passwords easy to crack: only a flag
+    // that says so lets them through.
+    if (c.pbkdf2Iterations < kMinPbkdf2Iterations &&
+        !args.flags.count("--weak-password-hashes-for-tests"))
+        throw std::runtime_error("--pbkdf2-iterations must be at least " +
+                                 std::to_string(kMinPbkdf2Iterations));
     c.threads = std::max(1, intOption(args, "--threads", c.threads));
     c.maxConnections = static_cast<unsigned>(
         std::max(1, intOption(args, "--max-connections", static_cast<int>(c.maxConnections))));

@@ -111,4 +111,40 @@ TEST(SignInAbuseTest, ACopyOfTheDatabaseSignsNobodyIn) {
     EXPECT_EQ(std::filesystem::file_size(key), 32u);
 }
 
+int storedIterations(const TestServer &server, const std::string &email) {
+    cloud::Database db((server.dataDir() / "cloud.sqlite").string());
+    cloud::Statement q(db, "SELECT pw_iterations FROM users WHERE email = ?");
+    q.bind(1, email);
+    return q.step() ? static_cast<int>(q.integer(0)) : -1;
+}
+
+TEST(SignInAbuseTest, PasswordHashesAreCostlyAndOldOnesAreRaised) {
+    TempDir data;
+    // Cheap hashes need the flag that names them as such.
+    const CommandResult weak =
+        runCloud({"add-user", "--data", data.path().string(), "ann@example.org", kPassword,
+                  "--pbkdf2-iterations", "99999"});
+    EXPECT_NE(weak.exitCode, 0);
+    EXPECT_NE(weak.output.find("--pbkdf2-iterations must be at least 100000"), std::string::npos)
+        << weak.output;
+    EXPECT_EQ(runCloud({"add-user", "--data", data.path().string(), "ann@example.org", kPassword})
+                  .exitCode,
+              0);
+    cloud::Database db((data.path() / "cloud.sqlite").string());
+    cloud::Statement q(db, "SELECT pw_iterations FROM users");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.integer(0), 600000);
+
+    // An account made at a lower cost is raised to the server's at its next sign-in.
+    TestServer server({"--pbkdf2-iterations", "2000"});
+    server.addUser("bob@example.org", kPassword);
+    EXPECT_EQ(storedIterations(server, "bob@example.org"), 1000);
+    EXPECT_NE(server.login("bob@example.org", "wrong", "d1").member("responseStatus"), "SUCCESS");
+    EXPECT_EQ(storedIterations(server, "bob@example.org"), 1000);
+    server.loginOrFail("bob@example.org", kPassword);
+    EXPECT_EQ(storedIterations(server, "bob@example.org"), 2000);
+    // The raised hash still holds the same password.
+    EXPECT_FALSE(server.loginOrFail("bob@example.org", kPassword, "device-2").empty());
+}
+
 } // namespace

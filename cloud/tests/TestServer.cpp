@@ -137,6 +137,7 @@ void TestServer::start() {
                                      "127.0.0.1:0",
                                      "--pbkdf2-iterations",
                                      "1000",
+                                     "--weak-password-hashes-for-tests",
                                      "--analytics-readback"};
     args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
     int fds[2];
@@ -194,8 +195,10 @@ void TestServer::killHard() {
 
 void TestServer::addUser(const std::string &email, const std::string &password,
                          const std::vector<std::string> &extra) {
-    std::vector<std::string> args = {
-        "add-user", "--data", dataArg(), email, password, "--pbkdf2-iterations", "1000"};
+    std::vector<std::string> args = {"add-user", "--data",
+                                     dataArg(),  email,
+                                     password,   "--pbkdf2-iterations",
+                                     "1000",     "--weak-password-hashes-for-tests"};
     args.insert(args.end(), extra.begin(), extra.end());
     const auto r = runCloud(args);
     if (r.exitCode != 0)
@@ -204,7 +207,8 @@ void TestServer::addUser(const std::string &email, const std::string &password,
 
 void TestServer::addFacebookUser(const std::string &email, const std::string &password) {
     const auto r = runCloud({"add-facebook-user", "--data", dataArg(), email, password, "--first",
-                             "Fay", "--last", "Book", "--pbkdf2-iterations", "1000"});
+                             "Fay", "--last", "Book", "--pbkdf2-iterations", "1000",
+                             "--weak-password-hashes-for-tests"});
     if (r.exitCode != 0)
         throw std::runtime_error("add-facebook-user failed: " + r.output);
 }

@@ -217,7 +217,8 @@ protected:
                                     {QStringLiteral("add-facebook-user"), QStringLiteral("--data"),
                                      cloud.dataDir(), QStringLiteral("fb@example.com"),
                                      QStringLiteral("fb-pass"),
-                                     QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000")})
+                                     QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000"),
+                                     QStringLiteral("--weak-password-hashes-for-tests")})
                       .exitCode,
                   0);
     }
