@@ -14,6 +14,8 @@ namespace cloud {
 
 namespace {
 
+constexpr const char *kAudioContainers = "mp3,flac,ogg,mov,wav,aiff,asf,matroska,aac";
+
 std::string tag(AVDictionary *dict, const char *key) {
     const AVDictionaryEntry *e = av_dict_get(dict, key, nullptr, 0);
     if (!e || !e->value)
@@ -44,6 +46,10 @@ std::optional<Tags> readTags(const std::string &path, TagDepth depth) {
     av_log_set_level(AV_LOG_QUIET);
     AVFormatContext *ctx = nullptr;
     AVDictionary *options = nullptr;
+    // Only the audio containers the server accepts, read from this one file:
+    // a playlist or concat list would make the demuxer open paths it names.
+    av_dict_set(&options, "format_whitelist", kAudioContainers, 0);
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
     if (depth == TagDepth::Quick) {
         // Audio containers announce themselves in their first bytes; probing a
         // whole megabyte of something else costs more than the upload itself.

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <future>
+#include <sys/inotify.h>
+#include <unistd.h>
 #include <vector>
 
 using cloud::json::Value;
@@ -174,6 +176,39 @@ TEST(StorageAbuseTest, UploadsStopBeforeTheDiskRunsLow) {
     EXPECT_EQ(entriesIn(server.dataDir() / "incoming"), 0);
     // Everything else keeps working.
     EXPECT_EQ(server.listing(ann, 0).status, 200);
+}
+
+} // namespace
+
+namespace {
+
+TEST(StorageAbuseTest, APlaylistUploadNeverOpensAnotherPath) {
+    TestServer server;
+    TempDir work;
+    server.addUser("ann@example.org", kPassword);
+    const std::string ann = server.loginOrFail("ann@example.org", kPassword);
+    const auto secret = makeAudio(work.path(), "secret.mp3", 440, "Secret Title", "Other", "Hers");
+    const std::string playlist =
+        "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1.0,\n" + secret.string() + "\n#EXT-X-ENDLIST\n";
+    const std::string concat = "ffconcat version 1.0\nfile '" + secret.string() + "'\n";
+    const std::string real = readFile(makeAudio(work.path(), "real.mp3", 880, "Real", "Ann", "A"));
+    // Any opening of the file the lists name is seen here.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, secret.c_str(), IN_OPEN), 0);
+    ASSERT_EQ(server.upload(ann, "list.m3u8", playlist).status, 200);
+    ASSERT_EQ(server.upload(ann, "list.ffconcat", concat).status, 200);
+    char events[4096];
+    const ssize_t seen = read(watch, events, sizeof events);
+    close(watch);
+    std::printf("[figure] playlist and concat uploads: %zd bytes of open events on the file "
+                "they name\n",
+                seen < 0 ? ssize_t(0) : seen);
+    EXPECT_LT(seen, 0) << "the server opened " << secret;
+    ASSERT_EQ(server.upload(ann, "real.mp3", real).status, 200);
+    const std::string listing = server.listing(ann, 0).body;
+    EXPECT_EQ(listing.find("Secret Title"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\"Real\""), std::string::npos) << listing;
 }
 
 } // namespace
