@@ -81,7 +81,11 @@ WebEngineFacebookHost::WebEngineFacebookHost()
             });
     store->loadAllCookies();
     // The windows and their pages must go while the browser engine is still
-    // there: before the application object is torn down.
+    // whole: when the event loop ends, before the application object is torn
+    // down (by then parts of the engine are gone); the post routine is the
+    // last resort of a program that never ran its event loop.
+    connect(qApp, &QCoreApplication::aboutToQuit, this,
+            [] { FacebookService::instance().discardFlow(); });
     qAddPostRoutine([] { FacebookService::instance().discardFlow(); });
 }
 

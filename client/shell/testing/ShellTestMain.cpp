@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -15,5 +16,11 @@ int main(int argc, char **argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Sonarbox"));
     QCoreApplication::setApplicationName(QStringLiteral("Sonarbox"));
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // End the way the program does: through the event loop, so that what
+    // must go before the application object (the embedded browser's pages)
+    // goes on its "about to quit".
+    QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    app.exec();
+    return result;
 }
