@@ -12,10 +12,13 @@
 #      a song that only the cloud has;
 #   4. starts sonarbox-cloud on 127.0.0.1:8480 (SONARBOX_CLOUD_PORT) with its
 #      data in the demo folder (SONARBOX_CLOUD_DATA);
-#   5. runs the Sonarbox sync engine (sonarbox-headless): signs the demo
-#      account in, chooses the demo music folder (SONARBOX_MUSIC=DIR: your own
-#      folder instead) and the demo download folder, and syncs now and every
-#      hour.
+#   5. signs the demo account in and, when a display is available (DISPLAY or
+#      WAYLAND_DISPLAY) and no arguments are given, starts the desktop program
+#      `sonarbox`: its window opens on the library picker, where you choose the
+#      demo music folder; otherwise runs the sync engine without a desktop
+#      (sonarbox-headless), which chooses the demo music folder
+#      (SONARBOX_MUSIC=DIR: your own folder instead) and the demo download
+#      folder, and syncs now and every hour.
 # Everything after the build runs with a home folder of its own inside the demo
 # folder (HOME and the XDG folders, no session bus), so the demo leaves your
 # own settings, keyring and login items untouched; removing the demo folder
@@ -32,6 +35,7 @@ cmake --build build -j2 >/dev/null
 
 server=build/cloud/sonarbox-cloud
 client=build/client/headless/sonarbox-headless
+desktop=build/client/shell/app/sonarbox
 make_songs=build/bench/sync/corpus/sonarbox-make-songs
 catalog_tool=build/recognition/tonemill-catalog
 for program in "$server" "$client" "$make_songs" "$catalog_tool"; do
@@ -54,6 +58,10 @@ cloud_song="$demo/songs/cloud-only/The Demo Band - Far Away.mp3"
 # The demo's own home: the programs below find their settings, store, secrets
 # and autostart folder there, whoever runs the script.
 mkdir -p "$demo/home"
+# The display's credentials stay where the person's session keeps them.
+if [ -z "${XAUTHORITY:-}" ] && [ -f "$HOME/.Xauthority" ]; then
+  export XAUTHORITY="$HOME/.Xauthority"
+fi
 export HOME="$demo/home"
 export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
 unset DBUS_SESSION_BUS_ADDRESS SONARBOX_CONFIG
@@ -184,6 +192,17 @@ run: the demo. $music holds seven songs: four are songs of the service's
      downloaded into $downloads.
      (SONARBOX_MUSIC=DIR scripts/run.sh syncs your own folder instead.)
 EOF
+fi
+if [ $# -eq 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$desktop" ]; then
+  cat <<EOF
+run: starting the desktop program ($desktop). Its window opens on the library
+     picker: choose "Other folders", add $music
+     and press Continue; the scan summary then counts its songs and Next syncs.
+     Sonarbox stays in the system tray when the window is closed; "Quit Sonarbox"
+     in its menu ends it (and this demo).
+EOF
+  "$desktop" --config "$demo/sonarbox-demo.ini"
+  exit $?
 fi
 echo "run: starting the Sonarbox sync engine ($client)"
 "${sonarbox[@]}" --library "$music" --download-dir "$downloads" "$@"
