@@ -16,7 +16,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   # run and test
   mpd libchromaprint-tools ffmpeg sox xvfb xauth dbus-daemon dbus-x11 gnome-keyring
-  libsecret-tools sqlite3 curl time procps
+  libsecret-tools sqlite3 curl time procps openssl
 )
 
 missing=()
