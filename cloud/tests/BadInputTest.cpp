@@ -33,15 +33,9 @@ int filesIn(const fs::path &dir) {
 // the time limit (the connection may stay open).
 std::string rawExchange(int port, const std::string &bytes, bool closeAfterSend = false,
                         int waitMs = 2000) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
+    const int fd = connectLocal(port, waitMs);
+    if (fd < 0)
         return {};
-    }
     [[maybe_unused]] const auto sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     std::string reply;
     if (!closeAfterSend) {

@@ -19,21 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int connectTo(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    timeval tv{3, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    return fd;
-}
-
 bool sendAll(int fd, const std::string &bytes) {
     return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
@@ -84,7 +69,7 @@ TEST(HardeningTest, HeaderFloodsAreCappedAndMemoryStaysBounded) {
     std::atomic<int> refused{0};
     for (int c = 0; c < 8; ++c) {
         floods.emplace_back([&] {
-            const int fd = connectTo(server.port());
+            const int fd = connectLocal(server.port());
             std::string head = "GET / HTTP/1.1\r\nHost: x\r\n";
             for (int i = 0; i < 20000 && sendAll(fd, head); ++i)
                 head = "X-Filler-" + std::to_string(i) + ": " + std::string(100, 'f') + "\r\n";
@@ -105,7 +90,7 @@ TEST(HardeningTest, HeaderFloodsAreCappedAndMemoryStaysBounded) {
     std::string many = "GET / HTTP/1.1\r\nHost: x\r\n";
     for (int i = 0; i < 150; ++i)
         many += "X-" + std::to_string(i) + ": 1\r\n";
-    const int fd = connectTo(server.port());
+    const int fd = connectLocal(server.port());
     sendAll(fd, many + "\r\n");
     const std::string reply = readAll(fd);
     close(fd);
@@ -137,7 +122,7 @@ TEST(HardeningTest, RefusedBodiesAreNeverRunAsRequests) {
          " 401 "},
     };
     for (const auto &c : cases) {
-        const int fd = connectTo(server.port());
+        const int fd = connectLocal(server.port());
         ASSERT_TRUE(sendAll(fd, c.head + smuggled));
         const auto start = Clock::now();
         const std::string reply = readAll(fd);
@@ -149,7 +134,7 @@ TEST(HardeningTest, RefusedBodiesAreNeverRunAsRequests) {
     }
     EXPECT_FALSE(analyticsHold(server, "smuggled"));
     // The same request on its own is served, so the check above can fail.
-    const int fd = connectTo(server.port());
+    const int fd = connectLocal(server.port());
     sendAll(fd, smuggled);
     EXPECT_NE(readAll(fd).find(" 200 "), std::string::npos);
     close(fd);
@@ -158,7 +143,7 @@ TEST(HardeningTest, RefusedBodiesAreNeverRunAsRequests) {
 
 TEST(HardeningTest, RefusalClosesTheConnection) {
     TestServer server;
-    const int fd = connectTo(server.port());
+    const int fd = connectLocal(server.port());
     sendAll(fd, "POST /collect HTTP/1.1\r\nHost: x\r\n\r\n");
     char buf[1024];
     const ssize_t n = recv(fd, buf, sizeof buf, 0);
@@ -174,11 +159,11 @@ TEST(HardeningTest, SlowAndIdleClientsDoNotDelayOthers) {
     std::vector<int> slow;
     std::vector<int> idle;
     for (int i = 0; i < 100; ++i) {
-        const int s = connectTo(server.port());
+        const int s = connectLocal(server.port());
         sendAll(s, "GET / HTTP/1.1\r\n");
         slow.push_back(s);
         // A keep-alive connection that finished one request and stays open.
-        const int k = connectTo(server.port());
+        const int k = connectLocal(server.port());
         sendAll(k, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
         char buf[8192];
         recv(k, buf, sizeof buf, 0);
@@ -216,7 +201,7 @@ std::int64_t dataBytes(const TestServer &server) {
 }
 
 std::string exchange(int port, const std::string &request) {
-    const int fd = connectTo(port);
+    const int fd = connectLocal(port);
     sendAll(fd, request);
     std::string reply = readAll(fd);
     close(fd);

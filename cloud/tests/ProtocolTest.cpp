@@ -43,15 +43,6 @@ std::int64_t position(const Reply &listing) {
     return p && p->isInteger() ? p->asInteger() : -1;
 }
 
-std::int64_t purchasedId(const Reply &r) {
-    const auto v = r.json();
-    const Value *content = v ? v->find("purchasedContent") : nullptr;
-    if (!content || !content->isArray() || content->asArray().empty())
-        return -1;
-    const Value *id = content->asArray().front().find("id");
-    return id && id->isInteger() ? id->asInteger() : -1;
-}
-
 class ProtocolTest : public ::testing::Test {
 protected:
     TestServer server;

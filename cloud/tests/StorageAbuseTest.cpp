@@ -26,15 +26,6 @@ std::string fromHex(const std::string &hex) {
     return out;
 }
 
-std::int64_t purchasedId(const Reply &r) {
-    const auto v = r.json();
-    const Value *content = v ? v->find("purchasedContent") : nullptr;
-    if (!content || !content->isArray() || content->asArray().empty())
-        return -1;
-    const Value *id = content->asArray().front().find("id");
-    return id && id->isInteger() ? id->asInteger() : -1;
-}
-
 int storedFiles(const TestServer &server) {
     int n = 0;
     for ([[maybe_unused]] const auto &entry : fs::directory_iterator(server.dataDir() / "media"))

@@ -4,10 +4,13 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -347,6 +350,30 @@ std::string md5Hex(const std::string &bytes) {
     cloud::crypto::Md5 md5;
     md5.update(bytes.data(), bytes.size());
     return md5.finalHex();
+}
+
+std::int64_t purchasedId(const Reply &r) {
+    const auto v = r.json();
+    const Value *content = v ? v->find("purchasedContent") : nullptr;
+    if (!content || !content->isArray() || content->asArray().empty())
+        return -1;
+    const Value *id = content->asArray().front().find("id");
+    return id && id->isInteger() ? id->asInteger() : -1;
+}
+
+int connectLocal(int port, int receiveTimeoutMs) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    timeval tv{receiveTimeoutMs / 1000, (receiveTimeoutMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    return fd;
 }
 
 } // namespace cloudtest

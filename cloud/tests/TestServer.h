@@ -96,4 +96,12 @@ std::filesystem::path makeAudio(const std::filesystem::path &dir, const std::str
 std::string readFile(const std::filesystem::path &path);
 std::string md5Hex(const std::string &bytes);
 
+// The library item ID of a match or upload reply's first purchased item; -1
+// when the reply has none.
+std::int64_t purchasedId(const Reply &r);
+
+// A raw TCP connection to 127.0.0.1:port whose reads give up after
+// `receiveTimeoutMs`; -1 when nobody listens.
+int connectLocal(int port, int receiveTimeoutMs = 3000);
+
 } // namespace cloudtest
