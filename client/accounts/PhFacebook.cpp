@@ -5,6 +5,7 @@
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
+#include "settings/ServiceTls.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -37,6 +38,7 @@ QString serviceBase(const QString &host) {
 QByteArray sendSynchronously(const PhFacebook::PreparedRequest &prepared) {
     QNetworkAccessManager manager;
     QNetworkRequest request(prepared.address);
+    ServiceTls::apply(request);
     request.setTransferTimeout(60 * 1000);
     QNetworkReply *reply = nullptr;
     if (prepared.postBody) {

@@ -6,6 +6,7 @@
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
 #include "settings/Reachability.h"
+#include "settings/ServiceTls.h"
 #include "settings/Utils.h"
 #include "sync/Sonarbox.h"
 
@@ -131,6 +132,7 @@ std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QBy
                                 .arg(DeploymentConfig::current().gatewayBaseUrl, m_serviceName);
 
     QNetworkRequest request{QUrl(urlText)};
+    ServiceTls::apply(request);
     QList<QPair<QByteArray, QByteArray>> headers = {
         {"Accept", "application/json"},
         {"Content-Type", "application/json"},

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 
 #include "Logging.h"
+#include "ServiceTls.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -31,6 +32,7 @@ public:
         if (!m_network)
             m_network = new QNetworkAccessManager(this);
         QNetworkRequest request(event.url);
+        ServiceTls::apply(request);
         request.setHeader(QNetworkRequest::ContentTypeHeader,
                           QByteArrayLiteral("application/x-www-form-urlencoded"));
         request.setTransferTimeout(event.timeoutMs);

@@ -3,6 +3,7 @@
 #include "Logging.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
@@ -33,6 +34,22 @@ QString trimmedUrl(QString url) {
     while (url.endsWith(QLatin1Char('/')))
         url.chop(1);
     return url;
+}
+
+// "~" and "~/…" name the home folder.
+QString expandedHome(const QString &path) {
+    if (path == QLatin1String("~"))
+        return QDir::homePath();
+    if (path.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + path.mid(1);
+    return path;
+}
+
+// A relative path is taken from the Sonarbox data folder.
+QString inDataFolder(const QString &path) {
+    if (path.isEmpty() || QDir::isAbsolutePath(path))
+        return path;
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).filePath(path);
 }
 
 bool matches(const QString &pattern, const QString &text) {
@@ -84,6 +101,7 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
         c.reachabilityPort =
             quint16(ini.value(QStringLiteral("service/reachabilityPort"), fallback).toUInt());
     }
+    c.caFile = text("service/caFile").trimmed();
     c.recognitionClientId = text("recognition/clientId");
     c.recognitionClientTag = text("recognition/clientTag");
     c.recognitionInitData = text("recognition/initData");
@@ -107,18 +125,36 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
 }
 
 QString DeploymentConfig::recognitionInitDataPath() const {
-    if (recognitionInitData.isEmpty() || QDir::isAbsolutePath(recognitionInitData))
-        return recognitionInitData;
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
-        .filePath(recognitionInitData);
+    return inDataFolder(recognitionInitData);
 }
 
 QString DeploymentConfig::mpdMusicFolderPath() const {
-    if (mpdMusicFolder == QLatin1String("~"))
-        return QDir::homePath();
-    if (mpdMusicFolder.startsWith(QLatin1String("~/")))
-        return QDir::homePath() + mpdMusicFolder.mid(1);
-    return mpdMusicFolder;
+    return expandedHome(mpdMusicFolder);
+}
+
+QString DeploymentConfig::caFilePath() const {
+    return inDataFolder(expandedHome(caFile));
+}
+
+QList<QSslCertificate> DeploymentConfig::caFileCertificates(QString *problem) const {
+    const QString path = caFilePath();
+    if (path.isEmpty())
+        return {};
+    const auto fail = [&](const QString &why) {
+        if (problem)
+            *problem = QStringLiteral("service/caFile %1 %2").arg(path, why);
+        return QList<QSslCertificate>();
+    };
+    QFile file(path);
+    if (!QFileInfo(path).isFile())
+        return fail(QStringLiteral("does not exist"));
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot be read: %1").arg(file.errorString()));
+    QList<QSslCertificate> certificates = QSslCertificate::fromDevice(&file, QSsl::Pem);
+    certificates.removeIf([](const QSslCertificate &c) { return c.isNull(); });
+    if (certificates.isEmpty())
+        return fail(QStringLiteral("holds no PEM certificate"));
+    return certificates;
 }
 
 QStringList DeploymentConfig::warnings() const {
@@ -129,6 +165,10 @@ QStringList DeploymentConfig::warnings() const {
         w << QStringLiteral("service/webSiteUrl is empty");
     if (reachabilityHost.isEmpty() || reachabilityPort == 0)
         w << QStringLiteral("service/reachabilityHost and reachabilityPort name no target");
+    QString caProblem;
+    caFileCertificates(&caProblem);
+    if (!caProblem.isEmpty())
+        w << caProblem;
     if (!matches(QStringLiteral("[0-9]{7}"), recognitionClientId))
         w << QStringLiteral("recognition/clientId must be 7 decimal digits");
     if (!matches(QStringLiteral("[0-9A-F]{32}"), recognitionClientTag))

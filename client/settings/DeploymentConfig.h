@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QSslCertificate>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +27,9 @@ public:
     // file names a host.
     QString reachabilityHost;
     quint16 reachabilityPort = 0;
+    // An extra CA certificate file (PEM) trusted besides the system's, for a
+    // server whose certificate no public authority signed.
+    QString caFile;
 
     QString recognitionClientId;
     QString recognitionClientTag;
@@ -57,6 +62,12 @@ public:
     QString recognitionInitDataPath() const;
     // MPD's music folder with "~/" expanded.
     QString mpdMusicFolderPath() const;
+    // The extra CA file as an absolute path ("~/" expanded, a relative value
+    // taken from the Sonarbox data folder); empty when none is named.
+    QString caFilePath() const;
+    // The certificates of the extra CA file; empty with `problem` set when
+    // the file is missing, unreadable or holds no certificate.
+    QList<QSslCertificate> caFileCertificates(QString *problem = nullptr) const;
 
     // Problems with the values (malformed credentials, missing addresses).
     QStringList warnings() const;

@@ -8,6 +8,7 @@
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
+#include "settings/ServiceTls.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
@@ -291,6 +292,7 @@ void DownloadSongsFromCloud::connect(const AudioPtr &song) {
 
 void DownloadSongsFromCloud::request(const QUrl &url, bool withCredentials) {
     QNetworkRequest request(url);
+    ServiceTls::apply(request);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(kTimeoutMs);

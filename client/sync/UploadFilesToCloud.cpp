@@ -9,6 +9,7 @@
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
+#include "settings/ServiceTls.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 
@@ -167,6 +168,7 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     // The address's bytes go out exactly as built: parsed from its encoded
     // form, it is neither escaped again nor unescaped.
     QNetworkRequest request(QUrl::fromEncoded(url));
+    ServiceTls::apply(request);
     const QByteArray contentType = "multipart/form-data; boundary=" + MultipartUploadBody::Boundary;
     request.setRawHeader("Content-Type", contentType);
     const std::optional<QString> session = sonarbox.jSessionID();

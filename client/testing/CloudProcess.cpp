@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QSslConfiguration>
 #include <QTcpSocket>
 #include <QUuid>
 
@@ -42,8 +43,7 @@ Reply send(QNetworkAccessManager &net, QNetworkRequest request, const QByteArray
     return r;
 }
 
-QNetworkRequest jsonRequest(const QString &url) {
-    QNetworkRequest request{QUrl(url)};
+QNetworkRequest asJson(QNetworkRequest request) {
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
     return request;
 }
@@ -78,7 +78,26 @@ bool CloudProcess::importFiles(const QStringList &files, const QString &recognit
     return ChildProcess::run(executable(), args).exitCode == 0;
 }
 
+void CloudProcess::useTls(const QString &certificateFile, const QString &keyFile) {
+    m_certificateFile = certificateFile;
+    m_keyFile = keyFile;
+}
+
+QNetworkRequest CloudProcess::request(const QString &url) const {
+    QNetworkRequest request{QUrl(url)};
+    if (!m_certificateFile.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(QSslCertificate::fromPath(m_certificateFile));
+        request.setSslConfiguration(tls);
+    }
+    return request;
+}
+
 bool CloudProcess::start(const QStringList &extraArguments) {
+    QStringList tls;
+    if (!m_certificateFile.isEmpty())
+        tls << QStringLiteral("--tls-cert") << m_certificateFile << QStringLiteral("--tls-key")
+            << m_keyFile;
     if (!m_process.start(executable(),
                          QStringList{QStringLiteral("serve"), QStringLiteral("--data"),
                                      m_data.path(), QStringLiteral("--listen"),
@@ -86,7 +105,7 @@ bool CloudProcess::start(const QStringList &extraArguments) {
                                      QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000"),
                                      QStringLiteral("--weak-password-hashes-for-tests"),
                                      QStringLiteral("--threads"), QStringLiteral("8")} +
-                             extraArguments))
+                             tls + extraArguments))
         return false;
     return TestEnvironment::waitUntil(
                [&] {
@@ -108,7 +127,9 @@ void CloudProcess::kill() {
 }
 
 QString CloudProcess::baseUrl() const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(m_certificateFile.isEmpty() ? QStringLiteral("http") : QStringLiteral("https"))
+        .arg(m_port);
 }
 
 std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
@@ -117,7 +138,7 @@ std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
     QNetworkAccessManager net;
     const QString gateway = baseUrl() + QStringLiteral("/Vexmusic/");
     const Reply token =
-        send(net, jsonRequest(gateway + QStringLiteral("userJson")), R"({"getToken":{}})");
+        send(net, asJson(request(gateway + QStringLiteral("userJson"))), R"({"getToken":{}})");
     const QList<QByteArray> pieces = token.body.split('"');
     if (token.status != 200 || pieces.size() < 2)
         return std::nullopt;
@@ -137,7 +158,7 @@ std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
                      {QStringLiteral("password"), password},
                      {QStringLiteral("deviceId"), device},
                      {QStringLiteral("signature"), QString::fromLatin1(signature)}}}};
-    const Reply signedIn = send(net, jsonRequest(gateway + QStringLiteral("userJson")),
+    const Reply signedIn = send(net, asJson(request(gateway + QStringLiteral("userJson"))),
                                 QJsonDocument(login).toJson(QJsonDocument::Compact));
     if (signedIn.status != 200 || signedIn.cookie.isEmpty())
         return std::nullopt;
@@ -154,9 +175,9 @@ std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
     }
     part.setBodyDevice(content);
     multipart->append(part);
-    QNetworkRequest request{QUrl(gateway + QStringLiteral("controllers/DesktopUploadMedia"))};
-    request.setRawHeader("Cookie", signedIn.cookie.split(';').first());
-    const Reply uploaded = send(net, request, {}, multipart);
+    QNetworkRequest upload = request(gateway + QStringLiteral("controllers/DesktopUploadMedia"));
+    upload.setRawHeader("Cookie", signedIn.cookie.split(';').first());
+    const Reply uploaded = send(net, upload, {}, multipart);
     const QJsonArray content0 = QJsonDocument::fromJson(uploaded.body)
                                     .object()
                                     .value(QStringLiteral("purchasedContent"))
@@ -168,8 +189,7 @@ std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,
 
 QList<QJsonObject> CloudProcess::collectedEvents() const {
     QNetworkAccessManager net;
-    QNetworkReply *reply =
-        net.get(QNetworkRequest(QUrl(baseUrl() + QStringLiteral("/collect/events"))));
+    QNetworkReply *reply = net.get(request(baseUrl() + QStringLiteral("/collect/events")));
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     loop.exec();

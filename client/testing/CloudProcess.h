@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QNetworkRequest>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -23,6 +24,10 @@ public:
     // Copies files into the service's catalogue (optionally with the
     // recognition engine's track identifiers).
     bool importFiles(const QStringList &files, const QString &recognitionCatalog = QString());
+    // Makes the next start() serve HTTPS with this certificate and key (PEM);
+    // baseUrl() then names https, and this object's own requests trust the
+    // certificate.
+    void useTls(const QString &certificateFile, const QString &keyFile);
     // Starts the server (again, after stop() or kill(), on the same port and data).
     bool start(const QStringList &extraArguments = {});
     void stop();
@@ -49,8 +54,13 @@ public:
     QStringList query(const QString &sql) const;
 
 private:
+    // A request to the server, trusting its test certificate when it has one.
+    QNetworkRequest request(const QString &url) const;
+
     QTemporaryDir m_data;
     ChildProcess m_process;
     quint16 m_port;
     QString m_otherDevice;
+    QString m_certificateFile;
+    QString m_keyFile;
 };

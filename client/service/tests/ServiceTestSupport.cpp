@@ -35,14 +35,14 @@ void ServiceFixture::TearDown() {
     Sonarbox::instance().reinitialize();
 }
 
-void ServiceFixture::useGateway(const QString &baseUrl) {
+void ServiceFixture::useGateway(const QString &baseUrl, const QString &caFile) {
     // A new file each time: the settings reader caches files by path.
     static int generation = 0;
     const QString path = configDir.filePath(QStringLiteral("sonarbox-%1.ini").arg(++generation));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write("[service]\ngatewayBaseUrl=" + baseUrl.toUtf8() +
-               "\nwebSiteUrl=" + baseUrl.toUtf8() +
+               "\nwebSiteUrl=" + baseUrl.toUtf8() + "\ncaFile=" + caFile.toUtf8() +
                "\n[recognition]\nclientId=1000001\nclientTag=0123456789ABCDEF0123456789ABCDEF\n"
                "[facebook]\nappId=100000000000001\n");
     file.close();

@@ -24,8 +24,9 @@ class ServiceFixture : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Points the client at another gateway address.
-    void useGateway(const QString &baseUrl);
+    // Points the client at another gateway address (trusting the CA
+    // certificates of `caFile` when one is named).
+    void useGateway(const QString &baseUrl, const QString &caFile = QString());
     // Requests that reached the server, minus token requests.
     QList<scripted::Request> serviceRequests() const;
 

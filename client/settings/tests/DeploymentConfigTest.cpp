@@ -1,6 +1,12 @@
 #include "settings/DeploymentConfig.h"
 
+#include "TestCertificate.h"
+#include "settings/ServiceTls.h"
+
+#include <QDir>
 #include <QFile>
+#include <QSslConfiguration>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -90,6 +96,59 @@ TEST_F(Deployment, MalformedCredentialsAreReported) {
     EXPECT_EQ(w.filter("clientId").size(), 1);
     EXPECT_EQ(w.filter("clientTag").size(), 1);
     EXPECT_EQ(w.filter("appId").size(), 1);
+}
+
+// The extra CA file of a self-hosted server: where it is looked for, what is
+// wrong with it, and what the requests to the service then trust.
+TEST_F(Deployment, ExtraCaFileIsFoundCheckedAndTrustedBesideTheSystemCertificates) {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    ASSERT_TRUE(QDir().mkpath(data + "/certs"));
+
+    ASSERT_TRUE(DeploymentConfig::load(writeConfig(dir, "[service]\ncaFile=~/home-ca.pem\n")));
+    EXPECT_EQ(DeploymentConfig::current().caFilePath(), QDir::homePath() + "/home-ca.pem");
+
+    // Relative to the data folder; missing: a warning, and the system's CAs only.
+    ASSERT_TRUE(DeploymentConfig::load(writeConfig(dir, "[service]\ncaFile=certs/home.pem\n")));
+    EXPECT_EQ(DeploymentConfig::current().caFilePath(), data + "/certs/home.pem");
+    QStringList w = DeploymentConfig::current().warnings();
+    ASSERT_EQ(w.size(), 1) << w.join("; ").toStdString();
+    EXPECT_EQ(w.first(), "service/caFile " + data + "/certs/home.pem does not exist");
+    EXPECT_TRUE(ServiceTls::configuration().caCertificates().isEmpty() ||
+                ServiceTls::configuration().caCertificates() ==
+                    QSslConfiguration::systemCaCertificates());
+
+    // A file that holds no certificate.
+    QFile junk(data + "/certs/home.pem");
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("-----BEGIN CERTIFICATE-----\nnot base64 at all\n-----END CERTIFICATE-----\n");
+    junk.close();
+    ASSERT_TRUE(DeploymentConfig::load(writeConfig(dir, "[service]\ncaFile=certs/home.pem\n")));
+    w = DeploymentConfig::current().warnings();
+    ASSERT_EQ(w.size(), 1);
+    EXPECT_TRUE(w.first().endsWith("home.pem holds no PEM certificate")) << w.first().toStdString();
+
+    // A bundle of two: both trusted, and every system CA still is.
+    const auto first = TestCertificate::make(dir.path(), "first");
+    const auto second = TestCertificate::make(dir.path(), "second");
+    ASSERT_TRUE(first && second);
+    QFile bundle(data + "/certs/home.pem");
+    ASSERT_TRUE(bundle.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    for (const QString &pem : {first->certificateFile, second->certificateFile}) {
+        QFile part(pem);
+        ASSERT_TRUE(part.open(QIODevice::ReadOnly));
+        bundle.write(part.readAll());
+    }
+    bundle.close();
+    ASSERT_TRUE(DeploymentConfig::load(writeConfig(dir, "[service]\ncaFile=certs/home.pem\n")));
+    EXPECT_TRUE(DeploymentConfig::current().warnings().isEmpty());
+    const QList<QSslCertificate> trusted = ServiceTls::configuration().caCertificates();
+    const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+    ASSERT_FALSE(system.isEmpty());
+    EXPECT_EQ(trusted.size(), system.size() + 2);
+    for (const QSslCertificate &ca : system)
+        EXPECT_TRUE(trusted.contains(ca));
+    for (const QString &pem : {first->certificateFile, second->certificateFile})
+        EXPECT_TRUE(trusted.contains(QSslCertificate::fromPath(pem).value(0)));
 }
 
 } // namespace
