@@ -44,12 +44,13 @@ bool tooLong(
 // The signature proves the credentials together with a token this server issued:
 // upper-case hex MD5 of user name, password, device ID and the token. A token
 // counts once, even when the sign-in it signed fails afterwards.
-bool checkSignature(ServerContext &ctx, const std::string &username, const std::string &password,
-                    const std::string &deviceId, const std::string &signature) {
+bool checkSignature(ServerContext &ctx, const Request &req, const std::string &username,
+                    const std::string &password, const std::string &deviceId,
+                    const std::string &signature) {
     if (signature.size() != 32)
         return false;
     const std::string prefix = username + password + deviceId;
-    return ctx.tokens.consumeIf([&](const std::string &token) {
+    return ctx.tokens.consumeIf(req.remoteAddress, [&](const std::string &token) {
         return crypto::equalConstantTime(crypto::md5HexUpper(prefix + token), signature);
     });
 }
@@ -82,9 +83,10 @@ void finishLogin(ServerContext &ctx, Response &res, const User &user, const std:
     sendJson(res, 200, loginReply(user));
 }
 
-void getToken(ServerContext &ctx, Response &res) {
+void getToken(ServerContext &ctx, const Request &req, Response &res) {
     res.status = 200;
-    res.setContent(json::serialize(json::Value(ctx.tokens.issue())), "application/json");
+    res.setContent(json::serialize(json::Value(ctx.tokens.issue(req.remoteAddress))),
+                   "application/json");
 }
 
 void loginDesktop(ServerContext &ctx, const Request &req, const json::Value &args, Response &res) {
@@ -115,7 +117,7 @@ void loginDesktop(ServerContext &ctx, const Request &req, const json::Value &arg
                             "too many failed sign-ins: try again in " + std::to_string(wait) +
                                 " seconds");
     }
-    if (!checkSignature(ctx, *username, *password, *deviceId, signature.value_or("")))
+    if (!checkSignature(ctx, req, *username, *password, *deviceId, signature.value_or("")))
         return sendEnvelope(res, 200, "FAILED", "invalid or reused signature");
     const auto user = ctx.store.findUserByEmail(email);
     if (!checkPassword(ctx, user, *password)) {
@@ -155,7 +157,7 @@ void loginThroughFacebook(ServerContext &ctx, const json::Value &args, Response 
 }
 
 // Validation failures carry the key of the message the client shows.
-void registerUser(ServerContext &ctx, const json::Value &args, Response &res) {
+void registerUser(ServerContext &ctx, const Request &req, const json::Value &args, Response &res) {
     Members m(args);
     const auto firstName = m.string("firstName");
     const auto lastName = m.string("lastName");
@@ -188,7 +190,7 @@ void registerUser(ServerContext &ctx, const json::Value &args, Response &res) {
         return sendEnvelope(res, 200, "FAILED", "password_is_not_the_same_message");
     if (pass.size() < 3)
         return sendEnvelope(res, 200, "FAILED", "password_minimum_size_message");
-    if (!checkSignature(ctx, username.value_or(""), pass, deviceId.value_or(""),
+    if (!checkSignature(ctx, req, username.value_or(""), pass, deviceId.value_or(""),
                         signature.value_or("")))
         return sendEnvelope(res, 200, "FAILED", "invalid_signature_message");
 
@@ -241,7 +243,7 @@ void userJson(ServerContext &ctx, const Request &req, Response &res) {
         return sendEnvelope(res, 400, "FAILED", "the body must name exactly one operation");
     const auto &[operation, args] = members.front();
     if (operation == "getToken")
-        return getToken(ctx, res);
+        return getToken(ctx, req, res);
     if (!args.isObject())
         return sendEnvelope(res, 400, "FAILED",
                             "the arguments of \"" + operation + "\" must be an object");
@@ -250,7 +252,7 @@ void userJson(ServerContext &ctx, const Request &req, Response &res) {
     if (operation == "loginDesktopThroughFacebook")
         return loginThroughFacebook(ctx, args, res);
     if (operation == "registerWithErrorCodes")
-        return registerUser(ctx, args, res);
+        return registerUser(ctx, req, args, res);
     if (operation == "updateDeviceServiceStatus")
         return updateDeviceStatus(ctx, req, args, res);
     sendEnvelope(res, 400, "FAILED", "unknown operation \"" + operation + "\"");

@@ -1,12 +1,22 @@
 // Single-use signature tokens. They live only in memory: a token is good for a
 // few minutes, so a restart costing the outstanding ones is harmless.
+//
+// A sign-in carries only a digest over the token, never the token itself, so
+// the server has to try tokens until one fits. Each token is therefore kept
+// under the address of the client it was issued to, and a sign-in tries only
+// that client's few: a client flooding "getToken" neither makes everyone's
+// signature checks slow nor pushes out the token another client is about to
+// use.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <deque>
 #include <functional>
-#include <map>
+#include <list>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace cloud {
 
@@ -14,21 +24,37 @@ class TokenStore {
 public:
     using Clock = std::chrono::steady_clock;
 
-    TokenStore(std::chrono::seconds lifetime, std::size_t capacity = 10000);
+    // `perClient`: outstanding tokens of one client address (its oldest give
+    // way); `capacity`: outstanding tokens of all clients together.
+    TokenStore(std::chrono::seconds lifetime, std::size_t perClient = 64,
+               std::size_t capacity = 10000);
 
-    std::string issue();
-    // Removes and reports the first unexpired token for which `matches` holds.
-    bool consumeIf(const std::function<bool(const std::string &token)> &matches);
+    std::string issue(const std::string &client);
+    // Removes and reports the newest unexpired token issued to `client` for
+    // which `matches` holds.
+    bool consumeIf(const std::string &client,
+                   const std::function<bool(const std::string &token)> &matches);
     std::size_t size();
 
 private:
+    struct Entry {
+        std::string client;
+        std::string token;
+        Clock::time_point expiry;
+    };
+    using Order = std::list<Entry>;
+
+    // True when that was the client's last token (its list is then erased).
+    bool remove(std::deque<Order::iterator> &owned, std::size_t index);
+    void removeOldest();
     void purgeExpired(Clock::time_point now);
 
     std::chrono::seconds lifetime_;
+    std::size_t perClient_;
     std::size_t capacity_;
     std::mutex mutex_;
-    std::map<std::string, Clock::time_point> expiries_;
-    std::multimap<Clock::time_point, std::string> byExpiry_;
+    Order order_; // oldest first, all clients
+    std::unordered_map<std::string, std::deque<Order::iterator>> byClient_; // oldest first
 };
 
 } // namespace cloud

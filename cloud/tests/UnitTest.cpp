@@ -38,21 +38,51 @@ TEST(CryptoTest, PasswordHashesAreSaltedAndVerify) {
 
 TEST(TokenStoreTest, TokensAreSingleUseAndExpire) {
     TokenStore store(std::chrono::seconds(60));
-    const std::string t = store.issue();
-    EXPECT_FALSE(store.consumeIf([](const std::string &) { return false; }));
-    EXPECT_TRUE(store.consumeIf([&](const std::string &x) { return x == t; }));
-    EXPECT_FALSE(store.consumeIf([&](const std::string &x) { return x == t; }));
+    const std::string t = store.issue("10.0.0.1");
+    EXPECT_FALSE(store.consumeIf("10.0.0.1", [](const std::string &) { return false; }));
+    // A token counts only for the client it was issued to.
+    EXPECT_FALSE(store.consumeIf("10.0.0.2", [&](const std::string &x) { return x == t; }));
+    EXPECT_TRUE(store.consumeIf("10.0.0.1", [&](const std::string &x) { return x == t; }));
+    EXPECT_FALSE(store.consumeIf("10.0.0.1", [&](const std::string &x) { return x == t; }));
+    EXPECT_EQ(store.size(), 0u);
 
     TokenStore expiring(std::chrono::seconds(0));
-    const std::string e = expiring.issue();
-    EXPECT_FALSE(expiring.consumeIf([&](const std::string &x) { return x == e; }));
+    const std::string e = expiring.issue("10.0.0.1");
+    EXPECT_FALSE(expiring.consumeIf("10.0.0.1", [&](const std::string &x) { return x == e; }));
+}
 
-    TokenStore small(std::chrono::seconds(60), 3);
-    const std::string oldest = small.issue();
-    for (int i = 0; i < 3; ++i)
-        small.issue();
+// One address fetching tokens without end: its own oldest give way, another
+// client's token survives, and a check tries only the flooding client's few.
+TEST(TokenStoreTest, AFloodingClientCostsOnlyItself) {
+    TokenStore store(std::chrono::seconds(60), 4, 100);
+    const std::string victim = store.issue("10.0.0.2");
+    const std::string firstOfFlood = store.issue("10.0.0.1");
+    std::string lastOfFlood;
+    for (int i = 0; i < 10000; ++i)
+        lastOfFlood = store.issue("10.0.0.1");
+    EXPECT_EQ(store.size(), 5u);
+
+    int tried = 0;
+    EXPECT_FALSE(store.consumeIf("10.0.0.1", [&](const std::string &x) {
+        ++tried;
+        return x == firstOfFlood;
+    }));
+    EXPECT_EQ(tried, 4);
+    EXPECT_TRUE(
+        store.consumeIf("10.0.0.1", [&](const std::string &x) { return x == lastOfFlood; }));
+    EXPECT_TRUE(store.consumeIf("10.0.0.2", [&](const std::string &x) { return x == victim; }));
+
+    // Many addresses together are bounded by the total; the oldest go first.
+    TokenStore small(std::chrono::seconds(60), 4, 3);
+    const std::string oldest = small.issue("a");
+    small.issue("b");
+    const std::string kept = small.issue("a");
+    small.issue("c");
     EXPECT_EQ(small.size(), 3u);
-    EXPECT_FALSE(small.consumeIf([&](const std::string &x) { return x == oldest; }));
+    EXPECT_FALSE(small.consumeIf("a", [&](const std::string &x) { return x == oldest; }));
+    EXPECT_TRUE(small.consumeIf("a", [&](const std::string &x) { return x == kept; }));
+    small.issue("d"); // the store stays usable after a client's list emptied
+    EXPECT_EQ(small.size(), 3u);
 }
 
 TEST(NamesTest, StoredNamesAreSafeText) {
