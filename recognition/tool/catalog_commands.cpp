@@ -27,6 +27,21 @@ bool fingerprintOf(const DecodedAudio &a, std::vector<uint32_t> &items, double &
                                   seconds, error);
 }
 
+// Largest values document that import reads: the parsed document takes about
+// 15 times the size of its text.
+constexpr size_t kMaxImportBytes = size_t(64) << 20;
+
+// Reads the whole stream unless it holds more than `limit` bytes.
+bool readAtMost(std::istream &in, size_t limit, std::string &out) {
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk), in.gcount() > 0) {
+        out.append(chunk, size_t(in.gcount()));
+        if (out.size() > limit)
+            return false;
+    }
+    return true;
+}
+
 std::string fixed(double v, int digits) {
     std::ostringstream s;
     s << std::fixed << std::setprecision(digits) << v;
@@ -108,11 +123,19 @@ int commandImport(const std::string &db, const std::string &json, std::ostream &
         err << "import: cannot read " << json << "\n";
         return 1;
     }
-    std::stringstream buf;
-    buf << in.rdbuf();
+    std::string text;
+    if (!readAtMost(in, kMaxImportBytes, text)) {
+        err << "import: " << json << ": larger than " << (kMaxImportBytes >> 20)
+            << " MiB; split it into several files\n";
+        return 1;
+    }
+    if (in.bad()) {
+        err << "import: cannot read " << json << "\n";
+        return 1;
+    }
     std::string error;
     JsonValue doc;
-    if (!parseJson(buf.str(), doc, error)) {
+    if (!parseJson(text, doc, error)) {
         err << "import: " << json << ": " << error << "\n";
         return 1;
     }
