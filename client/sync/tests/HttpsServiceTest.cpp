@@ -1,12 +1,13 @@
 // The client against sonarbox-cloud serving HTTPS with a self-signed
 // certificate made for the test: trusted only through the deployment's
-// caFile, and then by every path (sign-in, upload, download).
+// caFile, and then by every path (sign-in, upload, download, usage events).
 #include "TransferFixture.h"
 
 #include "CloudProcess.h"
 #include "TestCertificate.h"
 #include "TestSongs.h"
 #include "accounts/Synchronize.h"
+#include "settings/AnalyticsHelper.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Utility.h"
 #include "sync/DownloadSongsFromCloud.h"
@@ -88,4 +89,15 @@ TEST_F(HttpsServiceTest, OnlyTheConfiguredCertificateIsTrustedAndEveryPathUsesIt
     const QString downloads = Sonarbox::instance().userDownloadDirectory();
     EXPECT_EQ(QDir(downloads).entryList(QDir::Files).join(' ').toStdString(), "theirs.mp3");
     EXPECT_TRUE(readFile(downloads + QStringLiteral("/theirs.mp3")) == readFile(theirs));
+
+    // ...and a usage event to the collector on the same server.
+    AnalyticsHelper analytics;
+    analytics.setAnalyticsAccountCode(QStringLiteral("UA-00000000-1"));
+    analytics.setClientId(QStringLiteral("tls-client"));
+    analytics.setCollectorUrl(QUrl(cloud.baseUrl() + QStringLiteral("/collect")));
+    std::atomic<int> delivered{-1};
+    ASSERT_TRUE(analytics.fireEvent(QStringLiteral("tls"), QStringLiteral("test"), QString(), 1,
+                                    true, [&](bool sent) { delivered = sent ? 1 : 0; }));
+    EXPECT_TRUE(analytics.flush(10000));
+    EXPECT_EQ(delivered, 1);
 }
