@@ -56,6 +56,7 @@ TEST(JsonReader, RefusesBrokenTextInItsOwnWords) {
         {"\"\\u12", "JSON error at byte 3: short escape"},
         {"\"\\u12\"", "JSON error at byte 3: short escape"},
         {"\"a\\", "JSON error at byte 3: unterminated string"},
+        {"[\"surrogate", "JSON error at byte 11: unterminated string"},
         {"\"\\ud800\\u0041\"", "JSON error at byte 13: bad surrogate pair"},
         {"[\"\\udc00\"]", "JSON error at byte 8: bad surrogate pair"},
         {"{\"genre\": [\"Rock\xff\"]}", "JSON error at byte 17: invalid UTF-8"},
@@ -65,6 +66,8 @@ TEST(JsonReader, RefusesBrokenTextInItsOwnWords) {
         {"[01]", "JSON error at byte 2: expected , or ]"},
         {"{\"tui\": 1e400}", "JSON error at byte 8: number out of range"},
         {"[1] // note", "JSON error at byte 4: unexpected text"},
+        {std::string("{\"a\":1}\0{\"b\":", 12), "JSON error at byte 7: unexpected text"},
+        {std::string("[1,\0 2]", 7), "JSON error at byte 3: expected a value"},
     };
     for (const auto &[text, expected] : cases) {
         JsonValue v;

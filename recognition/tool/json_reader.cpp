@@ -62,11 +62,20 @@ public:
     bool key(string_t &k) override {
         const size_t at = next();
         end_ = at + stringLength(at);
+        afterOpen_ = false;
         key_ = std::move(k);
         return true;
     }
     bool end_object() override { return close(); }
     bool end_array() override { return close(); }
+
+    // The library takes a NUL byte for the end of the input: whatever
+    // follows the document must still be white space alone.
+    bool finish() {
+        afterOpen_ = true;
+        const size_t at = next();
+        return at == s_.size() || fail(at, "unexpected text");
+    }
 
     bool parse_error(std::size_t position, const std::string &,
                      const nlohmann::detail::exception &ex) override {
@@ -77,8 +86,9 @@ public:
     std::string error;
 
 private:
-    // Where the next token starts: after white space and at most one separator.
-    size_t next() const {
+    // Where the next token starts: after white space, and after the separator
+    // that the library has taken when a value or a name is what it reads.
+    size_t next(bool valueOrName = true) const {
         size_t i = end_;
         const auto skipSpace = [&] {
             while (i < s_.size() &&
@@ -86,7 +96,7 @@ private:
                 ++i;
         };
         skipSpace();
-        if (i < s_.size() && (s_[i] == ',' || s_[i] == ':')) {
+        if (valueOrName && !afterOpen_ && i < s_.size() && (s_[i] == ',' || s_[i] == ':')) {
             ++i;
             skipSpace();
         }
@@ -137,6 +147,7 @@ private:
     JsonValue *add(JsonValue::Kind kind, size_t length) {
         const size_t at = next();
         end_ = at + length;
+        afterOpen_ = kind == JsonValue::Kind::Array || kind == JsonValue::Kind::Object;
         if (stack_.size() > kMaxDepth) {
             fail(at, "nested too deeply");
             return nullptr;
@@ -169,6 +180,7 @@ private:
 
     bool close() {
         end_ = next() + 1;
+        afterOpen_ = false;
         stack_.pop_back();
         return true;
     }
@@ -190,10 +202,11 @@ private:
         const bool endExpected = what.ends_with("; expected end of input");
         const bool valueExpected = context == "value" && !endExpected;
         const bool stringExpected = valueExpected || context == "object key";
-        const size_t at = next();
+        const bool tooLarge = ex.id == 406; // a number beyond a double, read as a value
+        const size_t at = next(stringExpected || tooLarge);
         const bool atEnd = position > s_.size();
 
-        if (ex.id == 406) // a number beyond a double
+        if (tooLarge)
             fail(at, "number out of range");
         else if (valueExpected && stack_.size() > kMaxDepth)
             fail(at, "nested too deeply");
@@ -236,7 +249,7 @@ private:
             return "control character in string";
         if (detail.starts_with("ill-formed UTF-8"))
             return "invalid UTF-8";
-        if (detail.find("surrogate") != std::string_view::npos)
+        if (detail.starts_with("surrogate"))
             return "bad surrogate pair";
         if (detail.starts_with("forbidden character after backslash") && !atEnd)
             return "bad escape";
@@ -245,7 +258,8 @@ private:
 
     std::string_view s_;
     JsonValue &root_;
-    size_t end_ = 0; // where the token of the last event ended
+    size_t end_ = 0;        // where the token of the last event ended
+    bool afterOpen_ = true; // nothing taken yet, or an opening bracket: no separator follows
     std::vector<JsonValue *> stack_;
     std::string key_;
 };
@@ -256,7 +270,8 @@ bool parseJson(std::string_view text, JsonValue &out, std::string &error) {
     out = JsonValue{};
     Builder builder(text, out);
     if (nlohmann::json::sax_parse(text, &builder, nlohmann::json::input_format_t::json, true,
-                                  false))
+                                  false) &&
+        builder.finish())
         return true;
     error = builder.error.empty() ? "JSON error at byte 0: unexpected text" : builder.error;
     out = JsonValue{};
