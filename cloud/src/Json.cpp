@@ -189,6 +189,13 @@ nlohmann::ordered_json toLibrary(const Value &v) {
 } // namespace
 
 std::optional<Value> parse(std::string_view text, ParseError *error) {
+    // The library takes a NUL byte for the end of the text and would accept
+    // "{...}\0anything"; JSON never holds a raw NUL, so it is refused here.
+    if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+        if (error)
+            *error = ParseError{nul, "NUL byte in the text"};
+        return std::nullopt;
+    }
     Builder builder;
     const bool ok = nlohmann::json::sax_parse(text, &builder, nlohmann::json::input_format_t::json,
                                               true, false);

@@ -47,6 +47,10 @@ TEST(JsonTest, RefusesMalformedTextWithAnOffset) {
         "{} {}",
         "1e999",
         std::string(kMaxDepth + 2, '['),
+        // The library reads a NUL byte as the end of the text, which would
+        // quietly drop whatever follows it.
+        std::string("{\"a\":1}\0{\"b\":2}", 15),
+        std::string("[1,\0 2]", 7),
     };
     for (const auto &text : bad) {
         ParseError error;
