@@ -20,9 +20,10 @@ struct CaseLess {
 
 struct Request {
     std::string method;
-    std::string path;   // decoded path, without the query
-    std::string target; // path and query as the client sent them
-    std::string remoteAddress;
+    std::string path;          // decoded path, without the query
+    std::string target;        // path and query as the client sent them
+    std::string remoteAddress; // for the log
+    std::string limitKey;      // what per-client limits count (ClientAddress.h)
     std::multimap<std::string, std::string, CaseLess> headers;
     // Query fields, then form fields of an url-encoded body, in order.
     std::multimap<std::string, std::string> params;

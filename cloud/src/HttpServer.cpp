@@ -1,5 +1,7 @@
 #include "HttpServer.h"
 
+#include "ClientAddress.h"
+
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
@@ -322,15 +324,9 @@ struct HttpServer::Impl {
             &collect);
         if (const auto *info =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)) {
-            char text[INET6_ADDRSTRLEN] = {};
-            const sockaddr *sa = info->client_addr;
-            if (sa->sa_family == AF_INET)
-                inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(sa)->sin_addr, text,
-                          sizeof text);
-            else if (sa->sa_family == AF_INET6)
-                inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, text,
-                          sizeof text);
-            req.remoteAddress = text;
+            ClientAddress client = describeClient(info->client_addr);
+            req.remoteAddress = std::move(client.text);
+            req.limitKey = std::move(client.limitKey);
         }
         const auto query = req.target.find('?');
         if (query != std::string::npos)

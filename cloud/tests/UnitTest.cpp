@@ -1,10 +1,15 @@
 // Hashing, tokens and name handling: the pieces the protocol's security rests on.
+#include "ClientAddress.h"
 #include "Crypto.h"
 #include "ServerContext.h"
 #include "Store.h"
 #include "TokenStore.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <thread>
 
@@ -83,6 +88,39 @@ TEST(TokenStoreTest, AFloodingClientCostsOnlyItself) {
     EXPECT_TRUE(small.consumeIf("a", [&](const std::string &x) { return x == kept; }));
     small.issue("d"); // the store stays usable after a client's list emptied
     EXPECT_EQ(small.size(), 3u);
+}
+
+namespace {
+ClientAddress describe(const char *text) {
+    sockaddr_storage storage = {};
+    if (inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in *>(&storage)->sin_addr) == 1) {
+        storage.ss_family = AF_INET;
+    } else {
+        EXPECT_EQ(inet_pton(AF_INET6, text, &reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_addr),
+                  1)
+            << text;
+        storage.ss_family = AF_INET6;
+    }
+    return describeClient(reinterpret_cast<const sockaddr *>(&storage));
+}
+} // namespace
+
+// Limits count an IPv6 client by its /64, so one subscriber cannot spread its
+// sign-in attempts or token requests over the addresses of its own network.
+TEST(ClientAddressTest, LimitsCountAnIpv6NetworkAsOneClient) {
+    EXPECT_EQ(describe("203.0.113.7").text, "203.0.113.7");
+    EXPECT_EQ(describe("203.0.113.7").limitKey, "203.0.113.7");
+    EXPECT_NE(describe("203.0.113.7").limitKey, describe("203.0.113.8").limitKey);
+
+    const auto a = describe("2001:db8:1:2:aaaa::1");
+    EXPECT_EQ(a.text, "2001:db8:1:2:aaaa::1");
+    EXPECT_EQ(a.limitKey, "2001:db8:1:2::/64");
+    EXPECT_EQ(describe("2001:db8:1:2:ffff:1:2:3").limitKey, a.limitKey);
+    EXPECT_NE(describe("2001:db8:1:3::1").limitKey, a.limitKey);
+
+    EXPECT_EQ(describe("::ffff:203.0.113.7").limitKey, "203.0.113.7");
+    EXPECT_NE(describe("::ffff:203.0.113.7").limitKey, describe("::ffff:203.0.113.8").limitKey);
+    EXPECT_EQ(describeClient(nullptr).limitKey, "");
 }
 
 TEST(NamesTest, StoredNamesAreSafeText) {
