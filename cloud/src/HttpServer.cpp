@@ -4,7 +4,6 @@
 
 #include <microhttpd.h>
 
-#include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
