@@ -1,7 +1,6 @@
 // Times the reply parsers on replies as large as a big cloud library sends.
 #include "service/JSONRecievedDataParser.h"
 #include "service/SecretMasking.h"
-#include "sync/Sonarbox.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -53,8 +52,6 @@ void resetPeakResident() {
 // once, then the envelope and the items are read from that document. Time,
 // and the growth of the peak resident set with the reply already in memory.
 void wholeListing(int items) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    sonarbox.setCloudLibraryTracks({});
     const QByteArray body = listing(items);
     const qint64 before = residentKiB("VmRSS:");
     resetPeakResident();
@@ -62,11 +59,13 @@ void wholeListing(int items) {
     clock.start();
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const qint64 parseMs = clock.restart();
-    const bool envelope = JSONRecievedDataParser::parseJSONResponse(document);
-    JSONRecievedDataParser::parseUserCloudMedia(document);
+    QString status;
+    const bool envelope = JSONRecievedDataParser::parseJSONResponse(document, &status);
+    const JSONRecievedDataParser::CloudListing parsed =
+        JSONRecievedDataParser::parseUserCloudMedia(document);
     const qint64 itemsMs = clock.elapsed();
     const qint64 peak = residentKiB("VmHWM:");
-    const qint64 kept = sonarbox.cloudLibraryTracks().size();
+    const qint64 kept = parsed.tracks.size();
     std::printf("whole listing of %d items (%.1f MiB, %lld kept, %s)\n", items,
                 body.size() / 1048576.0, static_cast<long long>(kept),
                 !document.isNull() && envelope ? "valid" : "INVALID");
@@ -94,7 +93,6 @@ int main(int argc, char **argv) {
     qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toLocal8Bit());
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("sonarbox.*=false"));
-    Sonarbox &sonarbox = Sonarbox::instance();
 
     int wholeItems = 200000;
     for (int i = 1; i + 1 < argc; ++i) {
@@ -110,15 +108,17 @@ int main(int argc, char **argv) {
     for (const int items : {1000, 10000, 50000, 200000}) {
         const QByteArray body = listing(items);
         const int repetitions = qMax(2, 200000 / items);
-        const double rate =
-            perSecond(repetitions, [&] { JSONRecievedDataParser::parseUserCloudMedia(body); });
+        qsizetype kept = 0;
+        const double rate = perSecond(repetitions, [&] {
+            kept = JSONRecievedDataParser::parseUserCloudMedia(body).tracks.size();
+        });
         std::printf("| parseUserCloudMedia, %d items (%lld kept) | %.1f KiB | %.1f | %.0f |\n",
-                    items, static_cast<long long>(sonarbox.cloudLibraryTracks().size()),
-                    body.size() / 1024.0, rate, rate * items);
+                    items, static_cast<long long>(kept), body.size() / 1024.0, rate, rate * items);
     }
     const QByteArray envelope = R"({"responseStatus":"SUCCESS","responseText":"done"})";
+    QString status;
     const double envelopes =
-        perSecond(200000, [&] { JSONRecievedDataParser::parseJSONResponse(envelope); });
+        perSecond(200000, [&] { JSONRecievedDataParser::parseJSONResponse(envelope, &status); });
     std::printf("| parseJSONResponse | %lld B | %.0f | |\n",
                 static_cast<long long>(envelope.size()), envelopes);
     const QByteArray login =

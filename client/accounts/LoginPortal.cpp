@@ -43,6 +43,14 @@ struct Screen {
     LoginCallback *alive() const { return callback && guard ? callback : nullptr; }
 };
 
+// The service names every account by its user name (the e-mail address, or
+// the name it gives a Facebook identity, which the sign-in's reply fills in).
+bool isSameAccount(const User &stored, const User &signedIn) {
+    const QString a = stored.username.value_or(QString()).trimmed();
+    const QString b = signedIn.username.value_or(QString()).trimmed();
+    return !a.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
 bool signIn(const UserPtr &user, const Screen &screen) {
     Sonarbox &sonarbox = Sonarbox::instance();
     if (!Synchronize::login(user)) {
@@ -76,8 +84,16 @@ bool signIn(const UserPtr &user, const Screen &screen) {
         return true;
     }
 
-    // A new sign-in: the previous account's tracks are forgotten.
-    GenericDAO::instance().resetAllTracksInDB();
+    // A new sign-in: the previous account's tracks are forgotten, but only
+    // when it is another account. Signing in again as the stored one (a
+    // Facebook account does at every start: its token is short-lived) keeps
+    // them, so that the collection is not fingerprinted anew each time.
+    const UserPtr previous = GenericDAO::instance().uniqueResult<User>();
+    if (previous && isSameAccount(*previous, *user)) {
+        qCInfo(lcAccounts) << "Signed in again as the stored account: its tracks are kept";
+    } else {
+        GenericDAO::instance().resetAllTracksInDB();
+    }
     sonarbox.flow_newUser = true;
     sonarbox.flow_stopProcesses = false;
     GenericDAO::instance().save(user);

@@ -47,9 +47,9 @@ UserPtr SignUpFlow::newUser(const Fields &fields) {
 bool SignUpFlow::registerUser(const UserPtr &user) {
     Sonarbox &sonarbox = Sonarbox::instance();
     CommonRequest request;
-    const std::optional<QByteArray> reply =
-        request.connect(user, JSONRequestBuilder::buildRegisterUserRequest(*user),
-                        QStringLiteral("signUpUserProcess"));
+    const std::optional<QByteArray> reply = request.connect(
+        RunContext{user, sonarbox.jSessionID(), sonarbox.deviceID()},
+        JSONRequestBuilder::buildRegisterUserRequest(*user), QStringLiteral("signUpUserProcess"));
     if (request.error() || !reply) {
         // Without an answer nothing was created: saying so beats letting the
         // following sign-in fail with a message about something else.
@@ -58,7 +58,10 @@ bool SignUpFlow::registerUser(const UserPtr &user) {
             Localization::localizedString(QStringLiteral("DeviceIdNotFoundServiceErrorMessage")));
         return false;
     }
-    const bool accepted = JSONRecievedDataParser::parseJSONResponseFromSignUp(*reply);
+    std::optional<QString> status;
+    const bool accepted = JSONRecievedDataParser::parseJSONResponseFromSignUp(*reply, &status);
+    if (status)
+        sonarbox.setReplyStatus(*status);
     qCInfo(lcAccounts).noquote()
         << (accepted ? QStringLiteral("Sign-up accepted")
                      : QStringLiteral("Sign-up refused: %1").arg(sonarbox.syncStatus()));

@@ -43,8 +43,11 @@ bool Synchronize::login(const UserPtr &user, QObject * /*view*/) {
         return false;
 
     CommonRequest request;
+    const RunContext context{user, sonarbox.jSessionID(), sonarbox.deviceID()};
     const std::optional<QByteArray> reply = request.connect(
-        user, JSONRequestBuilder::loginRequest(*user), QStringLiteral("userLoginProcess"));
+        context, JSONRequestBuilder::loginRequest(*user), QStringLiteral("userLoginProcess"));
+    if (const std::optional<QString> session = request.receivedSession())
+        sonarbox.setJSessionID(session);
     if (request.error()) {
         // "%c" of the flag: the character whose code is the flag's value (1), as
         // the line has always been written; not the digit.
@@ -53,9 +56,9 @@ bool Synchronize::login(const UserPtr &user, QObject * /*view*/) {
                    .arg(QChar(char16_t(request.error())));
         return false;
     }
-    JSONRecievedDataParser::parseJSONResponse(reply.value_or(QByteArray()));
-
-    const QString status = sonarbox.syncStatus();
+    QString status;
+    JSONRecievedDataParser::parseJSONResponse(reply.value_or(QByteArray()), &status);
+    sonarbox.setReplyStatus(status);
     const auto refusal = refusals().constFind(status);
     if (refusal != refusals().constEnd()) {
         if (refusal->messageKey)
@@ -72,6 +75,10 @@ bool Synchronize::login(const UserPtr &user, QObject * /*view*/) {
 }
 
 bool Synchronize::getUserMediaFromCloud(QString *whyNot) {
+    return getUserMediaFromCloud(Sonarbox::instance().runContext(), whyNot);
+}
+
+bool Synchronize::getUserMediaFromCloud(const RunContext &context, QString *whyNot) {
     Sonarbox &sonarbox = Sonarbox::instance();
     const auto failed = [&](const QString &why) {
         qCWarning(lcAccounts).noquote()
@@ -81,9 +88,9 @@ bool Synchronize::getUserMediaFromCloud(QString *whyNot) {
         return false;
     };
     CommonRequest request;
-    const std::optional<QByteArray> reply =
-        request.connect(sonarbox.loggedUser(), JSONRequestBuilder::buildGetUserMediaRequest(),
-                        QStringLiteral("getUserContentProcess"));
+    const std::optional<QByteArray> reply = request.connect(
+        context, JSONRequestBuilder::buildGetUserMediaRequest(sonarbox.syncMilliSeconds()),
+        QStringLiteral("getUserContentProcess"));
     if (!reply) {
         const QString detail = request.errorString();
         return failed(
@@ -94,11 +101,17 @@ bool Synchronize::getUserMediaFromCloud(QString *whyNot) {
     // A listing can be large: read it once, as the transport parsed it.
     const QJsonDocument listing = request.replyDocument().isNull() ? QJsonDocument::fromJson(*reply)
                                                                    : request.replyDocument();
-    if (!JSONRecievedDataParser::parseJSONResponse(listing))
+    QString status;
+    const bool answered = JSONRecievedDataParser::parseJSONResponse(listing, &status);
+    sonarbox.setReplyStatus(status);
+    if (!answered)
         return failed(
             QStringLiteral("the service answered the cloud library listing without a status"));
-    if (sonarbox.syncStatus() == QLatin1String("OK")) {
-        JSONRecievedDataParser::parseUserCloudMedia(listing);
+    if (status == QLatin1String("OK")) {
+        JSONRecievedDataParser::CloudListing parsed =
+            JSONRecievedDataParser::parseUserCloudMedia(listing);
+        sonarbox.setSyncMilliSeconds(parsed.milliseconds);
+        sonarbox.setCloudLibraryTracks(parsed.tracks);
         return true;
     }
     const QString refused = QStringLiteral("Missing login session, please logout and log back in.");

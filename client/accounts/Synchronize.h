@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "store/RunContext.h"
+
 class QObject;
 
 // The sign-in exchange and the cloud library listing. Both block the calling
@@ -22,4 +24,7 @@ public:
     // reason in words for the person (a listing that is too large, a
     // service that cannot be reached, a lost session).
     static bool getUserMediaFromCloud(QString *whyNot = nullptr);
+    // The same for the account of a run (its session, whatever happened to
+    // the sign-in since).
+    static bool getUserMediaFromCloud(const RunContext &context, QString *whyNot = nullptr);
 };

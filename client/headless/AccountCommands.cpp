@@ -92,7 +92,8 @@ int signOutCommand() {
         if (!Synchronize::login(user))
             return false;
         CommonRequest request;
-        request.connect(user, QByteArray("{}"), QStringLiteral("userLogOutProcess"));
+        request.connect(Sonarbox::instance().runContext(), QByteArray("{}"),
+                        QStringLiteral("userLogOutProcess"));
         return !request.error();
     }));
 

@@ -114,11 +114,14 @@ void SyncRunner::startSync() {
 void SyncRunner::onProgressEvent(const SyncProgress::Event &event) {
     if (event.kind != SyncProgress::Event::Kind::SyncEnded || m_stopping)
         return;
+    // "Sync Completed: 2 uploads refused (quota full)" went through every
+    // stage, but not everything made it.
+    const bool completed = event.detail.startsWith(kCompleted);
     if (m_once) {
-        finish(event.detail == kCompleted ? 0 : 1);
+        finish(event.detail == kCompleted ? 0 : completed ? CompletedWithFailures : 1);
         return;
     }
-    if (event.detail == kCompleted)
+    if (completed)
         Console::printLine(QStringLiteral("Next sync in about an hour."));
     else
         retryLater();

@@ -27,6 +27,8 @@ public:
     void stop();
 
     static constexpr int RetryIntervalMs = 5 * 60 * 1000;
+    // The exit code of --once when the sync completed but some tracks failed.
+    static constexpr int CompletedWithFailures = 3;
 
 signals:
     void finished(int exitCode);

@@ -10,13 +10,13 @@
 #include "SignalWatcher.h"
 #include "StatusReport.h"
 #include "SyncRunner.h"
-#include "service/ServiceReporting.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "store/StoreSetup.h"
 #include "sync/LoginItems.h"
 #include "sync/Sonarbox.h"
+#include "sync/StatusReporting.h"
 #include "sync/SyncEngine.h"
 
 #include <QCommandLineParser>

@@ -5,10 +5,10 @@
 #include "SecretMasking.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
+#include "settings/NetworkState.h"
 #include "settings/Reachability.h"
 #include "settings/ServiceTls.h"
 #include "settings/Utils.h"
-#include "sync/Sonarbox.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -94,11 +94,10 @@ std::optional<QString> CommonRequest::serviceNameForProcess(const QString &proce
     return *it;
 }
 
-std::optional<QByteArray> CommonRequest::connect(const UserPtr &user,
+std::optional<QByteArray> CommonRequest::connect(const RunContext &context,
                                                  const std::optional<QByteArray> &dataToSend,
                                                  const QString &withServiceName) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.isAppOffline) {
+    if (NetworkState::offline()) {
         qCInfo(lcService).noquote() << QStringLiteral("!!! APP OFFLINE  %1").arg(1);
         fail(QStringLiteral("The service cannot be reached: the network is offline."));
         return std::nullopt;
@@ -111,7 +110,7 @@ std::optional<QByteArray> CommonRequest::connect(const UserPtr &user,
         return std::nullopt;
     }
     try {
-        return exchange(user, *dataToSend, withServiceName);
+        return exchange(context, *dataToSend, withServiceName);
     } catch (const std::exception &e) {
         fail(QStringLiteral("The exchange with the service failed."));
         Utils::sendException(QStringLiteral("Error on CommonRequest.connect:dataToSend"),
@@ -124,9 +123,8 @@ std::optional<QByteArray> CommonRequest::connect(const UserPtr &user,
     return std::nullopt;
 }
 
-std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QByteArray &body,
+std::optional<QByteArray> CommonRequest::exchange(const RunContext &context, const QByteArray &body,
                                                   const QString &processName) {
-    Sonarbox &sonarbox = Sonarbox::instance();
     m_serviceName = serviceNameForProcess(processName).value_or(QString());
     const QString urlText = QStringLiteral("%1/Vexmusic/%2")
                                 .arg(DeploymentConfig::current().gatewayBaseUrl, m_serviceName);
@@ -139,7 +137,7 @@ std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QBy
         {"Data-Type", "json"},
         {"Content-Length", QByteArray::number(body.size())},
     };
-    if (const std::optional<QString> session = sonarbox.jSessionID()) {
+    if (const std::optional<QString> &session = context.session) {
         QByteArray value = session->toUtf8();
         if (value.isNull())
             value = QByteArray("", 0); // an empty header, not a missing one
@@ -168,7 +166,7 @@ std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QBy
         // send back must stay on one line.
         QByteArray cookie = *reply.setCookie;
         cookie.replace('\n', ", ");
-        sonarbox.setJSessionID(QString::fromUtf8(cookie));
+        m_receivedSession = QString::fromUtf8(cookie);
     }
 
     if (reply.connectionError) {
@@ -200,7 +198,7 @@ std::optional<QByteArray> CommonRequest::exchange(const UserPtr &user, const QBy
                                        .arg(reply.status)
                                        .arg(urlText, SecretMasking::bodyForLog(reply.body));
     if (processName == kLogin && parsed->isObject())
-        copyLoginReply(user, parsed->object());
+        copyLoginReply(context.account, parsed->object());
     m_replyDocument = *parsed;
     return reply.body;
 }
@@ -214,12 +212,9 @@ void CommonRequest::copyLoginReply(const UserPtr &user, const QJsonObject &reply
         user->lastName = v;
     if (const auto v = JSONValues::text(reply, QStringLiteral("gracenoteUser")))
         user->gracenoteUser = v;
-    const UserPtr logged = Sonarbox::instance().loggedUser();
-    if (!logged || !logged->username) {
-        if (const auto v = JSONValues::text(reply, QStringLiteral("userName"))) {
+    // A Facebook account learns its user name from the reply.
+    if (!user->username) {
+        if (const auto v = JSONValues::text(reply, QStringLiteral("userName")))
             user->username = v;
-            if (logged)
-                logged->username = v;
-        }
     }
 }

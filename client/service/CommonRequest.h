@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/User.h"
+#include "store/RunContext.h"
 
 #include <QByteArray>
 #include <QJsonDocument>
@@ -10,16 +10,17 @@
 #include <optional>
 
 // One JSON exchange with the service's desktop gateway: a POST of a ready
-// body to the path that the process name selects, with the session cookie.
-// Create one per exchange, call connect() once (off the main thread: it
-// blocks until the reply arrives), then read error().
+// body to the path that the process name selects, with the session cookie of
+// the context it is made for. Create one per exchange, call connect() once
+// (off the main thread: it blocks until the reply arrives), then read error().
 class CommonRequest {
 public:
     // Sends `dataToSend` for the process `withServiceName`. Answers the reply
     // body, or nothing. `error()` tells whether the exchange failed; an HTTP
     // status other than 200/204 is not a failure here (the reply parsers judge
     // the contents).
-    std::optional<QByteArray> connect(const UserPtr &user,
+    // A sign-in's reply fills the names of the context's account in.
+    std::optional<QByteArray> connect(const RunContext &context,
                                       const std::optional<QByteArray> &dataToSend,
                                       const QString &withServiceName);
 
@@ -31,6 +32,9 @@ public:
     // The reply of connect() as the transport parsed it (a JSON reply of
     // status 200 or 204); null otherwise.
     const QJsonDocument &replyDocument() const { return m_replyDocument; }
+    // The session cookie that a sign-in's reply set (several joined on one
+    // line); nothing when it set none.
+    std::optional<QString> receivedSession() const { return m_receivedSession; }
     // The service path chosen by the last connect(); empty before.
     QString serviceName() const { return m_serviceName; }
 
@@ -57,7 +61,7 @@ public:
     static constexpr qint64 DefaultMaximumListingSize = 1024 * 1024 * 1024;
 
 private:
-    std::optional<QByteArray> exchange(const UserPtr &user, const QByteArray &body,
+    std::optional<QByteArray> exchange(const RunContext &context, const QByteArray &body,
                                        const QString &processName);
     void copyLoginReply(const UserPtr &user, const QJsonObject &reply);
 
@@ -67,4 +71,5 @@ private:
     bool m_error = false;
     QString m_errorString;
     QJsonDocument m_replyDocument;
+    std::optional<QString> m_receivedSession;
 };

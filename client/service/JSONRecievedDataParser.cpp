@@ -4,7 +4,6 @@
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
-#include "sync/Sonarbox.h"
 
 #include <QJsonDocument>
 
@@ -23,13 +22,6 @@ Parsed parse(const QByteArray &bytes) {
     Parsed p;
     p.document = QJsonDocument::fromJson(bytes, &p.error);
     return p;
-}
-
-void resetStatusTexts(Sonarbox &sonarbox) {
-    sonarbox.setSyncStatus(QStringLiteral(""));
-    sonarbox.setSyncError(QStringLiteral(""));
-    sonarbox.setServerMessage(QStringLiteral(""));
-    sonarbox.setUpgradeUrl(QStringLiteral(""));
 }
 
 AudioPtr audioFromListingItem(const QJsonObject &item) {
@@ -54,34 +46,31 @@ AudioPtr audioFromListingItem(const QJsonObject &item) {
 
 } // namespace
 
-bool JSONRecievedDataParser::parseJSONResponse(const QByteArray &reply) {
-    return parseJSONResponse(parse(reply).document);
+bool JSONRecievedDataParser::parseJSONResponse(const QByteArray &reply, QString *status) {
+    return parseJSONResponse(parse(reply).document, status);
 }
 
-bool JSONRecievedDataParser::parseJSONResponse(const QJsonDocument &reply) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    resetStatusTexts(sonarbox);
-    const std::optional<QString> status = JSONValues::text(reply.object(), kResponseStatus);
-    if (status && status->isEmpty()) {
-        sonarbox.setSyncStatus(kEmptyStatus);
-        return false;
-    }
-    sonarbox.setSyncStatus(status.value_or(QString()));
-    return true;
+bool JSONRecievedDataParser::parseJSONResponse(const QJsonDocument &reply, QString *status) {
+    const std::optional<QString> text = JSONValues::text(reply.object(), kResponseStatus);
+    const bool empty = text && text->isEmpty();
+    if (status)
+        *status = empty ? kEmptyStatus : text.value_or(QString());
+    return !empty;
 }
 
-void JSONRecievedDataParser::parseUserCloudMedia(const QByteArray &reply) {
-    parseUserCloudMedia(parse(reply).document);
+JSONRecievedDataParser::CloudListing
+JSONRecievedDataParser::parseUserCloudMedia(const QByteArray &reply) {
+    return parseUserCloudMedia(parse(reply).document);
 }
 
-void JSONRecievedDataParser::parseUserCloudMedia(const QJsonDocument &reply) {
-    Sonarbox &sonarbox = Sonarbox::instance();
+JSONRecievedDataParser::CloudListing
+JSONRecievedDataParser::parseUserCloudMedia(const QJsonDocument &reply) {
     const QJsonObject listing = reply.object();
+    CloudListing result;
     // No position means the next listing starts from the beginning.
-    sonarbox.setSyncMilliSeconds(
-        JSONValues::integer(listing, QStringLiteral("milliseconds")).value_or(0));
+    result.milliseconds = JSONValues::integer(listing, QStringLiteral("milliseconds")).value_or(0);
 
-    QList<AudioPtr> tracks;
+    QList<AudioPtr> &tracks = result.tracks;
     const QJsonArray items = listing.value(QStringLiteral("updatedUserMedias")).toArray();
     for (const QJsonValue &value : items) {
         const QJsonObject item = value.toObject();
@@ -91,10 +80,11 @@ void JSONRecievedDataParser::parseUserCloudMedia(const QJsonDocument &reply) {
             continue;
         tracks.append(audioFromListingItem(item));
     }
-    sonarbox.setCloudLibraryTracks(tracks);
+    return result;
 }
 
-bool JSONRecievedDataParser::parseJSONResponseFromSignUp(const QByteArray &reply) {
+bool JSONRecievedDataParser::parseJSONResponseFromSignUp(const QByteArray &reply,
+                                                         std::optional<QString> *status) {
     const Parsed parsed = parse(reply);
     if (!parsed.ok()) {
         // The sign-in that follows decides the outcome.
@@ -102,19 +92,23 @@ bool JSONRecievedDataParser::parseJSONResponseFromSignUp(const QByteArray &reply
             << QStringLiteral("Error happened: %1").arg(parsed.error.errorString());
         return true;
     }
-    Sonarbox &sonarbox = Sonarbox::instance();
-    resetStatusTexts(sonarbox);
     const QJsonObject envelope = parsed.document.object();
-    const std::optional<QString> status = JSONValues::text(envelope, kResponseStatus);
-    if (status && status->isEmpty()) {
-        sonarbox.setSyncStatus(kEmptyStatus);
+    const std::optional<QString> text = JSONValues::text(envelope, kResponseStatus);
+    const auto decide = [status](const QString &value) {
+        if (status)
+            *status = value;
+    };
+    if (text && text->isEmpty()) {
+        decide(kEmptyStatus);
         return false;
     }
-    if (status == QLatin1String("SUCCESS"))
+    if (text == QLatin1String("SUCCESS")) {
+        decide(QString());
         return true;
+    }
     const QString reason =
         JSONValues::text(envelope, QStringLiteral("responseText")).value_or(QString());
-    sonarbox.setSyncStatus(Localization::localizedString(reason));
+    decide(Localization::localizedString(reason));
     return false;
 }
 

@@ -4,7 +4,6 @@
 #include "SecretMasking.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
-#include "sync/Sonarbox.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -73,8 +72,8 @@ QByteArray JSONRequestBuilder::buildStatusObject(const QString &status, int trac
     return indented({{QStringLiteral("updateDeviceServiceStatus"), update}});
 }
 
-QByteArray JSONRequestBuilder::buildGetUserMediaRequest() {
-    return compact({{QStringLiteral("milliseconds"), Sonarbox::instance().syncMilliSeconds()},
+QByteArray JSONRequestBuilder::buildGetUserMediaRequest(qint64 milliseconds) {
+    return compact({{QStringLiteral("milliseconds"), milliseconds},
                     {QStringLiteral("version"), QStringLiteral("1.0")}});
 }
 
@@ -110,7 +109,9 @@ JSONRequestBuilder::buildMediaFromCatalogByChecksumOrFingerprint(const Audio &tr
 QString JSONRequestBuilder::getUserToken(const UserPtr &user) {
     CommonRequest request;
     const std::optional<QByteArray> reply =
-        request.connect(user, buildGetTokenRequest(), QStringLiteral("getTokenProcess"));
+        // A token belongs to no session: the sign-in it signs makes the session.
+        request.connect(RunContext{user, std::nullopt, QString()}, buildGetTokenRequest(),
+                        QStringLiteral("getTokenProcess"));
     if (!reply)
         return NoToken;
     // The reply is a JSON string literal: the token is what stands between the

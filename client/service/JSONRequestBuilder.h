@@ -23,8 +23,8 @@ public:
     static std::optional<QByteArray> buildRegisterUserRequest(const User &user);
     static QByteArray buildGetTokenRequest();
     static QByteArray buildStatusObject(const QString &status, int tracksFound);
-    // Reads the coordinator's listing position.
-    static QByteArray buildGetUserMediaRequest();
+    // The listing of the changes since `milliseconds` (0: everything).
+    static QByteArray buildGetUserMediaRequest(qint64 milliseconds);
     static QByteArray buildNewUserHandleForGracenote(const QString &handle);
     // `withGNResponse` is the recognition result document: one object per
     // input file.

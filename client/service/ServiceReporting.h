@@ -1,6 +1,10 @@
 #pragma once
 
-// Connects the coordinator's device status reports ("SCANNING", "MATCHING",
-// "ACTIVE") to the service: each report becomes a "sendStatusProcess"
-// exchange for the signed-in account. Call once at start-up.
-void installServiceReporting();
+#include "store/RunContext.h"
+
+#include <QString>
+
+// A device status report ("SCANNING", "MATCHING", "ACTIVE") for the context's
+// account: one "sendStatusProcess" exchange whose answer nobody reads.
+// Blocks until the exchange ends: call it off the main thread.
+void sendDeviceStatus(const RunContext &context, const QString &status, int trackAmount);

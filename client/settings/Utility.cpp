@@ -1,9 +1,9 @@
 #include "Utility.h"
 
 #include "Logging.h"
-#include "sync/Sonarbox.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -11,18 +11,21 @@
 
 #include <fcntl.h>
 
+#include <atomic>
+
 namespace {
 
 QString percentDecoded(const QString &text) {
     return QUrl::fromPercentEncoding(text.toUtf8());
 }
 
+std::atomic<int> g_minOSVersion{99};
+
 } // namespace
 
 QString Utility::normalizeFilePath(const QString &fileURL) {
-    const QString prefix = Sonarbox::instance().minOSVersion() < 9
-                               ? QStringLiteral("file://localhost")
-                               : QStringLiteral("file://");
+    const QString prefix =
+        minOSVersion() < 9 ? QStringLiteral("file://localhost") : QStringLiteral("file://");
     const QStringList pieces = fileURL.split(prefix);
     if (pieces.size() < 2)
         return fileURL;
@@ -52,7 +55,30 @@ QString Utility::getShortenedFolderPath(const QString &path) {
 }
 
 bool Utility::isValidFileExtension(const QString &extension) {
-    return Sonarbox::instance().validExtensions().contains(extension, Qt::CaseSensitive);
+    return validExtensions().contains(extension, Qt::CaseSensitive);
+}
+
+const QStringList &Utility::validExtensions() {
+    static const QStringList extensions = {
+        QStringLiteral("mp3"),  QStringLiteral("m4a"), QStringLiteral("MP3"), QStringLiteral("M4A"),
+        QStringLiteral("mP3"),  QStringLiteral("m4A"), QStringLiteral("Mp3"), QStringLiteral("M4a"),
+        QStringLiteral("aac"),  QStringLiteral("aif"), QStringLiteral("iff"), QStringLiteral("ra"),
+        QStringLiteral("RA"),   QStringLiteral("rA"),  QStringLiteral("Ra"),  QStringLiteral("wav"),
+        QStringLiteral("wma"),  QStringLiteral("ogg"), QStringLiteral("mpa"), QStringLiteral("MPA"),
+        QStringLiteral("flac"), QStringLiteral("FLAC")};
+    return extensions;
+}
+
+int Utility::minOSVersion() {
+    return g_minOSVersion.load();
+}
+
+void Utility::setMinOSVersion(int version) {
+    g_minOSVersion = version;
+}
+
+QString Utility::userDirectory() {
+    return QDir::homePath() + QLatin1Char('/');
 }
 
 bool Utility::isValidFileSize(const QString &path) {
@@ -67,19 +93,15 @@ bool Utility::isValidEmail(const QString &email) {
     return pattern.match(email).hasMatch();
 }
 
-bool Utility::isTrackADuplicate(const QString &path) {
-    for (const AudioPtr &track : Sonarbox::instance().duplicateLibraryTracks()) {
-        if (track && track->fileURL && *track->fileURL == path)
-            return true;
-    }
-    return false;
+bool Utility::isTrackADuplicate(const QString &path, const QSet<QString> &duplicatePaths) {
+    return duplicatePaths.contains(path);
 }
 
 std::optional<QByteArray> Utility::readFile(const QString &path, bool addDocumentsPath,
                                             ReadOption options) {
     QString fullPath = path;
     if (addDocumentsPath) {
-        QString dir = Sonarbox::instance().userDirectory();
+        QString dir = userDirectory();
         if (!dir.endsWith(QLatin1Char('/')))
             dir += QLatin1Char('/');
         fullPath = dir + path;

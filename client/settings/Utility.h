@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -21,7 +23,16 @@ public:
     // More than 100 KiB and less than 100 MiB.
     static bool isValidFileSize(const QString &path);
     static bool isValidEmail(const QString &email);
-    static bool isTrackADuplicate(const QString &path);
+    // Whether the path is one of the files known to repeat a stored track.
+    static bool isTrackADuplicate(const QString &path, const QSet<QString> &duplicatePaths);
+
+    // The file name extensions accepted as audio, compared case-sensitively.
+    static const QStringList &validExtensions();
+    // The minor version of the operating system (10.x: x); 99 until read.
+    static int minOSVersion();
+    static void setMinOSVersion(int version);
+    // The user's home folder, with a trailing "/".
+    static QString userDirectory();
 
     enum class ReadOption { Default, Uncached };
     static std::optional<QByteArray> readFile(const QString &path, bool addDocumentsPath,

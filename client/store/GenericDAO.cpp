@@ -7,7 +7,6 @@
 #include "settings/Logging.h"
 #include "settings/Utils.h"
 
-
 using namespace DaoSupport;
 using StoreQueries::Order;
 
@@ -102,6 +101,44 @@ bool GenericDAO::isFileInDB(const QString &path) {
                 qCWarning(lcStore).noquote() << QStringLiteral("ERROR %1").arg(error.message());
                 return false;
             }
+        });
+    });
+}
+
+QSet<QString> GenericDAO::storedFilePaths() {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.storedFilePaths"),
+                       [&] { return StoreQueries::filePaths(store); });
+    });
+}
+
+GenericDAO::TrackIndex GenericDAO::storedTrackIndex() {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.storedTrackIndex"), [&] {
+            StoreQueries::TrackKeys keys = StoreQueries::trackKeys(store);
+            return TrackIndex{std::move(keys.userMediaIDs), std::move(keys.byChecksum)};
+        });
+    });
+}
+
+QList<AudioPtr> GenericDAO::tracksByDownloadable(std::optional<bool> downloadable) {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.tracksByDownloadable"), [&] {
+            if (!downloadable)
+                return StoreQueries::fetch<Audio>(store, QStringLiteral("\"downloadable\" IS NULL"),
+                                                  {}, Order::NameAscending);
+            return StoreQueries::fetch<Audio>(store, QStringLiteral("\"downloadable\" = ?"),
+                                              {*downloadable ? 1 : 0}, Order::NameAscending);
+        });
+    });
+}
+
+AudioPtr GenericDAO::getByObjectID(qint64 objectID) {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.getByObjectID"), [&] {
+            const QList<AudioPtr> found = StoreQueries::fetch<Audio>(
+                store, QStringLiteral("\"objectID\" = ?"), {objectID}, Order::None, 1);
+            return found.isEmpty() ? AudioPtr() : found.first();
         });
     });
 }

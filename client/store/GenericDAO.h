@@ -4,7 +4,9 @@
 #include "Media.h"
 #include "User.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
@@ -53,6 +55,20 @@ public:
     int getSizeUsingFetchRequest(const QString &templateName);
     // Whether an Audio has exactly this fileURL (case and trailing slash count).
     bool isFileInDB(const QString &path);
+    // The fileURL of every stored track, read in one pass.
+    QSet<QString> storedFilePaths();
+    // Every stored userMediaID, and the stored track of each checksum (by
+    // objectID), read in one pass: a listing of any size is matched in memory.
+    struct TrackIndex {
+        QSet<QString> userMediaIDs;
+        QHash<QString, qint64> byChecksum;
+    };
+    TrackIndex storedTrackIndex();
+    // The stored tracks whose `downloadable` is the value (absent: never
+    // answered), by name; one query, however large the store.
+    QList<AudioPtr> tracksByDownloadable(std::optional<bool> downloadable);
+    // The stored track with this objectID; nullptr when there is none.
+    AudioPtr getByObjectID(qint64 objectID);
     // The User whose username sorts last; nullptr (logged) when there is none.
     UserPtr getUserFromDB();
 
@@ -75,8 +91,9 @@ public:
 
     // --- catalogue ---
     // Stores a copy of the detached track unless an Audio with its checksum
-    // is stored already; then the track goes to the coordinator's duplicates.
-    void addTrackToDB(const AudioPtr &track, bool withSave);
+    // is stored already. Answers true for such a duplicate (the caller keeps
+    // it among the known duplicates), false otherwise.
+    bool addTrackToDB(const AudioPtr &track, bool withSave);
     void resetAllTracksInDB();
     // Sets the fingerPrintID of the Audio with that checksum and saves.
     void addEchoNestID(const QString &checksum, const QString &withEchoNestID);

@@ -5,7 +5,6 @@
 
 #include "DaoSupport.h"
 #include "settings/Logging.h"
-#include "sync/Sonarbox.h"
 
 using namespace DaoSupport;
 using StoreQueries::Order;
@@ -46,10 +45,10 @@ QString text(const std::optional<QString> &value) {
 
 } // namespace
 
-void GenericDAO::addTrackToDB(const AudioPtr &track, bool withSave) {
+bool GenericDAO::addTrackToDB(const AudioPtr &track, bool withSave) {
     if (!track)
-        return;
-    const bool duplicate = onStore(appContext(), [&](StoreContext &store) {
+        return false;
+    return onStore(appContext(), [&](StoreContext &store) {
         const QString name =
             track->name.value_or(QString()).isEmpty() ? QStringLiteral("Unknown") : *track->name;
         try {
@@ -75,9 +74,6 @@ void GenericDAO::addTrackToDB(const AudioPtr &track, bool withSave) {
         }
         return false;
     });
-    // The coordinator's list is appended to on the caller's thread, outside the store.
-    if (duplicate)
-        Sonarbox::instance().addDuplicateLibraryTrack(track);
 }
 
 void GenericDAO::resetAllTracksInDB() {

@@ -27,8 +27,7 @@ struct Media {
     std::optional<qint64> previousSyncStatus;
 
     // Defaults applied when a record is inserted without a `downloaded` value.
-    void awakeFromInsert()
-    {
+    void awakeFromInsert() {
         if (!downloaded) {
             downloaded = 0;
             downloadBlocked = 0;

@@ -113,6 +113,32 @@ bool hasFile(StoreContext &context, const QString &path) {
     return found;
 }
 
+QSet<QString> filePaths(StoreContext &context) {
+    QSqlQuery &query = context.statement(
+        QStringLiteral("SELECT \"fileURL\" FROM \"Audio\" WHERE \"fileURL\" IS NOT NULL"));
+    context.exec(query);
+    QSet<QString> paths;
+    while (query.next())
+        paths.insert(query.value(0).toString());
+    query.finish();
+    return paths;
+}
+
+TrackKeys trackKeys(StoreContext &context) {
+    QSqlQuery &query = context.statement(
+        QStringLiteral("SELECT \"objectID\", \"userMediaID\", \"checksum\" FROM \"Audio\""));
+    context.exec(query);
+    TrackKeys keys;
+    while (query.next()) {
+        if (!query.isNull(1))
+            keys.userMediaIDs.insert(query.value(1).toString());
+        if (!query.isNull(2))
+            keys.byChecksum.insert(query.value(2).toString(), query.value(0).toLongLong());
+    }
+    query.finish();
+    return keys;
+}
+
 template <typename R> void write(StoreContext &context, R &record) {
     context.beginChanges();
     if (record.objectID != 0) {

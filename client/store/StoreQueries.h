@@ -4,7 +4,9 @@
 #include "Media.h"
 #include "User.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
@@ -35,6 +37,16 @@ int countTemplate(StoreContext &context, const QString &templateName, const QVar
 int count(StoreContext &context, const QString &entityName);
 // Whether an Audio has exactly this fileURL.
 bool hasFile(StoreContext &context, const QString &path);
+
+// The fileURL of every Audio (one statement, however many there are).
+QSet<QString> filePaths(StoreContext &context);
+// The userMediaID of every Audio that has one, and the objectID of the Audio
+// of each checksum.
+struct TrackKeys {
+    QSet<QString> userMediaIDs;
+    QHash<QString, qint64> byChecksum;
+};
+TrackKeys trackKeys(StoreContext &context);
 
 // Writes the record into the pending changes: an update when the store holds
 // its row, else an insert that sets its objectID.

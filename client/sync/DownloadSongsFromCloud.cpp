@@ -54,17 +54,39 @@ bool sameOrigin(const QUrl &a, const QUrl &b) {
                b.port(b.scheme() == QLatin1String("https") ? 443 : 80);
 }
 
-// The address without the session it carries.
+// The address without the credentials it may carry: the session of the
+// gateway's address, and whatever a delivery address signs itself with (its
+// query is a short-lived key to the file).
 QString urlForLog(const QUrl &url) {
-    QUrl shown = url;
+    QUrl shown = url.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFragment);
     QUrlQuery query(url);
     if (query.hasQueryItem(QStringLiteral("jsessionId"))) {
         const QString session = query.queryItemValue(QStringLiteral("jsessionId"));
-        query.removeAllQueryItems(QStringLiteral("jsessionId"));
-        query.addQueryItem(QStringLiteral("jsessionId"), SecretMasking::masked(session));
-        shown.setQuery(query);
+        QUrlQuery masked;
+        masked.addQueryItem(QStringLiteral("jsessionId"), SecretMasking::masked(session));
+        shown.setQuery(masked);
+    } else if (url.hasQuery()) {
+        shown.setQuery(QStringLiteral("(hidden)"));
     }
     return shown.toString();
+}
+
+// What a downloaded song records (album, artist and fingerprint ID stay as the
+// cloud gave them); a song still owed to the music library keeps synced 0.
+void markDownloaded(Audio &song) {
+    song.downloaded = 1;
+    song.downloadable = true;
+    song.partiallyDownloaded = 0;
+    if (!song.synced)
+        song.synced = 1;
+    song.encrypted = false;
+    song.retries = 0;
+}
+
+// A downloaded song still owed to the music player's library: its file waits
+// in the download folder.
+bool handOffOwed(const Audio &song) {
+    return song.downloaded == 1 && song.synced == 0;
 }
 
 // Moves songs that were listed but not downloaded back into the next
@@ -123,9 +145,14 @@ QString DownloadSongsFromCloud::fileNameFor(const Audio &song) {
 }
 
 void DownloadSongsFromCloud::syncCloudMediaWithLocal(const std::function<void()> &completion) {
+    syncCloudMediaWithLocal(Sonarbox::instance().newRun(), completion);
+}
+
+void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
+                                                     const std::function<void()> &completion) {
     Sonarbox &sonarbox = Sonarbox::instance();
     qCInfo(lcSync) << "[syncCloudMediaWithLocal:] @class:DownloadSongsFromCloud";
-    if (sonarbox.flow_stopProcesses) {
+    if (sonarbox.stopRequested(*run)) {
         sonarbox.applicationWasStopped();
         return;
     }
@@ -138,10 +165,13 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const std::function<void()>
     // stops and says why (on the progress page, in the status and in the
     // headless program's output).
     QString whyNot;
-    if (!Synchronize::getUserMediaFromCloud(&whyNot)) {
-        sonarbox.stopSyncBecause(whyNot);
+    if (!Synchronize::getUserMediaFromCloud(run->context(), &whyNot)) {
+        if (!run->isStopped())
+            sonarbox.stopSyncBecause(whyNot);
         return;
     }
+    if (sonarbox.userPickedMediaLibrary() == 1)
+        handOffOwedSongs(*run);
     const QList<AudioPtr> cloud = sonarbox.cloudLibraryTracks();
     if (cloud.isEmpty()) {
         qCInfo(lcSync) << "No tracks to download";
@@ -149,26 +179,40 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const std::function<void()>
         return;
     }
 
-    StoreContext *context = StoreSetup::instance().managedObjectContext();
+    // The store's identifiers and checksums, read once: a listing of a
+    // whole library is matched in memory.
+    GenericDAO &dao = GenericDAO::instance();
+    GenericDAO::TrackIndex stored = dao.storedTrackIndex();
     QList<AudioPtr> songs;
     for (const AudioPtr &song : cloud) {
-        if (sonarbox.flow_stopProcesses) {
+        if (sonarbox.stopRequested(*run)) {
             sonarbox.applicationWasStopped();
             listAgainFrom(position);
             return;
         }
-        if (!song || song->markedForDeletion == true || song->downloadable != true)
+        if (!song || song->markedForDeletion == true)
             continue;
         const QString mediaID = song->userMediaID.value_or(QString());
         const QString line = QStringLiteral("%1 | %2 | %3")
                                  .arg(nameOf(*song), mediaID, song->songName.value_or(QString()));
-        if (GenericDAO::instance().getById(QStringLiteral("audioByUserMediaID"), mediaID,
-                                           QStringLiteral("userMediaID"), context)) {
-            qCInfo(lcSync).noquote() << QStringLiteral("Match | ") + line;
-        } else {
-            qCInfo(lcSync).noquote() << QStringLiteral("No Match | ") + line;
-            songs << song;
+        if (stored.userMediaIDs.contains(mediaID)) {
+            if (song->downloadable == true)
+                qCInfo(lcSync).noquote() << QStringLiteral("Match | ") + line;
+            continue;
         }
+        if (adopt(*song, stored, *run)) {
+            qCInfo(lcSync).noquote() << QStringLiteral("Adopted | ") + line;
+            continue;
+        }
+        if (song->downloadable != true)
+            continue;
+        if (adoptDownloaded(song, *run)) {
+            qCInfo(lcSync).noquote() << QStringLiteral("Already downloaded | ") + line;
+            stored.userMediaIDs.insert(mediaID);
+            continue;
+        }
+        qCInfo(lcSync).noquote() << QStringLiteral("No Match | ") + line;
+        songs << song;
     }
     qCInfo(lcSync).noquote() << QStringLiteral("Songs to Download: %1").arg(songs.size());
 
@@ -179,7 +223,90 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const std::function<void()>
         completion();
         return;
     }
-    callOnThreadOf(this, [&] { beginRun(songs, completion, position); });
+    callOnThreadOf(this, [&] { beginRun(run, songs, completion, position); });
+}
+
+bool DownloadSongsFromCloud::adopt(const Audio &song, GenericDAO::TrackIndex &stored,
+                                   const SyncRun &run) {
+    // A listed song whose content a stored track has is that track: the
+    // answer to its upload or its catalogue request was lost (the program was
+    // killed, the connection dropped), or the store was made anew over the
+    // same music. Downloading it would bring the person's own file back as a
+    // copy, and uploading it would send it twice.
+    const QString checksum = song.checksum.value_or(QString());
+    const auto it = stored.byChecksum.constFind(checksum);
+    if (checksum.isEmpty() || it == stored.byChecksum.constEnd() || run.isStopped())
+        return false;
+    GenericDAO &dao = GenericDAO::instance();
+    const AudioPtr track = dao.getByObjectID(*it);
+    if (!track)
+        return false;
+    track->userMediaID = song.userMediaID;
+    track->downloadable = true;
+    track->synced = 1;
+    dao.save(track);
+    stored.userMediaIDs.insert(song.userMediaID.value_or(QString()));
+    return true;
+}
+
+bool DownloadSongsFromCloud::adoptDownloaded(const AudioPtr &song, const SyncRun &run) {
+    // A store made anew (a reinstall) over a download folder that already
+    // holds the song under its name: that file is the song, not a reason to
+    // fetch a second copy beside it.
+    const QString checksum = song->checksum.value_or(QString());
+    if (checksum.isEmpty() || run.isStopped() || Sonarbox::instance().userPickedMediaLibrary() == 1)
+        return false;
+    const QString path = QDir(destinationFolder()).filePath(fileNameFor(*song));
+    if (!QFileInfo(path).isFile() || Utility::getMD5FromFile(path) != checksum)
+        return false;
+    song->fileURL = path;
+    markDownloaded(*song);
+    if (GenericDAO::instance().addTrackToDB(song, true))
+        Sonarbox::instance().addDuplicateLibraryTrack(song);
+    return true;
+}
+
+void DownloadSongsFromCloud::handOffOwedSongs(const SyncRun &run) {
+    // Songs downloaded while the music player's library could not take them
+    // wait in the download folder; they are handed over first.
+    GenericDAO &dao = GenericDAO::instance();
+    for (const AudioPtr &song : dao.tracksByDownloadable(true)) {
+        if (run.isStopped() || !handOffOwed(*song))
+            continue;
+        const QString path = song->fileURL.value_or(QString());
+        if (!QFileInfo::exists(path)) {
+            // Gone from the folder: downloaded again by this sync.
+            qCWarning(lcSync).noquote()
+                << QStringLiteral("Download: %1 | its file is gone; downloading it again")
+                       .arg(path);
+            dao.delete_(song);
+            continue;
+        }
+        const std::optional<QString> location =
+            m_handOff ? m_handOff->addSongsToItunes(path) : std::optional<QString>();
+        if (!location) {
+            qCWarning(lcSync).noquote()
+                << QStringLiteral("Download: %1 | the music library still cannot take it; it stays "
+                                  "in the download folder")
+                       .arg(path);
+            // One refusal says the library is still away: the rest waits too.
+            return;
+        }
+        recordHandOff(song, path, *location);
+        if (!run.isStopped())
+            dao.save(song);
+    }
+}
+
+void DownloadSongsFromCloud::recordHandOff(const AudioPtr &song, const QString &path,
+                                           const QString &location) {
+    song->fileURL = Utility::normalizeFilePath(location);
+    song->synced = 1;
+    // The library keeps its own copy.
+    if (*song->fileURL != path)
+        QFile::remove(path);
+    qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | handed to the music library: %2")
+                                    .arg(nameOf(*song), *song->fileURL);
 }
 
 void DownloadSongsFromCloud::abandonEarlierRun() {
@@ -196,11 +323,21 @@ void DownloadSongsFromCloud::abandonEarlierRun() {
     }
 }
 
-void DownloadSongsFromCloud::beginRun(QList<AudioPtr> songs, std::function<void()> completion,
-                                      qint64 listingPosition) {
+void DownloadSongsFromCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> songs,
+                                      std::function<void()> completion, qint64 listingPosition) {
     if (m_running)
         abandonEarlierRun();
     ++m_runId;
+    m_run = run;
+    // A stop (a log-out above all) ends the download in flight at once.
+    m_stopConnection = QObject::connect(run.get(), &SyncRun::stopped, this, [this, id = m_runId] {
+        if (id != m_runId || !m_running)
+            return;
+        qCInfo(lcSync) << "=== Download Process STOPPED";
+        Sonarbox::instance().applicationWasStopped();
+        listAgainFrom(m_listingPosition);
+        forgetRun();
+    });
     m_songsToDownload = std::move(songs);
     m_mediaToDownloadIndex = 0;
     m_dlCompletionBlock = std::move(completion);
@@ -212,10 +349,10 @@ void DownloadSongsFromCloud::beginRun(QList<AudioPtr> songs, std::function<void(
 }
 
 QString DownloadSongsFromCloud::destinationFolder() const {
-    const Sonarbox &sonarbox = Sonarbox::instance();
-    // The music player's library takes the song from a temporary place.
-    return sonarbox.userPickedMediaLibrary() == 1 ? QDir::tempPath()
-                                                  : sonarbox.userDownloadDirectory();
+    // The music player's library takes the song from the download folder, so
+    // that a song it could not take stays there, in a place the person knows,
+    // until it can.
+    return Sonarbox::instance().userDownloadDirectory();
 }
 
 void DownloadSongsFromCloud::startDownloadProcess() {
@@ -233,7 +370,7 @@ void DownloadSongsFromCloud::downloadNextMedia() {
         return;
     Sonarbox &sonarbox = Sonarbox::instance();
     ++m_mediaToDownloadIndex;
-    if (sonarbox.flow_stopProcesses) {
+    if (sonarbox.stopRequested(*m_run)) {
         sonarbox.applicationWasStopped();
         listAgainFrom(m_listingPosition);
         forgetRun();
@@ -274,7 +411,8 @@ void DownloadSongsFromCloud::connect(const AudioPtr &song) {
     }
 
     const QString session =
-        Utility::getValidJSessionID(sonarbox.jSessionID().value_or(QString())).value_or(QString());
+        Utility::getValidJSessionID(m_run->context().session.value_or(QString()))
+            .value_or(QString());
     const QByteArray url = DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
                            "/Vexmusic/rest/downloadController/redirectToCdnDownload/" +
                            QUrl::toPercentEncoding(song->userMediaID.value_or(QString())) +
@@ -298,7 +436,7 @@ void DownloadSongsFromCloud::request(const QUrl &url, bool withCredentials) {
     request.setTransferTimeout(kTimeoutMs);
     const QString name = nameOf(*m_mediaToDownload);
     if (withCredentials) {
-        const UserPtr user = Sonarbox::instance().loggedUser();
+        const UserPtr user = m_run->context().account;
         const QString username = user ? user->username.value_or(QString()) : QString();
         const QString password = user ? user->password.value_or(QString()) : QString();
         if (!username.isEmpty() && !password.isEmpty()) {
@@ -359,7 +497,7 @@ void DownloadSongsFromCloud::onResponse(QNetworkReply *reply) {
         dropReply();
         failSong(QStringLiteral("Download %1 | Error on downloading media response code: %2")
                      .arg(name, QString::number(status)),
-                 QStringLiteral("HTTP status %1").arg(status));
+                 TransferSupport::refusalReason(status));
         return;
     }
     qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | Started").arg(name);
@@ -410,11 +548,16 @@ void DownloadSongsFromCloud::onFinished(QNetworkReply *reply) {
                      .arg(name, why, urlForLog(reply->url())),
                  why);
     };
-    if (reply->error() != QNetworkReply::NoError)
-        return failed(reply->errorString());
+    if (reply->error() != QNetworkReply::NoError) {
+        // The network layer's text may quote the address, signature and all.
+        QString why = reply->errorString();
+        why.replace(reply->url().toString(), urlForLog(reply->url()));
+        why.replace(reply->url().toString(QUrl::FullyEncoded), urlForLog(reply->url()));
+        return failed(why);
+    }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (!acceptedStatus(status))
-        return failed(QStringLiteral("HTTP status %1").arg(status));
+        return failed(TransferSupport::refusalReason(status));
     // The network layer asks again by itself when a connection closes early,
     // and the repeated body then follows the bytes already delivered: only
     // the count tells such a file from a whole one.
@@ -434,13 +577,19 @@ void DownloadSongsFromCloud::onFinished(QNetworkReply *reply) {
         << QStringLiteral("Download: %1 | Final file destination: %2").arg(name, *path);
     song->fileURL = *path;
     qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | Song downloaded").arg(name);
-    if (Sonarbox::instance().userPickedMediaLibrary() == 1)
-        handOffThenStore(song);
-    else
+    if (Sonarbox::instance().userPickedMediaLibrary() == 1) {
+        // Recorded before the hand-off, as owed to the library: a hand-off
+        // that fails, or a program killed during it, leaves a song that the
+        // next sync hands over, not one downloaded again or lost.
+        song->synced = 0;
+        store(song, false);
+        handOff(song);
+    } else {
         store(song);
+    }
 }
 
-void DownloadSongsFromCloud::handOffThenStore(const AudioPtr &song) {
+void DownloadSongsFromCloud::handOff(const AudioPtr &song) {
     // The music library may take seconds to answer: it works on the pool
     // while the interface goes on, and the run continues here afterwards.
     const QString path = song->fileURL.value_or(QString());
@@ -449,22 +598,29 @@ void DownloadSongsFromCloud::handOffThenStore(const AudioPtr &song) {
     QObject::connect(watcher, &QFutureWatcherBase::finished, this,
                      [this, watcher, song, path, run = m_runId] {
                          watcher->deleteLater();
+                         const std::optional<QString> location = watcher->result();
                          if (run != m_runId) {
+                             // The record says the hand-off is owed; the next
+                             // sync looks again.
                              qCInfo(lcSync).noquote()
                                  << QStringLiteral("Download: %1 | handed off after its run ended")
                                         .arg(nameOf(*song));
                              return;
                          }
-                         const std::optional<QString> location = watcher->result();
-                         if (location) {
-                             song->fileURL = Utility::normalizeFilePath(*location);
-                             // The library keeps its own copy.
-                             if (*song->fileURL != path)
-                                 QFile::remove(path);
-                         } else {
-                             song->fileURL.reset();
+                         if (!location) {
+                             qCWarning(lcSync).noquote()
+                                 << QStringLiteral("Download: %1 | the music library could not "
+                                                   "take it; it stays in %2 until the next sync")
+                                        .arg(nameOf(*song), path);
+                             finishSong(false, QStringLiteral("the music library could not be "
+                                                              "reached; kept in the download "
+                                                              "folder"));
+                             return;
                          }
-                         store(song);
+                         recordHandOff(song, path, *location);
+                         if (song->isStored())
+                             GenericDAO::instance().save(song);
+                         finishSong(true, QString());
                      });
     m_handOffFuture = QtConcurrent::run([handOff, path] {
         return handOff ? handOff->addSongsToItunes(path) : std::optional<QString>();
@@ -472,16 +628,23 @@ void DownloadSongsFromCloud::handOffThenStore(const AudioPtr &song) {
     watcher->setFuture(m_handOffFuture);
 }
 
-void DownloadSongsFromCloud::store(const AudioPtr &song) {
-    song->downloaded = 1;
-    song->downloadable = true;
-    song->partiallyDownloaded = 0;
-    song->synced = 1;
-    song->encrypted = false;
-    song->retries = 0;
-    GenericDAO::instance().addTrackToDB(song, true);
+void DownloadSongsFromCloud::store(const AudioPtr &song, bool finish) {
+    markDownloaded(*song);
+    // A file whose content a stored track has (the same song under two
+    // media IDs) is a duplicate: it stays where it is, but is not recorded.
+    if (GenericDAO::instance().addTrackToDB(song, true)) {
+        Sonarbox::instance().addDuplicateLibraryTrack(song);
+    } else if (song->synced == 0) {
+        // The hand-off below updates the stored record, found by media ID.
+        const AudioPtr stored = GenericDAO::instance().getById(
+            QStringLiteral("audioByUserMediaID"), song->userMediaID.value_or(QString()),
+            QStringLiteral("userMediaID"), StoreSetup::instance().managedObjectContext());
+        if (stored)
+            song->objectID = stored->objectID;
+    }
     qCInfo(lcSync) << "=========";
-    finishSong(true, QString());
+    if (finish)
+        finishSong(true, QString());
 }
 
 void DownloadSongsFromCloud::failSong(const QString &logLine, const QString &reason) {
@@ -514,6 +677,8 @@ void DownloadSongsFromCloud::endRun() {
 }
 
 void DownloadSongsFromCloud::forgetRun() {
+    QObject::disconnect(m_stopConnection);
+    m_run.reset();
     dropReply();
     m_target.reset();
     m_running = false;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "SyncRun.h"
 #include "iTunesModifier.h"
 #include "store/Audio.h"
+#include "store/GenericDAO.h"
 
 #include <QFuture>
 #include <QList>
@@ -35,6 +37,9 @@ public:
     // Starts a run; `completion` is called once when every song has been
     // tried (not after a stop or a failed listing).
     void syncCloudMediaWithLocal(const std::function<void()> &completion);
+    // The same for a run: its account's listing and credentials; its stop
+    // ends the download in flight.
+    void syncCloudMediaWithLocal(const SyncRunPtr &run, const std::function<void()> &completion);
 
     // Main thread only: downloads the first song, moves to the next one or
     // ends the run, and starts the download of one song.
@@ -50,7 +55,16 @@ public:
     static QString fileNameFor(const Audio &song);
 
 private:
-    void beginRun(QList<AudioPtr> songs, std::function<void()> completion, qint64 listingPosition);
+    void beginRun(const SyncRunPtr &run, QList<AudioPtr> songs, std::function<void()> completion,
+                  qint64 listingPosition);
+    // A listed song that a stored track is already (same checksum): the
+    // track takes the song's media ID. Answers whether it did.
+    bool adopt(const Audio &song, GenericDAO::TrackIndex &stored, const SyncRun &run);
+    // A song whose file is in the download folder already, under its name
+    // and with its checksum, is recorded as downloaded. Answers whether it was.
+    bool adoptDownloaded(const AudioPtr &song, const SyncRun &run);
+    void handOffOwedSongs(const SyncRun &run);
+    void recordHandOff(const AudioPtr &song, const QString &path, const QString &location);
     void abandonEarlierRun();
     void endRun();
     void forgetRun();
@@ -65,8 +79,9 @@ private:
     void onResponse(QNetworkReply *reply);
     void onData(QNetworkReply *reply);
     void onFinished(QNetworkReply *reply);
-    void handOffThenStore(const AudioPtr &song);
-    void store(const AudioPtr &song);
+    void handOff(const AudioPtr &song);
+    // Records the downloaded song; `finish`: the song's item ends here.
+    void store(const AudioPtr &song, bool finish = true);
 
     iTunesModifier *m_handOff;
     QNetworkAccessManager *m_network;
@@ -75,6 +90,8 @@ private:
     AudioPtr m_mediaToDownload;
     std::function<void()> m_dlCompletionBlock;
     bool m_running = false;
+    SyncRunPtr m_run; // the run of the downloads in flight
+    QMetaObject::Connection m_stopConnection;
     quint64 m_runId = 0; // changes whenever a run begins or ends
     // The listing position before this run's listing: when a song of the run
     // is not downloaded, the next listing starts there again.

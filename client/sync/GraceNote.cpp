@@ -2,6 +2,7 @@
 // the recognition call per group and the recognition user it hands back.
 #include "GraceNote.h"
 
+#include "AlbumGroups.h"
 #include "Sonarbox.h"
 #include "service/CommonRequest.h"
 #include "service/JSONDictionary.h"
@@ -17,27 +18,14 @@
 
 #include <tonemill/tonemill.h>
 
+#include <QScopeGuard>
+
 #include <algorithm>
 
 namespace {
 
 bool hasText(const std::optional<QString> &value) {
     return value && !value->isEmpty();
-}
-
-// Tracks of one album title share a key per artist; a track without an album
-// is known by its path.
-QString groupKey(const Audio &track) {
-    if (hasText(track.album))
-        return QStringLiteral("%1_%2").arg(track.artist.value_or(QString()), *track.album);
-    return track.fileURL.value_or(QString());
-}
-
-// Whether `candidate` belongs to the group of `track`: the same album title,
-// or for a track without an album the same path. The artist does not count.
-bool inGroupOf(const Audio &track, const Audio &candidate) {
-    return hasText(track.album) ? candidate.album == track.album
-                                : candidate.fileURL == track.fileURL;
 }
 
 } // namespace
@@ -50,12 +38,22 @@ bool GraceNote::hasAlbumNameBeenProcessed(const QString &key) const {
 }
 
 void GraceNote::fingderPrintLocalMediaFiles(const std::function<void()> &completion) {
+    fingderPrintLocalMediaFiles(Sonarbox::instance().newRun(), completion);
+}
+
+void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
+                                            const std::function<void()> &completion) {
     Sonarbox &sonarbox = Sonarbox::instance();
-    GenericDAO &dao = GenericDAO::instance();
-    if (sonarbox.flow_stopProcesses) {
+    if (sonarbox.stopRequested(*run)) {
         sonarbox.applicationWasStopped();
         return;
     }
+    m_run = run;
+    m_account = run->context().account;
+    const auto endRun = qScopeGuard([this] {
+        m_run.reset();
+        m_account.reset();
+    });
 
     const QList<AudioPtr> snapshot = sonarbox.localLibraryTracks();
     const qsizetype total = snapshot.size();
@@ -66,20 +64,15 @@ void GraceNote::fingderPrintLocalMediaFiles(const std::function<void()> &complet
     page.setDescription(Localization::localizedString(
         QStringLiteral("TaskbarIconViewModel_StartSynchronizationMessage")));
 
-    // Whether the store knew each track when the run began. A track stored
-    // then stays stored; the others are looked up again, since an earlier
-    // group of this run may have stored them.
-    QList<bool> storedAtStart;
-    storedAtStart.reserve(total);
+    // The paths the store knows, read in one pass, and the files known to
+    // repeat a stored track: neither is fingerprinted again.
+    QSet<QString> known = GenericDAO::instance().storedFilePaths();
+    known.unite(sonarbox.duplicatePaths());
+    const QList<AlbumGroups::Call> calls =
+        sonarbox.isAppOffline ? QList<AlbumGroups::Call>() : AlbumGroups::calls(snapshot, known);
     qsizetype newTracks = 0;
-    for (const AudioPtr &track : snapshot) {
-        storedAtStart << dao.isFileInDB(track->fileURL.value_or(QString()));
-        newTracks += storedAtStart.last() ? 0 : 1;
-    }
-    const auto isStored = [&](qsizetype index) {
-        return storedAtStart.at(index) ||
-               dao.isFileInDB(snapshot.at(index)->fileURL.value_or(QString()));
-    };
+    for (const AlbumGroups::Call &call : calls)
+        newTracks += call.tracks.size();
     sonarbox.syncProgress().beginStage(SyncProgress::Stage::Matching, newTracks);
 
     albumNamesProcessed.clear();
@@ -88,20 +81,18 @@ void GraceNote::fingderPrintLocalMediaFiles(const std::function<void()> &complet
     float fraction = 0;
     long percentage = 0;
 
-    for (qsizetype i = 0; i < total; ++i) {
-        if (sonarbox.flow_stopProcesses) {
+    for (const AlbumGroups::Call &call : calls) {
+        if (sonarbox.stopRequested(*run)) {
             sonarbox.applicationWasStopped();
             return;
         }
-        const Audio &track = *snapshot.at(i);
-        const QString key = groupKey(track);
-        if (sonarbox.isAppOffline || isStored(i) || hasAlbumNameBeenProcessed(key))
-            continue;
-
-        const QString path = track.fileURL.value_or(QString());
-        qCInfo(lcSync).noquote() << QStringLiteral("Fingerprint Song: %1").arg(path);
+        if (sonarbox.isAppOffline)
+            break;
+        const Audio &track = *snapshot.at(call.tracks.first());
+        qCInfo(lcSync).noquote()
+            << QStringLiteral("Fingerprint Song: %1").arg(track.fileURL.value_or(QString()));
         const QString albumText =
-            hasText(track.album) ? *track.album : QStringLiteral("Unknown Album");
+            AlbumGroups::hasAlbum(track) ? *track.album : QStringLiteral("Unknown Album");
         const QString artistText =
             hasText(track.artist) ? *track.artist : QStringLiteral("Unknown Artist");
         page.setProgress(fraction, QStringLiteral("%1%").arg(percentage), artistText, albumText);
@@ -109,22 +100,15 @@ void GraceNote::fingderPrintLocalMediaFiles(const std::function<void()> &complet
                                                       QStringLiteral("Importing"));
         sonarbox.syncProgress().setCurrentItem(albumText);
 
-        qsizetype groupSize = 0;
         songsInAlbumButNotInDB.clear();
-        for (qsizetype m = 0; m < total; ++m) {
-            if (!inGroupOf(track, *snapshot.at(m)))
-                continue;
-            ++groupSize;
-            if (!isStored(m))
-                songsInAlbumButNotInDB << snapshot.at(m);
-        }
-        callRecognition(groupSize);
+        for (const qsizetype index : call.tracks)
+            songsInAlbumButNotInDB << snapshot.at(index);
+        callRecognition(songsInAlbumButNotInDB.size());
         notifyServerAndAddToDB();
 
-        albumNamesProcessed << key;
-        // A track that the store refused (a duplicate) can make its album a
-        // group again; the bar never goes past its end for that.
-        processed = std::min(processed + groupSize, total);
+        if (!albumNamesProcessed.contains(call.key))
+            albumNamesProcessed << call.key;
+        processed = std::min(processed + call.tracks.size() + call.storedMembers, total);
         fraction = float(double(processed) * step / 100.0);
         percentage = long(fraction * 100);
     }
@@ -143,9 +127,18 @@ void GraceNote::fingderPrintLocalMediaFiles(const std::function<void()> &complet
         completion();
 }
 
+const RunContext &GraceNote::context() const {
+    static const RunContext none;
+    return m_run ? m_run->context() : none;
+}
+
+bool GraceNote::runStopped() const {
+    return m_run && m_run->isStopped();
+}
+
 void GraceNote::callRecognition(qsizetype groupSize) {
     const DeploymentConfig &config = DeploymentConfig::current();
-    const UserPtr user = Sonarbox::instance().loggedUser();
+    const UserPtr user = m_account;
     const QString handle = user ? user->gracenoteUser.value_or(QString()) : QString();
 
     initGNMessage = {QStringLiteral("Main"), config.recognitionClientId,
@@ -223,8 +216,13 @@ void GraceNote::replaceID3WithGraceNote(const QJsonObject &result, Audio &withAu
 
 void GraceNote::keepRecognitionUser(const QString &handedBack) {
     Sonarbox &sonarbox = Sonarbox::instance();
-    const UserPtr user = sonarbox.loggedUser();
+    const UserPtr user = m_account;
     if (!user || handedBack.isEmpty() || user->gracenoteUser == handedBack)
+        return;
+    // The handle is the run's account's: it is kept only while that account
+    // is still the one signed in.
+    const UserPtr signedIn = sonarbox.loggedUser();
+    if (runStopped() || !signedIn || signedIn->username != user->username)
         return;
     // The signed-in record may be read on other threads: it is replaced, not
     // changed in place.
@@ -232,8 +230,12 @@ void GraceNote::keepRecognitionUser(const QString &handedBack) {
     updated->gracenoteUser = handedBack;
     GenericDAO::instance().save(updated);
     sonarbox.setLoggedUser(updated);
+    // The rest of the run uses it too, rather than asking for yet another.
+    m_account = updated;
     CommonRequest request;
-    request.connect(updated, JSONRequestBuilder::buildNewUserHandleForGracenote(handedBack),
+    RunContext updatedContext = context();
+    updatedContext.account = updated;
+    request.connect(updatedContext, JSONRequestBuilder::buildNewUserHandleForGracenote(handedBack),
                     QStringLiteral("setUserGNHandle"));
     // The handle is a credential of the account with the recognition engine.
     qCInfo(lcSync).noquote()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RecognitionCall.h"
+#include "SyncRun.h"
 #include "store/Audio.h"
 
 #include <QJsonArray>
@@ -27,6 +28,9 @@ public:
     // The stage; calls `completion` once when every track has been gone
     // through, not when it stops on a stop request.
     void fingderPrintLocalMediaFiles(const std::function<void()> &completion);
+    // The same for a run: its account is asked about, its stop ends the stage.
+    void fingderPrintLocalMediaFiles(const SyncRunPtr &run,
+                                     const std::function<void()> &completion);
 
     int amoundOfSongsFingerprinted() const { return m_fingerprinted.load(); }
     void setAmoundOfSongsFingerprinted(int amount) { m_fingerprinted = amount; }
@@ -46,6 +50,9 @@ public:
     static constexpr int UserBufferBytes = 2048;
 
 private:
+    // The account of the run in progress (none outside a run).
+    const RunContext &context() const;
+    bool runStopped() const;
     void callRecognition(qsizetype groupSize);
     void keepRecognitionUser(const QString &handedBack);
     Answer askCatalogue(Audio &track, const QJsonArray &recognition);
@@ -61,6 +68,9 @@ private:
     QJsonArray songsInGNResponse;
 
     Recognize m_recognize;
+    SyncRunPtr m_run;
+    // The run's account, with the recognition user it was handed meanwhile.
+    UserPtr m_account;
     std::atomic<int> m_fingerprinted{0};
     // Paths sent to the service in this run: they are not asked about twice.
     QSet<QString> m_askedThisRun;

@@ -52,7 +52,12 @@ void GraceNote::notifyServerAndAddToDB() {
 
         const Answer answer = askCatalogue(*record, songsInGNResponse);
         m_askedThisRun.insert(path);
-        GenericDAO::instance().addTrackToDB(record, true);
+        // After a log-out the store is someone else's: a run that was stopped
+        // keeps nothing of its account there.
+        if (runStopped())
+            return;
+        if (GenericDAO::instance().addTrackToDB(record, true))
+            sonarbox.addDuplicateLibraryTrack(record);
         switch (answer) {
         case Answer::Success:
             progress.finishItem(name, SyncProgress::Outcome::Succeeded);
@@ -80,7 +85,7 @@ GraceNote::Answer GraceNote::askCatalogue(Audio &track, const QJsonArray &recogn
     Sonarbox &sonarbox = Sonarbox::instance();
     CommonRequest request;
     const std::optional<QByteArray> reply = request.connect(
-        sonarbox.loggedUser(),
+        context(),
         JSONRequestBuilder::buildMediaFromCatalogByChecksumOrFingerprint(track, recognition),
         QStringLiteral("createUserMediaFromCatalog"));
     if (!reply) {
@@ -129,14 +134,13 @@ bool GraceNote::askAgainAboutUnansweredTracks() {
     // else would ever ask again. So every run asks once more, from what the
     // store kept (checksum, fingerprint ID; the recognition document is gone).
     Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.isAppOffline || !sonarbox.loggedUser())
+    if (sonarbox.isAppOffline || !context().hasAccount())
         return true;
     QList<AudioPtr> unanswered;
-    for (const AudioPtr &record : GenericDAO::instance().getAll<Audio>()) {
+    for (const AudioPtr &record : GenericDAO::instance().tracksByDownloadable(std::nullopt)) {
         const bool askable = hasText(record->checksum) ||
                              (hasText(record->fingerPrintID) && *record->fingerPrintID != "-1");
-        if (!record->downloadable && askable &&
-            !m_askedThisRun.contains(record->fileURL.value_or(QString())))
+        if (askable && !m_askedThisRun.contains(record->fileURL.value_or(QString())))
             unanswered << record;
     }
     if (unanswered.isEmpty())
@@ -145,7 +149,7 @@ bool GraceNote::askAgainAboutUnansweredTracks() {
                                     "=== Asking the service again about %1 unanswered tracks")
                                     .arg(unanswered.size());
     for (const AudioPtr &record : std::as_const(unanswered)) {
-        if (sonarbox.flow_stopProcesses)
+        if (m_run ? sonarbox.stopRequested(*m_run) : sonarbox.flow_stopProcesses.load())
             return false;
         const Answer answer = askCatalogue(*record, QJsonArray());
         if (answer == Answer::None) {
@@ -153,7 +157,7 @@ bool GraceNote::askAgainAboutUnansweredTracks() {
             qCInfo(lcSync) << "=== The service did not answer; the rest waits for the next sync";
             break;
         }
-        if (answer == Answer::Success || answer == Answer::Fail)
+        if ((answer == Answer::Success || answer == Answer::Fail) && !runStopped())
             GenericDAO::instance().save(record);
     }
     return true;

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
@@ -51,17 +52,28 @@ bool isValidSize(qint64 bytes) {
 }
 
 QSet<QString> validExtensions() {
-    const QStringList list = Sonarbox::instance().validExtensions();
+    const QStringList &list = Utility::validExtensions();
     return QSet<QString>(list.begin(), list.end());
 }
 
-QSet<QString> duplicatePaths() {
-    QSet<QString> paths;
-    for (const AudioPtr &track : Sonarbox::instance().duplicateLibraryTracks()) {
-        if (track && track->fileURL)
-            paths.insert(*track->fileURL);
+// Whether a file name survives the trip through text: one that is not valid
+// in the file system's encoding comes back as other bytes, so the file could
+// be listed but never read. Such a file is reported once per program run,
+// not at every scan.
+bool keepsItsName(const QByteArray &path, const QString &decoded) {
+    if (QFile::encodeName(decoded) == path)
+        return true;
+    static QMutex mutex;
+    static QSet<QByteArray> reported;
+    const QMutexLocker lock(&mutex);
+    if (!reported.contains(path)) {
+        reported.insert(path);
+        qCWarning(lcSync).noquote()
+            << QStringLiteral("Skipped %1: its name is not valid UTF-8, so it cannot be read "
+                              "back; rename the file to sync it")
+                   .arg(decoded);
     }
-    return paths;
+    return false;
 }
 
 void appendToLocalLibrary(const QList<AudioPtr> &tracks) {
@@ -78,7 +90,7 @@ AudioPtr recordOfFile(const FolderWalk::File &file, const QSet<QString> &extensi
     if (!extensions.contains(extension))
         return {};
     const QString path = QFile::decodeName(file.path);
-    if (duplicates.contains(path))
+    if (duplicates.contains(path) || !keepsItsName(QByteArray(file.path), path))
         return {};
 
     // Non-blocking, so that a file replaced by a pipe after the walk looked at
@@ -153,11 +165,22 @@ AudioPtr recordOfLibraryTrack(const LibraryTrack &entry, const QString &path,
 ScanForLocalMedia::ScanForLocalMedia(MusicLibraryPtr library)
     : m_library(std::move(library)) {}
 
+bool ScanForLocalMedia::stopRequested() const {
+    const Sonarbox &s = Sonarbox::instance();
+    return m_run ? s.stopRequested(*m_run) : s.flow_stopProcesses.load();
+}
+
 void ScanForLocalMedia::scanFileSystemForMedia(const std::function<void()> &completion) {
+    scanFileSystemForMedia(Sonarbox::instance().newRun(), completion);
+}
+
+void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
+                                               const std::function<void()> &completion) {
     Sonarbox &s = Sonarbox::instance();
+    m_run = run;
     s.setLocalLibraryTracks({});
     s.syncProgress().beginStage(SyncProgress::Stage::Scanning, 0);
-    s.notifyMothership(QStringLiteral("SCANNING"), 0);
+    s.notifyMothership(run->context(), QStringLiteral("SCANNING"), 0);
 
     const int choice = s.userPickedMediaLibrary();
     if (choice == 1) {
@@ -180,6 +203,7 @@ void ScanForLocalMedia::scanFileSystemForMedia(const std::function<void()> &comp
             appendToLocalLibrary(found);
         }
     }
+    m_run.reset();
     if (completion)
         completion();
 }
@@ -193,9 +217,11 @@ void ScanForLocalMedia::scanItunesLibrary() {
     qCInfo(lcSync) << "=== START | ADDING SONGS FROM ITUNES TO localLibraryTracks ARRAY";
 
     const QSet<QString> extensions = validExtensions();
+    // A file that repeats a stored track is not offered again at every sync.
+    const QSet<QString> duplicates = s.duplicatePaths();
     QList<AudioPtr> found;
     for (const LibraryTrack &entry : library.value_or(QList<LibraryTrack>())) {
-        if (s.flow_stopProcesses) {
+        if (stopRequested()) {
             s.applicationWasStopped();
             appendToLocalLibrary(found);
             return;
@@ -204,7 +230,8 @@ void ScanForLocalMedia::scanItunesLibrary() {
             continue;
         const QString path = Utility::normalizeFilePath(entry.location);
         const QString extension = extensionOf(path);
-        if (!extensions.contains(extension) || !Utility::isValidFileSize(path))
+        if (!extensions.contains(extension) || duplicates.contains(path) ||
+            !Utility::isValidFileSize(path))
             continue;
         found.append(recordOfLibraryTrack(entry, path, extension));
         s.syncProgress().trackFound();
@@ -223,11 +250,11 @@ QList<AudioPtr> ScanForLocalMedia::scanFileSystem(const QString &folderPath) {
 
     // Looked up once per walk: a collection has thousands of files.
     const QSet<QString> extensions = validExtensions();
-    const QSet<QString> duplicates = duplicatePaths();
+    const QSet<QString> duplicates = s.duplicatePaths();
     QList<AudioPtr> found;
 
     FolderWalk walk;
-    walk.stopRequested = [&s] { return s.flow_stopProcesses.load(); };
+    walk.stopRequested = [this] { return stopRequested(); };
     walk.visitFile = [&](const FolderWalk::File &file) {
         AudioPtr track = recordOfFile(file, extensions, duplicates);
         if (!track)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncRun.h"
+
 #include "MusicLibrary.h"
 #include "store/Audio.h"
 
@@ -24,11 +26,17 @@ public:
     // The whole scan; calls `completion` (when given) at the end in every
     // mode, also after a stop.
     void scanFileSystemForMedia(const std::function<void()> &completion);
+    // The same for a run: a stop of the run ends the scan.
+    void scanFileSystemForMedia(const SyncRunPtr &run, const std::function<void()> &completion);
     // Adds the accepted tracks of the music player's library.
     void scanItunesLibrary();
     // Walks one folder tree; an empty list after a stop.
     QList<AudioPtr> scanFileSystem(const QString &folderPath);
 
 private:
+    bool stopRequested() const;
+
     MusicLibraryPtr m_library;
+    // The run of the scan in progress (stage queue only).
+    SyncRunPtr m_run;
 };

@@ -36,17 +36,18 @@ Sonarbox::Sonarbox()
     m_syncTimer = new QTimer(this);
     m_syncTimer->setSingleShot(true);
     connect(m_syncTimer, &QTimer::timeout, this, &Sonarbox::executeTimedSync);
+    m_resumeTimer = new QTimer(this);
+    m_resumeTimer->setSingleShot(true);
+    connect(m_resumeTimer, &QTimer::timeout, this, [this] {
+        if (!m_resumeWhenOnline || isAppOffline || syncInProgress || !loggedUser())
+            return;
+        qCInfo(lcSync) << "=== The network is back: resuming the sync it stopped";
+        sync(true);
+    });
     // Timers and queued calls belong to the main thread, whichever thread
     // asked first (the timer moves with its parent).
     if (QCoreApplication *app = QCoreApplication::instance())
         moveToThread(app->thread());
-    m_validExtensions = {
-        QStringLiteral("mp3"),  QStringLiteral("m4a"), QStringLiteral("MP3"), QStringLiteral("M4A"),
-        QStringLiteral("mP3"),  QStringLiteral("m4A"), QStringLiteral("Mp3"), QStringLiteral("M4a"),
-        QStringLiteral("aac"),  QStringLiteral("aif"), QStringLiteral("iff"), QStringLiteral("ra"),
-        QStringLiteral("RA"),   QStringLiteral("rA"),  QStringLiteral("Ra"),  QStringLiteral("wav"),
-        QStringLiteral("wma"),  QStringLiteral("ogg"), QStringLiteral("mpa"), QStringLiteral("MPA"),
-        QStringLiteral("flac"), QStringLiteral("FLAC")};
     logCall("instance");
     // The store tells the person once when the desktop keyring is locked.
     SecretStore::setLockedNotice(
@@ -75,11 +76,11 @@ void Sonarbox::initializeState() {
     const QList<QUrl> folders =
         NSDefaultsUtility::getSaveUserMediaFoldersToScan().value_or(QList<QUrl>());
     m_deviceID.set(deviceID);
-    m_userDirectory.set(QDir::homePath() + QLatin1Char('/'));
+    m_userDirectory.set(Utility::userDirectory());
     m_userDownloadDirectory.set(downloadDir);
     m_localLibraryTracks.set({});
     m_cloudLibraryTracks.set({});
-    m_duplicateLibraryTracks.set({});
+    m_duplicates.set({});
     m_userMediaFoldersToScan.set(folders);
     m_folderSongAmounts.set({});
     m_userPickedMediaLibrary = NSDefaultsUtility::getUserPickedMediaLibrary();
@@ -106,9 +107,15 @@ void Sonarbox::reinitialize() {
     flow_errorAtLogin = false;
     registrationProcess = false;
     fbLogin = false;
+    m_resumeAfterNetworkLoss = false;
     stopNetworkMonitoring();
+    m_resumeWhenOnline = false;
     QMetaObject::invokeMethod(
-        this, [this] { m_syncTimer->stop(); },
+        this,
+        [this] {
+            m_syncTimer->stop();
+            m_resumeTimer->stop();
+        },
         thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection);
     initializeState();
 }
@@ -118,9 +125,9 @@ void Sonarbox::reinitialize() {
 Sonarbox::Stages Sonarbox::placeholderStages() {
     // Until the stages are built, each one only honours a stop request and
     // continues the chain.
-    const auto placeholder = [](Completion completion) {
+    const auto placeholder = [](const SyncRunPtr &run, Completion completion) {
         Sonarbox &s = Sonarbox::instance();
-        if (s.flow_stopProcesses) {
+        if (s.stopRequested(*run)) {
             s.applicationWasStopped();
             return;
         }
@@ -138,4 +145,31 @@ Sonarbox::Stages Sonarbox::placeholderStages() {
 StatusMenu &Sonarbox::statusMenu() {
     StatusMenu *menu = m_statusMenu.get();
     return menu ? *menu : g_noMenu;
+}
+
+SyncRunPtr Sonarbox::newRun() {
+    auto run = std::make_shared<SyncRun>(runContext());
+    m_runs.update([&](QList<std::weak_ptr<SyncRun>> &runs) {
+        runs.removeIf([](const std::weak_ptr<SyncRun> &r) { return r.expired(); });
+        runs.append(run);
+    });
+    return run;
+}
+
+void Sonarbox::setDuplicateLibraryTracks(const QList<AudioPtr> &v) {
+    m_duplicates.set({});
+    for (const AudioPtr &track : v)
+        addDuplicateLibraryTrack(track);
+}
+
+void Sonarbox::addDuplicateLibraryTrack(const AudioPtr &track) {
+    if (!track)
+        return;
+    const QString path = track->fileURL.value_or(QString());
+    m_duplicates.update([&](Duplicates &d) {
+        if (d.paths.contains(path))
+            return;
+        d.paths.insert(path);
+        d.tracks.append(track);
+    });
 }

@@ -5,12 +5,17 @@
 #include "StageQueue.h"
 #include "StatusMenu.h"
 #include "SyncProgress.h"
+#include "SyncRun.h"
+#include "settings/NetworkState.h"
+#include "settings/Utility.h"
 #include "store/Audio.h"
+#include "store/RunContext.h"
 #include "store/User.h"
 
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QUrl>
 
@@ -34,14 +39,16 @@ class Sonarbox : public QObject {
 public:
     using Completion = std::function<void()>;
 
-    // The bodies of the stages. Each gets the completion that continues the
-    // chain; a stage that sees `flow_stopProcesses` calls
-    // `applicationWasStopped()` and returns without calling it.
+    // The bodies of the stages. Each gets the run it works for and the
+    // completion that continues the chain; a stage that sees a stop request
+    // (`stopRequested`) calls `applicationWasStopped()` and returns without
+    // calling it.
+    using Stage = std::function<void(const SyncRunPtr &run, Completion)>;
     struct Stages {
-        std::function<void(Completion)> scanFileSystemForMedia;
-        std::function<void(Completion)> fingderPrintLocalMediaFiles;
-        std::function<void(Completion)> syncCloudMediaWithLocal;
-        std::function<void(Completion)> uploadUnSyncedFiles;
+        Stage scanFileSystemForMedia;
+        Stage fingderPrintLocalMediaFiles;
+        Stage syncCloudMediaWithLocal;
+        Stage uploadUnSyncedFiles;
         // Resets the fingerprint stage's count of matched songs.
         std::function<void(int)> setAmoundOfSongsFingerprinted;
     };
@@ -51,9 +58,9 @@ public:
     // ---- wiring (stages, service report, browser, folder chooser, menu)
     void setStages(Stages stages) { m_stages.set(std::move(stages)); }
     static Stages placeholderStages();
-    void setStatusReporter(std::function<void(const QString &status, int trackAmount)> reporter) {
-        m_statusReporter.set(std::move(reporter));
-    }
+    using StatusReporter =
+        std::function<void(const RunContext &context, const QString &status, int trackAmount)>;
+    void setStatusReporter(StatusReporter reporter) { m_statusReporter.set(std::move(reporter)); }
     void setUrlOpener(std::function<bool(const QUrl &)> opener) {
         m_urlOpener.set(std::move(opener));
     }
@@ -76,6 +83,14 @@ public:
     void setJSessionID(std::optional<QString> session) { m_jSessionID.set(std::move(session)); }
     QString syncStatus() const { return m_syncStatus.get(); }
     void setSyncStatus(const QString &v) { m_syncStatus.set(v); }
+    // A reply's status: clears the other status texts (error, server
+    // message, upgrade address) and keeps `status` as syncStatus.
+    void setReplyStatus(const QString &status) {
+        m_syncError.set(QString(""));
+        m_serverMessage.set(QString(""));
+        m_upgradeUrl.set(QString(""));
+        m_syncStatus.set(status);
+    }
     QString syncError() const { return m_syncError.get(); }
     void setSyncError(const QString &v) { m_syncError.set(v); }
     QString syncMessage() const { return m_syncMessage.get(); }
@@ -88,8 +103,19 @@ public:
     void setFacebookAccessToken(const QString &v) { m_facebookAccessToken.set(v); }
 
     QString deviceID() const { return m_deviceID.get(); }
-    int minOSVersion() const { return m_minOSVersion.load(); }
-    void setMinOSVersion(int v) { m_minOSVersion = v; }
+    // The signed-in account, its session and this installation, as they are
+    // now: what a sync or a request started now works for.
+    RunContext runContext() const { return {loggedUser(), jSessionID(), deviceID()}; }
+    // A run for the current context, stopped with every other live run by
+    // the next stop request (a scan that the scan summary starts by itself).
+    SyncRunPtr newRun();
+    // Whether a stage of `run` is to stop: the run was stopped, or a stop
+    // request is pending.
+    bool stopRequested(const SyncRun &run) const {
+        return flow_stopProcesses.load() || run.isStopped();
+    }
+    int minOSVersion() const { return Utility::minOSVersion(); }
+    void setMinOSVersion(int v) { Utility::setMinOSVersion(v); }
     bool landingPageEnabled() const { return m_landingPageEnabled; }
     QString userDirectory() const { return m_userDirectory.get(); }
     QString userDownloadDirectory() const { return m_userDownloadDirectory.get(); }
@@ -106,7 +132,7 @@ public:
     void setUserMediaFoldersToScanWithSongAmounts(const QMap<QString, QString> &v) {
         m_folderSongAmounts.set(v);
     }
-    QStringList validExtensions() const { return m_validExtensions; }
+    QStringList validExtensions() const { return Utility::validExtensions(); }
 
     QList<AudioPtr> localLibraryTracks() const { return m_localLibraryTracks.get(); }
     void setLocalLibraryTracks(const QList<AudioPtr> &v) { m_localLibraryTracks.set(v); }
@@ -115,11 +141,11 @@ public:
     }
     QList<AudioPtr> cloudLibraryTracks() const { return m_cloudLibraryTracks.get(); }
     void setCloudLibraryTracks(const QList<AudioPtr> &v) { m_cloudLibraryTracks.set(v); }
-    QList<AudioPtr> duplicateLibraryTracks() const { return m_duplicateLibraryTracks.get(); }
-    void setDuplicateLibraryTracks(const QList<AudioPtr> &v) { m_duplicateLibraryTracks.set(v); }
-    void addDuplicateLibraryTrack(const AudioPtr &track) {
-        m_duplicateLibraryTracks.update([&](QList<AudioPtr> &l) { l.append(track); });
-    }
+    // The files found to repeat a stored track, each path once.
+    QList<AudioPtr> duplicateLibraryTracks() const { return m_duplicates.get().tracks; }
+    QSet<QString> duplicatePaths() const { return m_duplicates.get().paths; }
+    void setDuplicateLibraryTracks(const QList<AudioPtr> &v);
+    void addDuplicateLibraryTrack(const AudioPtr &track);
     qint64 syncMilliSeconds() const { return m_syncMilliSeconds.load(); }
     void setSyncMilliSeconds(qint64 v) { m_syncMilliSeconds = v; }
 
@@ -131,10 +157,20 @@ public:
     QTimer *syncTimer() const { return m_syncTimer; }
     // One hour; tests shorten it.
     void setTimedSyncInterval(int ms) { m_timedSyncIntervalMs = ms; }
+    // A sync ended by the network (gone offline, or its listing failed) is
+    // started again `delayMs` after the network comes back, and a timed sync
+    // that found the network gone waits for it. The desktop program turns
+    // this on; the headless program retries by itself.
+    void setResumeAfterNetworkLoss(bool resume, int delayMs = 5000) {
+        m_resumeAfterNetworkLoss = resume;
+        m_resumeDelayMs = delayMs;
+    }
+    bool resumePending() const { return m_resumeWhenOnline.load(); }
 
     std::atomic<bool> syncInProgress{false};
     std::atomic<bool> flow_stopProcesses{false};
-    std::atomic<bool> isAppOffline{false};
+    // The network is gone (shared with the request transport).
+    std::atomic<bool> &isAppOffline = NetworkState::offline();
     std::atomic<bool> flow_newUser{false};
     std::atomic<bool> flow_errorAtLogin{false};
     std::atomic<bool> flow_changeSyncLibrarySyncFromSettings{false};
@@ -159,13 +195,16 @@ public:
     void syncFinished();
 
     // ---- stage entry points (run on the stage queue)
-    void scanLocalMedia(Completion completion);
-    void fingerPrintLocalMedia(const StageOperationPtr &next);
-    void downloadFilesFromCloud(const StageOperationPtr &next);
-    void uploadFilesToCloud(quint64 chain = 0);
+    // `run`: the sync's run; none: a new run of the current context.
+    void scanLocalMedia(Completion completion, SyncRunPtr run = {});
+    void fingerPrintLocalMedia(const SyncRunPtr &run, const StageOperationPtr &next);
+    void downloadFilesFromCloud(const SyncRunPtr &run, const StageOperationPtr &next);
+    void uploadFilesToCloud(const SyncRunPtr &run, quint64 chain = 0);
 
     // ---- service report, session and platform commands
+    // For the current account, or for the account of a run.
     void notifyMothership(const QString &status, int withTrackAmount);
+    void notifyMothership(const RunContext &context, const QString &status, int withTrackAmount);
     void logOutAction();
     void logOut();
     void resetUser();
@@ -209,6 +248,8 @@ private:
     void resetProgressBar();
     void openUrl(const QString &url);
     void scheduleTimedSync();
+    // Stops every live run (their stages and transfers end).
+    void stopRuns();
 
     Guarded<UserPtr> m_loggedUser;
     Guarded<std::optional<QString>> m_jSessionID;
@@ -219,26 +260,37 @@ private:
     Guarded<QString> m_userDownloadDirectory;
     Guarded<QList<QUrl>> m_userMediaFoldersToScan;
     Guarded<QMap<QString, QString>> m_folderSongAmounts;
-    Guarded<QList<AudioPtr>> m_localLibraryTracks, m_cloudLibraryTracks, m_duplicateLibraryTracks;
+    Guarded<QList<AudioPtr>> m_localLibraryTracks, m_cloudLibraryTracks;
+    struct Duplicates {
+        QList<AudioPtr> tracks;
+        QSet<QString> paths;
+    };
+    Guarded<Duplicates> m_duplicates;
+    // Every run not yet ended, so that one stop ends them all.
+    Guarded<QList<std::weak_ptr<SyncRun>>> m_runs;
+    // The run of the current sync's chain.
+    Guarded<std::weak_ptr<SyncRun>> m_chainRun;
     Guarded<StageOperationPtr> m_scanOp, m_fingerprintOp, m_downloadOp, m_uploadOp;
     Guarded<Stages> m_stages;
-    Guarded<std::function<void(const QString &, int)>> m_statusReporter;
+    Guarded<StatusReporter> m_statusReporter;
     Guarded<std::function<bool(const QUrl &)>> m_urlOpener;
     Guarded<FolderChooser> m_folderChooser;
     Guarded<StatusMenu *> m_statusMenu;
 
-    std::atomic<int> m_minOSVersion{99};
     std::atomic<int> m_userPickedMediaLibrary{1};
     std::atomic<bool> m_didUserPickLibrary{false};
     std::atomic<qint64> m_syncMilliSeconds{0};
     bool m_landingPageEnabled = true;
-    QStringList m_validExtensions;
 
     ProgressPage m_progress;
     SyncProgress m_syncProgress;
     std::unique_ptr<StageQueue> m_queue;
     QTimer *m_syncTimer = nullptr;
     int m_timedSyncIntervalMs = 3600 * 1000;
+    QTimer *m_resumeTimer = nullptr;
+    std::atomic<bool> m_resumeAfterNetworkLoss{false};
+    std::atomic<int> m_resumeDelayMs{5000};
+    std::atomic<bool> m_resumeWhenOnline{false};
     // Which chain is current: a chain replaced by a newer sync may still finish
     // its running stage, but must not end the newer sync.
     std::atomic<quint64> m_chainGeneration{0};

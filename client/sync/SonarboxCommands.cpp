@@ -56,10 +56,11 @@ void Sonarbox::logOut() {
 void Sonarbox::resetUser() {
     logCall("resetUser");
     setLoggedUser(nullptr);
+    m_resumeWhenOnline = false;
     m_syncMilliSeconds = 0;
     m_localLibraryTracks.set({});
     m_cloudLibraryTracks.set({});
-    m_duplicateLibraryTracks.set({});
+    m_duplicates.set({});
     const Stages stages = m_stages.get();
     if (stages.setAmoundOfSongsFingerprinted)
         stages.setAmoundOfSongsFingerprinted(0);
@@ -185,18 +186,23 @@ void Sonarbox::getOSVersion() {
     // plain "file://" URLs. Every Linux desktop the client runs on does, and a
     // distribution's release number (Alpine 3, RHEL 8 ...) says nothing about
     // that, so the answer is always "a current desktop".
-    m_minOSVersion = CurrentDesktopVersion;
+    setMinOSVersion(CurrentDesktopVersion);
 }
 
 void Sonarbox::reachabilityChanged(bool reachable) {
     if (reachable) {
-        isAppOffline = false;
+        const bool wasOffline = isAppOffline.exchange(false);
         statusMenu().statusMenuShowBackOnline();
         if (loggedUser() && syncInProgress)
             sync(false);
+        else if (wasOffline && m_resumeWhenOnline && loggedUser())
+            m_resumeTimer->start(m_resumeDelayMs);
     } else {
-        if (syncInProgress)
+        m_resumeTimer->stop();
+        if (syncInProgress) {
             stopSyncAction();
+            m_resumeWhenOnline = m_resumeAfterNetworkLoss.load();
+        }
         isAppOffline = true;
         statusMenu().statusMenuShowOffline();
     }

@@ -41,16 +41,25 @@ void Sonarbox::sync(bool includeScan) {
         }
     }
 
+    // The run of an earlier chain gives way at once: its stage stops at its
+    // next item and its transfers end, instead of polling a flag that the
+    // first of them to notice clears.
+    if (const SyncRunPtr earlier = m_chainRun.get().lock())
+        earlier->stop();
     syncStarted();
     const quint64 chain = ++m_chainGeneration;
+    // The account this sync works for, to its end.
+    const SyncRunPtr run = newRun();
+    m_chainRun.set(run);
 
-    auto upload = std::make_shared<StageOperation>([this, chain] { uploadFilesToCloud(chain); },
-                                                   "uploadFilesToCloud");
+    auto upload = std::make_shared<StageOperation>(
+        [this, run, chain] { uploadFilesToCloud(run, chain); }, "uploadFilesToCloud");
     auto download = std::make_shared<StageOperation>(
-        [this, upload] { downloadFilesFromCloud(upload); }, "downloadFilesFromCloud");
+        [this, run, upload] { downloadFilesFromCloud(run, upload); }, "downloadFilesFromCloud");
     auto fingerprint = std::make_shared<StageOperation>(
-        [this, download] { fingerPrintLocalMedia(download); }, "fingerPrintLocalMedia");
-    auto scan = std::make_shared<StageOperation>([this] { scanLocalMedia({}); }, "scanLocalMedia");
+        [this, run, download] { fingerPrintLocalMedia(run, download); }, "fingerPrintLocalMedia");
+    auto scan = std::make_shared<StageOperation>([this, run] { scanLocalMedia({}, run); },
+                                                 "scanLocalMedia");
     m_scanOp.set(scan);
     m_fingerprintOp.set(fingerprint);
     m_downloadOp.set(download);
@@ -67,8 +76,15 @@ void Sonarbox::syncAction() {
 
 void Sonarbox::executeTimedSync() {
     qCInfo(lcSync).noquote() << QString::number(m_syncTimer->isActive() ? 1 : 0);
-    if (settings_syncNewSongs && loggedUser())
-        sync(true);
+    if (!settings_syncNewSongs || !loggedUser())
+        return;
+    if (isAppOffline && m_resumeAfterNetworkLoss) {
+        // It would only stop at once; the network's return starts it.
+        qCInfo(lcSync) << "=== Timed sync: offline, waiting for the network";
+        m_resumeWhenOnline = true;
+        return;
+    }
+    sync(true);
 }
 
 void Sonarbox::stopSyncAction() {
@@ -82,7 +98,12 @@ void Sonarbox::stopSyncBecause(const QString &reason) {
     if (!reason.isEmpty())
         qCWarning(lcSync).noquote() << how;
     flow_stopProcesses = true;
+    stopRuns();
     const bool wasSyncing = syncInProgress.exchange(false);
+    // A sync that could not go on (its listing failed, the network went) is
+    // taken up again when the network returns; one the person stopped is not.
+    if (wasSyncing)
+        m_resumeWhenOnline = m_resumeAfterNetworkLoss && (isAppOffline || !reason.isEmpty());
     m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
     for (const auto &op : {operation_scanFileSysForMedia(), operation_fingerprintLocalMedia(),
                            operation_downloadFilesFromCloud(), operation_uploadFilesToCloud()}) {
@@ -116,18 +137,29 @@ void Sonarbox::syncStarted() {
 
 void Sonarbox::syncFinished() {
     logCall("syncFinished");
+    // A sync that went through every stage is completed, but one in which
+    // uploads were refused or downloads failed must say so, not look like
+    // success: the outcome names what failed and why.
+    const QString failures = m_syncProgress.failureSummary();
+    const QString outcome = failures.isEmpty() ? QStringLiteral("Sync Completed")
+                                               : QStringLiteral("Sync Completed: %1").arg(failures);
+    if (!failures.isEmpty())
+        qCWarning(lcSync).noquote() << outcome;
     m_progress.setProgress(1.0, QStringLiteral("100%"), QString(), QString());
-    m_progress.setDescription(QStringLiteral("Sync Completed"));
+    m_progress.setDescription(outcome);
     m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
     m_progress.setTextContent(
         QStringLiteral("We have added your music. Now you can listen to your music anywhere."));
     notifyUser(QStringLiteral("Sync Complete"),
-               QStringLiteral("Your media is now synced with Sonarbox"));
+               failures.isEmpty()
+                   ? QStringLiteral("Your media is now synced with Sonarbox")
+                   : QStringLiteral("Not everything could be synced: %1").arg(failures));
     statusMenu().statusMenuSyncFinished();
     flow_stopProcesses = false;
     syncInProgress = false;
-    recordSyncEnd(QStringLiteral("Sync Completed"));
-    m_syncProgress.endSync(QStringLiteral("Sync Completed"));
+    m_resumeWhenOnline = false;
+    recordSyncEnd(outcome);
+    m_syncProgress.endSync(outcome);
     scheduleTimedSync();
     emit syncStateChanged();
 }
@@ -149,40 +181,49 @@ void Sonarbox::resetProgressBar() {
 
 // ---- stage entry points
 
-void Sonarbox::scanLocalMedia(Completion completion) {
-    const std::function<void(Completion)> scan = m_stages.get().scanFileSystemForMedia;
-    scan([completion] {
+void Sonarbox::stopRuns() {
+    for (const std::weak_ptr<SyncRun> &weak : m_runs.get()) {
+        if (const SyncRunPtr run = weak.lock())
+            run->stop();
+    }
+}
+
+void Sonarbox::scanLocalMedia(Completion completion, SyncRunPtr run) {
+    if (!run)
+        run = newRun();
+    const Stage scan = m_stages.get().scanFileSystemForMedia;
+    scan(run, [completion] {
         qCInfo(lcSync) << "Scan Finished";
         if (completion)
             completion();
     });
 }
 
-void Sonarbox::fingerPrintLocalMedia(const StageOperationPtr &next) {
+void Sonarbox::fingerPrintLocalMedia(const SyncRunPtr &run, const StageOperationPtr &next) {
     statusMenu().statusMenuFingerPrintStarted();
-    notifyMothership(QStringLiteral("MATCHING"), int(localLibraryTracks().size()));
-    const std::function<void(Completion)> fingerprint = m_stages.get().fingderPrintLocalMediaFiles;
-    fingerprint([this, next] {
+    notifyMothership(run->context(), QStringLiteral("MATCHING"), int(localLibraryTracks().size()));
+    const Stage fingerprint = m_stages.get().fingderPrintLocalMediaFiles;
+    fingerprint(run, [this, next] {
         resetProgressBar();
         m_queue->addOperation(next);
     });
 }
 
-void Sonarbox::downloadFilesFromCloud(const StageOperationPtr &next) {
+void Sonarbox::downloadFilesFromCloud(const SyncRunPtr &run, const StageOperationPtr &next) {
     statusMenu().statusMenuDownloadStarted();
-    const std::function<void(Completion)> download = m_stages.get().syncCloudMediaWithLocal;
-    download([this, next] {
+    const Stage download = m_stages.get().syncCloudMediaWithLocal;
+    download(run, [this, next] {
         resetProgressBar();
         m_progress.setDescription(QStringLiteral("Finished Downloading Files"));
         m_queue->addOperation(next);
     });
 }
 
-void Sonarbox::uploadFilesToCloud(quint64 chain) {
+void Sonarbox::uploadFilesToCloud(const SyncRunPtr &run, quint64 chain) {
     qCInfo(lcSync) << "====== uploadFilesToCloud | START";
     statusMenu().statusMenuUploadStarted();
-    const std::function<void(Completion)> upload = m_stages.get().uploadUnSyncedFiles;
-    upload([this, chain] {
+    const Stage upload = m_stages.get().uploadUnSyncedFiles;
+    upload(run, [this, chain] {
         if (chain != 0 && chain != m_chainGeneration.load()) {
             qCInfo(lcSync) << "=== An earlier sync finished its upload; the newer sync goes on";
             return;
@@ -192,12 +233,18 @@ void Sonarbox::uploadFilesToCloud(quint64 chain) {
 }
 
 void Sonarbox::notifyMothership(const QString &status, int withTrackAmount) {
-    const std::function<void(const QString &, int)> reporter = m_statusReporter.get();
+    notifyMothership(runContext(), status, withTrackAmount);
+}
+
+void Sonarbox::notifyMothership(const RunContext &context, const QString &status,
+                                int withTrackAmount) {
+    const StatusReporter reporter = m_statusReporter.get();
     if (!reporter) {
         qCInfo(lcSync).noquote() << "Status" << status << withTrackAmount << "(not reported)";
         return;
     }
     // The report's answer is not examined, so it never holds up the caller.
-    QThreadPool::globalInstance()->start(
-        [reporter, status, withTrackAmount] { reporter(status, withTrackAmount); });
+    QThreadPool::globalInstance()->start([reporter, context, status, withTrackAmount] {
+        reporter(context, status, withTrackAmount);
+    });
 }

@@ -39,17 +39,19 @@ SyncEngine::~SyncEngine() {
 
 void SyncEngine::install(Sonarbox &coordinator) {
     Sonarbox::Stages stages;
-    stages.scanFileSystemForMedia = [this](Sonarbox::Completion completion) {
-        m_scan->scanFileSystemForMedia(completion);
+    stages.scanFileSystemForMedia = [this](const SyncRunPtr &run, Sonarbox::Completion completion) {
+        m_scan->scanFileSystemForMedia(run, completion);
     };
-    stages.fingderPrintLocalMediaFiles = [this](Sonarbox::Completion completion) {
-        m_graceNote->fingderPrintLocalMediaFiles(completion);
+    stages.fingderPrintLocalMediaFiles = [this](const SyncRunPtr &run,
+                                                Sonarbox::Completion completion) {
+        m_graceNote->fingderPrintLocalMediaFiles(run, completion);
     };
-    stages.syncCloudMediaWithLocal = [this](Sonarbox::Completion completion) {
-        m_download->syncCloudMediaWithLocal(completion);
+    stages.syncCloudMediaWithLocal = [this](const SyncRunPtr &run,
+                                            Sonarbox::Completion completion) {
+        m_download->syncCloudMediaWithLocal(run, completion);
     };
-    stages.uploadUnSyncedFiles = [this](Sonarbox::Completion completion) {
-        m_upload->uploadUnSyncedFiles(completion);
+    stages.uploadUnSyncedFiles = [this](const SyncRunPtr &run, Sonarbox::Completion completion) {
+        m_upload->uploadUnSyncedFiles(run, completion);
     };
     stages.setAmoundOfSongsFingerprinted = [this](int amount) {
         m_graceNote->setAmoundOfSongsFingerprinted(amount);

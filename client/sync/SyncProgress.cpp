@@ -45,8 +45,37 @@ QString SyncProgress::stageName(Stage stage) {
     return QString();
 }
 
-void SyncProgress::emitEvent(Event::Kind kind, const State &s, const QString &item,
-                             Outcome outcome, const QString &detail) {
+QString SyncProgress::failureSummary() const {
+    QStringList parts;
+    for (const State::Failures &f : state().failures) {
+        const bool one = f.count == 1;
+        QString noun;
+        switch (f.stage) {
+        case Stage::Uploading:
+            noun = one ? QStringLiteral("upload") : QStringLiteral("uploads");
+            break;
+        case Stage::Downloading:
+            noun = one ? QStringLiteral("download") : QStringLiteral("downloads");
+            break;
+        default:
+            noun = one ? QStringLiteral("track") : QStringLiteral("tracks");
+            break;
+        }
+        // A refusal says so itself ("refused (quota full)").
+        QString what;
+        if (f.reason.startsWith(QLatin1String("refused")))
+            what = f.reason;
+        else if (f.reason.isEmpty())
+            what = QStringLiteral("failed");
+        else
+            what = QStringLiteral("failed (%1)").arg(f.reason);
+        parts << QStringLiteral("%1 %2 %3").arg(QString::number(f.count), noun, what);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+void SyncProgress::emitEvent(Event::Kind kind, const State &s, const QString &item, Outcome outcome,
+                             const QString &detail) {
     Event e;
     e.kind = kind;
     e.item = item;
@@ -113,6 +142,13 @@ void SyncProgress::finishItem(const QString &item, Outcome outcome, const QStrin
         ++s.itemsDone;
         if (outcome == Outcome::Failed) {
             ++s.tracksFailed;
+            for (State::Failures &f : s.failures) {
+                if (f.stage == s.stage && f.reason == detail) {
+                    ++f.count;
+                    return;
+                }
+            }
+            s.failures.append({s.stage, detail, 1});
             return;
         }
         if (outcome == Outcome::Skipped)

@@ -2,6 +2,7 @@
 
 #include "Guarded.h"
 
+#include <QList>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -41,15 +42,22 @@ public:
         qint64 tracksFailed = 0;
         qint64 bytesUploaded = 0;
         qint64 bytesDownloaded = 0;
+        // The failed items of the whole sync, by stage and reason.
+        struct Failures {
+            Stage stage = Stage::Idle;
+            QString reason;
+            qint64 count = 0;
+        };
+        QList<Failures> failures;
     };
 
     struct Event {
         enum class Kind { SyncStarted, StageStarted, ItemFinished, SyncEnded };
         Kind kind = Kind::StageStarted;
-        QString item;              // ItemFinished: the track
+        QString item; // ItemFinished: the track
         Outcome outcome = Outcome::Succeeded;
-        QString detail;            // ItemFinished: why it failed; SyncEnded: how it ended
-        State state;               // a snapshot after the change
+        QString detail; // ItemFinished: why it failed; SyncEnded: how it ended
+        State state;    // a snapshot after the change
     };
 
     State state() const;
@@ -57,6 +65,9 @@ public:
     // else from the items; nothing before anything was done.
     std::optional<qint64> estimatedMsLeft() const;
     static QString stageName(Stage stage);
+    // What failed in this sync, for a person: "3 uploads refused (quota
+    // full), 1 download failed (HTTP status 404)"; empty when nothing did.
+    QString failureSummary() const;
 
     void beginSync();
     // `how`: "Sync Completed", "Sync stopped" …

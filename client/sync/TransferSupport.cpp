@@ -40,4 +40,20 @@ void finishItem(QObject *context, const QString &name, bool succeeded, const QSt
         Qt::QueuedConnection);
 }
 
+QString refusalReason(int status) {
+    switch (status) {
+    case 401:
+    case 403:
+        return QStringLiteral("refused (not signed in)");
+    case 413:
+        return QStringLiteral("refused (file too large)");
+    case 415:
+        return QStringLiteral("refused (not an accepted audio file)");
+    case 507:
+        return QStringLiteral("refused (quota full)");
+    default:
+        return QStringLiteral("HTTP status %1").arg(status);
+    }
+}
+
 } // namespace TransferSupport

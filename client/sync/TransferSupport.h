@@ -21,6 +21,10 @@ void abandon(QPointer<QNetworkReply> &reply, QObject *receiver);
 // would leave it waiting for ever: the sync ends as stopped.
 void stopSyncOffline();
 
+// Why the service refused a transfer with this HTTP status, in words for the
+// sync's outcome: "refused (quota full)", "HTTP status 500".
+QString refusalReason(int status);
+
 // Reports the end of one song to the progress model, then calls `next`: at
 // once, or from `context`'s event loop when `deferred` (nothing was sent, and
 // a long row of such failures must not nest calls), and then only while

@@ -64,30 +64,44 @@ QString UploadFilesToCloud::createFilename(const Audio &track) {
 }
 
 void UploadFilesToCloud::uploadUnSyncedFiles(const std::function<void()> &completion) {
+    uploadUnSyncedFiles(Sonarbox::instance().newRun(), completion);
+}
+
+void UploadFilesToCloud::uploadUnSyncedFiles(const SyncRunPtr &run,
+                                             const std::function<void()> &completion) {
     Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.flow_stopProcesses) {
+    if (sonarbox.stopRequested(*run)) {
         sonarbox.applicationWasStopped();
         return;
     }
-    // Records whose downloadable flag is unset are not candidates: the
-    // service has not answered for them yet.
-    QList<AudioPtr> candidates;
-    for (const AudioPtr &track : GenericDAO::instance().getAll<Audio>()) {
-        if (track && track->downloadable == false)
-            candidates << track;
-    }
+    // Only the tracks the service could not supply, in one query. Records
+    // whose downloadable flag is unset are not candidates: the service has
+    // not answered for them yet.
+    const QList<AudioPtr> candidates = GenericDAO::instance().tracksByDownloadable(false);
     qCInfo(lcSync).noquote()
         << QStringLiteral("uploadUnSyncedFiles | songsToUpload: %1").arg(candidates.size());
-    callOnThreadOf(this, [&] { beginRun(candidates, completion); });
+    callOnThreadOf(this, [&] { beginRun(run, candidates, completion); });
 }
 
-void UploadFilesToCloud::beginRun(QList<AudioPtr> candidates, std::function<void()> completion) {
+void UploadFilesToCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> candidates,
+                                  std::function<void()> completion) {
     if (m_running) {
         // A restarted sync: the earlier run's transfer must not advance this one.
         qCInfo(lcSync) << "=== Upload Process RESTARTED: the earlier run is abandoned";
         forgetRun();
     }
     ++m_runId;
+    m_run = run;
+    m_uploaded = 0;
+    // A stop (a log-out above all) ends the upload in flight at once: no
+    // byte more of this account's files goes out.
+    m_stopConnection = connect(run.get(), &SyncRun::stopped, this, [this, id = m_runId] {
+        if (id != m_runId || !m_running)
+            return;
+        qCInfo(lcSync) << "=== Upload Process STOPPED";
+        Sonarbox::instance().applicationWasStopped();
+        forgetRun();
+    });
     m_songsToUpload = std::move(candidates);
     m_songUploadCounter = 0;
     m_upCompletionBlock = std::move(completion);
@@ -120,16 +134,28 @@ void UploadFilesToCloud::uploadNextSong() {
         return;
     Sonarbox &sonarbox = Sonarbox::instance();
     ++m_songUploadCounter;
-    if (sonarbox.flow_stopProcesses) {
+    if (sonarbox.stopRequested(*m_run)) {
         sonarbox.applicationWasStopped();
         forgetRun();
         return;
     }
     if (m_songUploadCounter >= m_songsToUpload.size()) {
         qCInfo(lcSync) << "=== Upload Process ENDED";
-        GAUtility::instance().GASongsUploaded(m_songUploadCounter);
-        sonarbox.notifyUser(QStringLiteral("Import Complete"),
-                            QStringLiteral("Your files have been uploaded to Sonarbox"));
+        GAUtility::instance().GASongsUploaded(m_uploaded);
+        // Said only of files that did go up; the sync's outcome tells the rest.
+        const int failed = m_songUploadCounter - m_uploaded;
+        if (m_uploaded > 0 && failed == 0)
+            sonarbox.notifyUser(QStringLiteral("Import Complete"),
+                                QStringLiteral("Your files have been uploaded to Sonarbox"));
+        else if (m_uploaded > 0)
+            sonarbox.notifyUser(QStringLiteral("Import Complete"),
+                                QStringLiteral("%1 of your files have been uploaded to Sonarbox; "
+                                               "%2 could not be")
+                                    .arg(m_uploaded)
+                                    .arg(failed));
+        else
+            sonarbox.notifyUser(QStringLiteral("Import Failed"),
+                                QStringLiteral("None of your files could be uploaded to Sonarbox"));
         endRun();
         return;
     }
@@ -171,7 +197,7 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     ServiceTls::apply(request);
     const QByteArray contentType = "multipart/form-data; boundary=" + MultipartUploadBody::Boundary;
     request.setRawHeader("Content-Type", contentType);
-    const std::optional<QString> session = sonarbox.jSessionID();
+    const std::optional<QString> &session = m_run->context().session;
     if (session)
         request.setRawHeader("Cookie", session->toUtf8());
     request.setRawHeader("mobileUpload", "true");
@@ -231,7 +257,7 @@ void UploadFilesToCloud::onResponse(QNetworkReply *reply) {
         // Cancelled, so that no finish of this reply follows.
         dropReply();
         m_receivedData.clear();
-        finishCandidate(false, QStringLiteral("HTTP status %1").arg(status));
+        finishCandidate(false, TransferSupport::refusalReason(status));
         return;
     }
     qCInfo(lcSync) << "Started uploading bytes...";
@@ -270,19 +296,25 @@ void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
         return;
     m_reply = nullptr;
     reply->deleteLater();
+    const QVariant answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (reply->error() != QNetworkReply::NoError) {
         qCWarning(lcSync).noquote() << QStringLiteral("Connection failed! Error - %1 %2")
                                            .arg(reply->errorString(), reply->url().toString());
-        finishCandidate(false, reply->errorString());
+        // A service that refuses a file may answer before it has read the
+        // body and close the connection on the rest: the answer says why.
+        const int status = answered.isValid() ? answered.toInt() : 0;
+        finishCandidate(false, status != 0 && !acceptedStatus(status)
+                                   ? TransferSupport::refusalReason(status)
+                                   : reply->errorString());
         return;
     }
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const int status = answered.toInt();
     if (!acceptedStatus(status)) {
         qCWarning(lcSync).noquote()
             << QStringLiteral("Error on Uploading media: %1 response code: %2 | Skipping to next "
                               "song...")
                    .arg(m_songBeingUploaded->name.value_or(QString()), QString::number(status));
-        finishCandidate(false, QStringLiteral("HTTP status %1").arg(status));
+        finishCandidate(false, TransferSupport::refusalReason(status));
         return;
     }
     m_receivedData += reply->readAll();
@@ -299,6 +331,7 @@ void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
     }
     qCInfo(lcSync).noquote()
         << QStringLiteral("Succeeded! Received %1 bytes of data").arg(m_receivedData.size());
+    ++m_uploaded;
     finishCandidate(true, QString());
 }
 
@@ -364,6 +397,8 @@ void UploadFilesToCloud::endRun() {
 }
 
 void UploadFilesToCloud::forgetRun() {
+    disconnect(m_stopConnection);
+    m_run.reset();
     dropReply();
     m_running = false;
     m_upCompletionBlock = {};

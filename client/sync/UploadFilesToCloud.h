@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncRun.h"
+
 #include "store/Audio.h"
 
 #include <QByteArray>
@@ -30,6 +32,9 @@ public:
     // Starts a run; `completion` is called once when every candidate has been
     // tried (not after a stop).
     void uploadUnSyncedFiles(const std::function<void()> &completion);
+    // The same for a run: its account's session; its stop ends the upload
+    // in flight.
+    void uploadUnSyncedFiles(const SyncRunPtr &run, const std::function<void()> &completion);
 
     // Main thread only: uploads the first candidate, moves to the next one or
     // ends the run, and starts the upload of one candidate.
@@ -42,7 +47,8 @@ public:
     static QString createFilename(const Audio &track);
 
 private:
-    void beginRun(QList<AudioPtr> candidates, std::function<void()> completion);
+    void beginRun(const SyncRunPtr &run, QList<AudioPtr> candidates,
+                  std::function<void()> completion);
     void endRun();
     void forgetRun();
     void dropReply();
@@ -65,6 +71,9 @@ private:
     AudioPtr m_songBeingUploaded;
     std::function<void()> m_upCompletionBlock;
     bool m_running = false;
+    SyncRunPtr m_run; // the run of the uploads in flight
+    QMetaObject::Connection m_stopConnection;
+    int m_uploaded = 0;  // files of this run the service took
     quint64 m_runId = 0; // changes whenever a run begins or ends
     QPointer<QNetworkReply> m_reply;
     QByteArray m_receivedData;

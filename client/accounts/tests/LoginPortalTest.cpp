@@ -134,6 +134,35 @@ TEST_F(LoginPortalTest, FacebookSignInTakesTheUserNameFromTheReply) {
     EXPECT_EQ(stored->facebookToken, QStringLiteral("EAAG-token-1"));
 }
 
+// A Facebook account signs in anew at every start (its token does not
+// last): the same account as the stored one keeps its tracks, whichever way
+// it signs in; another account does not.
+TEST_F(LoginPortalTest, SigningInAgainAsTheStoredAccountKeepsItsTracks) {
+    server->setHandler(withTokens([](const Request &) {
+        return Reply::json(R"({"responseStatus":"SUCCESS","userName":"Ada@Example.com"})");
+    }));
+    auto stored = newUser();
+    GenericDAO::instance().save(stored);
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.setLoggedUser(nullptr);
+    sonarbox.fbLogin = true;
+    auto viaFacebook = std::make_shared<User>();
+    viaFacebook->id = QStringLiteral("1");
+    viaFacebook->deviceId = sonarbox.deviceID();
+    viaFacebook->facebookToken = QStringLiteral("EAAG-token-2");
+    const bool signedIn = finish(LoginPortal::loginNewUser(viaFacebook, &screen));
+    sonarbox.fbLogin = false;
+    ASSERT_TRUE(signedIn);
+    EXPECT_EQ(GenericDAO::instance().getSize(QStringLiteral("Audio")), 1);
+
+    auto someoneElse = newUser();
+    someoneElse->username = QStringLiteral("bob@example.com");
+    sonarbox.setLoggedUser(nullptr);
+    replyWith("SUCCESS");
+    ASSERT_TRUE(finish(LoginPortal::loginNewUser(someoneElse, &screen)));
+    EXPECT_EQ(GenericDAO::instance().getSize(QStringLiteral("Audio")), 0);
+}
+
 TEST_F(LoginPortalTest, SignInWithoutAScreenStillAnnouncesIt) {
     NotificationProbe success(QStringLiteral("SuccessFullLoginNotification"));
     ASSERT_TRUE(finish(LoginPortal::loginNewUser(newUser(), nullptr)));

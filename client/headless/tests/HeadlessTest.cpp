@@ -2,6 +2,7 @@
 // own, against a real sonarbox-cloud on 127.0.0.1.
 #include "CloudProcess.h"
 #include "TestEnvironment.h"
+#include "TestSongs.h"
 
 #include <QDir>
 #include <QFile>
@@ -269,6 +270,30 @@ TEST_F(HeadlessTest, OnceSyncsAnEmptyLibraryAndTheStatusKeepsTheOutcome) {
     const QString status = home.status().out;
     EXPECT_TRUE(status.contains(QStringLiteral("Tracks stored: 0")));
     EXPECT_TRUE(status.contains(QStringLiteral(", Sync Completed"))) << status.toStdString();
+}
+
+// A sync whose uploads the service refuses went through every stage, but
+// says what failed and why, and --once tells a script so.
+TEST_F(HeadlessTest, OnceExitsWithThreeAndSaysWhyWhenTheServiceRefusesTheUploads) {
+    CloudProcess full;
+    ASSERT_TRUE(full.addUser(kEmail, kPassword));
+    ASSERT_TRUE(full.start({QStringLiteral("--quota-mib"), QStringLiteral("0")}));
+    Home home(full.baseUrl());
+    signInWithEmptyLibrary(home);
+    // Eight seconds are well over the 100 KiB a file needs.
+    for (int i = 1; i <= 2; ++i)
+        ASSERT_TRUE(
+            TestSongs::make(home.folder("music") + QStringLiteral("/own %1.mp3").arg(i), i, 8.0));
+
+    // The service answers before it has read the file and closes the
+    // connection on the rest, so the network layer does not always hand its
+    // answer over: the reason is the quota or the closed connection.
+    const Result once = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(once.exitCode, 3) << once.all().toStdString();
+    EXPECT_TRUE(once.out.contains(QStringLiteral("Sync Completed: 2 upload")))
+        << once.out.toStdString();
+    EXPECT_TRUE(once.out.contains(QStringLiteral("0 uploaded, 0 downloaded, 2 failed")));
+    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Sync Completed: 2 upload")));
 }
 
 TEST_F(HeadlessTest, StartsAtLoginOnlyWhenAskedAndAsTheProgramThatWasStarted) {

@@ -1,41 +1,38 @@
 // libFuzzer target for the reply parsers: whatever bytes a server sends, the
-// parsers must neither crash nor leave the coordinator in a state the rest of
-// the client cannot handle.
+// parsers must neither crash nor hand the caller results the rest of the
+// client cannot handle.
 #include "service/JSONRecievedDataParser.h"
 #include "service/JSONRequestBuilder.h"
 #include "service/SecretMasking.h"
-#include "sync/Sonarbox.h"
 
-#include <QDir>
 #include <QLoggingCategory>
-#include <QTemporaryDir>
 
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    // The coordinator reads and writes preferences: keep them in a private home.
-    static QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toLocal8Bit());
     // Parse errors are logged; millions of them would only slow the search.
     QLoggingCategory::setFilterRules(QStringLiteral("sonarbox.*=false"));
-    Sonarbox::instance();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray reply(reinterpret_cast<const char *>(data), qsizetype(size));
-    Sonarbox &sonarbox = Sonarbox::instance();
 
-    const bool accepted = JSONRecievedDataParser::parseJSONResponse(reply);
-    if (!accepted && sonarbox.syncStatus() != QLatin1String("responseStatus is empty"))
+    QString status;
+    const bool accepted = JSONRecievedDataParser::parseJSONResponse(reply, &status);
+    // Only an empty status is refused, and it says so.
+    if (!accepted && status != QLatin1String("responseStatus is empty"))
         std::abort();
-    JSONRecievedDataParser::parseJSONResponseFromSignUp(reply);
+    std::optional<QString> signUpStatus;
+    // An accepted sign-up leaves no reason behind.
+    if (JSONRecievedDataParser::parseJSONResponseFromSignUp(reply, &signUpStatus) && signUpStatus &&
+        !signUpStatus->isEmpty())
+        std::abort();
 
-    JSONRecievedDataParser::parseUserCloudMedia(reply);
-    for (const AudioPtr &track : sonarbox.cloudLibraryTracks()) {
+    const JSONRecievedDataParser::CloudListing listing =
+        JSONRecievedDataParser::parseUserCloudMedia(reply);
+    for (const AudioPtr &track : listing.tracks) {
         // Only kept items are listed, and every one is a detached record.
         if (!track || track->isStored() || track->markedForDeletion != false)
             std::abort();

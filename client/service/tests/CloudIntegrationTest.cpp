@@ -1,33 +1,60 @@
 // The service client against the reference server, started on 127.0.0.1 with
 // a free port and a data folder of its own.
-#include "ServiceTestSupport.h"
+#include "GatewayFixture.h"
 
 #include "CloudProcess.h"
-#include "accounts/Synchronize.h"
 #include "service/CommonRequest.h"
 #include "service/JSONRecievedDataParser.h"
 #include "service/JSONRequestBuilder.h"
-#include "settings/Localization.h"
-#include "sync/Sonarbox.h"
 
 namespace {
 
-class CloudIntegrationTest : public ServiceFixture {
+class CloudIntegrationTest : public GatewayFixture {
 protected:
     void SetUp() override {
-        ServiceFixture::SetUp();
+        GatewayFixture::SetUp();
         ASSERT_TRUE(cloud.addUser(QStringLiteral("ada@example.com"), QStringLiteral("s3cret!")));
         ASSERT_TRUE(cloud.start());
         useGateway(cloud.baseUrl());
     }
 
-    UserPtr user(const QString &password = QStringLiteral("s3cret!")) {
+    static UserPtr user(const QString &password = QStringLiteral("s3cret!")) {
         auto u = std::make_shared<User>();
         u->id = QStringLiteral("1");
         u->username = QStringLiteral("ada@example.com");
         u->password = password;
-        u->deviceId = Sonarbox::instance().deviceID();
+        u->deviceId = QStringLiteral("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0");
         return u;
+    }
+
+    // One exchange for `context`; answers the reply's status text (nothing
+    // when the exchange failed) and, for a sign-in, the session it received.
+    static std::optional<QString> exchange(const RunContext &context, const QByteArray &body,
+                                           const QString &process,
+                                           std::optional<QString> *session = nullptr,
+                                           QByteArray *reply = nullptr) {
+        CommonRequest request;
+        const std::optional<QByteArray> answer = request.connect(context, body, process);
+        if (session)
+            *session = request.receivedSession();
+        if (request.error() || !answer)
+            return std::nullopt;
+        if (reply)
+            *reply = *answer;
+        QString status;
+        JSONRecievedDataParser::parseJSONResponse(*answer, &status);
+        return status;
+    }
+
+    static RunContext signIn(const UserPtr &account, QString *status = nullptr) {
+        std::optional<QString> session;
+        const std::optional<QString> text =
+            exchange(RunContext{account, std::nullopt, *account->deviceId},
+                     JSONRequestBuilder::loginRequest(*account).value_or(QByteArray()),
+                     QStringLiteral("userLoginProcess"), &session);
+        if (status)
+            *status = text.value_or(QStringLiteral("(no reply)"));
+        return RunContext{account, session, *account->deviceId};
     }
 
     CloudProcess cloud;
@@ -35,41 +62,40 @@ protected:
 
 } // namespace
 
-TEST_F(CloudIntegrationTest, SignInThenListTheCloudLibrary) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    // Without a session the listing is refused and the sync is stopped.
-    EXPECT_FALSE(Synchronize::getUserMediaFromCloud());
-    EXPECT_TRUE(sonarbox.flow_stopProcesses);
-
+TEST_F(CloudIntegrationTest, SignInThenListTheCloudLibraryWithinTheSession) {
     const UserPtr ada = user();
-    ASSERT_TRUE(Synchronize::login(ada));
-    EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("SUCCESS"));
-    ASSERT_TRUE(sonarbox.jSessionID());
-    EXPECT_TRUE(sonarbox.jSessionID()->startsWith(QStringLiteral("JSESSIONID=")));
+    // Without a session the listing is refused.
+    EXPECT_EQ(exchange(RunContext{ada, std::nullopt, *ada->deviceId},
+                       JSONRequestBuilder::buildGetUserMediaRequest(0),
+                       QStringLiteral("getUserContentProcess")),
+              QStringLiteral("FAILED"));
+
+    QString status;
+    const RunContext context = signIn(ada, &status);
+    EXPECT_EQ(status, QStringLiteral("SUCCESS"));
+    ASSERT_TRUE(context.session);
+    EXPECT_TRUE(context.session->startsWith(QStringLiteral("JSESSIONID=")));
     EXPECT_EQ(ada->firstName, QStringLiteral("Ada"));
 
-    sonarbox.setLoggedUser(ada);
-    EXPECT_TRUE(Synchronize::getUserMediaFromCloud());
-    EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("OK"));
-    EXPECT_TRUE(sonarbox.cloudLibraryTracks().isEmpty());
+    QByteArray listing;
+    EXPECT_EQ(exchange(context, JSONRequestBuilder::buildGetUserMediaRequest(0),
+                       QStringLiteral("getUserContentProcess"), nullptr, &listing),
+              QStringLiteral("OK"));
+    EXPECT_TRUE(JSONRecievedDataParser::parseUserCloudMedia(listing).tracks.isEmpty());
 
     // The recognition handle is accepted within the session.
-    CommonRequest handle;
-    const auto reply = handle.connect(
-        ada, JSONRequestBuilder::buildNewUserHandleForGracenote(QStringLiteral("gn-user-handle")),
-        QStringLiteral("setUserGNHandle"));
-    EXPECT_FALSE(handle.error());
-    ASSERT_TRUE(reply);
-    EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponse(*reply));
-    EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("SUCCESS"));
+    EXPECT_EQ(exchange(context,
+                       JSONRequestBuilder::buildNewUserHandleForGracenote(
+                           QStringLiteral("gn-user-handle")),
+                       QStringLiteral("setUserGNHandle")),
+              QStringLiteral("SUCCESS"));
 }
 
-TEST_F(CloudIntegrationTest, WrongPasswordIsRefused) {
-    EXPECT_FALSE(Synchronize::login(user(QStringLiteral("wrong"))));
-    EXPECT_EQ(Sonarbox::instance().syncStatus(), QStringLiteral("FAILED"));
-    EXPECT_EQ(Sonarbox::instance().syncMessage(),
-              Localization::localizedString(QStringLiteral("AuthenticationError")));
-    EXPECT_FALSE(Sonarbox::instance().jSessionID());
+TEST_F(CloudIntegrationTest, WrongPasswordIsRefusedWithoutASession) {
+    QString status;
+    const RunContext context = signIn(user(QStringLiteral("wrong")), &status);
+    EXPECT_EQ(status, QStringLiteral("FAILED"));
+    EXPECT_FALSE(context.session);
 }
 
 TEST_F(CloudIntegrationTest, SignUpThenSignIn) {
@@ -78,25 +104,30 @@ TEST_F(CloudIntegrationTest, SignUpThenSignIn) {
     newcomer->password = QStringLiteral("an0ther");
     newcomer->firstName = QStringLiteral("Grace");
     newcomer->lastName = QStringLiteral("Hopper");
-    newcomer->deviceId = Sonarbox::instance().deviceID();
+    newcomer->deviceId = QStringLiteral("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0");
+    const RunContext signedOut{newcomer, std::nullopt, *newcomer->deviceId};
 
     CommonRequest signUp;
     const auto reply =
-        signUp.connect(newcomer, JSONRequestBuilder::buildRegisterUserRequest(*newcomer),
+        signUp.connect(signedOut, JSONRequestBuilder::buildRegisterUserRequest(*newcomer),
                        QStringLiteral("signUpUserProcess"));
     ASSERT_TRUE(reply);
-    EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponseFromSignUp(*reply));
+    std::optional<QString> status;
+    EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponseFromSignUp(*reply, &status));
+    EXPECT_EQ(status, QString());
 
     // The same address again is refused with the service's reason.
     CommonRequest again;
     const auto refused =
-        again.connect(newcomer, JSONRequestBuilder::buildRegisterUserRequest(*newcomer),
+        again.connect(signedOut, JSONRequestBuilder::buildRegisterUserRequest(*newcomer),
                       QStringLiteral("signUpUserProcess"));
     ASSERT_TRUE(refused);
-    EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponseFromSignUp(*refused));
-    EXPECT_EQ(Sonarbox::instance().syncStatus(),
-              Localization::localizedString(QStringLiteral("user_exists_message")));
+    EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponseFromSignUp(*refused, &status));
+    EXPECT_EQ(status,
+              QStringLiteral(
+                  "An account with this e-mail address already exists. Please sign in instead."));
 
-    EXPECT_TRUE(Synchronize::login(newcomer));
-    EXPECT_EQ(Sonarbox::instance().syncStatus(), QStringLiteral("SUCCESS"));
+    QString signInStatus;
+    EXPECT_TRUE(signIn(newcomer, &signInStatus).session);
+    EXPECT_EQ(signInStatus, QStringLiteral("SUCCESS"));
 }

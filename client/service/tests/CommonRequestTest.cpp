@@ -1,15 +1,13 @@
-#include "ServiceTestSupport.h"
+#include "GatewayFixture.h"
 
-#include "TestEnvironment.h"
 #include "service/CommonRequest.h"
 #include "service/ServiceReporting.h"
-#include "sync/Sonarbox.h"
+#include "settings/NetworkState.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QThreadPool>
 #include <QTimer>
 
 using scripted::Reply;
@@ -17,15 +15,19 @@ using scripted::Request;
 
 namespace {
 
-class CommonRequestTest : public ServiceFixture {};
+class CommonRequestTest : public GatewayFixture {};
 
 std::optional<QByteArray> send(const QByteArray &body, const QString &process,
-                               bool *error = nullptr, const UserPtr &user = {}) {
+                               bool *error = nullptr, const RunContext &context = {}) {
     CommonRequest request;
-    const auto reply = request.connect(user, body, process);
+    const auto reply = request.connect(context, body, process);
     if (error)
         *error = request.error();
     return reply;
+}
+
+RunContext signedIn(const UserPtr &account, const std::optional<QString> &session) {
+    return RunContext{account, session, QStringLiteral("DEVICE-1")};
 }
 
 } // namespace
@@ -60,7 +62,7 @@ TEST_F(CommonRequestTest, SendsThePostWithItsHeadersInOrder) {
     EXPECT_EQ(r.header("Content-Type"), "application/json");
     EXPECT_EQ(r.header("Data-Type"), "json");
     EXPECT_EQ(r.header("Content-Length"), QByteArray::number(body.size()));
-    EXPECT_FALSE(r.header("Cookie")) << "no session before the first login";
+    EXPECT_FALSE(r.header("Cookie")) << "the context has no session";
 }
 
 TEST_F(CommonRequestTest, ProcessNamesSelectTheirPaths) {
@@ -89,79 +91,93 @@ TEST_F(CommonRequestTest, ProcessNamesSelectTheirPaths) {
     EXPECT_FALSE(CommonRequest::serviceNameForProcess(QStringLiteral("noSuchProcess")));
 }
 
-TEST_F(CommonRequestTest, SessionCookieLifeCycle) {
-    // Replies carry this Set-Cookie (none when empty).
-    const auto replyWithCookie = [this](const QByteArray &setCookie) {
-        server->setHandler([setCookie](const Request &) {
+TEST_F(CommonRequestTest, TheCookieIsTheContextsSessionAndOnlyASignInHandsOneBack) {
+    // Replies carry these Set-Cookie fields.
+    const auto replyWithCookies = [this](const QList<QByteArray> &setCookies) {
+        server->setHandler([setCookies](const Request &) {
             Reply reply = Reply::json("{}");
-            if (!setCookie.isEmpty())
-                reply.headers.append(qMakePair(QByteArray("Set-Cookie"), setCookie));
+            for (const QByteArray &cookie : setCookies)
+                reply.headers.append(qMakePair(QByteArray("Set-Cookie"), cookie));
             return reply;
         });
     };
     const QString session = QStringLiteral("JSESSIONID=abc123; Path=/Vexmusic; HttpOnly");
-    replyWithCookie(session.toUtf8());
-    Sonarbox &sonarbox = Sonarbox::instance();
-    EXPECT_FALSE(sonarbox.jSessionID());
+    replyWithCookies({session.toUtf8()});
 
-    // Replies to processes other than the login never set the session.
-    send("{}", QStringLiteral("sendStatusProcess"));
-    EXPECT_FALSE(sonarbox.jSessionID());
+    CommonRequest login;
+    login.connect({}, "{}", QStringLiteral("userLoginProcess"));
+    EXPECT_EQ(login.receivedSession(), session);
+    // Replies to other processes hand no session back.
+    CommonRequest status;
+    status.connect({}, "{}", QStringLiteral("sendStatusProcess"));
+    EXPECT_FALSE(status.receivedSession());
+    // The transport keeps nothing: a context without a session sends none,
+    // whatever a sign-in received before.
+    EXPECT_FALSE(server->requests().last().header("Cookie"));
 
-    send("{}", QStringLiteral("userLoginProcess"));
-    EXPECT_EQ(sonarbox.jSessionID(), session);
-
-    // Sent back verbatim; a later non-login Set-Cookie changes nothing.
-    replyWithCookie("JSESSIONID=other");
-    send("{}", QStringLiteral("getUserContentProcess"));
+    // The context's session is sent verbatim.
+    send("{}", QStringLiteral("getUserContentProcess"), nullptr, signedIn({}, session));
     EXPECT_EQ(server->requests().last().header("Cookie"), session.toUtf8());
-    EXPECT_EQ(sonarbox.jSessionID(), session);
-
-    // A login reply without Set-Cookie keeps the session.
-    replyWithCookie({});
-    send("{}", QStringLiteral("userLoginProcess"));
-    EXPECT_EQ(sonarbox.jSessionID(), session);
-
+    // Two contexts, two sessions: each request carries its own.
+    send("{}", QStringLiteral("getUserContentProcess"), nullptr,
+         signedIn({}, QStringLiteral("JSESSIONID=other")));
+    EXPECT_EQ(server->requests().last().header("Cookie"), "JSESSIONID=other");
     // After a log-out the header is sent, empty.
-    sonarbox.setJSessionID(QStringLiteral(""));
-    send("{}", QStringLiteral("getUserContentProcess"));
+    send("{}", QStringLiteral("getUserContentProcess"), nullptr, signedIn({}, QString()));
     EXPECT_EQ(server->requests().last().header("Cookie"), QByteArray(""));
+
+    // A sign-in's reply without Set-Cookie hands nothing back.
+    replyWithCookies({});
+    CommonRequest without;
+    without.connect(signedIn({}, session), "{}", QStringLiteral("userLoginProcess"));
+    EXPECT_FALSE(without.receivedSession());
+
+    // Several cookies come back on one line, as a header we can send again.
+    replyWithCookies({"JSESSIONID=s2; Path=/", "route=r7"});
+    CommonRequest several;
+    several.connect({}, "{}", QStringLiteral("userLoginProcess"));
+    EXPECT_EQ(several.receivedSession(), QStringLiteral("JSESSIONID=s2; Path=/, route=r7"));
 }
 
-TEST_F(CommonRequestTest, LoginReplyFillsTheAccount) {
+TEST_F(CommonRequestTest, LoginReplyFillsTheContextsAccount) {
     const auto replyWith = [this](const QByteArray &body) {
         server->setHandler([body](const Request &) { return Reply::json(body); });
     };
+    // A Facebook account has no user name until the reply names it.
     replyWith(R"({"responseStatus":"SUCCESS","firstName":"Ada","lastName":"Byron",
                           "gracenoteUser":"gn-handle","userName":"ada@example.com"})");
     auto user = std::make_shared<User>();
     user->facebookToken = QStringLiteral("fb");
     CommonRequest request;
-    request.connect(user, "{}", QStringLiteral("userLoginProcess"));
+    request.connect(signedIn(user, std::nullopt), "{}", QStringLiteral("userLoginProcess"));
     EXPECT_EQ(user->firstName, QStringLiteral("Ada"));
     EXPECT_EQ(user->lastName, QStringLiteral("Byron"));
     EXPECT_EQ(user->gracenoteUser, QStringLiteral("gn-handle"));
     EXPECT_EQ(user->username, QStringLiteral("ada@example.com"));
 
-    // A signed-in account with a user name keeps it; wrong types and absent
-    // members store nothing.
-    auto logged = std::make_shared<User>();
-    logged->username = QStringLiteral("kept@example.com");
-    Sonarbox::instance().setLoggedUser(logged);
+    // An account with a user name keeps it; wrong types and absent members
+    // store nothing.
     replyWith(R"({"firstName":42,"lastName":null,"userName":"other@example.com"})");
     auto second = std::make_shared<User>(*user);
     CommonRequest again;
-    again.connect(second, "{}", QStringLiteral("userLoginProcess"));
+    again.connect(signedIn(second, std::nullopt), "{}", QStringLiteral("userLoginProcess"));
     EXPECT_EQ(second->firstName, QStringLiteral("Ada"));
     EXPECT_EQ(second->lastName, QStringLiteral("Byron"));
+    EXPECT_EQ(second->gracenoteUser, QStringLiteral("gn-handle"));
     EXPECT_EQ(second->username, QStringLiteral("ada@example.com"));
-    EXPECT_EQ(logged->username, QStringLiteral("kept@example.com"));
+
+    // Without an account there is nothing to fill in, and the reply still arrives.
+    CommonRequest nobody;
+    EXPECT_TRUE(nobody.connect({}, "{}", QStringLiteral("userLoginProcess")));
+    EXPECT_FALSE(nobody.error());
 
     // Other processes never touch the account.
-    replyWith(R"({"firstName":"Changed"})");
+    replyWith(R"({"firstName":"Changed","userName":"changed@example.com"})");
+    auto unnamed = std::make_shared<User>();
     CommonRequest other;
-    other.connect(second, "{}", QStringLiteral("sendStatusProcess"));
-    EXPECT_EQ(second->firstName, QStringLiteral("Ada"));
+    other.connect(signedIn(unnamed, std::nullopt), "{}", QStringLiteral("sendStatusProcess"));
+    EXPECT_FALSE(unnamed->firstName);
+    EXPECT_FALSE(unnamed->username);
 }
 
 TEST_F(CommonRequestTest, StatusAndBodyRules) {
@@ -197,13 +213,13 @@ TEST_F(CommonRequestTest, StatusAndBodyRules) {
 }
 
 TEST_F(CommonRequestTest, NothingIsSentOfflineOrWithoutABody) {
-    Sonarbox::instance().isAppOffline = true;
+    NetworkState::offline() = true;
     LogCapture log;
     bool error = false;
     EXPECT_FALSE(send("{}", QStringLiteral("userLoginProcess"), &error));
     EXPECT_TRUE(error);
     EXPECT_TRUE(log.contains(QStringLiteral("!!! APP OFFLINE  1")));
-    Sonarbox::instance().isAppOffline = false;
+    NetworkState::offline() = false;
 
     CommonRequest request;
     EXPECT_FALSE(request.connect({}, std::nullopt, QStringLiteral("userLoginProcess")));
@@ -267,15 +283,14 @@ TEST_F(CommonRequestTest, OversizedRepliesFailTheExchangeAndTheListingHasItsOwnL
             return reply;
         });
         CommonRequest status;
-        EXPECT_FALSE(status.connect(nullptr, QByteArray("{}"), QStringLiteral("sendStatusProcess")))
+        EXPECT_FALSE(status.connect({}, QByteArray("{}"), QStringLiteral("sendStatusProcess")))
             << withLength;
         EXPECT_TRUE(status.error());
         EXPECT_EQ(status.errorString(), QStringLiteral("The reply is larger than 64 KiB."));
         // The same reply is a small listing.
         CommonRequest listing;
-        EXPECT_EQ(
-            listing.connect(nullptr, QByteArray("{}"), QStringLiteral("getUserContentProcess")),
-            large)
+        EXPECT_EQ(listing.connect({}, QByteArray("{}"), QStringLiteral("getUserContentProcess")),
+                  large)
             << withLength;
         EXPECT_FALSE(listing.error());
         EXPECT_EQ(listing.replyDocument().array().first().toString().size(), 200 * 1024);
@@ -296,25 +311,21 @@ TEST_F(CommonRequestTest, OversizedRepliesFailTheExchangeAndTheListingHasItsOwnL
     CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
 }
 
-TEST_F(CommonRequestTest, StatusReportsReachTheService) {
+TEST_F(CommonRequestTest, DeviceStatusReportsGoOutForTheContextsAccount) {
     server->setHandler(
         [](const Request &) { return Reply::json(R"({"responseStatus":"SUCCESS"})"); });
-    installServiceReporting();
     // Signed out, a report is about nobody and is not sent.
-    Sonarbox::instance().setLoggedUser(nullptr);
-    Sonarbox::instance().notifyMothership(QStringLiteral("SCANNING"), 0);
-    QThreadPool::globalInstance()->waitForDone();
+    sendDeviceStatus(RunContext{}, QStringLiteral("SCANNING"), 0);
+    EXPECT_TRUE(server->requests().isEmpty());
+
     auto user = std::make_shared<User>();
     user->username = QStringLiteral("ana@example.com");
-    Sonarbox::instance().setLoggedUser(user);
-    Sonarbox::instance().notifyMothership(QStringLiteral("MATCHING"), 7);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !server->requests().isEmpty(); }));
-    QThreadPool::globalInstance()->waitForDone();
-    Sonarbox::instance().setStatusReporter({});
-    Sonarbox::instance().setLoggedUser(nullptr);
+    sendDeviceStatus(signedIn(user, QStringLiteral("JSESSIONID=ana")), QStringLiteral("MATCHING"),
+                     7);
     ASSERT_EQ(server->requests().size(), 1);
     const Request r = server->requests().first();
     EXPECT_EQ(r.target, "/Vexmusic/userJson");
+    EXPECT_EQ(r.header("Cookie"), "JSESSIONID=ana");
     EXPECT_EQ(QJsonDocument::fromJson(r.body).object(),
               QJsonObject({{"updateDeviceServiceStatus",
                             QJsonObject({{"status", "MATCHING"}, {"tracksFound", 7}})}}));

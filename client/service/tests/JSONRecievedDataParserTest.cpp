@@ -1,26 +1,13 @@
-#include "ServiceTestSupport.h"
-
-#include "service/JSONDictionary.h"
 #include "service/JSONRecievedDataParser.h"
-#include "sync/Sonarbox.h"
+#include "service/JSONDictionary.h"
 
 #include <QJsonDocument>
 
+#include <gtest/gtest.h>
+
 namespace {
 
-class JSONRecievedDataParserTest : public ::testing::Test {
-protected:
-    void SetUp() override { Sonarbox::instance().reinitialize(); }
-    void TearDown() override { Sonarbox::instance().reinitialize(); }
-    Sonarbox &sonarbox = Sonarbox::instance();
-};
-
-void setStatusTexts(Sonarbox &s) {
-    s.setSyncStatus(QStringLiteral("old"));
-    s.setSyncError(QStringLiteral("old"));
-    s.setServerMessage(QStringLiteral("old"));
-    s.setUpgradeUrl(QStringLiteral("old"));
-}
+using Listing = JSONRecievedDataParser::CloudListing;
 
 // Inputs no server should send, and some that a broken one would.
 QList<QByteArray> hostileInputs() {
@@ -50,28 +37,31 @@ QList<QByteArray> hostileInputs() {
 
 } // namespace
 
-TEST_F(JSONRecievedDataParserTest, EnvelopeSetsTheStatus) {
-    setStatusTexts(sonarbox);
-    EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponse(R"({"responseStatus":"SUCCESS"})"));
-    EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("SUCCESS"));
-    EXPECT_EQ(sonarbox.syncError(), QStringLiteral(""));
-    EXPECT_EQ(sonarbox.serverMessage(), QStringLiteral(""));
-    EXPECT_EQ(sonarbox.upgradeUrl(), QStringLiteral(""));
+TEST(JSONRecievedDataParser, EnvelopeGivesTheStatus) {
+    QString status = QStringLiteral("left over");
+    EXPECT_TRUE(
+        JSONRecievedDataParser::parseJSONResponse(R"({"responseStatus":"SUCCESS"})", &status));
+    EXPECT_EQ(status, QStringLiteral("SUCCESS"));
 
-    EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponse(R"({"responseStatus":""})"));
-    EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("responseStatus is empty"));
+    EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponse(R"({"responseStatus":""})", &status));
+    EXPECT_EQ(status, QStringLiteral("responseStatus is empty"));
 
-    // Unparseable bodies and wrong types leave no status and answer YES.
+    // Unparseable bodies and wrong types give no status and answer YES.
     for (const QByteArray &body : {QByteArray("<html>"), QByteArray(R"({"responseStatus":5})"),
                                    QByteArray(R"({"other":"x"})"), QByteArray()}) {
-        setStatusTexts(sonarbox);
-        EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponse(body)) << body.toStdString();
-        EXPECT_TRUE(sonarbox.syncStatus().isEmpty());
+        status = QStringLiteral("left over");
+        EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponse(body, &status)) << body.toStdString();
+        EXPECT_TRUE(status.isEmpty()) << body.toStdString();
     }
+
+    // The caller may not want the text; the answer is the same.
+    EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponse(R"({"responseStatus":""})", nullptr));
+    EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponse(
+        QJsonDocument::fromJson(R"({"responseStatus":"OK"})"), nullptr));
 }
 
-TEST_F(JSONRecievedDataParserTest, ListingBuildsDetachedAudioTracks) {
-    JSONRecievedDataParser::parseUserCloudMedia(R"({
+TEST(JSONRecievedDataParser, ListingBuildsDetachedAudioTracks) {
+    const Listing listing = JSONRecievedDataParser::parseUserCloudMedia(R"({
         "responseStatus":"OK","milliseconds":1700000000999,
         "updatedUserMedias":[
             {"mediaType":"AUDIO","deleted":0,"name":"Song%20One.m%34a","songName":"Song One",
@@ -82,8 +72,8 @@ TEST_F(JSONRecievedDataParserTest, ListingBuildsDetachedAudioTracks) {
             {"mediaType":"AUDIO","name":"nulls.mp3","songName":null,"albumName":null,"id":null,
              "sequenceInAlbum":3,"fingerprintId":null,"downloadable":0}
         ]})");
-    EXPECT_EQ(sonarbox.syncMilliSeconds(), 1700000000999);
-    const QList<AudioPtr> tracks = sonarbox.cloudLibraryTracks();
+    EXPECT_EQ(listing.milliseconds, 1700000000999);
+    const QList<AudioPtr> &tracks = listing.tracks;
     ASSERT_EQ(tracks.size(), 2);
     const Audio &a = *tracks.at(0);
     EXPECT_FALSE(a.isStored());
@@ -106,22 +96,29 @@ TEST_F(JSONRecievedDataParserTest, ListingBuildsDetachedAudioTracks) {
     EXPECT_FALSE(b.fingerPrintID);
     EXPECT_EQ(b.sequence, 3);
     EXPECT_EQ(b.downloadable, false);
+
+    // The already parsed document gives the same listing.
+    const Listing again = JSONRecievedDataParser::parseUserCloudMedia(QJsonDocument::fromJson(
+        R"({"milliseconds":12,"updatedUserMedias":[{"mediaType":"AUDIO","deleted":0,"id":3}]})"));
+    EXPECT_EQ(again.milliseconds, 12);
+    ASSERT_EQ(again.tracks.size(), 1);
+    EXPECT_EQ(again.tracks.first()->userMediaID, QStringLiteral("3"));
 }
 
-TEST_F(JSONRecievedDataParserTest, ListingWithNothingToKeepStillMovesThePosition) {
-    sonarbox.setCloudLibraryTracks({std::make_shared<Audio>()});
-    JSONRecievedDataParser::parseUserCloudMedia(R"({"responseStatus":"OK","milliseconds":55,
+TEST(JSONRecievedDataParser, ListingWithNothingToKeepStillMovesThePosition) {
+    const Listing empty =
+        JSONRecievedDataParser::parseUserCloudMedia(R"({"responseStatus":"OK","milliseconds":55,
         "updatedUserMedias":[{"mediaType":"AUDIO","deleted":1,"name":"a.mp3"},
                              {"mediaType":"PHOTO","deleted":0,"name":"b.jpg"}]})");
-    EXPECT_TRUE(sonarbox.cloudLibraryTracks().isEmpty());
-    EXPECT_EQ(sonarbox.syncMilliSeconds(), 55);
+    EXPECT_TRUE(empty.tracks.isEmpty());
+    EXPECT_EQ(empty.milliseconds, 55);
 
     // A listing without a position starts the next one from the beginning.
-    JSONRecievedDataParser::parseUserCloudMedia(R"({"responseStatus":"OK"})");
-    EXPECT_EQ(sonarbox.syncMilliSeconds(), 0);
+    EXPECT_EQ(
+        JSONRecievedDataParser::parseUserCloudMedia(R"({"responseStatus":"OK"})").milliseconds, 0);
 }
 
-TEST_F(JSONRecievedDataParserTest, RetrieveValueTreatsNullAsAbsent) {
+TEST(JSONRecievedDataParser, RetrieveValueTreatsNullAsAbsent) {
     const QJsonObject o = QJsonDocument::fromJson(R"({"a":null,"b":0,"c":""})").object();
     EXPECT_FALSE(retrieveValue(o, QStringLiteral("a")));
     EXPECT_TRUE(containsKey(o, QStringLiteral("a")));
@@ -131,25 +128,38 @@ TEST_F(JSONRecievedDataParserTest, RetrieveValueTreatsNullAsAbsent) {
     EXPECT_FALSE(containsKey(o, QStringLiteral("d")));
 }
 
-TEST_F(JSONRecievedDataParserTest, SignUpReplies) {
-    EXPECT_TRUE(
-        JSONRecievedDataParser::parseJSONResponseFromSignUp(R"({"responseStatus":"SUCCESS"})"));
-    EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponseFromSignUp(R"({"responseStatus":""})"));
-    EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("responseStatus is empty"));
+TEST(JSONRecievedDataParser, SignUpReplies) {
+    std::optional<QString> status;
+    // An acceptance clears the status text.
+    EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponseFromSignUp(
+        R"({"responseStatus":"SUCCESS"})", &status));
+    EXPECT_EQ(status, QString());
+    EXPECT_FALSE(
+        JSONRecievedDataParser::parseJSONResponseFromSignUp(R"({"responseStatus":""})", &status));
+    EXPECT_EQ(status, QStringLiteral("responseStatus is empty"));
 
-    // A refusal leaves the localised reason, or the key when it has no text.
+    // A refusal gives the localised reason, or the key when it has no text.
     EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponseFromSignUp(
-        R"({"responseStatus":"FAILED","responseText":"invalid_email_message"})"));
-    EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("Please enter a valid e-mail address."));
+        R"({"responseStatus":"FAILED","responseText":"invalid_email_message"})", &status));
+    EXPECT_EQ(status, QStringLiteral("Please enter a valid e-mail address."));
     EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponseFromSignUp(
-        R"({"responseStatus":"FAILED_USER_EXISTS","responseText":"user_exists_no_text"})"));
-    EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("user_exists_no_text"));
+        R"({"responseStatus":"FAILED_USER_EXISTS","responseText":"user_exists_no_text"})",
+        &status));
+    EXPECT_EQ(status, QStringLiteral("user_exists_no_text"));
+    EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponseFromSignUp(
+        R"({"responseStatus":"FAILED"})", &status));
+    EXPECT_EQ(status, QString());
 
-    // A reply that does not parse lets the sign-in that follows decide.
-    EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponseFromSignUp("<html>"));
+    // A reply that does not parse lets the sign-in that follows decide: it
+    // leaves the status texts alone.
+    status.reset();
+    EXPECT_TRUE(JSONRecievedDataParser::parseJSONResponseFromSignUp("<html>", &status));
+    EXPECT_FALSE(status);
+    EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponseFromSignUp(
+        R"({"responseStatus":"FAILED"})", nullptr));
 }
 
-TEST_F(JSONRecievedDataParserTest, MatchRepliesAndRecognitionDocuments) {
+TEST(JSONRecievedDataParser, MatchRepliesAndRecognitionDocuments) {
     const auto match = JSONRecievedDataParser::parseCreateMediaRequest(
         R"({"purchaseResponseStatus":"SUCCESS","purchasedContent":[{"id":9,"downloadable":true}]})");
     ASSERT_TRUE(match);
@@ -170,25 +180,30 @@ TEST_F(JSONRecievedDataParserTest, MatchRepliesAndRecognitionDocuments) {
         JSONRecievedDataParser::parseGracenoteResponse(QByteArray("[\n\t{\"input\":\"/a")));
 }
 
-TEST_F(JSONRecievedDataParserTest, HostileInputNeverCrashesOrCorruptsState) {
+TEST(JSONRecievedDataParser, HostileInputNeverCrashesOrGivesNonsense) {
     for (const QByteArray &input : hostileInputs()) {
-        JSONRecievedDataParser::parseJSONResponse(input);
-        const QString status = sonarbox.syncStatus();
+        QString status;
+        const bool answered = JSONRecievedDataParser::parseJSONResponse(input, &status);
         EXPECT_TRUE(status.isEmpty() || status == QLatin1String("responseStatus is empty"));
-        JSONRecievedDataParser::parseJSONResponseFromSignUp(input);
+        EXPECT_EQ(answered, status.isEmpty());
+        std::optional<QString> signUpStatus;
+        if (JSONRecievedDataParser::parseJSONResponseFromSignUp(input, &signUpStatus)) {
+            EXPECT_TRUE(!signUpStatus || signUpStatus->isEmpty());
+        }
         JSONRecievedDataParser::parseCreateMediaRequest(input);
         JSONRecievedDataParser::parseGracenoteResponse(input);
-        JSONRecievedDataParser::parseUserCloudMedia(input);
-        EXPECT_GE(sonarbox.syncMilliSeconds(), 0);
-        for (const AudioPtr &track : sonarbox.cloudLibraryTracks()) {
+        const Listing listing = JSONRecievedDataParser::parseUserCloudMedia(input);
+        EXPECT_GE(listing.milliseconds, 0);
+        for (const AudioPtr &track : listing.tracks) {
             ASSERT_TRUE(track);
             EXPECT_FALSE(track->markedForDeletion.value_or(true));
         }
     }
     // Out-of-range numbers become absent, not garbage.
-    JSONRecievedDataParser::parseUserCloudMedia(R"({"milliseconds":-5e30,"updatedUserMedias":[
+    const Listing listing =
+        JSONRecievedDataParser::parseUserCloudMedia(R"({"milliseconds":-5e30,"updatedUserMedias":[
         {"mediaType":"AUDIO","deleted":0,"name":"x","sequenceInAlbum":1e300,"id":1e300}]})");
-    EXPECT_EQ(sonarbox.syncMilliSeconds(), 0);
-    ASSERT_EQ(sonarbox.cloudLibraryTracks().size(), 1);
-    EXPECT_FALSE(sonarbox.cloudLibraryTracks().first()->sequence);
+    EXPECT_EQ(listing.milliseconds, 0);
+    ASSERT_EQ(listing.tracks.size(), 1);
+    EXPECT_FALSE(listing.tracks.first()->sequence);
 }

@@ -1,8 +1,7 @@
-#include "ServiceTestSupport.h"
+#include "GatewayFixture.h"
 
 #include "service/JSONRequestBuilder.h"
 #include "settings/Utility.h"
-#include "sync/Sonarbox.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,7 +11,7 @@ using scripted::Request;
 
 namespace {
 
-class JSONRequestBuilderTest : public ServiceFixture {};
+class JSONRequestBuilderTest : public GatewayFixture {};
 
 QJsonObject object(const QByteArray &body) {
     return QJsonDocument::fromJson(body).object();
@@ -132,11 +131,12 @@ TEST_F(JSONRequestBuilderTest, SmallBodies) {
               QJsonObject({{"updateDeviceServiceStatus",
                             QJsonObject({{"status", "MATCHING"}, {"tracksFound", 12}})}}));
 
-    Sonarbox::instance().setSyncMilliSeconds(1700000000123);
-    const QByteArray listing = JSONRequestBuilder::buildGetUserMediaRequest();
+    const QByteArray listing = JSONRequestBuilder::buildGetUserMediaRequest(1700000000123);
     EXPECT_FALSE(listing.contains('\n'));
     EXPECT_EQ(object(listing).value(QStringLiteral("milliseconds")).toInteger(), 1700000000123);
     EXPECT_EQ(object(listing).value(QStringLiteral("version")), QStringLiteral("1.0"));
+    EXPECT_EQ(JSONRequestBuilder::buildGetUserMediaRequest(0),
+              R"({"milliseconds":0,"version":"1.0"})");
 
     const QByteArray handle =
         JSONRequestBuilder::buildNewUserHandleForGracenote(QStringLiteral("h"));

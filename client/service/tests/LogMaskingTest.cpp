@@ -1,8 +1,7 @@
-#include "ServiceTestSupport.h"
+#include "GatewayFixture.h"
 
 #include "service/CommonRequest.h"
 #include "service/JSONRequestBuilder.h"
-#include "sync/Sonarbox.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,7 +10,7 @@ using scripted::Reply;
 using scripted::Request;
 
 namespace {
-class LogMaskingTest : public ServiceFixture {};
+class LogMaskingTest : public GatewayFixture {};
 } // namespace
 
 TEST_F(LogMaskingTest, NoSecretReachesTheLog) {
@@ -30,15 +29,18 @@ TEST_F(LogMaskingTest, NoSecretReachesTheLog) {
     user.password = password;
     user.deviceId = QStringLiteral("DEVICE-1");
     CommonRequest login;
-    login.connect(std::make_shared<User>(user), JSONRequestBuilder::loginRequest(user),
-                  QStringLiteral("userLoginProcess"));
+    login.connect(RunContext{std::make_shared<User>(user), std::nullopt, *user.deviceId},
+                  JSONRequestBuilder::loginRequest(user), QStringLiteral("userLoginProcess"));
+    ASSERT_TRUE(login.receivedSession());
     CommonRequest registration;
     registration.connect({}, JSONRequestBuilder::buildRegisterUserRequest(user),
                          QStringLiteral("signUpUserProcess"));
     // A later request carries the session cookie.
+    const RunContext session{std::make_shared<User>(user), login.receivedSession(), *user.deviceId};
     CommonRequest listing;
-    listing.connect({}, JSONRequestBuilder::buildGetUserMediaRequest(),
+    listing.connect(session, JSONRequestBuilder::buildGetUserMediaRequest(0),
                     QStringLiteral("getUserContentProcess"));
+    ASSERT_EQ(server->requests().last().header("Cookie"), "JSESSIONID=sess-secret-42; Path=/");
     User facebook;
     facebook.facebookToken = facebookToken;
     facebook.deviceId = QStringLiteral("DEVICE-1");
@@ -47,7 +49,7 @@ TEST_F(LogMaskingTest, NoSecretReachesTheLog) {
                     QStringLiteral("userLoginProcess"));
 
     CommonRequest handle;
-    handle.connect({},
+    handle.connect(session,
                    JSONRequestBuilder::buildNewUserHandleForGracenote(
                        QStringLiteral("recognition-user-secret")),
                    QStringLiteral("setUserGNHandle"));

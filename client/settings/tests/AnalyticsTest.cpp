@@ -3,15 +3,11 @@
 #include "CloudProcess.h"
 #include "LogCapture.h"
 #include "TestEnvironment.h"
-#include "accounts/LoginPortal.h"
-#include "service/CommonRequest.h"
 #include "settings/AnalyticsHelper.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
-#include "store/StoreSetup.h"
-#include "sync/Sonarbox.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -52,16 +48,12 @@ public:
 class AnalyticsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        StoreSetup::setStoreFolder(storeDir.path());
-        Sonarbox::instance().reinitialize();
         NSDefaultsUtility::remove(PreferenceKeys::ShareUsageStatistics);
         NSDefaultsUtility::remove(PreferenceKeys::Version);
     }
     void TearDown() override {
         DeploymentConfig::resetToDefault();
         GAUtility::reinitialize();
-        StoreSetup::setStoreFolder({});
-        Sonarbox::instance().reinitialize();
     }
 
     // A deployment with the analytics switch and collector given, then a new
@@ -103,7 +95,7 @@ protected:
     static QJsonObject registration(const QString &action, const QString &value = "1") {
         return {{"v", "1"},
                 {"tid", "UA-12345678-9"},
-                {"cid", Sonarbox::instance().deviceID()},
+                {"cid", NSDefaultsUtility::getUUID()},
                 {"t", "event"},
                 {"ec", "Registration"},
                 {"ea", action},
@@ -112,54 +104,10 @@ protected:
                 {"dh", "127.0.0.1"}};
     }
 
-    static UserPtr user(const QString &password) {
-        auto u = std::make_shared<User>();
-        u->id = QStringLiteral("1");
-        u->username = QStringLiteral("ada@example.com");
-        u->password = password;
-        u->deviceId = Sonarbox::instance().deviceID();
-        return u;
-    }
-
-    static bool signIn(const QString &password) {
-        QFuture<bool> future = LoginPortal::loginNewUser(user(password), nullptr);
-        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return future.isFinished(); }, 10000));
-        return future.isFinished() && future.result();
-    }
-
-    QTemporaryDir storeDir;
     QTemporaryDir configDir;
 };
 
 } // namespace
-
-TEST_F(AnalyticsTest, SignInsAndFirstRunReachTheCollectorWithTheirFields) {
-    CloudProcess cloud;
-    ASSERT_TRUE(cloud.addUser(QStringLiteral("ada@example.com"), QStringLiteral("s3cret!")));
-    ASSERT_TRUE(cloud.start({QStringLiteral("--analytics-readback")}));
-    LogCapture log;
-    deploy(true, cloud.baseUrl() + QStringLiteral("/collect"), cloud.baseUrl());
-
-    EXPECT_FALSE(signIn(QStringLiteral("wrong")));
-    EXPECT_TRUE(signIn(QStringLiteral("s3cret!")));
-    Sonarbox::instance().isTheAppRunningFirstTime();
-    Sonarbox::instance().isTheAppRunningFirstTime(); // the same version: no event
-
-    const QList<QJsonObject> events = collectedAtLeast(cloud, 4);
-    TestEnvironment::waitUntil([] { return false; }, 300);
-    ASSERT_EQ(collected(cloud).size(), 4);
-    EXPECT_EQ(events.at(0), registration("appLoads"));
-    EXPECT_EQ(events.at(1), registration("SBXLoginErr"));
-    EXPECT_EQ(events.at(2), registration("SBXLoginSuccess"));
-    EXPECT_EQ(events.at(3), registration("FirstRun"));
-
-    EXPECT_TRUE(TestEnvironment::waitUntil(
-        [&] { return !log.linesContaining("Google Analytics: [FirstRun] Sent").isEmpty(); }));
-    EXPECT_EQ(log.linesContaining("Google Analytics: appLoads").size(), 1);
-    EXPECT_EQ(log.linesContaining("Google Analytics: [SBXLoginErr] Sent").size(), 1);
-    EXPECT_EQ(log.linesContaining("Google Analytics: [SBXLoginSuccess] Sent").size(), 1);
-    EXPECT_TRUE(log.linesContaining("Failed").filter("Google Analytics").isEmpty());
-}
 
 TEST_F(AnalyticsTest, ScreenViewsLibraryChoicesAndCounts) {
     CloudProcess cloud;
@@ -201,7 +149,7 @@ TEST_F(AnalyticsTest, DeploymentSwitchOffMeansNoNetworkAndNoLog) {
     ga.GATrackView(QStringLiteral("syncView"));
     ga.GASongsToProcess(3);
     ga.GACallExecution(QStringLiteral("custom"), QStringLiteral("c"), QStringLiteral("l"), 1);
-    Sonarbox::instance().isTheAppRunningFirstTime();
+    ga.GAFirstRun();
 
     TestEnvironment::waitUntil([] { return false; }, 500);
     EXPECT_EQ(collector.connections, 0);
@@ -215,7 +163,7 @@ TEST_F(AnalyticsTest, UserPreferenceTurnsReportingOffAtTheNextEvent) {
     NSDefaultsUtility::setBoolean(PreferenceKeys::ShareUsageStatistics, false);
     deploy(true, cloud.baseUrl() + QStringLiteral("/collect"), cloud.baseUrl());
     GAUtility::instance().GALoginButtonClicked();
-    Sonarbox::instance().isTheAppRunningFirstTime();
+    GAUtility::instance().GAFirstRun();
     TestEnvironment::waitUntil([] { return false; }, 500);
     EXPECT_TRUE(collected(cloud).isEmpty()) << "not even appLoads";
     EXPECT_TRUE(log.linesContaining("Analytics").isEmpty());

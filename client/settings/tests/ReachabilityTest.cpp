@@ -174,7 +174,7 @@ TEST_F(ReachabilityTest, FailedRequestMakesRunningMonitorsProbeAtOnce) {
     QElapsedTimer clock;
     clock.start();
     CommonRequest request;
-    request.connect(nullptr, QByteArray("{}"), "getTokenProcess");
+    request.connect(RunContext{}, QByteArray("{}"), "getTokenProcess");
     EXPECT_TRUE(request.error());
     EXPECT_TRUE(seenState(false));
     EXPECT_LT(clock.elapsed(), 3000);

@@ -2,7 +2,6 @@
 
 #include "MainMenu.h"
 #include "MainWindow.h"
-#include "service/ServiceReporting.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
@@ -12,6 +11,7 @@
 #include "sync/DesktopNotifier.h"
 #include "sync/NotificationCenter.h"
 #include "sync/Sonarbox.h"
+#include "sync/StatusReporting.h"
 #include "sync/SyncEngine.h"
 
 #include <QAction>
@@ -118,6 +118,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_engine = std::make_unique<SyncEngine>();
     m_engine->install(sonarbox);
     installServiceReporting();
+    // Nobody is at a terminal to start the sync again after the network
+    // went: the desktop program takes it up when the network is back.
+    sonarbox.setResumeAfterNetworkLoss(true);
     sonarbox.startNetworkMonitoring();
 
     showMainWindow();

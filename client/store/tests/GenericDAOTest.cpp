@@ -19,8 +19,8 @@ TEST_F(StoreTest, AStoredChecksumTurnsLaterTracksIntoDuplicates) {
     auto copy = track(QStringLiteral("aaaa"), QStringLiteral("/elsewhere/copy.mp3"),
                       QStringLiteral("Copy.mp3"));
 
-    dao.addTrackToDB(first, true);
-    dao.addTrackToDB(copy, true);
+    EXPECT_FALSE(dao.addTrackToDB(first, true));
+    EXPECT_TRUE(dao.addTrackToDB(copy, true)) << "the second is a duplicate";
 
     EXPECT_EQ(peek(audioCount()), QStringList{QStringLiteral("1")});
     const AudioPtr stored = dao.getById(QStringLiteral("audioByCode"), QStringLiteral("aaaa"));
@@ -34,12 +34,14 @@ TEST_F(StoreTest, AStoredChecksumTurnsLaterTracksIntoDuplicates) {
     EXPECT_FALSE(stored->duration);
     EXPECT_FALSE(stored->markedForDeletion);
     EXPECT_FALSE(stored->partiallyDownloaded);
-    // The caller's records stay detached; the second is listed as a duplicate.
+    // The caller's records stay detached.
     EXPECT_FALSE(first->isStored());
-    const auto duplicates = Sonarbox::instance().duplicateLibraryTracks();
-    ASSERT_EQ(duplicates.size(), 1);
-    EXPECT_EQ(duplicates.first(), copy);
+    EXPECT_FALSE(copy->isStored());
     EXPECT_EQ(StoreLog::count(QStringLiteral("=== Duplicates in the DB!")), 1);
+    // A duplicate of a track that is not saved yet is one all the same.
+    EXPECT_FALSE(dao.addTrackToDB(track(QStringLiteral("bbbb"), QStringLiteral("/b.mp3")), false));
+    EXPECT_TRUE(dao.addTrackToDB(track(QStringLiteral("bbbb"), QStringLiteral("/c.mp3")), false));
+    EXPECT_FALSE(dao.addTrackToDB(nullptr, true));
 }
 
 TEST_F(StoreTest, TracksWithoutANameAreStoredAsUnknown) {
@@ -52,10 +54,9 @@ TEST_F(StoreTest, TracksWithoutANameAreStoredAsUnknown) {
 }
 
 TEST_F(StoreTest, UnreadableFilesShareTheEmptyChecksum) {
-    dao.addTrackToDB(track(QString(), QStringLiteral("/x.mp3")), true);
-    dao.addTrackToDB(track(QStringLiteral(""), QStringLiteral("/y.mp3")), true);
+    EXPECT_FALSE(dao.addTrackToDB(track(QString(), QStringLiteral("/x.mp3")), true));
+    EXPECT_TRUE(dao.addTrackToDB(track(QStringLiteral(""), QStringLiteral("/y.mp3")), true));
     EXPECT_EQ(dao.getSize(QStringLiteral("Audio")), 1);
-    EXPECT_EQ(Sonarbox::instance().duplicateLibraryTracks().size(), 1);
 }
 
 TEST_F(StoreTest, IsFileInDBComparesTheWholePathExactly) {
@@ -68,6 +69,68 @@ TEST_F(StoreTest, IsFileInDBComparesTheWholePathExactly) {
     EXPECT_TRUE(dao.isFileInDB(QStringLiteral("/Music/Folder/")));
     EXPECT_FALSE(dao.isFileInDB(QStringLiteral("/Music/Folder")));
     EXPECT_FALSE(dao.isFileInDB(QString()));
+}
+
+TEST_F(StoreTest, OnePassReadsForLargeLibraries) {
+    auto cloudTrack =
+        track(QStringLiteral("c1"), QStringLiteral("/m/Cloud.mp3"), QStringLiteral("Cloud.mp3"));
+    cloudTrack->userMediaID = QStringLiteral("4711");
+    cloudTrack->downloadable = true;
+    auto local =
+        track(QStringLiteral("c2"), QStringLiteral("/m/Local.mp3"), QStringLiteral("Local.mp3"));
+    local->userMediaID.reset();
+    local->downloadable.reset();
+    auto pathless = track(QStringLiteral("c3"), QString(), QStringLiteral("Pathless.mp3"));
+    pathless->fileURL.reset();
+    pathless->userMediaID = QStringLiteral("4712");
+    for (const AudioPtr &t : {cloudTrack, local, pathless})
+        dao.addTrackToDB(t, true);
+    // Not saved yet: read all the same.
+    dao.addTrackToDB(track(QStringLiteral("c4"), QStringLiteral("/m/Pending.mp3"),
+                           QStringLiteral("Pending.mp3")),
+                     false);
+
+    EXPECT_EQ(dao.storedFilePaths(),
+              (QSet<QString>{QStringLiteral("/m/Cloud.mp3"), QStringLiteral("/m/Local.mp3"),
+                             QStringLiteral("/m/Pending.mp3")}));
+
+    const GenericDAO::TrackIndex index = dao.storedTrackIndex();
+    // The fixture's tracks carry the "-1" of a track not yet on the service.
+    EXPECT_EQ(index.userMediaIDs, (QSet<QString>{QStringLiteral("4711"), QStringLiteral("4712"),
+                                                 QStringLiteral("-1")}));
+    ASSERT_EQ(index.byChecksum.size(), 4);
+    for (const QString &checksum :
+         {QStringLiteral("c1"), QStringLiteral("c2"), QStringLiteral("c3"), QStringLiteral("c4")}) {
+        const AudioPtr stored = dao.getByObjectID(index.byChecksum.value(checksum));
+        ASSERT_TRUE(stored) << checksum.toStdString();
+        EXPECT_EQ(stored->checksum, checksum);
+    }
+    EXPECT_EQ(dao.getByObjectID(index.byChecksum.value(QStringLiteral("c1")))->fileURL,
+              QStringLiteral("/m/Cloud.mp3"));
+    EXPECT_EQ(dao.getByObjectID(0), nullptr);
+    EXPECT_EQ(dao.getByObjectID(987654), nullptr);
+
+    const auto names = [](const QList<AudioPtr> &tracks) {
+        QStringList result;
+        for (const AudioPtr &t : tracks)
+            result << t->name.value_or(QStringLiteral("?"));
+        return result;
+    };
+    // By name; "never answered" is a value of its own, not "no".
+    EXPECT_EQ(names(dao.tracksByDownloadable(true)), QStringList{QStringLiteral("Cloud.mp3")});
+    EXPECT_EQ(names(dao.tracksByDownloadable(false)),
+              (QStringList{QStringLiteral("Pathless.mp3"), QStringLiteral("Pending.mp3")}));
+    EXPECT_EQ(names(dao.tracksByDownloadable(std::nullopt)),
+              QStringList{QStringLiteral("Local.mp3")});
+}
+
+TEST_F(StoreTest, OnePassReadsOfAnEmptyStore) {
+    EXPECT_TRUE(dao.storedFilePaths().isEmpty());
+    const GenericDAO::TrackIndex index = dao.storedTrackIndex();
+    EXPECT_TRUE(index.userMediaIDs.isEmpty());
+    EXPECT_TRUE(index.byChecksum.isEmpty());
+    EXPECT_TRUE(dao.tracksByDownloadable(true).isEmpty());
+    EXPECT_TRUE(dao.tracksByDownloadable(std::nullopt).isEmpty());
 }
 
 TEST_F(StoreTest, PendingChangesAreVisibleUntilSavedAndThenCommitted) {

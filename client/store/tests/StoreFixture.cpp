@@ -61,7 +61,6 @@ void StoreTest::SetUp() {
         m_presented << error;
         return false;
     });
-    Sonarbox::instance().setDuplicateLibraryTracks({});
 }
 
 void StoreTest::TearDown() {

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "settings/Utils.h"
 #include "store/GenericDAO.h"
 #include "store/SecretStore.h"
 #include "store/StoreContext.h"
 #include "store/StoreSetup.h"
-#include "sync/Sonarbox.h"
 
 #include <QFile>
 #include <QSqlDatabase>

@@ -78,14 +78,14 @@ protected:
     // user presses Stop, after which the stage polls the flag as real ones do.
     Sonarbox::Stages recordingStages() {
         const auto stage = [this](const char *name) {
-            return [this, name](Sonarbox::Completion completion) {
+            return [this, name](const SyncRunPtr &run, Sonarbox::Completion completion) {
                 {
                     std::lock_guard g(lock);
                     ran << QLatin1String(name);
                 }
                 if (stopIn == QLatin1String(name))
                     sonarbox().stopSyncAction();
-                if (sonarbox().flow_stopProcesses) {
+                if (sonarbox().stopRequested(*run)) {
                     sonarbox().applicationWasStopped();
                     return;
                 }

@@ -234,7 +234,7 @@ TEST_F(Coordinator, WebSiteCommandsAndTheActiveReport) {
     });
     std::mutex reportLock;
     QStringList reports;
-    sonarbox().setStatusReporter([&](const QString &status, int amount) {
+    sonarbox().setStatusReporter([&](const RunContext &, const QString &status, int amount) {
         std::lock_guard g(reportLock);
         reports << QStringLiteral("%1 %2").arg(status).arg(amount);
     });
@@ -254,7 +254,7 @@ TEST_F(Coordinator, WebSiteCommandsAndTheActiveReport) {
 TEST_F(Coordinator, MatchingIsReportedWithTheTrackCount) {
     std::mutex reportLock;
     QStringList reports;
-    sonarbox().setStatusReporter([&](const QString &status, int amount) {
+    sonarbox().setStatusReporter([&](const RunContext &, const QString &status, int amount) {
         std::lock_guard g(reportLock);
         reports << QStringLiteral("%1 %2").arg(status).arg(amount);
     });

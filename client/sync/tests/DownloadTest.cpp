@@ -3,12 +3,14 @@
 #include "TransferFixture.h"
 
 #include "CloudProcess.h"
+#include "MpdProcess.h"
 #include "TestSongs.h"
 #include "accounts/Synchronize.h"
 #include "service/CommonRequest.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/Utility.h"
 #include "sync/DownloadSongsFromCloud.h"
+#include "sync/MpdLibrary.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -60,12 +62,15 @@ public:
     std::optional<QString> addSong(const QString &path) override {
         addedFrom = path;
         thread = QThread::currentThread();
+        if (away)
+            return std::nullopt;
         QDir().mkpath(m_folder);
         const QString location = m_folder + QStringLiteral("/in library.mp3");
         return QFile::copy(path, location) ? std::optional(location) : std::nullopt;
     }
     QString addedFrom;
     QThread *thread = nullptr;
+    std::atomic<bool> away{false}; // MPD down, or without a music folder
 
 private:
     QString m_folder;
@@ -288,9 +293,6 @@ TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSy
 }
 
 TEST_F(DownloadTest, TheMusicLibraryTakesTheSongOffTheMainThread) {
-    const QByteArray tmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
-    QDir().mkpath(dir.filePath("tmp"));
     Sonarbox::instance().setUserPickedMediaLibrary(1);
     auto library = std::make_shared<FakeLibrary>(dir.filePath("library"));
     iTunesModifier handOff(library);
@@ -302,15 +304,169 @@ TEST_F(DownloadTest, TheMusicLibraryTakesTheSongOffTheMainThread) {
     });
 
     EXPECT_EQ(runStage(stage(viaLibrary)), 1);
-    if (tmp.isEmpty())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", tmp);
-    EXPECT_EQ(library->addedFrom, dir.filePath("tmp/Ada - First - Lib Song.mp3"));
+    EXPECT_EQ(library->addedFrom, downloads() + "/Ada - First - Lib Song.mp3");
     EXPECT_NE(library->thread, QCoreApplication::instance()->thread());
     EXPECT_FALSE(QFile::exists(library->addedFrom));
     const QList<AudioPtr> stored = GenericDAO::instance().getAll<Audio>();
     ASSERT_EQ(stored.size(), 1);
     EXPECT_EQ(stored.first()->fileURL, dir.filePath("library/in library.mp3"));
+    EXPECT_EQ(stored.first()->synced, 1);
     EXPECT_EQ(readFile(dir.filePath("library/in library.mp3")), "library bytes");
+}
+
+// The music library down during the hand-off: the song waits in the download
+// folder (not in a temporary one, not lost), and the next sync hands it over
+// without downloading it again.
+TEST_F(DownloadTest, AFailedHandOffKeepsTheSongAndTheNextSyncHandsItOver) {
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+    QDir().mkpath(dir.filePath("tmp"));
+    Sonarbox::instance().setUserPickedMediaLibrary(1);
+    auto library = std::make_shared<FakeLibrary>(dir.filePath("library"));
+    library->away = true;
+    iTunesModifier handOff(library);
+    DownloadSongsFromCloud viaLibrary(&handOff);
+    server->setHandler([](const scripted::Request &r) {
+        scripted::Reply reply;
+        reply.body = "waiting bytes";
+        return isListing(r) ? listing({item(42, "Waits")}) : reply;
+    });
+
+    EXPECT_EQ(runStage(stage(viaLibrary)), 1);
+    EXPECT_EQ(filesIn(downloads()), QStringList{"Waits.mp3"});
+    EXPECT_TRUE(filesIn(dir.filePath("tmp")).isEmpty());
+    QList<AudioPtr> stored = GenericDAO::instance().getAll<Audio>();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first()->fileURL, downloads() + "/Waits.mp3");
+    EXPECT_EQ(stored.first()->synced, 0);
+    EXPECT_EQ(Sonarbox::instance().syncProgress().state().tracksFailed, 1);
+
+    library->away = false;
+    EXPECT_EQ(runStage(stage(viaLibrary)), 1);
+    if (tmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", tmp);
+    EXPECT_EQ(downloadsAsked(), QList<int>{42});
+    EXPECT_TRUE(filesIn(downloads()).isEmpty());
+    stored = GenericDAO::instance().getAll<Audio>();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first()->fileURL, dir.filePath("library/in library.mp3"));
+    EXPECT_EQ(stored.first()->synced, 1);
+    EXPECT_EQ(readFile(dir.filePath("library/in library.mp3")), "waiting bytes");
+}
+
+// The same with the real music player's library: MPD stopped during the
+// hand-off, then back for the next sync.
+TEST_F(DownloadTest, WithMpdStoppedTheSongWaitsInTheDownloadFolderUntilMpdIsBack) {
+    MpdProcess mpd;
+    ASSERT_TRUE(mpd.start());
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+    QDir().mkpath(dir.filePath("tmp"));
+    Sonarbox::instance().setUserPickedMediaLibrary(1);
+    auto library = std::make_shared<MpdLibrary>(
+        MpdLibrary::Settings{mpd.host(), mpd.port(), mpd.musicFolder() + '/', 3000});
+    iTunesModifier handOff(library);
+    DownloadSongsFromCloud viaMpd(&handOff);
+    ASSERT_TRUE(TestSongs::make(dir.filePath("cloud.mp3"), 4, 8, {"Fetched", "Bo"}));
+    const QByteArray song = readFile(dir.filePath("cloud.mp3"));
+    server->setHandler([&](const scripted::Request &r) {
+        scripted::Reply reply;
+        reply.body = song;
+        return isListing(r) ? listing({item(71, "Fetched", "Bo")}) : reply;
+    });
+
+    mpd.stop();
+    EXPECT_EQ(runStage(stage(viaMpd)), 1);
+    EXPECT_EQ(filesIn(downloads()), QStringList{"Bo - Fetched.mp3"});
+    EXPECT_TRUE(filesIn(dir.filePath("tmp")).isEmpty());
+    EXPECT_TRUE(filesIn(mpd.musicFolder() + "/Sonarbox").isEmpty());
+
+    ASSERT_TRUE(mpd.start());
+    EXPECT_EQ(runStage(stage(viaMpd)), 1);
+    if (tmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", tmp);
+    EXPECT_EQ(downloadsAsked(), QList<int>{71});
+    EXPECT_TRUE(filesIn(downloads()).isEmpty());
+    EXPECT_EQ(filesIn(mpd.musicFolder() + "/Sonarbox"), QStringList{"Bo - Fetched.mp3"});
+    EXPECT_TRUE(filesIn(dir.filePath("tmp")).isEmpty());
+    const QList<AudioPtr> stored = GenericDAO::instance().getAll<Audio>();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first()->fileURL, mpd.musicFolder() + "/Sonarbox/Bo - Fetched.mp3");
+    EXPECT_EQ(stored.first()->synced, 1);
+}
+
+// A song the person uploaded whose answer was never stored (the program was
+// killed, or the store made anew over the same music) comes back in the
+// listing: it is the stored track, not a song to download or upload again.
+TEST_F(DownloadTest, AListedSongWithTheChecksumOfAStoredTrackIsAdoptedNotDownloaded) {
+    auto own = std::make_shared<Audio>();
+    own->fileURL = dir.filePath("music/Own Song.mp3");
+    own->checksum = QStringLiteral("c51");
+    own->userMediaID = QStringLiteral("-1");
+    own->downloadable = false;
+    GenericDAO::instance().addTrackToDB(own, true);
+    // And a song downloaded before the store was made anew (a reinstall).
+    writeFile(downloads() + "/Kept.mp3", "kept bytes");
+    QJsonObject kept = item(53, "Kept");
+    kept["checksum"] = Utility::getMD5FromFile(downloads() + "/Kept.mp3");
+    server->setHandler([&](const scripted::Request &r) {
+        scripted::Reply reply;
+        reply.body = "fetched bytes";
+        return isListing(r) ? listing({item(51, "Own Song", "Me", "Home Recordings"),
+                                       item(52, "Other"), kept})
+                            : reply;
+    });
+
+    EXPECT_EQ(runStage(stage(downloader)), 1);
+    EXPECT_EQ(downloadsAsked(), QList<int>{52});
+    EXPECT_EQ(filesIn(downloads()), (QStringList{"Kept.mp3", "Other.mp3"}));
+    const AudioPtr keptTrack = GenericDAO::instance().getById(
+        QStringLiteral("audioByUserMediaID"), QStringLiteral("53"), QStringLiteral("userMediaID"),
+        StoreSetup::instance().managedObjectContext());
+    ASSERT_TRUE(keptTrack);
+    EXPECT_EQ(keptTrack->fileURL, downloads() + "/Kept.mp3");
+    const AudioPtr adopted =
+        GenericDAO::instance().getById(QStringLiteral("audioByCode"), QStringLiteral("c51"));
+    ASSERT_TRUE(adopted);
+    EXPECT_EQ(adopted->userMediaID, QStringLiteral("51"));
+    EXPECT_EQ(adopted->downloadable, true);
+    EXPECT_EQ(adopted->synced, 1);
+    EXPECT_EQ(adopted->fileURL, dir.filePath("music/Own Song.mp3"));
+    EXPECT_TRUE(GenericDAO::instance().tracksByDownloadable(false).isEmpty());
+}
+
+// A run keeps the session it started with, and a failed delivery address (a
+// signed, short-lived one) is never written to the log.
+TEST_F(DownloadTest, ARunUsesItsOwnSessionAndNeverLogsASignedAddress) {
+    scripted::Server cdn([](const scripted::Request &) {
+        scripted::Reply reply;
+        reply.mode = scripted::Reply::Mode::Close;
+        return reply;
+    });
+    server->setHandler([&](const scripted::Request &r) {
+        if (isListing(r)) {
+            // Someone else signs in while this run lists.
+            Sonarbox::instance().setJSessionID(QStringLiteral("JSESSIONID=other77; Path=/"));
+            return listing({item(61, "Signed")});
+        }
+        scripted::Reply redirect;
+        redirect.status = 302;
+        redirect.headers = {{"Location", cdn.baseUrl().toUtf8() +
+                                             "/file/61?Expires=99&Signature=SIGNED-SECRET-61"}};
+        return redirect;
+    });
+    const SyncRunPtr run = Sonarbox::instance().newRun();
+    LogCapture log;
+    EXPECT_EQ(runStage([&](std::function<void()> done) {
+                  downloader.syncCloudMediaWithLocal(run, done);
+              }),
+              1);
+    ASSERT_GE(cdn.requests().size(), 1);
+    EXPECT_EQ(server->requests().last().target, kDownloadPath + "61/?jsessionId=sess42");
+    EXPECT_FALSE(log.contains("SIGNED-SECRET-61"));
+    EXPECT_TRUE(log.contains("Download failed!"));
 }

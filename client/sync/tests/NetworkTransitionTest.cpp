@@ -44,10 +44,11 @@ TEST_F(NetworkTransitionTest, LossStopsTheRunningSyncAndReturnLeavesItStopped) {
     Sonarbox &s = sonarbox();
     Sonarbox::Stages stages = recordingStages();
     // A fingerprint stage that polls the stop flag until told to end.
-    stages.fingderPrintLocalMediaFiles = [this](Sonarbox::Completion completion) {
+    stages.fingderPrintLocalMediaFiles = [this](const SyncRunPtr &run,
+                                                Sonarbox::Completion completion) {
         stageRunning = true;
         while (!stageMayEnd) {
-            if (sonarbox().flow_stopProcesses) {
+            if (sonarbox().stopRequested(*run)) {
                 sonarbox().applicationWasStopped();
                 stageRunning = false;
                 return;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -252,3 +253,54 @@ TEST_F(ScanTest, FollowsLinkedFoldersOnceAndEndsLinkLoops) {
 }
 
 } // namespace
+
+// A name that is not valid UTF-8 would be listed and then never be read
+// back: it is left out, and said once, not at every hourly scan.
+TEST_F(ScanTest, ANameThatIsNotValidUtf8IsLeftOutAndReportedOnce) {
+    copy("t.mp3", "in/fine.mp3");
+    QFile source(songs->filePath("t.mp3"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    const QByteArray badName = QFile::encodeName(path("in/")) + "caf\xe9 latin-1.mp3";
+    const int fd = ::open(badName.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+    ::close(fd);
+    chooseFolders({"in"});
+
+    LogCapture log;
+    scan();
+    scan();
+    EXPECT_EQ(found().keys(), QStringList{"in/fine.mp3"});
+    EXPECT_EQ(log.count("not valid UTF-8"), 1);
+}
+
+// The music player's library lists a file that repeats a stored track: once
+// known as a duplicate, it is not offered to the fingerprint stage again.
+TEST_F(ScanTest, TheMusicPlayersLibrarySkipsKnownDuplicatesToo) {
+    copy("t.mp3", "lib/one.mp3");
+    copy("t.mp3", "lib/copy of one.mp3");
+    struct Listing : MusicLibrary {
+        QStringList paths;
+        std::optional<QList<LibraryTrack>> tracks() override {
+            QList<LibraryTrack> list;
+            for (const QString &p : paths)
+                list << LibraryTrack{p, QFileInfo(p).completeBaseName(), "Ada", "Storms", {}, {},
+                                     {}};
+            return list;
+        }
+        std::optional<QString> addSong(const QString &) override { return std::nullopt; }
+    };
+    auto library = std::make_shared<Listing>();
+    library->paths = {path("lib/one.mp3"), path("lib/copy of one.mp3")};
+    ScanForLocalMedia fromLibrary(library);
+    sonarbox().setUserPickedMediaLibrary(1);
+    auto twin = std::make_shared<Audio>();
+    twin->fileURL = path("lib/copy of one.mp3");
+    sonarbox().addDuplicateLibraryTrack(twin);
+    sonarbox().addDuplicateLibraryTrack(twin);
+
+    fromLibrary.scanFileSystemForMedia({});
+    EXPECT_EQ(found().keys(), QStringList{"lib/one.mp3"});
+    EXPECT_EQ(sonarbox().duplicateLibraryTracks().size(), 1);
+}

@@ -31,14 +31,15 @@ TEST_F(SyncChain, FullSyncRunsTheStagesInOrderThenSchedulesTheHourlyTimer) {
 TEST_F(SyncChain, WhileSyncingThePageSaysSoAndOffersStop) {
     std::optional<ProgressPage::State> downloading, uploading;
     Sonarbox::Stages stages = recordingStages();
-    stages.syncCloudMediaWithLocal =
-        [&, next = stages.syncCloudMediaWithLocal](Sonarbox::Completion done) {
-            downloading = sonarbox().progressPage().state();
-            next(done);
-        };
-    stages.uploadUnSyncedFiles = [&, next = stages.uploadUnSyncedFiles](Sonarbox::Completion done) {
+    stages.syncCloudMediaWithLocal = [&, next = stages.syncCloudMediaWithLocal](
+                                         const SyncRunPtr &run, Sonarbox::Completion done) {
+        downloading = sonarbox().progressPage().state();
+        next(run, done);
+    };
+    stages.uploadUnSyncedFiles = [&, next = stages.uploadUnSyncedFiles](const SyncRunPtr &run,
+                                                                        Sonarbox::Completion done) {
         uploading = sonarbox().progressPage().state();
-        next(done);
+        next(run, done);
     };
     sonarbox().setStages(stages);
     sonarbox().progressPage().setProgress(0.5, QStringLiteral("50%"), QStringLiteral("Artist"),
@@ -138,12 +139,13 @@ TEST_F(SyncChain, ASyncRequestedDuringASyncQueuesEveryOperationAtMostOnce) {
     bool asked = false;
     Sonarbox::Stages stages = recordingStages();
     auto fingerprint = stages.fingderPrintLocalMediaFiles;
-    stages.fingderPrintLocalMediaFiles = [&, fingerprint](Sonarbox::Completion done) {
+    stages.fingderPrintLocalMediaFiles = [&, fingerprint](const SyncRunPtr &run,
+                                                          Sonarbox::Completion done) {
         if (!asked) {
             asked = true;
             sonarbox().sync(false);
         }
-        fingerprint(done);
+        fingerprint(run, done);
     };
     sonarbox().setStages(stages);
     sonarbox().sync(true);
@@ -158,7 +160,7 @@ TEST_F(SyncChain, ASyncRequestedDuringASyncQueuesEveryOperationAtMostOnce) {
 
 TEST_F(SyncChain, NetworkLossStopsTheSyncAndItsReturnDoesNotRestartIt) {
     Sonarbox::Stages stages = recordingStages();
-    stages.syncCloudMediaWithLocal = [this](Sonarbox::Completion done) {
+    stages.syncCloudMediaWithLocal = [this](const SyncRunPtr &run, Sonarbox::Completion done) {
         {
             std::lock_guard g(lock);
             ran << "download";
@@ -167,7 +169,7 @@ TEST_F(SyncChain, NetworkLossStopsTheSyncAndItsReturnDoesNotRestartIt) {
         QMetaObject::invokeMethod(
             &sonarbox(), [] { Sonarbox::instance().reachabilityChanged(false); },
             Qt::BlockingQueuedConnection);
-        if (sonarbox().flow_stopProcesses) {
+        if (sonarbox().stopRequested(*run)) {
             sonarbox().applicationWasStopped();
             return;
         }
@@ -195,6 +197,83 @@ TEST_F(SyncChain, NetworkReturningDuringASyncResumesFromFingerprinting) {
     sonarbox().reachabilityChanged(true);
     settle();
     EXPECT_EQ(stagesRun(), QStringList({"fingerprint", "download", "upload"}));
+}
+
+// The desktop program takes up a sync that the network ended, once the
+// network is back, and a timed sync that found it gone waits for it; a sync
+// the person stopped stays stopped.
+TEST_F(SyncChain, OnTheDesktopASyncEndedByTheNetworkRunsAgainWhenItReturns) {
+    sonarbox().setResumeAfterNetworkLoss(true, 20);
+    std::atomic<bool> networkGoes{true};
+    Sonarbox::Stages stages = recordingStages();
+    stages.syncCloudMediaWithLocal = [this, &networkGoes, next = stages.syncCloudMediaWithLocal](
+                                         const SyncRunPtr &run, Sonarbox::Completion done) {
+        if (networkGoes.exchange(false)) {
+            QMetaObject::invokeMethod(
+                &sonarbox(), [] { Sonarbox::instance().reachabilityChanged(false); },
+                Qt::BlockingQueuedConnection);
+        }
+        next(run, done);
+    };
+    sonarbox().setStages(stages);
+    sonarbox().setLoggedUser(std::make_shared<User>());
+    sonarbox().sync(false);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return sonarbox().isAppOffline.load(); }));
+    settle();
+    EXPECT_FALSE(sonarbox().syncInProgress);
+    EXPECT_EQ(stagesRun(), QStringList({"fingerprint", "download"}));
+
+    sonarbox().reachabilityChanged(true);
+    ASSERT_TRUE(
+        TestEnvironment::waitUntil([&] { return menu.calls().count("SyncFinished") == 1; }));
+    settle();
+    EXPECT_EQ(stagesRun(), QStringList({"fingerprint", "download", "scan", "fingerprint",
+                                        "download", "upload"}));
+
+    // The hourly timer fires while offline: nothing runs until the return.
+    sonarbox().reachabilityChanged(false);
+    sonarbox().executeTimedSync();
+    settle();
+    EXPECT_EQ(stagesRun().size(), 6);
+    sonarbox().reachabilityChanged(true);
+    ASSERT_TRUE(
+        TestEnvironment::waitUntil([&] { return menu.calls().count("SyncFinished") == 2; }));
+
+    // Stopped by the person, then the network comes and goes: no sync.
+    stopIn = QStringLiteral("fingerprint");
+    sonarbox().sync(false);
+    settle();
+    sonarbox().reachabilityChanged(false);
+    sonarbox().reachabilityChanged(true);
+    TestEnvironment::waitUntil([] { return false; }, 200);
+    settle();
+    EXPECT_EQ(menu.calls().count("SyncFinished"), 2);
+    EXPECT_FALSE(sonarbox().resumePending());
+}
+
+// A sync restarted while it runs leaves two runs behind for a moment; one
+// Stop ends both, not only the one that polls first and clears the request.
+TEST_F(SyncChain, OneStopEndsEveryRunOfARestartedSync) {
+    std::atomic<int> polling{0};
+    std::atomic<int> ended{0};
+    Sonarbox::Stages stages = recordingStages();
+    stages.fingderPrintLocalMediaFiles = [&](const SyncRunPtr &run, Sonarbox::Completion) {
+        ++polling;
+        while (!sonarbox().stopRequested(*run))
+            QThread::msleep(5);
+        sonarbox().applicationWasStopped();
+        ++ended;
+    };
+    // The earlier run's stage is a transfer's: it polls on the main thread.
+    const SyncRunPtr earlier = sonarbox().newRun();
+    sonarbox().setStages(stages);
+    sonarbox().sync(false);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return polling == 1; }));
+    sonarbox().stopSyncAction();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return ended == 1; }));
+    EXPECT_TRUE(earlier->isStopped());
+    settle();
+    EXPECT_FALSE(sonarbox().flow_stopProcesses);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "CloudProcess.h"
 #include "TestSongs.h"
+#include "accounts/LoginPortal.h"
 #include "accounts/Synchronize.h"
 #include "settings/Utility.h"
 #include "sync/UploadFilesToCloud.h"
@@ -100,6 +101,29 @@ TEST_F(UploadTest, ARefusedUploadIsSkippedAndStaysACandidate) {
     const SyncProgress::State progress = Sonarbox::instance().syncProgress().state();
     EXPECT_EQ(progress.tracksUploaded, 2);
     EXPECT_EQ(progress.tracksFailed, 1);
+}
+
+// Refused by the service, every one of them: no "Import Complete", and the
+// sync's outcome says what happened and why.
+TEST_F(UploadTest, UploadsAllRefusedAreNotReportedAsImported) {
+    for (const char *name : {"full1", "full2", "gone"}) {
+        writeFile(dir.filePath(QLatin1String(name)), name);
+        storeTrack(dir.filePath(QLatin1String(name)), QLatin1String(name), QLatin1String(name));
+    }
+    server->setHandler([](const scripted::Request &r) {
+        return scripted::Reply::json(R"({"responseStatus":"FAILED"})",
+                                     r.target.contains("gone") ? 401 : 507);
+    });
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.syncStarted();
+    EXPECT_EQ(runStage(stage()), 1);
+    EXPECT_EQ(notifications, QStringList{QStringLiteral("Import Failed")});
+    sonarbox.syncFinished();
+    const QString outcome =
+        QStringLiteral("Sync Completed: 2 uploads refused (quota full), 1 upload refused (not "
+                       "signed in)");
+    EXPECT_EQ(sonarbox.progressPage().state().description, outcome);
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("lastSyncOutcome")), outcome);
 }
 
 // Cut-off, unreadable and missing replies, and a file deleted since it was
@@ -292,4 +316,89 @@ TEST_F(UploadTest, UploadsToTheServiceWithoutLoggingTheSession) {
                   QStringLiteral("SELECT id FROM user_media WHERE checksum = '%1'").arg(checksum)),
               QStringList{track->userMediaID.value_or(QString())});
     EXPECT_FALSE(log.contains(session));
+}
+
+// A run sends every upload with the session it started with, whoever signs
+// in meanwhile; a stop ends the upload in flight at once, and nothing follows.
+TEST_F(UploadTest, ARunKeepsItsSessionAndAStopEndsTheUploadInFlight) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.setJSessionID(QStringLiteral("JSESSIONID=first"));
+    const SyncRunPtr run = sonarbox.newRun();
+    for (const char *name : {"a", "b", "c"}) {
+        writeFile(dir.filePath(QLatin1String(name)), name);
+        storeTrack(dir.filePath(QLatin1String(name)), QLatin1String(name), QLatin1String(name));
+    }
+    std::atomic<int> seen{0};
+    server->setHandler([&](const scripted::Request &) {
+        sonarbox.setJSessionID(QStringLiteral("JSESSIONID=second"));
+        scripted::Reply reply = mediaId(100 + seen);
+        if (++seen == 2)
+            reply.mode = scripted::Reply::Mode::NeverAnswer;
+        return reply;
+    });
+    int completions = 0;
+    QFuture<void> entry =
+        QtConcurrent::run([&] { uploader.uploadUnSyncedFiles(run, [&] { ++completions; }); });
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return seen == 2; }));
+    run->stop();
+    TestEnvironment::waitUntil([] { return false; }, 500);
+    entry.waitForFinished();
+    EXPECT_EQ(completions, 0);
+    ASSERT_EQ(server->requests().size(), 2) << targets().size();
+    for (const auto &r : server->requests())
+        EXPECT_EQ(r.header("Cookie"), "JSESSIONID=first");
+    EXPECT_EQ(GenericDAO::instance().tracksByDownloadable(false).size(), 2);
+}
+
+// Log out during an upload and sign in as someone else, on a real server:
+// the first account's remaining files never reach the second account.
+TEST_F(UploadTest, ALogOutDuringAnUploadSendsNothingOfTheFirstAccountToTheNext) {
+    CloudProcess cloud;
+    ASSERT_TRUE(cloud.addUser(QStringLiteral("ada@example.com"), QStringLiteral("s3cret!")));
+    ASSERT_TRUE(cloud.addUser(QStringLiteral("bob@example.com"), QStringLiteral("hunter22")));
+    ASSERT_TRUE(cloud.start());
+    useGateway(cloud.baseUrl());
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const UserPtr first = ada();
+    ASSERT_TRUE(Synchronize::login(first));
+    sonarbox.setLoggedUser(first);
+    for (int i = 1; i <= 4; ++i) {
+        const QString path = dir.filePath(QStringLiteral("ada %1.mp3").arg(i));
+        ASSERT_TRUE(TestSongs::makeFileOfSize(path, 12 * 1024 * 1024 + i));
+        storeTrack(path, QStringLiteral("ada %1.mp3").arg(i), QStringLiteral("ada %1").arg(i));
+    }
+
+    // As soon as the first bytes are on their way, Ada logs out and Bob signs
+    // in (which clears any stop request left over).
+    auto bob = std::make_shared<User>();
+    bob->id = QStringLiteral("1");
+    bob->username = QStringLiteral("bob@example.com");
+    bob->password = QStringLiteral("hunter22");
+    bob->deviceId = sonarbox.deviceID();
+    QFuture<bool> bobSignsIn;
+    bool switched = false;
+    QObject guard;
+    QObject::connect(
+        &sonarbox.syncProgress(), &SyncProgress::changed, &guard,
+        [&] {
+            if (switched || sonarbox.syncProgress().state().bytesUploaded == 0)
+                return;
+            switched = true;
+            sonarbox.logOut();
+            bobSignsIn = LoginPortal::loginNewUser(bob, nullptr);
+        },
+        Qt::QueuedConnection);
+
+    const SyncRunPtr run = sonarbox.newRun();
+    runStage([&](std::function<void()> done) { uploader.uploadUnSyncedFiles(run, done); },
+             [&] { return switched && bobSignsIn.isFinished(); });
+    ASSERT_TRUE(switched);
+    ASSERT_TRUE(bobSignsIn.result());
+    // Whatever the uploader still had, it had for Ada.
+    TestEnvironment::waitUntil([] { return false; }, 2000);
+    EXPECT_EQ(cloud.query(QStringLiteral("SELECT count(*) FROM user_media JOIN users ON "
+                                         "users.id = user_media.user_id WHERE users.email = "
+                                         "'bob@example.com'")),
+              QStringList{"0"});
+    EXPECT_LE(cloud.query(QStringLiteral("SELECT count(*) FROM files")).value(0).toInt(), 1);
 }

@@ -19,7 +19,8 @@ protected:
         LibraryScreenTest::SetUp();
         // The scan stage waits for the test's word and finds `tracksToFind`.
         Sonarbox::Stages stages = recordingStages();
-        stages.scanFileSystemForMedia = [this](Sonarbox::Completion completion) {
+        stages.scanFileSystemForMedia = [this](const SyncRunPtr &,
+                                               Sonarbox::Completion completion) {
             {
                 std::lock_guard g(lock);
                 ran << "scan";
@@ -201,8 +202,8 @@ class SummaryScanTest : public LibraryScreenTest {
 protected:
     void useTheRealScan() {
         Sonarbox::Stages stages = recordingStages();
-        stages.scanFileSystemForMedia = [this](Sonarbox::Completion done) {
-            scanner.scanFileSystemForMedia(done);
+        stages.scanFileSystemForMedia = [this](const SyncRunPtr &run, Sonarbox::Completion done) {
+            scanner.scanFileSystemForMedia(run, done);
         };
         sonarbox().setStages(stages);
     }

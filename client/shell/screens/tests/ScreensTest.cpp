@@ -51,14 +51,15 @@ struct HeldSync {
 
     void install() {
         Sonarbox::Stages stages = Sonarbox::placeholderStages();
-        stages.fingderPrintLocalMediaFiles = [this](Sonarbox::Completion done) {
+        stages.fingderPrintLocalMediaFiles = [this](const SyncRunPtr &run,
+                                                    Sonarbox::Completion done) {
             Sonarbox &sonarbox = Sonarbox::instance();
             sonarbox.progressPage().setProgress(0.4, QStringLiteral("40%"),
                                                 QStringLiteral("The Harbour Lights"),
                                                 QStringLiteral("Evening Tide"));
             entered = true;
             release.acquire();
-            if (sonarbox.flow_stopProcesses) {
+            if (sonarbox.stopRequested(*run)) {
                 sonarbox.applicationWasStopped();
                 return;
             }

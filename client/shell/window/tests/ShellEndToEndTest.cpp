@@ -9,7 +9,7 @@
 #include "library/FolderDialogs.h"
 #include "library/MediaScanSummary.h"
 #include "library/SummaryCellView.h"
-#include "service/ServiceReporting.h"
+#include "sync/StatusReporting.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"

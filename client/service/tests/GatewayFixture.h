@@ -18,9 +18,11 @@
 scripted::Server::Handler withTokens(scripted::Server::Handler rest,
                                      std::shared_ptr<std::atomic<int>> issued = {});
 
-// A fresh coordinator, a scripted gateway on 127.0.0.1 and a deployment
-// configuration pointing at it.
-class ServiceFixture : public ::testing::Test {
+// A scripted gateway on 127.0.0.1, a deployment configuration pointing at
+// it, and the transport's own state (limits, the offline flag) as at start.
+// The service layer's tests use it as it is; the layers above add a fresh
+// coordinator (ServiceFixture).
+class GatewayFixture : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;

@@ -1,9 +1,9 @@
-#include "ServiceTestSupport.h"
+#include "GatewayFixture.h"
 
 #include "TestEnvironment.h"
 #include "service/CommonRequest.h"
 #include "settings/DeploymentConfig.h"
-#include "sync/Sonarbox.h"
+#include "settings/NetworkState.h"
 
 #include <QFile>
 #include <QtConcurrent/QtConcurrentRun>
@@ -19,8 +19,8 @@ scripted::Server::Handler withTokens(scripted::Server::Handler rest,
     };
 }
 
-void ServiceFixture::SetUp() {
-    Sonarbox::instance().reinitialize();
+void GatewayFixture::SetUp() {
+    NetworkState::offline() = false;
     CommonRequest::setTimeout(5000);
     CommonRequest::setMaximumReplySize(CommonRequest::DefaultMaximumReplySize);
     CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
@@ -28,14 +28,16 @@ void ServiceFixture::SetUp() {
     useGateway(server->baseUrl());
 }
 
-void ServiceFixture::TearDown() {
+void GatewayFixture::TearDown() {
     server.reset();
     DeploymentConfig::resetToDefault();
     CommonRequest::setTimeout(CommonRequest::DefaultTimeout);
-    Sonarbox::instance().reinitialize();
+    CommonRequest::setMaximumReplySize(CommonRequest::DefaultMaximumReplySize);
+    CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
+    NetworkState::offline() = false;
 }
 
-void ServiceFixture::useGateway(const QString &baseUrl, const QString &caFile) {
+void GatewayFixture::useGateway(const QString &baseUrl, const QString &caFile) {
     // A new file each time: the settings reader caches files by path.
     static int generation = 0;
     const QString path = configDir.filePath(QStringLiteral("sonarbox-%1.ini").arg(++generation));
@@ -49,7 +51,7 @@ void ServiceFixture::useGateway(const QString &baseUrl, const QString &caFile) {
     ASSERT_TRUE(DeploymentConfig::load(path));
 }
 
-QList<scripted::Request> ServiceFixture::serviceRequests() const {
+QList<scripted::Request> GatewayFixture::serviceRequests() const {
     QList<scripted::Request> result;
     for (const scripted::Request &request : server->requests()) {
         if (!request.body.contains("\"getToken\""))
