@@ -6,7 +6,7 @@
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
 #include "store/GenericDAO.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <QCoreApplication>

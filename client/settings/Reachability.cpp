@@ -3,7 +3,7 @@
 #include "Localization.h"
 #include "Logging.h"
 #include "ReachabilityProbe.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 
 #include <QCoreApplication>
 #include <QNetworkInformation>

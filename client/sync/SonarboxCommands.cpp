@@ -4,7 +4,7 @@
 
 #include "DesktopNotifier.h"
 #include "LoginItems.h"
-#include "NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"

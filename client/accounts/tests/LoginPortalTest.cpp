@@ -4,7 +4,7 @@
 #include "accounts/LoginPortal.h"
 #include "service/CommonRequest.h"
 #include "store/GenericDAO.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "settings/Reachability.h"
 #include "service/CommonRequest.h"
 #include "settings/DeploymentConfig.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 
 #include "TestEnvironment.h"
 #include <QCoreApplication>

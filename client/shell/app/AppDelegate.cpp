@@ -9,7 +9,7 @@
 #include "settings/Utility.h"
 #include "store/StoreSetup.h"
 #include "sync/DesktopNotifier.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 #include "sync/StatusReporting.h"
 #include "sync/SyncEngine.h"

@@ -9,7 +9,7 @@
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/Utility.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <QButtonGroup>

@@ -10,7 +10,7 @@
 #include "settings/NSDefaultsUtility.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <QApplication>

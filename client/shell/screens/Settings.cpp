@@ -5,7 +5,7 @@
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 
 Version::Version(QWidget *parent)
     : CustomView(parent) {

@@ -4,7 +4,7 @@
 #include "ScreenKeys.h"
 #include "accounts/LoginPortal.h"
 #include "settings/GAUtility.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 LandingPage::LandingPage(QWidget *parent)

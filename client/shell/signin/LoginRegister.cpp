@@ -10,7 +10,7 @@
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <QDesktopServices>

@@ -6,7 +6,7 @@
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <QDesktopServices>

@@ -15,7 +15,7 @@
 #include "signin/LoginRegister.h"
 #include "signin/SignUp.h"
 #include "store/GenericDAO.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 #include "ui_MainWindow.h"
 

@@ -5,7 +5,7 @@
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 #include "sync/DesktopNotifier.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 
 #include <QFile>
 #include <QTimer>

@@ -2,7 +2,7 @@
 
 #include "CoordinatorFixture.h"
 #include "library/FolderDialogs.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 
 #include <QSettings>
 

@@ -9,7 +9,7 @@
 #include "screens/Version.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 #include "settings/DeploymentConfig.h"
 #include "store/SecretStore.h"
 #include "store/StoreSetup.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 
 #include <QApplication>
 #include <QDesktopServices>

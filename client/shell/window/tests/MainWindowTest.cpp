@@ -6,7 +6,7 @@
 #include "TestEnvironment.h"
 #include "screens/ProcessPage.h"
 #include "settings/NSDefaultsUtility.h"
-#include "sync/NotificationCenter.h"
+#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <QApplication>
