@@ -2,16 +2,18 @@
 // once through the coordinator in this process, and once through
 // sonarbox-headless killed in the middle of a sync and started again.
 #include "ChildProcess.h"
+#include "Headless.h"
 #include "ServiceTestSupport.h"
 #include "SyncWorld.h"
 #include "TestEnvironment.h"
+#include "TestPrinting.h"
 #include "accounts/LoginPortal.h"
-#include "service/ServiceReporting.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
 #include "sync/Sonarbox.h"
+#include "sync/StatusReporting.h"
 #include "sync/SyncEngine.h"
 
 #include <QDir>
@@ -136,44 +138,6 @@ TEST(SyncEndToEnd, FirstSyncMatchesUploadsAndDownloadsThenTheNextChangesNothing)
     sonarbox.operationQueue().waitUntilAllOperationsAreFinished();
 }
 
-// sonarbox-headless in a home of its own.
-class Headless {
-public:
-    explicit Headless(const QString &config)
-        : m_config(config) {
-        const QString home = m_home.path();
-        m_options.environment = {QStringLiteral("HOME=") + home,
-                                 QStringLiteral("XDG_CONFIG_HOME=%1/.config").arg(home),
-                                 QStringLiteral("XDG_DATA_HOME=%1/.local/share").arg(home),
-                                 QStringLiteral("XDG_CACHE_HOME=%1/.cache").arg(home),
-                                 QStringLiteral("DBUS_SESSION_BUS_ADDRESS")};
-        m_options.output = ChildProcess::Output::Capture;
-        m_options.errorFile = m_home.filePath(QStringLiteral("stderr.log"));
-    }
-
-    // Runs to the end; answers the exit code (-1: crashed or hung).
-    int run(const QStringList &args, const QByteArray &input = {}, QByteArray *output = nullptr) {
-        const ChildProcess::Result r = ChildProcess::run(QStringLiteral(SONARBOX_HEADLESS_EXE),
-                                                         arguments(args), input, 600000, m_options);
-        if (output)
-            *output = r.output;
-        return r.exitCode;
-    }
-
-    bool start(ChildProcess &p, const QStringList &args) {
-        return p.start(QStringLiteral(SONARBOX_HEADLESS_EXE), arguments(args), m_options);
-    }
-
-private:
-    QStringList arguments(const QStringList &args) const {
-        return QStringList{QStringLiteral("--config"), m_config} + args;
-    }
-
-    QTemporaryDir m_home;
-    QString m_config;
-    ChildProcess::Options m_options;
-};
-
 TEST(SyncEndToEnd, AProcessKilledDuringASyncFinishesOnItsNextStartWithNothingLostOrDoubled) {
     SyncWorld world;
     QString error;
@@ -229,6 +193,46 @@ TEST(SyncEndToEnd, AProcessKilledDuringASyncFinishesOnItsNextStartWithNothingLos
     QByteArray status;
     EXPECT_EQ(headless.run({QStringLiteral("--status")}, {}, &status), 0);
     EXPECT_TRUE(status.contains("Sync Completed")) << status.toStdString();
+}
+
+// A reinstall: an empty store (and a new device) over the same music and
+// download folders. Every song the account already holds is recognised by
+// its checksum; nothing goes up or comes down again.
+TEST(SyncEndToEnd, AReinstallOverTheSameMusicAdoptsItWithoutUploadOrDownload) {
+    SyncWorld world;
+    QString error;
+    ASSERT_TRUE(world.build(&error, 2, 2)) << error.toStdString();
+    const QStringList firstSync = {QStringLiteral("--library"), world.musicFolder(),
+                                   QStringLiteral("--download-dir"), world.downloadFolder(),
+                                   QStringLiteral("--once")};
+    {
+        Headless before(world.configFile());
+        ASSERT_EQ(before.run({QStringLiteral("--login"), SyncWorld::Email},
+                             SyncWorld::Password.toUtf8() + "\n"),
+                  0);
+        QByteArray output;
+        ASSERT_EQ(before.run(firstSync, {}, &output), 0) << output.toStdString();
+    }
+    const QStringList downloaded = filesIn(world.downloadFolder());
+    const QStringList serverFiles = world.cloud.query(QStringLiteral("SELECT id FROM files"));
+    ASSERT_EQ(downloaded.size(), 1);
+
+    Headless after(world.configFile());
+    ASSERT_EQ(after.run({QStringLiteral("--login"), SyncWorld::Email},
+                        SyncWorld::Password.toUtf8() + "\n"),
+              0);
+    QByteArray output;
+    EXPECT_EQ(after.run(firstSync, {}, &output), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(" 0 uploaded, 0 downloaded, 0 failed")) << output.toStdString();
+    EXPECT_EQ(filesIn(world.downloadFolder()), downloaded);
+    EXPECT_EQ(world.cloud.query(QStringLiteral("SELECT id FROM files")), serverFiles);
+    QByteArray status;
+    EXPECT_EQ(after.run({QStringLiteral("--status")}, {}, &status), 0);
+    EXPECT_TRUE(
+        status.contains(QStringLiteral("Tracks stored: %1")
+                            .arg(world.cataloguedCopies.size() + world.unknownSongs.size() + 1)
+                            .toUtf8()))
+        << status.toStdString();
 }
 
 } // namespace

@@ -15,7 +15,7 @@ QString fileMd5(const QString &path) {
     return QString::fromLatin1(md5.result().toHex());
 }
 
-bool SyncWorld::build(QString *error, int catalogued, int unknown) {
+bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly) {
     const auto fail = [&](const QString &why) {
         *error = why;
         return false;
@@ -52,12 +52,22 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown) {
             return fail(QStringLiteral("could not make ") + song);
         unknownSongs << song;
     }
-    cloudOnlySong = m_root.filePath(QStringLiteral("elsewhere/cloud only.mp3"));
-    if (!TestSongs::make(cloudOnlySong, 900, 12,
-                         {QStringLiteral("Far Away"), QStringLiteral("Elsewhere"),
-                          QStringLiteral("Other Desk"), 1}))
-        return fail(QStringLiteral("could not make the cloud-only song"));
-    for (const QString &f : cataloguedCopies + unknownSongs + QStringList{cloudOnlySong})
+    for (int i = 0; i < cloudOnly; ++i) {
+        // The first keeps the names the tests have always looked for.
+        const QString title =
+            i == 0 ? QStringLiteral("Far Away") : QStringLiteral("Far Away %1").arg(i + 1);
+        const QString song =
+            m_root.filePath(i == 0 ? QStringLiteral("elsewhere/cloud only.mp3")
+                                   : QStringLiteral("elsewhere/cloud only %1.mp3").arg(i + 1));
+        if (!TestSongs::make(
+                song, 900 + i, 12,
+                {title, QStringLiteral("Elsewhere"), QStringLiteral("Other Desk"), i + 1}))
+            return fail(QStringLiteral("could not make the cloud-only song ") + song);
+        cloudOnlySongs << song;
+        cloudOnlyDownloadNames << QStringLiteral("Elsewhere - Other Desk - %1.mp3").arg(title);
+    }
+    cloudOnlySong = cloudOnlySongs.value(0);
+    for (const QString &f : cataloguedCopies + unknownSongs + cloudOnlySongs)
         md5.insert(f, fileMd5(f));
 
     const QString database = recognition + QStringLiteral("/catalog.db");
@@ -71,10 +81,13 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown) {
         return fail(QStringLiteral("sonarbox-cloud add-user failed"));
     if (!cloud.start())
         return fail(QStringLiteral("sonarbox-cloud did not start"));
-    const std::optional<QString> id = cloud.uploadAsAnotherDevice(Email, Password, cloudOnlySong);
-    if (!id)
-        return fail(QStringLiteral("the other installation could not upload"));
-    cloudOnlyMediaId = *id;
+    for (const QString &song : std::as_const(cloudOnlySongs)) {
+        const std::optional<QString> id = cloud.uploadAsAnotherDevice(Email, Password, song);
+        if (!id)
+            return fail(QStringLiteral("the other installation could not upload ") + song);
+        if (cloudOnlyMediaId.isEmpty())
+            cloudOnlyMediaId = *id;
+    }
 
     QFile ini(configFile());
     if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -11,7 +11,7 @@
 // some of them, a server whose catalogue holds the same songs, an account,
 // and a music folder in which the catalogued songs are re-encoded and tagged
 // differently (only their fingerprints can match them), beside songs the
-// service has never seen. The account also holds a song that only the cloud
+// service has never seen. The account also holds songs that only the cloud
 // has, uploaded by another installation.
 class SyncWorld {
 public:
@@ -19,7 +19,7 @@ public:
     static inline const QString Password = QStringLiteral("s3cret!");
 
     // Builds everything and starts the server. False (with `error`) on failure.
-    bool build(QString *error, int catalogued = 3, int unknown = 2);
+    bool build(QString *error, int catalogued = 3, int unknown = 2, int cloudOnly = 1);
 
     CloudProcess cloud;
     QString musicFolder() const { return m_root.filePath(QStringLiteral("music")); }
@@ -28,8 +28,12 @@ public:
 
     QStringList cataloguedCopies; // local files the catalogue holds as other encodings
     QStringList unknownSongs;     // local files nobody has
-    QString cloudOnlySong;        // the file another installation uploaded
+    QString cloudOnlySong;        // the (first) file another installation uploaded
     QString cloudOnlyMediaId;
+    QStringList cloudOnlySongs;
+    // The names the cloud-only songs get in the download folder, as the
+    // client names a downloaded song: "Artist - Album - Title.ext".
+    QStringList cloudOnlyDownloadNames;
     // The MD5 of each local file, by path.
     QMap<QString, QString> md5;
 

@@ -290,10 +290,10 @@ TEST_F(HeadlessTest, OnceExitsWithThreeAndSaysWhyWhenTheServiceRefusesTheUploads
     // answer over: the reason is the quota or the closed connection.
     const Result once = home.run({QStringLiteral("--once")});
     EXPECT_EQ(once.exitCode, 3) << once.all().toStdString();
-    EXPECT_TRUE(once.out.contains(QStringLiteral("Sync Completed: 2 upload")))
+    EXPECT_TRUE(once.out.contains(QStringLiteral("Sync Completed: ")) &&
+                once.out.contains(QStringLiteral("0 uploaded, 0 downloaded, 2 failed")))
         << once.out.toStdString();
-    EXPECT_TRUE(once.out.contains(QStringLiteral("0 uploaded, 0 downloaded, 2 failed")));
-    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Sync Completed: 2 upload")));
+    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Sync Completed: ")));
 }
 
 TEST_F(HeadlessTest, StartsAtLoginOnlyWhenAskedAndAsTheProgramThatWasStarted) {

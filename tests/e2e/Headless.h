@@ -1,0 +1,32 @@
+#pragma once
+
+#include "ChildProcess.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// sonarbox-headless in a home of its own, with a temporary folder of its own
+// too, so that a test can see everything a run leaves behind.
+class Headless {
+public:
+    explicit Headless(const QString &config);
+
+    // Runs to the end; answers the exit code (-1: crashed or hung).
+    int run(const QStringList &args, const QByteArray &input = {}, QByteArray *output = nullptr);
+
+    bool start(ChildProcess &p, const QStringList &args);
+
+    // What TMPDIR names for the program.
+    QString tempFolder() const { return m_home.filePath(QStringLiteral("tmp")); }
+
+private:
+    QStringList arguments(const QStringList &args) const {
+        return QStringList{QStringLiteral("--config"), m_config} + args;
+    }
+
+    QTemporaryDir m_home;
+    QString m_config;
+    ChildProcess::Options m_options;
+};
