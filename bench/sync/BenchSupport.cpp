@@ -54,10 +54,71 @@ double peakResidentMiB() {
     return 0;
 }
 
+double residentMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
 void resetPeak() {
     QFile refs(QStringLiteral("/proc/self/clear_refs"));
     if (refs.open(QIODevice::WriteOnly))
         refs.write("5");
+}
+
+const char *StageTimes::name(Stage stage) {
+    switch (stage) {
+    case Scan:
+        return "scan";
+    case Fingerprint:
+        return "fingerprint and match";
+    case Download:
+        return "listing and download";
+    case Upload:
+        return "upload";
+    case StageCount:
+        break;
+    }
+    return "";
+}
+
+StageTimes::StageTimes(bool stagePeaks)
+    : m_stagePeaks(stagePeaks) {
+    m_clock.start();
+}
+
+StageTimes::PerStage StageTimes::last() const {
+    const std::lock_guard lock(m_mutex);
+    return m_last;
+}
+
+StageTimes::PerStage StageTimes::lastPeaks() const {
+    const std::lock_guard lock(m_mutex);
+    return m_lastPeaks;
+}
+
+void StageTimes::mark(int boundary) {
+    const std::lock_guard lock(m_mutex);
+    m_marks[size_t(boundary)] = double(m_clock.nsecsElapsed()) / 1e6;
+    if (!m_stagePeaks)
+        return;
+    // The peak of the stage that ends here; the next one starts from now.
+    m_peaks[size_t(boundary)] = peakResidentMiB();
+    resetPeak();
+}
+
+void StageTimes::statusMenuSyncFinished() {
+    mark(StageCount);
+    const std::lock_guard lock(m_mutex);
+    for (size_t i = 0; i < StageCount; ++i) {
+        m_last[i] = m_marks[i + 1] - m_marks[i];
+        m_lastPeaks[i] = m_peaks[i + 1];
+    }
 }
 
 } // namespace bench

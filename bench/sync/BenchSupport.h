@@ -1,9 +1,14 @@
 #pragma once
 
+#include "sync/StatusMenu.h"
+
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 // Shared by the sync benchmarks.
@@ -23,5 +28,44 @@ double median(std::vector<double> values);
 // resetPeak(), in MiB (VmHWM).
 double peakResidentMiB();
 void resetPeak();
+// The process's resident memory now, in MiB (VmRSS).
+double residentMiB();
+
+// The wall time of each stage of the coordinator's last sync, from the status
+// menu reports it makes as a sync and each of its stages begin, and with
+// `stagePeaks` the peak resident memory of each stage (the process's peak is
+// reset as each stage begins, so resetPeak() and peakResidentMiB() then
+// describe the last stage only). The listing of the cloud library belongs to
+// the download stage, which reports no progress stage of its own when it has
+// nothing to download.
+class StageTimes : public StatusMenu {
+public:
+    enum Stage { Scan, Fingerprint, Download, Upload, StageCount };
+    static const char *name(Stage stage);
+    using PerStage = std::array<double, StageCount>;
+
+    explicit StageTimes(bool stagePeaks = false);
+    // Of the last sync that finished: milliseconds, and peak MiB (VmHWM).
+    PerStage last() const;
+    PerStage lastPeaks() const;
+
+    void statusMenuSyncStarted() override { mark(0); }
+    void statusMenuFingerPrintStarted() override { mark(1); }
+    void statusMenuDownloadStarted() override { mark(2); }
+    void statusMenuUploadStarted() override { mark(3); }
+    void statusMenuSyncFinished() override;
+
+private:
+    void mark(int boundary);
+
+    const bool m_stagePeaks;
+    // The stages report from the stage queue's thread.
+    mutable std::mutex m_mutex;
+    QElapsedTimer m_clock;
+    std::array<double, StageCount + 1> m_marks{};
+    std::array<double, StageCount + 1> m_peaks{};
+    PerStage m_last{};
+    PerStage m_lastPeaks{};
+};
 
 } // namespace bench
