@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -227,8 +228,12 @@ int measure(const QString &folder, int count, int runs, int idleSeconds, const Q
     std::fflush(stdout);
     sonarbox.setStatusMenu(nullptr);
     if (!completed || !nothingMoved || stored != count) {
-        std::fprintf(stderr, "%d tracks: outcome \"%s\", %d stored, first sync moved tracks: %s\n",
-                     count, qPrintable(outcome), stored, nothingMoved ? "no" : "yes");
+        std::fprintf(stderr,
+                     "%d tracks: outcome \"%s\", %d stored; the first sync found %lld files and "
+                     "matched, downloaded, uploaded or failed %lld tracks\n",
+                     count, qPrintable(outcome), stored, static_cast<long long>(first.tracksFound),
+                     static_cast<long long>(first.tracksMatched + first.tracksDownloaded +
+                                            first.tracksUploaded + first.tracksFailed));
         return 1;
     }
     return 0;
