@@ -9,7 +9,7 @@ packages=(
   g++ cmake pkgconf make git
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-websockets-dev
   qt6-webengine-dev qt6-tools-dev qt6-l10n-tools qtkeychain-qt6-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   libchromaprint-dev libmpdclient-dev libtag1-dev libcpp-httplib-dev libssl-dev libsqlite3-dev
   libmicrohttpd-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev

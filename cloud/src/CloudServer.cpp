@@ -1,6 +1,7 @@
 #include "CloudServer.h"
 
 #include "ServerContext.h"
+#include "TagReader.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -49,6 +50,13 @@ CloudServer::CloudServer(Config config)
     if (removed > 0)
         std::fprintf(stderr, "removed %d unfinished or unrecorded files\n", removed);
 
+    // Data folders from before the music-player view get their tags read once.
+    for (const auto &[fileId, relPath] : ctx.store.filesWithoutTags()) {
+        if (const auto tags = readTags(ctx.blobs.pathOf(relPath).string()))
+            ctx.store.setFileTags(fileId, *tags);
+    }
+    ctx.store.indexLibrary();
+
     addAccountRoutes(server, ctx);
     addMediaRoutes(server, ctx);
     addUploadRoutes(server, ctx);
@@ -56,6 +64,7 @@ CloudServer::CloudServer(Config config)
     addFacebookRoutes(server, ctx);
     addAnalyticsRoutes(server, ctx);
     addWebSiteRoutes(server);
+    addSubsonicRoutes(server, ctx);
 }
 
 CloudServer::~CloudServer() = default;

@@ -42,7 +42,8 @@ struct Response {
     std::vector<std::pair<std::string, std::string>> headers;
     // A file to send instead of the body: its descriptor (owned from here on) and size.
     int fileFd = -1;
-    std::uint64_t fileSize = 0;
+    std::uint64_t fileSize = 0;   // bytes to send
+    std::uint64_t fileOffset = 0; // where in the file they start
     // Close the connection after this answer (a request body may be left unread).
     bool close = false;
 

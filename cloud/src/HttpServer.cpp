@@ -228,7 +228,8 @@ struct HttpServer::Impl {
             if (!route.matches(req.path, captures))
                 continue;
             pathKnown = true;
-            if (route.method == req.method) {
+            // HEAD is a GET without the body (the library leaves it out).
+            if (route.method == req.method || (req.method == "HEAD" && route.method == "GET")) {
                 req.matches = captures.empty() ? std::vector<std::string>{req.path} : captures;
                 return &route;
             }
@@ -245,7 +246,8 @@ struct HttpServer::Impl {
         ex.answered = true;
         MHD_Response *reply = nullptr;
         if (res.fileFd >= 0) {
-            reply = MHD_create_response_from_fd64(res.fileSize, res.fileFd);
+            reply =
+                MHD_create_response_from_fd_at_offset64(res.fileSize, res.fileFd, res.fileOffset);
             if (reply)
                 res.fileFd = -1; // the library closes it with the response
         } else {

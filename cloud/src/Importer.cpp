@@ -107,6 +107,7 @@ ImportResult importFile(Store &store, BlobStore &blobs, const fs::path &file,
     stored = store.addFile(stored, reused);
     if (reused)
         blobs.remove(copy); // the same bytes are stored already
+    store.setFileTags(stored.id, *tags);
 
     CatalogItem item;
     item.fileId = stored.id;

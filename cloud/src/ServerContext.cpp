@@ -1,6 +1,7 @@
 #include "ServerContext.h"
 
 #include "Crypto.h"
+#include "KeyFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,27 +17,11 @@ namespace cloud {
 namespace {
 constexpr std::size_t kCredentialCacheSize = 10000;
 
-// The key that signs download addresses lives in its own 0600 file beside the
-// database, so that a copy of the database alone cannot forge addresses.
+// The key that signs download addresses: older versions kept it in the database.
 std::string loadLinkKey(const std::filesystem::path &dataDir, Store &store) {
-    const std::filesystem::path path = dataDir / "link.key";
-    if (std::ifstream in{path, std::ios::binary}) {
-        std::string key((std::istreambuf_iterator<char>(in)), {});
-        if (key.size() == 32)
-            return key;
-    }
-    const std::string key = store.takeLegacySecret().value_or(crypto::randomBytes(32));
-    const std::filesystem::path part = dataDir / "link.key.part";
-    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0 || ::write(fd, key.data(), key.size()) != static_cast<ssize_t>(key.size()) ||
-        ::fsync(fd) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        throw std::runtime_error("cannot write " + path.string());
-    }
-    ::close(fd);
-    std::filesystem::rename(part, path);
-    return key;
+    return loadKeyFile(dataDir / "link.key", 32, [&store] {
+        return store.takeLegacySecret().value_or(crypto::randomBytes(32));
+    });
 }
 } // namespace
 
@@ -66,7 +51,8 @@ ServerContext::ServerContext(Config c)
     , linkSecret(loadLinkKey(config.dataDir, store))
     , credentials(crypto::randomBytes(32))
     , uploadAllowance(config.dataDir, config.quotaBytes, config.minFreeBytes)
-    , dummyPassword(PasswordHash::make(crypto::randomHex(16), config.pbkdf2Iterations)) {}
+    , dummyPassword(PasswordHash::make(crypto::randomHex(16), config.pbkdf2Iterations))
+    , playerSecrets(PlayerSecrets::load(config.dataDir)) {}
 
 bool checkPassword(ServerContext &ctx, const std::optional<User> &user, std::string_view password) {
     if (!user || !user->hasPassword) {

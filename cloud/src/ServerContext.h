@@ -4,6 +4,7 @@
 #include "BlobStore.h"
 #include "Config.h"
 #include "Json.h"
+#include "PlayerSecrets.h"
 #include "RateLimiter.h"
 #include "SignInThrottle.h"
 #include "Store.h"
@@ -49,6 +50,10 @@ struct ServerContext {
     // Checked in place of a missing account's hash, so that an unknown e-mail
     // address takes as long to refuse as a wrong password.
     PasswordHash dummyPassword;
+    // Music players: the keys that open player passwords, and their own back-off
+    // (a guessing player does not lock its owner out of the desktop).
+    PlayerSecrets playerSecrets;
+    SignInThrottle playerThrottle;
     // Analytics requests per client address: a burst of 60, then 5 a second.
     RateLimiter collectLimiter{5.0, 60.0};
 };
@@ -94,6 +99,7 @@ void addDownloadRoutes(http::HttpServer &server, ServerContext &ctx);
 void addFacebookRoutes(http::HttpServer &server, ServerContext &ctx);
 void addAnalyticsRoutes(http::HttpServer &server, ServerContext &ctx);
 void addWebSiteRoutes(http::HttpServer &server);
+void addSubsonicRoutes(http::HttpServer &server, ServerContext &ctx);
 
 // The password check of a sign-in; a missing account (or one without a
 // password) costs the same key derivation as a real one.

@@ -59,6 +59,15 @@ struct Tags {
     std::string album;
     int track = 0;
     std::int64_t durationMs = 0;
+    // What players show and need beyond the sync protocol's fields.
+    std::string albumArtist;
+    std::string genre;
+    int disc = 0;
+    int year = 0;
+    int bitRateKbps = 0;
+    std::string suffix;      // "mp3", "flac", "m4a" …: from the container, not the name
+    std::string contentType; // "audio/mpeg" …
+    bool hasCover = false;   // the file embeds a picture
 };
 
 struct StoredFile {
@@ -100,6 +109,17 @@ struct Listing {
 };
 
 enum class DeviceResult { Ok, LimitReached };
+
+// The music-player view of the library (Library.h).
+struct Song;
+struct Album;
+struct Artist;
+struct Genre;
+struct SongQuery;
+struct AlbumQuery;
+struct ArtistQuery;
+struct Playlist;
+struct PlayerPassword;
 
 class Store {
 public:
@@ -155,13 +175,50 @@ public:
     // An upload in one transaction: the file record (or the existing one with the
     // same SHA-256 and size, setting `fileReused`) and the user's library entry for it.
     // `added` tells whether the library took a new entry (not one it had).
+    // `tags` are the file's, kept for the music-player view when the file is new.
     UserMedia addUpload(const StoredFile &file, UserMedia media, bool &fileReused,
-                        bool *added = nullptr);
+                        bool *added = nullptr, const Tags *tags = nullptr);
     Listing listChanges(std::int64_t userId, std::int64_t since);
     std::int64_t userMediaCount(std::int64_t userId);
     // Bytes an account's library takes, each item counted whole even when its
     // file is shared (what it would take were it alone).
     std::int64_t storedBytes(std::int64_t userId);
+
+    // The music-player view (StoreLibrary.cpp). Tags are read once per stored
+    // file; each library item gets a row of its own with opaque IDs.
+    void setFileTags(std::int64_t fileId, const Tags &tags);
+    // Files recorded before their tags were kept: (id, path below media/).
+    std::vector<std::pair<std::int64_t, std::string>> filesWithoutTags();
+    // Makes the rows of library items that have none; returns how many.
+    int indexLibrary();
+    std::vector<Song> songs(std::int64_t userId, const SongQuery &query);
+    std::vector<Album> albums(std::int64_t userId, const AlbumQuery &query);
+    std::vector<Artist> artists(std::int64_t userId, const ArtistQuery &query);
+    std::vector<Genre> genres(std::int64_t userId);
+    std::int64_t libraryChangedMs(std::int64_t userId);
+    void setStarred(std::int64_t userId, const std::string &itemId, bool starred);
+    void addPlay(std::int64_t userId, std::int64_t mediaId, std::int64_t whenMs);
+
+    // Playlists (StorePlaylists.cpp); IDs are public IDs, always of the given account.
+    std::vector<Playlist> playlists(std::int64_t userId);
+    std::optional<Playlist> findPlaylist(std::int64_t userId, const std::string &id);
+    Playlist createPlaylist(std::int64_t userId, const std::string &name,
+                            const std::vector<std::int64_t> &mediaIds);
+    // Replaces the name, comment or flag given; removes the entries at the given
+    // positions (of the list as it was), then appends `add`. False when not found.
+    bool updatePlaylist(std::int64_t userId, const std::string &id,
+                        const std::optional<std::string> &name,
+                        const std::optional<std::string> &comment,
+                        const std::optional<bool> &isPublic, const std::vector<int> &removeAt,
+                        const std::vector<std::int64_t> &add,
+                        const std::optional<std::vector<std::int64_t>> &replaceWith = {});
+    bool deletePlaylist(std::int64_t userId, const std::string &id);
+
+    // Player passwords (StorePlayers.cpp); nullopt when the account has one of that name.
+    std::optional<PlayerPassword> addPlayerPassword(const PlayerPassword &password);
+    std::vector<PlayerPassword> playerPasswords(std::int64_t userId);
+    std::optional<PlayerPassword> findPlayerPasswordByKey(const std::string &keyId);
+    bool removePlayerPassword(std::int64_t userId, const std::string &name);
 
     // Analytics
     // Keeps the event; the oldest ones give way beyond 100,000 or `maxTotalBytes`.
@@ -178,6 +235,10 @@ private:
     std::int64_t nextPosition();
     StoredFile addFileLocked(const StoredFile &file, bool &reused);
     UserMedia addUserMediaLocked(UserMedia media);
+    void indexSongLocked(const UserMedia &media);
+    void setFileTagsLocked(std::int64_t fileId, const Tags &tags);
+    std::string publicId(const char *kind, std::int64_t userId, std::string_view key) const;
+    std::string idKey_; // keys the opaque IDs of the music-player view
     Database db_;
     std::mutex mutex_;
     std::int64_t analyticsBytes_ = -1; // stored analytics bytes, counted on first use

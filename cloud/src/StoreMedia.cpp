@@ -195,7 +195,8 @@ UserMedia Store::addUserMedia(UserMedia media) {
     return out;
 }
 
-UserMedia Store::addUpload(const StoredFile &file, UserMedia media, bool &fileReused, bool *added) {
+UserMedia Store::addUpload(const StoredFile &file, UserMedia media, bool &fileReused, bool *added,
+                           const Tags *tags) {
     std::lock_guard lock(mutex_);
     if (added)
         *added = false;
@@ -211,6 +212,10 @@ UserMedia Store::addUpload(const StoredFile &file, UserMedia media, bool &fileRe
         }
     }
     media.fileId = addFileLocked(file, fileReused).id;
+    if (tags && !fileReused) {
+        // The same transaction: an upload is never listed without its tags.
+        setFileTagsLocked(media.fileId, *tags);
+    }
     UserMedia out = addUserMediaLocked(std::move(media));
     tx.commit();
     if (added)
@@ -244,6 +249,7 @@ UserMedia Store::addUserMediaLocked(UserMedia media) {
         .bind(12, media.position)
         .run();
     media.id = db_.lastInsertId();
+    indexSongLocked(media);
     return media;
 }
 

@@ -99,6 +99,53 @@ CREATE TABLE IF NOT EXISTS user_media (
     position INTEGER NOT NULL);
 CREATE UNIQUE INDEX IF NOT EXISTS user_media_by_checksum ON user_media(user_id, checksum);
 CREATE INDEX IF NOT EXISTS user_media_by_position ON user_media(user_id, position);
+CREATE TABLE IF NOT EXISTS file_tags (
+    file_id INTEGER PRIMARY KEY REFERENCES files(id),
+    title TEXT NOT NULL, artist TEXT NOT NULL, album TEXT NOT NULL,
+    album_artist TEXT NOT NULL, genre TEXT NOT NULL,
+    track INTEGER NOT NULL, disc INTEGER NOT NULL, year INTEGER NOT NULL,
+    duration_ms INTEGER NOT NULL, bit_rate INTEGER NOT NULL,
+    suffix TEXT NOT NULL, content_type TEXT NOT NULL, has_cover INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS library_songs (
+    media_id INTEGER PRIMARY KEY REFERENCES user_media(id),
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    song_id TEXT NOT NULL UNIQUE,
+    album_id TEXT NOT NULL, artist_id TEXT NOT NULL, album_artist_id TEXT NOT NULL,
+    file_id INTEGER NOT NULL REFERENCES files(id),
+    title TEXT NOT NULL, artist TEXT NOT NULL, album TEXT NOT NULL, album_artist TEXT NOT NULL,
+    genre TEXT NOT NULL, track INTEGER NOT NULL, disc INTEGER NOT NULL, year INTEGER NOT NULL,
+    duration_ms INTEGER NOT NULL, bit_rate INTEGER NOT NULL,
+    suffix TEXT NOT NULL, content_type TEXT NOT NULL, has_cover INTEGER NOT NULL,
+    path TEXT NOT NULL, size INTEGER NOT NULL, created_ms INTEGER NOT NULL,
+    play_count INTEGER NOT NULL DEFAULT 0, played_ms INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS library_by_album ON library_songs(user_id, album_id);
+CREATE INDEX IF NOT EXISTS library_by_artist ON library_songs(user_id, album_artist_id);
+CREATE INDEX IF NOT EXISTS library_by_genre ON library_songs(user_id, genre);
+CREATE TABLE IF NOT EXISTS stars (
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    item_id TEXT NOT NULL,
+    created_ms INTEGER NOT NULL,
+    PRIMARY KEY (user_id, item_id));
+CREATE TABLE IF NOT EXISTS playlists (
+    id INTEGER PRIMARY KEY,
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    public_id TEXT NOT NULL UNIQUE,
+    name TEXT NOT NULL, comment TEXT NOT NULL DEFAULT '',
+    public INTEGER NOT NULL DEFAULT 0,
+    created_ms INTEGER NOT NULL, changed_ms INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS playlist_songs (
+    playlist_id INTEGER NOT NULL REFERENCES playlists(id),
+    position INTEGER NOT NULL,
+    media_id INTEGER NOT NULL REFERENCES user_media(id),
+    PRIMARY KEY (playlist_id, position));
+CREATE TABLE IF NOT EXISTS player_passwords (
+    id INTEGER PRIMARY KEY,
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    name TEXT NOT NULL,
+    key_id TEXT NOT NULL UNIQUE,
+    sealed BLOB NOT NULL,
+    created_ms INTEGER NOT NULL,
+    UNIQUE (user_id, name));
 CREATE TABLE IF NOT EXISTS analytics_events (
     id INTEGER PRIMARY KEY,
     received_ms INTEGER NOT NULL,
@@ -117,6 +164,17 @@ CREATE TABLE IF NOT EXISTS analytics_events (
     }
     db_.exec("DROP INDEX IF EXISTS files_by_md5;"
              "CREATE INDEX IF NOT EXISTS files_by_sha256 ON files(sha256, size);");
+    {
+        Statement q(db_, "SELECT value FROM meta WHERE key = 'id_key'");
+        if (q.step())
+            idKey_ = q.text(0);
+    }
+    if (idKey_.size() != 32) {
+        idKey_ = crypto::randomBytes(32);
+        Statement(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES('id_key', ?)")
+            .bindBlob(1, idKey_)
+            .run();
+    }
 }
 
 // Data folders made by earlier versions get the columns added since.

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace cloud {
@@ -32,12 +33,58 @@ std::string firstTag(AVFormatContext *ctx, const char *key) {
     return v;
 }
 
-bool hasAudio(const AVFormatContext *ctx) {
+const AVStream *audioStream(const AVFormatContext *ctx) {
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+            !(ctx->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return ctx->streams[i];
+    }
+    return nullptr;
+}
+
+bool hasCover(const AVFormatContext *ctx) {
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        if ((ctx->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            ctx->streams[i]->attached_pic.size > 0)
             return true;
     }
     return false;
+}
+
+// The suffix and media type players expect, judged by the container and codec
+// the demuxer found (a file's name may say anything).
+void describeFormat(const AVFormatContext *ctx, const AVStream *audio, Tags &t) {
+    const std::string format = ctx->iformat->name;
+    const AVCodecID codec = audio->codecpar->codec_id;
+    struct Kind {
+        const char *suffix;
+        const char *type;
+    };
+    Kind kind{"bin", "application/octet-stream"};
+    if (format == "mp3")
+        kind = {"mp3", "audio/mpeg"};
+    else if (format == "flac")
+        kind = {"flac", "audio/flac"};
+    else if (format == "ogg")
+        kind = codec == AV_CODEC_ID_OPUS ? Kind{"opus", "audio/ogg"} : Kind{"ogg", "audio/ogg"};
+    else if (format.find("mp4") != std::string::npos || format.find("m4a") != std::string::npos)
+        kind = {"m4a", "audio/mp4"};
+    else if (format == "wav")
+        kind = {"wav", "audio/wav"};
+    else if (format == "aiff")
+        kind = {"aiff", "audio/aiff"};
+    else if (format == "asf")
+        kind = {"wma", "audio/x-ms-wma"};
+    else if (format.find("matroska") != std::string::npos)
+        kind = {"mka", "audio/x-matroska"};
+    else if (format == "aac")
+        kind = {"aac", "audio/aac"};
+    t.suffix = kind.suffix;
+    t.contentType = kind.type;
+}
+
+int leadingNumber(const std::string &text) {
+    return std::atoi(text.c_str()); // "3/12" reads as 3, "2019-05-01" as 2019
 }
 
 } // namespace
@@ -53,6 +100,7 @@ std::optional<Tags> readTags(const std::string &path, TagDepth depth) {
     if (depth == TagDepth::Quick) {
         // Audio containers announce themselves in their first bytes; probing a
         // whole megabyte of something else costs more than the upload itself.
+        // The duration is then estimated from the bit rate.
         av_dict_set(&options, "formatprobesize", "65536", 0);
         av_dict_set(&options, "probesize", "65536", 0);
     }
@@ -61,15 +109,32 @@ std::optional<Tags> readTags(const std::string &path, TagDepth depth) {
     if (opened < 0)
         return std::nullopt;
     std::optional<Tags> result;
-    if ((depth == TagDepth::Quick || avformat_find_stream_info(ctx, nullptr) >= 0) &&
-        hasAudio(ctx)) {
+    const AVStream *audio = nullptr;
+    // Even the quick read looks at the streams (within the small probe size):
+    // players need the duration and bit rate.
+    if (avformat_find_stream_info(ctx, nullptr) >= 0 && (audio = audioStream(ctx))) {
         Tags t;
         t.title = firstTag(ctx, "title");
         t.artist = firstTag(ctx, "artist");
         t.album = firstTag(ctx, "album");
-        t.track = std::atoi(firstTag(ctx, "track").c_str()); // "3/12" reads as 3
+        t.albumArtist = firstTag(ctx, "album_artist");
+        t.genre = firstTag(ctx, "genre");
+        t.track = leadingNumber(firstTag(ctx, "track"));
+        t.disc = leadingNumber(firstTag(ctx, "disc"));
+        t.year = leadingNumber(firstTag(ctx, "date"));
+        if (t.year == 0)
+            t.year = leadingNumber(firstTag(ctx, "year"));
+        if (t.year < 0 || t.year > 9999)
+            t.year = 0;
         if (ctx->duration > 0)
             t.durationMs = ctx->duration / (AV_TIME_BASE / 1000);
+        std::int64_t bitRate =
+            audio->codecpar->bit_rate > 0 ? audio->codecpar->bit_rate : ctx->bit_rate;
+        if (bitRate <= 0 && t.durationMs > 0 && ctx->pb)
+            bitRate = avio_size(ctx->pb) * 8000 / t.durationMs;
+        t.bitRateKbps = static_cast<int>(std::max<std::int64_t>(0, bitRate / 1000));
+        t.hasCover = hasCover(ctx);
+        describeFormat(ctx, audio, t);
         result = t;
     }
     avformat_close_input(&ctx);

@@ -9,8 +9,8 @@
 namespace cloud {
 
 // nullopt when the file is not audio that the demuxers recognise. The quick
-// form reads only the container's header (tags, an estimated duration); the
-// thorough one also probes the streams for an exact duration.
+// form reads only the first 64 KiB (tags, an estimated duration and bit
+// rate); the thorough one probes the streams further for exact figures.
 enum class TagDepth { Quick, Thorough };
 std::optional<Tags> readTags(const std::string &path, TagDepth depth = TagDepth::Thorough);
 

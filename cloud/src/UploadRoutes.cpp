@@ -141,7 +141,7 @@ void UploadState::store(const Request &req, Response &res, bool complete) {
     try {
         const auto tags = readTags(ctx.blobs.pathOf(stored.relPath).string(), TagDepth::Quick);
         media = ctx.store.addUpload(stored, describe(session.userId, name, stored.md5, tags),
-                                    reused, &kept);
+                                    reused, &kept, tags ? &*tags : nullptr);
     } catch (...) {
         ctx.blobs.remove(stored.relPath);
         throw;

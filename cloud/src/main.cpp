@@ -3,6 +3,8 @@
 #include "CloudServer.h"
 #include "Importer.h"
 #include "Json.h"
+#include "Library.h"
+#include "PlayerSecrets.h"
 #include "ServerContext.h"
 
 #include <csignal>
@@ -44,6 +46,9 @@ const char *kUsage = R"(usage:
       [--pbkdf2-iterations N]
   sonarbox-cloud import --data DIR [--recognition-catalog PATH] FILE...
   sonarbox-cloud remove-device --data DIR EMAIL DEVICE
+  sonarbox-cloud add-player-password --data DIR EMAIL NAME
+  sonarbox-cloud list-player-passwords --data DIR EMAIL
+  sonarbox-cloud remove-player-password --data DIR EMAIL NAME
 )";
 
 struct Args {
@@ -235,6 +240,51 @@ int removeDevice(const Args &args) {
     return 0;
 }
 
+// Player passwords: made here, shown once, and only their sealed form kept.
+int playerPasswords(const std::string &command, const Args &args) {
+    const std::size_t wanted = command == "list-player-passwords" ? 1 : 2;
+    if (args.positional.size() != wanted) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const Config config = configFrom(args);
+    Store store(config.dataDir / "cloud.sqlite");
+    const std::string &email = args.positional[0];
+    const auto user = store.findUserByEmail(email);
+    if (!user) {
+        std::cerr << "no account " << email << "\n";
+        return 1;
+    }
+    if (command == "list-player-passwords") {
+        for (const auto &p : store.playerPasswords(user->id))
+            std::cout << p.name << "\n";
+        return 0;
+    }
+    const std::string &name = args.positional[1];
+    if (command == "remove-player-password") {
+        if (!store.removePlayerPassword(user->id, name)) {
+            std::cerr << email << " has no player password \"" << name << "\"\n";
+            return 1;
+        }
+        std::cout << "removed player password \"" << name << "\" of " << email << "\n";
+        return 0;
+    }
+    if (!isValidPlayerPasswordName(name)) {
+        std::cerr << "a player password's name is 1 to 64 printable characters\n";
+        return 2;
+    }
+    const auto made =
+        createPlayerPassword(store, PlayerSecrets::load(config.dataDir), user->id, name);
+    if (!made) {
+        std::cerr << email << " already has a player password \"" << name << "\"\n";
+        return 1;
+    }
+    std::cout << "player password \"" << name << "\" of " << email
+              << " (it is shown only now)\npassword: " << made->password
+              << "\napi key: " << made->apiKey << "\n";
+    return 0;
+}
+
 int import(const Args &args) {
     if (args.positional.empty()) {
         std::cerr << kUsage;
@@ -293,6 +343,9 @@ int main(int argc, char **argv) {
             return import(args);
         if (command == "remove-device")
             return removeDevice(args);
+        if (command == "add-player-password" || command == "list-player-passwords" ||
+            command == "remove-player-password")
+            return playerPasswords(command, args);
     } catch (const std::exception &e) {
         std::cerr << "sonarbox-cloud: " << e.what() << "\n";
         return 1;

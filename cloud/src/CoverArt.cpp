@@ -1,0 +1,153 @@
+#include "CoverArt.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <memory>
+
+namespace cloud {
+
+namespace {
+
+struct FormatCloser {
+    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer {
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketFreer {
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+using Format = std::unique_ptr<AVFormatContext, FormatCloser>;
+using Codec = std::unique_ptr<AVCodecContext, CodecFreer>;
+using Frame = std::unique_ptr<AVFrame, FrameFreer>;
+using Packet = std::unique_ptr<AVPacket, PacketFreer>;
+
+const char *typeOf(AVCodecID id) {
+    switch (id) {
+    case AV_CODEC_ID_MJPEG:
+        return "image/jpeg";
+    case AV_CODEC_ID_PNG:
+        return "image/png";
+    case AV_CODEC_ID_GIF:
+        return "image/gif";
+    case AV_CODEC_ID_BMP:
+        return "image/bmp";
+    case AV_CODEC_ID_WEBP:
+        return "image/webp";
+    default:
+        return nullptr;
+    }
+}
+
+Frame decode(const AVCodecParameters *par, const AVPacket &packet) {
+    const AVCodec *decoder = avcodec_find_decoder(par->codec_id);
+    if (!decoder)
+        return nullptr;
+    Codec ctx(avcodec_alloc_context3(decoder));
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0 ||
+        avcodec_open2(ctx.get(), decoder, nullptr) < 0)
+        return nullptr;
+    Frame frame(av_frame_alloc());
+    if (!frame || avcodec_send_packet(ctx.get(), &packet) < 0)
+        return nullptr;
+    avcodec_send_packet(ctx.get(), nullptr);
+    if (avcodec_receive_frame(ctx.get(), frame.get()) < 0 || frame->width <= 0 ||
+        frame->height <= 0)
+        return nullptr;
+    return frame;
+}
+
+std::optional<std::string> scaleToJpeg(const AVFrame &source, int maxSize) {
+    const double factor = static_cast<double>(maxSize) / std::max(source.width, source.height);
+    const int width = std::max(1, static_cast<int>(source.width * factor + 0.5));
+    const int height = std::max(1, static_cast<int>(source.height * factor + 0.5));
+    const AVCodec *encoder = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    if (!encoder)
+        return std::nullopt;
+    Codec enc(avcodec_alloc_context3(encoder));
+    if (!enc)
+        return std::nullopt;
+    enc->width = width;
+    enc->height = height;
+    enc->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    enc->time_base = AVRational{1, 25};
+    enc->flags |= AV_CODEC_FLAG_QSCALE;
+    enc->global_quality = FF_QP2LAMBDA * 3;
+    if (avcodec_open2(enc.get(), encoder, nullptr) < 0)
+        return std::nullopt;
+
+    Frame scaled(av_frame_alloc());
+    scaled->format = enc->pix_fmt;
+    scaled->width = width;
+    scaled->height = height;
+    if (av_frame_get_buffer(scaled.get(), 0) < 0)
+        return std::nullopt;
+    SwsContext *sws =
+        sws_getContext(source.width, source.height, static_cast<AVPixelFormat>(source.format),
+                       width, height, enc->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!sws)
+        return std::nullopt;
+    sws_scale(sws, source.data, source.linesize, 0, source.height, scaled->data, scaled->linesize);
+    sws_freeContext(sws);
+    scaled->quality = enc->global_quality;
+    scaled->pts = 0;
+
+    Packet out(av_packet_alloc());
+    if (avcodec_send_frame(enc.get(), scaled.get()) < 0 ||
+        avcodec_send_frame(enc.get(), nullptr) < 0 ||
+        avcodec_receive_packet(enc.get(), out.get()) < 0)
+        return std::nullopt;
+    return std::string(reinterpret_cast<const char *>(out->data),
+                       static_cast<std::size_t>(out->size));
+}
+
+} // namespace
+
+std::optional<Picture> readCover(const std::string &path, int maxSize) {
+    av_log_set_level(AV_LOG_QUIET);
+    AVFormatContext *raw = nullptr;
+    AVDictionary *options = nullptr;
+    // The same containment as the tag reader: audio containers, this one file.
+    av_dict_set(&options, "format_whitelist", "mp3,flac,ogg,mov,wav,aiff,asf,matroska,aac", 0);
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int opened = avformat_open_input(&raw, path.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0)
+        return std::nullopt;
+    Format format(raw);
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVStream *st = format->streams[i];
+        if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC) || st->attached_pic.size <= 0)
+            continue;
+        const AVPacket &pic = st->attached_pic;
+        const char *type = typeOf(st->codecpar->codec_id);
+        const bool fits =
+            maxSize <= 0 || (st->codecpar->width > 0 &&
+                             std::max(st->codecpar->width, st->codecpar->height) <= maxSize);
+        if (fits && type)
+            return Picture{std::string(reinterpret_cast<const char *>(pic.data),
+                                       static_cast<std::size_t>(pic.size)),
+                           type};
+        const Frame frame = decode(st->codecpar, pic);
+        if (!frame)
+            return std::nullopt;
+        if (maxSize <= 0 || std::max(frame->width, frame->height) <= maxSize)
+            maxSize = std::max(frame->width, frame->height);
+        auto jpeg = scaleToJpeg(*frame, maxSize);
+        if (!jpeg)
+            return std::nullopt;
+        return Picture{std::move(*jpeg), "image/jpeg"};
+    }
+    return std::nullopt;
+}
+
+} // namespace cloud

@@ -1,0 +1,22 @@
+// The Range header of a GET, for players that seek in a song they stream.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace cloud::http {
+
+struct ByteRange {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0; // inclusive
+};
+
+enum class RangeKind {
+    Whole,        // no range, or one the server does not honour (several, or malformed)
+    Partial,      // `range` holds the satisfiable part
+    Unsatisfiable // starts past the end: 416
+};
+
+RangeKind parseRange(std::string_view header, std::uint64_t size, ByteRange &range);
+
+} // namespace cloud::http

@@ -1,0 +1,447 @@
+// The music-player view of the libraries: one row per library item with the
+// file's tags, and albums, artists and genres grouped from those rows.
+#include "Crypto.h"
+#include "Library.h"
+
+#include <cctype>
+#include <variant>
+
+namespace cloud {
+
+namespace {
+
+std::string folded(std::string_view text) {
+    std::string out;
+    for (const char c : text)
+        out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string orUnknown(const std::string &s) {
+    return s.empty() ? "Unknown" : s;
+}
+
+std::string likePattern(const std::string &text) {
+    std::string out = "%";
+    for (const char c : text) {
+        if (c == '%' || c == '_' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "%";
+}
+
+// A WHERE clause built with its bound values, bound in order.
+struct Filter {
+    std::string sql;
+    std::vector<std::variant<std::int64_t, std::string>> values;
+
+    void add(const std::string &clause, std::variant<std::int64_t, std::string> value) {
+        sql += " AND " + clause;
+        values.push_back(std::move(value));
+    }
+    void add(const std::string &clause) { sql += " AND " + clause; }
+    int bind(Statement &q, int index = 1) const {
+        for (const auto &v : values) {
+            if (const auto *i = std::get_if<std::int64_t>(&v))
+                q.bind(index++, *i);
+            else
+                q.bind(index++, std::get<std::string>(v));
+        }
+        return index;
+    }
+};
+
+constexpr const char *kSongColumns =
+    "s.media_id, s.file_id, s.song_id, s.album_id, s.artist_id, s.album_artist_id, s.title, "
+    "s.artist, s.album, s.album_artist, s.genre, s.track, s.disc, s.year, s.duration_ms, "
+    "s.bit_rate, s.suffix, s.content_type, s.has_cover, s.path, s.size, s.created_ms, "
+    "s.play_count, s.played_ms, COALESCE(st.created_ms, 0)";
+
+Song readSong(const Statement &q) {
+    Song s;
+    s.mediaId = q.integer(0);
+    s.fileId = q.integer(1);
+    s.id = q.text(2);
+    s.albumId = q.text(3);
+    s.artistId = q.text(4);
+    s.albumArtistId = q.text(5);
+    s.tags.title = q.text(6);
+    s.tags.artist = q.text(7);
+    s.tags.album = q.text(8);
+    s.tags.albumArtist = q.text(9);
+    s.tags.genre = q.text(10);
+    s.tags.track = static_cast<int>(q.integer(11));
+    s.tags.disc = static_cast<int>(q.integer(12));
+    s.tags.year = static_cast<int>(q.integer(13));
+    s.tags.durationMs = q.integer(14);
+    s.tags.bitRateKbps = static_cast<int>(q.integer(15));
+    s.tags.suffix = q.text(16);
+    s.tags.contentType = q.text(17);
+    s.tags.hasCover = q.integer(18) != 0;
+    s.path = q.text(19);
+    s.size = q.integer(20);
+    s.createdMs = q.integer(21);
+    s.playCount = static_cast<int>(q.integer(22));
+    s.playedMs = q.integer(23);
+    s.starredMs = q.integer(24);
+    return s;
+}
+
+// A file whose tags were never read still plays: its kind is guessed from its name.
+Tags guessedTags(const std::string &name) {
+    Tags t;
+    const auto dot = name.rfind('.');
+    t.suffix = dot == std::string::npos ? "" : folded(name.substr(dot + 1));
+    t.contentType = t.suffix == "mp3"    ? "audio/mpeg"
+                    : t.suffix == "flac" ? "audio/flac"
+                    : t.suffix == "ogg"  ? "audio/ogg"
+                    : t.suffix == "m4a"  ? "audio/mp4"
+                                         : "application/octet-stream";
+    return t;
+}
+
+} // namespace
+
+std::string Store::publicId(const char *kind, std::int64_t userId, std::string_view key) const {
+    // The account is part of every ID: the same album in two libraries has two
+    // IDs, and none can be guessed from another.
+    const std::string mac = crypto::hmacSha256(
+        idKey_, std::string(kind) + '\0' + std::to_string(userId) + '\0' + std::string(key));
+    return std::string(kind) + crypto::toHex(mac).substr(0, 22);
+}
+
+void Store::setFileTags(std::int64_t fileId, const Tags &tags) {
+    std::lock_guard lock(mutex_);
+    setFileTagsLocked(fileId, tags);
+}
+
+void Store::setFileTagsLocked(std::int64_t fileId, const Tags &t) {
+    Statement(db_, "INSERT OR REPLACE INTO file_tags(file_id, title, artist, album, album_artist, "
+                   "genre, track, disc, year, duration_ms, bit_rate, suffix, content_type, "
+                   "has_cover) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+        .bind(1, fileId)
+        .bind(2, t.title)
+        .bind(3, t.artist)
+        .bind(4, t.album)
+        .bind(5, t.albumArtist)
+        .bind(6, t.genre)
+        .bind(7, t.track)
+        .bind(8, t.disc)
+        .bind(9, t.year)
+        .bind(10, t.durationMs)
+        .bind(11, t.bitRateKbps)
+        .bind(12, t.suffix)
+        .bind(13, t.contentType)
+        .bind(14, t.hasCover ? 1 : 0)
+        .run();
+}
+
+std::vector<std::pair<std::int64_t, std::string>> Store::filesWithoutTags() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::int64_t, std::string>> out;
+    Statement q(db_, "SELECT f.id, f.rel_path FROM files f LEFT JOIN file_tags t "
+                     "ON t.file_id = f.id WHERE t.file_id IS NULL");
+    while (q.step())
+        out.emplace_back(q.integer(0), q.text(1));
+    return out;
+}
+
+void Store::indexSongLocked(const UserMedia &media) {
+    Tags t = guessedTags(media.name);
+    std::int64_t size = 0;
+    {
+        Statement q(db_, "SELECT t.genre, t.track, t.disc, t.year, t.duration_ms, t.bit_rate, "
+                         "t.suffix, t.content_type, t.has_cover, t.album_artist, f.size "
+                         "FROM files f LEFT JOIN file_tags t ON t.file_id = f.id WHERE f.id = ?");
+        q.bind(1, media.fileId);
+        if (q.step()) {
+            size = q.integer(10);
+            if (!q.isNull(0)) {
+                t.genre = q.text(0);
+                t.track = static_cast<int>(q.integer(1));
+                t.disc = static_cast<int>(q.integer(2));
+                t.year = static_cast<int>(q.integer(3));
+                t.durationMs = q.integer(4);
+                t.bitRateKbps = static_cast<int>(q.integer(5));
+                t.suffix = q.text(6);
+                t.contentType = q.text(7);
+                t.hasCover = q.integer(8) != 0;
+                t.albumArtist = q.text(9);
+            }
+        }
+    }
+    // Title, artist and album are the library item's own (what the desktop saw
+    // or the catalogue says); the rest comes from the file.
+    t.title = orUnknown(media.songName);
+    t.artist = orUnknown(media.artistName);
+    t.album = orUnknown(media.albumName);
+    if (t.albumArtist.empty())
+        t.albumArtist = t.artist;
+    if (t.track == 0)
+        t.track = media.sequence;
+    const std::string albumKey = folded(t.albumArtist) + '\x1f' + folded(t.album);
+    Statement(db_, "INSERT OR REPLACE INTO library_songs(media_id, user_id, song_id, album_id, "
+                   "artist_id, album_artist_id, file_id, title, artist, album, album_artist, "
+                   "genre, track, disc, year, duration_ms, bit_rate, suffix, content_type, "
+                   "has_cover, path, size, created_ms) "
+                   "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+        .bind(1, media.id)
+        .bind(2, media.userId)
+        .bind(3, publicId("tr", media.userId, std::to_string(media.id)))
+        .bind(4, publicId("al", media.userId, albumKey))
+        .bind(5, publicId("ar", media.userId, folded(t.artist)))
+        .bind(6, publicId("ar", media.userId, folded(t.albumArtist)))
+        .bind(7, media.fileId)
+        .bind(8, t.title)
+        .bind(9, t.artist)
+        .bind(10, t.album)
+        .bind(11, t.albumArtist)
+        .bind(12, t.genre)
+        .bind(13, t.track)
+        .bind(14, t.disc)
+        .bind(15, t.year)
+        .bind(16, t.durationMs)
+        .bind(17, t.bitRateKbps)
+        .bind(18, t.suffix)
+        .bind(19, t.contentType)
+        .bind(20, t.hasCover ? 1 : 0)
+        .bind(21, t.albumArtist + "/" + t.album + "/" + media.name)
+        .bind(22, size)
+        .bind(23, media.position > 0 ? media.position : nowMs())
+        .run();
+}
+
+int Store::indexLibrary() {
+    std::lock_guard lock(mutex_);
+    Transaction tx(db_);
+    std::vector<UserMedia> missing;
+    {
+        Statement q(db_, "SELECT m.id, m.user_id, m.file_id, m.name, m.song_name, m.album_name, "
+                         "m.artist_name, m.sequence, m.position FROM user_media m "
+                         "LEFT JOIN library_songs s ON s.media_id = m.id "
+                         "WHERE s.media_id IS NULL AND m.deleted = 0");
+        while (q.step()) {
+            UserMedia m;
+            m.id = q.integer(0);
+            m.userId = q.integer(1);
+            m.fileId = q.integer(2);
+            m.name = q.text(3);
+            m.songName = q.text(4);
+            m.albumName = q.text(5);
+            m.artistName = q.text(6);
+            m.sequence = static_cast<int>(q.integer(7));
+            m.position = q.integer(8);
+            missing.push_back(std::move(m));
+        }
+    }
+    for (const auto &m : missing)
+        indexSongLocked(m);
+    tx.commit();
+    return static_cast<int>(missing.size());
+}
+
+std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
+    Filter f;
+    if (!query.id.empty())
+        f.add("s.song_id = ?", query.id);
+    if (!query.mediaIds.empty()) {
+        std::string in;
+        for (const auto id : query.mediaIds) {
+            in += in.empty() ? "?" : ",?";
+            f.values.emplace_back(id);
+        }
+        f.sql += " AND s.media_id IN (" + in + ")";
+    }
+    if (!query.albumId.empty())
+        f.add("s.album_id = ?", query.albumId);
+    if (!query.genre.empty())
+        f.add("s.genre = ?", query.genre);
+    if (query.fromYear)
+        f.add("s.year >= ?", std::int64_t{*query.fromYear});
+    if (query.toYear)
+        f.add("s.year <= ?", std::int64_t{*query.toYear});
+    if (query.starredOnly)
+        f.add("st.created_ms IS NOT NULL");
+    if (!query.text.empty()) {
+        const std::string like = likePattern(query.text);
+        f.sql += " AND (s.title LIKE ? ESCAPE '\\' OR s.artist LIKE ? ESCAPE '\\' OR "
+                 "s.album LIKE ? ESCAPE '\\')";
+        f.values.insert(f.values.end(), {like, like, like});
+    }
+    const std::string order =
+        query.random ? "random()"
+        : query.albumId.empty()
+            ? "s.album_artist COLLATE NOCASE, s.album COLLATE NOCASE, MAX(s.disc, 1), s.track, "
+              "s.title"
+            : "MAX(s.disc, 1), s.track, s.title COLLATE NOCASE";
+    std::lock_guard lock(mutex_);
+    Statement q(db_, std::string("SELECT ") + kSongColumns +
+                         " FROM library_songs s LEFT JOIN stars st ON st.user_id = s.user_id "
+                         "AND st.item_id = s.song_id WHERE s.user_id = ?" +
+                         f.sql + " ORDER BY " + order + " LIMIT ? OFFSET ?");
+    q.bind(1, userId);
+    const int next = f.bind(q, 2);
+    q.bind(next, query.limit).bind(next + 1, query.offset);
+    std::vector<Song> out;
+    while (q.step())
+        out.push_back(readSong(q));
+    return out;
+}
+
+std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
+    Filter f;
+    std::string having;
+    if (!query.id.empty())
+        f.add("s.album_id = ?", query.id);
+    if (!query.artistId.empty())
+        f.add("s.album_artist_id = ?", query.artistId);
+    if (!query.text.empty())
+        f.add("s.album LIKE ? ESCAPE '\\'", likePattern(query.text));
+    std::string order = "MIN(s.album) COLLATE NOCASE";
+    switch (query.order) {
+    case AlbumOrder::Random:
+        order = "random()";
+        break;
+    case AlbumOrder::Newest:
+        order = "MIN(s.created_ms) DESC";
+        break;
+    case AlbumOrder::Frequent:
+        order = "SUM(s.play_count) DESC, MIN(s.album) COLLATE NOCASE";
+        having = " HAVING SUM(s.play_count) > 0";
+        break;
+    case AlbumOrder::Recent:
+        order = "MAX(s.played_ms) DESC";
+        having = " HAVING MAX(s.played_ms) > 0";
+        break;
+    case AlbumOrder::ByName:
+        break;
+    case AlbumOrder::ByArtist:
+        order = "MIN(s.album_artist) COLLATE NOCASE, MIN(s.album) COLLATE NOCASE";
+        break;
+    case AlbumOrder::Starred:
+        having = " HAVING MAX(st.created_ms) IS NOT NULL";
+        break;
+    case AlbumOrder::ByYear: {
+        const bool down = query.fromYear > query.toYear;
+        f.add("s.year BETWEEN ? AND ?", std::int64_t{down ? query.toYear : query.fromYear});
+        f.values.emplace_back(std::int64_t{down ? query.fromYear : query.toYear});
+        order = down ? "MAX(s.year) DESC" : "MAX(s.year)";
+        break;
+    }
+    case AlbumOrder::ByGenre:
+        f.add("s.genre = ?", query.genre);
+        break;
+    }
+    std::lock_guard lock(mutex_);
+    Statement q(db_, "SELECT s.album_id, MIN(s.album), MIN(s.album_artist), "
+                     "MIN(s.album_artist_id), COUNT(*), SUM(s.duration_ms), MAX(s.year), "
+                     "COALESCE(MIN(NULLIF(s.genre, '')), ''), MIN(s.created_ms), "
+                     "COALESCE(MIN(CASE WHEN s.has_cover THEN s.song_id END), ''), "
+                     "SUM(s.play_count), MAX(s.played_ms), COALESCE(MAX(st.created_ms), 0) "
+                     "FROM library_songs s LEFT JOIN stars st ON st.user_id = s.user_id "
+                     "AND st.item_id = s.album_id WHERE s.user_id = ?" +
+                         f.sql + " GROUP BY s.album_id" + having + " ORDER BY " + order +
+                         " LIMIT ? OFFSET ?");
+    q.bind(1, userId);
+    const int next = f.bind(q, 2);
+    q.bind(next, query.limit).bind(next + 1, query.offset);
+    std::vector<Album> out;
+    while (q.step()) {
+        Album a;
+        a.id = q.text(0);
+        a.name = q.text(1);
+        a.artist = q.text(2);
+        a.artistId = q.text(3);
+        a.songCount = static_cast<int>(q.integer(4));
+        a.durationMs = q.integer(5);
+        a.year = static_cast<int>(q.integer(6));
+        a.genre = q.text(7);
+        a.createdMs = q.integer(8);
+        a.coverSongId = q.text(9);
+        a.playCount = static_cast<int>(q.integer(10));
+        a.playedMs = q.integer(11);
+        a.starredMs = q.integer(12);
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+std::vector<Artist> Store::artists(std::int64_t userId, const ArtistQuery &query) {
+    Filter f;
+    if (!query.id.empty())
+        f.add("s.album_artist_id = ?", query.id);
+    if (!query.text.empty())
+        f.add("s.album_artist LIKE ? ESCAPE '\\'", likePattern(query.text));
+    const std::string having =
+        query.starredOnly ? " HAVING MAX(st.created_ms) IS NOT NULL" : std::string();
+    std::lock_guard lock(mutex_);
+    Statement q(db_, "SELECT s.album_artist_id, MIN(s.album_artist), COUNT(DISTINCT s.album_id), "
+                     "COALESCE(MIN(CASE WHEN s.has_cover THEN s.song_id END), ''), "
+                     "COALESCE(MAX(st.created_ms), 0) "
+                     "FROM library_songs s LEFT JOIN stars st ON st.user_id = s.user_id "
+                     "AND st.item_id = s.album_artist_id WHERE s.user_id = ?" +
+                         f.sql + " GROUP BY s.album_artist_id" + having +
+                         " ORDER BY MIN(s.album_artist) COLLATE NOCASE LIMIT ? OFFSET ?");
+    q.bind(1, userId);
+    const int next = f.bind(q, 2);
+    q.bind(next, query.limit).bind(next + 1, query.offset);
+    std::vector<Artist> out;
+    while (q.step()) {
+        Artist a;
+        a.id = q.text(0);
+        a.name = q.text(1);
+        a.albumCount = static_cast<int>(q.integer(2));
+        a.coverSongId = q.text(3);
+        a.starredMs = q.integer(4);
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+std::vector<Genre> Store::genres(std::int64_t userId) {
+    std::lock_guard lock(mutex_);
+    Statement q(db_, "SELECT genre, COUNT(*), COUNT(DISTINCT album_id) FROM library_songs "
+                     "WHERE user_id = ? AND genre <> '' GROUP BY genre ORDER BY genre");
+    q.bind(1, userId);
+    std::vector<Genre> out;
+    while (q.step())
+        out.push_back(
+            Genre{q.text(0), static_cast<int>(q.integer(1)), static_cast<int>(q.integer(2))});
+    return out;
+}
+
+std::int64_t Store::libraryChangedMs(std::int64_t userId) {
+    std::lock_guard lock(mutex_);
+    Statement q(db_, "SELECT COALESCE(MAX(created_ms), 0) FROM library_songs WHERE user_id = ?");
+    q.bind(1, userId);
+    q.step();
+    return q.integer(0);
+}
+
+void Store::setStarred(std::int64_t userId, const std::string &itemId, bool starred) {
+    std::lock_guard lock(mutex_);
+    if (starred)
+        Statement(db_, "INSERT OR IGNORE INTO stars(user_id, item_id, created_ms) VALUES(?,?,?)")
+            .bind(1, userId)
+            .bind(2, itemId)
+            .bind(3, nowMs())
+            .run();
+    else
+        Statement(db_, "DELETE FROM stars WHERE user_id = ? AND item_id = ?")
+            .bind(1, userId)
+            .bind(2, itemId)
+            .run();
+}
+
+void Store::addPlay(std::int64_t userId, std::int64_t mediaId, std::int64_t whenMs) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, "UPDATE library_songs SET play_count = play_count + 1, "
+                   "played_ms = MAX(played_ms, ?) WHERE user_id = ? AND media_id = ?")
+        .bind(1, whenMs)
+        .bind(2, userId)
+        .bind(3, mediaId)
+        .run();
+}
+
+} // namespace cloud

@@ -1,0 +1,166 @@
+// Playlists of the music-player view: every query names the owning account,
+// so another account's playlist ID finds nothing.
+#include "Crypto.h"
+#include "Library.h"
+
+#include <algorithm>
+#include <set>
+
+namespace cloud {
+
+namespace {
+
+Playlist readPlaylist(const Statement &q) {
+    Playlist p;
+    p.rowId = q.integer(0);
+    p.id = q.text(1);
+    p.name = q.text(2);
+    p.comment = q.text(3);
+    p.isPublic = q.integer(4) != 0;
+    p.createdMs = q.integer(5);
+    p.changedMs = q.integer(6);
+    p.songCount = static_cast<int>(q.integer(7));
+    p.durationMs = q.integer(8);
+    return p;
+}
+
+// Entries whose song left the library are not counted (nor listed).
+constexpr const char *kPlaylistSelect =
+    "SELECT p.id, p.public_id, p.name, p.comment, p.public, p.created_ms, p.changed_ms, "
+    "COUNT(s.media_id), COALESCE(SUM(s.duration_ms), 0) FROM playlists p "
+    "LEFT JOIN playlist_songs e ON e.playlist_id = p.id "
+    "LEFT JOIN library_songs s ON s.media_id = e.media_id AND s.user_id = p.user_id "
+    "WHERE p.user_id = ?";
+
+} // namespace
+
+std::vector<Playlist> Store::playlists(std::int64_t userId) {
+    std::lock_guard lock(mutex_);
+    Statement q(db_, std::string(kPlaylistSelect) + " GROUP BY p.id ORDER BY p.name, p.id");
+    q.bind(1, userId);
+    std::vector<Playlist> out;
+    while (q.step())
+        out.push_back(readPlaylist(q));
+    return out;
+}
+
+std::optional<Playlist> Store::findPlaylist(std::int64_t userId, const std::string &id) {
+    std::lock_guard lock(mutex_);
+    std::optional<Playlist> p;
+    {
+        Statement q(db_, std::string(kPlaylistSelect) + " AND p.public_id = ? GROUP BY p.id");
+        q.bind(1, userId).bind(2, id);
+        if (!q.step())
+            return std::nullopt;
+        p = readPlaylist(q);
+    }
+    Statement q(db_, "SELECT e.media_id FROM playlist_songs e JOIN library_songs s "
+                     "ON s.media_id = e.media_id AND s.user_id = ? "
+                     "WHERE e.playlist_id = ? ORDER BY e.position");
+    q.bind(1, userId).bind(2, p->rowId);
+    while (q.step())
+        p->mediaIds.push_back(q.integer(0));
+    return p;
+}
+
+Playlist Store::createPlaylist(std::int64_t userId, const std::string &name,
+                               const std::vector<std::int64_t> &mediaIds) {
+    std::string id;
+    {
+        std::lock_guard lock(mutex_);
+        Transaction tx(db_);
+        id = "pl" + crypto::randomHex(11);
+        const std::int64_t now = nowMs();
+        Statement(db_, "INSERT INTO playlists(user_id, public_id, name, created_ms, changed_ms) "
+                       "VALUES(?,?,?,?,?)")
+            .bind(1, userId)
+            .bind(2, id)
+            .bind(3, name)
+            .bind(4, now)
+            .bind(5, now)
+            .run();
+        const std::int64_t row = db_.lastInsertId();
+        int position = 0;
+        for (const auto media : mediaIds)
+            Statement(db_, "INSERT INTO playlist_songs(playlist_id, position, media_id) "
+                           "VALUES(?,?,?)")
+                .bind(1, row)
+                .bind(2, position++)
+                .bind(3, media)
+                .run();
+        tx.commit();
+    }
+    return *findPlaylist(userId, id);
+}
+
+bool Store::updatePlaylist(std::int64_t userId, const std::string &id,
+                           const std::optional<std::string> &name,
+                           const std::optional<std::string> &comment,
+                           const std::optional<bool> &isPublic, const std::vector<int> &removeAt,
+                           const std::vector<std::int64_t> &add,
+                           const std::optional<std::vector<std::int64_t>> &replaceWith) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(db_);
+    std::int64_t row = 0;
+    {
+        Statement q(db_, "SELECT id FROM playlists WHERE user_id = ? AND public_id = ?");
+        q.bind(1, userId).bind(2, id);
+        if (!q.step())
+            return false;
+        row = q.integer(0);
+    }
+    std::vector<std::int64_t> entries;
+    if (replaceWith) {
+        entries = *replaceWith;
+    } else {
+        Statement q(db_, "SELECT media_id FROM playlist_songs WHERE playlist_id = ? "
+                         "ORDER BY position");
+        q.bind(1, row);
+        while (q.step())
+            entries.push_back(q.integer(0));
+    }
+    const std::set<int> drop(removeAt.begin(), removeAt.end());
+    std::vector<std::int64_t> kept;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!drop.count(static_cast<int>(i)))
+            kept.push_back(entries[i]);
+    }
+    kept.insert(kept.end(), add.begin(), add.end());
+    Statement(db_, "DELETE FROM playlist_songs WHERE playlist_id = ?").bind(1, row).run();
+    int position = 0;
+    for (const auto media : kept)
+        Statement(db_, "INSERT INTO playlist_songs(playlist_id, position, media_id) VALUES(?,?,?)")
+            .bind(1, row)
+            .bind(2, position++)
+            .bind(3, media)
+            .run();
+    Statement(db_, "UPDATE playlists SET name = COALESCE(?, name), comment = COALESCE(?, comment), "
+                   "public = COALESCE(?, public), changed_ms = ? WHERE id = ?")
+        .bind(1, name)
+        .bind(2, comment)
+        .bind(3, isPublic ? std::optional<std::string>(*isPublic ? "1" : "0") : std::nullopt)
+        .bind(4, nowMs())
+        .bind(5, row)
+        .run();
+    tx.commit();
+    return true;
+}
+
+bool Store::deletePlaylist(std::int64_t userId, const std::string &id) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(db_);
+    std::int64_t row = 0;
+    {
+        Statement q(db_, "SELECT id FROM playlists WHERE user_id = ? AND public_id = ?");
+        q.bind(1, userId).bind(2, id);
+        if (!q.step())
+            return false;
+        row = q.integer(0);
+    }
+    Statement(db_, "DELETE FROM playlist_songs WHERE playlist_id = ?").bind(1, row).run();
+    Statement(db_, "DELETE FROM playlists WHERE id = ?").bind(1, row).run();
+    tx.commit();
+    return true;
+}
+
+} // namespace cloud

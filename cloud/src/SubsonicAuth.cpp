@@ -1,0 +1,142 @@
+// Authentication of the music-player API. Every failure counts against the
+// named account and the client address in the same way as desktop sign-ins,
+// so guessing a player password is as slow as guessing the real one.
+#include "Crypto.h"
+#include "PlayerSecrets.h"
+#include "Subsonic.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace cloud::subsonic {
+
+namespace {
+
+std::optional<std::string> param(const http::Request &req, const char *name) {
+    const auto it = req.params.find(name);
+    if (it == req.params.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::string> fromHex(std::string_view hex) {
+    if (hex.size() % 2 != 0)
+        return std::nullopt;
+    std::string out;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const auto digit = [](char c) -> int {
+            if (c >= '0' && c <= '9')
+                return c - '0';
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        };
+        const int hi = digit(hex[i]);
+        const int lo = digit(hex[i + 1]);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return out;
+}
+
+std::string lower(std::string s) {
+    for (char &c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+AuthResult refusal(int code, std::string message, int retryAfter = 0) {
+    AuthResult r;
+    r.code = code;
+    r.message = std::move(message);
+    r.retryAfterSeconds = retryAfter;
+    return r;
+}
+
+AuthResult throttled(int code, int wait) {
+    return refusal(
+        code, "too many failed attempts: try again in " + std::to_string(wait) + " seconds", wait);
+}
+
+AuthResult byApiKey(ServerContext &ctx, const http::Request &req, const std::string &key) {
+    // The throttle counts a key by its public half: guesses at one key's
+    // secret slow down, and so do guesses from one address.
+    const std::string keyId = key.substr(0, std::min(key.size(), kKeyIdLength));
+    const std::string account = "api-key:" + keyId;
+    if (const int wait = ctx.playerThrottle.waitSeconds(account, req.limitKey); wait > 0)
+        return throttled(kInvalidApiKey, wait);
+    std::optional<User> user;
+    if (key.size() == kKeyIdLength + kPlayerPasswordLength) {
+        if (const auto record = ctx.store.findPlayerPasswordByKey(keyId)) {
+            const auto password = ctx.playerSecrets.open(record->sealed, record->userId);
+            if (password && crypto::equalConstantTime(*password, key.substr(kKeyIdLength)))
+                user = ctx.store.findUser(record->userId);
+        }
+    }
+    if (!user) {
+        ctx.playerThrottle.failed(account, req.limitKey);
+        return refusal(kInvalidApiKey, "invalid API key");
+    }
+    ctx.playerThrottle.succeeded(account);
+    AuthResult ok;
+    ok.user = std::move(user);
+    return ok;
+}
+
+} // namespace
+
+AuthResult authenticate(ServerContext &ctx, const http::Request &req) {
+    const auto apiKey = param(req, "apiKey");
+    const auto username = param(req, "u");
+    const auto token = param(req, "t");
+    const auto salt = param(req, "s");
+    const auto plain = param(req, "p");
+    if (apiKey) {
+        if (username || token || plain)
+            return refusal(kConflictingAuth, "give either an API key or a user name, not both");
+        return byApiKey(ctx, req, *apiKey);
+    }
+    if (!username)
+        return refusal(kMissingParameter, "required parameter \"u\" is missing");
+    if (token && plain)
+        return refusal(kConflictingAuth, "give either a token or a password, not both");
+    if (!plain && (!token || !salt))
+        return refusal(kMissingParameter,
+                       "required parameters \"t\" and \"s\" (or \"p\") are missing");
+    if (username->size() > 256 || (salt && salt->size() > 256))
+        return refusal(kWrongCredentials, "wrong username or password");
+
+    if (const int wait = ctx.playerThrottle.waitSeconds(*username, req.limitKey); wait > 0)
+        return throttled(kWrongCredentials, wait);
+
+    std::optional<std::string> given;
+    if (plain)
+        given = plain->rfind("enc:", 0) == 0 ? fromHex(std::string_view(*plain).substr(4)) : plain;
+    const std::string wantedToken = token ? lower(*token) : std::string();
+
+    auto user = ctx.store.findUserByEmail(*username);
+    bool matched = false;
+    if (user) {
+        for (const auto &record : ctx.store.playerPasswords(user->id)) {
+            const auto password = ctx.playerSecrets.open(record.sealed, user->id);
+            if (!password)
+                continue;
+            if (given ? crypto::equalConstantTime(*password, *given)
+                      : crypto::equalConstantTime(lower(crypto::md5HexUpper(*password + *salt)),
+                                                  wantedToken)) {
+                matched = true;
+                break;
+            }
+        }
+    }
+    if (!matched) {
+        ctx.playerThrottle.failed(*username, req.limitKey);
+        return refusal(kWrongCredentials, "wrong username or password");
+    }
+    ctx.playerThrottle.succeeded(*username);
+    AuthResult ok;
+    ok.user = std::move(user);
+    return ok;
+}
+
+} // namespace cloud::subsonic

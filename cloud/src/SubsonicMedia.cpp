@@ -1,0 +1,142 @@
+// Media retrieval: a song's stored bytes (whole or a byte range, so players
+// can seek), as a download, and the picture it embeds.
+#include "CoverArt.h"
+#include "HttpRange.h"
+#include "Subsonic.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+
+namespace cloud::subsonic {
+
+namespace {
+
+constexpr int kLargestCover = 2048;
+
+// RFC 6266 / 5987: an ASCII fallback and the exact name, percent-encoded.
+std::string contentDisposition(const std::string &name) {
+    std::string ascii;
+    std::string encoded;
+    for (const char c : name) {
+        const auto b = static_cast<unsigned char>(c);
+        ascii += b >= 0x20 && b < 0x7F && c != '"' && c != '\\' ? c : '_';
+        if (std::isalnum(b) || std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos) {
+            encoded += c;
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", b);
+            encoded += buf;
+        }
+    }
+    return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + encoded;
+}
+
+void sendSong(Call &call, bool asDownload) {
+    const auto id = required(call, "id");
+    if (!id)
+        return;
+    const auto song = findSong(call, *id);
+    if (!song)
+        return fail(call, kNotFound, "song not found");
+    const auto file = call.ctx.store.findFile(song->fileId);
+    const int fd =
+        file ? ::open(call.ctx.blobs.pathOf(file->relPath).c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return fail(call, kNotFound, "the song's file is gone");
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    http::Response &res = call.res;
+    http::ByteRange range;
+    const http::RangeKind kind = parseRange(call.req.header("Range"), size, range);
+    if (kind == http::RangeKind::Unsatisfiable) {
+        ::close(fd);
+        res.status = 416;
+        res.body.clear();
+        res.setHeader("Content-Range", "bytes */" + std::to_string(size));
+        return;
+    }
+    res.sendFile(fd, size, song->tags.contentType);
+    res.status = 200;
+    if (kind == http::RangeKind::Partial) {
+        res.status = 206;
+        res.fileOffset = range.first;
+        res.fileSize = range.last - range.first + 1;
+        res.setHeader("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                           std::to_string(range.last) + "/" + std::to_string(size));
+    }
+    res.setHeader("Accept-Ranges", "bytes");
+    if (asDownload) {
+        const auto slash = song->path.rfind('/');
+        res.setHeader("Content-Disposition",
+                      contentDisposition(
+                          slash == std::string::npos ? song->path : song->path.substr(slash + 1)));
+    }
+}
+
+void stream(Call &call) {
+    // Transcoding is not offered: every player is sent the original.
+    sendSong(call, false);
+}
+
+void download(Call &call) {
+    sendSong(call, true);
+}
+
+// A song, album or artist ID names the song whose picture stands for it.
+std::string coverSongOf(Call &call, const std::string &id) {
+    if (!isWellFormedId(id))
+        return {};
+    if (id.rfind("tr", 0) == 0) {
+        const auto song = findSong(call, id);
+        return song && song->tags.hasCover ? song->id : std::string();
+    }
+    if (id.rfind("al", 0) == 0) {
+        AlbumQuery q;
+        q.id = id;
+        const auto albums = call.ctx.store.albums(call.userId(), q);
+        return albums.empty() ? std::string() : albums.front().coverSongId;
+    }
+    if (id.rfind("ar", 0) == 0) {
+        ArtistQuery q;
+        q.id = id;
+        const auto artists = call.ctx.store.artists(call.userId(), q);
+        return artists.empty() ? std::string() : artists.front().coverSongId;
+    }
+    return {};
+}
+
+void getCoverArt(Call &call) {
+    const auto id = required(call, "id");
+    if (!id)
+        return;
+    const auto size = number(call, "size", 0, 0, kLargestCover);
+    if (!size)
+        return;
+    const std::string songId = coverSongOf(call, *id);
+    const auto song = songId.empty() ? std::nullopt : findSong(call, songId);
+    const auto file = song ? call.ctx.store.findFile(song->fileId) : std::nullopt;
+    const auto picture =
+        file ? readCover(call.ctx.blobs.pathOf(file->relPath).string(), *size) : std::nullopt;
+    if (!picture)
+        return fail(call, kNotFound, "cover art not found");
+    call.res.status = 200;
+    call.res.setContent(picture->bytes, picture->contentType);
+    call.res.setHeader("Cache-Control", "private, max-age=86400");
+}
+
+} // namespace
+
+void addMediaMethods(Methods &m) {
+    m["stream"] = stream;
+    m["download"] = download;
+    m["getCoverArt"] = getCoverArt;
+}
+
+} // namespace cloud::subsonic

@@ -1,0 +1,103 @@
+// The pieces of the music-player API that carry its arithmetic and its
+// secrets: byte ranges, sealed player passwords, the XML and JSON writers.
+#include "HttpRange.h"
+#include "PlayerSecrets.h"
+#include "SubsonicResponse.h"
+
+#include <gtest/gtest.h>
+
+using namespace cloud;
+
+namespace {
+
+std::string show(std::string_view header, std::uint64_t size) {
+    http::ByteRange r;
+    switch (http::parseRange(header, size, r)) {
+    case http::RangeKind::Whole:
+        return "whole";
+    case http::RangeKind::Unsatisfiable:
+        return "416";
+    case http::RangeKind::Partial:
+        break;
+    }
+    return std::to_string(r.first) + "-" + std::to_string(r.last);
+}
+
+TEST(RangeTest, SingleRangesAreClampedToTheFile) {
+    EXPECT_EQ(show("", 100), "whole");
+    EXPECT_EQ(show("bytes=0-0", 100), "0-0");
+    EXPECT_EQ(show("bytes=0-99", 100), "0-99");
+    EXPECT_EQ(show("bytes=10-", 100), "10-99");
+    EXPECT_EQ(show("bytes=99-", 100), "99-99");
+    EXPECT_EQ(show("bytes=50-500", 100), "50-99");
+    EXPECT_EQ(show("bytes=-1", 100), "99-99");
+    EXPECT_EQ(show("bytes=-100", 100), "0-99");
+    EXPECT_EQ(show("bytes=-500", 100), "0-99");
+    EXPECT_EQ(show("Bytes=5-6", 100), "5-6");
+}
+
+TEST(RangeTest, PastTheEndIsUnsatisfiableAndNonsenseIsIgnored) {
+    EXPECT_EQ(show("bytes=100-", 100), "416");
+    EXPECT_EQ(show("bytes=100-200", 100), "416");
+    EXPECT_EQ(show("bytes=-0", 100), "416");
+    EXPECT_EQ(show("bytes=0-", 0), "416");
+    EXPECT_EQ(show("bytes=9-3", 100), "whole");
+    EXPECT_EQ(show("bytes=0-1,4-5", 100), "whole");
+    EXPECT_EQ(show("items=0-1", 100), "whole");
+    EXPECT_EQ(show("bytes=a-b", 100), "whole");
+    EXPECT_EQ(show("bytes=-", 100), "whole");
+    EXPECT_EQ(show("bytes=99999999999999999999-", 100), "whole");
+}
+
+TEST(PlayerSecretsTest, SealedPasswordsOpenOnlyForTheirAccountAndKey) {
+    const PlayerSecrets secrets(std::string(32, 'k'));
+    const std::string sealed = secrets.seal("0123456789abcdef01234567", 7);
+    EXPECT_EQ(sealed.find("0123456789abcdef"), std::string::npos);
+    EXPECT_NE(secrets.seal("0123456789abcdef01234567", 7), sealed); // a fresh nonce each time
+    EXPECT_EQ(secrets.open(sealed, 7), "0123456789abcdef01234567");
+    EXPECT_EQ(secrets.open(sealed, 8), std::nullopt);
+    EXPECT_EQ(PlayerSecrets(std::string(32, 'j')).open(sealed, 7), std::nullopt);
+    std::string tampered = sealed;
+    tampered[14] ^= 1;
+    EXPECT_EQ(secrets.open(tampered, 7), std::nullopt);
+    EXPECT_EQ(secrets.open(sealed.substr(0, 20), 7), std::nullopt);
+}
+
+TEST(PlayerSecretsTest, NamesArePrintableAndBounded) {
+    EXPECT_TRUE(isValidPlayerPasswordName("Phone (Ann)"));
+    EXPECT_TRUE(isValidPlayerPasswordName("Téléphone"));
+    EXPECT_FALSE(isValidPlayerPasswordName(""));
+    EXPECT_FALSE(isValidPlayerPasswordName(std::string(65, 'a')));
+    EXPECT_FALSE(isValidPlayerPasswordName("a\nb"));
+    EXPECT_FALSE(isValidPlayerPasswordName("\xC3"));
+}
+
+TEST(SubsonicResponseTest, ListsAreArraysTextIsValueAndXmlIsEscaped) {
+    subsonic::Element root = subsonic::okResponse();
+    subsonic::Element &album = root.child("album");
+    album.set("id", "al1").set("name", "Rock & <Roll> \"Live\"").set("songCount", 1);
+    album.item("song")
+        .set("id", "tr1")
+        .set("isDir", false)
+        .set("title", "a\x01"
+                      "b");
+    album.list("empty");
+    root.child("genres").item("genre").set("songCount", 2).setText("Jazz");
+    EXPECT_EQ(subsonic::toJson(root),
+              R"({"subsonic-response":{"status":"ok","version":"1.16.1","type":"sonarbox",)"
+              R"("serverVersion":"0.1.0","openSubsonic":true,"album":{"id":"al1",)"
+              R"("name":"Rock & <Roll> \"Live\"","songCount":1,"song":[{"id":"tr1",)"
+              R"("isDir":false,"title":"a\u0001b"}],"empty":[]},"genres":{"genre":[)"
+              R"({"songCount":2,"value":"Jazz"}]}}})");
+    const std::string xml = subsonic::toXml(root);
+    EXPECT_NE(xml.find(R"(<album id="al1" name="Rock &amp; &lt;Roll&gt; &quot;Live&quot;" )"
+                       R"(songCount="1"><song id="tr1" isDir="false" title="ab"/></album>)"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find(R"(<genres><genre songCount="2">Jazz</genre></genres>)"), std::string::npos);
+    EXPECT_NE(
+        subsonic::toXml(subsonic::errorResponse(70, "song not found")).find(R"(status="failed")"),
+        std::string::npos);
+}
+
+} // namespace
