@@ -5,6 +5,7 @@
 // is kept in DIR between runs.
 #include "catalog_writer.h"
 #include "fingerprinter.h"
+#include "index_keys.h"
 #include "matcher.h"
 #include "music_synth.h"
 
@@ -21,8 +22,6 @@ using namespace recog;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-constexpr size_t kItemsPerTrack = 1450; // three minutes
 
 double msSince(Clock::time_point t) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
@@ -83,7 +82,8 @@ bool buildSynthetic(const std::string &path, int tracks) {
         t.album = "Album " + std::to_string(i / 10 + 1);
         t.trackNumber = i % 10 + 1;
         t.duration = 180;
-        t.fingerprint = randomItems(rng, kItemsPerTrack);
+        // The catalogue keeps no more than this of a fingerprint.
+        t.fingerprint = randomItems(rng, kStoredItems);
     }
     const auto t0 = Clock::now();
     const bool ok = CatalogWriter(*cat).addTracks(
@@ -98,8 +98,16 @@ bool buildSynthetic(const std::string &path, int tracks) {
         return false;
     }
     cat.reset();
+    const double seconds = msSince(t0) / 1000;
     std::filesystem::rename(path + ".part", path);
-    std::fprintf(stderr, "  built in %.0f s\n", msSince(t0) / 1000);
+    std::filesystem::rename(indexPathFor(path + ".part"), indexPathFor(path));
+    std::fprintf(stderr, "  built in %.0f s\n", seconds);
+    // Kept with the catalogue, since later runs reuse it.
+    std::FILE *f = std::fopen((path + ".build").c_str(), "w");
+    if (f) {
+        std::fprintf(f, "%.1f s, %.0f tracks/s\n", seconds, tracks / seconds);
+        std::fclose(f);
+    }
     return true;
 }
 

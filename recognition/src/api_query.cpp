@@ -283,8 +283,10 @@ GNSDK_EXPORT gnsdk_error_t gnsdk_musicidfile_fileinfo_fingerprint_begin(
             std::string error;
             if (!fp->start(int(audio_sample_rate), int(audio_channels), kMaxQuerySeconds, error))
                 return fail(DSPERR_InvalidArg, error, api, "dsp");
+            fp->keepSignal();
             fileinfo->fingerprinter = std::move(fp);
             fileinfo->fingerprint.clear();
+            fileinfo->signal.reset();
             fileinfo->fingerprintDone = false;
             fileinfo->seconds = 0;
         } catch (...) {
@@ -340,6 +342,7 @@ gnsdk_musicidfile_fileinfo_fingerprint_end(gnsdk_musicidfile_fileinfo_handle_t f
             if (!fp->finish(error))
                 return fail(DSPERR_InvalidArg, error, api, "dsp");
             fileinfo->fingerprint = fp->items();
+            fileinfo->signal = std::make_shared<const std::vector<int16_t>>(fp->takeSignal());
             fileinfo->seconds = fp->seconds();
             fileinfo->fingerprintDone = true;
             fileinfo->fingerprinter.reset();

@@ -1,8 +1,10 @@
 #include "catalog.h"
 
 #include "catalog_schema.h"
+#include "index_writer.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <openssl/rand.h>
 #include <sqlite3.h>
@@ -21,6 +23,8 @@ std::string hex(const unsigned char *data, size_t n) {
     return out;
 }
 
+using Span = std::span<const uint32_t>;
+
 std::string columnOr(const Statement &s, int column) {
     return s.isNull(column) ? std::string() : s.text(column);
 }
@@ -28,8 +32,6 @@ std::string columnOr(const Statement &s, int column) {
 } // namespace
 
 Catalog::~Catalog() {
-    postingStmt_ = Statement();
-    fingerprintStmt_ = Statement();
     if (db_)
         sqlite3_close(db_);
 }
@@ -49,7 +51,7 @@ std::unique_ptr<Catalog> Catalog::open(const std::string &path, bool writable, s
                 (cat->db_ ? sqlite3_errmsg(cat->db_) : "out of memory");
         return nullptr;
     }
-    if (!cat->prepare(error)) {
+    if (!cat->prepare(writable, error)) {
         error = "catalogue " + path + " is not usable: " + error;
         return nullptr;
     }
@@ -81,40 +83,49 @@ std::unique_ptr<Catalog> Catalog::create(const std::string &path, std::string &e
         meta.reset();
         meta.bind(1, "user_key").bind(2, hex(key, sizeof key));
         ok = ok && meta.step() == SQLITE_DONE;
+        meta.reset();
+        meta.bind(1, "index_generation").bind(2, "0");
+        ok = ok && meta.step() == SQLITE_DONE;
         if (!ok)
             error = sqlite3_errmsg(db);
     }
+    ok = ok && writeFingerprintIndex(
+                   indexPathFor(path), 0, 0, [](uint32_t) { return Span(); }, error);
     ok = ok && execute(db, "COMMIT", error);
     sqlite3_close(db);
     if (!ok) {
         std::filesystem::remove(path, ec);
+        std::filesystem::remove(indexPathFor(path), ec);
         return nullptr;
     }
     return open(path, true, error);
 }
 
-bool Catalog::prepare(std::string &error) {
+bool Catalog::prepare(bool writable, std::string &error) {
     sqlite3_busy_timeout(db_, 5000);
-    // Index lookups touch a few random pages each: mapped pages spare a
-    // system call per page, and a larger cache keeps the upper levels of the
-    // index's tree. Neither is needed for correctness, so failures are ignored.
-    std::string ignored;
-    execute(db_, "PRAGMA mmap_size = 17179869184; PRAGMA cache_size = -65536", ignored);
     Statement meta(db_, "SELECT key, value FROM meta");
     if (!meta.valid()) {
         error = sqlite3_errmsg(db_);
         return false;
     }
-    std::string schema;
+    std::string schema, generation;
     int rc;
     while ((rc = meta.step()) == SQLITE_ROW) {
         if (meta.text(0) == "schema")
             schema = meta.text(1);
         else if (meta.text(0) == "user_key")
             userKey_ = meta.text(1);
+        else if (meta.text(0) == "index_generation")
+            generation = meta.text(1);
     }
     if (rc != SQLITE_DONE) {
         error = sqlite3_errmsg(db_);
+        return false;
+    }
+    if (schema == "1") {
+        error = "it has the format of an older version (catalogue format 1); convert it with "
+                "\"tonemill-catalog upgrade " +
+                path_ + "\"";
         return false;
     }
     if (schema != std::to_string(kSchemaVersion)) {
@@ -125,12 +136,50 @@ bool Catalog::prepare(std::string &error) {
         error = "no user key";
         return false;
     }
-    postingStmt_ = Statement(db_, "SELECT tracks FROM postings WHERE key = ?");
-    fingerprintStmt_ = Statement(db_, "SELECT fingerprint FROM tracks WHERE id = ?");
-    if (!postingStmt_.valid() || !fingerprintStmt_.valid()) {
-        error = sqlite3_errmsg(db_);
+    char *end = nullptr;
+    const unsigned long long gen = std::strtoull(generation.c_str(), &end, 10);
+    if (generation.empty() || *end != '\0') {
+        error = "no index generation";
         return false;
     }
+    return openIndex(gen, writable, error);
+}
+
+bool Catalog::openIndex(uint64_t generation, bool writable, std::string &error) {
+    auto index = FingerprintIndex::open(indexPath(), generation, error);
+    if (!index) {
+        // A writer that stopped after its database commit left the new index
+        // complete beside the old one: finish its work.
+        const std::string fresh = indexPath() + ".new";
+        std::string ignored;
+        index = FingerprintIndex::open(fresh, generation, ignored);
+        std::error_code ec;
+        if (index && writable)
+            std::filesystem::rename(fresh, indexPath(), ec);
+        if (!index)
+            return false;
+    }
+    indexGeneration_ = generation;
+    index_ = std::move(index);
+    return true;
+}
+
+std::shared_ptr<const FingerprintIndex> Catalog::index() {
+    std::lock_guard lock(mutex_);
+    return index_;
+}
+
+uint64_t Catalog::indexGeneration() {
+    std::lock_guard lock(mutex_);
+    return indexGeneration_;
+}
+
+bool Catalog::adoptIndexUnlocked(uint64_t generation, std::string &error) {
+    auto index = FingerprintIndex::open(indexPath(), generation, error);
+    if (!index)
+        return false;
+    indexGeneration_ = generation;
+    index_ = std::move(index);
     return true;
 }
 
@@ -162,34 +211,19 @@ int64_t Catalog::highestTrackId() {
 }
 
 int64_t Catalog::indexKeyCount() {
-    std::lock_guard lock(mutex_);
-    return countOf(db_, "SELECT count(*) FROM postings");
+    return int64_t(index()->header().keyCount);
 }
 
 std::vector<uint32_t> Catalog::postings(uint32_t key) {
-    std::lock_guard lock(mutex_);
     std::vector<uint32_t> out;
-    postingStmt_.bind(1, int64_t(key));
-    if (postingStmt_.step() == SQLITE_ROW) {
-        size_t bytes = 0;
-        const void *p = postingStmt_.blob(0, bytes);
-        out = decodeItems(p, bytes);
-    }
-    postingStmt_.reset();
+    index()->postings(key, out);
     return out;
 }
 
 std::vector<uint32_t> Catalog::fingerprint(int64_t trackId) {
-    std::lock_guard lock(mutex_);
-    std::vector<uint32_t> out;
-    fingerprintStmt_.bind(1, trackId);
-    if (fingerprintStmt_.step() == SQLITE_ROW) {
-        size_t bytes = 0;
-        const void *p = fingerprintStmt_.blob(0, bytes);
-        out = decodeItems(p, bytes);
-    }
-    fingerprintStmt_.reset();
-    return out;
+    const auto held = index();
+    const auto span = held->items(trackId);
+    return {span.begin(), span.end()};
 }
 
 std::vector<ExternalId> Catalog::externalIds(const char *owner, int64_t id) {

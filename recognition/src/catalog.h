@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog_records.h"
+#include "fingerprint_index.h"
 #include "sqlite_util.h"
 
 #include <memory>
@@ -13,20 +14,24 @@ struct sqlite3;
 
 namespace recog {
 
-// The catalogue database: tracks with their fingerprints and descriptive
-// values, their albums and contributors, and the inverted index of
-// fingerprint keys. Reads are serialised by an internal mutex so that one
-// open catalogue can serve the caller's thread and a query worker.
+// A catalogue: the database of tracks with their descriptive values, albums
+// and contributors, and beside it the fingerprint index (the stored items of
+// every track and the inverted index of their keys). Database reads are
+// serialised by an internal mutex so that one open catalogue can serve the
+// caller's thread and a query worker; the index is read without locking.
 class Catalog {
 public:
-    static constexpr int kSchemaVersion = 1;
+    // Format 1 kept fingerprints and postings in the database.
+    static constexpr int kSchemaVersion = 2;
 
     ~Catalog();
     Catalog(const Catalog &) = delete;
     Catalog &operator=(const Catalog &) = delete;
 
     // Opens an existing catalogue; null with a reason when the file is
-    // missing, unreadable, not a database or not a catalogue.
+    // missing, unreadable, not a database or not a catalogue, when it has an
+    // older format (with the command that converts it), or when its index is
+    // missing or damaged.
     static std::unique_ptr<Catalog> open(const std::string &path, bool writable,
                                          std::string &error);
     // Creates a new, empty catalogue; fails when the file already exists.
@@ -45,7 +50,17 @@ public:
 
     // Track ids whose index holds `key`; empty when none.
     std::vector<uint32_t> postings(uint32_t key);
+    // The stored items of a track (its first kStoredItems).
     std::vector<uint32_t> fingerprint(int64_t trackId);
+    // The index as it is now; a writer's change replaces it, so hold the
+    // pointer for the length of one query.
+    std::shared_ptr<const FingerprintIndex> index();
+    uint64_t indexGeneration();
+    std::string indexPath() const { return indexPathFor(path_); }
+    // For a writer that holds mutex().
+    std::shared_ptr<const FingerprintIndex> indexUnlocked() const { return index_; }
+    uint64_t indexGenerationUnlocked() const { return indexGeneration_; }
+    bool adoptIndexUnlocked(uint64_t generation, std::string &error);
 
     std::optional<TrackRecord> track(int64_t id);
     std::optional<AlbumRecord> album(int64_t id);
@@ -59,15 +74,16 @@ public:
 
 private:
     Catalog() = default;
-    bool prepare(std::string &error);
+    bool prepare(bool writable, std::string &error);
+    bool openIndex(uint64_t generation, bool writable, std::string &error);
     std::vector<ExternalId> externalIds(const char *owner, int64_t id);
 
     sqlite3 *db_ = nullptr;
     std::string path_;
     std::string userKey_;
     std::mutex mutex_;
-    Statement postingStmt_;
-    Statement fingerprintStmt_;
+    std::shared_ptr<const FingerprintIndex> index_;
+    uint64_t indexGeneration_ = 0;
 };
 
 // Lower-case, punctuation-free, single-spaced form of a text, used to compare

@@ -2,9 +2,9 @@
 
 namespace recog {
 
-// Tables of a catalogue. Fingerprints and posting lists are little-endian
-// uint32 arrays; `postings` maps a 24-bit fingerprint key to the sorted ids of
-// the tracks whose indexed stretch contains it.
+// Tables of a catalogue: its descriptive values. The fingerprints and their
+// inverted index live in the index file beside the database (see
+// index_format.h), whose generation the meta table names (`index_generation`).
 inline constexpr const char *kCatalogSchema = R"SQL(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE contributors(
@@ -23,14 +23,13 @@ CREATE TABLE tracks(
     title TEXT NOT NULL, title_key TEXT NOT NULL, artist TEXT NOT NULL, track_number INTEGER,
     mood1 TEXT, mood2 TEXT, tempo1 TEXT, tempo2 TEXT, tempo3 TEXT,
     genre1 TEXT, genre2 TEXT, genre3 TEXT,
-    duration REAL NOT NULL, source TEXT, fingerprint BLOB NOT NULL);
+    duration REAL NOT NULL, source TEXT);
 CREATE UNIQUE INDEX tracks_tui ON tracks(tui, tui_tag);
 CREATE INDEX tracks_title_key ON tracks(title_key);
 CREATE TABLE external_ids(
     id INTEGER PRIMARY KEY, owner TEXT NOT NULL CHECK(owner IN ('album', 'track')),
     owner_id INTEGER NOT NULL, type TEXT NOT NULL, source TEXT, value TEXT NOT NULL,
     UNIQUE(owner, owner_id, type, value));
-CREATE TABLE postings(key INTEGER PRIMARY KEY, tracks BLOB NOT NULL);
 )SQL";
 
 } // namespace recog

@@ -2,8 +2,10 @@
 
 #include "digest.h"
 #include "index_keys.h"
+#include "index_writer.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <sqlite3.h>
 
 namespace recog {
@@ -20,6 +22,8 @@ std::string prefixed(char prefix, std::string_view seed, size_t bytes) {
 std::string nonEmpty(const std::string &value, const std::string &fallback) {
     return value.empty() ? fallback : value;
 }
+
+} // namespace
 
 // Rolls back unless committed.
 class Transaction {
@@ -48,6 +52,10 @@ private:
     bool active_ = false;
 };
 
+namespace {
+std::vector<uint32_t> storedPart(const std::vector<uint32_t> &items) {
+    return {items.begin(), items.begin() + long(std::min(items.size(), kStoredItems))};
+}
 } // namespace
 
 std::string contributorGnuid(const std::string &nameKey) {
@@ -137,15 +145,13 @@ std::optional<TrackRecord> CatalogWriter::insertTrack(const NewTrack &t, std::st
 
     Statement ins(cat_.db(),
                   "INSERT INTO tracks(gnid, tui, tui_tag, album_id, contributor_id, title, "
-                  "title_key, artist, track_number, duration, source, fingerprint) VALUES "
-                  "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    const std::string blob = encodeItems(t.fingerprint);
+                  "title_key, artist, track_number, duration, source) VALUES "
+                  "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     ins.bind(1, rec.gnid).bind(2, rec.tui).bind(3, rec.tuiTag).bind(4, albumId).bind(5, artistId);
     ins.bind(6, title).bind(7, textKey(title)).bind(8, artist);
     t.trackNumber > 0 ? ins.bind(9, int64_t(t.trackNumber)) : ins.bindNull(9);
     ins.bindReal(10, t.duration);
     t.source.empty() ? ins.bindNull(11) : ins.bind(11, t.source);
-    ins.bindBlob(12, blob.data(), blob.size());
     if (ins.step() != SQLITE_DONE) {
         const int ext = sqlite3_extended_errcode(cat_.db());
         error = ext == SQLITE_CONSTRAINT_UNIQUE
@@ -165,35 +171,39 @@ std::optional<TrackRecord> CatalogWriter::insertTrack(const NewTrack &t, std::st
     return rec;
 }
 
-bool CatalogWriter::mergePostings(std::vector<std::pair<uint32_t, uint32_t>> &pairs,
-                                  std::string &error) {
-    std::sort(pairs.begin(), pairs.end());
-    Statement get(cat_.db(), "SELECT tracks FROM postings WHERE key = ?");
-    Statement put(cat_.db(), "INSERT OR REPLACE INTO postings(key, tracks) VALUES (?, ?)");
-    std::vector<uint32_t> ids;
-    for (size_t i = 0; i < pairs.size();) {
-        const uint32_t key = pairs[i].first;
-        ids.clear();
-        get.bind(1, int64_t(key));
-        if (get.step() == SQLITE_ROW) {
-            size_t bytes = 0;
-            const void *p = get.blob(0, bytes);
-            ids = decodeItems(p, bytes);
-        }
-        get.reset();
-        for (; i < pairs.size() && pairs[i].first == key; ++i)
-            ids.push_back(pairs[i].second);
-        std::sort(ids.begin(), ids.end());
-        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-        const std::string blob = encodeItems(ids);
-        put.bind(1, int64_t(key)).bindBlob(2, blob.data(), blob.size());
-        if (put.step() != SQLITE_DONE) {
-            error = std::string("cannot update the index: ") + sqlite3_errmsg(cat_.db());
-            return false;
-        }
-        put.reset();
+bool CatalogWriter::commitWithIndex(Transaction &tx, uint32_t firstId,
+                                    const std::vector<std::vector<uint32_t>> &added,
+                                    std::string &error) {
+    // Called with the catalogue's mutex held: read its state directly.
+    const std::shared_ptr<const FingerprintIndex> old = cat_.indexUnlocked();
+    const uint64_t generation = cat_.indexGenerationUnlocked() + 1;
+    const uint32_t maxId = firstId + uint32_t(added.size()) - 1;
+    if (firstId <= old->maxTrackId()) {
+        error = "new track ids overlap those of the index";
+        return false;
     }
-    return true;
+    const ItemsOf itemsOf = [&](uint32_t id) -> std::span<const uint32_t> {
+        if (id >= firstId)
+            return added[id - firstId];
+        return old->items(id);
+    };
+    const std::string fresh = cat_.indexPath() + ".new";
+    Statement gen(cat_.db(), "UPDATE meta SET value = ? WHERE key = 'index_generation'");
+    gen.bind(1, std::to_string(generation));
+    std::error_code ec;
+    if (!writeFingerprintIndex(fresh, generation, maxId, itemsOf, error) ||
+        gen.step() != SQLITE_DONE || !tx.commit(error)) {
+        if (error.empty())
+            error = std::string("cannot update the catalogue: ") + sqlite3_errmsg(cat_.db());
+        std::filesystem::remove(fresh, ec);
+        return false;
+    }
+    std::filesystem::rename(fresh, cat_.indexPath(), ec);
+    if (ec) {
+        error = "cannot replace " + cat_.indexPath() + ": " + ec.message();
+        return false;
+    }
+    return cat_.adoptIndexUnlocked(generation, error);
 }
 
 std::optional<TrackRecord> CatalogWriter::addTrack(const NewTrack &track, std::string &error) {
@@ -204,12 +214,7 @@ std::optional<TrackRecord> CatalogWriter::addTrack(const NewTrack &track, std::s
         return std::nullopt;
     }
     auto rec = insertTrack(track, error);
-    if (!rec)
-        return std::nullopt;
-    std::vector<std::pair<uint32_t, uint32_t>> pairs;
-    for (uint32_t key : indexKeys(track.fingerprint, kIndexedItems))
-        pairs.emplace_back(key, uint32_t(rec->id));
-    if (!mergePostings(pairs, error) || !tx.commit(error))
+    if (!rec || !commitWithIndex(tx, uint32_t(rec->id), {storedPart(track.fingerprint)}, error))
         return std::nullopt;
     return rec;
 }
@@ -223,17 +228,26 @@ bool CatalogWriter::addTracks(const std::vector<NewTrack> &tracks,
         error = std::string("catalogue is busy or read-only: ") + sqlite3_errmsg(cat_.db());
         return false;
     }
-    std::vector<std::pair<uint32_t, uint32_t>> pairs;
+    if (tracks.empty())
+        return tx.commit(error);
+    std::vector<std::vector<uint32_t>> added;
+    added.reserve(tracks.size());
+    uint32_t firstId = 0;
     for (size_t i = 0; i < tracks.size(); ++i) {
         auto rec = insertTrack(tracks[i], error);
         if (!rec)
             return false;
-        for (uint32_t key : indexKeys(tracks[i].fingerprint, kIndexedItems))
-            pairs.emplace_back(key, uint32_t(rec->id));
+        if (i == 0)
+            firstId = uint32_t(rec->id);
+        if (rec->id != int64_t(firstId + i)) {
+            error = "track ids are not consecutive";
+            return false;
+        }
+        added.push_back(storedPart(tracks[i].fingerprint));
         if (progress)
             progress(i + 1, tracks.size());
     }
-    return mergePostings(pairs, error) && tx.commit(error);
+    return commitWithIndex(tx, firstId, added, error);
 }
 
 } // namespace recog

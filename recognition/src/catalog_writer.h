@@ -9,6 +9,8 @@
 
 namespace recog {
 
+class Transaction;
+
 // What the catalogue tool knows of a track before it is added.
 struct NewTrack {
     std::string title;
@@ -35,8 +37,9 @@ public:
     // fingerprint is empty or the same album already holds this track.
     std::optional<TrackRecord> addTrack(const NewTrack &track, std::string &error);
 
-    // Many tracks in one transaction, the index merged once at the end;
-    // `progress` is called after each track with (done, total).
+    // Many tracks in one transaction, the index rewritten once at the end;
+    // `progress` is called after each track with (done, total). Every change
+    // rewrites the whole index, so large catalogues are built with this.
     bool addTracks(const std::vector<NewTrack> &tracks,
                    const std::function<void(size_t, size_t)> &progress, std::string &error);
 
@@ -44,7 +47,10 @@ private:
     std::optional<TrackRecord> insertTrack(const NewTrack &track, std::string &error);
     int64_t contributorFor(const std::string &name, std::string &error);
     int64_t albumFor(const NewTrack &track, int64_t contributorId, std::string &error);
-    bool mergePostings(std::vector<std::pair<uint32_t, uint32_t>> &pairs, std::string &error);
+    // Writes the index with the tracks already there and `added` (items of
+    // consecutive new ids from `firstId`), then commits the database.
+    bool commitWithIndex(Transaction &tx, uint32_t firstId,
+                         const std::vector<std::vector<uint32_t>> &added, std::string &error);
 
     Catalog &cat_;
 };

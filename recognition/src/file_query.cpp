@@ -26,6 +26,7 @@ FileClues cluesOf(const gnsdk_musicidfile_fileinfo_handle_s &info) {
     c.ident = info.ident;
     if (info.fingerprintDone) {
         c.fingerprint = info.fingerprint;
+        c.signal = info.signal;
         c.seconds = info.seconds;
     }
     c.albumArtist = valueOf(info.metadata, GNSDK_MUSICIDFILE_FILEINFO_VALUE_ALBUMARTIST);

@@ -18,6 +18,7 @@ struct gnsdk_musicidfile_fileinfo_handle_s {
     std::map<std::string, std::string> metadata;
     std::unique_ptr<recog::Fingerprinter> fingerprinter;
     std::vector<uint32_t> fingerprint;
+    std::shared_ptr<const std::vector<int16_t>> signal; // behind the fingerprint
     double seconds = 0;
     bool fingerprintDone = false;
 };

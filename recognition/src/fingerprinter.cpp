@@ -195,6 +195,8 @@ struct Fingerprinter::State {
         const uint64_t from = samplesOut;
         const uint64_t count = out.size();
         samplesOut += count;
+        if (keepSignal)
+            signal.insert(signal.end(), out.begin(), out.end());
         if (head && from < headEnd)
             head->push(out.data(), size_t(std::min(count, headEnd - from)));
         if (count == 0 || from + count <= tailStart)
@@ -212,6 +214,8 @@ struct Fingerprinter::State {
     uint64_t samplesOut = 0; // produced by the resampler so far
     uint64_t tailStart = 0;  // the first of them the main context sees
     bool failed = false;     // a write failed: the stream has a hole
+    bool keepSignal = false;
+    std::vector<int16_t> signal; // what the resampler gave, when kept
     std::vector<uint32_t> headItems;
     MonoReducer reducer;
     std::vector<int16_t> mono;
@@ -322,6 +326,15 @@ bool Fingerprinter::finish(std::string &error) {
     items_ = st.headItems;
     items_.insert(items_.end(), tail.begin(), tail.end());
     return true;
+}
+
+void Fingerprinter::keepSignal() {
+    if (state_)
+        state_->keepSignal = true;
+}
+
+std::vector<int16_t> Fingerprinter::takeSignal() {
+    return state_ ? std::move(state_->signal) : std::vector<int16_t>();
 }
 
 bool Fingerprinter::compute(const int16_t *pcm, size_t frames, int sampleRate, int channels,

@@ -32,6 +32,11 @@ public:
     bool feed(const int16_t *pcm, size_t frames, std::string &error);
     bool finish(std::string &error);
 
+    // Also keeps the mono 11,025 Hz signal the items are computed from (call
+    // after start), so that a query can be fingerprinted again at other speeds.
+    void keepSignal();
+    std::vector<int16_t> takeSignal();
+
     int channels() const { return channels_; }
     const std::vector<uint32_t> &items() const { return items_; }
     // Seconds of source audio that went into the fingerprint.

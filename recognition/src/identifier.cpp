@@ -1,5 +1,7 @@
 #include "identifier.h"
 
+#include "speed_search.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +51,16 @@ std::vector<Identification> Identifier::byFingerprint(const FileClues &clues, si
     if (!m.refusal.empty()) {
         log_.write(LogLevel::Info, clues.ident + ": " + m.refusal);
         return out;
+    }
+    if (!m.anyAccepted() && clues.signal) {
+        // A turntable, a tape or a film transfer may run the whole recording
+        // a little fast or slow.
+        SpeedOutcome other = matchAtOtherSpeeds(matcher_, *clues.signal);
+        if (other.match.anyAccepted()) {
+            log_.write(LogLevel::Info, clues.ident + ": matched at " + speedText(other.speed) +
+                                           " of the catalogue's speed");
+            m = std::move(other.match);
+        }
     }
     std::vector<Candidate> accepted;
     for (const Candidate &c : m.candidates)

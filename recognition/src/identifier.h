@@ -5,6 +5,7 @@
 #include "engine_log.h"
 #include "matcher.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct FileClues {
     std::string ident;
     std::vector<uint32_t> fingerprint;
     double seconds = 0; // audio behind the fingerprint
+    // The mono 11,025 Hz audio behind it, for trying other speeds; may be null.
+    std::shared_ptr<const std::vector<int16_t>> signal;
     std::string albumArtist;
     std::string albumTitle;
     std::string trackTitle;

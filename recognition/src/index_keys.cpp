@@ -4,7 +4,7 @@
 
 namespace recog {
 
-std::vector<uint32_t> indexKeys(const std::vector<uint32_t> &items, size_t limit) {
+std::vector<uint32_t> indexKeys(std::span<const uint32_t> items, size_t limit) {
     const size_t n = std::min(items.size(), limit);
     std::vector<uint32_t> keys;
     keys.reserve(n);

@@ -17,16 +17,18 @@ double Matcher::thresholdFor(int overlap) const {
     return p.shortAcceptBer + t * (p.acceptBer - p.shortAcceptBer);
 }
 
-std::vector<std::pair<int64_t, uint32_t>> Matcher::candidates(const std::vector<uint32_t> &keys) {
-    const int64_t tracks = std::max<int64_t>(cat_.highestTrackId(), 1);
+std::vector<std::pair<int64_t, uint32_t>>
+Matcher::candidates(const FingerprintIndex &index, const std::vector<uint32_t> &keys) const {
+    const int64_t tracks = std::max<int64_t>(index.maxTrackId(), 1);
     const size_t stopLength =
         std::max<size_t>(20, size_t(std::ceil(double(tracks) * params_.stopFraction)));
     std::vector<uint32_t> hits;
     hits.reserve(keys.size() * 8);
     for (uint32_t key : keys) {
-        const std::vector<uint32_t> ids = cat_.postings(key);
-        if (ids.size() <= stopLength)
-            hits.insert(hits.end(), ids.begin(), ids.end());
+        const size_t before = hits.size();
+        index.postings(key, hits);
+        if (hits.size() - before > stopLength)
+            hits.resize(before);
     }
     std::sort(hits.begin(), hits.end());
     std::vector<std::pair<int64_t, uint32_t>> counted;
@@ -51,7 +53,7 @@ std::vector<std::pair<int64_t, uint32_t>> Matcher::candidates(const std::vector<
 }
 
 Candidate Matcher::rescore(const std::vector<uint32_t> &query, int64_t trackId,
-                           const std::vector<uint32_t> &reference) const {
+                           std::span<const uint32_t> reference) const {
     Candidate c;
     c.trackId = trackId;
     const Items q{query.data(), query.size()};
@@ -70,7 +72,12 @@ Candidate Matcher::rescore(const std::vector<uint32_t> &query, int64_t trackId,
     return c;
 }
 
-MatchOutcome Matcher::match(const std::vector<uint32_t> &query, double seconds) {
+uint32_t Matcher::strongestCandidate(const std::vector<uint32_t> &items) const {
+    const auto found = candidates(*cat_.index(), indexKeys(items));
+    return found.empty() ? 0 : found.front().second;
+}
+
+MatchOutcome Matcher::match(const std::vector<uint32_t> &query, double seconds) const {
     MatchOutcome out;
     if (seconds < params_.minSeconds) {
         out.refusal = "query too short for a fingerprint match";
@@ -78,8 +85,9 @@ MatchOutcome Matcher::match(const std::vector<uint32_t> &query, double seconds) 
     }
     const std::vector<uint32_t> keys = indexKeys(query);
     out.queryKeys = keys.size();
-    for (const auto &[trackId, shared] : candidates(keys)) {
-        Candidate c = rescore(query, trackId, cat_.fingerprint(trackId));
+    const std::shared_ptr<const FingerprintIndex> index = cat_.index();
+    for (const auto &[trackId, shared] : candidates(*index, keys)) {
+        Candidate c = rescore(query, trackId, index->items(trackId));
         c.sharedKeys = shared;
         out.candidates.push_back(c);
     }

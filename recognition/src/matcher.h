@@ -48,15 +48,19 @@ public:
         : cat_(catalog)
         , params_(params) {}
 
-    MatchOutcome match(const std::vector<uint32_t> &query, double seconds);
+    MatchOutcome match(const std::vector<uint32_t> &query, double seconds) const;
     // Scores one candidate against the query (also used by the catalogue tool).
     Candidate rescore(const std::vector<uint32_t> &query, int64_t trackId,
-                      const std::vector<uint32_t> &reference) const;
+                      std::span<const uint32_t> reference) const;
     double thresholdFor(int overlap) const;
+    // Index keys the best candidate of `items` shares with them, 0 when no
+    // track shares enough to be a candidate: the cheap half of match().
+    uint32_t strongestCandidate(const std::vector<uint32_t> &items) const;
     const MatchParams &params() const { return params_; }
 
 private:
-    std::vector<std::pair<int64_t, uint32_t>> candidates(const std::vector<uint32_t> &keys);
+    std::vector<std::pair<int64_t, uint32_t>> candidates(const FingerprintIndex &index,
+                                                         const std::vector<uint32_t> &keys) const;
 
     Catalog &cat_;
     MatchParams params_;

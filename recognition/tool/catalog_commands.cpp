@@ -1,5 +1,6 @@
 #include "catalog_commands.h"
 
+#include "catalog_upgrade.h"
 #include "fingerprinter.h"
 #include "matcher.h"
 #include "value_import.h"
@@ -195,6 +196,18 @@ int commandIdentify(const std::string &db, const std::vector<std::string> &files
     return unknown ? 2 : 0;
 }
 
+int commandUpgrade(const std::string &db, std::ostream &out, std::ostream &err) {
+    std::string error;
+    int tracks = 0;
+    if (!upgradeCatalog(db, tracks, error)) {
+        err << "upgrade: " << error << "\n";
+        return 1;
+    }
+    out << "converted " << db << " (" << tracks << " tracks) to catalogue format "
+        << Catalog::kSchemaVersion << "\n";
+    return 0;
+}
+
 int commandStats(const std::string &db, std::ostream &out, std::ostream &err) {
     std::string error;
     auto cat = Catalog::open(db, false, error);
@@ -204,26 +217,23 @@ int commandStats(const std::string &db, std::ostream &out, std::ostream &err) {
     }
     std::error_code ec;
     const auto bytes = std::filesystem::file_size(db, ec);
-    const int64_t keys = cat->indexKeyCount();
-    int64_t items = 0, postings = 0;
-    {
-        std::lock_guard lock(cat->mutex());
-        Statement s(cat->db(), "SELECT coalesce(sum(length(fingerprint)), 0) / 4 FROM tracks");
-        if (s.step() == SQLITE_ROW)
-            items = s.integer(0);
-        Statement p(cat->db(), "SELECT coalesce(sum(length(tracks)), 0) / 4 FROM postings");
-        if (p.step() == SQLITE_ROW)
-            postings = p.integer(0);
-    }
+    const auto indexBytes = std::filesystem::file_size(cat->indexPath(), ec);
+    const IndexHeader &h = cat->index()->header();
     const int64_t tracks = cat->trackCount();
-    out << "catalogue      " << db << " (" << bytes / 1024 << " KiB)\n"
+    const auto perTrack = [&](double v) { return fixed(tracks ? v / double(tracks) : 0, 0); };
+    out << "catalogue      " << db << " (" << bytes / 1024 << " KiB, " << perTrack(double(bytes))
+        << " bytes/track)\n"
+        << "index          " << cat->indexPath() << " (" << indexBytes / 1024 << " KiB, "
+        << perTrack(double(indexBytes)) << " bytes/track, format " << h.version << ")\n"
         << "tracks         " << tracks << "\n"
         << "albums         " << cat->albumCount() << "\n"
         << "contributors   " << cat->contributorCount() << "\n"
-        << "items/track    " << (tracks ? items / tracks : 0) << "\n"
-        << "index keys     " << keys << "\n"
-        << "postings       " << postings << " (" << fixed(keys ? double(postings) / keys : 0, 2)
-        << " per key)\n";
+        << "items/track    " << perTrack(double(h.itemCount)) << "\n"
+        << "index keys     " << h.keyCount << "\n"
+        << "postings       " << h.postingCount << " ("
+        << fixed(h.keyCount ? double(h.postingCount) / double(h.keyCount) : 0, 2) << " per key, "
+        << fixed(h.postingCount ? double(h.postingBytes) / double(h.postingCount) : 0, 2)
+        << " bytes each)\n";
     return 0;
 }
 

@@ -34,6 +34,7 @@ int commandImport(const std::string &db, const std::string &json, std::ostream &
                   std::ostream &err);
 int commandIdentify(const std::string &db, const std::vector<std::string> &files, std::ostream &out,
                     std::ostream &err);
+int commandUpgrade(const std::string &db, std::ostream &out, std::ostream &err);
 int commandStats(const std::string &db, std::ostream &out, std::ostream &err);
 
 } // namespace recog

@@ -14,7 +14,8 @@ void usage() {
                  "  import DB JSON                  add genres, moods, tempos, eras, origins,\n"
                  "                                  labels and external IDs\n"
                  "  identify DB FILE...             show the best matches of files\n"
-                 "  stats DB                        sizes of the catalogue\n";
+                 "  stats DB                        sizes of the catalogue\n"
+                 "  upgrade DB                      convert a catalogue of an older format\n";
 }
 
 } // namespace
@@ -52,6 +53,8 @@ int main(int argc, char **argv) {
         return recog::commandImport(db, args[0], std::cout, std::cerr);
     if (command == "identify" && !args.empty())
         return recog::commandIdentify(db, args, std::cout, std::cerr);
+    if (command == "upgrade" && args.empty())
+        return recog::commandUpgrade(db, std::cout, std::cerr);
     if (command == "stats" && args.empty())
         return recog::commandStats(db, std::cout, std::cerr);
     usage();
