@@ -16,7 +16,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   # run and test
   mpd libchromaprint-tools ffmpeg sox xvfb xauth dbus-daemon dbus-x11 gnome-keyring
-  libsecret-tools sqlite3 curl time procps openssl
+  libsecret-tools sqlite3 curl time procps openssl nodejs
 )
 
 missing=()
@@ -35,3 +35,18 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   echo "setup: done"
 fi
+
+# npm packages of tests, pinned by the lock file beside each package.json.
+# npm is Debian's own package where nodejs comes from Debian (other builds of
+# nodejs bring it along).
+if ! command -v npm >/dev/null; then
+  [ "$(id -u)" -eq 0 ] && sudo="" || sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi
+for dir in cloud/tests/player-client; do
+  here="$(dirname "$0")/../$dir"
+  if [ ! -d "$here/node_modules" ] || [ "$here/package-lock.json" -nt "$here/node_modules" ]; then
+    echo "setup: installing the npm packages of $dir"
+    (cd "$here" && npm ci --no-audit --no-fund --loglevel=error >/dev/null && touch node_modules)
+  fi
+done

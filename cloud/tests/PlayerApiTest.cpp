@@ -115,6 +115,10 @@ protected:
                      "-metadata genre=Folk -metadata date=1975",
                      true);
         matched = new std::string(readFile(catalogue));
+        paths = new std::map<std::string, std::string>{
+            {"First Light", (media->path() / "first.mp3").string()},
+            {"Second Wind", (media->path() / "second.mp3").string()},
+            {"Old Tune", catalogue.string()}};
         const auto imported = runCloud({"import", "--data", server->dataArg(), catalogue});
         if (imported.exitCode != 0)
             throw std::runtime_error(imported.output);
@@ -141,6 +145,7 @@ protected:
         delete matched;
         delete annPhone;
         delete bobPhone;
+        delete paths;
     }
 
     static Reply call(const std::string &method, const std::string &query, const std::string &auth,
@@ -194,6 +199,7 @@ protected:
     static inline std::string *matched = nullptr;
     static inline Credentials *annPhone = nullptr;
     static inline Credentials *bobPhone = nullptr;
+    static inline std::map<std::string, std::string> *paths = nullptr; // title → source file
 };
 
 TEST_F(PlayerApiTest, SongsAndAlbumsCarryTheDocumentedFields) {
@@ -527,6 +533,23 @@ TEST_F(PlayerApiTest, PlaylistsStarsAndPlaysRoundTrip) {
     const Value recent = annJson("getAlbumList2", "type=recent");
     ASSERT_EQ(at(recent, {"albumList2", "album"}).asArray().size(), 1u);
     EXPECT_EQ(text(at(recent, {"albumList2", "album"}).asArray()[0], "id"), album);
+}
+
+TEST_F(PlayerApiTest, AThirdPartyClientBrowsesStreamsAndEdits) {
+    const fs::path expected = media->path() / "expected.json";
+    {
+        Value v;
+        for (const auto &[title, path] : *paths)
+            v.set(title, path);
+        std::ofstream(expected) << cloud::json::serialize(v);
+    }
+    const std::string cmd =
+        "cd '" SONARBOX_PLAYER_CLIENT_DIR "' && node client.mjs http://127.0.0.1:" +
+        std::to_string(server->port()) + " ann@example.com " + annPhone->password + " " +
+        annPhone->apiKey + " '" + expected.string() + "' > '" + expected.string() + ".log' 2>&1";
+    const int rc = std::system(cmd.c_str());
+    EXPECT_EQ(rc, 0) << readFile(expected.string() + ".log");
+    EXPECT_NE(readFile(expected.string() + ".log").find("checked 3 songs"), std::string::npos);
 }
 
 } // namespace
