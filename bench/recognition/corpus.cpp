@@ -78,6 +78,14 @@ bool makeSong(const CorpusLayout &l, bool known, int i) {
     cmd += " -map_metadata -1 -ar 22050 " + q("resample");
     cmd += " -map_metadata -1 -af atempo=1.02 " + q("tempo");
     cmd += " -map_metadata -1 -c:a copy " + q("original");
+    // Pitch and tempo together, as a turntable, a tape or a film transfer
+    // changes them: the samples played at another rate.
+    for (const Distortion &x : d)
+        if (x.speed != 0)
+            cmd += " -map_metadata -1 -af asetrate=" +
+                   std::to_string(std::lround(recipe.sampleRate * x.speed)) +
+                   ",aresample=" + std::to_string(recipe.sampleRate) + " " +
+                   l.queryFile(known, i, x);
     const bool ok = run(cmd);
     // Written last: its presence says the song is complete.
     fs::remove(wav);
@@ -87,10 +95,23 @@ bool makeSong(const CorpusLayout &l, bool known, int i) {
 } // namespace
 
 const std::vector<Distortion> &distortions() {
-    static const std::vector<Distortion> list = {
-        {"original", "wav"}, {"mp3", "mp3"},      {"aac", "m4a"},
-        {"trim5", "wav"},    {"trim12", "wav"},   {"quiet", "wav"},
-        {"noise", "wav"},    {"resample", "wav"}, {"tempo", "wav"}};
+    static const std::vector<Distortion> list = {{"original", "wav"},
+                                                 {"mp3", "mp3"},
+                                                 {"aac", "m4a"},
+                                                 {"trim5", "wav"},
+                                                 {"trim12", "wav"},
+                                                 {"quiet", "wav"},
+                                                 {"noise", "wav"},
+                                                 {"resample", "wav"},
+                                                 {"tempo", "wav"},
+                                                 {"speed+0.5", "wav", 1.005},
+                                                 {"speed-0.5", "wav", 0.995},
+                                                 {"speed+1", "wav", 1.01},
+                                                 {"speed-1", "wav", 0.99},
+                                                 {"speed+2", "wav", 1.02},
+                                                 {"speed-2", "wav", 0.98},
+                                                 {"speed-4", "wav", 0.96},
+                                                 {"speed+4.17", "wav", 25.0 / 24.0}};
     return list;
 }
 

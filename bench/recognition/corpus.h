@@ -11,6 +11,7 @@ namespace recog::bench {
 struct Distortion {
     const char *name;
     const char *file; // output file name pattern suffix
+    double speed = 0; // for speed changes: the copy runs this many times faster
 };
 
 const std::vector<Distortion> &distortions();

@@ -6,10 +6,12 @@
 #include "corpus.h"
 #include "fingerprinter.h"
 #include "matcher.h"
+#include "speed_search.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -24,6 +26,7 @@ namespace {
 struct Row {
     int queries = 0, correct = 0, wrong = 0, missed = 0;
     std::vector<double> scores; // of correct matches
+    std::vector<double> speeds; // at which correct matches were found, when not their own
     int unknownQueries = 0, falseMatches = 0;
     double closestImpostor = 1.0; // lowest score of an unknown song's best candidate
 };
@@ -114,15 +117,29 @@ int main(int argc, char **argv) {
             const std::string file =
                 layout.queryFile(query.known, query.song, distortions()[query.dist]);
             DecodedAudio audio;
-            std::vector<uint32_t> items;
-            double seconds = 0;
             std::string err;
             MatchOutcome out;
+            double speed = 1.0;
+            double otherSpeedBest = 1.0; // best score found at another speed
+            Fingerprinter fp;
             if (decodeAudioFile(file, kQuerySeconds, audio, err) &&
-                Fingerprinter::compute(audio.pcm.data(), audio.frames(), audio.sampleRate,
-                                       audio.channels, 0, items, seconds, err))
-                out = matcher.match(items, seconds);
-            else
+                fp.start(audio.sampleRate, audio.channels, 0, err)) {
+                fp.keepSignal();
+                if (fp.feed(audio.pcm.data(), audio.frames(), err) && fp.finish(err)) {
+                    // As the engine does: other speeds only when its own finds nothing.
+                    out = matcher.match(fp.items(), fp.seconds());
+                    if (!out.anyAccepted() && out.refusal.empty()) {
+                        SpeedOutcome other = matchAtOtherSpeeds(matcher, fp.takeSignal());
+                        if (!other.match.candidates.empty())
+                            otherSpeedBest = other.match.candidates.front().score;
+                        if (other.match.anyAccepted()) {
+                            out = std::move(other.match);
+                            speed = other.speed;
+                        }
+                    }
+                }
+            }
+            if (!err.empty())
                 std::fprintf(stderr, "%s: %s\n", file.c_str(), err.c_str());
             std::string title;
             if (out.anyAccepted())
@@ -135,6 +152,8 @@ int main(int argc, char **argv) {
                 if (title == "Song " + std::to_string(query.song)) {
                     ++r.correct;
                     r.scores.push_back(out.candidates.front().score);
+                    if (speed != 1.0)
+                        r.speeds.push_back(speed);
                 } else if (!title.empty()) {
                     ++r.wrong;
                     std::fprintf(stderr, "wrong: %s -> %s\n", file.c_str(), title.c_str());
@@ -149,6 +168,7 @@ int main(int argc, char **argv) {
                 r.falseMatches += !title.empty();
                 if (!out.candidates.empty())
                     r.closestImpostor = std::min(r.closestImpostor, out.candidates.front().score);
+                r.closestImpostor = std::min(r.closestImpostor, otherSpeedBest);
                 if (!title.empty())
                     std::fprintf(stderr, "false match: %s -> %s\n", file.c_str(), title.c_str());
             }
@@ -163,22 +183,32 @@ int main(int argc, char **argv) {
     std::printf("catalogue: %d songs; unknown songs: %d; %zu queries in %.0f s\n\n",
                 layout.catalogueSongs, layout.unknownSongs, queries.size(), elapsed);
     std::printf("| distortion | queries | correct | wrong | missed | correct %% | median score "
-                "| unknown queries | false matches | closest impostor |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+                "| found at another speed (median) | unknown queries | false matches | closest "
+                "impostor |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     bool pass = true;
     for (size_t d = 0; d < rows.size(); ++d) {
         const Row &r = rows[d];
         const double pct = r.queries ? 100.0 * r.correct / r.queries : 0;
-        const double target = std::string(distortions()[d].name) == "tempo" ? 95.0 : 99.0;
+        const Distortion &dist = distortions()[d];
+        const double change = std::abs(dist.speed - 1.0);
+        const double target = dist.speed != 0                     ? (change < 0.011 ? 90.0 : 80.0)
+                              : std::string(dist.name) == "tempo" ? 95.0
+                                                                  : 99.0;
         pass = pass && pct >= target && r.falseMatches == 0;
         char impostor[16] = "-";
         if (r.unknownQueries)
             std::snprintf(impostor, sizeof impostor, "%.3f", r.closestImpostor);
-        std::printf("| %s | %d | %d | %d | %d | %.1f | %.3f | %d | %d | %s |\n",
-                    distortions()[d].name, r.queries, r.correct, r.wrong, r.missed, pct,
-                    median(r.scores), r.unknownQueries, r.falseMatches, impostor);
+        char speeds[32] = "-";
+        if (!r.speeds.empty())
+            std::snprintf(speeds, sizeof speeds, "%zu (%s)", r.speeds.size(),
+                          speedText(median(r.speeds)).c_str());
+        std::printf("| %s | %d | %d | %d | %d | %.1f | %.3f | %s | %d | %d | %s |\n", dist.name,
+                    r.queries, r.correct, r.wrong, r.missed, pct, median(r.scores), speeds,
+                    r.unknownQueries, r.falseMatches, impostor);
     }
-    std::printf("\ntargets (99 %% correct, 95 %% for tempo, no false match): %s\n",
+    std::printf("\ntargets (99 %% correct, 95 %% for tempo, 90 %% at speeds within 1 %%, 80 %% "
+                "beyond, no false match): %s\n",
                 pass ? "met" : "NOT met");
     return pass ? 0 : 2;
 }

@@ -1,16 +1,21 @@
-// Recognition speed: opening a large catalogue, identifying one fingerprint,
-// and fingerprinting 45 s of CD-quality audio.
-//   recognition_speed [--tracks N] [--dir DIR] [--queries N]
-// The catalogue is synthetic (random fingerprints of three minutes each) and
-// is kept in DIR between runs.
+// Recognition speed: building and opening a large catalogue, its size,
+// identifying one fingerprint, fingerprinting 45 s of CD-quality audio, and
+// how close unknown recordings come to being taken for a catalogue track.
+//   recognition_speed [--tracks N] [--dir DIR] [--queries N] [--unknown N]
+// The catalogue is synthetic (random fingerprints) and is kept in DIR between
+// runs. Of the --unknown queries, half are random fingerprints and half are
+// generated music at the speeds the engine tries, matched as the engine does
+// (its own speed, then the others).
 #include "catalog_writer.h"
 #include "fingerprinter.h"
 #include "index_keys.h"
 #include "matcher.h"
 #include "music_synth.h"
+#include "speed_search.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -111,10 +116,85 @@ bool buildSynthetic(const std::string &path, int tracks) {
     return true;
 }
 
+struct Impostors {
+    int random = 0, music = 0, accepted = 0, atOtherSpeed = 0;
+    double closest = 1.0;
+    double seconds = 0;
+    std::string speeds;
+    Timing search; // the search at other speeds of music matching nothing at its own
+};
+
+void closer(Impostors &imp, const MatchOutcome &m) {
+    if (!m.candidates.empty())
+        imp.closest = std::min(imp.closest, m.candidates.front().score);
+}
+
+// The speed of the engine's set nearest to `speed`, or 1.
+double nearestTrial(double speed) {
+    double best = 1.0;
+    for (double s : trialSpeeds())
+        if (std::abs(s - speed) < std::abs(best - speed))
+            best = s;
+    return best;
+}
+
+// Unknown queries as the engine meets them; none may be accepted.
+Impostors impostors(const Matcher &matcher, int count) {
+    const double speeds[] = {1.0, 1.005, 0.99, 1.02, 0.96, 25.0 / 24.0};
+    Impostors imp;
+    for (double s : speeds)
+        imp.speeds += (imp.speeds.empty() ? "" : ", ") + speedText(s);
+    const auto t0 = Clock::now();
+    std::mt19937 rng(99);
+    for (int q = 0; q < count; ++q) {
+        if (q % 2 == 0) {
+            const auto items = randomItems(rng, 340);
+            const MatchOutcome m = matcher.match(items, 45);
+            imp.accepted += m.anyAccepted();
+            closer(imp, matcher.nearest(items, 16));
+            ++imp.random;
+            continue;
+        }
+        // Songs of seeds no catalogue test uses, short and at a low rate to
+        // keep the run short.
+        testaudio::SongSpec recipe;
+        recipe.seed = 500000 + uint32_t(q);
+        recipe.seconds = 25;
+        recipe.sampleRate = kFingerprintRate;
+        const auto pcm = testaudio::synthesizeSong(recipe);
+        const double speed = speeds[size_t(q / 2) % std::size(speeds)];
+        Fingerprinter fp;
+        std::string error;
+        if (!fp.start(int(std::lround(kFingerprintRate * speed)), 2, 0, error))
+            continue;
+        fp.keepSignal();
+        if (!fp.feed(pcm.data(), pcm.size() / 2, error) || !fp.finish(error))
+            continue;
+        ++imp.music;
+        MatchOutcome m = matcher.match(fp.items(), fp.seconds());
+        closer(imp, matcher.nearest(fp.items(), 16));
+        const std::vector<int16_t> signal = fp.takeSignal();
+        if (!m.anyAccepted()) {
+            SpeedOutcome other;
+            imp.search.measure([&] { other = matchAtOtherSpeeds(matcher, signal); });
+            imp.atOtherSpeed += other.match.anyAccepted();
+            m = std::move(other.match);
+        }
+        imp.accepted += m.anyAccepted();
+        if (const double trial = nearestTrial(speed); trial != 1.0) {
+            std::vector<uint32_t> items;
+            if (itemsAtSpeed(signal, trial, 0, items, error))
+                closer(imp, matcher.nearest(items, 16));
+        }
+    }
+    imp.seconds = msSince(t0) / 1000;
+    return imp;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    int tracks = 100000, queries = 400;
+    int tracks = 100000, queries = 400, unknownQueries = 1000;
     std::string dir = "/tmp/sonarbox-recognition-speed";
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--tracks"))
@@ -123,6 +203,8 @@ int main(int argc, char **argv) {
             dir = argv[i + 1];
         else if (!std::strcmp(argv[i], "--queries"))
             queries = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--unknown"))
+            unknownQueries = std::atoi(argv[i + 1]);
     }
     std::filesystem::create_directories(dir);
     const std::string db = dir + "/synthetic-" + std::to_string(tracks) + ".db";
@@ -190,10 +272,24 @@ int main(int argc, char **argv) {
         });
     }
 
+    const Impostors imp = impostors(matcher, unknownQueries);
+
     std::error_code ec;
-    const auto bytes = std::filesystem::file_size(db, ec);
-    std::printf("catalogue: %d synthetic tracks, %.0f MiB, %lld index keys\n\n", tracks,
-                double(bytes) / 1048576.0, static_cast<long long>(cat->indexKeyCount()));
+    const auto dbBytes = std::filesystem::file_size(db, ec);
+    const auto indexBytes = std::filesystem::file_size(indexPathFor(db), ec);
+    std::string built = "(built by an earlier run)";
+    if (std::FILE *f = std::fopen((db + ".build").c_str(), "r")) {
+        char line[128] = "";
+        if (std::fgets(line, sizeof line, f))
+            built = std::string("built in ") + std::strtok(line, "\n");
+        std::fclose(f);
+    }
+    std::printf("catalogue: %d synthetic tracks, %s\n", tracks, built.c_str());
+    std::printf("size: database %.0f MiB + index %.0f MiB = %.0f bytes per track; %lld index "
+                "keys\n\n",
+                double(dbBytes) / 1048576.0, double(indexBytes) / 1048576.0,
+                double(dbBytes + indexBytes) / tracks,
+                static_cast<long long>(cat->indexKeyCount()));
     std::printf(
         "| operation | median ms | p95 ms | min ms | median CPU ms | p95 CPU ms | target ms "
         "|\n|---|---|---|---|---|---|---|\n");
@@ -208,5 +304,18 @@ int main(int argc, char **argv) {
     row("fingerprint 45 s of 44.1 kHz stereo", fingerprint, 6);
     std::printf("\ncorrect: %d of %zu catalogue queries; false matches: %d of %zu unknown\n",
                 correct, known.wall.size(), falseMatches, unknown.wall.size());
+    std::printf("\nunknown queries: %d random fingerprints, %d of generated music at speeds "
+                "%s; accepted: %d; closest impostor (best of the 16 tracks sharing most keys, at "
+                "the own speed and at the nearest trial speed): %.3f against an acceptance limit "
+                "of %.3f to %.3f; found at another speed: %d; %.1f s\n",
+                imp.random, imp.music, imp.speeds.c_str(), imp.accepted, imp.closest,
+                MatchParams{}.shortAcceptBer, MatchParams{}.acceptBer, imp.atOtherSpeed,
+                imp.seconds);
+    if (!imp.search.wall.empty()) {
+        const Stats w = stats(imp.search.wall), c = stats(imp.search.cpu);
+        std::printf("search at other speeds (25 s of music): median %.2f ms, p95 %.2f ms wall; "
+                    "median %.2f ms, p95 %.2f ms CPU\n",
+                    w.median, w.p95, c.median, c.p95);
+    }
     return 0;
 }

@@ -17,8 +17,9 @@ double Matcher::thresholdFor(int overlap) const {
     return p.shortAcceptBer + t * (p.acceptBer - p.shortAcceptBer);
 }
 
-std::vector<std::pair<int64_t, uint32_t>>
-Matcher::candidates(const FingerprintIndex &index, const std::vector<uint32_t> &keys) const {
+std::vector<std::pair<int64_t, uint32_t>> Matcher::candidates(const FingerprintIndex &index,
+                                                              const std::vector<uint32_t> &keys,
+                                                              bool floor) const {
     const int64_t tracks = std::max<int64_t>(index.maxTrackId(), 1);
     const size_t stopLength =
         std::max<size_t>(20, size_t(std::ceil(double(tracks) * params_.stopFraction)));
@@ -41,12 +42,12 @@ Matcher::candidates(const FingerprintIndex &index, const std::vector<uint32_t> &
     }
     std::sort(counted.begin(), counted.end(),
               [](const auto &a, const auto &b) { return a.second > b.second; });
-    if (counted.empty())
+    if (counted.empty() || !floor)
         return counted;
-    const uint32_t floor = std::max<uint32_t>(
+    const uint32_t least = std::max<uint32_t>(
         {3u, uint32_t((keys.size() + 19) / 20), uint32_t(std::ceil(counted.front().second * 0.1))});
     size_t keep = 0;
-    while (keep < counted.size() && keep < params_.maxCandidates && counted[keep].second >= floor)
+    while (keep < counted.size() && keep < params_.maxCandidates && counted[keep].second >= least)
         ++keep;
     counted.resize(keep);
     return counted;
@@ -68,7 +69,8 @@ Candidate Matcher::rescore(const std::vector<uint32_t> &query, int64_t trackId,
         segmentedBer(q, r, c.alignment.offset, params_.window, params_.windowSlack, covered);
     c.score = std::min(c.alignment.ber, c.segmented);
     c.threshold = thresholdFor(c.alignment.overlap);
-    c.accepted = c.score <= c.threshold;
+    // Too short an overlap has no limit at all, not even for a perfect score.
+    c.accepted = c.alignment.overlap >= params_.shortOverlap && c.score <= c.threshold;
     return c;
 }
 
@@ -83,11 +85,28 @@ MatchOutcome Matcher::match(const std::vector<uint32_t> &query, double seconds) 
         out.refusal = "query too short for a fingerprint match";
         return out;
     }
-    const std::vector<uint32_t> keys = indexKeys(query);
-    out.queryKeys = keys.size();
     const std::shared_ptr<const FingerprintIndex> index = cat_.index();
-    for (const auto &[trackId, shared] : candidates(*index, keys)) {
-        Candidate c = rescore(query, trackId, index->items(trackId));
+    const std::vector<uint32_t> keys = indexKeys(query);
+    MatchOutcome found = rescoreAll(*index, query, candidates(*index, keys));
+    found.queryKeys = keys.size();
+    return found;
+}
+
+MatchOutcome Matcher::nearest(const std::vector<uint32_t> &query, size_t count) const {
+    const std::shared_ptr<const FingerprintIndex> index = cat_.index();
+    const std::vector<uint32_t> keys = indexKeys(query);
+    auto tracks = candidates(*index, keys, false);
+    tracks.resize(std::min(tracks.size(), count));
+    MatchOutcome found = rescoreAll(*index, query, tracks);
+    found.queryKeys = keys.size();
+    return found;
+}
+
+MatchOutcome Matcher::rescoreAll(const FingerprintIndex &index, const std::vector<uint32_t> &query,
+                                 const std::vector<std::pair<int64_t, uint32_t>> &tracks) const {
+    MatchOutcome out;
+    for (const auto &[trackId, shared] : tracks) {
+        Candidate c = rescore(query, trackId, index.items(trackId));
         c.sharedKeys = shared;
         out.candidates.push_back(c);
     }

@@ -53,14 +53,23 @@ public:
     Candidate rescore(const std::vector<uint32_t> &query, int64_t trackId,
                       std::span<const uint32_t> reference) const;
     double thresholdFor(int overlap) const;
+    // The `count` tracks sharing the most keys with the query, rescored
+    // whether or not they share enough to be candidates: how close the
+    // nearest impostors of an unknown recording come.
+    MatchOutcome nearest(const std::vector<uint32_t> &query, size_t count) const;
     // Index keys the best candidate of `items` shares with them, 0 when no
     // track shares enough to be a candidate: the cheap half of match().
     uint32_t strongestCandidate(const std::vector<uint32_t> &items) const;
     const MatchParams &params() const { return params_; }
 
 private:
+    // Tracks by shared keys, most first; with `floor` only those sharing
+    // enough, at most maxCandidates.
     std::vector<std::pair<int64_t, uint32_t>> candidates(const FingerprintIndex &index,
-                                                         const std::vector<uint32_t> &keys) const;
+                                                         const std::vector<uint32_t> &keys,
+                                                         bool floor = true) const;
+    MatchOutcome rescoreAll(const FingerprintIndex &index, const std::vector<uint32_t> &query,
+                            const std::vector<std::pair<int64_t, uint32_t>> &tracks) const;
 
     Catalog &cat_;
     MatchParams params_;

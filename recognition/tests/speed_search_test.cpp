@@ -65,7 +65,7 @@ TEST_F(SpeedSearch, FindsRecordingsThatRunFastOrSlowAtTheirSpeed) {
         const SpeedOutcome found = matchAtOtherSpeeds(matcher, *clues.signal);
         ASSERT_TRUE(found.match.anyAccepted());
         EXPECT_EQ(found.match.candidates.front().trackId, 2);
-        EXPECT_NEAR(found.speed, speed, 0.0026);
+        EXPECT_DOUBLE_EQ(found.speed, speed);
     }
     // Far outside the set, and a song the catalogue lacks, stay unmatched.
     EXPECT_FALSE(matchAtOtherSpeeds(matcher, *recordingAt(22, 1.12).signal).match.anyAccepted());
