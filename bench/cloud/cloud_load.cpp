@@ -4,6 +4,7 @@
 //
 //   cloud_load [--clients 50] [--seconds 30] [--file-mb 5] [--curl-files 10]
 //              [--slow-clients 0]   attackers sending a header line every 5 s
+//   cloud_load --stream …   the music-player scenario (stream_load.cpp)
 #include "Crypto.h"
 #include "Json.h"
 
@@ -267,7 +268,11 @@ std::string md5(const std::string &bytes) {
 
 } // namespace
 
+int streamLoad(int argc, char **argv); // stream_load.cpp
+
 int main(int argc, char **argv) {
+    if (argc > 1 && std::string(argv[1]) == "--stream")
+        return streamLoad(argc - 1, argv + 1);
     Options o;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];

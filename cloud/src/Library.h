@@ -68,6 +68,7 @@ struct SongQuery {
     std::optional<int> toYear;
     bool starredOnly = false;
     bool random = false;
+    bool addedOrder = false; // in the order they joined the library (else by album)
     int limit = 500;
     int offset = 0;
 };

@@ -181,17 +181,22 @@ void Store::indexSongLocked(const UserMedia &media) {
     if (t.track == 0)
         t.track = media.sequence;
     const std::string albumKey = folded(t.albumArtist) + '\x1f' + folded(t.album);
-    Statement(db_, "INSERT OR REPLACE INTO library_songs(media_id, user_id, song_id, album_id, "
+    const std::string songId = publicId("tr", media.userId, std::to_string(media.id));
+    const std::string albumId = publicId("al", media.userId, albumKey);
+    const std::string artistId = publicId("ar", media.userId, folded(t.albumArtist));
+    const std::int64_t created = media.position > 0 ? media.position : nowMs();
+    const std::string cover = t.hasCover ? songId : std::string();
+    Statement(db_, "INSERT INTO library_songs(media_id, user_id, song_id, album_id, "
                    "artist_id, album_artist_id, file_id, title, artist, album, album_artist, "
                    "genre, track, disc, year, duration_ms, bit_rate, suffix, content_type, "
-                   "has_cover, path, size, created_ms) "
-                   "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                   "has_cover, path, size, created_ms, search) "
+                   "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
         .bind(1, media.id)
         .bind(2, media.userId)
-        .bind(3, publicId("tr", media.userId, std::to_string(media.id)))
-        .bind(4, publicId("al", media.userId, albumKey))
+        .bind(3, songId)
+        .bind(4, albumId)
         .bind(5, publicId("ar", media.userId, folded(t.artist)))
-        .bind(6, publicId("ar", media.userId, folded(t.albumArtist)))
+        .bind(6, artistId)
         .bind(7, media.fileId)
         .bind(8, t.title)
         .bind(9, t.artist)
@@ -208,7 +213,48 @@ void Store::indexSongLocked(const UserMedia &media) {
         .bind(20, t.hasCover ? 1 : 0)
         .bind(21, t.albumArtist + "/" + t.album + "/" + media.name)
         .bind(22, size)
-        .bind(23, media.position > 0 ? media.position : nowMs())
+        .bind(23, created)
+        .bind(24, t.title + '\x1f' + t.artist + '\x1f' + t.album)
+        .run();
+
+    // Albums and artists are kept summed up as songs arrive, so that their
+    // lists never group a whole library per request.
+    bool newAlbum = true;
+    {
+        Statement q(db_, "SELECT 1 FROM library_albums WHERE album_id = ?");
+        q.bind(1, albumId);
+        newAlbum = !q.step();
+    }
+    Statement(db_, "INSERT INTO library_albums(album_id, user_id, name, artist, artist_id, "
+                   "song_count, duration_ms, year, genre, created_ms, cover_song_id) "
+                   "VALUES(?,?,?,?,?,1,?,?,?,?,?) ON CONFLICT(album_id) DO UPDATE SET "
+                   "song_count = song_count + 1, duration_ms = duration_ms + excluded.duration_ms, "
+                   "year = MAX(year, excluded.year), "
+                   "genre = CASE WHEN genre = '' THEN excluded.genre ELSE genre END, "
+                   "created_ms = MIN(created_ms, excluded.created_ms), "
+                   "cover_song_id = CASE WHEN cover_song_id = '' THEN excluded.cover_song_id "
+                   "ELSE cover_song_id END")
+        .bind(1, albumId)
+        .bind(2, media.userId)
+        .bind(3, t.album)
+        .bind(4, t.albumArtist)
+        .bind(5, artistId)
+        .bind(6, t.durationMs)
+        .bind(7, t.year)
+        .bind(8, t.genre)
+        .bind(9, created)
+        .bind(10, cover)
+        .run();
+    Statement(db_, "INSERT INTO library_artists(artist_id, user_id, name, album_count, "
+                   "cover_song_id) VALUES(?,?,?,?,?) ON CONFLICT(artist_id) DO UPDATE SET "
+                   "album_count = album_count + excluded.album_count, "
+                   "cover_song_id = CASE WHEN cover_song_id = '' THEN excluded.cover_song_id "
+                   "ELSE cover_song_id END")
+        .bind(1, artistId)
+        .bind(2, media.userId)
+        .bind(3, t.albumArtist)
+        .bind(4, newAlbum ? 1 : 0)
+        .bind(5, cover)
         .run();
 }
 
@@ -263,14 +309,11 @@ std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
         f.add("s.year <= ?", std::int64_t{*query.toYear});
     if (query.starredOnly)
         f.add("st.created_ms IS NOT NULL");
-    if (!query.text.empty()) {
-        const std::string like = likePattern(query.text);
-        f.sql += " AND (s.title LIKE ? ESCAPE '\\' OR s.artist LIKE ? ESCAPE '\\' OR "
-                 "s.album LIKE ? ESCAPE '\\')";
-        f.values.insert(f.values.end(), {like, like, like});
-    }
+    if (!query.text.empty())
+        f.add("s.search LIKE ? ESCAPE '\\'", likePattern(query.text));
     const std::string order =
-        query.random ? "random()"
+        query.random       ? "random()"
+        : query.addedOrder ? "s.media_id"
         : query.albumId.empty()
             ? "s.album_artist COLLATE NOCASE, s.album COLLATE NOCASE, MAX(s.disc, 1), s.track, "
               "s.title"
@@ -291,58 +334,54 @@ std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
 
 std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
     Filter f;
-    std::string having;
     if (!query.id.empty())
-        f.add("s.album_id = ?", query.id);
+        f.add("a.album_id = ?", query.id);
     if (!query.artistId.empty())
-        f.add("s.album_artist_id = ?", query.artistId);
+        f.add("a.artist_id = ?", query.artistId);
     if (!query.text.empty())
-        f.add("s.album LIKE ? ESCAPE '\\'", likePattern(query.text));
-    std::string order = "MIN(s.album) COLLATE NOCASE";
+        f.add("a.name LIKE ? ESCAPE '\\'", likePattern(query.text));
+    std::string order = "a.name COLLATE NOCASE";
     switch (query.order) {
     case AlbumOrder::Random:
         order = "random()";
         break;
     case AlbumOrder::Newest:
-        order = "MIN(s.created_ms) DESC";
+        order = "a.created_ms DESC";
         break;
     case AlbumOrder::Frequent:
-        order = "SUM(s.play_count) DESC, MIN(s.album) COLLATE NOCASE";
-        having = " HAVING SUM(s.play_count) > 0";
+        f.add("a.play_count > 0");
+        order = "a.play_count DESC, a.name COLLATE NOCASE";
         break;
     case AlbumOrder::Recent:
-        order = "MAX(s.played_ms) DESC";
-        having = " HAVING MAX(s.played_ms) > 0";
+        f.add("a.played_ms > 0");
+        order = "a.played_ms DESC";
         break;
     case AlbumOrder::ByName:
         break;
     case AlbumOrder::ByArtist:
-        order = "MIN(s.album_artist) COLLATE NOCASE, MIN(s.album) COLLATE NOCASE";
+        order = "a.artist COLLATE NOCASE, a.name COLLATE NOCASE";
         break;
     case AlbumOrder::Starred:
-        having = " HAVING MAX(st.created_ms) IS NOT NULL";
+        f.add("st.created_ms IS NOT NULL");
         break;
     case AlbumOrder::ByYear: {
         const bool down = query.fromYear > query.toYear;
-        f.add("s.year BETWEEN ? AND ?", std::int64_t{down ? query.toYear : query.fromYear});
+        f.add("a.year BETWEEN ? AND ?", std::int64_t{down ? query.toYear : query.fromYear});
         f.values.emplace_back(std::int64_t{down ? query.fromYear : query.toYear});
-        order = down ? "MAX(s.year) DESC" : "MAX(s.year)";
+        order = down ? "a.year DESC" : "a.year";
         break;
     }
     case AlbumOrder::ByGenre:
-        f.add("s.genre = ?", query.genre);
+        f.add("a.genre = ?", query.genre);
         break;
     }
     std::lock_guard lock(mutex_);
-    Statement q(db_, "SELECT s.album_id, MIN(s.album), MIN(s.album_artist), "
-                     "MIN(s.album_artist_id), COUNT(*), SUM(s.duration_ms), MAX(s.year), "
-                     "COALESCE(MIN(NULLIF(s.genre, '')), ''), MIN(s.created_ms), "
-                     "COALESCE(MIN(CASE WHEN s.has_cover THEN s.song_id END), ''), "
-                     "SUM(s.play_count), MAX(s.played_ms), COALESCE(MAX(st.created_ms), 0) "
-                     "FROM library_songs s LEFT JOIN stars st ON st.user_id = s.user_id "
-                     "AND st.item_id = s.album_id WHERE s.user_id = ?" +
-                         f.sql + " GROUP BY s.album_id" + having + " ORDER BY " + order +
-                         " LIMIT ? OFFSET ?");
+    Statement q(db_, "SELECT a.album_id, a.name, a.artist, a.artist_id, a.song_count, "
+                     "a.duration_ms, a.year, a.genre, a.created_ms, a.cover_song_id, "
+                     "a.play_count, a.played_ms, COALESCE(st.created_ms, 0) "
+                     "FROM library_albums a LEFT JOIN stars st ON st.user_id = a.user_id "
+                     "AND st.item_id = a.album_id WHERE a.user_id = ?" +
+                         f.sql + " ORDER BY " + order + " LIMIT ? OFFSET ?");
     q.bind(1, userId);
     const int next = f.bind(q, 2);
     q.bind(next, query.limit).bind(next + 1, query.offset);
@@ -370,19 +409,17 @@ std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
 std::vector<Artist> Store::artists(std::int64_t userId, const ArtistQuery &query) {
     Filter f;
     if (!query.id.empty())
-        f.add("s.album_artist_id = ?", query.id);
+        f.add("r.artist_id = ?", query.id);
     if (!query.text.empty())
-        f.add("s.album_artist LIKE ? ESCAPE '\\'", likePattern(query.text));
-    const std::string having =
-        query.starredOnly ? " HAVING MAX(st.created_ms) IS NOT NULL" : std::string();
+        f.add("r.name LIKE ? ESCAPE '\\'", likePattern(query.text));
+    if (query.starredOnly)
+        f.add("st.created_ms IS NOT NULL");
     std::lock_guard lock(mutex_);
-    Statement q(db_, "SELECT s.album_artist_id, MIN(s.album_artist), COUNT(DISTINCT s.album_id), "
-                     "COALESCE(MIN(CASE WHEN s.has_cover THEN s.song_id END), ''), "
-                     "COALESCE(MAX(st.created_ms), 0) "
-                     "FROM library_songs s LEFT JOIN stars st ON st.user_id = s.user_id "
-                     "AND st.item_id = s.album_artist_id WHERE s.user_id = ?" +
-                         f.sql + " GROUP BY s.album_artist_id" + having +
-                         " ORDER BY MIN(s.album_artist) COLLATE NOCASE LIMIT ? OFFSET ?");
+    Statement q(db_, "SELECT r.artist_id, r.name, r.album_count, r.cover_song_id, "
+                     "COALESCE(st.created_ms, 0) FROM library_artists r "
+                     "LEFT JOIN stars st ON st.user_id = r.user_id AND st.item_id = r.artist_id "
+                     "WHERE r.user_id = ?" +
+                         f.sql + " ORDER BY r.name COLLATE NOCASE LIMIT ? OFFSET ?");
     q.bind(1, userId);
     const int next = f.bind(q, 2);
     q.bind(next, query.limit).bind(next + 1, query.offset);
@@ -441,6 +478,14 @@ void Store::addPlay(std::int64_t userId, std::int64_t mediaId, std::int64_t when
         .bind(1, whenMs)
         .bind(2, userId)
         .bind(3, mediaId)
+        .run();
+    Statement(db_, "UPDATE library_albums SET play_count = play_count + 1, "
+                   "played_ms = MAX(played_ms, ?) WHERE user_id = ? AND album_id = "
+                   "(SELECT album_id FROM library_songs WHERE user_id = ? AND media_id = ?)")
+        .bind(1, whenMs)
+        .bind(2, userId)
+        .bind(3, userId)
+        .bind(4, mediaId)
         .run();
 }
 

@@ -117,10 +117,29 @@ CREATE TABLE IF NOT EXISTS library_songs (
     duration_ms INTEGER NOT NULL, bit_rate INTEGER NOT NULL,
     suffix TEXT NOT NULL, content_type TEXT NOT NULL, has_cover INTEGER NOT NULL,
     path TEXT NOT NULL, size INTEGER NOT NULL, created_ms INTEGER NOT NULL,
-    play_count INTEGER NOT NULL DEFAULT 0, played_ms INTEGER NOT NULL DEFAULT 0);
+    play_count INTEGER NOT NULL DEFAULT 0, played_ms INTEGER NOT NULL DEFAULT 0,
+    search TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS library_by_user ON library_songs(user_id);
 CREATE INDEX IF NOT EXISTS library_by_album ON library_songs(user_id, album_id);
-CREATE INDEX IF NOT EXISTS library_by_artist ON library_songs(user_id, album_artist_id);
 CREATE INDEX IF NOT EXISTS library_by_genre ON library_songs(user_id, genre);
+CREATE TABLE IF NOT EXISTS library_albums (
+    album_id TEXT PRIMARY KEY,
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    name TEXT NOT NULL, artist TEXT NOT NULL, artist_id TEXT NOT NULL,
+    song_count INTEGER NOT NULL, duration_ms INTEGER NOT NULL, year INTEGER NOT NULL,
+    genre TEXT NOT NULL, created_ms INTEGER NOT NULL, cover_song_id TEXT NOT NULL,
+    play_count INTEGER NOT NULL DEFAULT 0, played_ms INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS albums_by_name ON library_albums(user_id, name COLLATE NOCASE);
+CREATE INDEX IF NOT EXISTS albums_by_artist
+    ON library_albums(user_id, artist COLLATE NOCASE, name COLLATE NOCASE);
+CREATE INDEX IF NOT EXISTS albums_by_artist_id ON library_albums(user_id, artist_id);
+CREATE INDEX IF NOT EXISTS albums_by_created ON library_albums(user_id, created_ms);
+CREATE INDEX IF NOT EXISTS albums_by_played ON library_albums(user_id, played_ms);
+CREATE TABLE IF NOT EXISTS library_artists (
+    artist_id TEXT PRIMARY KEY,
+    user_id INTEGER NOT NULL REFERENCES users(id),
+    name TEXT NOT NULL, album_count INTEGER NOT NULL, cover_song_id TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS artists_by_name ON library_artists(user_id, name COLLATE NOCASE);
 CREATE TABLE IF NOT EXISTS stars (
     user_id INTEGER NOT NULL REFERENCES users(id),
     item_id TEXT NOT NULL,

@@ -161,6 +161,7 @@ void search3(Call &call) {
     if (*songCount > 0) {
         SongQuery q;
         q.text = text;
+        q.addedOrder = true; // pages of a whole-library listing must not shift
         q.limit = *songCount;
         q.offset = *songOffset;
         for (const auto &s : call.ctx.store.songs(call.userId(), q))
