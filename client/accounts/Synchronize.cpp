@@ -98,20 +98,16 @@ bool Synchronize::getUserMediaFromCloud(const RunContext &context, QString *whyN
                 ? QStringLiteral("the cloud library could not be fetched")
                 : QStringLiteral("the cloud library could not be fetched (%1)").arg(detail));
     }
-    // A listing can be large: read it once, as the transport parsed it.
-    const QJsonDocument listing = request.replyDocument().isNull() ? QJsonDocument::fromJson(*reply)
-                                                                   : request.replyDocument();
-    QString status;
-    const bool answered = JSONRecievedDataParser::parseJSONResponse(listing, &status);
-    sonarbox.setReplyStatus(status);
-    if (!answered)
+    // A listing can be large: read once, its tracks made as it is read.
+    const JSONRecievedDataParser::ListingReply listing =
+        JSONRecievedDataParser::parseListingReply(*reply);
+    sonarbox.setReplyStatus(listing.status);
+    if (!listing.answered)
         return failed(
             QStringLiteral("the service answered the cloud library listing without a status"));
-    if (status == QLatin1String("OK")) {
-        JSONRecievedDataParser::CloudListing parsed =
-            JSONRecievedDataParser::parseUserCloudMedia(listing);
-        sonarbox.setSyncMilliSeconds(parsed.milliseconds);
-        sonarbox.setCloudLibraryTracks(parsed.tracks);
+    if (listing.status == QLatin1String("OK")) {
+        sonarbox.setSyncMilliSeconds(listing.listing.milliseconds);
+        sonarbox.setCloudLibraryTracks(listing.listing.tracks);
         return true;
     }
     const QString refused = QStringLiteral("Missing login session, please logout and log back in.");

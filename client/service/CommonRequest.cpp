@@ -14,6 +14,9 @@
 #include <QJsonObject>
 #include <QUrl>
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <atomic>
 #include <exception>
 
@@ -34,6 +37,16 @@ std::optional<QJsonDocument> parsedReply(const QByteArray &body) {
     if (error.error != QJsonParseError::NoError || document.isNull())
         return std::nullopt;
     return document;
+}
+
+// Whether the body is one JSON object or array, as parsedReply would find,
+// without building a document of it.
+bool isJson(const QByteArray &body) {
+    const char *begin = body.constData();
+    const char *end = begin + body.size();
+    const auto first = std::find_if_not(
+        begin, end, [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+    return first != end && (*first == '{' || *first == '[') && nlohmann::json::accept(begin, end);
 }
 
 QString headersForLog(const QList<QPair<QByteArray, QByteArray>> &headers) {
@@ -187,8 +200,11 @@ std::optional<QByteArray> CommonRequest::exchange(const RunContext &context, con
     if (processName == kToken)
         return reply.body;
 
-    const std::optional<QJsonDocument> parsed = parsedReply(reply.body);
-    if (!parsed) {
+    // A listing is only checked here: its reader makes the tracks as it
+    // parses, and a document of a large listing would cost more than they do.
+    const bool listing = processName == kListing;
+    const std::optional<QJsonDocument> parsed = listing ? std::nullopt : parsedReply(reply.body);
+    if (listing ? !isJson(reply.body) : !parsed) {
         fail(QStringLiteral("The service's reply could not be read."));
         qCWarning(lcService).noquote()
             << QStringLiteral("!=!=! NULL RESPONSE for %1 | %2").arg(urlText, processName);
@@ -197,9 +213,11 @@ std::optional<QByteArray> CommonRequest::exchange(const RunContext &context, con
     qCInfo(lcService).noquote() << QStringLiteral("REQUEST RETURN #2: %1 | %2\n%3 \n\n")
                                        .arg(reply.status)
                                        .arg(urlText, SecretMasking::bodyForLog(reply.body));
-    if (processName == kLogin && parsed->isObject())
-        copyLoginReply(context.account, parsed->object());
-    m_replyDocument = *parsed;
+    if (parsed) {
+        if (processName == kLogin && parsed->isObject())
+            copyLoginReply(context.account, parsed->object());
+        m_replyDocument = *parsed;
+    }
     return reply.body;
 }
 

@@ -30,7 +30,7 @@ public:
     // or when only the reply's contents can tell).
     QString errorString() const { return m_errorString; }
     // The reply of connect() as the transport parsed it (a JSON reply of
-    // status 200 or 204); null otherwise.
+    // status 200 or 204, but a listing, which is only checked); null otherwise.
     const QJsonDocument &replyDocument() const { return m_replyDocument; }
     // The session cookie that a sign-in's reply set (several joined on one
     // line); nothing when it set none.

@@ -1,6 +1,7 @@
 #include "JSONRecievedDataParser.h"
 
 #include "JSONDictionary.h"
+#include "ListingReader.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
@@ -44,6 +45,23 @@ AudioPtr audioFromListingItem(const QJsonObject &item) {
     return audio;
 }
 
+const QString kListingItems = QStringLiteral("updatedUserMedias");
+
+// No position means the next listing starts from the beginning.
+qint64 positionOf(const QJsonObject &listing) {
+    return JSONValues::integer(listing, QStringLiteral("milliseconds")).value_or(0);
+}
+
+// A listing item that is a song the desktop keeps becomes a track.
+void addListingItem(const QJsonValue &value, QList<AudioPtr> *tracks) {
+    const QJsonObject item = value.toObject();
+    if (JSONValues::text(item, QStringLiteral("mediaType")) != QLatin1String("AUDIO"))
+        return;
+    if (JSONValues::integer(item.value(QStringLiteral("deleted"))).value_or(0) != 0)
+        return;
+    tracks->append(audioFromListingItem(item));
+}
+
 } // namespace
 
 bool JSONRecievedDataParser::parseJSONResponse(const QByteArray &reply, QString *status) {
@@ -60,26 +78,30 @@ bool JSONRecievedDataParser::parseJSONResponse(const QJsonDocument &reply, QStri
 
 JSONRecievedDataParser::CloudListing
 JSONRecievedDataParser::parseUserCloudMedia(const QByteArray &reply) {
-    return parseUserCloudMedia(parse(reply).document);
+    return parseListingReply(reply).listing;
 }
 
 JSONRecievedDataParser::CloudListing
 JSONRecievedDataParser::parseUserCloudMedia(const QJsonDocument &reply) {
     const QJsonObject listing = reply.object();
     CloudListing result;
-    // No position means the next listing starts from the beginning.
-    result.milliseconds = JSONValues::integer(listing, QStringLiteral("milliseconds")).value_or(0);
+    result.milliseconds = positionOf(listing);
+    const QJsonArray items = listing.value(kListingItems).toArray();
+    for (const QJsonValue &value : items)
+        addListingItem(value, &result.tracks);
+    return result;
+}
 
-    QList<AudioPtr> &tracks = result.tracks;
-    const QJsonArray items = listing.value(QStringLiteral("updatedUserMedias")).toArray();
-    for (const QJsonValue &value : items) {
-        const QJsonObject item = value.toObject();
-        if (JSONValues::text(item, QStringLiteral("mediaType")) != QLatin1String("AUDIO"))
-            continue;
-        if (JSONValues::integer(item.value(QStringLiteral("deleted"))).value_or(0) != 0)
-            continue;
-        tracks.append(audioFromListingItem(item));
-    }
+JSONRecievedDataParser::ListingReply
+JSONRecievedDataParser::parseListingReply(const QByteArray &reply) {
+    ListingReply result;
+    QJsonObject envelope;
+    if (!ListingReader::read(reply, kListingItems, &envelope, [&](const QJsonValue &value) {
+            addListingItem(value, &result.listing.tracks);
+        }))
+        result.listing.tracks.clear();
+    result.answered = parseJSONResponse(QJsonDocument(envelope), &result.status);
+    result.listing.milliseconds = positionOf(envelope);
     return result;
 }
 

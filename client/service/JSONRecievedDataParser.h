@@ -33,6 +33,14 @@ public:
     };
     static CloudListing parseUserCloudMedia(const QByteArray &reply);
     static CloudListing parseUserCloudMedia(const QJsonDocument &reply);
+    // A listing reply read in one pass, without a document of it: its
+    // envelope as parseJSONResponse reads it, and its listing.
+    struct ListingReply {
+        bool answered = false;
+        QString status;
+        CloudListing listing;
+    };
+    static ListingReply parseListingReply(const QByteArray &reply);
 
     // Sign-up envelope. `status` is set when the reply decides the status
     // texts: on refusal it holds the localised reason.

@@ -121,6 +121,32 @@ GenericDAO::TrackIndex GenericDAO::storedTrackIndex() {
     });
 }
 
+QSet<QString> GenericDAO::storedAmong(const QList<QString> &paths) {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.storedAmong"),
+                       [&] { return StoreQueries::storedAmong(store, paths); });
+    });
+}
+
+QHash<QString, SettledFolder> GenericDAO::settledFolders() {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.settledFolders"),
+                       [&] { return StoreQueries::settledFolders(store); });
+    });
+}
+
+void GenericDAO::recordScannedFolders(const QHash<QString, SettledFolder> &settled,
+                                      const QList<QString> &unsettled) {
+    onStore(appContext(), [&](StoreContext &store) {
+        guarded(QStringLiteral("Error on GenericDAO.recordScannedFolders"), [&] {
+            StoreQueries::recordScannedFolders(store, settled, unsettled);
+            AppError error;
+            if (!store.save(&error))
+                qCWarning(lcStore).noquote() << QStringLiteral("ERROR %1").arg(describe(error));
+        });
+    });
+}
+
 QList<AudioPtr> GenericDAO::tracksByDownloadable(std::optional<bool> downloadable) {
     return onStore(appContext(), [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.tracksByDownloadable"), [&] {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Audio.h"
+#include "FolderStamp.h"
 #include "Media.h"
 #include "User.h"
 
@@ -64,6 +65,16 @@ public:
         QHash<QString, qint64> byChecksum;
     };
     TrackIndex storedTrackIndex();
+    // Those of the paths that stored tracks have, in one pass on the store.
+    QSet<QString> storedAmong(const QList<QString> &paths);
+    // The folders whose files were all stored tracks when a scan last read
+    // them, by path with its trailing slash; a track leaving the store
+    // unsettles its folder.
+    QHash<QString, SettledFolder> settledFolders();
+    // Records what a scan found (folders settled, folders to look at again),
+    // then saves.
+    void recordScannedFolders(const QHash<QString, SettledFolder> &settled,
+                              const QList<QString> &unsettled);
     // The stored tracks whose `downloadable` is the value (absent: never
     // answered), by name; one query, however large the store.
     QList<AudioPtr> tracksByDownloadable(std::optional<bool> downloadable);

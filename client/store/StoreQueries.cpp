@@ -139,6 +139,78 @@ TrackKeys trackKeys(StoreContext &context) {
     return keys;
 }
 
+QSet<QString> storedAmong(StoreContext &context, const QList<QString> &paths) {
+    // One look-up a path costs more than reading every path once when the
+    // question covers much of the store.
+    if (paths.size() > 2000) {
+        QSet<QString> stored = filePaths(context);
+        QSet<QString> asked(paths.begin(), paths.end());
+        return asked.intersect(stored);
+    }
+    QSet<QString> stored;
+    for (const QString &path : paths)
+        if (hasFile(context, path))
+            stored.insert(path);
+    return stored;
+}
+
+QHash<QString, SettledFolder> settledFolders(StoreContext &context) {
+    QSqlQuery &query = context.statement(
+        QStringLiteral("SELECT \"path\", \"device\", \"inode\", \"modified\", "
+                       "\"changed\", \"tracks\", \"subfolders\" FROM \"ScannedFolder\""));
+    context.exec(query);
+    QHash<QString, SettledFolder> folders;
+    while (query.next()) {
+        SettledFolder folder;
+        folder.stamp = {query.value(1).toLongLong(), query.value(2).toLongLong(),
+                        query.value(3).toLongLong(), query.value(4).toLongLong()};
+        folder.tracks = query.value(5).toLongLong();
+        // Names cannot hold a NUL, so NUL separates them.
+        const QByteArray names = query.value(6).toByteArray();
+        if (!names.isEmpty())
+            for (const QByteArray &name : names.split('\0'))
+                folder.subfolders.push_back(name);
+        folders.insert(query.value(0).toString(), folder);
+    }
+    query.finish();
+    return folders;
+}
+
+void recordScannedFolders(StoreContext &context, const QHash<QString, SettledFolder> &settled,
+                          const QList<QString> &unsettled) {
+    if (settled.isEmpty() && unsettled.isEmpty())
+        return;
+    context.beginChanges();
+    QSqlQuery &forget =
+        context.statement(QStringLiteral("DELETE FROM \"ScannedFolder\" WHERE \"path\" = ?"));
+    for (const QString &path : unsettled) {
+        forget.bindValue(0, RecordFields::ownCopy(path));
+        context.exec(forget);
+        forget.finish();
+    }
+    QSqlQuery &settle = context.statement(QStringLiteral(
+        "INSERT OR REPLACE INTO \"ScannedFolder\" (\"path\", \"device\", \"inode\", "
+        "\"modified\", \"changed\", \"tracks\", \"subfolders\") VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    for (auto it = settled.cbegin(); it != settled.cend(); ++it) {
+        const FolderStamp &stamp = it->stamp;
+        settle.bindValue(0, RecordFields::ownCopy(it.key()));
+        settle.bindValue(1, stamp.device);
+        settle.bindValue(2, stamp.inode);
+        settle.bindValue(3, stamp.modifiedNs);
+        settle.bindValue(4, stamp.changedNs);
+        settle.bindValue(5, it->tracks);
+        QByteArray names;
+        for (const QByteArray &name : it->subfolders) {
+            if (!names.isEmpty())
+                names += '\0';
+            names += name;
+        }
+        settle.bindValue(6, names);
+        context.exec(settle);
+        settle.finish();
+    }
+}
+
 template <typename R> void write(StoreContext &context, R &record) {
     context.beginChanges();
     if (record.objectID != 0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Audio.h"
+#include "FolderStamp.h"
 #include "Media.h"
 #include "User.h"
 
@@ -47,6 +48,14 @@ struct TrackKeys {
     QHash<QString, qint64> byChecksum;
 };
 TrackKeys trackKeys(StoreContext &context);
+// Those of the paths that are the fileURL of a stored Audio.
+QSet<QString> storedAmong(StoreContext &context, const QList<QString> &paths);
+
+// The settled folders, by path (with its trailing slash).
+QHash<QString, SettledFolder> settledFolders(StoreContext &context);
+// Records folders as settled and forgets others, into the pending changes.
+void recordScannedFolders(StoreContext &context, const QHash<QString, SettledFolder> &settled,
+                          const QList<QString> &unsettled);
 
 // Writes the record into the pending changes: an update when the store holds
 // its row, else an insert that sets its objectID.

@@ -24,10 +24,37 @@ QStringList version1() {
     };
 }
 
+// The folders a scan found settled. A track leaving the store (or moving
+// to another file) unsettles the folder its file was in, so that the next
+// scan looks at that folder's files again; the folder key is the file's path
+// up to and including its last slash.
+QStringList version2() {
+    const QString folderOf =
+        QStringLiteral("rtrim(old.\"fileURL\", replace(old.\"fileURL\", '/', ''))");
+    return {
+        // The upload and the unanswered tracks are looked for at every sync:
+        // a few tracks among a whole collection.
+        QStringLiteral(
+            "CREATE INDEX IF NOT EXISTS \"Audio_downloadable\" ON \"Audio\"(\"downloadable\")"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS \"ScannedFolder\" (\"path\" TEXT PRIMARY KEY, "
+                       "\"device\" INTEGER, \"inode\" INTEGER, \"modified\" INTEGER, "
+                       "\"changed\" INTEGER, \"tracks\" INTEGER, \"subfolders\" BLOB)"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS \"Audio_unsettles_on_delete\" AFTER DELETE ON "
+                       "\"Audio\" WHEN old.\"fileURL\" IS NOT NULL BEGIN DELETE FROM "
+                       "\"ScannedFolder\" WHERE \"path\" = %1; END")
+            .arg(folderOf),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS \"Audio_unsettles_on_move\" AFTER UPDATE OF "
+                       "\"fileURL\" ON \"Audio\" WHEN old.\"fileURL\" IS NOT NULL AND "
+                       "old.\"fileURL\" IS NOT new.\"fileURL\" BEGIN DELETE FROM "
+                       "\"ScannedFolder\" WHERE \"path\" = %1; END")
+            .arg(folderOf),
+    };
+}
+
 // Statements that bring a store of version N-1 to version N; index 0 builds
 // version 1 from nothing. Later versions append their migration here.
 QList<QStringList> migrations() {
-    return {version1()};
+    return {version1(), version2()};
 }
 
 std::optional<QString> run(QSqlDatabase &db, const QString &sql) {

@@ -57,26 +57,43 @@ FolderWalk::Result FolderWalk::run(const QString &root) {
     std::set<std::pair<dev_t, ino_t>> walked;
     // Folders still to walk, the next one last.
     std::vector<QByteArray> pending{QFile::encodeName(root)};
+    const auto walkLater = [&pending](const QByteArray &folder,
+                                      const std::vector<QByteArray> &names) {
+        for (auto name = names.rbegin(); name != names.rend(); ++name)
+            pending.push_back(join(folder, name->constData()));
+    };
 
     while (!pending.empty()) {
         const QByteArray folder = std::move(pending.back());
         pending.pop_back();
 
-        OpenFolder open;
-        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
+        // Looked at before it is opened: a folder known unchanged is not
+        // listed at all. Were it replaced in between, what is listed is newer
+        // than these attributes, which only makes the next walk list it again.
+        struct stat self {};
+        if (::stat(folder.constData(), &self) != 0) {
             logWalkError(folder, errno);
             continue;
         }
-        struct stat self {};
-        if (::fstat(fd, &self) != 0) {
-            logWalkError(folder, errno);
-            ::close(fd);
+        if (!S_ISDIR(self.st_mode)) {
+            logWalkError(folder, ENOTDIR);
             continue;
         }
         if (!walked.insert({self.st_dev, self.st_ino}).second) {
             qCDebug(lcSync).noquote() << "Already walked:" << QFile::decodeName(folder);
-            ::close(fd);
+            continue;
+        }
+        if (knownSubfolders) {
+            if (const std::vector<QByteArray> *known = knownSubfolders(Folder{folder, self})) {
+                walkLater(folder, *known);
+                continue;
+            }
+        }
+
+        OpenFolder open;
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            logWalkError(folder, errno);
             continue;
         }
         open.dir = ::fdopendir(fd);
@@ -87,12 +104,15 @@ FolderWalk::Result FolderWalk::run(const QString &root) {
         }
 
         std::vector<Entry> entries;
+        bool complete = true;
         for (;;) {
             errno = 0;
             const dirent *e = ::readdir(open.dir);
             if (!e) {
-                if (errno != 0)
+                if (errno != 0) {
                     logWalkError(folder, errno);
+                    complete = false;
+                }
                 break;
             }
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
@@ -106,7 +126,6 @@ FolderWalk::Result FolderWalk::run(const QString &root) {
         for (const Entry &entry : entries) {
             if (stopRequested && stopRequested())
                 return Result::Stopped;
-            const QByteArray path = join(folder, entry.name.constData());
             Kind kind = Kind::Other;
             if (entry.type == DT_DIR) {
                 kind = Kind::Folder;
@@ -117,7 +136,9 @@ FolderWalk::Result FolderWalk::run(const QString &root) {
                 struct stat target {};
                 if (::fstatat(fd, entry.name.constData(), &target, 0) != 0) {
                     qCWarning(lcSync).noquote()
-                        << QStringLiteral("Error Happened: %1").arg(describe(path, errno));
+                        << QStringLiteral("Error Happened: %1")
+                               .arg(describe(join(folder, entry.name.constData()), errno));
+                    complete = false;
                     continue;
                 }
                 if (S_ISDIR(target.st_mode))
@@ -126,13 +147,16 @@ FolderWalk::Result FolderWalk::run(const QString &root) {
                     kind = Kind::File;
             }
             // Pipes, sockets and devices are never music, and opening one may block.
-            if (kind == Kind::Folder)
-                subfolders.push_back(path);
-            else if (kind == Kind::File && visitFile)
+            if (kind == Kind::Folder) {
+                subfolders.push_back(entry.name);
+            } else if (kind == Kind::File && visitFile) {
+                const QByteArray path = join(folder, entry.name.constData());
                 visitFile(File{path, fd, entry.name.constData()});
+            }
         }
-        pending.insert(pending.end(), std::make_move_iterator(subfolders.rbegin()),
-                       std::make_move_iterator(subfolders.rend()));
+        if (folderListed)
+            folderListed(Listing{folder, subfolders, complete});
+        walkLater(folder, subfolders);
     }
     return Result::Finished;
 }

@@ -4,6 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
+
+#include <sys/stat.h>
 
 // A recursive walk of a folder tree that never fails as a whole: a folder that
 // cannot be opened or read, or an entry whose type cannot be read, is logged
@@ -25,10 +28,29 @@ public:
         int folderFd;
         const char *name;
     };
+    // A folder of the tree, before it is listed.
+    struct Folder {
+        const QByteArray &path;
+        const struct stat &attributes;
+    };
+    // A folder once listed: the names of its subfolders (links to folders
+    // included); `complete` is false when the listing broke off or an entry
+    // could not be looked at.
+    struct Listing {
+        const QByteArray &path;
+        const std::vector<QByteArray> &subfolders;
+        bool complete;
+    };
     enum class Result { Finished, Stopped };
 
     // Asked before every entry; true ends the walk at once.
     std::function<bool()> stopRequested;
+    // Asked for every folder: the names of its subfolders when they are
+    // known unchanged (kept by the caller until the next call), and the
+    // folder is then neither listed nor are its files visited; null to list it.
+    std::function<const std::vector<QByteArray> *(const Folder &)> knownSubfolders;
+    // Told after a folder's files were visited.
+    std::function<void(const Listing &)> folderListed;
     std::function<void(const File &)> visitFile;
 
     Result run(const QString &root);

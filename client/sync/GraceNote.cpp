@@ -64,9 +64,14 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
     page.setDescription(Localization::localizedString(
         QStringLiteral("TaskbarIconViewModel_StartSynchronizationMessage")));
 
-    // The paths the store knows, read in one pass, and the files known to
-    // repeat a stored track: neither is fingerprinted again.
-    QSet<QString> known = GenericDAO::instance().storedFilePaths();
+    // Those of the tracks' paths the store knows, asked in one pass, and the
+    // files known to repeat a stored track: neither is fingerprinted again.
+    QList<QString> paths;
+    paths.reserve(total);
+    for (const AudioPtr &track : snapshot)
+        if (track->fileURL)
+            paths.append(*track->fileURL);
+    QSet<QString> known = GenericDAO::instance().storedAmong(paths);
     known.unite(sonarbox.duplicatePaths());
     const QList<AlbumGroups::Call> calls =
         sonarbox.isAppOffline ? QList<AlbumGroups::Call>() : AlbumGroups::calls(snapshot, known);

@@ -1,24 +1,13 @@
 #include "ScanForLocalMedia.h"
 
-#include "FolderWalk.h"
 #include "Sonarbox.h"
-#include "TagReader.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
 
 #include <QDir>
-#include <QFile>
-#include <QMutex>
 #include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
-
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -33,8 +22,6 @@ QString musicFolder(const QString &userDirectory) {
     return QStringLiteral("%1Music/").arg(userDirectory);
 }
 
-const QString Unknown = QStringLiteral("Unknown");
-
 // The text after the last dot of the file name; none without a dot.
 QString extensionOf(const QString &path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -42,100 +29,9 @@ QString extensionOf(const QString &path) {
     return dot > slash ? path.mid(dot + 1) : QString();
 }
 
-QByteArray extensionOf(const char *name) {
-    const char *dot = std::strrchr(name, '.');
-    return dot ? QByteArray(dot + 1) : QByteArray();
-}
-
-bool isValidSize(qint64 bytes) {
-    return bytes >= Utility::MinimumFileSize && bytes < Utility::MaximumFileSize;
-}
-
 QSet<QString> validExtensions() {
     const QStringList &list = Utility::validExtensions();
     return QSet<QString>(list.begin(), list.end());
-}
-
-// Whether a file name survives the trip through text: one that is not valid
-// in the file system's encoding comes back as other bytes, so the file could
-// be listed but never read. Such a file is reported once per program run,
-// not at every scan.
-bool keepsItsName(const QByteArray &path, const QString &decoded) {
-    if (QFile::encodeName(decoded) == path)
-        return true;
-    static QMutex mutex;
-    static QSet<QByteArray> reported;
-    const QMutexLocker lock(&mutex);
-    if (!reported.contains(path)) {
-        reported.insert(path);
-        qCWarning(lcSync).noquote()
-            << QStringLiteral("Skipped %1: its name is not valid UTF-8, so it cannot be read "
-                              "back; rename the file to sync it")
-                   .arg(decoded);
-    }
-    return false;
-}
-
-void appendToLocalLibrary(const QList<AudioPtr> &tracks) {
-    if (tracks.isEmpty())
-        return;
-    Sonarbox &s = Sonarbox::instance();
-    s.setLocalLibraryTracks(s.localLibraryTracks() + tracks);
-}
-
-// The record of one file of a folder walk, or none when the file is not taken.
-AudioPtr recordOfFile(const FolderWalk::File &file, const QSet<QString> &extensions,
-                      const QSet<QString> &duplicates) {
-    const QString extension = QFile::decodeName(extensionOf(file.name));
-    if (!extensions.contains(extension))
-        return {};
-    const QString path = QFile::decodeName(file.path);
-    if (duplicates.contains(path) || !keepsItsName(QByteArray(file.path), path))
-        return {};
-
-    // Non-blocking, so that a file replaced by a pipe after the walk looked at
-    // it cannot hold the scan up.
-    const int fd = ::openat(file.folderFd, file.name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            qCDebug(lcSync).noquote() << "Gone before it was read:" << path;
-        else
-            qCWarning(lcSync).noquote()
-                << QStringLiteral("Error Happened: %1: %2")
-                       .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return {};
-    }
-    struct stat attributes {};
-    if (::fstat(fd, &attributes) != 0) {
-        qCWarning(lcSync).noquote() << "No File Attributes Found";
-        ::close(fd);
-        return {};
-    }
-    if (!S_ISREG(attributes.st_mode) || !isValidSize(attributes.st_size)) {
-        ::close(fd);
-        return {};
-    }
-
-    auto track = std::make_shared<Audio>();
-    track->name = Unknown;
-    track->songName = Unknown;
-    track->album = Unknown;
-    track->fileExtension = extension;
-    track->fileURL = path;
-    // In UTC, as the store gives dates back: local time would cost a time
-    // zone look-up per file.
-    track->modDate = QDateTime::fromMSecsSinceEpoch(
-        qint64(attributes.st_mtim.tv_sec) * 1000 + attributes.st_mtim.tv_nsec / 1000000, Qt::UTC);
-    const FileTags tags = TagReader::readFrom(fd, file.path, attributes.st_size);
-    if (!tags.title.isEmpty()) {
-        track->name = QStringLiteral("%1.%2").arg(tags.title, extension);
-        track->songName = tags.title;
-    }
-    if (!tags.album.isEmpty())
-        track->album = tags.album;
-    if (!tags.artist.isEmpty())
-        track->artist = tags.artist;
-    return track;
 }
 
 AudioPtr recordOfLibraryTrack(const LibraryTrack &entry, const QString &path,
@@ -188,7 +84,8 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
     } else if (choice == 2) {
         const QString music = musicFolder(s.userDirectory());
         s.syncProgress().setCurrentItem(music);
-        appendToLocalLibrary(scanFileSystem(music));
+        const FolderScan::Result scan = scanFileSystem(music);
+        s.addLocalLibraryTracks(scan.newTracks, scan.found);
     } else {
         QMap<QString, QString> amounts;
         s.setUserMediaFoldersToScanWithSongAmounts(amounts);
@@ -197,10 +94,10 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
                                      ? folder.toLocalFile()
                                      : Utility::normalizeFilePath(folder.toString());
             s.syncProgress().setCurrentItem(path);
-            const QList<AudioPtr> found = scanFileSystem(path);
-            amounts.insert(path, QString::number(found.size()));
+            const FolderScan::Result scan = scanFileSystem(path);
+            amounts.insert(path, QString::number(scan.found));
             s.setUserMediaFoldersToScanWithSongAmounts(amounts);
-            appendToLocalLibrary(found);
+            s.addLocalLibraryTracks(scan.newTracks, scan.found);
         }
     }
     m_run.reset();
@@ -223,7 +120,7 @@ void ScanForLocalMedia::scanItunesLibrary() {
     for (const LibraryTrack &entry : library.value_or(QList<LibraryTrack>())) {
         if (stopRequested()) {
             s.applicationWasStopped();
-            appendToLocalLibrary(found);
+            s.addLocalLibraryTracks(found, found.size());
             return;
         }
         if (entry.location.isEmpty())
@@ -236,39 +133,28 @@ void ScanForLocalMedia::scanItunesLibrary() {
         found.append(recordOfLibraryTrack(entry, path, extension));
         s.syncProgress().trackFound();
     }
-    appendToLocalLibrary(found);
+    s.addLocalLibraryTracks(found, found.size());
 
     qCInfo(lcSync) << "=== FINISH | ADDING SONGS FROM ITUNES TO localLibraryTracks ARRAY";
     qCInfo(lcSync).noquote() << QStringLiteral("Tracks in mediaLibraryTracks array %1")
                                     .arg(s.localLibraryTracks().size());
 }
 
-QList<AudioPtr> ScanForLocalMedia::scanFileSystem(const QString &folderPath) {
+FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) {
     Sonarbox &s = Sonarbox::instance();
     qCInfo(lcSync) << "scanFileSystem start";
     qCInfo(lcSync) << "=== START | ADDING SONGS FROM FILE SYSTEM TO localLibraryTracks ARRAY";
 
+    FolderScan scan;
+    scan.stopRequested = [this] { return stopRequested(); };
+    scan.tracksFound = [&s](qsizetype count) { s.syncProgress().trackFound(count); };
     // Looked up once per walk: a collection has thousands of files.
-    const QSet<QString> extensions = validExtensions();
-    const QSet<QString> duplicates = s.duplicatePaths();
-    QList<AudioPtr> found;
-
-    FolderWalk walk;
-    walk.stopRequested = [this] { return stopRequested(); };
-    walk.visitFile = [&](const FolderWalk::File &file) {
-        AudioPtr track = recordOfFile(file, extensions, duplicates);
-        if (!track)
-            return;
-        qCDebug(lcSync).noquote() << QStringLiteral("\nSong Name: %1 \nFile Path: %2")
-                                         .arg(*track->songName, *track->fileURL);
-        found.append(track);
-        s.syncProgress().trackFound();
-    };
-    if (walk.run(folderPath) == FolderWalk::Result::Stopped) {
+    FolderScan::Result result = scan.run(folderPath, validExtensions(), s.duplicatePaths());
+    if (result.stopped) {
         s.applicationWasStopped();
         return {};
     }
 
     qCInfo(lcSync) << "=== FINISH | ADDING SONGS FROM FILE SYSTEM TO localLibraryTracks ARRAY";
-    return found;
+    return result;
 }

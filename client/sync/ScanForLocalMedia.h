@@ -2,6 +2,7 @@
 
 #include "SyncRun.h"
 
+#include "FolderScan.h"
 #include "MusicLibrary.h"
 #include "store/Audio.h"
 
@@ -13,7 +14,8 @@
 // The first stage of a sync: finds the audio files of the user's collection
 // (the music player's library, the Music folder, or the chosen folders) and
 // turns each accepted file into a detached record in the coordinator's
-// localLibraryTracks. Runs on the stage queue.
+// localLibraryTracks; a folder walk leaves out the files that are stored
+// tracks already and only counts them. Runs on the stage queue.
 //
 // A file is accepted when its name extension is one of the coordinator's
 // validExtensions (letter case counts) and it is more than 100 KiB and less
@@ -30,8 +32,9 @@ public:
     void scanFileSystemForMedia(const SyncRunPtr &run, const std::function<void()> &completion);
     // Adds the accepted tracks of the music player's library.
     void scanItunesLibrary();
-    // Walks one folder tree; an empty list after a stop.
-    QList<AudioPtr> scanFileSystem(const QString &folderPath);
+    // Walks one folder tree: its new files as records, and how many music
+    // files it holds; nothing after a stop.
+    FolderScan::Result scanFileSystem(const QString &folderPath);
 
 private:
     bool stopRequested() const;

@@ -78,7 +78,7 @@ void Sonarbox::initializeState() {
     m_deviceID.set(deviceID);
     m_userDirectory.set(Utility::userDirectory());
     m_userDownloadDirectory.set(downloadDir);
-    m_localLibraryTracks.set({});
+    m_localLibrary.set({});
     m_cloudLibraryTracks.set({});
     m_duplicates.set({});
     m_userMediaFoldersToScan.set(folders);

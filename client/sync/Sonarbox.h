@@ -134,10 +134,18 @@ public:
     }
     QStringList validExtensions() const { return Utility::validExtensions(); }
 
-    QList<AudioPtr> localLibraryTracks() const { return m_localLibraryTracks.get(); }
-    void setLocalLibraryTracks(const QList<AudioPtr> &v) { m_localLibraryTracks.set(v); }
-    void addLocalLibraryTrack(const AudioPtr &track) {
-        m_localLibraryTracks.update([&](QList<AudioPtr> &l) { l.append(track); });
+    // The tracks of the last scan that may need work. A folder walk leaves
+    // out the files that are stored tracks already, so the count of all the
+    // music it found is kept beside them.
+    QList<AudioPtr> localLibraryTracks() const { return m_localLibrary.get().tracks; }
+    qsizetype localLibraryTrackCount() const { return m_localLibrary.get().found; }
+    void setLocalLibraryTracks(const QList<AudioPtr> &v) { m_localLibrary.set({v, v.size()}); }
+    // Adds tracks found by a scan, among `found` music files.
+    void addLocalLibraryTracks(const QList<AudioPtr> &tracks, qsizetype found) {
+        m_localLibrary.update([&](LocalLibrary &l) {
+            l.tracks += tracks;
+            l.found += found;
+        });
     }
     QList<AudioPtr> cloudLibraryTracks() const { return m_cloudLibraryTracks.get(); }
     void setCloudLibraryTracks(const QList<AudioPtr> &v) { m_cloudLibraryTracks.set(v); }
@@ -260,7 +268,12 @@ private:
     Guarded<QString> m_userDownloadDirectory;
     Guarded<QList<QUrl>> m_userMediaFoldersToScan;
     Guarded<QMap<QString, QString>> m_folderSongAmounts;
-    Guarded<QList<AudioPtr>> m_localLibraryTracks, m_cloudLibraryTracks;
+    struct LocalLibrary {
+        QList<AudioPtr> tracks;
+        qsizetype found = 0;
+    };
+    Guarded<LocalLibrary> m_localLibrary;
+    Guarded<QList<AudioPtr>> m_cloudLibraryTracks;
     struct Duplicates {
         QList<AudioPtr> tracks;
         QSet<QString> paths;

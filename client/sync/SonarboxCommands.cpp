@@ -58,7 +58,7 @@ void Sonarbox::resetUser() {
     setLoggedUser(nullptr);
     m_resumeWhenOnline = false;
     m_syncMilliSeconds = 0;
-    m_localLibraryTracks.set({});
+    m_localLibrary.set({});
     m_cloudLibraryTracks.set({});
     m_duplicates.set({});
     const Stages stages = m_stages.get();

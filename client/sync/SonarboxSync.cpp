@@ -201,7 +201,7 @@ void Sonarbox::scanLocalMedia(Completion completion, SyncRunPtr run) {
 
 void Sonarbox::fingerPrintLocalMedia(const SyncRunPtr &run, const StageOperationPtr &next) {
     statusMenu().statusMenuFingerPrintStarted();
-    notifyMothership(run->context(), QStringLiteral("MATCHING"), int(localLibraryTracks().size()));
+    notifyMothership(run->context(), QStringLiteral("MATCHING"), int(localLibraryTrackCount()));
     const Stage fingerprint = m_stages.get().fingderPrintLocalMediaFiles;
     fingerprint(run, [this, next] {
         resetProgressBar();

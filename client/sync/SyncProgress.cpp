@@ -172,10 +172,10 @@ void SyncProgress::finishItem(const QString &item, Outcome outcome, const QStrin
     emitEvent(Event::Kind::ItemFinished, state(), item, outcome, detail);
 }
 
-void SyncProgress::trackFound() {
-    m_data.update([](Data &d) {
-        ++d.state.tracksFound;
-        ++d.state.itemsDone;
+void SyncProgress::trackFound(qint64 count) {
+    m_data.update([count](Data &d) {
+        d.state.tracksFound += count;
+        d.state.itemsDone += count;
     });
     emit changed();
 }

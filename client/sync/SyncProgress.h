@@ -80,8 +80,8 @@ public:
     // One item of the current stage has ended; `bytes` of it not yet reported
     // through addBytes() are added.
     void finishItem(const QString &item, Outcome outcome, const QString &detail = QString());
-    // The scan found a track.
-    void trackFound();
+    // The scan found tracks.
+    void trackFound(qint64 count = 1);
 
 signals:
     void event(const SyncProgress::Event &event);

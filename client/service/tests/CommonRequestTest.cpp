@@ -293,7 +293,6 @@ TEST_F(CommonRequestTest, OversizedRepliesFailTheExchangeAndTheListingHasItsOwnL
                   large)
             << withLength;
         EXPECT_FALSE(listing.error());
-        EXPECT_EQ(listing.replyDocument().array().first().toString().size(), 200 * 1024);
     }
     // A reply of exactly the limit is accepted; one byte more is not.
     const QByteArray fits = "[\"" + QByteArray(64 * 1024 - 4, 'y') + "\"]";

@@ -207,3 +207,50 @@ TEST(JSONRecievedDataParser, HostileInputNeverCrashesOrGivesNonsense) {
     ASSERT_EQ(listing.tracks.size(), 1);
     EXPECT_FALSE(listing.tracks.first()->sequence);
 }
+
+TEST(JSONRecievedDataParser, TheListingReadAsItIsParsedIsTheListingOfTheDocument) {
+    QList<QByteArray> inputs = hostileInputs();
+    inputs
+        << R"({"responseStatus":"OK","milliseconds":1700000000999,"updatedUserMedias":[
+                 {"mediaType":"AUDIO","deleted":0,"name":"a.m4a","songName":"A","albumName":"B",
+                  "artistName":"C","checksum":"d","id":4711,"sequenceInAlbum":"7",
+                  "fingerprintId":"GN-1","downloadable":1,"extra":{"nested":[1,{"x":null}]}},
+                 {"mediaType":"AUDIO","deleted":0,"name":"b.mp3","id":"18446744073709551615"},
+                 {"mediaType":"AUDIO","deleted":0,"name":"c.mp3","id":18446744073709551615},
+                 "stray", 5, null, [{"mediaType":"AUDIO","id":1}]],
+                 "after":{"updatedUserMedias":[{"mediaType":"AUDIO","id":9}]}})"
+        << R"({"responseStatus":"","updatedUserMedias":[{"mediaType":"AUDIO","id":1}]})"
+        << R"({"responseStatus":"OK","updatedUserMedias":[{"mediaType":"AUDIO","id":1}]} x)"
+        << R"({"responseStatus":"OK","updatedUserMedias":[{"mediaType":"AUDIO","name":"\u00e9\ud83c\udfb5.mp3","id":2}]})"
+        << "{\"responseStatus\":\"OK\",\"updatedUserMedias\":[{\"mediaType\":\"AUDIO\","
+           "\"name\":\"bad\xff.mp3\",\"id\":2}]}";
+    const auto lines = [](const QList<AudioPtr> &tracks) {
+        QStringList out;
+        for (const AudioPtr &t : tracks)
+            out << QStringList{t->name.value_or("-"),
+                               t->songName.value_or("-"),
+                               t->album.value_or("-"),
+                               t->artist.value_or("-"),
+                               t->checksum.value_or("-"),
+                               t->userMediaID.value_or("-"),
+                               QString::number(t->sequence.value_or(-1)),
+                               t->fingerPrintID.value_or("-"),
+                               QString::number(int(t->downloadable.value_or(false)))}
+                       .join('|');
+        return out;
+    };
+    for (const QByteArray &input : inputs) {
+        const QJsonDocument document = QJsonDocument::fromJson(input);
+        QString status;
+        const bool answered = JSONRecievedDataParser::parseJSONResponse(document, &status);
+        const Listing expected = JSONRecievedDataParser::parseUserCloudMedia(document);
+
+        const JSONRecievedDataParser::ListingReply read =
+            JSONRecievedDataParser::parseListingReply(input);
+        const std::string shown = input.left(120).toStdString();
+        EXPECT_EQ(read.answered, answered) << shown;
+        EXPECT_EQ(read.status, status) << shown;
+        EXPECT_EQ(read.listing.milliseconds, expected.milliseconds) << shown;
+        EXPECT_EQ(lines(read.listing.tracks), lines(expected.tracks)) << shown;
+    }
+}

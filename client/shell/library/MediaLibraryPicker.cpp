@@ -116,7 +116,7 @@ void MediaLibraryPicker::showOtherFoldersOptions(bool show) {
 
 void MediaLibraryPicker::displaySongsAmount() {
     ui.songsFoundLabel->setText(
-        QStringLiteral("Found: %1 songs").arg(Sonarbox::instance().localLibraryTracks().size()));
+        QStringLiteral("Found: %1 songs").arg(Sonarbox::instance().localLibraryTrackCount()));
 }
 
 void MediaLibraryPicker::addOtherFolder() {

@@ -65,7 +65,7 @@ MediaScanSummary::MediaScanSummary(QWidget *parent)
     reloadTable();
     sonarbox.statusMenu().statusMenuScanSummaryView();
     qCInfo(lcShell).noquote()
-        << QStringLiteral("Amount of Songs: %1").arg(sonarbox.localLibraryTracks().size());
+        << QStringLiteral("Amount of Songs: %1").arg(sonarbox.localLibraryTrackCount());
 
     connect(ui.changeDlFolderLabel, &QPushButton::clicked, this,
             &MediaScanSummary::changeCustomFolder);
@@ -105,7 +105,7 @@ void MediaScanSummary::scanDone() {
     ui.progressIndicator->setVisible(false);
     reloadTable();
     qCInfo(lcShell).noquote() << QStringLiteral("scanLocalMedia FINISHED: %1")
-                                     .arg(Sonarbox::instance().localLibraryTracks().size());
+                                     .arg(Sonarbox::instance().localLibraryTrackCount());
     emit scanFinished();
 }
 
@@ -146,7 +146,7 @@ void MediaScanSummary::fillRow(int row, SummaryCellView *cell) const {
                                                          "FolderSelectionView_iTunes"))
                                                    : QStringLiteral("Music Folder"));
         cell->folderFileCount()->setText(
-            QStringLiteral("Found %1 tracks").arg(sonarbox.localLibraryTracks().size()));
+            QStringLiteral("Found %1 tracks").arg(sonarbox.localLibraryTrackCount()));
         return;
     }
     const QMap<QString, QString> amounts = sonarbox.userMediaFoldersToScanWithSongAmounts();
@@ -195,7 +195,7 @@ void MediaScanSummary::showProcessingView() {
     sonarbox.setSyncMilliSeconds(0);
     sonarbox.setDidUserPickLibrary(true);
     NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("YES"));
-    const qint64 found = sonarbox.localLibraryTracks().size();
+    const qint64 found = sonarbox.localLibraryTrackCount();
     NSDefaultsUtility::saveSongAmountToProcessFromLibrary(found);
     GAUtility::instance().GASongsToProcess(found);
     NotificationCenter::defaultCenter().postNotificationName(

@@ -46,7 +46,7 @@ TEST_F(StoreTest, FirstUseCreatesTheFolderWithItsParentsAndAnEmptyStore) {
 
 TEST_F(StoreTest, TheStoreHasEveryFieldAVersionAndAWriteAheadLog) {
     ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
-    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("1")});
+    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("2")});
     EXPECT_EQ(peek(QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("wal")});
     // Stores written by other versions are read by these names.
     const auto columns = [&](const char *table) {
@@ -152,6 +152,10 @@ TEST_F(StoreTest, LookupsUseIndexesNotScans) {
     EXPECT_TRUE(plan(QStringLiteral("\"fileURL\" = 'x'")).contains(QLatin1String("Audio_fileURL")));
     EXPECT_TRUE(plan(QStringLiteral("\"userMediaID\" IS 'x'"))
                     .contains(QLatin1String("Audio_userMediaID")));
+    EXPECT_TRUE(plan(QStringLiteral("\"downloadable\" IS NULL"))
+                    .contains(QLatin1String("Audio_downloadable")));
+    EXPECT_TRUE(
+        plan(QStringLiteral("\"downloadable\" = 0")).contains(QLatin1String("Audio_downloadable")));
 }
 
 TEST_F(StoreTest, AFileWhereTheFolderShouldBeIsReportedAndRetriedLater) {

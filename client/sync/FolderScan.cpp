@@ -1,0 +1,255 @@
+#include "FolderScan.h"
+
+#include "FolderWalk.h"
+#include "TagReader.h"
+#include "settings/Logging.h"
+#include "settings/Utility.h"
+#include "store/FolderStamp.h"
+#include "store/GenericDAO.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QMutex>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString Unknown = QStringLiteral("Unknown");
+
+qint64 nanoseconds(const timespec &time) {
+    return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+FolderStamp stampOf(const struct stat &attributes) {
+    return {qint64(attributes.st_dev), qint64(attributes.st_ino), nanoseconds(attributes.st_mtim),
+            nanoseconds(attributes.st_ctim)};
+}
+
+// A folder's key in the store: its path with one trailing slash, which is
+// what a stored track's path holds up to its file name.
+QString folderKey(const QByteArray &path) {
+    QString key = QFile::decodeName(path);
+    if (!key.endsWith(QLatin1Char('/')))
+        key += QLatin1Char('/');
+    return key;
+}
+
+QByteArray extensionOf(const char *name) {
+    const char *dot = std::strrchr(name, '.');
+    return dot ? QByteArray(dot + 1) : QByteArray();
+}
+
+bool isValidSize(qint64 bytes) {
+    return bytes >= Utility::MinimumFileSize && bytes < Utility::MaximumFileSize;
+}
+
+// Whether a file name survives the trip through text: one that is not valid
+// in the file system's encoding comes back as other bytes, so the file could
+// be listed but never read. Such a file is reported once per program run,
+// not at every scan.
+bool keepsItsName(const QByteArray &path, const QString &decoded) {
+    if (QFile::encodeName(decoded) == path)
+        return true;
+    static QMutex mutex;
+    static QSet<QByteArray> reported;
+    const QMutexLocker lock(&mutex);
+    if (!reported.contains(path)) {
+        reported.insert(path);
+        qCWarning(lcSync).noquote()
+            << QStringLiteral("Skipped %1: its name is not valid UTF-8, so it cannot be read "
+                              "back; rename the file to sync it")
+                   .arg(decoded);
+    }
+    return false;
+}
+
+void logUnreadable(const QString &path, int error) {
+    if (error == ENOENT)
+        qCDebug(lcSync).noquote() << "Gone before it was read:" << path;
+    else
+        qCWarning(lcSync).noquote() << QStringLiteral("Error Happened: %1: %2")
+                                           .arg(path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+struct WalkedFolder {
+    QString key;
+    FolderStamp stamp;
+    // Left alone long enough, and no file in it that is new or in doubt.
+    bool settles = true;
+    bool listed = false;
+    qint64 tracks = 0;
+    std::vector<QByteArray> subfolders;
+};
+
+struct Candidate {
+    QString path;
+    QString extension;
+    size_t folder;
+};
+
+// The record of a new file, its tags read; none when it cannot be read.
+AudioPtr recordOf(const Candidate &file) {
+    // Non-blocking, so that a file replaced by a pipe after the walk looked at
+    // it cannot hold the scan up.
+    const QByteArray encoded = QFile::encodeName(file.path);
+    const int fd = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        logUnreadable(file.path, errno);
+        return {};
+    }
+    struct stat attributes {};
+    if (::fstat(fd, &attributes) != 0) {
+        qCWarning(lcSync).noquote() << "No File Attributes Found";
+        ::close(fd);
+        return {};
+    }
+    if (!S_ISREG(attributes.st_mode) || !isValidSize(attributes.st_size)) {
+        ::close(fd);
+        return {};
+    }
+
+    auto track = std::make_shared<Audio>();
+    track->name = Unknown;
+    track->songName = Unknown;
+    track->album = Unknown;
+    track->fileExtension = file.extension;
+    track->fileURL = file.path;
+    // In UTC, as the store gives dates back: local time would cost a time
+    // zone look-up per file.
+    track->modDate = QDateTime::fromMSecsSinceEpoch(
+        qint64(attributes.st_mtim.tv_sec) * 1000 + attributes.st_mtim.tv_nsec / 1000000, Qt::UTC);
+    const FileTags tags = TagReader::readFrom(fd, encoded, attributes.st_size);
+    if (!tags.title.isEmpty()) {
+        track->name = QStringLiteral("%1.%2").arg(tags.title, file.extension);
+        track->songName = tags.title;
+    }
+    if (!tags.album.isEmpty())
+        track->album = tags.album;
+    if (!tags.artist.isEmpty())
+        track->artist = tags.artist;
+    return track;
+}
+
+} // namespace
+
+FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &extensions,
+                                   const QSet<QString> &duplicates) {
+    GenericDAO &dao = GenericDAO::instance();
+    const QHash<QString, SettledFolder> settled = dao.settledFolders();
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 nowNs = nanoseconds(now);
+
+    Result result;
+    const auto found = [&](qsizetype count) {
+        result.found += count;
+        if (tracksFound && count > 0)
+            tracksFound(count);
+    };
+    const auto stop = [this] { return stopRequested && stopRequested(); };
+
+    std::vector<WalkedFolder> folders;
+    std::vector<Candidate> candidates;
+    QSet<QString> seen;
+    seen.reserve(settled.size());
+
+    FolderWalk walk;
+    walk.stopRequested = stop;
+    walk.knownSubfolders =
+        [&](const FolderWalk::Folder &folder) -> const std::vector<QByteArray> * {
+        const QString key = folderKey(folder.path);
+        const FolderStamp stamp = stampOf(folder.attributes);
+        seen.insert(key);
+        const auto known = settled.constFind(key);
+        if (known != settled.cend() && known->stamp == stamp) {
+            found(known->tracks);
+            return &known->subfolders;
+        }
+        const qint64 changed = std::max(stamp.modifiedNs, stamp.changedNs);
+        folders.push_back({key, stamp, nowNs - changed >= settleAfter.count()});
+        return nullptr;
+    };
+    walk.folderListed = [&](const FolderWalk::Listing &listing) {
+        WalkedFolder &folder = folders.back();
+        folder.listed = listing.complete;
+        folder.subfolders = listing.subfolders;
+    };
+    walk.visitFile = [&](const FolderWalk::File &file) {
+        const QString extension = QFile::decodeName(extensionOf(file.name));
+        if (!extensions.contains(extension))
+            return;
+        WalkedFolder &folder = folders.back();
+        const QString path = QFile::decodeName(file.path);
+        if (duplicates.contains(path)) {
+            folder.settles = false;
+            return;
+        }
+        if (!keepsItsName(QByteArray(file.path), path))
+            return;
+        struct stat attributes {};
+        if (::fstatat(file.folderFd, file.name, &attributes, 0) != 0) {
+            logUnreadable(path, errno);
+            folder.settles = false;
+            return;
+        }
+        // A file too small may still be arriving; one too large may be cut.
+        if (!S_ISREG(attributes.st_mode) || !isValidSize(attributes.st_size)) {
+            folder.settles = false;
+            return;
+        }
+        candidates.push_back({path, extension, folders.size() - 1});
+        ++folder.tracks;
+        found(1);
+    };
+    if (walk.run(root) == FolderWalk::Result::Stopped) {
+        result.stopped = true;
+        return result;
+    }
+
+    QList<QString> paths;
+    paths.reserve(qsizetype(candidates.size()));
+    for (const Candidate &candidate : candidates)
+        paths.append(candidate.path);
+    const QSet<QString> stored = dao.storedAmong(paths);
+    for (const Candidate &candidate : candidates) {
+        if (stored.contains(candidate.path))
+            continue;
+        if (stop()) {
+            result.stopped = true;
+            result.newTracks.clear();
+            return result;
+        }
+        folders[candidate.folder].settles = false;
+        if (AudioPtr track = recordOf(candidate)) {
+            qCDebug(lcSync).noquote() << QStringLiteral("\nSong Name: %1 \nFile Path: %2")
+                                             .arg(*track->songName, *track->fileURL);
+            result.newTracks.append(track);
+        }
+    }
+
+    QHash<QString, SettledFolder> settle;
+    QList<QString> forget;
+    for (const WalkedFolder &folder : folders) {
+        if (folder.settles && folder.listed)
+            settle.insert(folder.key, {folder.stamp, folder.tracks, folder.subfolders});
+        else if (settled.contains(folder.key))
+            forget.append(folder.key);
+    }
+    // Folders of this tree that are gone (or were not reached) are read in
+    // full if they come back.
+    const QString rootKey = folderKey(QFile::encodeName(root));
+    for (auto it = settled.cbegin(); it != settled.cend(); ++it)
+        if (it.key().startsWith(rootKey) && !seen.contains(it.key()))
+            forget.append(it.key());
+    dao.recordScannedFolders(settle, forget);
+    return result;
+}

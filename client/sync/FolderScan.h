@@ -1,0 +1,45 @@
+#pragma once
+
+#include "store/Audio.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+// One walk of a folder tree for the scan. Files that are stored tracks
+// already are counted, not read: only new files have their tags read and
+// become records. A folder whose music files were all stored tracks is
+// remembered in the store as settled, with its stamp; while the stamp holds,
+// its files are not looked at again. So a re-scan of an unchanged collection
+// costs a look at each folder rather than at each file, and a changed folder
+// (a file added, removed or renamed) is read again in full.
+//
+// A folder changed in the last seconds before it was read is not settled:
+// files may still be arriving in it.
+class FolderScan {
+public:
+    struct Result {
+        // The accepted files the store does not know, in walk order.
+        QList<AudioPtr> newTracks;
+        // Every accepted music file, stored or not.
+        qsizetype found = 0;
+        bool stopped = false;
+    };
+
+    // Asked between entries and files; true ends the scan (nothing settled).
+    std::function<bool()> stopRequested;
+    // Told as accepted music files are found, by how many.
+    std::function<void(qsizetype)> tracksFound;
+    // How long a folder must have been left alone before it is settled:
+    // long enough for a copy into it to have shown itself in its times.
+    std::chrono::nanoseconds settleAfter = std::chrono::seconds(10);
+
+    // Accepted: a regular file whose extension is one of `extensions` and
+    // whose size is valid, not among `duplicates`, with a name that survives
+    // the trip through text.
+    Result run(const QString &root, const QSet<QString> &extensions,
+               const QSet<QString> &duplicates);
+};

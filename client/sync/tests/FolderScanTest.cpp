@@ -1,0 +1,142 @@
+#include "sync/FolderScan.h"
+#include "CoordinatorFixture.h"
+#include "ScanTestSupport.h"
+#include "TestSongs.h"
+#include "store/GenericDAO.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+class FolderScanTest : public CoordinatorTest {
+protected:
+    QString path(const QString &relative) { return dir.filePath("music/" + relative); }
+    void file(const QString &relative, qint64 bytes = 200000) {
+        ASSERT_TRUE(TestSongs::makeFileOfSize(path(relative), bytes)) << qPrintable(relative);
+    }
+    void store(const QString &relative) {
+        auto track = std::make_shared<Audio>();
+        track->fileURL = path(relative);
+        track->checksum = relative;
+        ASSERT_FALSE(GenericDAO::instance().addTrackToDB(track, true));
+    }
+    // Sets a folder's modification time an hour back, as a folder left
+    // alone looks (its change time stays now).
+    void age(const QString &relative) {
+        const timespec times[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path(relative)).constData(), times, 0),
+                  0);
+    }
+    FolderScan::Result scan(std::chrono::nanoseconds settleAfter = {}) {
+        FolderScan folderScan;
+        folderScan.settleAfter = settleAfter;
+        return folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
+    }
+    QStringList newPaths(const FolderScan::Result &result) {
+        QStringList paths;
+        for (const AudioPtr &t : result.newTracks)
+            paths << QDir(dir.filePath("music")).relativeFilePath(t->fileURL.value_or(""));
+        return paths;
+    }
+    QStringList settled() {
+        QStringList keys;
+        for (const QString &key : GenericDAO::instance().settledFolders().keys())
+            keys << QDir(dir.filePath("music")).relativeFilePath(key);
+        keys.sort();
+        return keys;
+    }
+
+    QSet<QString> duplicates;
+};
+
+TEST_F(FolderScanTest, OnlyFoldersWhoseFilesAreAllStoredSettleAndTheirFilesAreOnlyCounted) {
+    file("A/1.mp3");
+    file("A/2.mp3");
+    file("A/cover.jpg");
+    file("B/1.mp3");
+    file("B/new.mp3");
+    file("C/1.mp3");
+    file("C/arriving.mp3", 1000); // too small yet: may still be copied in
+    file("D/1.mp3");
+    file("D/twin.mp3");
+    for (const char *stored : {"A/1.mp3", "A/2.mp3", "B/1.mp3", "C/1.mp3", "D/1.mp3"})
+        store(stored);
+    duplicates.insert(path("D/twin.mp3"));
+
+    FolderScan::Result first = scan();
+    EXPECT_FALSE(first.stopped);
+    EXPECT_EQ(newPaths(first), QStringList{"B/new.mp3"});
+    EXPECT_EQ(first.found, 6);
+    // The root holds no music of its own, so it settles too.
+    EXPECT_EQ(settled(), (QStringList{".", "A"}));
+
+    // Nothing changed: the same answer, A's files only counted.
+    FolderScan::Result again = scan();
+    EXPECT_EQ(newPaths(again), QStringList{"B/new.mp3"});
+    EXPECT_EQ(again.found, 6);
+
+    // Once B's new file is stored, B settles at the next scan.
+    store("B/new.mp3");
+    EXPECT_TRUE(scan().newTracks.isEmpty());
+    EXPECT_EQ(settled(), (QStringList{".", "A", "B"}));
+}
+
+TEST_F(FolderScanTest, ASettledFolderIsReadAgainWhenItsEntriesOrItsTracksChange) {
+    file("A/1.mp3");
+    file("A/2.mp3");
+    file("B/1.mp3");
+    file("R/1.mp3");
+    file("G/1.mp3");
+    file("N/Disc 1/1.mp3");
+    for (const char *stored :
+         {"A/1.mp3", "A/2.mp3", "B/1.mp3", "R/1.mp3", "G/1.mp3", "N/Disc 1/1.mp3"})
+        store(stored);
+    for (const char *folder : {"A", "B", "R", "G", "N", "N/Disc 1"})
+        age(folder);
+    ASSERT_TRUE(scan().newTracks.isEmpty());
+    ASSERT_EQ(settled(), (QStringList{".", "A", "B", "G", "N", "N/Disc 1", "R"}));
+
+    // A file copied into a settled folder.
+    file("A/3.mp3");
+    // A track that leaves the store: its file is new again.
+    GenericDAO &dao = GenericDAO::instance();
+    dao.delete_(dao.getById(QStringLiteral("audioByCode"), QStringLiteral("B/1.mp3")));
+    // A folder replaced by another with the same name and modification
+    // time, as a copy that keeps times makes.
+    ASSERT_TRUE(QDir(path("R")).removeRecursively());
+    file("R/1.mp3");
+    file("R/other.mp3");
+    age("R");
+    // A folder that is gone is forgotten.
+    ASSERT_TRUE(QDir(path("G")).removeRecursively());
+    // A file copied into a folder inside a settled one.
+    file("N/Disc 1/2.mp3");
+
+    FolderScan::Result result = scan();
+    QStringList found = newPaths(result);
+    found.sort();
+    EXPECT_EQ(found, (QStringList{"A/3.mp3", "B/1.mp3", "N/Disc 1/2.mp3", "R/other.mp3"}));
+    EXPECT_EQ(result.found, 8);
+    EXPECT_EQ(settled(), (QStringList{".", "N"}));
+}
+
+TEST_F(FolderScanTest, NothingSettlesWhileFilesMayStillArriveOrAfterAStop) {
+    file("A/1.mp3");
+    store("A/1.mp3");
+    // Just written: a copy may still be going on.
+    EXPECT_EQ(scan(std::chrono::seconds(10)).found, 1);
+    EXPECT_TRUE(settled().isEmpty());
+
+    FolderScan stopped;
+    stopped.settleAfter = {};
+    stopped.stopRequested = [] { return true; };
+    EXPECT_TRUE(stopped.run(dir.filePath("music"), {QStringLiteral("mp3")}, {}).stopped);
+    EXPECT_TRUE(settled().isEmpty());
+}
+
+} // namespace
