@@ -535,6 +535,36 @@ TEST_F(PlayerApiTest, PlaylistsStarsAndPlaysRoundTrip) {
     EXPECT_EQ(text(at(recent, {"albumList2", "album"}).asArray()[0], "id"), album);
 }
 
+// A data folder from before the music-player view has files but no tags: its
+// first start reads them, and the library is there for players.
+TEST(PlayerLibraryUpgradeTest, AnOlderDataFolderGetsItsTagsAtStart) {
+    TestServer server;
+    TempDir dir;
+    server.addUser("dee@example.com", "desktop-secret");
+    const std::string cookie = server.loginOrFail("dee@example.com", "desktop-secret");
+    server.upload(cookie, "old.mp3",
+                  readFile(makeSong(dir.path(), "old.mp3", 500,
+                                    "-metadata title=Older -metadata artist=Ann "
+                                    "-metadata album=Before -metadata genre=Blues",
+                                    true)));
+    const Credentials phone = addPlayerPassword(server, "dee@example.com", "phone");
+    server.stop();
+    const std::string wipe = "sqlite3 '" + (server.dataDir() / "cloud.sqlite").string() +
+                             "' 'DELETE FROM library_songs; DELETE FROM library_albums; "
+                             "DELETE FROM library_artists; DELETE FROM file_tags;'";
+    ASSERT_EQ(std::system(wipe.c_str()), 0);
+    server.start();
+    const Reply r =
+        server.get("/rest/search3?f=json&query=&" + tokenAuth("dee@example.com", phone.password));
+    const auto v = cloud::json::parse(r.body);
+    ASSERT_TRUE(v) << r.body;
+    const Value &songs = at(*v, {"subsonic-response", "searchResult3", "song"});
+    ASSERT_EQ(songs.asArray().size(), 1u) << r.body;
+    EXPECT_EQ(text(songs.asArray()[0], "title"), "Older");
+    EXPECT_EQ(text(songs.asArray()[0], "genre"), "Blues");
+    EXPECT_NE(songs.asArray()[0].find("coverArt"), nullptr);
+}
+
 TEST_F(PlayerApiTest, AThirdPartyClientBrowsesStreamsAndEdits) {
     const fs::path expected = media->path() / "expected.json";
     {
