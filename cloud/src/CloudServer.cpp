@@ -51,10 +51,10 @@ CloudServer::CloudServer(Config config)
         std::fprintf(stderr, "removed %d unfinished or unrecorded files\n", removed);
 
     // Data folders from before the music-player view get their tags read once.
-    for (const auto &[fileId, relPath] : ctx.store.filesWithoutTags()) {
-        if (const auto tags = readTags(ctx.blobs.pathOf(relPath).string()))
-            ctx.store.setFileTags(fileId, *tags);
-    }
+    // A file that is not audio is recorded with empty tags, so it is not read again.
+    for (const auto &[fileId, relPath] : ctx.store.filesWithoutTags())
+        ctx.store.setFileTags(fileId,
+                              readTags(ctx.blobs.pathOf(relPath).string()).value_or(Tags{}));
     ctx.store.indexLibrary();
 
     addAccountRoutes(server, ctx);

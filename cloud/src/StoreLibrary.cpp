@@ -164,8 +164,11 @@ void Store::indexSongLocked(const UserMedia &media) {
                 t.year = static_cast<int>(q.integer(3));
                 t.durationMs = q.integer(4);
                 t.bitRateKbps = static_cast<int>(q.integer(5));
-                t.suffix = q.text(6);
-                t.contentType = q.text(7);
+                // What the demuxer could not name keeps the guess from the file name.
+                if (!q.text(7).empty()) {
+                    t.suffix = q.text(6);
+                    t.contentType = q.text(7);
+                }
                 t.hasCover = q.integer(8) != 0;
                 t.albumArtist = q.text(9);
             }

@@ -140,8 +140,9 @@ void UploadState::store(const Request &req, Response &res, bool complete) {
     bool reused = false;
     try {
         const auto tags = readTags(ctx.blobs.pathOf(stored.relPath).string(), TagDepth::Quick);
+        const Tags fileTags = tags.value_or(Tags{});
         media = ctx.store.addUpload(stored, describe(session.userId, name, stored.md5, tags),
-                                    reused, &kept, tags ? &*tags : nullptr);
+                                    reused, &kept, &fileTags);
     } catch (...) {
         ctx.blobs.remove(stored.relPath);
         throw;
