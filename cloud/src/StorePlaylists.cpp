@@ -32,6 +32,15 @@ constexpr const char *kPlaylistSelect =
     "LEFT JOIN library_songs s ON s.media_id = e.media_id AND s.user_id = p.user_id "
     "WHERE p.user_id = ?";
 
+// The row of the account's playlist of that public ID.
+std::optional<std::int64_t> playlistRow(Database &db, std::int64_t userId, const std::string &id) {
+    Statement q(db, "SELECT id FROM playlists WHERE user_id = ? AND public_id = ?");
+    q.bind(1, userId).bind(2, id);
+    if (!q.step())
+        return std::nullopt;
+    return q.integer(0);
+}
+
 } // namespace
 
 std::vector<Playlist> Store::playlists(std::int64_t userId) {
@@ -101,21 +110,16 @@ bool Store::updatePlaylist(std::int64_t userId, const std::string &id,
                            const std::optional<std::vector<std::int64_t>> &replaceWith) {
     std::lock_guard lock(mutex_);
     Transaction tx(db_);
-    std::int64_t row = 0;
-    {
-        Statement q(db_, "SELECT id FROM playlists WHERE user_id = ? AND public_id = ?");
-        q.bind(1, userId).bind(2, id);
-        if (!q.step())
-            return false;
-        row = q.integer(0);
-    }
+    const auto row = playlistRow(db_, userId, id);
+    if (!row)
+        return false;
     std::vector<std::int64_t> entries;
     if (replaceWith) {
         entries = *replaceWith;
     } else {
         Statement q(db_, "SELECT media_id FROM playlist_songs WHERE playlist_id = ? "
                          "ORDER BY position");
-        q.bind(1, row);
+        q.bind(1, *row);
         while (q.step())
             entries.push_back(q.integer(0));
     }
@@ -126,11 +130,11 @@ bool Store::updatePlaylist(std::int64_t userId, const std::string &id,
             kept.push_back(entries[i]);
     }
     kept.insert(kept.end(), add.begin(), add.end());
-    Statement(db_, "DELETE FROM playlist_songs WHERE playlist_id = ?").bind(1, row).run();
+    Statement(db_, "DELETE FROM playlist_songs WHERE playlist_id = ?").bind(1, *row).run();
     int position = 0;
     for (const auto media : kept)
         Statement(db_, "INSERT INTO playlist_songs(playlist_id, position, media_id) VALUES(?,?,?)")
-            .bind(1, row)
+            .bind(1, *row)
             .bind(2, position++)
             .bind(3, media)
             .run();
@@ -140,7 +144,7 @@ bool Store::updatePlaylist(std::int64_t userId, const std::string &id,
         .bind(2, comment)
         .bind(3, isPublic ? std::optional<std::string>(*isPublic ? "1" : "0") : std::nullopt)
         .bind(4, nowMs())
-        .bind(5, row)
+        .bind(5, *row)
         .run();
     tx.commit();
     return true;
@@ -149,16 +153,11 @@ bool Store::updatePlaylist(std::int64_t userId, const std::string &id,
 bool Store::deletePlaylist(std::int64_t userId, const std::string &id) {
     std::lock_guard lock(mutex_);
     Transaction tx(db_);
-    std::int64_t row = 0;
-    {
-        Statement q(db_, "SELECT id FROM playlists WHERE user_id = ? AND public_id = ?");
-        q.bind(1, userId).bind(2, id);
-        if (!q.step())
-            return false;
-        row = q.integer(0);
-    }
-    Statement(db_, "DELETE FROM playlist_songs WHERE playlist_id = ?").bind(1, row).run();
-    Statement(db_, "DELETE FROM playlists WHERE id = ?").bind(1, row).run();
+    const auto row = playlistRow(db_, userId, id);
+    if (!row)
+        return false;
+    Statement(db_, "DELETE FROM playlist_songs WHERE playlist_id = ?").bind(1, *row).run();
+    Statement(db_, "DELETE FROM playlists WHERE id = ?").bind(1, *row).run();
     tx.commit();
     return true;
 }

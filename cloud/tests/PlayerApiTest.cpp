@@ -52,24 +52,9 @@ Credentials addPlayerPassword(TestServer &server, const std::string &email,
     return c;
 }
 
-std::string encode(const std::string &s) {
-    std::string out;
-    for (const char c : s) {
-        const auto b = static_cast<unsigned char>(c);
-        if (std::isalnum(b) || c == '-' || c == '_' || c == '.') {
-            out += c;
-        } else {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", b);
-            out += buf;
-        }
-    }
-    return out;
-}
-
 std::string tokenAuth(const std::string &user, const std::string &password) {
     const std::string salt = cloud::crypto::randomHex(6);
-    return "u=" + encode(user) + "&t=" + md5Hex(password + salt) + "&s=" + salt;
+    return "u=" + percentEncode(user) + "&t=" + md5Hex(password + salt) + "&s=" + salt;
 }
 
 const Value &at(const Value &v, std::initializer_list<const char *> path) {

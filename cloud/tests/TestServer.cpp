@@ -58,6 +58,8 @@ httplib::Headers toHeaders(const std::map<std::string, std::string> &headers) {
     return h;
 }
 
+} // namespace
+
 std::string percentEncode(const std::string &s) {
     std::string out;
     for (const char c : s) {
@@ -72,8 +74,6 @@ std::string percentEncode(const std::string &s) {
     }
     return out;
 }
-
-} // namespace
 
 std::string Reply::member(const char *key) const {
     const auto v = json();

@@ -95,6 +95,8 @@ std::filesystem::path makeAudio(const std::filesystem::path &dir, const std::str
                                 const std::string &artist, const std::string &album);
 std::string readFile(const std::filesystem::path &path);
 std::string md5Hex(const std::string &bytes);
+// Query-field encoding: letters, digits and ".-_" as they are, the rest %XX.
+std::string percentEncode(const std::string &s);
 
 // The library item ID of a match or upload reply's first purchased item; -1
 // when the reply has none.
