@@ -5,6 +5,7 @@
 //   cloud_load [--clients 50] [--seconds 30] [--file-mb 5] [--curl-files 10]
 //              [--slow-clients 0]   attackers sending a header line every 5 s
 //   cloud_load --stream …   the music-player scenario (stream_load.cpp)
+#include "BenchServer.h"
 #include "Crypto.h"
 #include "Json.h"
 
@@ -94,51 +95,8 @@ private:
     std::thread thread_;
 };
 
-std::string run(const std::string &command) {
-    std::string out;
-    if (FILE *p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
-
-class Server {
-public:
-    explicit Server(const fs::path &data) {
-        int fds[2];
-        if (pipe(fds) != 0)
-            std::exit(1);
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            dup2(fds[1], 1);
-            const int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 2); // the request log would only slow the run
-            execl(SONARBOX_CLOUD_BINARY, SONARBOX_CLOUD_BINARY, "serve", "--data", data.c_str(),
-                  "--listen", "127.0.0.1:0", nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string line;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        close(fds[0]);
-        port = std::stoi(line.substr(line.rfind(':') + 1));
-    }
-    ~Server() {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    int port = 0;
-
-private:
-    pid_t pid_ = -1;
-};
+using bench::run;
+using bench::Server;
 
 struct Sample {
     std::string kind;

@@ -3,6 +3,7 @@
 // for S seconds, every byte checked against the stored file.
 //
 //   cloud_load --stream [--songs 100000] [--clients 50] [--seconds 30] [--queries 40]
+#include "BenchServer.h"
 #include "Crypto.h"
 #include "Database.h"
 #include "Store.h"
@@ -40,51 +41,8 @@ struct Options {
     int queries = 40;
 };
 
-std::string run(const std::string &command) {
-    std::string out;
-    if (FILE *p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
-
-class Server {
-public:
-    explicit Server(const fs::path &data) {
-        int fds[2];
-        if (pipe(fds) != 0)
-            std::exit(1);
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            dup2(fds[1], 1);
-            const int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 2);
-            execl(SONARBOX_CLOUD_BINARY, SONARBOX_CLOUD_BINARY, "serve", "--data", data.c_str(),
-                  "--listen", "127.0.0.1:0", "--max-connections-per-address", "1024", nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string line;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        close(fds[0]);
-        port = std::stoi(line.substr(line.rfind(':') + 1));
-    }
-    ~Server() {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    int port = 0;
-
-private:
-    pid_t pid_ = -1;
-};
+using bench::run;
+using bench::Server;
 
 double median(std::vector<double> v) {
     if (v.empty())
@@ -200,7 +158,7 @@ int streamLoad(int argc, char **argv) {
     }
     std::printf("library of %d songs made in %.1f s\n", o.songs, msSince(t0) / 1000);
 
-    Server server(data);
+    Server server(data, {"--max-connections-per-address", "1024"});
     const auto auth = [&password] {
         const std::string salt = cloud::crypto::randomHex(6);
         cloud::crypto::Md5 md5;
