@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -41,12 +40,17 @@ fs::path makeSong(const fs::path &dir, const std::string &name, double frequency
 Credentials addPlayerPassword(TestServer &server, const std::string &email,
                               const std::string &name) {
     const auto r = runCloud({"add-player-password", "--data", server.dataArg(), email, name});
-    std::smatch m;
+    // The rest of the line after a label of the command's output.
+    const auto after = [&r](const std::string &label) {
+        const auto at = r.output.find(label);
+        if (at == std::string::npos)
+            return std::string();
+        const auto start = at + label.size();
+        return r.output.substr(start, r.output.find('\n', start) - start);
+    };
     Credentials c;
-    if (std::regex_search(r.output, m, std::regex("password: ([0-9a-f]+)")))
-        c.password = m[1];
-    if (std::regex_search(r.output, m, std::regex("api key: ([0-9a-f]+)")))
-        c.apiKey = m[1];
+    c.password = after("password: ");
+    c.apiKey = after("api key: ");
     if (r.exitCode != 0 || c.password.empty() || c.apiKey.empty())
         throw std::runtime_error("add-player-password failed: " + r.output);
     return c;
