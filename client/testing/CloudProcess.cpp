@@ -113,7 +113,9 @@ bool CloudProcess::start(const QStringList &extraArguments) {
                    probe.connectToHost(QStringLiteral("127.0.0.1"), m_port);
                    return probe.waitForConnected(100) || !m_process.isRunning();
                },
-               10000) &&
+               // A data folder of a large library from before the player
+               // library is indexed before the server listens.
+               60000) &&
            m_process.isRunning();
 }
 

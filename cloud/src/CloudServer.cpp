@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 namespace cloud {
 
@@ -52,9 +53,21 @@ CloudServer::CloudServer(Config config)
 
     // Data folders from before the music-player view get their tags read once.
     // A file that is not audio is recorded with empty tags, so it is not read again.
-    for (const auto &[fileId, relPath] : ctx.store.filesWithoutTags())
-        ctx.store.setFileTags(fileId,
-                              readTags(ctx.blobs.pathOf(relPath).string()).value_or(Tags{}));
+    // Written a thousand at a time: one commit per file would make a large
+    // folder's first start take minutes, and a stop part-way keeps what was read.
+    const auto untagged = ctx.store.filesWithoutTags();
+    if (!untagged.empty())
+        std::fprintf(stderr, "reading the tags of %zu stored files once\n", untagged.size());
+    std::vector<std::pair<std::int64_t, Tags>> batch;
+    for (const auto &[fileId, relPath] : untagged) {
+        batch.emplace_back(fileId, readTags(ctx.blobs.pathOf(relPath).string()).value_or(Tags{}));
+        if (batch.size() == 1000) {
+            ctx.store.setFileTags(batch);
+            batch.clear();
+        }
+    }
+    if (!batch.empty())
+        ctx.store.setFileTags(batch);
     ctx.store.indexLibrary();
 
     addAccountRoutes(server, ctx);

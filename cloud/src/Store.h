@@ -186,6 +186,9 @@ public:
 
     // The music-player view (StoreLibrary.cpp). Tags are read once per stored
     // file; each library item gets a row of its own with opaque IDs.
+    // Several files' tags in one transaction: a data folder of many files
+    // would otherwise pay a commit per file.
+    void setFileTags(const std::vector<std::pair<std::int64_t, Tags>> &batch);
     void setFileTags(std::int64_t fileId, const Tags &tags);
     // Files recorded before their tags were kept: (id, path below media/).
     std::vector<std::pair<std::int64_t, std::string>> filesWithoutTags();

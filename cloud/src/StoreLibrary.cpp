@@ -116,6 +116,14 @@ void Store::setFileTags(std::int64_t fileId, const Tags &tags) {
     setFileTagsLocked(fileId, tags);
 }
 
+void Store::setFileTags(const std::vector<std::pair<std::int64_t, Tags>> &batch) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(db_);
+    for (const auto &[fileId, tags] : batch)
+        setFileTagsLocked(fileId, tags);
+    tx.commit();
+}
+
 void Store::setFileTagsLocked(std::int64_t fileId, const Tags &t) {
     Statement(db_, "INSERT OR REPLACE INTO file_tags(file_id, title, artist, album, album_artist, "
                    "genre, track, disc, year, duration_ms, bit_rate, suffix, content_type, "
