@@ -28,15 +28,15 @@ RangeKind parseRange(std::string_view header, std::uint64_t size, ByteRange &ran
     header = trimmed(header);
     if (header.size() < 6 || strncasecmp(header.data(), "bytes=", 6) != 0)
         return RangeKind::Whole;
-    const std::string_view spec = trimmed(header.substr(6));
+    const std::string_view bounds = trimmed(header.substr(6));
     // Several ranges would need a multipart answer; the whole file is as correct.
-    if (spec.find(',') != std::string_view::npos)
+    if (bounds.find(',') != std::string_view::npos)
         return RangeKind::Whole;
-    const auto dash = spec.find('-');
+    const auto dash = bounds.find('-');
     if (dash == std::string_view::npos)
         return RangeKind::Whole;
-    const std::string_view from = trimmed(spec.substr(0, dash));
-    const std::string_view to = trimmed(spec.substr(dash + 1));
+    const std::string_view from = trimmed(bounds.substr(0, dash));
+    const std::string_view to = trimmed(bounds.substr(dash + 1));
     std::uint64_t a = 0;
     std::uint64_t b = 0;
     if (from.empty()) {
