@@ -50,6 +50,9 @@ int runSyncs(bool once) {
                      [](int exitCode) { QCoreApplication::exit(exitCode); });
     QTimer::singleShot(0, &runner, &SyncRunner::start);
     const int exitCode = QCoreApplication::exec();
+    // Joined while the application object still exists: a probe answering
+    // during its destruction would post to an object being torn down.
+    sonarbox.stopNetworkMonitoring();
 
     // A stage that never let go still runs on the stage thread: taking the
     // engine down would wait for it for ever.

@@ -45,6 +45,14 @@ quint16 freeLocalPort() {
     return port;
 }
 
+RefusingPort::RefusingPort() {
+    m_socket.bind(QHostAddress::LocalHost, 0);
+}
+
+QString RefusingPort::url() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(port());
+}
+
 bool waitUntil(const std::function<bool()> &done, int ms) {
     QDeadlineTimer deadline(ms);
     while (!done()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QTcpSocket>
 
 #include <functional>
 
@@ -18,6 +19,20 @@ void isolate(const QString &rootPath);
 // A TCP port on 127.0.0.1 that was free when asked (and refuses connections
 // until someone listens on it).
 quint16 freeLocalPort();
+
+// A TCP port on 127.0.0.1 that refuses every connection for as long as this
+// object lives. A port that was merely free when asked can be taken meanwhile
+// by another test's server; this one stays bound (without listening), so no
+// other process can listen on it or use it as its own end of a connection.
+class RefusingPort {
+public:
+    RefusingPort();
+    quint16 port() const { return m_socket.localPort(); }
+    QString url() const;
+
+private:
+    QTcpSocket m_socket;
+};
 
 // Waits, while processing events, until `done` is true or `ms` passed.
 bool waitUntil(const std::function<bool()> &done, int ms = 5000);

@@ -245,9 +245,10 @@ TEST_F(HeadlessTest, OnceRefusesToRunWithoutAnAccountALibraryOrTheService) {
 
     // The service goes away: the stored account cannot be signed in again.
     ASSERT_EQ(home.run({QStringLiteral("--library"), home.folder("music"), kStatus}).exitCode, 0);
-    home.pointAt(QStringLiteral("http://127.0.0.1:%1").arg(TestEnvironment::freeLocalPort()));
+    const TestEnvironment::RefusingPort nobody;
+    home.pointAt(nobody.url());
     const Result unreachable = home.run({QStringLiteral("--once")});
-    EXPECT_EQ(unreachable.exitCode, 1);
+    EXPECT_EQ(unreachable.exitCode, 1) << unreachable.all().toStdString();
     EXPECT_TRUE(unreachable.err.contains(QStringLiteral("Existing user failed to login")));
     EXPECT_TRUE(unreachable.err.contains(
         QStringLiteral("We could not sign you in. Please check your connection and try again.")))

@@ -7,6 +7,7 @@
 #include "settings/Localization.h"
 #include "store/StoreSetup.h"
 #include "sync/LoginItems.h"
+#include "sync/Sonarbox.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -69,7 +70,10 @@ int main(int argc, char **argv) {
     const int exitCode = QApplication::exec();
 
     // However the program ends (Quit, the session ending), background work
-    // finishes and the store is saved.
+    // finishes and the store is saved. The network monitor's thread is joined
+    // while the application object still exists: a probe answering during its
+    // destruction would post to an object being torn down.
+    Sonarbox::instance().stopNetworkMonitoring();
     QThreadPool::globalInstance()->waitForDone();
     if (StoreSetup::instance().applicationShouldTerminate() !=
         StoreSetup::TerminateReply::TerminateNow)

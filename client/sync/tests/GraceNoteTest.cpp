@@ -267,7 +267,8 @@ TEST_F(GraceNoteTest, StopBetweenGroupsKeepsTheGroupsDone) {
 
 TEST_F(GraceNoteTest, UnansweredCatalogueRequestsAreAskedAgainOnTheNextRun) {
     LogCapture log;
-    useGateway(QStringLiteral("http://127.0.0.1:%1").arg(TestEnvironment::freeLocalPort()));
+    const TestEnvironment::RefusingPort nobody;
+    useGateway(nobody.url());
     ASSERT_TRUE(run({track(path("a"), "First Light")}));
     EXPECT_TRUE(log.contains("!=!=! NULL RESPONSE for song a.mp3"));
     ASSERT_TRUE(stored(path("a")));

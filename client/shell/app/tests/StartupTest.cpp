@@ -18,8 +18,7 @@ class Startup : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_root.isValid());
-        const quint16 nobody = TestEnvironment::freeLocalPort();
-        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(nobody);
+        const QString base = m_nobody.url();
         QFile ini(m_root.filePath(QStringLiteral("sonarbox.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write(QStringLiteral("[service]\ngatewayBaseUrl=%1\nwebSiteUrl=%1\n"
@@ -64,6 +63,7 @@ protected:
     }
 
     QTemporaryDir m_root;
+    const TestEnvironment::RefusingPort m_nobody;
     QString m_config;
     int m_starts = 0;
 };
