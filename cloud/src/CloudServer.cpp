@@ -1,5 +1,6 @@
 #include "CloudServer.h"
 
+#include "RecognitionLookupRoutes.h"
 #include "ServerContext.h"
 #include "TagReader.h"
 
@@ -78,6 +79,7 @@ CloudServer::CloudServer(Config config)
     addAnalyticsRoutes(server, ctx);
     addWebSiteRoutes(server);
     addSubsonicRoutes(server, ctx);
+    addRecognitionLookupRoutes(server, ctx.config);
 }
 
 CloudServer::~CloudServer() = default;

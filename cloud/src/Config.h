@@ -35,6 +35,12 @@ struct Config {
     // PEM texts of the certificate chain and its key: set, the server speaks HTTPS.
     std::string tlsCertificate;
     std::string tlsKey;
+    // The recognition catalogue that POST /recognition/v1/lookup answers from
+    // (empty: no lookup service), the engine credentials it accepts
+    // ("ID:TAG,…"), and lookups per second of one client (twice that at once).
+    std::string recognitionCatalog;
+    std::string recognitionClients;
+    double recognitionRate = 50;
 };
 
 } // namespace cloud

@@ -40,6 +40,9 @@ const char *kUsage = R"(usage:
       --token-lifetime S        signature token lifetime in seconds (300)
       --download-link-lifetime S  signed download address lifetime (60)
       --analytics-readback      serve GET /collect/events
+      --recognition-catalog PATH  answer recognition lookups from this catalogue
+      --recognition-clients ID:TAG[,ID:TAG...]  the engine credentials it accepts
+      --recognition-rate N      lookups per second of one client (50)
   sonarbox-cloud add-user --data DIR EMAIL PASSWORD [--first NAME] [--last NAME]
       [--web-only] [--pbkdf2-iterations N]
   sonarbox-cloud add-facebook-user --data DIR EMAIL PASSWORD [--first NAME] [--last NAME]
@@ -141,6 +144,11 @@ Config configFrom(const Args &args) {
     c.downloadLinkLifetimeSeconds =
         intOption(args, "--download-link-lifetime", c.downloadLinkLifetimeSeconds);
     c.analyticsReadback = args.flags.count("--analytics-readback") > 0;
+    if (const auto it = args.options.find("--recognition-catalog"); it != args.options.end())
+        c.recognitionCatalog = it->second;
+    if (const auto it = args.options.find("--recognition-clients"); it != args.options.end())
+        c.recognitionClients = it->second;
+    c.recognitionRate = std::max(1, intOption(args, "--recognition-rate", 50));
     if (const auto it = args.options.find("--public-url"); it != args.options.end()) {
         c.publicUrl = it->second;
         while (!c.publicUrl.empty() && c.publicUrl.back() == '/')

@@ -1,4 +1,5 @@
 // Manager entry points: start and stop, errors, users, locale and logging.
+#include "digest.h"
 #include "engine.h"
 #include "handles.h"
 #include "last_error.h"
@@ -18,12 +19,6 @@ char *copyText(const std::string &s) {
     if (p)
         std::memcpy(p, s.c_str(), s.size() + 1);
     return p;
-}
-
-// The catalogue's user key, or an empty text with the last error set.
-std::string userKeyOrFail(const char *api) {
-    const auto cat = catalogOrFail(api);
-    return cat ? cat->userKey() : std::string();
 }
 
 // Credentials the deployment restricts users to, if any.
@@ -73,17 +68,32 @@ GNSDK_EXPORT gnsdk_error_t gnsdk_manager_initialize(gnsdk_manager_handle_t *p_ma
             if (!EngineConfig::parse(std::string_view(init_data, init_data_size), e.baseFolder,
                                      config, error))
                 return fail(SDKMGRERR_InitFailed, error, api);
-            std::shared_ptr<Catalog> cat = Catalog::open(config.catalogPath, false, error);
-            if (!cat)
-                return fail(SDKMGRERR_InitFailed, error, api);
+            std::shared_ptr<Catalog> cat;
+            std::string userKey;
+            if (!config.catalogPath.empty()) {
+                cat = Catalog::open(config.catalogPath, false, error);
+                if (!cat)
+                    return fail(SDKMGRERR_InitFailed, error, api);
+                userKey = cat->userKey();
+            } else {
+                // Users made for one lookup service load again with it (their
+                // credentials are what the service checks); a user of
+                // another service or catalogue is refused and made anew.
+                const auto k = sha256("lookup users\n" + config.lookupUrl);
+                userKey = toHex(k.data(), k.size(), false);
+            }
             // Starting again (after a partial start, for instance) replaces the
             // previous catalogue and settings.
             e.config = config;
             e.catalog = std::move(cat);
+            e.userKey = userKey;
             e.managerUp = true;
             handles().add(&g_manager, HandleKind::Manager);
             *p_manager_handle = &g_manager;
-            e.log.write(LogLevel::Info, "manager started with catalogue " + config.catalogPath);
+            e.log.write(LogLevel::Info,
+                        config.catalogPath.empty()
+                            ? "manager started with lookup service " + config.lookupUrl
+                            : "manager started with catalogue " + config.catalogPath);
             return GNSDK_SUCCESS;
         } catch (...) {
             return fail(SDKMGRERR_Unknown, "internal failure", api);
@@ -157,6 +167,7 @@ GNSDK_EXPORT gnsdk_error_t gnsdk_manager_shutdown(void) {
         e.log.write(LogLevel::Info, "manager shut down");
         e.managerUp = e.dspUp = e.fileQueryUp = false;
         e.catalog.reset();
+        e.userKey.clear();
         e.log.disable();
         handles().remove(&g_manager);
         return GNSDK_SUCCESS;
@@ -308,7 +319,7 @@ GNSDK_EXPORT gnsdk_error_t gnsdk_manager_locale_load(
     gnsdk_void_t *callback_data, gnsdk_locale_handle_t *p_locale_handle) {
     return guarded("gnsdk_manager_locale_load", [&]() -> gnsdk_error_t {
         constexpr const char *api = "gnsdk_manager_locale_load";
-        if (!catalogOrFail(api))
+        if (!managerUpOrFail(api))
             return lastError()->error_code;
         if (const auto rc = checkHandle(user_handle, HandleKind::User, api))
             return rc;

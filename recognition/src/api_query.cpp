@@ -75,6 +75,8 @@ GNSDK_EXPORT gnsdk_error_t gnsdk_musicidfile_query_create(
         if (callbacks)
             q->callbacks = *callbacks;
         q->callbackData = callback_data;
+        q->clientId = user_handle->token.clientId;
+        q->clientTag = user_handle->token.clientTag;
         handles().add(q, HandleKind::Query);
         {
             Engine &e = engine();
@@ -202,10 +204,12 @@ GNSDK_EXPORT gnsdk_error_t gnsdk_musicidfile_query_wait_for_complete(
         }
         if (!query_handle->waitFor(timeout_ms))
             return fail(SDKMGRERR_Timeout, "the query did not complete in time", api, kModule);
-        if (p_complete_error) {
-            std::lock_guard lock(query_handle->mutex);
+        std::lock_guard lock(query_handle->mutex);
+        if (p_complete_error)
             *p_complete_error = query_handle->completeError;
-        }
+        // The failure happened on the query's worker; the caller reads it here.
+        if (query_handle->completeError != GNSDK_SUCCESS && !query_handle->completeText.empty())
+            fail(query_handle->completeError, query_handle->completeText, api, kModule);
         return GNSDK_SUCCESS;
     });
 }

@@ -2,6 +2,7 @@
 
 #include "catalog_records.h"
 #include "fingerprint_index.h"
+#include "record_source.h"
 #include "sqlite_util.h"
 
 #include <memory>
@@ -19,12 +20,12 @@ namespace recog {
 // every track and the inverted index of their keys). Database reads are
 // serialised by an internal mutex so that one open catalogue can serve the
 // caller's thread and a query worker; the index is read without locking.
-class Catalog {
+class Catalog : public RecordSource {
 public:
     // Format 1 kept fingerprints and postings in the database.
     static constexpr int kSchemaVersion = 2;
 
-    ~Catalog();
+    ~Catalog() override;
     Catalog(const Catalog &) = delete;
     Catalog &operator=(const Catalog &) = delete;
 
@@ -62,9 +63,9 @@ public:
     uint64_t indexGenerationUnlocked() const { return indexGeneration_; }
     bool adoptIndexUnlocked(uint64_t generation, std::string &error);
 
-    std::optional<TrackRecord> track(int64_t id);
-    std::optional<AlbumRecord> album(int64_t id);
-    std::optional<ContributorRecord> contributor(int64_t id);
+    std::optional<TrackRecord> track(int64_t id) override;
+    std::optional<AlbumRecord> album(int64_t id) override;
+    std::optional<ContributorRecord> contributor(int64_t id) override;
     std::optional<TrackRecord> trackByTui(const std::string &tui, const std::string &tag);
     // Tracks whose normalised title equals `titleKey` (see textKey()).
     std::vector<int64_t> tracksByTitleKey(const std::string &titleKey);

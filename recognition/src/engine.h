@@ -20,7 +20,8 @@ struct Engine {
     int openQueries = 0;
     std::string baseFolder; // where relative paths of the init data start
     EngineConfig config;
-    std::shared_ptr<Catalog> catalog;
+    std::shared_ptr<Catalog> catalog; // null when a lookup service holds it
+    std::string userKey;              // signs serialised users
     std::string localeDescriptor;
     EngineLog log;
 };
@@ -30,5 +31,9 @@ Engine &engine();
 // The open catalogue and settings, or null (with the last error set) when the
 // manager is not started.
 std::shared_ptr<Catalog> catalogOrFail(const char *api, const char *module = "manager");
+// False (with the last error set) when the manager is not started.
+bool managerUpOrFail(const char *api, const char *module = "manager");
+// The key that signs serialised users, or an empty text with the last error set.
+std::string userKeyOrFail(const char *api);
 
 } // namespace recog

@@ -43,6 +43,14 @@ bool validUtf8(std::string_view s) {
     return true;
 }
 
+// Relative paths of the data start at the folder the deployment named.
+std::string fromBase(std::string_view value, const std::string &baseFolder) {
+    std::filesystem::path p{std::string(value)};
+    if (p.is_relative() && !baseFolder.empty())
+        p = std::filesystem::path(baseFolder) / p;
+    return p.string();
+}
+
 } // namespace
 
 bool validClientId(std::string_view id) {
@@ -61,6 +69,45 @@ bool validClientTag(std::string_view tag) {
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
             return false;
     return true;
+}
+
+bool validLookupUrl(std::string_view url) {
+    std::string_view rest;
+    bool secure = false;
+    if (url.rfind("https://", 0) == 0) {
+        rest = url.substr(8);
+        secure = true;
+    } else if (url.rfind("http://", 0) == 0) {
+        rest = url.substr(7);
+    } else {
+        return false;
+    }
+    for (char c : url)
+        if (static_cast<unsigned char>(c) <= ' ' || c == '\\' || c == 0x7F)
+            return false;
+    const std::string_view authority = rest.substr(0, rest.find('/'));
+    if (authority.empty() || authority.find('@') != std::string_view::npos)
+        return false;
+    if (secure)
+        return true;
+    std::string_view host = authority;
+    if (host.front() == '[') {
+        host = host.substr(0, host.find(']') + 1);
+        return host == "[::1]";
+    }
+    host = host.substr(0, host.find(':'));
+    if (host == "localhost")
+        return true;
+    // 127.0.0.0/8 in dotted form only.
+    if (host.rfind("127.", 0) != 0)
+        return false;
+    int dots = 0;
+    for (char c : host)
+        if (c == '.')
+            ++dots;
+        else if (c < '0' || c > '9')
+            return false;
+    return dots == 3;
 }
 
 bool EngineConfig::parse(std::string_view data, const std::string &baseFolder, EngineConfig &out,
@@ -95,10 +142,16 @@ bool EngineConfig::parse(std::string_view data, const std::string &baseFolder, E
         bool ok = true;
         if (key == "catalog") {
             ok = !value.empty();
-            std::filesystem::path p{std::string(value)};
-            if (p.is_relative() && !baseFolder.empty())
-                p = std::filesystem::path(baseFolder) / p;
-            out.catalogPath = p.string();
+            out.catalogPath = fromBase(value, baseFolder);
+        } else if (key == "lookup") {
+            ok = validLookupUrl(value);
+            out.lookupUrl = value;
+        } else if (key == "ca_file") {
+            ok = !value.empty();
+            out.caFile = fromBase(value, baseFolder);
+        } else if (key == "timeout_ms") {
+            ok = parseNumber(value, 100, 600000, v);
+            out.timeoutMs = long(v);
         } else if (key == "client_id") {
             ok = validClientId(value);
             out.clientId = value;
@@ -131,8 +184,14 @@ bool EngineConfig::parse(std::string_view data, const std::string &baseFolder, E
             return false;
         }
     }
-    if (out.catalogPath.empty()) {
-        error = "initialisation data names no catalogue (catalog=PATH)";
+    if (out.catalogPath.empty() == out.lookupUrl.empty()) {
+        error = out.catalogPath.empty()
+                    ? "initialisation data names no catalogue (catalog=PATH or lookup=URL)"
+                    : "initialisation data names both a catalogue and a lookup service";
+        return false;
+    }
+    if (!out.caFile.empty() && out.lookupUrl.empty()) {
+        error = "ca_file is for a lookup service (lookup=URL)";
         return false;
     }
     return true;

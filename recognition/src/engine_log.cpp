@@ -38,8 +38,15 @@ bool EngineLog::enabled(LogLevel level) const {
     return file_ && (mask_ & uint32_t(level));
 }
 
+void EngineLog::capture(std::vector<std::string> *lines) {
+    std::lock_guard lock(mutex_);
+    captured_ = lines;
+}
+
 void EngineLog::write(LogLevel level, const std::string &message) {
     std::lock_guard lock(mutex_);
+    if (captured_)
+        captured_->push_back(message);
     if (!file_ || !(mask_ & uint32_t(level)))
         return;
     if (maxBytes_ && written_ > maxBytes_)

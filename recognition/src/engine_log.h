@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace recog {
 
@@ -18,6 +19,9 @@ public:
     void disable();
     bool enabled(LogLevel level) const;
     void write(LogLevel level, const std::string &message);
+    // Every line from now on (at any level) is also kept in `lines`, which
+    // must outlive this log or the next capture(nullptr).
+    void capture(std::vector<std::string> *lines);
 
 private:
     mutable std::mutex mutex_;
@@ -25,6 +29,7 @@ private:
     uint32_t mask_ = 0;
     uint64_t maxBytes_ = 0;
     uint64_t written_ = 0;
+    std::vector<std::string> *captured_ = nullptr;
 };
 
 } // namespace recog

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 using namespace recog;
 
@@ -58,9 +59,14 @@ bool gnsdk_musicidfile_query_handle_s::running() {
 
 gnsdk_error_t gnsdk_musicidfile_query_handle_s::start(bool library, gnsdk_uint32_t /*flags*/,
                                                       const char *api) {
-    const auto catalog = catalogOrFail(api, "musicidfile");
-    if (!catalog)
+    if (!managerUpOrFail(api, "musicidfile"))
         return lastError()->error_code;
+    std::shared_ptr<Catalog> catalog;
+    {
+        Engine &e = engine();
+        std::lock_guard engineLock(e.mutex);
+        catalog = e.catalog;
+    }
     std::lock_guard lock(mutex);
     if (state != State::Open)
         return fail(MIDFERR_Busy, "the query has already been run", api, "musicidfile");
@@ -75,6 +81,7 @@ gnsdk_error_t gnsdk_musicidfile_query_handle_s::start(bool library, gnsdk_uint32
     }
     state = State::Running;
     completeError = GNSDK_SUCCESS;
+    completeText.clear();
     try {
         worker = std::thread(&gnsdk_musicidfile_query_handle_s::run, this, library, catalog, config,
                              std::move(clues));
@@ -121,13 +128,45 @@ bool gnsdk_musicidfile_query_handle_s::deliver(const std::shared_ptr<GdoNode> &r
     return !abort;
 }
 
+bool gnsdk_musicidfile_query_handle_s::identifyAll(Catalog *catalog, RemoteIdentifier *remote,
+                                                   const EngineConfig &config,
+                                                   const std::vector<FileClues> &clues,
+                                                   size_t limit,
+                                                   std::vector<std::vector<Identification>> &found,
+                                                   bool &abort, LookupFailure &failure) {
+    Engine &e = engine();
+    std::optional<Identifier> local;
+    if (catalog)
+        local.emplace(*catalog, config, e.log);
+    const uint32_t total = uint32_t(clues.size());
+    for (size_t i = 0; i < clues.size() && !abort && !cancelled; ++i) {
+        status(fileInfos[i].get(), gnsdk_musicidfile_status_fileinfo_processing_begin,
+               uint32_t(i + 1), total, abort);
+        if (local)
+            found[i] = local->identify(clues[i], limit);
+        else if (!remote->identify(clues[i], limit, found[i], failure))
+            return false; // no file gets an answer the service did not give
+        status(fileInfos[i].get(), gnsdk_musicidfile_status_fileinfo_processing_complete,
+               uint32_t(i + 1), total, abort);
+    }
+    return true;
+}
+
 void gnsdk_musicidfile_query_handle_s::run(bool library, std::shared_ptr<Catalog> catalog,
                                            EngineConfig config, std::vector<FileClues> clues) {
     gnsdk_error_t result = GNSDK_SUCCESS;
+    std::string resultText;
     try {
         Engine &e = engine();
-        Identifier identifier(*catalog, config, e.log);
-        ResultBuilder builder(*catalog);
+        std::unique_ptr<LookupClient> client;
+        std::unique_ptr<RemoteIdentifier> remote;
+        if (!catalog) {
+            client = std::make_unique<LookupClient>(LookupEndpoint{
+                config.lookupUrl, config.caFile, config.timeoutMs, clientId, clientTag});
+            remote = std::make_unique<RemoteIdentifier>(*client, e.log);
+        }
+        RecordSource &records = catalog ? static_cast<RecordSource &>(*catalog) : *remote;
+        ResultBuilder builder(records);
         const uint32_t total = uint32_t(clues.size());
         const size_t limit = library ? 1 : size_t(config.trackIdResults);
         bool abort = false;
@@ -135,14 +174,14 @@ void gnsdk_musicidfile_query_handle_s::run(bool library, std::shared_ptr<Catalog
         // Identify every file first: in library mode the responses group
         // files by album, which needs all answers.
         std::vector<std::vector<Identification>> found(clues.size());
-        for (size_t i = 0; i < clues.size() && !abort && !cancelled; ++i) {
-            status(fileInfos[i].get(), gnsdk_musicidfile_status_fileinfo_processing_begin,
-                   uint32_t(i + 1), total, abort);
-            found[i] = identifier.identify(clues[i], limit);
-            status(fileInfos[i].get(), gnsdk_musicidfile_status_fileinfo_processing_complete,
-                   uint32_t(i + 1), total, abort);
+        LookupFailure failure;
+        if (!identifyAll(catalog.get(), remote.get(), config, clues, limit, found, abort,
+                         failure)) {
+            result = failure.code;
+            resultText = failure.text;
+            found.assign(clues.size(), {});
+            abort = true;
         }
-
         std::vector<std::shared_ptr<GdoNode>> responses;
         if (library) {
             std::vector<std::pair<int64_t, std::vector<TrackMatch>>> albums;
@@ -181,16 +220,18 @@ void gnsdk_musicidfile_query_handle_s::run(bool library, std::shared_ptr<Catalog
                                                 uint32_t(i + 1), total, &flag);
             abort = flag;
         }
-        if (abort || cancelled)
+        if ((abort || cancelled) && result == GNSDK_SUCCESS)
             result = SDKMGRERR_Aborted;
     } catch (...) {
         result = SDKMGRERR_Unknown;
+        resultText = "internal failure";
     }
     if (callbacks.callback_musicid_complete && !cancelled)
         callbacks.callback_musicid_complete(callbackData, this, result);
     {
         std::lock_guard lock(mutex);
         completeError = result;
+        completeText = resultText;
         state = State::Complete;
     }
     done.notify_all();

@@ -3,6 +3,7 @@
 #include "fingerprinter.h"
 #include "handles.h"
 #include "identifier.h"
+#include "remote_identifier.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -32,11 +33,15 @@ struct gnsdk_musicidfile_query_handle_s {
     void *callbackData = nullptr;
     std::map<std::string, std::string> options;
     std::vector<std::unique_ptr<gnsdk_musicidfile_fileinfo_handle_s>> fileInfos;
+    // The user's credentials, which a lookup service checks.
+    std::string clientId;
+    std::string clientTag;
 
     std::mutex mutex;
     std::condition_variable done;
     State state = State::Open;
     gnsdk_error_t completeError = GNSDK_SUCCESS;
+    std::string completeText; // what went wrong, when completeError is set
     std::thread worker;
     std::atomic<bool> cancelled{false};
 
@@ -53,6 +58,11 @@ struct gnsdk_musicidfile_query_handle_s {
 private:
     void run(bool library, std::shared_ptr<recog::Catalog> catalog, recog::EngineConfig config,
              std::vector<recog::FileClues> clues);
+    // Identifies every file; false with the failure when a lookup failed.
+    bool identifyAll(recog::Catalog *catalog, recog::RemoteIdentifier *remote,
+                     const recog::EngineConfig &config, const std::vector<recog::FileClues> &clues,
+                     size_t limit, std::vector<std::vector<recog::Identification>> &found,
+                     bool &abort, recog::LookupFailure &failure);
     bool deliver(const std::shared_ptr<recog::GdoNode> &response, uint32_t current, uint32_t total);
     void status(gnsdk_musicidfile_fileinfo_handle_s *info, gnsdk_musicidfile_callback_status_t code,
                 uint32_t current, uint32_t total, bool &abort);

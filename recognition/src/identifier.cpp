@@ -43,7 +43,8 @@ int Identifier::textAgreement(const FileClues &clues, const TrackRecord &track) 
     return agree;
 }
 
-std::vector<Identification> Identifier::byFingerprint(const FileClues &clues, size_t limit) {
+std::vector<Identification> Identifier::byFingerprint(const FileClues &clues, size_t limit,
+                                                      bool *trySpeeds) {
     std::vector<Identification> out;
     if (clues.fingerprint.empty())
         return out;
@@ -61,6 +62,9 @@ std::vector<Identification> Identifier::byFingerprint(const FileClues &clues, si
                                            " of the catalogue's speed");
             m = std::move(other.match);
         }
+    } else if (!m.anyAccepted() && trySpeeds) {
+        *trySpeeds = true;
+        return out;
     }
     std::vector<Candidate> accepted;
     for (const Candidate &c : m.candidates)
@@ -133,14 +137,17 @@ std::vector<Identification> Identifier::byText(const FileClues &clues, size_t li
     return out;
 }
 
-std::vector<Identification> Identifier::identify(const FileClues &clues, size_t limit) {
+std::vector<Identification> Identifier::identify(const FileClues &clues, size_t limit,
+                                                 bool *trySpeeds) {
     if (!clues.tui.empty() || !clues.tuiTag.empty()) {
         if (const auto t = cat_.trackByTui(clues.tui, clues.tuiTag))
             return {{t->id, t->albumId, 0.0, MatchMethod::Identifier}};
         log_.write(LogLevel::Info, clues.ident + ": unknown TUI");
         return {};
     }
-    auto out = byFingerprint(clues, limit);
+    auto out = byFingerprint(clues, limit, trySpeeds);
+    if (trySpeeds && *trySpeeds)
+        return out;
     if (out.empty())
         out = byText(clues, limit);
     if (out.empty())

@@ -46,14 +46,19 @@ public:
         , log_(log)
         , matcher_(catalog, config.match) {}
 
-    // Best first; at most `limit` results.
-    std::vector<Identification> identify(const FileClues &clues, size_t limit);
+    // Best first; at most `limit` results. With `trySpeeds`, a fingerprint
+    // that matches nothing at its own speed and has no signal behind it
+    // gives no results and sets *trySpeeds instead of falling back on the
+    // tags: the caller holds the signal and tries the other speeds itself.
+    std::vector<Identification> identify(const FileClues &clues, size_t limit,
+                                         bool *trySpeeds = nullptr);
 
     // How many of the file's text values agree with the track's (0 to 4).
     int textAgreement(const FileClues &clues, const TrackRecord &track);
 
 private:
-    std::vector<Identification> byFingerprint(const FileClues &clues, size_t limit);
+    std::vector<Identification> byFingerprint(const FileClues &clues, size_t limit,
+                                              bool *trySpeeds);
     std::vector<Identification> byText(const FileClues &clues, size_t limit);
 
     Catalog &cat_;

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "catalog.h"
 #include "gdo.h"
+#include "record_source.h"
+
+#include <cstdint>
 
 #include <map>
 #include <memory>
@@ -16,12 +18,12 @@ struct TrackMatch {
     std::string ident;
 };
 
-// Turns catalogue records into response data objects: an album with its
-// title, artist, external IDs and one matched-track child per match.
+// Turns catalogue records (local or sent by a lookup service) into response data objects: an album
+// with its title, artist, external IDs and one matched-track child per match.
 class ResultBuilder {
 public:
-    explicit ResultBuilder(Catalog &catalog)
-        : cat_(catalog) {}
+    explicit ResultBuilder(RecordSource &records)
+        : cat_(records) {}
 
     // Null when the album is no longer in the catalogue.
     std::shared_ptr<GdoNode> album(int64_t albumId, const std::vector<TrackMatch> &matches);
@@ -32,7 +34,7 @@ private:
     std::shared_ptr<const GdoNode> artist(int64_t contributorId, const std::string &fallbackName);
     std::shared_ptr<const GdoNode> track(const TrackRecord &t, const std::string &ident);
 
-    Catalog &cat_;
+    RecordSource &cat_;
     std::map<int64_t, std::shared_ptr<const GdoNode>> artists_;
 };
 

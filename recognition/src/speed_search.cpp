@@ -32,29 +32,44 @@ bool itemsAtSpeed(const std::vector<int16_t> &signal, double speed, double secon
     return Fingerprinter::compute(signal.data(), frames, rate, 1, 0, items, used, error);
 }
 
+std::vector<std::vector<uint32_t>> trialSlices(const std::vector<int16_t> &signal) {
+    std::vector<std::vector<uint32_t>> slices;
+    std::string error;
+    for (double speed : trialSpeeds()) {
+        slices.emplace_back();
+        if (!itemsAtSpeed(signal, speed, kSliceSeconds, slices.back(), error))
+            slices.back().clear();
+    }
+    return slices;
+}
+
+int strongestSlice(const Matcher &matcher, const std::vector<std::vector<uint32_t>> &slices) {
+    int best = -1;
+    uint32_t strongest = 0;
+    for (size_t i = 0; i < slices.size(); ++i) {
+        const uint32_t shared = matcher.strongestCandidate(slices[i]);
+        if (shared > strongest) {
+            strongest = shared;
+            best = int(i);
+        }
+    }
+    return best;
+}
+
 SpeedOutcome matchAtOtherSpeeds(const Matcher &matcher, const std::vector<int16_t> &signal) {
     SpeedOutcome out;
     const double seconds = double(signal.size()) / kFingerprintRate;
     if (seconds < matcher.params().minSeconds)
         return out;
-    double best = 0;
-    uint32_t strongest = 0;
+    const int best = strongestSlice(matcher, trialSlices(signal));
     std::vector<uint32_t> items;
     std::string error;
-    for (double speed : trialSpeeds()) {
-        if (!itemsAtSpeed(signal, speed, kSliceSeconds, items, error))
-            continue;
-        const uint32_t shared = matcher.strongestCandidate(items);
-        if (shared > strongest) {
-            strongest = shared;
-            best = speed;
-        }
-    }
-    if (strongest == 0 || !itemsAtSpeed(signal, best, 0, items, error))
+    if (best < 0 || !itemsAtSpeed(signal, trialSpeeds()[size_t(best)], 0, items, error))
         return out;
+    const double speed = trialSpeeds()[size_t(best)];
     // The recording's seconds are the catalogue's seconds times the speed.
-    out.match = matcher.match(items, seconds * best);
-    out.speed = best;
+    out.match = matcher.match(items, seconds * speed);
+    out.speed = speed;
     return out;
 }
 

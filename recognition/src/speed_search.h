@@ -21,6 +21,15 @@ const std::vector<double> &trialSpeeds();
 bool itemsAtSpeed(const std::vector<int16_t> &signal, double speed, double seconds,
                   std::vector<uint32_t> &items, std::string &error);
 
+// The slices matchAtOtherSpeeds looks up: the signal's first seconds as
+// items at each trial speed, in trialSpeeds() order (empty where none could
+// be made).
+std::vector<std::vector<uint32_t>> trialSlices(const std::vector<int16_t> &signal);
+
+// Index of the first slice whose strongest candidate shares the most keys;
+// -1 when none draws a candidate.
+int strongestSlice(const Matcher &matcher, const std::vector<std::vector<uint32_t>> &slices);
+
 struct SpeedOutcome {
     MatchOutcome match;
     double speed = 1.0; // the one matched at; 1.0 when no speed drew a candidate
