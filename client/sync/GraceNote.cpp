@@ -3,6 +3,7 @@
 #include "GraceNote.h"
 
 #include "AlbumGroups.h"
+#include "RecognitionInitData.h"
 #include "Sonarbox.h"
 #include "service/CommonRequest.h"
 #include "service/JSONDictionary.h"
@@ -146,8 +147,12 @@ void GraceNote::callRecognition(qsizetype groupSize) {
     const UserPtr user = m_account;
     const QString handle = user ? user->gracenoteUser.value_or(QString()) : QString();
 
+    QString initDataError;
+    const QString initData = RecognitionInitData::path(config, &initDataError);
+    if (initData.isEmpty())
+        qCWarning(lcSync).noquote() << initDataError;
     initGNMessage = {QStringLiteral("Main"), config.recognitionClientId,
-                     config.recognitionClientTag, config.recognitionInitDataPath()};
+                     config.recognitionClientTag, initData};
     // Without a recognition user of its own the account gets a new one ("-C"),
     // which the library hands back for keeping.
     if (handle.isEmpty())

@@ -11,6 +11,7 @@
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
+#include "sync/RecognitionInitData.h"
 #include "sync/Sonarbox.h"
 
 #include <tonemill/tonemill.h>
@@ -26,6 +27,7 @@ namespace {
 struct Recorded {
     QList<QStringList> argv;
     QList<int> responseSizes;
+    QList<int> results;
     int cutResponseAt = 0;           // > 0: a smaller result buffer than the stage gave
     std::function<void()> afterCall; // e.g. the user presses Stop
 } g_recorded;                        // written on the stage thread, read once it is idle
@@ -38,6 +40,7 @@ int recordingRecognize(int argc, char *argv[], char *response, int size, char *u
     g_recorded.responseSizes << size;
     const int cut = g_recorded.cutResponseAt;
     const int result = tonemill_doGraceNote(argc, argv, response, cut ? cut : size, user, userSize);
+    g_recorded.results << result;
     if (g_recorded.afterCall)
         g_recorded.afterCall();
     return result;
@@ -90,7 +93,9 @@ protected:
         engineConfig = TestSongs::writeEngineConfig(world->filePath("engine"), catalogue);
         cloud = std::make_unique<CloudProcess>();
         ASSERT_TRUE(cloud->importFiles(originals, catalogue));
-        ASSERT_TRUE(cloud->start());
+        // It also answers the engine's lookups from the same catalogue.
+        ASSERT_TRUE(cloud->start({"--recognition-catalog", catalogue, "--recognition-clients",
+                                  "1000001:0123456789ABCDEF0123456789ABCDEF"}));
     }
     static void TearDownTestSuite() { cloud.reset(); }
     static QString path(const QString &name) { return world->filePath("music/" + name + ".mp3"); }
@@ -140,15 +145,17 @@ protected:
         onStage([&] { stage.fingderPrintLocalMediaFiles([&] { completed = true; }); });
         return completed;
     }
-    void useGateway(const QString &url) {
+    // An empty `initData` leaves the engine to the gateway's lookup service.
+    void useGateway(const QString &url, const QString &initData = engineConfig,
+                    const QString &caFile = {}) {
         static int generation = 0; // a new file each time: the reader caches by path
         const QString ini = dir.filePath(QStringLiteral("sonarbox-%1.ini").arg(++generation));
         QFile f(ini);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("[service]\ngatewayBaseUrl=%1\nwebSiteUrl=%1\n[recognition]\n"
-                               "clientId=1000001\nclientTag=0123456789ABCDEF0123456789ABCDEF\n"
-                               "initData=%2\n")
-                    .arg(url, engineConfig)
+        f.write(QStringLiteral("[service]\ngatewayBaseUrl=%1\nwebSiteUrl=%1\ncaFile=%3\n"
+                               "[recognition]\nclientId=1000001\n"
+                               "clientTag=0123456789ABCDEF0123456789ABCDEF\ninitData=%2\n")
+                    .arg(url, initData, caFile)
                     .toUtf8());
         f.close();
         ASSERT_TRUE(DeploymentConfig::load(ini));
@@ -310,6 +317,65 @@ TEST_F(GraceNoteTest, OfflineSkipsEveryTrackAndAnEmptyRunShowsTheLaunchControls)
     sonarbox().progressPage().showNewUserFlow(true);
     EXPECT_TRUE(run({}));
     EXPECT_FALSE(sonarbox().progressPage().state().launchButtonHidden);
+}
+
+TEST_F(GraceNoteTest, WithoutInitDataTheEngineAsksTheServicesLookup) {
+    // The installed default names no initialisation data of its own.
+    DeploymentConfig::resetToDefault();
+    EXPECT_EQ(DeploymentConfig::current().recognitionInitData, QString());
+
+    useGateway(cloud->baseUrl(), QString());
+    ASSERT_TRUE(
+        run({track(path("a"), "First Light"), track(path("b"), "First Light"), track(path("d"))}));
+    ASSERT_EQ(g_recorded.argv.size(), 2);
+    QFile data(g_recorded.argv[0][3]);
+    ASSERT_TRUE(data.open(QIODevice::ReadOnly)) << g_recorded.argv[0][3].toStdString();
+    EXPECT_EQ(data.readAll().toStdString(),
+              "lookup=" + cloud->baseUrl().toStdString() + "/recognition/v1/lookup\n");
+    EXPECT_EQ(g_recorded.argv[1][3], g_recorded.argv[0][3]);
+    const AudioPtr a = stored(path("a")), b = stored(path("b")), d = stored(path("d"));
+    ASSERT_TRUE(a && b && d);
+    EXPECT_EQ(
+        std::tuple(a->songName, a->downloadable, b->songName, b->downloadable),
+        std::tuple(Text("Opening"), std::optional(true), Text("Second Wind"), std::optional(true)));
+    EXPECT_EQ(d->downloadable, false);
+
+    // The service's own CA file is trusted for its lookups too, in a file of
+    // its own: another gateway never shares one.
+    const QString ca = dir.filePath(QStringLiteral("home-ca.pem"));
+    useGateway(QStringLiteral("https://music.example.org:8443"), QString(), ca);
+    const QString other = RecognitionInitData::path(DeploymentConfig::current());
+    QFile otherData(other);
+    ASSERT_TRUE(otherData.open(QIODevice::ReadOnly)) << other.toStdString();
+    EXPECT_EQ(otherData.readAll().toStdString(),
+              "lookup=https://music.example.org:8443/recognition/v1/lookup\nca_file=" +
+                  ca.toStdString() + "\n");
+    EXPECT_NE(other, g_recorded.argv[0][3]);
+    // A deployment's own file is handed over as it stands.
+    useGateway(cloud->baseUrl());
+    EXPECT_EQ(RecognitionInitData::path(DeploymentConfig::current()), engineConfig);
+}
+
+TEST_F(GraceNoteTest, ALookupServiceThatIsDownFailsTheCallAndTheStageGoesOn) {
+    const TestEnvironment::RefusingPort nobody;
+    QFile down(dir.filePath(QStringLiteral("down.conf")));
+    ASSERT_TRUE(down.open(QIODevice::WriteOnly));
+    down.write("lookup=" + nobody.url().toUtf8() + "/recognition/v1/lookup\n");
+    down.close();
+    useGateway(cloud->baseUrl(), down.fileName());
+    ASSERT_TRUE(run({track(path("a"), "First Light"), track(path("b"), "First Light")}));
+    EXPECT_EQ(g_recorded.results, QList<int>{0});
+    // The stage goes on as without a match: the service is asked by checksum,
+    // which it does not hold, so both are left for upload.
+    for (const char *name : {"a", "b"}) {
+        const AudioPtr t = stored(path(name));
+        ASSERT_TRUE(t) << name;
+        EXPECT_EQ(std::tuple(t->downloadable, t->userMediaID, t->fingerPrintID, t->checksum),
+                  std::tuple(std::optional(false), Text("-1"), Text("-1"), Text(md5(path(name)))));
+    }
+    EXPECT_EQ(sonarbox().syncProgress().state().tracksUnmatched, 2);
+    // The recognition user came back all the same, and is kept.
+    EXPECT_FALSE(GenericDAO::instance().uniqueResult<User>()->gracenoteUser.value_or("").isEmpty());
 }
 
 } // namespace
