@@ -20,6 +20,8 @@ public:
 
     // What TMPDIR names for the program.
     QString tempFolder() const { return m_home.filePath(QStringLiteral("tmp")); }
+    // The program's standard error, of every run.
+    QString errorFile() const { return m_options.errorFile; }
 
 private:
     QStringList arguments(const QStringList &args) const {

@@ -235,4 +235,67 @@ TEST(SyncEndToEnd, AReinstallOverTheSameMusicAdoptsItWithoutUploadOrDownload) {
         << status.toStdString();
 }
 
+// The default set-up: the client names no recognition data of its own and its
+// engine asks the server's lookup service, which holds the catalogue.
+TEST(SyncEndToEnd, TheDefaultSetUpMatchesThroughTheServersLookupWithoutUpload) {
+    SyncWorld world;
+    QString error;
+    ASSERT_TRUE(world.build(&error, 2, 1, 1, SyncWorld::Recognition::Lookup))
+        << error.toStdString();
+    Headless headless(world.configFile());
+    ASSERT_EQ(headless.run({QStringLiteral("--login"), SyncWorld::Email},
+                           SyncWorld::Password.toUtf8() + "\n"),
+              0);
+    QByteArray output;
+    EXPECT_EQ(headless.run({QStringLiteral("--library"), world.musicFolder(),
+                            QStringLiteral("--download-dir"), world.downloadFolder(),
+                            QStringLiteral("--once")},
+                           {}, &output),
+              0)
+        << output.toStdString();
+    EXPECT_TRUE(output.contains("2 matched without upload, 1 uploaded, 1 downloaded, 0 failed"))
+        << output.toStdString();
+    for (const QString &copy : world.cataloguedCopies)
+        EXPECT_EQ(
+            one(world.cloud.query(QStringLiteral("SELECT count(*) FROM files WHERE md5 = '%1'")
+                                      .arg(world.md5.value(copy)))),
+            "0")
+            << copy.toStdString();
+}
+
+// The default set-up, whose engine asks the server's lookup service, with that
+// service down (the server holds no recognition catalogue): each recognition
+// call fails, and the sync goes on as without matches, so every song still
+// reaches the cloud, by upload.
+TEST(SyncEndToEnd, WithTheLookupServiceDownTheSyncUploadsWhatItCouldNotMatchAndCompletes) {
+    SyncWorld world;
+    QString error;
+    ASSERT_TRUE(world.build(&error, 2, 1, 1, SyncWorld::Recognition::LookupDown))
+        << error.toStdString();
+    Headless headless(world.configFile());
+    ASSERT_EQ(headless.run({QStringLiteral("--login"), SyncWorld::Email},
+                           SyncWorld::Password.toUtf8() + "\n"),
+              0);
+    QByteArray output;
+    EXPECT_EQ(headless.run({QStringLiteral("--library"), world.musicFolder(),
+                            QStringLiteral("--download-dir"), world.downloadFolder(),
+                            QStringLiteral("--once")},
+                           {}, &output),
+              0)
+        << output.toStdString();
+    EXPECT_TRUE(output.contains("0 matched without upload, 3 uploaded, 1 downloaded, 0 failed"))
+        << output.toStdString();
+    for (const QString &song : world.cataloguedCopies + world.unknownSongs) {
+        EXPECT_EQ(
+            one(world.cloud.query(QStringLiteral("SELECT count(*) FROM files WHERE md5 = '%1'")
+                                      .arg(world.md5.value(song)))),
+            "1")
+            << song.toStdString();
+    }
+    QFile errors(headless.errorFile());
+    ASSERT_TRUE(errors.open(QIODevice::ReadOnly));
+    const QByteArray said = errors.readAll();
+    EXPECT_TRUE(said.contains("/recognition/v1/lookup answered 404")) << said.toStdString();
+}
+
 } // namespace

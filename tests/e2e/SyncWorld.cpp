@@ -15,7 +15,8 @@ QString fileMd5(const QString &path) {
     return QString::fromLatin1(md5.result().toHex());
 }
 
-bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly) {
+bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly,
+                      Recognition engine) {
     const auto fail = [&](const QString &why) {
         *error = why;
         return false;
@@ -79,7 +80,12 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
         return fail(QStringLiteral("sonarbox-cloud import failed"));
     if (!cloud.addUser(Email, Password))
         return fail(QStringLiteral("sonarbox-cloud add-user failed"));
-    if (!cloud.start())
+    QStringList lookup;
+    if (engine == Recognition::Lookup)
+        lookup = QStringList{QStringLiteral("--recognition-catalog"), database,
+                             QStringLiteral("--recognition-clients"),
+                             QStringLiteral("1000001:0123456789ABCDEF0123456789ABCDEF")};
+    if (!cloud.start(lookup))
         return fail(QStringLiteral("sonarbox-cloud did not start"));
     for (const QString &song : std::as_const(cloudOnlySongs)) {
         const std::optional<QString> id = cloud.uploadAsAnotherDevice(Email, Password, song);
@@ -95,11 +101,13 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
     ini.write(QStringLiteral("[service]\ngatewayBaseUrl=%1\nwebSiteUrl=%1\n"
                              "reachabilityHost=127.0.0.1\nreachabilityPort=%2\n"
                              "[recognition]\nclientId=1000001\n"
-                             "clientTag=0123456789ABCDEF0123456789ABCDEF\ninitData=%3\n"
+                             "clientTag=0123456789ABCDEF0123456789ABCDEF\n%3"
                              "[mpd]\nport=1\n")
                   .arg(cloud.baseUrl())
                   .arg(cloud.port())
-                  .arg(engineConfig)
+                  .arg(engine == Recognition::LocalCatalogue
+                           ? QStringLiteral("initData=%1\n").arg(engineConfig)
+                           : QString())
                   .toUtf8());
     return true;
 }

@@ -18,8 +18,15 @@ public:
     static inline const QString Email = QStringLiteral("ada@example.com");
     static inline const QString Password = QStringLiteral("s3cret!");
 
+    // How the client's recognition engine finds the catalogue: a copy of it
+    // on the client's computer (catalog=), or the default set-up (no
+    // initialisation data of the client's own), asking the server's lookup
+    // service, which serves it or, down, does not.
+    enum class Recognition { LocalCatalogue, Lookup, LookupDown };
+
     // Builds everything and starts the server. False (with `error`) on failure.
-    bool build(QString *error, int catalogued = 3, int unknown = 2, int cloudOnly = 1);
+    bool build(QString *error, int catalogued = 3, int unknown = 2, int cloudOnly = 1,
+               Recognition engine = Recognition::LocalCatalogue);
 
     CloudProcess cloud;
     QString musicFolder() const { return m_root.filePath(QStringLiteral("music")); }
