@@ -2,7 +2,7 @@
 # Sets everything up and runs Sonarbox against a local reference server, in a
 # demo world that shows what a sync does:
 #   1. installs the Debian packages the project needs (scripts/setup.sh);
-#   2. builds the project in build/ (-j2);
+#   2. builds the programs in build/ (SONARBOX_BUILD=DIR: another tree), -j2;
 #   3. prepares the demo world once, in build/sonarbox-demo
 #      (SONARBOX_DEMO_DATA): generated songs; a recognition catalogue and the
 #      server's catalogue made from some of them; a demo music folder holding
@@ -11,7 +11,10 @@
 #      demo account demo@sonarbox.local / sonarbox-demo, which already holds
 #      a song that only the cloud has;
 #   4. starts sonarbox-cloud on 127.0.0.1:8480 (SONARBOX_CLOUD_PORT) with its
-#      data in the demo folder (SONARBOX_CLOUD_DATA);
+#      data in the demo folder (SONARBOX_CLOUD_DATA); it answers the client's
+#      recognition lookups from the demo's recognition catalogue, as the
+#      client's default set-up expects (sonarbox-demo.ini shows the other way:
+#      the engine reading that catalogue on the client's computer, catalog=);
 #   5. signs the demo account in and, when a display is available (DISPLAY or
 #      WAYLAND_DISPLAY) and no arguments are given, starts the desktop program
 #      `sonarbox`: its window opens on the library picker, where you choose the
@@ -27,25 +30,27 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+build=${SONARBOX_BUILD:-build}
 echo "run: checking Debian packages"
 scripts/setup.sh
-echo "run: building in build/"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 >/dev/null
+echo "run: building the programs in $build/"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target sonarbox-cloud sonarbox-headless sonarbox sonarbox-make-songs \
+  tonemill-catalog >/dev/null
 
-server=build/cloud/sonarbox-cloud
-client=build/client/headless/sonarbox-headless
-desktop=build/client/shell/app/sonarbox
-make_songs=build/bench/sync/corpus/sonarbox-make-songs
-catalog_tool=build/recognition/tonemill-catalog
+server=$build/cloud/sonarbox-cloud
+client=$build/client/headless/sonarbox-headless
+desktop=$build/client/shell/app/sonarbox
+make_songs=$build/bench/sync/corpus/sonarbox-make-songs
+catalog_tool=$build/recognition/tonemill-catalog
 for program in "$server" "$client" "$make_songs" "$catalog_tool"; do
   if [ ! -x "$program" ]; then
-    echo "run: $program was not built (is a component switched off in build/?)" >&2
+    echo "run: $program was not built (is a component switched off in $build/?)" >&2
     exit 1
   fi
 done
 
-demo="$(realpath -m "${SONARBOX_DEMO_DATA:-build/sonarbox-demo}")"
+demo="$(realpath -m "${SONARBOX_DEMO_DATA:-$build/sonarbox-demo}")"
 cloud_data="${SONARBOX_CLOUD_DATA:-$demo/cloud}"
 port="${SONARBOX_CLOUD_PORT:-8480}"
 base="http://127.0.0.1:$port"
@@ -64,6 +69,8 @@ if [ -z "${XAUTHORITY:-}" ] && [ -f "$HOME/.Xauthority" ]; then
 fi
 export HOME="$demo/home"
 export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
+export XDG_STATE_HOME="$HOME/.local/state" XDG_RUNTIME_DIR="$HOME/run"
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 unset DBUS_SESSION_BUS_ADDRESS SONARBOX_CONFIG
 
 songs() { "$make_songs" --seconds 40 "$@" >/dev/null; }
@@ -102,8 +109,8 @@ prepare_demo_world() {
   touch "$demo/.prepared"
 }
 
-# The client's deployment configuration: this server, and the demo's
-# recognition catalogue (nothing of your own Sonarbox set-up is touched).
+# The client's deployment configuration: this server, whose lookup service
+# the recognition engine asks (nothing of your own Sonarbox set-up is touched).
 write_client_config() {
   cat >"$demo/sonarbox-demo.ini" <<EOF
 ; Written by scripts/run.sh for the demo; values not given here are the
@@ -115,7 +122,9 @@ reachabilityHost=127.0.0.1
 reachabilityPort=$port
 
 [recognition]
-initData=$demo/recognition/engine.conf
+; The engine asks $base/recognition/v1/lookup. To read the
+; demo's catalogue on this computer instead, without the server's lookup:
+;initData=$demo/recognition/engine.conf
 
 [facebook]
 webHost=127.0.0.1:$port
@@ -161,8 +170,14 @@ upload_cloud_only_song() {
 mkdir -p "$downloads"
 write_client_config
 
-echo "run: starting sonarbox-cloud on $base (data in $cloud_data)"
-"$server" serve --data "$cloud_data" --listen "127.0.0.1:$port" &
+echo "run: starting sonarbox-cloud on $base (data in $cloud_data, requests in $demo/cloud.log)"
+# The engine credentials the lookup accepts: those of the client's default
+# deployment configuration.
+defaults=client/resources/sonarbox.ini
+recognition_client="$(sed -n 's/^clientId=//p' "$defaults"):$(sed -n 's/^clientTag=//p' "$defaults")"
+"$server" serve --data "$cloud_data" --listen "127.0.0.1:$port" \
+  --recognition-catalog "$demo/recognition/catalog.db" --recognition-clients "$recognition_client" \
+  >>"$demo/cloud.log" 2>&1 &
 server_pid=$!
 trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do
@@ -204,5 +219,5 @@ EOF
   "$desktop" --config "$demo/sonarbox-demo.ini"
   exit $?
 fi
-echo "run: starting the Sonarbox sync engine ($client)"
+echo "run: starting the Sonarbox sync engine ($client); its log: $XDG_STATE_HOME/Sonarbox/sonarbox.log"
 "${sonarbox[@]}" --library "$music" --download-dir "$downloads" "$@"

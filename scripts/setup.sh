@@ -17,6 +17,11 @@ packages=(
   # run and test
   mpd libchromaprint-tools ffmpeg sox xvfb xauth dbus-daemon dbus-x11 gnome-keyring
   libsecret-tools sqlite3 curl time procps openssl nodejs
+  # the desktop tests (a window manager and a panel with a tray), the web
+  # player's browser tests, the PNG icons drawn from their SVG, and the
+  # Debian package and its checks
+  openbox tint2 xdotool x11-utils imagemagick chromium desktop-file-utils appstream
+  dpkg-dev lintian file librsvg2-bin
 )
 
 missing=()
@@ -43,7 +48,7 @@ if ! command -v npm >/dev/null; then
   [ "$(id -u)" -eq 0 ] && sudo="" || sudo="sudo"
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
 fi
-for dir in cloud/tests/player-client; do
+for dir in cloud/tests/player-client cloud/tests/web-player; do
   here="$(dirname "$0")/../$dir"
   if [ ! -d "$here/node_modules" ] || [ "$here/package-lock.json" -nt "$here/node_modules" ]; then
     echo "setup: installing the npm packages of $dir"

@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include "settings/LoggingSetup.h"
 #include "settings/StandardOutput.h"
 
 #include <QByteArray>
@@ -43,7 +44,7 @@ bool errorIsTerminal() {
 }
 
 void logHandler(QtMsgType type, const QMessageLogContext &context, const QString &message) {
-    {
+    if (Logging::reachesTerminal(type)) {
         std::lock_guard guard(g_lock);
         if (errorIsTerminal())
             eraseStatusLocked();

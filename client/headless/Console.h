@@ -28,7 +28,7 @@ void showStatus(const QString &text);
 void clearStatus();
 
 // Routes Qt's log output through the console, so that log lines on the
-// terminal never run into the live status line.
+// terminal never run into the live status line. Call after Logging::install.
 void installLogHandler();
 
 } // namespace Console

@@ -1,5 +1,6 @@
 #include "DeploymentConfig.h"
 
+#include "DataFolders.h"
 #include "Logging.h"
 
 #include <QDir>
@@ -14,8 +15,6 @@
 #include <deque>
 
 namespace {
-
-const QString kDefaultFile = QStringLiteral(":/sonarbox/sonarbox.ini");
 
 QMutex g_lock;
 DeploymentConfig *g_current = nullptr;
@@ -74,7 +73,7 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
         return c;
     }
     // A deployment file needs to hold only what differs from the built-in values.
-    QSettings defaults(kDefaultFile, QSettings::IniFormat);
+    QSettings defaults(defaultFile(), QSettings::IniFormat);
     struct Layered {
         QSettings &file;
         QSettings &defaults;
@@ -109,6 +108,10 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
     c.mpdPort = quint16(ini.value(QStringLiteral("mpd/port"), 6600).toUInt());
     c.mpdMusicFolder = text("mpd/musicFolder");
     c.mpdTimeoutMs = ini.value(QStringLiteral("mpd/timeoutMs"), 10000).toInt();
+    c.uploadLimitKiBps =
+        parseTransferLimit(ini.value(QStringLiteral("transfers/uploadLimitKiBps"), 0).toString());
+    c.downloadLimitKiBps =
+        parseTransferLimit(ini.value(QStringLiteral("transfers/downloadLimitKiBps"), 0).toString());
     c.facebookAppId = text("facebook/appId");
     c.facebookWebHost = text("facebook/webHost");
     c.facebookGraphHost = text("facebook/graphHost");
@@ -118,10 +121,20 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
     c.landingPageEnabled = ini.value(QStringLiteral("app/LandingPageEnabled"), true).toBool();
     c.trackWithGoogleAnalytics =
         ini.value(QStringLiteral("app/TrackWithGoogleAnalytics"), false).toBool();
+    c.syncOnMeteredConnections =
+        ini.value(QStringLiteral("sync/onMeteredConnections"), false).toBool();
     c.bundleVersion = QStringLiteral(SONARBOX_VERSION);
     c.bundleShortVersionString = QStringLiteral(SONARBOX_VERSION);
     *ok = true;
     return c;
+}
+
+std::optional<int> DeploymentConfig::parseTransferLimit(const QString &text) {
+    bool ok = false;
+    const int kiBps = text.trimmed().toInt(&ok);
+    if (!ok || kiBps < 0 || kiBps > MaximumTransferLimitKiBps)
+        return std::nullopt;
+    return kiBps;
 }
 
 QString DeploymentConfig::recognitionInitDataPath() const {
@@ -169,6 +182,12 @@ QStringList DeploymentConfig::warnings() const {
     caFileCertificates(&caProblem);
     if (!caProblem.isEmpty())
         w << caProblem;
+    if (!uploadLimitKiBps)
+        w << QStringLiteral("transfers/uploadLimitKiBps must be a whole number from 0 to %1")
+                 .arg(MaximumTransferLimitKiBps);
+    if (!downloadLimitKiBps)
+        w << QStringLiteral("transfers/downloadLimitKiBps must be a whole number from 0 to %1")
+                 .arg(MaximumTransferLimitKiBps);
     if (!matches(QStringLiteral("[0-9]{7}"), recognitionClientId))
         w << QStringLiteral("recognition/clientId must be 7 decimal digits");
     if (!matches(QStringLiteral("[0-9A-F]{32}"), recognitionClientTag))
@@ -178,11 +197,15 @@ QStringList DeploymentConfig::warnings() const {
     return w;
 }
 
+QString DeploymentConfig::defaultFile() {
+    return DataFolders::dataFile(QStringLiteral("sonarbox.ini"));
+}
+
 const DeploymentConfig &DeploymentConfig::current() {
     QMutexLocker lock(&g_lock);
     if (!g_current) {
         bool ok = false;
-        g_current = keep(read(kDefaultFile, nullptr, &ok));
+        g_current = keep(read(defaultFile(), nullptr, &ok));
     }
     return *g_current;
 }
@@ -218,15 +241,19 @@ bool DeploymentConfig::loadFromArguments(const QStringList &arguments, QString *
     if (path.isEmpty())
         path = qEnvironmentVariable("SONARBOX_CONFIG");
     if (path.isEmpty()) {
+        // Without its default the program would run against no service at
+        // all: an installation that lost its data folder says so.
+        bool ok = false;
+        read(defaultFile(), error, &ok);
         resetToDefault();
-        return true;
+        return ok;
     }
     return load(path, error);
 }
 
 void DeploymentConfig::resetToDefault() {
     bool ok = false;
-    DeploymentConfig c = read(kDefaultFile, nullptr, &ok);
+    DeploymentConfig c = read(defaultFile(), nullptr, &ok);
     QMutexLocker lock(&g_lock);
     g_current = keep(std::move(c));
 }

@@ -5,16 +5,21 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The values each deployment supplies: service addresses, recognition
 // credentials, Facebook and analytics settings, and the application's
 // information keys. Read from one INI file: `--config FILE`, else the
-// SONARBOX_CONFIG variable, else the default built into the program.
+// SONARBOX_CONFIG variable, else the default installed with the program
+// (share/sonarbox/sonarbox.ini, see DataFolders.h).
 class DeploymentConfig {
 public:
     static const DeploymentConfig &current();
-    // Loads the file chosen by the arguments or the environment and makes it
-    // current. Answers false (and keeps the built-in default) when the chosen
-    // file cannot be read; `error` then says why.
+    // The installed default, which also supplies every value a chosen file leaves out.
+    static QString defaultFile();
+    // Loads the file chosen by the arguments or the environment (else the
+    // default) and makes it current. Answers false (and keeps the default)
+    // when that file cannot be read; `error` then says why.
     static bool loadFromArguments(const QStringList &arguments, QString *error = nullptr);
     static bool load(const QString &path, QString *error = nullptr);
     static void resetToDefault();
@@ -42,6 +47,15 @@ public:
     QString mpdMusicFolder;
     int mpdTimeoutMs = 10000;
 
+    // The sync's upload and download limits in KiB/s (0: no limit) until the
+    // person chooses their own; nothing when the file's value is not one
+    // (warnings() says so, and no limit holds).
+    std::optional<int> uploadLimitKiBps = 0;
+    std::optional<int> downloadLimitKiBps = 0;
+    static constexpr int MaximumTransferLimitKiBps = 1000000;
+    // A transfer limit as written: a whole number from 0 to the maximum.
+    static std::optional<int> parseTransferLimit(const QString &text);
+
     QString facebookAppId;
     QString facebookWebHost;
     QString facebookGraphHost;
@@ -52,6 +66,9 @@ public:
 
     bool landingPageEnabled = true;
     bool trackWithGoogleAnalytics = false;
+    // Whether syncing goes on over a metered connection until the person
+    // chooses otherwise.
+    bool syncOnMeteredConnections = false;
 
     // From the build.
     QString bundleVersion;            // "CFBundleVersion"

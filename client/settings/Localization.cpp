@@ -1,5 +1,6 @@
 #include "Localization.h"
 
+#include "DataFolders.h"
 #include "Logging.h"
 
 #include <QCoreApplication>
@@ -20,8 +21,10 @@ QTranslator *table() {
     QMutexLocker lock(&g_lock);
     if (!g_table) {
         auto translator = new QTranslator;
-        if (!translator->load(QStringLiteral(":/i18n/sonarbox_en.qm"))) {
-            qCWarning(lcSettings) << "The localisation table could not be loaded";
+        const QString file = DataFolders::dataFile(QStringLiteral("translations/sonarbox_en.qm"));
+        if (!translator->load(file)) {
+            qCWarning(lcSettings).noquote() << "The localisation table" << file
+                                            << "could not be loaded";
             delete translator;
             return nullptr;
         }

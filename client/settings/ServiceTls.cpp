@@ -12,7 +12,14 @@ QMutex g_lock;
 // Configurations live for the whole process, so the address of the one in
 // use tells whether the cached settings are still its own.
 const DeploymentConfig *g_madeFor = nullptr;
-QSslConfiguration g_configuration;
+
+// Made at first use: a configuration made while the process starts, before
+// the application object exists, loads the TLS back-end then, which connects
+// to that missing object and warns "QObject::connect(QObject, Unknown)".
+QSslConfiguration &cached() {
+    static QSslConfiguration configuration;
+    return configuration;
+}
 
 QSslConfiguration make(const DeploymentConfig &config) {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
@@ -42,10 +49,10 @@ QSslConfiguration ServiceTls::configuration() {
     const DeploymentConfig &config = DeploymentConfig::current();
     QMutexLocker lock(&g_lock);
     if (g_madeFor != &config) {
-        g_configuration = make(config);
+        cached() = make(config);
         g_madeFor = &config;
     }
-    return g_configuration;
+    return cached();
 }
 
 void ServiceTls::apply(QNetworkRequest &request) {

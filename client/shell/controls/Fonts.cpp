@@ -1,5 +1,6 @@
 #include "Fonts.h"
 
+#include "settings/DataFolders.h"
 #include "settings/Logging.h"
 
 #include <QFile>
@@ -35,7 +36,7 @@ bool registerCustomFontsFrom(const QString &directory, QString *error) {
 bool registerCustomFonts(QString *error) {
     static bool registered = false;
     if (!registered)
-        registered = registerCustomFontsFrom(QStringLiteral(":/sonarbox/fonts"), error);
+        registered = registerCustomFontsFrom(DataFolders::dataFile(QStringLiteral("fonts")), error);
     return registered;
 }
 

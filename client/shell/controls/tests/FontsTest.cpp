@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(Fonts, RegistersTheThreeRalewayFacesFromTheResources) {
+TEST(Fonts, RegistersTheThreeRalewayFacesFromTheDataFolder) {
     QString error;
     ASSERT_TRUE(registerCustomFonts(&error)) << error.toStdString();
     const QStringList styles = QFontDatabase::styles(QStringLiteral("Raleway"));
@@ -19,7 +19,8 @@ TEST(Fonts, RegistersTheThreeRalewayFacesFromTheResources) {
 TEST(Fonts, AMissingOrBrokenFaceFailsAndNamesIt) {
     QTemporaryDir dir;
     for (const char *face : {"Raleway-Regular", "Raleway-Medium"}) {
-        QFile::copy(QStringLiteral(":/sonarbox/fonts/%1.ttf").arg(QLatin1String(face)),
+        QFile::copy(QStringLiteral(SONARBOX_SOURCE_DIR "/client/resources/fonts/%1.ttf")
+                        .arg(QLatin1String(face)),
                     dir.filePath(QStringLiteral("%1.ttf").arg(QLatin1String(face))));
     }
     QString error;

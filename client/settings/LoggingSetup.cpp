@@ -1,0 +1,81 @@
+#include "LoggingSetup.h"
+
+#include "LoggingFile.h"
+
+#include <QDateTime>
+#include <QDir>
+
+#include <atomic>
+#include <cstdio>
+
+#include <unistd.h>
+
+namespace Logging {
+
+namespace {
+
+LoggingFile *g_file = nullptr; // set once, kept for the process
+QtMessageHandler g_previous = nullptr;
+std::atomic<bool> g_verbose{false};
+
+char levelLetter(QtMsgType type) {
+    switch (type) {
+    case QtDebugMsg:
+        return 'D';
+    case QtInfoMsg:
+        return 'I';
+    case QtWarningMsg:
+        return 'W';
+    case QtCriticalMsg:
+        return 'E';
+    case QtFatalMsg:
+        return 'F';
+    }
+    return '?';
+}
+
+void handler(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    if (g_file) {
+        const QString line = QStringLiteral("%1 %2 %3 %4: %5")
+                                 .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs))
+                                 .arg(::getpid())
+                                 .arg(QLatin1Char(levelLetter(type)))
+                                 .arg(QLatin1String(context.category ? context.category
+                                                                     : "default"),
+                                      message);
+        g_file->append(line.toUtf8());
+    }
+    if (!reachesTerminal(type))
+        return;
+    if (g_previous) {
+        g_previous(type, context, message);
+    } else {
+        const QByteArray text = qFormatLogMessage(type, context, message).toLocal8Bit() + '\n';
+        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+        std::fflush(stderr);
+    }
+}
+
+} // namespace
+
+QString logFilePath() {
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    // The base directory specification ignores a relative path.
+    if (state.isEmpty() || !QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/Sonarbox/sonarbox.log");
+}
+
+bool reachesTerminal(QtMsgType type) {
+    return g_verbose.load() || type == QtWarningMsg || type == QtCriticalMsg ||
+           type == QtFatalMsg;
+}
+
+void install(bool verbose) {
+    g_verbose = verbose || qEnvironmentVariable("SONARBOX_VERBOSE") == QLatin1String("1");
+    if (!g_file)
+        g_file = new LoggingFile(logFilePath(), kLogFileBytes, kLogFilesKept);
+    g_previous = qInstallMessageHandler(handler);
+}
+
+} // namespace Logging
