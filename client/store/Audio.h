@@ -37,6 +37,11 @@ struct Audio {
     std::optional<QString> releaseYear;
     std::optional<bool> downloadable;
     std::optional<QDateTime> modDate;
+    // Set by this client: the file was uploaded by it (not matched from the
+    // catalogue), and why the last attempt to upload the track failed
+    // (absent once it went through).
+    std::optional<bool> uploaded;
+    std::optional<QString> failureReason;
 
     bool operator==(const Audio &) const = default;
 };

@@ -28,6 +28,8 @@ const std::vector<Field<Audio>> &Entity<Audio>::fields() {
         {"releaseYear", &Audio::releaseYear},
         {"downloadable", &Audio::downloadable},
         {"modDate", &Audio::modDate},
+        {"uploaded", &Audio::uploaded},
+        {"failureReason", &Audio::failureReason},
     };
     return fields;
 }

@@ -2,10 +2,14 @@
 
 #include "RecordFields.h"
 
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
+
+#include <functional>
+#include <utility>
 
 namespace StoreSchema {
 namespace {
@@ -51,10 +55,38 @@ QStringList version2() {
     };
 }
 
+// The columns of `table` as the store has them.
+QSet<QString> columnsOf(QSqlDatabase &db, const QString &table) {
+    QSet<QString> columns;
+    QSqlQuery query(db);
+    if (query.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table))) {
+        while (query.next())
+            columns.insert(query.value(1).toString());
+    }
+    return columns;
+}
+
+// What this client did with a track and why it failed. A store made from
+// nothing has the columns already (version 1 creates the table as the
+// record is now), so only the missing ones are added.
+QStringList version3(QSqlDatabase &db) {
+    const QSet<QString> columns = columnsOf(db, QStringLiteral("Audio"));
+    QStringList statements;
+    for (const auto &[column, type] : {std::pair{QStringLiteral("uploaded"), "INTEGER"},
+                                       std::pair{QStringLiteral("failureReason"), "TEXT"}}) {
+        if (!columns.contains(column))
+            statements << QStringLiteral("ALTER TABLE \"Audio\" ADD COLUMN \"%1\" %2")
+                              .arg(column, QLatin1String(type));
+    }
+    return statements;
+}
+
 // Statements that bring a store of version N-1 to version N; index 0 builds
-// version 1 from nothing. Later versions append their migration here.
-QList<QStringList> migrations() {
-    return {version1(), version2()};
+// version 1 from nothing. Later versions append their migration here. Each
+// step is asked for its statements once the steps before it have run.
+QList<std::function<QStringList(QSqlDatabase &)>> migrations() {
+    return {[](QSqlDatabase &) { return version1(); }, [](QSqlDatabase &) { return version2(); },
+            version3};
 }
 
 std::optional<QString> run(QSqlDatabase &db, const QString &sql) {
@@ -82,7 +114,7 @@ std::optional<QString> ensure(QSqlDatabase &db) {
         return db.lastError().text();
     const auto steps = migrations();
     for (int version = current; version < Version; ++version) {
-        for (const QString &sql : steps.at(version)) {
+        for (const QString &sql : steps.at(version)(db)) {
             if (auto error = run(db, sql)) {
                 db.rollback();
                 return error;

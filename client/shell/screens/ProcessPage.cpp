@@ -1,11 +1,14 @@
 #include "ProcessPage.h"
 
+#include "LastSyncSummary.h"
+
 #include "ScreenKeys.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
+#include "sync/SyncProgress.h"
 
 #include <QMessageBox>
 
@@ -51,6 +54,25 @@ ProcessPage::ProcessPage(QWidget *parent)
     // the main thread.
     connect(&sonarbox.progressPage(), &ProgressPage::changed, this, &ProcessPage::showState,
             Qt::QueuedConnection);
+    LastSyncSummary &summary = LastSyncSummary::instance();
+    const auto showSummary = [this](const QString &text) {
+        ui.lastSyncSummary->setText(text);
+        ui.lastSyncSummary->setHidden(text.isEmpty());
+    };
+    showSummary(summary.text());
+    connect(&summary, &LastSyncSummary::changed, this, showSummary);
+    // Whether the last sync has ended decides what the page offers (withWayOn).
+    qRegisterMetaType<SyncProgress::Event>();
+    connect(
+        &sonarbox.syncProgress(), &SyncProgress::event, this,
+        [this](const SyncProgress::Event &event) {
+            using Kind = SyncProgress::Event::Kind;
+            if (event.kind != Kind::SyncStarted && event.kind != Kind::SyncEnded)
+                return;
+            m_syncEnded = event.kind == Kind::SyncEnded;
+            showState();
+        },
+        Qt::QueuedConnection);
     showState();
     sonarbox.statusMenu().statusMenuShowProcessPage();
 
@@ -63,8 +85,22 @@ ProcessPage::~ProcessPage() {
     NotificationCenter::defaultCenter().removeObserver(m_reachabilityObserver);
 }
 
+ProgressPage::State ProcessPage::withWayOn(ProgressPage::State state, bool syncEnded) {
+    if (!syncEnded)
+        return state;
+    const bool nothingToPress =
+        state.syncButtonHidden && state.doneButtonHidden && state.launchButtonHidden;
+    if (nothingToPress) {
+        state.syncButtonHidden = false;
+        state.syncButtonTitle = QStringLiteral("Sync");
+        state.launchButtonHidden = false;
+    }
+    return state;
+}
+
 void ProcessPage::showState() {
-    const ProgressPage::State state = Sonarbox::instance().progressPage().state();
+    const ProgressPage::State state =
+        withWayOn(Sonarbox::instance().progressPage().state(), m_syncEnded);
     ui.progressBar->setProgress(float(state.progress));
     ui.progressBar->setPercentage(state.percentage);
     ui.progressBar->setSongArtist(state.artist);

@@ -15,6 +15,11 @@
 #include "signin/LoginRegister.h"
 #include "signin/SignUp.h"
 #include "store/GenericDAO.h"
+#include "store/StoreContext.h"
+#include "store/StoreError.h"
+#include "store/StoreQueries.h"
+#include "store/StoreSetup.h"
+#include "store/StoreThread.h"
 #include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 #include "ui_MainWindow.h"
@@ -23,6 +28,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -102,7 +108,10 @@ void MainWindow::windowDidLoad() {
     FolderDialogs::installDownloadFolderChooser(this);
 
     Sonarbox &sonarbox = Sonarbox::instance();
-    const UserPtr stored = GenericDAO::instance().uniqueResult<User>();
+    // The record alone decides the first screen; its password comes from
+    // the keyring, which may take seconds to answer, so it is read with the
+    // sign-in, off the main thread.
+    const UserPtr stored = storedAccountRecord();
     sonarbox.setLoggedUser(stored);
     if (stored && !stored->username.value_or(QString()).isEmpty()) {
         ui->activityIndicator->show();
@@ -120,10 +129,43 @@ bool MainWindow::isSigningIn() const {
     return m_signIn.isRunning();
 }
 
-void MainWindow::doLogin(const UserPtr &user) {
-    connect(&m_signIn, &QFutureWatcher<ReturningUser::Result>::finished, this,
-            [this] { loginFinished(m_signIn.result()); });
-    m_signIn.setFuture(ReturningUser::doLoginInBackground(user));
+UserPtr MainWindow::storedAccountRecord() {
+    StoreContext *context = StoreSetup::instance().managedObjectContext();
+    if (!context)
+        return nullptr;
+    return StoreThread::instance().call([context]() -> UserPtr {
+        if (!StoreSetup::instance().isLive(context))
+            return nullptr;
+        try {
+            const QList<UserPtr> users = StoreQueries::fetch<User>(*context);
+            return users.isEmpty() ? nullptr : users.first();
+        } catch (const StoreError &error) {
+            qCWarning(lcShell).noquote()
+                << QStringLiteral("The stored account could not be read: %1").arg(error.message());
+            return nullptr;
+        }
+    });
+}
+
+void MainWindow::doLogin(const UserPtr &record) {
+    connect(&m_signIn, &QFutureWatcher<SignInAnswer>::finished, this, [this, record] {
+        const SignInAnswer answer = m_signIn.result();
+        // Logged out (or another account signed in) meanwhile: this answer
+        // is about an account the window no longer shows.
+        if (Sonarbox::instance().loggedUser() != answer.user)
+            return;
+        loginFinished(answer.result);
+    });
+    m_signIn.setFuture(QtConcurrent::run([record] {
+        Sonarbox &sonarbox = Sonarbox::instance();
+        // The account with its secrets; it replaces the bare record unless
+        // the person logged out in the meantime.
+        UserPtr user = GenericDAO::instance().uniqueResult<User>();
+        if (!user || user->username != record->username ||
+            !sonarbox.replaceLoggedUser(record, user))
+            return SignInAnswer{ReturningUser::Result::NoAnswer, record};
+        return SignInAnswer{ReturningUser::doLogin(user), user};
+    }));
 }
 
 void MainWindow::loginFinished(ReturningUser::Result result) {
@@ -141,6 +183,8 @@ void MainWindow::loginFinished(ReturningUser::Result result) {
         showLoginView();
     }
     emit storedUserSignInFinished(signedIn);
+    if (result == ReturningUser::Result::Refused)
+        emit storedUserRefused();
 }
 
 // ---- the container
@@ -171,12 +215,24 @@ void MainWindow::addSubviewToMainWindow(QWidget *view) {
     view->setGeometry(ui->mainView->rect());
     view->show();
     view->raise();
+    coverAllButTop();
     view->setFocus();
 }
 
+void MainWindow::coverAllButTop() {
+    // A screen under another one is hidden, not merely covered: Tab would
+    // otherwise walk into it and Enter press its buttons unseen.
+    const QList<QWidget *> views = subviews();
+    for (qsizetype i = 0; i + 1 < views.size(); ++i)
+        views[i]->hide();
+}
+
 void MainWindow::removeSubview(QWidget *view) {
+    const bool wasTop = !m_subviews.isEmpty() && m_subviews.last() == view;
     m_subviews.removeAll(view);
     view->hide();
+    if (wasTop && !m_subviews.isEmpty() && m_subviews.last())
+        m_subviews.last()->show();
     if (view == m_processPageVC) {
         // The progress page is kept for the rest of the process; it only
         // leaves the container.
@@ -317,6 +373,7 @@ void MainWindow::showLoginView() {
 
 void MainWindow::userLoggedOut() {
     logSelector("userLoggedOut");
+    ui->activityIndicator->hide();
     // Everything goes, the progress page too.
     for (QWidget *view : subviews())
         removeSubview(view);

@@ -71,6 +71,9 @@ public:
 signals:
     // The background sign-in of the stored user has ended and its screen is shown.
     void storedUserSignInFinished(bool signedIn);
+    // The service refused the stored account (its password changed): the
+    // person must sign in again.
+    void storedUserRefused();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -79,7 +82,9 @@ protected:
 private:
     void windowDidLoad();
     void observe(const char *name, void (MainWindow::*handler)());
-    void doLogin(const UserPtr &user);
+    // The stored account's record, without its secrets (no keyring asked).
+    static UserPtr storedAccountRecord();
+    void doLogin(const UserPtr &record);
     void loginFinished(ReturningUser::Result result);
     void windowWillClose();
 
@@ -87,6 +92,7 @@ private:
     template <typename Screen> Screen *showOverlay(QPointer<Screen> &reference);
     void removeAllSubviews();
     void removeSubview(QWidget *view);
+    void coverAllButTop();
     void addSubviewToMainWindow(QWidget *view);
     void hideViewToShowNewOnTop();
 
@@ -102,7 +108,11 @@ private:
     QPointer<LaunchSBX> m_launchSBXView;
     QPointer<Version> m_aboutView;
     QPointer<Settings> m_settingsView;
-    QFutureWatcher<ReturningUser::Result> m_signIn;
+    struct SignInAnswer {
+        ReturningUser::Result result = ReturningUser::Result::NoAnswer;
+        UserPtr user; // the account that was signed in
+    };
+    QFutureWatcher<SignInAnswer> m_signIn;
     QList<int> m_observers;
     QString m_loadError;
     bool m_minimizeOnClose = false;

@@ -86,9 +86,40 @@ TEST_F(StoreTest, AStoreOfTheFirstVersionGainsTheFolderTableAndKeepsItsTracks) {
     QSqlDatabase::removeDatabase(QStringLiteral("older"));
 
     ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
-    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("2")});
+    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("3")});
     EXPECT_TRUE(dao.isFileInDB(QStringLiteral("/m/A/1.mp3")));
     dao.recordScannedFolders({{QStringLiteral("/m/A/"), settledWith(1, 1)}}, {});
     dao.resetAllTracksInDB();
     EXPECT_TRUE(dao.settledFolders().isEmpty());
+}
+
+TEST_F(StoreTest, AStoreOfTheSecondVersionGainsWhatTheClientDidWithATrack) {
+    dao.addTrackToDB(track(QStringLiteral("c1"), QStringLiteral("/m/A/1.mp3")), true);
+    StoreSetup::instance().close();
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+        db.setDatabaseName(storeFile());
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        for (const char *sql : {"ALTER TABLE \"Audio\" DROP COLUMN \"failureReason\"",
+                                "ALTER TABLE \"Audio\" DROP COLUMN \"uploaded\"",
+                                "PRAGMA user_version = 2"})
+            ASSERT_TRUE(query.exec(QString::fromLatin1(sql))) << sql;
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("older"));
+
+    ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
+    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("3")});
+    AudioPtr kept = dao.getById(QStringLiteral("audioByCode"), QStringLiteral("c1"));
+    ASSERT_TRUE(kept);
+    EXPECT_FALSE(kept->failureReason);
+    kept->failureReason = QStringLiteral("quota full");
+    kept->uploaded = false;
+    dao.save(kept);
+    StoreSetup::instance().close();
+    const AudioPtr reread = dao.getById(QStringLiteral("audioByCode"), QStringLiteral("c1"));
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread->failureReason, QStringLiteral("quota full"));
+    EXPECT_EQ(reread->uploaded, false);
 }

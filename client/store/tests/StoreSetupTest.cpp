@@ -46,7 +46,7 @@ TEST_F(StoreTest, FirstUseCreatesTheFolderWithItsParentsAndAnEmptyStore) {
 
 TEST_F(StoreTest, TheStoreHasEveryFieldAVersionAndAWriteAheadLog) {
     ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
-    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("2")});
+    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("3")});
     EXPECT_EQ(peek(QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("wal")});
     // Stores written by other versions are read by these names.
     const auto columns = [&](const char *table) {
@@ -69,7 +69,8 @@ TEST_F(StoreTest, TheStoreHasEveryFieldAVersionAndAWriteAheadLog) {
                                         "songName",      "synced",
                                         "userMediaID",   "artist",
                                         "album",         "releaseYear",
-                                        "downloadable",  "modDate"}));
+                                        "downloadable",  "modDate",
+                                        "uploaded",      "failureReason"}));
     EXPECT_EQ(columns("User"),
               sorted({"objectID", "id", "username", "password", "deviceId", "facebookToken",
                       "firstName", "lastName", "gracenoteUser", "audioEncrypted", "authenticated",

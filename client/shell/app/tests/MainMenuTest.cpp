@@ -59,6 +59,21 @@ QString expected(const char *cells, QChar unchanged) {
 
 } // namespace
 
+// The program's menu before any screen has reported (the start-up sign-in
+// runs then): nothing that needs an account is live. The first use of the
+// shared menu in this process.
+TEST(MainMenu, TheSharedMenuStartsWithOnlyAboutAndHelp) {
+    MainMenu &menu = MainMenu::instance();
+    settle();
+    EXPECT_EQ(states(menu), QStringLiteral("+---++--"));
+    EXPECT_TRUE(menu.quitMenuItem()->isEnabled());
+    EXPECT_EQ(menu.statusBarMenuItem()->text(), "Open");
+    // The login screen that follows a failed sign-in keeps them off.
+    menu.statusMenuLoggedOut();
+    settle();
+    EXPECT_EQ(states(menu), QStringLiteral("+---++--"));
+}
+
 TEST(MainMenu, EveryRowOfTheStateTable) {
     const std::vector<Row> rows = {
         {"statusMenuLoggedOut", &MainMenu::statusMenuLoggedOut, "Sign in", "=-==++-=", true},

@@ -31,7 +31,8 @@ protected:
 
     QString home() const { return m_root.filePath(QStringLiteral("home")); }
 
-    // The program's own log lines ("sonarbox.<category>: <text>") of one start.
+    // The program's own log lines ("sonarbox.<category>: <text>") of one
+    // start, as --verbose shows them on standard error beside the log file.
     QStringList start() {
         const QString errors = m_root.filePath(QStringLiteral("stderr-%1.txt").arg(++m_starts));
         ChildProcess::Options options;
@@ -47,7 +48,8 @@ protected:
             QStringLiteral("SONARBOX_QUIT_AFTER_FIRST_PAINT=1"),
         };
         const ChildProcess::Result result =
-            ChildProcess::run(QStringLiteral(SONARBOX_EXE), {QStringLiteral("--config"), m_config},
+            ChildProcess::run(QStringLiteral(SONARBOX_EXE),
+                              {QStringLiteral("--verbose"), QStringLiteral("--config"), m_config},
                               {}, 60000, options);
         QFile file(errors);
         file.open(QIODevice::ReadOnly);

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 
 namespace {
 
@@ -224,6 +225,57 @@ TEST_F(MainWindowTest, ClosingOnTheWebApplicationScreenShowsTheProgressPageNextT
     window.show();
     EXPECT_EQ(namesOf(window), QStringList{"ProcessPage"});
     EXPECT_TRUE(window.processPageVC()->isVisibleTo(&window));
+}
+
+// Screens stay in the container under later ones; none of them may take
+// the keyboard while covered.
+TEST_F(MainWindowTest, FocusAndEnterNeverReachACoveredScreen) {
+    MainWindow window;
+    window.show();
+    QApplication::setActiveWindow(&window);
+    post("showProcessingViewNotification");
+    ProcessPage *page = window.processPageVC();
+    ASSERT_TRUE(page);
+    for (const char *above : {"showLaunchSBXScreenNotification", "showSettingsViewNotification"}) {
+        SCOPED_TRACE(above);
+        post(above);
+        ASSERT_NE(window.topView(), page);
+        EXPECT_FALSE(page->isVisibleTo(&window));
+        for (int i = 0; i < 20; ++i) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window,
+                            Qt::Key_Tab);
+            QWidget *focused = QApplication::focusWidget();
+            EXPECT_FALSE(focused && page->isAncestorOf(focused))
+                << "Tab reached " << focused->objectName().toStdString();
+        }
+        // Enter on the screen on top never presses the page's Sync.
+        QTest::keyClick(&window, Qt::Key_Return);
+        QApplication::processEvents();
+        EXPECT_FALSE(log.contains("[toggleSync:] @class:ProcessPage"));
+        EXPECT_FALSE(Sonarbox::instance().syncInProgress);
+        post("showProcessingViewNotification");
+        EXPECT_TRUE(page->isVisibleTo(&window));
+    }
+}
+
+// Logging out while the stored account is still being signed in: the
+// sign-in's answer, arriving later, must neither change the screen nor start
+// a sync for the account that left.
+TEST_F(MainWindowTest, LoggingOutDuringTheStartUpSignInDropsItsAnswer) {
+    startCloud();
+    storeUser(Password);
+    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("YES"));
+
+    MainWindow window;
+    ASSERT_TRUE(window.isSigningIn());
+    Sonarbox::instance().logOutAction();
+    QApplication::processEvents();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !window.isSigningIn(); }, 30000));
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+    EXPECT_EQ(namesOf(window), QStringList{"LoginRegister"});
+    EXPECT_FALSE(log.contains("=== SYNC PROCESS START"));
+    EXPECT_FALSE(Sonarbox::instance().syncInProgress);
 }
 
 TEST_F(MainWindowTest, ANotificationPostedOffTheMainThreadSwitchesOnTheMainThread) {
