@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <limits>
+#include <stdexcept>
 
 namespace recog {
 
@@ -110,6 +112,22 @@ std::vector<ExternalId> readExternalIds(const json &o) {
         out.push_back({x.at("type").get<std::string>(), x.at("source").get<std::string>(),
                        x.at("value").get<std::string>()});
     return out;
+}
+
+// A whole number that fits T. A fraction or a number out of T's range is
+// refused, never converted (a double out of range has no int value at all).
+template <typename T> T whole(const json &j) {
+    if (j.is_number_unsigned()) {
+        const auto v = j.get<uint64_t>();
+        if (v <= uint64_t(std::numeric_limits<T>::max()))
+            return T(v);
+    } else if (j.is_number_integer()) {
+        const auto v = j.get<int64_t>();
+        if (v >= int64_t(std::numeric_limits<T>::min()) &&
+            v <= int64_t(std::numeric_limits<T>::max()))
+            return T(v);
+    }
+    throw std::out_of_range("not a whole number in range");
 }
 
 const char *methodName(MatchMethod m) {
@@ -319,8 +337,8 @@ bool decodeAnswer(std::string_view body, LookupAnswer &out, std::string &error) 
     try {
         for (const json &f : o.at("found")) {
             Identification id;
-            id.trackId = f.at("track").get<int64_t>();
-            id.albumId = f.at("album").get<int64_t>();
+            id.trackId = whole<int64_t>(f.at("track"));
+            id.albumId = whole<int64_t>(f.at("album"));
             id.score = f.at("score").get<double>();
             const std::string m = f.at("method").get<std::string>();
             id.method = m == "text"         ? MatchMethod::Text
@@ -330,37 +348,37 @@ bool decodeAnswer(std::string_view body, LookupAnswer &out, std::string &error) 
         }
         for (const json &j : o.at("tracks")) {
             TrackRecord t;
-            t.id = j.at("id").get<int64_t>();
+            t.id = whole<int64_t>(j.at("id"));
             t.gnid = j.at("gnid").get<std::string>();
             t.tui = j.at("tui").get<std::string>();
             t.tuiTag = j.at("tui_tag").get<std::string>();
             t.title = j.at("title").get<std::string>();
             t.artist = j.at("artist").get<std::string>();
-            t.trackNumber = j.at("number").get<int>();
+            t.trackNumber = whole<int>(j.at("number"));
             readTexts(j, "mood", t.mood);
             readTexts(j, "tempo", t.tempo);
             readTexts(j, "genre", t.genre);
-            t.albumId = j.at("album").get<int64_t>();
-            t.contributorId = j.at("contributor").get<int64_t>();
+            t.albumId = whole<int64_t>(j.at("album"));
+            t.contributorId = whole<int64_t>(j.at("contributor"));
             t.duration = j.at("duration").get<double>();
             t.externalIds = readExternalIds(j);
             out.tracks.push_back(std::move(t));
         }
         for (const json &j : o.at("albums")) {
             AlbumRecord a;
-            a.id = j.at("id").get<int64_t>();
+            a.id = whole<int64_t>(j.at("id"));
             a.gnid = j.at("gnid").get<std::string>();
             a.title = j.at("title").get<std::string>();
             a.artist = j.at("artist").get<std::string>();
             a.label = j.at("label").get<std::string>();
             readTexts(j, "genre", a.genre);
-            a.contributorId = j.at("contributor").get<int64_t>();
+            a.contributorId = whole<int64_t>(j.at("contributor"));
             a.externalIds = readExternalIds(j);
             out.albums.push_back(std::move(a));
         }
         for (const json &j : o.at("contributors")) {
             ContributorRecord c;
-            c.id = j.at("id").get<int64_t>();
+            c.id = whole<int64_t>(j.at("id"));
             c.gnuid = j.at("gnuid").get<std::string>();
             c.name = j.at("name").get<std::string>();
             readTexts(j, "era", c.era);
@@ -368,7 +386,7 @@ bool decodeAnswer(std::string_view body, LookupAnswer &out, std::string &error) 
             out.contributors.push_back(std::move(c));
         }
         out.trySpeeds = o.at("try_speeds").get<bool>();
-        out.strongestSlice = o.at("strongest_slice").get<int>();
+        out.strongestSlice = whole<int>(o.at("strongest_slice"));
         for (const json &line : o.at("log"))
             out.log.push_back(line.get<std::string>());
     } catch (const std::exception &) {

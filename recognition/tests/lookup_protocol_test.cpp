@@ -126,6 +126,12 @@ TEST(LookupProtocol, AnswersRoundTripAndMalformedOnesAreRefused) {
          {std::string(R"({"found":[]})"), std::string(R"({"found":"x"})"),
           std::string(text).replace(text.find(mood), mood.size(), R"("mood":["a","b","c"])"),
           std::string(text).replace(text.find(R"("track":7)"), 9, R"("track":"7")"),
+          // Numbers that fit no whole field: a fraction, past int64, past int.
+          std::string(text).replace(text.find(R"("track":7)"), 9, R"("track":7.5)"),
+          std::string(text).replace(text.find(R"("track":7)"), 9, R"("track":1e300)"),
+          std::string(text).replace(text.find(R"("track":7)"), 9, R"("track":9223372036854775808)"),
+          std::string(text).replace(text.find(R"("strongest_slice":2)"), 19,
+                                    R"("strongest_slice":2147483648)"),
           text.substr(0, text.size() - 1)}) {
         EXPECT_FALSE(decodeAnswer(bad, back, error)) << bad.substr(0, 120);
         EXPECT_TRUE(back.found.empty());
