@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string error;
     const std::string_view text(reinterpret_cast<const char *>(data), size);
     if (recog::EngineConfig::parse(text, "/base", config, error)) {
-        if (config.catalogPath.empty())
+        // Exactly one of a catalogue and a lookup service.
+        if (config.catalogPath.empty() == config.lookupUrl.empty())
             std::abort();
     } else if (error.empty()) {
         std::abort();
