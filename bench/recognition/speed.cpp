@@ -1,14 +1,19 @@
 // Recognition speed: building and opening a large catalogue, its size,
 // identifying one fingerprint, fingerprinting 45 s of CD-quality audio, and
 // how close unknown recordings come to being taken for a catalogue track.
-//   recognition_speed [--tracks N] [--dir DIR] [--queries N] [--unknown N]
+//   recognition_speed [--tracks N] [--dir DIR] [--queries N] [--unknown N] [--lookup]
 // The catalogue is synthetic (random fingerprints) and is kept in DIR between
 // runs. Of the --unknown queries, half are random fingerprints and half are
 // generated music at the speeds the engine tries, matched as the engine does
-// (its own speed, then the others).
+// (its own speed, then the others). With --lookup the same identification
+// queries are also asked of sonarbox-cloud's lookup service on 127.0.0.1 over
+// that catalogue, and the time the service reports (Server-Timing) is told
+// apart from the rest (network, HTTP, encoding).
 #include "catalog_writer.h"
 #include "fingerprinter.h"
 #include "index_keys.h"
+#include "lookup_client.h"
+#include "lookup_server.h"
 #include "matcher.h"
 #include "music_synth.h"
 #include "speed_search.h"
@@ -116,6 +121,50 @@ bool buildSynthetic(const std::string &path, int tracks) {
     return true;
 }
 
+// The identification queries: excerpts of catalogue fingerprints with noise,
+// and fingerprints of nothing in the catalogue.
+struct IdentifyQuery {
+    std::vector<uint32_t> items;
+    int64_t expect = 0; // 0: not in the catalogue
+};
+
+struct LookupFigures {
+    std::vector<double> known, unknown;               // wall ms of each exchange
+    std::vector<double> knownOutside, unknownOutside; // of which outside the service
+    int correct = 0, falseMatches = 0, failures = 0;
+};
+
+LookupFigures identifyThroughLookup(const std::string &db,
+                                    const std::vector<IdentifyQuery> &queries) {
+    recog::bench::LookupServer server(db);
+    LookupClient client(LookupEndpoint{server.url, "", 60000, recog::bench::LookupServer::kClientId,
+                                       recog::bench::LookupServer::kClientTag});
+    LookupFigures f;
+    for (const IdentifyQuery &q : queries) {
+        LookupRequest request;
+        request.items = q.items;
+        request.seconds = 45;
+        LookupAnswer answer;
+        LookupFailure failure;
+        const double total = client.totalSeconds(), service = client.serviceSeconds();
+        if (!client.ask(request, answer, failure)) {
+            ++f.failures;
+            std::fprintf(stderr, "%s\n", failure.text.c_str());
+            continue;
+        }
+        const double wall = (client.totalSeconds() - total) * 1e3;
+        const double inside = (client.serviceSeconds() - service) * 1e3;
+        (q.expect ? f.known : f.unknown).push_back(wall);
+        (q.expect ? f.knownOutside : f.unknownOutside).push_back(wall - inside);
+        const bool found = !answer.found.empty();
+        if (q.expect)
+            f.correct += found && answer.found.front().trackId == q.expect;
+        else
+            f.falseMatches += found;
+    }
+    return f;
+}
+
 struct Impostors {
     int random = 0, music = 0, accepted = 0, atOtherSpeed = 0;
     double closest = 1.0;
@@ -196,8 +245,14 @@ Impostors impostors(const Matcher &matcher, int count) {
 int main(int argc, char **argv) {
     int tracks = 100000, queries = 400, unknownQueries = 1000;
     std::string dir = "/tmp/sonarbox-recognition-speed";
+    bool lookup = false;
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--lookup"))
+            lookup = true;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--tracks"))
+        if (!std::strcmp(argv[i], "--lookup"))
+            --i;
+        else if (!std::strcmp(argv[i], "--tracks"))
             tracks = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--dir"))
             dir = argv[i + 1];
@@ -234,6 +289,7 @@ int main(int argc, char **argv) {
     std::bernoulli_distribution flip(0.08);
     Timing known, unknown;
     int correct = 0, falseMatches = 0;
+    std::vector<IdentifyQuery> asked;
     for (int q = 0; q < queries; ++q) {
         const bool inCatalogue = q % 2 == 0;
         std::vector<uint32_t> items;
@@ -256,7 +312,9 @@ int main(int argc, char **argv) {
             correct += out.anyAccepted() && out.candidates.front().trackId == expect;
         else
             falseMatches += out.anyAccepted();
+        asked.push_back({std::move(items), expect});
     }
+    const LookupFigures remote = lookup ? identifyThroughLookup(db, asked) : LookupFigures{};
 
     // Fingerprinting 45 s of 44.1 kHz stereo.
     testaudio::SongSpec recipe;
@@ -313,6 +371,25 @@ int main(int argc, char **argv) {
     row("fingerprint 45 s, signal kept (engine queries)", kept, 6);
     std::printf("\ncorrect: %d of %zu catalogue queries; false matches: %d of %zu unknown\n",
                 correct, known.wall.size(), falseMatches, unknown.wall.size());
+    if (lookup) {
+        std::printf("\nthrough the lookup service on 127.0.0.1 (one connection, kept):\n\n"
+                    "| operation | median ms | p95 ms | min ms | outside the service: median ms "
+                    "| p95 ms |\n|---|---|---|---|---|---|\n");
+        auto lookupRow = [](const char *name, const std::vector<double> &wall,
+                            const std::vector<double> &outside) {
+            if (wall.empty())
+                return;
+            const Stats w = stats(wall), o = stats(outside);
+            std::printf("| %s | %.2f | %.2f | %.2f | %.2f | %.2f |\n", name, w.median, w.p95, w.min,
+                        o.median, o.p95);
+        };
+        lookupRow("identify, track in catalogue", remote.known, remote.knownOutside);
+        lookupRow("identify, unknown track", remote.unknown, remote.unknownOutside);
+        std::printf("\ncorrect: %d of %zu catalogue queries; false matches: %d of %zu unknown; "
+                    "failed lookups: %d\n",
+                    remote.correct, remote.known.size(), remote.falseMatches, remote.unknown.size(),
+                    remote.failures);
+    }
     std::printf("\nunknown queries: %d random fingerprints, %d of generated music at speeds "
                 "%s; accepted: %d; closest impostor (best of the 16 tracks sharing most keys, at "
                 "the own speed and at the nearest trial speed): %.3f against an acceptance limit "
