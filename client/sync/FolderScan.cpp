@@ -94,10 +94,14 @@ struct Candidate {
     QString path;
     QString extension;
     size_t folder;
+    // As the walk saw it.
+    qint64 size;
+    qint64 changedNs;
 };
 
-// The record of a new file, its tags read; none when it cannot be read.
-AudioPtr recordOf(const Candidate &file) {
+// The record of a new file, its tags read; none when it cannot be read, or
+// when `changing` and it is no longer the size the walk saw (it is growing).
+AudioPtr recordOf(const Candidate &file, bool *changing) {
     // Non-blocking, so that a file replaced by a pipe after the walk looked at
     // it cannot hold the scan up.
     const QByteArray encoded = QFile::encodeName(file.path);
@@ -115,6 +119,13 @@ AudioPtr recordOf(const Candidate &file) {
     if (!S_ISREG(attributes.st_mode) || !isValidSize(attributes.st_size)) {
         ::close(fd);
         return {};
+    }
+    if (*changing) {
+        *changing = attributes.st_size != file.size;
+        if (*changing) {
+            ::close(fd);
+            return {};
+        }
     }
 
     auto track = std::make_shared<Audio>();
@@ -206,7 +217,9 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
             folder.settles = false;
             return;
         }
-        candidates.push_back({path, extension, folders.size() - 1});
+        candidates.push_back(
+            {path, extension, folders.size() - 1, qint64(attributes.st_size),
+             std::max(nanoseconds(attributes.st_mtim), nanoseconds(attributes.st_ctim))});
         ++folder.tracks;
         found(1);
     };
@@ -220,6 +233,9 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
     for (const Candidate &candidate : candidates)
         paths.append(candidate.path);
     const QSet<QString> stored = dao.storedAmong(paths);
+    const bool leaveFresh = leaveWrittenWithin.count() > 0;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 readFrom = nanoseconds(now);
     for (const Candidate &candidate : candidates) {
         if (stored.contains(candidate.path))
             continue;
@@ -229,7 +245,19 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
             return result;
         }
         folders[candidate.folder].settles = false;
-        if (AudioPtr track = recordOf(candidate)) {
+        if (leaveFresh && readFrom - candidate.changedNs < leaveWrittenWithin.count()) {
+            qCDebug(lcSync).noquote() << "Still being written:" << candidate.path;
+            ++result.stillWritten;
+            continue;
+        }
+        bool growing = leaveFresh;
+        AudioPtr track = recordOf(candidate, &growing);
+        if (growing) {
+            qCDebug(lcSync).noquote() << "Still growing:" << candidate.path;
+            ++result.stillWritten;
+            continue;
+        }
+        if (track) {
             qCDebug(lcSync).noquote() << QStringLiteral("\nSong Name: %1 \nFile Path: %2")
                                              .arg(*track->songName, *track->fileURL);
             result.newTracks.append(track);

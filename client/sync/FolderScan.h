@@ -26,6 +26,8 @@ public:
         QList<AudioPtr> newTracks;
         // Every accepted music file, stored or not.
         qsizetype found = 0;
+        // New files left because they may still be being written.
+        qsizetype stillWritten = 0;
         bool stopped = false;
     };
 
@@ -36,6 +38,10 @@ public:
     // How long a folder must have been left alone before it is settled:
     // long enough for a copy into it to have shown itself in its times.
     std::chrono::nanoseconds settleAfter = std::chrono::seconds(10);
+    // A new file written less than this before it is read, or growing while
+    // it is read, may still be being written: it is left for a later scan
+    // (counted in `stillWritten`). Zero takes every file as it is.
+    std::chrono::nanoseconds leaveWrittenWithin{0};
 
     // Accepted: a regular file whose extension is one of `extensions` and
     // whose size is valid, not among `duplicates`, with a name that survives

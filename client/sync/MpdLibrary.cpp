@@ -1,5 +1,7 @@
 #include "MpdLibrary.h"
 
+#include "MpdDatabaseWatch.h"
+
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
 
@@ -289,4 +291,8 @@ bool MpdLibrary::knowsSong(mpd_connection *c, const QString &uri) const {
                                  ? QStringLiteral("not a song it can play")
                                  : errorOf(c));
     return known;
+}
+
+std::unique_ptr<LibraryWatch> MpdLibrary::watchChanges(std::function<void()> changed) {
+    return std::make_unique<MpdDatabaseWatch>(m_settings, std::move(changed));
 }

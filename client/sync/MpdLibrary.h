@@ -32,6 +32,8 @@ public:
 
     std::optional<QList<LibraryTrack>> tracks() override;
     std::optional<QString> addSong(const QString &path) override;
+    // MPD's `idle database` event, on a connection and thread of its own.
+    std::unique_ptr<LibraryWatch> watchChanges(std::function<void()> changed) override;
 
     // The stored playlist that received songs are added to.
     static QString playlistName() { return QStringLiteral("Sonarbox"); }

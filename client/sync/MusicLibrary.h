@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -16,6 +17,12 @@ struct LibraryTrack {
     std::optional<int> year;
     std::optional<int> trackNumber;
     QDateTime modDate;
+};
+
+// Follows the changes of a music library until it is destroyed.
+class LibraryWatch {
+public:
+    virtual ~LibraryWatch() = default;
 };
 
 // The music player's library (library choice 1): what it holds, and the
@@ -32,6 +39,13 @@ public:
     // "Sonarbox" (made when missing). Answers the song's location in the
     // library (a plain path), or nothing when it could not be added.
     virtual std::optional<QString> addSong(const QString &path) = 0;
+    // Starts following what the library holds: `changed` is called, on a
+    // thread of the watch's own, after each change. None when this library
+    // cannot tell.
+    virtual std::unique_ptr<LibraryWatch> watchChanges(std::function<void()> changed) {
+        (void)changed;
+        return nullptr;
+    }
 };
 
 using MusicLibraryPtr = std::shared_ptr<MusicLibrary>;

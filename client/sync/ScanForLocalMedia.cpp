@@ -29,6 +29,12 @@ QString extensionOf(const QString &path) {
     return dot > slash ? path.mid(dot + 1) : QString();
 }
 
+// A chosen folder's path, from its URL.
+QString pathOf(const QUrl &folder) {
+    return folder.isLocalFile() ? folder.toLocalFile()
+                                : Utility::normalizeFilePath(folder.toString());
+}
+
 QSet<QString> validExtensions() {
     const QStringList &list = Utility::validExtensions();
     return QSet<QString>(list.begin(), list.end());
@@ -90,9 +96,7 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
         QMap<QString, QString> amounts;
         s.setUserMediaFoldersToScanWithSongAmounts(amounts);
         for (const QUrl &folder : s.userMediaFoldersToScan()) {
-            const QString path = folder.isLocalFile()
-                                     ? folder.toLocalFile()
-                                     : Utility::normalizeFilePath(folder.toString());
+            const QString path = pathOf(folder);
             s.syncProgress().setCurrentItem(path);
             const FolderScan::Result scan = scanFileSystem(path);
             amounts.insert(path, QString::number(scan.found));
@@ -146,6 +150,7 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
     qCInfo(lcSync) << "=== START | ADDING SONGS FROM FILE SYSTEM TO localLibraryTracks ARRAY";
 
     FolderScan scan;
+    scan.leaveWrittenWithin = std::chrono::milliseconds(m_freshMs.load());
     scan.stopRequested = [this] { return stopRequested(); };
     scan.tracksFound = [&s](qsizetype count) { s.syncProgress().trackFound(count); };
     // Looked up once per walk: a collection has thousands of files.
@@ -154,7 +159,24 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
         s.applicationWasStopped();
         return {};
     }
+    m_stillWritten += result.stillWritten;
 
     qCInfo(lcSync) << "=== FINISH | ADDING SONGS FROM FILE SYSTEM TO localLibraryTracks ARRAY";
     return result;
+}
+
+QStringList ScanForLocalMedia::foldersToWalk() {
+    const Sonarbox &s = Sonarbox::instance();
+    switch (s.userPickedMediaLibrary()) {
+    case 1:
+        return {};
+    case 2:
+        return {musicFolder(s.userDirectory())};
+    default: {
+        QStringList paths;
+        for (const QUrl &folder : s.userMediaFoldersToScan())
+            paths << pathOf(folder);
+        return paths;
+    }
+    }
 }

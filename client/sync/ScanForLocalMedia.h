@@ -8,7 +8,10 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 
 // The first stage of a sync: finds the audio files of the user's collection
@@ -36,10 +39,24 @@ public:
     // files it holds; nothing after a stop.
     FolderScan::Result scanFileSystem(const QString &folderPath);
 
+    // The folder trees a scan walks for the library choice as it is now: the
+    // Music folder, or the chosen folders; none for the music player's
+    // library.
+    static QStringList foldersToWalk();
+
+    // New files written less than `age` before a folder walk reads them wait
+    // for a later scan, as they may still be being written (zero: every
+    // file is taken as it is). Any thread.
+    void setLeaveFilesWrittenWithin(std::chrono::milliseconds age) { m_freshMs = age.count(); }
+    // How many files the scans since the last call left for that reason.
+    qsizetype takeFilesStillWritten() { return m_stillWritten.exchange(0); }
+
 private:
     bool stopRequested() const;
 
     MusicLibraryPtr m_library;
     // The run of the scan in progress (stage queue only).
     SyncRunPtr m_run;
+    std::atomic<qint64> m_freshMs{0};
+    std::atomic<qsizetype> m_stillWritten{0};
 };

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -140,3 +141,50 @@ TEST_F(FolderScanTest, NothingSettlesWhileFilesMayStillArriveOrAfterAStop) {
 }
 
 } // namespace
+
+TEST_F(FolderScanTest, NewFilesWrittenJustNowWaitForALaterScanAndKeepTheirFolderUnsettled) {
+    file("A/old.mp3");
+    file("B/stored.mp3");
+    store("B/stored.mp3");
+    age("B");
+    // The change time counts too, which a copy that keeps a file's times
+    // cannot set back: so the older file is made a while before the other.
+    ::usleep(1500 * 1000);
+    file("A/fresh.mp3");
+    file("B/stored.mp3", 300000);
+    age("A");
+
+    FolderScan folderScan;
+    folderScan.leaveWrittenWithin = std::chrono::seconds(1);
+    FolderScan::Result result =
+        folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
+    EXPECT_EQ(newPaths(result), QStringList{"A/old.mp3"});
+    EXPECT_EQ(result.stillWritten, 1);
+    // Every music file is found, the waiting one too; a stored track that
+    // was just written is not waited for.
+    EXPECT_EQ(result.found, 3);
+    EXPECT_FALSE(settled().contains("A"));
+
+    // Without the wait, it is taken as it is.
+    result = scan();
+    EXPECT_EQ(newPaths(result), (QStringList{"A/fresh.mp3", "A/old.mp3"}));
+    EXPECT_EQ(result.stillWritten, 0);
+}
+
+TEST_F(FolderScanTest, AFileThatGrowsWhileTheScanReadsItWaitsForALaterScan) {
+    file("A/growing.mp3");
+    file("B/steady.mp3");
+    FolderScan folderScan;
+    // Long written: only its growth can hold it back.
+    folderScan.leaveWrittenWithin = std::chrono::nanoseconds(1);
+    // The walk has just looked at a file when it counts it: the copy goes on.
+    folderScan.tracksFound = [&](qsizetype) {
+        QFile growing(path("A/growing.mp3"));
+        ASSERT_TRUE(growing.open(QIODevice::Append));
+        growing.write("more");
+    };
+    const FolderScan::Result result =
+        folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
+    EXPECT_EQ(newPaths(result), QStringList{"B/steady.mp3"});
+    EXPECT_EQ(result.stillWritten, 1);
+}
