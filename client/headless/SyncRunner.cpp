@@ -44,6 +44,8 @@ SyncRunner::SyncRunner(bool once, QObject *parent)
             &SyncRunner::signedIn);
     connect(&Sonarbox::instance().syncProgress(), &SyncProgress::event, this,
             &SyncRunner::onProgressEvent, Qt::QueuedConnection);
+    connect(&Sonarbox::instance().syncPause(), &SyncPause::changed, this, &SyncRunner::pauseChanged,
+            Qt::QueuedConnection);
 }
 
 void SyncRunner::start() {
@@ -65,7 +67,39 @@ void SyncRunner::start() {
     signIn();
 }
 
+bool SyncRunner::waitWhilePaused() {
+    const QString paused = Sonarbox::instance().syncPause().statusText();
+    if (paused.isEmpty())
+        return false;
+    if (m_once) {
+        Console::printError(QStringLiteral("%1: not syncing (resume with --resume).").arg(paused));
+        finish(1);
+        return true;
+    }
+    if (!m_waitingForResume)
+        Console::printLine(QStringLiteral("%1: waiting until syncing may go on.").arg(paused));
+    m_waitingForResume = true;
+    m_retry.stop();
+    return true;
+}
+
+void SyncRunner::pauseChanged() {
+    if (m_finished || m_stopping)
+        return;
+    if (waitWhilePaused())
+        return;
+    if (!m_waitingForResume)
+        return;
+    m_waitingForResume = false;
+    Console::printLine(QStringLiteral("Syncing resumed."));
+    // Once signed in, the coordinator starts the sync itself soon.
+    if (!m_signedInOnce)
+        signIn();
+}
+
 void SyncRunner::signIn() {
+    if (waitWhilePaused())
+        return;
     const UserPtr user = Sonarbox::instance().loggedUser();
     if (!user) {
         Console::printError(QStringLiteral("Signed out meanwhile: nothing to sync."));
@@ -84,6 +118,7 @@ void SyncRunner::signedIn() {
     Sonarbox &sonarbox = Sonarbox::instance();
     switch (m_signIn.result()) {
     case ReturningUser::Result::SignedIn:
+        m_signedInOnce = true;
         Console::printLine(QStringLiteral("Signed in."));
         startSync();
         return;
@@ -107,12 +142,17 @@ void SyncRunner::signedIn() {
 }
 
 void SyncRunner::startSync() {
+    if (waitWhilePaused())
+        return;
     checkDownloadDirectory();
     Sonarbox::instance().sync(true);
 }
 
 void SyncRunner::onProgressEvent(const SyncProgress::Event &event) {
     if (event.kind != SyncProgress::Event::Kind::SyncEnded || m_stopping)
+        return;
+    // A pause ended it: nothing is tried again until the resume.
+    if (!event.detail.startsWith(kCompleted) && waitWhilePaused())
         return;
     // "Sync Completed: 2 uploads refused (quota full)" went through every
     // stage, but not everything made it.

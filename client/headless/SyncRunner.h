@@ -14,7 +14,9 @@
 // completed, 1 when it was stopped or could not run. Otherwise the
 // coordinator's timer syncs again an hour after each completed sync, a sync
 // that was stopped or a service that could not be reached is tried again
-// later, and the run ends (0) when stop() is called.
+// later, and the run ends (0) when stop() is called. While syncing is
+// paused nothing is asked of the service: a run waits for the resume (with
+// `once` it ends with 1).
 class SyncRunner : public QObject {
     Q_OBJECT
 public:
@@ -39,12 +41,17 @@ private:
     void startSync();
     void onProgressEvent(const SyncProgress::Event &event);
     void retryLater();
+    // True (and says so) when syncing is paused now.
+    bool waitWhilePaused();
+    void pauseChanged();
     void finishWhenIdle();
     void finish(int exitCode);
 
     const bool m_once;
     bool m_stopping = false;
     bool m_finished = false;
+    bool m_signedInOnce = false;
+    bool m_waitingForResume = false;
     QTimer m_retry;
     QTimer m_idlePoll;
     QElapsedTimer m_stoppingFor;

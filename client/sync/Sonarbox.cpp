@@ -36,12 +36,15 @@ Sonarbox::Sonarbox()
     m_syncTimer = new QTimer(this);
     m_syncTimer->setSingleShot(true);
     connect(m_syncTimer, &QTimer::timeout, this, &Sonarbox::executeTimedSync);
+    m_pause = new SyncPause(this);
+    connect(m_pause, &SyncPause::changed, this, &Sonarbox::followPause);
     m_resumeTimer = new QTimer(this);
     m_resumeTimer->setSingleShot(true);
     connect(m_resumeTimer, &QTimer::timeout, this, [this] {
         if (!m_resumeWhenOnline || isAppOffline || syncInProgress || !loggedUser())
             return;
-        qCInfo(lcSync) << "=== The network is back: resuming the sync it stopped";
+        // The network came back, or syncing was resumed.
+        qCInfo(lcSync) << "=== Resuming syncing";
         sync(true);
     });
     // Timers and queued calls belong to the main thread, whichever thread
@@ -91,6 +94,9 @@ void Sonarbox::initializeState() {
     settings_showNotifications = NSDefaultsUtility::boolean(SettingsNotifications);
     settings_syncNewSongs = true;
     m_didUserPickLibrary = NSDefaultsUtility::getDidUserPickMediaLibrary();
+    m_pause->reload();
+    m_pauseFollowed = m_pause->isPaused();
+    showPause();
 }
 
 void Sonarbox::reinitialize() {
@@ -110,6 +116,7 @@ void Sonarbox::reinitialize() {
     m_resumeAfterNetworkLoss = false;
     stopNetworkMonitoring();
     m_resumeWhenOnline = false;
+    m_pause->setMeteredSource(nullptr);
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -140,6 +147,11 @@ Sonarbox::Stages Sonarbox::placeholderStages() {
     stages.uploadUnSyncedFiles = placeholder;
     stages.setAmoundOfSongsFingerprinted = [](int) {};
     return stages;
+}
+
+void Sonarbox::setStatusMenu(StatusMenu *menu) {
+    m_statusMenu.set(menu);
+    showPause();
 }
 
 StatusMenu &Sonarbox::statusMenu() {

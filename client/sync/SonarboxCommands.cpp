@@ -4,11 +4,11 @@
 
 #include "DesktopNotifier.h"
 #include "LoginItems.h"
-#include "settings/NotificationCenter.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
+#include "settings/NotificationCenter.h"
 #include "settings/PreferenceKeys.h"
 #include "settings/Reachability.h"
 #include "settings/Utility.h"
@@ -211,6 +211,9 @@ void Sonarbox::reachabilityChanged(bool reachable) {
 void Sonarbox::startNetworkMonitoring() {
     if (m_reachability)
         return;
+    // The system's word on metered connections, unless a source was chosen.
+    if (!m_pause->hasMeteredSource())
+        m_pause->setMeteredSource(std::make_shared<SystemMeteredSource>());
     const DeploymentConfig &config = DeploymentConfig::current();
     m_reachability =
         Reachability::reachabilityWithHostname(config.reachabilityHost, config.reachabilityPort);

@@ -11,6 +11,8 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 void logCall(const char *selector) {
     qCInfo(lcSync).noquote() << QStringLiteral("[%1] @class:Sonarbox").arg(QLatin1String(selector));
@@ -26,6 +28,12 @@ void recordSyncEnd(const QString &outcome) {
 
 void Sonarbox::sync(bool includeScan) {
     logCall("sync:");
+    // Every start comes here (the menu, the timer, the network's return, a
+    // sign-in): none while transfers may not run.
+    if (const QString paused = m_pause->statusText(); !paused.isEmpty()) {
+        qCInfo(lcSync).noquote() << QStringLiteral("=== No sync: %1").arg(paused);
+        return;
+    }
     qCInfo(lcSync) << "=== SYNC PROCESS START";
 
     // A sync requested while one runs restarts the chain: the stages of the
@@ -162,6 +170,35 @@ void Sonarbox::syncFinished() {
     m_syncProgress.endSync(outcome);
     scheduleTimedSync();
     emit syncStateChanged();
+}
+
+void Sonarbox::followPause() {
+    const QString paused = m_pause->statusText();
+    const bool wasPaused = std::exchange(m_pauseFollowed, !paused.isEmpty());
+    if (!paused.isEmpty()) {
+        // Nothing may be sent or fetched: the running sync ends as Stop ends
+        // it (its transfer is aborted, nothing half-done is kept), and
+        // neither the network's return nor a resume may start one.
+        m_resumeTimer->stop();
+        if (syncInProgress)
+            stopSyncBecause(paused);
+        m_resumeWhenOnline = false;
+    } else if (wasPaused && loggedUser() && !jSessionID().value_or(QString()).isEmpty() &&
+               didUserPickLibrary()) {
+        // Soon, as after the network's return. A program that has not
+        // signed in yet syncs once it has.
+        qCInfo(lcSync).noquote()
+            << QStringLiteral("=== Syncing resumed: a sync starts in %1 ms").arg(m_resumeDelayMs);
+        m_resumeWhenOnline = true;
+        if (!isAppOffline)
+            m_resumeTimer->start(m_resumeDelayMs);
+    }
+    showPause();
+    emit syncStateChanged();
+}
+
+void Sonarbox::showPause() {
+    statusMenu().statusMenuPauseChanged(m_pause->pausedByUser(), m_pause->statusText());
 }
 
 void Sonarbox::scheduleTimedSync() {

@@ -23,6 +23,13 @@ public:
     virtual void statusMenuCloseSettingsPage() {}
     virtual void statusMenuShowOffline() {}
     virtual void statusMenuShowBackOnline() {}
+    // Syncing was paused or resumed: `pausedByUser` is the person's own pause
+    // (the pause command follows it); `status` says why transfers may not run
+    // ("Paused", "Paused: metered connection"), empty when they may.
+    virtual void statusMenuPauseChanged(bool pausedByUser, const QString &status) {
+        (void)pausedByUser;
+        (void)status;
+    }
     // The login screen locks its fields for a stored account while offline
     // and leaves "log out" as the way on; it unlocks them again later.
     virtual void setLogOutMenuItemEnabled(bool enabled) { (void)enabled; }
