@@ -32,6 +32,9 @@ void Sonarbox::sync(bool includeScan) {
     // sign-in): none while transfers may not run.
     if (const QString paused = m_pause->statusText(); !paused.isEmpty()) {
         qCInfo(lcSync).noquote() << QStringLiteral("=== No sync: %1").arg(paused);
+        // The progress page's button may already say "Stop".
+        m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
+        m_progress.setDescription(paused);
         return;
     }
     qCInfo(lcSync) << "=== SYNC PROCESS START";
@@ -182,6 +185,8 @@ void Sonarbox::followPause() {
         m_resumeTimer->stop();
         if (syncInProgress)
             stopSyncBecause(paused);
+        else
+            m_progress.setDescription(paused);
         m_resumeWhenOnline = false;
     } else if (wasPaused && loggedUser() && !jSessionID().value_or(QString()).isEmpty() &&
                didUserPickLibrary()) {
