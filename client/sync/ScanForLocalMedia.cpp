@@ -5,9 +5,15 @@
 #include "settings/Utility.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <algorithm>
+#include <ctime>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -38,6 +44,19 @@ QString pathOf(const QUrl &folder) {
 QSet<QString> validExtensions() {
     const QStringList &list = Utility::validExtensions();
     return QSet<QString>(list.begin(), list.end());
+}
+
+// Whether the file changed less than `ms` ago (its contents or its entry).
+bool changedWithin(const QString &path, qint64 ms) {
+    struct stat attributes {};
+    if (::stat(QFile::encodeName(path).constData(), &attributes) != 0)
+        return false;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto msOf = [](const timespec &t) {
+        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    };
+    return msOf(now) - std::max(msOf(attributes.st_mtim), msOf(attributes.st_ctim)) < ms;
 }
 
 AudioPtr recordOfLibraryTrack(const LibraryTrack &entry, const QString &path,
@@ -120,6 +139,7 @@ void ScanForLocalMedia::scanItunesLibrary() {
     const QSet<QString> extensions = validExtensions();
     // A file that repeats a stored track is not offered again at every sync.
     const QSet<QString> duplicates = s.duplicatePaths();
+    const qint64 fresh = m_freshMs.load();
     QList<AudioPtr> found;
     for (const LibraryTrack &entry : library.value_or(QList<LibraryTrack>())) {
         if (stopRequested()) {
@@ -134,6 +154,11 @@ void ScanForLocalMedia::scanItunesLibrary() {
         if (!extensions.contains(extension) || duplicates.contains(path) ||
             !Utility::isValidFileSize(path))
             continue;
+        // The player may have read it while it was still being copied in.
+        if (fresh > 0 && changedWithin(path, fresh)) {
+            ++m_stillWritten;
+            continue;
+        }
         found.append(recordOfLibraryTrack(entry, path, extension));
         s.syncProgress().trackFound();
     }

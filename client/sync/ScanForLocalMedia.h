@@ -44,9 +44,9 @@ public:
     // library.
     static QStringList foldersToWalk();
 
-    // New files written less than `age` before a folder walk reads them wait
-    // for a later scan, as they may still be being written (zero: every
-    // file is taken as it is). Any thread.
+    // New files written less than `age` before a scan reads them wait for a
+    // later scan, as they may still be being written (zero: every file is
+    // taken as it is). Any thread.
     void setLeaveFilesWrittenWithin(std::chrono::milliseconds age) { m_freshMs = age.count(); }
     // How many files the scans since the last call left for that reason.
     qsizetype takeFilesStillWritten() { return m_stillWritten.exchange(0); }

@@ -133,6 +133,22 @@ TEST_F(MusicLibraryTest, LibraryModeTakesMpdsSongsWithTheirTags) {
                      music("loose/untitled.ogg") + ": untitled.ogg|untitled|-|-|ogg|-|-"}));
 }
 
+TEST_F(MusicLibraryTest, SongsCopiedInJustNowWaitWhenTheScanIsToldToLeaveThem) {
+    sonarbox().setUserPickedMediaLibrary(1);
+    ScanForLocalMedia scanner(library);
+    // The songs were copied into MPD's folder as the test began.
+    scanner.setLeaveFilesWrittenWithin(std::chrono::minutes(1));
+    scanner.scanFileSystemForMedia({});
+    EXPECT_TRUE(sonarbox().localLibraryTracks().isEmpty());
+    EXPECT_EQ(scanner.takeFilesStillWritten(), 2);
+    EXPECT_EQ(scanner.takeFilesStillWritten(), 0);
+
+    scanner.setLeaveFilesWrittenWithin(std::chrono::milliseconds(0));
+    scanner.scanFileSystemForMedia({});
+    EXPECT_EQ(sonarbox().localLibraryTracks().size(), 2);
+    EXPECT_EQ(scanner.takeFilesStillWritten(), 0);
+}
+
 TEST_F(MusicLibraryTest, HandOffCopiesWithoutReplacingAndFillsOnePlaylist) {
     // The user already has a song of that name in the folder.
     QDir().mkpath(music("Sonarbox"));
