@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QMenu>
 
 #include <gtest/gtest.h>
 
@@ -85,12 +84,4 @@ TEST(PauseMenu, APauseLeavesTheSignInAndTheSettingsTitlesAlone) {
     menu.statusMenuCloseSettingsPage();
     settle();
     EXPECT_EQ(title(menu), "Paused");
-}
-
-TEST(PauseMenu, ThePauseItemSitsBelowStopSync) {
-    MainMenu menu;
-    const QList<QAction *> items = menu.menu()->actions();
-    const qsizetype stop = items.indexOf(menu.stopSyncMenuItem());
-    ASSERT_GE(stop, 0);
-    EXPECT_EQ(items.value(stop + 1), menu.pauseMenuItem());
 }
