@@ -79,5 +79,7 @@ QStringList statusReport() {
         << QStringLiteral("Download folder: %1").arg(Sonarbox::instance().userDownloadDirectory());
     lines << trackLines();
     lines << lastSyncLine();
+    if (Sonarbox::instance().syncPause().pausedByUser())
+        lines << QStringLiteral("Syncing: paused (resume with --resume)");
     return lines;
 }
