@@ -144,7 +144,13 @@ bool EngineConfig::parse(std::string_view data, const std::string &baseFolder, E
             ok = !value.empty();
             out.catalogPath = fromBase(value, baseFolder);
         } else if (key == "lookup") {
-            ok = validLookupUrl(value);
+            // Said in full: a home server's http:// address is the likely slip.
+            if (!validLookupUrl(value)) {
+                error = where + "lookup takes an https:// address, or an http:// one of this "
+                                "computer (127.0.0.1, [::1], localhost): the engine's credentials "
+                                "travel with every lookup";
+                return false;
+            }
             out.lookupUrl = value;
         } else if (key == "ca_file") {
             ok = !value.empty();

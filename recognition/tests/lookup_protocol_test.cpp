@@ -154,6 +154,8 @@ TEST(LookupProtocol, OnlyHttpsOrLoopbackHttpIsALookupAddress) {
         << error;
     EXPECT_EQ(c.caFile, "/b/ca.pem");
     EXPECT_EQ(c.timeoutMs, 250);
+    EXPECT_FALSE(EngineConfig::parse("lookup=http://192.168.1.5:8480/x\n", "", c, error));
+    EXPECT_NE(error.find("lookup takes an https:// address"), std::string::npos) << error;
     EXPECT_FALSE(EngineConfig::parse("lookup=https://h/x\ncatalog=c.db\n", "", c, error));
     EXPECT_NE(error.find("both"), std::string::npos);
     EXPECT_FALSE(EngineConfig::parse("catalog=c.db\nca_file=ca.pem\n", "", c, error));
