@@ -18,7 +18,8 @@ struct Refusal {
 };
 
 // Service statuses that refuse a sign-in, with the message each one shows.
-// Any other status, or none, signs the user in.
+// Any other status, or none, signs the user in; an answer that is not a JSON
+// object at all (an error page, another server on the address) does not.
 const QHash<QString, Refusal> &refusals() {
     static const QHash<QString, Refusal> table = {
         {QStringLiteral("FAILED_FACEBOOK_AUTHENTICATION"),
@@ -54,6 +55,11 @@ bool Synchronize::login(const UserPtr &user, QObject * /*view*/) {
         qCWarning(lcAccounts).noquote()
             << QStringLiteral("Synchronize.login request.error=TRUE | Error: %1")
                    .arg(QChar(char16_t(request.error())));
+        return false;
+    }
+    if (!QJsonDocument::fromJson(reply.value_or(QByteArray())).isObject()) {
+        qCWarning(lcAccounts).noquote()
+            << QStringLiteral("The answer to the sign-in is not the service's: not signed in");
         return false;
     }
     QString status;

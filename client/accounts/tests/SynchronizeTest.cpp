@@ -67,6 +67,26 @@ TEST_F(SynchronizeTest, EveryLoginStatusHasItsOutcome) {
               QStringLiteral("The e-mail address or password is not correct. Please try again."));
 }
 
+// Another server on the service's address (a web server's error page, a
+// proxy's notice) has not signed anyone in, whatever its HTTP status.
+TEST_F(SynchronizeTest, AnAnswerThatIsNotTheServicesSignsNobodyIn) {
+    for (const auto &[status, body] :
+         {std::pair{404, QByteArray("<html><body>Not Found</body></html>")},
+          std::pair{200, QByteArray(R"(["SUCCESS"])")}}) {
+        SCOPED_TRACE(body.toStdString());
+        server->setHandler(withTokens([status, body](const Request &) {
+            Reply reply;
+            reply.status = status;
+            reply.headers = {{"Content-Type", "text/html"}};
+            reply.body = body;
+            return reply;
+        }));
+        LogCapture log;
+        EXPECT_FALSE(Synchronize::login(emailUser()));
+        EXPECT_EQ(log.count(QStringLiteral("not the service's: not signed in")), 1);
+    }
+}
+
 TEST_F(SynchronizeTest, FailedExchangeSetsNoMessage) {
     useGateway(QStringLiteral("http://127.0.0.1:%1").arg(scripted::closedPort()));
     Sonarbox::instance().setSyncMessage(QStringLiteral("left over"));
