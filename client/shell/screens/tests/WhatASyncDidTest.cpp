@@ -119,7 +119,9 @@ TEST_F(WhatASyncDid, TheLastSyncsSummaryIsOnTheProgressPage) {
     // The end of the sync reaches the page as a queued event, after the
     // coordinator has already let go of the run.
     const QLabel *line = page.findChild<QLabel *>(QStringLiteral("lastSyncSummary"));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !line->text().isEmpty(); }));
+    ASSERT_TRUE(TestEnvironment::waitUntil(
+        [&] { return line->text().contains(QStringLiteral(" — Sync Completed")); }))
+        << line->text().toStdString();
     settle();
     const QString summary = line->text();
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Last sync "))) << summary.toStdString();
