@@ -1,5 +1,7 @@
 #include "MultipartUploadBody.h"
 
+#include "TransferPace.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -22,6 +24,12 @@ MultipartUploadBody::MultipartUploadBody(const QString &filePath, const QString 
     , m_head(head(fileName))
     , m_file(filePath)
     , m_tail(tail()) {}
+
+void MultipartUploadBody::setPace(TransferPace *pace) {
+    m_pace = pace;
+    if (pace)
+        pace->setWake(this, [this] { emit readyRead(); });
+}
 
 bool MultipartUploadBody::open(OpenMode mode) {
     if ((mode & ReadWrite) != ReadOnly) {
@@ -57,6 +65,12 @@ bool MultipartUploadBody::atEnd() const {
 qint64 MultipartUploadBody::readData(char *data, qint64 maxSize) {
     if (m_produced >= size())
         return -1; // the end of the stream: the network layer waits for it
+    if (m_pace) {
+        // Nothing now is not the end: the network layer waits for readyRead().
+        maxSize = m_pace->allowance(std::min(maxSize, size() - m_produced));
+        if (maxSize == 0)
+            return 0;
+    }
     qint64 done = 0;
     while (done < maxSize && m_produced < size()) {
         const qint64 want = maxSize - done;

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QFile>
 #include <QIODevice>
+#include <QPointer>
+
+class TransferPace;
 
 // The body of one multipart upload: a head, the content of a file and a tail,
 // read in that order straight from disk, so that the memory an upload needs
@@ -19,6 +22,10 @@ public:
 
     MultipartUploadBody(const QString &filePath, const QString &fileName,
                         QObject *parent = nullptr);
+
+    // Hands out no more than `pace` allows; what it holds back follows with a
+    // readyRead() once it may go.
+    void setPace(TransferPace *pace);
 
     // Opens the file; false (with errorString()) when it cannot be read.
     bool open(OpenMode mode) override;
@@ -38,4 +45,5 @@ private:
     QByteArray m_tail;
     qint64 m_fileSize = 0;
     qint64 m_produced = 0; // bytes handed out so far
+    QPointer<TransferPace> m_pace;
 };

@@ -100,6 +100,21 @@ TEST_F(Deployment, MalformedCredentialsAreReported) {
     EXPECT_EQ(w.filter("appId").size(), 1);
 }
 
+TEST_F(Deployment, TransferLimitsDefaultToNoneAndABadOneIsReported) {
+    DeploymentConfig::resetToDefault();
+    EXPECT_EQ(DeploymentConfig::current().uploadLimitKiBps, 0);
+    EXPECT_EQ(DeploymentConfig::current().downloadLimitKiBps, 0);
+
+    const QString path =
+        writeConfig(dir, "[transfers]\nuploadLimitKiBps=512\ndownloadLimitKiBps=lots\n");
+    ASSERT_TRUE(DeploymentConfig::load(path));
+    const DeploymentConfig &c = DeploymentConfig::current();
+    EXPECT_EQ(c.uploadLimitKiBps, 512);
+    EXPECT_EQ(c.downloadLimitKiBps, std::nullopt);
+    EXPECT_EQ(c.warnings().filter("transfers/").join('|'),
+              "transfers/downloadLimitKiBps must be a whole number from 0 to 1000000");
+}
+
 // The extra CA file of a self-hosted server: where it is looked for, what is
 // wrong with it, and what the requests to the service then trust.
 TEST_F(Deployment, ExtraCaFileIsFoundCheckedAndTrustedBesideTheSystemCertificates) {

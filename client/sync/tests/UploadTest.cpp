@@ -257,17 +257,6 @@ TEST_F(UploadTest, ARestartedRunForgetsTheEarlierOne) {
     EXPECT_EQ(stored(checksum)->userMediaID, QStringLiteral("8"));
 }
 
-// The resident memory of this process, in MiB.
-double residentMiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
 TEST_F(UploadTest, TheFileIsStreamedFromDiskNotReadIntoMemory) {
     // A server that never takes the connection (it waits in the kernel's
     // backlog): the body can only go as far as the socket buffers, unless
