@@ -15,7 +15,7 @@ class QNetworkReply;
 // read afresh at every chunk and at every wake, so that a change reaches a
 // transfer in flight. Bytes held back are let go by a wake: the transfer is
 // called back once more of them may go, and again at least every quarter of a
-// second while they are held. Without a limit a chunk costs one atomic read.
+// second while they are held. Without a limit a chunk costs a look at the limit.
 // The bucket outlives the transfers, so that many short ones together keep to
 // the limit too. Lives on the thread of the transfers.
 class TransferPace : public QObject {
