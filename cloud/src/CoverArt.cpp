@@ -1,5 +1,7 @@
 #include "CoverArt.h"
 
+#include "AvHandles.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -14,22 +16,10 @@ namespace cloud {
 
 namespace {
 
-struct FormatCloser {
-    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-    void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-using Format = std::unique_ptr<AVFormatContext, FormatCloser>;
-using Codec = std::unique_ptr<AVCodecContext, CodecFreer>;
-using Frame = std::unique_ptr<AVFrame, FrameFreer>;
-using Packet = std::unique_ptr<AVPacket, PacketFreer>;
+using av::Codec;
+using av::Format;
+using av::Frame;
+using av::Packet;
 
 const char *typeOf(AVCodecID id) {
     switch (id) {

@@ -36,6 +36,15 @@ struct Request {
     bool isMultipart() const;
 };
 
+// A body made while it is sent (chunked), for answers whose length is not
+// known up front.
+class BodyStream {
+public:
+    virtual ~BodyStream() = default;
+    // Copies up to `max` bytes into `out`; 0 at the end, -1 when it failed.
+    virtual long read(char *out, std::size_t max) = 0;
+};
+
 struct Response {
     int status = 200;
     std::string body;
@@ -44,6 +53,8 @@ struct Response {
     int fileFd = -1;
     std::uint64_t fileSize = 0;   // bytes to send
     std::uint64_t fileOffset = 0; // where in the file they start
+    // A body to send instead, made piece by piece as the client takes it.
+    std::unique_ptr<BodyStream> stream;
     // Close the connection after this answer (a request body may be left unread).
     bool close = false;
 

@@ -5,6 +5,8 @@
 #include <microhttpd.h>
 
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +23,22 @@ namespace cloud::http {
 namespace {
 
 constexpr const char *kJsonType = "application/json";
+
+// Acknowledges the body bytes read so far at once instead of after the
+// kernel's delayed-acknowledgement timer. A client that leaves Nagle's
+// algorithm on holds the last, short piece of a body back until everything
+// before it is acknowledged; when the piece before it was short as well, the
+// delayed acknowledgement costs that client about 40 ms per request body.
+// Linux drops quick-acknowledgement mode again by itself, so it is asked for
+// at each piece of a body.
+void acknowledgeAtOnce(MHD_Connection *connection) {
+    const MHD_ConnectionInfo *info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (!info)
+        return;
+    const int one = 1;
+    (void)setsockopt(info->connect_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+}
 
 struct Route {
     std::string method;
@@ -245,7 +263,13 @@ struct HttpServer::Impl {
     MHD_Result answer(MHD_Connection *connection, Exchange &ex, Response &res) {
         ex.answered = true;
         MHD_Response *reply = nullptr;
-        if (res.fileFd >= 0) {
+        if (res.stream) {
+            reply = MHD_create_response_from_callback(
+                MHD_SIZE_UNKNOWN, 32 * 1024, &Impl::readStream, res.stream.get(),
+                [](void *stream) { delete static_cast<BodyStream *>(stream); });
+            if (reply)
+                res.stream.release(); // the library frees it with the response
+        } else if (res.fileFd >= 0) {
             reply =
                 MHD_create_response_from_fd_at_offset64(res.fileSize, res.fileFd, res.fileOffset);
             if (reply)
@@ -265,6 +289,17 @@ struct HttpServer::Impl {
             MHD_queue_response(connection, static_cast<unsigned>(res.status), reply);
         MHD_destroy_response(reply);
         return queued;
+    }
+
+    static ssize_t readStream(void *cls, uint64_t, char *buf, size_t max) {
+        long n = -1;
+        try {
+            n = static_cast<BodyStream *>(cls)->read(buf, max);
+        } catch (...) {
+        }
+        if (n == 0)
+            return MHD_CONTENT_READER_END_OF_STREAM;
+        return n < 0 ? MHD_CONTENT_READER_END_WITH_ERROR : static_cast<ssize_t>(n);
     }
 
     // A refusal before or while the body arrives: the rest of it is never read.
@@ -295,6 +330,7 @@ struct HttpServer::Impl {
         std::fprintf(stderr, "error in %s %s: %s\n", escapeControl(ex.request.method).c_str(),
                      loggablePath(ex.request.path).c_str(), escapeControl(what).c_str());
         res.headers.clear();
+        res.stream.reset();
         if (res.fileFd >= 0)
             ::close(res.fileFd);
         res.fileFd = -1;
@@ -472,6 +508,7 @@ struct HttpServer::Impl {
         if (*uploadSize > 0) {
             const std::size_t size = *uploadSize;
             *uploadSize = 0;
+            acknowledgeAtOnce(connection);
             return self.body(*ex, uploadData, size);
         }
         return self.end(connection, *ex);

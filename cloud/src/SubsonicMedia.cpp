@@ -3,6 +3,7 @@
 #include "CoverArt.h"
 #include "HttpRange.h"
 #include "Subsonic.h"
+#include "Transcode.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,13 +36,7 @@ std::string contentDisposition(const std::string &name) {
     return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + encoded;
 }
 
-void sendSong(Call &call, bool asDownload) {
-    const auto id = required(call, "id");
-    if (!id)
-        return;
-    const auto song = findSong(call, *id);
-    if (!song)
-        return fail(call, kNotFound, "song not found");
+void sendSong(Call &call, const Song *song, bool asDownload) {
     const auto file = call.ctx.store.findFile(song->fileId);
     const int fd =
         file ? ::open(call.ctx.blobs.pathOf(file->relPath).c_str(), O_RDONLY | O_CLOEXEC) : -1;
@@ -80,13 +75,44 @@ void sendSong(Call &call, bool asDownload) {
     }
 }
 
+std::optional<Song> requiredSong(Call &call) {
+    const auto id = required(call, "id");
+    if (!id)
+        return std::nullopt;
+    auto song = findSong(call, *id);
+    if (!song)
+        fail(call, kNotFound, "song not found");
+    return song;
+}
+
+// The original, unless the player asks for a lower bit rate or another
+// format: then the song is encoded again as it is sent.
 void stream(Call &call) {
-    // Transcoding is not offered: every player is sent the original.
-    sendSong(call, false);
+    const auto maxBitRate = number(call, "maxBitRate", 0, 0, 100000);
+    const auto timeOffset = maxBitRate ? number(call, "timeOffset", 0, 0, 24 * 3600) : std::nullopt;
+    if (!timeOffset)
+        return;
+    const auto song = requiredSong(call);
+    if (!song)
+        return;
+    const auto target = chooseTranscode(call.param("format").value_or(""), *maxBitRate,
+                                        song->tags.bitRateKbps, song->tags.suffix);
+    const auto file = target ? call.ctx.store.findFile(song->fileId) : std::nullopt;
+    auto encoder =
+        file ? Transcoder::open(call.ctx.blobs.pathOf(file->relPath).string(), *target, *timeOffset)
+             : nullptr;
+    // A file the decoder cannot read still goes out as it is.
+    if (!encoder)
+        return sendSong(call, &*song, false);
+    call.res.status = 200;
+    call.res.stream = std::move(encoder);
+    call.res.setHeader("Content-Type", contentTypeOf(target->format));
+    call.res.setHeader("Cache-Control", "no-store");
 }
 
 void download(Call &call) {
-    sendSong(call, true);
+    if (const auto song = requiredSong(call))
+        sendSong(call, &*song, true);
 }
 
 // A song, album or artist ID names the song whose picture stands for it.

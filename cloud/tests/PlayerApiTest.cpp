@@ -16,46 +16,6 @@ using namespace cloudtest;
 
 namespace {
 
-struct Credentials {
-    std::string password;
-    std::string apiKey;
-};
-
-// A tagged MP3; with a cover, a 300×200 picture is embedded.
-fs::path makeSong(const fs::path &dir, const std::string &name, double frequency,
-                  const std::string &tags, bool cover) {
-    const fs::path out = dir / name;
-    std::ostringstream cmd;
-    cmd << "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=" << frequency
-        << ":duration=2 ";
-    if (cover)
-        cmd << "-f lavfi -i color=c=red:s=300x200:d=1 -frames:v 1 -map 0:a -map 1:v -c:v mjpeg "
-               "-disposition:v attached_pic -id3v2_version 3 ";
-    cmd << tags << " -b:a 128k '" << out.string() << "'";
-    if (std::system(cmd.str().c_str()) != 0)
-        throw std::runtime_error("ffmpeg failed: " + cmd.str());
-    return out;
-}
-
-Credentials addPlayerPassword(TestServer &server, const std::string &email,
-                              const std::string &name) {
-    const auto r = runCloud({"add-player-password", "--data", server.dataArg(), email, name});
-    // The rest of the line after a label of the command's output.
-    const auto after = [&r](const std::string &label) {
-        const auto at = r.output.find(label);
-        if (at == std::string::npos)
-            return std::string();
-        const auto start = at + label.size();
-        return r.output.substr(start, r.output.find('\n', start) - start);
-    };
-    Credentials c;
-    c.password = after("password: ");
-    c.apiKey = after("api key: ");
-    if (r.exitCode != 0 || c.password.empty() || c.apiKey.empty())
-        throw std::runtime_error("add-player-password failed: " + r.output);
-    return c;
-}
-
 std::string tokenAuth(const std::string &user, const std::string &password) {
     const std::string salt = cloud::crypto::randomHex(6);
     return "u=" + percentEncode(user) + "&t=" + md5Hex(password + salt) + "&s=" + salt;
@@ -122,8 +82,8 @@ protected:
                                          "-metadata title='Bob Song' -metadata artist='Bob' "
                                          "-metadata album='Bobs'",
                                          true)));
-        annPhone = new Credentials(addPlayerPassword(*server, "ann@example.com", "phone"));
-        bobPhone = new Credentials(addPlayerPassword(*server, "bob@example.com", "phone"));
+        annPhone = new PlayerCredentials(addPlayerPassword(*server, "ann@example.com", "phone"));
+        bobPhone = new PlayerCredentials(addPlayerPassword(*server, "bob@example.com", "phone"));
     }
 
     static void TearDownTestSuite() {
@@ -186,8 +146,8 @@ protected:
     static inline std::string *first = nullptr;
     static inline std::string *second = nullptr;
     static inline std::string *matched = nullptr;
-    static inline Credentials *annPhone = nullptr;
-    static inline Credentials *bobPhone = nullptr;
+    static inline PlayerCredentials *annPhone = nullptr;
+    static inline PlayerCredentials *bobPhone = nullptr;
     static inline std::map<std::string, std::string> *paths = nullptr; // title → source file
 };
 
@@ -399,7 +359,7 @@ TEST_F(PlayerApiTest, EachAuthenticationSchemeIsAcceptedAndWrongOnesAreNot) {
 }
 
 TEST_F(PlayerApiTest, ARevokedPlayerPasswordStopsWorking) {
-    const Credentials tablet = addPlayerPassword(*server, "ann@example.com", "tablet");
+    const PlayerCredentials tablet = addPlayerPassword(*server, "ann@example.com", "tablet");
     const std::string auth = tokenAuth("ann@example.com", tablet.password);
     EXPECT_EQ(errorCode(call("ping", "f=json", auth)), -1);
     // Names are unique per account.
@@ -421,7 +381,7 @@ TEST_F(PlayerApiTest, ARevokedPlayerPasswordStopsWorking) {
 }
 
 TEST_F(PlayerApiTest, GuessingAPlayerPasswordIsThrottled) {
-    const Credentials right = addPlayerPassword(*server, "carol@example.com", "phone");
+    const PlayerCredentials right = addPlayerPassword(*server, "carol@example.com", "phone");
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(errorCode(call("ping", "f=json", tokenAuth("carol@example.com", "guess"))), 40);
     // Now even the right password waits.
@@ -536,7 +496,7 @@ TEST(PlayerLibraryUpgradeTest, AnOlderDataFolderGetsItsTagsAtStart) {
                                     "-metadata title=Older -metadata artist=Ann "
                                     "-metadata album=Before -metadata genre=Blues",
                                     true)));
-    const Credentials phone = addPlayerPassword(server, "dee@example.com", "phone");
+    const PlayerCredentials phone = addPlayerPassword(server, "dee@example.com", "phone");
     server.stop();
     const std::string wipe = "sqlite3 '" + (server.dataDir() / "cloud.sqlite").string() +
                              "' 'DELETE FROM library_songs; DELETE FROM library_albums; "

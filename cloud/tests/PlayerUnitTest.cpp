@@ -3,6 +3,7 @@
 #include "HttpRange.h"
 #include "PlayerSecrets.h"
 #include "SubsonicResponse.h"
+#include "Transcode.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +71,28 @@ TEST(PlayerSecretsTest, NamesArePrintableAndBounded) {
     EXPECT_FALSE(isValidPlayerPasswordName(std::string(65, 'a')));
     EXPECT_FALSE(isValidPlayerPasswordName("a\nb"));
     EXPECT_FALSE(isValidPlayerPasswordName("\xC3"));
+}
+
+// "format kbps", or "original".
+std::string chosen(const std::string &format, int maxKbps, int songKbps,
+                   const std::string &suffix) {
+    const auto t = chooseTranscode(format, maxKbps, songKbps, suffix);
+    if (!t)
+        return "original";
+    return std::string(t->format == TranscodeFormat::Opus ? "opus " : "mp3 ") +
+           std::to_string(t->bitRateKbps);
+}
+
+TEST(TranscodeChoiceTest, LimitsOutsideWhatTheEncodersMakeAreClamped) {
+    EXPECT_EQ(chosen("", 8, 128, "mp3"), "mp3 32");
+    EXPECT_EQ(chosen("opus", 1000, 900, "flac"), "opus 320");
+    EXPECT_EQ(chosen("", 500, 900, "flac"), "mp3 320");
+    // A song of unknown rate is made again whenever a limit is asked for.
+    EXPECT_EQ(chosen("", 64, 0, "mp3"), "mp3 64");
+    EXPECT_EQ(chosen("mp3", 0, 900, "flac"), "mp3 128");
+    EXPECT_EQ(chosen("opus", 0, 128, "OPUS"), "original");
+    EXPECT_EQ(chosen("opus", 64, 48, "opus"), "original");
+    EXPECT_EQ(chosen("opus", 64, 48, "mp3"), "opus 64");
 }
 
 TEST(SubsonicResponseTest, ListsAreArraysTextIsValueAndXmlIsEscaped) {

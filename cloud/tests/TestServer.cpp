@@ -341,6 +341,40 @@ fs::path makeAudio(const fs::path &dir, const std::string &name, double frequenc
     return out;
 }
 
+fs::path makeSong(const fs::path &dir, const std::string &name, double frequency,
+                  const std::string &tags, bool cover, double seconds) {
+    const fs::path out = dir / name;
+    std::ostringstream cmd;
+    cmd << "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=" << frequency
+        << ":duration=" << seconds << " ";
+    if (cover)
+        cmd << "-f lavfi -i color=c=red:s=300x200:d=1 -frames:v 1 -map 0:a -map 1:v -c:v mjpeg "
+               "-disposition:v attached_pic -id3v2_version 3 ";
+    cmd << tags << " -b:a 128k '" << out.string() << "'";
+    if (std::system(cmd.str().c_str()) != 0)
+        throw std::runtime_error("ffmpeg failed: " + cmd.str());
+    return out;
+}
+
+PlayerCredentials addPlayerPassword(TestServer &server, const std::string &email,
+                                    const std::string &name) {
+    const auto r = runCloud({"add-player-password", "--data", server.dataArg(), email, name});
+    // The rest of the line after a label of the command's output.
+    const auto after = [&r](const std::string &label) {
+        const auto at = r.output.find(label);
+        if (at == std::string::npos)
+            return std::string();
+        const auto start = at + label.size();
+        return r.output.substr(start, r.output.find('\n', start) - start);
+    };
+    PlayerCredentials c;
+    c.password = after("password: ");
+    c.apiKey = after("api key: ");
+    if (r.exitCode != 0 || c.password.empty() || c.apiKey.empty())
+        throw std::runtime_error("add-player-password failed: " + r.output);
+    return c;
+}
+
 std::string readFile(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

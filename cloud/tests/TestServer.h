@@ -93,6 +93,18 @@ private:
 std::filesystem::path makeAudio(const std::filesystem::path &dir, const std::string &name,
                                 double frequency, const std::string &title,
                                 const std::string &artist, const std::string &album);
+// A tagged MP3 (`tags` are ffmpeg options); with a cover, a 300×200 picture
+// is embedded.
+std::filesystem::path makeSong(const std::filesystem::path &dir, const std::string &name,
+                               double frequency, const std::string &tags, bool cover,
+                               double seconds = 2);
+// A player password made with the add-player-password command, and its API key.
+struct PlayerCredentials {
+    std::string password;
+    std::string apiKey;
+};
+PlayerCredentials addPlayerPassword(TestServer &server, const std::string &email,
+                                    const std::string &name);
 std::string readFile(const std::filesystem::path &path);
 std::string md5Hex(const std::string &bytes);
 // Query-field encoding: letters, digits and ".-_" as they are, the rest %XX.

@@ -1,0 +1,30 @@
+// Owning handles of FFmpeg's objects, so every early return frees them.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <memory>
+
+namespace cloud::av {
+
+struct FormatCloser {
+    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer {
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketFreer {
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+using Format = std::unique_ptr<AVFormatContext, FormatCloser>;
+using Codec = std::unique_ptr<AVCodecContext, CodecFreer>;
+using Frame = std::unique_ptr<AVFrame, FrameFreer>;
+using Packet = std::unique_ptr<AVPacket, PacketFreer>;
+
+} // namespace cloud::av

@@ -1,0 +1,54 @@
+// Lower bit rates for players on slow networks: a stored song decoded and
+// encoded again as MP3 or Opus, in this process, a piece at a time, so the
+// answer streams while it is being made.
+#pragma once
+
+#include "Http.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace cloud {
+
+enum class TranscodeFormat { Mp3, Opus };
+
+struct TranscodeTarget {
+    TranscodeFormat format = TranscodeFormat::Mp3;
+    int bitRateKbps = 128;
+};
+
+inline constexpr int kLowestTranscodeKbps = 32;
+inline constexpr int kHighestTranscodeKbps = 320;
+
+// What a stream request asks for, given the song's own bit rate and suffix:
+// nullopt sends the stored file as it is. `format` is the request's "format"
+// ("mp3", "opus", "raw" or empty), `maxBitRateKbps` its "maxBitRate" (0: no limit).
+std::optional<TranscodeTarget> chooseTranscode(const std::string &format, int maxBitRateKbps,
+                                               int songKbps, const std::string &songSuffix);
+
+const char *contentTypeOf(TranscodeFormat format);
+const char *suffixOf(TranscodeFormat format);
+
+// Encodes one file from `startSeconds` on. read() gives the next bytes of the
+// encoded stream; each call does a bounded piece of work.
+class Transcoder : public http::BodyStream {
+public:
+    // nullptr when the file cannot be decoded or the encoder is missing.
+    static std::unique_ptr<Transcoder> open(const std::string &path, const TranscodeTarget &target,
+                                            double startSeconds = 0);
+    ~Transcoder() override;
+    Transcoder(const Transcoder &) = delete;
+    Transcoder &operator=(const Transcoder &) = delete;
+
+    // Copies up to `max` bytes into `out`; 0 once the stream has ended, -1 on failure.
+    long read(char *out, std::size_t max) override;
+
+    struct State;
+
+private:
+    explicit Transcoder(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+} // namespace cloud
