@@ -77,7 +77,7 @@ CloudServer::CloudServer(Config config)
     addDownloadRoutes(server, ctx);
     addFacebookRoutes(server, ctx);
     addAnalyticsRoutes(server, ctx);
-    addWebSiteRoutes(server);
+    addWebSiteRoutes(server, ctx);
     addSubsonicRoutes(server, ctx);
     addRecognitionLookupRoutes(server, ctx.config);
 }

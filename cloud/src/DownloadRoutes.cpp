@@ -3,6 +3,7 @@
 // serves the bytes.
 #include "Crypto.h"
 #include "ServerContext.h"
+#include "WebSession.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -81,7 +82,7 @@ void redirectToFile(ServerContext &ctx, const Request &req, Response &res) {
     const auto session = sessionId.empty() || sessionId.size() > 128
                              ? std::nullopt
                              : ctx.store.findSession(sessionId);
-    if (!session)
+    if (!session || isWebSessionDevice(session->deviceId))
         return sendEnvelope(res, 401, "FAILED", "No Session");
     const auto user = ctx.store.findUser(session->userId);
     if (!user || !credentialsMatch(ctx, req, *user))

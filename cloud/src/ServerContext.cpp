@@ -2,6 +2,7 @@
 
 #include "Crypto.h"
 #include "KeyFile.h"
+#include "WebSession.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -123,9 +124,9 @@ std::optional<std::int64_t> Members::integer(const char *key) {
     return std::nullopt;
 }
 
-std::string sessionIdFromCookie(const http::Request &req) {
+std::string cookieValue(const http::Request &req, std::string_view name) {
     // The client sends back the whole Set-Cookie value, attributes included:
-    // look at each ";"-separated pair, and count only one named exactly JSESSIONID.
+    // look at each ";"-separated pair, and count only one named exactly so.
     std::string_view cookie;
     const std::string header = req.header("Cookie");
     cookie = header;
@@ -139,17 +140,25 @@ std::string sessionIdFromCookie(const http::Request &req) {
         while (!pair.empty() && pair.back() == ' ')
             pair.remove_suffix(1);
         const auto eq = pair.find('=');
-        if (eq != std::string_view::npos && pair.substr(0, eq) == "JSESSIONID")
+        if (eq != std::string_view::npos && pair.substr(0, eq) == name)
             return std::string(pair.substr(eq + 1));
     }
     return {};
+}
+
+std::string sessionIdFromCookie(const http::Request &req) {
+    return cookieValue(req, "JSESSIONID");
 }
 
 std::optional<Session> currentSession(ServerContext &ctx, const http::Request &req) {
     const std::string id = sessionIdFromCookie(req);
     if (id.empty() || id.size() > 128)
         return std::nullopt;
-    return ctx.store.findSession(id);
+    auto session = ctx.store.findSession(id);
+    // A web player's session opens the web player only.
+    if (session && isWebSessionDevice(session->deviceId))
+        return std::nullopt;
+    return session;
 }
 
 std::string sanitizeName(std::string_view name) {

@@ -83,6 +83,8 @@ private:
     std::string error_;
 };
 
+// The value of the request's cookie of that name; empty when there is none.
+std::string cookieValue(const http::Request &req, std::string_view name);
 // The session named by the "JSESSIONID" cookie, or by an explicit identifier.
 std::string sessionIdFromCookie(const http::Request &req);
 std::optional<Session> currentSession(ServerContext &ctx, const http::Request &req);
@@ -98,7 +100,7 @@ void addUploadRoutes(http::HttpServer &server, ServerContext &ctx);
 void addDownloadRoutes(http::HttpServer &server, ServerContext &ctx);
 void addFacebookRoutes(http::HttpServer &server, ServerContext &ctx);
 void addAnalyticsRoutes(http::HttpServer &server, ServerContext &ctx);
-void addWebSiteRoutes(http::HttpServer &server);
+void addWebSiteRoutes(http::HttpServer &server, ServerContext &ctx);
 void addSubsonicRoutes(http::HttpServer &server, ServerContext &ctx);
 
 // The password check of a sign-in; a missing account (or one without a

@@ -4,6 +4,7 @@
 #include "Crypto.h"
 #include "PlayerSecrets.h"
 #include "Subsonic.h"
+#include "WebSession.h"
 
 #include <algorithm>
 #include <cctype>
@@ -83,11 +84,27 @@ AuthResult byApiKey(ServerContext &ctx, const http::Request &req, const std::str
     return ok;
 }
 
+// The web player calls the API with its session cookie. Its answers are for
+// the player's own scripts only: never as JSONP, which any site could load as
+// a script, and never for a request another site started.
+AuthResult byWebSession(ServerContext &ctx, const http::Request &req) {
+    if (req.param("f") == "jsonp" || isCrossSiteRequest(req))
+        return refusal(kNotAuthorised, "the web session serves the web player only");
+    auto user = webSessionUser(ctx, req);
+    if (!user)
+        return refusal(kWrongCredentials, "the web session has ended: sign in again");
+    AuthResult ok;
+    ok.user = std::move(user);
+    return ok;
+}
+
 } // namespace
 
 AuthResult authenticate(ServerContext &ctx, const http::Request &req) {
     const auto apiKey = param(req, "apiKey");
     const auto username = param(req, "u");
+    if (!apiKey && !username && !cookieValue(req, kWebSessionCookie).empty())
+        return byWebSession(ctx, req);
     const auto token = param(req, "t");
     const auto salt = param(req, "s");
     const auto plain = param(req, "p");

@@ -1,0 +1,34 @@
+// Sign-in sessions of the web player: a cookie of their own, kept apart from
+// the desktop protocol's JSESSIONID, so neither kind opens the other's paths.
+#pragma once
+
+#include "ServerContext.h"
+
+#include <optional>
+#include <string_view>
+
+namespace cloud {
+
+inline constexpr const char *kWebSessionCookie = "sonarbox_web";
+
+// Web sessions live in the sessions table under a device ID of this prefix.
+bool isWebSessionDevice(std::string_view deviceId);
+
+// The account whose web session the request's cookie names, nullopt when none.
+std::optional<User> webSessionUser(ServerContext &ctx, const http::Request &req);
+
+// A browser tells where a request comes from; one started by another site
+// (a link, a form, a picture) never acts with the web session.
+bool isCrossSiteRequest(const http::Request &req);
+
+// The web player's own files, embedded at build time (WebAssets.cpp).
+struct WebAsset {
+    const char *path; // "/", "/web/app.js" …
+    const char *contentType;
+    const char *data;
+    std::size_t size;
+};
+extern const WebAsset kWebAssets[];
+extern const std::size_t kWebAssetCount;
+
+} // namespace cloud
