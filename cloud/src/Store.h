@@ -148,6 +148,9 @@ public:
                               int lifetimeSeconds);
     std::optional<Session> findSession(const std::string &id);
     void deleteSession(const std::string &id);
+    // Ends the account's sessions of devices whose ID starts with
+    // `devicePrefix`, all but the `keep` newest.
+    void keepNewestSessions(std::int64_t userId, const std::string &devicePrefix, int keep);
 
     // The Facebook stand-in
     std::optional<std::int64_t> createFacebookUser(const FacebookUser &user);

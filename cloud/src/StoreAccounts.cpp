@@ -244,6 +244,20 @@ void Store::deleteSession(const std::string &id) {
     Statement(db_, "DELETE FROM sessions WHERE id = ?").bind(1, crypto::sha256Hex(id)).run();
 }
 
+void Store::keepNewestSessions(std::int64_t userId, const std::string &devicePrefix, int keep) {
+    std::lock_guard lock(mutex_);
+    // Sessions share one lifetime, so the newest expire last (and, made in
+    // the same millisecond, were inserted last).
+    Statement(
+        db_, "DELETE FROM sessions WHERE user_id = ?1 AND substr(device_id, 1, length(?2)) = ?2 "
+             "AND id NOT IN (SELECT id FROM sessions WHERE user_id = ?1 AND "
+             "substr(device_id, 1, length(?2)) = ?2 ORDER BY expires_ms DESC, rowid DESC LIMIT ?3)")
+        .bind(1, userId)
+        .bind(2, devicePrefix)
+        .bind(3, keep)
+        .run();
+}
+
 std::optional<std::int64_t> Store::createFacebookUser(const FacebookUser &user) {
     std::lock_guard lock(mutex_);
     Statement q(db_, "INSERT INTO fb_users(email, first_name, last_name, pw_salt, pw_hash, "

@@ -18,6 +18,7 @@ using http::Response;
 constexpr const char *kWebDevicePrefix = "web:";
 // Long enough to carry a person through a month of listening; sign-out ends it at once.
 constexpr int kWebSessionSeconds = 30 * 24 * 3600;
+constexpr int kWebSessionsPerAccount = 20;
 
 // Nothing the pages load comes from anywhere but this server, and no other
 // site may frame them.
@@ -134,6 +135,8 @@ void signIn(ServerContext &ctx, const Request &req, Response &res) {
     // A device ID per browser: a second browser's sign-in leaves the first signed in.
     const std::string session = ctx.store.createSession(
         user->id, kWebDevicePrefix + crypto::randomHex(8), kWebSessionSeconds);
+    // Sign-ins without sign-outs do not pile up: the oldest browser gives way.
+    ctx.store.keepNewestSessions(user->id, kWebDevicePrefix, kWebSessionsPerAccount);
     sendApi(res, 200, describeUser(*user));
     setWebCookie(ctx, res, session, kWebSessionSeconds);
 }

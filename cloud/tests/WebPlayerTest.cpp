@@ -20,6 +20,7 @@ protected:
         server->addUser("ann@example.com", "ann-secret");
         server->addUser("bob@example.com", "bob-secret");
         server->addUser("carol@example.com", "carol-secret");
+        server->addUser("erin@example.com", "erin-secret");
         const std::string blue = "-metadata album='Blue Hours' -metadata artist='Ann Band' ";
         annSong = new std::string(readFile(makeSong(media->path(), "first.mp3", 440,
                                                     blue + "-metadata title='First Light'", true)));
@@ -223,6 +224,20 @@ TEST_F(WebPlayerTest, SignOutEndsThatBrowsersSessionOnly) {
     EXPECT_EQ(restError("ping", first), 40);
     EXPECT_EQ(api("me", second, {}, false).status, 200);
     EXPECT_EQ(restError("ping", second), -1);
+}
+
+TEST_F(WebPlayerTest, SignInsWithoutSignOutsKeepTheNewestTwentySessions) {
+    std::vector<std::string> cookies;
+    for (int i = 0; i < 21; ++i)
+        cookies.push_back(signIn("erin@example.com", "erin-secret"));
+    EXPECT_EQ(api("me", cookies[0], {}, false).status, 401);
+    EXPECT_EQ(api("me", cookies[1], {}, false).status, 200);
+    EXPECT_EQ(api("me", cookies[20], {}, false).status, 200);
+    // The account's desktop session is no browser's and stays.
+    const std::string desktop = server->loginOrFail("erin@example.com", "erin-secret", "pc");
+    signIn("erin@example.com", "erin-secret");
+    EXPECT_EQ(server->listing(desktop, 0).status, 200);
+    EXPECT_EQ(api("me", cookies[1], {}, false).status, 401);
 }
 
 TEST_F(WebPlayerTest, PlayerPasswordsMadeOnThePageWorkUntilRevoked) {
