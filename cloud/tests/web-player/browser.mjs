@@ -121,6 +121,15 @@ try {
   const volume = await page.evaluate(() => document.getElementById('audio').volume);
   check(Math.abs(volume - 0.8) < 0.01, `volume after four steps down: ${volume}`);
 
+  // The queue holds the album, the playing song marked.
+  await page.click('nav a[href="#/queue"]');
+  await page.waitForFunction(() => document.querySelector('#view h2')?.textContent === 'Queue');
+  const queued = await page.$$eval('#view table.songs tbody tr', (rows) => rows.map((r) => ({
+    title: r.querySelector('button.link').textContent, current: r.classList.contains('current'),
+  })));
+  check(JSON.stringify(queued.map((q) => q.title)) === JSON.stringify(titles)
+    && queued.findIndex((q) => q.current) === 0, `queue: ${JSON.stringify(queued)}`);
+
   // Every song of the account, none of another's.
   await page.click('nav a[href="#/songs"]');
   await page.waitForFunction(() => document.querySelector('#view h2')?.textContent === 'Songs');
