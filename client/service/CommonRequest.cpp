@@ -2,6 +2,7 @@
 
 #include "HttpExchange.h"
 #include "JSONDictionary.h"
+#include "RequestGate.h"
 #include "SecretMasking.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
@@ -110,6 +111,10 @@ std::optional<QString> CommonRequest::serviceNameForProcess(const QString &proce
 std::optional<QByteArray> CommonRequest::connect(const RunContext &context,
                                                  const std::optional<QByteArray> &dataToSend,
                                                  const QString &withServiceName) {
+    if (!RequestGate::allows(context, withServiceName)) {
+        fail(QStringLiteral("Not sent: a dry run changes nothing on the service."));
+        return std::nullopt;
+    }
     if (NetworkState::offline()) {
         qCInfo(lcService).noquote() << QStringLiteral("!!! APP OFFLINE  %1").arg(1);
         fail(QStringLiteral("The service cannot be reached: the network is offline."));

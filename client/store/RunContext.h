@@ -17,6 +17,9 @@ struct RunContext {
     // sign-in, empty after a log-out.
     std::optional<QString> session;
     QString deviceID;
+    // A preview of a sync: requests that would change what the service holds
+    // are not sent (RequestGate decides), and nothing is stored.
+    bool dryRun = false;
 
     bool hasAccount() const { return account != nullptr; }
 };
