@@ -86,17 +86,36 @@ bool Synchronize::getUserMediaFromCloud(QString *whyNot) {
 
 bool Synchronize::getUserMediaFromCloud(const RunContext &context, QString *whyNot) {
     Sonarbox &sonarbox = Sonarbox::instance();
+    bool refused = false;
+    QString why;
+    std::optional<JSONRecievedDataParser::CloudListing> listing =
+        listCloudMedia(context, sonarbox.syncMilliSeconds(), &why, &refused);
+    if (!listing) {
+        if (whyNot)
+            *whyNot = why;
+        if (refused)
+            sonarbox.stopSyncBecause(why);
+        return false;
+    }
+    sonarbox.setSyncMilliSeconds(listing->milliseconds);
+    sonarbox.setCloudLibraryTracks(listing->tracks);
+    return true;
+}
+
+std::optional<JSONRecievedDataParser::CloudListing>
+Synchronize::listCloudMedia(const RunContext &context, qint64 since, QString *whyNot,
+                            bool *refused) {
     const auto failed = [&](const QString &why) {
         qCWarning(lcAccounts).noquote()
             << QStringLiteral("Cloud library listing failed: %1").arg(why);
         if (whyNot)
             *whyNot = why;
-        return false;
+        return std::nullopt;
     };
     CommonRequest request;
-    const std::optional<QByteArray> reply = request.connect(
-        context, JSONRequestBuilder::buildGetUserMediaRequest(sonarbox.syncMilliSeconds()),
-        QStringLiteral("getUserContentProcess"));
+    const std::optional<QByteArray> reply =
+        request.connect(context, JSONRequestBuilder::buildGetUserMediaRequest(since),
+                        QStringLiteral("getUserContentProcess"));
     if (!reply) {
         const QString detail = request.errorString();
         return failed(
@@ -105,21 +124,19 @@ bool Synchronize::getUserMediaFromCloud(const RunContext &context, QString *whyN
                 : QStringLiteral("the cloud library could not be fetched (%1)").arg(detail));
     }
     // A listing can be large: read once, its tracks made as it is read.
-    const JSONRecievedDataParser::ListingReply listing =
+    JSONRecievedDataParser::ListingReply listing =
         JSONRecievedDataParser::parseListingReply(*reply);
-    sonarbox.setReplyStatus(listing.status);
+    Sonarbox::instance().setReplyStatus(listing.status);
     if (!listing.answered)
         return failed(
             QStringLiteral("the service answered the cloud library listing without a status"));
-    if (listing.status == QLatin1String("OK")) {
-        sonarbox.setSyncMilliSeconds(listing.listing.milliseconds);
-        sonarbox.setCloudLibraryTracks(listing.listing.tracks);
-        return true;
-    }
-    const QString refused = QStringLiteral("Missing login session, please logout and log back in.");
-    qCWarning(lcAccounts).noquote() << refused;
+    if (listing.status == QLatin1String("OK"))
+        return std::move(listing.listing);
+    const QString refusal = QStringLiteral("Missing login session, please logout and log back in.");
+    qCWarning(lcAccounts).noquote() << refusal;
     if (whyNot)
-        *whyNot = refused;
-    sonarbox.stopSyncBecause(refused);
-    return false;
+        *whyNot = refusal;
+    if (refused)
+        *refused = true;
+    return std::nullopt;
 }

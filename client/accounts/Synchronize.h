@@ -1,8 +1,11 @@
 #pragma once
 
+#include "service/JSONRecievedDataParser.h"
 #include "store/User.h"
 
 #include <QString>
+
+#include <optional>
 
 #include "store/RunContext.h"
 
@@ -27,4 +30,10 @@ public:
     // The same for the account of a run (its session, whatever happened to
     // the sign-in since).
     static bool getUserMediaFromCloud(const RunContext &context, QString *whyNot = nullptr);
+    // The listing of the changes since `since` (0: everything) for the
+    // context's account, or nothing with `whyNot`; `refused` tells a session
+    // the service no longer accepts. Keeps nothing of it.
+    static std::optional<JSONRecievedDataParser::CloudListing>
+    listCloudMedia(const RunContext &context, qint64 since, QString *whyNot = nullptr,
+                   bool *refused = nullptr);
 };

@@ -278,6 +278,7 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
     for (auto it = settled.cbegin(); it != settled.cend(); ++it)
         if (it.key().startsWith(rootKey) && !seen.contains(it.key()))
             forget.append(it.key());
-    dao.recordScannedFolders(settle, forget);
+    if (recordFolders)
+        dao.recordScannedFolders(settle, forget);
     return result;
 }

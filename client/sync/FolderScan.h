@@ -42,6 +42,9 @@ public:
     // it is read, may still be being written: it is left for a later scan
     // (counted in `stillWritten`). Zero takes every file as it is.
     std::chrono::nanoseconds leaveWrittenWithin{0};
+    // Whether the walk records the folders it found settled in the store (a
+    // preview of a sync writes nothing there).
+    bool recordFolders = true;
 
     // Accepted: a regular file whose extension is one of `extensions` and
     // whose size is valid, not among `duplicates`, with a name that survives

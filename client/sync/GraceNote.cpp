@@ -16,6 +16,7 @@
 #include "settings/Logging.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
+#include "store/StoreSetup.h"
 
 #include <tonemill/tonemill.h>
 
@@ -51,7 +52,11 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
     }
     m_run = run;
     m_account = run->context().account;
+    m_previewed.clear();
+    m_identified.open(
+        IdentificationCache::fileIn(StoreSetup::instance().applicationFilesDirectory()));
     const auto endRun = qScopeGuard([this] {
+        m_identified.save();
         m_run.reset();
         m_account.reset();
     });
@@ -126,7 +131,8 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
 
     if (total == 0 && sonarbox.flow_newUser)
         showLauncSbxUIElements();
-    GAUtility::instance().GASongsSuccessfullyFingerprinted(m_fingerprinted.load());
+    if (!context().dryRun)
+        GAUtility::instance().GASongsSuccessfullyFingerprinted(m_fingerprinted.load());
     qCInfo(lcSync).noquote() << QStringLiteral("=== Fingerprint Finished | Fingerprinted: %1")
                                     .arg(m_fingerprinted.load());
     if (completion)
@@ -161,6 +167,11 @@ void GraceNote::callRecognition(qsizetype groupSize) {
         initGNMessage << QStringLiteral("-u") << handle;
     gnMessage = initGNMessage;
 
+    // Files a preview identified are not decoded and fingerprinted again:
+    // their kept result stands in for the library's. A sync uses it once (the
+    // store holds the track afterwards); a preview keeps what it learns.
+    const bool dryRun = context().dryRun;
+    QJsonArray known;
     for (const AudioPtr &record : std::as_const(songsInAlbumButNotInDB)) {
         record->userMediaID = QStringLiteral("-1");
         record->downloaded = 0;
@@ -170,9 +181,43 @@ void GraceNote::callRecognition(qsizetype groupSize) {
         qCInfo(lcSync).noquote() << QStringLiteral("ALBUM: %1 SONG: %2")
                                         .arg(record->album.value_or(QString()),
                                              record->name.value_or(QString()));
-        gnMessage << Utility::normalizeFilePath(record->fileURL.value_or(QString()));
+        const QString path = Utility::normalizeFilePath(record->fileURL.value_or(QString()));
+        if (const std::optional<QJsonObject> kept = m_identified.find(path)) {
+            known.append(*kept);
+            if (!dryRun)
+                m_identified.forget(path);
+            continue;
+        }
+        gnMessage << path;
     }
+    if (!known.isEmpty())
+        qCInfo(lcSync).noquote()
+            << QStringLiteral("Identified before: %1 of the group's files").arg(known.size());
 
+    const bool called = gnMessage.size() > initGNMessage.size() && callLibrary(groupSize, handle);
+    if (!called && known.isEmpty())
+        return;
+    QJsonArray results = known;
+    if (called) {
+        for (const QJsonValue &entry : std::as_const(songsInGNResponse)) {
+            results.append(entry);
+            const QJsonValue input = entry.toObject().value(QStringLiteral("input"));
+            if (dryRun && input.isString())
+                m_identified.keep(input.toString(), entry.toObject());
+        }
+    }
+    songsInGNResponse = results;
+    for (const QJsonValue &entry : std::as_const(songsInGNResponse)) {
+        const QJsonObject result = entry.toObject();
+        const QJsonValue input = result.value(QStringLiteral("input"));
+        for (const AudioPtr &record : std::as_const(songsInAlbumButNotInDB)) {
+            if (input.isString() && record->fileURL == input.toString())
+                replaceID3WithGraceNote(result, *record);
+        }
+    }
+}
+
+bool GraceNote::callLibrary(qsizetype groupSize, const QString &handle) {
     RecognitionCall::Answer answer = RecognitionCall::call(
         m_recognize, gnMessage, int(groupSize) * ResponseBytesPerTrack, UserBufferBytes);
     if (answer.result == 0 && answer.user.isEmpty() && !handle.isEmpty()) {
@@ -187,22 +232,15 @@ void GraceNote::callRecognition(qsizetype groupSize) {
         answer = RecognitionCall::call(m_recognize, again, int(groupSize) * ResponseBytesPerTrack,
                                        UserBufferBytes);
     }
-    if (answer.result != 0) {
-        gnResponse = answer.response;
-        // A document cut at the buffer's end does not parse: the records then
-        // get their checksum from the file itself.
-        songsInGNResponse =
-            JSONRecievedDataParser::parseGracenoteResponse(gnResponse).value_or(QJsonArray());
-        for (const QJsonValue &entry : std::as_const(songsInGNResponse)) {
-            const QJsonObject result = entry.toObject();
-            const QJsonValue input = result.value(QStringLiteral("input"));
-            for (const AudioPtr &record : std::as_const(songsInAlbumButNotInDB)) {
-                if (input.isString() && record->fileURL == input.toString())
-                    replaceID3WithGraceNote(result, *record);
-            }
-        }
-    }
     keepRecognitionUser(answer.user);
+    if (answer.result == 0)
+        return false;
+    gnResponse = answer.response;
+    // A document cut at the buffer's end does not parse: the records then
+    // get their checksum from the file itself.
+    songsInGNResponse =
+        JSONRecievedDataParser::parseGracenoteResponse(gnResponse).value_or(QJsonArray());
+    return true;
 }
 
 void GraceNote::replaceID3WithGraceNote(const QJsonObject &result, Audio &withAudioObj) {
@@ -227,7 +265,8 @@ void GraceNote::replaceID3WithGraceNote(const QJsonObject &result, Audio &withAu
 void GraceNote::keepRecognitionUser(const QString &handedBack) {
     Sonarbox &sonarbox = Sonarbox::instance();
     const UserPtr user = m_account;
-    if (!user || handedBack.isEmpty() || user->gracenoteUser == handedBack)
+    // A preview keeps nothing of the account: the sync makes its own.
+    if (!user || handedBack.isEmpty() || user->gracenoteUser == handedBack || context().dryRun)
         return;
     // The handle is the run's account's: it is kept only while that account
     // is still the one signed in.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "IdentificationCache.h"
 #include "RecognitionCall.h"
 #include "SyncRun.h"
 #include "store/Audio.h"
@@ -32,6 +33,10 @@ public:
     void fingderPrintLocalMediaFiles(const SyncRunPtr &run,
                                      const std::function<void()> &completion);
 
+    // The new tracks a dry run identified, as the sync would have offered
+    // them to the service (checksum, recognition data); none are stored.
+    QList<AudioPtr> previewed() const { return m_previewed; }
+
     int amoundOfSongsFingerprinted() const { return m_fingerprinted.load(); }
     void setAmoundOfSongsFingerprinted(int amount) { m_fingerprinted = amount; }
 
@@ -54,6 +59,9 @@ private:
     const RunContext &context() const;
     bool runStopped() const;
     void callRecognition(qsizetype groupSize);
+    // The library's call for those of the group's files the cache does not
+    // know; answers whether it was made and succeeded.
+    bool callLibrary(qsizetype groupSize, const QString &handle);
     void keepRecognitionUser(const QString &handedBack);
     Answer askCatalogue(Audio &track, const QJsonArray &recognition);
     // Answers false when a stop request ended it.
@@ -74,4 +82,6 @@ private:
     std::atomic<int> m_fingerprinted{0};
     // Paths sent to the service in this run: they are not asked about twice.
     QSet<QString> m_askedThisRun;
+    IdentificationCache m_identified;
+    QList<AudioPtr> m_previewed;
 };

@@ -56,6 +56,12 @@ void GraceNote::notifyServerAndAddToDB() {
         // keeps nothing of its account there.
         if (runStopped())
             return;
+        // A preview stores nothing: what it learnt is the record itself.
+        if (context().dryRun) {
+            m_previewed << record;
+            progress.finishItem(name, SyncProgress::Outcome::Succeeded);
+            continue;
+        }
         if (GenericDAO::instance().addTrackToDB(record, true))
             sonarbox.addDuplicateLibraryTrack(record);
         switch (answer) {
@@ -89,8 +95,10 @@ GraceNote::Answer GraceNote::askCatalogue(Audio &track, const QJsonArray &recogn
         JSONRequestBuilder::buildMediaFromCatalogByChecksumOrFingerprint(track, recognition),
         QStringLiteral("createUserMediaFromCatalog"));
     if (!reply) {
-        qCWarning(lcSync).noquote() << QStringLiteral("!=!=! NULL RESPONSE for song %1")
-                                           .arg(track.name.value_or(QString()));
+        // A preview's request is held back on purpose, and said so once.
+        if (!context().dryRun)
+            qCWarning(lcSync).noquote() << QStringLiteral("!=!=! NULL RESPONSE for song %1")
+                                               .arg(track.name.value_or(QString()));
         return Answer::None;
     }
 

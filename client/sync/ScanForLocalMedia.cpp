@@ -177,6 +177,7 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
     FolderScan scan;
     scan.leaveWrittenWithin = std::chrono::milliseconds(m_freshMs.load());
     scan.stopRequested = [this] { return stopRequested(); };
+    scan.recordFolders = !(m_run && m_run->context().dryRun);
     scan.tracksFound = [&s](qsizetype count) { s.syncProgress().trackFound(count); };
     // Looked up once per walk: a collection has thousands of files.
     FolderScan::Result result = scan.run(folderPath, validExtensions(), s.duplicatePaths());

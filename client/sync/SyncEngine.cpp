@@ -10,6 +10,18 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <atomic>
+
+namespace {
+
+std::atomic<SyncEngine *> g_installed{nullptr};
+
+} // namespace
+
+SyncEngine *SyncEngine::installed() {
+    return g_installed.load();
+}
+
 SyncEngine::SyncEngine(SyncDependencies dependencies)
     : m_library(dependencies.musicLibrary
                     ? dependencies.musicLibrary
@@ -21,6 +33,8 @@ SyncEngine::SyncEngine(SyncDependencies dependencies)
     , m_upload(std::make_unique<UploadFilesToCloud>()) {}
 
 SyncEngine::~SyncEngine() {
+    SyncEngine *self = this;
+    g_installed.compare_exchange_strong(self, nullptr);
     if (!m_installedIn)
         return;
     // A running stage may be waiting for this (the main) thread, where the
@@ -58,4 +72,5 @@ void SyncEngine::install(Sonarbox &coordinator) {
     };
     coordinator.setStages(std::move(stages));
     m_installedIn = &coordinator;
+    g_installed = this;
 }

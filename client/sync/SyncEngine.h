@@ -31,6 +31,9 @@ public:
     SyncEngine &operator=(const SyncEngine &) = delete;
 
     void install(Sonarbox &coordinator);
+    // The engine installed last and still there, or none (a sync's preview
+    // runs on its stages).
+    static SyncEngine *installed();
 
     ScanForLocalMedia &scanner() { return *m_scan; }
     GraceNote &graceNote() { return *m_graceNote; }

@@ -98,6 +98,8 @@ bool CloudProcess::start(const QStringList &extraArguments) {
     if (!m_certificateFile.isEmpty())
         tls << QStringLiteral("--tls-cert") << m_certificateFile << QStringLiteral("--tls-key")
             << m_keyFile;
+    ChildProcess::Options options;
+    options.errorFile = m_logFile;
     if (!m_process.start(executable(),
                          QStringList{QStringLiteral("serve"), QStringLiteral("--data"),
                                      m_data.path(), QStringLiteral("--listen"),
@@ -105,7 +107,8 @@ bool CloudProcess::start(const QStringList &extraArguments) {
                                      QStringLiteral("--pbkdf2-iterations"), QStringLiteral("1000"),
                                      QStringLiteral("--weak-password-hashes-for-tests"),
                                      QStringLiteral("--threads"), QStringLiteral("8")} +
-                             tls + extraArguments))
+                             tls + extraArguments,
+                         options))
         return false;
     return TestEnvironment::waitUntil(
                [&] {
@@ -117,6 +120,17 @@ bool CloudProcess::start(const QStringList &extraArguments) {
                // library is indexed before the server listens.
                60000) &&
            m_process.isRunning();
+}
+
+QStringList CloudProcess::requestLog(const QString &contains) const {
+    QFile file(m_logFile);
+    if (m_logFile.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (!line.isEmpty() && line.contains(contains.toUtf8()))
+            lines << QString::fromUtf8(line);
+    return lines;
 }
 
 void CloudProcess::stop() {

@@ -28,6 +28,12 @@ public:
     // baseUrl() then names https, and this object's own requests trust the
     // certificate.
     void useTls(const QString &certificateFile, const QString &keyFile);
+    // Makes the next start() write the server's standard error (a line per
+    // request it answered: method, path, status) to a file of its data
+    // folder instead of the test's, for requestLog().
+    void keepRequestLog() { m_logFile = m_data.filePath(QStringLiteral("requests.log")); }
+    // The lines of that log so far whose text contains `contains`.
+    QStringList requestLog(const QString &contains = QString()) const;
     // Starts the server (again, after stop() or kill(), on the same port and data).
     bool start(const QStringList &extraArguments = {});
     void stop();
@@ -63,4 +69,5 @@ private:
     QString m_otherDevice;
     QString m_certificateFile;
     QString m_keyFile;
+    QString m_logFile;
 };

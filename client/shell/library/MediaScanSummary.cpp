@@ -8,9 +8,9 @@
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
+#include "settings/NotificationCenter.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
-#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 
 #include <QApplication>
@@ -19,6 +19,11 @@
 namespace {
 
 const QString WaitingText = QStringLiteral("Please wait while we scan...");
+
+MediaScanSummary::Previewer &previewer() {
+    static MediaScanSummary::Previewer instance;
+    return instance;
+}
 
 // The key under which the scan counts a chosen folder.
 QString scannedPath(const QUrl &folder) {
@@ -56,6 +61,8 @@ MediaScanSummary::MediaScanSummary(QWidget *parent)
     ui.backBtn->setText(localizedString(QStringLiteral("Commands_Back")));
     ui.nextBtn->setText(QStringLiteral("Next"));
     ui.nextBtn->setEnabled(false);
+    ui.previewBtn->setText(QStringLiteral("Preview"));
+    ui.previewBtn->setEnabled(false);
 
     scanProcess();
     ui.progressIndicator->setVisible(true);
@@ -71,6 +78,7 @@ MediaScanSummary::MediaScanSummary(QWidget *parent)
             &MediaScanSummary::changeCustomFolder);
     connect(ui.backBtn, &QPushButton::clicked, this, &MediaScanSummary::showMediaPickerView);
     connect(ui.nextBtn, &QPushButton::clicked, this, &MediaScanSummary::showProcessingView);
+    connect(ui.previewBtn, &QPushButton::clicked, this, &MediaScanSummary::showPreview);
     ScreenKeys::install(this, ui.nextBtn, [this] { showMediaPickerView(); });
 }
 
@@ -102,6 +110,7 @@ void MediaScanSummary::scanProcess() {
 
 void MediaScanSummary::scanDone() {
     ui.nextBtn->setEnabled(true);
+    ui.previewBtn->setEnabled(true);
     ui.progressIndicator->setVisible(false);
     reloadTable();
     qCInfo(lcShell).noquote() << QStringLiteral("scanLocalMedia FINISHED: %1")
@@ -201,4 +210,37 @@ void MediaScanSummary::showProcessingView() {
     NotificationCenter::defaultCenter().postNotificationName(
         QStringLiteral("showProcessingViewNotification"), this);
     sonarbox.sync(false);
+}
+
+void MediaScanSummary::setPreviewer(Previewer previewer) {
+    ::previewer() = std::move(previewer);
+}
+
+void MediaScanSummary::showPreview() {
+    if (!ui.nextBtn->isEnabled() || !ui.previewBtn->isEnabled())
+        return;
+    qCInfo(lcShell) << "showPreview";
+    ui.previewBtn->setEnabled(false);
+    ui.previewBtn->setText(QStringLiteral("Working it out..."));
+    const QPointer<MediaScanSummary> self(this);
+    const auto done = [self](const DryRunReport &report) {
+        if (!self)
+            return;
+        self->ui.previewBtn->setText(QStringLiteral("Preview"));
+        self->ui.previewBtn->setEnabled(true);
+        if (self->m_previewDialog)
+            self->m_previewDialog->close();
+        auto *box =
+            new QMessageBox(report.completed() ? QMessageBox::Information : QMessageBox::Warning,
+                            QStringLiteral("What the first sync would do"),
+                            report.lines().join(QLatin1Char('\n')), QMessageBox::Ok, self);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        self->m_previewDialog = box;
+        box->open();
+        emit self->previewShown();
+    };
+    if (::previewer())
+        ::previewer()(done);
+    else
+        DryRun::start(done);
 }

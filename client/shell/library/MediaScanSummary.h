@@ -1,8 +1,14 @@
 #pragma once
 
 #include "CustomView.h"
+#include "sync/DryRun.h"
 #include "sync/StageQueue.h"
 #include "ui_MediaScanSummary.h"
+
+#include <QMessageBox>
+#include <QPointer>
+
+#include <functional>
 
 class SummaryCellView;
 
@@ -27,10 +33,20 @@ public:
     void changeCustomFolder();
     void showMediaPickerView();
     void showProcessingView();
+    // Preview: what the first sync would do, in a small dialog once known.
+    void showPreview();
+    QPushButton *previewButton() const { return ui.previewBtn; }
+    QMessageBox *previewDialog() const { return m_previewDialog; }
+    // Who works the preview out (the sync engine's dry run by default);
+    // tests hand in another. `done` runs on the main thread.
+    using Previewer = std::function<void(std::function<void(const DryRunReport &)> done)>;
+    static void setPreviewer(Previewer previewer);
 
 signals:
     // The scan's completion has been handled on the main thread.
     void scanFinished();
+    // The preview's dialog is shown.
+    void previewShown();
 
 private:
     void scanProcess();
@@ -43,4 +59,5 @@ private:
     int m_amountOfRows = 0;
     QList<QUrl> m_folders;
     StageOperationPtr m_scanProcess;
+    QPointer<QMessageBox> m_previewDialog;
 };

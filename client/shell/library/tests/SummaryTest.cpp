@@ -6,6 +6,7 @@
 #include "sync/ScanForLocalMedia.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -150,6 +151,53 @@ TEST_F(SummaryTest, NextForgetsStoredTracksMarksTheLibraryPickedAndSyncsWithoutA
     EXPECT_EQ(stagesRun(), QStringList({"scan", "fingerprint", "download", "upload"}));
 }
 
+TEST_F(SummaryTest, PreviewAfterTheScanShowsWhatTheFirstSyncWouldDoInADialog) {
+    sonarbox().setUserPickedMediaLibrary(2);
+    std::function<void(const DryRunReport &)> answer;
+    int asked = 0;
+    MediaScanSummary::setPreviewer([&](std::function<void(const DryRunReport &)> done) {
+        ++asked;
+        answer = std::move(done);
+    });
+    MediaScanSummary summary;
+    EXPECT_EQ(summary.previewButton()->text(), "Preview");
+    EXPECT_FALSE(summary.previewButton()->isEnabled());
+    summary.showPreview();
+    EXPECT_EQ(asked, 0);
+
+    letScanFinish();
+    ASSERT_TRUE(finishes(summary));
+    ASSERT_TRUE(summary.previewButton()->isEnabled());
+    summary.previewButton()->click();
+    EXPECT_EQ(asked, 1);
+    // Asked once at a time.
+    EXPECT_FALSE(summary.previewButton()->isEnabled());
+    summary.previewButton()->click();
+    EXPECT_EQ(asked, 1);
+
+    DryRunReport report;
+    report.filesFound = 4;
+    report.filesToIdentify = 4;
+    report.expectedFromCatalogue = 1;
+    report.songsToDownload = 2;
+    report.tracksToUpload = 3;
+    report.uploadBytes = 3 * 1024 * 1024;
+    QSignalSpy shown(&summary, &MediaScanSummary::previewShown);
+    answer(report);
+    ASSERT_EQ(shown.count(), 1);
+    ASSERT_TRUE(summary.previewDialog());
+    const QString text = summary.previewDialog()->text();
+    for (const char *line :
+         {"Files to identify: 4", "Expected from the catalogue without upload: 1",
+          "Songs to download: 2", "Tracks to upload: 3 (3.0 MiB)",
+          "Upload time: not estimated, no upload rate has been measured yet"})
+        EXPECT_TRUE(text.contains(QLatin1String(line))) << line << "\n" << text.toStdString();
+    EXPECT_TRUE(summary.previewButton()->isEnabled());
+    // Nothing of the first sync happened.
+    EXPECT_TRUE(posted.isEmpty());
+    MediaScanSummary::setPreviewer({});
+}
+
 TEST_F(SummaryTest, BackAndTheKeyboard) {
     QWidget window;
     auto *summary = new MediaScanSummary(&window);
@@ -175,6 +223,8 @@ TEST_F(SummaryTest, BackAndTheKeyboard) {
     ASSERT_TRUE(finishes(*summary));
     ui.backBtn->setFocus();
     QTest::keyClick(ui.backBtn, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), ui.previewBtn);
+    QTest::keyClick(ui.previewBtn, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), ui.nextBtn);
     QTest::keyClick(ui.nextBtn, Qt::Key_Return);
     ASSERT_EQ(posted.size(), 3);
