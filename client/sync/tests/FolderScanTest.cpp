@@ -138,6 +138,15 @@ TEST_F(FolderScanTest, NothingSettlesWhileFilesMayStillArriveOrAfterAStop) {
     stopped.stopRequested = [] { return true; };
     EXPECT_TRUE(stopped.run(dir.filePath("music"), {QStringLiteral("mp3")}, {}).stopped);
     EXPECT_TRUE(settled().isEmpty());
+
+    // A sync's preview finds the same and records nothing.
+    FolderScan preview;
+    preview.settleAfter = {};
+    preview.recordFolders = false;
+    EXPECT_EQ(preview.run(dir.filePath("music"), {QStringLiteral("mp3")}, {}).found, 1);
+    EXPECT_TRUE(settled().isEmpty());
+    EXPECT_EQ(scan().found, 1);
+    EXPECT_EQ(settled(), (QStringList{".", "A"}));
 }
 
 } // namespace
