@@ -69,9 +69,10 @@ bool fillStore(const QString &home, int tracks) {
         ok = ok && query.exec(QStringLiteral("INSERT INTO \"User\" (\"id\", \"username\", "
                                              "\"deviceId\") VALUES ('1', 'grace@example.com', "
                                              "'bench')"));
-        ok = ok && query.prepare(QStringLiteral(
-                       "INSERT INTO \"Audio\" (\"checksum\", \"songName\", \"artist\", "
-                       "\"fileURL\", \"userMediaID\", \"downloadable\") VALUES (?, ?, ?, ?, ?, 1)"));
+        ok =
+            ok && query.prepare(QStringLiteral(
+                      "INSERT INTO \"Audio\" (\"checksum\", \"songName\", \"artist\", "
+                      "\"fileURL\", \"userMediaID\", \"downloadable\") VALUES (?, ?, ?, ?, ?, 1)"));
         for (int i = 0; ok && i < tracks; ++i) {
             query.bindValue(0, QStringLiteral("%1").arg(i, 32, 16, QLatin1Char('0')));
             query.bindValue(1, QStringLiteral("Song %1").arg(i));

@@ -19,8 +19,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <utility>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -49,8 +49,8 @@ bool fillStore(const QString &file, int tracks) {
             insert.bindValue(5, kind == 2 ? 1 : 0);
             insert.bindValue(6, kind == 4 ? QVariant() : QVariant(kind < 3 ? 1 : 0));
             insert.bindValue(7, kind == 1 ? QVariant(1) : QVariant());
-            insert.bindValue(8, kind == 5 ? QVariant(QStringLiteral("HTTP status 413"))
-                                          : QVariant());
+            insert.bindValue(8,
+                             kind == 5 ? QVariant(QStringLiteral("HTTP status 413")) : QVariant());
             ok = insert.exec();
         }
         if (!ok)
@@ -83,10 +83,10 @@ void printRow(const char *name, std::vector<double> values) {
 int main(int argc, char **argv) {
     // A HOME of its own, so that nothing is written to the real one.
     QTemporaryDir root;
-    for (const auto &[name, sub] : {std::pair{"HOME", "home"},
-                                    std::pair{"XDG_CONFIG_HOME", "home/.config"},
-                                    std::pair{"XDG_DATA_HOME", "home/.local/share"},
-                                    std::pair{"XDG_CACHE_HOME", "home/.cache"}})
+    for (const auto &[name, sub] :
+         {std::pair{"HOME", "home"}, std::pair{"XDG_CONFIG_HOME", "home/.config"},
+          std::pair{"XDG_DATA_HOME", "home/.local/share"},
+          std::pair{"XDG_CACHE_HOME", "home/.cache"}})
         qputenv(name, root.filePath(QLatin1String(sub)).toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

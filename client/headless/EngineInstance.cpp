@@ -81,8 +81,9 @@ bool EngineInstance::acquire(QString *error) {
     QLocalServer::removeServer(path);
     if (!m_server->listen(path)) {
         // The store is ours all the same; only a later start cannot reach us.
-        qCWarning(lcSync).noquote() << QStringLiteral("The instance socket %1 could not be opened: %2")
-                                            .arg(path, m_server->errorString());
+        qCWarning(lcSync).noquote()
+            << QStringLiteral("The instance socket %1 could not be opened: %2")
+                   .arg(path, m_server->errorString());
     }
     connect(m_server.get(), &QLocalServer::newConnection, this, &EngineInstance::onConnection);
     return true;

@@ -21,14 +21,30 @@ struct HeadlessOptions {
     std::optional<LibraryChoice> library;
     std::optional<QString> downloadDir; // absolute path
     bool once = false;
+    // --dry-run: what the next sync would do, worked out without doing it.
+    bool dryRun = false;
     bool status = false;
     // --autostart on|off: whether this program starts at login. Nothing is
     // registered unless asked.
     std::optional<bool> autostart;
+    // --share-usage on|off: the "Share anonymous usage statistics" preference.
+    std::optional<bool> shareUsage;
+    // --tracks [--failed]: every stored track (or only the failed ones) with its state.
+    bool tracks = false;
+    bool failedOnly = false;
+    // --limit-up N, --limit-down N: KiB/s for this run's transfers (0: no
+    // limit), in place of the saved limits.
+    std::optional<int> limitUp;
+    std::optional<int> limitDown;
+    // --pause / --resume: sent to the engine that is running (true: pause).
+    std::optional<bool> pause;
 
-    // --login, --logout, --status and --autostart do their thing and exit,
-    // unless --once asks for a sync as well.
-    bool runsSync() const { return once || !(login || logout || status || autostart); }
+    // --login, --logout, --status, --autostart, --share-usage and --tracks
+    // do their thing and exit, unless --once asks for a sync as well.
+    bool runsSync() const {
+        return once ||
+               !(login || logout || status || autostart || shareUsage || tracks || pause || dryRun);
+    }
 };
 
 // Adds every option of the program (and --help, --version) to `parser`.

@@ -4,20 +4,29 @@
 // one every hour until SIGINT or SIGTERM).
 #include "AccountCommands.h"
 #include "Console.h"
+#include "DryRunCommand.h"
+#include "EngineInstance.h"
 #include "HeadlessOptions.h"
 #include "LibrarySettings.h"
+#include "PauseCommands.h"
 #include "ProgressPrinter.h"
 #include "SignalWatcher.h"
 #include "StatusReport.h"
 #include "SyncRunner.h"
+#include "TrackStates.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
+#include "settings/LoggingSetup.h"
+#include "settings/NSDefaultsUtility.h"
+#include "settings/PreferenceKeys.h"
 #include "store/StoreSetup.h"
+#include "sync/ChangeWatcher.h"
 #include "sync/LoginItems.h"
 #include "sync/Sonarbox.h"
 #include "sync/StatusReporting.h"
 #include "sync/SyncEngine.h"
+#include "sync/TransferLimits.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,6 +48,13 @@ int runSyncs(bool once) {
 
     auto engine = std::make_unique<SyncEngine>();
     engine->install(sonarbox);
+    // Between the hourly syncs, changes to the music are synced once they
+    // have settled; a single sync has no use for that.
+    std::unique_ptr<ChangeWatcher> watcher;
+    if (!once) {
+        watcher = std::make_unique<ChangeWatcher>(sonarbox, *engine);
+        watcher->start();
+    }
     // A sync stops when the service's host goes away; the hourly retry
     // carries on once it is back.
     sonarbox.startNetworkMonitoring();
@@ -50,6 +66,7 @@ int runSyncs(bool once) {
                      [](int exitCode) { QCoreApplication::exit(exitCode); });
     QTimer::singleShot(0, &runner, &SyncRunner::start);
     const int exitCode = QCoreApplication::exec();
+    watcher.reset();
     // Joined while the application object still exists: a probe answering
     // during its destruction would post to an object being torn down.
     sonarbox.stopNetworkMonitoring();
@@ -72,7 +89,7 @@ int setStartAtLogin(bool on) {
         return 0;
     }
     const QString config = DeploymentConfig::current().source;
-    if (!config.startsWith(QLatin1Char(':')))
+    if (config != DeploymentConfig::defaultFile())
         LoginItems::setProgramArguments(
             {QStringLiteral("--config"), QFileInfo(config).absoluteFilePath()});
     sonarbox.addAppAsLoginItem();
@@ -107,11 +124,42 @@ int run(const HeadlessOptions &options) {
         if (const int rc = setStartAtLogin(*options.autostart))
             return rc;
     }
+    if (options.shareUsage) {
+        NSDefaultsUtility::setBoolean(PreferenceKeys::ShareUsageStatistics, *options.shareUsage);
+        NSDefaultsUtility::synchronize();
+        Console::printLine(
+            QStringLiteral("Share anonymous usage statistics: %1")
+                .arg(*options.shareUsage ? QStringLiteral("on") : QStringLiteral("off")));
+    }
     if (options.status) {
         for (const QString &line : statusReport())
             Console::printLine(line);
     }
-    return options.runsSync() ? runSyncs(options.once) : 0;
+    if (options.tracks) {
+        const QList<TrackStates::Row> rows = TrackStates::load(options.failedOnly);
+        for (const TrackStates::Row &row : rows)
+            Console::printLine(TrackStates::line(row));
+        Console::printLine(
+            QStringLiteral("%1 %2")
+                .arg(rows.size())
+                .arg(options.failedOnly ? QStringLiteral("failed") : QStringLiteral("tracks")));
+    }
+    if (options.dryRun)
+        return dryRunCommand();
+    if (!options.runsSync())
+        return 0;
+    if (options.limitUp || options.limitDown) {
+        TransferLimits limits = TransferLimits::inForce();
+        limits.uploadKiBps = options.limitUp.value_or(limits.uploadKiBps);
+        limits.downloadKiBps = options.limitDown.value_or(limits.downloadKiBps);
+        TransferLimits::set(limits);
+        const auto shown = [](int kiBps) {
+            return kiBps == 0 ? QStringLiteral("no limit") : QStringLiteral("%1 KiB/s").arg(kiBps);
+        };
+        Console::printLine(QStringLiteral("Limits: upload %1, download %2")
+                               .arg(shown(limits.uploadKiBps), shown(limits.downloadKiBps)));
+    }
+    return runSyncs(options.once);
 }
 
 } // namespace
@@ -126,6 +174,7 @@ int main(int argc, char **argv) {
     addHeadlessOptions(parser);
     parser.process(app); // --help and --version print and exit here
     Console::claimStandardOutput();
+    Logging::install(parser.isSet(QStringLiteral("verbose")));
 
     Localization::install();
     QString error;
@@ -141,13 +190,45 @@ int main(int argc, char **argv) {
     Console::installLogHandler();
 
     StoreSetup &store = StoreSetup::instance();
+    if (options->pause) {
+        // Said to the engine that runs; with none running there is nobody to tell.
+        const QString folder = store.applicationFilesDirectory();
+        const std::optional<QString> reply = PauseCommands::send(folder, *options->pause);
+        if (!reply) {
+            Console::printError(
+                QStringLiteral("sonarbox-headless: no Sonarbox engine is running for the store "
+                               "%1; nothing was %2.")
+                    .arg(folder,
+                         *options->pause ? QStringLiteral("paused") : QStringLiteral("resumed")));
+            return 1;
+        }
+        if (!reply->startsWith(QLatin1String("ok"))) {
+            Console::printError(
+                QStringLiteral("sonarbox-headless: the engine answered: %1").arg(*reply));
+            return 1;
+        }
+        Console::printLine(reply->mid(3));
+        return 0;
+    }
+    // Two engines syncing one store and account would upload and download
+    // everything twice; the other commands (--status above all) work beside
+    // a running engine.
+    EngineInstance instance(store.applicationFilesDirectory());
+    if (options->runsSync() && !instance.acquire(&error)) {
+        Console::printError(QStringLiteral("sonarbox-headless: %1 Not syncing.").arg(error));
+        return EngineInstance::BusyExitCode;
+    }
+    if (options->runsSync())
+        PauseCommands::install(instance);
     if (!store.managedObjectContext())
         Console::printError(QStringLiteral("The store %1 could not be opened; running without it.")
                                 .arg(store.storeFilePath()));
     // As the desktop program starts: the analytics sender (which reports the
     // program's start when the deployment and the user allow it), then the
-    // first-run check. A status query is not a use of the program.
-    if (!options->status || options->runsSync()) {
+    // first-run check.
+    // A query or a change of preference is not a use of the program.
+    if (options->runsSync() ||
+        !(options->status || options->shareUsage || options->tracks || options->dryRun)) {
         GAUtility::instance();
         Sonarbox::instance().isTheAppRunningFirstTime();
     }

@@ -15,8 +15,7 @@ QString executableFolder() {
 }
 
 bool inside(const QString &path, const QString &folder) {
-    return !folder.isEmpty() &&
-           (path == folder || path.startsWith(folder + QLatin1Char('/')));
+    return !folder.isEmpty() && (path == folder || path.startsWith(folder + QLatin1Char('/')));
 }
 
 } // namespace

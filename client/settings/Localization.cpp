@@ -23,8 +23,8 @@ QTranslator *table() {
         auto translator = new QTranslator;
         const QString file = DataFolders::dataFile(QStringLiteral("translations/sonarbox_en.qm"));
         if (!translator->load(file)) {
-            qCWarning(lcSettings).noquote() << "The localisation table" << file
-                                            << "could not be loaded";
+            qCWarning(lcSettings).noquote()
+                << "The localisation table" << file << "could not be loaded";
             delete translator;
             return nullptr;
         }

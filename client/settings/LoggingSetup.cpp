@@ -36,13 +36,12 @@ char levelLetter(QtMsgType type) {
 
 void handler(QtMsgType type, const QMessageLogContext &context, const QString &message) {
     if (g_file) {
-        const QString line = QStringLiteral("%1 %2 %3 %4: %5")
-                                 .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs))
-                                 .arg(::getpid())
-                                 .arg(QLatin1Char(levelLetter(type)))
-                                 .arg(QLatin1String(context.category ? context.category
-                                                                     : "default"),
-                                      message);
+        const QString line =
+            QStringLiteral("%1 %2 %3 %4: %5")
+                .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs))
+                .arg(::getpid())
+                .arg(QLatin1Char(levelLetter(type)))
+                .arg(QLatin1String(context.category ? context.category : "default"), message);
         g_file->append(line.toUtf8());
     }
     if (!reachesTerminal(type))
@@ -67,8 +66,7 @@ QString logFilePath() {
 }
 
 bool reachesTerminal(QtMsgType type) {
-    return g_verbose.load() || type == QtWarningMsg || type == QtCriticalMsg ||
-           type == QtFatalMsg;
+    return g_verbose.load() || type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg;
 }
 
 void install(bool verbose) {

@@ -21,6 +21,19 @@ inline constexpr QLatin1StringView LastSyncOutcome{"lastSyncOutcome"};
 // stops every usage event; YES sends them only where the deployment turns
 // analytics on (TrackWithGoogleAnalytics).
 inline constexpr QLatin1StringView ShareUsageStatistics{"shareUsageStatistics"};
+// Syncing paused by the person (boolean): no transfer and no sync starts
+// until it is resumed, also after a restart.
+inline constexpr QLatin1StringView SyncPaused{"syncPaused"};
+// Transfers may run on a metered connection (boolean; absent: the
+// deployment's default).
+inline constexpr QLatin1StringView SyncOnMeteredConnections{"syncOnMeteredConnections"};
+// The sync's upload and download limits in KiB/s (0: no limit); absent: the
+// deployment's default.
+inline constexpr QLatin1StringView UploadLimitKiBps{"uploadLimitKiBps"};
+inline constexpr QLatin1StringView DownloadLimitKiBps{"downloadLimitKiBps"};
+// The rate of the last sync's uploads in bytes per second (a number; absent:
+// none measured yet), from which a preview estimates the time of its uploads.
+inline constexpr QLatin1StringView LastUploadBytesPerSecond{"lastUploadBytesPerSecond"};
 inline constexpr QLatin1StringView FBAccessToken{"FBAStoreccessToken"};
 inline constexpr QLatin1StringView FBTokenExpiry{"FBStoreTokenExpiry"};
 inline constexpr QLatin1StringView FBAccessPermissions{"FBStoreAccessPermissions"};

@@ -3,8 +3,10 @@
 #include "DownloadTarget.h"
 #include "MainThreadCall.h"
 #include "Sonarbox.h"
+#include "TransferPace.h"
 #include "TransferSupport.h"
 #include "accounts/Synchronize.h"
+#include "service/RequestGate.h"
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
@@ -104,7 +106,8 @@ void listAgainFrom(qint64 position) {
 DownloadSongsFromCloud::DownloadSongsFromCloud(iTunesModifier *handOff, QObject *parent)
     : QObject(parent)
     , m_handOff(handOff)
-    , m_network(new QNetworkAccessManager(this)) {}
+    , m_network(new QNetworkAccessManager(this))
+    , m_pace(new TransferPace(TransferPace::Direction::Download, this)) {}
 
 DownloadSongsFromCloud::~DownloadSongsFromCloud() {
     forgetRun();
@@ -397,6 +400,10 @@ void DownloadSongsFromCloud::connect(const AudioPtr &song) {
     qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | connect").arg(nameOf(*song));
     m_mediaToDownload = song;
     sonarbox.syncProgress().setCurrentItem(nameOf(*song));
+    if (!RequestGate::allows(m_run->context(), QStringLiteral("download"))) {
+        finishSong(false, QStringLiteral("not sent: a dry run changes nothing"), true);
+        return;
+    }
 
     m_target = std::make_unique<DownloadTarget>(m_folder);
     QString error;
@@ -452,6 +459,7 @@ void DownloadSongsFromCloud::request(const QUrl &url, bool withCredentials) {
         }
     }
     QNetworkReply *reply = m_network->get(request);
+    m_pace->bound(reply);
     m_reply = reply;
     m_expectedLength = -1;
     m_bytesReceived = 0;
@@ -459,6 +467,13 @@ void DownloadSongsFromCloud::request(const QUrl &url, bool withCredentials) {
                      [this, reply] { onResponse(reply); });
     QObject::connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onData(reply); });
     QObject::connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinished(reply); });
+    // Bytes the download limit held back, and the end that waited for them.
+    m_pace->setWake(reply, [this, reply] {
+        if (reply->isFinished())
+            onFinished(reply);
+        else
+            onData(reply);
+    });
 }
 
 void DownloadSongsFromCloud::onResponse(QNetworkReply *reply) {
@@ -508,7 +523,7 @@ void DownloadSongsFromCloud::onResponse(QNetworkReply *reply) {
 void DownloadSongsFromCloud::onData(QNetworkReply *reply) {
     if (reply != m_reply || !m_target)
         return;
-    const QByteArray bytes = reply->readAll();
+    const QByteArray bytes = m_pace->read(reply);
     QString error;
     if (!m_target->write(bytes, &error)) {
         dropReply();
@@ -539,6 +554,8 @@ void DownloadSongsFromCloud::onFinished(QNetworkReply *reply) {
     onData(reply); // whatever arrived with the end
     if (reply != m_reply)
         return;
+    if (reply->bytesAvailable() > 0)
+        return; // held back by the download limit: a wake reads on and ends it
     m_reply = nullptr;
     reply->deleteLater();
     const AudioPtr song = m_mediaToDownload;

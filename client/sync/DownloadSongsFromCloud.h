@@ -17,6 +17,7 @@
 class DownloadTarget;
 class QNetworkAccessManager;
 class QNetworkReply;
+class TransferPace;
 
 // The third stage of a sync: fetches the cloud library's changes, downloads
 // each downloadable cloud song that no stored track carries, hands it to the
@@ -85,6 +86,7 @@ private:
 
     iTunesModifier *m_handOff;
     QNetworkAccessManager *m_network;
+    TransferPace *m_pace; // the download limit, over all the downloads
     QList<AudioPtr> m_songsToDownload;
     int m_mediaToDownloadIndex = 0;
     AudioPtr m_mediaToDownload;

@@ -4,6 +4,7 @@
 #include "ProgressPage.h"
 #include "StageQueue.h"
 #include "StatusMenu.h"
+#include "SyncPause.h"
 #include "SyncProgress.h"
 #include "SyncRun.h"
 #include "settings/NetworkState.h"
@@ -68,16 +69,33 @@ public:
     using FolderChooser =
         std::function<void(const QString &message, std::function<void(std::optional<QString>)>)>;
     void setFolderChooser(FolderChooser chooser) { m_folderChooser.set(std::move(chooser)); }
-    void setStatusMenu(StatusMenu *menu) { m_statusMenu.set(menu); }
+    // The menu is told the pause state at once.
+    void setStatusMenu(StatusMenu *menu);
     StatusMenu &statusMenu();
     ProgressPage &progressPage() { return m_progress; }
     // Counts, bytes and the current track of the running sync.
     SyncProgress &syncProgress() { return m_syncProgress; }
     StageQueue &operationQueue() { return *m_queue; }
+    // Whether transfers may run (the person's pause, a metered connection).
+    // While they may not, no sync starts and a running one is stopped; when
+    // they may again, a sync starts soon.
+    SyncPause &syncPause() { return *m_pause; }
 
     // ---- session state
     UserPtr loggedUser() const { return m_loggedUser.get(); }
     void setLoggedUser(UserPtr user) { m_loggedUser.set(std::move(user)); }
+    // Replaces the logged user only while it is still `expected` (a log-out
+    // in between wins); true when it was replaced.
+    bool replaceLoggedUser(const UserPtr &expected, UserPtr user) {
+        bool replaced = false;
+        m_loggedUser.update([&](UserPtr &current) {
+            if (current == expected) {
+                current = std::move(user);
+                replaced = true;
+            }
+        });
+        return replaced;
+    }
     // Absent before the first sign-in; empty text after a log-out.
     std::optional<QString> jSessionID() const { return m_jSessionID.get(); }
     void setJSessionID(std::optional<QString> session) { m_jSessionID.set(std::move(session)); }
@@ -121,11 +139,17 @@ public:
     QString userDownloadDirectory() const { return m_userDownloadDirectory.get(); }
     void setUserDownloadDirectory(const QString &v) { m_userDownloadDirectory.set(v); }
     int userPickedMediaLibrary() const { return m_userPickedMediaLibrary.load(); }
-    void setUserPickedMediaLibrary(int v) { m_userPickedMediaLibrary = v; }
+    void setUserPickedMediaLibrary(int v) {
+        m_userPickedMediaLibrary = v;
+        emit libraryChoiceChanged();
+    }
     bool didUserPickLibrary() const { return m_didUserPickLibrary.load(); }
     void setDidUserPickLibrary(bool v) { m_didUserPickLibrary = v; }
     QList<QUrl> userMediaFoldersToScan() const { return m_userMediaFoldersToScan.get(); }
-    void setUserMediaFoldersToScan(const QList<QUrl> &v) { m_userMediaFoldersToScan.set(v); }
+    void setUserMediaFoldersToScan(const QList<QUrl> &v) {
+        m_userMediaFoldersToScan.set(v);
+        emit libraryChoiceChanged();
+    }
     QMap<QString, QString> userMediaFoldersToScanWithSongAmounts() const {
         return m_folderSongAmounts.get();
     }
@@ -249,6 +273,8 @@ public:
 
 signals:
     void syncStateChanged();
+    // The library choice or the chosen folders were set (any thread).
+    void libraryChoiceChanged();
 
 private:
     Sonarbox();
@@ -258,6 +284,9 @@ private:
     void scheduleTimedSync();
     // Stops every live run (their stages and transfers end).
     void stopRuns();
+    // Stops or resumes after a change of the pause (main thread).
+    void followPause();
+    void showPause();
 
     Guarded<UserPtr> m_loggedUser;
     Guarded<std::optional<QString>> m_jSessionID;
@@ -295,6 +324,9 @@ private:
     std::atomic<qint64> m_syncMilliSeconds{0};
     bool m_landingPageEnabled = true;
 
+    SyncPause *m_pause = nullptr;
+    // Whether the last pause change followed was a pause (main thread).
+    bool m_pauseFollowed = false;
     ProgressPage m_progress;
     SyncProgress m_syncProgress;
     std::unique_ptr<StageQueue> m_queue;

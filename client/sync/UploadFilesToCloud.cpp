@@ -3,8 +3,10 @@
 #include "MainThreadCall.h"
 #include "MultipartUploadBody.h"
 #include "Sonarbox.h"
+#include "TransferPace.h"
 #include "TransferSupport.h"
 #include "service/JSONDictionary.h"
+#include "service/RequestGate.h"
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
@@ -47,7 +49,8 @@ QString escapedForQuery(const QString &text) {
 
 UploadFilesToCloud::UploadFilesToCloud(QObject *parent)
     : QObject(parent)
-    , m_network(new QNetworkAccessManager(this)) {}
+    , m_network(new QNetworkAccessManager(this))
+    , m_pace(new TransferPace(TransferPace::Direction::Upload, this)) {}
 
 UploadFilesToCloud::~UploadFilesToCloud() {
     dropReply();
@@ -93,6 +96,7 @@ void UploadFilesToCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> candida
     ++m_runId;
     m_run = run;
     m_uploaded = 0;
+    m_rate.beginRun();
     // A stop (a log-out above all) ends the upload in flight at once: no
     // byte more of this account's files goes out.
     m_stopConnection = connect(run.get(), &SyncRun::stopped, this, [this, id = m_runId] {
@@ -171,6 +175,10 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     }
     m_songBeingUploaded = track;
     const QString name = displayName(*track);
+    if (!RequestGate::allows(m_run->context(), QStringLiteral("upload"))) {
+        finishCandidate(false, QStringLiteral("not sent: a dry run changes nothing"), true);
+        return;
+    }
     const QString path = Utility::normalizeFilePath(track->fileURL.value_or(QString()));
     const QByteArray url =
         DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
@@ -179,6 +187,7 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     sonarbox.syncProgress().setCurrentItem(name);
 
     auto *body = new MultipartUploadBody(path, track->name.value_or(QString()));
+    body->setPace(m_pace);
     if (!body->open(QIODevice::ReadOnly)) {
         // Deleted or made unreadable since it was stored.
         const QString reason = body->errorString();
@@ -227,6 +236,7 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     m_reply = reply;
     m_receivedData.clear();
     m_bytesSent = 0;
+    m_rate.uploadStarted();
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { onResponse(reply); });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onData(reply); });
     connect(reply, &QNetworkReply::uploadProgress, this,
@@ -332,6 +342,8 @@ void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
     qCInfo(lcSync).noquote()
         << QStringLiteral("Succeeded! Received %1 bytes of data").arg(m_receivedData.size());
     ++m_uploaded;
+    m_rate.uploadSucceeded(
+        reply->request().header(QNetworkRequest::ContentLengthHeader).toLongLong());
     finishCandidate(true, QString());
 }
 
@@ -360,6 +372,8 @@ bool UploadFilesToCloud::recordUpload(const QByteArray &body) {
     if (stored) {
         stored->userMediaID = *mediaID;
         stored->downloadable = true;
+        stored->uploaded = true;
+        stored->failureReason.reset();
         GenericDAO::instance().save(stored);
     } else {
         qCWarning(lcSync).noquote()
@@ -372,6 +386,16 @@ bool UploadFilesToCloud::recordUpload(const QByteArray &body) {
 }
 
 void UploadFilesToCloud::finishCandidate(bool succeeded, const QString &reason, bool deferred) {
+    if (!succeeded) {
+        // Kept with the track, so that the person can see later why it is
+        // not in the cloud (the track view, `--tracks --failed`).
+        const AudioPtr stored = GenericDAO::instance().getById(
+            QStringLiteral("audioByCode"), m_songBeingUploaded->checksum.value_or(QString()));
+        if (stored) {
+            stored->failureReason = reason.isEmpty() ? QStringLiteral("the upload failed") : reason;
+            GenericDAO::instance().save(stored);
+        }
+    }
     TransferSupport::finishItem(
         this, displayName(*m_songBeingUploaded), succeeded, reason, deferred,
         [this, run = m_runId] { return run == m_runId; }, [this] { uploadNextSong(); });

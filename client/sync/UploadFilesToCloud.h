@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SyncRun.h"
+#include "UploadRate.h"
 
 #include "store/Audio.h"
 
@@ -13,6 +14,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class TransferPace;
 
 // The last stage of a sync: uploads, one after another, the files of the
 // stored tracks the service could not supply from its catalogue, and records
@@ -66,6 +68,7 @@ private:
     bool recordUpload(const QByteArray &body);
 
     QNetworkAccessManager *m_network;
+    TransferPace *m_pace; // the upload limit, over all the uploads
     QList<AudioPtr> m_songsToUpload;
     int m_songUploadCounter = 0;
     AudioPtr m_songBeingUploaded;
@@ -79,4 +82,5 @@ private:
     QByteArray m_receivedData;
     qint64 m_expectedLength = 0;
     qint64 m_bytesSent = 0;
+    UploadRate m_rate;
 };

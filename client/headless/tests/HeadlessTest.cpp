@@ -100,6 +100,12 @@ public:
 
     Result status() const { return run({kStatus}); }
 
+    // The program's log file (the XDG state folder, by default under HOME).
+    QString log() const {
+        QFile file(path(QStringLiteral(".local/state/Sonarbox/sonarbox.log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
 private:
     QTemporaryDir m_dir;
     QProcessEnvironment m_env;
@@ -110,7 +116,9 @@ protected:
     static void SetUpTestSuite() {
         cloud = new CloudProcess;
         ASSERT_TRUE(cloud->addUser(kEmail, kPassword));
-        ASSERT_TRUE(cloud->start());
+        // Every test is an installation of its own on the one account: more
+        // than the five devices an account may have by default.
+        ASSERT_TRUE(cloud->start({QStringLiteral("--device-limit"), QStringLiteral("100")}));
     }
     static void TearDownTestSuite() {
         delete cloud;
@@ -231,6 +239,79 @@ TEST_F(HeadlessTest, StatusCountsTheStoredTracksByWhatTheServiceSaidOfThem) {
         << status.toStdString();
 }
 
+TEST_F(HeadlessTest, TracksListsEveryStoredTrackWithItsStateAndFailedOnlyTheFailures) {
+    Home home(cloud->baseUrl());
+    ASSERT_EQ(home.status().exitCode, 0); // makes the store
+    QProcess sqlite;
+    sqlite.start(
+        QStringLiteral("sqlite3"),
+        {home.path(QStringLiteral(".local/share/Sonarbox/Sonarbox.sqlite")),
+         QStringLiteral(
+             "INSERT INTO Audio (checksum, songName, artist, fileURL, downloadable, uploaded, "
+             "failureReason, downloaded) VALUES "
+             "('a', 'Anchor', 'Tide', '/m/a.mp3', 1, NULL, NULL, 0), "
+             "('b', 'Buoy', 'Tide', '/m/b.mp3', 1, 1, NULL, 0), "
+             "('c', 'Cove', 'Tide', '/m/c.mp3', 1, NULL, NULL, 1), "
+             "('d', 'Dune', 'Tide', '/m/d.mp3', 0, NULL, NULL, 0), "
+             "('e', 'Eddy', 'Tide', '/m/e.mp3', NULL, NULL, NULL, 0), "
+             "('f', NULL, 'Tide', '/m/Fjord.mp3', 0, NULL, 'HTTP status 413', 0)")});
+    ASSERT_TRUE(sqlite.waitForFinished() && sqlite.exitCode() == 0)
+        << sqlite.readAllStandardError().toStdString();
+
+    const Result all = home.run({QStringLiteral("--tracks")});
+    EXPECT_EQ(all.exitCode, 0) << all.all().toStdString();
+    // A track without a title tag goes by its file's name, and first.
+    EXPECT_EQ(all.out, QStringLiteral("failed: HTTP status 413  Tide — Fjord.mp3  (/m/Fjord.mp3)\n"
+                                      "matched from the catalogue  Tide — Anchor  (/m/a.mp3)\n"
+                                      "uploaded  Tide — Buoy  (/m/b.mp3)\n"
+                                      "downloaded  Tide — Cove  (/m/c.mp3)\n"
+                                      "waiting for upload  Tide — Dune  (/m/d.mp3)\n"
+                                      "not answered yet  Tide — Eddy  (/m/e.mp3)\n"
+                                      "6 tracks\n"));
+
+    const Result failed = home.run({QStringLiteral("--tracks"), QStringLiteral("--failed")});
+    EXPECT_EQ(failed.out,
+              QStringLiteral("failed: HTTP status 413  Tide — Fjord.mp3  (/m/Fjord.mp3)\n"
+                             "1 failed\n"));
+    EXPECT_EQ(home.run({QStringLiteral("--failed")}).exitCode, 2);
+}
+
+// A limit given for the run replaces its direction's saved one (here the
+// deployment's default) and leaves the other.
+TEST_F(HeadlessTest, LimitsOfTheCommandLineHoldForTheRun) {
+    Home home(cloud->baseUrl());
+    home.addToConfig(QStringLiteral("[transfers]\ndownloadLimitKiBps=700\n"));
+    const Result run =
+        home.run({QStringLiteral("--once"), QStringLiteral("--limit-up"), QStringLiteral("300")});
+    EXPECT_TRUE(run.out.contains(QStringLiteral("Limits: upload 300 KiB/s, download 700 KiB/s")))
+        << run.all().toStdString();
+    const Result lifted =
+        home.run({QStringLiteral("--once"), QStringLiteral("--limit-down"), QStringLiteral("0")});
+    EXPECT_TRUE(lifted.out.contains(QStringLiteral("Limits: upload no limit, download no limit")))
+        << lifted.all().toStdString();
+
+    const Result bad = home.run({QStringLiteral("--limit-down"), QStringLiteral("fast")});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains(QStringLiteral(
+        "--limit-down: give a whole number of KiB/s from 0 (no limit) to 1000000, not 'fast'")))
+        << bad.err.toStdString();
+}
+
+TEST_F(HeadlessTest, ShareUsageSetsThePreferenceTheSettingsViewShows) {
+    Home home(cloud->baseUrl());
+    const Result off = home.run({QStringLiteral("--share-usage"), QStringLiteral("off")});
+    EXPECT_EQ(off.exitCode, 0) << off.all().toStdString();
+    EXPECT_TRUE(off.out.contains(QStringLiteral("Share anonymous usage statistics: off")));
+    EXPECT_EQ(home.preference(QStringLiteral("shareUsageStatistics")).toBool(), false);
+    EXPECT_FALSE(off.out.contains(QStringLiteral("Sync started")));
+    EXPECT_EQ(home.run({QStringLiteral("--share-usage"), QStringLiteral("on")}).exitCode, 0);
+    EXPECT_EQ(home.preference(QStringLiteral("shareUsageStatistics")).toBool(), true);
+    const Result bad = home.run({QStringLiteral("--share-usage"), QStringLiteral("maybe")});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains(QStringLiteral("--share-usage: give 'on' or 'off', not 'maybe'")))
+        << bad.err.toStdString();
+}
+
 TEST_F(HeadlessTest, OnceRefusesToRunWithoutAnAccountALibraryOrTheService) {
     Home home(cloud->baseUrl());
     const Result unsigned_ = home.run({QStringLiteral("--once")});
@@ -249,7 +330,9 @@ TEST_F(HeadlessTest, OnceRefusesToRunWithoutAnAccountALibraryOrTheService) {
     home.pointAt(nobody.url());
     const Result unreachable = home.run({QStringLiteral("--once")});
     EXPECT_EQ(unreachable.exitCode, 1) << unreachable.all().toStdString();
-    EXPECT_TRUE(unreachable.err.contains(QStringLiteral("Existing user failed to login")));
+    EXPECT_TRUE(
+        home.log().contains(QStringLiteral(" W sonarbox.accounts: Existing user failed to login")))
+        << home.log().toStdString();
     EXPECT_TRUE(unreachable.err.contains(
         QStringLiteral("We could not sign you in. Please check your connection and try again.")))
         << unreachable.err.toStdString();
@@ -263,7 +346,10 @@ TEST_F(HeadlessTest, OnceSyncsAnEmptyLibraryAndTheStatusKeepsTheOutcome) {
 
     const Result once = home.run({QStringLiteral("--once")});
     EXPECT_EQ(once.exitCode, 0) << once.all().toStdString();
-    EXPECT_TRUE(once.err.contains(QStringLiteral("Existing user successfully logged in")));
+    // The log's lines go to its file, not to the person's terminal.
+    EXPECT_TRUE(home.log().contains(QStringLiteral("Existing user successfully logged in")));
+    EXPECT_FALSE(once.all().contains(QStringLiteral("Existing user successfully logged in")))
+        << once.all().toStdString();
     EXPECT_TRUE(once.out.contains(QStringLiteral("Sync Completed in "))) << once.out.toStdString();
     EXPECT_TRUE(once.out.contains(
         QStringLiteral(": 0 found, 0 matched without upload, 0 uploaded, 0 downloaded, 0 failed")));
@@ -381,6 +467,48 @@ TEST_F(HeadlessTest, SigtermInTheHourlyModeStopsCleanlyAndKeepsTheStore) {
     EXPECT_EQ(home.run({QStringLiteral("--once")}).exitCode, 0);
 }
 
+// One engine per store: a second sync is refused with the holder named and
+// its own exit code, the status still answers beside the engine, and an
+// engine that died does not keep the store for ever.
+TEST_F(HeadlessTest, ASecondEngineOnTheStoreIsRefusedAndTheStatusStillAnswers) {
+    Home home(cloud->baseUrl());
+    signInWithEmptyLibrary(home);
+
+    QProcess engine;
+    home.start(engine, {});
+    QByteArray seen;
+    ASSERT_TRUE(TestEnvironment::waitUntil(
+        [&] {
+            engine.waitForReadyRead(20);
+            seen += engine.readAllStandardOutput();
+            return seen.contains("Next sync in about an hour.") ||
+                   engine.state() == QProcess::NotRunning;
+        },
+        120000))
+        << seen.toStdString();
+    ASSERT_EQ(engine.state(), QProcess::Running) << seen.toStdString();
+
+    const Result second = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(second.exitCode, 4) << second.all().toStdString();
+    EXPECT_TRUE(second.err.contains(
+        QStringLiteral("is in use by sonarbox-headless (process %1)").arg(engine.processId())))
+        << second.err.toStdString();
+    EXPECT_TRUE(second.err.contains(QStringLiteral("Not syncing.")));
+    EXPECT_FALSE(second.out.contains(QStringLiteral("Sync started")));
+
+    const Result status = home.status();
+    EXPECT_EQ(status.exitCode, 0);
+    EXPECT_TRUE(status.out.contains(QStringLiteral("Account: ada@example.com")))
+        << status.all().toStdString();
+
+    // Killed outright, the engine leaves its lock file behind; a lock whose
+    // process is gone is taken over.
+    ::kill(pid_t(engine.processId()), SIGKILL);
+    ASSERT_TRUE(engine.waitForFinished(10000));
+    const Result after = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(after.exitCode, 0) << after.all().toStdString();
+}
+
 TEST_F(HeadlessTest, ReportsItsStartAndFirstRunOnlyWhereTheDeploymentAllows) {
     CloudProcess collector;
     ASSERT_TRUE(collector.start({QStringLiteral("--analytics-readback")}));
@@ -413,3 +541,74 @@ TEST_F(HeadlessTest, ReportsItsStartAndFirstRunOnlyWhereTheDeploymentAllows) {
 }
 
 } // namespace
+
+// Pausing and resuming reach the engine that runs, over its channel; the
+// pause outlasts the engine, so the next one waits for the resume before it
+// asks the service anything.
+TEST_F(HeadlessTest, PauseAndResumeReachTheRunningEngineAndThePauseOutlastsIt) {
+    Home home(cloud->baseUrl());
+    signInWithEmptyLibrary(home);
+    const QString pause = QStringLiteral("--pause");
+    const QString resume = QStringLiteral("--resume");
+
+    const Result nobody = home.run({pause});
+    EXPECT_EQ(nobody.exitCode, 1);
+    EXPECT_TRUE(nobody.err.contains(QStringLiteral("no Sonarbox engine is running for the store")))
+        << nobody.all().toStdString();
+    EXPECT_FALSE(home.preference(QStringLiteral("syncPaused")).isValid());
+
+    // Waits until the engine has printed `text` `times` times.
+    const auto waitFor = [](QProcess &engine, QByteArray &seen, const char *text, int times = 1) {
+        return TestEnvironment::waitUntil(
+                   [&] {
+                       engine.waitForReadyRead(20);
+                       seen += engine.readAllStandardOutput();
+                       return seen.count(text) >= times || engine.state() == QProcess::NotRunning;
+                   },
+                   120000) &&
+               engine.state() == QProcess::Running;
+    };
+    const char *const synced = "Next sync in about an hour.";
+    const char *const waiting = "Paused: waiting until syncing may go on.";
+
+    QProcess engine;
+    home.start(engine, {});
+    QByteArray seen;
+    ASSERT_TRUE(waitFor(engine, seen, synced)) << seen.toStdString();
+
+    const Result paused = home.run({pause});
+    EXPECT_EQ(paused.exitCode, 0) << paused.all().toStdString();
+    EXPECT_TRUE(paused.out.contains(QStringLiteral("Syncing paused.")))
+        << paused.all().toStdString();
+    EXPECT_TRUE(home.preference(QStringLiteral("syncPaused")).toBool());
+    EXPECT_TRUE(home.status().out.contains(QStringLiteral("Syncing: paused")));
+    ASSERT_TRUE(waitFor(engine, seen, waiting)) << seen.toStdString();
+
+    const Result resumed = home.run({resume});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.all().toStdString();
+    EXPECT_TRUE(resumed.out.contains(QStringLiteral("Syncing resumed.")));
+    EXPECT_FALSE(home.preference(QStringLiteral("syncPaused")).toBool());
+    EXPECT_FALSE(home.status().out.contains(QStringLiteral("Syncing: paused")));
+    // A sync of its own soon after.
+    ASSERT_TRUE(waitFor(engine, seen, synced, 2)) << seen.toStdString();
+
+    ASSERT_EQ(home.run({pause}).exitCode, 0);
+    ::kill(pid_t(engine.processId()), SIGTERM);
+    ASSERT_TRUE(engine.waitForFinished(30000));
+
+    // Paused from the start: no sign-in, no sync, and --once says why.
+    const Result once = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(once.exitCode, 1);
+    EXPECT_TRUE(once.err.contains(QStringLiteral("Paused: not syncing")))
+        << once.all().toStdString();
+    EXPECT_FALSE(once.out.contains(QStringLiteral("Signing in")));
+    QProcess again;
+    home.start(again, {});
+    QByteArray seenAgain;
+    ASSERT_TRUE(waitFor(again, seenAgain, waiting)) << seenAgain.toStdString();
+    EXPECT_FALSE(seenAgain.contains("Signing in"));
+    ASSERT_EQ(home.run({resume}).exitCode, 0);
+    ASSERT_TRUE(waitFor(again, seenAgain, synced)) << seenAgain.toStdString();
+    ::kill(pid_t(again.processId()), SIGTERM);
+    ASSERT_TRUE(again.waitForFinished(30000));
+}

@@ -2,14 +2,20 @@
 
 #include "MainMenu.h"
 #include "MainWindow.h"
+#include "Notifications.h"
+#include "SignalWatcher.h"
+#include "TrayIcons.h"
+#include "screens/LastSyncSummary.h"
+#include "screens/TracksWindow.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
+#include "settings/NotificationCenter.h"
 #include "settings/Utility.h"
 #include "store/StoreSetup.h"
+#include "sync/ChangeWatcher.h"
 #include "sync/DesktopNotifier.h"
-#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 #include "sync/StatusReporting.h"
 #include "sync/SyncEngine.h"
@@ -59,11 +65,30 @@ StoreUiHooks storeUiHooks() {
     return hooks;
 }
 
+std::function<bool()> &trayAvailability() {
+    static std::function<bool()> available = [] {
+        return QSystemTrayIcon::isSystemTrayAvailable();
+    };
+    return available;
+}
+
+// How often a desktop without a tray is asked again: a panel started after
+// the program (both started at login) comes a few seconds later.
+constexpr int kTrayWatchIntervalMs = 2000;
+
+const QString kWindowTitle = QStringLiteral("Sonarbox");
+
 } // namespace
+
+void AppDelegate::setTrayAvailability(std::function<bool()> available) {
+    trayAvailability() =
+        available ? std::move(available) : [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+}
 
 AppDelegate::AppDelegate() = default;
 
 AppDelegate::~AppDelegate() {
+    delete m_tracksWindow;
     delete m_appMainWindow;
     // A stage that never let go still runs on the stage thread: taking the
     // engine down would wait for it for ever.
@@ -100,6 +125,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     sonarbox.setStatusMenu(&menu);
     connectMenuCommands();
     createStatusItem();
+    connect(&menu, &MainMenu::statusTitleChanged, this, &AppDelegate::updateTrayStatus);
+    connect(&LastSyncSummary::instance(), &LastSyncSummary::changed, this,
+            &AppDelegate::updateTrayStatus);
+    connect(&sonarbox, &Sonarbox::syncStateChanged, this, &AppDelegate::updateTrayStatus,
+            Qt::QueuedConnection);
+    updateTrayStatus();
 
     // Notifications are presented even while the program is in front; on a
     // desktop without a notification service the tray icon shows them.
@@ -112,11 +143,16 @@ void AppDelegate::applicationDidFinishLaunching() {
         });
     }
 
+    m_notifications = new Notifications(sonarbox.syncProgress(), this);
+
     // The store follows its own saves (contextDidSave); it comes into being here.
     StoreSetup::instance();
 
     m_engine = std::make_unique<SyncEngine>();
     m_engine->install(sonarbox);
+    // Changes to the music are synced once they have settled, not only hourly.
+    m_watcher = std::make_unique<ChangeWatcher>(sonarbox, *m_engine);
+    m_watcher->start();
     installServiceReporting();
     // Nobody is at a terminal to start the sync again after the network
     // went: the desktop program takes it up when the network is back.
@@ -134,41 +170,94 @@ void AppDelegate::connectMenuCommands() {
             &AppDelegate::showApplicationWindow);
     connect(menu.syncNowMenuItem(), &QAction::triggered, this, &AppDelegate::syncAction);
     connect(menu.stopSyncMenuItem(), &QAction::triggered, sonarbox, &Sonarbox::stopSyncAction);
+    connect(menu.pauseMenuItem(), &QAction::triggered, sonarbox, [sonarbox] {
+        SyncPause &pause = sonarbox->syncPause();
+        pause.setPausedByUser(!pause.pausedByUser());
+    });
     connect(menu.settingsMenuItem(), &QAction::triggered, this, &AppDelegate::showSettingsView);
+    connect(menu.tracksMenuItem(), &QAction::triggered, this, &AppDelegate::showTracksWindow);
     connect(menu.aboutMenuItem(), &QAction::triggered, this, &AppDelegate::launchAboutView);
     connect(menu.helpMenuItem(), &QAction::triggered, sonarbox, &Sonarbox::helpAction);
     connect(menu.logOutMenuItem(), &QAction::triggered, sonarbox, &Sonarbox::logOutAction);
     connect(menu.launchSBXMenuItem(), &QAction::triggered, sonarbox, &Sonarbox::launchSBXWebsite);
     connect(menu.quitMenuItem(), &QAction::triggered, this, &AppDelegate::quitAction);
+    // The session ending (or a person's kill) is a quit that asks nothing.
+    m_signals = new SignalWatcher(this);
+    connect(m_signals, &SignalWatcher::signalled, this, &AppDelegate::terminate);
 }
 
 void AppDelegate::createStatusItem() {
-    MainMenu &menu = MainMenu::instance();
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        m_tray = new QSystemTrayIcon(
-            QIcon(QStringLiteral(":/sonarbox/images/status_icon_18x18.png")), this);
-        m_tray->setToolTip(QStringLiteral("Sonarbox"));
-        m_tray->setContextMenu(menu.menu());
-        connect(m_tray, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger && m_tray->contextMenu())
-                        m_tray->contextMenu()->popup(QCursor::pos());
-                });
-        m_tray->show();
+    if (trayAvailability()()) {
+        useTray();
         return;
     }
     qCInfo(lcShell) << "No system tray on this desktop: the main window stays reachable, with "
                        "the menu in its menu bar and the status in its title";
+    watchForTray();
+}
+
+void AppDelegate::watchForTray() {
+    m_trayWatch = new QTimer(this);
+    m_trayWatch->setInterval(kTrayWatchIntervalMs);
+    connect(m_trayWatch, &QTimer::timeout, this, [this] {
+        if (!trayAvailability()())
+            return;
+        qCInfo(lcShell) << "A system tray appeared: the menu moves into it";
+        useTray();
+    });
+    m_trayWatch->start();
+}
+
+void AppDelegate::useTray() {
+    if (m_trayWatch) {
+        m_trayWatch->stop();
+        m_trayWatch->deleteLater();
+        m_trayWatch = nullptr;
+    }
+    MainMenu &menu = MainMenu::instance();
+    m_tray =
+        new QSystemTrayIcon(QIcon(QStringLiteral(":/sonarbox/images/status_icon_18x18.png")), this);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger && m_tray->contextMenu())
+                    m_tray->contextMenu()->popup(QCursor::pos());
+            });
+    if (m_appMainWindow) {
+        // The window found its way in through its own menu bar until now.
+        m_appMainWindow->menuBar()->removeAction(menu.menu()->menuAction());
+        m_appMainWindow->menuBar()->hide();
+        m_appMainWindow->setMinimizeOnClose(false);
+        disconnect(&menu, &MainMenu::statusTitleChanged, m_appMainWindow, nullptr);
+        m_appMainWindow->setWindowTitle(kWindowTitle);
+    }
+    m_tray->setContextMenu(menu.menu());
+    updateTrayStatus();
+    m_tray->show();
+}
+
+void AppDelegate::updateTrayStatus() {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const LastSyncSummary &summary = LastSyncSummary::instance();
+    m_trayState = TrayStatus::stateFor(sonarbox.loggedUser() != nullptr, sonarbox.isAppOffline,
+                                       sonarbox.syncInProgress, summary.failed());
+    m_trayToolTip = TrayStatus::toolTip(MainMenu::instance().statusTitle(), summary.text());
+    if (m_tray) {
+        m_tray->setIcon(TrayIcons::forState(m_trayState));
+        m_tray->setToolTip(m_trayToolTip);
+    }
 }
 
 void AppDelegate::showMainWindow() {
     if (!m_appMainWindow) {
         m_appMainWindow = new MainWindow;
+        if (m_notifications)
+            connect(m_appMainWindow, &MainWindow::storedUserRefused, m_notifications,
+                    &Notifications::signInNeeded);
         if (!m_tray) {
             MainWindow *window = m_appMainWindow;
             window->setMinimizeOnClose(true);
             QMenu *menu = MainMenu::instance().menu();
-            menu->setTitle(QStringLiteral("Sonarbox"));
+            menu->setTitle(kWindowTitle);
             window->menuBar()->addMenu(menu);
             const auto showTitle = [window](const QString &status) {
                 window->setWindowTitle(QStringLiteral("Sonarbox — %1").arg(status));
@@ -225,12 +314,46 @@ void AppDelegate::showSettingsView() {
         QStringLiteral("showSettingsViewNotification"), this);
 }
 
+void AppDelegate::showTracksWindow() {
+    if (!m_tracksWindow)
+        m_tracksWindow = new TracksWindow;
+    else
+        m_tracksWindow->reload();
+    m_tracksWindow->show();
+    m_tracksWindow->raise();
+    m_tracksWindow->activateWindow();
+}
+
 void AppDelegate::syncAction() {
-    Sonarbox::instance().sync(true);
+    // The item follows the state, but a click may race a change of it: no
+    // sync without a signed-in account.
+    Sonarbox &sonarbox = Sonarbox::instance();
+    if (!sonarbox.loggedUser() || (m_appMainWindow && m_appMainWindow->isSigningIn()))
+        return;
+    sonarbox.sync(true);
 }
 
 void AppDelegate::quitAction() {
+    logCall("quitAction:");
     if (StoreSetup::instance().applicationShouldTerminate(storeUiHooks()) ==
         StoreSetup::TerminateReply::TerminateNow)
-        QCoreApplication::quit();
+        terminate();
+}
+
+void AppDelegate::terminate() {
+    // Not QCoreApplication::quit(): that asks every window to close first,
+    // and a window that only minimises (no tray) would refuse, so the
+    // program could never be quit.
+    QCoreApplication::exit(0);
+}
+
+void AppDelegate::closeWindows() {
+    if (m_trayWatch)
+        m_trayWatch->stop();
+    if (m_tray)
+        m_tray->hide();
+    delete m_tracksWindow;
+    m_tracksWindow = nullptr;
+    delete m_appMainWindow;
+    m_appMainWindow = nullptr;
 }

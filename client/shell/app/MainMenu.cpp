@@ -17,6 +17,15 @@ const char *const kSnapshotKeys[MainMenu::CommandCount] = {
 
 const QString kOffline = QStringLiteral("Offline");
 const QString kOpen = QStringLiteral("Open");
+const QString kPauseSyncing = QStringLiteral("Pause syncing");
+const QString kResumeSyncing = QStringLiteral("Resume syncing");
+
+// The titles of a menu at rest, which a pause's reason replaces; "Offline",
+// the settings page and the sign-in keep theirs.
+bool isIdleTitle(const QString &title) {
+    return title == kOpen || title == QLatin1String("Synced") ||
+           title == QLatin1String("Sync Stopped");
+}
 
 void logCall(const char *selector) {
     qCInfo(lcShell).noquote()
@@ -31,6 +40,7 @@ MainMenu &MainMenu::instance() {
         auto *menu = new MainMenu;
         if (QCoreApplication *app = QCoreApplication::instance())
             menu->moveToThread(app->thread());
+        menu->statusMenuStarting();
         return menu;
     }();
     return *shared;
@@ -45,6 +55,8 @@ MainMenu::MainMenu() {
     for (int i = 0; i < CommandCount; ++i)
         m_commands[i] = new QAction(QString::fromLatin1(titles[i]), this);
     m_quit = new QAction(QStringLiteral("Quit Sonarbox"), this);
+    m_tracks = new QAction(QStringLiteral("Tracks"), this);
+    m_pause = new QAction(kPauseSyncing, this);
 }
 
 MainMenu::~MainMenu() {
@@ -57,8 +69,13 @@ QMenu *MainMenu::menu() {
         m_menu->setAccessibleName(QStringLiteral("Sonarbox menu"));
         m_menu->addAction(m_status);
         m_menu->addSeparator();
-        for (Command c : {SyncNow, StopSync, LaunchSBX, Settings, About, Help, LogOut})
+        for (Command c : {SyncNow, StopSync, LaunchSBX, Settings, About, Help, LogOut}) {
             m_menu->addAction(m_commands[c]);
+            if (c == StopSync)
+                m_menu->addAction(m_pause);
+            if (c == Settings)
+                m_menu->addAction(m_tracks);
+        }
         m_menu->addSeparator();
         m_menu->addAction(m_quit);
     }
@@ -91,9 +108,12 @@ void MainMenu::onMainThread(std::function<void()> change) {
     QMetaObject::invokeMethod(this, std::move(change), Qt::QueuedConnection);
 }
 
-void MainMenu::applyTitle(const QString &title) {
+void MainMenu::applyTitle(const QString &requested) {
+    QString title = requested;
     {
         QMutexLocker locker(&m_lock);
+        if (!m_pausedStatus.isEmpty() && isIdleTitle(title))
+            title = m_pausedStatus;
         m_title = title;
     }
     m_status->setText(title);
@@ -104,9 +124,11 @@ void MainMenu::setCommandStates(const Row &commands) {
     for (int i = 0; i < CommandCount; ++i) {
         if (commands[i] == Keep)
             continue;
-        const bool enabled = commands[i] == On;
+        bool enabled = commands[i] == On;
         {
             QMutexLocker locker(&m_lock);
+            if (i == SyncNow && !m_pausedStatus.isEmpty())
+                enabled = false;
             m_enabled[i] = enabled;
         }
         m_commands[i]->setEnabled(enabled);
@@ -137,6 +159,10 @@ void MainMenu::setLogOutMenuItemEnabled(bool enabled) {
 
 // Rows name the commands in the order SyncNow, Settings, About, Help,
 // StopSync, LaunchSBX, LogOut.
+
+void MainMenu::statusMenuStarting() {
+    apply(kOpen, On, {Off, Off, On, On, Off, Off, Off});
+}
 
 void MainMenu::statusMenuLoggedOut() {
     logCall("statusMenuLoggedOut");
@@ -224,6 +250,32 @@ void MainMenu::statusMenuShowBackOnline() {
     apply(kOpen, Keep, {Keep, Keep, Keep, Keep, Keep, Keep, Keep});
     restorePreviousMenuState();
     qCInfo(lcShell) << "ONLINE";
+}
+
+void MainMenu::statusMenuPauseChanged(bool pausedByUser, const QString &status) {
+    logCall("statusMenuPauseChanged");
+    onMainThread([this, pausedByUser, status] {
+        m_pause->setText(pausedByUser ? kResumeSyncing : kPauseSyncing);
+        QString shownBefore;
+        {
+            QMutexLocker locker(&m_lock);
+            shownBefore = m_pausedStatus == m_title ? m_pausedStatus : QString();
+            m_pausedStatus = status;
+        }
+        Row row;
+        row.fill(Keep);
+        if (!status.isEmpty()) {
+            if (!shownBefore.isEmpty() || isIdleTitle(statusTitle()))
+                applyTitle(kOpen);
+            row[SyncNow] = Off;
+            setCommandStates(row);
+        } else if (!shownBefore.isEmpty()) {
+            // Resumed from an idle state: syncing by hand is possible again.
+            applyTitle(kOpen);
+            row[SyncNow] = On;
+            setCommandStates(row);
+        }
+    });
 }
 
 void MainMenu::disableStatusMenuItems() {

@@ -38,6 +38,11 @@ public:
     QAction *launchSBXMenuItem() const { return m_commands[LaunchSBX]; }
     QAction *logOutMenuItem() const { return m_commands[LogOut]; }
     QAction *quitMenuItem() const { return m_quit; }
+    // The track view; outside the state table (it only reads the store).
+    QAction *tracksMenuItem() const { return m_tracks; }
+    // "Pause syncing" / "Resume syncing", after the person's own pause;
+    // outside the state table, usable in every state.
+    QAction *pauseMenuItem() const { return m_pause; }
     // The drop-down menu with the status line first (main thread; built on
     // the first call).
     QMenu *menu();
@@ -64,7 +69,13 @@ public:
     void statusMenuCloseSettingsPage() override;
     void statusMenuShowOffline() override;
     void statusMenuShowBackOnline() override;
+    // While transfers may not run the status line says why instead of an
+    // idle title ("Open", "Synced", "Sync Stopped"), and Sync Now stays off.
+    void statusMenuPauseChanged(bool pausedByUser, const QString &status) override;
     int setProgressInStatusMenu(long total, long currentIndex, const QString &processName) override;
+    // Before the first screen has said what may be done (the start-up
+    // sign-in runs): only About and Help. The shared menu starts so.
+    void statusMenuStarting();
     // Log Out alone, as the login screen asks when it locks or unlocks an
     // offline stored account.
     void setLogOutMenuItemEnabled(bool enabled) override;
@@ -99,6 +110,8 @@ private:
     QAction *m_status = nullptr;
     std::array<QAction *, CommandCount> m_commands{};
     QAction *m_quit = nullptr;
+    QAction *m_tracks = nullptr;
+    QAction *m_pause = nullptr;
     QMenu *m_menu = nullptr;
 
     mutable QMutex m_lock; // guards the applied state and the snapshot
@@ -106,4 +119,5 @@ private:
     bool m_statusEnabled = true;
     std::array<bool, CommandCount> m_enabled{};
     QMap<QString, bool> m_tempStatusMenu;
+    QString m_pausedStatus; // empty while transfers may run
 };

@@ -28,8 +28,8 @@ QIcon themeIcon(const QString &iconName, const QString &context, const int (&siz
             icon.addFile(file, QSize(size, size));
     }
     if (icon.isNull())
-        qCWarning(lcShell).noquote() << "The icon" << iconName << "is missing from"
-                                     << DataFolders::iconFile(QString());
+        qCWarning(lcShell).noquote()
+            << "The icon" << iconName << "is missing from" << DataFolders::iconFile(QString());
     made.insert(iconName, icon);
     return icon;
 }

@@ -15,8 +15,9 @@ constexpr QLatin1StringView kFailedKey{"lastSyncFailed"};
 // Today's syncs by their time, older ones by their date as well.
 QString whenText(const QDateTime &when) {
     const QDateTime local = when.toLocalTime();
-    const QString format = local.date() == QDate::currentDate() ? QStringLiteral("HH:mm")
-                                                                : QStringLiteral("yyyy-MM-dd HH:mm");
+    const QString format = local.date() == QDate::currentDate()
+                               ? QStringLiteral("HH:mm")
+                               : QStringLiteral("yyyy-MM-dd HH:mm");
     return local.toString(format);
 }
 
@@ -33,8 +34,7 @@ LastSyncSummary::LastSyncSummary(SyncProgress &progress, QObject *parent)
     , m_failed(NSDefaultsUtility::text(kFailedKey).value_or(QString()).toLongLong()) {
     qRegisterMetaType<SyncProgress::Event>();
     // The stages report from their own thread; the line is made here.
-    connect(&progress, &SyncProgress::event, this, &LastSyncSummary::onEvent,
-            Qt::QueuedConnection);
+    connect(&progress, &SyncProgress::event, this, &LastSyncSummary::onEvent, Qt::QueuedConnection);
 }
 
 QString LastSyncSummary::describe(const QString &how, const SyncProgress::State &totals,

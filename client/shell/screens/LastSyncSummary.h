@@ -25,8 +25,8 @@ public:
     qint64 failed() const { return m_failed; }
 
     // The line for a sync that ended at `when` after `elapsedMs`.
-    static QString describe(const QString &how, const SyncProgress::State &totals,
-                            qint64 elapsedMs, const QDateTime &when);
+    static QString describe(const QString &how, const SyncProgress::State &totals, qint64 elapsedMs,
+                            const QDateTime &when);
 
 signals:
     void changed(const QString &text);

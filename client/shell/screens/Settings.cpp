@@ -4,11 +4,13 @@
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
-#include "settings/PreferenceKeys.h"
 #include "settings/NotificationCenter.h"
+#include "settings/PreferenceKeys.h"
 #include "sync/Sonarbox.h"
+#include "sync/TransferLimits.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -43,6 +45,9 @@ Settings::Settings(QWidget *parent)
     connect(ui.openAtLoginCheckbox, &QCheckBox::clicked, this, &Settings::openAtLoginToggle);
     connect(ui.showNotificationsCheckbox, &QCheckBox::clicked, this,
             &Settings::showNotificationsToggle);
+    connect(ui.shareUsageCheckbox, &QCheckBox::clicked, this, &Settings::shareUsageToggle);
+    connect(ui.syncOnMeteredCheckbox, &QCheckBox::clicked, this, &Settings::syncOnMeteredToggle);
+    connect(ui.pauseSyncBtn, &QPushButton::clicked, this, &Settings::pauseSyncToggle);
     connect(ui.changeLibraryBtn, &QPushButton::clicked, this, &Settings::changeCollectionLocation);
     connect(ui.logOutBtn, &QPushButton::clicked, this, &Settings::logOut);
     connect(ui.closeBtn, &QPushButton::clicked, this, &Settings::closeSettingsScreen);
@@ -84,6 +89,22 @@ Settings::Settings(QWidget *parent)
         ui.showNotificationsCheckbox->setChecked(sonarbox.settings_showNotifications);
     }
     ui.syncNewSongsCheckbox->setChecked(sonarbox.settings_syncNewSongs);
+    ui.shareUsageCheckbox->setChecked(GAUtility::userSharesUsageStatistics());
+    const TransferLimits limits = TransferLimits::inForce();
+    for (auto [box, value] : {std::pair{ui.uploadLimitSpinBox, limits.uploadKiBps},
+                              std::pair{ui.downloadLimitSpinBox, limits.downloadKiBps}}) {
+        box->setMaximum(TransferLimits::MaximumKiBps);
+        box->setValue(value);
+        connect(box, &QSpinBox::valueChanged, this, &Settings::transferLimitsChanged);
+    }
+    ui.syncOnMeteredCheckbox->setChecked(sonarbox.syncPause().syncOnMeteredConnections());
+    showPauseState();
+}
+
+void Settings::showPauseState() {
+    ui.pauseSyncBtn->setText(Sonarbox::instance().syncPause().pausedByUser()
+                                 ? QStringLiteral("Resume syncing")
+                                 : QStringLiteral("Pause syncing"));
 }
 
 void Settings::showCounts(const TrackCounts &counts) {
@@ -113,6 +134,30 @@ void Settings::showNotificationsToggle(bool on) {
     Sonarbox::instance().settings_showNotifications = on;
     NSDefaultsUtility::setBoolean(PreferenceKeys::SettingsNotifications, on);
     NSDefaultsUtility::synchronize();
+}
+
+void Settings::shareUsageToggle(bool on) {
+    logAction("shareUsageToggle:");
+    // Read at every event: the next one already follows the choice.
+    NSDefaultsUtility::setBoolean(PreferenceKeys::ShareUsageStatistics, on);
+    NSDefaultsUtility::synchronize();
+}
+
+void Settings::syncOnMeteredToggle(bool on) {
+    logAction("syncOnMeteredToggle:");
+    Sonarbox::instance().syncPause().setSyncOnMeteredConnections(on);
+}
+
+void Settings::pauseSyncToggle() {
+    logAction("pauseSyncToggle:");
+    SyncPause &pause = Sonarbox::instance().syncPause();
+    pause.setPausedByUser(!pause.pausedByUser());
+    showPauseState();
+}
+
+void Settings::transferLimitsChanged() {
+    logAction("transferLimitsChanged:");
+    TransferLimits::save({ui.uploadLimitSpinBox->value(), ui.downloadLimitSpinBox->value()});
 }
 
 void Settings::changeCollectionLocation() {

@@ -7,8 +7,8 @@
 #include <QFutureWatcher>
 
 // The settings overlay: the account, where the collection lives, how many
-// tracks are synced, and the switches for timed syncs, start at login and
-// desktop notifications. Made anew each time it is shown; it reads its
+// tracks are synced, and the switches for timed syncs, start at login,
+// usage statistics and desktop notifications. Made anew each time it is shown; it reads its
 // values then and does not refresh while open.
 class Settings : public CustomView {
     Q_OBJECT
@@ -24,6 +24,12 @@ public slots:
     void automaticallySyncToggle(bool on);
     void openAtLoginToggle(bool on);
     void showNotificationsToggle(bool on);
+    void shareUsageToggle(bool on);
+    // Either limit box changed: both limits are saved and take hold at once.
+    void transferLimitsChanged();
+    void syncOnMeteredToggle(bool on);
+    // Pauses syncing, or resumes it when paused.
+    void pauseSyncToggle();
     void changeCollectionLocation();
     void logOut();
     void closeSettingsScreen();
@@ -33,6 +39,7 @@ signals:
 
 private:
     void showCounts(const TrackCounts &counts);
+    void showPauseState();
 
     Ui::Settings ui;
     QString m_localPickedLibrary;

@@ -11,6 +11,7 @@
 #include "screens/Version.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
+#include "settings/NotificationCenter.h"
 #include "signin/LandingPage.h"
 #include "signin/LoginRegister.h"
 #include "signin/SignUp.h"
@@ -20,7 +21,6 @@
 #include "store/StoreQueries.h"
 #include "store/StoreSetup.h"
 #include "store/StoreThread.h"
-#include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
 #include "ui_MainWindow.h"
 

@@ -102,9 +102,9 @@ TEST_F(StoreTest, AStoreOfTheSecondVersionGainsWhatTheClientDidWithATrack) {
         db.setDatabaseName(storeFile());
         ASSERT_TRUE(db.open());
         QSqlQuery query(db);
-        for (const char *sql : {"ALTER TABLE \"Audio\" DROP COLUMN \"failureReason\"",
-                                "ALTER TABLE \"Audio\" DROP COLUMN \"uploaded\"",
-                                "PRAGMA user_version = 2"})
+        for (const char *sql :
+             {"ALTER TABLE \"Audio\" DROP COLUMN \"failureReason\"",
+              "ALTER TABLE \"Audio\" DROP COLUMN \"uploaded\"", "PRAGMA user_version = 2"})
             ASSERT_TRUE(query.exec(QString::fromLatin1(sql))) << sql;
     }
     QSqlDatabase::removeDatabase(QStringLiteral("older"));

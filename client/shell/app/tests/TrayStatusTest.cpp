@@ -17,8 +17,9 @@ TEST(TrayStatus, OfflineThenSignInThenSyncingThenFailuresDecide) {
 }
 
 TEST(TrayStatus, TheToolTipCarriesTheStatusLineAndTheLastSummary) {
-    EXPECT_EQ(TrayStatus::toolTip(QStringLiteral("Synced"),
-                                  QStringLiteral("Last sync 14:03 — Sync Completed in 5 s: 7 found")),
-              "Sonarbox — Synced\nLast sync 14:03 — Sync Completed in 5 s: 7 found");
+    EXPECT_EQ(
+        TrayStatus::toolTip(QStringLiteral("Synced"),
+                            QStringLiteral("Last sync 14:03 — Sync Completed in 5 s: 7 found")),
+        "Sonarbox — Synced\nLast sync 14:03 — Sync Completed in 5 s: 7 found");
     EXPECT_EQ(TrayStatus::toolTip(QStringLiteral("Offline"), QString()), "Sonarbox — Offline");
 }

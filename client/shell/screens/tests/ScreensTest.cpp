@@ -8,15 +8,18 @@
 #include "screens/Settings.h"
 #include "screens/Version.h"
 #include "settings/NSDefaultsUtility.h"
-#include "store/GenericDAO.h"
 #include "settings/NotificationCenter.h"
+#include "store/GenericDAO.h"
 #include "sync/Sonarbox.h"
+#include "sync/TransferLimits.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
 
 #include <semaphore>
 
@@ -259,6 +262,76 @@ TEST_F(ScreensTest, SettingsSwitchesReadAndWriteTheirValues) {
     EXPECT_FALSE(NSDefaultsUtility::boolean(QLatin1StringView("settings_notifications")));
     syncNew->click();
     EXPECT_FALSE(sonarbox.settings_syncNewSongs);
+}
+
+// The boxes show the limits in force; a limit typed takes hold (and is
+// saved) once confirmed, not at every keystroke.
+TEST_F(ScreensTest, SettingsLimitBoxesShowAndSaveTheTransferLimits) {
+    TransferLimits::set({0, 750});
+    Settings settings;
+    auto *up = child<QSpinBox>(&settings, "uploadLimitSpinBox");
+    auto *down = child<QSpinBox>(&settings, "downloadLimitSpinBox");
+    ASSERT_TRUE(up && down);
+    EXPECT_EQ(up->text(), "No limit");
+    EXPECT_EQ(down->text(), "750 KiB/s");
+
+    up->selectAll();
+    QTest::keyClicks(up, "2500");
+    EXPECT_EQ(TransferLimits::inForce(), (TransferLimits{0, 750}));
+    QTest::keyClick(up, Qt::Key_Return);
+    EXPECT_EQ(TransferLimits::inForce(), (TransferLimits{2500, 750}));
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("uploadLimitKiBps")), "2500");
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("downloadLimitKiBps")), "750");
+
+    down->setValue(0);
+    EXPECT_EQ(TransferLimits::inForce(), (TransferLimits{2500, 0}));
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("downloadLimitKiBps")), "0");
+    TransferLimits::set({});
+}
+
+// While syncing is paused the Sync button starts nothing, says why, and
+// still offers Sync (it had turned to "Stop" at the press).
+TEST_F(ScreensTest, TheSyncButtonWhilePausedStartsNothingAndStillOffersSync) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.syncPause().setPausedByUser(true);
+    ProcessPage page;
+    QApplication::processEvents();
+    auto *button = child<QPushButton>(&page, "processVewSyncButton");
+    ASSERT_TRUE(button);
+    ASSERT_EQ(button->text(), "Sync");
+    button->click();
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_FALSE(sonarbox.syncInProgress);
+    EXPECT_EQ(button->text(), "Sync");
+    EXPECT_EQ(text(&page, "progressDescription"), "Paused");
+    sonarbox.syncPause().setPausedByUser(false);
+}
+
+// The pause button follows the person's pause and toggles it; the metered
+// box shows and saves whether syncing goes on over a metered connection.
+TEST_F(ScreensTest, SettingsPauseButtonAndMeteredBoxFollowAndSetThePause) {
+    SyncPause &pause = Sonarbox::instance().syncPause();
+    pause.setPausedByUser(true);
+    Settings settings;
+    auto *button = child<QPushButton>(&settings, "pauseSyncBtn");
+    auto *metered = child<QCheckBox>(&settings, "syncOnMeteredCheckbox");
+    ASSERT_TRUE(button && metered);
+    EXPECT_EQ(button->text(), "Resume syncing");
+    EXPECT_FALSE(metered->isChecked());
+
+    button->click();
+    EXPECT_FALSE(pause.pausedByUser());
+    EXPECT_FALSE(NSDefaultsUtility::boolean(QLatin1StringView("syncPaused")));
+    EXPECT_EQ(button->text(), "Pause syncing");
+    button->click();
+    EXPECT_TRUE(NSDefaultsUtility::boolean(QLatin1StringView("syncPaused")));
+    EXPECT_EQ(button->text(), "Resume syncing");
+
+    metered->click();
+    EXPECT_TRUE(pause.syncOnMeteredConnections());
+    EXPECT_TRUE(NSDefaultsUtility::boolean(QLatin1StringView("syncOnMeteredConnections")));
+    pause.setPausedByUser(false);
 }
 
 TEST_F(ScreensTest, ScreenButtonsPostTheirNotifications) {

@@ -61,9 +61,9 @@ protected:
         Sonarbox::instance().setStages(stages);
     }
 
-    static void store(const QString &checksum, const QString &title, std::optional<bool> downloadable,
-                      std::optional<bool> uploaded = {}, std::optional<QString> reason = {},
-                      qint64 downloaded = 0) {
+    static void store(const QString &checksum, const QString &title,
+                      std::optional<bool> downloadable, std::optional<bool> uploaded = {},
+                      std::optional<QString> reason = {}, qint64 downloaded = 0) {
         auto track = std::make_shared<Audio>();
         track->checksum = checksum;
         track->songName = title;
@@ -119,15 +119,15 @@ TEST_F(WhatASyncDid, TheLastSyncsSummaryIsOnTheProgressPage) {
     // The end of the sync reaches the page as a queued event, after the
     // coordinator has already let go of the run.
     const QLabel *line = page.findChild<QLabel *>(QStringLiteral("lastSyncSummary"));
-    ASSERT_TRUE(TestEnvironment::waitUntil(
-        [&] { return line->text().contains(QStringLiteral(" — Sync Completed")); }))
-        << line->text().toStdString();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] {
+        return line->text().contains(QStringLiteral(" — Sync Completed"));
+    })) << line->text().toStdString();
     settle();
     const QString summary = line->text();
     EXPECT_TRUE(summary.startsWith(QStringLiteral("Last sync "))) << summary.toStdString();
-    EXPECT_TRUE(summary.contains(QStringLiteral(
-        " — Sync Completed in 0 s: 0 found, 0 matched without upload, 0 uploaded, "
-        "0 downloaded, 0 failed")))
+    EXPECT_TRUE(summary.contains(
+        QStringLiteral(" — Sync Completed in 0 s: 0 found, 0 matched without upload, 0 uploaded, "
+                       "0 downloaded, 0 failed")))
         << summary.toStdString();
     EXPECT_TRUE(shown(&page, "lastSyncSummary"));
     EXPECT_EQ(LastSyncSummary::instance().text(), summary);
