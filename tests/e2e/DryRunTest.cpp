@@ -82,17 +82,7 @@ protected:
         engine = std::make_unique<SyncEngine>(SyncDependencies{{}, &countingRecognize});
         engine->install(sonarbox);
 
-        auto user = std::make_shared<User>();
-        user->id = QStringLiteral("1");
-        user->username = SyncWorld::Email;
-        user->password = SyncWorld::Password;
-        user->deviceId = sonarbox.deviceID();
-        QFuture<bool> signedIn = LoginPortal::loginNewUser(user, nullptr);
-        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return signedIn.isFinished(); }, 30000));
-        ASSERT_TRUE(signedIn.result());
-        sonarbox.setUserPickedMediaLibrary(3);
-        sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(world.musicFolder())});
-        sonarbox.setUserDownloadDirectory(world.downloadFolder());
+        ASSERT_TRUE(signInAndChoose(world.musicFolder(), world.downloadFolder()));
     }
     void TearDown() override {
         Sonarbox::instance().logOut();

@@ -1,6 +1,9 @@
 #include "SyncWorld.h"
 
+#include "TestEnvironment.h"
 #include "TestSongs.h"
+#include "accounts/LoginPortal.h"
+#include "sync/Sonarbox.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -109,5 +112,22 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
                            ? QStringLiteral("initData=%1\n").arg(engineConfig)
                            : QString())
                   .toUtf8());
+    return true;
+}
+
+bool signInAndChoose(const QString &music, const QString &downloads) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    auto user = std::make_shared<User>();
+    user->id = QStringLiteral("1");
+    user->username = SyncWorld::Email;
+    user->password = SyncWorld::Password;
+    user->deviceId = sonarbox.deviceID();
+    QFuture<bool> signedIn = LoginPortal::loginNewUser(user, nullptr);
+    if (!TestEnvironment::waitUntil([&] { return signedIn.isFinished(); }, 30000) ||
+        !signedIn.result())
+        return false;
+    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(music)});
+    sonarbox.setUserDownloadDirectory(downloads);
     return true;
 }

@@ -49,3 +49,8 @@ private:
 };
 
 QString fileMd5(const QString &path);
+
+// Signs the world's account in through this process's coordinator and
+// chooses `music` (a folder library) and `downloads` for its syncs. False
+// when the sign-in did not go through.
+bool signInAndChoose(const QString &music, const QString &downloads);

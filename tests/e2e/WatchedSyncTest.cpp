@@ -61,17 +61,7 @@ protected:
         installServiceReporting();
         engine = std::make_unique<SyncEngine>();
         engine->install(s);
-        auto user = std::make_shared<User>();
-        user->id = QStringLiteral("1");
-        user->username = SyncWorld::Email;
-        user->password = SyncWorld::Password;
-        user->deviceId = s.deviceID();
-        QFuture<bool> signedIn = LoginPortal::loginNewUser(user, nullptr);
-        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return signedIn.isFinished(); }, 30000));
-        ASSERT_TRUE(signedIn.result());
-        s.setUserPickedMediaLibrary(3);
-        s.setUserMediaFoldersToScan({QUrl::fromLocalFile(music())});
-        s.setUserDownloadDirectory(home.filePath(QStringLiteral("downloads")));
+        ASSERT_TRUE(signInAndChoose(music(), home.filePath(QStringLiteral("downloads"))));
 
         watcher = std::make_unique<ChangeWatcher>(s, *engine);
     }
