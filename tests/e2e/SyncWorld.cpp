@@ -38,6 +38,7 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
                               i + 1}))
             return fail(QStringLiteral("could not make ") + original);
         catalogue << original;
+        catalogueOriginals << original;
         // The person's copy: another encoding and other tags, so neither the
         // checksum nor the names can find it.
         const QString copy = QStringLiteral("%1/Rips/track %2.mp3").arg(musicFolder()).arg(i + 1);

@@ -33,9 +33,10 @@ public:
     QString downloadFolder() const { return m_root.filePath(QStringLiteral("downloads")); }
     QString configFile() const { return m_root.filePath(QStringLiteral("sonarbox.ini")); }
 
-    QStringList cataloguedCopies; // local files the catalogue holds as other encodings
-    QStringList unknownSongs;     // local files nobody has
-    QString cloudOnlySong;        // the (first) file another installation uploaded
+    QStringList catalogueOriginals; // the files the catalogue was made from
+    QStringList cataloguedCopies;   // local files the catalogue holds as other encodings
+    QStringList unknownSongs;       // local files nobody has
+    QString cloudOnlySong;          // the (first) file another installation uploaded
     QString cloudOnlyMediaId;
     QStringList cloudOnlySongs;
     // The names the cloud-only songs get in the download folder, as the
