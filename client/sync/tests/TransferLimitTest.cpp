@@ -137,8 +137,13 @@ TEST_F(TransferLimitTest, ADownloadKeepsToItsLimitAndFollowsEveryChangeInFlight)
     EXPECT_LE(rate, 2.2) << "MiB/s";
     EXPECT_GE(rate, 1.0) << "MiB/s";
     // Nor read off the socket faster: what is still to come is not held in
-    // memory meanwhile.
+    // memory meanwhile. (AddressSanitizer keeps what is freed in quarantine,
+    // so resident memory tells nothing there.)
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(peakMiB - memoryBefore, 8.0) << "MiB more";
+#else
+    (void)memoryBefore;
+#endif
 
     TransferLimits::set({0, 4096});
     const Sample raised = after(700);
