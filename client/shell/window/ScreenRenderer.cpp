@@ -2,12 +2,15 @@
 
 #include "Fonts.h"
 #include "MainMenu.h"
+#include "TrayIcons.h"
 #include "accounts/PhFacebook.h"
 #include "library/MediaLibraryPicker.h"
 #include "library/MediaScanSummary.h"
+#include "screens/LastSyncSummary.h"
 #include "screens/LaunchSBX.h"
 #include "screens/ProcessPage.h"
 #include "screens/Settings.h"
+#include "screens/TracksWindow.h"
 #include "screens/Version.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/FolderUrls.h"
@@ -18,14 +21,17 @@
 #include "signin/LandingPage.h"
 #include "signin/LoginRegister.h"
 #include "signin/SignUp.h"
+#include "store/GenericDAO.h"
 #include "sync/Sonarbox.h"
 #include "sync/SyncEngine.h"
+#include "sync/SyncProgress.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QUrl>
@@ -86,6 +92,80 @@ private:
     QString m_dir;
     int m_failures = 0;
 };
+
+// A sync of the seven-song demo, told to the progress model as the stages
+// tell it: four matched, three uploaded, one downloaded.
+void tellADemoSync(SyncProgress &progress) {
+    using Outcome = SyncProgress::Outcome;
+    using Stage = SyncProgress::Stage;
+    progress.beginSync();
+    progress.beginStage(Stage::Scanning, 0);
+    progress.trackFound(7);
+    progress.beginStage(Stage::Matching, 7);
+    for (int i = 0; i < 7; ++i)
+        progress.finishItem(QStringLiteral("Track %1").arg(i + 1),
+                            i < 4 ? Outcome::Succeeded : Outcome::Unmatched);
+    progress.beginStage(Stage::Downloading, 1);
+    progress.finishItem(QStringLiteral("Far Away"), Outcome::Succeeded);
+    progress.beginStage(Stage::Uploading, 3);
+    for (int i = 0; i < 3; ++i)
+        progress.finishItem(QStringLiteral("Kitchen Session %1").arg(i + 1), Outcome::Succeeded);
+    progress.endSync(QStringLiteral("Sync Completed"));
+}
+
+// Stored tracks in each state the track view shows.
+void storeDemoTracks() {
+    struct Track {
+        const char *title;
+        std::optional<bool> downloadable;
+        std::optional<bool> uploaded;
+        std::optional<QString> reason;
+        qint64 downloaded;
+    };
+    const Track tracks[] = {
+        {"Evening Tide", true, {}, {}, 0},
+        {"Harbour Lights", true, true, {}, 0},
+        {"Far Away", true, {}, {}, 1},
+        {"Kitchen Session 1", false, {}, {}, 0},
+        {"Kitchen Session 2", {}, {}, {}, 0},
+        {"Kitchen Session 3", false, {}, QStringLiteral("the service refused it (quota)"), 0},
+    };
+    int n = 0;
+    for (const Track &t : tracks) {
+        auto track = std::make_shared<Audio>();
+        track->checksum = QStringLiteral("%1").arg(++n, 32, 10, QLatin1Char('0'));
+        track->songName = QLatin1String(t.title);
+        track->artist = QStringLiteral("The Harbour Lights");
+        track->album = QStringLiteral("Evening Tide");
+        track->fileURL = QStringLiteral("/home/ada/Music/%1.mp3").arg(QLatin1String(t.title));
+        track->downloadable = t.downloadable;
+        track->uploaded = t.uploaded;
+        track->failureReason = t.reason;
+        track->downloaded = t.downloaded;
+        GenericDAO::instance().save(track);
+    }
+}
+
+// Every state's tray icon at a panel's size, on a dark and on a light panel.
+QPixmap trayIconsOnPanels() {
+    const TrayState states[] = {TrayState::Idle, TrayState::Syncing, TrayState::Offline,
+                                TrayState::NeedsAttention};
+    constexpr int kIcon = 22;
+    constexpr int kCell = 40;
+    QPixmap strip(kCell * 4, kCell * 2);
+    QPainter painter(&strip);
+    const QColor panels[] = {QColor(0x20, 0x20, 0x20), QColor(0xf0, 0xf0, 0xf0)};
+    for (int row = 0; row < 2; ++row) {
+        painter.fillRect(0, row * kCell, strip.width(), kCell, panels[row]);
+        for (int i = 0; i < 4; ++i) {
+            const QPixmap icon = TrayIcons::forState(states[i]).pixmap(kIcon, kIcon);
+            painter.drawPixmap(i * kCell + (kCell - kIcon) / 2, row * kCell + (kCell - kIcon) / 2,
+                               icon);
+        }
+    }
+    painter.end();
+    return strip;
+}
 
 UserPtr sampleUser() {
     auto user = std::make_shared<User>();
@@ -161,6 +241,23 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
     progress.setTextContent(
         QStringLiteral("We have added your music. Now you can listen to your music anywhere."));
     renderer.render<ProcessPage>(QStringLiteral("progress-finished"));
+
+    // The same page once a sync has ended, with its summary line.
+    LastSyncSummary &summary = LastSyncSummary::instance();
+    tellADemoSync(sonarbox.syncProgress());
+    settle([&summary] { return !summary.text().isEmpty(); }, 5000);
+    renderer.render<ProcessPage>(QStringLiteral("progress-summary"));
+
+    storeDemoTracks();
+    {
+        TracksWindow tracks;
+        tracks.resize(ScreenSize);
+        tracks.show();
+        settle([&tracks] { return !tracks.isLoading() && tracks.model()->rowCount() > 0; }, 10000);
+        settle({}, 100);
+        renderer.save(tracks.grab(), QStringLiteral("tracks"));
+    }
+    renderer.save(trayIconsOnPanels(), QStringLiteral("tray-icons"));
 
     renderer.render<LaunchSBX>(QStringLiteral("launch-web-application"));
     renderer.render<Version>(QStringLiteral("about"));
