@@ -30,9 +30,10 @@ class Desktop : public ::testing::TestWithParam<const char *> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
-        // A display number nobody uses: the first without its socket.
+        // A display number nobody uses: the first without its socket or lock.
         m_display = 40 + int(::getpid() % 200);
-        while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(m_display)))
+        while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(m_display)) ||
+               QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(m_display)))
             ++m_display;
         m_env = {QStringLiteral("DISPLAY=:%1").arg(m_display),
                  QStringLiteral("HOME=") + home(),
@@ -48,15 +49,34 @@ protected:
         quiet.output = ChildProcess::Output::Discard;
         quiet.errorFile = m_dir.filePath(QStringLiteral("desktop.log"));
         quiet.environment = m_env;
-        ASSERT_TRUE(m_x.start(QStringLiteral("Xvfb"),
-                              {QStringLiteral(":%1").arg(m_display), QStringLiteral("-screen"),
-                               QStringLiteral("0"),
-                               QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight),
-                               QStringLiteral("-nolisten"), QStringLiteral("tcp")},
-                              quiet));
-        ASSERT_TRUE(TestEnvironment::waitUntil(
-            [&] { return tool(QStringLiteral("xdpyinfo"), {}).exitCode == 0; }, 20000))
-            << "Xvfb did not start";
+        // Another test's X server may take the same number between the look
+        // above and this start: an X server that cannot have its display
+        // ends at once, and the next number is tried.
+        bool ours = false;
+        for (int attempt = 0; attempt < 20 && !ours; ++attempt, ++m_display) {
+            m_env[0] = QStringLiteral("DISPLAY=:%1").arg(m_display);
+            quiet.environment = m_env;
+            ASSERT_TRUE(m_x.start(QStringLiteral("Xvfb"),
+                                  {QStringLiteral(":%1").arg(m_display), QStringLiteral("-screen"),
+                                   QStringLiteral("0"),
+                                   QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight),
+                                   QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                                   // Not reset when a client (xdpyinfo) leaves: the
+                                   // next would meet a server in the middle of it.
+                                   QStringLiteral("-noreset")},
+                                  quiet));
+            const bool answers = TestEnvironment::waitUntil(
+                [&] {
+                    return !m_x.isRunning() || tool(QStringLiteral("xdpyinfo"), {}).exitCode == 0;
+                },
+                20000);
+            QThread::msleep(200);
+            ours = answers && m_x.isRunning();
+            if (!ours)
+                m_x.stop();
+        }
+        --m_display;
+        ASSERT_TRUE(ours) << "Xvfb did not start:\n" << desktopLog();
         ASSERT_TRUE(m_windowManager.start(QStringLiteral("openbox"), {}, quiet));
 
         m_panelColour = QColor(QLatin1String(GetParam())).rgb();
@@ -84,7 +104,8 @@ protected:
                            .exitCode == 0;
             },
             20000))
-            << "tint2 did not start";
+            << "tint2 did not start:\n"
+            << desktopLog();
 
         // The service is nobody: the program starts, cannot sign anyone in,
         // and still sits in the tray.
@@ -102,6 +123,13 @@ protected:
     }
 
     QString home() const { return m_dir.filePath(QStringLiteral("home")); }
+
+    // What the X server, the window manager and the panel said.
+    std::string desktopLog() const {
+        QFile f(m_dir.filePath(QStringLiteral("desktop.log")));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll().toStdString();
+    }
 
     ChildProcess::Result tool(const QString &program, const QStringList &args) {
         ChildProcess::Options o = ChildProcess::captured();
