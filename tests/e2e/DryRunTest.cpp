@@ -185,15 +185,11 @@ TEST(DryRunHeadless, PrintsTheReportAndSendsNothingThatChangesTheCloudLibrary) {
     ASSERT_TRUE(world.build(&error)) << error.toStdString();
     const qsizetype uploadsBefore = world.cloud.requestLog(Upload).size();
     Headless headless(world.configFile());
-    ASSERT_EQ(headless.run({QStringLiteral("--login"), SyncWorld::Email},
-                           SyncWorld::Password.toUtf8() + "\n"),
-              0);
+    ASSERT_EQ(headless.signIn(SyncWorld::Email, SyncWorld::Password), 0);
 
     QByteArray output;
-    EXPECT_EQ(headless.run({QStringLiteral("--library"), world.musicFolder(),
-                            QStringLiteral("--download-dir"), world.downloadFolder(),
-                            QStringLiteral("--dry-run")},
-                           {}, &output),
+    EXPECT_EQ(headless.runOver(world.musicFolder(), world.downloadFolder(),
+                               {QStringLiteral("--dry-run")}, &output),
               0)
         << output.toStdString() << readAll(headless.errorFile()).toStdString();
     for (const char *line :

@@ -16,6 +16,19 @@ public:
     // Runs to the end; answers the exit code (-1: crashed or hung).
     int run(const QStringList &args, const QByteArray &input = {}, QByteArray *output = nullptr);
 
+    // --login as `email`, the password on standard input.
+    int signIn(const QString &email, const QString &password) {
+        return run({QStringLiteral("--login"), email}, password.toUtf8() + '\n');
+    }
+    // A run over the folder library `music` into `downloads`, `args` after them.
+    int runOver(const QString &music, const QString &downloads, const QStringList &args,
+                QByteArray *output = nullptr) {
+        return run(QStringList{QStringLiteral("--library"), music, QStringLiteral("--download-dir"),
+                               downloads} +
+                       args,
+                   {}, output);
+    }
+
     bool start(ChildProcess &p, const QStringList &args);
 
     // What TMPDIR names for the program.

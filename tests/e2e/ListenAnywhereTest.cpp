@@ -35,14 +35,10 @@ TEST(ListenAnywhere, AMusicPlayerFindsAndPlaysEverySongTheSyncPutInTheLibrary) {
     QString error;
     ASSERT_TRUE(world.build(&error)) << error.toStdString();
     Headless headless(world.configFile());
-    ASSERT_EQ(headless.run({QStringLiteral("--login"), SyncWorld::Email},
-                           SyncWorld::Password.toUtf8() + "\n"),
-              0);
+    ASSERT_EQ(headless.signIn(SyncWorld::Email, SyncWorld::Password), 0);
     QByteArray said;
-    ASSERT_EQ(headless.run({QStringLiteral("--library"), world.musicFolder(),
-                            QStringLiteral("--download-dir"), world.downloadFolder(),
-                            QStringLiteral("--once")},
-                           {}, &said),
+    ASSERT_EQ(headless.runOver(world.musicFolder(), world.downloadFolder(),
+                               {QStringLiteral("--once")}, &said),
               0)
         << said.toStdString();
 

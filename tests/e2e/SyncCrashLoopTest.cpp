@@ -246,8 +246,7 @@ std::optional<Shapes> firstSyncShapes(QString *error) {
     if (!twin.build(error, kCatalogued, kUnknown, kCloudOnly))
         return std::nullopt;
     Headless headless(twin.configFile());
-    if (headless.run({QStringLiteral("--login"), SyncWorld::Email},
-                     SyncWorld::Password.toUtf8() + "\n") != 0) {
+    if (headless.signIn(SyncWorld::Email, SyncWorld::Password) != 0) {
         *error = QStringLiteral("could not sign in");
         return std::nullopt;
     }
@@ -383,9 +382,7 @@ TEST(SyncCrashLoop, KilledAtMomentsAllOverTheFirstSyncItStillEndsWithEachSongOnc
 
     const QStringList musicBefore = filesIn(world.musicFolder());
     Headless headless(world.configFile());
-    ASSERT_EQ(headless.run({QStringLiteral("--login"), SyncWorld::Email},
-                           SyncWorld::Password.toUtf8() + "\n"),
-              0);
+    ASSERT_EQ(headless.signIn(SyncWorld::Email, SyncWorld::Password), 0);
     Landings landings(world);
     ASSERT_TRUE(landings.isReadable());
 

@@ -132,9 +132,7 @@ TEST(SyncEndToEnd, AProcessKilledDuringASyncFinishesOnItsNextStartWithNothingLos
     QString error;
     ASSERT_TRUE(world.build(&error, 2, 3)) << error.toStdString();
     Headless headless(world.configFile());
-    ASSERT_EQ(headless.run({QStringLiteral("--login"), SyncWorld::Email},
-                           SyncWorld::Password.toUtf8() + "\n"),
-              0);
+    ASSERT_EQ(headless.signIn(SyncWorld::Email, SyncWorld::Password), 0);
 
     for (const char *stage : {"Downloading", "Uploading"}) {
         SCOPED_TRACE(stage);
@@ -232,14 +230,10 @@ TEST(SyncEndToEnd, TheDefaultSetUpMatchesThroughTheServersLookupWithoutUpload) {
     ASSERT_TRUE(world.build(&error, 2, 1, 1, SyncWorld::Recognition::Lookup))
         << error.toStdString();
     Headless headless(world.configFile());
-    ASSERT_EQ(headless.run({QStringLiteral("--login"), SyncWorld::Email},
-                           SyncWorld::Password.toUtf8() + "\n"),
-              0);
+    ASSERT_EQ(headless.signIn(SyncWorld::Email, SyncWorld::Password), 0);
     QByteArray output;
-    EXPECT_EQ(headless.run({QStringLiteral("--library"), world.musicFolder(),
-                            QStringLiteral("--download-dir"), world.downloadFolder(),
-                            QStringLiteral("--once")},
-                           {}, &output),
+    EXPECT_EQ(headless.runOver(world.musicFolder(), world.downloadFolder(),
+                               {QStringLiteral("--once")}, &output),
               0)
         << output.toStdString();
     EXPECT_TRUE(output.contains("2 matched without upload, 1 uploaded, 1 downloaded, 0 failed"))
@@ -262,14 +256,10 @@ TEST(SyncEndToEnd, WithTheLookupServiceDownTheSyncUploadsWhatItCouldNotMatchAndC
     ASSERT_TRUE(world.build(&error, 2, 1, 1, SyncWorld::Recognition::LookupDown))
         << error.toStdString();
     Headless headless(world.configFile());
-    ASSERT_EQ(headless.run({QStringLiteral("--login"), SyncWorld::Email},
-                           SyncWorld::Password.toUtf8() + "\n"),
-              0);
+    ASSERT_EQ(headless.signIn(SyncWorld::Email, SyncWorld::Password), 0);
     QByteArray output;
-    EXPECT_EQ(headless.run({QStringLiteral("--library"), world.musicFolder(),
-                            QStringLiteral("--download-dir"), world.downloadFolder(),
-                            QStringLiteral("--once")},
-                           {}, &output),
+    EXPECT_EQ(headless.runOver(world.musicFolder(), world.downloadFolder(),
+                               {QStringLiteral("--once")}, &output),
               0)
         << output.toStdString();
     EXPECT_TRUE(output.contains("0 matched without upload, 3 uploaded, 1 downloaded, 0 failed"))
