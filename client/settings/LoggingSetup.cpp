@@ -59,7 +59,7 @@ void handler(QtMsgType type, const QMessageLogContext &context, const QString &m
 
 QString logFilePath() {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores a relative path.
+    // XDG_STATE_HOME counts only when it is an absolute path.
     if (state.isEmpty() || !QDir::isAbsolutePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/Sonarbox/sonarbox.log");

@@ -184,17 +184,31 @@ void listPlayerPasswords(ServerContext &ctx, const Request &req, Response &res) 
     sendApi(res, 200, v);
 }
 
-void addPlayerPassword(ServerContext &ctx, const Request &req, Response &res) {
-    const auto user = signedIn(ctx, req, res);
+// A player-password request: the signed-in account and the name its body
+// gives (empty when it gives none); nothing when it was answered already.
+struct NamedRequest {
+    User user;
+    std::optional<std::string> name;
+};
+
+std::optional<NamedRequest> namedRequest(ServerContext &ctx, const Request &req, Response &res) {
+    auto user = signedIn(ctx, req, res);
     if (!user)
-        return;
+        return std::nullopt;
     const auto args = body(req, res);
     if (!args)
+        return std::nullopt;
+    return NamedRequest{std::move(*user), member(*args, "name")};
+}
+
+void addPlayerPassword(ServerContext &ctx, const Request &req, Response &res) {
+    const auto asked = namedRequest(ctx, req, res);
+    if (!asked)
         return;
-    const auto name = member(*args, "name");
+    const auto &name = asked->name;
     if (!name || !isValidPlayerPasswordName(*name))
         return sendError(res, 400, "a name is 1 to 64 printable characters");
-    const auto made = createPlayerPassword(ctx.store, ctx.playerSecrets, user->id, *name);
+    const auto made = createPlayerPassword(ctx.store, ctx.playerSecrets, asked->user.id, *name);
     if (!made)
         return sendError(res, 409, "there is already a player password of that name");
     json::Value v;
@@ -205,14 +219,11 @@ void addPlayerPassword(ServerContext &ctx, const Request &req, Response &res) {
 }
 
 void removePlayerPassword(ServerContext &ctx, const Request &req, Response &res) {
-    const auto user = signedIn(ctx, req, res);
-    if (!user)
+    const auto asked = namedRequest(ctx, req, res);
+    if (!asked)
         return;
-    const auto args = body(req, res);
-    if (!args)
-        return;
-    const auto name = member(*args, "name");
-    if (!name || !ctx.store.removePlayerPassword(user->id, *name))
+    const auto &name = asked->name;
+    if (!name || !ctx.store.removePlayerPassword(asked->user.id, *name))
         return sendError(res, 404, "no player password of that name");
     sendApi(res, 200, json::Value(json::Object{}));
 }

@@ -225,6 +225,13 @@ Reply TestServer::post(const std::string &path, const std::string &body, const s
     return toReply(cli.Post(path.c_str(), h, body, "application/json"));
 }
 
+Reply TestServer::postAs(const std::string &path, const std::string &body,
+                         const std::string &contentType,
+                         const std::map<std::string, std::string> &headers) {
+    httplib::Client cli("127.0.0.1", port_);
+    return toReply(cli.Post(path.c_str(), toHeaders(headers), body, contentType.c_str()));
+}
+
 Reply TestServer::get(const std::string &path, const std::map<std::string, std::string> &headers) {
     httplib::Client cli("127.0.0.1", port_);
     return toReply(cli.Get(path.c_str(), toHeaders(headers)));

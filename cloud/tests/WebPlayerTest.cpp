@@ -47,22 +47,8 @@ protected:
     static Reply send(const std::string &method, const std::string &path, const std::string &body,
                       const std::string &contentType,
                       const std::map<std::string, std::string> &headers = {}) {
-        httplib::Client cli("127.0.0.1", server->port());
-        httplib::Headers h(headers.begin(), headers.end());
-        const auto result =
-            method == "POST" ? cli.Post(path, h, body, contentType) : cli.Get(path, h);
-        Reply r;
-        if (!result)
-            return r;
-        r.status = result->status;
-        r.body = result->body;
-        for (const auto &[name, value] : result->headers) {
-            std::string lower = name;
-            for (char &c : lower)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            r.headers[lower] = value;
-        }
-        return r;
+        return method == "POST" ? server->postAs(path, body, contentType, headers)
+                                : server->get(path, headers);
     }
     static Reply api(const std::string &path, const std::string &cookie,
                      const std::string &body = {}, bool post = true,

@@ -40,6 +40,12 @@ QStringList filesIn(const QString &folder) {
     return files;
 }
 
+// How many files of the same bytes as the local `file` the server stores.
+QString storedCopies(const SyncWorld &world, const QString &file) {
+    return one(world.cloud.query(
+        QStringLiteral("SELECT count(*) FROM files WHERE md5 = '%1'").arg(world.md5.value(file))));
+}
+
 int countLines(const LogCapture &log, const QString &text) {
     int n = 0;
     for (const QString &line : log.lines())
@@ -77,10 +83,7 @@ TEST(SyncEndToEnd, FirstSyncMatchesUploadsAndDownloadsThenTheNextChangesNothing)
     // person's copies reached the server, yet each is known there.
     for (const QString &copy : world.cataloguedCopies) {
         SCOPED_TRACE(copy.toStdString());
-        EXPECT_EQ(
-            one(world.cloud.query(QStringLiteral("SELECT count(*) FROM files WHERE md5 = '%1'")
-                                      .arg(world.md5.value(copy)))),
-            "0");
+        EXPECT_EQ(storedCopies(world, copy), "0");
         const AudioPtr stored =
             GenericDAO::instance().getById(QStringLiteral("audioByCode"), world.md5.value(copy));
         ASSERT_TRUE(stored);
@@ -168,11 +171,7 @@ TEST(SyncEndToEnd, AProcessKilledDuringASyncFinishesOnItsNextStartWithNothingLos
                                  "HAVING count(*) > 1)"))),
               "0");
     for (const QString &song : world.unknownSongs) {
-        EXPECT_EQ(
-            one(world.cloud.query(QStringLiteral("SELECT count(*) FROM files WHERE md5 = '%1'")
-                                      .arg(world.md5.value(song)))),
-            "1")
-            << song.toStdString();
+        EXPECT_EQ(storedCopies(world, song), "1") << song.toStdString();
     }
     const int accountMedia =
         one(world.cloud.query(QStringLiteral("SELECT count(*) FROM user_media"))).toInt();
@@ -239,11 +238,7 @@ TEST(SyncEndToEnd, TheDefaultSetUpMatchesThroughTheServersLookupWithoutUpload) {
     EXPECT_TRUE(output.contains("2 matched without upload, 1 uploaded, 1 downloaded, 0 failed"))
         << output.toStdString();
     for (const QString &copy : world.cataloguedCopies)
-        EXPECT_EQ(
-            one(world.cloud.query(QStringLiteral("SELECT count(*) FROM files WHERE md5 = '%1'")
-                                      .arg(world.md5.value(copy)))),
-            "0")
-            << copy.toStdString();
+        EXPECT_EQ(storedCopies(world, copy), "0") << copy.toStdString();
 }
 
 // The default set-up, whose engine asks the server's lookup service, with that
@@ -265,11 +260,7 @@ TEST(SyncEndToEnd, WithTheLookupServiceDownTheSyncUploadsWhatItCouldNotMatchAndC
     EXPECT_TRUE(output.contains("0 matched without upload, 3 uploaded, 1 downloaded, 0 failed"))
         << output.toStdString();
     for (const QString &song : world.cataloguedCopies + world.unknownSongs) {
-        EXPECT_EQ(
-            one(world.cloud.query(QStringLiteral("SELECT count(*) FROM files WHERE md5 = '%1'")
-                                      .arg(world.md5.value(song)))),
-            "1")
-            << song.toStdString();
+        EXPECT_EQ(storedCopies(world, song), "1") << song.toStdString();
     }
     QFile errors(headless.errorFile());
     ASSERT_TRUE(errors.open(QIODevice::ReadOnly));
