@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QTcpSocket>
 #include <QUuid>
@@ -50,8 +51,13 @@ QNetworkRequest asJson(QNetworkRequest request) {
 
 } // namespace
 
-CloudProcess::CloudProcess()
-    : m_port(TestEnvironment::freeLocalPort()) {}
+CloudProcess::CloudProcess() = default;
+
+quint16 CloudProcess::port() const {
+    if (m_port == 0)
+        m_port = TestEnvironment::freeLocalPort();
+    return m_port;
+}
 
 CloudProcess::~CloudProcess() {
     stop();
@@ -100,6 +106,8 @@ bool CloudProcess::start(const QStringList &extraArguments) {
             << m_keyFile;
     ChildProcess::Options options;
     options.errorFile = m_logFile;
+    // Its standard output is one line: the address it listens on.
+    options.output = ChildProcess::Output::Capture;
     if (!m_process.start(executable(),
                          QStringList{QStringLiteral("serve"), QStringLiteral("--data"),
                                      m_data.path(), QStringLiteral("--listen"),
@@ -110,15 +118,26 @@ bool CloudProcess::start(const QStringList &extraArguments) {
                              tls + extraArguments,
                          options))
         return false;
+    // A data folder of a large library from before the player library is
+    // indexed before the server listens.
+    static const QRegularExpression listening(QStringLiteral("listening on \\S+:(\\d+)\\n"));
+    QRegularExpressionMatch bound;
+    if (!TestEnvironment::waitUntil(
+            [&] {
+                bound = listening.match(QString::fromUtf8(m_process.output()));
+                return bound.hasMatch() || !m_process.isRunning();
+            },
+            60000) ||
+        !bound.hasMatch())
+        return false;
+    m_port = quint16(bound.captured(1).toUInt());
     return TestEnvironment::waitUntil(
                [&] {
                    QTcpSocket probe;
                    probe.connectToHost(QStringLiteral("127.0.0.1"), m_port);
                    return probe.waitForConnected(100) || !m_process.isRunning();
                },
-               // A data folder of a large library from before the player
-               // library is indexed before the server listens.
-               60000) &&
+               10000) &&
            m_process.isRunning();
 }
 
@@ -145,7 +164,7 @@ void CloudProcess::kill() {
 QString CloudProcess::baseUrl() const {
     return QStringLiteral("%1://127.0.0.1:%2")
         .arg(m_certificateFile.isEmpty() ? QStringLiteral("http") : QStringLiteral("https"))
-        .arg(m_port);
+        .arg(port());
 }
 
 std::optional<QString> CloudProcess::uploadAsAnotherDevice(const QString &email,

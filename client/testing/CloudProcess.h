@@ -12,7 +12,12 @@
 #include <optional>
 
 // The reference server `sonarbox-cloud`, run by a test on 127.0.0.1 with a
-// free port and a data folder of its own. Stopped when the object goes.
+// port and a data folder of its own. Stopped when the object goes.
+//
+// Started before anyone asked for its port, the server takes whichever port
+// the system gives it, so that no other test's server can take that port
+// between its choice and its use; asked before, a port free at that moment
+// is chosen.
 class CloudProcess {
 public:
     CloudProcess();
@@ -42,7 +47,7 @@ public:
     bool isRunning() { return m_process.isRunning(); }
 
     QString baseUrl() const;
-    quint16 port() const { return m_port; }
+    quint16 port() const;
     QString dataDir() const { return m_data.path(); }
 
     // Signs in as another desktop and uploads `file`, as a second installation
@@ -65,7 +70,7 @@ private:
 
     QTemporaryDir m_data;
     ChildProcess m_process;
-    quint16 m_port;
+    mutable quint16 m_port = 0;
     QString m_otherDevice;
     QString m_certificateFile;
     QString m_keyFile;

@@ -6,6 +6,10 @@
 #include <QTcpServer>
 #include <QThread>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 QString g_root;
 }
@@ -62,6 +66,14 @@ bool waitUntil(const std::function<bool()> &done, int ms) {
         QThread::msleep(1);
     }
     return true;
+}
+
+void checkForLeaksBeforeExit() {
+#if defined(__SANITIZE_ADDRESS__)
+    // Exits with the leak checker's code when it finds one, as it would at exit;
+    // the check at exit does not run a second time.
+    __lsan_do_leak_check();
+#endif
 }
 
 } // namespace TestEnvironment

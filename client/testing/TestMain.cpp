@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv) {
-    QTemporaryDir root;
-    TestEnvironment::isolate(root.path());
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Sonarbox"));
-    QCoreApplication::setApplicationName(QStringLiteral("Sonarbox"));
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    int result = 0;
+    {
+        QTemporaryDir root;
+        TestEnvironment::isolate(root.path());
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setOrganizationName(QStringLiteral("Sonarbox"));
+        QCoreApplication::setApplicationName(QStringLiteral("Sonarbox"));
+        ::testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    TestEnvironment::checkForLeaksBeforeExit();
+    return result;
 }
