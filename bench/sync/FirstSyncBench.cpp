@@ -13,7 +13,7 @@
 #include "TestEnvironment.h"
 #include "TestSongs.h"
 #include "settings/DeploymentConfig.h"
-#include "settings/StandardOutput.h"
+#include "settings/StandardStreams.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 #include "sync/Sonarbox.h"
@@ -184,8 +184,9 @@ int main(int argc, char **argv) {
     TestEnvironment::isolate(home.path());
     QCoreApplication app(argc, argv);
     bench::quietClient();
-    // The table stays readable whatever libtonemill prints on standard output.
-    FILE *out = claimStandardOutput();
+    // The table stays readable whatever libtonemill prints.
+    StandardStreams::claim();
+    FILE *out = StandardStreams::output();
     QCommandLineParser parser;
     parser.addOptions({{QStringLiteral("tracks"), QStringLiteral("Library size."),
                         QStringLiteral("n"), QStringLiteral("200")},

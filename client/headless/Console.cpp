@@ -1,7 +1,7 @@
 #include "Console.h"
 
 #include "settings/LoggingSetup.h"
-#include "settings/StandardOutput.h"
+#include "settings/StandardStreams.h"
 
 #include <QByteArray>
 
@@ -16,10 +16,12 @@ namespace {
 
 std::mutex g_lock;
 bool g_statusShown = false; // guarded by g_lock
-FILE *g_out = stdout;       // set once, before any other thread runs
 
 FILE *out() {
-    return g_out;
+    return StandardStreams::output();
+}
+FILE *err() {
+    return StandardStreams::error();
 }
 QtMessageHandler g_previousHandler = nullptr;
 
@@ -39,7 +41,7 @@ void writeLocked(FILE *stream, const QString &line) {
 }
 
 bool errorIsTerminal() {
-    static const bool terminal = isatty(STDERR_FILENO) == 1;
+    static const bool terminal = isatty(fileno(err())) == 1;
     return terminal;
 }
 
@@ -54,13 +56,13 @@ void logHandler(QtMsgType type, const QMessageLogContext &context, const QString
         return;
     }
     std::lock_guard guard(g_lock);
-    writeLocked(stderr, qFormatLogMessage(type, context, message));
+    writeLocked(err(), qFormatLogMessage(type, context, message));
 }
 
 } // namespace
 
-void claimStandardOutput() {
-    g_out = ::claimStandardOutput();
+void claimStandardStreams() {
+    StandardStreams::claim();
 }
 
 bool outputIsTerminal() {
@@ -85,7 +87,7 @@ void printError(const QString &line) {
     std::lock_guard guard(g_lock);
     if (errorIsTerminal())
         eraseStatusLocked();
-    writeLocked(stderr, line);
+    writeLocked(err(), line);
 }
 
 void showStatus(const QString &text) {

@@ -11,10 +11,10 @@
 // draws it again. Every operation may be called from any thread.
 namespace Console {
 
-// Keeps standard output for the program's own lines and sends whatever else
-// the process writes there to standard error (see settings/StandardOutput.h).
-// Call first thing in main.
-void claimStandardOutput();
+// Keeps the terminal for the program's own lines: whatever else the process
+// writes to standard output and error goes to the log (see
+// settings/StandardStreams.h). Call first thing in main.
+void claimStandardStreams();
 
 bool outputIsTerminal();
 // Characters per line of the terminal (80 when it cannot be asked).

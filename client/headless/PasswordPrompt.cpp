@@ -1,5 +1,7 @@
 #include "PasswordPrompt.h"
 
+#include "settings/StandardStreams.h"
+
 #include <QByteArray>
 
 #include <csignal>
@@ -51,8 +53,8 @@ std::optional<QString> readPassword(const QString &prompt) {
     // Never read a password that the terminal would echo.
     if (tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0)
         return std::nullopt;
-    std::fputs(prompt.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
+    std::fputs(prompt.toLocal8Bit().constData(), StandardStreams::error());
+    std::fflush(StandardStreams::error());
     struct sigaction restore {
     }, previousInt{}, previousTerm{};
     restore.sa_handler = restoreAndDie;

@@ -173,7 +173,7 @@ int main(int argc, char **argv) {
     QCommandLineParser parser;
     addHeadlessOptions(parser);
     parser.process(app); // --help and --version print and exit here
-    Console::claimStandardOutput();
+    Console::claimStandardStreams();
     Logging::install(parser.isSet(QStringLiteral("verbose")));
 
     Localization::install();

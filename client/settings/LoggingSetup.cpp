@@ -1,6 +1,7 @@
 #include "LoggingSetup.h"
 
 #include "LoggingFile.h"
+#include "StandardStreams.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,7 +16,6 @@ namespace Logging {
 namespace {
 
 LoggingFile *g_file = nullptr; // set once, kept for the process
-QtMessageHandler g_previous = nullptr;
 std::atomic<bool> g_verbose{false};
 
 char levelLetter(QtMsgType type) {
@@ -46,13 +46,12 @@ void handler(QtMsgType type, const QMessageLogContext &context, const QString &m
     }
     if (!reachesTerminal(type))
         return;
-    if (g_previous) {
-        g_previous(type, context, message);
-    } else {
-        const QByteArray text = qFormatLogMessage(type, context, message).toLocal8Bit() + '\n';
-        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
-        std::fflush(stderr);
-    }
+    // Written here rather than by Qt's own handler, which writes to
+    // descriptor 2: a program that claimed it logs what arrives there.
+    FILE *terminal = StandardStreams::error();
+    const QByteArray text = qFormatLogMessage(type, context, message).toLocal8Bit() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), terminal);
+    std::fflush(terminal);
 }
 
 } // namespace
@@ -73,7 +72,7 @@ void install(bool verbose) {
     g_verbose = verbose || qEnvironmentVariable("SONARBOX_VERBOSE") == QLatin1String("1");
     if (!g_file)
         g_file = new LoggingFile(logFilePath(), kLogFileBytes, kLogFilesKept);
-    g_previous = qInstallMessageHandler(handler);
+    qInstallMessageHandler(handler);
 }
 
 } // namespace Logging

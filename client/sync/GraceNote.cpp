@@ -14,6 +14,7 @@
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
+#include "settings/LoggingSetup.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
@@ -88,6 +89,8 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
 
     albumNamesProcessed.clear();
     m_askedThisRun.clear();
+    m_failedCalls = 0;
+    m_calls = 0;
     qsizetype processed = 0;
     float fraction = 0;
     long percentage = 0;
@@ -123,6 +126,16 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
         fraction = float(double(processed) * step / 100.0);
         percentage = long(fraction * 100);
     }
+
+    // The library's own lines, which say why, go to the log only: the
+    // person is told once that matching did not happen.
+    if (m_failedCalls > 0)
+        qCWarning(lcSync).noquote()
+            << QStringLiteral("%1 of %2 recognition calls failed, so their songs were not matched "
+                              "from the catalogue (the reasons are in %3)")
+                   .arg(m_failedCalls)
+                   .arg(m_calls)
+                   .arg(Logging::logFilePath());
 
     if (!askAgainAboutUnansweredTracks()) {
         sonarbox.applicationWasStopped();
@@ -233,8 +246,11 @@ bool GraceNote::callLibrary(qsizetype groupSize, const QString &handle) {
                                        UserBufferBytes);
     }
     keepRecognitionUser(answer.user);
-    if (answer.result == 0)
+    ++m_calls;
+    if (answer.result == 0) {
+        ++m_failedCalls;
         return false;
+    }
     gnResponse = answer.response;
     // A document cut at the buffer's end does not parse: the records then
     // get their checksum from the file itself.

@@ -80,6 +80,9 @@ private:
     // The run's account, with the recognition user it was handed meanwhile.
     UserPtr m_account;
     std::atomic<int> m_fingerprinted{0};
+    // Recognition calls of this run that answered nothing (the library logs why).
+    int m_failedCalls = 0;
+    int m_calls = 0;
     // Paths sent to the service in this run: they are not asked about twice.
     QSet<QString> m_askedThisRun;
     IdentificationCache m_identified;

@@ -35,6 +35,10 @@ public:
     QString tempFolder() const { return m_home.filePath(QStringLiteral("tmp")); }
     // The program's standard error, of every run.
     QString errorFile() const { return m_options.errorFile; }
+    // The program's log file (in the XDG state folder under its home).
+    QString logFile() const {
+        return m_home.filePath(QStringLiteral(".local/state/Sonarbox/sonarbox.log"));
+    }
 
 private:
     QStringList arguments(const QStringList &args) const {

@@ -12,6 +12,7 @@
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/NotificationCenter.h"
+#include "settings/StandardStreams.h"
 #include "settings/Utility.h"
 #include "store/StoreSetup.h"
 #include "sync/ChangeWatcher.h"
@@ -283,8 +284,8 @@ void AppDelegate::quitAfterFirstPaint() {
             if (event->type() == QEvent::Paint && !m_seen) {
                 m_seen = true;
                 QTimer::singleShot(0, qApp, [] {
-                    std::fprintf(stderr, "sonarbox: first paint\n");
-                    std::fflush(stderr);
+                    std::fprintf(StandardStreams::error(), "sonarbox: first paint\n");
+                    std::fflush(StandardStreams::error());
                     QCoreApplication::exit(0);
                 });
             }
