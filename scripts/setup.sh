@@ -17,11 +17,11 @@ packages=(
   # run and test
   mpd libchromaprint-tools ffmpeg sox xvfb xauth dbus-daemon dbus-x11 gnome-keyring
   libsecret-tools sqlite3 curl time procps openssl nodejs
-  # the desktop tests (a window manager and a panel with a tray), the web
-  # player's browser tests, the PNG icons drawn from their SVG, and the
-  # Debian package and its checks
+  # the desktop tests (a window manager and a panel with a tray, a
+  # notification service), the web player's browser tests, the PNG icons
+  # drawn from their SVG, and the Debian package and its checks
   openbox tint2 xdotool x11-utils imagemagick chromium desktop-file-utils appstream
-  dpkg-dev lintian file librsvg2-bin
+  dpkg-dev lintian file librsvg2-bin dunst
 )
 
 missing=()

@@ -15,6 +15,8 @@ QMutex g_lock;
 DesktopNotifier::Fallback g_fallback;
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
+// The installed application's .desktop entry and icon.
+const QString kApplication = QStringLiteral("org.sonarbox.Sonarbox");
 } // namespace
 
 void DesktopNotifier::setFallback(Fallback fallback) {
@@ -28,10 +30,12 @@ bool DesktopNotifier::notify(const QString &title, const QString &text) {
         QDBusMessage call = QDBusMessage::createMethodCall(
             kService, QStringLiteral("/org/freedesktop/Notifications"), kService,
             QStringLiteral("Notify"));
-        // No sound: the "suppress-sound" hint.
-        QVariantMap hints{{QStringLiteral("suppress-sound"), true}};
-        call << QStringLiteral("Sonarbox") << quint32(0) << QStringLiteral("sonarbox") << title
-             << text << QStringList() << hints << qint32(-1);
+        // No sound: the "suppress-sound" hint. The service shows the
+        // program's own icon and may group its notifications by its entry.
+        QVariantMap hints{{QStringLiteral("suppress-sound"), true},
+                          {QStringLiteral("desktop-entry"), kApplication}};
+        call << QStringLiteral("Sonarbox") << quint32(0) << kApplication << title << text
+             << QStringList() << hints << qint32(-1);
         if (bus.send(call))
             return true;
     }
@@ -52,4 +56,16 @@ bool DesktopNotifier::notify(const QString &title, const QString &text) {
     }
     qCInfo(lcSync).noquote() << "No notification service for:" << title;
     return false;
+}
+
+void DesktopNotifier::flush() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    // Messages leave in order: once the bus answers this, the ones before it
+    // have been sent.
+    bus.call(QDBusMessage::createMethodCall(
+                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                 QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")),
+             QDBus::Block, 2000);
 }

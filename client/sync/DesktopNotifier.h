@@ -13,4 +13,7 @@ public:
     static void setFallback(Fallback fallback);
     // Answers whether the notification was handed to someone.
     static bool notify(const QString &title, const QString &text);
+    // Waits (up to two seconds) until what was sent to the notification
+    // service has left this process: for a program about to end.
+    static void flush();
 };

@@ -26,10 +26,11 @@ Notifications::Notifications(SyncProgress &progress, QObject *parent)
     connect(&progress, &SyncProgress::event, this, &Notifications::onEvent, Qt::QueuedConnection);
 }
 
-void Notifications::signInNeeded() {
-    DesktopNotifier::notify(QStringLiteral("Sign-in needed"),
-                            QStringLiteral("Sonarbox could not sign you in. Open Sonarbox and "
-                                           "sign in again to keep your music in step."));
+bool Notifications::signInNeeded() {
+    return DesktopNotifier::notify(
+        QStringLiteral("Sign-in needed"),
+        QStringLiteral("Sonarbox could not sign you in. Open Sonarbox and "
+                       "sign in again to keep your music in step."));
 }
 
 void Notifications::onEvent(const SyncProgress::Event &event) {

@@ -15,8 +15,9 @@ class Notifications : public QObject {
 public:
     explicit Notifications(SyncProgress &progress, QObject *parent = nullptr);
 
-    // The stored account was refused at start: its password must be given again.
-    void signInNeeded();
+    // The stored account was refused at start: its password must be given
+    // again. Answers whether the notification was handed to someone.
+    bool signInNeeded();
 
 private:
     void onEvent(const SyncProgress::Event &event);

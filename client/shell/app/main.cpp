@@ -4,6 +4,7 @@
 #include "AppDelegate.h"
 #include "EngineInstance.h"
 #include "MainMenu.h"
+#include "Notifications.h"
 #include "PauseCommands.h"
 #include "ScreenRenderer.h"
 #include "Shutdown.h"
@@ -11,7 +12,9 @@
 #include "settings/DeploymentConfig.h"
 #include "settings/Localization.h"
 #include "settings/LoggingSetup.h"
+#include "settings/StandardStreams.h"
 #include "store/StoreSetup.h"
+#include "sync/DesktopNotifier.h"
 #include "sync/LoginItems.h"
 #include "sync/Sonarbox.h"
 
@@ -83,9 +86,20 @@ int main(int argc, char **argv) {
         LoginItems::setProgramArguments(
             {QStringLiteral("--config"), DeploymentConfig::current().source});
 
-    if (parser.isSet(renderOption))
-        return ScreenRenderer::renderScreens(parser.value(renderOption),
-                                             parser.positionalArguments());
+    if (parser.isSet(renderOption)) {
+        const int rendered =
+            ScreenRenderer::renderScreens(parser.value(renderOption), parser.positionalArguments());
+        // The notification is drawn by the session's notification service,
+        // when it has one (scripts/screens.sh starts one and takes its picture).
+        if (rendered == 0 && !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+            Notifications notifications(Sonarbox::instance().syncProgress());
+            if (notifications.signInNeeded()) {
+                DesktopNotifier::flush();
+                std::printf("notified\n");
+            }
+        }
+        return rendered;
+    }
 
     // One desktop program per user and store: a second start brings the
     // first one's window up and ends; an engine without a window (the
@@ -113,6 +127,9 @@ int main(int argc, char **argv) {
         return EngineInstance::BusyExitCode;
     }
 
+    // From here on libtonemill and whatever else prints on the standard
+    // streams goes to the log; the person's terminal keeps the warnings.
+    StandardStreams::claim();
     AppDelegate delegate;
     instance.setHandler(QStringLiteral("raise"), [&delegate](const QString &) {
         delegate.showApplicationWindow();
@@ -142,7 +159,7 @@ int main(int argc, char **argv) {
     const bool saved = StoreSetup::instance().applicationShouldTerminate() ==
                        StoreSetup::TerminateReply::TerminateNow;
     if (!saved)
-        std::fprintf(stderr, "sonarbox: the store could not be saved.\n");
+        std::fprintf(StandardStreams::error(), "sonarbox: the store could not be saved.\n");
     if (!settled) {
         // A thread still inside a sign-in or a stage would be waited for by
         // the objects' destructors; what must be kept is saved.
