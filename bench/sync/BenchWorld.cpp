@@ -39,17 +39,23 @@ bool signIn() {
 
 QString syncToTheEnd() {
     Sonarbox &sonarbox = Sonarbox::instance();
-    sonarbox.sync(true);
     // The main thread waits in its event loop as the programs' does: the
     // transfers hand their data over through it, so a wait that sleeps
     // between looks (as the tests' does) would time itself, not the sync.
+    // It ends as the coordinator says the sync's state changed (it says so as
+    // the sync starts, too), not at the next look of a timer, which would
+    // round every figure up to its period; the timer only keeps a missed
+    // signal from hanging the wait.
     QEventLoop loop;
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+    const auto check = [&] {
         if (!sonarbox.syncInProgress)
             loop.quit();
-    });
-    look.start(20);
+    };
+    QObject::connect(&sonarbox, &Sonarbox::syncStateChanged, &loop, check, Qt::QueuedConnection);
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, &loop, check);
+    look.start(200);
+    sonarbox.sync(true);
     loop.exec();
     sonarbox.operationQueue().waitUntilAllOperationsAreFinished();
     return sonarbox.progressPage().state().description;

@@ -135,6 +135,13 @@ QHash<QString, SettledFolder> GenericDAO::settledFolders() {
     });
 }
 
+qint64 GenericDAO::settledFolderCount(const QString &root) {
+    return onStore(appContext(), [&](StoreContext &store) {
+        return guarded(QStringLiteral("Error on GenericDAO.settledFolderCount"),
+                       [&] { return StoreQueries::settledFolderCount(store, root); });
+    });
+}
+
 void GenericDAO::recordScannedFolders(const QHash<QString, SettledFolder> &settled,
                                       const QList<QString> &unsettled) {
     onStore(appContext(), [&](StoreContext &store) {

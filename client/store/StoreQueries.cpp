@@ -176,6 +176,24 @@ QHash<QString, SettledFolder> settledFolders(StoreContext &context) {
     return folders;
 }
 
+qint64 settledFolderCount(StoreContext &context, const QString &root) {
+    // A range of the primary key rather than LIKE, whose pattern characters
+    // a path may hold: the keys from `root` up to, not including, the next
+    // text after every text that starts with it.
+    QString end = root;
+    if (end.isEmpty())
+        return 0;
+    end[end.size() - 1] = QChar(end.at(end.size() - 1).unicode() + 1);
+    QSqlQuery &query = context.statement(QStringLiteral(
+        "SELECT count(*) FROM \"ScannedFolder\" WHERE \"path\" >= ? AND \"path\" < ?"));
+    query.bindValue(0, root);
+    query.bindValue(1, end);
+    context.exec(query);
+    const qint64 count = query.next() ? query.value(0).toLongLong() : 0;
+    query.finish();
+    return count;
+}
+
 void recordScannedFolders(StoreContext &context, const QHash<QString, SettledFolder> &settled,
                           const QList<QString> &unsettled) {
     if (settled.isEmpty() && unsettled.isEmpty())

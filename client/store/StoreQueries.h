@@ -53,6 +53,8 @@ QSet<QString> storedAmong(StoreContext &context, const QList<QString> &paths);
 
 // The settled folders, by path (with its trailing slash).
 QHash<QString, SettledFolder> settledFolders(StoreContext &context);
+// How many settled folders have paths that start with `root`.
+qint64 settledFolderCount(StoreContext &context, const QString &root);
 // Records folders as settled and forgets others, into the pending changes.
 void recordScannedFolders(StoreContext &context, const QHash<QString, SettledFolder> &settled,
                           const QList<QString> &unsettled);

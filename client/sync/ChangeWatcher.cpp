@@ -33,15 +33,19 @@ ChangeWatcher::ChangeWatcher(Sonarbox &coordinator, SyncEngine &engine, QObject 
 
 ChangeWatcher::~ChangeWatcher() {
     // The watches' threads end first: nothing reports to a watcher being torn down.
+    if (m_started) {
+        m_scanner.setLeaveFilesWrittenWithin(std::chrono::milliseconds(0));
+        m_scanner.setChangeJournal({});
+    }
     m_libraryWatch.reset();
     m_folders.reset();
-    if (m_started)
-        m_scanner.setLeaveFilesWrittenWithin(std::chrono::milliseconds(0));
 }
 
 void ChangeWatcher::start() {
     m_started = true;
     m_scanner.setLeaveFilesWrittenWithin(m_stillWritten);
+    // A tree the watcher has seen unchanged since the last scan is not walked.
+    m_scanner.setChangeJournal(m_folders->journal());
     follow();
 }
 

@@ -266,11 +266,15 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
 
     QHash<QString, SettledFolder> settle;
     QList<QString> forget;
+    result.allSettled = true;
     for (const WalkedFolder &folder : folders) {
-        if (folder.settles && folder.listed)
+        if (folder.settles && folder.listed) {
             settle.insert(folder.key, {folder.stamp, folder.tracks, folder.subfolders});
-        else if (settled.contains(folder.key))
-            forget.append(folder.key);
+        } else {
+            result.allSettled = false;
+            if (settled.contains(folder.key))
+                forget.append(folder.key);
+        }
     }
     // Folders of this tree that are gone (or were not reached) are read in
     // full if they come back.

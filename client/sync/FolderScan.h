@@ -28,6 +28,9 @@ public:
         qsizetype found = 0;
         // New files left because they may still be being written.
         qsizetype stillWritten = 0;
+        // Every folder of the tree is settled now: it held nothing new and
+        // nothing in doubt.
+        bool allSettled = false;
         bool stopped = false;
     };
 

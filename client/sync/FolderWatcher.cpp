@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include <sys/inotify.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -36,6 +37,36 @@ QByteArray join(const QByteArray &folder, const char *name) {
 bool isMusicName(const char *name, const QSet<QString> &extensions) {
     const char *dot = std::strrchr(name, '.');
     return dot && extensions.contains(QFile::decodeName(dot + 1));
+}
+
+// Whether the kernel reports every change of a folder on this file system to
+// its watches: so on the local ones. On a network file system another
+// computer's changes go unseen, and on a FUSE one what its daemon does.
+bool reportsEveryChange(const char *path) {
+    struct statfs fs {};
+    if (::statfs(path, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0xF2F52010: // f2fs
+    case 0x2FC12FC1: // zfs
+    case 0xCA451A4E: // bcachefs
+    case 0x3153464A: // jfs
+    case 0x52654973: // reiserfs
+    case 0x01021994: // tmpfs
+    case 0x794C7630: // overlayfs
+    case 0x4D44:     // vfat
+    case 0x2011BAB0: // exfat
+    case 0x7366746E: // ntfs3
+    case 0x482B:     // hfsplus
+    case 0x9660:     // iso9660
+    case 0x15013346: // udf
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -81,6 +112,7 @@ private:
     // watches the trees again.
     void watchAll() {
         reset();
+        m_owner.m_journal->watching(m_roots);
         if (!m_roots.isEmpty()) {
             m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
             if (m_fd < 0) {
@@ -97,6 +129,8 @@ private:
                     watchTree(root);
             }
         }
+        if (!m_full)
+            m_owner.m_journal->complete();
         m_owner.m_watched = int(m_paths.size());
         m_owner.m_complete = !m_full;
         emit m_owner.watching(int(m_paths.size()), !m_full);
@@ -113,6 +147,7 @@ private:
         walk.knownSubfolders =
             [this](const FolderWalk::Folder &folder) -> const std::vector<QByteArray> * {
             add(folder.path);
+            checkReported(folder);
             return nullptr;
         };
         walk.run(QFile::decodeName(root));
@@ -129,11 +164,14 @@ private:
         }
         const int wd = ::inotify_add_watch(m_fd, path.constData(), kMask);
         if (wd < 0) {
-            if (errno == ENOSPC)
+            if (errno == ENOSPC) {
                 limitReached();
-            else
+            } else {
                 qCDebug(lcSync).noquote() << "Not watched:" << QFile::decodeName(path)
                                           << QString::fromLocal8Bit(std::strerror(errno));
+                // What becomes of it is not seen (a folder made readable).
+                unreported(path);
+            }
             return;
         }
         // The same folder reached by a second path (a link) keeps its first.
@@ -158,8 +196,26 @@ private:
         }
     }
 
+    // A folder on a file system that does not report every change keeps its
+    // tree from ever counting as watched whole.
+    void checkReported(const FolderWalk::Folder &folder) {
+        const dev_t device = folder.attributes.st_dev;
+        auto known = m_reporting.constFind(device);
+        if (known == m_reporting.cend())
+            known = m_reporting.insert(device, reportsEveryChange(folder.path.constData()));
+        if (!*known)
+            unreported(folder.path);
+    }
+
+    void unreported(const QByteArray &path) {
+        for (const QByteArray &root : std::as_const(m_roots))
+            if (path == root || path.startsWith(join(root, "")))
+                m_owner.m_journal->unreported(root);
+    }
+
     void limitReached() {
         m_full = true;
+        m_owner.m_journal->incomplete();
         if (m_limitTold)
             return;
         m_limitTold = true;
@@ -206,6 +262,8 @@ private:
         const auto folder = m_paths.constFind(event.wd);
         if (folder == m_paths.cend())
             return false;
+        if (!(event.mask & IN_IGNORED))
+            m_owner.m_journal->changed(*folder);
         if (event.mask & IN_IGNORED) {
             const QByteArray path = *folder;
             m_paths.remove(event.wd);
@@ -242,6 +300,7 @@ private:
     QSocketNotifier *m_notifier = nullptr;
     QHash<int, QByteArray> m_paths;
     QHash<QByteArray, int> m_watches;
+    QHash<dev_t, bool> m_reporting;
     int m_limit = 0;
     // No further folder is watched: the limit was met.
     bool m_full = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ChangeJournal.h"
+
 #include <QObject>
 #include <QStringList>
 #include <QThread>
@@ -18,6 +20,9 @@
 // the kernel limits how many watches a user holds (fs.inotify.max_user_watches).
 // Where that limit would be passed the watcher says so once in the log and
 // watches no further folders: changes in those wait for the hourly sync.
+//
+// What it sees is also kept in its journal, from which a scan learns whether
+// a tree has changed since the scan before it.
 class FolderWatcher : public QObject {
     Q_OBJECT
 public:
@@ -35,6 +40,7 @@ public:
     bool isComplete() const { return m_complete.load(); }
     // The kernel's limit of watches per user; `fallback` when it can't be read.
     static int systemWatchLimit(int fallback = 8192);
+    std::shared_ptr<ChangeJournal> journal() const { return m_journal; }
 
 signals:
     // Both from the watcher's thread.
@@ -51,4 +57,5 @@ private:
     std::atomic<int> m_watched{0};
     std::atomic<bool> m_complete{true};
     std::atomic<int> m_limit{std::numeric_limits<int>::max()};
+    const std::shared_ptr<ChangeJournal> m_journal = std::make_shared<ChangeJournal>();
 };

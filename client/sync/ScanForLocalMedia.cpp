@@ -3,6 +3,7 @@
 #include "Sonarbox.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
+#include "store/GenericDAO.h"
 
 #include <QDir>
 #include <QFile>
@@ -169,23 +170,65 @@ void ScanForLocalMedia::scanItunesLibrary() {
                                     .arg(s.localLibraryTracks().size());
 }
 
+void ScanForLocalMedia::setChangeJournal(std::shared_ptr<ChangeJournal> journal) {
+    std::lock_guard guard(m_journalLock);
+    m_journal = std::move(journal);
+}
+
+std::shared_ptr<ChangeJournal> ScanForLocalMedia::changeJournal() const {
+    std::lock_guard guard(m_journalLock);
+    return m_journal;
+}
+
 FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) {
     Sonarbox &s = Sonarbox::instance();
     qCInfo(lcSync) << "scanFileSystem start";
     qCInfo(lcSync) << "=== START | ADDING SONGS FROM FILE SYSTEM TO localLibraryTracks ARRAY";
 
+    // Taken before the walk: whatever happens during it is after the mark.
+    const std::shared_ptr<ChangeJournal> journal = changeJournal();
+    const ChangeJournal::Mark mark = journal ? journal->mark() : 0;
+    const bool dryRun = m_run && m_run->context().dryRun;
+    QString treeKey = folderPath;
+    if (!treeKey.endsWith(QLatin1Char('/')))
+        treeKey += QLatin1Char('/');
+    GenericDAO &dao = GenericDAO::instance();
+    if (const auto quiet = m_quietTrees.constFind(folderPath);
+        journal && quiet != m_quietTrees.cend() && quiet->journal == journal &&
+        journal->quietSince(folderPath, quiet->since) && quiet->settledFolders > 0 &&
+        dao.settledFolderCount(treeKey) == quiet->settledFolders) {
+        // Nothing happened in the tree, and the store still holds every
+        // folder of it as settled (a track leaving the store unsettles its
+        // folder): a walk would find the same.
+        qCInfo(lcSync).noquote()
+            << QStringLiteral("Unchanged since the last scan, as watched: %1").arg(folderPath);
+        FolderScan::Result result;
+        result.found = quiet->found;
+        result.allSettled = true;
+        s.syncProgress().trackFound(result.found);
+        return result;
+    }
+
     FolderScan scan;
     scan.leaveWrittenWithin = std::chrono::milliseconds(m_freshMs.load());
+    scan.settleAfter = std::chrono::nanoseconds(m_settleAfterNs.load());
     scan.stopRequested = [this] { return stopRequested(); };
-    scan.recordFolders = !(m_run && m_run->context().dryRun);
+    scan.recordFolders = !dryRun;
     scan.tracksFound = [&s](qsizetype count) { s.syncProgress().trackFound(count); };
     // Looked up once per walk: a collection has thousands of files.
     FolderScan::Result result = scan.run(folderPath, validExtensions(), s.duplicatePaths());
     if (result.stopped) {
         s.applicationWasStopped();
+        m_quietTrees.remove(folderPath);
         return {};
     }
     m_stillWritten += result.stillWritten;
+    // A preview records nothing, so its walk stands for nothing later.
+    if (journal && result.allSettled && !dryRun)
+        m_quietTrees.insert(folderPath,
+                            {journal, mark, result.found, dao.settledFolderCount(treeKey)});
+    else if (!dryRun)
+        m_quietTrees.remove(folderPath);
 
     qCInfo(lcSync) << "=== FINISH | ADDING SONGS FROM FILE SYSTEM TO localLibraryTracks ARRAY";
     return result;

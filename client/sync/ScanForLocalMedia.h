@@ -2,10 +2,12 @@
 
 #include "SyncRun.h"
 
+#include "ChangeJournal.h"
 #include "FolderScan.h"
 #include "MusicLibrary.h"
 #include "store/Audio.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -13,6 +15,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 // The first stage of a sync: finds the audio files of the user's collection
 // (the music player's library, the Music folder, or the chosen folders) and
@@ -50,13 +54,36 @@ public:
     void setLeaveFilesWrittenWithin(std::chrono::milliseconds age) { m_freshMs = age.count(); }
     // How many files the scans since the last call left for that reason.
     qsizetype takeFilesStillWritten() { return m_stillWritten.exchange(0); }
+    // How long a folder must have been left alone before a walk settles it
+    // (tests shorten it). Any thread.
+    void setSettleAfter(std::chrono::nanoseconds age) { m_settleAfterNs = age.count(); }
+
+    // What the folder watcher saw: a tree it watched whole, in which nothing
+    // happened since a scan found every folder of it settled, is not walked
+    // again; that scan's count stands. None (the default): every scan walks.
+    // Any thread.
+    void setChangeJournal(std::shared_ptr<ChangeJournal> journal);
 
 private:
     bool stopRequested() const;
+    std::shared_ptr<ChangeJournal> changeJournal() const;
+
+    // A tree a scan found all settled, as of the journal's mark taken as the
+    // scan began.
+    struct QuietTree {
+        std::shared_ptr<ChangeJournal> journal;
+        ChangeJournal::Mark since = 0;
+        qsizetype found = 0;
+        qint64 settledFolders = 0;
+    };
 
     MusicLibraryPtr m_library;
     // The run of the scan in progress (stage queue only).
     SyncRunPtr m_run;
     std::atomic<qint64> m_freshMs{0};
+    std::atomic<qint64> m_settleAfterNs{FolderScan().settleAfter.count()};
     std::atomic<qsizetype> m_stillWritten{0};
+    mutable std::mutex m_journalLock;
+    std::shared_ptr<ChangeJournal> m_journal; // guarded by m_journalLock
+    QHash<QString, QuietTree> m_quietTrees;   // stage queue only
 };
