@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -86,8 +87,28 @@ public:
             emit m_owner.changed();
             m_throttle.start();
         });
+        // A file system mounted on a folder of the trees, or taken away,
+        // changes what is below that folder without an event on any watch.
+        // The mount table tells of it: the trees are then watched again.
+        m_mounts = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+        if (m_mounts >= 0) {
+            m_mountsNotifier = new QSocketNotifier(m_mounts, QSocketNotifier::Exception);
+            QObject::connect(m_mountsNotifier, &QSocketNotifier::activated, [this] {
+                if (m_roots.isEmpty())
+                    return;
+                qCInfo(lcSync) << "File systems were mounted or unmounted: watching the music "
+                                  "folders again";
+                watchAll();
+                changed();
+            });
+        }
     }
-    ~Tree() { reset(); }
+    ~Tree() {
+        reset();
+        delete m_mountsNotifier;
+        if (m_mounts >= 0)
+            ::close(m_mounts);
+    }
 
     void setRoots(const QStringList &roots) {
         m_roots.clear();
@@ -298,6 +319,8 @@ private:
     QList<QByteArray> m_roots;
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
+    int m_mounts = -1;
+    QSocketNotifier *m_mountsNotifier = nullptr;
     QHash<int, QByteArray> m_paths;
     QHash<QByteArray, int> m_watches;
     QHash<dev_t, bool> m_reporting;

@@ -9,6 +9,12 @@
 #include "sync/ScanForLocalMedia.h"
 
 #include <QFile>
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/mount.h>
 
 namespace {
 
@@ -138,6 +144,27 @@ TEST_F(WatchedScanTest, EveryScanWalksWhileTheTreeIsNotWatchedWhole) {
     // Without a journal, as a program without the watcher runs.
     scanner.setChangeJournal({});
     EXPECT_TRUE(scan().walked);
+}
+
+// A file system mounted on a folder of the tree changes what is below it
+// without an event on any watch. Mounting needs the privilege to.
+TEST_F(WatchedScanTest, AFileSystemMountedInTheTreeHasTheNextScanWalkIt) {
+    file(QStringLiteral("A/1.mp3"));
+    QDir().mkpath(path(QStringLiteral("B")));
+    watch();
+    scan();
+    scan();
+    ASSERT_FALSE(scan().walked);
+
+    const QByteArray mountPoint = QFile::encodeName(path(QStringLiteral("B")));
+    if (::mount("sonarbox-test", mountPoint.constData(), "tmpfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount here: " << std::strerror(errno);
+    const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+    file(QStringLiteral("B/2.mp3"));
+    seen();
+    const Scan s = scan();
+    EXPECT_TRUE(s.walked);
+    EXPECT_EQ(s.newFiles, QStringList{"B/2.mp3"});
 }
 
 } // namespace
