@@ -71,8 +71,8 @@ public:
     // them, by path with its trailing slash; a track leaving the store
     // unsettles its folder.
     QHash<QString, SettledFolder> settledFolders();
-    // How many of them are in the tree at `root` (a folder key: the path
-    // with its trailing slash); 0 also when the store cannot say.
+    // How many of them are in the tree at the folder `root`; 0 also when the
+    // store cannot say.
     qint64 settledFolderCount(const QString &root);
     // Records what a scan found (folders settled, folders to look at again),
     // then saves.

@@ -178,15 +178,17 @@ QHash<QString, SettledFolder> settledFolders(StoreContext &context) {
 
 qint64 settledFolderCount(StoreContext &context, const QString &root) {
     // A range of the primary key rather than LIKE, whose pattern characters
-    // a path may hold: the keys from `root` up to, not including, the next
-    // text after every text that starts with it.
-    QString end = root;
-    if (end.isEmpty())
-        return 0;
-    end[end.size() - 1] = QChar(end.at(end.size() - 1).unicode() + 1);
+    // a path may hold: the keys from the folder's own (its path with a
+    // trailing slash) up to, not including, the next text after every text
+    // that starts with it.
+    QString key = root;
+    if (!key.endsWith(QLatin1Char('/')))
+        key += QLatin1Char('/');
+    QString end = key;
+    end[end.size() - 1] = QChar(u'/' + 1);
     QSqlQuery &query = context.statement(QStringLiteral(
         "SELECT count(*) FROM \"ScannedFolder\" WHERE \"path\" >= ? AND \"path\" < ?"));
-    query.bindValue(0, root);
+    query.bindValue(0, key);
     query.bindValue(1, end);
     context.exec(query);
     const qint64 count = query.next() ? query.value(0).toLongLong() : 0;

@@ -53,7 +53,7 @@ QSet<QString> storedAmong(StoreContext &context, const QList<QString> &paths);
 
 // The settled folders, by path (with its trailing slash).
 QHash<QString, SettledFolder> settledFolders(StoreContext &context);
-// How many settled folders have paths that start with `root`.
+// How many settled folders are in the tree at the folder `root`.
 qint64 settledFolderCount(StoreContext &context, const QString &root);
 // Records folders as settled and forgets others, into the pending changes.
 void recordScannedFolders(StoreContext &context, const QHash<QString, SettledFolder> &settled,

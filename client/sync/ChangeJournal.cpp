@@ -63,6 +63,6 @@ ChangeJournal::Mark ChangeJournal::mark() {
 
 bool ChangeJournal::quietSince(const QString &root, Mark since) const {
     std::lock_guard guard(m_lock);
-    const auto tree = m_trees.constFind(QFile::encodeName(QDir::cleanPath(root)));
+    const auto tree = m_trees.constFind(treeKey(QFile::encodeName(root)));
     return tree != m_trees.cend() && tree->wholeSince < since && tree->lastChange < since;
 }

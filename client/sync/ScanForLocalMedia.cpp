@@ -189,14 +189,11 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
     const std::shared_ptr<ChangeJournal> journal = changeJournal();
     const ChangeJournal::Mark mark = journal ? journal->mark() : 0;
     const bool dryRun = m_run && m_run->context().dryRun;
-    QString treeKey = folderPath;
-    if (!treeKey.endsWith(QLatin1Char('/')))
-        treeKey += QLatin1Char('/');
     GenericDAO &dao = GenericDAO::instance();
     if (const auto quiet = m_quietTrees.constFind(folderPath);
         journal && quiet != m_quietTrees.cend() && quiet->journal == journal &&
         journal->quietSince(folderPath, quiet->since) && quiet->settledFolders > 0 &&
-        dao.settledFolderCount(treeKey) == quiet->settledFolders) {
+        dao.settledFolderCount(folderPath) == quiet->settledFolders) {
         // Nothing happened in the tree, and the store still holds every
         // folder of it as settled (a track leaving the store unsettles its
         // folder): a walk would find the same.
@@ -226,7 +223,7 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
     // A preview records nothing, so its walk stands for nothing later.
     if (journal && result.allSettled && !dryRun)
         m_quietTrees.insert(folderPath,
-                            {journal, mark, result.found, dao.settledFolderCount(treeKey)});
+                            {journal, mark, result.found, dao.settledFolderCount(folderPath)});
     else if (!dryRun)
         m_quietTrees.remove(folderPath);
 

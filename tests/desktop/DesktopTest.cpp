@@ -4,17 +4,14 @@
 // colour is the program's icon.
 #include "ChildProcess.h"
 #include "TestEnvironment.h"
+#include "XServer.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 namespace {
 
@@ -30,12 +27,11 @@ class Desktop : public ::testing::TestWithParam<const char *> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
-        // A display number nobody uses: the first without its socket or lock.
-        m_display = 40 + int(::getpid() % 200);
-        while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(m_display)) ||
-               QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(m_display)))
-            ++m_display;
-        m_env = {QStringLiteral("DISPLAY=:%1").arg(m_display),
+        ASSERT_TRUE(
+            m_x.start(kScreenWidth, kScreenHeight, m_dir.filePath(QStringLiteral("desktop.log"))))
+            << "Xvfb did not start:\n"
+            << desktopLog();
+        m_env = {QStringLiteral("DISPLAY=") + m_x.display(),
                  QStringLiteral("HOME=") + home(),
                  QStringLiteral("XDG_CONFIG_HOME=%1/.config").arg(home()),
                  QStringLiteral("XDG_DATA_HOME=%1/.local/share").arg(home()),
@@ -49,34 +45,6 @@ protected:
         quiet.output = ChildProcess::Output::Discard;
         quiet.errorFile = m_dir.filePath(QStringLiteral("desktop.log"));
         quiet.environment = m_env;
-        // Another test's X server may take the same number between the look
-        // above and this start: an X server that cannot have its display
-        // ends at once, and the next number is tried.
-        bool ours = false;
-        for (int attempt = 0; attempt < 20 && !ours; ++attempt, ++m_display) {
-            m_env[0] = QStringLiteral("DISPLAY=:%1").arg(m_display);
-            quiet.environment = m_env;
-            ASSERT_TRUE(m_x.start(QStringLiteral("Xvfb"),
-                                  {QStringLiteral(":%1").arg(m_display), QStringLiteral("-screen"),
-                                   QStringLiteral("0"),
-                                   QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight),
-                                   QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                   // Not reset when a client (xdpyinfo) leaves: the
-                                   // next would meet a server in the middle of it.
-                                   QStringLiteral("-noreset")},
-                                  quiet));
-            const bool answers = TestEnvironment::waitUntil(
-                [&] {
-                    return !m_x.isRunning() || tool(QStringLiteral("xdpyinfo"), {}).exitCode == 0;
-                },
-                20000);
-            QThread::msleep(200);
-            ours = answers && m_x.isRunning();
-            if (!ours)
-                m_x.stop();
-        }
-        --m_display;
-        ASSERT_TRUE(ours) << "Xvfb did not start:\n" << desktopLog();
         ASSERT_TRUE(m_windowManager.start(QStringLiteral("openbox"), {}, quiet));
 
         m_panelColour = QColor(QLatin1String(GetParam())).rgb();
@@ -169,12 +137,11 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    int m_display = 0;
     QStringList m_env;
     QRgb m_panelColour = 0;
     const TestEnvironment::RefusingPort m_nobody;
     // Stopped in reverse order: the program, then the desktop under it.
-    ChildProcess m_x;
+    XServer m_x;
     ChildProcess m_windowManager;
     ChildProcess m_panel;
     ChildProcess m_sonarbox;

@@ -2,6 +2,7 @@
 // and a session bus of the test's own) receives and shows them.
 #include "ChildProcess.h"
 #include "TestEnvironment.h"
+#include "XServer.h"
 #include "sync/DesktopNotifier.h"
 
 #include <QFile>
@@ -13,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 class NotificationService : public ::testing::Test {
@@ -23,24 +23,7 @@ protected:
         ChildProcess::Options quiet;
         quiet.output = ChildProcess::Output::Discard;
         quiet.errorFile = m_dir.filePath(QStringLiteral("services.log"));
-        // The X server takes the first display nobody holds and says which.
-        ChildProcess::Options x = quiet;
-        x.output = ChildProcess::Output::Capture;
-        ASSERT_TRUE(m_x.start(QStringLiteral("Xvfb"),
-                              {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                               QStringLiteral("-screen"), QStringLiteral("0"),
-                               QStringLiteral("640x200x24"), QStringLiteral("-nolisten"),
-                               QStringLiteral("tcp"), QStringLiteral("-noreset")},
-                              x));
-        QByteArray display;
-        ASSERT_TRUE(TestEnvironment::waitUntil(
-            [&] {
-                display = m_x.output();
-                return display.endsWith('\n') || !m_x.isRunning();
-            },
-            20000))
-            << log();
-        ASSERT_TRUE(m_x.isRunning()) << log();
+        ASSERT_TRUE(m_x.start(640, 200, quiet.errorFile)) << log();
 
         m_address = QStringLiteral("unix:path=") + m_dir.filePath(QStringLiteral("bus"));
         ASSERT_TRUE(m_bus.start(QStringLiteral("dbus-daemon"),
@@ -52,7 +35,7 @@ protected:
         config.write("[global]\n    icon_path = " SONARBOX_ICONS_DIR "/48x48/apps\n"
                      "[urgency_normal]\n    timeout = 0\n");
         config.close();
-        quiet.environment = {QStringLiteral("DISPLAY=:") + QString::fromLatin1(display.trimmed()),
+        quiet.environment = {QStringLiteral("DISPLAY=") + m_x.display(),
                              QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + m_address};
         ASSERT_TRUE(TestEnvironment::waitUntil(
             [&] { return QFileInfo::exists(m_dir.filePath(QStringLiteral("bus"))); }, 10000))
@@ -63,18 +46,14 @@ protected:
         // would have the bus start another one, without a display.
         ASSERT_TRUE(TestEnvironment::waitUntil(
             [&] {
-                ChildProcess::Options options = ChildProcess::captured();
-                options.environment = {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + m_address};
                 return !m_service.isRunning() ||
-                       ChildProcess::run(QStringLiteral("dbus-send"),
-                                         {QStringLiteral("--session"),
-                                          QStringLiteral("--print-reply"),
-                                          QStringLiteral("--dest=org.freedesktop.DBus"),
-                                          QStringLiteral("/org/freedesktop/DBus"),
-                                          QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
-                                          QStringLiteral("string:org.freedesktop.Notifications")},
-                                         {}, 10000, options)
-                           .output.contains("boolean true");
+                       onBus(QStringLiteral("dbus-send"),
+                             {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                              QStringLiteral("--dest=org.freedesktop.DBus"),
+                              QStringLiteral("/org/freedesktop/DBus"),
+                              QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                              QStringLiteral("string:org.freedesktop.Notifications")})
+                           .contains("boolean true");
             },
             20000))
             << log();
@@ -83,10 +62,14 @@ protected:
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
     }
 
-    QByteArray dunstctl(const QStringList &args) const {
+    // What a program run on the test's session bus prints.
+    QByteArray onBus(const QString &program, const QStringList &args) const {
         ChildProcess::Options options = ChildProcess::captured();
         options.environment = {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + m_address};
-        return ChildProcess::run(QStringLiteral("dunstctl"), args, {}, 10000, options).output;
+        return ChildProcess::run(program, args, {}, 10000, options).output;
+    }
+    QByteArray dunstctl(const QStringList &args) const {
+        return onBus(QStringLiteral("dunstctl"), args);
     }
 
     std::string log() const {
@@ -96,7 +79,7 @@ protected:
 
     QTemporaryDir m_dir;
     QString m_address;
-    ChildProcess m_x;
+    XServer m_x;
     ChildProcess m_bus;
     ChildProcess m_service;
 };
