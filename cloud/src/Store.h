@@ -6,6 +6,7 @@
 
 #include "Database.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -110,6 +111,13 @@ struct Listing {
 
 enum class DeviceResult { Ok, LimitReached };
 
+// A playlist holds at most this many entries, so that reading one stays one
+// bounded answer. One made longer by an older version is still read and may
+// shrink, but takes no more entries until it is under the cap.
+constexpr std::size_t kMaxPlaylistEntries = 10000;
+
+enum class PlaylistChange { Done, NotFound, TooLong };
+
 // The music-player view of the library (Library.h).
 struct Song;
 struct Album;
@@ -208,16 +216,20 @@ public:
     // Playlists (StorePlaylists.cpp); IDs are public IDs, always of the given account.
     std::vector<Playlist> playlists(std::int64_t userId);
     std::optional<Playlist> findPlaylist(std::int64_t userId, const std::string &id);
-    Playlist createPlaylist(std::int64_t userId, const std::string &name,
-                            const std::vector<std::int64_t> &mediaIds);
+    // nullopt (and nothing made) past kMaxPlaylistEntries.
+    std::optional<Playlist> createPlaylist(std::int64_t userId, const std::string &name,
+                                           const std::vector<std::int64_t> &mediaIds);
     // Replaces the name, comment or flag given; removes the entries at the given
-    // positions (of the list as it was), then appends `add`. False when not found.
-    bool updatePlaylist(std::int64_t userId, const std::string &id,
-                        const std::optional<std::string> &name,
-                        const std::optional<std::string> &comment,
-                        const std::optional<bool> &isPublic, const std::vector<int> &removeAt,
-                        const std::vector<std::int64_t> &add,
-                        const std::optional<std::vector<std::int64_t>> &replaceWith = {});
+    // positions (of the list as it was), then appends `add`, or puts
+    // `replaceWith` in place of the entries. TooLong, and nothing changed, when
+    // entries would be added and the result would pass kMaxPlaylistEntries.
+    PlaylistChange updatePlaylist(std::int64_t userId, const std::string &id,
+                                  const std::optional<std::string> &name,
+                                  const std::optional<std::string> &comment,
+                                  const std::optional<bool> &isPublic,
+                                  const std::vector<int> &removeAt,
+                                  const std::vector<std::int64_t> &add,
+                                  const std::optional<std::vector<std::int64_t>> &replaceWith = {});
     bool deletePlaylist(std::int64_t userId, const std::string &id);
 
     // Player passwords (StorePlayers.cpp); nullopt when the account has one of that name.

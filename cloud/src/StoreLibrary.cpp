@@ -303,12 +303,15 @@ std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
     if (!query.id.empty())
         f.add("s.song_id = ?", query.id);
     if (!query.mediaIds.empty()) {
-        std::string in;
+        // One parameter however many items: a variable each would meet SQLite's
+        // limit on variables with a long enough list.
+        std::string ids = "[";
         for (const auto id : query.mediaIds) {
-            in += in.empty() ? "?" : ",?";
-            f.values.emplace_back(id);
+            if (ids.size() > 1)
+                ids += ',';
+            ids += std::to_string(id);
         }
-        f.sql += " AND s.media_id IN (" + in + ")";
+        f.add("s.media_id IN (SELECT value FROM json_each(?))", ids + "]");
     }
     if (!query.albumId.empty())
         f.add("s.album_id = ?", query.albumId);

@@ -41,6 +41,32 @@ std::optional<std::int64_t> playlistRow(Database &db, std::int64_t userId, const
     return q.integer(0);
 }
 
+// The entries as a JSON array, bound as one parameter and read back through
+// json_each: a statement with a variable per entry would meet SQLite's limit
+// on variables, and a prepared statement per entry costs a parse each.
+std::string jsonArray(const std::vector<std::int64_t> &ids) {
+    std::string out = "[";
+    for (const auto id : ids) {
+        if (out.size() > 1)
+            out += ',';
+        out += std::to_string(id);
+    }
+    return out + "]";
+}
+
+// Puts `mediaIds` in the playlist from `firstPosition` on, in their order.
+void insertEntries(Database &db, std::int64_t row, std::int64_t firstPosition,
+                   const std::vector<std::int64_t> &mediaIds) {
+    if (mediaIds.empty())
+        return;
+    Statement(db, "INSERT INTO playlist_songs(playlist_id, position, media_id) "
+                  "SELECT ?, ? + key, value FROM json_each(?)")
+        .bind(1, row)
+        .bind(2, firstPosition)
+        .bind(3, jsonArray(mediaIds))
+        .run();
+}
+
 } // namespace
 
 std::vector<Playlist> Store::playlists(std::int64_t userId) {
@@ -72,8 +98,10 @@ std::optional<Playlist> Store::findPlaylist(std::int64_t userId, const std::stri
     return p;
 }
 
-Playlist Store::createPlaylist(std::int64_t userId, const std::string &name,
-                               const std::vector<std::int64_t> &mediaIds) {
+std::optional<Playlist> Store::createPlaylist(std::int64_t userId, const std::string &name,
+                                              const std::vector<std::int64_t> &mediaIds) {
+    if (mediaIds.size() > kMaxPlaylistEntries)
+        return std::nullopt;
     std::string id;
     {
         std::lock_guard lock(mutex_);
@@ -88,56 +116,63 @@ Playlist Store::createPlaylist(std::int64_t userId, const std::string &name,
             .bind(4, now)
             .bind(5, now)
             .run();
-        const std::int64_t row = db_.lastInsertId();
-        int position = 0;
-        for (const auto media : mediaIds)
-            Statement(db_, "INSERT INTO playlist_songs(playlist_id, position, media_id) "
-                           "VALUES(?,?,?)")
-                .bind(1, row)
-                .bind(2, position++)
-                .bind(3, media)
-                .run();
+        insertEntries(db_, db_.lastInsertId(), 0, mediaIds);
         tx.commit();
     }
-    return *findPlaylist(userId, id);
+    return findPlaylist(userId, id);
 }
 
-bool Store::updatePlaylist(std::int64_t userId, const std::string &id,
-                           const std::optional<std::string> &name,
-                           const std::optional<std::string> &comment,
-                           const std::optional<bool> &isPublic, const std::vector<int> &removeAt,
-                           const std::vector<std::int64_t> &add,
-                           const std::optional<std::vector<std::int64_t>> &replaceWith) {
+PlaylistChange Store::updatePlaylist(std::int64_t userId, const std::string &id,
+                                     const std::optional<std::string> &name,
+                                     const std::optional<std::string> &comment,
+                                     const std::optional<bool> &isPublic,
+                                     const std::vector<int> &removeAt,
+                                     const std::vector<std::int64_t> &add,
+                                     const std::optional<std::vector<std::int64_t>> &replaceWith) {
     std::lock_guard lock(mutex_);
+    // The length is checked in the same transaction as the change, so that
+    // two requests at once cannot both pass the cap.
     Transaction tx(db_);
     const auto row = playlistRow(db_, userId, id);
     if (!row)
-        return false;
-    std::vector<std::int64_t> entries;
-    if (replaceWith) {
-        entries = *replaceWith;
-    } else {
-        Statement q(db_, "SELECT media_id FROM playlist_songs WHERE playlist_id = ? "
-                         "ORDER BY position");
-        q.bind(1, *row);
-        while (q.step())
-            entries.push_back(q.integer(0));
-    }
+        return PlaylistChange::NotFound;
     const std::set<int> drop(removeAt.begin(), removeAt.end());
-    std::vector<std::int64_t> kept;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (!drop.count(static_cast<int>(i)))
-            kept.push_back(entries[i]);
+    if (!replaceWith && drop.empty()) {
+        // Appending alone leaves the entries there as they are.
+        if (!add.empty()) {
+            Statement q(db_, "SELECT COUNT(*), COALESCE(MAX(position) + 1, 0) "
+                             "FROM playlist_songs WHERE playlist_id = ?");
+            q.bind(1, *row);
+            q.step();
+            if (static_cast<std::size_t>(q.integer(0)) + add.size() > kMaxPlaylistEntries)
+                return PlaylistChange::TooLong;
+            insertEntries(db_, *row, q.integer(1), add);
+        }
+    } else {
+        std::vector<std::int64_t> entries;
+        if (replaceWith) {
+            entries = *replaceWith;
+        } else {
+            Statement q(db_, "SELECT media_id FROM playlist_songs WHERE playlist_id = ? "
+                             "ORDER BY position");
+            q.bind(1, *row);
+            while (q.step())
+                entries.push_back(q.integer(0));
+        }
+        std::vector<std::int64_t> kept;
+        kept.reserve(entries.size() + add.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (!drop.count(static_cast<int>(i)))
+                kept.push_back(entries[i]);
+        }
+        kept.insert(kept.end(), add.begin(), add.end());
+        // A playlist already past the cap may still lose entries.
+        const bool adds = replaceWith || !add.empty();
+        if (adds && kept.size() > kMaxPlaylistEntries)
+            return PlaylistChange::TooLong;
+        Statement(db_, "DELETE FROM playlist_songs WHERE playlist_id = ?").bind(1, *row).run();
+        insertEntries(db_, *row, 0, kept);
     }
-    kept.insert(kept.end(), add.begin(), add.end());
-    Statement(db_, "DELETE FROM playlist_songs WHERE playlist_id = ?").bind(1, *row).run();
-    int position = 0;
-    for (const auto media : kept)
-        Statement(db_, "INSERT INTO playlist_songs(playlist_id, position, media_id) VALUES(?,?,?)")
-            .bind(1, *row)
-            .bind(2, position++)
-            .bind(3, media)
-            .run();
     Statement(db_, "UPDATE playlists SET name = COALESCE(?, name), comment = COALESCE(?, comment), "
                    "public = COALESCE(?, public), changed_ms = ? WHERE id = ?")
         .bind(1, name)
@@ -147,7 +182,7 @@ bool Store::updatePlaylist(std::int64_t userId, const std::string &id,
         .bind(5, *row)
         .run();
     tx.commit();
-    return true;
+    return PlaylistChange::Done;
 }
 
 bool Store::deletePlaylist(std::int64_t userId, const std::string &id) {

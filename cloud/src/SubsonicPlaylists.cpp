@@ -2,31 +2,60 @@
 // checked against the caller's own library before it is kept.
 #include "Subsonic.h"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
+#include <set>
 
 namespace cloud::subsonic {
 
 namespace {
 
 constexpr std::size_t kMaxNameBytes = 256;
-constexpr std::size_t kMaxPlaylistSongs = 10000;
+// Songs one request may name: what a playlist holds at most.
+constexpr std::size_t kMaxSongsPerRequest = kMaxPlaylistEntries;
+
+bool withinRequestCap(Call &call, std::size_t count) {
+    if (count <= kMaxSongsPerRequest)
+        return true;
+    fail(call, kGeneric, "at most " + std::to_string(kMaxSongsPerRequest) + " songs");
+    return false;
+}
+
+// Stars and plays of one request: as many as a playlist's songs.
+bool withinIdCap(Call &call, std::size_t count) {
+    if (count <= kMaxSongsPerRequest)
+        return true;
+    fail(call, kGeneric, "at most " + std::to_string(kMaxSongsPerRequest) + " IDs");
+    return false;
+}
+
+void failTooLong(Call &call) {
+    fail(call, kGeneric,
+         "a playlist holds at most " + std::to_string(kMaxPlaylistEntries) +
+             " songs: this change would make it longer, and it was left as it was");
+}
 
 // The library items behind the song IDs; nullopt (answered) when one is not the caller's.
 std::optional<std::vector<std::int64_t>> mediaIdsOf(Call &call,
                                                     const std::vector<std::string> &ids) {
-    if (ids.size() > kMaxPlaylistSongs) {
-        fail(call, kGeneric, "at most " + std::to_string(kMaxPlaylistSongs) + " songs");
+    if (!withinRequestCap(call, ids.size()))
         return std::nullopt;
-    }
+    // A song named many times is looked up once.
+    std::map<std::string, std::int64_t> known;
     std::vector<std::int64_t> out;
+    out.reserve(ids.size());
     for (const auto &id : ids) {
-        const auto song = findSong(call, id);
-        if (!song) {
-            fail(call, kNotFound, "song not found");
-            return std::nullopt;
+        auto it = known.find(id);
+        if (it == known.end()) {
+            const auto song = findSong(call, id);
+            if (!song) {
+                fail(call, kNotFound, "song not found");
+                return std::nullopt;
+            }
+            it = known.emplace(id, song->mediaId).first;
         }
-        out.push_back(song->mediaId);
+        out.push_back(it->second);
     }
     return out;
 }
@@ -36,9 +65,11 @@ void sendPlaylist(Call &call, const Playlist &p) {
     Element &e = ok.child("playlist");
     describe(e, p, call.user);
     e.list("entry");
+    // Each song once, however often the playlist holds it.
+    const std::set<std::int64_t> distinct(p.mediaIds.begin(), p.mediaIds.end());
     SongQuery q;
-    q.mediaIds = p.mediaIds;
-    q.limit = static_cast<int>(p.mediaIds.size());
+    q.mediaIds.assign(distinct.begin(), distinct.end());
+    q.limit = static_cast<int>(q.mediaIds.size());
     std::map<std::int64_t, Song> songs;
     for (auto &song : call.ctx.store.songs(call.userId(), q))
         songs.emplace(song.mediaId, std::move(song));
@@ -50,9 +81,9 @@ void sendPlaylist(Call &call, const Playlist &p) {
     reply(call, ok);
 }
 
-bool validName(Call &call, const std::optional<std::string> &name) {
-    if (name && name->size() > kMaxNameBytes) {
-        fail(call, kGeneric, "a playlist name is at most 256 bytes");
+bool validText(Call &call, const std::optional<std::string> &text, const char *what) {
+    if (text && text->size() > kMaxNameBytes) {
+        fail(call, kGeneric, std::string("a playlist ") + what + " is at most 256 bytes");
         return false;
     }
     return true;
@@ -86,23 +117,31 @@ void createPlaylist(Call &call) {
     if (!existing && (!name || name->empty()))
         return fail(call, kMissingParameter,
                     "required parameter \"name\" or \"playlistId\" is missing");
-    if (!validName(call, name))
+    if (!validText(call, name, "name"))
         return;
     const auto songs = mediaIdsOf(call, call.params("songId"));
     if (!songs)
         return;
-    std::string id;
-    if (existing) {
-        // Given a playlist, its songs are replaced by the ones named.
-        if (!isWellFormedId(*existing) ||
-            !call.ctx.store.updatePlaylist(call.userId(), *existing, name, std::nullopt,
-                                           std::nullopt, {}, {}, *songs))
-            return fail(call, kNotFound, "playlist not found");
-        id = *existing;
-    } else {
-        id = call.ctx.store.createPlaylist(call.userId(), *name, *songs).id;
+    if (!existing) {
+        const auto made = call.ctx.store.createPlaylist(call.userId(), *name, *songs);
+        if (!made)
+            return failTooLong(call);
+        return sendPlaylist(call, *made);
     }
-    sendPlaylist(call, *call.ctx.store.findPlaylist(call.userId(), id));
+    // Given a playlist, its songs are replaced by the ones named.
+    const PlaylistChange change =
+        isWellFormedId(*existing)
+            ? call.ctx.store.updatePlaylist(call.userId(), *existing, name, std::nullopt,
+                                            std::nullopt, {}, {}, *songs)
+            : PlaylistChange::NotFound;
+    if (change == PlaylistChange::TooLong)
+        return failTooLong(call);
+    const auto p = change == PlaylistChange::Done
+                       ? call.ctx.store.findPlaylist(call.userId(), *existing)
+                       : std::nullopt;
+    if (!p)
+        return fail(call, kNotFound, "playlist not found");
+    sendPlaylist(call, *p);
 }
 
 void updatePlaylist(Call &call) {
@@ -111,7 +150,7 @@ void updatePlaylist(Call &call) {
         return;
     const auto name = call.param("name");
     const auto comment = call.param("comment");
-    if (!validName(call, name) || !validName(call, comment))
+    if (!validText(call, name, "name") || !validText(call, comment, "comment"))
         return;
     std::optional<bool> isPublic;
     if (const auto p = call.param("public"))
@@ -127,8 +166,13 @@ void updatePlaylist(Call &call) {
     const auto add = mediaIdsOf(call, call.params("songIdToAdd"));
     if (!add)
         return;
-    if (!isWellFormedId(*id) ||
-        !call.ctx.store.updatePlaylist(call.userId(), *id, name, comment, isPublic, removeAt, *add))
+    const PlaylistChange change =
+        isWellFormedId(*id) ? call.ctx.store.updatePlaylist(call.userId(), *id, name, comment,
+                                                            isPublic, removeAt, *add)
+                            : PlaylistChange::NotFound;
+    if (change == PlaylistChange::TooLong)
+        return failTooLong(call);
+    if (change == PlaylistChange::NotFound)
         return fail(call, kNotFound, "playlist not found");
     reply(call, okResponse());
 }
@@ -151,6 +195,11 @@ void annotate(Call &call, bool starred) {
     }
     if (items.empty())
         return fail(call, kMissingParameter, "required parameter \"id\" is missing");
+    if (!withinIdCap(call, items.size()))
+        return;
+    // An ID named twice is looked up and starred once.
+    std::sort(items.begin(), items.end());
+    items.erase(std::unique(items.begin(), items.end()), items.end());
     for (const auto &id : items) {
         bool known = false;
         if (isWellFormedId(id)) {
@@ -186,15 +235,17 @@ void scrobble(Call &call) {
     const auto ids = call.params("id");
     if (ids.empty())
         return fail(call, kMissingParameter, "required parameter \"id\" is missing");
+    if (!withinIdCap(call, ids.size()))
+        return;
     // Only a finished play counts; "now playing" notices change nothing here.
     if (call.param("submission").value_or("true") == "false")
         return reply(call, okResponse());
     const auto times = call.params("time");
+    const auto media = mediaIdsOf(call, ids);
+    if (!media)
+        return;
     std::vector<std::pair<std::int64_t, std::int64_t>> plays;
     for (std::size_t i = 0; i < ids.size(); ++i) {
-        const auto song = findSong(call, ids[i]);
-        if (!song)
-            return fail(call, kNotFound, "song not found");
         std::int64_t when = nowMs();
         if (i < times.size()) {
             std::int64_t t = 0;
@@ -203,10 +254,10 @@ void scrobble(Call &call) {
             if (ec == std::errc() && ptr == times[i].data() + times[i].size() && t > 0)
                 when = t;
         }
-        plays.emplace_back(song->mediaId, when);
+        plays.emplace_back((*media)[i], when);
     }
-    for (const auto &[media, when] : plays)
-        call.ctx.store.addPlay(call.userId(), media, when);
+    for (const auto &[item, when] : plays)
+        call.ctx.store.addPlay(call.userId(), item, when);
     reply(call, okResponse());
 }
 
