@@ -4,14 +4,26 @@
 
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace cloud {
 
-// The key stored at `path` when it holds exactly `size` bytes; otherwise a new
-// one from `make` (random when empty), written under a temporary name, flushed
-// and renamed into place.
+// A key file that exists but cannot be used: the server must not start, and
+// must not replace it, for what was sealed with it would be lost for good.
+class KeyFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The key stored at `path`, which must hold exactly `size` bytes. A missing
+// file is made with a key from `make` (random when empty): written under a
+// name of its own, flushed, then linked into place, so that two processes
+// starting at once agree on one key and an existing file is never replaced.
+// A file of another size, or one that cannot be read, throws KeyFileError
+// naming the file; `ifRemoved` says what removing it would cost the operator.
 std::string loadKeyFile(const std::filesystem::path &path, std::size_t size,
+                        const std::string &ifRemoved,
                         const std::function<std::string()> &make = {});
 
 } // namespace cloud
