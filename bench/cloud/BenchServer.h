@@ -1,6 +1,9 @@
 // What the cloud benchmarks share: a shell command's output, and one
-// sonarbox-cloud serving a data folder on 127.0.0.1 for the benchmark's life.
+// sonarbox-cloud serving a data folder on 127.0.0.1 for the benchmark's life,
+// with what the kernel tells of its memory and processor time.
 #pragma once
+
+#include "LoadFigures.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,6 +31,11 @@ inline std::string run(const std::string &command) {
         pclose(p);
     }
     return out;
+}
+
+inline std::string readText(const std::string &path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class Server {
@@ -66,7 +76,18 @@ public:
     Server &operator=(const Server &) = delete;
     int port = 0;
 
+    // The peak resident size (VmHWM) in KiB since the start or the last reset.
+    long peakResidentKiB() const { return bench::peakResidentKiB(readText(proc("status"))); }
+    // Starts the peak anew from the present resident size, so that a phase
+    // of a benchmark gets a peak of its own.
+    void resetPeakResident() const { std::ofstream(proc("clear_refs")) << "5"; }
+    // Processor time used so far, user and system, in clock ticks.
+    long long processorTicks() const { return bench::processorTicks(readText(proc("stat"))); }
+
 private:
+    std::string proc(const char *name) const {
+        return "/proc/" + std::to_string(pid_) + "/" + name;
+    }
     pid_t pid_ = -1;
 };
 

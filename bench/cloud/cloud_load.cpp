@@ -5,6 +5,7 @@
 //   cloud_load [--clients 50] [--seconds 30] [--file-mb 5] [--curl-files 10]
 //              [--slow-clients 0]   attackers sending a header line every 5 s
 //   cloud_load --stream …   the music-player scenario (stream_load.cpp)
+//   cloud_load --heavy …    pings beside covers and transcoding (heavy_load.cpp)
 #include "BenchServer.h"
 #include "Crypto.h"
 #include "Json.h"
@@ -95,6 +96,7 @@ private:
     std::thread thread_;
 };
 
+using bench::percentile;
 using bench::run;
 using bench::Server;
 
@@ -211,13 +213,6 @@ private:
     std::string cookie_;
 };
 
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p / 100.0 * double(v.size())))];
-}
-
 std::string md5(const std::string &bytes) {
     cloud::crypto::Md5 m;
     m.update(bytes.data(), bytes.size());
@@ -227,10 +222,13 @@ std::string md5(const std::string &bytes) {
 } // namespace
 
 int streamLoad(int argc, char **argv); // stream_load.cpp
+int heavyLoad(int argc, char **argv);  // heavy_load.cpp
 
 int main(int argc, char **argv) {
     if (argc > 1 && std::string(argv[1]) == "--stream")
         return streamLoad(argc - 1, argv + 1);
+    if (argc > 1 && std::string(argv[1]) == "--heavy")
+        return heavyLoad(argc - 1, argv + 1);
     Options o;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];

@@ -1,12 +1,14 @@
 // The music-player scenario of cloud_load: one account of N songs (100,000 by
 // default) answers search3 and getAlbumList2, then C clients stream and seek
-// for S seconds, every byte checked against the stored file.
+// for S seconds, every byte checked against the stored file; last, transcoded
+// streams: the first byte, the encoder's speed over the first 30 s of audio,
+// and the pace after them.
 //
 //   cloud_load --stream [--songs 100000] [--clients 50] [--seconds 30] [--queries 40]
+//                       [--pace-seconds 8]
+#include "BenchLibrary.h"
 #include "BenchServer.h"
-#include "Crypto.h"
-#include "Database.h"
-#include "Store.h"
+#include "LoadFigures.h"
 
 #include <httplib.h>
 
@@ -22,6 +24,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <regex>
@@ -39,63 +42,14 @@ struct Options {
     int clients = 50;
     int seconds = 30;
     int queries = 40;
+    int paceSeconds = 8;
 };
 
 using bench::run;
 using bench::Server;
 
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * v.size()))];
-}
-
 double msSince(Clock::time_point t) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
-
-// The library: a few real files, and N library items over them with names of
-// their own (so albums, artists and searches have realistic spreads).
-void fillLibrary(const fs::path &data, const std::vector<std::int64_t> &fileIds, int songs) {
-    cloud::Database db((data / "cloud.sqlite").string());
-    std::int64_t userId = 0;
-    {
-        cloud::Statement q(db, "SELECT id FROM users WHERE email = 'listener@bench.example'");
-        q.step();
-        userId = q.integer(0);
-    }
-    cloud::Transaction tx(db);
-    std::mt19937 rng(7);
-    const char *words[] = {"blue",  "night", "river", "light", "stone",  "glass", "fire",
-                           "north", "dream", "echo",  "storm", "velvet", "iron",  "paper"};
-    for (int i = 0; i < songs; ++i) {
-        const int artist = i / 20; // 20 songs an artist
-        const int album = i / 10;  // 10 songs an album
-        const std::string title =
-            std::string(words[rng() % 14]) + " " + words[rng() % 14] + " " + std::to_string(i);
-        cloud::Statement(db, "INSERT INTO user_media(user_id, file_id, name, song_name, "
-                             "album_name, artist_name, checksum, sequence, position) "
-                             "VALUES(?,?,?,?,?,?,?,?,?)")
-            .bind(1, userId)
-            .bind(2, fileIds[static_cast<std::size_t>(i) % fileIds.size()])
-            .bind(3, "song" + std::to_string(i) + ".mp3")
-            .bind(4, title)
-            .bind(5, std::string(words[album % 14]) + " album " + std::to_string(album))
-            .bind(6, "Artist " + std::to_string(artist))
-            .bind(7, cloud::crypto::randomHex(16))
-            .bind(8, i % 10 + 1)
-            .bind(9, std::int64_t{1000000} + i)
-            .run();
-    }
-    tx.commit();
 }
 
 } // namespace
@@ -113,23 +67,22 @@ int streamLoad(int argc, char **argv) {
             o.seconds = v;
         else if (a == "--queries")
             o.queries = v;
+        else if (a == "--pace-seconds")
+            o.paceSeconds = std::max(2, v);
     }
     char tmpl[] = "/tmp/sonarbox-cloud-stream-XXXXXX";
     const fs::path work = mkdtemp(tmpl);
     const fs::path data = work / "data";
     const std::string bin = SONARBOX_CLOUD_BINARY;
-    run(bin + " add-user --data " + data.string() + " listener@bench.example 'bench password'");
-    const std::string made =
-        run(bin + " add-player-password --data " + data.string() + " listener@bench.example bench");
-    std::smatch m;
-    if (!std::regex_search(made, m, std::regex("password: ([0-9a-f]+)"))) {
-        std::fprintf(stderr, "no player password: %s\n", made.c_str());
+    const auto listener = bench::addPlayerAccount(data, "listener@bench.example");
+    if (listener.password.empty()) {
+        std::fprintf(stderr, "no player password\n");
         return 1;
     }
-    const std::string password = m[1];
 
     // Four 3-minute songs at 192 kbit/s (about 4 MiB each).
     std::vector<std::string> contents;
+    std::vector<fs::path> paths;
     std::string files;
     for (int i = 0; i < 4; ++i) {
         const fs::path f = work / ("s" + std::to_string(i) + ".mp3");
@@ -138,35 +91,19 @@ int streamLoad(int argc, char **argv) {
             f.string() + "'");
         std::ifstream in(f, std::ios::binary);
         contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        paths.push_back(f);
         files += " '" + f.string() + "'";
     }
     run(bin + " import --data " + data.string() + files);
-    std::vector<std::int64_t> fileIds;
-    {
-        cloud::Store store(data / "cloud.sqlite");
-        cloud::Database db((data / "cloud.sqlite").string());
-        cloud::Statement q(db, "SELECT id FROM files ORDER BY id");
-        while (q.step())
-            fileIds.push_back(q.integer(0));
-    }
+    const auto fileIds = bench::fileIdsOf(data, paths);
     std::printf("setting up: %d songs in one account over %zu files\n", o.songs, fileIds.size());
     auto t0 = Clock::now();
-    fillLibrary(data, fileIds, o.songs);
-    {
-        cloud::Store store(data / "cloud.sqlite");
-        store.indexLibrary();
-    }
+    bench::fillLibrary(data, listener.email, fileIds, o.songs);
+    bench::indexLibrary(data);
     std::printf("library of %d songs made in %.1f s\n", o.songs, msSince(t0) / 1000);
 
     Server server(data, {"--max-connections-per-address", "1024"});
-    const auto auth = [&password] {
-        const std::string salt = cloud::crypto::randomHex(6);
-        cloud::crypto::Md5 md5;
-        const std::string text = password + salt;
-        md5.update(text.data(), text.size());
-        return "u=listener%40bench.example&t=" + md5.finalHex() + "&s=" + salt +
-               "&v=1.16.1&c=bench&f=json";
-    };
+    const auto auth = [&listener] { return bench::playerAuth(listener); };
     httplib::Client cli("127.0.0.1", server.port);
     cli.set_keep_alive(true);
 
@@ -191,7 +128,8 @@ int streamLoad(int argc, char **argv) {
                     songIds.push_back((*it)[1]);
             }
         }
-        std::printf("%-40s %10.1f %10.1f\n", label.c_str(), median(ms), percentile(ms, 0.9));
+        std::printf("%-40s %10.1f %10.1f\n", label.c_str(), bench::median(ms),
+                    bench::percentile(ms, 90));
     };
     const char *words[] = {"blue", "night", "river", "light", "stone", "glass", "fire"};
     measure("search3 (a word; 20 each)", "search3",
@@ -262,45 +200,134 @@ int streamLoad(int argc, char **argv) {
     std::printf("requests %ld, errors %ld, %.1f MiB/s, request median %.1f ms, p99 %.1f ms\n",
                 requests.load(), errors.load(),
                 static_cast<double>(bytes.load()) / (1024.0 * 1024.0) / o.seconds,
-                median(firstByte), percentile(firstByte, 0.99));
+                bench::median(firstByte), bench::percentile(firstByte, 99));
 
-    // Transcoding: whole songs of 180 s encoded again as they are sent, one
-    // at a time; the first byte's wait and how many times faster than real
-    // time the whole arrives.
-    std::printf("\n%-34s %6s %14s %14s %12s\n", "transcoded stream", "songs", "first byte ms",
-                "whole ms", "x real time");
+    // Transcoded streams: the server encodes the first 30 s of audio (the
+    // lead) as fast as it can, then paces the rest to 4 × real time, so the
+    // time of a whole song measures the pacing. Each song is asked for alone
+    // up to the end of its lead: the first byte's wait, and the time to 30 s of
+    // audio, which is the encoder's speed. Then one stream of each format at
+    // once, read as fast as it comes up to --pace-seconds past the lead.
+    struct Asked {
+        const char *query;
+        int kbps; // constant bit rate: bytes tell seconds of audio
+    };
+    const Asked asked[] = {{"maxBitRate=96", 96},
+                           {"format=opus&maxBitRate=64", 64},
+                           {"format=mp3&maxBitRate=128", 128}};
     long transcodeErrors = 0;
-    for (const char *asked :
-         {"maxBitRate=96", "format=opus&maxBitRate=64", "format=mp3&maxBitRate=128"}) {
-        std::vector<double> first;
-        std::vector<double> whole;
-        for (int i = 0; i < 4; ++i) {
+    long refusals = 0;
+    // Reads one transcoded stream until `enough` says so; its arrivals, or
+    // none when the answer was no stream. "too many streams" is asked again:
+    // the server may not have seen the last stream's reader leave yet.
+    const auto readStream = [&](const std::string &songId, const Asked &a,
+                                const std::function<bool(const bench::Arrival &)> &enough) {
+        for (int attempt = 0; attempt < 50; ++attempt) {
             httplib::Client client("127.0.0.1", server.port);
             client.set_read_timeout(60, 0);
+            std::vector<bench::Arrival> arrivals;
+            int status = 0;
+            std::string type;
+            std::string body;
+            bool audio = false;
             const auto t = Clock::now();
-            double firstMs = -1;
-            std::size_t got = 0;
-            auto r = client.Get("/rest/stream?" + auth() + "&id=" + songIds[i] + "&" + asked,
-                                [&](const char *, std::size_t n) {
-                                    if (firstMs < 0)
-                                        firstMs = msSince(t);
-                                    got += n;
-                                    return true;
-                                });
-            const double ms = msSince(t);
-            if (!r || r->status != 200 || got < 100000) {
+            client.Get(
+                "/rest/stream?" + auth() + "&id=" + songId + "&" + a.query, {},
+                [&](const httplib::Response &res) {
+                    status = res.status;
+                    type = res.get_header_value("Content-Type");
+                    audio = bench::classify(status, type, {}) == bench::Answer::Audio;
+                    return true;
+                },
+                [&](const char *data, std::size_t n) {
+                    if (!audio) {
+                        body.append(data, n);
+                        return true;
+                    }
+                    const std::uint64_t before = arrivals.empty() ? 0 : arrivals.back().total;
+                    arrivals.push_back({msSince(t), before + n});
+                    return !enough(arrivals.back());
+                });
+            const auto answer = bench::classify(status, type, body);
+            if (answer == bench::Answer::Audio)
+                return arrivals;
+            if (answer != bench::Answer::TooManyStreams)
+                break;
+            ++refusals;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ++transcodeErrors;
+        return std::vector<bench::Arrival>{};
+    };
+    constexpr double kLeadSeconds = 30;
+    std::printf("\n%-28s %6s %14s %16s %12s\n", "transcoded stream", "songs", "first byte ms",
+                "30 s of audio ms", "x real time");
+    for (const auto &a : asked) {
+        const auto leadBytes =
+            static_cast<std::uint64_t>(kLeadSeconds * bench::bytesPerAudioSecond(a.kbps));
+        std::vector<double> first;
+        std::vector<double> lead;
+        for (int i = 0; i < 4; ++i) {
+            const auto arrivals =
+                readStream(songIds[std::size_t(i)], a,
+                           [&](const bench::Arrival &last) { return last.total >= leadBytes; });
+            const auto reached = bench::msToReach(arrivals, leadBytes);
+            if (!reached) {
                 ++transcodeErrors;
                 continue;
             }
-            first.push_back(firstMs);
-            whole.push_back(ms);
+            first.push_back(arrivals.front().ms);
+            lead.push_back(*reached);
         }
-        if (whole.empty())
+        if (lead.empty())
             continue;
-        std::printf("%-34s %6zu %14.1f %14.1f %12.0f\n", asked, whole.size(), median(first),
-                    median(whole), 180000.0 / median(whole));
+        std::printf("%-28s %6zu %14.1f %16.1f %12.0f\n", a.query, lead.size(), bench::median(first),
+                    bench::median(lead), kLeadSeconds * 1000 / bench::median(lead));
     }
-    std::printf("transcoding errors %ld\n", transcodeErrors);
+
+    // The pace: the window begins 3 s after the first byte, when the lead
+    // has long arrived.
+    const double paceFromMs = 3000;
+    const double paceToMs = paceFromMs + 1000.0 * o.paceSeconds;
+    std::printf("\npace after the lead: one stream of each at once, %.0f-%.0f s after its first "
+                "byte\n",
+                paceFromMs / 1000, paceToMs / 1000);
+    std::printf("%-28s %18s %12s\n", "transcoded stream", "audio in window s", "x real time");
+    std::vector<std::vector<bench::Arrival>> paced(std::size(asked));
+    {
+        std::vector<std::thread> readers;
+        for (std::size_t k = 0; k < std::size(asked); ++k)
+            readers.emplace_back([&, k] {
+                paced[k] = readStream(songIds[k], asked[k], [&](const bench::Arrival &last) {
+                    return last.ms >= paceToMs + 500;
+                });
+            });
+        for (auto &t : readers)
+            t.join();
+    }
+    for (std::size_t k = 0; k < std::size(asked); ++k) {
+        if (paced[k].empty())
+            continue;
+        const double from = paced[k].front().ms + paceFromMs;
+        const double to = paced[k].front().ms + paceToMs;
+        const auto pace = bench::paceWithin(paced[k], from, to, asked[k].kbps);
+        if (!pace) {
+            ++transcodeErrors;
+            continue;
+        }
+        const auto totalBy = [&](double ms) {
+            std::uint64_t total = 0;
+            for (const auto &arrival : paced[k])
+                if (arrival.ms <= ms)
+                    total = arrival.total;
+            return double(total);
+        };
+        std::printf("%-28s %18.1f %12.2f\n", asked[k].query,
+                    (totalBy(to) - totalBy(from)) / bench::bytesPerAudioSecond(asked[k].kbps),
+                    *pace);
+    }
+    std::printf("transcoding errors %ld (\"too many streams\" asked again: %ld)\n", transcodeErrors,
+                refusals);
     fs::remove_all(work);
     return errors.load() == 0 && transcodeErrors == 0 ? 0 : 1;
 }
