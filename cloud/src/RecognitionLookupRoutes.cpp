@@ -31,9 +31,10 @@ struct LookupState {
 
     bool known(const std::string &id, const std::string &tag) const {
         bool found = false;
+        // Both halves are compared every time: how long it takes tells nothing.
         for (const auto &[knownId, knownTag] : clients)
-            found |=
-                recog::equalConstantTime(id, knownId) & recog::equalConstantTime(tag, knownTag);
+            found |= static_cast<int>(recog::equalConstantTime(id, knownId)) &
+                     static_cast<int>(recog::equalConstantTime(tag, knownTag));
         return found;
     }
 };

@@ -78,4 +78,8 @@ struct AuthResult {
 // key; never the account's sign-in password.
 AuthResult authenticate(ServerContext &ctx, const http::Request &req);
 
+// One /rest/ request: req.matches[1] names the method (the route's capture).
+// Answers every outcome in `res`; the route and the fuzz target call it.
+void dispatch(ServerContext &ctx, const http::Request &req, http::Response &res);
+
 } // namespace cloud::subsonic

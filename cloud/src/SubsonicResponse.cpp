@@ -1,5 +1,7 @@
 #include "SubsonicResponse.h"
 
+#include "Json.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -8,9 +10,19 @@ namespace cloud::subsonic {
 
 namespace {
 
-void appendEscaped(std::string &out, std::string_view text) {
-    for (const char c : text) {
+void appendEscaped(std::string &out, std::string_view raw) {
+    // The document says it is UTF-8: a parameter echoed in an error, or a
+    // playlist name, may not be, and one bad byte makes the whole answer
+    // unreadable to the player. U+FFFE and U+FFFF are not XML characters.
+    const std::string text = json::toValidUtf8(raw);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto b = static_cast<unsigned char>(c);
+        if (text.compare(i, 3, "\xEF\xBF\xBE") == 0 || text.compare(i, 3, "\xEF\xBF\xBF") == 0) {
+            out += "\xEF\xBF\xBD";
+            i += 2;
+            continue;
+        }
         switch (c) {
         case '&':
             out += "&amp;";
@@ -79,7 +91,7 @@ void writeXml(std::string &out, const Element &e) {
 nlohmann::ordered_json jsonOf(const Element &e) {
     nlohmann::ordered_json j = nlohmann::ordered_json::object();
     for (const auto &[key, value] : e.attributes())
-        std::visit([&j, &key](const auto &v) { j[key] = v; }, value);
+        std::visit([&j, &name = key](const auto &v) { j[name] = v; }, value);
     if (e.text())
         j["value"] = *e.text();
     for (const auto &g : e.groups()) {

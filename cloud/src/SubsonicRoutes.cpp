@@ -58,6 +58,8 @@ const Methods &methods() {
     return all;
 }
 
+} // namespace
+
 void dispatch(ServerContext &ctx, const http::Request &req, http::Response &res) {
     std::string name = req.matches.size() > 1 ? req.matches[1] : std::string();
     for (const auto &[key, value] : req.params) {
@@ -90,8 +92,6 @@ void dispatch(ServerContext &ctx, const http::Request &req, http::Response &res)
     call.json = wantsJson(req, call.callback);
     method->second(call);
 }
-
-} // namespace
 
 std::optional<std::string> Call::param(const std::string &name) const {
     const auto it = req.params.find(name);

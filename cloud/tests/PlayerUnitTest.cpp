@@ -123,4 +123,20 @@ TEST(SubsonicResponseTest, ListsAreArraysTextIsValueAndXmlIsEscaped) {
         std::string::npos);
 }
 
+TEST(SubsonicResponseTest, XmlAnswersAreUtf8WithXmlCharactersOnly) {
+    // An echoed parameter or a playlist name may hold any bytes; one bad byte
+    // would make the player's parser drop the whole answer.
+    const std::string xml = subsonic::toXml(subsonic::errorResponse(0, "type \"\xFF"
+                                                                       "a\xC3\x28"
+                                                                       "b\xEF\xBF\xBF"
+                                                                       "c\xEF\xBF\xBE"
+                                                                       "d\xC3\xA9\""));
+    EXPECT_NE(xml.find("message=\"type &quot;\xEF\xBF\xBD"
+                       "a\xEF\xBF\xBD(b\xEF\xBF\xBD"
+                       "c\xEF\xBF\xBD"
+                       "d\xC3\xA9&quot;\""),
+              std::string::npos)
+        << xml;
+}
+
 } // namespace
