@@ -11,6 +11,7 @@ packages=(
   qt6-webengine-dev qt6-tools-dev qt6-l10n-tools qtkeychain-qt6-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   libchromaprint-dev libmpdclient-dev libtag1-dev libcpp-httplib-dev libssl-dev libsqlite3-dev
+  zlib1g-dev
   libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format

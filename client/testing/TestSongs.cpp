@@ -66,6 +66,32 @@ bool makeFileOfSize(const QString &path, qint64 bytes) {
     return f.resize(bytes);
 }
 
+bool makeSilenceOfSize(const QString &path, qint64 bytes) {
+    if (bytes < 44 || bytes > 0xFFFFFFFFll || !makeFileOfSize(path, bytes))
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray header;
+    const auto put = [&header](quint32 value, int size) {
+        for (int i = 0; i < size; ++i)
+            header.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    header.append("RIFF");
+    put(static_cast<quint32>(bytes - 8), 4);
+    header.append("WAVEfmt ");
+    put(16, 4);
+    put(1, 2);         // PCM
+    put(1, 2);         // mono
+    put(22050, 4);     // samples a second
+    put(22050 * 2, 4); // bytes a second
+    put(2, 2);
+    put(16, 2);
+    header.append("data");
+    put(static_cast<quint32>((bytes - 44) & ~qint64{1}), 4);
+    return f.write(header) == header.size();
+}
+
 QString catalogTool() {
     return QStringLiteral(TONEMILL_CATALOG_EXE);
 }

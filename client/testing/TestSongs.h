@@ -25,6 +25,9 @@ bool make(const QString &path, uint32_t seed, double seconds, const Tags &tags =
           const QString &bitrate = QString());
 // A file of exactly `bytes` bytes that is not audio.
 bool makeFileOfSize(const QString &path, qint64 bytes);
+// A WAV of silence of exactly `bytes` bytes (at least 44): audio that the
+// service takes, made at once at any size.
+bool makeSilenceOfSize(const QString &path, qint64 bytes);
 
 QString catalogTool();
 // Creates a recognition catalogue at `database` holding `files` (with their tags).

@@ -82,7 +82,12 @@ CloudServer::CloudServer(Config config)
     addRecognitionLookupRoutes(server, ctx.config);
 }
 
-CloudServer::~CloudServer() = default;
+CloudServer::~CloudServer() {
+    // Work in flight holds parked connections, which must all be resumed
+    // before the HTTP layer may stop.
+    impl_->ctx.work.stop();
+    impl_->server.stop();
+}
 
 int CloudServer::bind(const std::string &host, int port) {
     std::string error;
@@ -100,6 +105,7 @@ int CloudServer::bind(const std::string &host, int port) {
 bool CloudServer::run() {
     std::unique_lock lock(impl_->mutex);
     impl_->stopped.wait(lock, [this] { return impl_->stopping; });
+    impl_->ctx.work.stop();
     impl_->server.stop();
     return true;
 }

@@ -25,6 +25,13 @@ struct Config {
     int pbkdf2Iterations = 600000;
     // Event-loop threads; a slow or idle client holds none of them.
     int threads = 4;
+    // Threads that decode covers and encode streams (0: one per processor,
+    // at least two); transcoded streams at once: 4 per account, and twice
+    // the workers in all.
+    int workers = 0;
+    int streamsPerAccount = 4;
+    // Scaled covers kept in memory.
+    std::size_t coverCacheBytes = 64ull * 1024 * 1024;
     unsigned maxConnections = 1024;
     unsigned maxConnectionsPerAddress = 256;
     // Lets GET /collect/events read the stored analytics back (tests, demos).

@@ -1,6 +1,7 @@
 #include "CoverArt.h"
 
 #include "AvHandles.h"
+#include "StoredMedia.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,6 +11,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 namespace cloud {
@@ -20,6 +22,15 @@ using av::Codec;
 using av::Format;
 using av::Frame;
 using av::Packet;
+
+// A picture larger than this is refused as its header is read, before any of
+// it is decoded: 12000 × 12000 pixels take half a gigabyte once decoded, and
+// seconds of a worker, for a thumbnail.
+constexpr std::int64_t kMaxCoverPixels = 64ll * 1000 * 1000;
+
+bool tooLarge(int width, int height) {
+    return std::int64_t{width} * height > kMaxCoverPixels;
+}
 
 const char *typeOf(AVCodecID id) {
     switch (id) {
@@ -43,15 +54,19 @@ Frame decode(const AVCodecParameters *par, const AVPacket &packet) {
     if (!decoder)
         return nullptr;
     Codec ctx(avcodec_alloc_context3(decoder));
-    if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0 ||
-        avcodec_open2(ctx.get(), decoder, nullptr) < 0)
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0)
+        return nullptr;
+    // Every decoder checks its picture's size against this before it
+    // allocates the picture.
+    ctx->max_pixels = kMaxCoverPixels;
+    if (avcodec_open2(ctx.get(), decoder, nullptr) < 0)
         return nullptr;
     Frame frame(av_frame_alloc());
     if (!frame || avcodec_send_packet(ctx.get(), &packet) < 0)
         return nullptr;
     avcodec_send_packet(ctx.get(), nullptr);
     if (avcodec_receive_frame(ctx.get(), frame.get()) < 0 || frame->width <= 0 ||
-        frame->height <= 0)
+        frame->height <= 0 || tooLarge(frame->width, frame->height))
         return nullptr;
     return frame;
 }
@@ -103,23 +118,17 @@ std::optional<std::string> scaleToJpeg(const AVFrame &source, int maxSize) {
 } // namespace
 
 std::optional<Picture> readCover(const std::string &path, int maxSize) {
-    av_log_set_level(AV_LOG_QUIET);
-    AVFormatContext *raw = nullptr;
-    AVDictionary *options = nullptr;
-    // The same containment as the tag reader: audio containers, this one file.
-    av_dict_set(&options, "format_whitelist", "mp3,flac,ogg,mov,wav,aiff,asf,matroska,aac", 0);
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const int opened = avformat_open_input(&raw, path.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0)
+    const Format format = openStoredFile(path);
+    if (!format)
         return std::nullopt;
-    Format format(raw);
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const AVStream *st = format->streams[i];
         if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC) || st->attached_pic.size <= 0)
             continue;
         const AVPacket &pic = st->attached_pic;
         const char *type = typeOf(st->codecpar->codec_id);
+        if (tooLarge(st->codecpar->width, st->codecpar->height))
+            return std::nullopt;
         const bool fits =
             maxSize <= 0 || (st->codecpar->width > 0 &&
                              std::max(st->codecpar->width, st->codecpar->height) <= maxSize);

@@ -40,9 +40,25 @@ struct Request {
 // known up front.
 class BodyStream {
 public:
+    // What read() returns when the next bytes are being made elsewhere.
+    static constexpr long kNotReady = -2;
+
     virtual ~BodyStream() = default;
-    // Copies up to `max` bytes into `out`; 0 at the end, -1 when it failed.
+    // Copies up to `max` bytes into `out`; 0 at the end, -1 when it failed,
+    // kNotReady when nothing is ready yet: the stream then calls the wake
+    // function once, from any thread, when read() has something to give, and
+    // the connection waits without holding a thread meanwhile.
     virtual long read(char *out, std::size_t max) = 0;
+    void setWake(std::function<void()> wake) { wake_ = std::move(wake); }
+
+protected:
+    void wake() const {
+        if (wake_)
+            wake_();
+    }
+
+private:
+    std::function<void()> wake_;
 };
 
 struct Response {
@@ -57,6 +73,10 @@ struct Response {
     std::unique_ptr<BodyStream> stream;
     // Close the connection after this answer (a request body may be left unread).
     bool close = false;
+    // An answer made away from the event threads: the server parks the
+    // connection and calls this once with `done`; whoever does the work fills
+    // this same response and then calls `done` from any thread, exactly once.
+    std::function<void(std::function<void()> done)> deferred;
 
     Response() = default;
     Response(const Response &) = delete;

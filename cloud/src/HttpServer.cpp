@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <regex>
 #include <strings.h>
@@ -74,6 +75,10 @@ struct Exchange {
     bool sinkRefused = false;
     std::uint64_t received = 0;
     std::optional<std::uint64_t> declared; // the Content-Length, when the request gave one
+    // The answer of a buffered request; it stays here while the connection
+    // is parked and the work it deferred runs on another thread.
+    Response response;
+    bool parked = false;
 
     ~Exchange() {
         if (decoder)
@@ -106,6 +111,51 @@ std::string escapeControl(std::string_view text) {
     }
     return out;
 }
+
+// A streamed body whose next bytes may be made on another thread: while
+// none are ready the connection is suspended, and the stream's wake resumes it.
+struct StreamCall {
+    std::unique_ptr<BodyStream> stream;
+    MHD_Connection *connection = nullptr;
+    std::mutex mutex;
+    bool suspended = false;
+    bool woken = false; // a wake that came before the connection was suspended
+
+    // The stream goes first: a worker may be waking this call until it has.
+    ~StreamCall() { stream.reset(); }
+
+    void wake() {
+        std::lock_guard lock(mutex);
+        if (suspended) {
+            suspended = false;
+            MHD_resume_connection(connection);
+        } else {
+            woken = true;
+        }
+    }
+
+    ssize_t read(char *buf, std::size_t max) {
+        for (;;) {
+            long n = -1;
+            try {
+                n = stream->read(buf, max);
+            } catch (...) {
+            }
+            if (n == 0)
+                return MHD_CONTENT_READER_END_OF_STREAM;
+            if (n != BodyStream::kNotReady)
+                return n < 0 ? MHD_CONTENT_READER_END_WITH_ERROR : static_cast<ssize_t>(n);
+            std::lock_guard lock(mutex);
+            if (woken) {
+                woken = false;
+                continue;
+            }
+            suspended = true;
+            MHD_suspend_connection(connection);
+            return 0;
+        }
+    }
+};
 
 void jsonError(Response &res, int status, const std::string &text) {
     // The envelope of every refusal; the texts are plain, so no escaping is needed
@@ -277,11 +327,16 @@ struct HttpServer::Impl {
         ex.answered = true;
         MHD_Response *reply = nullptr;
         if (res.stream) {
+            auto call = std::make_unique<StreamCall>();
+            call->connection = connection;
+            call->stream = std::move(res.stream);
+            StreamCall *raw = call.get();
+            call->stream->setWake([raw] { raw->wake(); });
             reply = MHD_create_response_from_callback(
-                MHD_SIZE_UNKNOWN, 32 * 1024, &Impl::readStream, res.stream.get(),
-                [](void *stream) { delete static_cast<BodyStream *>(stream); });
+                MHD_SIZE_UNKNOWN, 32 * 1024, &Impl::readStream, raw,
+                [](void *c) { delete static_cast<StreamCall *>(c); });
             if (reply)
-                res.stream.release(); // the library frees it with the response
+                call.release(); // the library frees it with the response
         } else if (res.fileFd >= 0) {
             reply =
                 MHD_create_response_from_fd_at_offset64(res.fileSize, res.fileFd, res.fileOffset);
@@ -295,6 +350,9 @@ struct HttpServer::Impl {
             return MHD_NO;
         for (const auto &[name, value] : res.headers)
             MHD_add_response_header(reply, name.c_str(), value.c_str());
+        // A stored song is sent with the type its content was found to have;
+        // no browser may take it, or an error text, for something else.
+        MHD_add_response_header(reply, "X-Content-Type-Options", "nosniff");
         if (res.close)
             MHD_add_response_header(reply, MHD_HTTP_HEADER_CONNECTION, "close");
         log(ex.request, res.status);
@@ -305,14 +363,23 @@ struct HttpServer::Impl {
     }
 
     static ssize_t readStream(void *cls, uint64_t, char *buf, size_t max) {
-        long n = -1;
+        return static_cast<StreamCall *>(cls)->read(buf, max);
+    }
+
+    // The handler left its answer to other threads: the connection waits,
+    // holding no thread, until the work calls done.
+    MHD_Result park(MHD_Connection *connection, Exchange &ex) {
+        auto work = std::move(ex.response.deferred);
+        ex.response.deferred = nullptr;
+        ex.parked = true;
+        MHD_suspend_connection(connection);
         try {
-            n = static_cast<BodyStream *>(cls)->read(buf, max);
-        } catch (...) {
+            work([connection] { MHD_resume_connection(connection); });
+        } catch (const std::exception &e) {
+            internalError(ex, ex.response, e.what());
+            MHD_resume_connection(connection);
         }
-        if (n == 0)
-            return MHD_CONTENT_READER_END_OF_STREAM;
-        return n < 0 ? MHD_CONTENT_READER_END_WITH_ERROR : static_cast<ssize_t>(n);
+        return MHD_YES;
     }
 
     // A refusal before or while the body arrives: the rest of it is never read.
@@ -344,6 +411,7 @@ struct HttpServer::Impl {
                      loggablePath(ex.request.path).c_str(), escapeControl(what).c_str());
         res.headers.clear();
         res.stream.reset();
+        res.deferred = nullptr;
         if (res.fileFd >= 0)
             ::close(res.fileFd);
         res.fileFd = -1;
@@ -483,8 +551,8 @@ struct HttpServer::Impl {
     }
 
     MHD_Result end(MHD_Connection *connection, Exchange &ex) {
-        Response res;
         if (ex.sink) {
+            Response res;
             const bool complete = MHD_destroy_post_processor(ex.decoder) == MHD_YES;
             ex.decoder = nullptr;
             try {
@@ -497,8 +565,10 @@ struct HttpServer::Impl {
         const std::string type = ex.request.header("Content-Type");
         if (strncasecmp(type.c_str(), "application/x-www-form-urlencoded", 33) == 0)
             parseForm(ex.request.body, ex.request.params);
-        run(*ex.route, ex, res);
-        return answer(connection, ex, res);
+        run(*ex.route, ex, ex.response);
+        if (ex.response.deferred)
+            return park(connection, ex);
+        return answer(connection, ex, ex.response);
     }
 
     static MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *url,
@@ -510,6 +580,10 @@ struct HttpServer::Impl {
             ex = new Exchange;
             *state = ex;
             ex->request.target = url;
+        }
+        if (ex->parked) { // resumed: the deferred work has filled the answer
+            ex->parked = false;
+            return self.answer(connection, *ex, ex->response);
         }
         if (ex->answered) {
             *uploadSize = 0; // left unread: the connection closes after the answer
@@ -586,7 +660,8 @@ int HttpServer::start(const std::string &host, int port, std::string &error) {
     freeaddrinfo(found);
 
     const ServerLimits &l = impl_->limits;
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ERROR_LOG;
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ERROR_LOG |
+                     MHD_ALLOW_SUSPEND_RESUME;
     if (v6)
         flags |= MHD_USE_IPv6;
     const bool tls = !l.tlsCertificate.empty() && !l.tlsKey.empty();

@@ -12,11 +12,18 @@
 #include <cmath>
 #include <fstream>
 #include <stdexcept>
+#include <thread>
 
 namespace cloud {
 
 namespace {
 constexpr std::size_t kCredentialCacheSize = 10000;
+
+int workerCount(int configured) {
+    if (configured > 0)
+        return configured;
+    return std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+}
 
 // The key that signs download addresses: older versions kept it in the database.
 std::string loadLinkKey(const std::filesystem::path &dataDir, Store &store) {
@@ -58,7 +65,10 @@ ServerContext::ServerContext(Config c)
     , credentials(crypto::randomBytes(32))
     , uploadAllowance(config.dataDir, config.quotaBytes, config.minFreeBytes)
     , dummyPassword(PasswordHash::make(crypto::randomHex(16), config.pbkdf2Iterations))
-    , playerSecrets(PlayerSecrets::load(config.dataDir)) {}
+    , playerSecrets(PlayerSecrets::load(config.dataDir))
+    , work(workerCount(config.workers))
+    , streams(config.streamsPerAccount, 2 * work.threads())
+    , covers(config.coverCacheBytes) {}
 
 bool checkPassword(ServerContext &ctx, const std::optional<User> &user, std::string_view password) {
     if (!user || !user->hasPassword) {

@@ -3,13 +3,16 @@
 
 #include "BlobStore.h"
 #include "Config.h"
+#include "CoverCache.h"
 #include "Json.h"
 #include "PlayerSecrets.h"
 #include "RateLimiter.h"
 #include "SignInThrottle.h"
 #include "Store.h"
+#include "StreamSlots.h"
 #include "TokenStore.h"
 #include "UploadAllowance.h"
+#include "WorkPool.h"
 
 #include "HttpServer.h"
 
@@ -56,6 +59,10 @@ struct ServerContext {
     SignInThrottle playerThrottle;
     // Analytics requests per client address: a burst of 60, then 5 a second.
     RateLimiter collectLimiter{5.0, 60.0};
+    // Decoding and encoding, away from the event threads.
+    WorkPool work;
+    StreamSlots streams;
+    CoverCache covers;
 };
 
 // Reply helpers

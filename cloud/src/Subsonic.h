@@ -5,6 +5,7 @@
 #include "ServerContext.h"
 #include "SubsonicResponse.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -41,6 +42,10 @@ struct Call {
 
 void reply(Call &call, const Element &response);
 void fail(Call &call, int code, const std::string &message);
+// Answers the call from the worker pool: `work` runs there with a call that
+// answers into the same response, while the connection waits. A full pool
+// is answered with an error at once.
+void offload(Call &call, WorkKind kind, std::function<void(Call &)> work);
 
 // A required parameter; answers error 10 and returns nullopt when it is missing.
 std::optional<std::string> required(Call &call, const std::string &name);

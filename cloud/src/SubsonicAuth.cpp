@@ -1,6 +1,9 @@
-// Authentication of the music-player API. Every failure counts against the
-// named account and the client address in the same way as desktop sign-ins,
-// so guessing a player password is as slow as guessing the real one.
+// Authentication of the music-player API. Player passwords and keys are
+// random, far beyond guessing, and many devices of one account (or of one
+// household, behind one address) use them at once: a valid one is always let
+// in, whatever others failed. Failures are counted per name or key and
+// address, and per address, which slows guessing without letting a forgotten
+// device, or anyone who knows the e-mail address, lock the account's players out.
 #include "Crypto.h"
 #include "PlayerSecrets.h"
 #include "Subsonic.h"
@@ -59,13 +62,29 @@ AuthResult throttled(int code, int wait) {
         code, "too many failed attempts: try again in " + std::to_string(wait) + " seconds", wait);
 }
 
+// A refused credential: counted against what it named from this address,
+// unless that is already waiting out earlier failures.
+AuthResult refused(ServerContext &ctx, const http::Request &req, const std::string &named, int code,
+                   const std::string &message) {
+    const std::string who = named + "@" + req.limitKey;
+    if (const int wait = ctx.playerThrottle.waitSeconds(who, req.limitKey); wait > 0)
+        return throttled(code, wait);
+    ctx.playerThrottle.failed(who, req.limitKey);
+    return refusal(code, message);
+}
+
+AuthResult accepted(ServerContext &ctx, const http::Request &req, const std::string &named,
+                    std::optional<User> user) {
+    ctx.playerThrottle.succeeded(named + "@" + req.limitKey);
+    AuthResult ok;
+    ok.user = std::move(user);
+    return ok;
+}
+
 AuthResult byApiKey(ServerContext &ctx, const http::Request &req, const std::string &key) {
-    // The throttle counts a key by its public half: guesses at one key's
-    // secret slow down, and so do guesses from one address.
+    // A key is counted by its public half: a failed key names which it tried.
     const std::string keyId = key.substr(0, std::min(key.size(), kKeyIdLength));
-    const std::string account = "api-key:" + keyId;
-    if (const int wait = ctx.playerThrottle.waitSeconds(account, req.limitKey); wait > 0)
-        return throttled(kInvalidApiKey, wait);
+    const std::string named = "api-key:" + keyId;
     std::optional<User> user;
     if (key.size() == kKeyIdLength + kPlayerPasswordLength) {
         if (const auto record = ctx.store.findPlayerPasswordByKey(keyId)) {
@@ -74,14 +93,9 @@ AuthResult byApiKey(ServerContext &ctx, const http::Request &req, const std::str
                 user = ctx.store.findUser(record->userId);
         }
     }
-    if (!user) {
-        ctx.playerThrottle.failed(account, req.limitKey);
-        return refusal(kInvalidApiKey, "invalid API key");
-    }
-    ctx.playerThrottle.succeeded(account);
-    AuthResult ok;
-    ok.user = std::move(user);
-    return ok;
+    if (!user)
+        return refused(ctx, req, named, kInvalidApiKey, "invalid API key");
+    return accepted(ctx, req, named, std::move(user));
 }
 
 // The web player calls the API with its session cookie. Its answers are for
@@ -123,9 +137,6 @@ AuthResult authenticate(ServerContext &ctx, const http::Request &req) {
     if (username->size() > 256 || (salt && salt->size() > 256))
         return refusal(kWrongCredentials, "wrong username or password");
 
-    if (const int wait = ctx.playerThrottle.waitSeconds(*username, req.limitKey); wait > 0)
-        return throttled(kWrongCredentials, wait);
-
     std::optional<std::string> given;
     if (plain)
         given = plain->rfind("enc:", 0) == 0 ? fromHex(std::string_view(*plain).substr(4)) : plain;
@@ -146,14 +157,12 @@ AuthResult authenticate(ServerContext &ctx, const http::Request &req) {
             }
         }
     }
-    if (!matched) {
-        ctx.playerThrottle.failed(*username, req.limitKey);
-        return refusal(kWrongCredentials, "wrong username or password");
-    }
-    ctx.playerThrottle.succeeded(*username);
-    AuthResult ok;
-    ok.user = std::move(user);
-    return ok;
+    // A token is salted afresh by each request, so a failed one names no
+    // password: it counts against the user name it came with.
+    const std::string named = "user:" + *username;
+    if (!matched)
+        return refused(ctx, req, named, kWrongCredentials, "wrong username or password");
+    return accepted(ctx, req, named, std::move(user));
 }
 
 } // namespace cloud::subsonic

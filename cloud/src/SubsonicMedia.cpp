@@ -4,6 +4,7 @@
 #include "HttpRange.h"
 #include "Subsonic.h"
 #include "Transcode.h"
+#include "TranscodeStream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -98,16 +99,25 @@ void stream(Call &call) {
     const auto target = chooseTranscode(call.param("format").value_or(""), *maxBitRate,
                                         song->tags.bitRateKbps, song->tags.suffix);
     const auto file = target ? call.ctx.store.findFile(song->fileId) : std::nullopt;
-    auto encoder =
-        file ? Transcoder::open(call.ctx.blobs.pathOf(file->relPath).string(), *target, *timeOffset)
-             : nullptr;
-    // A file the decoder cannot read still goes out as it is.
-    if (!encoder)
+    if (!file)
         return sendSong(call, &*song, false);
-    call.res.status = 200;
-    call.res.stream = std::move(encoder);
-    call.res.setHeader("Content-Type", contentTypeOf(target->format));
-    call.res.setHeader("Cache-Control", "no-store");
+    auto slot = call.ctx.streams.take(call.userId());
+    if (!slot)
+        return fail(call, kGeneric, "too many streams");
+    const std::string path = call.ctx.blobs.pathOf(file->relPath).string();
+    // Even opening the file probes and decodes: that too happens on a worker.
+    offload(call, WorkKind::Transcode,
+            [song = *song, path, target = *target, offset = *timeOffset, slot](Call &c) {
+                auto encoder = Transcoder::open(path, target, offset);
+                // A file the decoder cannot read still goes out as it is.
+                if (!encoder)
+                    return sendSong(c, &song, false);
+                c.res.status = 200;
+                c.res.stream =
+                    std::make_unique<TranscodeStream>(std::move(encoder), c.ctx.work, slot);
+                c.res.setHeader("Content-Type", contentTypeOf(target.format));
+                c.res.setHeader("Cache-Control", "no-store");
+            });
 }
 
 void download(Call &call) {
@@ -138,6 +148,14 @@ std::string coverSongOf(Call &call, const std::string &id) {
     return {};
 }
 
+void sendCover(Call &call, const std::shared_ptr<const Picture> &picture) {
+    if (!picture)
+        return fail(call, kNotFound, "cover art not found");
+    call.res.status = 200;
+    call.res.setContent(picture->bytes, picture->contentType);
+    call.res.setHeader("Cache-Control", "private, max-age=86400");
+}
+
 void getCoverArt(Call &call) {
     const auto id = required(call, "id");
     if (!id)
@@ -148,13 +166,21 @@ void getCoverArt(Call &call) {
     const std::string songId = coverSongOf(call, *id);
     const auto song = songId.empty() ? std::nullopt : findSong(call, songId);
     const auto file = song ? call.ctx.store.findFile(song->fileId) : std::nullopt;
-    const auto picture =
-        file ? readCover(call.ctx.blobs.pathOf(file->relPath).string(), *size) : std::nullopt;
-    if (!picture)
+    if (!file)
         return fail(call, kNotFound, "cover art not found");
-    call.res.status = 200;
-    call.res.setContent(picture->bytes, picture->contentType);
-    call.res.setHeader("Cache-Control", "private, max-age=86400");
+    // A stored file never changes under its name, so neither does its cover.
+    const std::string key = file->relPath + "@" + std::to_string(*size);
+    if (const auto known = call.ctx.covers.find(key))
+        return sendCover(call, *known);
+    const std::string path = call.ctx.blobs.pathOf(file->relPath).string();
+    offload(call, WorkKind::Cover, [key, path, size = *size](Call &c) {
+        auto found = readCover(path, size);
+        std::shared_ptr<const Picture> picture;
+        if (found)
+            picture = std::make_shared<const Picture>(std::move(*found));
+        c.ctx.covers.put(key, picture);
+        sendCover(c, picture);
+    });
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <unistd.h>
 
 namespace cloud::subsonic {
 
@@ -114,6 +115,32 @@ void reply(Call &call, const Element &response) {
 
 void fail(Call &call, int code, const std::string &message) {
     send(call.ctx, call.req, call.res, errorResponse(code, message));
+}
+
+void offload(Call &call, WorkKind kind, std::function<void(Call &)> work) {
+    call.res.deferred = [call, kind, work = std::move(work)](std::function<void()> done) {
+        const bool queued = call.ctx.work.submit(kind, [call, work, done](bool cancelled) mutable {
+            try {
+                if (cancelled)
+                    fail(call, kGeneric, "the server is stopping");
+                else
+                    work(call);
+            } catch (const std::exception &e) {
+                std::fprintf(stderr, "error in a worker: %s\n", e.what());
+                call.res.stream.reset();
+                if (call.res.fileFd >= 0)
+                    ::close(call.res.fileFd);
+                call.res.fileFd = -1;
+                fail(call, kGeneric, "internal error");
+            }
+            done();
+        });
+        if (!queued) {
+            Call answer = call;
+            fail(answer, kGeneric, "the server is busy: try again shortly");
+            done();
+        }
+    };
 }
 
 std::optional<std::string> required(Call &call, const std::string &name) {

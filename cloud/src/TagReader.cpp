@@ -1,11 +1,11 @@
 #include "TagReader.h"
 
 #include "Json.h"
+#include "StoredMedia.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
-#include <libavutil/log.h>
 }
 
 #include <algorithm>
@@ -14,8 +14,6 @@ extern "C" {
 namespace cloud {
 
 namespace {
-
-constexpr const char *kAudioContainers = "mp3,flac,ogg,mov,wav,aiff,asf,matroska,aac";
 
 std::string tag(AVDictionary *dict, const char *key) {
     const AVDictionaryEntry *e = av_dict_get(dict, key, nullptr, 0);
@@ -79,6 +77,10 @@ void describeFormat(const AVFormatContext *ctx, const AVStream *audio, Tags &t) 
         kind = {"mka", "audio/x-matroska"};
     else if (format == "aac")
         kind = {"aac", "audio/aac"};
+    else if (format == "rm")
+        kind = {"ra", "audio/x-pn-realaudio"};
+    else if (format == "iff")
+        kind = {"iff", "audio/x-8svx"};
     t.suffix = kind.suffix;
     t.contentType = kind.type;
 }
@@ -90,29 +92,16 @@ int leadingNumber(const std::string &text) {
 } // namespace
 
 std::optional<Tags> readTags(const std::string &path, TagDepth depth) {
-    av_log_set_level(AV_LOG_QUIET);
-    AVFormatContext *ctx = nullptr;
-    AVDictionary *options = nullptr;
-    // Only the audio containers the server accepts, read from this one file:
-    // a playlist or concat list would make the demuxer open paths it names.
-    av_dict_set(&options, "format_whitelist", kAudioContainers, 0);
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    if (depth == TagDepth::Quick) {
-        // Audio containers announce themselves in their first bytes; probing a
-        // whole megabyte of something else costs more than the upload itself.
-        // The duration is then estimated from the bit rate.
-        av_dict_set(&options, "formatprobesize", "65536", 0);
-        av_dict_set(&options, "probesize", "65536", 0);
-    }
-    const int opened = avformat_open_input(&ctx, path.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0)
+    const av::Format format =
+        openStoredFile(path, depth == TagDepth::Quick ? Probe::Quick : Probe::Thorough);
+    if (!format)
         return std::nullopt;
+    AVFormatContext *ctx = format.get();
     std::optional<Tags> result;
     const AVStream *audio = nullptr;
     // Even the quick read looks at the streams (within the small probe size):
     // players need the duration and bit rate.
-    if (avformat_find_stream_info(ctx, nullptr) >= 0 && (audio = audioStream(ctx))) {
+    if (findStreamInfo(ctx) && (audio = audioStream(ctx))) {
         Tags t;
         t.title = firstTag(ctx, "title");
         t.artist = firstTag(ctx, "artist");
@@ -137,7 +126,6 @@ std::optional<Tags> readTags(const std::string &path, TagDepth depth) {
         describeFormat(ctx, audio, t);
         result = t;
     }
-    avformat_close_input(&ctx);
     return result;
 }
 

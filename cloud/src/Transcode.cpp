@@ -1,6 +1,7 @@
 #include "Transcode.h"
 
 #include "AvHandles.h"
+#include "StoredMedia.h"
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -24,6 +25,9 @@ constexpr int kDefaultOpusKbps = 96;
 // thread for a few milliseconds only.
 constexpr std::size_t kPieceBytes = 8 * 1024;
 constexpr int kIoBufferBytes = 16 * 1024;
+constexpr int kLowestSourceRate = 1000;
+constexpr int kHighestSourceRate = 384000;
+constexpr int kMostSourceChannels = 32;
 
 std::string lower(std::string s) {
     for (char &c : s)
@@ -220,11 +224,8 @@ struct Transcoder::State {
     }
 
     bool setUp(const std::string &path, const TranscodeTarget &target, double startSeconds) {
-        AVFormatContext *raw = nullptr;
-        if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
-            return false;
-        in.reset(raw);
-        if (avformat_find_stream_info(in.get(), nullptr) < 0)
+        in = openStoredFile(path);
+        if (!in || !findStreamInfo(in.get()))
             return false;
         const AVCodec *decoderCodec = nullptr;
         stream = av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoderCodec, 0);
@@ -234,6 +235,12 @@ struct Transcoder::State {
         if (!decoder ||
             avcodec_parameters_to_context(decoder.get(), in->streams[stream]->codecpar) < 0 ||
             avcodec_open2(decoder.get(), decoderCodec, nullptr) < 0)
+            return false;
+        // A header may claim any rate or layout: the resampler's tables grow
+        // with the rate, to gigabytes for an absurd one. No recording needs more.
+        if (decoder->sample_rate < kLowestSourceRate || decoder->sample_rate > kHighestSourceRate ||
+            decoder->ch_layout.nb_channels < 1 ||
+            decoder->ch_layout.nb_channels > kMostSourceChannels)
             return false;
         if (decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
             av_channel_layout_default(&decoder->ch_layout, decoder->ch_layout.nb_channels);
@@ -324,6 +331,13 @@ std::unique_ptr<Transcoder> Transcoder::open(const std::string &path, const Tran
         !state->setUp(path, target, startSeconds))
         return nullptr;
     return std::unique_ptr<Transcoder>(new Transcoder(std::move(state)));
+}
+
+double Transcoder::producedSeconds() const {
+    const State &s = *state_;
+    return s.encoder && s.encoder->sample_rate > 0
+               ? static_cast<double>(s.nextPts) / s.encoder->sample_rate
+               : 0;
 }
 
 long Transcoder::read(char *out, std::size_t max) {

@@ -43,6 +43,8 @@ public:
 
     // Copies up to `max` bytes into `out`; 0 once the stream has ended, -1 on failure.
     long read(char *out, std::size_t max) override;
+    // Seconds of audio encoded so far.
+    double producedSeconds() const;
 
     struct State;
 

@@ -2,6 +2,7 @@
 // arrived: until then it lives in incoming/, and a cut-off upload is removed.
 #include "Crypto.h"
 #include "ServerContext.h"
+#include "StoredMedia.h"
 #include "TagReader.h"
 
 namespace cloud {
@@ -124,6 +125,12 @@ void UploadState::store(const Request &req, Response &res, bool complete) {
         return refuse(400, "the upload holds no file part");
     if (file->size() == 0)
         return refuse(400, "the uploaded file is empty");
+    // Only audio that the server reads and plays is kept: anything else would
+    // be listed as a song, and sent to players as one.
+    const std::string incoming = file->path().string();
+    const auto tags = readTags(incoming, TagDepth::Quick);
+    if (!tags || !decodesAsAudio(incoming))
+        return refuse(415, "the file is not audio of an accepted format");
 
     StoredFile stored;
     stored.size = static_cast<std::int64_t>(file->size());
@@ -139,10 +146,8 @@ void UploadState::store(const Request &req, Response &res, bool complete) {
     UserMedia media;
     bool reused = false;
     try {
-        const auto tags = readTags(ctx.blobs.pathOf(stored.relPath).string(), TagDepth::Quick);
-        const Tags fileTags = tags.value_or(Tags{});
         media = ctx.store.addUpload(stored, describe(session.userId, name, stored.md5, tags),
-                                    reused, &kept, &fileTags);
+                                    reused, &kept, &*tags);
     } catch (...) {
         ctx.blobs.remove(stored.relPath);
         throw;

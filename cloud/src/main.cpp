@@ -30,6 +30,8 @@ const char *kUsage = R"(usage:
                                 older hashes are raised to it at the next sign-in)
       --weak-password-hashes-for-tests  allow --pbkdf2-iterations below 100000
       --threads N               event-loop threads (4)
+      --workers N               threads that decode covers and encode streams
+                                (one per processor, at least 2)
       --max-connections N       open connections in total (1024)
       --max-connections-per-address N  open connections of one address (256)
       --public-url URL          the address clients reach this server at (the listening address)
@@ -124,6 +126,7 @@ Config configFrom(const Args &args) {
         throw std::runtime_error("--pbkdf2-iterations must be at least " +
                                  std::to_string(kMinPbkdf2Iterations));
     c.threads = std::max(1, intOption(args, "--threads", c.threads));
+    c.workers = intOption(args, "--workers", c.workers);
     c.maxConnections = static_cast<unsigned>(
         std::max(1, intOption(args, "--max-connections", static_cast<int>(c.maxConnections))));
     c.maxConnectionsPerAddress =

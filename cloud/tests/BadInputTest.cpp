@@ -144,9 +144,9 @@ TEST_F(BadInputTest, UploadOverTheLimitWhileStreamingLeavesNothing) {
     TestServer small({"--max-upload-mib", "1"});
     small.addUser(kUser, kPassword);
     const std::string session = small.loginOrFail(kUser, kPassword);
-    const Reply r = small.upload(session, "big.mp3", std::string(1024 * 1024 + 10, 'x'));
+    const Reply r = small.upload(session, "big.mp3", wavBytes(1024 * 1024 + 10, "x"));
     EXPECT_EQ(r.status, 413);
-    EXPECT_EQ(small.upload(session, "fits.mp3", std::string(1024 * 1024, 'y')).status, 200);
+    EXPECT_EQ(small.upload(session, "fits.mp3", wavBytes(1024 * 1024, "y")).status, 200);
     EXPECT_EQ(filesIn(small.dataDir() / "incoming"), 0);
     EXPECT_EQ(filesIn(small.dataDir() / "media"), 1);
 }
@@ -189,7 +189,8 @@ TEST_F(BadInputTest, HostileFileNamesStayInsideTheDataFolder) {
     };
     int n = 0;
     for (const auto &[name, stored] : names) {
-        const Reply r = server.upload(cookie, name, "content " + std::to_string(n++));
+        const Reply r =
+            server.upload(cookie, name, wavBytes(4096, "content " + std::to_string(n++)));
         ASSERT_EQ(r.status, 200) << r.body;
     }
     const auto listing = server.listing(cookie, 0).json();
@@ -213,7 +214,7 @@ TEST_F(BadInputTest, RefusedUploadsKeepTheConnectionUsable) {
 }
 
 TEST_F(BadInputTest, DownloadsAreRefusedToStrangersAndForgers) {
-    const Reply up = server.upload(cookie, "mine.mp3", "my song");
+    const Reply up = server.upload(cookie, "mine.mp3", wavBytes(4096, "my song"));
     const std::int64_t id =
         up.json()->find("purchasedContent")->asArray()[0].find("id")->asInteger();
 
@@ -271,7 +272,7 @@ TEST_F(BadInputTest, ExpiredDownloadAddressIsRefused) {
     TestServer quick({"--download-link-lifetime", "0"});
     quick.addUser(kUser, kPassword);
     const std::string session = quick.loginOrFail(kUser, kPassword);
-    const Reply up = quick.upload(session, "a.mp3", "short-lived");
+    const Reply up = quick.upload(session, "a.mp3", wavBytes(4096, "short-lived"));
     const std::int64_t id =
         up.json()->find("purchasedContent")->asArray()[0].find("id")->asInteger();
     Reply redirect;

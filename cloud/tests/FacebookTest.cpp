@@ -109,7 +109,7 @@ TEST_F(FacebookTest, AuthorisationLeadsThroughTheDialogToAToken) {
     EXPECT_EQ(server.listing(cookie, 0).member("responseStatus"), "OK");
 
     // Downloads of a Facebook account prove themselves with the token.
-    const Reply up = server.upload(cookie, "fb.mp3", "facebook song");
+    const Reply up = server.upload(cookie, "fb.mp3", wavBytes(4096, "facebook song"));
     const auto id = up.json()->find("purchasedContent")->asArray()[0].find("id")->asInteger();
     const Reply redirect =
         server.get("/Vexmusic/rest/downloadController/redirectToCdnDownload/" + std::to_string(id) +

@@ -281,7 +281,7 @@ TEST(HardeningTest, SessionsLogsAndFieldsResistForgery) {
     EXPECT_EQ(server.postJson("/Vexmusic/userJson", body).status, 400);
 
     // A signed download address and a forged log line never reach the log as such.
-    const Reply up = server.upload(cookie, "log.mp3", "bytes to download");
+    const Reply up = server.upload(cookie, "log.mp3", wavBytes(4096, "bytes to download"));
     const auto mediaId = up.json()->find("purchasedContent")->asArray()[0].find("id")->asInteger();
     Reply redirect;
     EXPECT_EQ(server.download(cookie, mediaId, "log@example.org", "log password", &redirect).status,
@@ -317,7 +317,7 @@ TEST(HardeningTest, DataFolderIsTheOwnersAlone) {
     TestServer server;
     server.addUser("perm@example.org", "perm password");
     const std::string cookie = server.loginOrFail("perm@example.org", "perm password");
-    ASSERT_EQ(server.upload(cookie, "perm.mp3", "private bytes").status, 200);
+    ASSERT_EQ(server.upload(cookie, "perm.mp3", wavBytes(4096, "private bytes")).status, 200);
     namespace fs = std::filesystem;
     const auto others = fs::perms::group_all | fs::perms::others_all;
     EXPECT_EQ(fs::status(server.dataDir()).permissions() & others, fs::perms::none);

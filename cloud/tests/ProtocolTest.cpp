@@ -193,7 +193,8 @@ TEST_F(ProtocolTest, ListingReportsOnlyChangesSinceThePosition) {
     const Reply empty = server.listing(cookie, 0);
     EXPECT_TRUE(items(empty).empty());
 
-    const std::int64_t a = purchasedId(server.upload(cookie, "a.mp3", "first song bytes"));
+    const std::int64_t a =
+        purchasedId(server.upload(cookie, "a.mp3", wavBytes(4096, "first song bytes")));
     const Reply afterA = server.listing(cookie, 0);
     const auto listed = items(afterA);
     ASSERT_EQ(listed.size(), 1u);
@@ -203,13 +204,14 @@ TEST_F(ProtocolTest, ListingReportsOnlyChangesSinceThePosition) {
     EXPECT_EQ(item.find("deleted")->asInteger(), 0);
     EXPECT_EQ(item.find("downloadable")->asInteger(), 1);
     EXPECT_EQ(item.find("name")->asString(), "a.mp3");
-    EXPECT_EQ(item.find("checksum")->asString(), md5Hex("first song bytes"));
+    EXPECT_EQ(item.find("checksum")->asString(), md5Hex(wavBytes(4096, "first song bytes")));
 
     const std::int64_t p1 = position(afterA);
     EXPECT_TRUE(items(server.listing(cookie, p1)).empty());
     EXPECT_EQ(position(server.listing(cookie, p1)), p1);
 
-    const std::int64_t b = purchasedId(server.upload(cookie, "b.mp3", "second song bytes"));
+    const std::int64_t b =
+        purchasedId(server.upload(cookie, "b.mp3", wavBytes(4096, "second song bytes")));
     const Reply sinceP1 = server.listing(cookie, p1);
     ASSERT_EQ(items(sinceP1).size(), 1u);
     EXPECT_EQ(items(sinceP1).front().find("id")->asInteger(), b);

@@ -62,8 +62,8 @@ TEST(RestartTest, KilledServerKeepsCompletedUploadsAndDropsPartialOnes) {
     for (int t = 0; t < 4; ++t) {
         uploaders.emplace_back([&, t] {
             for (int i = 0; !stop; ++i) {
-                const std::string content = "song " + std::to_string(t) + "-" + std::to_string(i) +
-                                            std::string(200000, 'x');
+                const std::string content =
+                    wavBytes(200000, "song " + std::to_string(t) + "-" + std::to_string(i));
                 const Reply r = server.upload(cookie, "s.mp3", content);
                 if (r.status != 200)
                     continue; // the server went away mid-request

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -385,6 +386,37 @@ PlayerCredentials addPlayerPassword(TestServer &server, const std::string &email
 std::string readFile(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string wavBytes(std::size_t size, const std::string &seed) {
+    size = std::max<std::size_t>(size, 64) & ~std::size_t{1};
+    std::string out;
+    const auto put = [&out](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    const auto data = static_cast<std::uint32_t>(size - 44);
+    out += "RIFF";
+    put(static_cast<std::uint32_t>(size - 8), 4);
+    out += "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);         // PCM
+    put(1, 2);         // mono
+    put(22050, 4);     // samples a second
+    put(22050 * 2, 4); // bytes a second
+    put(2, 2);
+    put(16, 2);
+    out += "data";
+    put(data, 4);
+    // A pseudo-random walk from the seed: noise, not silence, and its own.
+    std::uint32_t state = 2166136261u;
+    for (const char c : seed)
+        state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
+    for (std::uint32_t i = 0; i < data; i += 2) {
+        state = state * 1664525u + 1013904223u;
+        put(state >> 16, 2);
+    }
+    return out;
 }
 
 std::string md5Hex(const std::string &bytes) {

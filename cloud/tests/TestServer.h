@@ -109,6 +109,9 @@ struct PlayerCredentials {
 PlayerCredentials addPlayerPassword(TestServer &server, const std::string &email,
                                     const std::string &name);
 std::string readFile(const std::filesystem::path &path);
+// A PCM WAV file of `size` bytes (at least 64) whose samples come from
+// `seed`: real audio, made without ffmpeg, that differs for every seed.
+std::string wavBytes(std::size_t size, const std::string &seed);
 std::string md5Hex(const std::string &bytes);
 // Query-field encoding: letters, digits and ".-_" as they are, the rest %XX.
 std::string percentEncode(const std::string &s);

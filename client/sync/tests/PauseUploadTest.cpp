@@ -103,7 +103,7 @@ protected:
         s.setResumeAfterNetworkLoss(false, 100);
 
         song = dir.filePath(QStringLiteral("long song.mp3"));
-        ASSERT_TRUE(TestSongs::makeFileOfSize(song, kSongBytes));
+        ASSERT_TRUE(TestSongs::makeSilenceOfSize(song, kSongBytes));
         auto track = std::make_shared<Audio>();
         track->fileURL = song;
         track->name = QStringLiteral("long song.mp3");

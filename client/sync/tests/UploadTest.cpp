@@ -353,7 +353,7 @@ TEST_F(UploadTest, ALogOutDuringAnUploadSendsNothingOfTheFirstAccountToTheNext) 
     sonarbox.setLoggedUser(first);
     for (int i = 1; i <= 4; ++i) {
         const QString path = dir.filePath(QStringLiteral("ada %1.mp3").arg(i));
-        ASSERT_TRUE(TestSongs::makeFileOfSize(path, 12 * 1024 * 1024 + i));
+        ASSERT_TRUE(TestSongs::makeSilenceOfSize(path, 12 * 1024 * 1024 + i));
         storeTrack(path, QStringLiteral("ada %1.mp3").arg(i), QStringLiteral("ada %1").arg(i));
     }
 

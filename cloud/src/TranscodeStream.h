@@ -1,0 +1,38 @@
+// A transcoded answer made on the worker pool, a piece at a time while the
+// client takes the last one. Once it is well ahead of the listener it is
+// paced to a few times real time: a player needs no more, and a reader as
+// fast as the network would otherwise hold a worker for the whole song.
+#pragma once
+
+#include "StreamSlots.h"
+#include "Transcode.h"
+#include "WorkPool.h"
+
+#include <chrono>
+#include <memory>
+
+namespace cloud {
+
+// When the piece after `producedSeconds` of audio may be made, for a stream
+// that began at `start`: at once within the lead, then at `kPace` × real time.
+WorkPool::Clock::time_point nextPieceAt(WorkPool::Clock::time_point start, double producedSeconds);
+
+class TranscodeStream : public http::BodyStream {
+public:
+    TranscodeStream(std::unique_ptr<Transcoder> encoder, WorkPool &pool,
+                    std::shared_ptr<StreamSlots::Ticket> slot);
+    ~TranscodeStream() override;
+
+    long read(char *out, std::size_t max) override;
+
+    // What the stream and its piece under way share: a client may leave, and
+    // its stream go, while a worker still makes the next piece.
+    struct Pieces;
+
+private:
+    std::shared_ptr<Pieces> pieces_;
+    WorkPool &pool_;
+    std::shared_ptr<StreamSlots::Ticket> slot_;
+};
+
+} // namespace cloud
