@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the project needs, builds it and runs every test.
-#   scripts/test.sh                      the normal build in build/
-#   SANITIZE=address,undefined scripts/test.sh   the same under ASan+UBSan (build-address-undefined/)
+# Installs what the project needs, builds it and runs the tests.
+#   scripts/test.sh                      every test, in the normal build in build/
+#   SANITIZE=address,undefined scripts/test.sh   under ASan+UBSan (build-address-undefined/)
 #   SANITIZE=thread scripts/test.sh      under ThreadSanitizer (build-thread/)
+# The sanitizer builds run all but the end-to-end, package, browser and
+# desktop tests, which the normal build runs (see below).
 # Extra arguments go to ctest (for example: -L unit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,11 +38,14 @@ case "${SANITIZE:-}" in
 esac
 # The package and the browser tests check files and pages, not this build's
 # memory use, and the desktop tests a real X server, whose platform plug-in
-# loads and unloads drivers that the leak checker then cannot name: the
-# sanitizer trees leave them to the normal run (the offscreen GUI tests stay).
+# loads and unloads drivers that the leak checker then cannot name. The
+# end-to-end tests run whole syncs through the same code that the unit and
+# integration tests run piece by piece, and take longest of all, several
+# times longer under a sanitizer. The sanitizer trees leave all four to the
+# normal run (the offscreen GUI tests stay).
 skip=()
 if [ -n "${SANITIZE:-}" ]; then
-  skip=(-LE '^(package|browser|desktop)$')
+  skip=(-LE '^(package|browser|desktop|e2e)$')
 fi
 cd "$build"
 ctest -j2 --output-on-failure "${skip[@]}" "$@"

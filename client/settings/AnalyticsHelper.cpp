@@ -1,7 +1,5 @@
 #include "AnalyticsHelper.h"
 
-#include <QDeadlineTimer>
-
 #include "Logging.h"
 #include "ServiceTls.h"
 
@@ -88,27 +86,27 @@ AnalyticsHelper::~AnalyticsHelper() {
 }
 
 void AnalyticsHelper::setDomainName(const QString &domainName) {
-    QMutexLocker lock(&m_lock);
+    const std::lock_guard lock(m_lock);
     m_domainName = domainName;
 }
 
 void AnalyticsHelper::setAnalyticsAccountCode(const QString &accountCode) {
-    QMutexLocker lock(&m_lock);
+    const std::lock_guard lock(m_lock);
     m_accountCode = accountCode;
 }
 
 void AnalyticsHelper::setCollectorUrl(const QUrl &url) {
-    QMutexLocker lock(&m_lock);
+    const std::lock_guard lock(m_lock);
     m_collectorUrl = url;
 }
 
 void AnalyticsHelper::setClientId(const QString &clientId) {
-    QMutexLocker lock(&m_lock);
+    const std::lock_guard lock(m_lock);
     m_clientId = clientId;
 }
 
 void AnalyticsHelper::setTimeoutMs(int ms) {
-    QMutexLocker lock(&m_lock);
+    const std::lock_guard lock(m_lock);
     m_timeoutMs = ms;
 }
 
@@ -118,7 +116,7 @@ bool AnalyticsHelper::fireEvent(const QString &action, const QString &withEventC
     Event dropped;
     bool overflow = false;
     {
-        QMutexLocker lock(&m_lock);
+        const std::lock_guard lock(m_lock);
         const QString scheme = m_collectorUrl.scheme();
         if (m_stopped || !m_collectorUrl.isValid() ||
             (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
@@ -173,7 +171,7 @@ bool AnalyticsHelper::fireEvent(const QString &action, const QString &withEventC
 }
 
 bool AnalyticsHelper::takeNext(Event &event) {
-    QMutexLocker lock(&m_lock);
+    const std::lock_guard lock(m_lock);
     if (m_stopped || m_queue.empty())
         return false;
     event = std::move(m_queue.front());
@@ -183,29 +181,26 @@ bool AnalyticsHelper::takeNext(Event &event) {
 }
 
 void AnalyticsHelper::eventDone() {
-    QMutexLocker lock(&m_lock);
+    const std::lock_guard lock(m_lock);
     if (m_pending > 0 && --m_pending == 0)
-        m_idle.wakeAll();
+        m_idle.notify_all();
 }
 
 bool AnalyticsHelper::flush(int ms) {
-    QMutexLocker lock(&m_lock);
-    const QDeadlineTimer deadline(ms);
-    while (m_pending > 0 && !m_stopped) {
-        if (!m_idle.wait(&m_lock, deadline))
-            return false;
-    }
+    std::unique_lock lock(m_lock);
+    m_idle.wait_for(lock, std::chrono::milliseconds(ms),
+                    [this] { return m_pending == 0 || m_stopped; });
     return m_pending == 0;
 }
 
 void AnalyticsHelper::shutdown() {
     std::unique_ptr<QThread> thread;
     {
-        QMutexLocker lock(&m_lock);
+        const std::lock_guard lock(m_lock);
         m_stopped = true;
         m_queue.clear();
         m_pending = 0;
-        m_idle.wakeAll();
+        m_idle.notify_all();
         thread = std::move(m_thread);
         m_worker = nullptr;
     }

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QUrl>
-#include <QWaitCondition>
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class AnalyticsWorker;
 
@@ -74,7 +74,10 @@ private:
     // An event taken by the worker has been sent or has failed.
     void eventDone();
 
-    mutable QMutex m_lock;
+    // Not QMutex with QWaitCondition: the wait lets go of the lock inside
+    // Qt's own library, where ThreadSanitizer does not see it, and the
+    // worker's next lock then looks like a second lock of a held mutex.
+    mutable std::mutex m_lock;
     QString m_domainName;
     QString m_accountCode;
     QString m_clientId;
@@ -82,7 +85,7 @@ private:
     int m_timeoutMs = DefaultTimeoutMs;
     std::deque<Event> m_queue;
     int m_pending = 0; // waiting or in flight
-    QWaitCondition m_idle;
+    std::condition_variable m_idle;
     bool m_stopped = false;
     std::unique_ptr<QThread> m_thread;
     AnalyticsWorker *m_worker = nullptr; // lives on m_thread

@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include "TestChild.h"
+
 #include <QDeadlineTimer>
 
 #include <cerrno>
@@ -42,7 +44,7 @@ std::vector<char *> pointers(std::vector<QByteArray> &texts) {
 
 ChildProcess::~ChildProcess() {
     if (!m_reaped) {
-        ::kill(m_pid, SIGKILL);
+        testchild::signalGroup(m_pid, SIGKILL);
         waitForFinished(10000);
     }
     closeFd(m_input);
@@ -76,9 +78,12 @@ bool ChildProcess::start(const QString &program, const QStringList &args, const 
         errors = ::open(options.errorFile.toLocal8Bit().constData(),
                         O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
 
+    const pid_t test = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Only async-signal-safe calls until exec.
+        if (!testchild::tieToTest(test))
+            ::_exit(127);
         ::dup2(in[0], STDIN_FILENO);
         if (out[1] >= 0)
             ::dup2(out[1], STDOUT_FILENO);
@@ -89,6 +94,8 @@ bool ChildProcess::start(const QString &program, const QStringList &args, const 
         ::execvpe(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
+    if (pid > 0)
+        ::setpgid(pid, pid); // as the child does: a signal to the group reaches it from now on
     ::close(in[0]);
     if (out[1] >= 0)
         ::close(out[1]);
@@ -105,6 +112,7 @@ bool ChildProcess::start(const QString &program, const QStringList &args, const 
     m_pid = pid;
     m_reaped = false;
     m_exitCode = -1;
+    m_endingSignal = 0;
     m_captured.clear();
     m_input = in[1];
     m_output = out[0];
@@ -164,6 +172,7 @@ bool ChildProcess::isRunning() {
     if (r == m_pid) {
         m_reaped = true;
         m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        m_endingSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         return false;
     }
     return r == 0;
@@ -192,9 +201,9 @@ void ChildProcess::signal(int signalNumber) {
 void ChildProcess::stop(int graceMs) {
     if (!isRunning())
         return;
-    signal(SIGTERM);
+    testchild::signalGroup(m_pid, SIGTERM);
     if (!waitForFinished(graceMs)) {
-        signal(SIGKILL);
+        testchild::signalGroup(m_pid, SIGKILL);
         waitForFinished(2000);
     }
 }
@@ -209,12 +218,13 @@ ChildProcess::Result ChildProcess::run(const QString &program, const QStringList
     child.write(input);
     child.closeInput();
     if (!child.waitForFinished(timeoutMs)) {
-        child.signal(SIGKILL);
+        testchild::signalGroup(child.pid(), SIGKILL);
         child.waitForFinished(10000);
         result.output = child.output();
         return result;
     }
     result.output = child.output();
     result.exitCode = child.exitCode();
+    result.signal = child.endingSignal();
     return result;
 }

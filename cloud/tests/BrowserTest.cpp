@@ -1,11 +1,10 @@
 // The web player in headless Chromium (cloud/tests/web-player/browser.mjs,
 // through the npm package puppeteer-core) against the real server, with a
 // library of uploads and a catalogue match.
+#include "TestChild.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 namespace fs = std::filesystem;
 using namespace cloudtest;
@@ -51,13 +50,8 @@ TEST(BrowserTest, SignInBrowsePlaySearchAndSignOut) {
                             "' && node browser.mjs http://127.0.0.1:" +
                             std::to_string(server.port()) +
                             " ann@example.com ann-secret 'Blue Hours' Bob '" + shot + "' 2>&1";
-    FILE *pipe = popen(cmd.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
     std::string output;
-    char buf[4096];
-    while (const std::size_t got = fread(buf, 1, sizeof buf, pipe))
-        output.append(buf, got);
-    EXPECT_EQ(pclose(pipe), 0) << output;
+    EXPECT_EQ(testchild::shell(cmd, &output), 0) << output;
     EXPECT_NE(output.find("all checks passed"), std::string::npos) << output;
     EXPECT_GT(fs::exists(shot) ? fs::file_size(shot) : 0, 10000u);
 }

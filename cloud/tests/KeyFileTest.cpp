@@ -2,6 +2,7 @@
 // link.key signs download addresses), through the real program: a damaged or
 // unreadable one stops it with a message and is never replaced.
 #include "Crypto.h"
+#include "TestChild.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
@@ -33,19 +34,16 @@ Finished runCloudStderr(const std::vector<std::string> &args) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(fds[1], 2);
-        std::vector<char *> argv;
-        for (auto &a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    // Dies with the test, however the test ends.
+    const pid_t pid = testchild::spawn(all, null, fds[1]);
     close(fds[1]);
+    if (null >= 0)
+        close(null);
+    if (pid < 0) {
+        close(fds[0]);
+        throw std::runtime_error("fork");
+    }
     Finished out;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     bool stopped = false;

@@ -2,11 +2,11 @@
 // desktop client makes it (uploads and a catalogue match), read back through
 // every answer shape, streamed, and attacked.
 #include "Crypto.h"
+#include "TestChild.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -319,7 +319,7 @@ TEST_F(PlayerApiTest, CoverArtIsTheEmbeddedPictureScaledOnRequest) {
     std::ofstream(scaled, std::ios::binary) << r.body;
     const std::string probe = "ffprobe -v error -show_entries stream=width,height -of csv=p=0 '" +
                               scaled.string() + "' > '" + scaled.string() + ".txt'";
-    ASSERT_EQ(std::system(probe.c_str()), 0);
+    ASSERT_EQ(testchild::shell(probe), 0);
     EXPECT_EQ(readFile(scaled.string() + ".txt"), "60,40\n");
 
     EXPECT_EQ(annError("getCoverArt", "id=" + text(songs.at("Second Wind"), "id")), 70);
@@ -503,7 +503,7 @@ TEST(PlayerLibraryUpgradeTest, AnOlderDataFolderGetsItsTagsAtStart) {
     const std::string wipe = "sqlite3 '" + (server.dataDir() / "cloud.sqlite").string() +
                              "' 'DELETE FROM library_songs; DELETE FROM library_albums; "
                              "DELETE FROM library_artists; DELETE FROM file_tags;'";
-    ASSERT_EQ(std::system(wipe.c_str()), 0);
+    ASSERT_EQ(testchild::shell(wipe), 0);
     server.start();
     const Reply r =
         server.get("/rest/search3?f=json&query=&" + tokenAuth("dee@example.com", phone.password));
@@ -528,7 +528,7 @@ TEST_F(PlayerApiTest, AThirdPartyClientBrowsesStreamsAndEdits) {
         "cd '" SONARBOX_PLAYER_CLIENT_DIR "' && node client.mjs http://127.0.0.1:" +
         std::to_string(server->port()) + " ann@example.com " + annPhone->password + " " +
         annPhone->apiKey + " '" + expected.string() + "' > '" + expected.string() + ".log' 2>&1";
-    const int rc = std::system(cmd.c_str());
+    const int rc = testchild::shell(cmd);
     EXPECT_EQ(rc, 0) << readFile(expected.string() + ".log");
     EXPECT_NE(readFile(expected.string() + ".log").find("checked 3 songs"), std::string::npos);
 }

@@ -1,6 +1,7 @@
 #include "TestServer.h"
 
 #include "Crypto.h"
+#include "TestChild.h"
 
 #include <httplib.h>
 
@@ -9,7 +10,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,14 +28,6 @@ using cloud::json::Value;
 namespace cloudtest {
 
 namespace {
-
-std::vector<char *> argvOf(std::vector<std::string> &args) {
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return argv;
-}
 
 Reply toReply(const httplib::Result &result) {
     Reply r;
@@ -86,28 +78,17 @@ CommandResult runCloud(const std::vector<std::string> &args) {
     std::vector<std::string> all = {SONARBOX_CLOUD_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     int fds[2];
-    if (pipe(fds) != 0)
+    if (pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        auto argv = argvOf(all);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    const pid_t pid = testchild::spawn(all, fds[1], fds[1]);
     close(fds[1]);
     CommandResult result;
     char buf[4096];
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+    while (pid > 0 && (n = read(fds[0], buf, sizeof buf)) > 0)
         result.output.append(buf, static_cast<std::size_t>(n));
     close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.exitCode = pid > 0 ? testchild::wait(pid) : -1;
     return result;
 }
 
@@ -145,23 +126,19 @@ void TestServer::start() {
                                      "--analytics-readback"};
     args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
     int fds[2];
-    if (pipe(fds) != 0)
+    if (pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
     const std::string log = (dataDir() / "server.log").string();
-    pid_ = fork();
-    if (pid_ == 0) {
-        // A test that crashes must not leave its server behind.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        dup2(fds[1], 1);
-        const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        dup2(err, 2);
-        close(fds[0]);
-        close(fds[1]);
-        auto argv = argvOf(args);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    // Dies with the test, however the test ends.
+    pid_ = testchild::spawn(args, fds[1], err);
     close(fds[1]);
+    if (err >= 0)
+        close(err);
+    if (pid_ < 0) {
+        close(fds[0]);
+        throw std::runtime_error("fork");
+    }
     // The first line names the port.
     std::string line;
     pollfd p{fds[0], POLLIN, 0};
@@ -344,7 +321,7 @@ fs::path makeAudio(const fs::path &dir, const std::string &name, double frequenc
     cmd << "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=" << frequency
         << ":duration=1 -metadata title='" << title << "' -metadata artist='" << artist
         << "' -metadata album='" << album << "' '" << out.string() << "'";
-    if (std::system(cmd.str().c_str()) != 0)
+    if (testchild::shell(cmd.str()) != 0)
         throw std::runtime_error("ffmpeg failed: " + cmd.str());
     return out;
 }
@@ -359,7 +336,7 @@ fs::path makeSong(const fs::path &dir, const std::string &name, double frequency
         cmd << "-f lavfi -i color=c=red:s=300x200:d=1 -frames:v 1 -map 0:a -map 1:v -c:v mjpeg "
                "-disposition:v attached_pic -id3v2_version 3 ";
     cmd << tags << " -b:a 128k '" << out.string() << "'";
-    if (std::system(cmd.str().c_str()) != 0)
+    if (testchild::shell(cmd.str()) != 0)
         throw std::runtime_error("ffmpeg failed: " + cmd.str());
     return out;
 }

@@ -1,13 +1,12 @@
 // The server over HTTPS with a certificate made for the test: a client that
 // trusts that certificate signs in; one that does not, or that speaks plain
 // HTTP, gets nowhere.
+#include "TestChild.h"
 #include "TestServer.h"
 
 #include <httplib.h>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using namespace cloudtest;
 
@@ -21,7 +20,7 @@ TEST(TlsTest, SignInOverHttpsWithATestCertificate) {
         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
         "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
         key + " -out " + cert + " 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(testchild::shell(command), 0);
 
     TestServer server({"--tls-cert", cert, "--tls-key", key});
     server.addUser("tls@example.org", "tls password");

@@ -1,6 +1,7 @@
 #include "Avhandler.h"
 #include "FileMetadata.h"
 #include "TestAudio.h"
+#include "TestChild.h"
 
 #include <gtest/gtest.h>
 
@@ -215,7 +216,7 @@ TEST(Digest, WholeFileLowerCaseHex) {
     ASSERT_EQ(0, Avhandler::ComputeMD5Sum(testaudio::text("abc.bin", content).c_str(), &md5));
     const std::string path = testaudio::folder() + "/abc.bin";
     const std::string command = "md5sum '" + path + "' > '" + path + ".md5'";
-    ASSERT_EQ(0, std::system(command.c_str()));
+    ASSERT_EQ(0, testchild::shell(command));
     char expected[33] = {};
     FILE *file = std::fopen((path + ".md5").c_str(), "r");
     ASSERT_NE(nullptr, file);

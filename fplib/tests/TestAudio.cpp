@@ -1,6 +1,7 @@
 #include "TestAudio.h"
 
-#include <cstdlib>
+#include "TestChild.h"
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -49,7 +50,7 @@ std::string make(const std::string &name, const std::string &arguments) {
     const std::string path = folder() + "/" + name;
     const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments +
                                 " '" + path + "' </dev/null";
-    const std::string result = std::system(command.c_str()) == 0 ? path : std::string();
+    const std::string result = testchild::shell(command) == 0 ? path : std::string();
     made()[name] = result;
     return result;
 }

@@ -2,6 +2,7 @@
 // catalogue: the same answers over TLS with a certificate made here, and a
 // refused, failed or late lookup reported as the query's error, never as a
 // miss.
+#include "TestChild.h"
 #include "query_results.h"
 #include "test_catalog.h"
 
@@ -12,14 +13,12 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 using namespace recog::testaudio;
 
@@ -36,23 +35,14 @@ public:
     bool start(const std::vector<std::string> &extra) {
         std::vector<std::string> args = {SONARBOX_CLOUD_BINARY, "serve", "--listen", "127.0.0.1:0"};
         args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
         int out[2];
-        if (pipe(out) != 0)
+        if (pipe2(out, O_CLOEXEC) != 0)
             return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
+        // Dies with the test, however the test ends.
+        pid_ = testchild::spawn(args, out[1]);
         close(out[1]);
-        if (rc != 0) {
+        if (pid_ < 0) {
             close(out[0]);
-            pid_ = -1;
             return false;
         }
         // "listening on https://127.0.0.1:PORT"
@@ -173,7 +163,7 @@ protected:
             "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
             "-addext subjectAltName=IP:127.0.0.1 -keyout " +
             dir_->file("key.pem") + " -out " + dir_->file("cert.pem") + " >/dev/null 2>&1";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        ASSERT_EQ(testchild::shell(cmd), 0);
         server_ = new CloudProcess;
         ASSERT_TRUE(server_->start(
             {"--data", dir_->file("cloud"), "--tls-cert", dir_->file("cert.pem"), "--tls-key",

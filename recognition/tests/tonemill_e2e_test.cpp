@@ -1,5 +1,6 @@
 // libtonemill linked against the engine: generated files identified in one
 // call, the document carrying the catalogue's values.
+#include "TestChild.h"
 #include "json_reader.h"
 #include "music_synth.h"
 #include "test_catalog.h"
@@ -15,7 +16,7 @@ using namespace recog::testaudio;
 namespace {
 
 bool sh(const std::string &command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return testchild::shell(command + " >/dev/null 2>&1") == 0;
 }
 
 std::string writeSong(const TempDir &dir, uint32_t seed, const std::string &name) {

@@ -1,5 +1,6 @@
 // sonarbox-headless run as a person runs it: a process with a home of its
 // own, against a real sonarbox-cloud on 127.0.0.1.
+#include "ChildProcess.h"
 #include "CloudProcess.h"
 #include "TestEnvironment.h"
 #include "TestSongs.h"
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -36,13 +36,12 @@ class Home {
 public:
     explicit Home(const QString &gateway) {
         const QString home = m_dir.path();
-        m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert(QStringLiteral("HOME"), home);
-        m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-        m_env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-        m_env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-        m_env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-        m_env.remove(QStringLiteral("SONARBOX_CONFIG"));
+        m_environment = {QStringLiteral("HOME=") + home,
+                         QStringLiteral("XDG_CONFIG_HOME=") + home + QStringLiteral("/.config"),
+                         QStringLiteral("XDG_DATA_HOME=") + home + QStringLiteral("/.local/share"),
+                         QStringLiteral("XDG_CACHE_HOME=") + home + QStringLiteral("/.cache"),
+                         QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                         QStringLiteral("SONARBOX_CONFIG")};
         pointAt(gateway);
     }
 
@@ -74,27 +73,25 @@ public:
         return prefs.value(key);
     }
 
-    void start(QProcess &p, const QStringList &args) const {
-        p.setProcessEnvironment(m_env);
-        p.start(QStringLiteral(SONARBOX_HEADLESS_EXE),
-                QStringList{QStringLiteral("--config"), configFile()} + args);
+    // An engine that goes on running: its standard output captured, its
+    // standard error kept in a file of the home.
+    bool start(ChildProcess &p, const QStringList &args) const {
+        return p.start(QStringLiteral(SONARBOX_HEADLESS_EXE), arguments(args),
+                       options(path(QStringLiteral("engine-errors.txt"))));
     }
 
     Result run(const QStringList &args, const QString &input = QString()) const {
-        QProcess p;
-        start(p, args);
-        p.write(input.toUtf8());
-        p.closeWriteChannel();
+        const QString errors = path(QStringLiteral("errors.txt"));
+        QFile::remove(errors);
+        const ChildProcess::Result done =
+            ChildProcess::run(QStringLiteral(SONARBOX_HEADLESS_EXE), arguments(args),
+                              input.toUtf8(), 120000, options(errors));
         Result r;
-        const bool finished = p.waitForFinished(120000);
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        if (!finished) {
-            p.kill();
-            p.waitForFinished();
-        } else if (p.exitStatus() == QProcess::NormalExit) {
-            r.exitCode = p.exitCode();
-        }
+        r.exitCode = done.exitCode;
+        r.out = QString::fromUtf8(done.output);
+        QFile said(errors);
+        if (said.open(QIODevice::ReadOnly))
+            r.err = QString::fromUtf8(said.readAll());
         return r;
     }
 
@@ -107,8 +104,18 @@ public:
     }
 
 private:
+    QStringList arguments(const QStringList &args) const {
+        return QStringList{QStringLiteral("--config"), configFile()} + args;
+    }
+    ChildProcess::Options options(const QString &errorFile) const {
+        ChildProcess::Options o = ChildProcess::captured();
+        o.environment = m_environment;
+        o.errorFile = errorFile;
+        return o;
+    }
+
     QTemporaryDir m_dir;
-    QProcessEnvironment m_env;
+    QStringList m_environment;
 };
 
 class HeadlessTest : public ::testing::Test {
@@ -225,12 +232,12 @@ TEST_F(HeadlessTest, StatusCountsTheStoredTracksByWhatTheServiceSaidOfThem) {
     Home home(cloud->baseUrl());
     ASSERT_EQ(home.status().exitCode, 0); // makes the store
     // Two the service could not supply (to upload), one it could, one it never answered.
-    QProcess sqlite;
-    sqlite.start(QStringLiteral("sqlite3"),
-                 {home.path(QStringLiteral(".local/share/Sonarbox/Sonarbox.sqlite")),
-                  QStringLiteral("INSERT INTO Audio (checksum, downloadable) VALUES "
-                                 "('a', 0), ('b', 0), ('c', 1), ('d', NULL)")});
-    ASSERT_TRUE(sqlite.waitForFinished() && sqlite.exitCode() == 0);
+    ASSERT_EQ(ChildProcess::run(QStringLiteral("sqlite3"),
+                                {home.path(QStringLiteral(".local/share/Sonarbox/Sonarbox.sqlite")),
+                                 QStringLiteral("INSERT INTO Audio (checksum, downloadable) VALUES "
+                                                "('a', 0), ('b', 0), ('c', 1), ('d', NULL)")})
+                  .exitCode,
+              0);
 
     const QString status = home.status().out;
     EXPECT_TRUE(status.contains(QStringLiteral("Tracks stored: 4\n"
@@ -242,8 +249,7 @@ TEST_F(HeadlessTest, StatusCountsTheStoredTracksByWhatTheServiceSaidOfThem) {
 TEST_F(HeadlessTest, TracksListsEveryStoredTrackWithItsStateAndFailedOnlyTheFailures) {
     Home home(cloud->baseUrl());
     ASSERT_EQ(home.status().exitCode, 0); // makes the store
-    QProcess sqlite;
-    sqlite.start(
+    const ChildProcess::Result sqlite = ChildProcess::run(
         QStringLiteral("sqlite3"),
         {home.path(QStringLiteral(".local/share/Sonarbox/Sonarbox.sqlite")),
          QStringLiteral(
@@ -255,8 +261,7 @@ TEST_F(HeadlessTest, TracksListsEveryStoredTrackWithItsStateAndFailedOnlyTheFail
              "('d', 'Dune', 'Tide', '/m/d.mp3', 0, NULL, NULL, 0), "
              "('e', 'Eddy', 'Tide', '/m/e.mp3', NULL, NULL, NULL, 0), "
              "('f', NULL, 'Tide', '/m/Fjord.mp3', 0, NULL, 'HTTP status 413', 0)")});
-    ASSERT_TRUE(sqlite.waitForFinished() && sqlite.exitCode() == 0)
-        << sqlite.readAllStandardError().toStdString();
+    ASSERT_EQ(sqlite.exitCode, 0) << sqlite.output.toStdString();
 
     const Result all = home.run({QStringLiteral("--tracks")});
     EXPECT_EQ(all.exitCode, 0) << all.all().toStdString();
@@ -442,23 +447,20 @@ TEST_F(HeadlessTest, SigtermInTheHourlyModeStopsCleanlyAndKeepsTheStore) {
     Home home(cloud->baseUrl());
     signInWithEmptyLibrary(home);
 
-    QProcess p;
-    home.start(p, {});
+    ChildProcess p;
+    ASSERT_TRUE(home.start(p, {}));
     QByteArray seen;
     const bool synced = TestEnvironment::waitUntil(
         [&] {
-            p.waitForReadyRead(20);
-            seen += p.readAllStandardOutput();
-            return seen.contains("Next sync in about an hour.") ||
-                   p.state() == QProcess::NotRunning;
+            seen = p.output(20);
+            return seen.contains("Next sync in about an hour.") || !p.isRunning();
         },
         120000);
-    ASSERT_TRUE(synced && p.state() == QProcess::Running) << seen.toStdString();
+    ASSERT_TRUE(synced && p.isRunning()) << seen.toStdString();
 
-    ::kill(pid_t(p.processId()), SIGTERM);
+    p.signal(SIGTERM);
     ASSERT_TRUE(p.waitForFinished(30000));
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(p.exitCode(), 0); // -1 when a signal ended it
 
     const QString status = home.status().out;
     EXPECT_TRUE(status.contains(QStringLiteral("Account: ada@example.com")))
@@ -474,24 +476,22 @@ TEST_F(HeadlessTest, ASecondEngineOnTheStoreIsRefusedAndTheStatusStillAnswers) {
     Home home(cloud->baseUrl());
     signInWithEmptyLibrary(home);
 
-    QProcess engine;
-    home.start(engine, {});
+    ChildProcess engine;
+    ASSERT_TRUE(home.start(engine, {}));
     QByteArray seen;
     ASSERT_TRUE(TestEnvironment::waitUntil(
         [&] {
-            engine.waitForReadyRead(20);
-            seen += engine.readAllStandardOutput();
-            return seen.contains("Next sync in about an hour.") ||
-                   engine.state() == QProcess::NotRunning;
+            seen = engine.output(20);
+            return seen.contains("Next sync in about an hour.") || !engine.isRunning();
         },
         120000))
         << seen.toStdString();
-    ASSERT_EQ(engine.state(), QProcess::Running) << seen.toStdString();
+    ASSERT_TRUE(engine.isRunning()) << seen.toStdString();
 
     const Result second = home.run({QStringLiteral("--once")});
     EXPECT_EQ(second.exitCode, 4) << second.all().toStdString();
     EXPECT_TRUE(second.err.contains(
-        QStringLiteral("is in use by sonarbox-headless (process %1)").arg(engine.processId())))
+        QStringLiteral("is in use by sonarbox-headless (process %1)").arg(engine.pid())))
         << second.err.toStdString();
     EXPECT_TRUE(second.err.contains(QStringLiteral("Not syncing.")));
     EXPECT_FALSE(second.out.contains(QStringLiteral("Sync started")));
@@ -503,7 +503,7 @@ TEST_F(HeadlessTest, ASecondEngineOnTheStoreIsRefusedAndTheStatusStillAnswers) {
 
     // Killed outright, the engine leaves its lock file behind; a lock whose
     // process is gone is taken over.
-    ::kill(pid_t(engine.processId()), SIGKILL);
+    engine.signal(SIGKILL);
     ASSERT_TRUE(engine.waitForFinished(10000));
     const Result after = home.run({QStringLiteral("--once")});
     EXPECT_EQ(after.exitCode, 0) << after.all().toStdString();
@@ -558,21 +558,21 @@ TEST_F(HeadlessTest, PauseAndResumeReachTheRunningEngineAndThePauseOutlastsIt) {
     EXPECT_FALSE(home.preference(QStringLiteral("syncPaused")).isValid());
 
     // Waits until the engine has printed `text` `times` times.
-    const auto waitFor = [](QProcess &engine, QByteArray &seen, const char *text, int times = 1) {
+    const auto waitFor = [](ChildProcess &engine, QByteArray &seen, const char *text,
+                            int times = 1) {
         return TestEnvironment::waitUntil(
                    [&] {
-                       engine.waitForReadyRead(20);
-                       seen += engine.readAllStandardOutput();
-                       return seen.count(text) >= times || engine.state() == QProcess::NotRunning;
+                       seen = engine.output(20);
+                       return seen.count(text) >= times || !engine.isRunning();
                    },
                    120000) &&
-               engine.state() == QProcess::Running;
+               engine.isRunning();
     };
     const char *const synced = "Next sync in about an hour.";
     const char *const waiting = "Paused: waiting until syncing may go on.";
 
-    QProcess engine;
-    home.start(engine, {});
+    ChildProcess engine;
+    ASSERT_TRUE(home.start(engine, {}));
     QByteArray seen;
     ASSERT_TRUE(waitFor(engine, seen, synced)) << seen.toStdString();
 
@@ -593,7 +593,7 @@ TEST_F(HeadlessTest, PauseAndResumeReachTheRunningEngineAndThePauseOutlastsIt) {
     ASSERT_TRUE(waitFor(engine, seen, synced, 2)) << seen.toStdString();
 
     ASSERT_EQ(home.run({pause}).exitCode, 0);
-    ::kill(pid_t(engine.processId()), SIGTERM);
+    engine.signal(SIGTERM);
     ASSERT_TRUE(engine.waitForFinished(30000));
 
     // Paused from the start: no sign-in, no sync, and --once says why.
@@ -602,13 +602,13 @@ TEST_F(HeadlessTest, PauseAndResumeReachTheRunningEngineAndThePauseOutlastsIt) {
     EXPECT_TRUE(once.err.contains(QStringLiteral("Paused: not syncing")))
         << once.all().toStdString();
     EXPECT_FALSE(once.out.contains(QStringLiteral("Signing in")));
-    QProcess again;
-    home.start(again, {});
+    ChildProcess again;
+    ASSERT_TRUE(home.start(again, {}));
     QByteArray seenAgain;
     ASSERT_TRUE(waitFor(again, seenAgain, waiting)) << seenAgain.toStdString();
     EXPECT_FALSE(seenAgain.contains("Signing in"));
     ASSERT_EQ(home.run({resume}).exitCode, 0);
     ASSERT_TRUE(waitFor(again, seenAgain, synced)) << seenAgain.toStdString();
-    ::kill(pid_t(again.processId()), SIGTERM);
+    again.signal(SIGTERM);
     ASSERT_TRUE(again.waitForFinished(30000));
 }

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace {
 
 // A listener that counts connections and never answers them.
@@ -221,4 +223,35 @@ TEST_F(AnalyticsTest, FullQueueDropsTheOldestWaitingEvent) {
     EXPECT_EQ(log.linesContaining("Google Analytics: e1 Failed").size(), 1);
     EXPECT_EQ(log.linesContaining("Failed").size(), 1);
     EXPECT_EQ(silent.connections, 1);
+}
+
+// flush() is what a program waits on before it exits: it returns once every
+// accepted event has been answered (the outcomes told first), and gives up at
+// its limit when the collector does not answer.
+TEST_F(AnalyticsTest, FlushWaitsForEveryAcceptedEventAndGivesUpAtItsLimit) {
+    CloudProcess cloud;
+    ASSERT_TRUE(cloud.start({QStringLiteral("--analytics-readback")}));
+    AnalyticsHelper tracker;
+    tracker.setCollectorUrl(QUrl(cloud.baseUrl() + QStringLiteral("/collect")));
+    tracker.setClientId(QStringLiteral("flush-client"));
+    std::atomic<int> delivered{0};
+    for (int i = 1; i <= 3; ++i)
+        ASSERT_TRUE(tracker.fireEvent(QStringLiteral("flushed%1").arg(i), QStringLiteral("c"),
+                                      QString(), i, false, [&](bool sent) {
+                                          if (sent)
+                                              ++delivered;
+                                      }));
+    EXPECT_TRUE(tracker.flush(30000));
+    EXPECT_EQ(delivered.load(), 3);
+    QStringList actions;
+    for (const QJsonObject &event : collected(cloud))
+        actions << event.value(QStringLiteral("ea")).toString();
+    EXPECT_EQ(actions.join(' ').toStdString(), "flushed1 flushed2 flushed3");
+
+    SilentListener silent;
+    AnalyticsHelper stuck;
+    stuck.setCollectorUrl(QUrl(silent.url()));
+    ASSERT_TRUE(
+        stuck.fireEvent(QStringLiteral("unanswered"), QStringLiteral("c"), QString(), 1, false));
+    EXPECT_FALSE(stuck.flush(500));
 }

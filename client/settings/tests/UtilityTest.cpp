@@ -1,9 +1,9 @@
 #include "settings/Utility.h"
+#include "ChildProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -95,10 +95,9 @@ TEST(Utility, FileDigestMatchesMd5sum) {
               "d41d8cd98f00b204e9800998ecf8427e");
     // Not a multiple of the read size, so the last partial chunk counts.
     const QString path = makeFile(dir, "odd", 3 * 4096 + 17, '\x9c');
-    QProcess md5sum;
-    md5sum.start(QStringLiteral("md5sum"), {path});
-    ASSERT_TRUE(md5sum.waitForFinished());
-    const QString expected = QString::fromLatin1(md5sum.readAllStandardOutput()).section(' ', 0, 0);
+    const ChildProcess::Result md5sum = ChildProcess::run(QStringLiteral("md5sum"), {path});
+    ASSERT_EQ(md5sum.exitCode, 0);
+    const QString expected = QString::fromLatin1(md5sum.output).section(' ', 0, 0);
     EXPECT_EQ(Utility::getMD5FromFile(path), expected);
     EXPECT_EQ(Utility::getMD5FromFile(dir.filePath("missing")), "");
     EXPECT_EQ(Utility::getMD5FromFile(dir.path()), "");
