@@ -3,6 +3,7 @@
 // covers that would take the server's memory, more streams than are fair, and
 // failed credentials that would lock others out.
 #include "Crypto.h"
+#include "TestChild.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <set>
@@ -163,7 +163,7 @@ std::string songWithCover(const fs::path &dir, int width, int height) {
         "' -map 0:a -map 1:v -c:v copy -disposition:v attached_pic -id3v2_version 3 "
         "-metadata title=Covered -b:a 64k '" +
         out.string() + "'";
-    if (std::system(cmd.c_str()) != 0)
+    if (testchild::shell(cmd) != 0)
         throw std::runtime_error("ffmpeg failed: " + cmd);
     return readFile(out);
 }
@@ -251,12 +251,12 @@ TEST(HostileUploadTest, OnlyAudioOfAnAcceptedFormatIsStored) {
         const std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i "
                                 "sine=frequency=500:duration=1 " +
                                 args + " '" + out.string() + "'";
-        if (std::system(cmd.c_str()) != 0)
+        if (testchild::shell(cmd) != 0)
             throw std::runtime_error("ffmpeg failed: " + cmd);
         return readFile(out);
     };
     const fs::path svx = work.path() / "voice.8svx";
-    ASSERT_EQ(std::system(("sox -n -r 8000 -c 1 '" + svx.string() + "' synth 1 sine 500").c_str()), 0);
+    ASSERT_EQ(testchild::shell("sox -n -r 8000 -c 1 '" + svx.string() + "' synth 1 sine 500"), 0);
     const std::map<std::string, std::pair<std::string, std::string>> accepted = {
         {"a.mp3", {make("a.mp3", "-b:a 96k"), "mp3"}},
         {"b.m4a", {make("b.m4a", "-c:a aac"), "m4a"}},
