@@ -91,14 +91,17 @@ CloudServer::~CloudServer() {
 
 int CloudServer::bind(const std::string &host, int port) {
     std::string error;
-    const int bound = impl_->server.start(host, port, error);
+    Config &config = impl_->ctx.config;
+    // The address is set before the first request can read it.
+    const int bound = impl_->server.start(host, port, error, [&](int boundPort) {
+        if (config.publicUrl.empty())
+            config.publicUrl = std::string(config.tlsCertificate.empty() ? "http" : "https") +
+                               "://" +
+                               (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
+                               ":" + std::to_string(boundPort);
+    });
     if (bound < 0)
         std::fprintf(stderr, "%s\n", error.c_str());
-    else if (impl_->ctx.config.publicUrl.empty())
-        impl_->ctx.config.publicUrl =
-            std::string(impl_->ctx.config.tlsCertificate.empty() ? "http" : "https") + "://" +
-            (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
-            std::to_string(bound);
     return bound;
 }
 

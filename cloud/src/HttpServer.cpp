@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -644,7 +645,37 @@ void HttpServer::upload(const std::string &path, UploadHandler handler) {
     impl_->routes.push_back(std::move(r));
 }
 
-int HttpServer::start(const std::string &host, int port, std::string &error) {
+namespace {
+
+// A listening socket of our own, so that its port is known before the
+// daemon's threads take the first request. Returns -1 with `error` set.
+int listenOn(const sockaddr_storage &address, bool v6, int &port, std::string &error) {
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = "cannot listen";
+        return -1;
+    }
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const socklen_t length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), length) != 0 ||
+        ::listen(fd, 1024) != 0) {
+        error = std::string("cannot listen: ") + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &boundLength);
+    port = ntohs(v6 ? reinterpret_cast<const sockaddr_in6 &>(bound).sin6_port
+                    : reinterpret_cast<const sockaddr_in &>(bound).sin_port);
+    return fd;
+}
+
+} // namespace
+
+int HttpServer::start(const std::string &host, int port, std::string &error,
+                      const std::function<void(int port)> &onBound) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -659,6 +690,13 @@ int HttpServer::start(const std::string &host, int port, std::string &error) {
     const bool v6 = found->ai_family == AF_INET6;
     freeaddrinfo(found);
 
+    int boundPort = port;
+    const int listenFd = listenOn(address, v6, boundPort, error);
+    if (listenFd < 0)
+        return -1;
+    if (onBound)
+        onBound(boundPort);
+
     const ServerLimits &l = impl_->limits;
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ERROR_LOG |
                      MHD_ALLOW_SUSPEND_RESUME;
@@ -670,7 +708,7 @@ int HttpServer::start(const std::string &host, int port, std::string &error) {
     // Strict parsing: malformed request lines and header fields are refused.
     const int strict = 1;
     std::vector<MHD_OptionItem> options = {
-        {MHD_OPTION_SOCK_ADDR, 0, &address},
+        {MHD_OPTION_LISTEN_SOCKET, listenFd, nullptr},
         {MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(std::max(1, l.threads)), nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(l.connections), nullptr},
         {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(l.connectionsPerAddress),
@@ -680,7 +718,6 @@ int HttpServer::start(const std::string &host, int port, std::string &error) {
         {MHD_OPTION_STRICT_FOR_CLIENT, strict, nullptr},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&Impl::onUri), impl_.get()},
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Impl::onCompleted), impl_.get()},
-        {MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024, nullptr},
     };
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0,
@@ -689,15 +726,15 @@ int HttpServer::start(const std::string &host, int port, std::string &error) {
             {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(impl_->limits.tlsKey.c_str())});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
-    impl_->daemon =
-        MHD_start_daemon(flags, static_cast<uint16_t>(port), nullptr, nullptr, &Impl::onRequest,
-                         impl_.get(), MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
+    impl_->daemon = MHD_start_daemon(flags, static_cast<uint16_t>(boundPort), nullptr, nullptr,
+                                     &Impl::onRequest, impl_.get(), MHD_OPTION_ARRAY,
+                                     options.data(), MHD_OPTION_END);
     if (!impl_->daemon) {
+        ::close(listenFd);
         error = tls ? "cannot listen (or the TLS certificate and key do not fit)" : "cannot listen";
         return -1;
     }
-    const auto *info = MHD_get_daemon_info(impl_->daemon, MHD_DAEMON_INFO_BIND_PORT);
-    return info ? info->port : port;
+    return boundPort;
 }
 
 void HttpServer::stop() {

@@ -6,6 +6,7 @@
 #include "Http.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,8 +40,11 @@ public:
     void upload(const std::string &path, UploadHandler handler);
 
     // Starts serving on host:port (port 0 picks a free one); returns the port
-    // or -1 with the reason in `error`.
-    int start(const std::string &host, int port, std::string &error);
+    // or -1 with the reason in `error`. `onBound` runs with the port once the
+    // socket listens and before any request is handled, so what it sets up
+    // (an address built from the port) is in place for every request.
+    int start(const std::string &host, int port, std::string &error,
+              const std::function<void(int port)> &onBound = {});
     void stop();
 
     struct Impl;
