@@ -1,5 +1,9 @@
 #include "BenchSupport.h"
 
+#include "store/TrackFiles.h"
+
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -119,6 +123,14 @@ void StageTimes::statusMenuSyncFinished() {
         m_last[i] = m_marks[i + 1] - m_marks[i];
         m_lastPeaks[i] = m_peaks[i + 1];
     }
+}
+
+void stampFromDisk(Audio &track) {
+    struct stat a {};
+    if (::stat(QFile::encodeName(track.fileURL.value_or(QString())).constData(), &a) != 0)
+        return;
+    setStamp(track, {qint64(a.st_size), qint64(a.st_mtim.tv_sec) * 1000000000 + a.st_mtim.tv_nsec,
+                     qint64(a.st_dev), qint64(a.st_ino)});
 }
 
 } // namespace bench

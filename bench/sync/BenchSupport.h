@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Audio.h"
 #include "sync/StatusMenu.h"
 
 #include <QElapsedTimer>
@@ -67,5 +68,9 @@ private:
     PerStage m_last{};
     PerStage m_lastPeaks{};
 };
+
+// Records the file's size, time, device and inode on the track, as a sync
+// does when it reads the file.
+void stampFromDisk(Audio &track);
 
 } // namespace bench

@@ -55,6 +55,7 @@ int main(int argc, char **argv) {
         track->downloadable = true;
         track->synced = 1;
         track->downloaded = 0;
+        bench::stampFromDisk(*track);
         GenericDAO::instance().addTrackToDB(track, false);
     }
     StoreSetup::instance().managedObjectContext()->save();

@@ -133,6 +133,7 @@ void fillStore(const SparseLibrary &library) {
         track->downloaded = 0;
         track->encrypted = false;
         track->retries = 0;
+        bench::stampFromDisk(*track);
         GenericDAO::instance().addTrackToDB(track, false);
     }
     StoreSetup::instance().managedObjectContext()->save();

@@ -100,6 +100,7 @@ std::optional<QString> CommonRequest::serviceNameForProcess(const QString &proce
         {QStringLiteral("createUserMediaFromCatalog"),
          QStringLiteral("rest/userContent/createUserMediaFromCatalog")},
         {QStringLiteral("createMediaProcess"), QStringLiteral("userContentJson")},
+        {QStringLiteral("retireUserMedia"), QStringLiteral("rest/userContent/retireUserMedia")},
         {QStringLiteral("userLogOutProcess"), QStringLiteral("rest/user/logout")},
     };
     const auto it = paths.constFind(processName);

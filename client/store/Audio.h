@@ -42,6 +42,20 @@ struct Audio {
     // (absent once it went through).
     std::optional<bool> uploaded;
     std::optional<QString> failureReason;
+    // The file as it was when its checksum was taken: size, modification
+    // time (nanoseconds since the epoch), device and inode. A scan reads the
+    // file again when its size or time no longer match.
+    std::optional<qint64> fileSize;
+    std::optional<qint64> fileModified;
+    std::optional<qint64> fileDevice;
+    std::optional<qint64> fileInode;
+    // The cloud item of the version this track replaced, still to be retired
+    // once this track has an item of its own.
+    std::optional<QString> replaces;
+
+    // In memory only: the stored track this new version of a file takes the
+    // place of (its row), removed when this one is stored.
+    qint64 previousObjectID = 0;
 
     bool operator==(const Audio &) const = default;
 };

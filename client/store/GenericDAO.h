@@ -3,6 +3,7 @@
 #include "Audio.h"
 #include "FolderStamp.h"
 #include "Media.h"
+#include "TrackFiles.h"
 #include "User.h"
 
 #include <QHash>
@@ -78,6 +79,24 @@ public:
     // then saves.
     void recordScannedFolders(const QHash<QString, SettledFolder> &settled,
                               const QList<QString> &unsettled);
+    // The stored tracks whose file is under the folder key `root` (with its
+    // trailing slash), with what the store knows of their files.
+    QList<StoredFile> storedFilesUnder(const QString &root);
+    // Sets the file stamps of stored tracks (by objectID), then saves.
+    void recordFileStamps(const QHash<qint64, FileStamp> &stamps);
+    // The stored track's file moved to `path`; then saves.
+    void moveTrack(qint64 objectID, const QString &path, const FileStamp &stamp);
+    // The stored track's file was written over by another's; it keeps its
+    // record without a file.
+    void detachFile(qint64 objectID);
+    // Files known to hold the bytes of a stored track elsewhere, by path;
+    // kept across program starts, so that they are not read again.
+    QHash<QString, KnownDuplicate> knownDuplicates();
+    void rememberDuplicate(const QString &path, const KnownDuplicate &duplicate);
+    void forgetDuplicates(const QList<QString> &paths);
+    // The stored tracks that replaced an earlier version whose cloud item is
+    // still to be retired.
+    QList<AudioPtr> tracksToRetire();
     // The stored tracks whose `downloadable` is the value (absent: never
     // answered), by name; one query, however large the store.
     QList<AudioPtr> tracksByDownloadable(std::optional<bool> downloadable);
@@ -106,7 +125,9 @@ public:
     // --- catalogue ---
     // Stores a copy of the detached track unless an Audio with its checksum
     // is stored already. Answers true for such a duplicate (the caller keeps
-    // it among the known duplicates), false otherwise.
+    // it among the known duplicates), false otherwise. A new version of a
+    // stored track (`previousObjectID`) takes that track's place in the same
+    // save, and keeps its cloud item as the one to retire.
     bool addTrackToDB(const AudioPtr &track, bool withSave);
     void resetAllTracksInDB();
     // Sets the fingerPrintID of the Audio with that checksum and saves.

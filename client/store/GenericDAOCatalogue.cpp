@@ -36,6 +36,11 @@ Audio storedCopy(const Audio &track, const QString &name) {
     copy.fingerPrintID = track.fingerPrintID;
     copy.songName = track.songName;
     copy.fileExtension = track.fileExtension;
+    copy.fileSize = track.fileSize;
+    copy.fileModified = track.fileModified;
+    copy.fileDevice = track.fileDevice;
+    copy.fileInode = track.fileInode;
+    copy.replaces = track.replaces;
     return copy;
 }
 
@@ -62,6 +67,20 @@ bool GenericDAO::addTrackToDB(const AudioPtr &track, bool withSave) {
                 return true;
             }
             Audio copy = storedCopy(*track, name);
+            if (track->previousObjectID != 0) {
+                // The old version's row goes in the same save as the new one
+                // is written: a kill leaves one or the other, never neither.
+                const QList<AudioPtr> previous =
+                    StoreQueries::fetch<Audio>(store, QStringLiteral("\"objectID\" = ?"),
+                                               {track->previousObjectID}, Order::None, 1);
+                if (!previous.isEmpty()) {
+                    const Audio &old = *previous.first();
+                    // An old version that never reached the cloud passes on
+                    // what it was to retire itself.
+                    copy.replaces = isCloudItem(old.userMediaID) ? old.userMediaID : old.replaces;
+                    StoreQueries::remove(store, QStringLiteral("Audio"), old.objectID);
+                }
+            }
             StoreQueries::write(store, copy);
         } catch (const StoreError &error) {
             logLine(QStringLiteral("ERROR %1").arg(error.message()));
@@ -79,6 +98,7 @@ bool GenericDAO::addTrackToDB(const AudioPtr &track, bool withSave) {
 void GenericDAO::resetAllTracksInDB() {
     logLine(QStringLiteral("--- RESETTING ALL TRACKS IN DB ---"));
     deleteAll(QStringLiteral("Audio"));
+    forgetDuplicates(knownDuplicates().keys());
 }
 
 void GenericDAO::addEchoNestID(const QString &checksum, const QString &withEchoNestID) {

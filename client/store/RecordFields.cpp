@@ -30,6 +30,11 @@ const std::vector<Field<Audio>> &Entity<Audio>::fields() {
         {"modDate", &Audio::modDate},
         {"uploaded", &Audio::uploaded},
         {"failureReason", &Audio::failureReason},
+        {"fileSize", &Audio::fileSize},
+        {"fileModified", &Audio::fileModified},
+        {"fileDevice", &Audio::fileDevice},
+        {"fileInode", &Audio::fileInode},
+        {"replaces", &Audio::replaces},
     };
     return fields;
 }

@@ -81,12 +81,33 @@ QStringList version3(QSqlDatabase &db) {
     return statements;
 }
 
+// Which file a track came from, the version it replaces, and the files known
+// to repeat a stored track, kept so that they are not read again at every
+// program start.
+QStringList version4(QSqlDatabase &db) {
+    const QSet<QString> columns = columnsOf(db, QStringLiteral("Audio"));
+    QStringList statements;
+    for (const auto &[column, type] : {std::pair{QStringLiteral("fileSize"), "INTEGER"},
+                                       std::pair{QStringLiteral("fileModified"), "INTEGER"},
+                                       std::pair{QStringLiteral("fileDevice"), "INTEGER"},
+                                       std::pair{QStringLiteral("fileInode"), "INTEGER"},
+                                       std::pair{QStringLiteral("replaces"), "TEXT"}}) {
+        if (!columns.contains(column))
+            statements << QStringLiteral("ALTER TABLE \"Audio\" ADD COLUMN \"%1\" %2")
+                              .arg(column, QLatin1String(type));
+    }
+    statements << QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS \"KnownDuplicate\" (\"path\" TEXT PRIMARY KEY, "
+        "\"checksum\" TEXT, \"size\" INTEGER, \"modified\" INTEGER)");
+    return statements;
+}
+
 // Statements that bring a store of version N-1 to version N; index 0 builds
 // version 1 from nothing. Later versions append their migration here. Each
 // step is asked for its statements once the steps before it have run.
 QList<std::function<QStringList(QSqlDatabase &)>> migrations() {
     return {[](QSqlDatabase &) { return version1(); }, [](QSqlDatabase &) { return version2(); },
-            version3};
+            version3, version4};
 }
 
 std::optional<QString> run(QSqlDatabase &db, const QString &sql) {

@@ -6,6 +6,7 @@
 #include "settings/Utility.h"
 #include "store/FolderStamp.h"
 #include "store/GenericDAO.h"
+#include "store/TrackFiles.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -32,6 +34,16 @@ qint64 nanoseconds(const timespec &time) {
 FolderStamp stampOf(const struct stat &attributes) {
     return {qint64(attributes.st_dev), qint64(attributes.st_ino), nanoseconds(attributes.st_mtim),
             nanoseconds(attributes.st_ctim)};
+}
+
+FileStamp fileStampOf(const struct stat &attributes) {
+    return {qint64(attributes.st_size), nanoseconds(attributes.st_mtim), qint64(attributes.st_dev),
+            qint64(attributes.st_ino)};
+}
+
+// The folder key of a file's path: up to and including its last slash.
+QString folderKeyOfFile(const QString &path) {
+    return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 // A folder's key in the store: its path with one trailing slash, which is
@@ -90,6 +102,9 @@ struct WalkedFolder {
     std::vector<QByteArray> subfolders;
 };
 
+// Candidates found in a folder the walk did not list (a settled one).
+constexpr size_t NoWalkedFolder = size_t(-1);
+
 struct Candidate {
     QString path;
     QString extension;
@@ -97,7 +112,22 @@ struct Candidate {
     // As the walk saw it.
     qint64 size;
     qint64 changedNs;
+    // The stored track whose file this is, when its bytes changed.
+    qint64 previousObjectID = 0;
 };
+
+// A file met outside a folder listing (a settled folder's stored track or
+// known copy), as a candidate to read.
+Candidate candidateAt(const QString &path, const struct stat &attributes,
+                      qint64 previousObjectID = 0) {
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    return {path,
+            dot > path.lastIndexOf(QLatin1Char('/')) ? path.mid(dot + 1) : QString(),
+            NoWalkedFolder,
+            qint64(attributes.st_size),
+            std::max(nanoseconds(attributes.st_mtim), nanoseconds(attributes.st_ctim)),
+            previousObjectID};
+}
 
 // The record of a new file, its tags read; none when it cannot be read, or
 // when `changing` and it is no longer the size the walk saw (it is growing).
@@ -134,6 +164,10 @@ AudioPtr recordOf(const Candidate &file, bool *changing) {
     track->album = Unknown;
     track->fileExtension = file.extension;
     track->fileURL = file.path;
+    // Taken before the bytes are read: a write meanwhile leaves the stamp
+    // behind the file, so the next scan reads it again.
+    setStamp(*track, fileStampOf(attributes));
+    track->previousObjectID = file.previousObjectID;
     // In UTC, as the store gives dates back: local time would cost a time
     // zone look-up per file.
     track->modDate = QDateTime::fromMSecsSinceEpoch(
@@ -160,6 +194,28 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
     ::clock_gettime(CLOCK_REALTIME, &now);
     const qint64 nowNs = nanoseconds(now);
 
+    // The stored tracks of this tree: a file's size and time tell whether its
+    // bytes changed since they were read, and those not met again are gone.
+    const QString rootKey = folderKey(QFile::encodeName(root));
+    const QList<StoredFile> stored = dao.storedFilesUnder(rootKey);
+    QHash<QString, qsizetype> storedByPath;
+    QHash<QString, QList<qsizetype>> storedByFolder;
+    storedByPath.reserve(stored.size());
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        storedByPath.insert(stored.at(i).path, i);
+        storedByFolder[folderKeyOfFile(stored.at(i).path)].append(i);
+    }
+    std::vector<bool> storedSeen(size_t(stored.size()), false);
+    // Stamps for tracks stored without one (by an older version, or a
+    // download): taken as they are now, since their bytes were never compared.
+    QHash<qint64, FileStamp> firstStamps;
+    const QHash<QString, KnownDuplicate> copies = dao.knownDuplicates();
+    QHash<QString, QList<QString>> copiesByFolder;
+    for (auto it = copies.cbegin(); it != copies.cend(); ++it)
+        if (it.key().startsWith(rootKey))
+            copiesByFolder[folderKeyOfFile(it.key())].append(it.key());
+    QList<QString> changedCopies;
+
     Result result;
     const auto found = [&](qsizetype count) {
         result.found += count;
@@ -173,6 +229,26 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
     QSet<QString> seen;
     seen.reserve(settled.size());
 
+    // A stored track's file met: a candidate to read again when its bytes
+    // may have changed.
+    const auto compareStored = [&](qsizetype index,
+                                   const struct stat &attributes) -> std::optional<Candidate> {
+        const StoredFile &file = stored.at(index);
+        storedSeen[size_t(index)] = true;
+        const FileStamp now = fileStampOf(attributes);
+        if (!file.stamp) {
+            firstStamps.insert(file.objectID, now);
+            return std::nullopt;
+        }
+        if (!file.stamp->contentDiffers(now)) {
+            // Put back with its times (a restore, a copy that keeps them).
+            if (!file.stamp->sameFile(now))
+                firstStamps.insert(file.objectID, now);
+            return std::nullopt;
+        }
+        return candidateAt(file.path, attributes, file.objectID);
+    };
+
     FolderWalk walk;
     walk.stopRequested = stop;
     walk.knownSubfolders =
@@ -183,6 +259,25 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
         const auto known = settled.constFind(key);
         if (known != settled.cend() && known->stamp == stamp) {
             found(known->tracks);
+            // Its entries are as they were, but a file may have been
+            // rewritten in place: the stored tracks in it are looked at.
+            for (const qsizetype index : storedByFolder.value(key)) {
+                struct stat attributes {};
+                if (::stat(QFile::encodeName(stored.at(index).path).constData(), &attributes) != 0)
+                    continue;
+                if (const auto candidate = compareStored(index, attributes))
+                    candidates.push_back(*candidate);
+            }
+            // And so are the known copies in it: one written to is a song of
+            // its own.
+            for (const QString &copy : copiesByFolder.value(key)) {
+                struct stat attributes {};
+                if (::stat(QFile::encodeName(copy).constData(), &attributes) != 0 ||
+                    !copies.value(copy).stamp.contentDiffers(fileStampOf(attributes)))
+                    continue;
+                changedCopies.append(copy);
+                candidates.push_back(candidateAt(copy, attributes));
+            }
             return &known->subfolders;
         }
         const qint64 changed = std::max(stamp.modifiedNs, stamp.changedNs);
@@ -200,7 +295,8 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
             return;
         WalkedFolder &folder = folders.back();
         const QString path = QFile::decodeName(file.path);
-        if (duplicates.contains(path)) {
+        // Known to this program run only (a preview's): looked at again later.
+        if (duplicates.contains(path) && !copies.contains(path)) {
             folder.settles = false;
             return;
         }
@@ -217,34 +313,42 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
             folder.settles = false;
             return;
         }
+        if (const auto copy = copies.constFind(path); copy != copies.cend()) {
+            // A known copy of a stored track is not a track of its own, until
+            // it is written to.
+            if (!copy->stamp.contentDiffers(fileStampOf(attributes)))
+                return;
+            changedCopies.append(path);
+        }
+        ++folder.tracks;
+        found(1);
+        if (const auto index = storedByPath.constFind(path); index != storedByPath.cend()) {
+            if (auto candidate = compareStored(*index, attributes)) {
+                candidate->folder = folders.size() - 1;
+                candidates.push_back(*candidate);
+            }
+            return;
+        }
         candidates.push_back(
             {path, extension, folders.size() - 1, qint64(attributes.st_size),
              std::max(nanoseconds(attributes.st_mtim), nanoseconds(attributes.st_ctim))});
-        ++folder.tracks;
-        found(1);
     };
     if (walk.run(root) == FolderWalk::Result::Stopped) {
         result.stopped = true;
         return result;
     }
 
-    QList<QString> paths;
-    paths.reserve(qsizetype(candidates.size()));
-    for (const Candidate &candidate : candidates)
-        paths.append(candidate.path);
-    const QSet<QString> stored = dao.storedAmong(paths);
     const bool leaveFresh = leaveWrittenWithin.count() > 0;
     ::clock_gettime(CLOCK_REALTIME, &now);
     const qint64 readFrom = nanoseconds(now);
     for (const Candidate &candidate : candidates) {
-        if (stored.contains(candidate.path))
-            continue;
         if (stop()) {
             result.stopped = true;
             result.newTracks.clear();
             return result;
         }
-        folders[candidate.folder].settles = false;
+        if (candidate.folder != NoWalkedFolder)
+            folders[candidate.folder].settles = false;
         if (leaveFresh && readFrom - candidate.changedNs < leaveWrittenWithin.count()) {
             qCDebug(lcSync).noquote() << "Still being written:" << candidate.path;
             ++result.stillWritten;
@@ -276,9 +380,23 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
                 forget.append(folder.key);
         }
     }
+    // Stored tracks not met whose files are no longer there (a folder that
+    // could not be read hides its files, but does not make them gone).
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        if (storedSeen[size_t(i)])
+            continue;
+        struct stat attributes {};
+        if (::stat(QFile::encodeName(stored.at(i).path).constData(), &attributes) != 0 &&
+            (errno == ENOENT || errno == ENOTDIR))
+            result.gone.append(stored.at(i));
+    }
+    if (recordFolders) {
+        dao.recordFileStamps(firstStamps);
+        dao.forgetDuplicates(changedCopies);
+    }
+
     // Folders of this tree that are gone (or were not reached) are read in
     // full if they come back.
-    const QString rootKey = folderKey(QFile::encodeName(root));
     for (auto it = settled.cbegin(); it != settled.cend(); ++it)
         if (it.key().startsWith(rootKey) && !seen.contains(it.key()))
             forget.append(it.key());

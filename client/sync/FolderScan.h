@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/Audio.h"
+#include "store/TrackFiles.h"
 
 #include <QList>
 #include <QSet>
@@ -10,20 +11,25 @@
 #include <functional>
 
 // One walk of a folder tree for the scan. Files that are stored tracks
-// already are counted, not read: only new files have their tags read and
-// become records. A folder whose music files were all stored tracks is
-// remembered in the store as settled, with its stamp; while the stamp holds,
-// its files are not looked at again. So a re-scan of an unchanged collection
-// costs a look at each folder rather than at each file, and a changed folder
-// (a file added, removed or renamed) is read again in full.
+// already are counted, not read, unless their size or time moved since their
+// bytes were read: only those and new files have their tags read and become
+// records. Known copies of stored tracks are passed over while unchanged. A folder whose music
+// files were all stored tracks is remembered in the store as settled, with its stamp; while the
+// stamp holds, its files are not looked at again. So a re-scan of an unchanged collection costs a
+// look at each folder rather than at each file, and a changed folder (a file added, removed or
+// renamed) is read again in full.
 //
 // A folder changed in the last seconds before it was read is not settled:
 // files may still be arriving in it.
 class FolderScan {
 public:
     struct Result {
-        // The accepted files the store does not know, in walk order.
+        // The accepted files the store does not know, in walk order, and the
+        // stored tracks' files whose bytes may have changed (each with the
+        // track's row as `previousObjectID`).
         QList<AudioPtr> newTracks;
+        // Stored tracks of the tree whose files are gone.
+        QList<StoredFile> gone;
         // Every accepted music file, stored or not.
         qsizetype found = 0;
         // New files left because they may still be being written.

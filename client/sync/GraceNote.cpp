@@ -76,9 +76,11 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
     QList<QString> paths;
     paths.reserve(total);
     for (const AudioPtr &track : snapshot)
-        if (track->fileURL)
+        // A new version of a stored file is identified as a new file is.
+        if (track->fileURL && track->previousObjectID == 0)
             paths.append(*track->fileURL);
     QSet<QString> known = GenericDAO::instance().storedAmong(paths);
+    m_gone = sonarbox.goneLibraryTracks();
     known.unite(sonarbox.duplicatePaths());
     const QList<AlbumGroups::Call> calls =
         sonarbox.isAppOffline ? QList<AlbumGroups::Call>() : AlbumGroups::calls(snapshot, known);

@@ -4,6 +4,7 @@
 #include "RecognitionCall.h"
 #include "SyncRun.h"
 #include "store/Audio.h"
+#include "store/TrackFiles.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -87,4 +88,7 @@ private:
     QSet<QString> m_askedThisRun;
     IdentificationCache m_identified;
     QList<AudioPtr> m_previewed;
+    // Stored tracks whose files went, that a new file may yet turn out to
+    // replace (stage queue only).
+    QList<StoredFile> m_gone;
 };

@@ -3,6 +3,7 @@
 // that the service never answered for.
 #include "GraceNote.h"
 
+#include "CollectionChanges.h"
 #include "Sonarbox.h"
 #include "service/CommonRequest.h"
 #include "service/JSONDictionary.h"
@@ -50,6 +51,9 @@ void GraceNote::notifyServerAndAddToDB() {
             continue;
         }
 
+        // A file written anew under another name by a tagger is the track
+        // whose file went, recognised as the same recording.
+        CollectionChanges::linkByRecognition(*record, m_gone);
         const Answer answer = askCatalogue(*record, songsInGNResponse);
         m_askedThisRun.insert(path);
         // After a log-out the store is someone else's: a run that was stopped
@@ -62,8 +66,12 @@ void GraceNote::notifyServerAndAddToDB() {
             progress.finishItem(name, SyncProgress::Outcome::Succeeded);
             continue;
         }
-        if (GenericDAO::instance().addTrackToDB(record, true))
+        if (GenericDAO::instance().addTrackToDB(record, true)) {
             sonarbox.addDuplicateLibraryTrack(record);
+            // Kept, so that the copy is not read again at the next start.
+            if (const auto stamp = stampOf(*record))
+                GenericDAO::instance().rememberDuplicate(path, {*record->checksum, *stamp});
+        }
         switch (answer) {
         case Answer::Success:
             progress.finishItem(name, SyncProgress::Outcome::Succeeded);

@@ -1,5 +1,6 @@
 #include "ScanForLocalMedia.h"
 
+#include "CollectionChanges.h"
 #include "Sonarbox.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
@@ -105,6 +106,7 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
     s.notifyMothership(run->context(), QStringLiteral("SCANNING"), 0);
 
     const int choice = s.userPickedMediaLibrary();
+    QList<StoredFile> gone;
     if (choice == 1) {
         scanItunesLibrary();
     } else if (choice == 2) {
@@ -112,6 +114,7 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
         s.syncProgress().setCurrentItem(music);
         const FolderScan::Result scan = scanFileSystem(music);
         s.addLocalLibraryTracks(scan.newTracks, scan.found);
+        gone = scan.gone;
     } else {
         QMap<QString, QString> amounts;
         s.setUserMediaFoldersToScanWithSongAmounts(amounts);
@@ -122,11 +125,29 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
             amounts.insert(path, QString::number(scan.found));
             s.setUserMediaFoldersToScanWithSongAmounts(amounts);
             s.addLocalLibraryTracks(scan.newTracks, scan.found);
+            gone += scan.gone;
         }
     }
+    // Over every chosen folder at once: a song moves from one to another.
+    if (!stopRequested())
+        weighChanges(gone);
     m_run.reset();
     if (completion)
         completion();
+}
+
+void ScanForLocalMedia::weighChanges(const QList<StoredFile> &gone) {
+    Sonarbox &s = Sonarbox::instance();
+    const QList<AudioPtr> found = s.localLibraryTracks();
+    if (found.isEmpty() && gone.isEmpty())
+        return;
+    const CollectionChanges::Lookup lookup = CollectionChanges::storeLookup();
+    if (!lookup.anyStored)
+        return;
+    const CollectionChanges::Decisions decisions = CollectionChanges::decide(found, gone, lookup);
+    if (!(m_run && m_run->context().dryRun))
+        CollectionChanges::apply(decisions);
+    s.settleLocalLibrary(decisions.toIdentify, decisions.gone);
 }
 
 void ScanForLocalMedia::scanItunesLibrary() {

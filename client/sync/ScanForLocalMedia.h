@@ -66,6 +66,9 @@ public:
 
 private:
     bool stopRequested() const;
+    // Weighs the scan's findings against the store: moves and copies are
+    // settled here, and what is left for the fingerprint stage stays.
+    void weighChanges(const QList<StoredFile> &gone);
     std::shared_ptr<ChangeJournal> changeJournal() const;
 
     // A tree a scan found all settled, as of the journal's mark taken as the

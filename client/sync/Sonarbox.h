@@ -11,6 +11,7 @@
 #include "settings/Utility.h"
 #include "store/Audio.h"
 #include "store/RunContext.h"
+#include "store/TrackFiles.h"
 #include "store/User.h"
 
 #include <QList>
@@ -171,6 +172,18 @@ public:
             l.found += found;
         });
     }
+    // The stored tracks whose files the last scan found gone, and no file
+    // new to it accounted for: the fingerprint stage may still find their new
+    // versions by the recognised track.
+    QList<StoredFile> goneLibraryTracks() const { return m_localLibrary.get().gone; }
+    // What is left for work once the scan's findings were weighed against the
+    // store (the count of music found stays).
+    void settleLocalLibrary(const QList<AudioPtr> &tracks, const QList<StoredFile> &gone) {
+        m_localLibrary.update([&](LocalLibrary &l) {
+            l.tracks = tracks;
+            l.gone = gone;
+        });
+    }
     QList<AudioPtr> cloudLibraryTracks() const { return m_cloudLibraryTracks.get(); }
     void setCloudLibraryTracks(const QList<AudioPtr> &v) { m_cloudLibraryTracks.set(v); }
     // The files found to repeat a stored track, each path once.
@@ -300,6 +313,7 @@ private:
     struct LocalLibrary {
         QList<AudioPtr> tracks;
         qsizetype found = 0;
+        QList<StoredFile> gone;
     };
     Guarded<LocalLibrary> m_localLibrary;
     Guarded<QList<AudioPtr>> m_cloudLibraryTracks;

@@ -1,5 +1,6 @@
 // The sync chain of the coordinator: starting, chaining, stopping and
 // finishing a sync, and the hourly timed sync.
+#include "RetireReplaced.h"
 #include "Sonarbox.h"
 
 #include "settings/Logging.h"
@@ -265,12 +266,25 @@ void Sonarbox::uploadFilesToCloud(const SyncRunPtr &run, quint64 chain) {
     qCInfo(lcSync) << "====== uploadFilesToCloud | START";
     statusMenu().statusMenuUploadStarted();
     const Stage upload = m_stages.get().uploadUnSyncedFiles;
-    upload(run, [this, chain] {
-        if (chain != 0 && chain != m_chainGeneration.load()) {
+    upload(run, [this, run, chain] {
+        const auto superseded = [this, chain] {
+            return chain != 0 && chain != m_chainGeneration.load();
+        };
+        if (superseded()) {
             qCInfo(lcSync) << "=== An earlier sync finished its upload; the newer sync goes on";
             return;
         }
-        syncFinished();
+        // Versions replaced by newer ones (matched or uploaded by now) leave
+        // the cloud library before the sync calls itself complete. Their
+        // requests block, so they go on the stage queue, not this thread.
+        m_queue->addOperation(std::make_shared<StageOperation>(
+            [this, run, superseded] {
+                if (!run->context().dryRun && !stopRequested(*run))
+                    RetireReplaced::run(run->context());
+                if (!superseded())
+                    syncFinished();
+            },
+            "retireReplacedVersions"));
     });
 }
 

@@ -1,4 +1,5 @@
 #include "StoreFixture.h"
+#include "store/StoreSchema.h"
 
 #include <QSignalSpy>
 
@@ -317,7 +318,8 @@ TEST_F(StoreTest, ResetDBStartsAnEmptyStoreAtTheSameFile) {
     EXPECT_EQ(dao.getSize(QStringLiteral("Audio")), 0);
     EXPECT_EQ(dao.getSize(QStringLiteral("User")), 0);
     EXPECT_FALSE(StoreSetup::instance().managedObjectContext()->hasChanges());
-    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("3")});
+    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")),
+              QStringList{QString::number(StoreSchema::Version)});
 
     dao.addTrackToDB(track(QStringLiteral("a"), QStringLiteral("/a")), true);
     EXPECT_EQ(peek(audioCount()), QStringList{QStringLiteral("1")});

@@ -1,4 +1,5 @@
 #include "StoreFixture.h"
+#include "store/StoreSchema.h"
 
 #include <QSqlQuery>
 
@@ -86,7 +87,8 @@ TEST_F(StoreTest, AStoreOfTheFirstVersionGainsTheFolderTableAndKeepsItsTracks) {
     QSqlDatabase::removeDatabase(QStringLiteral("older"));
 
     ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
-    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("3")});
+    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")),
+              QStringList{QString::number(StoreSchema::Version)});
     EXPECT_TRUE(dao.isFileInDB(QStringLiteral("/m/A/1.mp3")));
     dao.recordScannedFolders({{QStringLiteral("/m/A/"), settledWith(1, 1)}}, {});
     dao.resetAllTracksInDB();
@@ -110,7 +112,8 @@ TEST_F(StoreTest, AStoreOfTheSecondVersionGainsWhatTheClientDidWithATrack) {
     QSqlDatabase::removeDatabase(QStringLiteral("older"));
 
     ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
-    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("3")});
+    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")),
+              QStringList{QString::number(StoreSchema::Version)});
     AudioPtr kept = dao.getById(QStringLiteral("audioByCode"), QStringLiteral("c1"));
     ASSERT_TRUE(kept);
     EXPECT_FALSE(kept->failureReason);

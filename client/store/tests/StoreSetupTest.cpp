@@ -1,4 +1,5 @@
 #include "StoreFixture.h"
+#include "store/StoreSchema.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,7 +47,8 @@ TEST_F(StoreTest, FirstUseCreatesTheFolderWithItsParentsAndAnEmptyStore) {
 
 TEST_F(StoreTest, TheStoreHasEveryFieldAVersionAndAWriteAheadLog) {
     ASSERT_NE(StoreSetup::instance().managedObjectContext(), nullptr);
-    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")), QStringList{QStringLiteral("3")});
+    EXPECT_EQ(peek(QStringLiteral("PRAGMA user_version")),
+              QStringList{QString::number(StoreSchema::Version)});
     EXPECT_EQ(peek(QStringLiteral("PRAGMA journal_mode")), QStringList{QStringLiteral("wal")});
     // Stores written by other versions are read by these names.
     const auto columns = [&](const char *table) {
@@ -70,7 +72,10 @@ TEST_F(StoreTest, TheStoreHasEveryFieldAVersionAndAWriteAheadLog) {
                                         "userMediaID",   "artist",
                                         "album",         "releaseYear",
                                         "downloadable",  "modDate",
-                                        "uploaded",      "failureReason"}));
+                                        "uploaded",      "failureReason",
+                                        "fileSize",      "fileModified",
+                                        "fileDevice",    "fileInode",
+                                        "replaces"}));
     EXPECT_EQ(columns("User"),
               sorted({"objectID", "id", "username", "password", "deviceId", "facebookToken",
                       "firstName", "lastName", "gracenoteUser", "audioEncrypted", "authenticated",

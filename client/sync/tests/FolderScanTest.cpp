@@ -52,6 +52,14 @@ protected:
         return keys;
     }
 
+    // The file as the store keeps its stamp.
+    FileStamp stampOf(const QString &relative) {
+        struct stat a {};
+        EXPECT_EQ(::stat(QFile::encodeName(path(relative)).constData(), &a), 0);
+        return {qint64(a.st_size), qint64(a.st_mtim.tv_sec) * 1000000000 + a.st_mtim.tv_nsec,
+                qint64(a.st_dev), qint64(a.st_ino)};
+    }
+
     QSet<QString> duplicates;
 };
 
@@ -121,7 +129,10 @@ TEST_F(FolderScanTest, ASettledFolderIsReadAgainWhenItsEntriesOrItsTracksChange)
     FolderScan::Result result = scan();
     QStringList found = newPaths(result);
     found.sort();
-    EXPECT_EQ(found, (QStringList{"A/3.mp3", "B/1.mp3", "N/Disc 1/2.mp3", "R/other.mp3"}));
+    // R's stored file was written anew: it is read again, and the pass over
+    // the findings then tells whether its bytes changed.
+    EXPECT_EQ(found,
+              (QStringList{"A/3.mp3", "B/1.mp3", "N/Disc 1/2.mp3", "R/1.mp3", "R/other.mp3"}));
     EXPECT_EQ(result.found, 8);
     EXPECT_EQ(settled(), (QStringList{".", "N"}));
 }
@@ -196,4 +207,52 @@ TEST_F(FolderScanTest, AFileThatGrowsWhileTheScanReadsItWaitsForALaterScan) {
         folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
     EXPECT_EQ(newPaths(result), QStringList{"B/steady.mp3"});
     EXPECT_EQ(result.stillWritten, 1);
+}
+
+TEST_F(FolderScanTest, AStoredFileWrittenInPlaceIsReadAgainAndAGoneOneIsReported) {
+    file("A/1.mp3");
+    file("A/2.mp3");
+    file("B/1.mp3");
+    file("B/copy.mp3");
+    file("C/1.mp3");
+    file("C/2.mp3");
+    for (const char *stored : {"A/1.mp3", "A/2.mp3", "B/1.mp3", "C/1.mp3", "C/2.mp3"})
+        store(stored);
+    for (const char *folder : {"A", "B", "C", ""})
+        age(folder);
+    // The first scan takes the stamps of tracks stored without one.
+    EXPECT_TRUE(newPaths(scan()).contains("B/copy.mp3"));
+    GenericDAO::instance().rememberDuplicate(path("B/copy.mp3"),
+                                             {QStringLiteral("B/1.mp3"), stampOf("B/copy.mp3")});
+    FolderScan::Result quiet = scan();
+    EXPECT_TRUE(quiet.newTracks.isEmpty());
+    EXPECT_TRUE(quiet.gone.isEmpty());
+    EXPECT_EQ(quiet.found, 5) << "a known copy is not a track of its own";
+    EXPECT_EQ(settled(), (QStringList{".", "A", "B", "C"})) << "nor does it keep its folder open";
+
+    // A tag written in place: the folder's entries stay as they were, so
+    // the folder stays settled and only its stored files are looked at.
+    {
+        QFile rewritten(path("A/1.mp3"));
+        ASSERT_TRUE(rewritten.open(QIODevice::Append));
+        rewritten.write(QByteArray(4096, 'x'));
+    }
+    ASSERT_TRUE(QFile::remove(path("C/2.mp3")));
+    const AudioPtr old =
+        GenericDAO::instance().getById(QStringLiteral("audioByCode"), QStringLiteral("A/1.mp3"));
+    ASSERT_TRUE(old);
+    FolderScan::Result changed = scan();
+    ASSERT_EQ(newPaths(changed), QStringList{"A/1.mp3"});
+    EXPECT_EQ(changed.newTracks.first()->previousObjectID, old->objectID);
+    EXPECT_EQ(changed.newTracks.first()->fileSize, 200000 + 4096);
+    ASSERT_EQ(changed.gone.size(), 1);
+    EXPECT_EQ(changed.gone.first().path, path("C/2.mp3"));
+
+    // A copy written to is a file of its own again.
+    {
+        QFile copy(path("B/copy.mp3"));
+        ASSERT_TRUE(copy.open(QIODevice::Append));
+        copy.write("more");
+    }
+    EXPECT_TRUE(newPaths(scan()).contains("B/copy.mp3"));
 }
