@@ -49,9 +49,11 @@ void removeExpiredRetired(ServerContext &ctx) {
 }
 
 // How often a running server looks for expired retired items: hourly, or
-// more often when they are kept for less than an hour.
-std::chrono::seconds retiredSweepInterval(const Config &config) {
-    return std::chrono::seconds(std::clamp<std::int64_t>(config.keepRetiredSeconds, 1, 3600));
+// four times within a keeping time shorter than that, so that none stays
+// long past it.
+std::chrono::milliseconds retiredSweepInterval(const Config &config) {
+    return std::chrono::milliseconds(
+        std::clamp<std::int64_t>(config.keepRetiredSeconds * 250, 250, 3600 * 1000));
 }
 
 } // namespace
