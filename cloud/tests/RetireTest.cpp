@@ -33,6 +33,10 @@ std::string text(const Value &v, const char *key) {
     return member(v, key).asString();
 }
 
+std::string retireBody(const std::string &item, const std::string &replacement) {
+    return "{\"userMediaId\": " + item + ", \"replacedBy\": " + replacement + "}";
+}
+
 int mediaFiles(const TestServer &server) {
     int n = 0;
     for ([[maybe_unused]] const auto &e : fs::directory_iterator(server.dataDir() / "media"))
@@ -63,8 +67,7 @@ protected:
         return server->post("/Vexmusic/rest/userContent/retireUserMedia", body, cookie);
     }
     Reply retire(const std::string &cookie, std::int64_t item, std::int64_t replacedBy) {
-        return retire(cookie, "{\"userMediaId\": " + std::to_string(item) +
-                                  ", \"replacedBy\": " + std::to_string(replacedBy) + "}");
+        return retire(cookie, retireBody(std::to_string(item), std::to_string(replacedBy)));
     }
 
     // The listing's item IDs and its new position.
@@ -198,29 +201,22 @@ TEST_F(RetireTest, RefusalsNameTheirReasonAndChangeNothing) {
         int status;
         std::string text;
     };
+    const std::string A = std::to_string(a);
+    const std::string B = std::to_string(b);
+    const std::string bobsItem = std::to_string(bobs);
+    const std::string required = "members \"userMediaId\" and \"replacedBy\" are required";
     const std::vector<Case> cases = {
         {"not json", 400, ""},
         {"[1, 2]", 400, "the request body must be a JSON object"},
-        {"{\"userMediaId\": \"" + std::to_string(a) + "\", \"replacedBy\": " + std::to_string(b) +
-             "}",
-         400, "member \"userMediaId\" must be a whole number"},
-        {"{\"userMediaId\": " + std::to_string(a) + "}", 400,
-         "members \"userMediaId\" and \"replacedBy\" are required"},
-        {"{\"replacedBy\": " + std::to_string(b) + "}", 400,
-         "members \"userMediaId\" and \"replacedBy\" are required"},
-        {"{\"userMediaId\": " + std::to_string(a) + ", \"replacedBy\": " + std::to_string(a) + "}",
-         400, "an item cannot replace itself"},
-        {"{\"userMediaId\": 999999, \"replacedBy\": " + std::to_string(b) + "}", 404,
-         "item 999999 is not in this library"},
-        {"{\"userMediaId\": " + std::to_string(a) + ", \"replacedBy\": 999999}", 404,
-         "item 999999 is not in this library"},
+        {retireBody("\"" + A + "\"", B), 400, "member \"userMediaId\" must be a whole number"},
+        {"{\"userMediaId\": " + A + "}", 400, required},
+        {"{\"replacedBy\": " + B + "}", 400, required},
+        {retireBody(A, A), 400, "an item cannot replace itself"},
+        {retireBody("999999", B), 404, "item 999999 is not in this library"},
+        {retireBody(A, "999999"), 404, "item 999999 is not in this library"},
         // Another account's items are unknown here, either way round.
-        {"{\"userMediaId\": " + std::to_string(bobs) + ", \"replacedBy\": " + std::to_string(b) +
-             "}",
-         404, "item " + std::to_string(bobs) + " is not in this library"},
-        {"{\"userMediaId\": " + std::to_string(a) + ", \"replacedBy\": " + std::to_string(bobs) +
-             "}",
-         404, "item " + std::to_string(bobs) + " is not in this library"},
+        {retireBody(bobsItem, B), 404, "item " + bobsItem + " is not in this library"},
+        {retireBody(A, bobsItem), 404, "item " + bobsItem + " is not in this library"},
     };
     for (const auto &k : cases) {
         const Reply r = retire(ann, k.body);
@@ -236,14 +232,12 @@ TEST_F(RetireTest, RefusalsNameTheirReasonAndChangeNothing) {
     // Retired once, a resend succeeds again; in favour of another item it is
     // no longer there to retire, and nor is it a replacement.
     ASSERT_EQ(retire(ann, a, b).member("responseStatus"), "SUCCESS");
-    const auto [afterFirst, position] = listed(ann);
     const Reply again = retire(ann, a, b);
     EXPECT_EQ(again.status, 200);
     EXPECT_EQ(again.member("responseStatus"), "SUCCESS");
     EXPECT_EQ(retire(ann, a, c).status, 404);
     EXPECT_EQ(retire(ann, c, a).status, 404);
     EXPECT_EQ(listed(ann).first, (std::set<std::int64_t>{b, c}));
-    EXPECT_EQ(listed(ann).first, afterFirst);
 }
 
 // Undoing a tag edit gives the file its old bytes back: the retired item is
