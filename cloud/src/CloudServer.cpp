@@ -4,8 +4,11 @@
 #include "ServerContext.h"
 #include "TagReader.h"
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <vector>
 
@@ -28,6 +31,31 @@ http::ServerLimits limitsOf(const Config &config) {
     return l;
 }
 
+// Items retired longer ago than the keeping time leave the database, and
+// their files the disk unless another item or the catalogue holds the same bytes.
+void removeExpiredRetired(ServerContext &ctx) {
+    try {
+        const auto removal =
+            ctx.store.removeRetired(nowMs() - ctx.config.keepRetiredSeconds * 1000);
+        for (const auto &relPath : removal.files)
+            ctx.blobs.remove(relPath);
+        if (removal.items > 0)
+            std::fprintf(stderr, "removed %d retired items and %zu files\n", removal.items,
+                         removal.files.size());
+    } catch (const std::exception &e) {
+        // A busy database (an import running) is tried again at the next round.
+        std::fprintf(stderr, "the clean-up of retired items failed: %s\n", e.what());
+    }
+}
+
+// How often a running server looks for expired retired items: hourly, or
+// four times within a keeping time shorter than that, so that none stays
+// long past it.
+std::chrono::milliseconds retiredSweepInterval(const Config &config) {
+    return std::chrono::milliseconds(
+        std::clamp<std::int64_t>(config.keepRetiredSeconds * 250, 250, 3600 * 1000));
+}
+
 } // namespace
 
 struct CloudServer::Impl {
@@ -48,6 +76,7 @@ CloudServer::CloudServer(Config config)
     auto &ctx = impl_->ctx;
     auto &server = impl_->server;
 
+    removeExpiredRetired(ctx);
     const int removed = ctx.blobs.cleanUp(ctx.store.referencedFiles());
     if (removed > 0)
         std::fprintf(stderr, "removed %d unfinished or unrecorded files\n", removed);
@@ -107,7 +136,12 @@ int CloudServer::bind(const std::string &host, int port) {
 
 bool CloudServer::run() {
     std::unique_lock lock(impl_->mutex);
-    impl_->stopped.wait(lock, [this] { return impl_->stopping; });
+    const auto interval = retiredSweepInterval(impl_->ctx.config);
+    while (!impl_->stopped.wait_for(lock, interval, [this] { return impl_->stopping; })) {
+        lock.unlock();
+        removeExpiredRetired(impl_->ctx);
+        lock.lock();
+    }
     impl_->ctx.work.stop();
     impl_->server.stop();
     return true;

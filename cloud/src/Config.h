@@ -7,6 +7,10 @@
 
 namespace cloud {
 
+// An item retired in favour of a newer version is kept this long (with its
+// file) before the clean-up removes it.
+inline constexpr std::int64_t kKeepRetiredSeconds = 30 * 24 * 3600;
+
 struct Config {
     std::filesystem::path dataDir;
     // Desktop installations one account may sign in from.
@@ -22,6 +26,8 @@ struct Config {
     // most this much, and uploads stop while the disk has less than the floor.
     std::uint64_t quotaBytes = 10240ull * 1024 * 1024;
     std::uint64_t minFreeBytes = 1024ull * 1024 * 1024;
+    // How long retired items are kept; only tests shorten it.
+    std::int64_t keepRetiredSeconds = kKeepRetiredSeconds;
     int pbkdf2Iterations = 600000;
     // Event-loop threads; a slow or idle client holds none of them.
     int threads = 4;

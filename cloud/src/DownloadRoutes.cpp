@@ -89,7 +89,8 @@ void redirectToFile(ServerContext &ctx, const Request &req, Response &res) {
         return sendEnvelope(res, 403, "FAILED", "the credentials do not match the session");
     const auto media = ctx.store.findUserMedia(*mediaId);
     // Someone else's media is answered like a missing one.
-    if (!media || media->userId != session->userId || media->deleted || !media->downloadable)
+    if (!media || media->userId != session->userId || media->deleted || media->retired ||
+        !media->downloadable)
         return sendEnvelope(res, 404, "FAILED", "no such media in this library");
 
     const std::int64_t expires =

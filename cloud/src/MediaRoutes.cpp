@@ -1,5 +1,5 @@
-// The cloud library: the change listing, catalogue matches and the
-// recognition user handle.
+// The cloud library: the change listing, catalogue matches, older versions
+// retired in favour of newer ones, and the recognition user handle.
 #include "ServerContext.h"
 
 namespace cloud {
@@ -143,6 +143,41 @@ void matchFromCatalog(ServerContext &ctx, const Request &req, Response &res) {
     sendJson(res, 200, matchReply("SUCCESS", "", &media));
 }
 
+// A new version of a song replaces the old one: the client has matched or
+// uploaded the new file as any other, and names both items here.
+void retireUserMedia(ServerContext &ctx, const Request &req, Response &res) {
+    const auto session = currentSession(ctx, req);
+    if (!session)
+        return sendEnvelope(res, 401, "FAILED", "No Session");
+    const auto body = readJsonObject(req, res);
+    if (!body)
+        return;
+    Members m(*body);
+    const auto item = m.integer("userMediaId");
+    const auto replacement = m.integer("replacedBy");
+    if (!m.ok())
+        return sendEnvelope(res, 400, "FAILED", m.error());
+    if (!item || !replacement)
+        return sendEnvelope(res, 400, "FAILED",
+                            "members \"userMediaId\" and \"replacedBy\" are required");
+    if (*item == *replacement)
+        return sendEnvelope(res, 400, "FAILED", "an item cannot replace itself");
+    const RetireResult result = ctx.store.retireUserMedia(session->userId, *item, *replacement);
+    switch (result.status) {
+    case RetireStatus::Retired:
+        ctx.uploadAllowance.release(session->userId, static_cast<std::uint64_t>(result.freedBytes));
+        return sendEnvelope(res, 200, "SUCCESS");
+    case RetireStatus::AlreadyRetired:
+        return sendEnvelope(res, 200, "SUCCESS");
+    case RetireStatus::UnknownItem:
+        return sendEnvelope(res, 404, "FAILED",
+                            "item " + std::to_string(*item) + " is not in this library");
+    case RetireStatus::UnknownReplacement:
+        return sendEnvelope(res, 404, "FAILED",
+                            "item " + std::to_string(*replacement) + " is not in this library");
+    }
+}
+
 } // namespace
 
 void addMediaRoutes(http::HttpServer &server, ServerContext &ctx) {
@@ -152,6 +187,8 @@ void addMediaRoutes(http::HttpServer &server, ServerContext &ctx) {
                 [&ctx](const Request &req, Response &res) { updateGracenoteUser(ctx, req, res); });
     server.post("/Vexmusic/rest/userContent/createUserMediaFromCatalog",
                 [&ctx](const Request &req, Response &res) { matchFromCatalog(ctx, req, res); });
+    server.post("/Vexmusic/rest/userContent/retireUserMedia",
+                [&ctx](const Request &req, Response &res) { retireUserMedia(ctx, req, res); });
 }
 
 } // namespace cloud

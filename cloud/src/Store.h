@@ -101,6 +101,7 @@ struct UserMedia {
     int sequence = 0;
     bool downloadable = true;
     bool deleted = false;
+    bool retired = false; // replaced by a newer version: listed to no one
     std::int64_t position = 0;
 };
 
@@ -117,6 +118,22 @@ enum class DeviceResult { Ok, LimitReached };
 constexpr std::size_t kMaxPlaylistEntries = 10000;
 
 enum class PlaylistChange { Done, NotFound, TooLong };
+
+// Retiring an older version of a song in favour of the newer one.
+// AlreadyRetired: it was, in favour of the same item (a resent request).
+// UnknownItem, UnknownReplacement: not a listed item of the account.
+enum class RetireStatus { Retired, AlreadyRetired, UnknownItem, UnknownReplacement };
+
+struct RetireResult {
+    RetireStatus status = RetireStatus::UnknownItem;
+    std::int64_t freedBytes = 0; // what the account's quota no longer counts
+};
+
+// What the clean-up of expired retired items removed.
+struct RetiredRemoval {
+    int items = 0;
+    std::vector<std::string> files; // paths below media/ that nothing refers to any more
+};
 
 // The music-player view of the library (Library.h).
 struct Song;
@@ -181,11 +198,13 @@ public:
     std::optional<UserMedia> findUserMediaByChecksum(std::int64_t userId,
                                                      const std::string &checksum);
     std::optional<UserMedia> findUserMedia(std::int64_t mediaId);
-    // Adds the item (or returns the one the user already has with that checksum).
+    // Adds the item (or returns the one the user already has with that
+    // checksum; a retired one of that checksum is listed again, with its own file).
     UserMedia addUserMedia(UserMedia media);
     // An upload in one transaction: the file record (or the existing one with the
     // same SHA-256 and size, setting `fileReused`) and the user's library entry for it.
-    // `added` tells whether the library took a new entry (not one it had).
+    // `added` tells whether the library took an entry (a new one, or a retired
+    // one listed again, which keeps its own file) rather than one it listed.
     // `tags` are the file's, kept for the music-player view when the file is new.
     UserMedia addUpload(const StoredFile &file, UserMedia media, bool &fileReused,
                         bool *added = nullptr, const Tags *tags = nullptr);
@@ -194,6 +213,15 @@ public:
     // Bytes an account's library takes, each item counted whole even when its
     // file is shared (what it would take were it alone).
     std::int64_t storedBytes(std::int64_t userId);
+
+    // Older versions (StoreRetired.cpp). Retiring takes the item out of the
+    // listing and the music-player view and hands its playlist entries and
+    // star to the replacement; play counts stay with the old item.
+    RetireResult retireUserMedia(std::int64_t userId, std::int64_t mediaId,
+                                 std::int64_t replacedBy);
+    // Deletes the items retired at or before `cutoffMs`, and the records of
+    // their files that nothing else refers to (the caller deletes those files).
+    RetiredRemoval removeRetired(std::int64_t cutoffMs);
 
     // The music-player view (StoreLibrary.cpp). Tags are read once per stored
     // file; each library item gets a row of its own with opaque IDs.
@@ -253,7 +281,13 @@ private:
     std::int64_t nextPosition();
     StoredFile addFileLocked(const StoredFile &file, bool &reused);
     UserMedia addUserMediaLocked(UserMedia media);
+    // The account's item of that checksum, retired or not.
+    std::optional<UserMedia> userMediaLocked(std::int64_t userId, const std::string &checksum);
     void indexSongLocked(const UserMedia &media);
+    void unindexSongLocked(std::int64_t mediaId);
+    void replaceInPlaylistsLocked(std::int64_t userId, std::int64_t mediaId,
+                                  std::int64_t replacedBy);
+    void reviveLocked(UserMedia &media);
     void setFileTagsLocked(std::int64_t fileId, const Tags &tags);
     std::string publicId(const char *kind, std::int64_t userId, std::string_view key) const;
     std::string idKey_; // keys the opaque IDs of the music-player view

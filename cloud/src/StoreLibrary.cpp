@@ -269,6 +269,72 @@ void Store::indexSongLocked(const UserMedia &media) {
         .run();
 }
 
+// The counterpart of indexSongLocked: the album and artist sums become what
+// they would be had the song never joined, from the songs still there.
+void Store::unindexSongLocked(std::int64_t mediaId) {
+    std::int64_t userId = 0;
+    std::string songId;
+    std::string albumId;
+    std::string artistId;
+    {
+        Statement q(db_, "SELECT user_id, song_id, album_id, album_artist_id FROM library_songs "
+                         "WHERE media_id = ?");
+        q.bind(1, mediaId);
+        if (!q.step())
+            return;
+        userId = q.integer(0);
+        songId = q.text(1);
+        albumId = q.text(2);
+        artistId = q.text(3);
+    }
+    Statement(db_, "DELETE FROM library_songs WHERE media_id = ?").bind(1, mediaId).run();
+    std::int64_t remaining = 0;
+    {
+        Statement q(db_, "SELECT COUNT(*) FROM library_songs WHERE user_id = ? AND album_id = ?");
+        q.bind(1, userId).bind(2, albumId);
+        q.step();
+        remaining = q.integer(0);
+    }
+    if (remaining == 0) {
+        Statement(db_, "DELETE FROM library_albums WHERE album_id = ?").bind(1, albumId).run();
+        Statement(db_, "UPDATE library_artists SET album_count = album_count - 1 "
+                       "WHERE artist_id = ?")
+            .bind(1, artistId)
+            .run();
+        Statement(db_, "DELETE FROM library_artists WHERE artist_id = ? AND album_count <= 0")
+            .bind(1, artistId)
+            .run();
+    } else {
+        // Genre and cover are the first song's that has one, as when the album was built.
+        Statement(db_, "UPDATE library_albums SET "
+                       "song_count = ?3, "
+                       "duration_ms = (SELECT SUM(duration_ms) FROM library_songs "
+                       "WHERE user_id = ?1 AND album_id = ?2), "
+                       "year = (SELECT MAX(year) FROM library_songs WHERE user_id = ?1 "
+                       "AND album_id = ?2), "
+                       "created_ms = (SELECT MIN(created_ms) FROM library_songs "
+                       "WHERE user_id = ?1 AND album_id = ?2), "
+                       "genre = COALESCE((SELECT genre FROM library_songs WHERE user_id = ?1 "
+                       "AND album_id = ?2 AND genre <> '' ORDER BY media_id LIMIT 1), ''), "
+                       "cover_song_id = COALESCE((SELECT song_id FROM library_songs "
+                       "WHERE user_id = ?1 AND album_id = ?2 AND has_cover <> 0 "
+                       "ORDER BY media_id LIMIT 1), '') "
+                       "WHERE album_id = ?2")
+            .bind(1, userId)
+            .bind(2, albumId)
+            .bind(3, remaining)
+            .run();
+    }
+    Statement(db_, "UPDATE library_artists SET cover_song_id = COALESCE((SELECT cover_song_id "
+                   "FROM library_albums WHERE user_id = ?1 AND artist_id = ?2 "
+                   "AND cover_song_id <> '' ORDER BY created_ms LIMIT 1), '') "
+                   "WHERE artist_id = ?2 AND cover_song_id = ?3")
+        .bind(1, userId)
+        .bind(2, artistId)
+        .bind(3, songId)
+        .run();
+}
+
 int Store::indexLibrary() {
     std::lock_guard lock(mutex_);
     Transaction tx(db_);
@@ -277,7 +343,8 @@ int Store::indexLibrary() {
         Statement q(db_, "SELECT m.id, m.user_id, m.file_id, m.name, m.song_name, m.album_name, "
                          "m.artist_name, m.sequence, m.position FROM user_media m "
                          "LEFT JOIN library_songs s ON s.media_id = m.id "
-                         "WHERE s.media_id IS NULL AND m.deleted = 0");
+                         "WHERE s.media_id IS NULL AND m.deleted = 0 "
+                         "AND m.retired_ms IS NULL");
         while (q.step()) {
             UserMedia m;
             m.id = q.integer(0);

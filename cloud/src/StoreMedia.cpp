@@ -25,7 +25,7 @@ CatalogItem readCatalog(const Statement &q) {
 
 constexpr const char *kMediaColumns =
     "id, user_id, file_id, name, song_name, album_name, artist_name, checksum, fingerprint_id, "
-    "sequence, downloadable, deleted, position";
+    "sequence, downloadable, deleted, position, retired_ms IS NOT NULL";
 
 UserMedia readMedia(const Statement &q) {
     UserMedia m;
@@ -42,6 +42,7 @@ UserMedia readMedia(const Statement &q) {
     m.downloadable = q.integer(10) != 0;
     m.deleted = q.integer(11) != 0;
     m.position = q.integer(12);
+    m.retired = q.integer(13) != 0;
     return m;
 }
 
@@ -171,7 +172,8 @@ std::int64_t Store::catalogSize() {
 std::optional<UserMedia> Store::findUserMediaByChecksum(std::int64_t userId,
                                                         const std::string &checksum) {
     std::lock_guard lock(mutex_);
-    Statement q(db_, select(kMediaColumns, "FROM user_media WHERE user_id = ? AND checksum = ?"));
+    Statement q(db_, select(kMediaColumns, "FROM user_media WHERE user_id = ? AND checksum = ? "
+                                           "AND retired_ms IS NULL"));
     q.bind(1, userId).bind(2, checksum);
     if (!q.step())
         return std::nullopt;
@@ -201,15 +203,17 @@ UserMedia Store::addUpload(const StoredFile &file, UserMedia media, bool &fileRe
     if (added)
         *added = false;
     Transaction tx(db_);
-    {
-        // Uploading a song the user already has changes nothing.
-        Statement q(db_,
-                    select(kMediaColumns, "FROM user_media WHERE user_id = ? AND checksum = ?"));
-        q.bind(1, media.userId).bind(2, media.checksum);
-        if (q.step()) {
-            fileReused = true;
-            return readMedia(q);
-        }
+    if (auto owned = userMediaLocked(media.userId, media.checksum)) {
+        // Uploading a song the user already has changes nothing; one retired
+        // is listed again, with the file it had.
+        fileReused = true;
+        if (!owned->retired)
+            return *owned;
+        reviveLocked(*owned);
+        tx.commit();
+        if (added)
+            *added = true;
+        return *owned;
     }
     media.fileId = addFileLocked(file, fileReused).id;
     if (tags && !fileReused) {
@@ -223,13 +227,19 @@ UserMedia Store::addUpload(const StoredFile &file, UserMedia media, bool &fileRe
     return out;
 }
 
+std::optional<UserMedia> Store::userMediaLocked(std::int64_t userId, const std::string &checksum) {
+    Statement q(db_, select(kMediaColumns, "FROM user_media WHERE user_id = ? AND checksum = ?"));
+    q.bind(1, userId).bind(2, checksum);
+    if (!q.step())
+        return std::nullopt;
+    return readMedia(q);
+}
+
 UserMedia Store::addUserMediaLocked(UserMedia media) {
-    {
-        Statement q(db_,
-                    select(kMediaColumns, "FROM user_media WHERE user_id = ? AND checksum = ?"));
-        q.bind(1, media.userId).bind(2, media.checksum);
-        if (q.step())
-            return readMedia(q);
+    if (auto owned = userMediaLocked(media.userId, media.checksum)) {
+        if (owned->retired)
+            reviveLocked(*owned);
+        return *owned;
     }
     media.position = nextPosition();
     Statement(db_, "INSERT INTO user_media(user_id, file_id, name, song_name, album_name, "
@@ -266,9 +276,12 @@ Listing Store::listChanges(std::int64_t userId, std::int64_t since) {
     if (since > listing.position)
         since = 0;
     // A full listing (position 0) leaves out what was deleted; a change listing
-    // reports deletions so the client can forget them.
+    // reports deletions so the client can forget them. Retired items are in
+    // neither: the client that retired one knows, and others see the
+    // replacement arrive.
     Statement q(db_, select(kMediaColumns, "FROM user_media WHERE user_id = ? AND position > ? "
-                                           "AND (? > 0 OR deleted = 0) ORDER BY position"));
+                                           "AND (? > 0 OR deleted = 0) AND retired_ms IS NULL "
+                                           "ORDER BY position"));
     q.bind(1, userId).bind(2, since).bind(3, since);
     while (q.step())
         listing.items.push_back(readMedia(q));
@@ -277,7 +290,7 @@ Listing Store::listChanges(std::int64_t userId, std::int64_t since) {
 
 std::int64_t Store::userMediaCount(std::int64_t userId) {
     std::lock_guard lock(mutex_);
-    Statement q(db_, "SELECT COUNT(*) FROM user_media WHERE user_id = ?");
+    Statement q(db_, "SELECT COUNT(*) FROM user_media WHERE user_id = ? AND retired_ms IS NULL");
     q.bind(1, userId);
     q.step();
     return q.integer(0);
@@ -285,8 +298,10 @@ std::int64_t Store::userMediaCount(std::int64_t userId) {
 
 std::int64_t Store::storedBytes(std::int64_t userId) {
     std::lock_guard lock(mutex_);
+    // Retired items wait for the clean-up at the server's cost, not the account's.
     Statement q(db_, "SELECT COALESCE(SUM(f.size), 0) FROM user_media m "
-                     "JOIN files f ON f.id = m.file_id WHERE m.user_id = ?");
+                     "JOIN files f ON f.id = m.file_id WHERE m.user_id = ? "
+                     "AND m.retired_ms IS NULL");
     q.bind(1, userId);
     q.step();
     return q.integer(0);

@@ -67,7 +67,61 @@ void insertEntries(Database &db, std::int64_t row, std::int64_t firstPosition,
         .run();
 }
 
+// The entries with `from` handed to `to`. In a run of entries of either
+// version that held `to` already, the entries of `from` go (so that the
+// replacement does not sit there twice); elsewhere `to` takes their place.
+std::vector<std::int64_t> handedOver(const std::vector<std::int64_t> &entries, std::int64_t from,
+                                     std::int64_t to) {
+    std::vector<std::int64_t> out;
+    out.reserve(entries.size());
+    std::size_t i = 0;
+    while (i < entries.size()) {
+        if (entries[i] != from && entries[i] != to) {
+            out.push_back(entries[i++]);
+            continue;
+        }
+        std::size_t end = i;
+        bool heldTo = false;
+        while (end < entries.size() && (entries[end] == from || entries[end] == to))
+            heldTo = heldTo || entries[end++] == to;
+        for (; i < end; ++i) {
+            if (entries[i] == to || !heldTo)
+                out.push_back(to);
+        }
+    }
+    return out;
+}
+
 } // namespace
+
+void Store::replaceInPlaylistsLocked(std::int64_t userId, std::int64_t mediaId,
+                                     std::int64_t replacedBy) {
+    std::vector<std::int64_t> rows;
+    {
+        Statement q(db_, "SELECT DISTINCT e.playlist_id FROM playlist_songs e "
+                         "JOIN playlists p ON p.id = e.playlist_id "
+                         "WHERE e.media_id = ? AND p.user_id = ?");
+        q.bind(1, mediaId).bind(2, userId);
+        while (q.step())
+            rows.push_back(q.integer(0));
+    }
+    for (const auto row : rows) {
+        std::vector<std::int64_t> entries;
+        {
+            Statement q(db_, "SELECT media_id FROM playlist_songs WHERE playlist_id = ? "
+                             "ORDER BY position");
+            q.bind(1, row);
+            while (q.step())
+                entries.push_back(q.integer(0));
+        }
+        Statement(db_, "DELETE FROM playlist_songs WHERE playlist_id = ?").bind(1, row).run();
+        insertEntries(db_, row, 0, handedOver(entries, mediaId, replacedBy));
+        Statement(db_, "UPDATE playlists SET changed_ms = ? WHERE id = ?")
+            .bind(1, nowMs())
+            .bind(2, row)
+            .run();
+    }
+}
 
 std::vector<Playlist> Store::playlists(std::int64_t userId) {
     std::lock_guard lock(mutex_);

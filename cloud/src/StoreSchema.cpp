@@ -96,7 +96,9 @@ CREATE TABLE IF NOT EXISTS user_media (
     media_type TEXT NOT NULL DEFAULT 'AUDIO',
     downloadable INTEGER NOT NULL DEFAULT 1,
     deleted INTEGER NOT NULL DEFAULT 0,
-    position INTEGER NOT NULL);
+    position INTEGER NOT NULL,
+    retired_ms INTEGER,
+    replaced_by INTEGER);
 CREATE UNIQUE INDEX IF NOT EXISTS user_media_by_checksum ON user_media(user_id, checksum);
 CREATE INDEX IF NOT EXISTS user_media_by_position ON user_media(user_id, position);
 CREATE TABLE IF NOT EXISTS file_tags (
@@ -173,6 +175,16 @@ CREATE TABLE IF NOT EXISTS analytics_events (
     fields TEXT NOT NULL);
 )SQL");
     addColumnIfMissing("files", "sha256", "TEXT NOT NULL DEFAULT ''");
+    // A retired item (an older version of a song, replaced by a newer one) is
+    // kept a while, listed to no one, until the clean-up removes it.
+    addColumnIfMissing("user_media", "retired_ms", "INTEGER");
+    addColumnIfMissing("user_media", "replaced_by", "INTEGER");
+    db_.exec("CREATE INDEX IF NOT EXISTS user_media_retired ON user_media(retired_ms) "
+             "WHERE retired_ms IS NOT NULL;"
+             // What the clean-up asks before it removes a file.
+             "CREATE INDEX IF NOT EXISTS user_media_by_file ON user_media(file_id);"
+             "CREATE INDEX IF NOT EXISTS catalog_by_file ON catalog(file_id);"
+             "CREATE INDEX IF NOT EXISTS playlist_songs_by_media ON playlist_songs(media_id);");
     // Earlier versions kept sessions and sign-in tokens in plain text; those
     // end once (their owners sign in again) and only digests are kept after.
     {

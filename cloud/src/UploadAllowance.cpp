@@ -52,4 +52,12 @@ void UploadAllowance::finish(std::int64_t userId, std::uint64_t reserved, bool s
         usage.stored += reserved;
 }
 
+void UploadAllowance::release(std::int64_t userId, std::uint64_t bytes) {
+    std::lock_guard lock(mutex_);
+    // An account not counted yet reads its stored bytes afresh at its first check.
+    const auto it = usage_.find(userId);
+    if (it != usage_.end())
+        it->second.stored -= std::min(bytes, it->second.stored);
+}
+
 } // namespace cloud

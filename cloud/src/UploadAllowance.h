@@ -28,6 +28,8 @@ public:
     UploadRefusal grow(std::int64_t userId, std::uint64_t bytes);
     // An upload ended: its reservation is either now stored or given back.
     void finish(std::int64_t userId, std::uint64_t reserved, bool stored);
+    // The account stores `bytes` less (an item of its library was retired).
+    void release(std::int64_t userId, std::uint64_t bytes);
 
     std::uint64_t quotaBytes() const { return quota_; }
     std::uint64_t minFreeBytes() const { return minFree_; }

@@ -45,6 +45,7 @@ const char *kUsage = R"(usage:
       --recognition-catalog PATH  answer recognition lookups from this catalogue
       --recognition-clients ID:TAG[,ID:TAG...]  the engine credentials it accepts
       --recognition-rate N      lookups per second of one client (50)
+      --keep-retired-seconds-for-tests S  keep retired items S seconds, not 30 days
   sonarbox-cloud add-user --data DIR EMAIL PASSWORD [--first NAME] [--last NAME]
       [--web-only] [--pbkdf2-iterations N]
   sonarbox-cloud add-facebook-user --data DIR EMAIL PASSWORD [--first NAME] [--last NAME]
@@ -152,6 +153,8 @@ Config configFrom(const Args &args) {
     if (const auto it = args.options.find("--recognition-clients"); it != args.options.end())
         c.recognitionClients = it->second;
     c.recognitionRate = std::max(1, intOption(args, "--recognition-rate", 50));
+    c.keepRetiredSeconds =
+        intOption(args, "--keep-retired-seconds-for-tests", static_cast<int>(c.keepRetiredSeconds));
     if (const auto it = args.options.find("--public-url"); it != args.options.end()) {
         c.publicUrl = it->second;
         while (!c.publicUrl.empty() && c.publicUrl.back() == '/')
