@@ -111,7 +111,7 @@ TEST_F(ChangingCollectionTest, EveryChangeLeavesTheCloudWithExactlyTheCurrentSon
 
     // A tagger that writes a new file and renames it over the old one.
     {
-        const QString written = song("Own/.own song 2.mp3.tmp");
+        const QString written = song("Own/.own song 2.tagging.mp3");
         ASSERT_TRUE(TestSongs::make(written, 502, 15,
                                     {QStringLiteral("Own Song Two"), QStringLiteral("Me"),
                                      QStringLiteral("Home Recordings"), 3}));
