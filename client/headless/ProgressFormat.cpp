@@ -149,6 +149,22 @@ QString summary(const QString &how, const SyncProgress::State &t, qint64 elapsed
         .arg(t.tracksFailed);
 }
 
+QStringList leftStillWritten(const QStringList &paths) {
+    if (paths.isEmpty())
+        return {};
+    if (paths.size() == 1)
+        return {QStringLiteral("1 file is still being written and waits for the next sync: %1")
+                    .arg(paths.first())};
+    constexpr qsizetype shown = 10;
+    QStringList lines{QStringLiteral("%1 files are still being written and wait for the next sync:")
+                          .arg(paths.size())};
+    for (const QString &path : paths.first(std::min(shown, paths.size())))
+        lines << QStringLiteral("  %1").arg(path);
+    if (paths.size() > shown)
+        lines << QStringLiteral("  and %1 more").arg(paths.size() - shown);
+    return lines;
+}
+
 QString bar(const SyncProgress::State &s, int width) {
     double fraction = -1;
     if (s.bytesTotal > 0)

@@ -3,6 +3,7 @@
 #include "sync/SyncProgress.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -26,6 +27,10 @@ QString itemFinished(const SyncProgress::Event &event, qint64 itemBytes);
 // "Sync Completed in 1 min 5 s: 12 found, 5 matched without upload, 6 uploaded,
 // 1 downloaded, 0 failed"
 QString summary(const QString &how, const SyncProgress::State &totals, qint64 elapsedMs);
+// Nothing when `paths` is empty; else "1 file is still being written and
+// waits for the next sync: /music/a.mp3", or "3 files are still being written
+// and wait for the next sync:" and a line per file (the first ten).
+QStringList leftStillWritten(const QStringList &paths);
 // One terminal line of at most `width` characters: stage, counts, a bar,
 // bytes, time left and the current track.
 QString bar(const SyncProgress::State &state, int width);

@@ -41,6 +41,10 @@ void ProgressPrinter::onEvent(const SyncProgress::Event &event) {
     case Kind::SyncEnded:
         m_barTimer.stop();
         Console::clearStatus();
+        if (m_filesLeft) {
+            for (const QString &line : ProgressFormat::leftStillWritten(m_filesLeft()))
+                Console::printLine(line);
+        }
         Console::printLine(ProgressFormat::summary(
             event.detail, event.state, m_syncClock.isValid() ? m_syncClock.elapsed() : 0));
         break;

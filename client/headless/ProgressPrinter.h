@@ -4,7 +4,10 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
+
+#include <functional>
 
 // Prints a running sync for a person: a line when a stage starts and when a
 // track is done, a summary when the sync ends, and, on a terminal, a live
@@ -16,6 +19,12 @@ class ProgressPrinter : public QObject {
 public:
     explicit ProgressPrinter(SyncProgress &progress, QObject *parent = nullptr);
 
+    // Where the end of a sync learns which files the scan left because they
+    // were still being written.
+    void setFilesLeft(std::function<QStringList()> filesLeft) {
+        m_filesLeft = std::move(filesLeft);
+    }
+
 private:
     void onEvent(const SyncProgress::Event &event);
     void redraw();
@@ -24,4 +33,5 @@ private:
     QTimer m_barTimer;
     QElapsedTimer m_syncClock;
     qint64 m_stageBytesPrinted = 0; // bytes of the stage already told with a track
+    std::function<QStringList()> m_filesLeft;
 };

@@ -23,6 +23,7 @@
 #include "store/StoreSetup.h"
 #include "sync/ChangeWatcher.h"
 #include "sync/LoginItems.h"
+#include "sync/ScanForLocalMedia.h"
 #include "sync/Sonarbox.h"
 #include "sync/StatusReporting.h"
 #include "sync/SyncEngine.h"
@@ -34,6 +35,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
 
 namespace {
@@ -54,11 +56,20 @@ int runSyncs(bool once) {
     if (!once) {
         watcher = std::make_unique<ChangeWatcher>(sonarbox, *engine);
         watcher->start();
+    } else {
+        // Nothing follows a single sync to take the files it had to leave:
+        // it waits for those written just before it, and leaves only those
+        // still being written.
+        engine->scanner().setLeaveFilesWrittenWithin(
+            std::chrono::milliseconds(config.fileSettleMs));
+        engine->scanner().setWaitForFilesWrittenWithin(true);
     }
     // A sync stops when the service's host goes away; the hourly retry
     // carries on once it is back.
     sonarbox.startNetworkMonitoring();
     ProgressPrinter printer(sonarbox.syncProgress());
+    printer.setFilesLeft(
+        [&scanner = engine->scanner()] { return scanner.filesLeftStillWritten(); });
     SignalWatcher signalWatcher;
     SyncRunner runner(once);
     QObject::connect(&signalWatcher, &SignalWatcher::signalled, &runner, &SyncRunner::stop);

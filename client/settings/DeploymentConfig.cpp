@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
 #include <deque>
 
 namespace {
@@ -123,6 +124,7 @@ DeploymentConfig DeploymentConfig::read(const QString &path, QString *error, boo
         ini.value(QStringLiteral("app/TrackWithGoogleAnalytics"), false).toBool();
     c.syncOnMeteredConnections =
         ini.value(QStringLiteral("sync/onMeteredConnections"), false).toBool();
+    c.fileSettleMs = std::max(0, ini.value(QStringLiteral("sync/fileSettleMs"), 5000).toInt());
     c.bundleVersion = QStringLiteral(SONARBOX_VERSION);
     c.bundleShortVersionString = QStringLiteral(SONARBOX_VERSION);
     *ok = true;

@@ -69,6 +69,10 @@ public:
     // Whether syncing goes on over a metered connection until the person
     // chooses otherwise.
     bool syncOnMeteredConnections = false;
+    // How long a new file's size and times must have rested before a single
+    // sync (sonarbox-headless --once) reads it; one that some process holds
+    // open for writing is left whatever its age.
+    int fileSettleMs = 5000;
 
     // From the build.
     QString bundleVersion;            // "CFBundleVersion"

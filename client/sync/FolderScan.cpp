@@ -1,5 +1,6 @@
 #include "FolderScan.h"
 
+#include "FileStillness.h"
 #include "FolderWalk.h"
 #include "TagReader.h"
 #include "settings/Logging.h"
@@ -130,8 +131,10 @@ Candidate candidateAt(const QString &path, const struct stat &attributes,
 }
 
 // The record of a new file, its tags read; none when it cannot be read, or
-// when `changing` and it is no longer the size the walk saw (it is growing).
-AudioPtr recordOf(const Candidate &file, bool *changing) {
+// when it may still be being written (`verdict` says which).
+AudioPtr recordOf(const Candidate &file, const FileStillness &stillness,
+                  FileStillness::Verdict *verdict) {
+    *verdict = FileStillness::Verdict::Still;
     // Non-blocking, so that a file replaced by a pipe after the walk looked at
     // it cannot hold the scan up.
     const QByteArray encoded = QFile::encodeName(file.path);
@@ -150,12 +153,11 @@ AudioPtr recordOf(const Candidate &file, bool *changing) {
         ::close(fd);
         return {};
     }
-    if (*changing) {
-        *changing = attributes.st_size != file.size;
-        if (*changing) {
-            ::close(fd);
-            return {};
-        }
+    *verdict =
+        stillness.beforeReading(fd, &attributes, FileStillness::Seen{file.size, file.changedNs});
+    if (*verdict != FileStillness::Verdict::Still) {
+        ::close(fd);
+        return {};
     }
 
     auto track = std::make_shared<Audio>();
@@ -172,7 +174,19 @@ AudioPtr recordOf(const Candidate &file, bool *changing) {
     // zone look-up per file.
     track->modDate = QDateTime::fromMSecsSinceEpoch(
         qint64(attributes.st_mtim.tv_sec) * 1000 + attributes.st_mtim.tv_nsec / 1000000, Qt::UTC);
-    const FileTags tags = TagReader::readFrom(fd, encoded, attributes.st_size);
+    // The tag reader closes what it is given; the file is looked at again
+    // once it is read.
+    const int tagFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (tagFd < 0) {
+        logUnreadable(file.path, errno);
+        ::close(fd);
+        return {};
+    }
+    const FileTags tags = TagReader::readFrom(tagFd, encoded, attributes.st_size);
+    *verdict = stillness.afterReading(fd, FileStillness::Seen::of(attributes));
+    ::close(fd);
+    if (*verdict != FileStillness::Verdict::Still)
+        return {};
     if (!tags.title.isEmpty()) {
         track->name = QStringLiteral("%1.%2").arg(tags.title, file.extension);
         track->songName = tags.title;
@@ -338,9 +352,9 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
         return result;
     }
 
-    const bool leaveFresh = leaveWrittenWithin.count() > 0;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 readFrom = nanoseconds(now);
+    FileStillness stillness(leaveWrittenWithin);
+    if (waitForWritten)
+        stillness.setWaiting(stop);
     for (const Candidate &candidate : candidates) {
         if (stop()) {
             result.stopped = true;
@@ -349,16 +363,20 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
         }
         if (candidate.folder != NoWalkedFolder)
             folders[candidate.folder].settles = false;
-        if (leaveFresh && readFrom - candidate.changedNs < leaveWrittenWithin.count()) {
-            qCDebug(lcSync).noquote() << "Still being written:" << candidate.path;
-            ++result.stillWritten;
-            continue;
-        }
-        bool growing = leaveFresh;
-        AudioPtr track = recordOf(candidate, &growing);
-        if (growing) {
-            qCDebug(lcSync).noquote() << "Still growing:" << candidate.path;
-            ++result.stillWritten;
+        FileStillness::Verdict verdict{};
+        AudioPtr track = recordOf(candidate, stillness, &verdict);
+        if (verdict != FileStillness::Verdict::Still) {
+            // A wait for the file may have ended by a stop.
+            if (stop()) {
+                result.stopped = true;
+                result.newTracks.clear();
+                return result;
+            }
+            qCDebug(lcSync).noquote()
+                << (verdict == FileStillness::Verdict::OpenForWriting ? "Open for writing:"
+                                                                      : "Still being written:")
+                << candidate.path;
+            result.stillWritten.append(candidate.path);
             continue;
         }
         if (track) {

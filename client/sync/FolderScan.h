@@ -6,6 +6,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
@@ -33,7 +34,7 @@ public:
         // Every accepted music file, stored or not.
         qsizetype found = 0;
         // New files left because they may still be being written.
-        qsizetype stillWritten = 0;
+        QStringList stillWritten;
         // Every folder of the tree is settled now: it held nothing new and
         // nothing in doubt.
         bool allSettled = false;
@@ -47,10 +48,15 @@ public:
     // How long a folder must have been left alone before it is settled:
     // long enough for a copy into it to have shown itself in its times.
     std::chrono::nanoseconds settleAfter = std::chrono::seconds(10);
-    // A new file written less than this before it is read, or growing while
-    // it is read, may still be being written: it is left for a later scan
-    // (counted in `stillWritten`). Zero takes every file as it is.
+    // A new file that some process holds open for writing, written less than
+    // this before it is read, or changing while it is read, may still be
+    // being written: it is left for a later scan (in `stillWritten`). Zero
+    // takes every file that nobody holds open for writing as it is.
     std::chrono::nanoseconds leaveWrittenWithin{0};
+    // Whether a new file that was only written too recently is waited for
+    // (no longer than `leaveWrittenWithin`) instead of being left: a single
+    // sync has no later scan to leave it to.
+    bool waitForWritten = false;
     // Whether the walk records the folders it found settled in the store (a
     // preview of a sync writes nothing there).
     bool recordFolders = true;

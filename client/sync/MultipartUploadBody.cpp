@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sys/stat.h>
+
 QByteArray MultipartUploadBody::head(const QString &fileName) {
     // A quote or a line break in a file name would end the header early and
     // let the name write headers of its own; they are escaped as browsers do.
@@ -19,11 +21,12 @@ QByteArray MultipartUploadBody::tail() {
 }
 
 MultipartUploadBody::MultipartUploadBody(const QString &filePath, const QString &fileName,
-                                         QObject *parent)
+                                         const QString &md5, QObject *parent)
     : QIODevice(parent)
     , m_head(head(fileName))
     , m_file(filePath)
-    , m_tail(tail()) {}
+    , m_tail(tail())
+    , m_md5(md5.toLatin1().toLower()) {}
 
 void MultipartUploadBody::setPace(TransferPace *pace) {
     m_pace = pace;
@@ -42,6 +45,9 @@ bool MultipartUploadBody::open(OpenMode mode) {
     }
     m_fileSize = m_file.size();
     m_produced = 0;
+    m_hash.reset();
+    m_checked = false;
+    m_failed = false;
     return QIODevice::open(mode);
 }
 
@@ -62,8 +68,24 @@ bool MultipartUploadBody::atEnd() const {
     return bytesAvailable() == 0;
 }
 
+bool MultipartUploadBody::fileIsAsAnnounced() {
+    // Bytes appended since the file was opened are not in the body, so the
+    // hash alone would not see them.
+    struct stat now {};
+    if (::fstat(m_file.handle(), &now) != 0 || now.st_size != m_fileSize)
+        return false;
+    return !m_md5.isEmpty() && m_hash.result().toHex() == m_md5;
+}
+
+qint64 MultipartUploadBody::fail(const QString &why, qint64 done) {
+    m_failed = true;
+    setErrorString(why);
+    emit fileFailed();
+    return done > 0 ? done : -1;
+}
+
 qint64 MultipartUploadBody::readData(char *data, qint64 maxSize) {
-    if (m_produced >= size())
+    if (m_failed || m_produced >= size())
         return -1; // the end of the stream: the network layer waits for it
     if (m_pace) {
         // Nothing now is not the end: the network layer waits for readyRead().
@@ -71,6 +93,7 @@ qint64 MultipartUploadBody::readData(char *data, qint64 maxSize) {
         if (maxSize == 0)
             return 0;
     }
+    const qint64 fileEnd = m_head.size() + m_fileSize;
     qint64 done = 0;
     while (done < maxSize && m_produced < size()) {
         const qint64 want = maxSize - done;
@@ -78,19 +101,20 @@ qint64 MultipartUploadBody::readData(char *data, qint64 maxSize) {
         if (m_produced < m_head.size()) {
             got = std::min(want, m_head.size() - m_produced);
             std::memcpy(data + done, m_head.constData() + m_produced, size_t(got));
-        } else if (m_produced < m_head.size() + m_fileSize) {
-            const qint64 fileLeft = m_head.size() + m_fileSize - m_produced;
-            got = m_file.read(data + done, std::min(want, fileLeft));
-            if (got <= 0) {
-                // The file shrank or failed while being sent: the body can no
-                // longer be what its length promised.
-                setErrorString(m_file.errorString().isEmpty()
-                                   ? QStringLiteral("the file became shorter while uploading")
-                                   : m_file.errorString());
-                return done > 0 ? done : -1;
-            }
+        } else if (m_produced < fileEnd) {
+            got = m_file.read(data + done, std::min(want, fileEnd - m_produced));
+            if (got < 0)
+                return fail(m_file.errorString(), done);
+            // Shorter than when it was opened.
+            if (got == 0)
+                return fail(ChangedWhileSent, done);
+            m_hash.addData(QByteArrayView(data + done, got));
         } else {
-            const qint64 offset = m_produced - m_head.size() - m_fileSize;
+            // The tail completes the body: it goes only after the file.
+            if (!m_checked && !fileIsAsAnnounced())
+                return fail(ChangedWhileSent, done);
+            m_checked = true;
+            const qint64 offset = m_produced - fileEnd;
             got = std::min(want, m_tail.size() - offset);
             std::memcpy(data + done, m_tail.constData() + offset, size_t(got));
         }

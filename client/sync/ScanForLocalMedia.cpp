@@ -1,6 +1,7 @@
 #include "ScanForLocalMedia.h"
 
 #include "CollectionChanges.h"
+#include "FileStillness.h"
 #include "Sonarbox.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
@@ -11,11 +12,6 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
-
-#include <algorithm>
-#include <ctime>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -46,19 +42,6 @@ QString pathOf(const QUrl &folder) {
 QSet<QString> validExtensions() {
     const QStringList &list = Utility::validExtensions();
     return QSet<QString>(list.begin(), list.end());
-}
-
-// Whether the file changed less than `ms` ago (its contents or its entry).
-bool changedWithin(const QString &path, qint64 ms) {
-    struct stat attributes {};
-    if (::stat(QFile::encodeName(path).constData(), &attributes) != 0)
-        return false;
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const auto msOf = [](const timespec &t) {
-        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-    };
-    return msOf(now) - std::max(msOf(attributes.st_mtim), msOf(attributes.st_ctim)) < ms;
 }
 
 AudioPtr recordOfLibraryTrack(const LibraryTrack &entry, const QString &path,
@@ -101,6 +84,10 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
                                                const std::function<void()> &completion) {
     Sonarbox &s = Sonarbox::instance();
     m_run = run;
+    {
+        std::lock_guard guard(m_leftLock);
+        m_left.clear();
+    }
     s.setLocalLibraryTracks({});
     s.syncProgress().beginStage(SyncProgress::Stage::Scanning, 0);
     s.notifyMothership(run->context(), QStringLiteral("SCANNING"), 0);
@@ -161,12 +148,14 @@ void ScanForLocalMedia::scanItunesLibrary() {
     const QSet<QString> extensions = validExtensions();
     // A file that repeats a stored track is not offered again at every sync.
     const QSet<QString> duplicates = s.duplicatePaths();
-    const qint64 fresh = m_freshMs.load();
+    const FileStillness stillness = this->stillness();
     QList<AudioPtr> found;
+    QStringList left;
     for (const LibraryTrack &entry : library.value_or(QList<LibraryTrack>())) {
         if (stopRequested()) {
             s.applicationWasStopped();
             s.addLocalLibraryTracks(found, found.size());
+            leftStillWritten(left);
             return;
         }
         if (entry.location.isEmpty())
@@ -177,14 +166,16 @@ void ScanForLocalMedia::scanItunesLibrary() {
             !Utility::isValidFileSize(path))
             continue;
         // The player may have read it while it was still being copied in.
-        if (fresh > 0 && changedWithin(path, fresh)) {
-            ++m_stillWritten;
+        if (stillness.ofPath(QFile::encodeName(path)) != FileStillness::Verdict::Still) {
+            qCDebug(lcSync).noquote() << "Still being written:" << path;
+            left.append(path);
             continue;
         }
         found.append(recordOfLibraryTrack(entry, path, extension));
         s.syncProgress().trackFound();
     }
     s.addLocalLibraryTracks(found, found.size());
+    leftStillWritten(left);
 
     qCInfo(lcSync) << "=== FINISH | ADDING SONGS FROM ITUNES TO localLibraryTracks ARRAY";
     qCInfo(lcSync).noquote() << QStringLiteral("Tracks in mediaLibraryTracks array %1")
@@ -199,6 +190,24 @@ void ScanForLocalMedia::setChangeJournal(std::shared_ptr<ChangeJournal> journal)
 std::shared_ptr<ChangeJournal> ScanForLocalMedia::changeJournal() const {
     std::lock_guard guard(m_journalLock);
     return m_journal;
+}
+
+QStringList ScanForLocalMedia::filesLeftStillWritten() const {
+    std::lock_guard guard(m_leftLock);
+    return m_left;
+}
+
+FileStillness ScanForLocalMedia::stillness() const {
+    FileStillness stillness{std::chrono::milliseconds(m_freshMs.load())};
+    if (m_waitForWritten)
+        stillness.setWaiting([this] { return stopRequested(); });
+    return stillness;
+}
+
+void ScanForLocalMedia::leftStillWritten(const QStringList &paths) {
+    m_stillWritten += paths.size();
+    std::lock_guard guard(m_leftLock);
+    m_left += paths;
 }
 
 FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) {
@@ -229,6 +238,7 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
 
     FolderScan scan;
     scan.leaveWrittenWithin = std::chrono::milliseconds(m_freshMs.load());
+    scan.waitForWritten = m_waitForWritten;
     scan.settleAfter = std::chrono::nanoseconds(m_settleAfterNs.load());
     scan.stopRequested = [this] { return stopRequested(); };
     scan.recordFolders = !dryRun;
@@ -240,7 +250,7 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
         m_quietTrees.remove(folderPath);
         return {};
     }
-    m_stillWritten += result.stillWritten;
+    leftStillWritten(result.stillWritten);
     // A preview records nothing, so its walk stands for nothing later.
     if (journal && result.allSettled && !dryRun)
         m_quietTrees.insert(folderPath,

@@ -3,6 +3,7 @@
 #include "SyncRun.h"
 
 #include "ChangeJournal.h"
+#include "FileStillness.h"
 #include "FolderScan.h"
 #include "MusicLibrary.h"
 #include "store/Audio.h"
@@ -48,12 +49,19 @@ public:
     // library.
     static QStringList foldersToWalk();
 
-    // New files written less than `age` before a scan reads them wait for a
-    // later scan, as they may still be being written (zero: every file is
-    // taken as it is). Any thread.
+    // New files written less than `age` before a scan reads them, or held
+    // open for writing by some process, wait for a later scan, as they may
+    // still be being written (zero: every file that nobody holds open for
+    // writing is taken as it is). Any thread.
     void setLeaveFilesWrittenWithin(std::chrono::milliseconds age) { m_freshMs = age.count(); }
+    // Whether a scan waits (no longer than that age) for files that were
+    // only written too recently, rather than leaving them: a single sync has
+    // no later scan. Any thread.
+    void setWaitForFilesWrittenWithin(bool wait) { m_waitForWritten = wait; }
     // How many files the scans since the last call left for that reason.
     qsizetype takeFilesStillWritten() { return m_stillWritten.exchange(0); }
+    // The files the latest scan left for that reason. Any thread.
+    QStringList filesLeftStillWritten() const;
     // How long a folder must have been left alone before a walk settles it
     // (tests shorten it). Any thread.
     void setSettleAfter(std::chrono::nanoseconds age) { m_settleAfterNs = age.count(); }
@@ -70,6 +78,8 @@ private:
     // settled here, and what is left for the fingerprint stage stays.
     void weighChanges(const QList<StoredFile> &gone);
     std::shared_ptr<ChangeJournal> changeJournal() const;
+    FileStillness stillness() const;
+    void leftStillWritten(const QStringList &paths);
 
     // A tree a scan found all settled, as of the journal's mark taken as the
     // scan began.
@@ -85,7 +95,10 @@ private:
     SyncRunPtr m_run;
     std::atomic<qint64> m_freshMs{0};
     std::atomic<qint64> m_settleAfterNs{FolderScan().settleAfter.count()};
+    std::atomic<bool> m_waitForWritten{false};
     std::atomic<qsizetype> m_stillWritten{0};
+    mutable std::mutex m_leftLock;
+    QStringList m_left; // guarded by m_leftLock
     mutable std::mutex m_journalLock;
     std::shared_ptr<ChangeJournal> m_journal; // guarded by m_journalLock
     QHash<QString, QuietTree> m_quietTrees;   // stage queue only

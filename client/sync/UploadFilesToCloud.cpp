@@ -179,6 +179,11 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         finishCandidate(false, QStringLiteral("not sent: a dry run changes nothing"), true);
         return;
     }
+    // What is sent is checked against it.
+    if (track->checksum.value_or(QString()).isEmpty()) {
+        finishCandidate(false, QStringLiteral("not sent: the track has no checksum"), true);
+        return;
+    }
     const QString path = Utility::normalizeFilePath(track->fileURL.value_or(QString()));
     const QByteArray url =
         DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
@@ -186,7 +191,8 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     qCInfo(lcSync).noquote() << QStringLiteral("UploadUrl: %1").arg(QString::fromLatin1(url));
     sonarbox.syncProgress().setCurrentItem(name);
 
-    auto *body = new MultipartUploadBody(path, track->name.value_or(QString()));
+    auto *body = new MultipartUploadBody(path, track->name.value_or(QString()),
+                                         track->checksum.value_or(QString()));
     body->setPace(m_pace);
     if (!body->open(QIODevice::ReadOnly)) {
         // Deleted or made unreadable since it was stored.
@@ -242,6 +248,15 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     connect(reply, &QNetworkReply::uploadProgress, this,
             [this, reply](qint64 sent, qint64) { onBodySent(reply, sent); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinished(reply); });
+    // From the event loop: the body tells it from within the network
+    // layer's read.
+    connect(
+        body, &MultipartUploadBody::fileFailed, this,
+        [this, reply = QPointer<QNetworkReply>(reply), body] {
+            if (reply && reply == m_reply)
+                onFileFailed(body->errorString());
+        },
+        Qt::QueuedConnection);
 
     const int percent = sonarbox.statusMenu().setProgressInStatusMenu(
         m_songsToUpload.size(), m_songUploadCounter, QStringLiteral("Uploading"));
@@ -299,6 +314,17 @@ void UploadFilesToCloud::onBodySent(QNetworkReply *reply, qint64 sent) {
     m_bytesSent = sent;
     showTrackOnProgressPage(*m_songBeingUploaded);
     sonarbox.progressPage().setDescription(QStringLiteral("Uploading..."));
+}
+
+void UploadFilesToCloud::onFileFailed(const QString &reason) {
+    // The tail of the body was held back, so the service never gets a
+    // whole body of other bytes than the checksum named; the track waits
+    // for the next sync, which reads the file again.
+    qCWarning(lcSync).noquote() << QStringLiteral(
+                                       "Failed to Upload: %1 | %2 | Skipping to next song...")
+                                       .arg(m_songBeingUploaded->name.value_or(QString()), reason);
+    dropReply();
+    finishCandidate(false, reason);
 }
 
 void UploadFilesToCloud::onFinished(QNetworkReply *reply) {

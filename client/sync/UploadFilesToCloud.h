@@ -22,9 +22,11 @@ class TransferPace;
 // run on the main thread (this object lives there).
 //
 // Whatever happens to an upload (refused, cut off, unreadable reply, file
-// gone), the run moves on to the next candidate exactly once, and the
-// completion is called exactly once per run; a failed candidate stays a
-// candidate for the next sync.
+// gone, changed since it was hashed), the run moves on to the next candidate
+// exactly once, and the completion is called exactly once per run; a failed
+// candidate stays a candidate for the next sync. What is sent is hashed as it
+// goes: a file that is no longer the one its checksum named is never sent
+// whole.
 class UploadFilesToCloud : public QObject {
     Q_OBJECT
 public:
@@ -64,6 +66,9 @@ private:
     void onData(QNetworkReply *reply);
     void onBodySent(QNetworkReply *reply, qint64 sent);
     void onFinished(QNetworkReply *reply);
+    // The file is not what its checksum named, or could not be read: the
+    // upload in flight is abandoned before its body is complete.
+    void onFileFailed(const QString &reason);
     // Records the media ID of a complete reply; false when it holds none.
     bool recordUpload(const QByteArray &body);
 

@@ -5,6 +5,7 @@
 #include "TestEnvironment.h"
 #include "TestSongs.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,12 +17,23 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kEmail = QStringLiteral("ada@example.com");
 const QString kPassword = QStringLiteral("correct-horse-battery");
 const QString kWrongPassword = QStringLiteral("wrong-staple-4711");
 const QString kStatus = QStringLiteral("--status");
+
+QString md5Of(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLatin1(
+        QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex());
+}
 
 struct Result {
     int exitCode = -1; // -1: crashed or hung
@@ -386,6 +398,59 @@ TEST_F(HeadlessTest, OnceExitsWithThreeAndSaysWhyWhenTheServiceRefusesTheUploads
                 once.out.contains(QStringLiteral("0 uploaded, 0 downloaded, 2 failed")))
         << once.out.toStdString();
     EXPECT_TRUE(home.status().out.contains(QStringLiteral("Sync Completed: ")));
+}
+
+// A single sync waits for a file written just before it, but leaves one
+// that a program holds open for writing (a copy that stalls) and one that
+// keeps changing, says which, and takes them at the next sync once they rest.
+TEST_F(HeadlessTest, OnceLeavesFilesStillBeingWrittenSaysWhichAndTakesThemLater) {
+    Home home(cloud->baseUrl());
+    home.addToConfig(QStringLiteral("[sync]\nfileSettleMs=1500\n"));
+    signInWithEmptyLibrary(home);
+    const QString music = home.folder("music");
+    const QString copying = music + QStringLiteral("/copying.mp3");
+    const QString rewritten = music + QStringLiteral("/rewritten.mp3");
+    const QString fresh = music + QStringLiteral("/fresh.mp3");
+    ASSERT_TRUE(TestSongs::make(copying, 21, 8.0));
+    ASSERT_TRUE(TestSongs::make(rewritten, 22, 8.0));
+    // Opened for each line and closed again: rarely open when looked at.
+    ChildProcess rewriter;
+    ASSERT_TRUE(
+        rewriter.start(QStringLiteral("sh"),
+                       {QStringLiteral("-c"),
+                        QStringLiteral("while :; do echo >> \"$0\"; sleep 0.2; done"), rewritten}));
+    const int writer =
+        ::open(QFile::encodeName(copying).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ASSERT_TRUE(TestSongs::make(fresh, 23, 8.0));
+    const auto uploaded = [&](const QString &path) {
+        return cloud
+                   ->query(QStringLiteral("SELECT count(*) FROM files WHERE md5 = '%1'")
+                               .arg(md5Of(path)))
+                   .value(0) == QLatin1String("1");
+    };
+
+    const Result first = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(first.exitCode, 0) << first.all().toStdString();
+    EXPECT_TRUE(first.out.contains(
+        QStringLiteral("2 files are still being written and wait for the next sync:\n")))
+        << first.out.toStdString();
+    EXPECT_TRUE(first.out.contains(QStringLiteral("\n  %1\n").arg(copying)));
+    EXPECT_TRUE(first.out.contains(QStringLiteral("\n  %1\n").arg(rewritten)));
+    EXPECT_TRUE(first.out.contains(QStringLiteral(" 1 uploaded, 0 downloaded, 0 failed")));
+    EXPECT_TRUE(uploaded(fresh));
+    EXPECT_FALSE(uploaded(copying));
+
+    rewriter.stop();
+    ::close(writer);
+    const Result second = home.run({QStringLiteral("--once")});
+    EXPECT_EQ(second.exitCode, 0) << second.all().toStdString();
+    EXPECT_FALSE(second.out.contains(QStringLiteral("still being written")))
+        << second.out.toStdString();
+    EXPECT_TRUE(second.out.contains(QStringLiteral(" 2 uploaded, 0 downloaded, 0 failed")))
+        << second.out.toStdString();
+    EXPECT_TRUE(uploaded(copying));
+    EXPECT_TRUE(uploaded(rewritten));
 }
 
 TEST_F(HeadlessTest, StartsAtLoginOnlyWhenAskedAndAsTheProgramThatWasStarted) {

@@ -68,6 +68,23 @@ TEST(ProgressLines, StageStartsAndTheSummary) {
                              "6 uploaded, 1 downloaded, 2 failed"));
 }
 
+TEST(ProgressLines, FilesLeftAsStillWrittenAreNamedTheFirstTenAtMost) {
+    EXPECT_TRUE(ProgressFormat::leftStillWritten({}).isEmpty());
+    EXPECT_EQ(ProgressFormat::leftStillWritten({QStringLiteral("/m/a.mp3")}),
+              QStringList{QStringLiteral(
+                  "1 file is still being written and waits for the next sync: /m/a.mp3")});
+    QStringList many;
+    for (int i = 1; i <= 12; ++i)
+        many << QStringLiteral("/m/%1.mp3").arg(i);
+    const QStringList lines = ProgressFormat::leftStillWritten(many);
+    ASSERT_EQ(lines.size(), 12);
+    EXPECT_EQ(lines.first(),
+              QStringLiteral("12 files are still being written and wait for the next sync:"));
+    EXPECT_EQ(lines.at(1), QStringLiteral("  /m/1.mp3"));
+    EXPECT_EQ(lines.at(10), QStringLiteral("  /m/10.mp3"));
+    EXPECT_EQ(lines.last(), QStringLiteral("  and 2 more"));
+}
+
 TEST(ProgressLines, SizesAndDurationsRoundAtTheirBoundaries) {
     EXPECT_EQ(ProgressFormat::bytes(999), QStringLiteral("999 B"));
     EXPECT_EQ(ProgressFormat::bytes(1000), QStringLiteral("1.0 KB"));

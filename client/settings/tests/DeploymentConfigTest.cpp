@@ -115,6 +115,15 @@ TEST_F(Deployment, TransferLimitsDefaultToNoneAndABadOneIsReported) {
               "transfers/downloadLimitKiBps must be a whole number from 0 to 1000000");
 }
 
+TEST_F(Deployment, TheFileSettleTimeDefaultsToFiveSecondsAndIsNeverNegative) {
+    DeploymentConfig::resetToDefault();
+    EXPECT_EQ(DeploymentConfig::current().fileSettleMs, 5000);
+    ASSERT_TRUE(DeploymentConfig::load(writeConfig(dir, "[sync]\nfileSettleMs=1500\n")));
+    EXPECT_EQ(DeploymentConfig::current().fileSettleMs, 1500);
+    ASSERT_TRUE(DeploymentConfig::load(writeConfig(dir, "[sync]\nfileSettleMs=-3\n")));
+    EXPECT_EQ(DeploymentConfig::current().fileSettleMs, 0);
+}
+
 // The extra CA file of a self-hosted server: where it is looked for, what is
 // wrong with it, and what the requests to the service then trust.
 TEST_F(Deployment, ExtraCaFileIsFoundCheckedAndTrustedBesideTheSystemCertificates) {

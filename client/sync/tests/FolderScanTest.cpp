@@ -3,8 +3,10 @@
 #include "ScanTestSupport.h"
 #include "TestSongs.h"
 #include "store/GenericDAO.h"
+#include "sync/FileStillness.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -179,7 +181,7 @@ TEST_F(FolderScanTest, NewFilesWrittenJustNowWaitForALaterScanAndKeepTheirFolder
     FolderScan::Result result =
         folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
     EXPECT_EQ(newPaths(result), QStringList{"A/old.mp3"});
-    EXPECT_EQ(result.stillWritten, 1);
+    EXPECT_EQ(result.stillWritten, QStringList{path("A/fresh.mp3")});
     // Every music file is found, the waiting one too; a stored track that
     // was just written is not waited for.
     EXPECT_EQ(result.found, 3);
@@ -188,7 +190,7 @@ TEST_F(FolderScanTest, NewFilesWrittenJustNowWaitForALaterScanAndKeepTheirFolder
     // Without the wait, it is taken as it is.
     result = scan();
     EXPECT_EQ(newPaths(result), (QStringList{"A/fresh.mp3", "A/old.mp3"}));
-    EXPECT_EQ(result.stillWritten, 0);
+    EXPECT_TRUE(result.stillWritten.isEmpty());
 }
 
 TEST_F(FolderScanTest, AFileThatGrowsWhileTheScanReadsItWaitsForALaterScan) {
@@ -206,7 +208,113 @@ TEST_F(FolderScanTest, AFileThatGrowsWhileTheScanReadsItWaitsForALaterScan) {
     const FolderScan::Result result =
         folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
     EXPECT_EQ(newPaths(result), QStringList{"B/steady.mp3"});
-    EXPECT_EQ(result.stillWritten, 1);
+    EXPECT_EQ(result.stillWritten, QStringList{path("A/growing.mp3")});
+}
+
+// A copy that stalls holds its file open for writing: however long ago it
+// last wrote, and whether or not the scan waits for fresh files, the file is
+// not read until it is closed.
+TEST_F(FolderScanTest, AFileSomeoneHoldsOpenForWritingIsLeftWhateverItsAgeUntilClosed) {
+    using namespace std::chrono_literals;
+    file("A/copying.mp3");
+    file("A/copied.mp3");
+    const QByteArray copying = QFile::encodeName(path("A/copying.mp3"));
+    const int writer = ::open(copying.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ::usleep(300 * 1000);
+    for (const bool waits : {false, true}) {
+        for (const std::chrono::nanoseconds settle : {0ns, std::chrono::nanoseconds(200ms)}) {
+            FolderScan folderScan;
+            folderScan.leaveWrittenWithin = settle;
+            folderScan.waitForWritten = waits;
+            const FolderScan::Result result =
+                folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
+            EXPECT_EQ(newPaths(result), QStringList{"A/copied.mp3"}) << waits << settle.count();
+            EXPECT_EQ(result.stillWritten, QStringList{path("A/copying.mp3")});
+        }
+    }
+    EXPECT_FALSE(settled().contains("A"));
+
+    ::close(writer);
+    QStringList found = newPaths(scan());
+    found.sort();
+    EXPECT_EQ(found, (QStringList{"A/copied.mp3", "A/copying.mp3"}));
+}
+
+// Root takes a lease on anyone's file. Anyone else gets none on another
+// user's file, and then its stillness alone decides: a writer that has
+// stopped writing goes unseen.
+TEST_F(FolderScanTest, WhereNoLeaseCanBeHadAFileIsTakenOnceItHasRested) {
+    using namespace std::chrono_literals;
+    file("A/theirs.mp3");
+    const QByteArray theirs = QFile::encodeName(path("A/theirs.mp3"));
+    ASSERT_EQ(::chown(theirs.constData(), 65534, 65534), 0);
+    const int writer = ::open(theirs.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    FolderScan folderScan;
+    folderScan.leaveWrittenWithin = 400ms;
+    const auto run = [&] {
+        return folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
+    };
+    ::usleep(500 * 1000);
+    EXPECT_EQ(run().stillWritten, QStringList{path("A/theirs.mp3")});
+    {
+        const WithoutLeaseOverride asAnotherUser;
+        const int reader = ::open(theirs.constData(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        EXPECT_EQ(FileStillness::openForWriting(reader), std::nullopt);
+        ::close(reader);
+
+        ASSERT_EQ(::write(writer, "more", 4), 4);
+        FolderScan::Result result = run();
+        EXPECT_TRUE(result.newTracks.isEmpty());
+        EXPECT_EQ(result.stillWritten, QStringList{path("A/theirs.mp3")});
+        ::usleep(500 * 1000);
+        result = run();
+        EXPECT_EQ(newPaths(result), QStringList{"A/theirs.mp3"});
+        EXPECT_TRUE(result.stillWritten.isEmpty());
+    }
+    ::close(writer);
+}
+
+// A single sync has no later one to leave a file to: it waits for a file
+// written just before it (never longer than the settle time), and still
+// leaves one that changes meanwhile.
+TEST_F(FolderScanTest, AScanThatWaitsTakesFreshFilesOnceRestedAndLeavesThoseChangedMeanwhile) {
+    using namespace std::chrono_literals;
+    file("A/fresh.mp3");
+    file("B/appended.mp3");
+    QElapsedTimer clock;
+    clock.start();
+    FolderScan folderScan;
+    folderScan.leaveWrittenWithin = 1500ms;
+    folderScan.waitForWritten = true;
+    int found = 0;
+    bool appended = false;
+    folderScan.tracksFound = [&](qsizetype count) { found += int(count); };
+    // Asked between files and while the scan waits.
+    folderScan.stopRequested = [&] {
+        if (found == 2 && !appended) {
+            appended = true;
+            QFile more(path("B/appended.mp3"));
+            EXPECT_TRUE(more.open(QIODevice::Append));
+            more.write("more");
+        }
+        return false;
+    };
+    const FolderScan::Result result =
+        folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
+    EXPECT_EQ(newPaths(result), QStringList{"A/fresh.mp3"});
+    EXPECT_EQ(result.stillWritten, QStringList{path("B/appended.mp3")});
+    EXPECT_GE(clock.elapsed(), 1400);
+    EXPECT_LT(clock.elapsed(), 6000);
+
+    // A stop ends the wait.
+    file("C/new.mp3");
+    clock.restart();
+    folderScan.stopRequested = [&] { return clock.elapsed() > 200; };
+    EXPECT_TRUE(folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates).stopped);
+    EXPECT_LT(clock.elapsed(), 1200);
 }
 
 TEST_F(FolderScanTest, AStoredFileWrittenInPlaceIsReadAgainAndAGoneOneIsReported) {

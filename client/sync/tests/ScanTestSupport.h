@@ -45,3 +45,20 @@ private:
     __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct m_saved[2]{};
 };
+
+// Root may take a lease on any file; while this lives the calling thread may
+// take one only on its own files, as any other user.
+class WithoutLeaseOverride {
+public:
+    WithoutLeaseOverride() {
+        syscall(SYS_capget, &m_header, m_saved);
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~(1u << CAP_LEASE);
+        syscall(SYS_capset, &m_header, reduced);
+    }
+    ~WithoutLeaseOverride() { syscall(SYS_capset, &m_header, m_saved); }
+
+private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+};

@@ -7,6 +7,7 @@
 #include "sync/TokenBucket.h"
 #include "sync/TransferLimits.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -143,16 +144,19 @@ TEST_F(TransferLimitsTest, ALimitIsAWholeNumberOfKiBpsInRange) {
 // limit allows, then nothing (which is not the end) until its readyRead()
 // says more may go; lifted, the rest goes at once.
 TEST_F(TransferLimitsTest, TheUploadBodyHandsOutWhatTheLimitAllows) {
-    const QString path = writeFile(QStringLiteral("song.mp3"), QByteArray(kMiB, 's'));
+    const QByteArray content(kMiB, 's');
+    const QString path = writeFile(QStringLiteral("song.mp3"), content);
+    const QString md5 =
+        QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
     TransferPace pace(TransferPace::Direction::Upload);
 
     TransferLimits::set({0, 100});
-    MultipartUploadBody free(path, QStringLiteral("song.mp3"));
+    MultipartUploadBody free(path, QStringLiteral("song.mp3"), md5);
     free.setPace(&pace);
     ASSERT_TRUE(free.open(QIODevice::ReadOnly));
     EXPECT_EQ(free.read(2 * kMiB).size(), free.size());
 
-    MultipartUploadBody body(path, QStringLiteral("song.mp3"));
+    MultipartUploadBody body(path, QStringLiteral("song.mp3"), md5);
     body.setPace(&pace);
     ASSERT_TRUE(body.open(QIODevice::ReadOnly));
     QSignalSpy woken(&body, &QIODevice::readyRead);

@@ -7,8 +7,11 @@
 #include "accounts/LoginPortal.h"
 #include "accounts/Synchronize.h"
 #include "settings/Utility.h"
+#include "sync/MultipartUploadBody.h"
 #include "sync/UploadFilesToCloud.h"
 
+#include <QCryptographicHash>
+#include <QSignalSpy>
 #include <QTcpServer>
 
 namespace {
@@ -390,4 +393,129 @@ TEST_F(UploadTest, ALogOutDuringAnUploadSendsNothingOfTheFirstAccountToTheNext) 
                                          "'bob@example.com'")),
               QStringList{"0"});
     EXPECT_LE(cloud.query(QStringLiteral("SELECT count(*) FROM files")).value(0).toInt(), 1);
+}
+
+// The body hashes the file as it hands it out: when the file is not the one
+// its checksum named, or its length changed, the tail never follows, so the
+// receiver never holds a whole body.
+TEST_F(UploadTest, ABodyWhoseFileIsNotTheAnnouncedOneNeverEnds) {
+    QByteArray content(300000, Qt::Uninitialized);
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = char('a' + i % 26);
+    const QString md5 =
+        QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+    const QString path = dir.filePath(QStringLiteral("song.mp3"));
+    const QByteArray whole = MultipartUploadBody::head(QStringLiteral("song.mp3")) + content +
+                             MultipartUploadBody::tail();
+    struct Sent {
+        QByteArray bytes;
+        int failures = 0;
+        QString reason;
+    };
+    // Reads the body as the network layer does, `meanwhile` after the first read.
+    const auto send = [&](const QString &announced, const std::function<void()> &meanwhile) {
+        MultipartUploadBody body(path, QStringLiteral("song.mp3"), announced);
+        QSignalSpy failed(&body, &MultipartUploadBody::fileFailed);
+        Sent sent;
+        if (!body.open(QIODevice::ReadOnly))
+            return sent;
+        for (;;) {
+            const QByteArray chunk = body.read(16384);
+            if (chunk.isEmpty())
+                break;
+            if (sent.bytes.isEmpty() && meanwhile)
+                meanwhile();
+            sent.bytes += chunk;
+        }
+        sent.failures = int(failed.count());
+        sent.reason = body.errorString();
+        return sent;
+    };
+    const auto expectCutOff = [&](const Sent &sent, const char *what) {
+        EXPECT_EQ(sent.failures, 1) << what;
+        EXPECT_EQ(sent.reason, QStringLiteral("the file changed while it was being sent")) << what;
+        EXPECT_FALSE(sent.bytes.endsWith(MultipartUploadBody::tail())) << what;
+        EXPECT_LT(sent.bytes.size(), whole.size()) << what;
+    };
+
+    writeFile(path, content);
+    Sent sent = send(md5.toUpper(), {});
+    EXPECT_EQ(sent.bytes, whole);
+    EXPECT_EQ(sent.failures, 0);
+
+    QByteArray other = content;
+    other[1000] = '!';
+    writeFile(path, other);
+    expectCutOff(send(md5, {}), "changed before");
+
+    writeFile(path, content);
+    expectCutOff(send(md5,
+                      [&] {
+                          QFile file(path);
+                          ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+                          file.seek(content.size() - 10);
+                          file.write("0123456789");
+                      }),
+                 "changed while sent");
+    writeFile(path, content);
+    expectCutOff(send(md5,
+                      [&] {
+                          QFile file(path);
+                          ASSERT_TRUE(file.open(QIODevice::Append));
+                          file.write("more");
+                      }),
+                 "grown while sent");
+    writeFile(path, content);
+    expectCutOff(send(md5, [&] { ASSERT_TRUE(QFile::resize(path, content.size() / 2)); }),
+                 "shrunk while sent");
+}
+
+// The copy went on after the scan hashed half the file: the upload is
+// abandoned before its body is whole, the service keeps nothing of it, the
+// track says why, the next track still goes up, and once the file has been
+// read again the whole of it goes up.
+TEST_F(UploadTest, AFileChangedSinceItWasHashedIsNeverSentWholeAndGoesUpOnceReadAgain) {
+    CloudProcess cloud;
+    ASSERT_TRUE(cloud.addUser(QStringLiteral("ada@example.com"), QStringLiteral("s3cret!")));
+    ASSERT_TRUE(cloud.start());
+    useGateway(cloud.baseUrl());
+    const UserPtr user = ada();
+    ASSERT_TRUE(Synchronize::login(user));
+    Sonarbox::instance().setLoggedUser(user);
+
+    const QString source = dir.filePath(QStringLiteral("source.mp3"));
+    ASSERT_TRUE(TestSongs::make(source, 31, 6.0));
+    const QByteArray complete = readFile(source);
+    const QString copied = dir.filePath(QStringLiteral("copied.mp3"));
+    writeFile(copied, complete.left(complete.size() / 2));
+    const QString halfMd5 =
+        *storeTrack(copied, QStringLiteral("copied.mp3"), QStringLiteral("copied"))->checksum;
+    writeFile(copied, complete);
+    const QString wholeMd5 = Utility::getMD5FromFile(copied);
+    const QString other = dir.filePath(QStringLiteral("other.mp3"));
+    ASSERT_TRUE(TestSongs::make(other, 32, 3.0));
+    const QString otherMd5 =
+        *storeTrack(other, QStringLiteral("other.mp3"), QStringLiteral("other"))->checksum;
+
+    EXPECT_EQ(runStage(stage()), 1);
+    const AudioPtr left = stored(halfMd5);
+    EXPECT_EQ(left->failureReason, QStringLiteral("the file changed while it was being sent"));
+    EXPECT_EQ(left->downloadable, false);
+    EXPECT_NE(left->uploaded, true);
+    EXPECT_EQ(stored(otherMd5)->downloadable, true);
+    EXPECT_EQ(cloud.query(QStringLiteral("SELECT md5 FROM files")), QStringList{otherMd5});
+    EXPECT_EQ(cloud.query(QStringLiteral("SELECT count(*) FROM user_media")), QStringList{"1"});
+    EXPECT_EQ(Sonarbox::instance().syncProgress().state().tracksFailed, 1);
+
+    // What the next scan does with a stored path whose file changed.
+    left->checksum = wholeMd5;
+    GenericDAO::instance().save(left);
+    EXPECT_EQ(runStage(stage()), 1);
+    QStringList files = cloud.query(QStringLiteral("SELECT md5 FROM files"));
+    files.sort();
+    QStringList expected{otherMd5, wholeMd5};
+    expected.sort();
+    EXPECT_EQ(files, expected);
+    EXPECT_EQ(stored(wholeMd5)->downloadable, true);
+    EXPECT_FALSE(stored(wholeMd5)->failureReason);
 }
