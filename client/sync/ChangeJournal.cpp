@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray treeKey(const QByteArray &path) {
@@ -33,12 +35,23 @@ void ChangeJournal::unreported(const QByteArray &root) {
     }
 }
 
-void ChangeJournal::complete() {
+void ChangeJournal::complete(const QByteArray &root, Identity folder) {
     std::lock_guard guard(m_lock);
-    const Mark now = ++m_sequence;
-    for (Tree &tree : m_trees)
-        if (!tree.unreported && tree.wholeSince == kNever)
-            tree.wholeSince = now;
+    const auto tree = m_trees.find(treeKey(root));
+    if (tree == m_trees.end() || tree->unreported)
+        return;
+    // Another folder at the same path is another tree, watched from now on.
+    if (tree->wholeSince == kNever || !(tree->folder == folder)) {
+        tree->wholeSince = ++m_sequence;
+        tree->folder = folder;
+    }
+}
+
+void ChangeJournal::incomplete(const QByteArray &root) {
+    std::lock_guard guard(m_lock);
+    const auto tree = m_trees.find(treeKey(root));
+    if (tree != m_trees.end())
+        tree->wholeSince = kNever;
 }
 
 void ChangeJournal::incomplete() {
@@ -62,7 +75,18 @@ ChangeJournal::Mark ChangeJournal::mark() {
 }
 
 bool ChangeJournal::quietSince(const QString &root, Mark since) const {
+    const QByteArray key = treeKey(QFile::encodeName(root));
+    // Looked at outside the lock: the file system may be slow to answer.
+    const std::optional<Identity> now = identityOf(key);
     std::lock_guard guard(m_lock);
-    const auto tree = m_trees.constFind(treeKey(QFile::encodeName(root)));
-    return tree != m_trees.cend() && tree->wholeSince < since && tree->lastChange < since;
+    const auto tree = m_trees.constFind(key);
+    return tree != m_trees.cend() && tree->wholeSince < since && tree->lastChange < since && now &&
+           *now == tree->folder;
+}
+
+std::optional<ChangeJournal::Identity> ChangeJournal::identityOf(const QByteArray &path) {
+    struct stat attributes {};
+    if (::stat(path.constData(), &attributes) != 0 || !S_ISDIR(attributes.st_mode))
+        return std::nullopt;
+    return Identity{quint64(attributes.st_dev), quint64(attributes.st_ino)};
 }

@@ -25,6 +25,8 @@ ChangeWatcher::ChangeWatcher(Sonarbox &coordinator, SyncEngine &engine, QObject 
     connect(&m_due, &QTimer::timeout, this, &ChangeWatcher::settle);
     connect(m_folders.get(), &FolderWatcher::changed, this, &ChangeWatcher::changed,
             Qt::QueuedConnection);
+    connect(m_folders.get(), &FolderWatcher::writing, this, &ChangeWatcher::writing,
+            Qt::QueuedConnection);
     connect(&m_coordinator, &Sonarbox::syncStateChanged, this, &ChangeWatcher::syncStateChanged,
             Qt::QueuedConnection);
     connect(&m_coordinator, &Sonarbox::libraryChoiceChanged, this, &ChangeWatcher::follow,
@@ -84,6 +86,14 @@ void ChangeWatcher::follow() {
 
 void ChangeWatcher::changed() {
     m_settler.changed(now());
+    schedule();
+}
+
+void ChangeWatcher::writing(const QString &file, bool open) {
+    if (open)
+        m_settler.opened(file, now());
+    else
+        m_settler.closed(file, now());
     schedule();
 }
 

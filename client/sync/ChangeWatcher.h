@@ -22,6 +22,12 @@ class SyncEngine;
 // call as the hourly timer, so whatever keeps the timer from syncing (signed
 // out, timed syncs switched off, offline) keeps this from syncing too.
 //
+// A music file being written has not settled: the changes count as quiet
+// only once every file written in the watched folders has been closed and
+// the quiet spell has passed since. A file still open when the longest wait
+// is over is not taken by the sync that wait starts (the scan leaves files
+// open for writing): it waits for its close and the sync after that.
+//
 // New files written in the last seconds before the scan reads them are left
 // for the sync after, which follows once they have settled too.
 //
@@ -57,6 +63,7 @@ signals:
 private:
     void follow();
     void changed();
+    void writing(const QString &file, bool open);
     void syncStateChanged();
     void schedule();
     void settle();

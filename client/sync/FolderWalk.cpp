@@ -54,6 +54,11 @@ struct OpenFolder {
 } // namespace
 
 FolderWalk::Result FolderWalk::run(const QString &root) {
+    const auto fail = [this](const QByteArray &path, int error) {
+        logWalkError(path, error);
+        if (failed)
+            failed(path, error);
+    };
     std::set<std::pair<dev_t, ino_t>> walked;
     // Folders still to walk, the next one last.
     std::vector<QByteArray> pending{QFile::encodeName(root)};
@@ -72,15 +77,17 @@ FolderWalk::Result FolderWalk::run(const QString &root) {
         // than these attributes, which only makes the next walk list it again.
         struct stat self {};
         if (::stat(folder.constData(), &self) != 0) {
-            logWalkError(folder, errno);
+            fail(folder, errno);
             continue;
         }
         if (!S_ISDIR(self.st_mode)) {
-            logWalkError(folder, ENOTDIR);
+            fail(folder, ENOTDIR);
             continue;
         }
         if (!walked.insert({self.st_dev, self.st_ino}).second) {
             qCDebug(lcSync).noquote() << "Already walked:" << QFile::decodeName(folder);
+            if (revisited)
+                revisited(Folder{folder, self});
             continue;
         }
         if (knownSubfolders) {
@@ -93,13 +100,14 @@ FolderWalk::Result FolderWalk::run(const QString &root) {
         OpenFolder open;
         const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
-            logWalkError(folder, errno);
+            fail(folder, errno);
             continue;
         }
         open.dir = ::fdopendir(fd);
         if (!open.dir) {
-            logWalkError(folder, errno);
+            const int error = errno;
             ::close(fd);
+            fail(folder, error);
             continue;
         }
 
@@ -110,8 +118,8 @@ FolderWalk::Result FolderWalk::run(const QString &root) {
             const dirent *e = ::readdir(open.dir);
             if (!e) {
                 if (errno != 0) {
-                    logWalkError(folder, errno);
                     complete = false;
+                    fail(folder, errno);
                 }
                 break;
             }
@@ -135,10 +143,13 @@ FolderWalk::Result FolderWalk::run(const QString &root) {
                 // A link, or a file system that does not say: what it leads to decides.
                 struct stat target {};
                 if (::fstatat(fd, entry.name.constData(), &target, 0) != 0) {
+                    const int error = errno;
+                    const QByteArray path = join(folder, entry.name.constData());
                     qCWarning(lcSync).noquote()
-                        << QStringLiteral("Error Happened: %1")
-                               .arg(describe(join(folder, entry.name.constData()), errno));
+                        << QStringLiteral("Error Happened: %1").arg(describe(path, error));
                     complete = false;
+                    if (failed)
+                        failed(path, error);
                     continue;
                 }
                 if (S_ISDIR(target.st_mode))

@@ -49,9 +49,16 @@ public:
     // known unchanged (kept by the caller until the next call), and the
     // folder is then neither listed nor are its files visited; null to list it.
     std::function<const std::vector<QByteArray> *(const Folder &)> knownSubfolders;
+    // Told of a folder reached again by another path (a link) that this walk
+    // has walked already; it is not walked again.
+    std::function<void(const Folder &)> revisited;
     // Told after a folder's files were visited.
     std::function<void(const Listing &)> folderListed;
     std::function<void(const File &)> visitFile;
+    // Told of a folder that could not be looked at, opened or read to its
+    // end, and of an entry whose type could not be read, with the error
+    // (after it was logged); the walk goes on.
+    std::function<void(const QByteArray &path, int error)> failed;
 
     Result run(const QString &root);
 };

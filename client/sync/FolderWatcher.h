@@ -13,8 +13,17 @@
 // Watches folder trees for changes to the music in them through inotify, on a
 // thread of its own: every folder below the roots is watched, and folders
 // that appear later are watched as they appear. `changed` is emitted (at most
-// ten times a second) when a music file is created, written, moved or
-// removed, or a folder appears, moves or goes.
+// ten times a second) when a music file is closed after writing, moved or
+// removed, or a folder appears, moves or goes. A music file being written is
+// no such change yet: `writing` tells when a writer starts on it (it is
+// created, or written) and when it has closed it.
+//
+// A tree is never lost: a chosen folder that is deleted, or moved away, is
+// watched again as soon as a folder appears at its path (the nearest folder
+// above it that exists is watched meanwhile), and so is the folder a link
+// leads to. Links to folders are followed, those made later too; a folder
+// reached by several paths is watched once, and a link leading back into the
+// tree (or round in a circle) is not followed further.
 //
 // Each watch costs the kernel about a kilobyte and this process a path, and
 // the kernel limits how many watches a user holds (fs.inotify.max_user_watches).
@@ -22,7 +31,9 @@
 // watches no further folders: changes in those wait for the hourly sync.
 //
 // What it sees is also kept in its journal, from which a scan learns whether
-// a tree has changed since the scan before it.
+// a tree has changed since the scan before it. A tree with a folder that is
+// not watched (past the limit, unreadable, gone and not yet back) is never
+// watched whole there.
 class FolderWatcher : public QObject {
     Q_OBJECT
 public:
@@ -38,6 +49,8 @@ public:
     int watchedFolders() const { return m_watched.load(); }
     // Whether every folder of the trees is watched.
     bool isComplete() const { return m_complete.load(); }
+    // How many music files are being written now, as far as seen.
+    int filesBeingWritten() const { return m_writing.load(); }
     // The kernel's limit of watches per user; `fallback` when it can't be read.
     static int systemWatchLimit(int fallback = 8192);
     std::shared_ptr<ChangeJournal> journal() const { return m_journal; }
@@ -47,6 +60,10 @@ signals:
     void changed();
     // The trees have been walked and watched after a `watch`.
     void watching(int folders, bool complete);
+    // A music file (its path) is being written now, or no longer: closed,
+    // moved, removed, or no longer watched. Every `true` is followed by a
+    // `false` for the same file.
+    void writing(const QString &file, bool open);
 
 private:
     class Tree;
@@ -56,6 +73,7 @@ private:
     std::atomic<bool> m_ending{false};
     std::atomic<int> m_watched{0};
     std::atomic<bool> m_complete{true};
+    std::atomic<int> m_writing{0};
     std::atomic<int> m_limit{std::numeric_limits<int>::max()};
     const std::shared_ptr<ChangeJournal> m_journal = std::make_shared<ChangeJournal>();
 };

@@ -79,3 +79,44 @@ TEST(ChangeSettler, ShorterTimesApplyToTheChangesAlreadyNoted) {
     s.clear();
     EXPECT_FALSE(s.dueAt());
 }
+
+TEST(ChangeSettler, AFileBeingWrittenSettlesOnlyOnceClosedAndQuietAfterwards) {
+    ChangeSettler s = settler();
+    // A copy that stalls for a minute, far longer than the quiet spell.
+    s.opened("a.mp3", t0);
+    s.opened("a.mp3", t0 + 10s);
+    EXPECT_EQ(s.filesOpen(), 1);
+    EXPECT_FALSE(s.takeDue(t0 + 1min));
+    s.closed("a.mp3", t0 + 2min);
+    EXPECT_EQ(*s.dueAt(), t0 + 2min + 30s);
+    EXPECT_FALSE(s.takeDue(t0 + 2min + 29s));
+    EXPECT_TRUE(s.takeDue(t0 + 2min + 30s));
+
+    // Another file open keeps settled changes from being quiet too.
+    s.changed(t0 + 10min);
+    s.opened("b.mp3", t0 + 10min + 1s);
+    EXPECT_FALSE(s.takeDue(t0 + 11min));
+    s.closed("b.mp3", t0 + 12min);
+    EXPECT_EQ(*s.dueAt(), t0 + 12min + 30s);
+}
+
+TEST(ChangeSettler, AFileStillOpenAtTheLongestWaitIsNotTakenByTheSyncItStarts) {
+    ChangeSettler s = settler();
+    s.changed(t0);
+    s.opened("long.flac", t0 + 1min);
+    s.opened("short.flac", t0 + 2min);
+    s.closed("short.flac", t0 + 3min);
+    EXPECT_EQ(*s.dueAt(), t0 + 5min);
+    ASSERT_TRUE(s.takeDue(t0 + 5min));
+    // Still open: it starts no sync by itself, however long it stays so...
+    EXPECT_EQ(s.filesOpen(), 1);
+    EXPECT_FALSE(s.dueAt());
+    // ...and other changes meanwhile wait for the longest wait again.
+    s.changed(t0 + 6min);
+    EXPECT_EQ(*s.dueAt(), t0 + 11min);
+    ASSERT_TRUE(s.takeDue(t0 + 11min));
+    // Its close is a change of its own.
+    s.closed("long.flac", t0 + 20min);
+    EXPECT_EQ(s.filesOpen(), 0);
+    EXPECT_EQ(*s.dueAt(), t0 + 20min + 30s);
+}

@@ -10,6 +10,7 @@
 #include "sync/ScanForLocalMedia.h"
 #include "sync/SyncEngine.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QUrl>
 
@@ -194,4 +195,44 @@ TEST_F(ChangeWatcherTest, AChangeOfMpdsDatabaseStartsASync) {
     mpd.stop();
     EXPECT_TRUE(TestEnvironment::waitUntil(
         [&] { return log.contains(QStringLiteral("its changes are not followed")); }));
+}
+
+// A copy that stalls for longer than the quiet spell, then goes on.
+TEST_F(ChangeWatcherTest, AFileHeldOpenForWritingIsSettledOnlyAfterItsClose) {
+    chooseFolders({"music"});
+    startWatching();
+    QFile file(folder("music/slow.mp3"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    for (int part = 0; part < 2; ++part) {
+        file.write(QByteArray(1000, 'x'));
+        file.flush();
+        pause(int(kQuiet.count()) * 3);
+        EXPECT_EQ(requested, 0);
+    }
+    QElapsedTimer sinceClose;
+    sinceClose.start();
+    file.close();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return requested == 1; }));
+    EXPECT_GE(sinceClose.elapsed(), kQuiet.count());
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return scans() == 1; }));
+}
+
+TEST_F(ChangeWatcherTest, AFileOpenPastTheLongestWaitIsSyncedAgainOnceClosed) {
+    chooseFolders({"music"});
+    startWatching();
+    watcher->setSettleTimes(kQuiet, 2s);
+    write(folder("music/whole.mp3"));
+    QFile file(folder("music/endless.mp3"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(1000, 'x'));
+    file.flush();
+    // The longest wait starts one sync, for what has settled; the file
+    // still open starts none of its own...
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return scans() == 1; }));
+    pause(3000);
+    EXPECT_EQ(requested, 1);
+    // ...until it is closed.
+    file.close();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return scans() == 2; }));
+    EXPECT_EQ(requested, 2);
 }

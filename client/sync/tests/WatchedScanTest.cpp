@@ -146,6 +146,31 @@ TEST_F(WatchedScanTest, EveryScanWalksWhileTheTreeIsNotWatchedWhole) {
     EXPECT_TRUE(scan().walked);
 }
 
+TEST_F(WatchedScanTest, AChosenFolderRestoredFromABackupIsFollowedLikeTheOneBefore) {
+    file(QStringLiteral("A/1.mp3"));
+    watch();
+    scan();
+    scan();
+    ASSERT_FALSE(scan().walked);
+
+    ASSERT_TRUE(QDir(root()).removeRecursively());
+    file(QStringLiteral("A/1.mp3"));
+    file(QStringLiteral("B/2.mp3"));
+    seen();
+    Scan s = scan();
+    EXPECT_TRUE(s.walked);
+    EXPECT_EQ(s.newFiles, QStringList{"B/2.mp3"});
+    scan();
+    ASSERT_FALSE(scan().walked);
+
+    // New songs in it are seen as in the folder it replaced.
+    file(QStringLiteral("B/3.mp3"));
+    seen();
+    s = scan();
+    EXPECT_TRUE(s.walked);
+    EXPECT_EQ(s.newFiles, QStringList{"B/3.mp3"});
+}
+
 // A file system mounted on a folder of the tree changes what is below it
 // without an event on any watch. Mounting needs the privilege to.
 TEST_F(WatchedScanTest, AFileSystemMountedInTheTreeHasTheNextScanWalkIt) {
