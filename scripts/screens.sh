@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Renders every screen of the desktop program (the progress page also with the
-# last sync's summary, and the Tracks window), its tray menu in the states
-# Synced, Downloading 40 %, Offline and logged out, the tray icon of each state
-# on a dark and a light panel, the "Sign-in needed" notification as a
-# notification service draws it, and the Facebook sign-in window (a local
-# sonarbox-cloud stands in for the site), into PNG files in OUTDIR:
+# Renders every screen of the desktop program (the progress page while a sync
+# runs, a new account's with Continue, once the sync has ended, with the last
+# sync's summary and, after a sync with nothing to do, beside the last change;
+# the settings with the Music folder and with chosen folders; the Tracks
+# window), its tray menu in the states Synced, Downloading 40 %, Offline and
+# logged out, the tray icon of each state on a dark and a light panel, the
+# "Sign-in needed" notification as a notification service draws it, and the
+# Facebook sign-in window (a local sonarbox-cloud stands in for the site), into
+# PNG files in OUTDIR:
 #   scripts/screens.sh OUTDIR
 # The real program draws them (sonarbox --render-screens) on the offscreen
 # platform, with a home folder of its own, so nothing of yours is read or

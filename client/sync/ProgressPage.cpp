@@ -48,3 +48,19 @@ void ProgressPage::showLaunchControls() {
         s.launchButtonHidden = false;
     });
 }
+
+void ProgressPage::beginSync() {
+    update([](State &s) { s.syncRunning = true; });
+}
+
+void ProgressPage::endSync() {
+    update([](State &s) {
+        s.syncRunning = false;
+        s.syncButtonTitle = QStringLiteral("Sync");
+        s.syncButtonHidden = false;
+        s.doneButtonHidden = false;
+        s.nextArrowHidden = true;
+        s.noNeedToWaitHidden = true;
+        s.launchButtonHidden = true;
+    });
+}

@@ -22,9 +22,12 @@ public:
         QString syncButtonTitle = QStringLiteral("Sync");
         bool syncButtonHidden = false;
         bool doneButtonHidden = false;
-        bool nextArrowHidden = false;
-        bool noNeedToWaitHidden = false;
-        bool launchButtonHidden = false;
+        // The ways on while a sync runs (a new account's Continue); a page
+        // shows them only while `syncRunning`.
+        bool nextArrowHidden = true;
+        bool noNeedToWaitHidden = true;
+        bool launchButtonHidden = true;
+        bool syncRunning = false;
     };
 
     State state() const;
@@ -38,6 +41,11 @@ public:
     void showNewUserFlow(bool newUser);
     // Reveals the next arrow, the no-need-to-wait text and the launch button.
     void showLaunchControls();
+    // A sync has started.
+    void beginSync();
+    // The sync has ended, however: the page offers Sync and Done, and the
+    // controls that only a running sync has are hidden again.
+    void endSync();
 
 signals:
     void changed();

@@ -125,6 +125,7 @@ void Sonarbox::stopSyncBecause(const QString &reason) {
     statusMenu().statusMenuSyncStopped();
     m_progress.setDescription(how);
     if (wasSyncing) {
+        m_progress.endSync();
         recordSyncEnd(how);
         m_syncProgress.endSync(how);
     }
@@ -142,6 +143,7 @@ void Sonarbox::syncStarted() {
     m_progress.setTextContent(QStringLiteral(
         "We are adding your music now. Soon you'll be listening to all your music anywhere."));
     syncInProgress = true;
+    m_progress.beginSync();
     m_syncProgress.beginSync();
     m_progress.setSyncButtonTitle(QStringLiteral("Stop"));
     emit syncStateChanged();
@@ -170,6 +172,7 @@ void Sonarbox::syncFinished() {
     flow_stopProcesses = false;
     syncInProgress = false;
     m_resumeWhenOnline = false;
+    m_progress.endSync();
     recordSyncEnd(outcome);
     m_syncProgress.endSync(outcome);
     scheduleTimedSync();

@@ -4,8 +4,8 @@
 #include <QString>
 #include <QWidget>
 
-// The track progress bar of the progress page: a light outline, a fill as
-// wide as the fraction done, and the song, its artist and the percentage.
+// The track progress bar of the progress page: a light outline, a coloured
+// fill as wide as the fraction done, and the song, its artist and the percentage.
 // The bar itself (its frame) is always 22 pixels high. The song name and the
 // large percentage are placed from the bar's lower-left corner and reach
 // above it, so the widget reserves a text band on top of the bar: its real

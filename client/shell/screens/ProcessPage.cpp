@@ -8,7 +8,6 @@
 #include "settings/Logging.h"
 #include "settings/NotificationCenter.h"
 #include "sync/Sonarbox.h"
-#include "sync/SyncProgress.h"
 
 #include <QMessageBox>
 
@@ -55,24 +54,16 @@ ProcessPage::ProcessPage(QWidget *parent)
     connect(&sonarbox.progressPage(), &ProgressPage::changed, this, &ProcessPage::showState,
             Qt::QueuedConnection);
     LastSyncSummary &summary = LastSyncSummary::instance();
-    const auto showSummary = [this](const QString &text) {
-        ui.lastSyncSummary->setText(text);
-        ui.lastSyncSummary->setHidden(text.isEmpty());
+    const auto showSummary = [this, &summary] {
+        const auto show = [](QLabel *label, const QString &text) {
+            label->setText(text);
+            label->setHidden(text.isEmpty());
+        };
+        show(ui.lastSyncSummary, summary.text());
+        show(ui.lastChangeSummary, summary.lastChange());
     };
-    showSummary(summary.text());
+    showSummary();
     connect(&summary, &LastSyncSummary::changed, this, showSummary);
-    // Whether the last sync has ended decides what the page offers (withWayOn).
-    qRegisterMetaType<SyncProgress::Event>();
-    connect(
-        &sonarbox.syncProgress(), &SyncProgress::event, this,
-        [this](const SyncProgress::Event &event) {
-            using Kind = SyncProgress::Event::Kind;
-            if (event.kind != Kind::SyncStarted && event.kind != Kind::SyncEnded)
-                return;
-            m_syncEnded = event.kind == Kind::SyncEnded;
-            showState();
-        },
-        Qt::QueuedConnection);
     showState();
     sonarbox.statusMenu().statusMenuShowProcessPage();
 
@@ -85,22 +76,8 @@ ProcessPage::~ProcessPage() {
     NotificationCenter::defaultCenter().removeObserver(m_reachabilityObserver);
 }
 
-ProgressPage::State ProcessPage::withWayOn(ProgressPage::State state, bool syncEnded) {
-    if (!syncEnded)
-        return state;
-    const bool nothingToPress =
-        state.syncButtonHidden && state.doneButtonHidden && state.launchButtonHidden;
-    if (nothingToPress) {
-        state.syncButtonHidden = false;
-        state.syncButtonTitle = QStringLiteral("Sync");
-        state.launchButtonHidden = false;
-    }
-    return state;
-}
-
 void ProcessPage::showState() {
-    const ProgressPage::State state =
-        withWayOn(Sonarbox::instance().progressPage().state(), m_syncEnded);
+    const ProgressPage::State state = Sonarbox::instance().progressPage().state();
     ui.progressBar->setProgress(float(state.progress));
     ui.progressBar->setPercentage(state.percentage);
     ui.progressBar->setSongArtist(state.artist);
@@ -110,9 +87,12 @@ void ProcessPage::showState() {
     ui.processVewSyncButton->setText(state.syncButtonTitle);
     ui.processVewSyncButton->setHidden(state.syncButtonHidden);
     ui.doneBtn->setHidden(state.doneButtonHidden);
-    ui.nextArrow->setHidden(state.nextArrowHidden);
-    ui.youDontNeedToWait->setHidden(state.noNeedToWaitHidden);
-    ui.launchSbxBtn->setHidden(state.launchButtonHidden);
+    // Continuing while the import goes on is a running sync's offer; once
+    // it has ended, Done is the way on (a stage stopped late may still have
+    // revealed them).
+    ui.nextArrow->setHidden(!state.syncRunning || state.nextArrowHidden);
+    ui.youDontNeedToWait->setHidden(!state.syncRunning || state.noNeedToWaitHidden);
+    ui.launchSbxBtn->setHidden(!state.syncRunning || state.launchButtonHidden);
 }
 
 void ProcessPage::toggleSync() {

@@ -27,15 +27,10 @@ public slots:
     void nextButtonAction();
 
 private:
-    // The page as shown: once a sync has ended, a page that would offer
-    // nothing to press (a new account whose sync matched nothing, was
-    // refused or stopped) offers Sync again and Continue.
-    static ProgressPage::State withWayOn(ProgressPage::State state, bool syncEnded);
     void showState();
     void showOfflineAlert();
 
     Ui::ProcessPage ui;
     QPointer<QMessageBox> m_offlineAlert;
     int m_reachabilityObserver = 0;
-    bool m_syncEnded = false; // the last sync this page saw has ended
 };

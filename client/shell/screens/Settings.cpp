@@ -1,15 +1,20 @@
 #include "Settings.h"
 
 #include "ScreenKeys.h"
+#include "library/FolderDialogs.h"
+#include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/NotificationCenter.h"
 #include "settings/PreferenceKeys.h"
+#include "sync/ScanForLocalMedia.h"
 #include "sync/Sonarbox.h"
 #include "sync/TransferLimits.h"
 
-#include <algorithm>
+#include <QDir>
+#include <QPointer>
+
 #include <utility>
 
 namespace {
@@ -32,6 +37,17 @@ QString libraryName(int choice) {
     }
 }
 
+// The folders the collection is read from, by path: the music player's
+// folder, the Music folder, or the chosen ones.
+QStringList collectionFolders(int choice) {
+    QStringList paths = choice == 1 ? QStringList{DeploymentConfig::current().mpdMusicFolderPath()}
+                                    : ScanForLocalMedia::foldersToWalk();
+    paths.removeAll(QString());
+    for (QString &path : paths)
+        path = QDir::toNativeSeparators(QDir::cleanPath(path));
+    return paths;
+}
+
 } // namespace
 
 Settings::Settings(QWidget *parent)
@@ -49,6 +65,8 @@ Settings::Settings(QWidget *parent)
     connect(ui.syncOnMeteredCheckbox, &QCheckBox::clicked, this, &Settings::syncOnMeteredToggle);
     connect(ui.pauseSyncBtn, &QPushButton::clicked, this, &Settings::pauseSyncToggle);
     connect(ui.changeLibraryBtn, &QPushButton::clicked, this, &Settings::changeCollectionLocation);
+    connect(ui.changeDownloadFolderBtn, &QPushButton::clicked, this,
+            &Settings::changeDownloadFolder);
     connect(ui.logOutBtn, &QPushButton::clicked, this, &Settings::logOut);
     connect(ui.closeBtn, &QPushButton::clicked, this, &Settings::closeSettingsScreen);
     ScreenKeys::install(this, ui.closeBtn, [this] { closeSettingsScreen(); });
@@ -65,10 +83,16 @@ Settings::Settings(QWidget *parent)
     }
 
     m_localPickedLibrary = libraryName(sonarbox.userPickedMediaLibrary());
+    ui.serviceAddressLabel->setText(
+        QStringLiteral("Service: %1").arg(DeploymentConfig::current().gatewayBaseUrl));
 
     if (user) {
         ui.collectionLocationLabel->setText(
             QStringLiteral("Location of my collection: %1").arg(m_localPickedLibrary));
+        const QStringList folders = collectionFolders(sonarbox.userPickedMediaLibrary());
+        ui.collectionFoldersLabel->setText(folders.join(QLatin1Char('\n')));
+        ui.collectionFoldersLabel->setVisible(!folders.isEmpty());
+        showDownloadFolder();
         ui.loggedInAsLabel->setText(
             QStringLiteral("Logged in as: %1").arg(user->username.value_or(QString())));
         ui.collectionLocationLabel->show();
@@ -77,6 +101,9 @@ Settings::Settings(QWidget *parent)
         ui.changeLibraryBtn->setVisible(!sonarbox.syncInProgress);
     } else {
         ui.collectionLocationLabel->hide();
+        ui.collectionFoldersLabel->hide();
+        ui.downloadFolderLabel->hide();
+        ui.changeDownloadFolderBtn->hide();
         ui.loggedInAsLabel->hide();
         ui.logOutBtn->hide();
         ui.changeLibraryBtn->hide();
@@ -107,11 +134,15 @@ void Settings::showPauseState() {
                                  : QStringLiteral("Pause syncing"));
 }
 
+void Settings::showDownloadFolder() {
+    const QString folder =
+        QDir::toNativeSeparators(QDir::cleanPath(Sonarbox::instance().userDownloadDirectory()));
+    ui.downloadFolderLabel->setText(QStringLiteral("Download folder: %1").arg(folder));
+}
+
 void Settings::showCounts(const TrackCounts &counts) {
-    const qint64 toProcess = NSDefaultsUtility::getSongAmountToProcessFromLibrary();
-    const qint64 synced =
-        std::clamp<qint64>(counts.all - counts.withoutServiceId, 0, std::max<qint64>(toProcess, 0));
-    ui.statusLabel->setText(QStringLiteral("%1 / %2 Tracks Synced").arg(synced).arg(toProcess));
+    ui.statusLabel->setText(
+        QStringLiteral("%1 / %2 Tracks Synced").arg(counts.synced).arg(counts.all));
     m_countsShown = true;
     emit countsArrived();
 }
@@ -164,6 +195,16 @@ void Settings::changeCollectionLocation() {
     logAction("changeCollectionLocation:");
     NotificationCenter::defaultCenter().postNotificationName(
         QStringLiteral("showMediaPickerViewNotification"), this);
+}
+
+void Settings::changeDownloadFolder() {
+    logAction("changeDownloadFolder:");
+    FolderDialogs::installDownloadFolderChooser(this);
+    const QPointer<Settings> self(this);
+    Sonarbox::instance().changeDefaultDownloadDir([self](const QString &) {
+        if (self)
+            self->showDownloadFolder();
+    });
 }
 
 void Settings::logOut() {

@@ -6,8 +6,9 @@
 
 #include <QFutureWatcher>
 
-// The settings overlay: the account, where the collection lives, how many
-// tracks are synced, and the switches for timed syncs, start at login,
+// The settings overlay: the account and the service it lives on, where the
+// collection lives (its folders by path) and where downloads go, how many
+// of the stored tracks are synced, and the switches for timed syncs, start at login,
 // usage statistics and desktop notifications. Made anew each time it is shown; it reads its
 // values then and does not refresh while open.
 class Settings : public CustomView {
@@ -31,6 +32,9 @@ public slots:
     // Pauses syncing, or resumes it when paused.
     void pauseSyncToggle();
     void changeCollectionLocation();
+    // Asks for a new download folder (a sheet on this window; the answer
+    // comes later) and shows it once chosen.
+    void changeDownloadFolder();
     void logOut();
     void closeSettingsScreen();
 
@@ -40,6 +44,7 @@ signals:
 private:
     void showCounts(const TrackCounts &counts);
     void showPauseState();
+    void showDownloadFolder();
 
     Ui::Settings ui;
     QString m_localPickedLibrary;

@@ -1,45 +1,25 @@
 #include "TrackCounts.h"
 
-#include "settings/Logging.h"
-#include "store/StoreContext.h"
-#include "store/StoreError.h"
-#include "store/StoreQueries.h"
-#include "store/StoreSetup.h"
-#include "store/StoreThread.h"
+#include "TrackStates.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 
-namespace {
-
-// Runs one count on the store thread; a store failure is logged with
-// `errorFormat` and counts as 0.
-template <typename F> int countOnStore(const char *errorFormat, F &&work) {
-    StoreContext *context = StoreSetup::instance().managedObjectContext();
-    if (!context)
-        return 0;
-    return StoreThread::instance().call([&]() -> int {
-        if (!StoreSetup::instance().isLive(context))
-            return 0;
-        try {
-            return work(*context);
-        } catch (const StoreError &error) {
-            qCWarning(lcShell).noquote() << QString::fromLatin1(errorFormat).arg(error.message());
-            return 0;
-        }
-    });
-}
-
-} // namespace
-
 TrackCounts TrackCounts::count() {
     TrackCounts counts;
-    counts.withoutServiceId = countOnStore("unSyncedSongs ERROR %1", [](StoreContext &store) {
-        return int(
-            StoreQueries::fetch<Audio>(store, QStringLiteral("\"userMediaID\" IS NULL")).size());
-    });
-    counts.all = countOnStore("syncedSongs ERROR %1", [](StoreContext &store) {
-        return StoreQueries::count(store, QStringLiteral("Audio"));
-    });
+    for (const TrackStates::Row &row : TrackStates::load()) {
+        ++counts.all;
+        switch (row.state) {
+        case TrackStates::State::Matched:
+        case TrackStates::State::Uploaded:
+        case TrackStates::State::Downloaded:
+            ++counts.synced;
+            break;
+        case TrackStates::State::WaitingForUpload:
+        case TrackStates::State::NotAnswered:
+        case TrackStates::State::Failed:
+            break;
+        }
+    }
     return counts;
 }
 

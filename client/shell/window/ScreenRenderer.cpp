@@ -113,6 +113,13 @@ void tellADemoSync(SyncProgress &progress) {
     progress.endSync(QStringLiteral("Sync Completed"));
 }
 
+// An hourly sync that finds nothing new.
+void tellANothingToDoSync(SyncProgress &progress) {
+    progress.beginSync();
+    progress.beginStage(SyncProgress::Stage::Scanning, 0);
+    progress.endSync(QStringLiteral("Sync Completed"));
+}
+
 // Stored tracks in each state the track view shows.
 void storeDemoTracks() {
     struct Track {
@@ -228,6 +235,7 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
     // The progress page shows the coordinator's model, as a sync keeps it.
     ProgressPage &progress = sonarbox.progressPage();
     sonarbox.showNewUserFlow(false);
+    progress.beginSync();
     progress.setTextContent(QStringLiteral(
         "We are adding your music now. Soon you'll be listening to all your music anywhere."));
     progress.setSyncButtonTitle(QStringLiteral("Stop"));
@@ -235,18 +243,28 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
     progress.setProgress(0.4, QStringLiteral("40%"), QStringLiteral("The Harbour Lights"),
                          QStringLiteral("Evening Tide"));
     renderer.render<ProcessPage>(QStringLiteral("progress-syncing"));
+    // A new account's sync, once the catalogue has matched a track: it may
+    // go on while the import runs.
+    sonarbox.showNewUserFlow(true);
+    progress.showLaunchControls();
+    renderer.render<ProcessPage>(QStringLiteral("progress-syncing-new-user"));
     progress.setProgress(1.0, QStringLiteral("100%"), QString(), QString());
     progress.setDescription(QStringLiteral("Sync Completed"));
     progress.setSyncButtonTitle(QStringLiteral("Sync"));
     progress.setTextContent(
         QStringLiteral("We have added your music. Now you can listen to your music anywhere."));
+    progress.endSync();
     renderer.render<ProcessPage>(QStringLiteral("progress-finished"));
 
-    // The same page once a sync has ended, with its summary line.
+    // The same page once a sync has ended, with its summary line; then after
+    // an hourly sync that had nothing to do, beside the last change.
     LastSyncSummary &summary = LastSyncSummary::instance();
     tellADemoSync(sonarbox.syncProgress());
     settle([&summary] { return !summary.text().isEmpty(); }, 5000);
     renderer.render<ProcessPage>(QStringLiteral("progress-summary"));
+    tellANothingToDoSync(sonarbox.syncProgress());
+    settle([&summary] { return summary.text().contains(QStringLiteral(": 0 found")); }, 5000);
+    renderer.render<ProcessPage>(QStringLiteral("progress-last-change"));
 
     storeDemoTracks();
     {
@@ -267,6 +285,13 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
     sonarbox.setUserPickedMediaLibrary(2);
     renderer.render<Settings>(QStringLiteral("settings"),
                               [](Settings &s) { settle([&s] { return s.countsShown(); }, 10000); });
+    // Chosen folders, named by their paths.
+    if (musicFolders.size() >= 2) {
+        sonarbox.setUserPickedMediaLibrary(3);
+        renderer.render<Settings>(QStringLiteral("settings-folders"), [](Settings &s) {
+            settle([&s] { return s.countsShown(); }, 10000);
+        });
+    }
     sonarbox.setLoggedUser({});
 
     const QList<std::pair<QString, std::function<void(MainMenu &)>>> menuStates = {

@@ -3,9 +3,11 @@
 #include "CustomProgressBar.h"
 #include "ShellFixture.h"
 #include "TestEnvironment.h"
+#include "library/FolderDialogs.h"
 #include "screens/LaunchSBX.h"
 #include "screens/ProcessPage.h"
 #include "screens/Settings.h"
+#include "screens/TracksWindow.h"
 #include "screens/Version.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/NotificationCenter.h"
@@ -15,12 +17,17 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
 #include <semaphore>
 
 namespace {
@@ -115,6 +122,67 @@ TEST_F(ScreensTest, ProgressPageShowsTheSyncWhileItRunsAndWhenItHasFinished) {
               "You can continue while the import is in progress.");
     EXPECT_EQ(buttonTitle(&page, "doneBtn"), "Done");
     EXPECT_EQ(buttonTitle(&page, "launchSbxBtn"), "Continue");
+    // The sync has ended: Done beside the Sync toggle is the one way on.
+    for (const char *name : {"processVewSyncButton", "doneBtn"})
+        EXPECT_TRUE(shown(&page, name)) << name;
+    for (const char *name : {"youDontNeedToWait", "launchSbxBtn", "nextArrow"})
+        EXPECT_FALSE(shown(&page, name)) << name;
+}
+
+// WCAG 2 contrast ratio of two colours (1 to 21).
+double contrast(QColor a, QColor b) {
+    const auto luminance = [](QColor c) {
+        const auto channel = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+    dark.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x30));
+    return dark;
+}
+
+// The bar's fill must stand out from the page behind it (3 : 1, what a
+// graphical object needs), whether the desktop's palette is light or dark.
+TEST_F(ScreensTest, TheProgressBarsFillStandsOutUnderALightAndADarkPalette) {
+    struct RestorePalette {
+        QPalette saved = QApplication::palette();
+        ~RestorePalette() { QApplication::setPalette(saved); }
+    } restore;
+    for (const bool darkTheme : {false, true}) {
+        SCOPED_TRACE(darkTheme ? "dark palette" : "light palette");
+        QApplication::setPalette(darkTheme ? darkPalette() : QPalette(QColor(0xef, 0xef, 0xef)));
+        Sonarbox::instance().progressPage().setProgress(0.5, QString(), QString(), QString());
+        ProcessPage page;
+        page.resize(640, 460);
+        page.show();
+        QApplication::processEvents();
+        auto *bar = child<CustomProgressBar>(&page, "progressBar");
+        ASSERT_TRUE(bar);
+        ASSERT_FLOAT_EQ(bar->progress(), 0.5f);
+        const QImage image = page.grab().toImage();
+        const QRect frame = bar->frame();
+        const int y = frame.center().y();
+        const QColor fill = image.pixelColor(frame.left() + 5, y);
+        const QColor background = image.pixelColor(frame.left() - 5, y);
+        const QColor empty = image.pixelColor(frame.right() - 5, y);
+        EXPECT_GE(contrast(fill, background), 3.0)
+            << fill.name().toStdString() << " on " << background.name().toStdString();
+        EXPECT_LT(contrast(empty, background), 1.1) << "the rest of the bar is the page";
+    }
 }
 
 TEST_F(ScreensTest, SyncToggleStopsTheRunningSyncThenStartsANewOne) {
@@ -174,13 +242,24 @@ TEST_F(ScreensTest, SyncWhileOfflineOnlyShowsTheAlert) {
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !page.offlineAlert(); }));
 }
 
-void storeTracks(int identified, int unidentified) {
-    for (int i = 0; i < identified + unidentified; ++i) {
+// Tracks the service has (matched, uploaded, downloaded) and tracks it has
+// not (waiting for upload, not answered yet, failed).
+void storeTracks(int inCloud, int notInCloud) {
+    for (int i = 0; i < inCloud + notInCloud; ++i) {
         auto track = std::make_shared<Audio>();
         track->checksum = QStringLiteral("%1").arg(i, 32, 10, QLatin1Char('0'));
         track->fileURL = QStringLiteral("/music/%1.mp3").arg(i);
-        if (i < identified)
+        if (i < inCloud) {
             track->userMediaID = QString::number(1000 + i);
+            track->downloadable = true;
+            track->uploaded = i % 3 == 1;
+            track->downloaded = i % 3 == 2 ? 1 : 0;
+        } else if (i % 3 == 0) {
+            track->downloadable = false;
+        } else if (i % 3 == 1) {
+            track->downloadable = false;
+            track->failureReason = QStringLiteral("the service refused it (quota full)");
+        }
         GenericDAO::instance().save(track);
     }
 }
@@ -191,18 +270,23 @@ std::unique_ptr<Settings> openSettings() {
     return settings;
 }
 
-TEST_F(ScreensTest, SettingsCountsSyncedTracksButNeverMoreThanThoseToProcess) {
-    storeTracks(5, 2);
+// The settings count what the store holds, as the track view lists it,
+// whatever the first scan once found.
+TEST_F(ScreensTest, SettingsCountTheStoredTracksAsTheTrackViewListsThem) {
+    storeTracks(5, 3);
     Sonarbox &sonarbox = Sonarbox::instance();
     auto user = std::make_shared<User>();
     user->username = Email;
     sonarbox.setLoggedUser(user);
     sonarbox.setDidUserPickLibrary(true);
 
-    NSDefaultsUtility::saveSongAmountToProcessFromLibrary(9);
-    EXPECT_EQ(text(openSettings().get(), "statusLabel"), "5 / 9 Tracks Synced");
-    NSDefaultsUtility::saveSongAmountToProcessFromLibrary(3);
-    EXPECT_EQ(text(openSettings().get(), "statusLabel"), "3 / 3 Tracks Synced");
+    TracksWindow tracks;
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return tracks.model()->rowCount() == 8; }));
+    EXPECT_EQ(tracks.countLabel()->text(), "8 tracks");
+    for (const qint64 toProcess : {0, 3, 9}) {
+        NSDefaultsUtility::saveSongAmountToProcessFromLibrary(toProcess);
+        EXPECT_EQ(text(openSettings().get(), "statusLabel"), "5 / 8 Tracks Synced") << toProcess;
+    }
 }
 
 TEST_F(ScreensTest, SettingsShowsTheAccountOnlyForASignedInUser) {
@@ -234,6 +318,89 @@ TEST_F(ScreensTest, SettingsShowsTheAccountOnlyForASignedInUser) {
     EXPECT_TRUE(shown(&settings, "logOutBtn"));
     EXPECT_EQ(settings.localPickedLibrary(), "Other Folder");
     sonarbox.syncInProgress = false;
+}
+
+TEST_F(ScreensTest, SettingsNameTheFoldersByPathAndTheService) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    {
+        Settings settings; // signed out: no folders, but the service
+        EXPECT_EQ(text(&settings, "serviceAddressLabel"), "Service: " + gateway);
+        for (const char *name :
+             {"collectionFoldersLabel", "downloadFolderLabel", "changeDownloadFolderBtn"})
+            EXPECT_FALSE(shown(&settings, name)) << name;
+    }
+    auto user = std::make_shared<User>();
+    user->username = Email;
+    sonarbox.setLoggedUser(user);
+    sonarbox.setUserPickedMediaLibrary(3);
+    const QString rock = home.filePath(QStringLiteral("Rock & Roll"));
+    const QString jazz = home.filePath(QStringLiteral("Jazz"));
+    sonarbox.setUserMediaFoldersToScan(
+        {QUrl::fromLocalFile(rock + "/"), QUrl::fromLocalFile(jazz)});
+    sonarbox.setUserDownloadDirectory(home.filePath(QStringLiteral("Downloads/")));
+    {
+        Settings settings;
+        EXPECT_EQ(text(&settings, "collectionLocationLabel"),
+                  "Location of my collection: Other Folder");
+        EXPECT_EQ(text(&settings, "collectionFoldersLabel"), rock + "\n" + jazz);
+        EXPECT_EQ(text(&settings, "downloadFolderLabel"),
+                  "Download folder: " + home.filePath(QStringLiteral("Downloads")));
+        EXPECT_EQ(text(&settings, "serviceAddressLabel"), "Service: " + gateway);
+        for (const char *name :
+             {"collectionFoldersLabel", "downloadFolderLabel", "changeDownloadFolderBtn"})
+            EXPECT_TRUE(shown(&settings, name)) << name;
+    }
+    sonarbox.setUserPickedMediaLibrary(2);
+    Settings settings;
+    EXPECT_EQ(text(&settings, "collectionLocationLabel"),
+              "Location of my collection: Music Folder");
+    EXPECT_EQ(text(&settings, "collectionFoldersLabel"), QDir::homePath() + "/Music");
+}
+
+// The chooser opens as a sheet and answers later; the tests' chooser stands
+// in for the person, so no modal dialog waits for a click.
+TEST_F(ScreensTest, SettingsChangeTheDownloadFolderThroughTheChooser) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    auto user = std::make_shared<User>();
+    user->username = Email;
+    sonarbox.setLoggedUser(user);
+    const QString before = home.filePath(QStringLiteral("Downloads"));
+    sonarbox.setUserDownloadDirectory(before);
+    const QString chosen = home.filePath(QStringLiteral("Chosen"));
+    QList<FolderDialogs::Request> asked;
+    FolderDialogs::Answer pending;
+    FolderDialogs::setChooser(
+        [&](const FolderDialogs::Request &request, FolderDialogs::Answer answer) {
+            asked << request;
+            pending = std::move(answer);
+        });
+
+    auto settings = std::make_unique<Settings>();
+    auto *button = child<QPushButton>(settings.get(), "changeDownloadFolderBtn");
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->text(), "Change…");
+    button->click();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0].parent, settings.get());
+    EXPECT_EQ(asked[0].message, "Pick a folder to Download to...");
+    EXPECT_FALSE(asked[0].multipleSelection);
+    pending({}); // cancelled: nothing changes
+    EXPECT_EQ(sonarbox.userDownloadDirectory(), before);
+    EXPECT_EQ(text(settings.get(), "downloadFolderLabel"), "Download folder: " + before);
+
+    button->click();
+    pending({chosen});
+    EXPECT_EQ(text(settings.get(), "downloadFolderLabel"), "Download folder: " + chosen);
+    EXPECT_EQ(sonarbox.userDownloadDirectory(), chosen);
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("UserDownloadDirectory")), chosen);
+
+    // An answer that comes after the settings have closed is still kept.
+    button->click();
+    settings.reset();
+    pending({before});
+    EXPECT_EQ(sonarbox.userDownloadDirectory(), before);
+    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("UserDownloadDirectory")), before);
+    FolderDialogs::setChooser({});
 }
 
 TEST_F(ScreensTest, SettingsSwitchesReadAndWriteTheirValues) {

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTableView>
 
@@ -81,35 +82,58 @@ protected:
     std::atomic<bool> entered{false};
 };
 
-// A new account's page hides Sync and Done and shows Continue only once the
-// catalogue matched something: a sync that matched nothing, or was stopped,
-// must still leave something to press.
-TEST_F(WhatASyncDid, TheProgressPageOffersAWayOnHoweverTheSyncEnded) {
+// A new account's page hides Sync and Done while the sync runs and offers
+// Continue (with the continue-while-importing text) once the catalogue has
+// matched something. However the sync ends, Done beside the Sync toggle is
+// then the one way on, also on a page made afterwards.
+TEST_F(WhatASyncDid, TheProgressPageOffersOneWayOnOnceTheSyncHasEnded) {
     Sonarbox &sonarbox = Sonarbox::instance();
-    for (const bool stopped : {false, true}) {
-        SCOPED_TRACE(stopped ? "stopped" : "matched nothing");
-        installStages(stopped);
-        entered = false;
-        sonarbox.showNewUserFlow(true);
-        ProcessPage page;
-        sonarbox.sync(true);
-        if (stopped) {
-            ASSERT_TRUE(TestEnvironment::waitUntil([&] { return entered.load(); }));
-            settle();
-            // Running: nothing to press yet is right, the sync is under way.
-            EXPECT_FALSE(shown(&page, "processVewSyncButton"));
-            EXPECT_FALSE(shown(&page, "launchSbxBtn"));
-            sonarbox.stopSyncAction();
-            release.release();
-        }
-        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !sonarbox.syncInProgress; }));
-        sonarbox.operationQueue().waitUntilAllOperationsAreFinished();
-        settle();
+    const QStringList running{"youDontNeedToWait", "launchSbxBtn", "nextArrow"};
+    const auto onlySyncAndDone = [&](ProcessPage &page) {
         EXPECT_TRUE(shown(&page, "processVewSyncButton"));
         EXPECT_EQ(page.findChild<QPushButton *>(QStringLiteral("processVewSyncButton"))->text(),
                   "Sync");
-        EXPECT_TRUE(shown(&page, "launchSbxBtn"));
+        EXPECT_TRUE(shown(&page, "doneBtn"));
+        for (const QString &name : running)
+            EXPECT_FALSE(shown(&page, name.toLatin1().constData())) << name.toStdString();
+    };
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped" : "completed");
+        installStages(true);
+        entered = false;
+        sonarbox.flow_newUser = true;
+        sonarbox.showNewUserFlow(true);
+        ProcessPage page;
+        sonarbox.sync(true);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return entered.load(); }));
+        settle();
+        // Running: nothing to press yet is right, the sync is under way.
+        EXPECT_FALSE(shown(&page, "processVewSyncButton"));
+        EXPECT_FALSE(shown(&page, "doneBtn"));
+        for (const QString &name : running)
+            EXPECT_FALSE(shown(&page, name.toLatin1().constData())) << name.toStdString();
+        // The first match offers to go on while the import runs.
+        sonarbox.progressPage().showLaunchControls();
+        settle();
+        for (const QString &name : running)
+            EXPECT_TRUE(shown(&page, name.toLatin1().constData())) << name.toStdString();
+        EXPECT_EQ(page.findChild<QLabel *>(QStringLiteral("youDontNeedToWait"))->text(),
+                  "You can continue while the import is in progress.");
+        if (stopped)
+            sonarbox.stopSyncAction();
+        release.release();
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !sonarbox.syncInProgress; }));
+        sonarbox.operationQueue().waitUntilAllOperationsAreFinished();
+        settle();
+        onlySyncAndDone(page);
+        ProcessPage later;
+        onlySyncAndDone(later);
+        // A stage that saw the stop late reveals them once more: not here.
+        sonarbox.progressPage().showLaunchControls();
+        settle();
+        onlySyncAndDone(page);
     }
+    sonarbox.flow_newUser = false;
 }
 
 TEST_F(WhatASyncDid, TheLastSyncsSummaryIsOnTheProgressPage) {
@@ -142,6 +166,90 @@ TEST_F(WhatASyncDid, TheLastSyncsSummaryIsOnTheProgressPage) {
     EXPECT_EQ(LastSyncSummary::describe(QStringLiteral("Sync stopped"), totals, 65000, earlier),
               "Last sync 2026-03-01 09:05 — Sync stopped in 1 min 5 s: 7 found, 4 matched "
               "without upload, 3 uploaded, 1 downloaded, 2 failed");
+}
+
+// A sync as the stages tell it: `matched` tracks added from the catalogue,
+// `uploaded` sent and `downloaded` fetched.
+void tellASync(SyncProgress &progress, int matched, int uploaded, int downloaded) {
+    using Outcome = SyncProgress::Outcome;
+    using Stage = SyncProgress::Stage;
+    progress.beginSync();
+    progress.beginStage(Stage::Matching, matched + uploaded);
+    for (int i = 0; i < matched + uploaded; ++i)
+        progress.finishItem(QStringLiteral("Track %1").arg(i),
+                            i < matched ? Outcome::Succeeded : Outcome::Unmatched);
+    progress.beginStage(Stage::Downloading, downloaded);
+    for (int i = 0; i < downloaded; ++i)
+        progress.finishItem(QStringLiteral("Far Away %1").arg(i), Outcome::Succeeded);
+    progress.beginStage(Stage::Uploading, uploaded);
+    for (int i = 0; i < uploaded; ++i)
+        progress.finishItem(QStringLiteral("Kitchen Session %1").arg(i), Outcome::Succeeded);
+    progress.endSync(QStringLiteral("Sync Completed"));
+    settle(); // the summary follows queued events
+}
+
+// The last sync that changed something stays beside the latest one: a sync
+// with nothing to do does not replace it, nor does a restart lose it.
+TEST_F(WhatASyncDid, TheLastChangeOutlivesSyncsWithNothingToDoAndARestart) {
+    SyncProgress progress;
+    auto summary = std::make_unique<LastSyncSummary>(progress);
+    EXPECT_EQ(summary->lastChange(), "");
+    tellASync(progress, 4, 3, 1);
+    const QString change = summary->lastChange();
+    EXPECT_TRUE(
+        QRegularExpression(
+            QStringLiteral("^Last change \\d\\d:\\d\\d: 4 matched, 3 uploaded, 1 downloaded$"))
+            .match(change)
+            .hasMatch())
+        << change.toStdString();
+    EXPECT_EQ(NSDefaultsUtility::number(QLatin1StringView("lastChangeMatched")), 4);
+    EXPECT_EQ(NSDefaultsUtility::number(QLatin1StringView("lastChangeUploaded")), 3);
+    EXPECT_EQ(NSDefaultsUtility::number(QLatin1StringView("lastChangeDownloaded")), 1);
+    EXPECT_TRUE(NSDefaultsUtility::text(QLatin1StringView("lastChangeTime")).has_value());
+
+    tellASync(progress, 0, 0, 0);
+    EXPECT_TRUE(summary->text().contains(QStringLiteral(": 0 found, 0 matched without upload")))
+        << summary->text().toStdString();
+    EXPECT_EQ(summary->lastChange(), change);
+
+    summary = std::make_unique<LastSyncSummary>(progress); // the next start
+    EXPECT_EQ(summary->lastChange(), change);
+    tellASync(progress, 0, 0, 2); // a change of one kind is a change
+    EXPECT_TRUE(
+        summary->lastChange().endsWith(QStringLiteral(": 0 matched, 0 uploaded, 2 downloaded")))
+        << summary->lastChange().toStdString();
+
+    SyncProgress::State totals;
+    totals.tracksMatched = 4;
+    totals.tracksUploaded = 3;
+    totals.tracksDownloaded = 1;
+    totals.tracksFailed = 2;
+    EXPECT_EQ(LastSyncSummary::describeChange(totals, QDateTime(QDate(2026, 3, 1), QTime(9, 19))),
+              "Last change 2026-03-01 09:19: 4 matched, 3 uploaded, 1 downloaded");
+}
+
+TEST_F(WhatASyncDid, TheProgressPageShowsTheLastChangeBesideTheLastSync) {
+    installStages(false);
+    LastSyncSummary::instance(); // follows the coordinator's syncs from now on
+    tellASync(Sonarbox::instance().syncProgress(), 4, 3, 1);
+    ProcessPage page;
+    const QLabel *last = page.findChild<QLabel *>(QStringLiteral("lastSyncSummary"));
+    const QLabel *change = page.findChild<QLabel *>(QStringLiteral("lastChangeSummary"));
+    ASSERT_TRUE(last && change);
+    EXPECT_TRUE(shown(&page, "lastChangeSummary"));
+    EXPECT_TRUE(change->text().endsWith(QStringLiteral(": 4 matched, 3 uploaded, 1 downloaded")))
+        << change->text().toStdString();
+    const QString before = change->text();
+
+    // The real chain with stages that find nothing to do.
+    Sonarbox::instance().sync(true);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] {
+        return last->text().contains(QStringLiteral(": 0 found, 0 matched without upload"));
+    })) << last->text().toStdString();
+    settle();
+    EXPECT_EQ(change->text(), before);
+    EXPECT_TRUE(shown(&page, "lastSyncSummary"));
+    EXPECT_TRUE(shown(&page, "lastChangeSummary"));
 }
 
 TEST_F(WhatASyncDid, TheTrackViewGivesEveryTrackItsStateAndSearches) {
