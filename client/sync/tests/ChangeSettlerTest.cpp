@@ -86,6 +86,8 @@ TEST(ChangeSettler, AFileBeingWrittenSettlesOnlyOnceClosedAndQuietAfterwards) {
     s.opened("a.mp3", t0);
     s.opened("a.mp3", t0 + 10s);
     EXPECT_EQ(s.filesOpen(), 1);
+    // The longest wait counts from its first write.
+    EXPECT_EQ(*s.dueAt(), t0 + 5min);
     EXPECT_FALSE(s.takeDue(t0 + 1min));
     s.closed("a.mp3", t0 + 2min);
     EXPECT_EQ(*s.dueAt(), t0 + 2min + 30s);
