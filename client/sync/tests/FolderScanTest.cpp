@@ -305,3 +305,18 @@ TEST_F(FolderScanTest, AScanThatWaitsTakesFreshFilesOnceRestedAndLeavesThoseChan
     EXPECT_TRUE(folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates).stopped);
     EXPECT_LT(clock.elapsed(), 1200);
 }
+
+// A modification time in the future (a camera's clock, an unpacked archive)
+// says nothing of when the file was written; its status change time does.
+TEST_F(FolderScanTest, AModificationTimeInTheFutureDoesNotHoldAFileBack) {
+    using namespace std::chrono_literals;
+    file("A/dated.mp3");
+    const timespec tomorrow[2] = {{::time(nullptr) + 86400, 0}, {::time(nullptr) + 86400, 0}};
+    ASSERT_EQ(
+        ::utimensat(AT_FDCWD, QFile::encodeName(path("A/dated.mp3")).constData(), tomorrow, 0), 0);
+    ::usleep(400 * 1000);
+    FolderScan folderScan;
+    folderScan.leaveWrittenWithin = 300ms;
+    EXPECT_EQ(newPaths(folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates)),
+              QStringList{"A/dated.mp3"});
+}
