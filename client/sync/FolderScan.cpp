@@ -372,11 +372,10 @@ FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &ext
                 result.newTracks.clear();
                 return result;
             }
+            const bool open = verdict == FileStillness::Verdict::OpenForWriting;
             qCDebug(lcSync).noquote()
-                << (verdict == FileStillness::Verdict::OpenForWriting ? "Open for writing:"
-                                                                      : "Still being written:")
-                << candidate.path;
-            result.stillWritten.append(candidate.path);
+                << (open ? "Open for writing:" : "Still being written:") << candidate.path;
+            (open ? result.openForWriting : result.stillWritten).append(candidate.path);
             continue;
         }
         if (track) {

@@ -33,8 +33,11 @@ public:
         QList<StoredFile> gone;
         // Every accepted music file, stored or not.
         qsizetype found = 0;
-        // New files left because they may still be being written.
+        // New files left because they may still be being written: changed
+        // too recently, or while they were being looked at.
         QStringList stillWritten;
+        // New files left because some process holds them open for writing.
+        QStringList openForWriting;
         // Every folder of the tree is settled now: it held nothing new and
         // nothing in doubt.
         bool allSettled = false;

@@ -150,12 +150,13 @@ void ScanForLocalMedia::scanItunesLibrary() {
     const QSet<QString> duplicates = s.duplicatePaths();
     const FileStillness stillness = this->stillness();
     QList<AudioPtr> found;
-    QStringList left;
+    QStringList changing;
+    QStringList open;
     for (const LibraryTrack &entry : library.value_or(QList<LibraryTrack>())) {
         if (stopRequested()) {
             s.applicationWasStopped();
             s.addLocalLibraryTracks(found, found.size());
-            leftStillWritten(left);
+            leftStillWritten(changing, open);
             return;
         }
         if (entry.location.isEmpty())
@@ -166,16 +167,17 @@ void ScanForLocalMedia::scanItunesLibrary() {
             !Utility::isValidFileSize(path))
             continue;
         // The player may have read it while it was still being copied in.
-        if (stillness.ofPath(QFile::encodeName(path)) != FileStillness::Verdict::Still) {
+        const FileStillness::Verdict verdict = stillness.ofPath(QFile::encodeName(path));
+        if (verdict != FileStillness::Verdict::Still) {
             qCDebug(lcSync).noquote() << "Still being written:" << path;
-            left.append(path);
+            (verdict == FileStillness::Verdict::OpenForWriting ? open : changing).append(path);
             continue;
         }
         found.append(recordOfLibraryTrack(entry, path, extension));
         s.syncProgress().trackFound();
     }
     s.addLocalLibraryTracks(found, found.size());
-    leftStillWritten(left);
+    leftStillWritten(changing, open);
 
     qCInfo(lcSync) << "=== FINISH | ADDING SONGS FROM ITUNES TO localLibraryTracks ARRAY";
     qCInfo(lcSync).noquote() << QStringLiteral("Tracks in mediaLibraryTracks array %1")
@@ -204,10 +206,11 @@ FileStillness ScanForLocalMedia::stillness() const {
     return stillness;
 }
 
-void ScanForLocalMedia::leftStillWritten(const QStringList &paths) {
-    m_stillWritten += paths.size();
+void ScanForLocalMedia::leftStillWritten(const QStringList &changing, const QStringList &open) {
+    m_stillWritten += changing.size();
     std::lock_guard guard(m_leftLock);
-    m_left += paths;
+    m_left += changing;
+    m_left += open;
 }
 
 FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) {
@@ -250,7 +253,7 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
         m_quietTrees.remove(folderPath);
         return {};
     }
-    leftStillWritten(result.stillWritten);
+    leftStillWritten(result.stillWritten, result.openForWriting);
     // A preview records nothing, so its walk stands for nothing later.
     if (journal && result.allSettled && !dryRun)
         m_quietTrees.insert(folderPath,

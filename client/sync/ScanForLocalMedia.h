@@ -58,9 +58,12 @@ public:
     // only written too recently, rather than leaving them: a single sync has
     // no later scan. Any thread.
     void setWaitForFilesWrittenWithin(bool wait) { m_waitForWritten = wait; }
-    // How many files the scans since the last call left for that reason.
+    // How many files the scans since the last call left because they changed
+    // too recently. Not those held open for writing: a sync that follows
+    // would only find them open again, and their closing is a change of its
+    // own.
     qsizetype takeFilesStillWritten() { return m_stillWritten.exchange(0); }
-    // The files the latest scan left for that reason. Any thread.
+    // The files the latest scan left for either reason. Any thread.
     QStringList filesLeftStillWritten() const;
     // How long a folder must have been left alone before a walk settles it
     // (tests shorten it). Any thread.
@@ -79,7 +82,7 @@ private:
     void weighChanges(const QList<StoredFile> &gone);
     std::shared_ptr<ChangeJournal> changeJournal() const;
     FileStillness stillness() const;
-    void leftStillWritten(const QStringList &paths);
+    void leftStillWritten(const QStringList &changing, const QStringList &open);
 
     // A tree a scan found all settled, as of the journal's mark taken as the
     // scan began.

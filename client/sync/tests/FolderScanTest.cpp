@@ -230,7 +230,8 @@ TEST_F(FolderScanTest, AFileSomeoneHoldsOpenForWritingIsLeftWhateverItsAgeUntilC
             const FolderScan::Result result =
                 folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
             EXPECT_EQ(newPaths(result), QStringList{"A/copied.mp3"}) << waits << settle.count();
-            EXPECT_EQ(result.stillWritten, QStringList{path("A/copying.mp3")});
+            EXPECT_EQ(result.openForWriting, QStringList{path("A/copying.mp3")});
+            EXPECT_TRUE(result.stillWritten.isEmpty());
         }
     }
     EXPECT_FALSE(settled().contains("A"));
@@ -257,7 +258,7 @@ TEST_F(FolderScanTest, WhereNoLeaseCanBeHadAFileIsTakenOnceItHasRested) {
         return folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates);
     };
     ::usleep(500 * 1000);
-    EXPECT_EQ(run().stillWritten, QStringList{path("A/theirs.mp3")});
+    EXPECT_EQ(run().openForWriting, QStringList{path("A/theirs.mp3")});
     {
         const WithoutLeaseOverride asAnotherUser;
         const int reader = ::open(theirs.constData(), O_RDONLY | O_CLOEXEC);
@@ -363,4 +364,19 @@ TEST_F(FolderScanTest, AStoredFileWrittenInPlaceIsReadAgainAndAGoneOneIsReported
         copy.write("more");
     }
     EXPECT_TRUE(newPaths(scan()).contains("B/copy.mp3"));
+}
+
+// A modification time in the future (a camera's clock, an unpacked archive)
+// says nothing of when the file was written; its status change time does.
+TEST_F(FolderScanTest, AModificationTimeInTheFutureDoesNotHoldAFileBack) {
+    using namespace std::chrono_literals;
+    file("A/dated.mp3");
+    const timespec tomorrow[2] = {{::time(nullptr) + 86400, 0}, {::time(nullptr) + 86400, 0}};
+    ASSERT_EQ(
+        ::utimensat(AT_FDCWD, QFile::encodeName(path("A/dated.mp3")).constData(), tomorrow, 0), 0);
+    ::usleep(400 * 1000);
+    FolderScan folderScan;
+    folderScan.leaveWrittenWithin = 300ms;
+    EXPECT_EQ(newPaths(folderScan.run(dir.filePath("music"), {QStringLiteral("mp3")}, duplicates)),
+              QStringList{"A/dated.mp3"});
 }

@@ -61,6 +61,27 @@ protected:
     ScanForLocalMedia scanner{nullptr};
 };
 
+// A sync names every file it left; only those that changed too recently ask
+// for another sync soon, as one held open would only be found open again
+// (its closing is a change the watcher sees).
+TEST_F(ScanTest, FilesLeftAsStillWrittenAreNamedButOnlyChangingOnesAskForAnotherSync) {
+    chooseFolders({"A"});
+    copy("t.mp3", "A/open.mp3");
+    ::usleep(400 * 1000);
+    copy("untagged.mp3", "A/fresh.mp3");
+    const int writer =
+        ::open(QFile::encodeName(path("A/open.mp3")).constData(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    scanner.setLeaveFilesWrittenWithin(std::chrono::milliseconds(300));
+    scan();
+    ::close(writer);
+    EXPECT_TRUE(found().isEmpty());
+    QStringList left = scanner.filesLeftStillWritten();
+    left.sort();
+    EXPECT_EQ(left, (QStringList{path("A/fresh.mp3"), path("A/open.mp3")}));
+    EXPECT_EQ(scanner.takeFilesStillWritten(), 1);
+}
+
 TEST_F(ScanTest, TakesListedExtensionsAndSizesButNoKnownDuplicate) {
     const QList<QPair<const char *, qint64>> files = {{"a.MP3", 200000},
                                                       {"b.Mp3", 200000},

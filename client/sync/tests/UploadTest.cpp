@@ -14,6 +14,10 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 
+inline void PrintTo(const QString &text, std::ostream *os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 const QByteArray kUploadPath = "/Vexmusic/controllers/DesktopUploadMedia?fileName=";
