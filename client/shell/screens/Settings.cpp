@@ -91,6 +91,7 @@ Settings::Settings(QWidget *parent)
             QStringLiteral("Location of my collection: %1").arg(m_localPickedLibrary));
         const QStringList folders = collectionFolders(sonarbox.userPickedMediaLibrary());
         ui.collectionFoldersLabel->setText(folders.join(QLatin1Char('\n')));
+        ui.collectionFoldersLabel->setToolTip(ui.collectionFoldersLabel->text());
         ui.collectionFoldersLabel->setVisible(!folders.isEmpty());
         showDownloadFolder();
         ui.loggedInAsLabel->setText(
@@ -138,6 +139,7 @@ void Settings::showDownloadFolder() {
     const QString folder =
         QDir::toNativeSeparators(QDir::cleanPath(Sonarbox::instance().userDownloadDirectory()));
     ui.downloadFolderLabel->setText(QStringLiteral("Download folder: %1").arg(folder));
+    ui.downloadFolderLabel->setToolTip(folder);
 }
 
 void Settings::showCounts(const TrackCounts &counts) {
