@@ -570,10 +570,12 @@ private:
                     enter(path);
                 return true;
             }
-            // A file made now is being written; a second link to a file
-            // there was is whole.
+            // A file made by opening it is empty and is being written (its
+            // writes, if any came already, are reported next). One that
+            // arrives whole, as a second link or linked in once written
+            // (O_TMPFILE), is never closed under this name.
             if ((event.mask & IN_CREATE) && music && S_ISREG(attributes.st_mode) &&
-                attributes.st_nlink == 1) {
+                attributes.st_nlink == 1 && attributes.st_size == 0) {
                 openedFile(path);
                 return false;
             }
