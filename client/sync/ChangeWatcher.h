@@ -25,8 +25,8 @@ class SyncEngine;
 // A music file being written has not settled: the changes count as quiet
 // only once every file written in the watched folders has been closed and
 // the quiet spell has passed since. A file still open when the longest wait
-// is over is not taken by the sync that wait starts (the scan leaves files
-// open for writing): it waits for its close and the sync after that.
+// is over is not taken by the sync that wait starts (the scan itself leaves
+// files still being written): it waits for its close and the sync after it.
 //
 // New files written in the last seconds before the scan reads them are left
 // for the sync after, which follows once they have settled too.

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QMap>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -382,15 +383,16 @@ private:
         const QByteArray below = join(path, "");
         const auto under = [&](const QByteArray &p) { return p == path || p.startsWith(below); };
         QSet<int> dropped;
-        for (auto it = m_watches.begin(); it != m_watches.end();) {
-            if (under(it.key())) {
-                dropped.insert(it.value());
-                m_paths.remove(it.value());
-                it = m_watches.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        const auto drop = [&](QMap<QByteArray, int>::iterator it) {
+            dropped.insert(it.value());
+            m_paths.remove(it.value());
+            return m_watches.erase(it);
+        };
+        if (const auto self = m_watches.find(path); self != m_watches.end())
+            drop(self);
+        // The paths below it follow one another in the order of paths.
+        for (auto it = m_watches.lowerBound(below); it != m_watches.end() && under(it.key());)
+            it = drop(it);
         QList<QByteArray> orphans;
         for (auto it = m_aliases.begin(); it != m_aliases.end();) {
             if (under(it.key()) || dropped.contains(it.value())) {
@@ -570,10 +572,12 @@ private:
                     enter(path);
                 return true;
             }
-            // A file made now is being written; a second link to a file
-            // there was is whole.
+            // A file made by opening it is empty and is being written (its
+            // writes, if any came already, are reported next). One that
+            // arrives whole, as a second link or linked in once written
+            // (O_TMPFILE), is never closed under this name.
             if ((event.mask & IN_CREATE) && music && S_ISREG(attributes.st_mode) &&
-                attributes.st_nlink == 1) {
+                attributes.st_nlink == 1 && attributes.st_size == 0) {
                 openedFile(path);
                 return false;
             }
@@ -669,7 +673,7 @@ private:
     QSocketNotifier *m_mountsNotifier = nullptr;
     // The folders of the trees, by watch and by path.
     QHash<int, QByteArray> m_paths;
-    QHash<QByteArray, int> m_watches;
+    QMap<QByteArray, int> m_watches;
     // Second paths of folders watched under another path.
     QHash<QByteArray, int> m_aliases;
     // Chosen folders and folders links lead to that are not there now.

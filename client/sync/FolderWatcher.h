@@ -15,8 +15,8 @@
 // that appear later are watched as they appear. `changed` is emitted (at most
 // ten times a second) when a music file is closed after writing, moved or
 // removed, or a folder appears, moves or goes. A music file being written is
-// no such change yet: `writing` tells when a writer starts on it (it is
-// created, or written) and when it has closed it.
+// no such change yet: `writing` tells when a writer starts on it (it is made
+// empty by opening it, or written to) and when it has closed it.
 //
 // A tree is never lost: a chosen folder that is deleted, or moved away, is
 // watched again as soon as a folder appears at its path (the nearest folder
@@ -61,8 +61,8 @@ signals:
     // The trees have been walked and watched after a `watch`.
     void watching(int folders, bool complete);
     // A music file (its path) is being written now, or no longer: closed,
-    // moved, removed, or no longer watched. Every `true` is followed by a
-    // `false` for the same file.
+    // moved, removed, or no longer watched. While the watcher lives, every
+    // `true` is followed by a `false` for the same file.
     void writing(const QString &file, bool open);
 
 private:
