@@ -106,7 +106,10 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
                              "reachabilityHost=127.0.0.1\nreachabilityPort=%2\n"
                              "[recognition]\nclientId=1000001\n"
                              "clientTag=0123456789ABCDEF0123456789ABCDEF\n%3"
-                             "[mpd]\nport=1\n")
+                             "[mpd]\nport=1\n"
+                             // The songs are written just before the first sync:
+                             // it need not wait long for them to rest.
+                             "[sync]\nfileSettleMs=300\n")
                   .arg(cloud.baseUrl())
                   .arg(cloud.port())
                   .arg(engine == Recognition::LocalCatalogue

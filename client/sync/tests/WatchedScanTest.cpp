@@ -14,7 +14,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -153,8 +155,15 @@ TEST_F(WatchedScanTest, AChosenFolderRestoredFromABackupIsFollowedLikeTheOneBefo
     scan();
     ASSERT_FALSE(scan().walked);
 
+    // A restore brings the files back with their times.
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(path(QStringLiteral("A/1.mp3"))).constData(), &before), 0);
     ASSERT_TRUE(QDir(root()).removeRecursively());
     file(QStringLiteral("A/1.mp3"));
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path(QStringLiteral("A/1.mp3"))).constData(),
+                          times, 0),
+              0);
     file(QStringLiteral("B/2.mp3"));
     seen();
     Scan s = scan();
