@@ -64,6 +64,12 @@ private:
     void onData(QNetworkReply *reply);
     void onBodySent(QNetworkReply *reply, qint64 sent);
     void onFinished(QNetworkReply *reply);
+    // Why the service refused the upload in flight with `status`: a file
+    // over its limit says the file's size and the limit the service gave.
+    QString refusal(const QNetworkReply &reply, int status) const;
+    // Asks the service what it answers an upload of this file before reading
+    // its body, and ends the candidate with that refusal, else `otherwise`.
+    void askWhyCutOff(const QString &otherwise);
     // Records the media ID of a complete reply; false when it holds none.
     bool recordUpload(const QByteArray &body);
 
@@ -82,5 +88,7 @@ private:
     QByteArray m_receivedData;
     qint64 m_expectedLength = 0;
     qint64 m_bytesSent = 0;
+    qint64 m_fileSize = 0; // of the upload in flight
+    qint64 m_bodySize = 0; // its multipart body
     UploadRate m_rate;
 };
