@@ -236,7 +236,6 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     }
     body->setParent(reply);
     m_fileSize = body->fileSize();
-    m_bodySize = body->size();
     m_reply = reply;
     m_receivedData.clear();
     m_bytesSent = 0;
@@ -326,8 +325,9 @@ void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
         if (reply->error() != QNetworkReply::UnknownNetworkError)
             why += QStringLiteral(" (%1)").arg(reply->errorString());
         // But the network layer drops such an answer while it is still
-        // sending: the service is asked again, without the body.
-        if (m_bytesSent < m_bodySize) {
+        // sending (and what it handed to the system counts as sent): when
+        // no answer came, the service is asked again, without the body.
+        if (status == 0 && !Sonarbox::instance().isAppOffline) {
             askWhyCutOff(why);
             return;
         }

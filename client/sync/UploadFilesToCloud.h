@@ -89,6 +89,5 @@ private:
     qint64 m_expectedLength = 0;
     qint64 m_bytesSent = 0;
     qint64 m_fileSize = 0; // of the upload in flight
-    qint64 m_bodySize = 0; // its multipart body
     UploadRate m_rate;
 };
