@@ -1,7 +1,6 @@
 #include "SyncRunner.h"
 
 #include "Console.h"
-#include "ProgressFormat.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
@@ -36,8 +35,7 @@ SyncRunner::SyncRunner(bool once, QObject *parent)
     : QObject(parent)
     , m_once(once) {
     qRegisterMetaType<SyncProgress::Event>();
-    m_retry.setSingleShot(true);
-    connect(&m_retry, &QTimer::timeout, this, &SyncRunner::signIn);
+    connect(&m_retry, &SyncRetry::due, this, &SyncRunner::signIn);
     m_idlePoll.setInterval(50);
     connect(&m_idlePoll, &QTimer::timeout, this, &SyncRunner::finishWhenIdle);
     connect(&m_signIn, &QFutureWatcher<ReturningUser::Result>::finished, this,
@@ -79,7 +77,7 @@ bool SyncRunner::waitWhilePaused() {
     if (!m_waitingForResume)
         Console::printLine(QStringLiteral("%1: waiting until syncing may go on.").arg(paused));
     m_waitingForResume = true;
-    m_retry.stop();
+    m_retry.cancel();
     return true;
 }
 
@@ -168,9 +166,8 @@ void SyncRunner::onProgressEvent(const SyncProgress::Event &event) {
 }
 
 void SyncRunner::retryLater() {
-    Console::printLine(
-        QStringLiteral("Trying again in %1.").arg(ProgressFormat::duration(RetryIntervalMs)));
-    m_retry.start(RetryIntervalMs);
+    Console::printLine(QStringLiteral("Trying again in %1.").arg(m_retry.intervalText()));
+    m_retry.schedule();
 }
 
 void SyncRunner::stop() {
@@ -182,7 +179,7 @@ void SyncRunner::stop() {
         return;
     }
     m_stopping = true;
-    m_retry.stop();
+    m_retry.cancel();
     Console::printLine(QStringLiteral("Stopping..."));
     Sonarbox &sonarbox = Sonarbox::instance();
     if (sonarbox.syncInProgress)
@@ -207,7 +204,7 @@ void SyncRunner::finish(int exitCode) {
         return;
     m_finished = true;
     m_idlePoll.stop();
-    m_retry.stop();
+    m_retry.cancel();
     Console::clearStatus();
     emit finished(exitCode);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncRetry.h"
 #include "accounts/ReturningUser.h"
 #include "sync/SyncProgress.h"
 
@@ -14,9 +15,9 @@
 // completed, 1 when it was stopped or could not run. Otherwise the
 // coordinator's timer syncs again an hour after each completed sync, a sync
 // that was stopped or a service that could not be reached is tried again
-// later, and the run ends (0) when stop() is called. While syncing is
-// paused nothing is asked of the service: a run waits for the resume (with
-// `once` it ends with 1).
+// after the retry's pause (signed in again first), and the run ends (0) when
+// stop() is called. While syncing is paused nothing is asked of the service:
+// a run waits for the resume (with `once` it ends with 1).
 class SyncRunner : public QObject {
     Q_OBJECT
 public:
@@ -28,7 +29,6 @@ public:
     // A second call ends it at once.
     void stop();
 
-    static constexpr int RetryIntervalMs = 5 * 60 * 1000;
     // The exit code of --once when the sync completed but some tracks failed.
     static constexpr int CompletedWithFailures = 3;
 
@@ -52,7 +52,7 @@ private:
     bool m_finished = false;
     bool m_signedInOnce = false;
     bool m_waitingForResume = false;
-    QTimer m_retry;
+    SyncRetry m_retry;
     QTimer m_idlePoll;
     QElapsedTimer m_stoppingFor;
     QFutureWatcher<ReturningUser::Result> m_signIn;

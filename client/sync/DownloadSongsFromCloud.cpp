@@ -272,6 +272,7 @@ bool DownloadSongsFromCloud::adoptDownloaded(const AudioPtr &song, const SyncRun
 void DownloadSongsFromCloud::handOffOwedSongs(const SyncRun &run) {
     // Songs downloaded while the music player's library could not take them
     // wait in the download folder; they are handed over first.
+    const std::lock_guard<std::mutex> oneAtATime(*m_handOffLock);
     GenericDAO &dao = GenericDAO::instance();
     for (const AudioPtr &song : dao.tracksByDownloadable(true)) {
         if (run.isStopped() || !handOffOwed(*song))
@@ -285,9 +286,7 @@ void DownloadSongsFromCloud::handOffOwedSongs(const SyncRun &run) {
             dao.delete_(song);
             continue;
         }
-        const std::optional<QString> location =
-            m_handOff ? m_handOff->addSongsToItunes(path) : std::optional<QString>();
-        if (!location) {
+        if (!handOffAndRecord(song)) {
             qCWarning(lcSync).noquote()
                 << QStringLiteral("Download: %1 | the music library still cannot take it; it stays "
                                   "in the download folder")
@@ -295,21 +294,25 @@ void DownloadSongsFromCloud::handOffOwedSongs(const SyncRun &run) {
             // One refusal says the library is still away: the rest waits too.
             return;
         }
-        recordHandOff(song, path, *location);
-        if (!run.isStopped())
-            dao.save(song);
     }
 }
 
-void DownloadSongsFromCloud::recordHandOff(const AudioPtr &song, const QString &path,
-                                           const QString &location) {
-    song->fileURL = Utility::normalizeFilePath(location);
+std::optional<QString> DownloadSongsFromCloud::handOffAndRecord(const AudioPtr &song) {
+    const QString path = song->fileURL.value_or(QString());
+    const std::optional<QString> location =
+        m_handOff ? m_handOff->addSongsToItunes(path) : std::optional<QString>();
+    if (!location)
+        return std::nullopt;
+    song->fileURL = Utility::normalizeFilePath(*location);
     song->synced = 1;
+    if (song->isStored())
+        GenericDAO::instance().save(song);
     // The library keeps its own copy.
     if (*song->fileURL != path)
         QFile::remove(path);
     qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | handed to the music library: %2")
                                     .arg(nameOf(*song), *song->fileURL);
+    return song->fileURL;
 }
 
 void DownloadSongsFromCloud::abandonEarlierRun() {
@@ -609,16 +612,18 @@ void DownloadSongsFromCloud::onFinished(QNetworkReply *reply) {
 void DownloadSongsFromCloud::handOff(const AudioPtr &song) {
     // The music library may take seconds to answer: it works on the pool
     // while the interface goes on, and the run continues here afterwards.
+    // The pool records a copy of the song, so that the run's own record is
+    // only ever touched on this thread.
     const QString path = song->fileURL.value_or(QString());
-    iTunesModifier *handOff = m_handOff;
+    const auto handed = std::make_shared<Audio>(*song);
     auto *watcher = new QFutureWatcher<std::optional<QString>>(this);
     QObject::connect(watcher, &QFutureWatcherBase::finished, this,
                      [this, watcher, song, path, run = m_runId] {
                          watcher->deleteLater();
                          const std::optional<QString> location = watcher->result();
                          if (run != m_runId) {
-                             // The record says the hand-off is owed; the next
-                             // sync looks again.
+                             // Recorded all the same: the next sync finds it
+                             // in the library, not owed to it.
                              qCInfo(lcSync).noquote()
                                  << QStringLiteral("Download: %1 | handed off after its run ended")
                                         .arg(nameOf(*song));
@@ -634,13 +639,13 @@ void DownloadSongsFromCloud::handOff(const AudioPtr &song) {
                                                               "folder"));
                              return;
                          }
-                         recordHandOff(song, path, *location);
-                         if (song->isStored())
-                             GenericDAO::instance().save(song);
+                         song->fileURL = location;
+                         song->synced = 1;
                          finishSong(true, QString());
                      });
-    m_handOffFuture = QtConcurrent::run([handOff, path] {
-        return handOff ? handOff->addSongsToItunes(path) : std::optional<QString>();
+    m_handOffFuture = QtConcurrent::run([this, handed, lock = m_handOffLock] {
+        const std::lock_guard<std::mutex> oneAtATime(*lock);
+        return handOffAndRecord(handed);
     });
     watcher->setFuture(m_handOffFuture);
 }

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class DownloadTarget;
 class QNetworkAccessManager;
@@ -65,7 +66,11 @@ private:
     // and with its checksum, is recorded as downloaded. Answers whether it was.
     bool adoptDownloaded(const AudioPtr &song, const SyncRun &run);
     void handOffOwedSongs(const SyncRun &run);
-    void recordHandOff(const AudioPtr &song, const QString &path, const QString &location);
+    // Hands the song's file to the music library and records where it went,
+    // whether or not its run is still going: the library holds it now, and a
+    // record still saying "owed" would have the next sync add it again.
+    // Answers the location.
+    std::optional<QString> handOffAndRecord(const AudioPtr &song);
     void abandonEarlierRun();
     void endRun();
     void forgetRun();
@@ -107,4 +112,7 @@ private:
     qint64 m_expectedLength = -1;
     qint64 m_bytesReceived = 0;
     QFuture<std::optional<QString>> m_handOffFuture;
+    // One hand-off at a time: a run's hand-off still in flight is recorded
+    // before a later sync looks for songs owed to the library.
+    std::shared_ptr<std::mutex> m_handOffLock = std::make_shared<std::mutex>();
 };

@@ -1,6 +1,7 @@
 #include "DownloadTarget.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -18,6 +19,10 @@ const QString kSuffix = QStringLiteral(".part");
 
 QString systemError(const QString &what) {
     return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+bool isFull(int error) {
+    return error == ENOSPC || error == EDQUOT;
 }
 
 // Gives `from` the name `to` unless `to` exists. 0 on success, else errno.
@@ -54,28 +59,41 @@ bool DownloadTarget::open(QString *error) {
     const int fd = ::mkstemps(pattern.data(), int(kSuffix.size()));
     if (fd < 0) {
         if (error)
-            *error = systemError(QStringLiteral("cannot create a file in %1").arg(m_folder));
+            *error = isFull(errno)
+                         ? writeError(m_folder, errno)
+                         : systemError(QStringLiteral("cannot create a file in %1").arg(m_folder));
         return false;
     }
     // Music files are readable by others, as files the user copies are.
     ::fchmod(fd, 0644);
+    m_fd = fd;
     m_tempPath = QFile::decodeName(pattern);
     m_written = 0;
-    if (!m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        if (error)
-            *error = m_file.errorString();
-        discard();
-        return false;
-    }
     return true;
 }
 
 bool DownloadTarget::write(const QByteArray &bytes, QString *error) {
-    if (!m_file.isOpen() || m_file.write(bytes) != bytes.size()) {
+    if (m_fd < 0) {
         if (error)
-            *error = m_file.isOpen() ? m_file.errorString() : QStringLiteral("no file is open");
+            *error = QStringLiteral("no file is open");
         return false;
+    }
+    // Straight to the descriptor: a buffered write that the disk cuts short
+    // reports a short count without a reason, and the reason is what the
+    // person needs to hear.
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(m_fd, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (error)
+                *error = writeError(m_folder, written < 0 ? errno : ENOSPC);
+            return false;
+        }
+        data += written;
+        left -= written;
     }
     m_written += bytes.size();
     return true;
@@ -88,11 +106,17 @@ std::optional<QString> DownloadTarget::commit(const QString &fileName, QString *
         discard();
         return std::nullopt;
     };
-    if (!m_file.isOpen())
+    if (m_fd < 0)
         return fail(QStringLiteral("no file is open"));
-    if (!m_file.flush() || ::fsync(m_file.handle()) != 0)
-        return fail(systemError(QStringLiteral("cannot write %1").arg(m_tempPath)));
-    m_file.close();
+    // Some file systems (network ones, those with delayed allocation) find
+    // out only now that the space is gone.
+    if (::fsync(m_fd) != 0)
+        return fail(writeError(m_folder, errno));
+    const int closed = ::close(m_fd);
+    const int closeError = errno;
+    m_fd = -1;
+    if (closed != 0 && closeError != EINTR)
+        return fail(writeError(m_folder, closeError));
 
     const QByteArray from = QFile::encodeName(m_tempPath);
     for (int n = 1; n < 10000; ++n) {
@@ -102,6 +126,8 @@ std::optional<QString> DownloadTarget::commit(const QString &fileName, QString *
             m_tempPath.clear();
             return target;
         }
+        if (isFull(result))
+            return fail(writeError(m_folder, result));
         if (result != EEXIST) {
             errno = result;
             return fail(systemError(QStringLiteral("cannot name the file %1").arg(target)));
@@ -111,10 +137,21 @@ std::optional<QString> DownloadTarget::commit(const QString &fileName, QString *
 }
 
 void DownloadTarget::discard() {
-    m_file.close();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
     if (!m_tempPath.isEmpty())
         QFile::remove(m_tempPath);
     m_tempPath.clear();
+}
+
+QString DownloadTarget::writeError(const QString &folder, int error) {
+    if (error == ENOSPC)
+        return QStringLiteral("no space left in %1").arg(folder);
+    if (error == EDQUOT)
+        return QStringLiteral("no space left in %1 (disk quota exceeded)").arg(folder);
+    return QStringLiteral("cannot write in %1: %2")
+        .arg(folder, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 int DownloadTarget::removeStale(const QString &folder) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QFile>
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -11,7 +11,8 @@
 // "name (2).ext" …) so that no existing file is ever replaced. Until then the
 // song's name is not taken; a failed download removes its temporary file, and
 // one left behind by a killed process is removed by the next run
-// (removeStale).
+// (removeStale). A folder that runs out of space (or quota) is named in the
+// error, as "no space left in <folder>".
 class DownloadTarget {
 public:
     explicit DownloadTarget(QString folder);
@@ -32,6 +33,9 @@ public:
     // Removes the temporary file (nothing after a commit).
     void discard();
 
+    // Why writing into `folder` failed with `error` (an errno value), in words.
+    static QString writeError(const QString &folder, int error);
+
     // Removes the temporary files of downloads that never finished from
     // `folder`; answers how many.
     static int removeStale(const QString &folder);
@@ -42,6 +46,6 @@ public:
 private:
     QString m_folder;
     QString m_tempPath;
-    QFile m_file;
+    int m_fd = -1;
     qint64 m_written = 0;
 };

@@ -42,6 +42,8 @@ public:
     void close() override;
     bool isSequential() const override { return true; }
     qint64 size() const override;
+    // The file's own bytes in the body (known once open).
+    qint64 fileSize() const { return m_fileSize; }
     qint64 bytesAvailable() const override;
     bool atEnd() const override;
 

@@ -5,6 +5,8 @@
 
 #include <QNetworkReply>
 
+#include <cmath>
+
 namespace TransferSupport {
 
 void abandon(QPointer<QNetworkReply> &reply, QObject *receiver) {
@@ -38,6 +40,16 @@ void finishItem(QObject *context, const QString &name, bool succeeded, const QSt
                 next();
         },
         Qt::QueuedConnection);
+}
+
+QString sizeText(qint64 bytes) {
+    constexpr qint64 kKiB = 1024;
+    constexpr qint64 kMiB = 1024 * kKiB;
+    if (bytes < kMiB)
+        return QStringLiteral("%1 KiB").arg((bytes + kKiB - 1) / kKiB);
+    if (bytes % kMiB == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / kMiB);
+    return QStringLiteral("%1 MiB").arg(std::ceil(double(bytes) * 10 / kMiB) / 10, 0, 'f', 1);
 }
 
 QString refusalReason(int status) {

@@ -25,6 +25,10 @@ void stopSyncOffline();
 // sync's outcome: "refused (quota full)", "HTTP status 500".
 QString refusalReason(int status);
 
+// A file's size for a person: "120 MiB", "1.5 MiB" (rounded up, so that a
+// file over a limit never reads as the limit itself), "300 KiB".
+QString sizeText(qint64 bytes);
+
 // Reports the end of one song to the progress model, then calls `next`: at
 // once, or from `context`'s event loop when `deferred` (nothing was sent, and
 // a long row of such failures must not nest calls), and then only while

@@ -27,6 +27,8 @@
 namespace {
 
 constexpr int kTimeoutMs = 60 * 1000;
+// Asking why an upload was cut off: a quick question, without a body.
+constexpr int kCheckTimeoutMs = 15 * 1000;
 
 QString displayName(const Audio &track) {
     if (track.name && !track.name->isEmpty())
@@ -239,6 +241,7 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         return;
     }
     body->setParent(reply);
+    m_fileSize = body->fileSize();
     m_reply = reply;
     m_receivedData.clear();
     m_bytesSent = 0;
@@ -280,9 +283,10 @@ void UploadFilesToCloud::onResponse(QNetworkReply *reply) {
                               "song...")
                    .arg(m_songBeingUploaded->name.value_or(QString()), QString::number(status));
         // Cancelled, so that no finish of this reply follows.
+        const QString why = refusal(*reply, status);
         dropReply();
         m_receivedData.clear();
-        finishCandidate(false, TransferSupport::refusalReason(status));
+        finishCandidate(false, why);
         return;
     }
     qCInfo(lcSync) << "Started uploading bytes...";
@@ -339,9 +343,21 @@ void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
         // A service that refuses a file may answer before it has read the
         // body and close the connection on the rest: the answer says why.
         const int status = answered.isValid() ? answered.toInt() : 0;
-        finishCandidate(false, status != 0 && !acceptedStatus(status)
-                                   ? TransferSupport::refusalReason(status)
-                                   : reply->errorString());
+        if (status != 0 && !acceptedStatus(status)) {
+            finishCandidate(false, refusal(*reply, status));
+            return;
+        }
+        QString why = QStringLiteral("the connection closed while the file was being sent");
+        if (reply->error() != QNetworkReply::UnknownNetworkError)
+            why += QStringLiteral(" (%1)").arg(reply->errorString());
+        // But the network layer drops such an answer while it is still
+        // sending (and what it handed to the system counts as sent): when
+        // no answer came, the service is asked again, without the body.
+        if (status == 0 && !Sonarbox::instance().isAppOffline) {
+            askWhyCutOff(why);
+            return;
+        }
+        finishCandidate(false, why);
         return;
     }
     const int status = answered.toInt();
@@ -350,7 +366,7 @@ void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
             << QStringLiteral("Error on Uploading media: %1 response code: %2 | Skipping to next "
                               "song...")
                    .arg(m_songBeingUploaded->name.value_or(QString()), QString::number(status));
-        finishCandidate(false, TransferSupport::refusalReason(status));
+        finishCandidate(false, refusal(*reply, status));
         return;
     }
     m_receivedData += reply->readAll();
@@ -371,6 +387,49 @@ void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
     m_rate.uploadSucceeded(
         reply->request().header(QNetworkRequest::ContentLengthHeader).toLongLong());
     finishCandidate(true, QString());
+}
+
+QString UploadFilesToCloud::refusal(const QNetworkReply &reply, int status) const {
+    if (status != 413)
+        return TransferSupport::refusalReason(status);
+    // The service refuses a file over its limit from the declared length,
+    // before it reads the body, and says the limit in a header, which
+    // arrives even when the connection closes on the rest of the body.
+    const QString size = TransferSupport::sizeText(m_fileSize);
+    bool known = false;
+    const qint64 limit = reply.rawHeader("X-Upload-Limit").trimmed().toLongLong(&known);
+    if (!known || limit <= 0)
+        return QStringLiteral("the server refused a file of %1 as too large").arg(size);
+    return QStringLiteral("the server refused a file of %1: its limit is %2")
+        .arg(size, TransferSupport::sizeText(limit));
+}
+
+void UploadFilesToCloud::askWhyCutOff(const QString &otherwise) {
+    const QByteArray url =
+        DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
+        "/Vexmusic/controllers/DesktopUploadMedia?fileSize=" + QByteArray::number(m_fileSize);
+    QNetworkRequest request(QUrl::fromEncoded(url));
+    ServiceTls::apply(request);
+    if (const std::optional<QString> &session = m_run->context().session)
+        request.setRawHeader("Cookie", session->toUtf8());
+    request.setTransferTimeout(kCheckTimeoutMs);
+    QNetworkReply *check = m_network->get(request);
+    m_reply = check;
+    connect(check, &QNetworkReply::finished, this, [this, check, otherwise] {
+        if (check != m_reply)
+            return;
+        m_reply = nullptr;
+        check->deleteLater();
+        // Only the refusals an upload gets before its body is read count; a
+        // service that cannot be asked leaves the closed connection as the
+        // reason.
+        const int status = check->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const bool refused = status == 401 || status == 403 || status == 413 || status == 507;
+        const QString why = refused ? refusal(*check, status) : otherwise;
+        qCWarning(lcSync).noquote() << QStringLiteral("Upload: %1 | cut off while sending: %2")
+                                           .arg(displayName(*m_songBeingUploaded), why);
+        finishCandidate(false, why);
+    });
 }
 
 bool UploadFilesToCloud::recordUpload(const QByteArray &body) {

@@ -69,6 +69,12 @@ private:
     // The file is not what its checksum named, or could not be read: the
     // upload in flight is abandoned before its body is complete.
     void onFileFailed(const QString &reason);
+    // Why the service refused the upload in flight with `status`: a file
+    // over its limit says the file's size and the limit the service gave.
+    QString refusal(const QNetworkReply &reply, int status) const;
+    // Asks the service what it answers an upload of this file before reading
+    // its body, and ends the candidate with that refusal, else `otherwise`.
+    void askWhyCutOff(const QString &otherwise);
     // Records the media ID of a complete reply; false when it holds none.
     bool recordUpload(const QByteArray &body);
 
@@ -87,5 +93,6 @@ private:
     QByteArray m_receivedData;
     qint64 m_expectedLength = 0;
     qint64 m_bytesSent = 0;
+    qint64 m_fileSize = 0; // of the upload in flight
     UploadRate m_rate;
 };

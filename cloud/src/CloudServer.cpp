@@ -16,16 +16,13 @@ namespace cloud {
 
 namespace {
 
-// Multipart framing around the file: boundaries and part headers.
-constexpr std::uint64_t kMultipartAllowance = 64 * 1024;
-
 http::ServerLimits limitsOf(const Config &config) {
     http::ServerLimits l;
     l.threads = config.threads;
     l.connections = config.maxConnections;
     l.connectionsPerAddress = config.maxConnectionsPerAddress;
     l.maxBufferedBody = config.maxJsonBytes;
-    l.maxUploadBody = config.maxUploadBytes + kMultipartAllowance;
+    l.maxUploadBody = config.maxUploadBody();
     l.tlsCertificate = config.tlsCertificate;
     l.tlsKey = config.tlsKey;
     return l;

@@ -21,6 +21,10 @@ struct Config {
     int downloadLinkLifetimeSeconds = 60;
     int facebookTokenLifetimeSeconds = 5183999;
     std::uint64_t maxUploadBytes = 100ull * 1024 * 1024;
+    // Multipart framing around an uploaded file (boundaries, part headers):
+    // an upload's body may be this much longer than its file.
+    static constexpr std::uint64_t kMultipartAllowance = 64 * 1024;
+    std::uint64_t maxUploadBody() const { return maxUploadBytes + kMultipartAllowance; }
     std::uint64_t maxJsonBytes = 1024 * 1024;
     // Anyone may make an account, so none may fill the disk: each stores at
     // most this much, and uploads stop while the disk has less than the floor.

@@ -384,6 +384,10 @@ struct HttpServer::Impl {
     }
 
     // A refusal before or while the body arrives: the rest of it is never read.
+    static std::string tooLargeText(std::uint64_t limit) {
+        return "request body too large: the limit is " + std::to_string(limit) + " bytes";
+    }
+
     MHD_Result refuse(MHD_Connection *connection, Exchange &ex, int status,
                       const std::string &text) {
         Response res;
@@ -480,13 +484,13 @@ struct HttpServer::Impl {
                 valid = valid && c >= '0' && c <= '9';
                 length = length * 10 + static_cast<std::uint64_t>(c - '0');
             }
-            const std::uint64_t limit = isUpload ? limits.maxUploadBody : limits.maxBufferedBody;
             if (!valid)
                 return refuse(connection, ex, 400, "invalid Content-Length");
-            if (length > limit)
-                return refuse(connection, ex, 413,
-                              "request body too large: the limit is " + std::to_string(limit) +
-                                  " bytes");
+            // An upload route sees the declared length first, so that it can
+            // refuse in its own words (its limit is on the file, not on the
+            // body); past the server's limit no body is read in any case.
+            if (length > limits.maxBufferedBody && !isUpload)
+                return refuse(connection, ex, 413, tooLargeText(limits.maxBufferedBody));
             ex.declared = length;
         }
         if (!isUpload)
@@ -500,6 +504,10 @@ struct HttpServer::Impl {
         }
         if (!ex.sink)
             return refuse(connection, ex, res);
+        if (ex.declared && *ex.declared > limits.maxUploadBody) {
+            ex.sink.reset();
+            return refuse(connection, ex, 413, tooLargeText(limits.maxUploadBody));
+        }
         ex.decoder = MHD_create_post_processor(connection, 64 * 1024, &Impl::onPart, &ex);
         if (!ex.decoder)
             return refuse(connection, ex, 400, "the upload must be multipart/form-data");

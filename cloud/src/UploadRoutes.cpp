@@ -84,6 +84,28 @@ private:
     bool writeFailed = false;
 };
 
+// The limit goes in a header as well as in words, for a client to tell its
+// person; one whose connection closed before the answer arrived asks again
+// (checkUpload) and gets the same answer.
+void refuseTooLarge(ServerContext &ctx, Response &res) {
+    const std::uint64_t limit = ctx.config.maxUploadBytes;
+    res.setHeader("X-Upload-Limit", std::to_string(limit));
+    sendEnvelope(res, 413, "FAILED",
+                 "the file is larger than the limit of " + std::to_string(limit / (1024 * 1024)) +
+                     " MiB");
+}
+
+// The body's declared length, when the request gave one.
+std::optional<std::uint64_t> declaredLength(const Request &req) {
+    if (!req.hasHeader("Content-Length"))
+        return std::nullopt;
+    try {
+        return std::stoull(req.header("Content-Length"));
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
 void refuseForRoom(ServerContext &ctx, Response &res, UploadRefusal refusal) {
     const auto mib = [](std::uint64_t bytes) { return std::to_string(bytes / (1024 * 1024)); };
     sendEnvelope(res, 507, "FAILED",
@@ -113,8 +135,7 @@ void UploadState::store(const Request &req, Response &res, bool complete) {
         sendEnvelope(res, status, "FAILED", text);
     };
     if (tooLarge)
-        return refuse(413, "the file is larger than " + std::to_string(ctx.config.maxUploadBytes) +
-                               " bytes");
+        return refuseTooLarge(ctx, res);
     if (refusal != UploadRefusal::None)
         return refuseForRoom(ctx, res, refusal);
     if (writeFailed)
@@ -164,6 +185,23 @@ void UploadState::store(const Request &req, Response &res, bool complete) {
     sendJson(res, 200, reply);
 }
 
+// The refusals of an upload that need none of its body: false, with the
+// answer in `res`, when the account may not upload a file this large.
+bool mayUpload(ServerContext &ctx, const Session &session, bool tooLarge, Response &res) {
+    if (tooLarge) {
+        refuseTooLarge(ctx, res);
+        return false;
+    }
+    const auto refusal = ctx.uploadAllowance.check(session.userId, [&ctx, &session] {
+        return static_cast<std::uint64_t>(ctx.store.storedBytes(session.userId));
+    });
+    if (refusal != UploadRefusal::None) {
+        refuseForRoom(ctx, res, refusal);
+        return false;
+    }
+    return true;
+}
+
 // Refusals that need no body are answered before any of it is read.
 std::unique_ptr<http::UploadSink> beginUpload(ServerContext &ctx, const Request &req,
                                               Response &res) {
@@ -176,14 +214,34 @@ std::unique_ptr<http::UploadSink> beginUpload(ServerContext &ctx, const Request 
         sendEnvelope(res, 400, "FAILED", "the upload must be multipart/form-data");
         return nullptr;
     }
-    const auto refusal = ctx.uploadAllowance.check(session->userId, [&ctx, &session] {
-        return static_cast<std::uint64_t>(ctx.store.storedBytes(session->userId));
-    });
-    if (refusal != UploadRefusal::None) {
-        refuseForRoom(ctx, res, refusal);
+    const auto length = declaredLength(req);
+    if (!mayUpload(ctx, *session, length && *length > ctx.config.maxUploadBody(), res))
         return nullptr;
-    }
     return std::make_unique<UploadState>(ctx, *session);
+}
+
+// What an upload of a file of `fileSize` bytes would be answered before its
+// body is read, asked without the body. A client still sending when such a
+// refusal came may lose the answer with the connection closed on the rest;
+// it asks here why.
+void checkUpload(ServerContext &ctx, const Request &req, Response &res) {
+    const auto session = currentSession(ctx, req);
+    if (!session)
+        return sendEnvelope(res, 401, "FAILED", "No Session");
+    std::uint64_t fileSize = 0;
+    try {
+        const std::string text = req.param("fileSize");
+        std::size_t used = 0;
+        fileSize = std::stoull(text, &used);
+        if (used != text.size() || text.front() == '-')
+            throw std::invalid_argument("fileSize");
+    } catch (const std::exception &) {
+        return sendEnvelope(res, 400, "FAILED", "fileSize must be a number of bytes");
+    }
+    if (!mayUpload(ctx, *session, fileSize > ctx.config.maxUploadBytes, res))
+        return;
+    res.setHeader("X-Upload-Limit", std::to_string(ctx.config.maxUploadBytes));
+    sendEnvelope(res, 200, "SUCCESS", "");
 }
 
 } // namespace
@@ -191,6 +249,8 @@ std::unique_ptr<http::UploadSink> beginUpload(ServerContext &ctx, const Request 
 void addUploadRoutes(http::HttpServer &server, ServerContext &ctx) {
     server.upload("/Vexmusic/controllers/DesktopUploadMedia",
                   [&ctx](const Request &req, Response &res) { return beginUpload(ctx, req, res); });
+    server.get("/Vexmusic/controllers/DesktopUploadMedia",
+               [&ctx](const Request &req, Response &res) { checkUpload(ctx, req, res); });
 }
 
 } // namespace cloud

@@ -146,9 +146,35 @@ TEST_F(BadInputTest, UploadOverTheLimitWhileStreamingLeavesNothing) {
     const std::string session = small.loginOrFail(kUser, kPassword);
     const Reply r = small.upload(session, "big.mp3", wavBytes(1024 * 1024 + 10, "x"));
     EXPECT_EQ(r.status, 413);
+    EXPECT_EQ(r.headers.count("x-upload-limit") ? r.headers.at("x-upload-limit") : "", "1048576");
     EXPECT_EQ(small.upload(session, "fits.mp3", wavBytes(1024 * 1024, "y")).status, 200);
     EXPECT_EQ(filesIn(small.dataDir() / "incoming"), 0);
     EXPECT_EQ(filesIn(small.dataDir() / "media"), 1);
+}
+
+// Why an upload would be refused before its body is read, asked without the
+// body: what a client cut off while sending asks.
+TEST_F(BadInputTest, AnUploadCheckAnswersAsTheUploadWouldBeforeItsBody) {
+    const std::string path = "/Vexmusic/controllers/DesktopUploadMedia?fileSize=";
+    const auto check = [&](const std::string &size, const std::string &as) {
+        return server.get(path + size, as.empty()
+                                           ? std::map<std::string, std::string>{}
+                                           : std::map<std::string, std::string>{{"Cookie", as}});
+    };
+    const auto limitOf = [](const Reply &r) {
+        return r.headers.count("x-upload-limit") ? r.headers.at("x-upload-limit") : "";
+    };
+    EXPECT_EQ(check("1000", "").status, 401);
+    for (const char *bad : {"", "-5", "12abc", "99999999999999999999999"})
+        EXPECT_EQ(check(bad, cookie).status, 400) << bad;
+    const Reply over = check("104857601", cookie);
+    EXPECT_EQ(over.status, 413);
+    EXPECT_EQ(limitOf(over), "104857600");
+    EXPECT_EQ(over.member("responseText"), "the file is larger than the limit of 100 MiB");
+    const Reply fits = check("104857600", cookie);
+    EXPECT_EQ(fits.status, 200);
+    EXPECT_EQ(limitOf(fits), "104857600");
+    EXPECT_EQ(filesIn(server.dataDir() / "incoming"), 0);
 }
 
 TEST_F(BadInputTest, CutOffUploadLeavesNoHalfFile) {

@@ -381,21 +381,29 @@ TEST_F(HeadlessTest, OnceSyncsAnEmptyLibraryAndTheStatusKeepsTheOutcome) {
 TEST_F(HeadlessTest, OnceExitsWithThreeAndSaysWhyWhenTheServiceRefusesTheUploads) {
     CloudProcess full;
     ASSERT_TRUE(full.addUser(kEmail, kPassword));
-    ASSERT_TRUE(full.start({QStringLiteral("--quota-mib"), QStringLiteral("0")}));
+    ASSERT_TRUE(full.start({QStringLiteral("--quota-mib"), QStringLiteral("0"),
+                            QStringLiteral("--max-upload-mib"), QStringLiteral("1")}));
     Home home(full.baseUrl());
     signInWithEmptyLibrary(home);
-    // Eight seconds are well over the 100 KiB a file needs.
+    // Eight seconds are well over the 100 KiB a file needs; the third is
+    // over the server's limit as well.
     for (int i = 1; i <= 2; ++i)
         ASSERT_TRUE(
             TestSongs::make(home.folder("music") + QStringLiteral("/own %1.mp3").arg(i), i, 8.0));
+    ASSERT_TRUE(TestSongs::make(home.folder("music") + QStringLiteral("/long.wav"), 3, 12.0));
 
     // The service answers before it has read the file and closes the
-    // connection on the rest, so the network layer does not always hand its
-    // answer over: the reason is the quota or the closed connection.
+    // connection on the rest; the program asks it why again, so the reasons
+    // are the service's own.
     const Result once = home.run({QStringLiteral("--once")});
     EXPECT_EQ(once.exitCode, 3) << once.all().toStdString();
     EXPECT_TRUE(once.out.contains(QStringLiteral("Sync Completed: ")) &&
-                once.out.contains(QStringLiteral("0 uploaded, 0 downloaded, 2 failed")))
+                once.out.contains(QStringLiteral("0 uploaded, 0 downloaded, 3 failed")))
+        << once.out.toStdString();
+    EXPECT_TRUE(once.out.contains(QStringLiteral("2 uploads refused (quota full)")))
+        << once.out.toStdString();
+    EXPECT_TRUE(once.out.contains(
+        QStringLiteral("failed: the server refused a file of 2.1 MiB: its limit is 1 MiB")))
         << once.out.toStdString();
     EXPECT_TRUE(home.status().out.contains(QStringLiteral("Sync Completed: ")));
 }

@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "FailedSyncRetry.h"
 #include "MainMenu.h"
 #include "MainWindow.h"
 #include "Notifications.h"
@@ -159,6 +160,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     // went: the desktop program takes it up when the network is back.
     sonarbox.setResumeAfterNetworkLoss(true);
     sonarbox.startNetworkMonitoring();
+    // Nor to start it again after the service failed while the network
+    // stayed up: tried again as the headless program tries it.
+    m_failedSyncRetry = new FailedSyncRetry(
+        [this] { return !m_appMainWindow || !m_appMainWindow->isSigningIn(); }, this);
+    connect(m_failedSyncRetry, &FailedSyncRetry::signInRefused, m_notifications,
+            &Notifications::signInNeeded);
 
     showMainWindow();
     Utility::checkForCrashReports();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class FailedSyncRetry;
 class MainWindow;
 class Notifications;
 class TracksWindow;
@@ -52,6 +53,8 @@ public:
     // What the tray shows now (also while there is no tray).
     TrayState trayState() const { return m_trayState; }
     QString trayToolTip() const { return m_trayToolTip; }
+    // Tries a sync the service ended again (after launching).
+    FailedSyncRetry *failedSyncRetry() const { return m_failedSyncRetry; }
 
 private:
     void connectMenuCommands();
@@ -70,6 +73,7 @@ private:
     std::unique_ptr<ChangeWatcher> m_watcher;
     SignalWatcher *m_signals = nullptr;
     Notifications *m_notifications = nullptr;
+    FailedSyncRetry *m_failedSyncRetry = nullptr;
     QTimer *m_trayWatch = nullptr; // while the desktop has no tray
     TrayState m_trayState = TrayState::Idle;
     QString m_trayToolTip;

@@ -3,6 +3,8 @@
 #include "sync/DesktopNotifier.h"
 #include "sync/Sonarbox.h"
 
+#include <utility>
+
 namespace {
 
 // "Sync stopped" is the person's own stop; one with a reason could not go on.
@@ -37,11 +39,14 @@ void Notifications::onEvent(const SyncProgress::Event &event) {
     if (event.kind != SyncProgress::Event::Kind::SyncEnded)
         return;
     if (event.detail.startsWith(kStoppedBecause)) {
+        if (event.detail == std::exchange(m_failureTold, event.detail))
+            return;
         DesktopNotifier::notify(QStringLiteral("Sync failed"),
                                 QStringLiteral("The sync could not go on: %1.")
                                     .arg(event.detail.mid(kStoppedBecause.size())));
         return;
     }
+    m_failureTold.clear();
     const qint64 refused = quotaRefusals(event.state);
     if (refused > 0 && !Sonarbox::instance().settings_showNotifications) {
         DesktopNotifier::notify(

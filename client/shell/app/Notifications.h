@@ -21,4 +21,8 @@ public:
 
 private:
     void onEvent(const SyncProgress::Event &event);
+
+    // The failure told last: a sync tried again that fails the same way is
+    // not told again until a sync has gone through.
+    QString m_failureTold;
 };

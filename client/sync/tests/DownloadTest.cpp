@@ -16,6 +16,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/mount.h>
 
 namespace {
 
@@ -273,7 +279,8 @@ TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSy
     EXPECT_EQ(sonarbox.cloudLibraryTracks().size(), 1500);
 
     QList<SyncProgress::Event> ends;
-    QObject::connect(&sonarbox.syncProgress(), &SyncProgress::event, &sonarbox.syncProgress(),
+    QObject receiver; // the connection ends with the test
+    QObject::connect(&sonarbox.syncProgress(), &SyncProgress::event, &receiver,
                      [&](const SyncProgress::Event &e) {
                          if (e.kind == SyncProgress::Event::Kind::SyncEnded)
                              ends << e;
@@ -469,4 +476,112 @@ TEST_F(DownloadTest, ARunUsesItsOwnSessionAndNeverLogsASignedAddress) {
     EXPECT_EQ(server->requests().last().target, kDownloadPath + "61/?jsessionId=sess42");
     EXPECT_FALSE(log.contains("SIGNED-SECRET-61"));
     EXPECT_TRUE(log.contains("Download failed!"));
+}
+
+namespace {
+
+// MPD itself, with a hand-off that waits at its start until the test lets it
+// go: the test stops the sync while the hand-off is under way.
+class HeldLibrary : public MusicLibrary {
+public:
+    explicit HeldLibrary(MusicLibraryPtr mpd)
+        : m_mpd(std::move(mpd)) {}
+    std::optional<QList<LibraryTrack>> tracks() override { return m_mpd->tracks(); }
+    std::optional<QString> addSong(const QString &path) override {
+        ++handOffs;
+        while (held)
+            QThread::msleep(5);
+        const std::optional<QString> location = m_mpd->addSong(path);
+        ++finished;
+        return location;
+    }
+    std::atomic<int> handOffs{0};
+    std::atomic<int> finished{0};
+    std::atomic<bool> held{true};
+
+private:
+    MusicLibraryPtr m_mpd;
+};
+
+} // namespace
+
+// Stopped while MPD takes the song: the hand-off that finishes afterwards is
+// recorded all the same, so the next sync neither copies the song into MPD
+// again nor adds it to the playlist a second time.
+TEST_F(DownloadTest, AStopDuringTheHandOffToMpdStillRecordsTheSong) {
+    CloudProcess cloud;
+    ASSERT_TRUE(cloud.addUser(QStringLiteral("ada@example.com"), QStringLiteral("s3cret!")));
+    ASSERT_TRUE(cloud.start());
+    useGateway(cloud.baseUrl());
+    MpdProcess mpd;
+    ASSERT_TRUE(mpd.start());
+    ASSERT_TRUE(TestSongs::make(dir.filePath("elsewhere/cloud.mp3"), 4, 4, {"Fetched", "Bo"}));
+    ASSERT_TRUE(cloud.uploadAsAnotherDevice("ada@example.com", "s3cret!",
+                                            dir.filePath("elsewhere/cloud.mp3")));
+    Sonarbox &sonarbox = Sonarbox::instance();
+    ASSERT_TRUE(Synchronize::login(sonarbox.loggedUser()));
+    sonarbox.setUserPickedMediaLibrary(1);
+    auto library = std::make_shared<HeldLibrary>(std::make_shared<MpdLibrary>(
+        MpdLibrary::Settings{mpd.host(), mpd.port(), mpd.musicFolder() + '/', 5000}));
+    iTunesModifier handOff(library);
+    DownloadSongsFromCloud viaMpd(&handOff);
+    // A failure below must not leave the hand-off, which viaMpd waits for
+    // when it goes, held for ever.
+    const auto release = qScopeGuard([&] { library->held = false; });
+
+    sonarbox.syncStarted();
+    const SyncRunPtr run = sonarbox.newRun();
+    runStage([&](std::function<void()> done) { viaMpd.syncCloudMediaWithLocal(run, done); },
+             [&] { return library->handOffs == 1; });
+    ASSERT_EQ(library->handOffs, 1);
+    sonarbox.stopSyncAction();
+    library->held = false;
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return library->finished == 1; }));
+    TestEnvironment::waitUntil([] { return false; }, 300);
+    sonarbox.applicationWasStopped();
+
+    const QString inMpd = mpd.musicFolder() + "/Sonarbox/Bo - Fetched.mp3";
+    QList<AudioPtr> stored = GenericDAO::instance().getAll<Audio>();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first()->fileURL, inMpd);
+    EXPECT_EQ(stored.first()->synced, 1);
+
+    sonarbox.syncStarted();
+    EXPECT_EQ(runStage(stage(viaMpd)), 1);
+    EXPECT_EQ(library->handOffs, 1);
+    EXPECT_EQ(filesIn(mpd.musicFolder() + "/Sonarbox"), QStringList{"Bo - Fetched.mp3"});
+    EXPECT_TRUE(filesIn(downloads()).isEmpty());
+    QFile playlist(mpd.playlistFolder() + "/Sonarbox.m3u");
+    ASSERT_TRUE(playlist.open(QIODevice::ReadOnly));
+    EXPECT_EQ(playlist.readAll().trimmed(), "Sonarbox/Bo - Fetched.mp3");
+    stored = GenericDAO::instance().getAll<Audio>();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first()->fileURL, inMpd);
+}
+
+// A download folder without room for the song: the failure names the folder,
+// and nothing of the song is left in it. The folder is a small tmpfs, which
+// only a test that may mount can have.
+TEST_F(DownloadTest, AFullDownloadFolderIsNamedAndKeepsNothingOfTheSong) {
+    const QString folder = downloads();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QByteArray mountPoint = QFile::encodeName(folder);
+    if (::mount("sonarbox-test", mountPoint.constData(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount here: " << std::strerror(errno);
+    const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+
+    CloudProcess cloud;
+    ASSERT_TRUE(cloud.addUser(QStringLiteral("ada@example.com"), QStringLiteral("s3cret!")));
+    ASSERT_TRUE(cloud.start());
+    useGateway(cloud.baseUrl());
+    ASSERT_TRUE(TestSongs::makeSilenceOfSize(dir.filePath("elsewhere/big.wav"), 600 * 1024));
+    ASSERT_TRUE(cloud.uploadAsAnotherDevice("ada@example.com", "s3cret!",
+                                            dir.filePath("elsewhere/big.wav")));
+    ASSERT_TRUE(Synchronize::login(Sonarbox::instance().loggedUser()));
+
+    EXPECT_EQ(runStage(stage(downloader)), 1);
+    EXPECT_EQ(Sonarbox::instance().syncProgress().failureSummary(),
+              QStringLiteral("1 download failed (no space left in %1)").arg(folder));
+    EXPECT_TRUE(filesIn(folder).isEmpty()) << filesIn(folder).join(' ').toStdString();
+    EXPECT_TRUE(GenericDAO::instance().getAll<Audio>().isEmpty());
 }

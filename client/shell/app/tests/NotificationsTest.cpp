@@ -57,6 +57,21 @@ TEST_F(NotificationsTest, WhatNeedsThePersonIsToldWithoutBeingAsked) {
                            "sign in again to keep your music in step."}));
 }
 
+// A failing sync tried again every few minutes tells its failure once, until
+// a sync goes through or it fails another way.
+TEST_F(NotificationsTest, AFailureTriedAgainIsToldOnce) {
+    const QString fetched = QStringLiteral("Sync stopped: the cloud library could not be fetched");
+    for (int i = 0; i < 3; ++i)
+        sync(QStringLiteral("Sync stopped: Missing login session"));
+    sync(fetched);
+    sync(QStringLiteral("Sync Completed"));
+    sync(fetched);
+    const QString told = QStringLiteral(
+        "Sync failed: The sync could not go on: the cloud library could not be fetched.");
+    EXPECT_EQ(shown, (QStringList{"Sync failed: The sync could not go on: Missing login session.",
+                                  told, told}));
+}
+
 TEST_F(NotificationsTest, WithTheCompletionSwitchOnRefusalsAreLeftToTheSyncsOwnSummary) {
     Sonarbox::instance().settings_showNotifications = true;
     sync(QStringLiteral("Sync Completed: 1 upload refused (quota full)"),
