@@ -5,9 +5,9 @@
 #include "store/GenericDAO.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSet>
 
-#include <algorithm>
 #include <memory>
 
 #include <sys/stat.h>
@@ -25,11 +25,19 @@ bool hasRecognisedTrack(const QString &fingerPrintID) {
 Decisions decide(const QList<AudioPtr> &found, const QList<StoredFile> &gone,
                  const Lookup &lookup) {
     Decisions decisions;
-    QList<StoredFile> unaccounted = gone;
+    // A scan can find thousands of new files beside thousands of gone ones
+    // (a renamed top folder): both are looked up by key, never searched.
+    QSet<qint64> unaccounted;
+    QHash<std::pair<qint64, qint64>, qint64> goneByFile; // (device, inode) -> track
+    for (const StoredFile &file : gone) {
+        unaccounted.insert(file.objectID);
+        if (file.stamp && file.stamp->inode != 0)
+            goneByFile.insert({file.stamp->device, file.stamp->inode}, file.objectID);
+    }
     QSet<qint64> taken; // gone tracks a new file accounted for
     const auto takeGone = [&](qint64 objectID) {
         taken.insert(objectID);
-        unaccounted.removeIf([&](const StoredFile &file) { return file.objectID == objectID; });
+        unaccounted.remove(objectID);
     };
 
     for (const AudioPtr &track : found) {
@@ -53,9 +61,7 @@ Decisions decide(const QList<AudioPtr> &found, const QList<StoredFile> &gone,
         if (same) {
             const bool oldPathGone =
                 !taken.contains(same->objectID) &&
-                (std::any_of(unaccounted.cbegin(), unaccounted.cend(),
-                             [&](const StoredFile &f) { return f.objectID == same->objectID; }) ||
-                 !lookup.exists(same->path));
+                (unaccounted.contains(same->objectID) || !lookup.exists(same->path));
             if (oldPathGone) {
                 qCInfo(lcSync).noquote() << QStringLiteral("Moved: %1 -> %2").arg(same->path, path);
                 decisions.moves.append({*same, track});
@@ -70,13 +76,12 @@ Decisions decide(const QList<AudioPtr> &found, const QList<StoredFile> &gone,
         }
         if (track->previousObjectID == 0) {
             // Renamed and then written to: the file is still the same one.
-            if (const auto stamp = stampOf(*track)) {
-                for (const StoredFile &file : std::as_const(unaccounted)) {
-                    if (file.stamp && file.stamp->sameFile(*stamp) && stamp->inode != 0) {
-                        track->previousObjectID = file.objectID;
-                        takeGone(file.objectID);
-                        break;
-                    }
+            const auto stamp = stampOf(*track);
+            if (stamp && stamp->inode != 0) {
+                const qint64 was = goneByFile.value({stamp->device, stamp->inode}, 0);
+                if (was != 0 && unaccounted.contains(was)) {
+                    track->previousObjectID = was;
+                    takeGone(was);
                 }
             }
         }
@@ -84,7 +89,10 @@ Decisions decide(const QList<AudioPtr> &found, const QList<StoredFile> &gone,
             qCInfo(lcSync).noquote() << QStringLiteral("New version: %1").arg(path);
         decisions.toIdentify.append(track);
     }
-    decisions.gone = unaccounted;
+    for (const StoredFile &file : gone) {
+        if (unaccounted.contains(file.objectID))
+            decisions.gone.append(file);
+    }
     return decisions;
 }
 

@@ -26,21 +26,37 @@ json::Value mediaItem(const UserMedia &m) {
     return v;
 }
 
-void listChanges(ServerContext &ctx, const Request &req, Response &res) {
-    const auto session = currentSession(ctx, req);
-    if (!session)
-        return sendEnvelope(res, 401, "FAILED", "No Session");
-    const auto body = readJsonObject(req, res);
+// A signed-in call with a JSON object for its body; nothing once the
+// refusal is sent (no session: 401, a body that is not an object: 400).
+struct SignedInCall {
+    Session session;
+    json::Value body;
+};
+std::optional<SignedInCall> signedInCall(ServerContext &ctx, const Request &req, Response &res) {
+    auto session = currentSession(ctx, req);
+    if (!session) {
+        sendEnvelope(res, 401, "FAILED", "No Session");
+        return std::nullopt;
+    }
+    auto body = readJsonObject(req, res);
     if (!body)
+        return std::nullopt;
+    return SignedInCall{std::move(*session), std::move(*body)};
+}
+
+void listChanges(ServerContext &ctx, const Request &req, Response &res) {
+    const auto call = signedInCall(ctx, req, res);
+    if (!call)
         return;
-    Members m(*body);
+    const Session &session = call->session;
+    Members m(call->body);
     const auto since = m.integer("milliseconds");
     m.string("version");
     if (!m.ok())
         return sendEnvelope(res, 400, "FAILED", m.error());
     if (since.value_or(0) < 0)
         return sendEnvelope(res, 400, "FAILED", "member \"milliseconds\" must not be negative");
-    const Listing listing = ctx.store.listChanges(session->userId, since.value_or(0));
+    const Listing listing = ctx.store.listChanges(session.userId, since.value_or(0));
     json::Value reply = envelope("OK");
     reply.set("milliseconds", listing.position);
     json::Array items;
@@ -51,19 +67,17 @@ void listChanges(ServerContext &ctx, const Request &req, Response &res) {
 }
 
 void updateGracenoteUser(ServerContext &ctx, const Request &req, Response &res) {
-    const auto session = currentSession(ctx, req);
-    if (!session)
-        return sendEnvelope(res, 401, "FAILED", "No Session");
-    const auto body = readJsonObject(req, res);
-    if (!body)
+    const auto call = signedInCall(ctx, req, res);
+    if (!call)
         return;
-    Members m(*body);
+    const Session &session = call->session;
+    Members m(call->body);
     const auto value = m.string("value");
     if (!m.ok())
         return sendEnvelope(res, 400, "FAILED", m.error());
     if (!value || value->size() > 16384)
         return sendEnvelope(res, 400, "FAILED", "member \"value\" is required (at most 16 KiB)");
-    ctx.store.setGracenoteUser(session->userId, *value);
+    ctx.store.setGracenoteUser(session.userId, *value);
     sendEnvelope(res, 200, "SUCCESS");
 }
 
@@ -146,13 +160,11 @@ void matchFromCatalog(ServerContext &ctx, const Request &req, Response &res) {
 // A new version of a song replaces the old one: the client has matched or
 // uploaded the new file as any other, and names both items here.
 void retireUserMedia(ServerContext &ctx, const Request &req, Response &res) {
-    const auto session = currentSession(ctx, req);
-    if (!session)
-        return sendEnvelope(res, 401, "FAILED", "No Session");
-    const auto body = readJsonObject(req, res);
-    if (!body)
+    const auto call = signedInCall(ctx, req, res);
+    if (!call)
         return;
-    Members m(*body);
+    const Session &session = call->session;
+    Members m(call->body);
     const auto item = m.integer("userMediaId");
     const auto replacement = m.integer("replacedBy");
     if (!m.ok())
@@ -162,10 +174,10 @@ void retireUserMedia(ServerContext &ctx, const Request &req, Response &res) {
                             "members \"userMediaId\" and \"replacedBy\" are required");
     if (*item == *replacement)
         return sendEnvelope(res, 400, "FAILED", "an item cannot replace itself");
-    const RetireResult result = ctx.store.retireUserMedia(session->userId, *item, *replacement);
+    const RetireResult result = ctx.store.retireUserMedia(session.userId, *item, *replacement);
     switch (result.status) {
     case RetireStatus::Retired:
-        ctx.uploadAllowance.release(session->userId, static_cast<std::uint64_t>(result.freedBytes));
+        ctx.uploadAllowance.release(session.userId, static_cast<std::uint64_t>(result.freedBytes));
         return sendEnvelope(res, 200, "SUCCESS");
     case RetireStatus::AlreadyRetired:
         return sendEnvelope(res, 200, "SUCCESS");
