@@ -93,6 +93,9 @@ TEST_F(RetireReplacedTest, AnUnansweredOrRefusedRetireIsAskedAgainNextTime) {
         return scripted::Reply::json(R"({"responseStatus":"SUCCESS"})");
     }));
     EXPECT_EQ(runRetire(), 1);
-    EXPECT_EQ(retires().size(), 4);
+    // Each sync asked (a closed connection is tried twice), the same each time.
+    const QList<QJsonObject> asked = retires();
+    EXPECT_GE(asked.size(), 4);
+    EXPECT_EQ(asked.count(retire(7, 21)), asked.size());
     EXPECT_FALSE(stored(QStringLiteral("aaa"))->replaces);
 }
