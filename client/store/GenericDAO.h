@@ -59,8 +59,9 @@ public:
     bool isFileInDB(const QString &path);
     // The fileURL of every stored track, read in one pass.
     QSet<QString> storedFilePaths();
-    // Every stored userMediaID, and the stored track of each checksum (by
-    // objectID), read in one pass: a listing of any size is matched in memory.
+    // Every stored userMediaID (and every one a stored track replaces), and
+    // the stored track of each checksum (by objectID), read in one pass: a
+    // listing of any size is matched in memory.
     struct TrackIndex {
         QSet<QString> userMediaIDs;
         QHash<QString, qint64> byChecksum;

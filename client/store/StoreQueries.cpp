@@ -125,8 +125,8 @@ QSet<QString> filePaths(StoreContext &context) {
 }
 
 TrackKeys trackKeys(StoreContext &context) {
-    QSqlQuery &query = context.statement(
-        QStringLiteral("SELECT \"objectID\", \"userMediaID\", \"checksum\" FROM \"Audio\""));
+    QSqlQuery &query = context.statement(QStringLiteral(
+        "SELECT \"objectID\", \"userMediaID\", \"checksum\", \"replaces\" FROM \"Audio\""));
     context.exec(query);
     TrackKeys keys;
     while (query.next()) {
@@ -134,6 +134,10 @@ TrackKeys trackKeys(StoreContext &context) {
             keys.userMediaIDs.insert(query.value(1).toString());
         if (!query.isNull(2))
             keys.byChecksum.insert(query.value(2).toString(), query.value(0).toLongLong());
+        // The old version's item, until the cloud has retired it: the track
+        // that replaces it holds its place, so a listing never brings it back.
+        if (!query.isNull(3) && !query.value(3).toString().isEmpty())
+            keys.userMediaIDs.insert(query.value(3).toString());
     }
     query.finish();
     return keys;

@@ -41,8 +41,8 @@ bool hasFile(StoreContext &context, const QString &path);
 
 // The fileURL of every Audio (one statement, however many there are).
 QSet<QString> filePaths(StoreContext &context);
-// The userMediaID of every Audio that has one, and the objectID of the Audio
-// of each checksum.
+// The userMediaID of every Audio that has one (and the one each replaces, until
+// the cloud retires it), and the objectID of the Audio of each checksum.
 struct TrackKeys {
     QSet<QString> userMediaIDs;
     QHash<QString, qint64> byChecksum;

@@ -6,6 +6,9 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <sched.h>
+#include <sys/mount.h>
+
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -22,6 +25,12 @@ QString root() {
 
 void isolate(const QString &rootPath) {
     g_root = rootPath;
+    // A test that mounts a file system (a full download folder, a mount in a
+    // watched tree) mounts it where only its own process and children see
+    // it: the folder watchers of the tests running beside it would otherwise
+    // see the mount and sync again. Only one thread may do this, hence here.
+    if (::unshare(CLONE_NEWNS) == 0)
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
     const auto sub = [&](const char *name) {
         const QString path = rootPath + QLatin1Char('/') + QLatin1String(name);
         QDir().mkpath(path);

@@ -12,8 +12,9 @@ namespace TestEnvironment {
 // The temporary root of this test process (created before main's tests run).
 QString root();
 
-// Sets HOME, XDG_* and the offscreen platform under `rootPath`; called by the
-// shared test main before the application object exists.
+// Sets HOME, XDG_* and the offscreen platform under `rootPath`, and gives the
+// process mounts of its own where it may; called by the shared test main
+// before the application object (or any thread) exists.
 void isolate(const QString &rootPath);
 
 // A TCP port on 127.0.0.1 that was free when asked (and refuses connections

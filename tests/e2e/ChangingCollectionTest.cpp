@@ -8,8 +8,13 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
+#include <QThread>
+
+#include <csignal>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -68,6 +73,9 @@ protected:
     void expectCloudHoldsExactlyTheLocalSongs(const char *after) {
         SCOPED_TRACE(after);
         EXPECT_EQ(cloudSongs(), localSongs());
+        // The cloud has no song of its own here: nothing comes down, and no
+        // old version either.
+        EXPECT_EQ(QDir(world.downloadFolder()).entryList(QDir::Files), QStringList());
     }
 
     // Another recording (or the same one tagged anew) written over `path` in
@@ -82,6 +90,34 @@ protected:
         ASSERT_TRUE(from.open(QIODevice::ReadOnly));
         ASSERT_TRUE(to.open(QIODevice::WriteOnly | QIODevice::Truncate));
         to.write(from.readAll());
+    }
+
+    // A sync over the music, killed with SIGKILL once `killNow` holds (asked
+    // with what it printed so far); answers whether it was killed before it
+    // ended by itself.
+    bool syncKilledWhen(const std::function<bool(const QByteArray &)> &killNow) {
+        ChildProcess p;
+        EXPECT_TRUE(headless.start(p, {QStringLiteral("--library"), world.musicFolder(),
+                                       QStringLiteral("--download-dir"), world.downloadFolder(),
+                                       QStringLiteral("--once")}));
+        QElapsedTimer clock;
+        clock.start();
+        while (p.isRunning() && clock.elapsed() < 120000) {
+            if (killNow(p.output(0))) {
+                p.signal(SIGKILL);
+                p.waitForFinished(10000);
+                return true;
+            }
+            QThread::usleep(200);
+        }
+        EXPECT_TRUE(p.waitForFinished(1000)) << "a sync hung";
+        return false;
+    }
+    int retiredItems() const {
+        return world.cloud
+            .query(QStringLiteral("SELECT count(*) FROM user_media WHERE retired_ms IS NOT NULL"))
+            .value(0)
+            .toInt();
     }
 
     SyncWorld world;
@@ -164,6 +200,67 @@ TEST_F(ChangingCollectionTest, EveryChangeLeavesTheCloudWithExactlyTheCurrentSon
     expectCloudHoldsExactlyTheLocalSongs("a reinstall");
     EXPECT_GT(world.cloud.query(QStringLiteral("SELECT id FROM files")).size(), firstFiles)
         << "the replaced versions' files stay on the server for a while";
+}
+
+// Killed again and again while it follows a renamed folder (every track
+// moves, one of them rewritten on the way) and retires the old version, then
+// left to finish: the cloud holds what one unbroken sync leaves, the old
+// version retired once, nothing sent twice, and the next sync has nothing to do.
+TEST_F(ChangingCollectionTest, KilledWhileItFollowsAMoveAndRetiresItStillEndsAsOneSyncWould) {
+    syncOnce();
+    const QStringList filesBefore = world.cloud.query(QStringLiteral("SELECT md5 FROM files"));
+    rewriteInPlace(song("Own/own song 0.mp3"), 600, QStringLiteral("Own Song Zero, Again"));
+    ASSERT_TRUE(QDir().rename(song("Own"), song("Renamed Own")));
+
+    // During the scan that finds the moves, and on through the stages after it.
+    int killed = 0;
+    for (const qint64 delayMs : {0, 20, 50, 100, 200, 400}) {
+        QElapsedTimer sinceScan;
+        killed += syncKilledWhen([&](const QByteArray &output) {
+            if (!output.contains("[Scanning")) {
+                sinceScan.invalidate();
+                return false;
+            }
+            if (!sinceScan.isValid())
+                sinceScan.start();
+            return sinceScan.elapsed() >= delayMs;
+        });
+    }
+    // As the service has retired the old version, before the client can
+    // record that it has.
+    const int retiredBefore = retiredItems();
+    const bool killedOnRetire =
+        syncKilledWhen([&](const QByteArray &) { return retiredItems() > retiredBefore; });
+    // The later runs have less left to do and may end before their kill.
+    EXPECT_GE(killed, 2) << "the runs ended by themselves before the kills";
+
+    const QByteArray output = syncOnce();
+    EXPECT_TRUE(output.contains(", 0 failed")) << output.toStdString();
+    expectCloudHoldsExactlyTheLocalSongs("kills during a move and a retire");
+    EXPECT_EQ(retiredItems(), 1) << "killed on the retire: " << killedOnRetire;
+    // The new version went up once; the moved songs were sent no more.
+    QStringList added = world.cloud.query(QStringLiteral("SELECT md5 FROM files"));
+    for (const QString &md5 : filesBefore)
+        added.removeOne(md5);
+    EXPECT_EQ(added, QStringList{fileMd5(song("Renamed Own/own song 0.mp3"))});
+
+    const QByteArray again = syncOnce();
+    EXPECT_TRUE(again.contains(" 0 uploaded, 0 downloaded, 0 failed")) << again.toStdString();
+    // The store follows the files: each local song once, at its new path.
+    QByteArray tracks;
+    EXPECT_EQ(headless.run({QStringLiteral("--tracks")}, {}, &tracks), 0);
+    QDirIterator it(world.musicFolder(), {QStringLiteral("*.mp3")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    int local = 0;
+    while (it.hasNext()) {
+        const QString path = it.next();
+        ++local;
+        EXPECT_EQ(tracks.count(QStringLiteral("(%1)").arg(path).toUtf8()), 1)
+            << path.toStdString() << "\n"
+            << tracks.toStdString();
+    }
+    EXPECT_TRUE(tracks.endsWith(QStringLiteral("\n%1 tracks\n").arg(local).toUtf8()))
+        << tracks.toStdString();
 }
 
 } // namespace

@@ -209,3 +209,28 @@ TEST_F(WatchedSyncTest, AFileLeftAsStillWrittenIsSyncedOnceItHasSettledWithoutAF
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return cloudHolds(fileMd5(song)); }, 60000));
     EXPECT_TRUE(log.contains(QStringLiteral("1 files were still being written")));
 }
+
+// The chosen folder deleted and made again (a restore from a backup), then a
+// link to a folder elsewhere: songs that arrive in either are synced without
+// a restart, each by a change the watcher saw there.
+TEST_F(WatchedSyncTest, AReplacedChosenFolderAndALinkedFolderAreWatched) {
+    const QString restored = makeSong(QStringLiteral("restored.mp3"), 706);
+    const QString linked = makeSong(QStringLiteral("linked.mp3"), 707);
+    const QString elsewhere = home.filePath(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    startWatching(500ms, 30s);
+
+    ASSERT_TRUE(QDir(music()).removeRecursively());
+    ASSERT_TRUE(QDir().mkpath(music()));
+    // Whatever the replacement started has ended before the song arrives.
+    pause(1500);
+    ASSERT_TRUE(TestEnvironment::waitUntil(idle, 30000));
+    ASSERT_TRUE(QFile::copy(restored, QDir(music()).filePath(QStringLiteral("restored.mp3"))));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return cloudHolds(fileMd5(restored)); }, 60000));
+
+    ASSERT_TRUE(QFile::link(elsewhere, QDir(music()).filePath(QStringLiteral("linked folder"))));
+    pause(1500);
+    ASSERT_TRUE(TestEnvironment::waitUntil(idle, 30000));
+    ASSERT_TRUE(QFile::copy(linked, QDir(elsewhere).filePath(QStringLiteral("linked.mp3"))));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return cloudHolds(fileMd5(linked)); }, 60000));
+}

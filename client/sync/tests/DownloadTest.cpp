@@ -409,6 +409,8 @@ TEST_F(DownloadTest, WithMpdStoppedTheSongWaitsInTheDownloadFolderUntilMpdIsBack
 // A song the person uploaded whose answer was never stored (the program was
 // killed, or the store made anew over the same music) comes back in the
 // listing: it is the stored track, not a song to download or upload again.
+// Nor is the old version of a song whose new one has not replaced it in the
+// cloud yet.
 TEST_F(DownloadTest, AListedSongWithTheChecksumOfAStoredTrackIsAdoptedNotDownloaded) {
     auto own = std::make_shared<Audio>();
     own->fileURL = dir.filePath("music/Own Song.mp3");
@@ -416,6 +418,14 @@ TEST_F(DownloadTest, AListedSongWithTheChecksumOfAStoredTrackIsAdoptedNotDownloa
     own->userMediaID = QStringLiteral("-1");
     own->downloadable = false;
     GenericDAO::instance().addTrackToDB(own, true);
+    // The old version of a song retagged since: until the cloud retires it,
+    // the new version holds its place.
+    auto retagged = std::make_shared<Audio>();
+    retagged->fileURL = dir.filePath("music/Retagged.mp3");
+    retagged->checksum = QStringLiteral("c54new");
+    retagged->userMediaID = QStringLiteral("-1");
+    retagged->replaces = QStringLiteral("54");
+    GenericDAO::instance().addTrackToDB(retagged, true);
     // And a song downloaded before the store was made anew (a reinstall).
     writeFile(downloads() + "/Kept.mp3", "kept bytes");
     QJsonObject kept = item(53, "Kept");
@@ -424,7 +434,7 @@ TEST_F(DownloadTest, AListedSongWithTheChecksumOfAStoredTrackIsAdoptedNotDownloa
         scripted::Reply reply;
         reply.body = "fetched bytes";
         return isListing(r) ? listing({item(51, "Own Song", "Me", "Home Recordings"),
-                                       item(52, "Other"), kept})
+                                       item(52, "Other"), kept, item(54, "Retagged")})
                             : reply;
     });
 
