@@ -8,7 +8,7 @@
 // Tables, indexes and the schema version (PRAGMA user_version) of the store.
 namespace StoreSchema {
 
-constexpr int Version = 4;
+constexpr int Version = 5;
 
 // Brings an opened, validated store to the current schema in one
 // transaction: creates the tables of an empty store, migrates an older one.

@@ -162,6 +162,8 @@ TEST_F(StoreTest, LookupsUseIndexesNotScans) {
                     .contains(QLatin1String("Audio_downloadable")));
     EXPECT_TRUE(
         plan(QStringLiteral("\"downloadable\" = 0")).contains(QLatin1String("Audio_downloadable")));
+    EXPECT_TRUE(plan(QStringLiteral("\"replaces\" IS NOT NULL AND \"replaces\" <> ''"))
+                    .contains(QLatin1String("Audio_replaces")));
 }
 
 TEST_F(StoreTest, AFileWhereTheFolderShouldBeIsReportedAndRetriedLater) {
