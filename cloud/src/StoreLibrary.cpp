@@ -400,10 +400,15 @@ std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
               "s.title"
             : "MAX(s.disc, 1), s.track, s.title COLLATE NOCASE";
     std::lock_guard lock(mutex_);
-    Statement q(db_, std::string("SELECT ") + kSongColumns +
-                         " FROM library_songs s LEFT JOIN stars st ON st.user_id = s.user_id "
-                         "AND st.item_id = s.song_id WHERE s.user_id = ?" +
-                         f.sql + " ORDER BY " + order + " LIMIT ? OFFSET ?");
+    Statement q(db_,
+                std::string("SELECT ")
+                    .append(kSongColumns)
+                    .append(" FROM library_songs s LEFT JOIN stars st ON st.user_id = s.user_id "
+                            "AND st.item_id = s.song_id WHERE s.user_id = ?")
+                    .append(f.sql)
+                    .append(" ORDER BY ")
+                    .append(order)
+                    .append(" LIMIT ? OFFSET ?"));
     q.bind(1, userId);
     const int next = f.bind(q, 2);
     q.bind(next, query.limit).bind(next + 1, query.offset);

@@ -125,7 +125,7 @@ void Store::replaceInPlaylistsLocked(std::int64_t userId, std::int64_t mediaId,
 
 std::vector<Playlist> Store::playlists(std::int64_t userId) {
     std::lock_guard lock(mutex_);
-    Statement q(db_, std::string(kPlaylistSelect) + " GROUP BY p.id ORDER BY p.name, p.id");
+    Statement q(db_, std::string(kPlaylistSelect).append(" GROUP BY p.id ORDER BY p.name, p.id"));
     q.bind(1, userId);
     std::vector<Playlist> out;
     while (q.step())
@@ -137,7 +137,7 @@ std::optional<Playlist> Store::findPlaylist(std::int64_t userId, const std::stri
     std::lock_guard lock(mutex_);
     std::optional<Playlist> p;
     {
-        Statement q(db_, std::string(kPlaylistSelect) + " AND p.public_id = ? GROUP BY p.id");
+        Statement q(db_, std::string(kPlaylistSelect).append(" AND p.public_id = ? GROUP BY p.id"));
         q.bind(1, userId).bind(2, id);
         if (!q.step())
             return std::nullopt;

@@ -130,7 +130,7 @@ TEST(NamesTest, StoredNamesAreSafeText) {
     EXPECT_EQ(sanitizeName(".."), "Unknown");
     EXPECT_EQ(sanitizeName("dir/"), "Unknown");
     EXPECT_EQ(sanitizeName(std::string(300, 'x')).size(), 255u);
-    EXPECT_TRUE(json::isValidUtf8(sanitizeName(std::string(254, 'x') + "\xC3\xA9")));
+    EXPECT_TRUE(json::isValidUtf8(sanitizeName(std::string(254, 'x').append("\xC3\xA9"))));
     EXPECT_TRUE(json::isValidUtf8(sanitizeName("bad \xff name")));
 }
 

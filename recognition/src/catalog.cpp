@@ -266,7 +266,7 @@ TrackRecord readTrack(const Statement &s) {
 
 std::optional<TrackRecord> Catalog::track(int64_t id) {
     std::lock_guard lock(mutex_);
-    Statement s(db_, std::string(kTrackColumns) + "WHERE id = ?");
+    Statement s(db_, std::string(kTrackColumns).append("WHERE id = ?"));
     s.bind(1, id);
     if (s.step() != SQLITE_ROW)
         return std::nullopt;
