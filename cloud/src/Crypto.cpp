@@ -1,5 +1,7 @@
 #include "Crypto.h"
 
+#include <cctype>
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -110,6 +112,26 @@ std::string hmacSha256(std::string_view key, std::string_view message) {
 
 bool equalConstantTime(std::string_view a, std::string_view b) {
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::optional<std::string> fromHex(std::string_view hex) {
+    if (hex.size() % 2 != 0)
+        return std::nullopt;
+    std::string out;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const auto digit = [](char c) -> int {
+            if (c >= '0' && c <= '9')
+                return c - '0';
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        };
+        const int hi = digit(hex[i]);
+        const int lo = digit(hex[i + 1]);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return out;
 }
 
 } // namespace cloud::crypto

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,8 @@ std::string randomHex(std::size_t bytes);
 std::string randomBytes(std::size_t bytes);
 
 std::string toHex(std::string_view bytes, bool upper = false);
+// nullopt unless `hex` is pairs of hex digits (either case).
+std::optional<std::string> fromHex(std::string_view hex);
 
 // MD5 over the text, 32 upper-case hex digits (the request signature's digest).
 std::string md5HexUpper(std::string_view text);

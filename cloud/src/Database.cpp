@@ -1,88 +1,75 @@
 #include "Database.h"
 
-#include <sqlite3.h>
-
 namespace cloud {
 
-Database::Database(const std::string &path, Mode mode) {
-    const int flags =
-        mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
-        const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw DbError("cannot open " + path + ": " + message);
-    }
-    sqlite3_busy_timeout(db_, 5000);
-    if (mode == Mode::ReadOnly)
-        return;
-    // WAL keeps every committed transaction across a killed process; NORMAL
-    // synchronisation only risks the last commits on a power failure.
-    exec("PRAGMA journal_mode=WAL");
-    exec("PRAGMA synchronous=NORMAL");
-    exec("PRAGMA foreign_keys=ON");
+bool Database::isPostgresUrl(std::string_view location) {
+    return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
 }
 
-Database::~Database() {
-    sqlite3_close(db_);
-}
+Database::Database(const std::string &location, Mode mode)
+    : connection_(isPostgresUrl(location) ? sql::openPostgres(location)
+                                          : sql::openSqlite(location, mode == Mode::ReadOnly))
+    , engine_(connection_->engine()) {}
+
+Database::~Database() = default;
 
 void Database::exec(std::string_view sql) {
-    char *message = nullptr;
-    const std::string text(sql);
-    if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string error = message ? message : "unknown error";
-        sqlite3_free(message);
-        throw DbError(error);
-    }
+    connection_->exec(sql);
 }
 
 std::int64_t Database::lastInsertId() const {
-    return sqlite3_last_insert_rowid(db_);
+    return connection_->lastInsertId();
 }
 
 int Database::changes() const {
-    return sqlite3_changes(db_);
+    return connection_->changes();
 }
 
-void Database::fail(std::string_view what) const {
-    throw DbError(std::string(what) + ": " + sqlite3_errmsg(db_));
+std::string Database::nocase(std::string_view column) const {
+    // PostgreSQL has no case-blind collation without an extension; lower()
+    // of the column, with indexes on the same expression, does the same.
+    if (postgres())
+        return "lower(" + std::string(column) + ")";
+    return std::string(column) + " COLLATE NOCASE";
+}
+
+const char *Database::integerRows() const {
+    return postgres() ? "(SELECT ord - 1 AS key, v AS value FROM unnest(CAST(? AS BIGINT[])) "
+                        "WITH ORDINALITY AS list(v, ord)) AS list"
+                      : "json_each(?)";
+}
+
+std::string Database::integerList(const std::vector<std::int64_t> &values) const {
+    std::string out = postgres() ? "{" : "[";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        out += std::to_string(values[i]);
+    }
+    out += postgres() ? "}" : "]";
+    return out;
 }
 
 Statement::Statement(Database &db, std::string_view sql)
-    : db_(db) {
-    if (sqlite3_prepare_v2(db.handle(), sql.data(), static_cast<int>(sql.size()), &stmt_,
-                           nullptr) != SQLITE_OK)
-        db_.fail("prepare");
-}
-
-Statement::~Statement() {
-    sqlite3_finalize(stmt_);
-}
+    : cursor_(db.connection().prepare(sql)) {}
 
 Statement &Statement::bind(int index, std::int64_t value) {
-    if (sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK)
-        db_.fail("bind");
+    cursor_->bindInteger(index, value);
     return *this;
 }
 
 Statement &Statement::bind(int index, std::string_view value) {
-    if (sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
-                          SQLITE_TRANSIENT) != SQLITE_OK)
-        db_.fail("bind");
+    cursor_->bindText(index, value);
     return *this;
 }
 
 Statement &Statement::bindBlob(int index, std::string_view value) {
-    if (sqlite3_bind_blob(stmt_, index, value.data(), static_cast<int>(value.size()),
-                          SQLITE_TRANSIENT) != SQLITE_OK)
-        db_.fail("bind");
+    cursor_->bindBlob(index, value);
     return *this;
 }
 
 Statement &Statement::bindNull(int index) {
-    if (sqlite3_bind_null(stmt_, index) != SQLITE_OK)
-        db_.fail("bind");
+    cursor_->bindNull(index);
     return *this;
 }
 
@@ -91,12 +78,7 @@ Statement &Statement::bind(int index, const std::optional<std::string> &value) {
 }
 
 bool Statement::step() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc == SQLITE_DONE)
-        return false;
-    db_.fail("step");
+    return cursor_->step();
 }
 
 void Statement::run() {
@@ -105,17 +87,15 @@ void Statement::run() {
 }
 
 std::int64_t Statement::integer(int column) const {
-    return sqlite3_column_int64(stmt_, column);
+    return cursor_->integer(column);
 }
 
 std::string Statement::text(int column) const {
-    const auto *data = static_cast<const char *>(sqlite3_column_blob(stmt_, column));
-    const int size = sqlite3_column_bytes(stmt_, column);
-    return data ? std::string(data, static_cast<std::size_t>(size)) : std::string();
+    return cursor_->text(column);
 }
 
 bool Statement::isNull(int column) const {
-    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+    return cursor_->isNull(column);
 }
 
 std::optional<std::string> Statement::optionalText(int column) const {
@@ -126,20 +106,20 @@ std::optional<std::string> Statement::optionalText(int column) const {
 
 Transaction::Transaction(Database &db)
     : db_(db) {
-    db_.exec("BEGIN IMMEDIATE");
+    db_.connection().begin();
 }
 
 Transaction::~Transaction() {
     if (!done_) {
         try {
-            db_.exec("ROLLBACK");
+            db_.connection().rollback();
         } catch (const DbError &) {
         }
     }
 }
 
 void Transaction::commit() {
-    db_.exec("COMMIT");
+    db_.connection().commit();
     done_ = true;
 }
 

@@ -1,6 +1,7 @@
-// The server's persistent state in one SQLite file: accounts, devices,
-// sessions, the Facebook stand-in's identities, stored files, the catalogue,
-// every user's library with its change positions, and analytics events.
+// The server's persistent state: accounts, devices, sessions, the Facebook
+// stand-in's identities, stored files, the catalogue, every user's library
+// with its change positions, and analytics events. In one SQLite file for a
+// household server, or in a PostgreSQL database that several servers share.
 // One connection guarded by a mutex: every operation is short and atomic.
 #pragma once
 
@@ -149,6 +150,8 @@ struct PlayerPassword;
 class Store {
 public:
     explicit Store(const std::filesystem::path &file);
+    // A SQLite file's path or a "postgresql://" address.
+    explicit Store(const std::string &location);
 
     // Accounts
     std::optional<User> findUserByEmail(const std::string &email);
@@ -276,8 +279,7 @@ public:
     std::optional<std::string> takeLegacySecret();
 
 private:
-    void createSchema();
-    void addColumnIfMissing(const char *table, const char *column, const char *declaration);
+    void loadIdKey();
     std::int64_t nextPosition();
     StoredFile addFileLocked(const StoredFile &file, bool &reused);
     UserMedia addUserMediaLocked(UserMedia media);

@@ -1,8 +1,6 @@
 #include "Crypto.h"
 #include "Store.h"
 
-#include <sqlite3.h>
-
 namespace cloud {
 
 namespace {
@@ -37,15 +35,21 @@ FacebookUser readFacebookUser(const Statement &q) {
     return u;
 }
 
-bool isConstraintError(Database &db) {
-    return sqlite3_errcode(db.handle()) == SQLITE_CONSTRAINT;
+// E-mail addresses are one account whatever their case.
+const char *emailIs(const Database &db) {
+    return db.postgres() ? "lower(email) = lower(?)" : "email = ?";
+}
+
+// The account columns, then `where`.
+std::string selectUsers(const char *where) {
+    return std::string("SELECT ").append(kUserColumns).append(" FROM users WHERE ").append(where);
 }
 
 } // namespace
 
 std::optional<User> Store::findUserByEmail(const std::string &email) {
     std::lock_guard lock(mutex_);
-    Statement q(db_, std::string("SELECT ") + kUserColumns + " FROM users WHERE email = ?");
+    Statement q(db_, selectUsers(emailIs(db_)));
     q.bind(1, email);
     if (!q.step())
         return std::nullopt;
@@ -54,7 +58,7 @@ std::optional<User> Store::findUserByEmail(const std::string &email) {
 
 std::optional<User> Store::findUser(std::int64_t id) {
     std::lock_guard lock(mutex_);
-    Statement q(db_, std::string("SELECT ") + kUserColumns + " FROM users WHERE id = ?");
+    Statement q(db_, selectUsers("id = ?"));
     q.bind(1, id);
     if (!q.step())
         return std::nullopt;
@@ -74,8 +78,8 @@ std::optional<std::int64_t> Store::createUser(const User &user) {
     q.bind(6, user.password.iterations).bind(7, user.desktopRegistered ? 1 : 0).bind(8, nowMs());
     try {
         q.run();
-    } catch (const DbError &) {
-        if (isConstraintError(db_))
+    } catch (const DbError &e) {
+        if (e.constraintViolation())
             return std::nullopt;
         throw;
     }
@@ -98,16 +102,15 @@ void Store::setGracenoteUser(std::int64_t userId, const std::string &value) {
 User Store::userForFacebook(const FacebookUser &fb) {
     std::lock_guard lock(mutex_);
     Transaction tx(db_);
-    const std::string select = std::string("SELECT ") + kUserColumns + " FROM users WHERE ";
     {
-        Statement q(db_, select + "facebook_user_id = ?");
+        Statement q(db_, selectUsers("facebook_user_id = ?"));
         q.bind(1, fb.id);
         if (q.step())
             return readUser(q);
     }
     {
         // An existing e-mail account of the same address is linked, not duplicated.
-        Statement q(db_, select + "email = ?");
+        Statement q(db_, selectUsers(emailIs(db_)));
         q.bind(1, fb.email);
         if (q.step()) {
             User u = readUser(q);
@@ -248,10 +251,12 @@ void Store::keepNewestSessions(std::int64_t userId, const std::string &devicePre
     std::lock_guard lock(mutex_);
     // Sessions share one lifetime, so the newest expire last (and, made in
     // the same millisecond, were inserted last).
-    Statement(
-        db_, "DELETE FROM sessions WHERE user_id = ?1 AND substr(device_id, 1, length(?2)) = ?2 "
-             "AND id NOT IN (SELECT id FROM sessions WHERE user_id = ?1 AND "
-             "substr(device_id, 1, length(?2)) = ?2 ORDER BY expires_ms DESC, rowid DESC LIMIT ?3)")
+    const std::string insertion = db_.postgres() ? "seq" : "rowid";
+    Statement(db_,
+              "DELETE FROM sessions WHERE user_id = ?1 AND substr(device_id, 1, length(?2)) = ?2 "
+              "AND id NOT IN (SELECT id FROM sessions WHERE user_id = ?1 AND "
+              "substr(device_id, 1, length(?2)) = ?2 ORDER BY expires_ms DESC, " +
+                  insertion + " DESC LIMIT ?3)")
         .bind(1, userId)
         .bind(2, devicePrefix)
         .bind(3, keep)
@@ -270,8 +275,8 @@ std::optional<std::int64_t> Store::createFacebookUser(const FacebookUser &user) 
         .bind(6, user.password.iterations);
     try {
         q.run();
-    } catch (const DbError &) {
-        if (isConstraintError(db_))
+    } catch (const DbError &e) {
+        if (e.constraintViolation())
             return std::nullopt;
         throw;
     }
@@ -281,7 +286,7 @@ std::optional<std::int64_t> Store::createFacebookUser(const FacebookUser &user) 
 std::optional<FacebookUser> Store::findFacebookUserByEmail(const std::string &email) {
     std::lock_guard lock(mutex_);
     Statement q(db_, "SELECT id, email, first_name, last_name, pw_salt, pw_hash, pw_iterations "
-                     "FROM fb_users WHERE email = ?");
+                     "FROM fb_users WHERE " + std::string(emailIs(db_)));
     q.bind(1, email);
     if (!q.step())
         return std::nullopt;

@@ -125,9 +125,15 @@ void Store::setFileTags(const std::vector<std::pair<std::int64_t, Tags>> &batch)
 }
 
 void Store::setFileTagsLocked(std::int64_t fileId, const Tags &t) {
-    Statement(db_, "INSERT OR REPLACE INTO file_tags(file_id, title, artist, album, album_artist, "
+    Statement(db_, "INSERT INTO file_tags(file_id, title, artist, album, album_artist, "
                    "genre, track, disc, year, duration_ms, bit_rate, suffix, content_type, "
-                   "has_cover) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                   "has_cover) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(file_id) DO "
+                   "UPDATE SET title = excluded.title, artist = excluded.artist, "
+                   "album = excluded.album, album_artist = excluded.album_artist, "
+                   "genre = excluded.genre, track = excluded.track, disc = excluded.disc, "
+                   "year = excluded.year, duration_ms = excluded.duration_ms, "
+                   "bit_rate = excluded.bit_rate, suffix = excluded.suffix, "
+                   "content_type = excluded.content_type, has_cover = excluded.has_cover")
         .bind(1, fileId)
         .bind(2, t.title)
         .bind(3, t.artist)
@@ -236,15 +242,19 @@ void Store::indexSongLocked(const UserMedia &media) {
         q.bind(1, albumId);
         newAlbum = !q.step();
     }
-    Statement(db_, "INSERT INTO library_albums(album_id, user_id, name, artist, artist_id, "
-                   "song_count, duration_ms, year, genre, created_ms, cover_song_id) "
-                   "VALUES(?,?,?,?,?,1,?,?,?,?,?) ON CONFLICT(album_id) DO UPDATE SET "
-                   "song_count = song_count + 1, duration_ms = duration_ms + excluded.duration_ms, "
-                   "year = MAX(year, excluded.year), "
-                   "genre = CASE WHEN genre = '' THEN excluded.genre ELSE genre END, "
-                   "created_ms = MIN(created_ms, excluded.created_ms), "
-                   "cover_song_id = CASE WHEN cover_song_id = '' THEN excluded.cover_song_id "
-                   "ELSE cover_song_id END")
+    Statement(db_, std::string("INSERT INTO library_albums AS a(album_id, user_id, name, artist, "
+                               "artist_id, song_count, duration_ms, year, genre, created_ms, "
+                               "cover_song_id) VALUES(?,?,?,?,?,1,?,?,?,?,?) "
+                               "ON CONFLICT(album_id) DO UPDATE SET "
+                               "song_count = a.song_count + 1, "
+                               "duration_ms = a.duration_ms + excluded.duration_ms, year = ")
+                       .append(db_.greatest())
+                       .append("(a.year, excluded.year), genre = CASE WHEN a.genre = '' THEN "
+                               "excluded.genre ELSE a.genre END, created_ms = ")
+                       .append(db_.least())
+                       .append("(a.created_ms, excluded.created_ms), cover_song_id = CASE WHEN "
+                               "a.cover_song_id = '' THEN excluded.cover_song_id ELSE "
+                               "a.cover_song_id END"))
         .bind(1, albumId)
         .bind(2, media.userId)
         .bind(3, t.album)
@@ -256,11 +266,11 @@ void Store::indexSongLocked(const UserMedia &media) {
         .bind(9, created)
         .bind(10, cover)
         .run();
-    Statement(db_, "INSERT INTO library_artists(artist_id, user_id, name, album_count, "
+    Statement(db_, "INSERT INTO library_artists AS r(artist_id, user_id, name, album_count, "
                    "cover_song_id) VALUES(?,?,?,?,?) ON CONFLICT(artist_id) DO UPDATE SET "
-                   "album_count = album_count + excluded.album_count, "
-                   "cover_song_id = CASE WHEN cover_song_id = '' THEN excluded.cover_song_id "
-                   "ELSE cover_song_id END")
+                   "album_count = r.album_count + excluded.album_count, "
+                   "cover_song_id = CASE WHEN r.cover_song_id = '' THEN excluded.cover_song_id "
+                   "ELSE r.cover_song_id END")
         .bind(1, artistId)
         .bind(2, media.userId)
         .bind(3, t.albumArtist)
@@ -372,13 +382,8 @@ std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
     if (!query.mediaIds.empty()) {
         // One parameter however many items: a variable each would meet SQLite's
         // limit on variables with a long enough list.
-        std::string ids = "[";
-        for (const auto id : query.mediaIds) {
-            if (ids.size() > 1)
-                ids += ',';
-            ids += std::to_string(id);
-        }
-        f.add("s.media_id IN (SELECT value FROM json_each(?))", ids + "]");
+        f.add(std::string("s.media_id IN (SELECT value FROM ").append(db_.integerRows()) + ")",
+              db_.integerList(query.mediaIds));
     }
     if (!query.albumId.empty())
         f.add("s.album_id = ?", query.albumId);
@@ -391,14 +396,16 @@ std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
     if (query.starredOnly)
         f.add("st.created_ms IS NOT NULL");
     if (!query.text.empty())
-        f.add("s.search LIKE ? ESCAPE '\\'", likePattern(query.text));
+        f.add(std::string("s.search ").append(db_.like()) + " ? ESCAPE '\\'",
+              likePattern(query.text));
+    const std::string disc = std::string(db_.greatest()) + "(s.disc, 1)";
     const std::string order =
         query.random       ? "random()"
         : query.addedOrder ? "s.media_id"
         : query.albumId.empty()
-            ? "s.album_artist COLLATE NOCASE, s.album COLLATE NOCASE, MAX(s.disc, 1), s.track, "
-              "s.title"
-            : "MAX(s.disc, 1), s.track, s.title COLLATE NOCASE";
+            ? db_.nocase("s.album_artist") + ", " + db_.nocase("s.album") + ", " + disc +
+                  ", s.track, s.title"
+            : disc + ", s.track, " + db_.nocase("s.title");
     std::lock_guard lock(mutex_);
     Statement q(db_,
                 std::string("SELECT ")
@@ -425,8 +432,9 @@ std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
     if (!query.artistId.empty())
         f.add("a.artist_id = ?", query.artistId);
     if (!query.text.empty())
-        f.add("a.name LIKE ? ESCAPE '\\'", likePattern(query.text));
-    std::string order = "a.name COLLATE NOCASE";
+        f.add(std::string("a.name ").append(db_.like()) + " ? ESCAPE '\\'",
+              likePattern(query.text));
+    std::string order = db_.nocase("a.name");
     switch (query.order) {
     case AlbumOrder::Random:
         order = "random()";
@@ -436,7 +444,7 @@ std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
         break;
     case AlbumOrder::Frequent:
         f.add("a.play_count > 0");
-        order = "a.play_count DESC, a.name COLLATE NOCASE";
+        order = "a.play_count DESC, " + db_.nocase("a.name");
         break;
     case AlbumOrder::Recent:
         f.add("a.played_ms > 0");
@@ -445,7 +453,7 @@ std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
     case AlbumOrder::ByName:
         break;
     case AlbumOrder::ByArtist:
-        order = "a.artist COLLATE NOCASE, a.name COLLATE NOCASE";
+        order = db_.nocase("a.artist") + ", " + db_.nocase("a.name");
         break;
     case AlbumOrder::Starred:
         f.add("st.created_ms IS NOT NULL");
@@ -497,7 +505,8 @@ std::vector<Artist> Store::artists(std::int64_t userId, const ArtistQuery &query
     if (!query.id.empty())
         f.add("r.artist_id = ?", query.id);
     if (!query.text.empty())
-        f.add("r.name LIKE ? ESCAPE '\\'", likePattern(query.text));
+        f.add(std::string("r.name ").append(db_.like()) + " ? ESCAPE '\\'",
+              likePattern(query.text));
     if (query.starredOnly)
         f.add("st.created_ms IS NOT NULL");
     std::lock_guard lock(mutex_);
@@ -505,7 +514,7 @@ std::vector<Artist> Store::artists(std::int64_t userId, const ArtistQuery &query
                      "COALESCE(st.created_ms, 0) FROM library_artists r "
                      "LEFT JOIN stars st ON st.user_id = r.user_id AND st.item_id = r.artist_id "
                      "WHERE r.user_id = ?" +
-                         f.sql + " ORDER BY r.name COLLATE NOCASE LIMIT ? OFFSET ?");
+                         f.sql + " ORDER BY " + db_.nocase("r.name") + " LIMIT ? OFFSET ?");
     q.bind(1, userId);
     const int next = f.bind(q, 2);
     q.bind(next, query.limit).bind(next + 1, query.offset);
@@ -545,7 +554,8 @@ std::int64_t Store::libraryChangedMs(std::int64_t userId) {
 void Store::setStarred(std::int64_t userId, const std::string &itemId, bool starred) {
     std::lock_guard lock(mutex_);
     if (starred)
-        Statement(db_, "INSERT OR IGNORE INTO stars(user_id, item_id, created_ms) VALUES(?,?,?)")
+        Statement(db_, "INSERT INTO stars(user_id, item_id, created_ms) VALUES(?,?,?) "
+                       "ON CONFLICT DO NOTHING")
             .bind(1, userId)
             .bind(2, itemId)
             .bind(3, nowMs())
@@ -559,15 +569,19 @@ void Store::setStarred(std::int64_t userId, const std::string &itemId, bool star
 
 void Store::addPlay(std::int64_t userId, std::int64_t mediaId, std::int64_t whenMs) {
     std::lock_guard lock(mutex_);
-    Statement(db_, "UPDATE library_songs SET play_count = play_count + 1, "
-                   "played_ms = MAX(played_ms, ?) WHERE user_id = ? AND media_id = ?")
+    Statement(db_, std::string("UPDATE library_songs SET play_count = play_count + 1, "
+                               "played_ms = ")
+                       .append(db_.greatest())
+                       .append("(played_ms, ?) WHERE user_id = ? AND media_id = ?"))
         .bind(1, whenMs)
         .bind(2, userId)
         .bind(3, mediaId)
         .run();
-    Statement(db_, "UPDATE library_albums SET play_count = play_count + 1, "
-                   "played_ms = MAX(played_ms, ?) WHERE user_id = ? AND album_id = "
-                   "(SELECT album_id FROM library_songs WHERE user_id = ? AND media_id = ?)")
+    Statement(db_, std::string("UPDATE library_albums SET play_count = play_count + 1, "
+                               "played_ms = ")
+                       .append(db_.greatest())
+                       .append("(played_ms, ?) WHERE user_id = ? AND album_id = (SELECT album_id "
+                               "FROM library_songs WHERE user_id = ? AND media_id = ?)"))
         .bind(1, whenMs)
         .bind(2, userId)
         .bind(3, userId)

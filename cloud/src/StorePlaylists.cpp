@@ -41,29 +41,20 @@ std::optional<std::int64_t> playlistRow(Database &db, std::int64_t userId, const
     return q.integer(0);
 }
 
-// The entries as a JSON array, bound as one parameter and read back through
-// json_each: a statement with a variable per entry would meet SQLite's limit
-// on variables, and a prepared statement per entry costs a parse each.
-std::string jsonArray(const std::vector<std::int64_t> &ids) {
-    std::string out = "[";
-    for (const auto id : ids) {
-        if (out.size() > 1)
-            out += ',';
-        out += std::to_string(id);
-    }
-    return out + "]";
-}
-
 // Puts `mediaIds` in the playlist from `firstPosition` on, in their order.
 void insertEntries(Database &db, std::int64_t row, std::int64_t firstPosition,
                    const std::vector<std::int64_t> &mediaIds) {
     if (mediaIds.empty())
         return;
-    Statement(db, "INSERT INTO playlist_songs(playlist_id, position, media_id) "
-                  "SELECT ?, ? + key, value FROM json_each(?)")
+    // The entries as one list parameter, read back as rows: a statement with
+    // a variable per entry would meet SQLite's limit on variables, and a
+    // prepared statement per entry costs a parse each.
+    Statement(db, std::string("INSERT INTO playlist_songs(playlist_id, position, media_id) "
+                              "SELECT ?, ? + key, value FROM ")
+                      .append(db.integerRows()))
         .bind(1, row)
         .bind(2, firstPosition)
-        .bind(3, jsonArray(mediaIds))
+        .bind(3, db.integerList(mediaIds))
         .run();
 }
 

@@ -44,7 +44,8 @@ RetireResult Store::retireUserMedia(std::int64_t userId, std::int64_t mediaId,
     // A star follows the song (the replacement may be starred already).
     const std::string from = publicId("tr", userId, std::to_string(mediaId));
     const std::string to = publicId("tr", userId, std::to_string(replacedBy));
-    Statement(db_, "UPDATE OR IGNORE stars SET item_id = ? WHERE user_id = ? AND item_id = ?")
+    Statement(db_, "UPDATE stars SET item_id = ?1 WHERE user_id = ?2 AND item_id = ?3 "
+                   "AND NOT EXISTS (SELECT 1 FROM stars WHERE user_id = ?2 AND item_id = ?1)")
         .bind(1, to)
         .bind(2, userId)
         .bind(3, from)

@@ -23,26 +23,6 @@ std::optional<std::string> param(const http::Request &req, const char *name) {
     return it->second;
 }
 
-std::optional<std::string> fromHex(std::string_view hex) {
-    if (hex.size() % 2 != 0)
-        return std::nullopt;
-    std::string out;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const auto digit = [](char c) -> int {
-            if (c >= '0' && c <= '9')
-                return c - '0';
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-        };
-        const int hi = digit(hex[i]);
-        const int lo = digit(hex[i + 1]);
-        if (hi < 0 || lo < 0)
-            return std::nullopt;
-        out += static_cast<char>(hi * 16 + lo);
-    }
-    return out;
-}
-
 std::string lower(std::string s) {
     for (char &c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -139,7 +119,7 @@ AuthResult authenticate(ServerContext &ctx, const http::Request &req) {
 
     std::optional<std::string> given;
     if (plain)
-        given = plain->rfind("enc:", 0) == 0 ? fromHex(std::string_view(*plain).substr(4)) : plain;
+        given = plain->rfind("enc:", 0) == 0 ? crypto::fromHex(std::string_view(*plain).substr(4)) : plain;
     const std::string wantedToken = token ? lower(*token) : std::string();
 
     auto user = ctx.store.findUserByEmail(*username);

@@ -326,7 +326,9 @@ TEST_F(RetireTest, AnOlderDataFolderUpgrades) {
         cloud::Database db((server->dataDir() / "cloud.sqlite").string());
         db.exec("DROP INDEX user_media_retired;"
                 "ALTER TABLE user_media DROP COLUMN retired_ms;"
-                "ALTER TABLE user_media DROP COLUMN replaced_by;");
+                "ALTER TABLE user_media DROP COLUMN replaced_by;"
+                // Older versions counted no schema versions.
+                "DELETE FROM meta WHERE key = 'schema_version';");
     }
     server->start();
     ASSERT_EQ(retire(ann, a, b).status, 200);
