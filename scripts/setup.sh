@@ -11,13 +11,15 @@ packages=(
   qt6-webengine-dev qt6-tools-dev qt6-l10n-tools qtkeychain-qt6-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   libchromaprint-dev libmpdclient-dev libtag1-dev libcpp-httplib-dev libssl-dev libsqlite3-dev
-  zlib1g-dev
+  zlib1g-dev libpq-dev
   libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   # run and test
   mpd libchromaprint-tools ffmpeg sox xvfb xauth dbus-daemon dbus-x11 gnome-keyring
   libsecret-tools sqlite3 curl time procps openssl nodejs
+  # the scaled back end of sonarbox-cloud
+  postgresql-15
   # the desktop tests (a window manager and a panel with a tray, a
   # notification service), the web player's browser tests, the PNG icons
   # drawn from their SVG, and the Debian package and its checks

@@ -51,11 +51,13 @@ esac
 # loads and unloads drivers that the leak checker then cannot name. The
 # end-to-end tests run whole syncs through the same code that the unit and
 # integration tests run piece by piece, and take longest of all, several
-# times longer under a sanitizer. The sanitizer trees leave all four to the
-# normal run (the offscreen GUI tests stay).
+# times longer under a sanitizer. The cloud tests on the scaled back end
+# (PostgreSQL and an object store) repeat the cloud tests on other engines.
+# The sanitizer trees leave all five to the normal run (the offscreen GUI
+# tests stay).
 skip=()
 if [ -n "${SANITIZE:-}" ]; then
-  skip=(-LE '^(package|browser|desktop|e2e)$')
+  skip=(-LE '^(package|browser|desktop|e2e|scaled)$')
 fi
 cd "$build"
 ctest -j2 --output-on-failure "${skip[@]}" "$@"

@@ -12,7 +12,15 @@ namespace cloud {
 inline constexpr std::int64_t kKeepRetiredSeconds = 30 * 24 * 3600;
 
 struct Config {
+    // Keys, and for a household server its SQLite file and stored files.
     std::filesystem::path dataDir;
+    // A "postgresql://" address that several servers share; empty: the SQLite
+    // file in the data folder.
+    std::string database;
+    // Where the database is: the address, or the SQLite file's path.
+    std::string databaseLocation() const {
+        return database.empty() ? (dataDir / "cloud.sqlite").string() : database;
+    }
     // Desktop installations one account may sign in from.
     int deviceLimit = 5;
     // Signature tokens are single-use and expire after this many seconds.

@@ -291,10 +291,9 @@ bool PostgresCursor::step() {
             values[i] = values_[i] ? values_[i]->data() : nullptr;
             lengths[i] = values_[i] ? static_cast<int>(values_[i]->size()) : 0;
         }
-        result_ = connection_.finish(PQexecParams(connection_.connected(), sql_.c_str(),
-                                                  static_cast<int>(values.size()), types_.data(),
-                                                  values.data(), lengths.data(), formats_.data(),
-                                                  0));
+        result_ = connection_.finish(
+            PQexecParams(connection_.connected(), sql_.c_str(), static_cast<int>(values.size()),
+                         types_.data(), values.data(), lengths.data(), formats_.data(), 0));
     }
     if (!result_)
         return false;

@@ -58,7 +58,7 @@ void CredentialCache::add(std::int64_t userId, std::string_view password) {
 
 ServerContext::ServerContext(Config c)
     : config(std::move(c))
-    , store(config.dataDir / "cloud.sqlite")
+    , store(config.databaseLocation())
     , blobs(config.dataDir)
     , tokens(std::chrono::seconds(config.tokenLifetimeSeconds))
     , linkSecret(loadLinkKey(config.dataDir, store))

@@ -44,9 +44,7 @@ public:
         fail(db_, "step");
     }
 
-    std::int64_t integer(int column) const override {
-        return sqlite3_column_int64(stmt_, column);
-    }
+    std::int64_t integer(int column) const override { return sqlite3_column_int64(stmt_, column); }
     std::string text(int column) const override {
         const auto *data = static_cast<const char *>(sqlite3_column_blob(stmt_, column));
         const int size = sqlite3_column_bytes(stmt_, column);

@@ -286,7 +286,8 @@ std::optional<std::int64_t> Store::createFacebookUser(const FacebookUser &user) 
 std::optional<FacebookUser> Store::findFacebookUserByEmail(const std::string &email) {
     std::lock_guard lock(mutex_);
     Statement q(db_, "SELECT id, email, first_name, last_name, pw_salt, pw_hash, pw_iterations "
-                     "FROM fb_users WHERE " + std::string(emailIs(db_)));
+                     "FROM fb_users WHERE " +
+                         std::string(emailIs(db_)));
     q.bind(1, email);
     if (!q.step())
         return std::nullopt;

@@ -399,13 +399,12 @@ std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
         f.add(std::string("s.search ").append(db_.like()) + " ? ESCAPE '\\'",
               likePattern(query.text));
     const std::string disc = std::string(db_.greatest()) + "(s.disc, 1)";
-    const std::string order =
-        query.random       ? "random()"
-        : query.addedOrder ? "s.media_id"
-        : query.albumId.empty()
-            ? db_.nocase("s.album_artist") + ", " + db_.nocase("s.album") + ", " + disc +
-                  ", s.track, s.title"
-            : disc + ", s.track, " + db_.nocase("s.title");
+    const std::string order = query.random       ? "random()"
+                              : query.addedOrder ? "s.media_id"
+                              : query.albumId.empty()
+                                  ? db_.nocase("s.album_artist") + ", " + db_.nocase("s.album") +
+                                        ", " + disc + ", s.track, s.title"
+                                  : disc + ", s.track, " + db_.nocase("s.title");
     std::lock_guard lock(mutex_);
     Statement q(db_,
                 std::string("SELECT ")

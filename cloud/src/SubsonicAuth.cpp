@@ -119,7 +119,8 @@ AuthResult authenticate(ServerContext &ctx, const http::Request &req) {
 
     std::optional<std::string> given;
     if (plain)
-        given = plain->rfind("enc:", 0) == 0 ? crypto::fromHex(std::string_view(*plain).substr(4)) : plain;
+        given = plain->rfind("enc:", 0) == 0 ? crypto::fromHex(std::string_view(*plain).substr(4))
+                                             : plain;
     const std::string wantedToken = token ? lower(*token) : std::string();
 
     auto user = ctx.store.findUserByEmail(*username);

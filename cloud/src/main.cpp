@@ -4,6 +4,7 @@
 #include "Importer.h"
 #include "Json.h"
 #include "Library.h"
+#include "Migrations.h"
 #include "PlayerSecrets.h"
 #include "ServerContext.h"
 
@@ -25,6 +26,10 @@ using namespace cloud;
 
 const char *kUsage = R"(usage:
   sonarbox-cloud serve --data DIR --listen HOST:PORT [options]
+      --database URL            a PostgreSQL database that several servers share
+                                ("postgresql://USER@HOST:PORT/NAME"; the password from
+                                PGPASSFILE, a 0600 file, or PGPASSWORD), instead of
+                                the SQLite file in the data folder
       --device-limit N          desktop installations per account (5)
       --pbkdf2-iterations N     cost of new password hashes (600000, at least 100000;
                                 older hashes are raised to it at the next sign-in)
@@ -55,6 +60,9 @@ const char *kUsage = R"(usage:
   sonarbox-cloud add-player-password --data DIR EMAIL NAME
   sonarbox-cloud list-player-passwords --data DIR EMAIL
   sonarbox-cloud remove-player-password --data DIR EMAIL NAME
+  sonarbox-cloud migrate --data DIR | --database URL
+      brings the schema to this version (a SQLite file also migrates at start)
+Every command takes --database URL as serve does.
 )";
 
 struct Args {
@@ -83,7 +91,7 @@ bool parseArgs(int argc, char **argv, Args &args) {
             args.positional.push_back(a);
         }
     }
-    if (!args.options.count("--data")) {
+    if (!args.options.count("--data") && !args.options.count("--database")) {
         std::cerr << "--data DIR is required\n";
         return false;
     }
@@ -112,6 +120,13 @@ std::string readText(const std::string &path) {
 
 Config configFrom(const Args &args) {
     Config c;
+    if (const auto it = args.options.find("--database"); it != args.options.end()) {
+        if (!Database::isPostgresUrl(it->second))
+            throw std::runtime_error("--database needs a postgresql:// address");
+        c.database = it->second;
+    }
+    if (!args.options.count("--data"))
+        return c;
     c.dataDir = args.options.at("--data");
     std::filesystem::create_directories(c.dataDir);
     // The folder holds password hashes, sessions and everyone's music: its
@@ -184,6 +199,8 @@ int serve(const Args &args) {
     std::signal(SIGPIPE, SIG_IGN);
 
     const Config config = configFrom(args);
+    if (config.dataDir.empty())
+        throw std::runtime_error("serve needs --data DIR: it holds the server's keys");
     CloudServer server(config);
     const int bound = server.bind(host, port);
     if (bound < 0) {
@@ -213,7 +230,7 @@ int addUser(const Args &args, bool facebook) {
         std::cerr << "need a valid e-mail address and a password of at least 3 characters\n";
         return 2;
     }
-    Store store(config.dataDir / "cloud.sqlite");
+    Store store(config.databaseLocation());
     const auto first = args.options.count("--first") ? args.options.at("--first") : "";
     const auto last = args.options.count("--last") ? args.options.at("--last") : "";
     const PasswordHash hash = PasswordHash::make(password, config.pbkdf2Iterations);
@@ -244,7 +261,7 @@ int removeDevice(const Args &args) {
         return 2;
     }
     const Config config = configFrom(args);
-    Store store(config.dataDir / "cloud.sqlite");
+    Store store(config.databaseLocation());
     const auto user = store.findUserByEmail(args.positional[0]);
     if (!user || !store.removeDevice(user->id, args.positional[1])) {
         std::cerr << "no device " << args.positional[1] << " of " << args.positional[0] << "\n";
@@ -262,7 +279,7 @@ int playerPasswords(const std::string &command, const Args &args) {
         return 2;
     }
     const Config config = configFrom(args);
-    Store store(config.dataDir / "cloud.sqlite");
+    Store store(config.databaseLocation());
     const std::string &email = args.positional[0];
     const auto user = store.findUserByEmail(email);
     if (!user) {
@@ -287,6 +304,8 @@ int playerPasswords(const std::string &command, const Args &args) {
         std::cerr << "a player password's name is 1 to 64 printable characters\n";
         return 2;
     }
+    if (config.dataDir.empty())
+        throw std::runtime_error("add-player-password needs --data DIR: it holds the key");
     const auto made =
         createPlayerPassword(store, PlayerSecrets::load(config.dataDir), user->id, name);
     if (!made) {
@@ -299,13 +318,28 @@ int playerPasswords(const std::string &command, const Args &args) {
     return 0;
 }
 
+int migrateSchema(const Args &args) {
+    const Config config = configFrom(args);
+    Database db(config.databaseLocation());
+    const int before = schemaVersion(db);
+    const int applied = migrate(db);
+    if (applied == 0)
+        std::cout << "the schema is at version " << before << " already\n";
+    else
+        std::cout << "migrated the schema from version " << before << " to "
+                  << currentSchemaVersion() << "\n";
+    return 0;
+}
+
 int import(const Args &args) {
     if (args.positional.empty()) {
         std::cerr << kUsage;
         return 2;
     }
     const Config config = configFrom(args);
-    Store store(config.dataDir / "cloud.sqlite");
+    if (config.dataDir.empty())
+        throw std::runtime_error("import needs --data DIR");
+    Store store(config.databaseLocation());
     BlobStore blobs(config.dataDir);
     std::unique_ptr<RecognitionCatalog> recognition;
     if (args.options.count("--recognition-catalog"))
@@ -355,6 +389,8 @@ int main(int argc, char **argv) {
             return addUser(args, true);
         if (command == "import")
             return import(args);
+        if (command == "migrate")
+            return migrateSchema(args);
         if (command == "remove-device")
             return removeDevice(args);
         if (command == "add-player-password" || command == "list-player-passwords" ||

@@ -21,7 +21,7 @@ TEST(BrowserTest, SignInBrowsePlaySearchAndSignOut) {
     const fs::path catalogue = makeSong(
         media.path(), "archive.mp3", 660,
         "-metadata title='Old Tune' -metadata artist='Zed' -metadata album='Archive'", true, 20);
-    ASSERT_EQ(runCloud({"import", "--data", server.dataArg(), catalogue}).exitCode, 0);
+    ASSERT_EQ(server.run({"import", catalogue}).exitCode, 0);
 
     const std::string ann = server.loginOrFail("ann@example.com", "ann-secret");
     int n = 0;

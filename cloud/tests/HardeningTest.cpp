@@ -341,11 +341,8 @@ TEST(HardeningTest, RemovingADeviceFreesItsSlotAndEndsItsSession) {
     const std::string first = server.loginOrFail("slot@example.org", "slot password", "first");
     EXPECT_EQ(server.login("slot@example.org", "slot password", "second").member("responseStatus"),
               "INVALID_DEVICE_ID");
-    EXPECT_NE(runCloud({"remove-device", "--data", server.dataArg(), "slot@example.org", "none"})
-                  .exitCode,
-              0);
-    const auto removed =
-        runCloud({"remove-device", "--data", server.dataArg(), "slot@example.org", "first"});
+    EXPECT_NE(server.run({"remove-device", "slot@example.org", "none"}).exitCode, 0);
+    const auto removed = server.run({"remove-device", "slot@example.org", "first"});
     EXPECT_EQ(removed.exitCode, 0) << removed.output;
     EXPECT_EQ(server.listing(first, 0).status, 401);
     EXPECT_EQ(server.login("slot@example.org", "slot password", "second").member("responseStatus"),

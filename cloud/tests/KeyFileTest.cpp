@@ -26,6 +26,13 @@ struct Finished {
     std::string error; // standard error alone
 };
 
+// `args` with the server's data folder and back end after the command's name.
+std::vector<std::string> withBackend(const TestServer &server, std::vector<std::string> args) {
+    const auto backend = server.backendArgs();
+    args.insert(args.begin() + 1, backend.begin(), backend.end());
+    return args;
+}
+
 // Runs the program to its end, standard output dropped. A run that has not
 // ended after 20 s (a server that started after all) is stopped, exit -1.
 Finished runCloudStderr(const std::vector<std::string> &args) {
@@ -96,7 +103,7 @@ protected:
     }
 
     Finished serve() {
-        return runCloudStderr({"serve", "--data", server.dataArg(), "--listen", "127.0.0.1:0"});
+        return runCloudStderr(withBackend(server, {"serve", "--listen", "127.0.0.1:0"}));
     }
 
     fs::path playerKey() const { return server.dataDir() / "player.key"; }
@@ -122,8 +129,8 @@ TEST_F(KeyFileTest, ATruncatedPlayerKeyStopsTheServerAndThePasswordCommandsAndIs
         << served.error;
     EXPECT_TRUE(has(served.error, "add-player-password")) << served.error;
 
-    const Finished added = runCloudStderr(
-        {"add-player-password", "--data", server.dataArg(), "kay@example.com", "tablet"});
+    const Finished added =
+        runCloudStderr(withBackend(server, {"add-player-password", "kay@example.com", "tablet"}));
     EXPECT_NE(added.exitCode, 0);
     EXPECT_TRUE(has(added.error, playerKey().string())) << added.error;
     EXPECT_EQ(readFile(playerKey()), damaged);

@@ -2,6 +2,7 @@
 // desktop client makes it (uploads and a catalogue match), read back through
 // every answer shape, streamed, and attacked.
 #include "Crypto.h"
+#include "Database.h"
 #include "TestChild.h"
 #include "TestServer.h"
 
@@ -68,7 +69,7 @@ protected:
             {"First Light", (media->path() / "first.mp3").string()},
             {"Second Wind", (media->path() / "second.mp3").string()},
             {"Old Tune", catalogue.string()}};
-        const auto imported = runCloud({"import", "--data", server->dataArg(), catalogue});
+        const auto imported = server->run({"import", catalogue});
         if (imported.exitCode != 0)
             throw std::runtime_error(imported.output);
 
@@ -363,17 +364,10 @@ TEST_F(PlayerApiTest, ARevokedPlayerPasswordStopsWorking) {
     const std::string auth = tokenAuth("ann@example.com", tablet.password);
     EXPECT_EQ(errorCode(call("ping", "f=json", auth)), -1);
     // Names are unique per account.
-    EXPECT_NE(
-        runCloud({"add-player-password", "--data", server->dataArg(), "ann@example.com", "tablet"})
-            .exitCode,
-        0);
-    const auto listed =
-        runCloud({"list-player-passwords", "--data", server->dataArg(), "ann@example.com"});
+    EXPECT_NE(server->run({"add-player-password", "ann@example.com", "tablet"}).exitCode, 0);
+    const auto listed = server->run({"list-player-passwords", "ann@example.com"});
     EXPECT_EQ(listed.output, "phone\ntablet\n");
-    ASSERT_EQ(runCloud({"remove-player-password", "--data", server->dataArg(), "ann@example.com",
-                        "tablet"})
-                  .exitCode,
-              0);
+    ASSERT_EQ(server->run({"remove-player-password", "ann@example.com", "tablet"}).exitCode, 0);
     EXPECT_EQ(errorCode(call("ping", "f=json", tokenAuth("ann@example.com", tablet.password))), 40);
     EXPECT_EQ(errorCode(call("ping", "f=json", "apiKey=" + tablet.apiKey)), 44);
     // The other player password of the account goes on working.
@@ -500,10 +494,9 @@ TEST(PlayerLibraryUpgradeTest, AnOlderDataFolderGetsItsTagsAtStart) {
                                     true)));
     const PlayerCredentials phone = addPlayerPassword(server, "dee@example.com", "phone");
     server.stop();
-    const std::string wipe = "sqlite3 '" + (server.dataDir() / "cloud.sqlite").string() +
-                             "' 'DELETE FROM library_songs; DELETE FROM library_albums; "
-                             "DELETE FROM library_artists; DELETE FROM file_tags;'";
-    ASSERT_EQ(testchild::shell(wipe), 0);
+    cloud::Database(server.databaseLocation())
+        .exec("DELETE FROM library_songs; DELETE FROM library_albums; "
+              "DELETE FROM library_artists; DELETE FROM file_tags;");
     server.start();
     const Reply r =
         server.get("/rest/search3?f=json&query=&" + tokenAuth("dee@example.com", phone.password));

@@ -167,11 +167,11 @@ TEST_F(PlaylistCapTest, ReplacingOrCreatingPastTheCapIsRefused) {
 TEST_F(PlaylistCapTest, APlaylistMadeLongerBeforeIsReadAndMayOnlyShrink) {
     const std::string id = create("Old", "&songId=" + a + "&songId=" + b);
     {
-        cloud::Database db((server->dataDir() / "cloud.sqlite").string());
+        cloud::Database db(server->databaseLocation());
         cloud::Statement(db, "WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n "
                              "WHERE i < 10049) "
                              "INSERT INTO playlist_songs(playlist_id, position, media_id) "
-                             "SELECT p.id, n.i, e.media_id FROM n JOIN playlists p "
+                             "SELECT p.id, n.i, e.media_id FROM n CROSS JOIN playlists p "
                              "JOIN playlist_songs e ON e.playlist_id = p.id "
                              "AND e.position = n.i % 2 WHERE p.public_id = ?")
             .bind(1, id)

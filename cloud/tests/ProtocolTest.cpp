@@ -248,8 +248,8 @@ TEST_F(ProtocolTest, CatalogueMatchByChecksumThenFingerprint) {
     const auto other = makeAudio(work.path(), "other.mp3", 660, "Other", "Dog", "Red");
     const auto recognition = work.path() / "recognition.sqlite";
     makeRecognitionCatalog(recognition, song.string(), "12345-ABCDEF");
-    const auto imported = runCloud({"import", "--data", server.dataArg(), "--recognition-catalog",
-                                    recognition.string(), song.string(), other.string()});
+    const auto imported = server.run(
+        {"import", "--recognition-catalog", recognition.string(), song.string(), other.string()});
     ASSERT_EQ(imported.exitCode, 0) << imported.output;
     EXPECT_NE(imported.output.find("fingerprintId 12345-ABCDEF"), std::string::npos);
 

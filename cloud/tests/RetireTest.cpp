@@ -296,7 +296,7 @@ TEST_F(RetireTest, RetiredItemsAndTheirFilesGoAfterTheKeepingTime) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(mediaFiles(*server), 3) << "only the file nobody else holds goes";
     {
-        cloud::Database db((server->dataDir() / "cloud.sqlite").string());
+        cloud::Database db(server->databaseLocation());
         cloud::Statement q(db, "SELECT COUNT(*) FROM user_media WHERE id IN (?, ?)");
         q.bind(1, a).bind(2, c);
         ASSERT_TRUE(q.step());
@@ -318,12 +318,14 @@ TEST_F(RetireTest, RetiredItemsAndTheirFilesGoAfterTheKeepingTime) {
 // A data folder of an earlier version has no retirement columns: its first
 // start adds them, and retiring works on the items it held.
 TEST_F(RetireTest, AnOlderDataFolderUpgrades) {
+    if (scaledBackend())
+        GTEST_SKIP() << "the scaled back end's schema began with these columns";
     start();
     const std::int64_t a = upload(ann, "a.wav", wavBytes(4096, "a"));
     const std::int64_t b = upload(ann, "b.wav", wavBytes(4096, "b"));
     server->stop();
     {
-        cloud::Database db((server->dataDir() / "cloud.sqlite").string());
+        cloud::Database db(server->databaseLocation());
         db.exec("DROP INDEX user_media_retired;"
                 "ALTER TABLE user_media DROP COLUMN retired_ms;"
                 "ALTER TABLE user_media DROP COLUMN replaced_by;"

@@ -88,7 +88,7 @@ TEST(SignInAbuseTest, ACopyOfTheDatabaseSignsNobodyIn) {
     std::vector<std::string> stored;
     std::string legacyKey;
     {
-        cloud::Database db((server.dataDir() / "cloud.sqlite").string());
+        cloud::Database db(server.databaseLocation());
         cloud::Statement q(db, "SELECT id FROM sessions");
         while (q.step())
             stored.push_back(q.text(0));
@@ -112,7 +112,7 @@ TEST(SignInAbuseTest, ACopyOfTheDatabaseSignsNobodyIn) {
 }
 
 int storedIterations(const TestServer &server, const std::string &email) {
-    cloud::Database db((server.dataDir() / "cloud.sqlite").string());
+    cloud::Database db(server.databaseLocation());
     cloud::Statement q(db, "SELECT pw_iterations FROM users WHERE email = ?");
     q.bind(1, email);
     return q.step() ? static_cast<int>(q.integer(0)) : -1;

@@ -1,6 +1,7 @@
 #include "TestServer.h"
 
 #include "Crypto.h"
+#include "PostgresTestServer.h"
 #include "TestChild.h"
 
 #include <httplib.h>
@@ -104,9 +105,37 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+bool scaledBackend() {
+    const char *backend = std::getenv("SONARBOX_TEST_BACKEND");
+    return backend && std::string(backend) == "scaled";
+}
+
 TestServer::TestServer(std::vector<std::string> extraArgs)
     : extraArgs_(std::move(extraArgs)) {
+    if (scaledBackend()) {
+        database_ = PostgresTestServer::shared().createDatabase();
+        const auto migrated = run({"migrate"});
+        if (migrated.exitCode != 0)
+            throw std::runtime_error("migrate failed: " + migrated.output);
+    }
     start();
+}
+
+std::string TestServer::databaseLocation() const {
+    return database_.empty() ? (dataDir() / "cloud.sqlite").string() : database_;
+}
+
+std::vector<std::string> TestServer::backendArgs() const {
+    std::vector<std::string> args = {"--data", dataArg()};
+    if (!database_.empty())
+        args.insert(args.end(), {"--database", database_});
+    return args;
+}
+
+CommandResult TestServer::run(std::vector<std::string> args) const {
+    const auto backend = backendArgs();
+    args.insert(args.begin() + (args.empty() ? 0 : 1), backend.begin(), backend.end());
+    return runCloud(args);
 }
 
 TestServer::~TestServer() {
@@ -116,14 +145,14 @@ TestServer::~TestServer() {
 void TestServer::start() {
     std::vector<std::string> args = {SONARBOX_CLOUD_BINARY,
                                      "serve",
-                                     "--data",
-                                     dataArg(),
                                      "--listen",
                                      "127.0.0.1:0",
                                      "--pbkdf2-iterations",
                                      "1000",
                                      "--weak-password-hashes-for-tests",
                                      "--analytics-readback"};
+    const auto backend = backendArgs();
+    args.insert(args.end(), backend.begin(), backend.end());
     args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -176,20 +205,18 @@ void TestServer::killHard() {
 
 void TestServer::addUser(const std::string &email, const std::string &password,
                          const std::vector<std::string> &extra) {
-    std::vector<std::string> args = {"add-user", "--data",
-                                     dataArg(),  email,
+    std::vector<std::string> args = {"add-user", email,
                                      password,   "--pbkdf2-iterations",
                                      "1000",     "--weak-password-hashes-for-tests"};
     args.insert(args.end(), extra.begin(), extra.end());
-    const auto r = runCloud(args);
+    const auto r = run(args);
     if (r.exitCode != 0)
         throw std::runtime_error("add-user failed: " + r.output);
 }
 
 void TestServer::addFacebookUser(const std::string &email, const std::string &password) {
-    const auto r = runCloud({"add-facebook-user", "--data", dataArg(), email, password, "--first",
-                             "Fay", "--last", "Book", "--pbkdf2-iterations", "1000",
-                             "--weak-password-hashes-for-tests"});
+    const auto r = run({"add-facebook-user", email, password, "--first", "Fay", "--last", "Book",
+                        "--pbkdf2-iterations", "1000", "--weak-password-hashes-for-tests"});
     if (r.exitCode != 0)
         throw std::runtime_error("add-facebook-user failed: " + r.output);
 }
@@ -343,7 +370,7 @@ fs::path makeSong(const fs::path &dir, const std::string &name, double frequency
 
 PlayerCredentials addPlayerPassword(TestServer &server, const std::string &email,
                                     const std::string &name) {
-    const auto r = runCloud({"add-player-password", "--data", server.dataArg(), email, name});
+    const auto r = server.run({"add-player-password", email, name});
     // The rest of the line after a label of the command's output.
     const auto after = [&r](const std::string &label) {
         const auto at = r.output.find(label);

@@ -20,6 +20,10 @@ struct CommandResult {
 
 CommandResult runCloud(const std::vector<std::string> &args);
 
+// True when the tests run on the scaled back end (PostgreSQL and an object
+// store, label "scaled"): SONARBOX_TEST_BACKEND=scaled.
+bool scaledBackend();
+
 class TempDir {
 public:
     TempDir();
@@ -50,6 +54,14 @@ public:
     pid_t pid() const { return pid_; }
     const std::filesystem::path &dataDir() const { return data_.path(); }
     std::string dataArg() const { return data_.path().string(); }
+    // The server's database: the SQLite file's path, or its own PostgreSQL
+    // database on the scaled back end.
+    std::string databaseLocation() const;
+    // Where the server keeps what it knows and stores: "--data DIR", and the
+    // database and object store on the scaled back end.
+    std::vector<std::string> backendArgs() const;
+    // A sonarbox-cloud command (`args[0]`) on this server's data.
+    CommandResult run(std::vector<std::string> args) const;
 
     void addUser(const std::string &email, const std::string &password,
                  const std::vector<std::string> &extra = {});
@@ -88,6 +100,7 @@ public:
 private:
     std::vector<std::string> extraArgs_;
     TempDir data_;
+    std::string database_; // scaled back end: its PostgreSQL address
     pid_t pid_ = -1;
     int port_ = 0;
 };

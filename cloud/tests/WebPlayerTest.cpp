@@ -27,7 +27,7 @@ protected:
         const fs::path catalogue = makeSong(
             media->path(), "old.mp3", 660,
             "-metadata title='Old Tune' -metadata artist='Zed' -metadata album='Archive'", false);
-        if (runCloud({"import", "--data", server->dataArg(), catalogue}).exitCode != 0)
+        if (server->run({"import", catalogue}).exitCode != 0)
             throw std::runtime_error("import failed");
         const std::string ann = server->loginOrFail("ann@example.com", "ann-secret");
         server->upload(ann, "first.mp3", *annSong);

@@ -76,6 +76,10 @@ int wait(pid_t child) noexcept {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+pid_t spawnShell(const std::string &command, int output, int errors) {
+    return start({"/bin/sh", "-c", kGuardedShell, "sh", command}, output, errors, SIGTERM);
+}
+
 int shell(const std::string &command, std::string *output) {
     int fds[2] = {-1, -1};
     if (output && ::pipe2(fds, O_CLOEXEC) != 0)

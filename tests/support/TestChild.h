@@ -42,6 +42,12 @@ void signalGroup(pid_t child, int signal) noexcept;
 // signal ended it.
 int wait(pid_t child) noexcept;
 
+// Starts `command` with /bin/sh as shell() does, without waiting for it: for
+// a child that runs as another user, whose death signal the change of user
+// clears. The test's death ends the command through the shell's trap;
+// stop it with signalGroup(SIGTERM) and wait().
+pid_t spawnShell(const std::string &command, int output = -1, int errors = -1);
+
 // What std::system and popen do, tied to the test: runs `command` with
 // /bin/sh and answers its exit code (-1: killed, or no shell). With
 // `output`, the command's standard output is captured there. When the test
