@@ -50,7 +50,7 @@ bool checkSignature(ServerContext &ctx, const Request &req, const std::string &u
     if (signature.size() != 32)
         return false;
     const std::string prefix = username + password + deviceId;
-    return ctx.tokens.consumeIf(req.limitKey, [&](const std::string &token) {
+    return ctx.tokens->consumeIf(req.limitKey, [&](const std::string &token) {
         return crypto::equalConstantTime(crypto::md5HexUpper(prefix + token), signature);
     });
 }
@@ -85,7 +85,7 @@ void finishLogin(ServerContext &ctx, Response &res, const User &user, const std:
 
 void getToken(ServerContext &ctx, const Request &req, Response &res) {
     res.status = 200;
-    res.setContent(json::serialize(json::Value(ctx.tokens.issue(req.limitKey))),
+    res.setContent(json::serialize(json::Value(ctx.tokens->issue(req.limitKey))),
                    "application/json");
 }
 
@@ -111,7 +111,7 @@ void loginDesktop(ServerContext &ctx, const Request &req, const json::Value &arg
                             "the user name is not an e-mail address");
     if (!deviceId || deviceId->empty())
         return sendEnvelope(res, 200, "DEVICE_ID_NOT_FOUND", "no device identifier given");
-    if (const int wait = ctx.signInThrottle.waitSeconds(email, req.limitKey); wait > 0) {
+    if (const int wait = ctx.signInThrottle->waitSeconds(email, req.limitKey); wait > 0) {
         res.setHeader("Retry-After", std::to_string(wait));
         return sendEnvelope(res, 200, "FAILED",
                             "too many failed sign-ins: try again in " + std::to_string(wait) +
@@ -121,10 +121,10 @@ void loginDesktop(ServerContext &ctx, const Request &req, const json::Value &arg
         return sendEnvelope(res, 200, "FAILED", "invalid or reused signature");
     const auto user = ctx.store.findUserByEmail(email);
     if (!checkPassword(ctx, user, *password)) {
-        ctx.signInThrottle.failed(email, req.limitKey);
+        ctx.signInThrottle->failed(email, req.limitKey);
         return sendEnvelope(res, 200, "FAILED", "wrong user name or password");
     }
-    ctx.signInThrottle.succeeded(email);
+    ctx.signInThrottle->succeeded(email);
     // The password is at hand only now: a hash made at a lower cost is redone.
     if (user->password.iterations < ctx.config.pbkdf2Iterations)
         ctx.store.setPassword(user->id, PasswordHash::make(*password, ctx.config.pbkdf2Iterations));

@@ -29,7 +29,7 @@ json::Value paramsAsObject(const Request &req) {
 }
 
 void collect(ServerContext &ctx, const Request &req, Response &res) {
-    if (!ctx.collectLimiter.allow(req.limitKey))
+    if (!ctx.collectLimiter->allow(req.limitKey))
         return sendEnvelope(res, 429, "FAILED", "too many events from this address");
     const std::string contentType = req.header("Content-Type");
     if (contentType.rfind("application/json", 0) == 0) {

@@ -137,7 +137,7 @@ void submit(ServerContext &ctx, const Request &req, Response &res) {
     }
     // The stand-in's accounts are a separate kind: their own throttle key.
     const std::string account = "facebook:" + req.param("email");
-    if (const int wait = ctx.signInThrottle.waitSeconds(account, req.limitKey); wait > 0)
+    if (const int wait = ctx.signInThrottle->waitSeconds(account, req.limitKey); wait > 0)
         return sendDialog(res, req,
                           "Too many failed attempts: try again in " + std::to_string(wait) +
                               " seconds.");
@@ -146,10 +146,10 @@ void submit(ServerContext &ctx, const Request &req, Response &res) {
     const bool ok = user ? user->password.verify(req.param("pass"))
                          : !ctx.dummyPassword.verify(req.param("pass")) && false;
     if (!ok) {
-        ctx.signInThrottle.failed(account, req.limitKey);
+        ctx.signInThrottle->failed(account, req.limitKey);
         return sendDialog(res, req, "The e-mail address or the password is wrong.");
     }
-    ctx.signInThrottle.succeeded(account);
+    ctx.signInThrottle->succeeded(account);
     const std::string token =
         ctx.store.createFacebookToken(user->id, ctx.config.facebookTokenLifetimeSeconds);
     res.redirect(redirect + "#access_token=" + token +

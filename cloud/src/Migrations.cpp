@@ -346,6 +346,29 @@ CREATE TABLE analytics_events (
     fields TEXT NOT NULL);
 )SQL";
 
+// What servers that share the database share besides (SharedState.h). A
+// household server's file gets the tables too, unused, so that both engines
+// count the same versions; SQLite's statements may run again, as its first
+// version's do.
+std::string sharedStateSchema(const Database &db) {
+    const std::string integer = db.postgres() ? "BIGINT" : "INTEGER";
+    const std::string seq = db.postgres() ? "seq BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"
+                                          : "seq INTEGER PRIMARY KEY";
+    const std::string table = db.postgres() ? "CREATE TABLE " : "CREATE TABLE IF NOT EXISTS ";
+    const std::string index = db.postgres() ? "CREATE INDEX " : "CREATE INDEX IF NOT EXISTS ";
+    return table + "sign_in_tokens (" + seq +
+           ", token TEXT NOT NULL UNIQUE, client TEXT NOT NULL, expires_ms " + integer +
+           " NOT NULL);" + index + "sign_in_tokens_by_client ON sign_in_tokens(client, seq);" +
+           index + "sign_in_tokens_by_expiry ON sign_in_tokens(expires_ms);" + table +
+           "throttles (kind TEXT NOT NULL, key TEXT NOT NULL, failures " + integer +
+           " NOT NULL, last_failure_ms " + integer + " NOT NULL, blocked_until_ms " + integer +
+           " NOT NULL, PRIMARY KEY (kind, key));" + index +
+           "throttles_by_last_failure ON throttles(last_failure_ms);" + table +
+           "rate_buckets (kind TEXT NOT NULL, key TEXT NOT NULL, milli_tokens " + integer +
+           " NOT NULL, updated_ms " + integer + " NOT NULL, PRIMARY KEY (kind, key));" + index +
+           "rate_buckets_by_update ON rate_buckets(kind, updated_ms);";
+}
+
 struct Migration {
     std::function<void(Database &)> sqlite;
     std::function<void(Database &)> postgres;
@@ -354,6 +377,8 @@ struct Migration {
 const std::vector<Migration> &migrations() {
     static const std::vector<Migration> list = {
         {sqliteFirstVersion, [](Database &db) { db.exec(kPostgresSchema); }},
+        {[](Database &db) { db.exec(sharedStateSchema(db)); },
+         [](Database &db) { db.exec(sharedStateSchema(db)); }},
     };
     return list;
 }

@@ -10,13 +10,19 @@
 
 namespace cloud {
 
-class RateLimiter {
+class RequestLimiter {
+public:
+    virtual ~RequestLimiter() = default;
+    // Takes one token; false when the key has none left.
+    virtual bool allow(const std::string &key) = 0;
+};
+
+class RateLimiter final : public RequestLimiter {
 public:
     RateLimiter(double perSecond, double burst)
         : perSecond_(perSecond)
         , burst_(burst) {}
-    // Takes one token; false when the key has none left.
-    bool allow(const std::string &key);
+    bool allow(const std::string &key) override;
 
 private:
     struct Bucket {

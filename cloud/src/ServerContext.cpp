@@ -60,7 +60,7 @@ ServerContext::ServerContext(Config c)
     : config(std::move(c))
     , store(config.databaseLocation())
     , blobs(config.dataDir)
-    , tokens(std::chrono::seconds(config.tokenLifetimeSeconds))
+    , shared(config.database.empty() ? nullptr : std::make_shared<SharedDatabase>(config.database))
     , linkSecret(loadLinkKey(config.dataDir, store))
     , credentials(crypto::randomBytes(32))
     , uploadAllowance(config.dataDir, config.quotaBytes, config.minFreeBytes)
@@ -68,7 +68,23 @@ ServerContext::ServerContext(Config c)
     , playerSecrets(PlayerSecrets::load(config.dataDir))
     , work(workerCount(config.workers))
     , streams(config.streamsPerAccount, 2 * work.threads())
-    , covers(config.coverCacheBytes) {}
+    , covers(config.coverCacheBytes) {
+    constexpr double kCollectPerSecond = 5.0;
+    constexpr double kCollectBurst = 60.0;
+    const std::chrono::seconds tokenLifetime(config.tokenLifetimeSeconds);
+    if (shared) {
+        tokens = std::make_unique<SharedTokens>(shared, tokenLifetime);
+        signInThrottle = std::make_unique<SharedThrottle>(shared, "sign-in");
+        playerThrottle = std::make_unique<SharedThrottle>(shared, "player");
+        collectLimiter = std::make_unique<SharedRateLimiter>(shared, "collect", kCollectPerSecond,
+                                                             kCollectBurst);
+    } else {
+        tokens = std::make_unique<TokenStore>(tokenLifetime);
+        signInThrottle = std::make_unique<SignInThrottle>();
+        playerThrottle = std::make_unique<SignInThrottle>();
+        collectLimiter = std::make_unique<RateLimiter>(kCollectPerSecond, kCollectBurst);
+    }
+}
 
 bool checkPassword(ServerContext &ctx, const std::optional<User> &user, std::string_view password) {
     if (!user || !user->hasPassword) {

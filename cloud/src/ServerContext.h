@@ -6,11 +6,9 @@
 #include "CoverCache.h"
 #include "Json.h"
 #include "PlayerSecrets.h"
-#include "RateLimiter.h"
-#include "SignInThrottle.h"
+#include "SharedState.h"
 #include "Store.h"
 #include "StreamSlots.h"
-#include "TokenStore.h"
 #include "UploadAllowance.h"
 #include "WorkPool.h"
 
@@ -45,20 +43,23 @@ struct ServerContext {
     Config config;
     Store store;
     BlobStore blobs;
-    TokenStore tokens;
+    // In memory for a household server; in the database that several servers
+    // share otherwise.
+    std::shared_ptr<SharedDatabase> shared;
+    std::unique_ptr<SignatureTokens> tokens;
     std::string linkSecret;
     CredentialCache credentials;
     UploadAllowance uploadAllowance;
-    SignInThrottle signInThrottle;
+    std::unique_ptr<FailureThrottle> signInThrottle;
     // Checked in place of a missing account's hash, so that an unknown e-mail
     // address takes as long to refuse as a wrong password.
     PasswordHash dummyPassword;
     // Music players: the keys that open player passwords, and their own back-off
     // (a guessing player does not lock its owner out of the desktop).
     PlayerSecrets playerSecrets;
-    SignInThrottle playerThrottle;
+    std::unique_ptr<FailureThrottle> playerThrottle;
     // Analytics requests per client address: a burst of 60, then 5 a second.
-    RateLimiter collectLimiter{5.0, 60.0};
+    std::unique_ptr<RequestLimiter> collectLimiter;
     // Decoding and encoding, away from the event threads.
     WorkPool work;
     StreamSlots streams;

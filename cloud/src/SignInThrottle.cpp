@@ -5,26 +5,29 @@
 
 namespace cloud {
 
+using namespace throttle;
+
 namespace {
-
-constexpr int kAccountFreeFailures = 5;
-// Many people may share one address (a household, a campus): it gets more.
-constexpr int kAddressFreeFailures = 20;
-constexpr int kLongestWaitSeconds = 15 * 60;
 constexpr std::size_t kMaxRecords = 100000;
+} // namespace
 
-std::string accountKey(const std::string &account) {
+std::string throttle::accountKey(const std::string &account) {
     std::string key = "account:";
     for (const char c : account)
         key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return key;
 }
 
-std::string addressKey(const std::string &address) {
+std::string throttle::addressKey(const std::string &address) {
     return "address:" + address;
 }
 
-} // namespace
+int throttle::waitAfter(int failures, int freeFailures) {
+    if (failures < freeFailures)
+        return 0;
+    const int doublings = std::min(failures - freeFailures, 10);
+    return std::min(kLongestWaitSeconds, 1 << doublings);
+}
 
 int SignInThrottle::waitFor(const std::string &key, Clock::time_point now) {
     const auto it = records_.find(key);
@@ -47,11 +50,8 @@ void SignInThrottle::fail(const std::string &key, int freeFailures, Clock::time_
         r.failures = 0;
     r.lastFailure = now;
     ++r.failures;
-    if (r.failures < freeFailures)
-        return;
-    const int doublings = std::min(r.failures - freeFailures, 10);
-    const int wait = std::min(kLongestWaitSeconds, 1 << doublings);
-    r.blockedUntil = now + std::chrono::seconds(wait);
+    if (const int wait = waitAfter(r.failures, freeFailures); wait > 0)
+        r.blockedUntil = now + std::chrono::seconds(wait);
 }
 
 void SignInThrottle::failed(const std::string &account, const std::string &address) {

@@ -11,14 +11,34 @@
 
 namespace cloud {
 
-class SignInThrottle {
+class FailureThrottle {
+public:
+    virtual ~FailureThrottle() = default;
+    // Seconds to wait before `account` may be tried from `address`; 0 lets it through.
+    virtual int waitSeconds(const std::string &account, const std::string &address) = 0;
+    virtual void failed(const std::string &account, const std::string &address) = 0;
+    virtual void succeeded(const std::string &account) = 0;
+};
+
+// The policy, shared by the throttle in memory and the one in the database.
+namespace throttle {
+inline constexpr int kAccountFreeFailures = 5;
+// Many people may share one address (a household, a campus): it gets more.
+inline constexpr int kAddressFreeFailures = 20;
+inline constexpr int kLongestWaitSeconds = 15 * 60;
+std::string accountKey(const std::string &account);
+std::string addressKey(const std::string &address);
+// The wait after the `failures`th failure in a row of a key allowed `freeFailures`.
+int waitAfter(int failures, int freeFailures);
+} // namespace throttle
+
+class SignInThrottle final : public FailureThrottle {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Seconds to wait before `account` may be tried from `address`; 0 lets it through.
-    int waitSeconds(const std::string &account, const std::string &address);
-    void failed(const std::string &account, const std::string &address);
-    void succeeded(const std::string &account);
+    int waitSeconds(const std::string &account, const std::string &address) override;
+    void failed(const std::string &account, const std::string &address) override;
+    void succeeded(const std::string &account) override;
 
 private:
     struct Record {

@@ -47,15 +47,15 @@ AuthResult throttled(int code, int wait) {
 AuthResult refused(ServerContext &ctx, const http::Request &req, const std::string &named, int code,
                    const std::string &message) {
     const std::string who = named + "@" + req.limitKey;
-    if (const int wait = ctx.playerThrottle.waitSeconds(who, req.limitKey); wait > 0)
+    if (const int wait = ctx.playerThrottle->waitSeconds(who, req.limitKey); wait > 0)
         return throttled(code, wait);
-    ctx.playerThrottle.failed(who, req.limitKey);
+    ctx.playerThrottle->failed(who, req.limitKey);
     return refusal(code, message);
 }
 
 AuthResult accepted(ServerContext &ctx, const http::Request &req, const std::string &named,
                     std::optional<User> user) {
-    ctx.playerThrottle.succeeded(named + "@" + req.limitKey);
+    ctx.playerThrottle->succeeded(named + "@" + req.limitKey);
     AuthResult ok;
     ok.user = std::move(user);
     return ok;

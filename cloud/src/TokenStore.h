@@ -1,5 +1,6 @@
-// Single-use signature tokens. They live only in memory: a token is good for a
-// few minutes, so a restart costing the outstanding ones is harmless.
+// Single-use signature tokens. A household server keeps them in memory: a
+// token is good for a few minutes, so a restart costing the outstanding ones
+// is harmless. Servers that share a database keep them there (SharedState.h).
 //
 // A sign-in carries only a digest over the token, never the token itself, so
 // the server has to try tokens until one fits. Each token is therefore kept
@@ -20,7 +21,17 @@
 
 namespace cloud {
 
-class TokenStore {
+class SignatureTokens {
+public:
+    virtual ~SignatureTokens() = default;
+    virtual std::string issue(const std::string &client) = 0;
+    // Removes and reports the newest unexpired token issued to `client` for
+    // which `matches` holds; each token is taken once, by one caller.
+    virtual bool consumeIf(const std::string &client,
+                           const std::function<bool(const std::string &token)> &matches) = 0;
+};
+
+class TokenStore final : public SignatureTokens {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -29,11 +40,9 @@ public:
     TokenStore(std::chrono::seconds lifetime, std::size_t perClient = 64,
                std::size_t capacity = 10000);
 
-    std::string issue(const std::string &client);
-    // Removes and reports the newest unexpired token issued to `client` for
-    // which `matches` holds.
+    std::string issue(const std::string &client) override;
     bool consumeIf(const std::string &client,
-                   const std::function<bool(const std::string &token)> &matches);
+                   const std::function<bool(const std::string &token)> &matches) override;
     std::size_t size();
 
 private:

@@ -118,7 +118,7 @@ void signIn(ServerContext &ctx, const Request &req, Response &res) {
         return sendError(res, 400, "the e-mail address or password is too long");
     const std::string account = trim(*email);
     // The same back-off as the desktop's sign-in: one guesser, one budget.
-    if (const int wait = ctx.signInThrottle.waitSeconds(account, req.limitKey); wait > 0) {
+    if (const int wait = ctx.signInThrottle->waitSeconds(account, req.limitKey); wait > 0) {
         res.setHeader("Retry-After", std::to_string(wait));
         return sendError(res, 429,
                          "too many failed sign-ins: try again in " + std::to_string(wait) +
@@ -126,10 +126,10 @@ void signIn(ServerContext &ctx, const Request &req, Response &res) {
     }
     const auto user = ctx.store.findUserByEmail(account);
     if (!checkPassword(ctx, user, *password)) {
-        ctx.signInThrottle.failed(account, req.limitKey);
+        ctx.signInThrottle->failed(account, req.limitKey);
         return sendError(res, 401, "wrong e-mail address or password");
     }
-    ctx.signInThrottle.succeeded(account);
+    ctx.signInThrottle->succeeded(account);
     if (user->password.iterations < ctx.config.pbkdf2Iterations)
         ctx.store.setPassword(user->id, PasswordHash::make(*password, ctx.config.pbkdf2Iterations));
     // A device ID per browser: a second browser's sign-in leaves the first signed in.

@@ -321,12 +321,13 @@ int playerPasswords(const std::string &command, const Args &args) {
 int migrateSchema(const Args &args) {
     const Config config = configFrom(args);
     Database db(config.databaseLocation());
-    const int before = schemaVersion(db);
+    // Another process may take some of the steps meanwhile: this one says
+    // how many it took.
     const int applied = migrate(db);
     if (applied == 0)
-        std::cout << "the schema is at version " << before << " already\n";
+        std::cout << "the schema is at version " << currentSchemaVersion() << " already\n";
     else
-        std::cout << "migrated the schema from version " << before << " to "
+        std::cout << "applied " << applied << " migrations; the schema is at version "
                   << currentSchemaVersion() << "\n";
     return 0;
 }

@@ -1,0 +1,76 @@
+// What servers that share one database must also share, kept in it: the
+// single-use signature tokens, the sign-in throttles and the request rate
+// limits. Guessing spread over several servers is then slowed as if it hit
+// one, and a token is used once whichever server sees it. A household
+// server (one process) keeps the same in memory.
+#pragma once
+
+#include "Database.h"
+#include "RateLimiter.h"
+#include "SignInThrottle.h"
+#include "TokenStore.h"
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace cloud {
+
+// One connection for the shared state of a process, apart from the store's,
+// so that a sign-in's throttle never waits behind a long listing.
+class SharedDatabase {
+public:
+    explicit SharedDatabase(const std::string &location)
+        : db_(location) {}
+    Database &db() { return db_; }
+    std::mutex &mutex() { return mutex_; }
+
+private:
+    Database db_;
+    std::mutex mutex_;
+};
+
+class SharedTokens final : public SignatureTokens {
+public:
+    SharedTokens(std::shared_ptr<SharedDatabase> db, std::chrono::seconds lifetime,
+                 std::size_t perClient = 64, std::size_t capacity = 10000);
+    std::string issue(const std::string &client) override;
+    bool consumeIf(const std::string &client,
+                   const std::function<bool(const std::string &token)> &matches) override;
+
+private:
+    std::shared_ptr<SharedDatabase> shared_;
+    std::chrono::seconds lifetime_;
+    std::size_t perClient_;
+    std::size_t capacity_;
+};
+
+// `kind` names the throttle ("sign-in", "player"): each counts apart.
+class SharedThrottle final : public FailureThrottle {
+public:
+    SharedThrottle(std::shared_ptr<SharedDatabase> db, std::string kind);
+    int waitSeconds(const std::string &account, const std::string &address) override;
+    void failed(const std::string &account, const std::string &address) override;
+    void succeeded(const std::string &account) override;
+
+private:
+    void fail(const std::string &key, int freeFailures, std::int64_t now);
+    std::shared_ptr<SharedDatabase> shared_;
+    std::string kind_;
+};
+
+class SharedRateLimiter final : public RequestLimiter {
+public:
+    SharedRateLimiter(std::shared_ptr<SharedDatabase> db, std::string kind, double perSecond,
+                      double burst);
+    bool allow(const std::string &key) override;
+
+private:
+    std::shared_ptr<SharedDatabase> shared_;
+    std::string kind_;
+    double perSecond_;
+    double burst_;
+};
+
+} // namespace cloud
