@@ -59,7 +59,7 @@ void CredentialCache::add(std::int64_t userId, std::string_view password) {
 ServerContext::ServerContext(Config c)
     : config(std::move(c))
     , store(config.dataDir / "cloud.sqlite")
-    , blobs(config.dataDir)
+    , objects(objects::openObjectStore(config.objects, config.dataDir, config.objectsCredentials))
     , tokens(std::chrono::seconds(config.tokenLifetimeSeconds))
     , linkSecret(loadLinkKey(config.dataDir, store))
     , credentials(crypto::randomBytes(32))

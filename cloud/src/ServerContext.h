@@ -1,7 +1,6 @@
 // What every request handler shares, and the small HTTP helpers they use.
 #pragma once
 
-#include "BlobStore.h"
 #include "Config.h"
 #include "CoverCache.h"
 #include "Json.h"
@@ -13,9 +12,11 @@
 #include "TokenStore.h"
 #include "UploadAllowance.h"
 #include "WorkPool.h"
+#include "objects/ObjectStore.h"
 
 #include "HttpServer.h"
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,7 +45,7 @@ struct ServerContext {
 
     Config config;
     Store store;
-    BlobStore blobs;
+    std::unique_ptr<objects::ObjectStore> objects;
     TokenStore tokens;
     std::string linkSecret;
     CredentialCache credentials;
