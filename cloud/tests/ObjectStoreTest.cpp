@@ -324,13 +324,19 @@ TEST_F(ObjectMediaTest, TagsAndCoversFromAnObjectEqualThoseFromTheFile) {
     // MP4 keeps its index at the end: reading it means seeking.
     const fs::path m4a = cloudtest::makeSong(
         dir.path(), "song.m4a", 330, "-metadata title=Inlet -metadata artist=Quay", false, 3);
-    for (const fs::path &file : {mp3, m4a}) {
+    // No header giving the length: it is estimated from the object's size.
+    const fs::path tail =
+        cloudtest::makeSong(dir.path(), "tail.mp3", 220,
+                            "-metadata title=Ebb -metadata artist=Quay -write_xing 0", false, 3);
+    for (const auto &[file, title] :
+         {std::pair{mp3, "Harbour"}, std::pair{m4a, "Inlet"}, std::pair{tail, "Ebb"}}) {
         SCOPED_TRACE(file.filename().string());
         const std::string key = keep(file);
         const auto fromFile = cloud::readTags(file.string());
         const auto fromObject = cloud::readTags(store->open(key));
         ASSERT_TRUE(fromFile);
         ASSERT_TRUE(fromObject);
+        EXPECT_EQ(fromObject->title, title);
         EXPECT_EQ(fromObject->title, fromFile->title);
         EXPECT_EQ(fromObject->artist, "Quay");
         EXPECT_EQ(fromObject->album, fromFile->album);
@@ -343,7 +349,6 @@ TEST_F(ObjectMediaTest, TagsAndCoversFromAnObjectEqualThoseFromTheFile) {
         EXPECT_TRUE(cloud::decodesAsAudio(store->open(key)));
     }
     const auto mp3Tags = cloud::readTags(store->open(keep(mp3)));
-    EXPECT_EQ(mp3Tags->title, "Harbour");
     EXPECT_EQ(mp3Tags->track, 4);
     EXPECT_TRUE(mp3Tags->hasCover);
 
