@@ -12,14 +12,16 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   libchromaprint-dev libmpdclient-dev libtag1-dev libcpp-httplib-dev libssl-dev libsqlite3-dev
   zlib1g-dev libpq-dev
-  libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev
+  libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev libxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   # run and test
   mpd libchromaprint-tools ffmpeg sox xvfb xauth dbus-daemon dbus-x11 gnome-keyring
   libsecret-tools sqlite3 curl time procps openssl nodejs
-  # the scaled back end of sonarbox-cloud
+  # the scaled back end of sonarbox-cloud: PostgreSQL, and an S3-compatible
+  # object store for its tests (one node, s3api)
   postgresql-15
+  swift swift-proxy swift-object swift-account swift-container
   # the desktop tests (a window manager and a panel with a tray, a
   # notification service), the web player's browser tests, the PNG icons
   # drawn from their SVG, and the Debian package and its checks

@@ -18,6 +18,7 @@
 #include "Json.h"
 #include "TagReader.h"
 #include "Transcode.h"
+#include "objects/FolderStore.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -321,9 +322,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     arm();
     checkTags(cloud::readTags(path, cloud::TagDepth::Quick), "quick");
     checkTags(cloud::readTags(path, cloud::TagDepth::Thorough), "thorough");
-    checkCover(cloud::readCover(path, 0), 0);
-    checkCover(cloud::readCover(path, coverSize), coverSize);
-    if (auto encoder = cloud::Transcoder::open(path, target, start)) {
+    checkCover(cloud::readCover(cloud::objects::FileReader::open(path), 0), 0);
+    checkCover(cloud::readCover(cloud::objects::FileReader::open(path), coverSize), coverSize);
+    if (auto encoder =
+            cloud::Transcoder::open(cloud::objects::FileReader::open(path), target, start)) {
         char out[8 * 1024];
         for (int i = 0; i < 4; ++i) {
             const long n = encoder->read(out, sizeof out);

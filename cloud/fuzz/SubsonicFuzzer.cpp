@@ -161,7 +161,7 @@ void setUp() {
         // The songs join the library as a catalogue match does: imported into
         // the catalogue, then taken into the account's library.
         for (const auto &file : files) {
-            const ImportResult imported = importFile(ctx.store, ctx.blobs, file, nullptr);
+            const ImportResult imported = importFile(ctx.store, *ctx.objects, file, nullptr);
             const auto item = ctx.store.findCatalogByChecksum(imported.checksum);
             if (!item)
                 setUpFailed("import of " + file.string() + " left no catalogue item");

@@ -10,8 +10,22 @@ extern "C" {
 
 namespace cloud::av {
 
+// What a format context reads through its own AVIOContext; freed with it.
+class InputSource {
+public:
+    virtual ~InputSource() = default;
+};
+
 struct FormatCloser {
-    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+    void operator()(AVFormatContext *c) const {
+        AVIOContext *io = c && (c->flags & AVFMT_FLAG_CUSTOM_IO) ? c->pb : nullptr;
+        avformat_close_input(&c);
+        if (io) {
+            delete static_cast<InputSource *>(io->opaque);
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+    }
 };
 struct CodecFreer {
     void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }

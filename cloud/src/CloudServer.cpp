@@ -3,6 +3,7 @@
 #include "RecognitionLookupRoutes.h"
 #include "ServerContext.h"
 #include "TagReader.h"
+#include "objects/CleanUp.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +16,8 @@
 namespace cloud {
 
 namespace {
+
+constexpr std::chrono::hours kRemoteCleanUpGrace{24};
 
 http::ServerLimits limitsOf(const Config &config) {
     http::ServerLimits l;
@@ -35,7 +38,7 @@ void removeExpiredRetired(ServerContext &ctx) {
         const auto removal =
             ctx.store.removeRetired(nowMs() - ctx.config.keepRetiredSeconds * 1000);
         for (const auto &relPath : removal.files)
-            ctx.blobs.remove(relPath);
+            ctx.objects->remove(relPath);
         if (removal.items > 0)
             std::fprintf(stderr, "removed %d retired items and %zu files\n", removal.items,
                          removal.files.size());
@@ -43,6 +46,19 @@ void removeExpiredRetired(ServerContext &ctx) {
         // A busy database (an import running) is tried again at the next round.
         std::fprintf(stderr, "the clean-up of retired items failed: %s\n", e.what());
     }
+}
+
+// A server alone on its folder removes every unfinished or unrecorded file
+// at its start. Other processes may be writing into an object store right
+// now: there only what is older than a day goes.
+void cleanUpAtStart(ServerContext &ctx) {
+    const auto cutoff = ctx.objects->isLocal()
+                            ? std::chrono::system_clock::time_point::max()
+                            : std::chrono::system_clock::now() - kRemoteCleanUpGrace;
+    const auto result = objects::cleanUp(*ctx.objects, ctx.store.referencedFiles(), cutoff);
+    if (result.removed + result.abandoned > 0)
+        std::fprintf(stderr, "removed %d unfinished or unrecorded files\n",
+                     result.removed + result.abandoned);
 }
 
 // How often a running server looks for expired retired items: hourly, or
@@ -74,9 +90,7 @@ CloudServer::CloudServer(Config config)
     auto &server = impl_->server;
 
     removeExpiredRetired(ctx);
-    const int removed = ctx.blobs.cleanUp(ctx.store.referencedFiles());
-    if (removed > 0)
-        std::fprintf(stderr, "removed %d unfinished or unrecorded files\n", removed);
+    cleanUpAtStart(ctx);
 
     // Data folders from before the music-player view get their tags read once.
     // A file that is not audio is recorded with empty tags, so it is not read again.
@@ -87,7 +101,7 @@ CloudServer::CloudServer(Config config)
         std::fprintf(stderr, "reading the tags of %zu stored files once\n", untagged.size());
     std::vector<std::pair<std::int64_t, Tags>> batch;
     for (const auto &[fileId, relPath] : untagged) {
-        batch.emplace_back(fileId, readTags(ctx.blobs.pathOf(relPath).string()).value_or(Tags{}));
+        batch.emplace_back(fileId, readTags(ctx.objects->open(relPath)).value_or(Tags{}));
         if (batch.size() == 1000) {
             ctx.store.setFileTags(batch);
             batch.clear();

@@ -66,6 +66,11 @@ struct Config {
     std::string recognitionCatalog;
     std::string recognitionClients;
     double recognitionRate = 50;
+    // Where stored files live (objects/ObjectStore.h): empty for the data
+    // folder, else an object store's address, with its credentials file
+    // (empty: the environment).
+    std::string objects;
+    std::filesystem::path objectsCredentials;
 };
 
 } // namespace cloud

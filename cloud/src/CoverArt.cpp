@@ -117,8 +117,8 @@ std::optional<std::string> scaleToJpeg(const AVFrame &source, int maxSize) {
 
 } // namespace
 
-std::optional<Picture> readCover(const std::string &path, int maxSize) {
-    const Format format = openStoredFile(path);
+std::optional<Picture> readCover(std::unique_ptr<objects::ObjectReader> reader, int maxSize) {
+    const Format format = openStoredFile(std::move(reader));
     if (!format)
         return std::nullopt;
     for (unsigned i = 0; i < format->nb_streams; ++i) {

@@ -2,11 +2,9 @@
 // redirects to a short-lived address signed with the data folder's key, which
 // serves the bytes.
 #include "Crypto.h"
+#include "ObjectResponse.h"
 #include "ServerContext.h"
 #include "WebSession.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <charconv>
@@ -115,10 +113,14 @@ void serveFile(ServerContext &ctx, const Request &req, Response &res) {
     const auto file = ctx.store.findFile(*fileId);
     if (!file)
         return sendEnvelope(res, 404, "FAILED", "the file is gone");
-    const int fd = ::open(ctx.blobs.pathOf(file->relPath).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return sendEnvelope(res, 404, "FAILED", "the file is gone");
-    res.sendFile(fd, static_cast<std::uint64_t>(file->size), "application/octet-stream");
+    withObject(
+        res, *ctx.objects, ctx.work, file->relPath,
+        [&ctx, &res, range = req.header("Range")](std::unique_ptr<objects::ObjectReader> reader) {
+            if (!reader)
+                return sendEnvelope(res, 404, "FAILED", "the file is gone");
+            sendObject(res, std::move(reader), range, "application/octet-stream", ctx.work);
+        },
+        [&res] { sendEnvelope(res, 503, "FAILED", "the file store is unavailable"); });
 }
 
 } // namespace

@@ -69,8 +69,11 @@ struct Response {
     int fileFd = -1;
     std::uint64_t fileSize = 0;   // bytes to send
     std::uint64_t fileOffset = 0; // where in the file they start
-    // A body to send instead, made piece by piece as the client takes it.
+    // A body to send instead, made piece by piece as the client takes it:
+    // `streamLength` bytes when that is known up front, else sent chunked.
     std::unique_ptr<BodyStream> stream;
+    static constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
+    std::uint64_t streamLength = kUnknownLength;
     // Close the connection after this answer (a request body may be left unread).
     bool close = false;
     // An answer made away from the event threads: the server parks the

@@ -334,7 +334,8 @@ struct HttpServer::Impl {
             StreamCall *raw = call.get();
             call->stream->setWake([raw] { raw->wake(); });
             reply = MHD_create_response_from_callback(
-                MHD_SIZE_UNKNOWN, 32 * 1024, &Impl::readStream, raw,
+                res.streamLength == Response::kUnknownLength ? MHD_SIZE_UNKNOWN : res.streamLength,
+                32 * 1024, &Impl::readStream, raw,
                 [](void *c) { delete static_cast<StreamCall *>(c); });
             if (reply)
                 call.release(); // the library frees it with the response

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <stdexcept>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -77,7 +79,7 @@ std::optional<std::string> RecognitionCatalog::identify(const fs::path &file, co
     return single(q);
 }
 
-ImportResult importFile(Store &store, BlobStore &blobs, const fs::path &file,
+ImportResult importFile(Store &store, objects::ObjectStore &objects, const fs::path &file,
                         RecognitionCatalog *recognition) {
     if (!fs::is_regular_file(file))
         throw std::runtime_error(file.string() + ": not a regular file");
@@ -93,20 +95,40 @@ ImportResult importFile(Store &store, BlobStore &blobs, const fs::path &file,
     if (recognition)
         result.fingerprintId = recognition->identify(file, *tags);
 
+    // The digests are taken of the bytes as they go into the store: those
+    // are what is kept, whatever happens to the file meanwhile.
     StoredFile stored;
-    stored.relPath = blobs.importCopy(file);
-    stored.size = static_cast<std::int64_t>(fs::file_size(blobs.pathOf(stored.relPath)));
-    stored.md5 = crypto::md5OfFile(blobs.pathOf(stored.relPath).string());
-    stored.sha256 = crypto::sha256OfFile(blobs.pathOf(stored.relPath).string());
-    if (stored.md5 != result.checksum) {
-        blobs.remove(stored.relPath);
-        throw std::runtime_error(file.string() + ": changed while it was imported");
+    auto incoming = objects.create();
+    crypto::Md5 md5;
+    crypto::Sha256 sha256;
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> buffer(1 << 16);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto n = static_cast<std::size_t>(in.gcount());
+        md5.update(buffer.data(), n);
+        sha256.update(buffer.data(), n);
+        if (!incoming->write(buffer.data(), n))
+            throw std::runtime_error(file.string() + ": cannot be stored");
     }
+    if (in.bad())
+        throw std::runtime_error(file.string() + ": cannot be read");
+    stored.size = static_cast<std::int64_t>(incoming->size());
+    stored.md5 = md5.finalHex();
+    stored.sha256 = sha256.finalHex();
+    if (stored.md5 != result.checksum)
+        throw std::runtime_error(file.string() + ": changed while it was imported");
+    stored.relPath = incoming->commit();
     const std::string copy = stored.relPath;
     bool reused = false;
-    stored = store.addFile(stored, reused);
+    try {
+        stored = store.addFile(stored, reused);
+    } catch (...) {
+        objects.remove(copy);
+        throw;
+    }
     if (reused)
-        blobs.remove(copy); // the same bytes are stored already
+        objects.remove(copy); // the same bytes are stored already
     store.setFileTags(stored.id, *tags);
 
     CatalogItem item;

@@ -3,8 +3,8 @@
 // given, the recognition engine's identifier of the same recording.
 #pragma once
 
-#include "BlobStore.h"
 #include "Store.h"
+#include "objects/ObjectStore.h"
 
 #include <filesystem>
 #include <memory>
@@ -37,7 +37,7 @@ struct ImportResult {
 };
 
 // Throws std::exception with a message when the file cannot be imported.
-ImportResult importFile(Store &store, BlobStore &blobs, const std::filesystem::path &file,
-                        RecognitionCatalog *recognition);
+ImportResult importFile(Store &store, objects::ObjectStore &objects,
+                        const std::filesystem::path &file, RecognitionCatalog *recognition);
 
 } // namespace cloud

@@ -59,7 +59,7 @@ void CredentialCache::add(std::int64_t userId, std::string_view password) {
 ServerContext::ServerContext(Config c)
     : config(std::move(c))
     , store(config.databaseLocation())
-    , blobs(config.dataDir)
+    , objects(objects::openObjectStore(config.objects, config.dataDir, config.objectsCredentials))
     , shared(config.database.empty() ? nullptr : std::make_shared<SharedDatabase>(config.database))
     , linkSecret(loadLinkKey(config.dataDir, store))
     , credentials(crypto::randomBytes(32))

@@ -1,7 +1,6 @@
 // What every request handler shares, and the small HTTP helpers they use.
 #pragma once
 
-#include "BlobStore.h"
 #include "Config.h"
 #include "CoverCache.h"
 #include "Json.h"
@@ -11,9 +10,11 @@
 #include "StreamSlots.h"
 #include "UploadAllowance.h"
 #include "WorkPool.h"
+#include "objects/ObjectStore.h"
 
 #include "HttpServer.h"
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,7 +43,7 @@ struct ServerContext {
 
     Config config;
     Store store;
-    BlobStore blobs;
+    std::unique_ptr<objects::ObjectStore> objects;
     // In memory for a household server; in the database that several servers
     // share otherwise.
     std::shared_ptr<SharedDatabase> shared;

@@ -1,11 +1,15 @@
 // How the server opens a stored file with FFmpeg. Stored files come from
 // anyone with an account, so they are read only as one of the audio
-// containers the server accepts and only from the file itself: a playlist
-// (HLS, a concat list) would otherwise make the demuxer open whatever path
-// or address it names, and send that as the song.
+// containers the server accepts, and through an AVIOContext over the
+// object's bytes: no protocol is ever opened, so a playlist (HLS, a concat
+// list) cannot make the demuxer open whatever path or address it names and
+// send that as the song.
 #pragma once
 
 #include "AvHandles.h"
+#include "objects/ObjectStore.h"
+
+#include <memory>
 
 #include <string>
 
@@ -22,8 +26,11 @@ enum class Probe {
     Thorough, // FFmpeg's defaults, for exact figures
 };
 
-// The file opened as an accepted container through the file protocol alone;
-// null when it is not one.
+// The object opened as an accepted container; null when it is not one (or
+// `reader` is null). The format context owns the reader.
+av::Format openStoredFile(std::unique_ptr<objects::ObjectReader> reader,
+                          Probe probe = Probe::Thorough);
+// A local file read the same way.
 av::Format openStoredFile(const std::string &path, Probe probe = Probe::Thorough);
 
 // Reads the streams' parameters. Probing decodes a frame of every stream, a
@@ -32,6 +39,6 @@ bool findStreamInfo(AVFormatContext *format);
 
 // Whether the file is audio of an accepted container that decodes: its
 // first audio packets give at least one frame. Reads a bounded amount.
-bool decodesAsAudio(const std::string &path);
+bool decodesAsAudio(std::unique_ptr<objects::ObjectReader> reader);
 
 } // namespace cloud

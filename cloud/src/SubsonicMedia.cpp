@@ -1,14 +1,10 @@
 // Media retrieval: a song's stored bytes (whole or a byte range, so players
 // can seek), as a download, and the picture it embeds.
 #include "CoverArt.h"
-#include "HttpRange.h"
+#include "ObjectResponse.h"
 #include "Subsonic.h"
 #include "Transcode.h"
 #include "TranscodeStream.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -37,43 +33,32 @@ std::string contentDisposition(const std::string &name) {
     return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + encoded;
 }
 
-void sendSong(Call &call, const Song *song, bool asDownload) {
-    const auto file = call.ctx.store.findFile(song->fileId);
-    const int fd =
-        file ? ::open(call.ctx.blobs.pathOf(file->relPath).c_str(), O_RDONLY | O_CLOEXEC) : -1;
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        if (fd >= 0)
-            ::close(fd);
+// Answers with the song's stored bytes from an open reader.
+void sendSong(Call &call, const Song &song, std::unique_ptr<objects::ObjectReader> reader,
+              bool asDownload) {
+    if (!reader)
         return fail(call, kNotFound, "the song's file is gone");
+    sendObject(call.res, std::move(reader), call.req.header("Range"), song.tags.contentType,
+               call.ctx.work);
+    if (asDownload && call.res.status < 300) {
+        const auto slash = song.path.rfind('/');
+        call.res.setHeader("Content-Disposition",
+                           contentDisposition(slash == std::string::npos
+                                                  ? song.path
+                                                  : song.path.substr(slash + 1)));
     }
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    http::Response &res = call.res;
-    http::ByteRange range;
-    const http::RangeKind kind = parseRange(call.req.header("Range"), size, range);
-    if (kind == http::RangeKind::Unsatisfiable) {
-        ::close(fd);
-        res.status = 416;
-        res.body.clear();
-        res.setHeader("Content-Range", "bytes */" + std::to_string(size));
-        return;
-    }
-    res.sendFile(fd, size, song->tags.contentType);
-    res.status = 200;
-    if (kind == http::RangeKind::Partial) {
-        res.status = 206;
-        res.fileOffset = range.first;
-        res.fileSize = range.last - range.first + 1;
-        res.setHeader("Content-Range", "bytes " + std::to_string(range.first) + "-" +
-                                           std::to_string(range.last) + "/" + std::to_string(size));
-    }
-    res.setHeader("Accept-Ranges", "bytes");
-    if (asDownload) {
-        const auto slash = song->path.rfind('/');
-        res.setHeader("Content-Disposition",
-                      contentDisposition(
-                          slash == std::string::npos ? song->path : song->path.substr(slash + 1)));
-    }
+}
+
+void sendSong(Call &call, const Song &song, bool asDownload) {
+    const auto file = call.ctx.store.findFile(song.fileId);
+    if (!file)
+        return fail(call, kNotFound, "the song's file is gone");
+    withObject(
+        call.res, *call.ctx.objects, call.ctx.work, file->relPath,
+        [call, song, asDownload](std::unique_ptr<objects::ObjectReader> reader) mutable {
+            sendSong(call, song, std::move(reader), asDownload);
+        },
+        [call]() mutable { fail(call, kGeneric, "the song's file cannot be read now"); });
 }
 
 std::optional<Song> requiredSong(Call &call) {
@@ -100,29 +85,28 @@ void stream(Call &call) {
                                         song->tags.bitRateKbps, song->tags.suffix);
     const auto file = target ? call.ctx.store.findFile(song->fileId) : std::nullopt;
     if (!file)
-        return sendSong(call, &*song, false);
+        return sendSong(call, *song, false);
     auto slot = call.ctx.streams.take(call.userId());
     if (!slot)
         return fail(call, kGeneric, "too many streams");
-    const std::string path = call.ctx.blobs.pathOf(file->relPath).string();
     // Even opening the file probes and decodes: that too happens on a worker.
-    offload(call, WorkKind::Transcode,
-            [song = *song, path, target = *target, offset = *timeOffset, slot](Call &c) {
-                auto encoder = Transcoder::open(path, target, offset);
-                // A file the decoder cannot read still goes out as it is.
-                if (!encoder)
-                    return sendSong(c, &song, false);
-                c.res.status = 200;
-                c.res.stream =
-                    std::make_unique<TranscodeStream>(std::move(encoder), c.ctx.work, slot);
-                c.res.setHeader("Content-Type", contentTypeOf(target.format));
-                c.res.setHeader("Cache-Control", "no-store");
-            });
+    offload(
+        call, WorkKind::Transcode,
+        [song = *song, key = file->relPath, target = *target, offset = *timeOffset, slot](Call &c) {
+            auto encoder = Transcoder::open(c.ctx.objects->open(key), target, offset);
+            // A file the decoder cannot read still goes out as it is.
+            if (!encoder)
+                return sendSong(c, song, c.ctx.objects->open(key), false);
+            c.res.status = 200;
+            c.res.stream = std::make_unique<TranscodeStream>(std::move(encoder), c.ctx.work, slot);
+            c.res.setHeader("Content-Type", contentTypeOf(target.format));
+            c.res.setHeader("Cache-Control", "no-store");
+        });
 }
 
 void download(Call &call) {
     if (const auto song = requiredSong(call))
-        sendSong(call, &*song, true);
+        sendSong(call, *song, true);
 }
 
 // A song, album or artist ID names the song whose picture stands for it.
@@ -172,9 +156,8 @@ void getCoverArt(Call &call) {
     const std::string key = file->relPath + "@" + std::to_string(*size);
     if (const auto known = call.ctx.covers.find(key))
         return sendCover(call, *known);
-    const std::string path = call.ctx.blobs.pathOf(file->relPath).string();
-    offload(call, WorkKind::Cover, [key, path, size = *size](Call &c) {
-        auto found = readCover(path, size);
+    offload(call, WorkKind::Cover, [key, relPath = file->relPath, size = *size](Call &c) {
+        auto found = readCover(c.ctx.objects->open(relPath), size);
         std::shared_ptr<const Picture> picture;
         if (found)
             picture = std::make_shared<const Picture>(std::move(*found));

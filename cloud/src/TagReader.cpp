@@ -2,6 +2,7 @@
 
 #include "Json.h"
 #include "StoredMedia.h"
+#include "objects/FolderStore.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -92,8 +93,12 @@ int leadingNumber(const std::string &text) {
 } // namespace
 
 std::optional<Tags> readTags(const std::string &path, TagDepth depth) {
-    const av::Format format =
-        openStoredFile(path, depth == TagDepth::Quick ? Probe::Quick : Probe::Thorough);
+    return readTags(objects::FileReader::open(path), depth);
+}
+
+std::optional<Tags> readTags(std::unique_ptr<objects::ObjectReader> reader, TagDepth depth) {
+    const av::Format format = openStoredFile(
+        std::move(reader), depth == TagDepth::Quick ? Probe::Quick : Probe::Thorough);
     if (!format)
         return std::nullopt;
     AVFormatContext *ctx = format.get();

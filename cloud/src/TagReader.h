@@ -2,6 +2,9 @@
 #pragma once
 
 #include "Store.h"
+#include "objects/ObjectStore.h"
+
+#include <memory>
 
 #include <optional>
 #include <string>
@@ -12,6 +15,8 @@ namespace cloud {
 // form reads only the first 64 KiB (tags, an estimated duration and bit
 // rate); the thorough one probes the streams further for exact figures.
 enum class TagDepth { Quick, Thorough };
+std::optional<Tags> readTags(std::unique_ptr<objects::ObjectReader> reader,
+                             TagDepth depth = TagDepth::Thorough);
 std::optional<Tags> readTags(const std::string &path, TagDepth depth = TagDepth::Thorough);
 
 } // namespace cloud

@@ -223,8 +223,9 @@ struct Transcoder::State {
                av_write_trailer(out) >= 0 && (avio_flush(io), true);
     }
 
-    bool setUp(const std::string &path, const TranscodeTarget &target, double startSeconds) {
-        in = openStoredFile(path);
+    bool setUp(std::unique_ptr<objects::ObjectReader> reader, const TranscodeTarget &target,
+               double startSeconds) {
+        in = openStoredFile(std::move(reader));
         if (!in || !findStreamInfo(in.get()))
             return false;
         const AVCodec *decoderCodec = nullptr;
@@ -324,11 +325,11 @@ Transcoder::Transcoder(std::unique_ptr<State> state)
 
 Transcoder::~Transcoder() = default;
 
-std::unique_ptr<Transcoder> Transcoder::open(const std::string &path, const TranscodeTarget &target,
-                                             double startSeconds) {
+std::unique_ptr<Transcoder> Transcoder::open(std::unique_ptr<objects::ObjectReader> reader,
+                                             const TranscodeTarget &target, double startSeconds) {
     auto state = std::make_unique<State>();
     if (!state->packet || !state->encoded || !state->decoded ||
-        !state->setUp(path, target, startSeconds))
+        !state->setUp(std::move(reader), target, startSeconds))
         return nullptr;
     return std::unique_ptr<Transcoder>(new Transcoder(std::move(state)));
 }

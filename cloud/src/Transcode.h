@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Http.h"
+#include "objects/ObjectStore.h"
 
 #include <memory>
 #include <optional>
@@ -35,8 +36,8 @@ const char *suffixOf(TranscodeFormat format);
 class Transcoder : public http::BodyStream {
 public:
     // nullptr when the file cannot be decoded or the encoder is missing.
-    static std::unique_ptr<Transcoder> open(const std::string &path, const TranscodeTarget &target,
-                                            double startSeconds = 0);
+    static std::unique_ptr<Transcoder> open(std::unique_ptr<objects::ObjectReader> reader,
+                                            const TranscodeTarget &target, double startSeconds = 0);
     ~Transcoder() override;
     Transcoder(const Transcoder &) = delete;
     Transcoder &operator=(const Transcoder &) = delete;

@@ -1,9 +1,12 @@
-// Multipart uploads, streamed to disk. The file counts only once all of it has
-// arrived: until then it lives in incoming/, and a cut-off upload is removed.
+// Multipart uploads, streamed into the file store. The file counts only once
+// all of it has arrived and it was found to be audio: until then it is an
+// incoming object, and a cut-off or refused upload is removed.
 #include "Crypto.h"
 #include "ServerContext.h"
 #include "StoredMedia.h"
 #include "TagReader.h"
+
+#include <cstdio>
 
 namespace cloud {
 
@@ -23,7 +26,7 @@ public:
         if (file)
             inFilePart = false; // only the first file part is kept
         else if (name == "file" || !partFile.empty()) {
-            file.emplace(ctx.blobs.create());
+            file = ctx.objects->create();
             filename = partFile;
             inFilePart = true;
         }
@@ -64,6 +67,14 @@ public:
 
 private:
     void store(const Request &req, Response &res, bool complete);
+    // What cannot be removed now the clean-up removes later.
+    void removeQuietly(const std::string &key) {
+        try {
+            ctx.objects->remove(key);
+        } catch (const objects::ObjectError &e) {
+            std::fprintf(stderr, "cannot remove a stored file: %s\n", e.what());
+        }
+    }
     void settle() {
         file.reset(); // a refused upload's bytes leave the disk before it is answered
         ctx.uploadAllowance.finish(session.userId, reserved, kept);
@@ -75,7 +86,7 @@ private:
     std::uint64_t reserved = 0;
     bool kept = false; // the account's library took the file
     UploadRefusal refusal = UploadRefusal::None;
-    std::optional<IncomingFile> file;
+    std::unique_ptr<objects::IncomingObject> file;
     crypto::Md5 md5;
     crypto::Sha256 sha256;
     std::string filename;
@@ -148,16 +159,20 @@ void UploadState::store(const Request &req, Response &res, bool complete) {
         return refuse(400, "the uploaded file is empty");
     // Only audio that the server reads and plays is kept: anything else would
     // be listed as a song, and sent to players as one.
-    const std::string incoming = file->path().string();
-    const auto tags = readTags(incoming, TagDepth::Quick);
-    if (!tags || !decodesAsAudio(incoming))
+    const auto tags = readTags(file->readBack(), TagDepth::Quick);
+    if (!tags || !decodesAsAudio(file->readBack()))
         return refuse(415, "the file is not audio of an accepted format");
 
     StoredFile stored;
     stored.size = static_cast<std::int64_t>(file->size());
     stored.md5 = md5.finalHex();
     stored.sha256 = sha256.finalHex();
-    stored.relPath = ctx.blobs.commit(*file);
+    try {
+        stored.relPath = file->commit();
+    } catch (const objects::ObjectError &e) {
+        std::fprintf(stderr, "cannot store an upload: %s\n", e.what());
+        return refuse(507, "the server could not store the file");
+    }
 
     std::string name = filename;
     if (name.empty())
@@ -170,11 +185,11 @@ void UploadState::store(const Request &req, Response &res, bool complete) {
         media = ctx.store.addUpload(stored, describe(session.userId, name, stored.md5, tags),
                                     reused, &kept, &*tags);
     } catch (...) {
-        ctx.blobs.remove(stored.relPath);
+        removeQuietly(stored.relPath);
         throw;
     }
     if (reused)
-        ctx.blobs.remove(stored.relPath);
+        removeQuietly(stored.relPath);
 
     json::Value reply = envelope("SUCCESS");
     json::Value item;

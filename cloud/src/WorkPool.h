@@ -16,7 +16,8 @@
 
 namespace cloud {
 
-enum class WorkKind { Cover, Transcode };
+// Transfer: reading a remote store's bytes for a download or a stream.
+enum class WorkKind { Cover, Transcode, Transfer };
 
 class WorkPool {
 public:

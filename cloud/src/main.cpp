@@ -1,5 +1,4 @@
 // sonarbox-cloud: serve the protocol, manage accounts, fill the catalogue.
-#include "BlobStore.h"
 #include "CloudServer.h"
 #include "Importer.h"
 #include "Json.h"
@@ -7,6 +6,7 @@
 #include "Migrations.h"
 #include "PlayerSecrets.h"
 #include "ServerContext.h"
+#include "objects/ObjectStore.h"
 
 #include <csignal>
 #include <cstdio>
@@ -51,11 +51,18 @@ const char *kUsage = R"(usage:
       --recognition-clients ID:TAG[,ID:TAG...]  the engine credentials it accepts
       --recognition-rate N      lookups per second of one client (50)
       --keep-retired-seconds-for-tests S  keep retired items S seconds, not 30 days
+      --objects s3://BUCKET[/PREFIX]?endpoint=URL&region=REGION
+                                keep stored files in this S3-compatible bucket, not
+                                in the data folder; credentials from the environment
+                                (SONARBOX_S3_ACCESS_KEY_ID, SONARBOX_S3_SECRET_ACCESS_KEY)
+      --objects-credentials FILE  or from this 0600 file (access_key_id=…,
+                                secret_access_key=…)
   sonarbox-cloud add-user --data DIR EMAIL PASSWORD [--first NAME] [--last NAME]
       [--web-only] [--pbkdf2-iterations N]
   sonarbox-cloud add-facebook-user --data DIR EMAIL PASSWORD [--first NAME] [--last NAME]
       [--pbkdf2-iterations N]
-  sonarbox-cloud import --data DIR [--recognition-catalog PATH] FILE...
+  sonarbox-cloud import --data DIR [--recognition-catalog PATH]
+      [--objects URL [--objects-credentials FILE]] FILE...
   sonarbox-cloud remove-device --data DIR EMAIL DEVICE
   sonarbox-cloud add-player-password --data DIR EMAIL NAME
   sonarbox-cloud list-player-passwords --data DIR EMAIL
@@ -170,6 +177,10 @@ Config configFrom(const Args &args) {
     c.recognitionRate = std::max(1, intOption(args, "--recognition-rate", 50));
     c.keepRetiredSeconds =
         intOption(args, "--keep-retired-seconds-for-tests", static_cast<int>(c.keepRetiredSeconds));
+    if (const auto it = args.options.find("--objects"); it != args.options.end())
+        c.objects = it->second;
+    if (const auto it = args.options.find("--objects-credentials"); it != args.options.end())
+        c.objectsCredentials = it->second;
     if (const auto it = args.options.find("--public-url"); it != args.options.end()) {
         c.publicUrl = it->second;
         while (!c.publicUrl.empty() && c.publicUrl.back() == '/')
@@ -341,7 +352,8 @@ int import(const Args &args) {
     if (config.dataDir.empty())
         throw std::runtime_error("import needs --data DIR");
     Store store(config.databaseLocation());
-    BlobStore blobs(config.dataDir);
+    const auto objects =
+        objects::openObjectStore(config.objects, config.dataDir, config.objectsCredentials);
     std::unique_ptr<RecognitionCatalog> recognition;
     if (args.options.count("--recognition-catalog"))
         recognition =
@@ -349,7 +361,7 @@ int import(const Args &args) {
     int failures = 0;
     for (const auto &file : args.positional) {
         try {
-            const ImportResult r = importFile(store, blobs, file, recognition.get());
+            const ImportResult r = importFile(store, *objects, file, recognition.get());
             std::cout << "imported " << file << " as " << r.catalogId << " md5 " << r.checksum;
             if (r.fingerprintId)
                 std::cout << " fingerprintId " << *r.fingerprintId;

@@ -129,6 +129,7 @@ std::vector<std::string> TestServer::backendArgs() const {
     std::vector<std::string> args = {"--data", dataArg()};
     if (!database_.empty())
         args.insert(args.end(), {"--database", database_});
+
     return args;
 }
 

@@ -1,0 +1,45 @@
+// A one-node object store speaking S3 on 127.0.0.1 for a test: the Debian
+// swift packages with their s3api middleware, started from
+// support/swift-s3.py with a folder of its own, and gone with the test.
+#pragma once
+
+#include "objects/S3Store.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace cloudtest {
+
+class S3TestServer {
+public:
+    // Starts the store and waits until it answers; throws when it does not.
+    S3TestServer();
+    ~S3TestServer();
+    S3TestServer(const S3TestServer &) = delete;
+    S3TestServer &operator=(const S3TestServer &) = delete;
+
+    std::string endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    // tempauth's access keys are "account:user".
+    static std::string accessKey() { return "sonarbox:tester"; }
+    static std::string secret() { return "not-a-real-secret-7Yq"; }
+
+    // A new, empty bucket.
+    std::string freshBucket();
+    // Options for a store on `bucket`, spooling into `spoolDir`.
+    cloud::objects::S3Options options(const std::string &bucket,
+                                      const std::filesystem::path &spoolDir) const;
+    // The --objects address of `bucket`.
+    std::string url(const std::string &bucket) const;
+
+private:
+    void shutDown();
+
+    std::filesystem::path folder_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+    int buckets_ = 0;
+};
+
+} // namespace cloudtest
