@@ -2,6 +2,7 @@
 // libpq. Parameters go separately from the statement's text, never spliced
 // into it; results come back as text and are read as the SQLite ones are.
 #include "Database.h"
+#include "Json.h"
 
 #include <libpq-fe.h>
 
@@ -62,45 +63,9 @@ std::string numberedParameters(std::string_view sql, int &count) {
 // bytes. What a client sends that text cannot hold becomes U+FFFD, so a
 // lookup with it finds nothing instead of failing.
 std::string validText(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
-    const std::size_t n = s.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char c = p[i];
-        std::size_t len = 0;
-        std::uint32_t cp = 0;
-        if (c >= 0x01 && c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        }
-        bool ok = len > 0 && i + len <= n;
-        for (std::size_t k = 1; ok && k < len; ++k) {
-            ok = (p[i + k] & 0xC0) == 0x80;
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        if (ok)
-            ok = !(len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) &&
-                 !(len == 4 && (cp < 0x10000 || cp > 0x10FFFF));
-        if (!ok) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-            continue;
-        }
-        out.append(s.substr(i, len));
-        i += len;
-    }
+    std::string out = json::toValidUtf8(s);
+    for (std::size_t at = out.find('\0'); at != std::string::npos; at = out.find('\0', at))
+        out.replace(at, 1, "\xEF\xBF\xBD");
     return out;
 }
 

@@ -21,6 +21,12 @@ std::string orUnknown(const std::string &s) {
     return s.empty() ? "Unknown" : s;
 }
 
+// `column` holds `text` anywhere, ignoring ASCII case: the clause, whose one
+// parameter takes likePattern(text).
+std::string containsClause(const Database &db, const char *column) {
+    return std::string(column).append(" ").append(db.like()).append(" ? ESCAPE '\\'");
+}
+
 std::string likePattern(const std::string &text) {
     std::string out = "%";
     for (const char c : text) {
@@ -396,8 +402,7 @@ std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
     if (query.starredOnly)
         f.add("st.created_ms IS NOT NULL");
     if (!query.text.empty())
-        f.add(std::string("s.search ").append(db_.like()) + " ? ESCAPE '\\'",
-              likePattern(query.text));
+        f.add(containsClause(db_, "s.search"), likePattern(query.text));
     const std::string disc = std::string(db_.greatest()) + "(s.disc, 1)";
     const std::string order = query.random       ? "random()"
                               : query.addedOrder ? "s.media_id"
@@ -431,8 +436,7 @@ std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
     if (!query.artistId.empty())
         f.add("a.artist_id = ?", query.artistId);
     if (!query.text.empty())
-        f.add(std::string("a.name ").append(db_.like()) + " ? ESCAPE '\\'",
-              likePattern(query.text));
+        f.add(containsClause(db_, "a.name"), likePattern(query.text));
     std::string order = db_.nocase("a.name");
     switch (query.order) {
     case AlbumOrder::Random:
@@ -504,8 +508,7 @@ std::vector<Artist> Store::artists(std::int64_t userId, const ArtistQuery &query
     if (!query.id.empty())
         f.add("r.artist_id = ?", query.id);
     if (!query.text.empty())
-        f.add(std::string("r.name ").append(db_.like()) + " ? ESCAPE '\\'",
-              likePattern(query.text));
+        f.add(containsClause(db_, "r.name"), likePattern(query.text));
     if (query.starredOnly)
         f.add("st.created_ms IS NOT NULL");
     std::lock_guard lock(mutex_);

@@ -121,6 +121,13 @@ TestServer::TestServer(std::vector<std::string> extraArgs)
     start();
 }
 
+TestServer::TestServer(const TestServer &other, std::vector<std::string> extraArgs)
+    : extraArgs_(std::move(extraArgs))
+    , sharedData_(other.dataDir())
+    , database_(other.database_) {
+    start();
+}
+
 std::string TestServer::databaseLocation() const {
     return database_.empty() ? (dataDir() / "cloud.sqlite").string() : database_;
 }

@@ -45,6 +45,9 @@ struct Reply {
 class TestServer {
 public:
     explicit TestServer(std::vector<std::string> extraArgs = {});
+    // A second server on `other`'s data folder and database, as a second
+    // process behind a balancer would be.
+    TestServer(const TestServer &other, std::vector<std::string> extraArgs);
     ~TestServer();
 
     void start();
@@ -52,8 +55,10 @@ public:
     void killHard(); // SIGKILL and wait
     int port() const { return port_; }
     pid_t pid() const { return pid_; }
-    const std::filesystem::path &dataDir() const { return data_.path(); }
-    std::string dataArg() const { return data_.path().string(); }
+    const std::filesystem::path &dataDir() const {
+        return sharedData_.empty() ? data_.path() : sharedData_;
+    }
+    std::string dataArg() const { return dataDir().string(); }
     // The server's database: the SQLite file's path, or its own PostgreSQL
     // database on the scaled back end.
     std::string databaseLocation() const;
@@ -100,7 +105,8 @@ public:
 private:
     std::vector<std::string> extraArgs_;
     TempDir data_;
-    std::string database_; // scaled back end: its PostgreSQL address
+    std::filesystem::path sharedData_; // another server's, when sharing it
+    std::string database_;             // scaled back end: its PostgreSQL address
     pid_t pid_ = -1;
     int port_ = 0;
 };
