@@ -1,9 +1,9 @@
 #include "CloudServer.h"
 
+#include "Housekeeping.h"
 #include "RecognitionLookupRoutes.h"
 #include "ServerContext.h"
 #include "TagReader.h"
-#include "objects/CleanUp.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,7 +17,7 @@ namespace cloud {
 
 namespace {
 
-constexpr std::chrono::hours kRemoteCleanUpGrace{24};
+constexpr std::chrono::hours kLoneBucketGrace{24};
 
 http::ServerLimits limitsOf(const Config &config) {
     http::ServerLimits l;
@@ -31,14 +31,10 @@ http::ServerLimits limitsOf(const Config &config) {
     return l;
 }
 
-// Items retired longer ago than the keeping time leave the database, and
-// their files the disk unless another item or the catalogue holds the same bytes.
 void removeExpiredRetired(ServerContext &ctx) {
     try {
         const auto removal =
-            ctx.store.removeRetired(nowMs() - ctx.config.keepRetiredSeconds * 1000);
-        for (const auto &relPath : removal.files)
-            ctx.objects->remove(relPath);
+            cloud::removeExpiredRetired(ctx.store, *ctx.objects, ctx.config.keepRetiredSeconds);
         if (removal.items > 0)
             std::fprintf(stderr, "removed %d retired items and %zu files\n", removal.items,
                          removal.files.size());
@@ -49,12 +45,15 @@ void removeExpiredRetired(ServerContext &ctx) {
 }
 
 // A server alone on its folder removes every unfinished or unrecorded file
-// at its start. Other processes may be writing into an object store right
-// now: there only what is older than a day goes.
+// at its start. Servers sharing a database may be writing into the store
+// right now: there the gc command does it, with a grace period.
 void cleanUpAtStart(ServerContext &ctx) {
+    if (!ctx.config.database.empty())
+        return;
+    // A bucket may still be written by an import or a copy under way.
     const auto cutoff = ctx.objects->isLocal()
                             ? std::chrono::system_clock::time_point::max()
-                            : std::chrono::system_clock::now() - kRemoteCleanUpGrace;
+                            : std::chrono::system_clock::now() - kLoneBucketGrace;
     const auto result = objects::cleanUp(*ctx.objects, ctx.store.referencedFiles(), cutoff);
     if (result.removed + result.abandoned > 0)
         std::fprintf(stderr, "removed %d unfinished or unrecorded files\n",

@@ -1,5 +1,7 @@
 // sonarbox-cloud: serve the protocol, manage accounts, fill the catalogue.
 #include "CloudServer.h"
+#include "CopyData.h"
+#include "Housekeeping.h"
 #include "Importer.h"
 #include "Json.h"
 #include "Library.h"
@@ -10,6 +12,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -69,6 +72,14 @@ const char *kUsage = R"(usage:
   sonarbox-cloud remove-player-password --data DIR EMAIL NAME
   sonarbox-cloud migrate --data DIR | --database URL
       brings the schema to this version (a SQLite file also migrates at start)
+  sonarbox-cloud copy --from-data DIR --data DIR2 [--database URL] [--objects URL]
+      copies a stopped household server's accounts, libraries, stored files and keys
+      to DIR2 and the database and store named; checks every stored file's digest
+      there; run again, it copies what is missing
+  sonarbox-cloud gc --data DIR [--objects URL] [--grace-minutes N]
+      removes retired items past their keeping time, and stored files and
+      unfinished uploads that no record names and nothing changed for N minutes
+      (360); safe while servers run on the same database and store
 Every command takes --database URL as serve does.
 )";
 
@@ -343,6 +354,47 @@ int migrateSchema(const Args &args) {
     return 0;
 }
 
+int collect(const Args &args) {
+    const Config config = configFrom(args);
+    const int graceMinutes = intOption(args, "--grace-minutes", 360);
+    if (config.dataDir.empty() && config.objects.empty())
+        throw std::runtime_error("gc needs the stored files: --data DIR or --objects URL");
+    Store store(config.databaseLocation());
+    const auto objects =
+        objects::openObjectStore(config.objects, config.dataDir, config.objectsCredentials);
+    const Collected c = collectGarbage(store, *objects, config.keepRetiredSeconds,
+                                       std::chrono::minutes(graceMinutes));
+    std::cout << "removed " << c.retired.items << " retired items and " << c.retired.files.size()
+              << " of their files, " << c.objects.removed << " unrecorded files and "
+              << c.objects.abandoned << " unfinished uploads; kept " << c.objects.young
+              << " younger than " << graceMinutes << " minutes\n";
+    return 0;
+}
+
+int copy(const Args &args) {
+    const auto from = args.options.find("--from-data");
+    if (from == args.options.end()) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const Config config = configFrom(args);
+    if (config.dataDir.empty())
+        throw std::runtime_error("copy needs --data DIR for the destination's keys");
+    std::error_code same;
+    if (std::filesystem::equivalent(from->second, config.dataDir, same))
+        throw std::runtime_error("copy needs two different data folders");
+    Database database(config.databaseLocation());
+    const auto objects =
+        objects::openObjectStore(config.objects, config.dataDir, config.objectsCredentials);
+    const CopyReport r =
+        copyDataFolder(from->second, {database, *objects, config.dataDir},
+                       [](const std::string &line) { std::cerr << line << std::endl; });
+    std::cout << "copied " << r.filesCopied << " stored files (" << r.bytesCopied << " bytes) and "
+              << r.rowsCopied << " records; " << r.filesPresent
+              << " files were there already; every file's checksum matches\n";
+    return 0;
+}
+
 int import(const Args &args) {
     if (args.positional.empty()) {
         std::cerr << kUsage;
@@ -404,6 +456,10 @@ int main(int argc, char **argv) {
             return import(args);
         if (command == "migrate")
             return migrateSchema(args);
+        if (command == "gc")
+            return collect(args);
+        if (command == "copy")
+            return copy(args);
         if (command == "remove-device")
             return removeDevice(args);
         if (command == "add-player-password" || command == "list-player-passwords" ||

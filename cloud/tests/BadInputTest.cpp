@@ -22,13 +22,6 @@ namespace {
 const std::string kUser = "ann@example.org";
 const std::string kPassword = "s3cret pass";
 
-int filesIn(const fs::path &dir) {
-    int n = 0;
-    for ([[maybe_unused]] const auto &e : fs::recursive_directory_iterator(dir))
-        ++n;
-    return n;
-}
-
 // Sends raw bytes on a fresh connection and returns what comes back within
 // the time limit (the connection may stay open).
 std::string rawExchange(int port, const std::string &bytes, bool closeAfterSend = false,
@@ -135,8 +128,8 @@ TEST_F(BadInputTest, OversizedBodiesAreRefusedBeforeTheyAreRead) {
                                                         "\r\n{\"getToken\"");
     EXPECT_NE(json.find(" 413 "), std::string::npos) << json;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(filesIn(server.dataDir() / "incoming"), 0);
-    EXPECT_EQ(filesIn(server.dataDir() / "media"), 0);
+    EXPECT_EQ(server.unfinishedCount(), 0);
+    EXPECT_EQ(server.storedCount(), 0);
     expectAlive();
 }
 
@@ -148,8 +141,8 @@ TEST_F(BadInputTest, UploadOverTheLimitWhileStreamingLeavesNothing) {
     EXPECT_EQ(r.status, 413);
     EXPECT_EQ(r.headers.count("x-upload-limit") ? r.headers.at("x-upload-limit") : "", "1048576");
     EXPECT_EQ(small.upload(session, "fits.mp3", wavBytes(1024 * 1024, "y")).status, 200);
-    EXPECT_EQ(filesIn(small.dataDir() / "incoming"), 0);
-    EXPECT_EQ(filesIn(small.dataDir() / "media"), 1);
+    EXPECT_EQ(small.unfinishedCount(), 0);
+    EXPECT_EQ(small.storedCount(), 1);
 }
 
 // Why an upload would be refused before its body is read, asked without the
@@ -174,7 +167,7 @@ TEST_F(BadInputTest, AnUploadCheckAnswersAsTheUploadWouldBeforeItsBody) {
     const Reply fits = check("104857600", cookie);
     EXPECT_EQ(fits.status, 200);
     EXPECT_EQ(limitOf(fits), "104857600");
-    EXPECT_EQ(filesIn(server.dataDir() / "incoming"), 0);
+    EXPECT_EQ(server.unfinishedCount(), 0);
 }
 
 TEST_F(BadInputTest, CutOffUploadLeavesNoHalfFile) {
@@ -198,8 +191,8 @@ TEST_F(BadInputTest, CutOffUploadLeavesNoHalfFile) {
                            std::to_string(unterminated.size()) + "\r\n\r\n" + unterminated);
     EXPECT_NE(reply.find(" 400 "), std::string::npos) << reply;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(filesIn(server.dataDir() / "incoming"), 0);
-    EXPECT_EQ(filesIn(server.dataDir() / "media"), 0);
+    EXPECT_EQ(server.unfinishedCount(), 0);
+    EXPECT_EQ(server.storedCount(), 0);
     const auto listing = server.listing(cookie, 0).json();
     ASSERT_TRUE(listing);
     EXPECT_TRUE(listing->find("updatedUserMedias")->asArray().empty());
@@ -228,7 +221,7 @@ TEST_F(BadInputTest, HostileFileNamesStayInsideTheDataFolder) {
         EXPECT_TRUE(seen.count(stored)) << stored;
     EXPECT_FALSE(fs::exists(server.dataDir().parent_path() / "escape.mp3"));
     EXPECT_FALSE(fs::exists(server.dataDir() / "escape.mp3"));
-    EXPECT_EQ(filesIn(server.dataDir() / "media"), static_cast<int>(names.size()));
+    EXPECT_EQ(server.storedCount(), static_cast<int>(names.size()));
 }
 
 TEST_F(BadInputTest, RefusedUploadsKeepTheConnectionUsable) {
@@ -236,7 +229,7 @@ TEST_F(BadInputTest, RefusedUploadsKeepTheConnectionUsable) {
     EXPECT_EQ(noSession.status, 401);
     EXPECT_EQ(noSession.member("responseText"), "No Session");
     EXPECT_EQ(server.post("/Vexmusic/controllers/DesktopUploadMedia", "{}", cookie).status, 400);
-    EXPECT_EQ(filesIn(server.dataDir() / "media"), 0);
+    EXPECT_EQ(server.storedCount(), 0);
 }
 
 TEST_F(BadInputTest, DownloadsAreRefusedToStrangersAndForgers) {

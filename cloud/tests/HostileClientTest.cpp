@@ -56,14 +56,12 @@ std::string tokenAuth(const std::string &user, const std::string &password) {
     return "u=" + percentEncode(user) + "&t=" + md5Hex(password + salt) + "&s=" + salt;
 }
 
-// The only file under media/, the stored copy of a single upload.
-fs::path onlyStoredFile(const TestServer &server) {
-    std::vector<fs::path> files;
-    for (const auto &entry : fs::directory_iterator(server.dataDir() / "media"))
-        files.push_back(entry.path());
-    if (files.size() != 1)
-        throw std::runtime_error("expected one stored file, found " + std::to_string(files.size()));
-    return files.front();
+// The key of the only stored object, the stored copy of a single upload.
+std::string onlyStoredKey(const TestServer &server) {
+    const auto keys = server.storedKeys();
+    if (keys.size() != 1)
+        throw std::runtime_error("expected one stored file, found " + std::to_string(keys.size()));
+    return keys.front();
 }
 
 std::string firstSongId(TestServer &server, const std::string &apiKey) {
@@ -242,8 +240,8 @@ TEST(HostileUploadTest, OnlyAudioOfAnAcceptedFormatIsStored) {
         EXPECT_EQ(r.member("responseText"), "the file is not audio of an accepted format") << name;
         EXPECT_EQ(header(r, "x-content-type-options"), "nosniff") << name;
     }
-    EXPECT_TRUE(fs::is_empty(server.dataDir() / "media"));
-    EXPECT_TRUE(fs::is_empty(server.dataDir() / "incoming"));
+    EXPECT_EQ(server.storedCount(), 0);
+    EXPECT_EQ(server.unfinishedCount(), 0);
 
     // Every kind of file the desktop client offers is taken, and listed as what it is.
     const auto make = [&work](const std::string &name, const std::string &args) {
@@ -297,7 +295,10 @@ TEST(HostileUploadTest, AStoredPlaylistStreamsNothingFromOutside) {
     const std::string playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10.0,\n" +
                                  secret.string() + "\n#EXT-X-ENDLIST\n";
     server.stop();
-    std::ofstream(onlyStoredFile(server), std::ios::binary | std::ios::trunc) << playlist;
+    const auto objects = server.objects();
+    auto replaced = objects->createAt(onlyStoredKey(server));
+    ASSERT_TRUE(replaced->write(playlist.data(), playlist.size()));
+    replaced->commit();
     server.start();
 
     const OpenWatch watch(secret);
@@ -345,7 +346,7 @@ TEST(HostileCoverTest, ScaledCoversAreKeptInMemory) {
     ASSERT_EQ(first.status, 200);
     ASSERT_EQ(header(first, "content-type"), "image/jpeg");
     // With the file gone, only the kept picture can answer.
-    fs::remove(onlyStoredFile(server));
+    server.objects()->remove(onlyStoredKey(server));
     const Reply again = server.get(path + "&size=100");
     EXPECT_EQ(again.status, 200);
     EXPECT_TRUE(again.body == first.body);

@@ -31,8 +31,7 @@ namespace {
 constexpr std::size_t kPart = 5u << 20;
 
 S3TestServer &s3Server() {
-    static S3TestServer server;
-    return server;
+    return S3TestServer::shared();
 }
 
 std::string bytesOf(std::size_t size, unsigned seed) {

@@ -33,6 +33,11 @@ std::string readAll(const fs::path &path) {
 
 } // namespace
 
+S3TestServer &S3TestServer::shared() {
+    static S3TestServer server;
+    return server;
+}
+
 S3TestServer::S3TestServer() {
     std::string pattern = (fs::temp_directory_path() / "sonarbox-s3-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
@@ -105,6 +110,18 @@ cloud::objects::S3Options S3TestServer::options(const std::string &bucket,
 
 std::string S3TestServer::url(const std::string &bucket) const {
     return "s3://" + bucket + "?endpoint=" + endpoint() + "&region=us-east-1";
+}
+
+void S3TestServer::writeCredentials(const fs::path &path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("cannot write " + path.string());
+    std::string text = "access_key_id=";
+    text.append(accessKey()).append("\nsecret_access_key=").append(secret()).append("\n");
+    const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    ::close(fd);
+    if (!written)
+        throw std::runtime_error("cannot write " + path.string());
 }
 
 } // namespace cloudtest

@@ -17,6 +17,9 @@ public:
     // Starts the store and waits until it answers; throws when it does not.
     S3TestServer();
     ~S3TestServer();
+    // One store for the whole test program, started on first use from the
+    // test's main thread; every server on it gets a bucket of its own.
+    static S3TestServer &shared();
     S3TestServer(const S3TestServer &) = delete;
     S3TestServer &operator=(const S3TestServer &) = delete;
 
@@ -32,6 +35,8 @@ public:
                                       const std::filesystem::path &spoolDir) const;
     // The --objects address of `bucket`.
     std::string url(const std::string &bucket) const;
+    // Writes a 0600 credentials file for --objects-credentials at `path`.
+    static void writeCredentials(const std::filesystem::path &path);
 
 private:
     void shutDown();

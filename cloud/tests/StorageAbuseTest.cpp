@@ -26,13 +26,6 @@ std::string fromHex(const std::string &hex) {
     return out;
 }
 
-int storedFiles(const TestServer &server) {
-    int n = 0;
-    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(server.dataDir() / "media"))
-        ++n;
-    return n;
-}
-
 TEST(StorageAbuseTest, FilesWithTheSameMd5AreNotTakenForEachOther) {
     // The two 128-byte messages published in 2004 as the first MD5 collision,
     // each followed by the same song: the digests still agree, and the server
@@ -67,7 +60,7 @@ TEST(StorageAbuseTest, FilesWithTheSameMd5AreNotTakenForEachOther) {
     const std::int64_t bobId = purchasedId(server.upload(bob, "b.mp3", second));
     ASSERT_GT(annId, 0);
     ASSERT_GT(bobId, 0);
-    const int afterCollision = storedFiles(server);
+    const int afterCollision = server.storedCount();
 
     // Each gets back the bytes they sent, not the other's.
     EXPECT_EQ(server.download(ann, annId, "ann@example.org", kPassword).body, first);
@@ -77,22 +70,15 @@ TEST(StorageAbuseTest, FilesWithTheSameMd5AreNotTakenForEachOther) {
     // Truly identical bytes still share one stored copy.
     const std::int64_t cyId = purchasedId(server.upload(cy, "c.mp3", first));
     EXPECT_EQ(server.download(cy, cyId, "cy@example.org", kPassword).body, first);
-    EXPECT_EQ(storedFiles(server), 2);
+    EXPECT_EQ(server.storedCount(), 2);
     std::printf("[figure] colliding MD5 pair: %d stored files, identical third upload: %d\n",
-                afterCollision, storedFiles(server));
+                afterCollision, server.storedCount());
 
     // A restart keeps the files apart (the clean-up keeps both).
     server.stop();
     server.start();
     const std::string bobAgain = server.loginOrFail("bob@example.org", kPassword);
     EXPECT_EQ(server.download(bobAgain, bobId, "bob@example.org", kPassword).body, second);
-}
-
-int entriesIn(const fs::path &dir) {
-    int n = 0;
-    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir))
-        ++n;
-    return n;
 }
 
 // Distinct audio each time, so nothing is shared between uploads.
@@ -143,15 +129,14 @@ TEST(StorageAbuseTest, AnAccountCannotStoreBeyondItsQuota) {
         accepted += u.get() == 200 ? 1 : 0;
     // Interleaved, they may even all run out of room; never may more than fit.
     EXPECT_LE(accepted, 2);
-    EXPECT_EQ(entriesIn(wide.dataDir() / "incoming"), 0);
+    EXPECT_EQ(wide.unfinishedCount(), 0);
 
     // Someone else is not held back by the full account.
     EXPECT_EQ(server.upload(ann, "mine.mp3", filler(600 * kib, 'z')).status, 200);
-    EXPECT_EQ(entriesIn(server.dataDir() / "incoming"), 0);
-    EXPECT_EQ(storedFiles(server), 3);
+    EXPECT_EQ(server.unfinishedCount(), 0);
+    EXPECT_EQ(server.storedCount(), 3);
     std::uintmax_t bytes = 0;
-    for (const auto &entry : fs::directory_iterator(server.dataDir() / "media"))
-        bytes += entry.file_size();
+    server.objects()->list([&](const cloud::objects::ObjectEntry &e) { bytes += e.size; });
     std::printf("[figure] 1 MiB quota: 4 uploads of 1.7 MiB by one account stored %ju KiB "
                 "for it, 4 parallel 400 KiB uploads accepted: %d\n",
                 (bytes - 600 * kib) / kib, accepted);
@@ -166,8 +151,8 @@ TEST(StorageAbuseTest, UploadsStopBeforeTheDiskRunsLow) {
     const Reply r = server.upload(ann, "a.mp3", filler(100 * 1024, 'a'));
     EXPECT_EQ(r.status, 507);
     EXPECT_EQ(r.member("responseText"), "the server is low on disk space");
-    EXPECT_EQ(storedFiles(server), 0);
-    EXPECT_EQ(entriesIn(server.dataDir() / "incoming"), 0);
+    EXPECT_EQ(server.storedCount(), 0);
+    EXPECT_EQ(server.unfinishedCount(), 0);
     // Everything else keeps working.
     EXPECT_EQ(server.listing(ann, 0).status, 200);
 }

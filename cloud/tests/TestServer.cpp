@@ -2,6 +2,7 @@
 
 #include "Crypto.h"
 #include "PostgresTestServer.h"
+#include "S3TestServer.h"
 #include "TestChild.h"
 
 #include <httplib.h>
@@ -110,21 +111,26 @@ bool scaledBackend() {
     return backend && std::string(backend) == "scaled";
 }
 
-TestServer::TestServer(std::vector<std::string> extraArgs)
+TestServer::TestServer(std::vector<std::string> extraArgs, Backend backend, Launch launch)
     : extraArgs_(std::move(extraArgs)) {
-    if (scaledBackend()) {
+    if (scaledBackend() && backend == Backend::UnderTest) {
         database_ = PostgresTestServer::shared().createDatabase();
+        auto &s3 = S3TestServer::shared();
+        objects_ = s3.url(s3.freshBucket());
+        S3TestServer::writeCredentials(credentialsFile());
         const auto migrated = run({"migrate"});
         if (migrated.exitCode != 0)
             throw std::runtime_error("migrate failed: " + migrated.output);
     }
-    start();
+    if (launch == Launch::Now)
+        start();
 }
 
 TestServer::TestServer(const TestServer &other, std::vector<std::string> extraArgs)
     : extraArgs_(std::move(extraArgs))
     , sharedData_(other.dataDir())
-    , database_(other.database_) {
+    , database_(other.database_)
+    , objects_(other.objects_) {
     start();
 }
 
@@ -136,6 +142,9 @@ std::vector<std::string> TestServer::backendArgs() const {
     std::vector<std::string> args = {"--data", dataArg()};
     if (!database_.empty())
         args.insert(args.end(), {"--database", database_});
+    if (!objects_.empty())
+        args.insert(args.end(),
+                    {"--objects", objects_, "--objects-credentials", credentialsFile().string()});
 
     return args;
 }
@@ -144,6 +153,36 @@ CommandResult TestServer::run(std::vector<std::string> args) const {
     const auto backend = backendArgs();
     args.insert(args.begin() + (args.empty() ? 0 : 1), backend.begin(), backend.end());
     return runCloud(args);
+}
+
+fs::path TestServer::credentialsFile() const {
+    return dataDir() / "s3.credentials";
+}
+
+std::unique_ptr<cloud::objects::ObjectStore> TestServer::objects() const {
+    return cloud::objects::openObjectStore(objects_, dataDir(),
+                                           objects_.empty() ? fs::path() : credentialsFile());
+}
+
+std::vector<std::string> TestServer::storedKeys() const {
+    std::vector<std::string> keys;
+    objects()->list([&](const cloud::objects::ObjectEntry &e) {
+        if (!e.unfinished)
+            keys.push_back(e.key);
+    });
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+int TestServer::unfinishedCount() const {
+    int n = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dataDir() / "incoming", ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        ++n;
+    if (!objects_.empty())
+        objects()->list([&](const cloud::objects::ObjectEntry &e) { n += e.unfinished ? 1 : 0; });
+    return n;
 }
 
 TestServer::~TestServer() {

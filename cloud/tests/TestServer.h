@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Json.h"
+#include "objects/ObjectStore.h"
 
 #include <filesystem>
 #include <map>
@@ -44,7 +45,11 @@ struct Reply {
 
 class TestServer {
 public:
-    explicit TestServer(std::vector<std::string> extraArgs = {});
+    // Household: SQLite and the data folder whatever the back end under test.
+    enum class Backend { UnderTest, Household };
+    enum class Launch { Now, Later };
+    explicit TestServer(std::vector<std::string> extraArgs = {},
+                        Backend backend = Backend::UnderTest, Launch launch = Launch::Now);
     // A second server on `other`'s data folder and database, as a second
     // process behind a balancer would be.
     TestServer(const TestServer &other, std::vector<std::string> extraArgs);
@@ -67,6 +72,15 @@ public:
     std::vector<std::string> backendArgs() const;
     // A sonarbox-cloud command (`args[0]`) on this server's data.
     CommandResult run(std::vector<std::string> args) const;
+    // The server's stored files as the server sees them: its data folder's
+    // media/, or its bucket on the scaled back end.
+    std::unique_ptr<cloud::objects::ObjectStore> objects() const;
+    // The keys of every finished stored object.
+    std::vector<std::string> storedKeys() const;
+    int storedCount() const { return static_cast<int>(storedKeys().size()); }
+    // Uploads begun and neither finished nor removed: files in incoming/, and
+    // unfinished multipart uploads in the bucket.
+    int unfinishedCount() const;
 
     void addUser(const std::string &email, const std::string &password,
                  const std::vector<std::string> &extra = {});
@@ -103,10 +117,13 @@ public:
     static std::string sessionId(const std::string &cookie);
 
 private:
+    std::filesystem::path credentialsFile() const;
+
     std::vector<std::string> extraArgs_;
     TempDir data_;
     std::filesystem::path sharedData_; // another server's, when sharing it
     std::string database_;             // scaled back end: its PostgreSQL address
+    std::string objects_;              // scaled back end: its bucket's --objects address
     pid_t pid_ = -1;
     int port_ = 0;
 };

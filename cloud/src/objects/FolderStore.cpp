@@ -32,10 +32,10 @@ std::chrono::system_clock::time_point modifiedAt(const struct stat &st) {
 
 class IncomingFile : public IncomingObject {
 public:
-    IncomingFile(int fd, fs::path path, fs::path media)
+    IncomingFile(int fd, fs::path path, fs::path target)
         : fd_(fd)
         , path_(std::move(path))
-        , media_(std::move(media)) {}
+        , target_(std::move(target)) {}
     IncomingFile(const IncomingFile &) = delete;
     IncomingFile &operator=(const IncomingFile &) = delete;
 
@@ -76,20 +76,19 @@ public:
             throw ObjectError(
                 std::error_code(flushed ? errno : error, std::generic_category()).message() +
                 ": cannot flush an incoming file");
-        const std::string key = crypto::randomHex(16);
         std::error_code ec;
-        fs::rename(path_, media_ / key, ec);
+        fs::rename(path_, target_, ec);
         if (ec)
             throw ObjectError("cannot store an incoming file: " + ec.message());
         committed_ = true;
-        syncDirectory(media_);
-        return key;
+        syncDirectory(target_.parent_path());
+        return target_.filename().string();
     }
 
 private:
     int fd_;
     fs::path path_;
-    fs::path media_;
+    fs::path target_;
     std::uint64_t size_ = 0;
     bool committed_ = false;
 };
@@ -136,13 +135,16 @@ FolderStore::FolderStore(const fs::path &dataDir)
     fs::create_directories(media_);
 }
 
-std::unique_ptr<IncomingObject> FolderStore::create() {
+std::unique_ptr<IncomingObject> FolderStore::createAt(const std::string &key) {
+    const fs::path target = mediaPath(key);
+    if (target.empty())
+        throw ObjectError("not a stored file's name: " + key);
     const fs::path path = incoming_ / (crypto::randomHex(16) + ".part");
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         throw ObjectError(std::error_code(errno, std::generic_category()).message() +
                           ": cannot create " + path.string());
-    return std::make_unique<IncomingFile>(fd, path, media_);
+    return std::make_unique<IncomingFile>(fd, path, target);
 }
 
 fs::path FolderStore::mediaPath(const std::string &key) const {

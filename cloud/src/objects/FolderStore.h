@@ -35,7 +35,7 @@ class FolderStore : public ObjectStore {
 public:
     explicit FolderStore(const std::filesystem::path &dataDir);
 
-    std::unique_ptr<IncomingObject> create() override;
+    std::unique_ptr<IncomingObject> createAt(const std::string &key) override;
     std::unique_ptr<ObjectReader> open(const std::string &key) override;
     std::optional<std::uint64_t> size(const std::string &key) override;
     void remove(const std::string &key) override;

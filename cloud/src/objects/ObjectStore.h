@@ -76,7 +76,11 @@ class ObjectStore {
 public:
     virtual ~ObjectStore() = default;
 
-    virtual std::unique_ptr<IncomingObject> create() = 0;
+    // A new object under a new random key.
+    std::unique_ptr<IncomingObject> create();
+    // A new object under `key`, which replaces any object there when it is
+    // committed: a copy of a store keeps the keys its records name.
+    virtual std::unique_ptr<IncomingObject> createAt(const std::string &key) = 0;
     // Null when there is no object under `key`; throws ObjectError when the
     // store fails.
     virtual std::unique_ptr<ObjectReader> open(const std::string &key) = 0;

@@ -535,9 +535,9 @@ bool readFully(int fd, std::uint64_t offset, std::string &out, std::size_t size)
 
 class S3Incoming : public IncomingObject {
 public:
-    S3Incoming(std::shared_ptr<Client> client, int spool)
+    S3Incoming(std::shared_ptr<Client> client, std::string key, int spool)
         : client_(std::move(client))
-        , key_(crypto::randomHex(16))
+        , key_(std::move(key))
         , spool_(spool) {}
     S3Incoming(const S3Incoming &) = delete;
     S3Incoming &operator=(const S3Incoming &) = delete;
@@ -637,10 +637,12 @@ S3Store::S3Store(S3Options options)
 
 S3Store::~S3Store() = default;
 
-std::unique_ptr<IncomingObject> S3Store::create() {
+std::unique_ptr<IncomingObject> S3Store::createAt(const std::string &key) {
+    if (key.empty())
+        throw ObjectError("an object needs a key");
     const fs::path dir =
         client_->o.spoolDir.empty() ? fs::temp_directory_path() : client_->o.spoolDir;
-    return std::make_unique<S3Incoming>(client_, makeSpool(dir));
+    return std::make_unique<S3Incoming>(client_, key, makeSpool(dir));
 }
 
 std::optional<std::uint64_t> S3Store::size(const std::string &key) {
