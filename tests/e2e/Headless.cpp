@@ -1,6 +1,7 @@
 #include "Headless.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 Headless::Headless(const QString &config)
     : m_config(config) {
@@ -26,4 +27,17 @@ int Headless::run(const QStringList &args, const QByteArray &input, QByteArray *
 
 bool Headless::start(ChildProcess &p, const QStringList &args) {
     return p.start(QStringLiteral(SONARBOX_HEADLESS_EXE), arguments(args), m_options);
+}
+
+std::optional<Summary> lastSummary(const QByteArray &output) {
+    static const QRegularExpression line(
+        QStringLiteral("(\\d+) found, (\\d+) matched without upload, (\\d+) uploaded, "
+                       "(\\d+) downloaded, (\\d+) failed"));
+    std::optional<Summary> summary;
+    for (auto it = line.globalMatch(QString::fromUtf8(output)); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        summary = Summary{m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                          m.captured(4).toInt(), m.captured(5).toInt()};
+    }
+    return summary;
 }

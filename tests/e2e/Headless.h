@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <optional>
+
 // sonarbox-headless in a home of its own, with a temporary folder of its own
 // too, so that a test can see everything a run leaves behind.
 class Headless {
@@ -30,6 +32,8 @@ public:
     }
 
     bool start(ChildProcess &p, const QStringList &args);
+    // Later runs read `config` (another server's address), in the same home.
+    void useConfig(const QString &config) { m_config = config; }
 
     // What TMPDIR names for the program.
     QString tempFolder() const { return m_home.filePath(QStringLiteral("tmp")); }
@@ -49,3 +53,11 @@ private:
     QString m_config;
     ChildProcess::Options m_options;
 };
+
+// The counts of the summary line a sync ends with ("… 3 found, 1 matched
+// without upload, 2 uploaded, 0 downloaded, 0 failed").
+struct Summary {
+    int found = -1, matched = -1, uploaded = -1, downloaded = -1, failed = -1;
+};
+// The last such line of a run's output.
+std::optional<Summary> lastSummary(const QByteArray &output);

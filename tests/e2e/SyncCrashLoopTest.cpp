@@ -65,25 +65,6 @@ QString one(const QStringList &rows) {
     return rows.size() == 1 ? rows.first() : QStringLiteral("<%1 rows>").arg(rows.size());
 }
 
-// The counts of the summary line a sync ends with ("… 3 found, 1 matched
-// without upload, 2 uploaded, 0 downloaded, 0 failed").
-struct Summary {
-    int found = -1, matched = -1, uploaded = -1, downloaded = -1, failed = -1;
-};
-
-std::optional<Summary> lastSummary(const QByteArray &output) {
-    static const QRegularExpression line(
-        QStringLiteral("(\\d+) found, (\\d+) matched without upload, (\\d+) uploaded, "
-                       "(\\d+) downloaded, (\\d+) failed"));
-    std::optional<Summary> summary;
-    for (auto it = line.globalMatch(QString::fromUtf8(output)); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        summary = Summary{m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
-                          m.captured(4).toInt(), m.captured(5).toInt()};
-    }
-    return summary;
-}
-
 // Whether a piece of the sync's work has just landed where it goes, watched
 // closely enough to catch the client before it has recorded so: the account
 // gained a song (a catalogue match, an upload), an upload's bytes have all
