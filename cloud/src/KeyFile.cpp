@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -142,6 +143,18 @@ std::string loadKeyFile(const std::filesystem::path &path, std::size_t size,
     if (auto theirs = readKey(path, size, ifRemoved))
         return *theirs;
     throw KeyFileError("the key file " + path.string() + " came and went while it was made");
+}
+
+std::string loadKey(const char *variable, const std::filesystem::path &path, std::size_t size,
+                    const std::string &ifRemoved, const std::function<std::string()> &make) {
+    const char *value = std::getenv(variable);
+    if (!value)
+        return loadKeyFile(path, size, ifRemoved, make);
+    const auto key = crypto::fromHex(value);
+    if (!key || key->size() != size)
+        throw KeyFileError(std::string(variable) + " must hold " + std::to_string(2 * size) +
+                           " hex digits");
+    return *key;
 }
 
 } // namespace cloud

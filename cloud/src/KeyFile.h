@@ -26,4 +26,11 @@ std::string loadKeyFile(const std::filesystem::path &path, std::size_t size,
                         const std::string &ifRemoved,
                         const std::function<std::string()> &make = {});
 
+// The key in the environment variable `variable`, as 2 × `size` hex digits,
+// when it is set (several machines then share one key without a file to
+// copy); else loadKeyFile(). A variable that holds no such key throws
+// KeyFileError naming it, never its value.
+std::string loadKey(const char *variable, const std::filesystem::path &path, std::size_t size,
+                    const std::string &ifRemoved, const std::function<std::string()> &make = {});
+
 } // namespace cloud

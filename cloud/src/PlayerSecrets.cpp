@@ -34,11 +34,11 @@ PlayerSecrets::PlayerSecrets(std::string key)
 }
 
 PlayerSecrets PlayerSecrets::load(const std::filesystem::path &dataDir) {
-    return PlayerSecrets(loadKeyFile(dataDir / "player.key", 32,
-                                     "a new key is made at the next start, and every player "
-                                     "password made before it stops working: remove those "
-                                     "(remove-player-password) and make new ones "
-                                     "(add-player-password)"));
+    return PlayerSecrets(loadKey("SONARBOX_PLAYER_KEY", dataDir / "player.key", 32,
+                                 "a new key is made at the next start, and every player "
+                                 "password made before it stops working: remove those "
+                                 "(remove-player-password) and make new ones "
+                                 "(add-player-password)"));
 }
 
 std::string PlayerSecrets::seal(std::string_view plain, std::int64_t userId) const {

@@ -27,14 +27,13 @@ int workerCount(int configured) {
 
 // The key that signs download addresses: older versions kept it in the database.
 std::string loadLinkKey(const std::filesystem::path &dataDir, Store &store) {
-    return loadKeyFile(dataDir / "link.key", 32,
-                       "a new key is made at the next start, and download addresses handed out "
-                       "before it stop working",
-                       [&store] {
-                           const auto legacy = store.takeLegacySecret();
-                           return legacy && legacy->size() == 32 ? *legacy
-                                                                 : crypto::randomBytes(32);
-                       });
+    return loadKey("SONARBOX_LINK_KEY", dataDir / "link.key", 32,
+                   "a new key is made at the next start, and download addresses handed out "
+                   "before it stop working",
+                   [&store] {
+                       const auto legacy = store.takeLegacySecret();
+                       return legacy && legacy->size() == 32 ? *legacy : crypto::randomBytes(32);
+                   });
 }
 } // namespace
 

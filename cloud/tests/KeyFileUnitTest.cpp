@@ -52,4 +52,27 @@ TEST_F(KeyFileRaceTest, AMadeKeyOfTheWrongSizeIsNeverPlaced) {
     EXPECT_FALSE(fs::exists(path));
 }
 
+// Machines that share a key through their environment: it wins over any
+// file, no file is made, and a malformed one is refused without showing it.
+TEST_F(KeyFileRaceTest, AKeyInTheEnvironmentIsUsedAndNeverWrittenDown) {
+    const fs::path path = dir / "link.key";
+    const std::string hex(64, 'a');
+    ::setenv("SONARBOX_TEST_KEY", hex.c_str(), 1);
+    EXPECT_EQ(cloud::loadKey("SONARBOX_TEST_KEY", path, 32, "nothing"), std::string(32, '\xaa'));
+    EXPECT_FALSE(fs::exists(path));
+    std::ofstream(path, std::ios::binary) << std::string(32, 'f');
+    EXPECT_EQ(cloud::loadKey("SONARBOX_TEST_KEY", path, 32, "nothing"), std::string(32, '\xaa'));
+
+    ::setenv("SONARBOX_TEST_KEY", "secret-but-no-key", 1);
+    try {
+        cloud::loadKey("SONARBOX_TEST_KEY", path, 32, "nothing");
+        ADD_FAILURE() << "a malformed key was taken";
+    } catch (const cloud::KeyFileError &e) {
+        EXPECT_NE(std::string(e.what()).find("SONARBOX_TEST_KEY"), std::string::npos);
+        EXPECT_EQ(std::string(e.what()).find("secret"), std::string::npos);
+    }
+    ::unsetenv("SONARBOX_TEST_KEY");
+    EXPECT_EQ(cloud::loadKey("SONARBOX_TEST_KEY", path, 32, "nothing"), std::string(32, 'f'));
+}
+
 } // namespace
