@@ -162,8 +162,10 @@ public:
     Engine engine() const override { return Engine::PostgreSQL; }
 
     void exec(std::string_view sql) override {
-        PGresult *r = PQexec(connected(), std::string(sql).c_str());
-        finish(r);
+        // Rows a statement run for its effect returns (a lock taken with
+        // SELECT) are not wanted.
+        if (PGresult *rows = finish(PQexec(connected(), std::string(sql).c_str())))
+            PQclear(rows);
     }
     std::unique_ptr<Cursor> prepare(std::string_view sql) override {
         return std::make_unique<PostgresCursor>(*this, sql);
@@ -176,7 +178,8 @@ public:
             const char *v = PQgetvalue(r, 0, 0);
             std::from_chars(v, v + PQgetlength(r, 0, 0), id);
         }
-        finish(r);
+        if (PGresult *rows = finish(r))
+            PQclear(rows);
         return id;
     }
     int changes() const override { return changes_; }
