@@ -119,6 +119,7 @@ CloudServer::CloudServer(Config config)
     addAnalyticsRoutes(server, ctx);
     addWebSiteRoutes(server, ctx);
     addSubsonicRoutes(server, ctx);
+    addHealthRoutes(server, ctx);
     addRecognitionLookupRoutes(server, ctx.config);
 }
 

@@ -24,6 +24,10 @@ public:
     explicit SharedDatabase(const std::string &location)
         : db_(location) {}
     Database &db() { return db_; }
+    void ping() {
+        std::lock_guard lock(mutex_);
+        db_.ping();
+    }
     std::mutex &mutex() { return mutex_; }
 
 private:
