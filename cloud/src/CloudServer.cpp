@@ -24,6 +24,7 @@ http::ServerLimits limitsOf(const Config &config) {
     l.threads = config.threads;
     l.connections = config.maxConnections;
     l.connectionsPerAddress = config.maxConnectionsPerAddress;
+    l.trustedProxies = TrustedProxies(config.trustedProxies);
     l.maxBufferedBody = config.maxJsonBytes;
     l.maxUploadBody = config.maxUploadBody();
     l.tlsCertificate = config.tlsCertificate;
