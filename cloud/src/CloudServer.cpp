@@ -121,7 +121,7 @@ CloudServer::CloudServer(Config config)
     addWebSiteRoutes(server, ctx);
     addSubsonicRoutes(server, ctx);
     addHealthRoutes(server, ctx);
-    addRecognitionLookupRoutes(server, ctx.config);
+    addRecognitionLookupRoutes(server, ctx.config, ctx.shared);
 }
 
 CloudServer::~CloudServer() {

@@ -72,17 +72,15 @@ ServerContext::ServerContext(Config c)
     constexpr double kCollectPerSecond = 5.0;
     constexpr double kCollectBurst = 60.0;
     const std::chrono::seconds tokenLifetime(config.tokenLifetimeSeconds);
+    collectLimiter = makeRequestLimiter(shared, "collect", kCollectPerSecond, kCollectBurst);
     if (shared) {
         tokens = std::make_unique<SharedTokens>(shared, tokenLifetime);
         signInThrottle = std::make_unique<SharedThrottle>(shared, "sign-in");
         playerThrottle = std::make_unique<SharedThrottle>(shared, "player");
-        collectLimiter = std::make_unique<SharedRateLimiter>(shared, "collect", kCollectPerSecond,
-                                                             kCollectBurst);
     } else {
         tokens = std::make_unique<TokenStore>(tokenLifetime);
         signInThrottle = std::make_unique<SignInThrottle>();
         playerThrottle = std::make_unique<SignInThrottle>();
-        collectLimiter = std::make_unique<RateLimiter>(kCollectPerSecond, kCollectBurst);
     }
 }
 

@@ -180,4 +180,12 @@ bool SharedRateLimiter::allow(const std::string &key) {
     return allowed;
 }
 
+std::unique_ptr<RequestLimiter> makeRequestLimiter(const std::shared_ptr<SharedDatabase> &shared,
+                                                   const std::string &kind, double perSecond,
+                                                   double burst) {
+    if (shared)
+        return std::make_unique<SharedRateLimiter>(shared, kind, perSecond, burst);
+    return std::make_unique<RateLimiter>(perSecond, burst);
+}
+
 } // namespace cloud

@@ -77,4 +77,10 @@ private:
     double burst_;
 };
 
+// The limit of one kind of request: in the database when the servers share
+// one (`shared` set), else in this process's memory.
+std::unique_ptr<RequestLimiter> makeRequestLimiter(const std::shared_ptr<SharedDatabase> &shared,
+                                                   const std::string &kind, double perSecond,
+                                                   double burst);
+
 } // namespace cloud
