@@ -36,6 +36,16 @@ std::string loadLinkKey(const std::filesystem::path &dataDir, Store &store) {
                                                                  : crypto::randomBytes(32);
                        });
 }
+
+// Servers sharing a database count every server's uploads; one alone counts its own.
+std::unique_ptr<QuotaLedger> quotaLedger(const Config &config, Store &store,
+                                         const std::shared_ptr<SharedDatabase> &shared) {
+    if (shared)
+        return std::make_unique<SharedQuotaLedger>(shared, config.quotaBytes);
+    return std::make_unique<MemoryQuotaLedger>(config.quotaBytes, [&store](std::int64_t userId) {
+        return static_cast<std::uint64_t>(store.storedBytes(userId));
+    });
+}
 } // namespace
 
 std::string CredentialCache::digest(std::int64_t userId, std::string_view password) const {
@@ -63,7 +73,7 @@ ServerContext::ServerContext(Config c)
     , shared(config.database.empty() ? nullptr : std::make_shared<SharedDatabase>(config.database))
     , linkSecret(loadLinkKey(config.dataDir, store))
     , credentials(crypto::randomBytes(32))
-    , uploadAllowance(config.dataDir, config.quotaBytes, config.minFreeBytes)
+    , uploadAllowance(config.dataDir, config.minFreeBytes, quotaLedger(config, store, shared))
     , dummyPassword(PasswordHash::make(crypto::randomHex(16), config.pbkdf2Iterations))
     , playerSecrets(PlayerSecrets::load(config.dataDir))
     , work(workerCount(config.workers))

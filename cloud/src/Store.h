@@ -20,6 +20,9 @@ namespace cloud {
 
 std::int64_t nowMs();
 
+// Bytes an account's library takes (Store::storedBytes), read on any connection.
+std::int64_t storedBytesOf(Database &db, std::int64_t userId);
+
 struct PasswordHash {
     std::string salt;
     std::string hash;
