@@ -166,6 +166,14 @@ TEST_F(SharedQuotaTest, UploadsThroughEveryServerHoldRoomInOneQuota) {
     EXPECT_TRUE(third->grow(400));
     EXPECT_TRUE(a.full(eve));
     EXPECT_TRUE(a.reserve(account("ann@example.org"), 0)->grow(1000)) << "another account";
+
+    // An upload larger than it said keeps the room it holds while it books more.
+    third.reset();
+    auto larger = a.reserve(eve, 200);
+    EXPECT_TRUE(larger->grow(100));
+    EXPECT_TRUE(larger->grow(200));
+    EXPECT_TRUE(larger->grow(100));
+    EXPECT_FALSE(larger->grow(1));
 }
 
 TEST_F(SharedQuotaTest, AKilledServersUploadsStopHoldingRoomWhileLiveOnesKeepTheirs) {
@@ -191,8 +199,9 @@ TEST_F(SharedQuotaTest, AKilledServersUploadsStopHoldingRoomWhileLiveOnesKeepThe
         EXPECT_TRUE(live->grow(0));
         std::this_thread::sleep_for(kLifetime / 8);
     }
+    EXPECT_FALSE(b.full(eve)) << "the killed server's row expired";
     auto next = b.reserve(eve, 0);
-    EXPECT_TRUE(next->grow(700)) << "the killed server's row expired";
+    EXPECT_TRUE(next->grow(700));
     EXPECT_FALSE(next->grow(1)) << "the live upload's row did not";
 }
 
