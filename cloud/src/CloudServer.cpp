@@ -24,6 +24,7 @@ http::ServerLimits limitsOf(const Config &config) {
     l.threads = config.threads;
     l.connections = config.maxConnections;
     l.connectionsPerAddress = config.maxConnectionsPerAddress;
+    l.trustedProxies = TrustedProxies(config.trustedProxies);
     l.maxBufferedBody = config.maxJsonBytes;
     l.maxUploadBody = config.maxUploadBody();
     l.tlsCertificate = config.tlsCertificate;
@@ -118,7 +119,8 @@ CloudServer::CloudServer(Config config)
     addAnalyticsRoutes(server, ctx);
     addWebSiteRoutes(server, ctx);
     addSubsonicRoutes(server, ctx);
-    addRecognitionLookupRoutes(server, ctx.config);
+    addHealthRoutes(server, ctx);
+    addRecognitionLookupRoutes(server, ctx.config, ctx.shared);
 }
 
 CloudServer::~CloudServer() {

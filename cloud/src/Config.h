@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace cloud {
 
@@ -52,6 +53,10 @@ struct Config {
     std::size_t coverCacheBytes = 64ull * 1024 * 1024;
     unsigned maxConnections = 1024;
     unsigned maxConnectionsPerAddress = 256;
+    // Reverse proxies (load balancers) in front of the server, by IPv4 or
+    // IPv6 address: requests through them count under the client address
+    // their X-Forwarded-For names (ClientAddress.h).
+    std::vector<std::string> trustedProxies;
     // Lets GET /collect/events read the stored analytics back (tests, demos).
     bool analyticsReadback = false;
     // The address clients reach this server at ("https://music.example.org");

@@ -25,6 +25,12 @@ int Database::changes() const {
     return connection_->changes();
 }
 
+void Database::ping() {
+    Statement q(*this, "SELECT 1");
+    if (!q.step())
+        throw DbError("the database gave no answer");
+}
+
 std::string Database::nocase(std::string_view column) const {
     // PostgreSQL has no case-blind collation without an extension; lower()
     // of the column, with indexes on the same expression, does the same.

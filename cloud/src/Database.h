@@ -115,6 +115,9 @@ public:
     void exec(std::string_view sql);
     std::int64_t lastInsertId() const;
     int changes() const;
+    // A trivial query: throws DbError when the database does not answer (a
+    // lost PostgreSQL connection is opened again first).
+    void ping();
     sql::Engine engine() const { return engine_; }
     bool postgres() const { return engine_ == sql::Engine::PostgreSQL; }
     sql::Connection &connection() const { return *connection_; }

@@ -19,6 +19,7 @@
 #include <optional>
 #include <regex>
 #include <strings.h>
+#include <unordered_map>
 
 namespace cloud::http {
 
@@ -158,6 +159,18 @@ struct StreamCall {
     }
 };
 
+// Every X-Forwarded-For field of the request, in the order they came, as one list.
+std::string forwardedFor(const Request &req) {
+    std::string joined;
+    const auto [first, last] = req.headers.equal_range("X-Forwarded-For");
+    for (auto it = first; it != last; ++it) {
+        if (it != first)
+            joined += ',';
+        joined += it->second;
+    }
+    return joined;
+}
+
 void jsonError(Response &res, int status, const std::string &text) {
     // The envelope of every refusal; the texts are plain, so no escaping is needed
     // beyond quotes and backslashes.
@@ -296,6 +309,51 @@ struct HttpServer::Impl {
     ServerLimits limits;
     std::vector<Route> routes;
     MHD_Daemon *daemon = nullptr;
+    // Open connections per client address, counted here rather than by the
+    // library, which cannot leave a trusted proxy's connections out.
+    std::mutex connectionsMutex;
+    std::unordered_map<std::string, unsigned> openConnections;
+
+    bool counted(const sockaddr *peer) const {
+        return limits.connectionsPerAddress > 0 && !limits.trustedProxies.contains(peer);
+    }
+
+    // A connection takes its place as it is accepted, so that several event
+    // threads accepting at once cannot all slip in under the limit. (One the
+    // library then fails to set up, out of memory, keeps its place.)
+    static MHD_Result onAccept(void *cls, const sockaddr *peer, socklen_t) {
+        auto &self = *static_cast<Impl *>(cls);
+        if (!self.counted(peer))
+            return MHD_YES;
+        const std::string key = describeClient(peer).text;
+        std::lock_guard lock(self.connectionsMutex);
+        unsigned &open = self.openConnections[key];
+        if (open >= self.limits.connectionsPerAddress)
+            return MHD_NO;
+        ++open;
+        return MHD_YES;
+    }
+
+    // A counted connection carries its address until it closes and gives its place back.
+    static void onConnection(void *cls, MHD_Connection *connection, void **socketContext,
+                             MHD_ConnectionNotificationCode code) {
+        auto &self = *static_cast<Impl *>(cls);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const auto *info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            if (info && self.counted(info->client_addr))
+                *socketContext = new std::string(describeClient(info->client_addr).text);
+            return;
+        }
+        const std::unique_ptr<std::string> key(static_cast<std::string *>(*socketContext));
+        *socketContext = nullptr;
+        if (!key)
+            return;
+        std::lock_guard lock(self.connectionsMutex);
+        const auto it = self.openConnections.find(*key);
+        if (it != self.openConnections.end() && --it->second == 0)
+            self.openConnections.erase(it);
+    }
 
     void stop() {
         if (daemon)
@@ -448,7 +506,8 @@ struct HttpServer::Impl {
             &collect);
         if (const auto *info =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)) {
-            ClientAddress client = describeClient(info->client_addr);
+            ClientAddress client =
+                limits.trustedProxies.client(info->client_addr, forwardedFor(req));
             req.remoteAddress = std::move(client.text);
             req.limitKey = std::move(client.limitKey);
         }
@@ -720,8 +779,8 @@ int HttpServer::start(const std::string &host, int port, std::string &error,
         {MHD_OPTION_LISTEN_SOCKET, listenFd, nullptr},
         {MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(std::max(1, l.threads)), nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(l.connections), nullptr},
-        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(l.connectionsPerAddress),
-         nullptr},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Impl::onConnection),
+         impl_.get()},
         {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(l.idleTimeoutSeconds), nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(l.memoryPerConnection), nullptr},
         {MHD_OPTION_STRICT_FOR_CLIENT, strict, nullptr},
@@ -735,8 +794,8 @@ int HttpServer::start(const std::string &host, int port, std::string &error,
             {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(impl_->limits.tlsKey.c_str())});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
-    impl_->daemon = MHD_start_daemon(flags, static_cast<uint16_t>(boundPort), nullptr, nullptr,
-                                     &Impl::onRequest, impl_.get(), MHD_OPTION_ARRAY,
+    impl_->daemon = MHD_start_daemon(flags, static_cast<uint16_t>(boundPort), &Impl::onAccept,
+                                     impl_.get(), &Impl::onRequest, impl_.get(), MHD_OPTION_ARRAY,
                                      options.data(), MHD_OPTION_END);
     if (!impl_->daemon) {
         ::close(listenFd);

@@ -3,6 +3,7 @@
 // Slow or idle clients hold a connection slot and a little memory, never a thread.
 #pragma once
 
+#include "ClientAddress.h"
 #include "Http.h"
 
 #include <cstdint>
@@ -15,7 +16,7 @@ namespace cloud::http {
 struct ServerLimits {
     int threads = 4;                             // event-loop threads
     unsigned connections = 1024;                 // open connections in total
-    unsigned connectionsPerAddress = 256;        // open connections of one client address
+    unsigned connectionsPerAddress = 256;        // open connections of one client address (0: any)
     unsigned idleTimeoutSeconds = 30;            // a connection silent this long is closed
     std::size_t memoryPerConnection = 64 * 1024; // bounds request line and headers too
     std::size_t maxHeaders = 100;                // header fields of one request (431 beyond)
@@ -24,6 +25,9 @@ struct ServerLimits {
     // PEM texts; both set means the server speaks HTTPS only.
     std::string tlsCertificate;
     std::string tlsKey;
+    // Whose X-Forwarded-For names the client; their own connections, which
+    // carry many clients, are not held to one address's share.
+    TrustedProxies trustedProxies;
 };
 
 class HttpServer {

@@ -369,6 +369,20 @@ std::string sharedStateSchema(const Database &db) {
            "rate_buckets_by_update ON rate_buckets(kind, updated_ms);";
 }
 
+// Uploads in flight of servers that share the database (SharedQuotaLedger):
+// a row each until the upload ends or, when its server was killed, expires.
+// The same text on both engines (BIGINT is an integer column to SQLite too),
+// and it may run again on SQLite.
+constexpr const char *kUploadReservationsSchema = R"SQL(
+CREATE TABLE IF NOT EXISTS upload_reservations (
+    id TEXT PRIMARY KEY,
+    user_id BIGINT NOT NULL,
+    bytes BIGINT NOT NULL,
+    expires_ms BIGINT NOT NULL);
+CREATE INDEX IF NOT EXISTS upload_reservations_by_user ON upload_reservations(user_id);
+CREATE INDEX IF NOT EXISTS upload_reservations_by_expiry ON upload_reservations(expires_ms);
+)SQL";
+
 struct Migration {
     std::function<void(Database &)> sqlite;
     std::function<void(Database &)> postgres;
@@ -379,6 +393,8 @@ const std::vector<Migration> &migrations() {
         {sqliteFirstVersion, [](Database &db) { db.exec(kPostgresSchema); }},
         {[](Database &db) { db.exec(sharedStateSchema(db)); },
          [](Database &db) { db.exec(sharedStateSchema(db)); }},
+        {[](Database &db) { db.exec(kUploadReservationsSchema); },
+         [](Database &db) { db.exec(kUploadReservationsSchema); }},
     };
     return list;
 }

@@ -1,6 +1,6 @@
 #include "RecognitionLookupRoutes.h"
 
-#include "RateLimiter.h"
+#include "SharedState.h"
 
 #include "catalog.h"
 #include "digest.h"
@@ -16,18 +16,21 @@ namespace cloud {
 namespace {
 
 struct LookupState {
-    LookupState(std::shared_ptr<recog::Catalog> catalog, const Config &config)
+    LookupState(std::shared_ptr<recog::Catalog> catalog, const Config &config,
+                const std::shared_ptr<SharedDatabase> &shared)
         : service(std::move(catalog), recog::EngineConfig{})
         , clients(parseRecognitionClients(config.recognitionClients))
-        , perClient(config.recognitionRate, 2 * config.recognitionRate)
-        , perAddress(4 * config.recognitionRate, 8 * config.recognitionRate) {}
+        , perClient(makeRequestLimiter(shared, "lookup-client", config.recognitionRate,
+                                       2 * config.recognitionRate))
+        , perAddress(makeRequestLimiter(shared, "lookup-address", 4 * config.recognitionRate,
+                                        8 * config.recognitionRate)) {}
 
     recog::LookupService service;
     std::vector<std::pair<std::string, std::string>> clients;
     // A computer with its credentials; and any address, whatever it sends,
     // so that requests with wrong credentials cost little too.
-    RateLimiter perClient;
-    RateLimiter perAddress;
+    std::unique_ptr<RequestLimiter> perClient;
+    std::unique_ptr<RequestLimiter> perAddress;
 
     bool known(const std::string &id, const std::string &tag) const {
         bool found = false;
@@ -49,14 +52,14 @@ void refuse(http::Response &res, int status, const std::string &why) {
 
 void lookup(LookupState &state, const http::Request &req, http::Response &res) {
     const auto start = std::chrono::steady_clock::now();
-    if (!state.perAddress.allow(req.limitKey)) {
+    if (!state.perAddress->allow(req.limitKey)) {
         res.setHeader("Retry-After", "1");
         return refuse(res, 429, "too many lookups from this address");
     }
     const std::string id = req.header("X-Client-Id");
     if (!state.known(id, req.header("X-Client-Tag")))
         return refuse(res, 401, "unknown client ID or tag");
-    if (!state.perClient.allow(id + " " + req.limitKey)) {
+    if (!state.perClient->allow(id + " " + req.limitKey)) {
         res.setHeader("Retry-After", "1");
         return refuse(res, 429, "too many lookups from this client");
     }
@@ -98,7 +101,8 @@ std::vector<std::pair<std::string, std::string>> parseRecognitionClients(const s
     return out;
 }
 
-void addRecognitionLookupRoutes(http::HttpServer &server, const Config &config) {
+void addRecognitionLookupRoutes(http::HttpServer &server, const Config &config,
+                                const std::shared_ptr<SharedDatabase> &shared) {
     if (config.recognitionCatalog.empty())
         return;
     if (config.recognitionClients.empty())
@@ -108,7 +112,7 @@ void addRecognitionLookupRoutes(http::HttpServer &server, const Config &config) 
         recog::Catalog::open(config.recognitionCatalog, false, error);
     if (!catalog)
         throw std::runtime_error("recognition catalogue: " + error);
-    auto state = std::make_shared<LookupState>(std::move(catalog), config);
+    auto state = std::make_shared<LookupState>(std::move(catalog), config, shared);
     server.post("/recognition/v1/lookup", [state](const http::Request &req, http::Response &res) {
         lookup(*state, req, res);
     });

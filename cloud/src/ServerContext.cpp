@@ -35,6 +35,16 @@ std::string loadLinkKey(const std::filesystem::path &dataDir, Store &store) {
                        return legacy && legacy->size() == 32 ? *legacy : crypto::randomBytes(32);
                    });
 }
+
+// Servers sharing a database count every server's uploads; one alone counts its own.
+std::unique_ptr<QuotaLedger> quotaLedger(const Config &config, Store &store,
+                                         const std::shared_ptr<SharedDatabase> &shared) {
+    if (shared)
+        return std::make_unique<SharedQuotaLedger>(shared, config.quotaBytes);
+    return std::make_unique<MemoryQuotaLedger>(config.quotaBytes, [&store](std::int64_t userId) {
+        return static_cast<std::uint64_t>(store.storedBytes(userId));
+    });
+}
 } // namespace
 
 std::string CredentialCache::digest(std::int64_t userId, std::string_view password) const {
@@ -62,7 +72,7 @@ ServerContext::ServerContext(Config c)
     , shared(config.database.empty() ? nullptr : std::make_shared<SharedDatabase>(config.database))
     , linkSecret(loadLinkKey(config.dataDir, store))
     , credentials(crypto::randomBytes(32))
-    , uploadAllowance(config.dataDir, config.quotaBytes, config.minFreeBytes)
+    , uploadAllowance(config.dataDir, config.minFreeBytes, quotaLedger(config, store, shared))
     , dummyPassword(PasswordHash::make(crypto::randomHex(16), config.pbkdf2Iterations))
     , playerSecrets(PlayerSecrets::load(config.dataDir))
     , work(workerCount(config.workers))
@@ -71,17 +81,15 @@ ServerContext::ServerContext(Config c)
     constexpr double kCollectPerSecond = 5.0;
     constexpr double kCollectBurst = 60.0;
     const std::chrono::seconds tokenLifetime(config.tokenLifetimeSeconds);
+    collectLimiter = makeRequestLimiter(shared, "collect", kCollectPerSecond, kCollectBurst);
     if (shared) {
         tokens = std::make_unique<SharedTokens>(shared, tokenLifetime);
         signInThrottle = std::make_unique<SharedThrottle>(shared, "sign-in");
         playerThrottle = std::make_unique<SharedThrottle>(shared, "player");
-        collectLimiter = std::make_unique<SharedRateLimiter>(shared, "collect", kCollectPerSecond,
-                                                             kCollectBurst);
     } else {
         tokens = std::make_unique<TokenStore>(tokenLifetime);
         signInThrottle = std::make_unique<SignInThrottle>();
         playerThrottle = std::make_unique<SignInThrottle>();
-        collectLimiter = std::make_unique<RateLimiter>(kCollectPerSecond, kCollectBurst);
     }
 }
 

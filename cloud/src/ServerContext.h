@@ -111,6 +111,7 @@ void addFacebookRoutes(http::HttpServer &server, ServerContext &ctx);
 void addAnalyticsRoutes(http::HttpServer &server, ServerContext &ctx);
 void addWebSiteRoutes(http::HttpServer &server, ServerContext &ctx);
 void addSubsonicRoutes(http::HttpServer &server, ServerContext &ctx);
+void addHealthRoutes(http::HttpServer &server, ServerContext &ctx);
 
 // The password check of a sign-in; a missing account (or one without a
 // password) costs the same key derivation as a real one.

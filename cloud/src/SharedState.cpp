@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace cloud {
@@ -178,6 +180,150 @@ bool SharedRateLimiter::allow(const std::string &key) {
         .run();
     tx.commit();
     return allowed;
+}
+
+namespace {
+
+// What a reservation books beyond the bytes written so far when the upload's
+// size is not known: a trip to the database per mebibyte, not per piece of
+// the body.
+constexpr std::uint64_t kBookAhead = 1u << 20;
+
+// Bytes the account's unexpired uploads in flight hold, but upload `except`'s.
+std::uint64_t reservedBytes(Database &db, std::int64_t userId, const std::string &except,
+                            std::int64_t now) {
+    Statement q(db, "SELECT COALESCE(SUM(bytes), 0) FROM upload_reservations "
+                    "WHERE user_id = ? AND id <> ? AND expires_ms > ?");
+    q.bind(1, userId).bind(2, except).bind(3, now);
+    return q.step() ? static_cast<std::uint64_t>(q.integer(0)) : 0;
+}
+
+} // namespace
+
+class SharedQuotaLedger::Reservation final : public QuotaReservation {
+public:
+    Reservation(SharedQuotaLedger &ledger, std::int64_t userId, std::uint64_t expectedBytes)
+        : ledger_(ledger)
+        , userId_(userId)
+        , expected_(expectedBytes)
+        , id_(crypto::randomHex(16)) {}
+
+    ~Reservation() override {
+        if (!booked_)
+            return;
+        try {
+            std::lock_guard lock(ledger_.shared_->mutex());
+            Statement(ledger_.shared_->db(), "DELETE FROM upload_reservations WHERE id = ?")
+                .bind(1, id_)
+                .run();
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "cannot end an upload's reservation (it expires by itself): %s\n",
+                         e.what());
+        }
+    }
+
+    bool grow(std::uint64_t bytes) override {
+        const std::uint64_t wanted = held_ + bytes;
+        const std::int64_t now = nowMs();
+        if (booked_ && wanted <= *booked_ && (now < refreshAtMs_ || refresh(now))) {
+            held_ = wanted;
+            return true;
+        }
+        if (!book(wanted, now))
+            return false;
+        held_ = wanted;
+        return true;
+    }
+
+    // The library's record of the upload counts its bytes from now on; the
+    // row goes with the reservation.
+    void keep() override {}
+
+private:
+    std::chrono::milliseconds lifetime() const { return ledger_.lifetime_; }
+
+    // Keeps the row alive; false when it expired meanwhile and is gone.
+    bool refresh(std::int64_t now) {
+        std::lock_guard lock(ledger_.shared_->mutex());
+        Database &db = ledger_.shared_->db();
+        Statement(db, "UPDATE upload_reservations SET expires_ms = ? WHERE id = ?")
+            .bind(1, now + lifetime().count())
+            .bind(2, id_)
+            .run();
+        if (db.changes() != 1)
+            return false;
+        refreshAtMs_ = now + lifetime().count() / 4;
+        return true;
+    }
+
+    // Books `wanted` bytes, and some ahead, when the quota has room for them
+    // beside what the account stores and its other uploads hold, whichever
+    // server they run on: the writers' lock keeps any other booking and any
+    // new library record out between the sums and the row.
+    bool book(std::uint64_t wanted, std::int64_t now) {
+        std::lock_guard lock(ledger_.shared_->mutex());
+        Database &db = ledger_.shared_->db();
+        Transaction tx(db);
+        // Whoever books clears the rows that killed servers left behind.
+        Statement(db, "DELETE FROM upload_reservations WHERE expires_ms <= ?").bind(1, now).run();
+        const std::uint64_t used = static_cast<std::uint64_t>(storedBytesOf(db, userId_)) +
+                                   reservedBytes(db, userId_, id_, now);
+        const std::uint64_t quota = ledger_.quotaBytes();
+        const std::uint64_t room = used >= quota ? 0 : quota - used;
+        if (wanted > room)
+            return false;
+        // The whole upload when its size is known.
+        const std::uint64_t ahead = expected_ > wanted ? expected_ : wanted + kBookAhead;
+        const std::uint64_t booking = std::min(room, ahead);
+        Statement(db, "INSERT INTO upload_reservations(id, user_id, bytes, expires_ms) "
+                      "VALUES(?,?,?,?) ON CONFLICT(id) DO UPDATE SET bytes = excluded.bytes, "
+                      "expires_ms = excluded.expires_ms")
+            .bind(1, id_)
+            .bind(2, userId_)
+            .bind(3, static_cast<std::int64_t>(booking))
+            .bind(4, now + lifetime().count())
+            .run();
+        tx.commit();
+        booked_ = booking;
+        refreshAtMs_ = now + lifetime().count() / 4;
+        return true;
+    }
+
+    SharedQuotaLedger &ledger_;
+    std::int64_t userId_;
+    std::uint64_t expected_;
+    std::string id_;
+    std::uint64_t held_ = 0;
+    std::optional<std::uint64_t> booked_; // what the row holds, once there is one
+    std::int64_t refreshAtMs_ = 0;
+};
+
+SharedQuotaLedger::SharedQuotaLedger(std::shared_ptr<SharedDatabase> db, std::uint64_t quotaBytes,
+                                     std::chrono::milliseconds lifetime)
+    : QuotaLedger(quotaBytes)
+    , shared_(std::move(db))
+    , lifetime_(lifetime) {}
+
+bool SharedQuotaLedger::full(std::int64_t userId) {
+    const std::int64_t now = nowMs();
+    std::lock_guard lock(shared_->mutex());
+    Database &db = shared_->db();
+    const std::uint64_t used =
+        static_cast<std::uint64_t>(storedBytesOf(db, userId)) + reservedBytes(db, userId, {}, now);
+    return used >= quota_;
+}
+
+std::unique_ptr<QuotaReservation> SharedQuotaLedger::reserve(std::int64_t userId,
+                                                             std::uint64_t expectedBytes) {
+    return std::make_unique<Reservation>(*this, userId, expectedBytes);
+}
+
+std::unique_ptr<RequestLimiter> makeRequestLimiter(const std::shared_ptr<SharedDatabase> &shared,
+                                                   const std::string &kind, double perSecond,
+                                                   double burst) {
+    if (shared)
+        return std::make_unique<SharedRateLimiter>(shared, kind, perSecond, burst);
+    return std::make_unique<RateLimiter>(perSecond, burst);
 }
 
 } // namespace cloud

@@ -1,14 +1,17 @@
 // What servers that share one database must also share, kept in it: the
-// single-use signature tokens, the sign-in throttles and the request rate
-// limits. Guessing spread over several servers is then slowed as if it hit
-// one, and a token is used once whichever server sees it. A household
-// server (one process) keeps the same in memory.
+// single-use signature tokens, the sign-in throttles, the request rate
+// limits and the uploads in flight that count against an account's quota.
+// Guessing spread over several servers is then slowed as if it hit one, a
+// token is used once whichever server sees it, and parallel uploads through
+// several servers cannot slip past a quota together. A household server (one
+// process) keeps the same in memory.
 #pragma once
 
 #include "Database.h"
 #include "RateLimiter.h"
 #include "SignInThrottle.h"
 #include "TokenStore.h"
+#include "UploadAllowance.h"
 
 #include <chrono>
 #include <memory>
@@ -24,6 +27,10 @@ public:
     explicit SharedDatabase(const std::string &location)
         : db_(location) {}
     Database &db() { return db_; }
+    void ping() {
+        std::lock_guard lock(mutex_);
+        db_.ping();
+    }
     std::mutex &mutex() { return mutex_; }
 
 private:
@@ -72,5 +79,33 @@ private:
     double perSecond_;
     double burst_;
 };
+
+// An account's stored bytes are read from its library in the database at
+// every decision, and each upload in flight holds a row of its own there
+// until it ends. A row is kept alive while its upload is written and expires
+// `lifetime` after that, so that a killed server's uploads stop counting.
+class SharedQuotaLedger final : public QuotaLedger {
+public:
+    static constexpr std::chrono::seconds kLifetime{300};
+
+    SharedQuotaLedger(std::shared_ptr<SharedDatabase> db, std::uint64_t quotaBytes,
+                      std::chrono::milliseconds lifetime = kLifetime);
+    bool full(std::int64_t userId) override;
+    std::unique_ptr<QuotaReservation> reserve(std::int64_t userId,
+                                              std::uint64_t expectedBytes) override;
+    // Nothing to do: the stored bytes are read afresh each time.
+    void released(std::int64_t, std::uint64_t) override {}
+
+private:
+    class Reservation;
+    std::shared_ptr<SharedDatabase> shared_;
+    std::chrono::milliseconds lifetime_;
+};
+
+// The limit of one kind of request: in the database when the servers share
+// one (`shared` set), else in this process's memory.
+std::unique_ptr<RequestLimiter> makeRequestLimiter(const std::shared_ptr<SharedDatabase> &shared,
+                                                   const std::string &kind, double perSecond,
+                                                   double burst);
 
 } // namespace cloud

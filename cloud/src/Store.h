@@ -20,6 +20,9 @@ namespace cloud {
 
 std::int64_t nowMs();
 
+// Bytes an account's library takes (Store::storedBytes), read on any connection.
+std::int64_t storedBytesOf(Database &db, std::int64_t userId);
+
 struct PasswordHash {
     std::string salt;
     std::string hash;
@@ -216,6 +219,8 @@ public:
     // Bytes an account's library takes, each item counted whole even when its
     // file is shared (what it would take were it alone).
     std::int64_t storedBytes(std::int64_t userId);
+    // Throws DbError when the database does not answer a trivial query.
+    void ping();
 
     // Older versions (StoreRetired.cpp). Retiring takes the item out of the
     // listing and the music-player view and hands its playlist entries and

@@ -296,15 +296,19 @@ std::int64_t Store::userMediaCount(std::int64_t userId) {
     return q.integer(0);
 }
 
-std::int64_t Store::storedBytes(std::int64_t userId) {
-    std::lock_guard lock(mutex_);
+std::int64_t storedBytesOf(Database &db, std::int64_t userId) {
     // Retired items wait for the clean-up at the server's cost, not the account's.
-    Statement q(db_, "SELECT COALESCE(SUM(f.size), 0) FROM user_media m "
-                     "JOIN files f ON f.id = m.file_id WHERE m.user_id = ? "
-                     "AND m.retired_ms IS NULL");
+    Statement q(db, "SELECT COALESCE(SUM(f.size), 0) FROM user_media m "
+                    "JOIN files f ON f.id = m.file_id WHERE m.user_id = ? "
+                    "AND m.retired_ms IS NULL");
     q.bind(1, userId);
     q.step();
     return q.integer(0);
+}
+
+std::int64_t Store::storedBytes(std::int64_t userId) {
+    std::lock_guard lock(mutex_);
+    return storedBytesOf(db_, userId);
 }
 
 } // namespace cloud

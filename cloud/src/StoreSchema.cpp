@@ -80,6 +80,11 @@ std::int64_t Store::nextPosition() {
     return next;
 }
 
+void Store::ping() {
+    std::lock_guard lock(mutex_);
+    db_.ping();
+}
+
 std::optional<std::string> Store::takeLegacySecret() {
     std::lock_guard lock(mutex_);
     std::optional<std::string> key;

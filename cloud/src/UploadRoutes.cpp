@@ -17,9 +17,10 @@ using http::Response;
 
 class UploadState : public http::UploadSink {
 public:
-    UploadState(ServerContext &c, Session s)
+    UploadState(ServerContext &c, Session s, std::uint64_t expectedBytes)
         : ctx(c)
-        , session(std::move(s)) {}
+        , session(std::move(s))
+        , reservation(ctx.uploadAllowance.reserve(session.userId, expectedBytes)) {}
     ~UploadState() override { settle(); }
 
     bool part(std::string_view name, std::string_view partFile) override {
@@ -40,10 +41,16 @@ public:
             tooLarge = true;
             return false;
         }
-        refusal = ctx.uploadAllowance.grow(session.userId, size);
+        try {
+            refusal = ctx.uploadAllowance.grow(*reservation, size);
+        } catch (const std::exception &e) {
+            // The quota is kept in a database that failed to answer.
+            std::fprintf(stderr, "cannot reserve room for an upload: %s\n", e.what());
+            writeFailed = true;
+            return false;
+        }
         if (refusal != UploadRefusal::None)
             return false;
-        reserved += size;
         md5.update(bytes, size);
         sha256.update(bytes, size);
         if (!file->write(bytes, size)) {
@@ -77,13 +84,14 @@ private:
     }
     void settle() {
         file.reset(); // a refused upload's bytes leave the disk before it is answered
-        ctx.uploadAllowance.finish(session.userId, reserved, kept);
-        reserved = 0;
+        if (reservation && kept)
+            reservation->keep();
+        reservation.reset();
     }
 
     ServerContext &ctx;
     Session session;
-    std::uint64_t reserved = 0;
+    std::unique_ptr<QuotaReservation> reservation;
     bool kept = false; // the account's library took the file
     UploadRefusal refusal = UploadRefusal::None;
     std::unique_ptr<objects::IncomingObject> file;
@@ -207,9 +215,7 @@ bool mayUpload(ServerContext &ctx, const Session &session, bool tooLarge, Respon
         refuseTooLarge(ctx, res);
         return false;
     }
-    const auto refusal = ctx.uploadAllowance.check(session.userId, [&ctx, &session] {
-        return static_cast<std::uint64_t>(ctx.store.storedBytes(session.userId));
-    });
+    const auto refusal = ctx.uploadAllowance.check(session.userId);
     if (refusal != UploadRefusal::None) {
         refuseForRoom(ctx, res, refusal);
         return false;
@@ -232,7 +238,7 @@ std::unique_ptr<http::UploadSink> beginUpload(ServerContext &ctx, const Request 
     const auto length = declaredLength(req);
     if (!mayUpload(ctx, *session, length && *length > ctx.config.maxUploadBody(), res))
         return nullptr;
-    return std::make_unique<UploadState>(ctx, *session);
+    return std::make_unique<UploadState>(ctx, *session, length.value_or(0));
 }
 
 // What an upload of a file of `fileSize` bytes would be answered before its

@@ -1,4 +1,5 @@
 // sonarbox-cloud: serve the protocol, manage accounts, fill the catalogue.
+#include "ClientAddress.h"
 #include "CloudServer.h"
 #include "CopyData.h"
 #include "Housekeeping.h"
@@ -42,6 +43,11 @@ const char *kUsage = R"(usage:
                                 (one per processor, at least 2)
       --max-connections N       open connections in total (1024)
       --max-connections-per-address N  open connections of one address (256)
+      --trusted-proxy ADDR      a reverse proxy (load balancer) in front of the server,
+                                by IPv4 or IPv6 address; may be given more than once.
+                                Requests through it count under the client address
+                                its X-Forwarded-For names, and its own connections
+                                are not held to one address's share
       --public-url URL          the address clients reach this server at (the listening address)
       --tls-cert FILE --tls-key FILE   serve HTTPS with this PEM certificate and key
       --max-upload-mib N        largest accepted upload (100)
@@ -85,12 +91,15 @@ Every command takes --database URL as serve does.
 
 struct Args {
     std::map<std::string, std::string> options;
+    // Options that may be given more than once, with every value in order.
+    std::map<std::string, std::vector<std::string>> lists;
     std::set<std::string> flags;
     std::vector<std::string> positional;
 };
 
 const std::set<std::string> kFlags = {"--analytics-readback", "--web-only",
                                       "--weak-password-hashes-for-tests"};
+const std::set<std::string> kRepeatable = {"--trusted-proxy"};
 constexpr int kMinPbkdf2Iterations = 100000;
 
 bool parseArgs(int argc, char **argv, Args &args) {
@@ -99,6 +108,8 @@ bool parseArgs(int argc, char **argv, Args &args) {
         if (a.rfind("--", 0) == 0 && a.size() > 2) {
             if (kFlags.count(a)) {
                 args.flags.insert(a);
+            } else if (kRepeatable.count(a) && i + 1 < argc) {
+                args.lists[a].push_back(argv[++i]);
             } else if (i + 1 < argc) {
                 args.options[a] = argv[++i];
             } else {
@@ -166,6 +177,14 @@ Config configFrom(const Args &args) {
     c.maxConnectionsPerAddress =
         static_cast<unsigned>(std::max(1, intOption(args, "--max-connections-per-address",
                                                     static_cast<int>(c.maxConnectionsPerAddress))));
+    if (const auto it = args.lists.find("--trusted-proxy"); it != args.lists.end()) {
+        try {
+            TrustedProxies checked(it->second);
+        } catch (const std::invalid_argument &e) {
+            throw std::runtime_error(std::string("--trusted-proxy: ").append(e.what()));
+        }
+        c.trustedProxies = it->second;
+    }
     const bool hasCert = args.options.count("--tls-cert") > 0;
     if (hasCert != (args.options.count("--tls-key") > 0))
         throw std::runtime_error("--tls-cert and --tls-key go together");

@@ -243,6 +243,24 @@ TEST_P(ObjectStoreContract, TheCleanUpTakesOnlyWhatNoRecordNamesAndIsOldEnough) 
     EXPECT_EQ(store->open(stray), nullptr);
 }
 
+TEST_P(ObjectStoreContract, ReadinessTellsAStoreThatCannotServe) {
+    EXPECT_NO_THROW(store->checkReady());
+    if (s3) {
+        EXPECT_THROW(S3Store(s3Server().options("no-such-bucket", dir.path())).checkReady(),
+                     ObjectError);
+        auto unreachable = s3Server().options(s3Server().freshBucket(), dir.path());
+        unreachable.endpoint = "http://127.0.0.1:1";
+        EXPECT_THROW(S3Store(unreachable).checkReady(), ObjectError);
+        return;
+    }
+    for (const char *part : {"media", "incoming"}) {
+        fs::rename(dir.path() / part, dir.path() / "away");
+        EXPECT_THROW(store->checkReady(), ObjectError) << part;
+        fs::rename(dir.path() / "away", dir.path() / part);
+    }
+    EXPECT_NO_THROW(store->checkReady());
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, ObjectStoreContract, ::testing::Values(Kind::Folder, Kind::S3),
                          [](const auto &info) {
                              return info.param == Kind::Folder ? "Folder" : "S3";
@@ -409,6 +427,8 @@ protected:
 TEST_F(ServerOnObjectsTest, UploadsLandInTheBucketAndAreServedFromIt) {
     cloudtest::TestServer server({"--objects", s3Server().url(bucket)});
     server.start();
+    // Its readiness asks the bucket, on a worker.
+    EXPECT_EQ(server.get("/readyz").status, 200);
     server.addUser("ann@example.com", "pw-ann");
     const std::string cookie = server.loginOrFail("ann@example.com", "pw-ann");
     const std::string song = readFile(cloudtest::makeSong(

@@ -293,8 +293,8 @@ Reply TestServer::postJson(const std::string &path, const Value &body, const std
     return post(path, cloud::json::serialize(body), cookie);
 }
 
-std::string TestServer::token() {
-    const Reply r = post("/Vexmusic/userJson", "{\n  \"getToken\" : \"\"\n}");
+std::string TestServer::token(const std::map<std::string, std::string> &headers) {
+    const Reply r = post("/Vexmusic/userJson", "{\n  \"getToken\" : \"\"\n}", {}, headers);
     // A JSON string literal: the token sits between the first two quotes.
     const auto first = r.body.find('"');
     const auto second = r.body.find('"', first + 1);
@@ -309,17 +309,18 @@ std::string TestServer::signature(const std::string &user, const std::string &pa
 }
 
 Reply TestServer::login(const std::string &user, const std::string &password,
-                        const std::string &device, std::string *cookie) {
+                        const std::string &device, std::string *cookie,
+                        const std::map<std::string, std::string> &headers) {
     Value args;
     args.set("username", user);
     args.set("password", password);
     args.set("hashedPassword", "");
     args.set("appId", "desktop");
     args.set("deviceId", device);
-    args.set("signature", signature(user, password, device, token()));
+    args.set("signature", signature(user, password, device, token(headers)));
     Value body;
     body.set("loginDesktop", std::move(args));
-    Reply r = postJson("/Vexmusic/userJson", body);
+    Reply r = post("/Vexmusic/userJson", cloud::json::serialize(body), {}, headers);
     if (cookie && r.headers.count("set-cookie"))
         *cookie = r.headers["set-cookie"];
     return r;

@@ -96,13 +96,15 @@ public:
     Reply postJson(const std::string &path, const cloud::json::Value &body,
                    const std::string &cookie = {});
 
-    // Protocol steps
-    std::string token();
+    // Protocol steps; `headers` go with every request of the step (an
+    // X-Forwarded-For, as a reverse proxy would send it).
+    std::string token(const std::map<std::string, std::string> &headers = {});
     static std::string signature(const std::string &user, const std::string &password,
                                  const std::string &device, const std::string &token);
     // Returns the reply; the Set-Cookie value lands in `cookie` when there is one.
     Reply login(const std::string &user, const std::string &password, const std::string &device,
-                std::string *cookie = nullptr);
+                std::string *cookie = nullptr,
+                const std::map<std::string, std::string> &headers = {});
     std::string loginOrFail(const std::string &user, const std::string &password,
                             const std::string &device = "device-1");
     Reply listing(const std::string &cookie, std::int64_t since);

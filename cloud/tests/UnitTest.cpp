@@ -91,7 +91,7 @@ TEST(TokenStoreTest, AFloodingClientCostsOnlyItself) {
 }
 
 namespace {
-ClientAddress describe(const char *text) {
+sockaddr_storage addressOf(const char *text) {
     sockaddr_storage storage = {};
     if (inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in *>(&storage)->sin_addr) == 1) {
         storage.ss_family = AF_INET;
@@ -101,7 +101,19 @@ ClientAddress describe(const char *text) {
             << text;
         storage.ss_family = AF_INET6;
     }
+    return storage;
+}
+
+ClientAddress describe(const char *text) {
+    const sockaddr_storage storage = addressOf(text);
     return describeClient(reinterpret_cast<const sockaddr *>(&storage));
+}
+
+// The client a request from `peer` with that X-Forwarded-For counts as.
+std::string clientOf(const TrustedProxies &proxies, const char *peer,
+                     std::string_view forwardedFor) {
+    const sockaddr_storage storage = addressOf(peer);
+    return proxies.client(reinterpret_cast<const sockaddr *>(&storage), forwardedFor).limitKey;
 }
 } // namespace
 
@@ -121,6 +133,31 @@ TEST(ClientAddressTest, LimitsCountAnIpv6NetworkAsOneClient) {
     EXPECT_EQ(describe("::ffff:203.0.113.7").limitKey, "203.0.113.7");
     EXPECT_NE(describe("::ffff:203.0.113.7").limitKey, describe("::ffff:203.0.113.8").limitKey);
     EXPECT_EQ(describeClient(nullptr).limitKey, "");
+}
+
+TEST(ClientAddressTest, OnlyATrustedProxysForwardedForNamesTheClient) {
+    const TrustedProxies proxies({"10.0.0.2", "2001:db8:ffff::2"});
+    // Anyone else's header is theirs to write: ignored.
+    EXPECT_EQ(clientOf(proxies, "10.0.0.3", "203.0.113.7"), "10.0.0.3");
+    EXPECT_EQ(clientOf(TrustedProxies(), "10.0.0.2", "203.0.113.7"), "10.0.0.2");
+    // The right-most entry that no trusted proxy wrote; IPv6 ones by their network.
+    EXPECT_EQ(clientOf(proxies, "10.0.0.2", "203.0.113.7"), "203.0.113.7");
+    EXPECT_EQ(clientOf(proxies, "10.0.0.2", " 198.51.100.1 ,203.0.113.7\t"), "203.0.113.7");
+    EXPECT_EQ(clientOf(proxies, "10.0.0.2", "203.0.113.7, 2001:db8:ffff::2, 10.0.0.2"),
+              "203.0.113.7");
+    EXPECT_EQ(clientOf(proxies, "2001:db8:ffff::2", "2001:db8:1:2::9"), "2001:db8:1:2::/64");
+    // A trusted IPv4 proxy reached over an IPv6 socket is the same proxy.
+    EXPECT_EQ(clientOf(proxies, "::ffff:10.0.0.2", "203.0.113.7"), "203.0.113.7");
+    // Nothing usable: the proxy stands for its clients.
+    for (const char *unusable : {"", "10.0.0.2", "junk", "203.0.113.7,", "203.0.113.7:80",
+                                 "[2001:db8::1]", "fe80::1%eth0", "203.0.113.7 198.51.100.1"})
+        EXPECT_EQ(clientOf(proxies, "10.0.0.2", unusable), "10.0.0.2") << unusable;
+    // Garbage left of the client is never read.
+    EXPECT_EQ(clientOf(proxies, "10.0.0.2", "junk, 203.0.113.7"), "203.0.113.7");
+
+    EXPECT_THROW(TrustedProxies({"10.0.0.256"}), std::invalid_argument);
+    EXPECT_THROW(TrustedProxies({"proxy.example.org"}), std::invalid_argument);
+    EXPECT_THROW(TrustedProxies({"10.0.0.0/8"}), std::invalid_argument);
 }
 
 TEST(NamesTest, StoredNamesAreSafeText) {

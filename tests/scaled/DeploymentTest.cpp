@@ -97,6 +97,32 @@ int requestsLike(const TestServer &server, const std::string &text) {
     return n;
 }
 
+// One sync (--once); a song still being written when it looked is left to
+// the next one, so it runs again for those. The counts of all runs.
+std::optional<Summary> syncOnce(Headless &desktop, const SyncWorld &world, QByteArray *output) {
+    std::optional<Summary> total;
+    for (int run = 0; run < 3; ++run) {
+        QByteArray said;
+        const int code = desktop.runOver(world.musicFolder(), world.downloadFolder(),
+                                         {QStringLiteral("--once")}, &said);
+        output->append(said);
+        const auto summary = lastSummary(said);
+        if (code != 0 || !summary)
+            return std::nullopt;
+        if (!total) {
+            total = summary;
+        } else {
+            total->uploaded += summary->uploaded;
+            total->downloaded += summary->downloaded;
+            total->matched += summary->matched;
+            total->failed = summary->failed;
+        }
+        if (!said.contains("still being written"))
+            break;
+    }
+    return total;
+}
+
 // A GET of the world's household server, which is no TestServer.
 std::string getFrom(int port, const std::string &path) {
     httplib::Client client("127.0.0.1", port);
@@ -111,9 +137,7 @@ TEST_F(DeploymentTest, AMovedHouseholdServerHasNothingToSyncAndShowsTheSameLibra
     Headless desktop(world.configFile());
     ASSERT_EQ(desktop.signIn(SyncWorld::Email, SyncWorld::Password), 0);
     QByteArray output;
-    ASSERT_EQ(desktop.runOver(world.musicFolder(), world.downloadFolder(), {}, &output), 0)
-        << output.toStdString();
-    const auto first = lastSummary(output);
+    const auto first = syncOnce(desktop, world, &output);
     ASSERT_TRUE(first) << output.toStdString();
     ASSERT_GT(first->uploaded, 0);
     ASSERT_GT(first->downloaded, 0);
@@ -135,9 +159,7 @@ TEST_F(DeploymentTest, AMovedHouseholdServerHasNothingToSyncAndShowsTheSameLibra
     desktop.useConfig(
         configFor(world, "http://127.0.0.1:" + std::to_string(moved->port()), moved->port()));
     output.clear();
-    EXPECT_EQ(desktop.runOver(world.musicFolder(), world.downloadFolder(), {}, &output), 0)
-        << output.toStdString();
-    const auto again = lastSummary(output);
+    const auto again = syncOnce(desktop, world, &output);
     ASSERT_TRUE(again) << output.toStdString();
     EXPECT_EQ(again->found, first->found);
     EXPECT_EQ(again->uploaded, 0);
@@ -247,7 +269,8 @@ TEST_F(DeploymentTest, TwoServersBehindABalancerShareEverythingAndSurviveAKilled
     ASSERT_EQ(desktop.signIn(SyncWorld::Email, SyncWorld::Password), 0);
     ChildProcess sync;
     ASSERT_TRUE(desktop.start(sync, {QStringLiteral("--library"), world.musicFolder(),
-                                     QStringLiteral("--download-dir"), world.downloadFolder()}));
+                                     QStringLiteral("--download-dir"), world.downloadFolder(),
+                                     QStringLiteral("--once")}));
     TestServer *killed = nullptr;
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     while (!killed && sync.isRunning() && std::chrono::steady_clock::now() < giveUp) {
@@ -268,8 +291,7 @@ TEST_F(DeploymentTest, TwoServersBehindABalancerShareEverythingAndSurviveAKilled
     for (int run = 0; run < 3 && (!summary || summary->failed > 0 || summary->uploaded > 0);
          ++run) {
         output.clear();
-        desktop.runOver(world.musicFolder(), world.downloadFolder(), {}, &output);
-        summary = lastSummary(output);
+        summary = syncOnce(desktop, world, &output);
     }
     ASSERT_TRUE(summary) << output.toStdString();
     EXPECT_EQ(summary->failed, 0) << output.toStdString();

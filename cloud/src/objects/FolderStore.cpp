@@ -200,6 +200,18 @@ void FolderStore::abandon(const ObjectEntry &unfinished) {
     fs::remove(incoming_ / unfinished.key, ec);
 }
 
+void FolderStore::checkReady() {
+    // Uploads are written into incoming/ and moved into media/: both must take files.
+    for (const fs::path &dir : {incoming_, media_}) {
+        std::error_code ec;
+        if (!fs::is_directory(dir, ec))
+            throw ObjectError("the folder " + dir.string() + " is missing");
+        if (::access(dir.c_str(), W_OK | X_OK) != 0)
+            throw ObjectError(std::error_code(errno, std::generic_category()).message() +
+                              ": the folder " + dir.string() + " takes no files");
+    }
+}
+
 std::string FolderStore::describe() const {
     return "the folder " + media_.string();
 }

@@ -41,6 +41,7 @@ public:
     void remove(const std::string &key) override;
     void list(const std::function<void(const ObjectEntry &)> &each) override;
     void abandon(const ObjectEntry &unfinished) override;
+    void checkReady() override;
     bool isLocal() const override { return true; }
     std::string describe() const override;
 

@@ -92,6 +92,11 @@ public:
     // Removes an unfinished upload the listing gave.
     virtual void abandon(const ObjectEntry &unfinished) = 0;
 
+    // Whether the store can take and give objects now, cheaply enough to be
+    // asked every few seconds (a load balancer's readiness probe); throws
+    // ObjectError saying what is wrong.
+    virtual void checkReady() = 0;
+
     // Whether opening and reading touch this machine's disks only, so that
     // an event thread may do it; a remote store is read on workers.
     virtual bool isLocal() const = 0;

@@ -733,6 +733,14 @@ void S3Store::abandon(const ObjectEntry &unfinished) {
         client_->abort(unfinished.key, unfinished.uploadId);
 }
 
+void S3Store::checkReady() {
+    // The smallest listing: the store answers, the credentials hold, and the
+    // bucket is there, with the permission the clean-up needs too.
+    Request r;
+    r.query = {{"list-type", "2"}, {"max-keys", "1"}, {"prefix", client_->o.prefix}};
+    client_->expect(r, {200});
+}
+
 std::string S3Store::describe() const {
     return "the bucket " + client_->o.bucket + " at " + client_->o.endpoint;
 }
