@@ -283,6 +283,9 @@ TEST_F(DeploymentTest, TwoServersBehindABalancerShareEverythingAndSurviveAKilled
     }
     ASSERT_TRUE(killed) << "no upload was seen under way";
     ASSERT_TRUE(sync.waitForFinished(600000));
+    const auto cutOff = lastSummary(sync.output());
+    std::printf("[figure] the sync that lost its server mid-upload: %d uploaded, %d failed\n",
+                cutOff ? cutOff->uploaded : -1, cutOff ? cutOff->failed : -1);
     ASSERT_TRUE(balancer.waitForServersUp(1));
     // What the cut-off upload did not finish, the next sync sends, through
     // the process that is left.
