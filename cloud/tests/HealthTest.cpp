@@ -1,6 +1,7 @@
 // What a load balancer asks before it sends a server anything: is the
 // process alive, and can it serve right now.
 #include "TestServer.h"
+#include "objects/S3Store.h"
 
 #include <gtest/gtest.h>
 
@@ -32,11 +33,16 @@ TEST(HealthTest, ReadinessFollowsTheStoreWhileTheProcessStaysAlive) {
     EXPECT_EQ(ready.member("status"), "ok");
     EXPECT_EQ(ready.headers.at("cache-control"), "no-store");
 
-    // The stored files' folder gone (a disk unmounted under the server): it
-    // says what failed, and still that it lives.
+    // The stored files gone (a disk unmounted under the server, a bucket
+    // removed): it says what failed, and still that it lives.
     const fs::path media = server.dataDir() / "media";
     const fs::path away = server.dataDir() / "media.away";
-    fs::rename(media, away);
+    const auto objects = server.objects();
+    auto *bucket = dynamic_cast<cloud::objects::S3Store *>(objects.get());
+    if (bucket)
+        bucket->deleteBucket();
+    else
+        fs::rename(media, away);
     const Reply gone = server.get("/readyz");
     EXPECT_EQ(gone.status, 503);
     EXPECT_EQ(gone.member("status"), "unavailable");
@@ -44,7 +50,10 @@ TEST(HealthTest, ReadinessFollowsTheStoreWhileTheProcessStaysAlive) {
     EXPECT_EQ(gone.body.find(server.dataArg()), std::string::npos) << "no paths for strangers";
     EXPECT_EQ(server.get("/healthz").status, 200);
 
-    fs::rename(away, media);
+    if (bucket)
+        bucket->createBucket();
+    else
+        fs::rename(away, media);
     EXPECT_EQ(server.get("/readyz").status, 200);
 }
 

@@ -751,6 +751,12 @@ void S3Store::createBucket() {
     client_->expect(r, {200});
 }
 
+void S3Store::deleteBucket() {
+    Request r;
+    r.method = "DELETE";
+    client_->expect(r, {204, 200, 404});
+}
+
 std::string S3Store::beginMultipartUpload(const std::string &key) {
     return client_->beginMultipart(key);
 }

@@ -45,8 +45,9 @@ public:
     bool isLocal() const override { return false; }
     std::string describe() const override;
 
-    // Makes the bucket (set-up and tests).
+    // Makes the bucket, and removes it when empty (set-up and tests).
     void createBucket();
+    void deleteBucket();
     // Begins a multipart upload of `key` and returns its ID, as writing a
     // large object does first; what a crash leaves behind.
     std::string beginMultipartUpload(const std::string &key);
