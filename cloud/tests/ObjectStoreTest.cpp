@@ -426,7 +426,6 @@ protected:
 
 TEST_F(ServerOnObjectsTest, UploadsLandInTheBucketAndAreServedFromIt) {
     cloudtest::TestServer server({"--objects", s3Server().url(bucket)});
-    server.start();
     // Its readiness asks the bucket, on a worker.
     EXPECT_EQ(server.get("/readyz").status, 200);
     server.addUser("ann@example.com", "pw-ann");
@@ -486,6 +485,39 @@ TEST_F(ServerOnObjectsTest, UploadsLandInTheBucketAndAreServedFromIt) {
                               "ann@example.com", "pw-ann")
                     .body == song);
     EXPECT_EQ(listing(*bucketView).size(), 1u);
+}
+
+// A range of a large song costs the store that range, not the song: the
+// client's Range goes on to the store.
+TEST_F(ServerOnObjectsTest, ARangeIsAskedOfTheStoreAsARange) {
+    cloudtest::TestServer server({"--objects", s3Server().url(bucket)});
+    server.addUser("ann@example.com", "pw-ann");
+    const std::string cookie = server.loginOrFail("ann@example.com", "pw-ann");
+    const std::string song = cloudtest::wavBytes(40 * 1024 * 1024, "large");
+    const auto uploaded = server.upload(cookie, "large.wav", song);
+    ASSERT_EQ(uploaded.status, 200) << uploaded.body;
+    const auto entries = listing(*bucketView);
+    ASSERT_EQ(entries.size(), 1u);
+    const std::string &key = entries.front().key;
+    const std::uint64_t before = s3Server().bytesSentFor(key);
+
+    const auto player = cloudtest::addPlayerPassword(server, "ann@example.com", "phone");
+    const auto found = server.get("/rest/search3?f=json&query=&apiKey=" + player.apiKey).json();
+    ASSERT_TRUE(found);
+    const auto *songs = found->find("subsonic-response")->find("searchResult3")->find("song");
+    ASSERT_TRUE(songs && songs->asArray().size() == 1);
+    const std::string id = songs->asArray()[0].find("id")->asString();
+    for (const std::uint64_t at : {std::uint64_t(20) << 20, std::uint64_t(1) << 20}) {
+        const std::string range = "bytes=" + std::to_string(at) + "-" + std::to_string(at + 999);
+        const auto part =
+            server.get("/rest/stream?id=" + id + "&apiKey=" + player.apiKey, {{"Range", range}});
+        EXPECT_EQ(part.status, 206);
+        EXPECT_TRUE(part.body == song.substr(at, 1000));
+    }
+    const std::uint64_t sent = s3Server().bytesSentFor(key) - before;
+    std::printf("[figure] two 1000-byte ranges of a 40 MiB song: the store sent %ju bytes\n",
+                static_cast<std::uintmax_t>(sent));
+    EXPECT_LT(sent, 256u * 1024);
 }
 
 TEST_F(ServerOnObjectsTest, ImportsGoIntoTheBucket) {

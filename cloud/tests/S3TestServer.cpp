@@ -112,6 +112,25 @@ std::string S3TestServer::url(const std::string &bucket) const {
     return "s3://" + bucket + "?endpoint=" + endpoint() + "&region=us-east-1";
 }
 
+std::uint64_t S3TestServer::bytesSentFor(const std::string &key) const {
+    std::ifstream log(folder_ / "access.log");
+    std::uint64_t sent = 0;
+    for (std::string line; std::getline(log, line);) {
+        // … "GET /bucket/key HTTP/1.1" STATUS BYTES SECONDS
+        const auto request = line.find("\"GET /");
+        const auto end = line.find('"', request + 1);
+        if (request == std::string::npos || end == std::string::npos ||
+            line.substr(request, end - request).find("/" + key + " ") == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(end + 1));
+        int status = 0;
+        std::uint64_t bytes = 0;
+        if (rest >> status >> bytes)
+            sent += bytes;
+    }
+    return sent;
+}
+
 void S3TestServer::writeCredentials(const fs::path &path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)

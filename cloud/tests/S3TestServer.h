@@ -35,6 +35,8 @@ public:
                                       const std::filesystem::path &spoolDir) const;
     // The --objects address of `bucket`.
     std::string url(const std::string &bucket) const;
+    // The bytes the store has sent in answer to GETs of `key` so far.
+    std::uint64_t bytesSentFor(const std::string &key) const;
     // Writes a 0600 credentials file for --objects-credentials at `path`.
     static void writeCredentials(const std::filesystem::path &path);
 

@@ -142,7 +142,11 @@ def main():
     for kind in ("account", "container", "object", "proxy"):
         conf = os.path.join(folder, kind + "-server.conf")
         app = with_cache(loadapp("config:" + conf), cache)
-        pool.spawn(eventlet.wsgi.server, sockets[kind], app, log=open(os.devnull, "w"))
+        # The proxy's access log ("… "GET /bucket/key HTTP/1.1" 206 1000 …")
+        # tells the tests how many bytes the store sent for each request.
+        log = (open(os.path.join(folder, "access.log"), "a", buffering=1) if kind == "proxy"
+               else open(os.devnull, "w"))
+        pool.spawn(eventlet.wsgi.server, sockets[kind], app, log=log)
     print("ready %d" % ports["proxy"], flush=True)
     pool.waitall()
 
