@@ -55,21 +55,6 @@ bool credentialsMatch(ServerContext &ctx, const Request &req, const User &user) 
     return fb && ctx.store.userForFacebook(*fb).id == user.id;
 }
 
-std::string percentEncode(std::string_view s) {
-    std::string out;
-    for (const char c : s) {
-        const auto b = static_cast<unsigned char>(c);
-        if (std::isalnum(b) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += c;
-        } else {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", b);
-            out += buf;
-        }
-    }
-    return out;
-}
-
 void redirectToFile(ServerContext &ctx, const Request &req, Response &res) {
     const auto mediaId = parseId(req.matches[1]);
     if (!mediaId)
@@ -96,7 +81,7 @@ void redirectToFile(ServerContext &ctx, const Request &req, Response &res) {
     const std::string path = "/cdn/" + std::to_string(media->fileId) + "/" +
                              std::to_string(media->id) + "/" + std::to_string(expires) + "/" +
                              linkSignature(ctx, media->fileId, media->id, expires) + "/" +
-                             percentEncode(media->name);
+                             http::percentEncode(media->name);
     res.redirect(ctx.config.publicUrl + path, 302);
 }
 

@@ -111,5 +111,8 @@ using UploadHandler = std::function<std::unique_ptr<UploadSink>(const Request &,
 // Decodes `a=b&c=d` (plus signs and percent escapes) into `out`.
 void parseForm(std::string_view text, std::multimap<std::string, std::string> &out);
 std::string percentDecode(std::string_view text, bool plusIsSpace);
+// RFC 3986's unreserved characters as they are (and '/' with `keepSlash`),
+// every other byte as %XX in upper case.
+std::string percentEncode(std::string_view text, bool keepSlash = false);
 
 } // namespace cloud::http

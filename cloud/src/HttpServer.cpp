@@ -239,6 +239,22 @@ void Response::sendFile(int fd, std::uint64_t size, const std::string &contentTy
     setHeader("Content-Type", contentType);
 }
 
+std::string percentEncode(std::string_view text, bool keepSlash) {
+    std::string out;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) || c == '-' || c == '_' || c == '.' || c == '~' ||
+            (keepSlash && c == '/')) {
+            out += c;
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", b);
+            out += buf;
+        }
+    }
+    return out;
+}
+
 std::string percentDecode(std::string_view text, bool plusIsSpace) {
     std::string out;
     out.reserve(text.size());

@@ -2,6 +2,7 @@
 
 #include "Crypto.h"
 #include "FolderStore.h"
+#include "Http.h"
 #include "Xml.h"
 
 #include <curl/curl.h>
@@ -41,24 +42,6 @@ constexpr std::size_t kIdleHandles = 8;
 void initCurl() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-// RFC 3986 unreserved characters as they are, the rest %XX, as SigV4's
-// canonical request spells them.
-std::string encode(std::string_view text, bool keepSlash) {
-    std::string out;
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (std::isalnum(b) || c == '-' || c == '_' || c == '.' || c == '~' ||
-            (keepSlash && c == '/')) {
-            out += c;
-        } else {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", b);
-            out += buf;
-        }
-    }
-    return out;
 }
 
 std::chrono::system_clock::time_point parseTime(const std::string &text) {
@@ -178,13 +161,13 @@ public:
     curl_slist *prepare(CURL *c, const Request &r, Reply &reply) const {
         std::string url = o.endpoint + "/" + o.bucket;
         if (!r.key.empty())
-            url += "/" + encode(o.prefix + r.key, true);
+            url += "/" + http::percentEncode(o.prefix + r.key, true);
         // Signed as sent: the canonical query is sorted by name.
         auto query = r.query;
         std::sort(query.begin(), query.end());
         for (std::size_t i = 0; i < query.size(); ++i)
-            url += (i == 0 ? "?" : "&") + encode(query[i].first, false) + "=" +
-                   encode(query[i].second, false);
+            url += (i == 0 ? "?" : "&") + http::percentEncode(query[i].first) + "=" +
+                   http::percentEncode(query[i].second);
         curl_easy_setopt(c, CURLOPT_URL, url.c_str());
         curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
