@@ -18,10 +18,10 @@ packages=(
   # run and test
   mpd libchromaprint-tools ffmpeg sox xvfb xauth dbus-daemon dbus-x11 gnome-keyring
   libsecret-tools sqlite3 curl time procps openssl nodejs
-  # the scaled back end of sonarbox-cloud: PostgreSQL, and an S3-compatible
-  # object store for its tests (one node, s3api)
+  # the scaled back end of sonarbox-cloud: PostgreSQL, an S3-compatible object
+  # store for its tests (one node, s3api), and HAProxy in front of two servers
   postgresql-15
-  swift swift-proxy swift-object swift-account swift-container
+  swift swift-proxy swift-object swift-account swift-container haproxy
   # the desktop tests (a window manager and a panel with a tray, a
   # notification service), the web player's browser tests, the PNG icons
   # drawn from their SVG, and the Debian package and its checks
