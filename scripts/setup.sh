@@ -22,6 +22,8 @@ packages=(
   # object store for its tests (one node, s3api)
   postgresql-15
   swift swift-proxy swift-object swift-account swift-container
+  # the balancer the scaled benchmarks put in front of several servers
+  haproxy
   # the desktop tests (a window manager and a panel with a tray, a
   # notification service), the web player's browser tests, the PNG icons
   # drawn from their SVG, and the Debian package and its checks
