@@ -18,7 +18,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -85,6 +84,25 @@ std::string quotedArgs(const std::vector<std::string> &args) {
 
 } // namespace
 
+std::string audioPayload(const fs::path &work, int mib) {
+    // White noise keeps the encoder at its full rate: the size follows the
+    // length.
+    const double seconds = mib * 1048576.0 * 8 / 320000;
+    const fs::path file = work / ("payload-" + std::to_string(mib) + ".mp3");
+    run("ffmpeg -nostdin -loglevel error -y -f lavfi -i anoisesrc=c=white:r=44100:d=" +
+        std::to_string(seconds) + " -ac 2 -b:a 320k '" + file.string() + "'");
+    std::string content = readText(file.string());
+    std::error_code ec;
+    fs::remove(file, ec);
+    return content;
+}
+
+void stampAudio(std::string &content, const std::string &stamp) {
+    if (content.size() < 2 * stamp.size())
+        return;
+    std::copy(stamp.begin(), stamp.end(), content.begin() + std::ptrdiff_t(content.size() / 2));
+}
+
 LoadOptions loadOptionsFrom(int argc, char **argv, int first) {
     LoadOptions o;
     for (int i = first; i + 1 < argc; i += 2) {
@@ -130,10 +148,11 @@ std::vector<std::string> setUpLoad(const LoadOptions &o, const fs::path &work,
 
 int runLoad(const LoadOptions &o, int port, const fs::path &work,
             const std::vector<std::string> &catalogue) {
-    std::mt19937_64 rng(42);
-    std::string payload(static_cast<std::size_t>(o.fileMb) * 1024 * 1024, '\0');
-    for (auto &c : payload)
-        c = static_cast<char>(rng());
+    const std::string payload = audioPayload(work, o.fileMb);
+    if (payload.empty()) {
+        std::fprintf(stderr, "ffmpeg made no upload\n");
+        return 1;
+    }
 
     std::optional<SlowClients> slow;
     if (o.slowClients > 0) {
@@ -181,8 +200,7 @@ int runLoad(const LoadOptions &o, int port, const fs::path &work,
                                  : client.match(md5Of("unknown " + std::to_string(i)), "FAIL");
                 });
                 // Every upload is new content: the first bytes name client and round.
-                const std::string stamp = std::to_string(c) + ":" + std::to_string(i) + ":";
-                std::copy(stamp.begin(), stamp.end(), content.begin());
+                stampAudio(content, std::to_string(c) + ":" + std::to_string(i) + ":");
                 timed("upload", [&] {
                     const auto id = client.upload("song-" + std::to_string(i) + ".mp3", content);
                     if (id < 0)
@@ -250,8 +268,7 @@ int runLoad(const LoadOptions &o, int port, const fs::path &work,
     for (int i = 0; i < o.curlFiles; ++i) {
         const fs::path f = work / ("up" + std::to_string(i) + ".bin");
         std::string content = payload;
-        const std::string stamp = "curl-compare " + std::to_string(i);
-        std::copy(stamp.begin(), stamp.end(), content.begin());
+        stampAudio(content, "curl-compare " + std::to_string(i));
         std::ofstream(f, std::ios::binary) << content;
         files2.push_back(f);
     }

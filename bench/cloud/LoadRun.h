@@ -27,6 +27,15 @@ LoadOptions loadOptionsFrom(int argc, char **argv, int first = 1);
 std::vector<std::string> setUpLoad(const LoadOptions &o, const std::filesystem::path &work,
                                    const std::vector<std::string> &backendArgs);
 
+// What the load uploads: audio the server accepts, an MP3 (white noise at
+// 320 kbit/s) of about `mib` MiB made by ffmpeg in `work`; empty when
+// ffmpeg failed.
+std::string audioPayload(const std::filesystem::path &work, int mib);
+// Makes `content` new bytes, which the server stores anew, while it stays
+// the same audio: `stamp` is written over its middle, the coded sound of one
+// frame, far from the headers the server reads to accept it.
+void stampAudio(std::string &content, const std::string &stamp);
+
 // The clients against 127.0.0.1:`port`, the check of every confirmed upload
 // and the single-stream comparison with curl; prints the tables. 0 when no
 // request failed and no upload was lost.

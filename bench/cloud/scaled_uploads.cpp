@@ -4,6 +4,7 @@
 // that keeps them in its data folder.
 #include "BenchServer.h"
 #include "DesktopClient.h"
+#include "LoadRun.h"
 #include "ScaledBackEnd.h"
 
 #include <fcntl.h>
@@ -13,7 +14,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -123,19 +123,20 @@ int scaledUploads(int argc, char **argv) {
     }
     char tmpl[] = "/tmp/sonarbox-cloud-uploads-XXXXXX";
     const fs::path work = mkdtemp(tmpl);
-    std::mt19937_64 rng(42);
-    std::string payload(static_cast<std::size_t>(fileMb) << 20, '\0');
-    for (auto &c : payload)
-        c = static_cast<char>(rng());
+    std::string payload = bench::audioPayload(work, fileMb);
+    if (payload.empty()) {
+        std::fprintf(stderr, "ffmpeg made no upload\n");
+        return 1;
+    }
     std::vector<fs::path> files;
     for (int i = 0; i < count; ++i) {
-        const fs::path f = work / ("up" + std::to_string(i) + ".bin");
-        const std::string stamp = "upload " + std::to_string(i);
-        std::copy(stamp.begin(), stamp.end(), payload.begin());
+        const fs::path f = work / ("up" + std::to_string(i) + ".mp3");
+        bench::stampAudio(payload, "upload " + std::to_string(i));
         std::ofstream(f, std::ios::binary) << payload;
         files.push_back(f);
     }
-    std::printf("%d files of %d MiB, one after another\n", count, fileMb);
+    std::printf("%d files of %.1f MiB (MP3), one after another\n", count,
+                payload.size() / 1048576.0);
     std::fflush(stdout);
 
     std::vector<Result> results;
