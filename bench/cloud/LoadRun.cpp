@@ -75,13 +75,6 @@ struct Sample {
     bool ok = true;
 };
 
-std::string quotedArgs(const std::vector<std::string> &args) {
-    std::string out;
-    for (const auto &a : args)
-        out.append(" '").append(a).append("'");
-    return out;
-}
-
 } // namespace
 
 std::string audioPayload(const fs::path &work, int mib) {
@@ -127,7 +120,7 @@ LoadOptions loadOptionsFrom(int argc, char **argv, int first) {
 std::vector<std::string> setUpLoad(const LoadOptions &o, const fs::path &work,
                                    const std::vector<std::string> &backendArgs) {
     const std::string bin = SONARBOX_CLOUD_BINARY;
-    const std::string backend = quotedArgs(backendArgs);
+    const std::string backend = shellWords(backendArgs);
     std::printf("setting up: %d accounts, a catalogue of 8 songs, %d MB uploads\n", o.clients,
                 o.fileMb);
     for (int i = 0; i < o.clients + 1; ++i)

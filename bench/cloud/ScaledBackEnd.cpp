@@ -1,5 +1,6 @@
 #include "ScaledBackEnd.h"
 
+#include "BenchLibrary.h"
 #include "Database.h"
 #include "Migrations.h"
 #include "PostgresTestServer.h"
@@ -27,7 +28,7 @@ std::vector<std::string> BackEnd::sharedArgs() const {
 }
 
 std::string BackEnd::databaseLocation() const {
-    return database.empty() ? (data / "cloud.sqlite").string() : database;
+    return database.empty() ? sqliteOf(data) : database;
 }
 
 std::string newDatabase() {

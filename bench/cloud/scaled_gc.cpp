@@ -23,17 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double secondsSince(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-std::string quoted(const std::vector<std::string> &args) {
-    std::string out;
-    for (const auto &a : args)
-        out.append(" '").append(a).append("'");
-    return out;
-}
-
 std::size_t listed(const bench::BackEnd &backEnd) {
     const auto store =
         cloud::objects::openObjectStore(backEnd.objects, backEnd.data, backEnd.credentials);
@@ -101,7 +90,7 @@ int scaledGc(int argc, char **argv) {
     }
     for (auto &th : threads)
         th.join();
-    const double putSeconds = secondsSince(t);
+    const double putSeconds = bench::secondsSince(t);
     std::printf("  put %zu in %.1f s (%.0f objects/s), %d failed\n", keys.size(), putSeconds,
                 keys.size() / putSeconds, failed.load());
     std::fflush(stdout);
@@ -135,15 +124,16 @@ int scaledGc(int argc, char **argv) {
 
     t = Clock::now();
     const std::size_t before = listed(backEnd);
-    const double listSeconds = secondsSince(t);
+    const double listSeconds = bench::secondsSince(t);
     std::printf("  listed %zu in %.1f s (%.0f objects/s)\n", before, listSeconds,
                 before / listSeconds);
     std::fflush(stdout);
 
     t = Clock::now();
-    const std::string output = bench::run(std::string(SONARBOX_CLOUD_BINARY) + " gc" +
-                                          quoted(backEnd.args()) + " --grace-minutes 0 2>&1");
-    const double gcSeconds = secondsSince(t);
+    const std::string output =
+        bench::run(std::string(SONARBOX_CLOUD_BINARY) + " gc" + bench::shellWords(backEnd.args()) +
+                   " --grace-minutes 0 2>&1");
+    const double gcSeconds = bench::secondsSince(t);
     const auto report = bench::parseGcReport(output);
     const std::size_t after = listed(backEnd);
     if (!report) {

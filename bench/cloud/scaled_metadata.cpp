@@ -55,17 +55,6 @@ struct EngineRun {
     bool failed = false;
 };
 
-double secondsSince(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-std::string quoted(const std::vector<std::string> &args) {
-    std::string out;
-    for (const auto &a : args)
-        out.append(" '").append(a).append("'");
-    return out;
-}
-
 const char *const kWords[] = {"blue", "night", "river", "light", "stone", "glass", "fire"};
 
 EngineRun runEngine(const Options &o, const std::string &engine, const fs::path &work,
@@ -78,11 +67,9 @@ EngineRun runEngine(const Options &o, const std::string &engine, const fs::path 
     if (engine == "postgresql")
         backEnd.database = bench::newDatabase();
     const std::string location = backEnd.databaseLocation();
-    std::string files;
-    for (const auto &f : songFiles)
-        files.append(" '").append(f.string()).append("'");
-    bench::run(std::string(SONARBOX_CLOUD_BINARY) + " import" + quoted(backEnd.args()) + files +
-               " >/dev/null");
+    std::vector<std::string> files(songFiles.begin(), songFiles.end());
+    bench::run(std::string(SONARBOX_CLOUD_BINARY) + " import" + bench::shellWords(backEnd.args()) +
+               bench::shellWords(files) + " >/dev/null");
     const auto fileIds = bench::fileIdsOf(location, songFiles);
     if (std::count(fileIds.begin(), fileIds.end(), 0) > 0) {
         std::fprintf(stderr, "%s: the songs were not imported\n", engine.c_str());
@@ -104,12 +91,12 @@ EngineRun runEngine(const Options &o, const std::string &engine, const fs::path 
             bench::fillLibrary(db, ids[i], fileIds, spread[i]);
         tx.commit();
     }
-    out.fillSeconds = secondsSince(t);
+    out.fillSeconds = bench::secondsSince(t);
     std::printf("  written in %.1f s (%.0f items/s)\n", out.fillSeconds, o.songs / out.fillSeconds);
     std::fflush(stdout);
     t = Clock::now();
     bench::indexLibrary(location);
-    out.indexSeconds = secondsSince(t);
+    out.indexSeconds = bench::secondsSince(t);
     std::printf("  indexed in %.1f s (%.0f items/s)\n", out.indexSeconds,
                 o.songs / out.indexSeconds);
     if (backEnd.scaled()) {
@@ -117,7 +104,7 @@ EngineRun runEngine(const Options &o, const std::string &engine, const fs::path 
         // that the figures do not depend on when it comes.
         t = Clock::now();
         cloud::Database(location).exec("ANALYZE");
-        out.analyzeSeconds = secondsSince(t);
+        out.analyzeSeconds = bench::secondsSince(t);
         std::printf("  ANALYZE in %.1f s\n", out.analyzeSeconds);
     }
     std::fflush(stdout);

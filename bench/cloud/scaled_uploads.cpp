@@ -28,13 +28,6 @@ struct Result {
     int accepted = 0;
 };
 
-std::string quoted(const std::vector<std::string> &args) {
-    std::string out;
-    for (const auto &a : args)
-        out.append(" '").append(a).append("'");
-    return out;
-}
-
 // curl signs its requests with the store's key through a netrc file: the
 // key holds a colon, which --user would take for the end of the name.
 fs::path writeNetrc(const fs::path &work) {
@@ -77,7 +70,7 @@ std::vector<Result> throughServer(const std::vector<fs::path> &files, const benc
                                   const std::string &name) {
     const std::string email = "uploader@bench.example";
     bench::run(std::string(SONARBOX_CLOUD_BINARY) + " add-user --pbkdf2-iterations 100000" +
-               quoted(backEnd.args()) + " " + email + " '" + bench::kDesktopPassword +
+               bench::shellWords(backEnd.args()) + " " + email + " '" + bench::kDesktopPassword +
                "' >/dev/null");
     bench::Server server(backEnd.data, backEnd.sharedArgs());
     bench::DesktopClient client(server.port, email);
