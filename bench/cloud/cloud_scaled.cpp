@@ -8,7 +8,7 @@
 //                         [--engines postgresql,sqlite]
 //   cloud_scaled uploads  [--files 10] [--file-mb 20]
 //   cloud_scaled gc       [--objects 100000] [--referenced-percent 50] [--workers 4]
-//                         [--object-bytes 1024]
+//                         [--object-bytes 1024] [--household: a data folder and SQLite]
 //   cloud_scaled balanced [--servers 0,1,2] [cloud_load's options: --clients 50
 //                         --seconds 30 --file-mb 5 --curl-files 10]
 //                         0 is the household server without a balancer; N > 0 is

@@ -1,7 +1,7 @@
-// gc over many objects: small objects put into a bucket by a few workers at
-// once, a share of them named by file records, then `sonarbox-cloud gc
-// --grace-minutes 0` timed, beside a listing of the bucket alone (the first
-// half of gc's work).
+// gc over many objects: small objects put into a bucket (or a household data
+// folder) by a few workers at once, a share of them named by file records,
+// then `sonarbox-cloud gc --grace-minutes 0` timed, beside a listing of the
+// store alone (the first half of gc's work).
 #include "BenchLibrary.h"
 #include "BenchServer.h"
 #include "LoadFigures.h"
@@ -38,9 +38,16 @@ int scaledGc(int argc, char **argv) {
     int referencedPercent = 50;
     int workers = 4;
     int objectBytes = 1024;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool household = false;
+    for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        const int v = std::stoi(argv[i + 1]);
+        if (a == "--household") {
+            household = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            break;
+        const int v = std::stoi(argv[++i]);
         if (a == "--objects")
             objects = std::max(1, v);
         else if (a == "--referenced-percent")
@@ -52,10 +59,11 @@ int scaledGc(int argc, char **argv) {
     }
     char tmpl[] = "/tmp/sonarbox-cloud-gc-XXXXXX";
     const fs::path work = mkdtemp(tmpl);
-    const bench::BackEnd backEnd = bench::makeBackEnd(work / "data", true);
+    const bench::BackEnd backEnd = bench::makeBackEnd(work / "data", !household);
 
     // The objects, each worker on a connection of its own.
-    std::printf("putting %d objects of %d bytes with %d workers\n", objects, objectBytes, workers);
+    std::printf("putting %d objects of %d bytes with %d workers into %s\n", objects, objectBytes,
+                workers, household ? "the data folder (SQLite)" : "a bucket (PostgreSQL)");
     std::fflush(stdout);
     std::vector<std::string> keys;
     std::mutex mutex;
@@ -101,7 +109,9 @@ int scaledGc(int argc, char **argv) {
         if (bench::inShare(i, referencedPercent))
             kept.push_back(keys[i]);
     {
-        cloud::Database db(backEnd.database);
+        // A household server's file gets its tables from the first program that opens it.
+        cloud::Store{backEnd.databaseLocation()};
+        cloud::Database db(backEnd.databaseLocation());
         cloud::Transaction tx(db);
         for (std::size_t first = 0; first < kept.size(); first += 500) {
             const std::size_t rows = std::min<std::size_t>(500, kept.size() - first);
@@ -149,7 +159,7 @@ int scaledGc(int argc, char **argv) {
                 report->removed, removeSeconds, report->removed / removeSeconds);
     std::printf("%-44s %10zu %10.1f %12.0f\n", "gc in all (listed)", before, gcSeconds,
                 before / gcSeconds);
-    std::printf("kept %zu recorded of %zu; %zu in the bucket after gc\n", kept.size(), before,
+    std::printf("kept %zu recorded of %zu; %zu in the store after gc\n", kept.size(), before,
                 after);
     std::error_code ec;
     fs::remove_all(work, ec);
