@@ -2,13 +2,16 @@
 
 #include "Crypto.h"
 #include "Library.h"
+#include "PlayerSecrets.h"
 #include "Store.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <regex>
 #include <set>
 
@@ -68,6 +71,7 @@ protected:
         }
     }
     void TearDown() override { fs::remove_all(work_); }
+    std::string database() const { return bench::sqliteOf(data_); }
 
     fs::path work_;
     fs::path data_;
@@ -76,20 +80,20 @@ protected:
 };
 
 TEST_F(LibraryHelpers, FilesAreFoundByContentInTheOrderAsked) {
-    EXPECT_EQ(bench::fileIdsOf(data_, {files_[2], files_[0], files_[1]}),
+    EXPECT_EQ(bench::fileIdsOf(database(), {files_[2], files_[0], files_[1]}),
               (std::vector<std::int64_t>{ids_[2], ids_[0], ids_[1]}));
     const fs::path stranger = work_ / "stranger.mp3";
     std::ofstream(stranger) << "never stored";
-    EXPECT_EQ(bench::fileIdsOf(data_, {stranger, files_[1]}),
+    EXPECT_EQ(bench::fileIdsOf(database(), {stranger, files_[1]}),
               (std::vector<std::int64_t>{0, ids_[1]}));
 }
 
 TEST_F(LibraryHelpers, EachAccountGetsItsOwnSongsOverTheFilesInTurn) {
-    bench::fillLibrary(data_, "alice@bench.example", ids_, 25);
-    bench::fillLibrary(data_, "bob@bench.example", {ids_[1]}, 4);
-    bench::indexLibrary(data_);
-    const auto alice = bench::songIdsOf(data_, "alice@bench.example");
-    const auto bob = bench::songIdsOf(data_, "bob@bench.example");
+    bench::fillLibrary(database(), "alice@bench.example", ids_, 25);
+    bench::fillLibrary(database(), "bob@bench.example", {ids_[1]}, 4);
+    bench::indexLibrary(database());
+    const auto alice = bench::songIdsOf(database(), "alice@bench.example");
+    const auto bob = bench::songIdsOf(database(), "bob@bench.example");
     ASSERT_EQ(alice.size(), 25u);
     ASSERT_EQ(bob.size(), 4u);
     std::set<std::string> all(alice.begin(), alice.end());
@@ -115,10 +119,83 @@ TEST_F(LibraryHelpers, EachAccountGetsItsOwnSongsOverTheFilesInTurn) {
 }
 
 TEST_F(LibraryHelpers, AnAccountWithoutSongsHasNone) {
-    bench::fillLibrary(data_, "alice@bench.example", ids_, 3);
-    bench::indexLibrary(data_);
-    EXPECT_TRUE(bench::songIdsOf(data_, "bob@bench.example").empty());
-    EXPECT_TRUE(bench::songIdsOf(data_, "nobody@bench.example").empty());
+    bench::fillLibrary(database(), "alice@bench.example", ids_, 3);
+    bench::indexLibrary(database());
+    EXPECT_TRUE(bench::songIdsOf(database(), "bob@bench.example").empty());
+    EXPECT_TRUE(bench::songIdsOf(database(), "nobody@bench.example").empty());
+}
+
+// Past one statement's rows (500): the order, the files in turn and the
+// albums carry on across the statements.
+TEST_F(LibraryHelpers, ALibraryLongerThanOneStatementKeepsItsOrder) {
+    bench::fillLibrary(database(), "alice@bench.example", ids_, 1203);
+    bench::indexLibrary(database());
+    const auto alice = bench::songIdsOf(database(), "alice@bench.example");
+    ASSERT_EQ(alice.size(), 1203u);
+    EXPECT_EQ(std::set<std::string>(alice.begin(), alice.end()).size(), 1203u);
+    cloud::Store store(data_ / "cloud.sqlite");
+    const auto user = store.findUserByEmail("alice@bench.example");
+    ASSERT_TRUE(user);
+    const auto listing = store.listChanges(user->id, 0);
+    ASSERT_EQ(listing.items.size(), 1203u);
+    for (std::size_t i = 0; i < listing.items.size(); ++i) {
+        const auto &item = listing.items[i];
+        ASSERT_EQ(item.name, "song" + std::to_string(i) + ".mp3");
+        EXPECT_EQ(item.fileId, ids_[i % 3]) << i;
+        EXPECT_EQ(item.artistName, "Artist " + std::to_string(i / 20)) << i;
+    }
+    cloud::AlbumQuery albums;
+    albums.limit = 1000;
+    EXPECT_EQ(store.albums(user->id, albums).size(), 121u); // 120 of ten and one of three
+}
+
+TEST_F(LibraryHelpers, AccountsMadeInBulkSignInWithTheSharedPassword) {
+    const auto hash = cloud::PasswordHash::make("bench password", 1000);
+    cloud::Database db(database());
+    const auto ids = bench::addAccounts(db, "many", 501, hash);
+    ASSERT_EQ(ids.size(), 501u);
+    EXPECT_EQ(std::set<std::int64_t>(ids.begin(), ids.end()).size(), 501u);
+    cloud::Store store(data_ / "cloud.sqlite");
+    for (const int i : {0, 499, 500}) {
+        const auto user = store.findUserByEmail(bench::accountEmail("many", i));
+        ASSERT_TRUE(user) << i;
+        EXPECT_EQ(user->id, ids[static_cast<std::size_t>(i)]);
+        EXPECT_TRUE(user->password.verify("bench password")) << i;
+        EXPECT_FALSE(user->password.verify("another password")) << i;
+        EXPECT_TRUE(user->desktopRegistered);
+    }
+    EXPECT_FALSE(store.findUserByEmail(bench::accountEmail("many", 501)));
+}
+
+TEST_F(LibraryHelpers, APlayerPasswordMadeInProcessOpensWithTheFolderKey) {
+    cloud::Store store(data_ / "cloud.sqlite");
+    const auto made = bench::addPlayerPassword(store, data_, "bob@bench.example");
+    ASSERT_FALSE(made.password.empty());
+    const auto bob = store.findUserByEmail("bob@bench.example");
+    const auto stored = store.playerPasswords(bob->id);
+    ASSERT_EQ(stored.size(), 1u);
+    // What the server does with the same folder's key.
+    EXPECT_EQ(cloud::PlayerSecrets::load(data_).open(stored[0].sealed, bob->id), made.password);
+    EXPECT_TRUE(bench::addPlayerPassword(store, data_, "nobody@bench.example").password.empty());
+}
+
+TEST(SongsPerAccount, TheFirstTakesItsShareAndTheRestSplitEvenly) {
+    EXPECT_EQ(bench::songsPerAccount(1000000, 10000, 100000)[0], 100000);
+    const auto spread = bench::songsPerAccount(1000000, 10000, 100000);
+    EXPECT_EQ(std::accumulate(spread.begin(), spread.end(), 0LL), 1000000);
+    EXPECT_EQ(*std::max_element(spread.begin() + 1, spread.end()), 91);
+    EXPECT_EQ(*std::min_element(spread.begin() + 1, spread.end()), 90);
+    EXPECT_EQ(bench::songsPerAccount(10, 4, 3), (std::vector<int>{3, 3, 2, 2}));
+    // The first never holds more than there is.
+    EXPECT_EQ(bench::songsPerAccount(5, 3, 50), (std::vector<int>{5, 0, 0}));
+    EXPECT_EQ(bench::songsPerAccount(7, 1, 2), (std::vector<int>{7}));
+    EXPECT_TRUE(bench::songsPerAccount(7, 0, 2).empty());
+}
+
+TEST(MultiRowInsert, GroupsOfParametersPerRow) {
+    EXPECT_EQ(bench::multiRowInsert("INSERT INTO t(a, b)", 2, 3),
+              "INSERT INTO t(a, b) VALUES(?,?),(?,?),(?,?)");
+    EXPECT_EQ(bench::multiRowInsert("INSERT INTO t(a)", 1, 1), "INSERT INTO t(a) VALUES(?)");
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,6 +31,20 @@ inline std::string run(const std::string &command) {
             out.append(buf, n);
         pclose(p);
     }
+    return out;
+}
+
+// Seconds since `start` on the steady clock.
+inline double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Arguments for a shell command line, each in single quotes and led by a
+// space (none of the benchmarks' paths and addresses holds a quote).
+inline std::string shellWords(const std::vector<std::string> &args) {
+    std::string out;
+    for (const auto &a : args)
+        out.append(" '").append(a).append("'");
     return out;
 }
 

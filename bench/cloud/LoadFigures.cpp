@@ -1,6 +1,7 @@
 #include "LoadFigures.h"
 
 #include <algorithm>
+#include <regex>
 #include <sstream>
 
 namespace bench {
@@ -114,7 +115,7 @@ std::optional<double> paceWithin(const std::vector<Arrival> &arrivals, double fr
     return audio / seconds;
 }
 
-std::vector<int> parseCounts(const std::string &text) {
+std::vector<int> parseCounts(const std::string &text, int least) {
     std::vector<int> counts;
     std::istringstream in(text);
     std::string part;
@@ -123,7 +124,7 @@ std::vector<int> parseCounts(const std::string &text) {
             return {};
         try {
             const int n = std::stoi(part);
-            if (n <= 0)
+            if (n < least)
                 return {};
             counts.push_back(n);
         } catch (...) {
@@ -131,6 +132,27 @@ std::vector<int> parseCounts(const std::string &text) {
         }
     }
     return counts;
+}
+
+bool inShare(std::size_t index, int percent) {
+    const auto p = static_cast<std::size_t>(std::clamp(percent, 0, 100));
+    return (index + 1) * p / 100 > index * p / 100;
+}
+
+std::optional<GcCounts> parseGcReport(const std::string &output) {
+    static const std::regex line("removed ([0-9]+) retired items and ([0-9]+) of their files, "
+                                 "([0-9]+) unrecorded files and ([0-9]+) unfinished uploads; "
+                                 "kept ([0-9]+) younger than");
+    std::smatch m;
+    if (!std::regex_search(output, m, line))
+        return std::nullopt;
+    GcCounts c;
+    c.retiredItems = std::stol(m[1]);
+    c.retiredFiles = std::stol(m[2]);
+    c.removed = std::stol(m[3]);
+    c.abandoned = std::stol(m[4]);
+    c.young = std::stol(m[5]);
+    return c;
 }
 
 } // namespace bench

@@ -68,7 +68,23 @@ std::optional<double> msToReach(const std::vector<Arrival> &arrivals, std::uint6
 std::optional<double> paceWithin(const std::vector<Arrival> &arrivals, double fromMs, double toMs,
                                  int kbps, double burstGapMs = 50);
 
-// "32,128" as numbers; an empty list when any part is not a positive number.
-std::vector<int> parseCounts(const std::string &text);
+// "32,128" as numbers; an empty list when any part is not a number of at
+// least `least`.
+std::vector<int> parseCounts(const std::string &text, int least = 1);
+
+// Whether item `index` of a run belongs to a share of `percent` of the items
+// picked evenly along it: of any 100 in a row, exactly `percent`.
+bool inShare(std::size_t index, int percent);
+
+// What `sonarbox-cloud gc` says it did.
+struct GcCounts {
+    long retiredItems = 0;
+    long retiredFiles = 0;
+    long removed = 0;   // stored objects that no record names
+    long abandoned = 0; // unfinished uploads
+    long young = 0;     // kept for being younger than the grace period
+};
+// From gc's output; nullopt when its report line is not there.
+std::optional<GcCounts> parseGcReport(const std::string &output);
 
 } // namespace bench

@@ -148,6 +148,42 @@ TEST(Options, CountsAreAListOfPositiveNumbers) {
     EXPECT_TRUE(bench::parseCounts("32,x").empty());
     EXPECT_TRUE(bench::parseCounts("0,4").empty());
     EXPECT_TRUE(bench::parseCounts("-4").empty());
+    // Where none is a choice of its own (no balancer at all).
+    EXPECT_EQ(bench::parseCounts("0,1,2", 0), (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(bench::parseCounts("0,-1", 0).empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST(InShare, ExactlyThePercentOfEveryHundredSpreadEvenly) {
+    for (const int percent : {0, 1, 30, 50, 99, 100}) {
+        int picked = 0;
+        for (std::size_t i = 0; i < 1000; ++i)
+            picked += bench::inShare(i, percent) ? 1 : 0;
+        EXPECT_EQ(picked, 10 * percent) << percent;
+    }
+    // Half: every other one, never two in a row.
+    for (std::size_t i = 0; i < 20; ++i)
+        EXPECT_NE(bench::inShare(i, 50), bench::inShare(i + 1, 50)) << i;
+    // Out of range counts as the nearest end.
+    EXPECT_FALSE(bench::inShare(7, -5));
+    EXPECT_TRUE(bench::inShare(7, 150));
+}
+
+TEST(GcReport, TheCountsOfItsLine) {
+    const auto c = bench::parseGcReport(
+        "removed 3 retired items and 2 of their files, 49998 unrecorded files and 1 unfinished "
+        "uploads; kept 7 younger than 0 minutes\n");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->retiredItems, 3);
+    EXPECT_EQ(c->retiredFiles, 2);
+    EXPECT_EQ(c->removed, 49998);
+    EXPECT_EQ(c->abandoned, 1);
+    EXPECT_EQ(c->young, 7);
+    // An error instead of the report.
+    EXPECT_FALSE(bench::parseGcReport("sonarbox-cloud: cannot connect to the database\n"));
 }
 
 } // namespace

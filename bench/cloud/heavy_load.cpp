@@ -266,21 +266,22 @@ int heavyLoad(int argc, char **argv) {
     bool accountsMade = !pinger.password.empty() && !coverAccount.password.empty();
     for (const auto &r : readers)
         accountsMade = accountsMade && !r.password.empty();
-    const auto coverIds = bench::fileIdsOf(data, coverFiles);
-    const auto streamIds = bench::fileIdsOf(data, streamFiles);
+    const std::string database = bench::sqliteOf(data);
+    const auto coverIds = bench::fileIdsOf(database, coverFiles);
+    const auto streamIds = bench::fileIdsOf(database, streamFiles);
     if (!accountsMade || std::count(coverIds.begin(), coverIds.end(), 0) > 0 ||
         std::count(streamIds.begin(), streamIds.end(), 0) > 0) {
         std::fprintf(stderr, "setting up failed (accounts, or songs not imported)\n");
         return 1;
     }
-    bench::fillLibrary(data, coverAccount.email, coverIds, kCoverSongs);
+    bench::fillLibrary(database, coverAccount.email, coverIds, kCoverSongs);
     for (const auto &r : readers)
-        bench::fillLibrary(data, r.email, streamIds, kStreamSongs);
-    bench::indexLibrary(data);
-    const auto coverSongs = bench::songIdsOf(data, coverAccount.email);
+        bench::fillLibrary(database, r.email, streamIds, kStreamSongs);
+    bench::indexLibrary(database);
+    const auto coverSongs = bench::songIdsOf(database, coverAccount.email);
     std::vector<std::vector<std::string>> readerSongs;
     for (const auto &r : readers)
-        readerSongs.push_back(bench::songIdsOf(data, r.email));
+        readerSongs.push_back(bench::songIdsOf(database, r.email));
 
     std::vector<std::string> serverArgs = {"--max-connections-per-address", "1024"};
     if (o.workers > 0)

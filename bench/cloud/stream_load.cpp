@@ -95,11 +95,11 @@ int streamLoad(int argc, char **argv) {
         files += " '" + f.string() + "'";
     }
     run(bin + " import --data " + data.string() + files);
-    const auto fileIds = bench::fileIdsOf(data, paths);
+    const auto fileIds = bench::fileIdsOf(bench::sqliteOf(data), paths);
     std::printf("setting up: %d songs in one account over %zu files\n", o.songs, fileIds.size());
     auto t0 = Clock::now();
-    bench::fillLibrary(data, listener.email, fileIds, o.songs);
-    bench::indexLibrary(data);
+    bench::fillLibrary(bench::sqliteOf(data), listener.email, fileIds, o.songs);
+    bench::indexLibrary(bench::sqliteOf(data));
     std::printf("library of %d songs made in %.1f s\n", o.songs, msSince(t0) / 1000);
 
     Server server(data, {"--max-connections-per-address", "1024"});
