@@ -2,7 +2,7 @@
 // data folder, or the scaled back end, a PostgreSQL database and a bucket of
 // an S3-compatible store. The scaled benchmarks start both privately on
 // 127.0.0.1 with the starters the cloud tests use, and a balancer in front
-// of several servers when asked (Balancer.h).
+// of several servers when asked (cloud/tests/BalancerTestServer.h).
 #pragma once
 
 #include <filesystem>

@@ -13,7 +13,7 @@
 //                         --seconds 30 --file-mb 5 --curl-files 10]
 //                         0 is the household server without a balancer; N > 0 is
 //                         N servers sharing a database and a bucket behind HAProxy
-#include "Balancer.h"
+#include "BalancerTestServer.h"
 #include "BenchServer.h"
 #include "LoadFigures.h"
 #include "LoadRun.h"
@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -59,10 +60,13 @@ int balanced(int argc, char **argv) {
                     std::make_unique<bench::Server>(backEnd.data, backEnd.sharedArgs()));
                 ports.push_back(running.back()->port);
             }
-            std::unique_ptr<bench::Balancer> balancer;
-            if (count > 0)
-                balancer = std::make_unique<bench::Balancer>(work, ports);
-            status |= bench::runLoad(o, balancer ? balancer->port : ports[0], work, catalogue);
+            std::unique_ptr<cloudtest::BalancerTestServer> balancer;
+            if (count > 0) {
+                balancer = std::make_unique<cloudtest::BalancerTestServer>(ports);
+                if (!balancer->waitForServersUp(count))
+                    throw std::runtime_error("the balancer does not see its servers up");
+            }
+            status |= bench::runLoad(o, balancer ? balancer->port() : ports[0], work, catalogue);
         }
         std::error_code ec;
         fs::remove_all(work, ec);
