@@ -24,15 +24,7 @@ TEST(SharedDatabaseTest, TwoServersShareTokensSessionsAndThrottles) {
 
     // A token fetched from one server signs in on the other, once.
     const std::string token = one.token();
-    cloud::json::Value args;
-    args.set("username", "ann@example.org");
-    args.set("password", kPassword);
-    args.set("hashedPassword", "");
-    args.set("appId", "desktop");
-    args.set("deviceId", "laptop");
-    args.set("signature", TestServer::signature("ann@example.org", kPassword, "laptop", token));
-    cloud::json::Value body;
-    body.set("loginDesktop", args);
+    const auto body = TestServer::loginBody("ann@example.org", kPassword, "laptop", token);
     const Reply signedIn = two.postJson("/Vexmusic/userJson", body);
     EXPECT_EQ(signedIn.member("responseStatus"), "SUCCESS") << signedIn.body;
     const Reply replayed = one.postJson("/Vexmusic/userJson", body);

@@ -308,18 +308,24 @@ std::string TestServer::signature(const std::string &user, const std::string &pa
     return cloud::crypto::md5HexUpper(user + password + device + token);
 }
 
-Reply TestServer::login(const std::string &user, const std::string &password,
-                        const std::string &device, std::string *cookie,
-                        const std::map<std::string, std::string> &headers) {
+Value TestServer::loginBody(const std::string &user, const std::string &password,
+                            const std::string &device, const std::string &token) {
     Value args;
     args.set("username", user);
     args.set("password", password);
     args.set("hashedPassword", "");
     args.set("appId", "desktop");
     args.set("deviceId", device);
-    args.set("signature", signature(user, password, device, token(headers)));
+    args.set("signature", signature(user, password, device, token));
     Value body;
     body.set("loginDesktop", std::move(args));
+    return body;
+}
+
+Reply TestServer::login(const std::string &user, const std::string &password,
+                        const std::string &device, std::string *cookie,
+                        const std::map<std::string, std::string> &headers) {
+    const Value body = loginBody(user, password, device, token(headers));
     Reply r = post("/Vexmusic/userJson", cloud::json::serialize(body), {}, headers);
     if (cookie && r.headers.count("set-cookie"))
         *cookie = r.headers["set-cookie"];

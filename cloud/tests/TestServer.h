@@ -101,6 +101,9 @@ public:
     std::string token(const std::map<std::string, std::string> &headers = {});
     static std::string signature(const std::string &user, const std::string &password,
                                  const std::string &device, const std::string &token);
+    // The desktop sign-in request for a token fetched before.
+    static cloud::json::Value loginBody(const std::string &user, const std::string &password,
+                                        const std::string &device, const std::string &token);
     // Returns the reply; the Set-Cookie value lands in `cookie` when there is one.
     Reply login(const std::string &user, const std::string &password, const std::string &device,
                 std::string *cookie = nullptr,

@@ -27,15 +27,7 @@ Headers from(const std::string &forwardedFor) {
 
 // A desktop sign-in of bob with a token fetched earlier.
 Reply signInWith(TestServer &server, const std::string &token, const Headers &headers) {
-    cloud::json::Value args;
-    args.set("username", "bob@example.org");
-    args.set("password", kPassword);
-    args.set("hashedPassword", "");
-    args.set("appId", "desktop");
-    args.set("deviceId", "d1");
-    args.set("signature", TestServer::signature("bob@example.org", kPassword, "d1", token));
-    cloud::json::Value body;
-    body.set("loginDesktop", std::move(args));
+    const auto body = TestServer::loginBody("bob@example.org", kPassword, "d1", token);
     return server.post("/Vexmusic/userJson", cloud::json::serialize(body), {}, headers);
 }
 
