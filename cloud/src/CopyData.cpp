@@ -19,7 +19,7 @@ namespace {
 // Per-process state that is worth nothing after a move (outstanding sign-in
 // tokens, throttles, rate buckets), and the table the schema keeps its own.
 const std::set<std::string> kNotCopied = {"meta", "sign_in_tokens", "throttles", "rate_buckets",
-                                           "upload_reservations"};
+                                          "upload_reservations"};
 
 constexpr const char *kKeyFiles[] = {"link.key", "player.key"};
 constexpr std::size_t kChunk = 1 << 20;
