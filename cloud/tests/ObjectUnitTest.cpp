@@ -26,9 +26,9 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // The refusal's text, or empty when the address was taken.
-    std::string refusal(const std::string &spec, const fs::path &credentials = {}) {
+    std::string refusal(const std::string &address, const fs::path &credentials = {}) {
         try {
-            openObjectStore(spec, dir, credentials);
+            openObjectStore(address, dir, credentials);
             return {};
         } catch (const ObjectError &e) {
             return e.what();

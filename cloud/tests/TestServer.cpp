@@ -1,6 +1,7 @@
 #include "TestServer.h"
 
 #include "Crypto.h"
+#include "Http.h"
 #include "PostgresTestServer.h"
 #include "S3TestServer.h"
 #include "TestChild.h"
@@ -56,18 +57,7 @@ httplib::Headers toHeaders(const std::map<std::string, std::string> &headers) {
 } // namespace
 
 std::string percentEncode(const std::string &s) {
-    std::string out;
-    for (const char c : s) {
-        const auto b = static_cast<unsigned char>(c);
-        if (std::isalnum(b) || c == '.' || c == '-' || c == '_') {
-            out += c;
-        } else {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", b);
-            out += buf;
-        }
-    }
-    return out;
+    return cloud::http::percentEncode(s);
 }
 
 std::string Reply::member(const char *key) const {

@@ -154,7 +154,7 @@ std::string readFile(const std::filesystem::path &path);
 // `seed`: real audio, made without ffmpeg, that differs for every seed.
 std::string wavBytes(std::size_t size, const std::string &seed);
 std::string md5Hex(const std::string &bytes);
-// Query-field encoding: letters, digits and ".-_" as they are, the rest %XX.
+// Query-field encoding: letters, digits and ".-_~" as they are, the rest %XX.
 std::string percentEncode(const std::string &s);
 
 // The library item ID of a match or upload reply's first purchased item; -1

@@ -119,7 +119,7 @@ Credentials loadCredentials(const std::filesystem::path &file);
 // incoming/, or "s3://BUCKET[/PREFIX]?endpoint=URL&region=REGION" for a
 // bucket (path-style addressing). `dataDir` also holds the local copies of
 // uploads being checked. Throws ObjectError for a malformed or unusable one.
-std::unique_ptr<ObjectStore> openObjectStore(const std::string &spec,
+std::unique_ptr<ObjectStore> openObjectStore(const std::string &address,
                                              const std::filesystem::path &dataDir,
                                              const std::filesystem::path &credentialsFile = {});
 

@@ -35,9 +35,9 @@ bool isBucketName(const std::string &name) {
     return true;
 }
 
-S3Options parseS3(const std::string &spec) {
+S3Options parseS3(const std::string &address) {
     const std::string_view scheme = "s3://";
-    std::string_view rest(spec);
+    std::string_view rest(address);
     rest.remove_prefix(scheme.size());
     const auto question = rest.find('?');
     const std::string_view location = rest.substr(0, question);
@@ -119,16 +119,16 @@ Credentials loadCredentials(const fs::path &file) {
     return c;
 }
 
-std::unique_ptr<ObjectStore> openObjectStore(const std::string &spec, const fs::path &dataDir,
+std::unique_ptr<ObjectStore> openObjectStore(const std::string &address, const fs::path &dataDir,
                                              const fs::path &credentialsFile) {
-    if (spec.empty()) {
+    if (address.empty()) {
         if (!credentialsFile.empty())
             throw ObjectError("--objects-credentials goes with --objects");
         return std::make_unique<FolderStore>(dataDir);
     }
-    if (spec.rfind("s3://", 0) != 0)
+    if (address.rfind("s3://", 0) != 0)
         throw ObjectError("--objects takes s3://BUCKET?endpoint=URL&region=REGION");
-    S3Options options = parseS3(spec);
+    S3Options options = parseS3(address);
     options.credentials = loadCredentials(credentialsFile);
     options.spoolDir = dataDir / "incoming";
     return std::make_unique<S3Store>(std::move(options));
