@@ -103,8 +103,10 @@ std::int64_t DesktopClient::upload(const std::string &name, const std::string &c
         return false;
     };
     auto r = http_.Post(("/Vexmusic/controllers/DesktopUploadMedia?fileName=" + name).c_str(),
-                        {{"Cookie", cookie_}, {"mobileUpload", "true"}}, total, provider,
-                        ("multipart/form-data; boundary=" + kBoundary).c_str());
+                        {{"Cookie", cookie_},
+                         {"mobileUpload", "true"},
+                         {"X-File-Size", std::to_string(content.size())}},
+                        total, provider, ("multipart/form-data; boundary=" + kBoundary).c_str());
     if (!r || r->status != 200)
         return -1;
     const auto v = cloud::json::parse(r->body);

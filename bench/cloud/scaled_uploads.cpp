@@ -83,7 +83,8 @@ std::vector<Result> throughServer(const std::vector<fs::path> &files, const benc
     for (const auto &f : files) {
         const std::string code = bench::run(
             "curl -s -o /dev/null -w '%{http_code}' -H 'Cookie: " + client.cookie() +
-            "' -H 'Expect:' -F 'file=@" + f.string() + ";type=audio/mpeg' '" + url + "'");
+            "' -H 'X-File-Size: " + std::to_string(fs::file_size(f)) + "' -H 'Expect:' -F 'file=@" +
+            f.string() + ";type=audio/mpeg' '" + url + "'");
         viaCurl.accepted += code == "200" ? 1 : 0;
     }
     viaCurl.seconds = std::chrono::duration<double>(Clock::now() - t).count();

@@ -219,6 +219,9 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         request.setRawHeader("Cookie", session->toUtf8());
     request.setRawHeader("mobileUpload", "true");
     request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
+    // The file's own size lets the server pass the file on to its storage
+    // while it arrives rather than after.
+    request.setRawHeader("X-File-Size", QByteArray::number(body->fileSize()));
     // Without this Qt reads a sequential body whole into memory before it
     // sends a byte; with the length known it streams it as the socket drains.
     request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);

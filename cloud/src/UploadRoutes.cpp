@@ -6,6 +6,7 @@
 #include "StoredMedia.h"
 #include "TagReader.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace cloud {
@@ -17,10 +18,12 @@ using http::Response;
 
 class UploadState : public http::UploadSink {
 public:
-    UploadState(ServerContext &c, Session s, std::uint64_t expectedBytes)
+    UploadState(ServerContext &c, Session s, std::uint64_t expectedBytes,
+                std::optional<std::uint64_t> fileBytes)
         : ctx(c)
         , session(std::move(s))
-        , reservation(ctx.uploadAllowance.reserve(session.userId, expectedBytes)) {}
+        , reservation(ctx.uploadAllowance.reserve(session.userId, expectedBytes))
+        , announcedFileBytes(fileBytes) {}
     ~UploadState() override { settle(); }
 
     bool part(std::string_view name, std::string_view partFile) override {
@@ -28,6 +31,8 @@ public:
             inFilePart = false; // only the first file part is kept
         else if (name == "file" || !partFile.empty()) {
             file = ctx.objects->create();
+            if (announcedFileBytes)
+                file->expectSize(*announcedFileBytes);
             filename = partFile;
             inFilePart = true;
         }
@@ -92,7 +97,8 @@ private:
     ServerContext &ctx;
     Session session;
     std::unique_ptr<QuotaReservation> reservation;
-    bool kept = false; // the account's library took the file
+    std::optional<std::uint64_t> announcedFileBytes; // X-File-Size, a hint only
+    bool kept = false;                               // the account's library took the file
     UploadRefusal refusal = UploadRefusal::None;
     std::unique_ptr<objects::IncomingObject> file;
     crypto::Md5 md5;
@@ -114,12 +120,14 @@ void refuseTooLarge(ServerContext &ctx, Response &res) {
                      " MiB");
 }
 
-// The body's declared length, when the request gave one.
-std::optional<std::uint64_t> declaredLength(const Request &req) {
-    if (!req.hasHeader("Content-Length"))
+// A length in a header, when the request gave one that reads as a number.
+std::optional<std::uint64_t> lengthHeader(const Request &req, const std::string &name) {
+    const std::string text = req.header(name);
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     try {
-        return std::stoull(req.header("Content-Length"));
+        return std::stoull(text);
     } catch (const std::exception &) {
         return std::nullopt;
     }
@@ -235,10 +243,13 @@ std::unique_ptr<http::UploadSink> beginUpload(ServerContext &ctx, const Request 
         sendEnvelope(res, 400, "FAILED", "the upload must be multipart/form-data");
         return nullptr;
     }
-    const auto length = declaredLength(req);
+    const auto length = lengthHeader(req, "Content-Length");
     if (!mayUpload(ctx, *session, length && *length > ctx.config.maxUploadBody(), res))
         return nullptr;
-    return std::make_unique<UploadState>(ctx, *session, length.value_or(0));
+    // The file's own size, which a client may announce so that the file can
+    // be stored while it arrives; what arrives decides.
+    return std::make_unique<UploadState>(ctx, *session, length.value_or(0),
+                                         lengthHeader(req, "X-File-Size"));
 }
 
 // What an upload of a file of `fileSize` bytes would be answered before its

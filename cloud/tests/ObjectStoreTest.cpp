@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <set>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace cloud::objects;
@@ -158,6 +160,29 @@ TEST_P(ObjectStoreContract, AnObjectOfSeveralPartsIsStoredWhole) {
     const auto reader = store->open(key);
     ASSERT_TRUE(reader);
     EXPECT_TRUE(readWhole(*reader) == bytes);
+}
+
+// An announced size is a hint: what was written is what is stored, when
+// the announcement was right and when it was too small or too large.
+TEST_P(ObjectStoreContract, AnnouncedSizesNeverChangeWhatIsStored) {
+    const std::string bytes = bytesOf(300 * 1000 + 11, 5);
+    for (const std::uint64_t announced :
+         {std::uint64_t{bytes.size()}, std::uint64_t{bytes.size() - 1}, std::uint64_t{1000},
+          std::uint64_t{bytes.size() + 1}, std::uint64_t{3 * kPart}}) {
+        auto incoming = store->create();
+        incoming->expectSize(announced);
+        for (std::size_t at = 0; at < bytes.size(); at += 65536)
+            ASSERT_TRUE(incoming->write(bytes.data() + at,
+                                        std::min<std::size_t>(65536, bytes.size() - at)));
+        EXPECT_TRUE(keys(listing(*store), false).empty()) << announced;
+        const std::string key = incoming->commit();
+        incoming.reset();
+        const auto reader = store->open(key);
+        ASSERT_TRUE(reader) << announced;
+        EXPECT_TRUE(readWhole(*reader) == bytes) << announced;
+        store->remove(key);
+    }
+    EXPECT_TRUE(listing(*store).empty());
 }
 
 TEST_P(ObjectStoreContract, RangedReadsGiveExactlyTheBytesAsked) {
@@ -303,6 +328,46 @@ TEST_F(S3StoreTest, ErrorsNeverCarryTheCredentials) {
         EXPECT_EQ(text.find("sonarbox:tester"), std::string::npos) << text;
         EXPECT_EQ(text.find(S3TestServer::secret()), std::string::npos) << text;
     }
+}
+
+// An object whose size was announced is sent while it is written, but the
+// store never holds it before the commit: not once every byte is written,
+// not after it was abandoned.
+TEST_F(S3StoreTest, AnAnnouncedObjectWaitsForItsCommit) {
+    S3Store store(options());
+    // Small enough to leave in one go: only the held byte keeps it back.
+    const std::string bytes = bytesOf(60 * 1000 + 5, 6);
+    const auto notThereFor = [&store](const std::string &key) {
+        const auto until = Clock::now() + std::chrono::milliseconds(800);
+        while (Clock::now() < until) {
+            if (store.size(key))
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return true;
+    };
+    {
+        auto abandoned = store.createAt("abandoned");
+        abandoned->expectSize(bytes.size());
+        ASSERT_TRUE(abandoned->write(bytes.data(), bytes.size()));
+    }
+    EXPECT_TRUE(notThereFor("abandoned"));
+
+    auto incoming = store.createAt("kept");
+    incoming->expectSize(bytes.size());
+    // Each write moves the transfer on; small ones, with pauses, let it go
+    // as far as it may.
+    for (std::size_t at = 0; at < bytes.size(); at += 1000) {
+        ASSERT_TRUE(
+            incoming->write(bytes.data() + at, std::min<std::size_t>(1000, bytes.size() - at)));
+        if (at % 20000 == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(notThereFor("kept"));
+    // One PUT, no multipart upload begun.
+    EXPECT_TRUE(listing(store).empty());
+    EXPECT_EQ(incoming->commit(), "kept");
+    EXPECT_TRUE(readWhole(*store.open("kept")) == bytes);
 }
 
 TEST_F(S3StoreTest, AKeyPrefixKeepsObjectsApart) {
@@ -489,6 +554,58 @@ TEST_F(ServerOnObjectsTest, UploadsLandInTheBucketAndAreServedFromIt) {
 
 // A range of a large song costs the store that range, not the song: the
 // client's Range goes on to the store.
+// A client may announce the file's size so that the server stores it while
+// it arrives; a wrong or garbled announcement changes nothing that is kept,
+// and audio refused after a right one leaves nothing in the bucket.
+TEST_F(ServerOnObjectsTest, AnnouncedFileSizesAreOnlyHints) {
+    cloudtest::TestServer server({"--objects", s3Server().url(bucket)});
+    server.addUser("ann@example.com", "pw-ann");
+    const std::string cookie = server.loginOrFail("ann@example.com", "pw-ann");
+    std::set<std::string> sent;
+    int tone = 300;
+    for (const std::string announced : {"=", "-1", "+1", "5", "many"}) {
+        SCOPED_TRACE(announced);
+        const std::string song = readFile(cloudtest::makeSong(
+            songs.path(), "s" + std::to_string(tone) + ".mp3", tone, "-metadata title=T", true, 2));
+        tone += 40;
+        std::string size = std::to_string(song.size());
+        if (announced == "-1" || announced == "+1")
+            size = std::to_string(song.size() + (announced == "+1" ? 1 : -1));
+        else if (announced != "=")
+            size = announced;
+        const auto uploaded = server.upload(cookie, "s.mp3", song, {{"X-File-Size", size}});
+        ASSERT_EQ(uploaded.status, 200) << uploaded.body;
+        sent.insert(song);
+    }
+    const std::string noise(200000, 'x');
+    EXPECT_EQ(server.upload(cookie, "n.mp3", noise, {{"X-File-Size", std::to_string(noise.size())}})
+                  .status,
+              415);
+
+    std::set<std::string> stored;
+    for (const auto &entry : listing(*bucketView)) {
+        EXPECT_FALSE(entry.unfinished);
+        stored.insert(readWhole(*bucketView->open(entry.key)));
+    }
+    EXPECT_TRUE(stored == sent);
+
+    // Past the size of a part, a file announced goes as one PUT; one not
+    // announced as a multipart upload.
+    const std::string multipart = "POST /" + bucket + "/";
+    const std::string big = readFile(
+        cloudtest::makeSong(songs.path(), "long.wav", 500, "-metadata title=Long", false, 100));
+    ASSERT_GT(big.size(), 8u << 20);
+    const int before = s3Server().requestsLike(multipart);
+    ASSERT_EQ(server.upload(cookie, "long.wav", big, {{"X-File-Size", std::to_string(big.size())}})
+                  .status,
+              200);
+    EXPECT_EQ(s3Server().requestsLike(multipart), before);
+    std::string changed = big;
+    changed.back() ^= 1;
+    ASSERT_EQ(server.upload(cookie, "long.wav", changed).status, 200);
+    EXPECT_GT(s3Server().requestsLike(multipart), before);
+}
+
 TEST_F(ServerOnObjectsTest, ARangeIsAskedOfTheStoreAsARange) {
     cloudtest::TestServer server({"--objects", s3Server().url(bucket)});
     server.addUser("ann@example.com", "pw-ann");

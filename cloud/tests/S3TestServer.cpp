@@ -131,6 +131,14 @@ std::uint64_t S3TestServer::bytesSentFor(const std::string &key) const {
     return sent;
 }
 
+int S3TestServer::requestsLike(const std::string &start) const {
+    std::ifstream log(folder_ / "access.log");
+    int count = 0;
+    for (std::string line; std::getline(log, line);)
+        count += line.find("\"" + start) != std::string::npos ? 1 : 0;
+    return count;
+}
+
 void S3TestServer::writeCredentials(const fs::path &path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)

@@ -37,6 +37,9 @@ public:
     std::string url(const std::string &bucket) const;
     // The bytes the store has sent in answer to GETs of `key` so far.
     std::uint64_t bytesSentFor(const std::string &key) const;
+    // How many requests the store was sent whose line begins with `start`
+    // ("POST /bucket/").
+    int requestsLike(const std::string &start) const;
     // Writes a 0600 credentials file for --objects-credentials at `path`.
     static void writeCredentials(const std::filesystem::path &path);
 

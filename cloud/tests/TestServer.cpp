@@ -350,7 +350,8 @@ Reply TestServer::match(const std::string &cookie, const std::string &checksum,
 }
 
 Reply TestServer::upload(const std::string &cookie, const std::string &fileName,
-                         const std::string &content) {
+                         const std::string &content,
+                         const std::map<std::string, std::string> &headers) {
     const std::string boundary = "----Zq4r8uLmW2xTe6Jk0PoNcVbHa";
     std::string body = "--" + boundary + "\r\n" +
                        "Content-Disposition: form-data; name=\"file\"; filename=\"" + fileName +
@@ -358,6 +359,7 @@ Reply TestServer::upload(const std::string &cookie, const std::string &fileName,
                        "--\r\n";
     httplib::Client cli("127.0.0.1", port_);
     httplib::Headers h = {{"Cookie", cookie}, {"mobileUpload", "true"}};
+    h.insert(headers.begin(), headers.end());
     return toReply(cli.Post(
         ("/Vexmusic/controllers/DesktopUploadMedia?fileName=" + percentEncode(fileName)).c_str(), h,
         body, ("multipart/form-data; boundary=" + boundary).c_str()));

@@ -113,8 +113,8 @@ public:
     Reply listing(const std::string &cookie, std::int64_t since);
     Reply match(const std::string &cookie, const std::string &checksum,
                 const std::string &fingerprintId = "-1");
-    Reply upload(const std::string &cookie, const std::string &fileName,
-                 const std::string &content);
+    Reply upload(const std::string &cookie, const std::string &fileName, const std::string &content,
+                 const std::map<std::string, std::string> &headers = {});
     // Follows the download gateway's redirect with the e-mail credentials.
     Reply download(const std::string &cookie, std::int64_t mediaId, const std::string &user,
                    const std::string &password, Reply *redirect = nullptr);

@@ -208,6 +208,7 @@ TEST_F(UploadTest, TheServerReceivesTheExactRequest) {
               "multipart/form-data; boundary=----Zq4r8uLmW2xTe6Jk0PoNcVbHa");
     EXPECT_EQ(song.header("Cookie"), "JSESSIONID=abc123; Path=/; HttpOnly");
     EXPECT_EQ(song.header("mobileUpload"), "true");
+    EXPECT_EQ(song.header("X-File-Size"), QByteArray::number(content.size()));
     const QByteArray expected = "------Zq4r8uLmW2xTe6Jk0PoNcVbHa\r\n"
                                 "Content-Disposition: form-data; name=\"file\"; "
                                 "filename=\"My Song.mp3\"\r\n"

@@ -52,6 +52,10 @@ public:
 class IncomingObject {
 public:
     virtual ~IncomingObject() = default;
+    // What the sender says the object's size will be, before the first
+    // write. Only a hint: the bytes written decide, but a store may send
+    // them on while they arrive when it knows how many to expect.
+    virtual void expectSize(std::uint64_t) {}
     // False when the bytes could not be stored.
     virtual bool write(const char *data, std::size_t size) = 0;
     virtual std::uint64_t size() const = 0;

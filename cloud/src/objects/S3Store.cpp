@@ -1,24 +1,13 @@
 #include "S3Store.h"
 
-#include "Crypto.h"
-#include "FolderStore.h"
-#include "Http.h"
+#include "S3Client.h"
+#include "S3Incoming.h"
 #include "Xml.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
-#include <map>
-#include <mutex>
-#include <system_error>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -26,299 +15,14 @@ namespace cloud::objects {
 
 namespace {
 
-// Answers other than object bytes (listings, errors) are small; a larger one
-// is no answer of a store.
-constexpr std::size_t kMostReplyBytes = 16u << 20;
-constexpr long kConnectTimeoutSeconds = 10;
-// A request that moves nothing for this long has failed.
-constexpr long kStallSeconds = 60;
+using s3::Reply;
+using s3::Request;
+using Client = S3Store::Client;
+
 // What a reader holds of a GET before it pauses the transfer, and how far
 // ahead a read may skip within an open transfer rather than begin another.
 constexpr std::size_t kReadAhead = 1u << 20;
 constexpr std::uint64_t kSkipWithin = 256u << 10;
-// Idle handles kept for their open connections.
-constexpr std::size_t kIdleHandles = 8;
-
-void initCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::chrono::system_clock::time_point parseTime(const std::string &text) {
-    std::tm tm{};
-    int year = 0, month = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d", &year, &month, &tm.tm_mday, &tm.tm_hour,
-                    &tm.tm_min, &tm.tm_sec) != 6)
-        return {};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    return std::chrono::system_clock::from_time_t(timegm(&tm));
-}
-
-std::uint64_t parseSize(const std::string &text) {
-    try {
-        return std::stoull(text);
-    } catch (const std::exception &) {
-        return 0;
-    }
-}
-
-struct Request {
-    std::string method = "GET";
-    std::string key; // below the prefix; empty for the bucket itself
-    std::vector<std::pair<std::string, std::string>> query;
-    std::string_view body;
-    std::string range; // "bytes=A-B"
-};
-
-struct Reply {
-    long status = 0;
-    std::string body;
-    std::map<std::string, std::string> headers; // names in lower case
-    std::string header(const std::string &name) const {
-        const auto it = headers.find(name);
-        return it == headers.end() ? std::string() : it->second;
-    }
-};
-
-size_t collectHeader(char *data, size_t size, size_t count, void *opaque) {
-    auto &reply = *static_cast<Reply *>(opaque);
-    const std::string_view line(data, size * count);
-    // A new status line (after a 100 Continue) starts the headers again.
-    if (line.rfind("HTTP/", 0) == 0) {
-        reply.headers.clear();
-        return size * count;
-    }
-    const auto colon = line.find(':');
-    if (colon != std::string_view::npos) {
-        std::string name(line.substr(0, colon));
-        for (char &c : name)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        std::string_view value = line.substr(colon + 1);
-        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front())))
-            value.remove_prefix(1);
-        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
-            value.remove_suffix(1);
-        reply.headers[name] = std::string(value);
-    }
-    return size * count;
-}
-
-size_t collectBody(char *data, size_t size, size_t count, void *opaque) {
-    auto &reply = *static_cast<Reply *>(opaque);
-    if (reply.body.size() + size * count > kMostReplyBytes)
-        return 0;
-    reply.body.append(data, size * count);
-    return size * count;
-}
-
-} // namespace
-
-// Builds, signs and sends requests; hands out curl handles, whose open
-// connections are kept for the next request.
-class S3Store::Client {
-public:
-    explicit Client(S3Options options)
-        : o(std::move(options)) {
-        initCurl();
-        while (!o.endpoint.empty() && o.endpoint.back() == '/')
-            o.endpoint.pop_back();
-        if (!o.prefix.empty() && o.prefix.back() != '/')
-            o.prefix += '/';
-    }
-
-    ~Client() {
-        for (CURL *c : idle_)
-            curl_easy_cleanup(c);
-    }
-
-    CURL *take() {
-        {
-            std::lock_guard lock(mutex_);
-            if (!idle_.empty()) {
-                CURL *c = idle_.back();
-                idle_.pop_back();
-                return c;
-            }
-        }
-        CURL *c = curl_easy_init();
-        if (!c)
-            throw ObjectError("cannot make a request to the object store");
-        return c;
-    }
-
-    void give(CURL *c) {
-        curl_easy_reset(c);
-        std::lock_guard lock(mutex_);
-        if (idle_.size() < kIdleHandles)
-            idle_.push_back(c);
-        else
-            curl_easy_cleanup(c);
-    }
-
-    // Everything of a request but where its answer's body goes. The header
-    // list must live until the request is done.
-    curl_slist *prepare(CURL *c, const Request &r, Reply &reply) const {
-        std::string url = o.endpoint + "/" + o.bucket;
-        if (!r.key.empty())
-            url += "/" + http::percentEncode(o.prefix + r.key, true);
-        // Signed as sent: the canonical query is sorted by name.
-        auto query = r.query;
-        std::sort(query.begin(), query.end());
-        for (std::size_t i = 0; i < query.size(); ++i)
-            url += (i == 0 ? "?" : "&") + http::percentEncode(query[i].first) + "=" +
-                   http::percentEncode(query[i].second);
-        curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-        curl_easy_setopt(c, CURLOPT_USERNAME, o.credentials.accessKeyId.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, o.credentials.secretAccessKey.c_str());
-        const std::string sigv4 = "aws:amz:" + o.region + ":s3";
-        curl_easy_setopt(c, CURLOPT_AWS_SIGV4, sigv4.c_str());
-
-        // The payload's digest is signed by libcurl from the same body; the
-        // store wants it named in a header too.
-        curl_slist *headers = nullptr;
-        headers = curl_slist_append(headers,
-                                    ("x-amz-content-sha256: " + crypto::sha256Hex(r.body)).c_str());
-        if (!r.range.empty())
-            headers = curl_slist_append(headers, ("Range: " + r.range).c_str());
-        if (r.method == "HEAD") {
-            curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-        } else if (r.method == "PUT" || r.method == "POST") {
-            headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
-            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(r.body.size()));
-            curl_easy_setopt(c, CURLOPT_POSTFIELDS, r.body.data());
-            curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, r.method.c_str());
-        } else if (r.method != "GET") {
-            curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, r.method.c_str());
-        }
-        curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &collectHeader);
-        curl_easy_setopt(c, CURLOPT_HEADERDATA, &reply);
-        return headers;
-    }
-
-    Reply perform(const Request &r) {
-        Reply reply;
-        CURL *c = take();
-        curl_slist *headers = prepare(c, r, reply);
-        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &collectBody);
-        curl_easy_setopt(c, CURLOPT_WRITEDATA, &reply);
-        curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-        char error[CURL_ERROR_SIZE] = "";
-        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
-        const CURLcode code = curl_easy_perform(c);
-        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply.status);
-        curl_slist_free_all(headers);
-        give(c);
-        if (code != CURLE_OK)
-            throw ObjectError(scrub("cannot reach the object store at " + o.endpoint + " (" +
-                                    r.method + " " + what(r) +
-                                    "): " + (error[0] ? error : curl_easy_strerror(code))));
-        return reply;
-    }
-
-    // Throws unless the store answered one of `accepted`.
-    Reply expect(const Request &r, std::initializer_list<long> accepted) {
-        Reply reply = perform(r);
-        if (std::find(accepted.begin(), accepted.end(), reply.status) == accepted.end())
-            fail(r, reply);
-        return reply;
-    }
-
-    [[noreturn]] void fail(const Request &r, const Reply &reply) const {
-        std::string text = "the object store answered " + std::to_string(reply.status) + " to " +
-                           r.method + " " + what(r);
-        if (const auto doc = xml::parse(reply.body); doc && doc->name == "Error")
-            text += ": " + doc->childText("Code") + " " + doc->childText("Message");
-        throw ObjectError(scrub(text));
-    }
-
-    std::string what(const Request &r) const {
-        return r.key.empty() ? "the bucket " + o.bucket : o.bucket + "/" + o.prefix + r.key;
-    }
-
-    // Credentials never reach an error text, whatever a store puts in its answers.
-    std::string scrub(std::string text) const {
-        for (const std::string *secret :
-             {&o.credentials.accessKeyId, &o.credentials.secretAccessKey}) {
-            if (secret->size() < 4)
-                continue;
-            for (auto at = text.find(*secret); at != std::string::npos; at = text.find(*secret, at))
-                text.replace(at, secret->size(), "[credentials]");
-        }
-        return text;
-    }
-
-    std::string beginMultipart(const std::string &key) {
-        Request r;
-        r.method = "POST";
-        r.key = key;
-        r.query = {{"uploads", ""}};
-        const Reply reply = expect(r, {200});
-        const auto doc = xml::parse(reply.body);
-        const std::string id = doc ? doc->childText("UploadId") : std::string();
-        if (id.empty())
-            throw ObjectError("the object store began an upload of " + what(r) +
-                              " without naming it");
-        return id;
-    }
-
-    std::string uploadPart(const std::string &key, const std::string &uploadId, int number,
-                           std::string_view bytes) {
-        Request r;
-        r.method = "PUT";
-        r.key = key;
-        r.query = {{"partNumber", std::to_string(number)}, {"uploadId", uploadId}};
-        r.body = bytes;
-        const Reply reply = expect(r, {200});
-        const std::string etag = reply.header("etag");
-        if (etag.empty())
-            throw ObjectError("the object store took a part of " + what(r) + " without its ETag");
-        return etag;
-    }
-
-    void complete(const std::string &key, const std::string &uploadId,
-                  const std::vector<std::string> &etags) {
-        std::string body = "<CompleteMultipartUpload>";
-        for (std::size_t i = 0; i < etags.size(); ++i)
-            body += "<Part><PartNumber>" + std::to_string(i + 1) + "</PartNumber><ETag>" +
-                    etags[i] + "</ETag></Part>";
-        body += "</CompleteMultipartUpload>";
-        Request r;
-        r.method = "POST";
-        r.key = key;
-        r.query = {{"uploadId", uploadId}};
-        r.body = body;
-        const Reply reply = expect(r, {200});
-        // A failure may come late, as an error document in a 200 answer.
-        const auto doc = xml::parse(reply.body);
-        if (!doc || doc->name == "Error")
-            fail(r, reply);
-    }
-
-    void abort(const std::string &key, const std::string &uploadId) {
-        Request r;
-        r.method = "DELETE";
-        r.key = key;
-        r.query = {{"uploadId", uploadId}};
-        expect(r, {204, 200, 404});
-    }
-
-    S3Options o;
-
-private:
-    std::mutex mutex_;
-    std::vector<CURL *> idle_;
-};
-
-namespace {
-
-using Client = S3Store::Client;
 
 // Reads an object through ranged GETs, driven from the reading thread: the
 // transfer runs only while read() waits for bytes, and pauses once a read
@@ -440,7 +144,7 @@ private:
             if (!done_ && !paused_)
                 curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
             const auto now = std::chrono::steady_clock::now();
-            if (available() == 0 && now - lastProgress > std::chrono::seconds(kStallSeconds))
+            if (available() == 0 && now - lastProgress > std::chrono::seconds(s3::kStallSeconds))
                 return false;
         }
         return true;
@@ -486,130 +190,6 @@ private:
     bool refused_ = false;
 };
 
-// A local file nobody can name: gone with its descriptor, also after a crash.
-int makeSpool(const fs::path &dir) {
-    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        return fd;
-    std::string name = (dir / "spool-XXXXXX").string();
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0)
-        ::unlink(name.c_str());
-    if (fd < 0)
-        throw ObjectError(std::error_code(errno, std::generic_category()).message() +
-                          ": cannot make a local copy in " + dir.string());
-    return fd;
-}
-
-bool readFully(int fd, std::uint64_t offset, std::string &out, std::size_t size) {
-    out.resize(size);
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n =
-            ::pread(fd, out.data() + got, size - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-class S3Incoming : public IncomingObject {
-public:
-    S3Incoming(std::shared_ptr<Client> client, std::string key, int spool)
-        : client_(std::move(client))
-        , key_(std::move(key))
-        , spool_(spool) {}
-    S3Incoming(const S3Incoming &) = delete;
-    S3Incoming &operator=(const S3Incoming &) = delete;
-
-    ~S3Incoming() override {
-        if (!committed_ && !uploadId_.empty()) {
-            try {
-                client_->abort(key_, uploadId_);
-            } catch (const std::exception &e) {
-                // The clean-up finds it later.
-                std::fprintf(stderr, "cannot abandon an upload: %s\n", e.what());
-            }
-        }
-        ::close(spool_);
-    }
-
-    bool write(const char *data, std::size_t size) override {
-        if (failed_)
-            return false;
-        for (std::size_t done = 0; done < size;) {
-            const ssize_t n = ::write(spool_, data + done, size - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-            size_ += static_cast<std::uint64_t>(n);
-        }
-        try {
-            while (size_ - uploaded_ >= client_->o.partBytes)
-                uploadPart(client_->o.partBytes);
-        } catch (const std::exception &e) {
-            std::fprintf(stderr, "cannot store an upload: %s\n", e.what());
-            failed_ = true;
-        }
-        return !failed_;
-    }
-
-    std::uint64_t size() const override { return size_; }
-
-    std::unique_ptr<ObjectReader> readBack() override {
-        const int fd = ::dup(spool_);
-        return fd < 0 ? nullptr : std::make_unique<FileReader>(fd, size_);
-    }
-
-    std::string commit() override {
-        if (failed_)
-            throw ObjectError("an upload whose parts could not be stored cannot be committed");
-        if (uploadId_.empty()) {
-            std::string bytes;
-            if (!readFully(spool_, 0, bytes, static_cast<std::size_t>(size_)))
-                throw ObjectError("cannot read the local copy of an upload");
-            Request r;
-            r.method = "PUT";
-            r.key = key_;
-            r.body = bytes;
-            client_->expect(r, {200});
-        } else {
-            if (size_ > uploaded_)
-                uploadPart(static_cast<std::size_t>(size_ - uploaded_));
-            client_->complete(key_, uploadId_, etags_);
-        }
-        committed_ = true;
-        return key_;
-    }
-
-private:
-    void uploadPart(std::size_t bytes) {
-        std::string part;
-        if (!readFully(spool_, uploaded_, part, bytes))
-            throw ObjectError("cannot read the local copy of an upload");
-        if (uploadId_.empty())
-            uploadId_ = client_->beginMultipart(key_);
-        etags_.push_back(
-            client_->uploadPart(key_, uploadId_, static_cast<int>(etags_.size()) + 1, part));
-        uploaded_ += bytes;
-    }
-
-    std::shared_ptr<Client> client_;
-    std::string key_;
-    int spool_;
-    std::uint64_t size_ = 0;
-    std::uint64_t uploaded_ = 0; // bytes in finished parts
-    std::string uploadId_;
-    std::vector<std::string> etags_;
-    bool committed_ = false;
-    bool failed_ = false;
-};
-
 } // namespace
 
 S3Store::S3Store(S3Options options)
@@ -625,7 +205,7 @@ std::unique_ptr<IncomingObject> S3Store::createAt(const std::string &key) {
         throw ObjectError("an object needs a key");
     const fs::path dir =
         client_->o.spoolDir.empty() ? fs::temp_directory_path() : client_->o.spoolDir;
-    return std::make_unique<S3Incoming>(client_, key, makeSpool(dir));
+    return makeS3Incoming(client_, key, dir);
 }
 
 std::optional<std::uint64_t> S3Store::size(const std::string &key) {
@@ -635,7 +215,7 @@ std::optional<std::uint64_t> S3Store::size(const std::string &key) {
     const Reply reply = client_->expect(r, {200, 404});
     if (reply.status == 404)
         return std::nullopt;
-    return parseSize(reply.header("content-length"));
+    return s3::parseSize(reply.header("content-length"));
 }
 
 std::unique_ptr<ObjectReader> S3Store::open(const std::string &key) {
@@ -670,8 +250,8 @@ void S3Store::list(const std::function<void(const ObjectEntry &)> &each) {
                 continue;
             ObjectEntry entry;
             entry.key = withoutPrefix(key);
-            entry.size = parseSize(item->childText("Size"));
-            entry.modified = parseTime(item->childText("LastModified"));
+            entry.size = s3::parseSize(item->childText("Size"));
+            entry.modified = s3::parseTime(item->childText("LastModified"));
             each(entry);
         }
         token = doc->childText("IsTruncated") == "true" ? doc->childText("NextContinuationToken")
@@ -698,7 +278,7 @@ void S3Store::list(const std::function<void(const ObjectEntry &)> &each) {
             ObjectEntry entry;
             entry.key = withoutPrefix(key);
             entry.uploadId = item->childText("UploadId");
-            entry.modified = parseTime(item->childText("Initiated"));
+            entry.modified = s3::parseTime(item->childText("Initiated"));
             entry.unfinished = true;
             each(entry);
         }

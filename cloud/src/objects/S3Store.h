@@ -2,12 +2,13 @@
 // libcurl, which signs every request (Signature Version 4). Addresses are
 // path-style (ENDPOINT/BUCKET/KEY), so any store on any host name works.
 //
-// An object being written is uploaded in parts as it arrives (one plain PUT
-// when it ends within the first part) and becomes visible only when the
-// upload is completed; an abandoned one is aborted. A local copy of it, in
-// an unnamed file that no crash leaves behind, serves the checks made
-// before the commit. Reads are ranged GETs, kept open while the reader
-// reads on and paused while it does not.
+// An object being written is sent on while it arrives: as one PUT when its
+// size was announced and fits one, its last byte held back until the
+// commit; otherwise as a multipart upload, completed at the commit. Either
+// way it becomes visible only once committed, and an abandoned one is cut
+// off or aborted. A local copy of it, in an unnamed file that no crash
+// leaves behind, serves the checks made before the commit. Reads are ranged GETs, kept open while
+// the reader reads on and paused while it does not.
 #pragma once
 
 #include "ObjectStore.h"
@@ -26,6 +27,9 @@ struct S3Options {
     Credentials credentials;
     // S3 takes parts of at least 5 MiB (but the last).
     std::size_t partBytes = 8u << 20;
+    // An object announced at up to this size goes as one PUT, which costs a
+    // store less than the requests of a multipart upload.
+    std::uint64_t singlePutBytes = 64u << 20;
     int pageSize = 1000;            // keys per listing request
     std::filesystem::path spoolDir; // local copies of objects being written
 };
