@@ -70,6 +70,18 @@ std::string md5HexUpper(std::string_view text) {
     return hex;
 }
 
+std::string md5Base64(std::string_view text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr) != 1)
+        throw std::runtime_error("MD5 failed");
+    std::string out(4 * ((size + 2) / 3), '\0');
+    const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()), digest,
+                                        static_cast<int>(size));
+    out.resize(static_cast<std::size_t>(written));
+    return out;
+}
+
 std::string sha256Hex(std::string_view text) {
     Sha256 sha;
     sha.update(text.data(), text.size());

@@ -20,6 +20,8 @@ std::optional<std::string> fromHex(std::string_view hex);
 
 // MD5 over the text, 32 upper-case hex digits (the request signature's digest).
 std::string md5HexUpper(std::string_view text);
+// MD5 over the text in base64, as a Content-MD5 header gives it.
+std::string md5Base64(std::string_view text);
 
 enum class DigestKind { Md5, Sha256 };
 

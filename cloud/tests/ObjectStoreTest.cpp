@@ -217,6 +217,15 @@ TEST_P(ObjectStoreContract, MissingAndRemovedObjectsAreNone) {
     store->remove(gone);
     EXPECT_EQ(store->open(gone), nullptr);
     EXPECT_EQ(keys(listing(*store), false), std::vector<std::string>{kept});
+
+    // Many at once, a missing one among them.
+    std::vector<std::string> more;
+    for (int i = 0; i < 4; ++i)
+        more.push_back(put(*store, "more" + std::to_string(i)));
+    EXPECT_TRUE(store->removeMany({more[0], more[2], "0123456789abcdef0123456789abcdef"}).empty());
+    std::vector<std::string> left{kept, more[1], more[3]};
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(keys(listing(*store), false), left);
 }
 
 TEST_P(ObjectStoreContract, AnAbandonedObjectLeavesNothing) {
@@ -383,6 +392,9 @@ TEST_F(S3StoreTest, AKeyPrefixKeepsObjectsApart) {
     EXPECT_EQ(keys(listing(outside), false).size(), 2u);
     EXPECT_EQ(readWhole(*outside.open("music/" + in)), "inside");
     EXPECT_EQ(inside.open(out), nullptr);
+    // Removing many names the keys under the prefix, and only those.
+    EXPECT_TRUE(inside.removeMany({in, out}).empty());
+    EXPECT_EQ(keys(listing(outside), false), std::vector<std::string>{out});
 }
 
 // FFmpeg reads an object through ranged reads exactly as it reads the file.

@@ -17,6 +17,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace cloud::objects {
 
@@ -91,6 +93,10 @@ public:
     virtual std::optional<std::uint64_t> size(const std::string &key) = 0;
     // Removing a missing object is no error.
     virtual void remove(const std::string &key) = 0;
+    // Removes many at once where the store can; returns the keys it could
+    // not remove, each with the reason.
+    virtual std::vector<std::pair<std::string, std::string>>
+    removeMany(const std::vector<std::string> &keys);
     // Every stored object and every unfinished upload, in no particular order.
     virtual void list(const std::function<void(const ObjectEntry &)> &each) = 0;
     // Removes an unfinished upload the listing gave.

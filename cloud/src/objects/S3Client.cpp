@@ -144,6 +144,8 @@ curl_slist *S3Store::Client::prepare(CURL *c, const Request &r, Reply &reply) co
     curl_slist *headers = nullptr;
     if (!r.range.empty())
         headers = curl_slist_append(headers, ("Range: " + r.range).c_str());
+    for (const std::string &header : r.headers)
+        headers = curl_slist_append(headers, header.c_str());
     if (r.streamedLength) {
         // A body still arriving has no digest to sign; the caller checks the
         // answer's ETag against the bytes it sent instead. CURLOPT_UPLOAD

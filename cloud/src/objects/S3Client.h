@@ -29,7 +29,8 @@ struct Request {
     std::string key; // below the prefix; empty for the bucket itself
     std::vector<std::pair<std::string, std::string>> query;
     std::string_view body;
-    std::string range; // "bytes=A-B"
+    std::string range;                // "bytes=A-B"
+    std::vector<std::string> headers; // more, as "Name: value"
     // A PUT whose body of this many bytes the caller feeds through
     // CURLOPT_READFUNCTION, as it becomes available, in place of `body`.
     std::optional<std::uint64_t> streamedLength;

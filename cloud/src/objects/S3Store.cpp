@@ -1,5 +1,6 @@
 #include "S3Store.h"
 
+#include "Crypto.h"
 #include "S3Client.h"
 #include "S3Incoming.h"
 #include "Xml.h"
@@ -228,6 +229,38 @@ void S3Store::remove(const std::string &key) {
     r.method = "DELETE";
     r.key = key;
     client_->expect(r, {204, 200, 404});
+}
+
+// One DeleteObjects request for up to 1000 keys: quiet, so that the answer
+// names only the keys that failed.
+std::vector<std::pair<std::string, std::string>>
+S3Store::removeMany(const std::vector<std::string> &keys) {
+    if (keys.empty())
+        return {};
+    std::string body = "<Delete><Quiet>true</Quiet>";
+    for (const std::string &key : keys)
+        body.append("<Object><Key>")
+            .append(xml::escape(client_->o.prefix + key))
+            .append("</Key></Object>");
+    body += "</Delete>";
+    Request r;
+    r.method = "POST";
+    r.query = {{"delete", ""}};
+    r.body = body;
+    r.headers = {"Content-MD5: " + crypto::md5Base64(body)};
+    const Reply reply = client_->expect(r, {200});
+    const auto doc = xml::parse(reply.body);
+    if (!doc || doc->name != "DeleteResult")
+        client_->fail(r, reply);
+    std::vector<std::pair<std::string, std::string>> failed;
+    for (const xml::Node *error : doc->all("Error")) {
+        std::string key = error->childText("Key");
+        if (key.rfind(client_->o.prefix, 0) == 0)
+            key.erase(0, client_->o.prefix.size());
+        failed.emplace_back(std::move(key),
+                            error->childText("Code") + " " + error->childText("Message"));
+    }
+    return failed;
 }
 
 void S3Store::list(const std::function<void(const ObjectEntry &)> &each) {

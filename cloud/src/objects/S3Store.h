@@ -43,6 +43,8 @@ public:
     std::unique_ptr<ObjectReader> open(const std::string &key) override;
     std::optional<std::uint64_t> size(const std::string &key) override;
     void remove(const std::string &key) override;
+    std::vector<std::pair<std::string, std::string>>
+    removeMany(const std::vector<std::string> &keys) override;
     void list(const std::function<void(const ObjectEntry &)> &each) override;
     void abandon(const ObjectEntry &unfinished) override;
     void checkReady() override;
