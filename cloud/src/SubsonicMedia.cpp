@@ -117,18 +117,10 @@ std::string coverSongOf(Call &call, const std::string &id) {
         const auto song = findSong(call, id);
         return song && song->tags.hasCover ? song->id : std::string();
     }
-    if (id.rfind("al", 0) == 0) {
-        AlbumQuery q;
-        q.id = id;
-        const auto albums = call.ctx.store.albums(call.userId(), q);
-        return albums.empty() ? std::string() : albums.front().coverSongId;
-    }
-    if (id.rfind("ar", 0) == 0) {
-        ArtistQuery q;
-        q.id = id;
-        const auto artists = call.ctx.store.artists(call.userId(), q);
-        return artists.empty() ? std::string() : artists.front().coverSongId;
-    }
+    if (const auto album = findAlbum(call, id))
+        return album->coverSongId;
+    if (const auto artist = findArtist(call, id))
+        return artist->coverSongId;
     return {};
 }
 
