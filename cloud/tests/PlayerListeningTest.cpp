@@ -3,6 +3,8 @@
 // back end the tests run.
 #include "PlayerApiTest.h"
 
+#include "TestChild.h"
+
 namespace {
 
 using namespace playerapi;
@@ -52,6 +54,19 @@ TEST_F(PlayerApiTest, APlayQueueSavedByOnePlayerIsTakenUpByAnother) {
     // No songs clears it.
     ASSERT_EQ(annError("savePlayQueue"), -1);
     EXPECT_EQ(annJson("getPlayQueue").find("playQueue"), nullptr);
+}
+
+// The npm client calls every method players rely on and checks each answer,
+// JSON and XML, field by field against the documented shapes.
+TEST_F(PlayerApiTest, EveryMethodAnswersInItsDocumentedShapeToAThirdPartyClient) {
+    const fs::path log = media->path() / "shapes.log";
+    const std::string cmd =
+        "cd '" SONARBOX_PLAYER_CLIENT_DIR "' && node shapes.mjs http://127.0.0.1:" +
+        std::to_string(server->port()) + " ann@example.com " + annPhone->password + " " +
+        annPhone->apiKey + " > '" + log.string() + "' 2>&1";
+    EXPECT_EQ(testchild::shell(cmd), 0) << readFile(log);
+    EXPECT_NE(readFile(log).find("checked the shapes of 29 methods"), std::string::npos)
+        << readFile(log);
 }
 
 } // namespace
