@@ -56,6 +56,94 @@ TEST_F(PlayerApiTest, APlayQueueSavedByOnePlayerIsTakenUpByAnother) {
     EXPECT_EQ(annJson("getPlayQueue").find("playQueue"), nullptr);
 }
 
+// Players send booleans as they please: True, TRUE, 1 and true all are.
+TEST_F(PlayerApiTest, BooleansAreReadAsPlayersWriteThem) {
+    const auto songs = annSongs();
+    const std::string id = text(songs.at("Second Wind"), "id");
+    const Value made = annJson("createPlaylist", "name=Flags");
+    const std::string playlist = text(at(made, {"playlist"}), "id");
+    const auto isPublic = [&] {
+        return *at(annJson("getPlaylist", "id=" + playlist), {"playlist"}).find("public");
+    };
+    for (const auto &[given, expected] : std::vector<std::pair<std::string, bool>>{
+             {"True", true}, {"FALSE", false}, {"1", true}, {"0", false}, {"true", true}}) {
+        ASSERT_EQ(annError("updatePlaylist", "playlistId=" + playlist + "&public=" + given), -1);
+        EXPECT_EQ(isPublic(), Value(expected)) << given;
+    }
+    EXPECT_EQ(annError("deletePlaylist", "id=" + playlist), -1);
+
+    // "Now playing" notices are not plays, however they are spelled; they
+    // tell what the player plays.
+    const auto plays = [&] {
+        return integer(at(annJson("getSong", "id=" + id), {"song"}), "playCount");
+    };
+    const std::int64_t before = plays();
+    for (const char *notice : {"False", "false", "0"})
+        ASSERT_EQ(annError("scrobble", "id=" + id + "&submission=" + notice), -1);
+    EXPECT_EQ(plays(), before);
+    const Value nowPlaying = annJson("getNowPlaying");
+    const auto &playing = at(nowPlaying, {"nowPlaying", "entry"}).asArray();
+    ASSERT_EQ(playing.size(), 1u);
+    EXPECT_EQ(text(playing[0], "id"), id);
+    EXPECT_EQ(text(playing[0], "playerName"), "test");
+    EXPECT_EQ(integer(playing[0], "minutesAgo"), 0);
+    EXPECT_EQ(
+        json(bob("getNowPlaying", "f=json")).find("nowPlaying")->find("entry")->asArray().size(),
+        0u);
+    ASSERT_EQ(annError("scrobble", "id=" + id + "&submission=TRUE"), -1);
+    EXPECT_EQ(plays(), before + 1);
+}
+
+// The index files names under their letter whatever their accents, and
+// everything that starts with no letter under one "#"; an artist known only
+// from a compilation's tracks is still an artist.
+TEST_F(PlayerApiTest, TheIndexFilesAccentedNamesUnderTheirLetterAndCompilationArtistsExist) {
+    server->addUser("dan@example.com", "dan-desktop");
+    const std::string dan = server->loginOrFail("dan@example.com", "dan-desktop");
+    int n = 0;
+    for (const char *tags :
+         {"-metadata artist='~tilde' -metadata album=Waves",
+          "-metadata artist=1975 -metadata album=Year",
+          "-metadata artist='Émile' -metadata album=Songs",
+          "-metadata artist=Emma -metadata album=Hers",
+          "-metadata artist=Fay -metadata album_artist='Various Artists' -metadata album=Mix"}) {
+        const std::string name = "dan" + std::to_string(++n) + ".mp3";
+        server->upload(
+            dan, name,
+            readFile(makeSong(media->path(), name, 300 + 50 * n,
+                              std::string(tags) + " -metadata title=Song" + std::to_string(n),
+                              false)));
+    }
+    const PlayerCredentials phone = addPlayerPassword(*server, "dan@example.com", "phone");
+    const auto danJson = [&](const std::string &method, const std::string &query = {}) {
+        return json(call(method, "f=json&" + query, tokenAuth("dan@example.com", phone.password)));
+    };
+    for (const char *method : {"getArtists", "getIndexes"}) {
+        const Value v = danJson(method);
+        std::vector<std::string> filed;
+        for (const auto &index :
+             at(v, {method == std::string("getArtists") ? "artists" : "indexes", "index"})
+                 .asArray())
+            for (const auto &a : at(index, {"artist"}).asArray())
+                filed.push_back(text(index, "name") + ":" + text(a, "name"));
+        EXPECT_EQ(filed, (std::vector<std::string>{"#:1975", "#:~tilde", "E:Émile", "E:Emma",
+                                                   "V:Various Artists"}))
+            << method;
+    }
+
+    const Value found = danJson("search3", "query=Song5");
+    const Value &song = at(found, {"searchResult3", "song"}).asArray().at(0);
+    EXPECT_EQ(text(song, "artist"), "Fay");
+    const Value artist = at(danJson("getArtist", "id=" + text(song, "artistId")), {"artist"});
+    EXPECT_EQ(text(artist, "name"), "Fay");
+    EXPECT_EQ(integer(artist, "albumCount"), 1);
+    ASSERT_EQ(at(artist, {"album"}).asArray().size(), 1u);
+    EXPECT_EQ(text(at(artist, {"album"}).asArray()[0], "name"), "Mix");
+    EXPECT_EQ(text(at(artist, {"album"}).asArray()[0], "artist"), "Various Artists");
+    // Only in their own account.
+    EXPECT_EQ(annError("getArtist", "id=" + text(song, "artistId")), 70);
+}
+
 // The npm client calls every method players rely on and checks each answer,
 // JSON and XML, field by field against the documented shapes.
 TEST_F(PlayerApiTest, EveryMethodAnswersInItsDocumentedShapeToAThirdPartyClient) {
