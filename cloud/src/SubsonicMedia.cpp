@@ -1,6 +1,7 @@
 // Media retrieval: a song's stored bytes (whole or a byte range, so players
 // can seek), as a download, and the picture it embeds.
 #include "CoverArt.h"
+#include "HttpRange.h"
 #include "ObjectResponse.h"
 #include "Subsonic.h"
 #include "Transcode.h"
@@ -71,8 +72,29 @@ std::optional<Song> requiredSong(Call &call) {
     return song;
 }
 
+// A transcoded stream of a stated length (estimateContentLength): what it
+// takes at the target rate from `offset` on, and the part of it a Range asks
+// for, made from the time that part stands for. Nothing when the range lies
+// past the end (answered 416).
+struct StatedLength {
+    double startSeconds = 0;
+    std::uint64_t length = 0;
+};
+
+std::optional<StatedLength> statedLength(Call &call, const Song &song,
+                                         const TranscodeTarget &target, double offset) {
+    const double seconds = static_cast<double>(song.tags.durationMs) / 1000 - offset;
+    const std::uint64_t total = estimatedLength(seconds, target);
+    const auto range = http::answerRange(call.res, call.req.header("Range"), total);
+    if (!range)
+        return std::nullopt;
+    const std::uint64_t length = total > 0 ? range->last - range->first + 1 : 0;
+    return StatedLength{offset + secondsAt(range->first, target), length};
+}
+
 // The original, unless the player asks for a lower bit rate or another
-// format: then the song is encoded again as it is sent.
+// format: then the song is encoded again as it is sent, from timeOffset
+// seconds on.
 void stream(Call &call) {
     const auto maxBitRate = number(call, "maxBitRate", 0, 0, 100000);
     const auto timeOffset = maxBitRate ? number(call, "timeOffset", 0, 0, 24 * 3600) : std::nullopt;
@@ -89,19 +111,35 @@ void stream(Call &call) {
     auto slot = call.ctx.streams.take(call.userId());
     if (!slot)
         return fail(call, kGeneric, "too many streams");
+    const bool stateLength = call.flag("estimateContentLength", false);
     // Even opening the file probes and decodes: that too happens on a worker.
-    offload(
-        call, WorkKind::Transcode,
-        [song = *song, key = file->relPath, target = *target, offset = *timeOffset, slot](Call &c) {
-            auto encoder = Transcoder::open(c.ctx.objects->open(key), target, offset);
-            // A file the decoder cannot read still goes out as it is.
-            if (!encoder)
-                return sendSong(c, song, c.ctx.objects->open(key), false);
-            c.res.status = 200;
-            c.res.stream = std::make_unique<TranscodeStream>(std::move(encoder), c.ctx.work, slot);
-            c.res.setHeader("Content-Type", contentTypeOf(target.format));
-            c.res.setHeader("Cache-Control", "no-store");
-        });
+    offload(call, WorkKind::Transcode,
+            [song = *song, key = file->relPath, target = *target, offset = *timeOffset, slot,
+             stateLength](Call &c) {
+                std::optional<StatedLength> stated;
+                if (stateLength) {
+                    stated = statedLength(c, song, target, offset);
+                    if (!stated)
+                        return;
+                }
+                auto encoder = Transcoder::open(c.ctx.objects->open(key), target,
+                                                stated ? stated->startSeconds : offset);
+                // A file the decoder cannot read still goes out as it is.
+                if (!encoder) {
+                    std::erase_if(c.res.headers,
+                                  [](const auto &h) { return h.first == "Content-Range"; });
+                    return sendSong(c, song, c.ctx.objects->open(key), false);
+                }
+                if (!stated)
+                    c.res.status = 200;
+                c.res.stream = std::make_unique<TranscodeStream>(
+                    std::move(encoder), c.ctx.work, slot,
+                    stated ? std::optional(stated->length) : std::nullopt);
+                if (stated)
+                    c.res.streamLength = stated->length;
+                c.res.setHeader("Content-Type", contentTypeOf(target.format));
+                c.res.setHeader("Cache-Control", "no-store");
+            });
 }
 
 void download(Call &call) {
