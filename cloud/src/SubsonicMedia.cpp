@@ -1,6 +1,7 @@
 // Media retrieval: a song's stored bytes (whole or a byte range, so players
 // can seek), as a download, and the picture it embeds.
 #include "CoverArt.h"
+#include "GeneratedCover.h"
 #include "HttpRange.h"
 #include "ObjectResponse.h"
 #include "Subsonic.h"
@@ -147,18 +148,27 @@ void download(Call &call) {
         sendSong(call, *song, true);
 }
 
-// A song, album or artist ID names the song whose picture stands for it.
-std::string coverSongOf(Call &call, const std::string &id) {
+// What stands for an ID's picture: the song whose embedded picture it is, or,
+// for an album without one, the name its cover is drawn from.
+struct CoverSource {
+    std::string songId;
+    std::optional<std::string> drawnFrom;
+};
+
+CoverSource coverSourceOf(Call &call, const std::string &id) {
     if (!isWellFormedId(id))
         return {};
     if (id.rfind("tr", 0) == 0) {
         const auto song = findSong(call, id);
-        return song && song->tags.hasCover ? song->id : std::string();
+        return {song && song->tags.hasCover ? song->id : std::string(), std::nullopt};
     }
-    if (const auto album = findAlbum(call, id))
-        return album->coverSongId;
+    if (const auto album = findAlbum(call, id)) {
+        if (album->coverSongId.empty())
+            return {{}, album->name};
+        return {album->coverSongId, std::nullopt};
+    }
     if (const auto artist = findArtist(call, id))
-        return artist->coverSongId;
+        return {artist->coverSongId, std::nullopt};
     return {};
 }
 
@@ -170,6 +180,21 @@ void sendCover(Call &call, const std::shared_ptr<const Picture> &picture) {
     call.res.setHeader("Cache-Control", "private, max-age=86400");
 }
 
+// The cached picture of `key`, or the one `make` makes on a worker, kept.
+void sendCover(Call &call, const std::string &key,
+               std::function<std::optional<Picture>(Call &)> make) {
+    if (const auto known = call.ctx.covers.find(key))
+        return sendCover(call, *known);
+    offload(call, WorkKind::Cover, [key, make = std::move(make)](Call &c) {
+        auto made = make(c);
+        std::shared_ptr<const Picture> picture;
+        if (made)
+            picture = std::make_shared<const Picture>(std::move(*made));
+        c.ctx.covers.put(key, picture);
+        sendCover(c, picture);
+    });
+}
+
 void getCoverArt(Call &call) {
     const auto id = required(call, "id");
     if (!id)
@@ -177,23 +202,23 @@ void getCoverArt(Call &call) {
     const auto size = number(call, "size", 0, 0, kLargestCover);
     if (!size)
         return;
-    const std::string songId = coverSongOf(call, *id);
-    const auto song = songId.empty() ? std::nullopt : findSong(call, songId);
+    const CoverSource source = coverSourceOf(call, *id);
+    if (source.drawnFrom) {
+        // Drawn the same for the same name, whoever asks.
+        return sendCover(call, "drawn:" + std::to_string(*size) + ":" + *source.drawnFrom,
+                         [name = *source.drawnFrom, size = *size](Call &) {
+                             return generatedCover(name, size);
+                         });
+    }
+    const auto song = source.songId.empty() ? std::nullopt : findSong(call, source.songId);
     const auto file = song ? call.ctx.store.findFile(song->fileId) : std::nullopt;
     if (!file)
         return fail(call, kNotFound, "cover art not found");
     // A stored file never changes under its name, so neither does its cover.
-    const std::string key = file->relPath + "@" + std::to_string(*size);
-    if (const auto known = call.ctx.covers.find(key))
-        return sendCover(call, *known);
-    offload(call, WorkKind::Cover, [key, relPath = file->relPath, size = *size](Call &c) {
-        auto found = readCover(c.ctx.objects->open(relPath), size);
-        std::shared_ptr<const Picture> picture;
-        if (found)
-            picture = std::make_shared<const Picture>(std::move(*found));
-        c.ctx.covers.put(key, picture);
-        sendCover(c, picture);
-    });
+    sendCover(call, file->relPath + "@" + std::to_string(*size),
+              [relPath = file->relPath, size = *size](Call &c) {
+                  return readCover(c.ctx.objects->open(relPath), size);
+              });
 }
 
 } // namespace

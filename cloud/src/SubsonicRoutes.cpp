@@ -326,10 +326,13 @@ void describe(Element &e, const Song &s) {
 }
 
 void describe(Element &e, const Album &a) {
-    e.set("id", a.id).set("name", a.name).set("artist", a.artist).set("artistId", a.artistId);
-    if (!a.coverSongId.empty())
-        e.set("coverArt", a.id);
-    e.set("songCount", a.songCount)
+    // An album without art has a cover drawn for it (getCoverArt).
+    e.set("id", a.id)
+        .set("name", a.name)
+        .set("artist", a.artist)
+        .set("artistId", a.artistId)
+        .set("coverArt", a.id)
+        .set("songCount", a.songCount)
         .set("duration", static_cast<std::int64_t>((a.durationMs + 500) / 1000))
         .set("playCount", a.playCount)
         .set("created", isoTime(a.createdMs));
@@ -356,9 +359,8 @@ void describeDirectory(Element &e, const Album &a) {
         e.set("year", a.year);
     if (!a.genre.empty())
         e.set("genre", a.genre);
-    if (!a.coverSongId.empty())
-        e.set("coverArt", a.id);
-    e.set("duration", static_cast<std::int64_t>((a.durationMs + 500) / 1000))
+    e.set("coverArt", a.id)
+        .set("duration", static_cast<std::int64_t>((a.durationMs + 500) / 1000))
         .set("playCount", a.playCount)
         .set("created", isoTime(a.createdMs))
         .set("artistId", a.artistId);

@@ -5,6 +5,8 @@
 
 #include "TestChild.h"
 
+#include <fstream>
+
 namespace {
 
 using namespace playerapi;
@@ -142,6 +144,55 @@ TEST_F(PlayerApiTest, TheIndexFilesAccentedNamesUnderTheirLetterAndCompilationAr
     EXPECT_EQ(text(at(artist, {"album"}).asArray()[0], "artist"), "Various Artists");
     // Only in their own account.
     EXPECT_EQ(annError("getArtist", "id=" + text(song, "artistId")), 70);
+}
+
+// An album without art gets a cover drawn from its name: the same for the
+// same name, another for another, at the size asked for.
+TEST_F(PlayerApiTest, AlbumsWithoutArtGetCoversDrawnFromTheirNames) {
+    server->addUser("eve@example.com", "eve-desktop");
+    const std::string eve = server->loginOrFail("eve@example.com", "eve-desktop");
+    for (const char *album : {"Night Drive", "Morning"}) {
+        const std::string name = std::string(album).substr(0, 5) + ".mp3";
+        server->upload(eve, name,
+                       readFile(makeSong(media->path(), name, 480,
+                                         "-metadata artist=Eve -metadata album='" +
+                                             std::string(album) + "' -metadata title=T" + name,
+                                         false)));
+    }
+    const PlayerCredentials phone = addPlayerPassword(*server, "eve@example.com", "phone");
+    const std::string auth = tokenAuth("eve@example.com", phone.password);
+    std::map<std::string, std::string> albums;
+    const Value list = json(call("getAlbumList2", "f=json&type=alphabeticalByName", auth));
+    for (const auto &a : at(list, {"albumList2", "album"}).asArray()) {
+        EXPECT_EQ(text(a, "coverArt"), text(a, "id"));
+        albums[text(a, "name")] = text(a, "coverArt");
+    }
+    ASSERT_EQ(albums.size(), 2u);
+    const auto probe = [&](const Reply &r) {
+        const fs::path file = media->path() / "drawn.png";
+        std::ofstream(file, std::ios::binary) << r.body;
+        const std::string cmd = "ffprobe -v error -show_entries stream=codec_name,width,height "
+                                "-of csv=p=0 '" +
+                                file.string() + "' > '" + file.string() + ".txt'";
+        return testchild::shell(cmd) == 0 ? readFile(file.string() + ".txt") : std::string();
+    };
+    const Reply night = call("getCoverArt", "id=" + albums.at("Night Drive"), auth);
+    ASSERT_EQ(night.status, 200);
+    EXPECT_EQ(night.headers.at("content-type"), "image/png");
+    EXPECT_EQ(probe(night), "png,600,600\n");
+    EXPECT_TRUE(call("getCoverArt", "id=" + albums.at("Night Drive"), auth).body == night.body);
+    const Reply small = call("getCoverArt", "id=" + albums.at("Night Drive") + "&size=64", auth);
+    EXPECT_EQ(probe(small), "png,64,64\n");
+    const Reply morning = call("getCoverArt", "id=" + albums.at("Morning"), auth);
+    EXPECT_EQ(probe(morning), "png,600,600\n");
+    EXPECT_FALSE(morning.body == night.body);
+    // A song without a picture still has none of its own.
+    const Value songs = json(call("search3", "f=json&query=", auth));
+    EXPECT_EQ(
+        errorCode(call("getCoverArt",
+                       "f=json&id=" + text(at(songs, {"searchResult3", "song"}).asArray()[0], "id"),
+                       auth)),
+        70);
 }
 
 // The npm client calls every method players rely on and checks each answer,
