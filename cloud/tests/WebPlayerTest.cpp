@@ -295,6 +295,7 @@ TEST_F(WebPlayerTest, PlayerPasswordsMadeOnThePageWorkUntilRevoked) {
     };
     // Never used yet: its last use is null.
     ASSERT_EQ(listed().size(), 1u);
+    ASSERT_NE(listed()[0].find("lastUsed"), nullptr) << cloud::json::serialize(listed()[0]);
     EXPECT_TRUE(listed()[0].find("lastUsed")->isNull()) << cloud::json::serialize(listed()[0]);
 
     const auto ping = [&](const std::string &query) {
