@@ -294,6 +294,20 @@ std::string isoTime(std::int64_t ms) {
     return buf;
 }
 
+namespace {
+
+// What the account did with an item: when it was last played, starred, rated.
+void describeMarks(Element &e, std::int64_t playedMs, std::int64_t starredMs, int rating) {
+    if (playedMs > 0)
+        e.set("played", isoTime(playedMs));
+    if (starredMs > 0)
+        e.set("starred", isoTime(starredMs));
+    if (rating > 0)
+        e.set("userRating", rating);
+}
+
+} // namespace
+
 void describe(Element &e, const Song &s) {
     e.set("id", s.id)
         .set("parent", s.albumId)
@@ -323,12 +337,7 @@ void describe(Element &e, const Song &s) {
         .set("type", "music")
         .set("mediaType", "song")
         .set("playCount", s.playCount);
-    if (s.playedMs > 0)
-        e.set("played", isoTime(s.playedMs));
-    if (s.starredMs > 0)
-        e.set("starred", isoTime(s.starredMs));
-    if (s.rating > 0)
-        e.set("userRating", s.rating);
+    describeMarks(e, s.playedMs, s.starredMs, s.rating);
 }
 
 void describe(Element &e, const Album &a) {
@@ -346,12 +355,7 @@ void describe(Element &e, const Album &a) {
         e.set("year", a.year);
     if (!a.genre.empty())
         e.set("genre", a.genre);
-    if (a.playedMs > 0)
-        e.set("played", isoTime(a.playedMs));
-    if (a.starredMs > 0)
-        e.set("starred", isoTime(a.starredMs));
-    if (a.rating > 0)
-        e.set("userRating", a.rating);
+    describeMarks(e, a.playedMs, a.starredMs, a.rating);
 }
 
 void describeDirectory(Element &e, const Album &a) {
@@ -370,12 +374,7 @@ void describeDirectory(Element &e, const Album &a) {
         .set("playCount", a.playCount)
         .set("created", isoTime(a.createdMs))
         .set("artistId", a.artistId);
-    if (a.playedMs > 0)
-        e.set("played", isoTime(a.playedMs));
-    if (a.starredMs > 0)
-        e.set("starred", isoTime(a.starredMs));
-    if (a.rating > 0)
-        e.set("userRating", a.rating);
+    describeMarks(e, a.playedMs, a.starredMs, a.rating);
 }
 
 void describe(Element &e, const Artist &a) {
@@ -383,18 +382,12 @@ void describe(Element &e, const Artist &a) {
     if (!a.coverSongId.empty())
         e.set("coverArt", a.id);
     e.set("albumCount", a.albumCount);
-    if (a.starredMs > 0)
-        e.set("starred", isoTime(a.starredMs));
-    if (a.rating > 0)
-        e.set("userRating", a.rating);
+    describeMarks(e, 0, a.starredMs, a.rating);
 }
 
 void describeIndexEntry(Element &e, const Artist &a) {
     e.set("id", a.id).set("name", a.name);
-    if (a.starredMs > 0)
-        e.set("starred", isoTime(a.starredMs));
-    if (a.rating > 0)
-        e.set("userRating", a.rating);
+    describeMarks(e, 0, a.starredMs, a.rating);
 }
 
 void describe(Element &e, const Playlist &p, const User &owner) {
