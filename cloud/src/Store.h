@@ -149,6 +149,9 @@ struct AlbumQuery;
 struct ArtistQuery;
 struct Playlist;
 struct PlayerPassword;
+struct PlayQueue;
+struct Bookmark;
+struct NowPlaying;
 
 class Store {
 public:
@@ -268,11 +271,29 @@ public:
                                   const std::optional<std::vector<std::int64_t>> &replaceWith = {});
     bool deletePlaylist(std::int64_t userId, const std::string &id);
 
+    // Listening (StoreListening.cpp): what players keep of a person's listening.
+    std::optional<PlayQueue> playQueue(std::int64_t userId);
+    // Replaces the account's queue; one without songs removes it.
+    void savePlayQueue(std::int64_t userId, const PlayQueue &queue);
+    std::vector<Bookmark> bookmarks(std::int64_t userId);
+    // Makes or moves the account's bookmark of that item.
+    void saveBookmark(std::int64_t userId, const Bookmark &bookmark);
+    bool deleteBookmark(std::int64_t userId, std::int64_t mediaId);
+    // A song's, album's or artist's rating by its public ID; 0 removes it.
+    void setRating(std::int64_t userId, const std::string &itemId, int rating);
+    // The song a player of the account began to play, in place of its last.
+    void setNowPlaying(std::int64_t userId, const NowPlaying &playing);
+    // What the account's players play: songs begun no longer ago than they
+    // last, and `graceMs` more.
+    std::vector<NowPlaying> nowPlaying(std::int64_t userId, std::int64_t graceMs);
+
     // Player passwords (StorePlayers.cpp); nullopt when the account has one of that name.
     std::optional<PlayerPassword> addPlayerPassword(const PlayerPassword &password);
     std::vector<PlayerPassword> playerPasswords(std::int64_t userId);
     std::optional<PlayerPassword> findPlayerPasswordByKey(const std::string &keyId);
     bool removePlayerPassword(std::int64_t userId, const std::string &name);
+    // A player signed in with it (the later of this and what was kept).
+    void setPlayerPasswordUsed(std::int64_t id, std::int64_t whenMs);
 
     // Analytics
     // Keeps the event; the oldest ones give way beyond 100,000 or `maxTotalBytes`.
@@ -295,7 +316,13 @@ private:
     void replaceInPlaylistsLocked(std::int64_t userId, std::int64_t mediaId,
                                   std::int64_t replacedBy);
     void reviveLocked(UserMedia &media);
+    // A retired item's place in the queue and its bookmark pass to its
+    // replacement; what is left of it goes.
+    void handOverListeningLocked(std::int64_t userId, std::int64_t mediaId,
+                                 std::int64_t replacedBy);
+    void forgetListeningLocked(std::int64_t mediaId);
     void setFileTagsLocked(std::int64_t fileId, const Tags &tags);
+    std::optional<Artist> songArtistLocked(std::int64_t userId, const std::string &id);
     std::string publicId(const char *kind, std::int64_t userId, std::string_view key) const;
     std::string idKey_; // keys the opaque IDs of the music-player view
     Database db_;

@@ -4,29 +4,19 @@
 
 #include <algorithm>
 #include <charconv>
-#include <map>
-#include <set>
 
 namespace cloud::subsonic {
 
 namespace {
 
 constexpr std::size_t kMaxNameBytes = 256;
-// Songs one request may name: what a playlist holds at most.
-constexpr std::size_t kMaxSongsPerRequest = kMaxPlaylistEntries;
-
-bool withinRequestCap(Call &call, std::size_t count) {
-    if (count <= kMaxSongsPerRequest)
-        return true;
-    fail(call, kGeneric, "at most " + std::to_string(kMaxSongsPerRequest) + " songs");
-    return false;
-}
-
 // Stars and plays of one request: as many as a playlist's songs.
+constexpr std::size_t kMaxIdsPerRequest = kMaxPlaylistEntries;
+
 bool withinIdCap(Call &call, std::size_t count) {
-    if (count <= kMaxSongsPerRequest)
+    if (count <= kMaxIdsPerRequest)
         return true;
-    fail(call, kGeneric, "at most " + std::to_string(kMaxSongsPerRequest) + " IDs");
+    fail(call, kGeneric, "at most " + std::to_string(kMaxIdsPerRequest) + " IDs");
     return false;
 }
 
@@ -36,48 +26,13 @@ void failTooLong(Call &call) {
              " songs: this change would make it longer, and it was left as it was");
 }
 
-// The library items behind the song IDs; nullopt (answered) when one is not the caller's.
-std::optional<std::vector<std::int64_t>> mediaIdsOf(Call &call,
-                                                    const std::vector<std::string> &ids) {
-    if (!withinRequestCap(call, ids.size()))
-        return std::nullopt;
-    // A song named many times is looked up once.
-    std::map<std::string, std::int64_t> known;
-    std::vector<std::int64_t> out;
-    out.reserve(ids.size());
-    for (const auto &id : ids) {
-        auto it = known.find(id);
-        if (it == known.end()) {
-            const auto song = findSong(call, id);
-            if (!song) {
-                fail(call, kNotFound, "song not found");
-                return std::nullopt;
-            }
-            it = known.emplace(id, song->mediaId).first;
-        }
-        out.push_back(it->second);
-    }
-    return out;
-}
-
 void sendPlaylist(Call &call, const Playlist &p) {
     Element ok = okResponse();
     Element &e = ok.child("playlist");
     describe(e, p, call.user);
     e.list("entry");
-    // Each song once, however often the playlist holds it.
-    const std::set<std::int64_t> distinct(p.mediaIds.begin(), p.mediaIds.end());
-    SongQuery q;
-    q.mediaIds.assign(distinct.begin(), distinct.end());
-    q.limit = static_cast<int>(q.mediaIds.size());
-    std::map<std::int64_t, Song> songs;
-    for (auto &song : call.ctx.store.songs(call.userId(), q))
-        songs.emplace(song.mediaId, std::move(song));
-    // In the playlist's order, and as often as it holds each song.
-    for (const auto mediaId : p.mediaIds) {
-        if (const auto it = songs.find(mediaId); it != songs.end())
-            describe(e.item("entry"), it->second);
-    }
+    for (const auto &song : songsInOrder(call, p.mediaIds))
+        describe(e.item("entry"), song);
     reply(call, ok);
 }
 
@@ -153,8 +108,8 @@ void updatePlaylist(Call &call) {
     if (!validText(call, name, "name") || !validText(call, comment, "comment"))
         return;
     std::optional<bool> isPublic;
-    if (const auto p = call.param("public"))
-        isPublic = *p == "true";
+    if (call.param("public"))
+        isPublic = call.flag("public", false);
     std::vector<int> removeAt;
     for (const auto &text : call.params("songIndexToRemove")) {
         int index = 0;
@@ -201,25 +156,28 @@ void annotate(Call &call, bool starred) {
     std::sort(items.begin(), items.end());
     items.erase(std::unique(items.begin(), items.end()), items.end());
     for (const auto &id : items) {
-        bool known = false;
-        if (isWellFormedId(id)) {
-            if (id.rfind("tr", 0) == 0) {
-                known = findSong(call, id).has_value();
-            } else if (id.rfind("al", 0) == 0) {
-                AlbumQuery q;
-                q.id = id;
-                known = !call.ctx.store.albums(call.userId(), q).empty();
-            } else if (id.rfind("ar", 0) == 0) {
-                ArtistQuery q;
-                q.id = id;
-                known = !call.ctx.store.artists(call.userId(), q).empty();
-            }
-        }
-        if (!known)
+        if (!isKnownItem(call, id))
             return fail(call, kNotFound, "nothing to star with that ID");
     }
     for (const auto &id : items)
         call.ctx.store.setStarred(call.userId(), id, starred);
+    reply(call, okResponse());
+}
+
+// A song's, album's or artist's rating, 1 to 5; 0 removes it.
+void setRating(Call &call) {
+    const auto id = required(call, "id");
+    const auto given = id ? required(call, "rating") : std::nullopt;
+    if (!given)
+        return;
+    const auto rating = number(call, "rating", 0, -1, 6);
+    if (!rating)
+        return;
+    if (*rating < 0 || *rating > 5)
+        return fail(call, kGeneric, "a rating is 0 to 5");
+    if (!isKnownItem(call, *id))
+        return fail(call, kNotFound, "nothing to rate with that ID");
+    call.ctx.store.setRating(call.userId(), *id, *rating);
     reply(call, okResponse());
 }
 
@@ -237,13 +195,15 @@ void scrobble(Call &call) {
         return fail(call, kMissingParameter, "required parameter \"id\" is missing");
     if (!withinIdCap(call, ids.size()))
         return;
-    // Only a finished play counts; "now playing" notices change nothing here.
-    if (call.param("submission").value_or("true") == "false")
-        return reply(call, okResponse());
     const auto times = call.params("time");
     const auto media = mediaIdsOf(call, ids);
     if (!media)
         return;
+    // Only a finished play counts; a "now playing" notice says what plays.
+    if (!call.flag("submission", true)) {
+        notePlaying(call, media->back());
+        return reply(call, okResponse());
+    }
     std::vector<std::pair<std::int64_t, std::int64_t>> plays;
     for (std::size_t i = 0; i < ids.size(); ++i) {
         std::int64_t when = nowMs();
@@ -275,6 +235,7 @@ void addAnnotationMethods(Methods &m) {
     m["star"] = star;
     m["unstar"] = unstar;
     m["scrobble"] = scrobble;
+    m["setRating"] = setRating;
 }
 
 } // namespace cloud::subsonic

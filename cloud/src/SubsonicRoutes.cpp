@@ -9,6 +9,9 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <set>
+#include <strings.h>
 #include <unistd.h>
 
 namespace cloud::subsonic {
@@ -54,6 +57,8 @@ const Methods &methods() {
         addMediaMethods(m);
         addPlaylistMethods(m);
         addAnnotationMethods(m);
+        addListeningMethods(m);
+        addInfoMethods(m);
         return m;
     }();
     return all;
@@ -72,12 +77,12 @@ void dispatch(ServerContext &ctx, const http::Request &req, http::Response &res)
     // Players find out what the server offers before they sign in.
     if (name == "getOpenSubsonicExtensions") {
         Element ok = okResponse();
-        Element &e = ok.item("openSubsonicExtensions");
-        e.set("name", "apiKeyAuthentication");
-        e.item("versions").setText("1");
-        Element &form = ok.item("openSubsonicExtensions");
-        form.set("name", "formPost");
-        form.item("versions").setText("1");
+        for (const char *extension :
+             {"apiKeyAuthentication", "formPost", "transcodeOffset", "songLyrics"}) {
+            Element &e = ok.item("openSubsonicExtensions");
+            e.set("name", extension);
+            e.value("versions", std::int64_t{1});
+        }
         return send(ctx, req, res, ok);
     }
     AuthResult auth = authenticate(ctx, req);
@@ -107,6 +112,13 @@ std::vector<std::string> Call::params(const std::string &name) const {
     for (auto it = first; it != last; ++it)
         out.push_back(it->second);
     return out;
+}
+
+bool Call::flag(const std::string &name, bool fallback) const {
+    const auto value = param(name);
+    if (!value)
+        return fallback;
+    return *value == "1" || strcasecmp(value->c_str(), "true") == 0;
 }
 
 void reply(Call &call, const Element &response) {
@@ -152,17 +164,27 @@ std::optional<std::string> required(Call &call, const std::string &name) {
     return value;
 }
 
-std::optional<int> number(Call &call, const std::string &name, int fallback, int min, int max) {
+std::optional<std::int64_t> integer(Call &call, const std::string &name, std::int64_t fallback,
+                                    std::int64_t min, std::int64_t max) {
     const auto text = call.param(name);
     if (!text || text->empty())
         return fallback;
-    long long v = 0;
+    std::int64_t v = 0;
     const auto [ptr, ec] = std::from_chars(text->data(), text->data() + text->size(), v);
+    if (ec == std::errc::result_out_of_range && ptr == text->data() + text->size())
+        return text->front() == '-' ? min : max;
     if (ec != std::errc() || ptr != text->data() + text->size()) {
         fail(call, kGeneric, "parameter \"" + name + "\" must be a whole number");
         return std::nullopt;
     }
-    return static_cast<int>(std::clamp<long long>(v, min, max));
+    return std::clamp(v, min, max);
+}
+
+std::optional<int> number(Call &call, const std::string &name, int fallback, int min, int max) {
+    const auto v = integer(call, name, fallback, min, max);
+    if (!v)
+        return std::nullopt;
+    return static_cast<int>(*v);
 }
 
 bool isWellFormedId(const std::string &id) {
@@ -172,16 +194,93 @@ bool isWellFormedId(const std::string &id) {
     return id.find_first_not_of("0123456789abcdef", 2) == std::string::npos;
 }
 
-std::optional<Song> findSong(Call &call, const std::string &id) {
-    if (!isWellFormedId(id) || id.rfind("tr", 0) != 0)
+namespace {
+
+// The caller's item that an ID of that kind ("tr", "al", "ar") names.
+template <class Item, class Query>
+std::optional<Item> findById(Call &call, const std::string &id, const char *kind,
+                             std::vector<Item> (Store::*list)(std::int64_t, const Query &)) {
+    if (!isWellFormedId(id) || id.rfind(kind, 0) != 0)
         return std::nullopt;
-    SongQuery q;
+    Query q;
     q.id = id;
-    q.limit = 1;
-    auto found = call.ctx.store.songs(call.userId(), q);
+    auto found = (call.ctx.store.*list)(call.userId(), q);
     if (found.empty())
         return std::nullopt;
     return std::move(found.front());
+}
+
+} // namespace
+
+std::optional<Song> findSong(Call &call, const std::string &id) {
+    return findById(call, id, "tr", &Store::songs);
+}
+
+std::optional<Song> requiredSong(Call &call) {
+    const auto id = required(call, "id");
+    if (!id)
+        return std::nullopt;
+    auto song = findSong(call, *id);
+    if (!song)
+        fail(call, kNotFound, "song not found");
+    return song;
+}
+
+std::optional<Artist> findArtist(Call &call, const std::string &id) {
+    return findById(call, id, "ar", &Store::artists);
+}
+
+std::optional<Album> findAlbum(Call &call, const std::string &id) {
+    return findById(call, id, "al", &Store::albums);
+}
+
+bool isKnownItem(Call &call, const std::string &id) {
+    return findSong(call, id) || findAlbum(call, id) || findArtist(call, id);
+}
+
+std::optional<std::vector<std::int64_t>> mediaIdsOf(Call &call,
+                                                    const std::vector<std::string> &ids) {
+    if (ids.size() > kMaxPlaylistEntries) {
+        fail(call, kGeneric, "at most " + std::to_string(kMaxPlaylistEntries) + " songs");
+        return std::nullopt;
+    }
+    // A song named many times is looked up once.
+    std::map<std::string, std::int64_t> known;
+    std::vector<std::int64_t> out;
+    out.reserve(ids.size());
+    for (const auto &id : ids) {
+        auto it = known.find(id);
+        if (it == known.end()) {
+            const auto song = findSong(call, id);
+            if (!song) {
+                fail(call, kNotFound, "song not found");
+                return std::nullopt;
+            }
+            it = known.emplace(id, song->mediaId).first;
+        }
+        out.push_back(it->second);
+    }
+    return out;
+}
+
+std::vector<Song> songsInOrder(Call &call, const std::vector<std::int64_t> &mediaIds) {
+    // Each song read once, however often the list holds it.
+    const std::set<std::int64_t> distinct(mediaIds.begin(), mediaIds.end());
+    SongQuery q;
+    q.mediaIds.assign(distinct.begin(), distinct.end());
+    q.limit = static_cast<int>(q.mediaIds.size());
+    std::map<std::int64_t, Song> songs;
+    if (!q.mediaIds.empty()) {
+        for (auto &song : call.ctx.store.songs(call.userId(), q))
+            songs.emplace(song.mediaId, std::move(song));
+    }
+    std::vector<Song> out;
+    out.reserve(mediaIds.size());
+    for (const auto mediaId : mediaIds) {
+        if (const auto it = songs.find(mediaId); it != songs.end())
+            out.push_back(it->second);
+    }
+    return out;
 }
 
 std::string isoTime(std::int64_t ms) {
@@ -194,6 +293,20 @@ std::string isoTime(std::int64_t ms) {
                   static_cast<int>(ms % 1000));
     return buf;
 }
+
+namespace {
+
+// What the account did with an item: when it was last played, starred, rated.
+void describeMarks(Element &e, std::int64_t playedMs, std::int64_t starredMs, int rating) {
+    if (playedMs > 0)
+        e.set("played", isoTime(playedMs));
+    if (starredMs > 0)
+        e.set("starred", isoTime(starredMs));
+    if (rating > 0)
+        e.set("userRating", rating);
+}
+
+} // namespace
 
 void describe(Element &e, const Song &s) {
     e.set("id", s.id)
@@ -224,17 +337,17 @@ void describe(Element &e, const Song &s) {
         .set("type", "music")
         .set("mediaType", "song")
         .set("playCount", s.playCount);
-    if (s.playedMs > 0)
-        e.set("played", isoTime(s.playedMs));
-    if (s.starredMs > 0)
-        e.set("starred", isoTime(s.starredMs));
+    describeMarks(e, s.playedMs, s.starredMs, s.rating);
 }
 
 void describe(Element &e, const Album &a) {
-    e.set("id", a.id).set("name", a.name).set("artist", a.artist).set("artistId", a.artistId);
-    if (!a.coverSongId.empty())
-        e.set("coverArt", a.id);
-    e.set("songCount", a.songCount)
+    // An album without art has a cover drawn for it (getCoverArt).
+    e.set("id", a.id)
+        .set("name", a.name)
+        .set("artist", a.artist)
+        .set("artistId", a.artistId)
+        .set("coverArt", a.id)
+        .set("songCount", a.songCount)
         .set("duration", static_cast<std::int64_t>((a.durationMs + 500) / 1000))
         .set("playCount", a.playCount)
         .set("created", isoTime(a.createdMs));
@@ -242,10 +355,26 @@ void describe(Element &e, const Album &a) {
         e.set("year", a.year);
     if (!a.genre.empty())
         e.set("genre", a.genre);
-    if (a.playedMs > 0)
-        e.set("played", isoTime(a.playedMs));
-    if (a.starredMs > 0)
-        e.set("starred", isoTime(a.starredMs));
+    describeMarks(e, a.playedMs, a.starredMs, a.rating);
+}
+
+void describeDirectory(Element &e, const Album &a) {
+    e.set("id", a.id)
+        .set("parent", a.artistId)
+        .set("isDir", true)
+        .set("title", a.name)
+        .set("album", a.name)
+        .set("artist", a.artist);
+    if (a.year > 0)
+        e.set("year", a.year);
+    if (!a.genre.empty())
+        e.set("genre", a.genre);
+    e.set("coverArt", a.id)
+        .set("duration", static_cast<std::int64_t>((a.durationMs + 500) / 1000))
+        .set("playCount", a.playCount)
+        .set("created", isoTime(a.createdMs))
+        .set("artistId", a.artistId);
+    describeMarks(e, a.playedMs, a.starredMs, a.rating);
 }
 
 void describe(Element &e, const Artist &a) {
@@ -253,8 +382,12 @@ void describe(Element &e, const Artist &a) {
     if (!a.coverSongId.empty())
         e.set("coverArt", a.id);
     e.set("albumCount", a.albumCount);
-    if (a.starredMs > 0)
-        e.set("starred", isoTime(a.starredMs));
+    describeMarks(e, 0, a.starredMs, a.rating);
+}
+
+void describeIndexEntry(Element &e, const Artist &a) {
+    e.set("id", a.id).set("name", a.name);
+    describeMarks(e, 0, a.starredMs, a.rating);
 }
 
 void describe(Element &e, const Playlist &p, const User &owner) {
@@ -273,13 +406,47 @@ void describe(Element &e, const Playlist &p, const User &owner) {
 
 namespace cloud {
 
+namespace {
+
+// Players that run in a browser on another address call the API across
+// origins, so any origin may read its answers. Never with credentials: an
+// answer is the player's own credentials' (a request of another origin is
+// never let in by the web session's cookie, SubsonicAuth.cpp).
+void allowAnyOrigin(http::Response &res) {
+    res.setHeader("Access-Control-Allow-Origin", "*");
+    res.setHeader("Access-Control-Expose-Headers",
+                  "Content-Length, Content-Range, Accept-Ranges, Content-Disposition");
+}
+
+// A header list as a preflight asks for it, when it is one: names and commas.
+bool isHeaderList(const std::string &text) {
+    return text.size() <= 1024 && std::all_of(text.begin(), text.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
+                      c == ',' || c == ' ';
+           });
+}
+
+void preflight(const http::Request &req, http::Response &res) {
+    res.status = 204;
+    allowAnyOrigin(res);
+    res.setHeader("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
+    const std::string asked = req.header("Access-Control-Request-Headers");
+    if (!asked.empty() && isHeaderList(asked))
+        res.setHeader("Access-Control-Allow-Headers", asked);
+    res.setHeader("Access-Control-Max-Age", "86400");
+}
+
+} // namespace
+
 void addSubsonicRoutes(http::HttpServer &server, ServerContext &ctx) {
     const auto handler = [&ctx](const http::Request &req, http::Response &res) {
+        allowAnyOrigin(res);
         subsonic::dispatch(ctx, req, res);
     };
     const std::string pattern = R"(/rest/([A-Za-z0-9]{1,64})(?:\.view)?)";
     server.get(pattern, handler);
     server.post(pattern, handler);
+    server.options(pattern, preflight);
 }
 
 } // namespace cloud

@@ -1,8 +1,10 @@
 // The pieces of the music-player API that carry its arithmetic and its
 // secrets: byte ranges, sealed player passwords, the XML and JSON writers.
+#include "GeneratedCover.h"
 #include "HttpRange.h"
 #include "PlayerSecrets.h"
 #include "SubsonicResponse.h"
+#include "TextFold.h"
 #include "Transcode.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +97,33 @@ TEST(TranscodeChoiceTest, LimitsOutsideWhatTheEncodersMakeAreClamped) {
     EXPECT_EQ(chosen("opus", 64, 48, "mp3"), "opus 64");
 }
 
+TEST(TranscodeChoiceTest, AStatedLengthAndItsByteOffsetsFollowTheTargetRate) {
+    const TranscodeTarget mp3{TranscodeFormat::Mp3, 64};
+    EXPECT_EQ(estimatedLength(12, mp3), 96000u);
+    EXPECT_EQ(estimatedLength(0.0001, mp3), 1u); // a part of a byte is a byte
+    EXPECT_EQ(estimatedLength(-1, mp3), 0u);
+    EXPECT_DOUBLE_EQ(secondsAt(32000, mp3), 4);
+    const TranscodeTarget opus{TranscodeFormat::Opus, 48};
+    EXPECT_EQ(estimatedLength(10, opus), 10u * 6100 + 512);
+    EXPECT_DOUBLE_EQ(secondsAt(61000, opus), 10);
+}
+
+TEST(TextFoldTest, AccentsAndCaseAreSetAsideForSortingAndFiling) {
+    EXPECT_EQ(foldForSorting("Émile Ærø Łódź ßtraße"), "emile aero lodz sstrasse");
+    EXPECT_EQ(foldForSorting("ÿ Ž"), "y z"); // the ends of both tables
+    EXPECT_EQ(foldForSorting("日本 ~x"), "日本 ~x");
+    EXPECT_EQ(indexLetter("émile"), "E");
+    EXPECT_EQ(indexLetter("Øresund"), "O");
+    EXPECT_EQ(indexLetter("~tilde"), "#");
+    EXPECT_EQ(indexLetter("1975"), "#");
+    EXPECT_EQ(indexLetter(""), "#");
+    EXPECT_EQ(indexLetter("\xC3"), "#"); // a cut sequence is no letter
+    EXPECT_EQ(coverInitials("the Night drive"), "TN");
+    EXPECT_EQ(coverInitials("Émile's Songs"), "ES");
+    EXPECT_EQ(coverInitials("1975"), "1");
+    EXPECT_EQ(coverInitials("!!!"), "#");
+}
+
 TEST(SubsonicResponseTest, ListsAreArraysTextIsValueAndXmlIsEscaped) {
     subsonic::Element root = subsonic::okResponse();
     subsonic::Element &album = root.child("album");
@@ -121,6 +150,19 @@ TEST(SubsonicResponseTest, ListsAreArraysTextIsValueAndXmlIsEscaped) {
     EXPECT_NE(
         subsonic::toXml(subsonic::errorResponse(70, "song not found")).find(R"(status="failed")"),
         std::string::npos);
+}
+
+TEST(SubsonicResponseTest, PlainValueListsAreArraysOfValuesInJsonAndElementsInXml) {
+    subsonic::Element root("r");
+    subsonic::Element &user = root.child("user");
+    user.set("username", "ann");
+    user.value("folder", std::int64_t{1});
+    user.value("folder", std::int64_t{3});
+    EXPECT_EQ(subsonic::toJson(root), R"({"r":{"user":{"username":"ann","folder":[1,3]}}})");
+    EXPECT_NE(subsonic::toXml(root).find(
+                  R"(<user username="ann"><folder>1</folder><folder>3</folder></user>)"),
+              std::string::npos)
+        << subsonic::toXml(root);
 }
 
 TEST(SubsonicResponseTest, XmlAnswersAreUtf8WithXmlCharactersOnly) {
