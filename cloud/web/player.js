@@ -419,6 +419,7 @@ export async function restore() {
   state.unshuffled = null;
   const at = Math.max(0, state.queue.findIndex((e) => e.id === saved.current));
   playAt(at, { play: false, position: (saved.position || 0) / 1000 });
+  clearTimeout(saveTimer); // nothing changed that the server does not know
 }
 
 addEventListener('pagehide', () => { if (state.queue.length) save({ keepalive: true }); });

@@ -165,6 +165,10 @@ export function markCurrent(root = document) {
 // arrow keys on it; move(from, to) does the rest and draws the list again.
 function reorderable(list, move) {
   const rows = () => [...list.children];
+  const moved = (from, to, keyboard) => {
+    announce(`“${songTitle(rows()[from].song)}” moved to place ${to + 1}.`);
+    move(from, to, { keyboard });
+  };
   list.addEventListener('keydown', (event) => {
     const handle = event.target.closest('.handle');
     if (!handle || !['ArrowUp', 'ArrowDown'].includes(event.key)) return;
@@ -172,7 +176,7 @@ function reorderable(list, move) {
     event.stopPropagation();
     const from = rows().indexOf(handle.parentElement);
     const to = from + (event.key === 'ArrowUp' ? -1 : 1);
-    if (to >= 0 && to < rows().length) move(from, to, { keyboard: true });
+    if (to >= 0 && to < rows().length) moved(from, to, true);
   });
   list.addEventListener('pointerdown', (event) => {
     const handle = event.target.closest('.handle');
@@ -196,7 +200,7 @@ function reorderable(list, move) {
       drag.abort();
       row.classList.remove('dragging');
       rows().forEach((r) => r.classList.remove('drop-here'));
-      if (to !== from) move(from, to, { keyboard: false });
+      if (to !== from) moved(from, to, false);
     };
     handle.addEventListener('pointermove', over, { signal: drag.signal });
     handle.addEventListener('pointerup', done, { signal: drag.signal });
