@@ -125,6 +125,16 @@ struct PlayerPassword {
     std::string keyId;  // public half of an API key
     std::string sealed; // the password, encrypted (PlayerSecrets)
     std::int64_t createdMs = 0;
+    std::int64_t lastUsedMs = 0; // 0: never
+};
+
+// Where a person left off, saved by one player for any other to take up.
+struct PlayQueue {
+    std::vector<std::int64_t> mediaIds; // in order
+    std::int64_t currentMediaId = 0;    // 0: none
+    std::int64_t positionMs = 0;        // in the current song
+    std::int64_t changedMs = 0;
+    std::string changedBy; // the player's name
 };
 
 } // namespace cloud

@@ -383,6 +383,56 @@ CREATE INDEX IF NOT EXISTS upload_reservations_by_user ON upload_reservations(us
 CREATE INDEX IF NOT EXISTS upload_reservations_by_expiry ON upload_reservations(expires_ms);
 )SQL";
 
+// What players keep of a person's listening: the play queue (one per
+// account), bookmarks, ratings, what each player is playing now, and when
+// each player password was last used. Library items are named by their row,
+// without a reference: a retired item's rows are handed on or removed by the
+// store itself, as its playlist entries are. The same text on both engines,
+// and it may run again on SQLite.
+constexpr const char *kListeningSchema = R"SQL(
+CREATE TABLE IF NOT EXISTS play_queues (
+    user_id BIGINT PRIMARY KEY REFERENCES users(id),
+    current_media_id BIGINT,
+    position_ms BIGINT NOT NULL,
+    changed_ms BIGINT NOT NULL,
+    changed_by TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS play_queue_songs (
+    user_id BIGINT NOT NULL REFERENCES users(id),
+    position BIGINT NOT NULL,
+    media_id BIGINT NOT NULL,
+    PRIMARY KEY (user_id, position));
+CREATE INDEX IF NOT EXISTS play_queue_songs_by_media ON play_queue_songs(media_id);
+CREATE TABLE IF NOT EXISTS bookmarks (
+    user_id BIGINT NOT NULL REFERENCES users(id),
+    media_id BIGINT NOT NULL,
+    position_ms BIGINT NOT NULL,
+    comment TEXT NOT NULL,
+    created_ms BIGINT NOT NULL,
+    changed_ms BIGINT NOT NULL,
+    PRIMARY KEY (user_id, media_id));
+CREATE INDEX IF NOT EXISTS bookmarks_by_media ON bookmarks(media_id);
+CREATE TABLE IF NOT EXISTS ratings (
+    user_id BIGINT NOT NULL REFERENCES users(id),
+    item_id TEXT NOT NULL,
+    rating BIGINT NOT NULL,
+    PRIMARY KEY (user_id, item_id));
+CREATE TABLE IF NOT EXISTS now_playing (
+    user_id BIGINT NOT NULL REFERENCES users(id),
+    player TEXT NOT NULL,
+    media_id BIGINT NOT NULL,
+    started_ms BIGINT NOT NULL,
+    PRIMARY KEY (user_id, player));
+CREATE INDEX IF NOT EXISTS now_playing_by_media ON now_playing(media_id);
+)SQL";
+
+void addListening(Database &db) {
+    db.exec(kListeningSchema);
+    if (db.postgres())
+        db.exec("ALTER TABLE player_passwords ADD COLUMN IF NOT EXISTS last_used_ms BIGINT");
+    else
+        addColumnIfMissing(db, "player_passwords", "last_used_ms", "BIGINT");
+}
+
 struct Migration {
     std::function<void(Database &)> sqlite;
     std::function<void(Database &)> postgres;
@@ -395,6 +445,7 @@ const std::vector<Migration> &migrations() {
          [](Database &db) { db.exec(sharedStateSchema(db)); }},
         {[](Database &db) { db.exec(kUploadReservationsSchema); },
          [](Database &db) { db.exec(kUploadReservationsSchema); }},
+        {addListening, addListening},
     };
     return list;
 }

@@ -149,6 +149,7 @@ struct AlbumQuery;
 struct ArtistQuery;
 struct Playlist;
 struct PlayerPassword;
+struct PlayQueue;
 
 class Store {
 public:
@@ -268,6 +269,11 @@ public:
                                   const std::optional<std::vector<std::int64_t>> &replaceWith = {});
     bool deletePlaylist(std::int64_t userId, const std::string &id);
 
+    // Listening (StoreListening.cpp): what players keep of a person's listening.
+    std::optional<PlayQueue> playQueue(std::int64_t userId);
+    // Replaces the account's queue; one without songs removes it.
+    void savePlayQueue(std::int64_t userId, const PlayQueue &queue);
+
     // Player passwords (StorePlayers.cpp); nullopt when the account has one of that name.
     std::optional<PlayerPassword> addPlayerPassword(const PlayerPassword &password);
     std::vector<PlayerPassword> playerPasswords(std::int64_t userId);
@@ -295,6 +301,11 @@ private:
     void replaceInPlaylistsLocked(std::int64_t userId, std::int64_t mediaId,
                                   std::int64_t replacedBy);
     void reviveLocked(UserMedia &media);
+    // A retired item's place in the queue, its bookmark and rating pass to its
+    // replacement; what is left of it goes.
+    void handOverListeningLocked(std::int64_t userId, std::int64_t mediaId,
+                                 std::int64_t replacedBy);
+    void forgetListeningLocked(std::int64_t mediaId);
     void setFileTagsLocked(std::int64_t fileId, const Tags &tags);
     std::string publicId(const char *kind, std::int64_t userId, std::string_view key) const;
     std::string idKey_; // keys the opaque IDs of the music-player view

@@ -55,6 +55,7 @@ RetireResult Store::retireUserMedia(std::int64_t userId, std::int64_t mediaId,
         .bind(2, from)
         .run();
     replaceInPlaylistsLocked(userId, mediaId, replacedBy);
+    handOverListeningLocked(userId, mediaId, replacedBy);
     unindexSongLocked(mediaId);
     // A new position: listings move on past the change.
     Statement(db_, "UPDATE user_media SET retired_ms = ?, replaced_by = ?, position = ? "
@@ -97,6 +98,7 @@ RetiredRemoval Store::removeRetired(std::int64_t cutoffMs) {
     }
     for (const auto id : items) {
         Statement(db_, "DELETE FROM playlist_songs WHERE media_id = ?").bind(1, id).run();
+        forgetListeningLocked(id);
         Statement(db_, "DELETE FROM user_media WHERE id = ?").bind(1, id).run();
     }
     // Identical bytes are stored once: a file goes only when no library

@@ -37,6 +37,9 @@ struct Call {
     // The first value of a parameter, nullopt when absent.
     std::optional<std::string> param(const std::string &name) const;
     std::vector<std::string> params(const std::string &name) const;
+    // A boolean parameter as players send it: "true" in any case, or "1";
+    // anything else is false, and `fallback` stands in when it is absent.
+    bool flag(const std::string &name, bool fallback) const;
     std::int64_t userId() const { return user.id; }
 };
 
@@ -52,6 +55,8 @@ std::optional<std::string> required(Call &call, const std::string &name);
 // A whole-number parameter within [min, max]; answers an error and returns
 // nullopt when it is malformed.
 std::optional<int> number(Call &call, const std::string &name, int fallback, int min, int max);
+std::optional<std::int64_t> integer(Call &call, const std::string &name, std::int64_t fallback,
+                                    std::int64_t min, std::int64_t max);
 // IDs are two letters and 22 hex digits; anything else names nothing.
 bool isWellFormedId(const std::string &id);
 
@@ -63,6 +68,14 @@ void describe(Element &e, const Playlist &p, const User &owner);
 std::string isoTime(std::int64_t ms);
 
 std::optional<Song> findSong(Call &call, const std::string &id);
+// The library items behind song IDs, in their order (an ID may come again);
+// nullopt, answered, when one is not the caller's or there are more than a
+// playlist holds.
+std::optional<std::vector<std::int64_t>> mediaIdsOf(Call &call,
+                                                    const std::vector<std::string> &ids);
+// The songs of library items in that order, as often as each comes; items
+// no longer in the library are left out.
+std::vector<Song> songsInOrder(Call &call, const std::vector<std::int64_t> &mediaIds);
 
 using Method = void (*)(Call &);
 using Methods = std::map<std::string, Method>;
@@ -72,6 +85,7 @@ void addListMethods(Methods &methods);
 void addMediaMethods(Methods &methods);
 void addPlaylistMethods(Methods &methods);
 void addAnnotationMethods(Methods &methods);
+void addListeningMethods(Methods &methods);
 
 struct AuthResult {
     std::optional<User> user;

@@ -4,29 +4,19 @@
 
 #include <algorithm>
 #include <charconv>
-#include <map>
-#include <set>
 
 namespace cloud::subsonic {
 
 namespace {
 
 constexpr std::size_t kMaxNameBytes = 256;
-// Songs one request may name: what a playlist holds at most.
-constexpr std::size_t kMaxSongsPerRequest = kMaxPlaylistEntries;
-
-bool withinRequestCap(Call &call, std::size_t count) {
-    if (count <= kMaxSongsPerRequest)
-        return true;
-    fail(call, kGeneric, "at most " + std::to_string(kMaxSongsPerRequest) + " songs");
-    return false;
-}
-
 // Stars and plays of one request: as many as a playlist's songs.
+constexpr std::size_t kMaxIdsPerRequest = kMaxPlaylistEntries;
+
 bool withinIdCap(Call &call, std::size_t count) {
-    if (count <= kMaxSongsPerRequest)
+    if (count <= kMaxIdsPerRequest)
         return true;
-    fail(call, kGeneric, "at most " + std::to_string(kMaxSongsPerRequest) + " IDs");
+    fail(call, kGeneric, "at most " + std::to_string(kMaxIdsPerRequest) + " IDs");
     return false;
 }
 
@@ -36,48 +26,13 @@ void failTooLong(Call &call) {
              " songs: this change would make it longer, and it was left as it was");
 }
 
-// The library items behind the song IDs; nullopt (answered) when one is not the caller's.
-std::optional<std::vector<std::int64_t>> mediaIdsOf(Call &call,
-                                                    const std::vector<std::string> &ids) {
-    if (!withinRequestCap(call, ids.size()))
-        return std::nullopt;
-    // A song named many times is looked up once.
-    std::map<std::string, std::int64_t> known;
-    std::vector<std::int64_t> out;
-    out.reserve(ids.size());
-    for (const auto &id : ids) {
-        auto it = known.find(id);
-        if (it == known.end()) {
-            const auto song = findSong(call, id);
-            if (!song) {
-                fail(call, kNotFound, "song not found");
-                return std::nullopt;
-            }
-            it = known.emplace(id, song->mediaId).first;
-        }
-        out.push_back(it->second);
-    }
-    return out;
-}
-
 void sendPlaylist(Call &call, const Playlist &p) {
     Element ok = okResponse();
     Element &e = ok.child("playlist");
     describe(e, p, call.user);
     e.list("entry");
-    // Each song once, however often the playlist holds it.
-    const std::set<std::int64_t> distinct(p.mediaIds.begin(), p.mediaIds.end());
-    SongQuery q;
-    q.mediaIds.assign(distinct.begin(), distinct.end());
-    q.limit = static_cast<int>(q.mediaIds.size());
-    std::map<std::int64_t, Song> songs;
-    for (auto &song : call.ctx.store.songs(call.userId(), q))
-        songs.emplace(song.mediaId, std::move(song));
-    // In the playlist's order, and as often as it holds each song.
-    for (const auto mediaId : p.mediaIds) {
-        if (const auto it = songs.find(mediaId); it != songs.end())
-            describe(e.item("entry"), it->second);
-    }
+    for (const auto &song : songsInOrder(call, p.mediaIds))
+        describe(e.item("entry"), song);
     reply(call, ok);
 }
 
@@ -153,8 +108,8 @@ void updatePlaylist(Call &call) {
     if (!validText(call, name, "name") || !validText(call, comment, "comment"))
         return;
     std::optional<bool> isPublic;
-    if (const auto p = call.param("public"))
-        isPublic = *p == "true";
+    if (call.param("public"))
+        isPublic = call.flag("public", false);
     std::vector<int> removeAt;
     for (const auto &text : call.params("songIndexToRemove")) {
         int index = 0;
@@ -238,7 +193,7 @@ void scrobble(Call &call) {
     if (!withinIdCap(call, ids.size()))
         return;
     // Only a finished play counts; "now playing" notices change nothing here.
-    if (call.param("submission").value_or("true") == "false")
+    if (!call.flag("submission", true))
         return reply(call, okResponse());
     const auto times = call.params("time");
     const auto media = mediaIdsOf(call, ids);

@@ -69,6 +69,14 @@ void writeXml(std::string &out, const Element &e) {
         appendEscaped(out, scalarText(value));
         out += '"';
     }
+    if (e.plainValue()) {
+        out += '>';
+        appendEscaped(out, scalarText(*e.plainValue()));
+        out += "</";
+        out += e.name();
+        out += '>';
+        return;
+    }
     bool empty = !e.text();
     for (const auto &g : e.groups())
         empty = empty && g.items.empty();
@@ -89,6 +97,8 @@ void writeXml(std::string &out, const Element &e) {
 }
 
 nlohmann::ordered_json jsonOf(const Element &e) {
+    if (e.plainValue())
+        return std::visit([](const auto &v) { return nlohmann::ordered_json(v); }, *e.plainValue());
     nlohmann::ordered_json j = nlohmann::ordered_json::object();
     for (const auto &[key, value] : e.attributes())
         std::visit([&j, &name = key](const auto &v) { j[name] = v; }, value);
@@ -147,6 +157,10 @@ Element &Element::item(const std::string &name) {
 
 void Element::list(const std::string &name) {
     group(name, true);
+}
+
+void Element::value(const std::string &name, Scalar v) {
+    group(name, true).items.emplace_back(name).plain_ = std::move(v);
 }
 
 Element okResponse() {

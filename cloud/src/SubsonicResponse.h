@@ -36,6 +36,9 @@ public:
     Element &item(const std::string &name);
     // Makes the list exist even when it stays empty.
     void list(const std::string &name);
+    // One more plain value of a list: an element holding it as text in XML,
+    // the value itself in JSON (`"versions": [1]`).
+    void value(const std::string &name, Scalar v);
 
     struct Group {
         std::string name;
@@ -45,6 +48,7 @@ public:
     const std::string &name() const { return name_; }
     const std::vector<std::pair<std::string, Scalar>> &attributes() const { return attributes_; }
     const std::optional<std::string> &text() const { return text_; }
+    const std::optional<Scalar> &plainValue() const { return plain_; }
     const std::deque<Group> &groups() const { return groups_; }
 
 private:
@@ -53,6 +57,7 @@ private:
     std::string name_;
     std::vector<std::pair<std::string, Scalar>> attributes_;
     std::optional<std::string> text_;
+    std::optional<Scalar> plain_;
     std::deque<Group> groups_;
 };
 

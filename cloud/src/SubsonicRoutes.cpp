@@ -9,6 +9,9 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <set>
+#include <strings.h>
 #include <unistd.h>
 
 namespace cloud::subsonic {
@@ -54,6 +57,7 @@ const Methods &methods() {
         addMediaMethods(m);
         addPlaylistMethods(m);
         addAnnotationMethods(m);
+        addListeningMethods(m);
         return m;
     }();
     return all;
@@ -72,12 +76,11 @@ void dispatch(ServerContext &ctx, const http::Request &req, http::Response &res)
     // Players find out what the server offers before they sign in.
     if (name == "getOpenSubsonicExtensions") {
         Element ok = okResponse();
-        Element &e = ok.item("openSubsonicExtensions");
-        e.set("name", "apiKeyAuthentication");
-        e.item("versions").setText("1");
-        Element &form = ok.item("openSubsonicExtensions");
-        form.set("name", "formPost");
-        form.item("versions").setText("1");
+        for (const char *extension : {"apiKeyAuthentication", "formPost", "transcodeOffset"}) {
+            Element &e = ok.item("openSubsonicExtensions");
+            e.set("name", extension);
+            e.value("versions", std::int64_t{1});
+        }
         return send(ctx, req, res, ok);
     }
     AuthResult auth = authenticate(ctx, req);
@@ -107,6 +110,13 @@ std::vector<std::string> Call::params(const std::string &name) const {
     for (auto it = first; it != last; ++it)
         out.push_back(it->second);
     return out;
+}
+
+bool Call::flag(const std::string &name, bool fallback) const {
+    const auto value = param(name);
+    if (!value)
+        return fallback;
+    return *value == "1" || strcasecmp(value->c_str(), "true") == 0;
 }
 
 void reply(Call &call, const Element &response) {
@@ -152,17 +162,27 @@ std::optional<std::string> required(Call &call, const std::string &name) {
     return value;
 }
 
-std::optional<int> number(Call &call, const std::string &name, int fallback, int min, int max) {
+std::optional<std::int64_t> integer(Call &call, const std::string &name, std::int64_t fallback,
+                                    std::int64_t min, std::int64_t max) {
     const auto text = call.param(name);
     if (!text || text->empty())
         return fallback;
-    long long v = 0;
+    std::int64_t v = 0;
     const auto [ptr, ec] = std::from_chars(text->data(), text->data() + text->size(), v);
+    if (ec == std::errc::result_out_of_range && ptr == text->data() + text->size())
+        return text->front() == '-' ? min : max;
     if (ec != std::errc() || ptr != text->data() + text->size()) {
         fail(call, kGeneric, "parameter \"" + name + "\" must be a whole number");
         return std::nullopt;
     }
-    return static_cast<int>(std::clamp<long long>(v, min, max));
+    return std::clamp(v, min, max);
+}
+
+std::optional<int> number(Call &call, const std::string &name, int fallback, int min, int max) {
+    const auto v = integer(call, name, fallback, min, max);
+    if (!v)
+        return std::nullopt;
+    return static_cast<int>(*v);
 }
 
 bool isWellFormedId(const std::string &id) {
@@ -182,6 +202,51 @@ std::optional<Song> findSong(Call &call, const std::string &id) {
     if (found.empty())
         return std::nullopt;
     return std::move(found.front());
+}
+
+std::optional<std::vector<std::int64_t>> mediaIdsOf(Call &call,
+                                                    const std::vector<std::string> &ids) {
+    if (ids.size() > kMaxPlaylistEntries) {
+        fail(call, kGeneric, "at most " + std::to_string(kMaxPlaylistEntries) + " songs");
+        return std::nullopt;
+    }
+    // A song named many times is looked up once.
+    std::map<std::string, std::int64_t> known;
+    std::vector<std::int64_t> out;
+    out.reserve(ids.size());
+    for (const auto &id : ids) {
+        auto it = known.find(id);
+        if (it == known.end()) {
+            const auto song = findSong(call, id);
+            if (!song) {
+                fail(call, kNotFound, "song not found");
+                return std::nullopt;
+            }
+            it = known.emplace(id, song->mediaId).first;
+        }
+        out.push_back(it->second);
+    }
+    return out;
+}
+
+std::vector<Song> songsInOrder(Call &call, const std::vector<std::int64_t> &mediaIds) {
+    // Each song read once, however often the list holds it.
+    const std::set<std::int64_t> distinct(mediaIds.begin(), mediaIds.end());
+    SongQuery q;
+    q.mediaIds.assign(distinct.begin(), distinct.end());
+    q.limit = static_cast<int>(q.mediaIds.size());
+    std::map<std::int64_t, Song> songs;
+    if (!q.mediaIds.empty()) {
+        for (auto &song : call.ctx.store.songs(call.userId(), q))
+            songs.emplace(song.mediaId, std::move(song));
+    }
+    std::vector<Song> out;
+    out.reserve(mediaIds.size());
+    for (const auto mediaId : mediaIds) {
+        if (const auto it = songs.find(mediaId); it != songs.end())
+            out.push_back(it->second);
+    }
+    return out;
 }
 
 std::string isoTime(std::int64_t ms) {

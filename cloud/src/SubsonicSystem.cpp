@@ -41,7 +41,7 @@ void getUser(Call &call) {
         .set("jukeboxRole", false)
         .set("shareRole", false)
         .set("videoConversionRole", false);
-    u.item("folder").setText("1");
+    u.value("folder", std::int64_t{1});
     reply(call, ok);
 }
 

@@ -123,6 +123,19 @@ TEST(SubsonicResponseTest, ListsAreArraysTextIsValueAndXmlIsEscaped) {
         std::string::npos);
 }
 
+TEST(SubsonicResponseTest, PlainValueListsAreArraysOfValuesInJsonAndElementsInXml) {
+    subsonic::Element root("r");
+    subsonic::Element &user = root.child("user");
+    user.set("username", "ann");
+    user.value("folder", std::int64_t{1});
+    user.value("folder", std::int64_t{3});
+    EXPECT_EQ(subsonic::toJson(root), R"({"r":{"user":{"username":"ann","folder":[1,3]}}})");
+    EXPECT_NE(subsonic::toXml(root).find(
+                  R"(<user username="ann"><folder>1</folder><folder>3</folder></user>)"),
+              std::string::npos)
+        << subsonic::toXml(root);
+}
+
 TEST(SubsonicResponseTest, XmlAnswersAreUtf8WithXmlCharactersOnly) {
     // An echoed parameter or a playlist name may hold any bytes; one bad byte
     // would make the player's parser drop the whole answer.
