@@ -29,6 +29,7 @@ const browser = await puppeteer.launch({
 await browser.defaultBrowserContext().overridePermissions(origin, ['clipboard-read', 'clipboard-write',
   'clipboard-sanitized-write']);
 const problems = [];
+let step = 'start';
 
 async function open(width, height, mobile) {
   const page = await browser.newPage();
@@ -168,6 +169,7 @@ try {
   const csp = main.headers()['content-security-policy'] || '';
   check(csp.includes("default-src 'none'") && csp.includes("script-src 'self'"), `page CSP: ${csp}`);
 
+  step = 'Sign-in with the keyboard';
   // Sign-in with the keyboard; a wrong password first shows the server's reason.
   await page.waitForSelector('#email', { visible: true });
   await axe(page, 'the sign-in page');
@@ -185,6 +187,7 @@ try {
   await page.waitForSelector('#nav', { visible: true });
   check(await page.evaluate(() => document.cookie) === '', 'the session cookie is readable by scripts');
 
+  step = 'The library page';
   // The library page: albums with their covers.
   await page.waitForSelector('#view .grid a');
   const albums = await texts(page, '#view .grid .title');
@@ -194,6 +197,7 @@ try {
     .every((img) => img.complete && img.naturalWidth > 0));
   await axe(page, 'the albums');
 
+  step = 'Open the album through the keyboard';
   // Open the album through the keyboard: focus its link, press Enter.
   await page.evaluate(() => [...document.querySelectorAll('#view .grid a')]
     .find((a) => a.querySelector('.title').textContent === 'Blue Hours').focus());
@@ -203,6 +207,7 @@ try {
   const album = await rowTitles(page);
   check(album.join('|') === 'Aurora Fields|Blue Hour|Cold Harbour', `album songs: ${album.join(', ')}`);
 
+  step = 'A click on a song with an empty queue plays the album from there';
   // A click on a song with an empty queue plays the album from there.
   await clickRow(page, 'Aurora Fields');
   await playing(page, 'the first song did not play');
@@ -218,6 +223,7 @@ try {
   await axe(page, 'an album page, playing');
   await screenshots(page, 'desktop');
 
+  step = 'Keys';
   // Keys: N to the next song, P back (early in a song), the right arrow seeks
   // ten seconds on, space pauses.
   await page.evaluate(() => document.activeElement.blur());
@@ -239,10 +245,12 @@ try {
 
   await playerBar(page, 'computer', false);
   await nowIs(page, 'Blue Hour', 'the player bar\'s next did not go to the second song');
+  step = 'The song after the current one is loading already in the other element';
   // The song after the current one is loading already in the other element.
   await waitFor(page, 'the next song was not loaded ahead', () => [...document.querySelectorAll('audio.deck')]
     .some((a) => !a.classList.contains('active') && a.src.includes('/rest/stream') && a.readyState >= 2));
 
+  step = 'A click on another album\'s song plays it and keeps the queue';
   // A click on another album's song plays it and keeps the queue.
   await view(page, '#/search/Streetlights', 'Search: Streetlights');
   await clickRow(page, 'Streetlights');
@@ -250,6 +258,7 @@ try {
   check((await queueTitles(page)).join('|') === 'Aurora Fields|Blue Hour|Streetlights|Cold Harbour',
     `a click replaced the queue: ${(await rowTitles(page)).join(', ')}`);
 
+  step = 'Reordering';
   // Reordering: the last song dragged to the top, then one down with the keyboard.
   const handles = await page.$$('#view li.song .handle');
   const from = await handles[3].boundingBox();
@@ -274,6 +283,7 @@ try {
     'the playing song lost its mark');
   await axe(page, 'the queue');
 
+  step = 'Shuffle keeps the playing song first and mixes the rest';
   // Shuffle keeps the playing song first and mixes the rest; off brings the
   // order back. (Three songs to mix: some try mixes them differently.)
   let mixed = false;
@@ -290,6 +300,7 @@ try {
   }
   check(mixed, 'eight shuffles left the queue as it was');
 
+  step = 'Repeat';
   // Repeat: the last song's next goes nowhere, with "all" round to the first,
   // with "one" the song starts again when it ends.
   await page.click('#next');
@@ -310,6 +321,7 @@ try {
   });
   await page.click('#repeat');
 
+  step = 'The queue and the position come back after a reload';
   // The queue and the position come back after a reload.
   await clickRow(page, 'Cold Harbour');
   await nowIs(page, 'Cold Harbour', 'a click in the queue did not play that song');
@@ -336,6 +348,7 @@ try {
   await playing(page, 'the restored song did not play on');
   check((await audio(page)).time >= kept - 0.5, 'the restored song started over');
 
+  step = 'A WMA song plays through a transcode';
   // A WMA song plays through a transcode: Opus where the browser plays it,
   // MP3 where it does not.
   await view(page, '#/search/Wax', 'Search: Wax');
@@ -353,6 +366,7 @@ try {
   await playing(page, 'the WMA song did not play as MP3');
   check((await audio(page)).src.includes('format=mp3'), `without Opus the WMA song was asked for as ${(await audio(page)).src}`);
 
+  step = 'A song that nothing can play is reported and skipped';
   // A song that nothing can play is reported and skipped (to the album
   // queued after it).
   await view(page, '#/search/Night', 'Search: Night');
@@ -366,30 +380,35 @@ try {
   await waitFor(page, 'the broken song was not skipped', () => document.getElementById('now-title').textContent !== 'Broken Record');
   await playing(page, 'nothing played after the broken song');
 
+  step = 'Playlists';
   // Playlists: one made from an album, a song added from its menu, renamed,
-  // reordered by dragging and by key, and one made and deleted.
-  const dialog = async (fill) => {
-    await page.waitForSelector('#ask[open]');
+  // reordered by key, and one made and deleted.
+  // One dialog may follow another at once: each is known by its title.
+  const dialog = async (title, fill) => {
+    await page.waitForFunction((t) => document.getElementById('ask').open
+      && document.getElementById('ask-title').textContent === t, {}, title);
     await fill();
     await page.click('#ask-ok');
-    await page.waitForFunction(() => !document.getElementById('ask').open);
   };
+  const closed = () => page.waitForFunction(() => !document.getElementById('ask').open);
   await view(page, '#/albums', 'Albums');
   await page.click('#view .grid a');
   await page.waitForSelector('#view li.song');
   const addButton = await page.$$('#view .actions button');
   for (const b of addButton) if (await b.evaluate((e) => e.textContent) === 'Add to a playlist…') await b.click();
-  await dialog(async () => page.click('#ask input[value=""]'));
-  await dialog(async () => page.type('#ask-name', 'Road trip'));
+  await dialog('Add to a playlist', async () => page.click('#ask input[value=""]'));
+  await dialog('New playlist', async () => page.type('#ask-name', 'Road trip'));
+  await closed();
   await view(page, '#/search/Last Tram', 'Search: Last Tram');
   await menu(page, 'Last Tram', 'Add to a playlist…');
-  await dialog(async () => {});
+  await dialog('Add to a playlist', async () => {});
+  await closed();
   await view(page, '#/playlists', 'Playlists');
   await page.click('#playlists a');
   await page.waitForSelector('#view li.song');
   check((await rowTitles(page)).join('|') === 'Old Tune|Last Tram', `the playlist holds ${(await rowTitles(page)).join(', ')}`);
   for (const b of await page.$$('#view .actions button')) if (await b.evaluate((e) => e.textContent) === 'Rename') await b.click();
-  await dialog(async () => {
+  await dialog('Rename the playlist', async () => {
     await page.$eval('#ask-name', (e) => { e.value = ''; });
     await page.type('#ask-name', 'Long drive');
   });
@@ -401,7 +420,7 @@ try {
   await axe(page, 'a playlist');
   await view(page, '#/playlists', 'Playlists');
   await page.click('#view .actions .primary');
-  await dialog(async () => page.type('#ask-name', 'Scratch'));
+  await dialog('New playlist', async () => page.type('#ask-name', 'Scratch'));
   await page.waitForFunction(() => document.querySelector('#view h2').textContent === 'Scratch');
   page.once('dialog', (d) => d.accept());
   for (const b of await page.$$('#view .actions button')) if (await b.evaluate((e) => e.textContent) === 'Delete') await b.click();
@@ -409,6 +428,7 @@ try {
     && document.getElementById('playlists'));
   check((await texts(page, '#playlists a')).join('|') === 'Long drive', `playlists: ${await texts(page, '#playlists a')}`);
 
+  step = 'Favourites';
   // Favourites: a song starred from its menu, an album from its page.
   await view(page, '#/search/Aurora', 'Search: Aurora');
   await menu(page, 'Aurora Fields', 'Add to favourites');
@@ -423,6 +443,7 @@ try {
     && (await rowTitles(page)).join('|') === 'Aurora Fields', `favourites: ${await text(page, '#view')}`);
   await axe(page, 'the favourites');
 
+  step = 'The library\'s lists';
   // The library's lists, genres and years.
   await view(page, '#/explore', 'Explore');
   const shelves = await texts(page, '#view h3');
@@ -442,6 +463,7 @@ try {
   await view(page, '#/random-songs', 'Random songs');
   check((await rowTitles(page)).length >= 5, 'random songs: too few');
 
+  step = 'Setting up a phone';
   // Setting up a phone: the address, the user name, a password to copy.
   await view(page, '#/passwords', 'Player passwords');
   check(await text(page, '#server-address') === origin, `server address: ${await text(page, '#server-address')}`);
@@ -467,6 +489,7 @@ try {
   await page.click('#player-passwords button[aria-label="Revoke browser phone"]');
   await page.waitForFunction(() => !document.querySelector('#player-passwords'));
 
+  step = 'a phone';
   // --- a phone ------------------------------------------------------------------------
   await page.evaluate(() => document.querySelectorAll('audio').forEach((a) => a.pause()));
   const phone = await open(375, 812, true);
@@ -509,18 +532,20 @@ try {
   }
   await phone.close();
 
+  step = 'Signing out shows the sign-in form';
   // Signing out shows the sign-in form, and a reload stays signed out.
   await page.click('#signout');
   await page.waitForSelector('#signin-view', { visible: true });
   await page.reload({ waitUntil: 'load' });
   await page.waitForSelector('#signin-view', { visible: true });
+  step = 'The help page the desktop program opens reads without signing in';
   // The help page the desktop program opens reads without signing in.
   await page.goto(`${base}/#/faq`, { waitUntil: 'load' });
   await page.waitForSelector('section[id="/faq"] h2', { visible: true })
     .catch(() => failures.push('the help page did not show'));
   check(await page.$eval('#signin-view', (e) => e.hidden), 'the help page shows the sign-in form');
 } catch (error) {
-  failures.push(`stopped: ${error.message}`);
+  failures.push(`stopped at "${step}": ${error.message}`);
   for (const p of await browser.pages()) {
     await p.screenshot({ path: `${shots}/web-player-failed-${p.viewport()?.width}.png` }).catch(() => {});
   }
