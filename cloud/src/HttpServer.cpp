@@ -721,6 +721,11 @@ void HttpServer::post(const std::string &pattern, Handler handler) {
     impl_->routes.back().method = "POST";
 }
 
+void HttpServer::options(const std::string &pattern, Handler handler) {
+    get(pattern, std::move(handler));
+    impl_->routes.back().method = "OPTIONS";
+}
+
 void HttpServer::upload(const std::string &path, UploadHandler handler) {
     Route r;
     r.method = "POST";

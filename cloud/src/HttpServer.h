@@ -40,6 +40,8 @@ public:
     // Patterns with a "(" are regular expressions matched against the whole path.
     void get(const std::string &pattern, Handler handler);
     void post(const std::string &pattern, Handler handler);
+    // A browser's preflight of a cross-origin request.
+    void options(const std::string &pattern, Handler handler);
     // A POST whose body streams into the sink the handler returns.
     void upload(const std::string &path, UploadHandler handler);
 

@@ -279,6 +279,8 @@ public:
     std::vector<PlayerPassword> playerPasswords(std::int64_t userId);
     std::optional<PlayerPassword> findPlayerPasswordByKey(const std::string &keyId);
     bool removePlayerPassword(std::int64_t userId, const std::string &name);
+    // A player signed in with it (the later of this and what was kept).
+    void setPlayerPasswordUsed(std::int64_t id, std::int64_t whenMs);
 
     // Analytics
     // Keeps the event; the oldest ones give way beyond 100,000 or `maxTotalBytes`.

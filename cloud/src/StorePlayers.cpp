@@ -5,11 +5,12 @@ namespace cloud {
 
 namespace {
 
-constexpr const char *kColumns = "id, user_id, name, key_id, sealed, created_ms";
+constexpr const char *kColumns =
+    "id, user_id, name, key_id, sealed, created_ms, COALESCE(last_used_ms, 0)";
 
 PlayerPassword readPassword(const Statement &q) {
-    return PlayerPassword{q.integer(0), q.integer(1), q.text(2),
-                          q.text(3),    q.text(4),    q.integer(5)};
+    return PlayerPassword{q.integer(0), q.integer(1), q.text(2),   q.text(3),
+                          q.text(4),    q.integer(5), q.integer(6)};
 }
 
 } // namespace
@@ -54,6 +55,16 @@ std::optional<PlayerPassword> Store::findPlayerPasswordByKey(const std::string &
     if (!q.step())
         return std::nullopt;
     return readPassword(q);
+}
+
+void Store::setPlayerPasswordUsed(std::int64_t id, std::int64_t whenMs) {
+    std::lock_guard lock(mutex_);
+    Statement(db_, std::string("UPDATE player_passwords SET last_used_ms = ")
+                       .append(db_.greatest())
+                       .append("(COALESCE(last_used_ms, 0), ?) WHERE id = ?"))
+        .bind(1, whenMs)
+        .bind(2, id)
+        .run();
 }
 
 bool Store::removePlayerPassword(std::int64_t userId, const std::string &name) {

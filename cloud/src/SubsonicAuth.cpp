@@ -53,9 +53,15 @@ AuthResult refused(ServerContext &ctx, const http::Request &req, const std::stri
     return refusal(code, message);
 }
 
+// A password's last use is shown to its owner to the minute: a player calling
+// many times a minute writes it once.
+constexpr std::int64_t kLastUseResolutionMs = 60 * 1000;
+
 AuthResult accepted(ServerContext &ctx, const http::Request &req, const std::string &named,
-                    std::optional<User> user) {
+                    const PlayerPassword &used, std::optional<User> user) {
     ctx.playerThrottle->succeeded(named + "@" + req.limitKey);
+    if (const std::int64_t now = nowMs(); now - used.lastUsedMs >= kLastUseResolutionMs)
+        ctx.store.setPlayerPasswordUsed(used.id, now);
     AuthResult ok;
     ok.user = std::move(user);
     return ok;
@@ -66,8 +72,10 @@ AuthResult byApiKey(ServerContext &ctx, const http::Request &req, const std::str
     const std::string keyId = key.substr(0, std::min(key.size(), kKeyIdLength));
     const std::string named = "api-key:" + keyId;
     std::optional<User> user;
+    std::optional<PlayerPassword> record;
     if (key.size() == kKeyIdLength + kPlayerPasswordLength) {
-        if (const auto record = ctx.store.findPlayerPasswordByKey(keyId)) {
+        record = ctx.store.findPlayerPasswordByKey(keyId);
+        if (record) {
             const auto password = ctx.playerSecrets.open(record->sealed, record->userId);
             if (password && crypto::equalConstantTime(*password, key.substr(kKeyIdLength)))
                 user = ctx.store.findUser(record->userId);
@@ -75,14 +83,15 @@ AuthResult byApiKey(ServerContext &ctx, const http::Request &req, const std::str
     }
     if (!user)
         return refused(ctx, req, named, kInvalidApiKey, "invalid API key");
-    return accepted(ctx, req, named, std::move(user));
+    return accepted(ctx, req, named, *record, std::move(user));
 }
 
 // The web player calls the API with its session cookie. Its answers are for
 // the player's own scripts only: never as JSONP, which any site could load as
-// a script, and never for a request another site started.
+// a script, and never for a request another origin started (the API answers
+// every origin, for players that run in a browser with their own credentials).
 AuthResult byWebSession(ServerContext &ctx, const http::Request &req) {
-    if (req.param("f") == "jsonp" || isCrossSiteRequest(req))
+    if (req.param("f") == "jsonp" || isCrossOriginRequest(ctx, req))
         return refusal(kNotAuthorised, "the web session serves the web player only");
     auto user = webSessionUser(ctx, req);
     if (!user)
@@ -124,16 +133,16 @@ AuthResult authenticate(ServerContext &ctx, const http::Request &req) {
     const std::string wantedToken = token ? lower(*token) : std::string();
 
     auto user = ctx.store.findUserByEmail(*username);
-    bool matched = false;
+    std::optional<PlayerPassword> matched;
     if (user) {
-        for (const auto &record : ctx.store.playerPasswords(user->id)) {
+        for (auto &record : ctx.store.playerPasswords(user->id)) {
             const auto password = ctx.playerSecrets.open(record.sealed, user->id);
             if (!password)
                 continue;
             if (given ? crypto::equalConstantTime(*password, *given)
                       : crypto::equalConstantTime(lower(crypto::md5HexUpper(*password + *salt)),
                                                   wantedToken)) {
-                matched = true;
+                matched = std::move(record);
                 break;
             }
         }
@@ -143,7 +152,7 @@ AuthResult authenticate(ServerContext &ctx, const http::Request &req) {
     const std::string named = "user:" + *username;
     if (!matched)
         return refused(ctx, req, named, kWrongCredentials, "wrong username or password");
-    return accepted(ctx, req, named, std::move(user));
+    return accepted(ctx, req, named, *matched, std::move(user));
 }
 
 } // namespace cloud::subsonic

@@ -338,13 +338,47 @@ void describe(Element &e, const Playlist &p, const User &owner) {
 
 namespace cloud {
 
+namespace {
+
+// Players that run in a browser on another address call the API across
+// origins, so any origin may read its answers. Never with credentials: an
+// answer is the player's own credentials' (a request of another origin is
+// never let in by the web session's cookie, SubsonicAuth.cpp).
+void allowAnyOrigin(http::Response &res) {
+    res.setHeader("Access-Control-Allow-Origin", "*");
+    res.setHeader("Access-Control-Expose-Headers",
+                  "Content-Length, Content-Range, Accept-Ranges, Content-Disposition");
+}
+
+// A header list as a preflight asks for it, when it is one: names and commas.
+bool isHeaderList(const std::string &text) {
+    return text.size() <= 1024 && std::all_of(text.begin(), text.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
+                      c == ',' || c == ' ';
+           });
+}
+
+void preflight(const http::Request &req, http::Response &res) {
+    res.status = 204;
+    allowAnyOrigin(res);
+    res.setHeader("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
+    const std::string asked = req.header("Access-Control-Request-Headers");
+    if (!asked.empty() && isHeaderList(asked))
+        res.setHeader("Access-Control-Allow-Headers", asked);
+    res.setHeader("Access-Control-Max-Age", "86400");
+}
+
+} // namespace
+
 void addSubsonicRoutes(http::HttpServer &server, ServerContext &ctx) {
     const auto handler = [&ctx](const http::Request &req, http::Response &res) {
+        allowAnyOrigin(res);
         subsonic::dispatch(ctx, req, res);
     };
     const std::string pattern = R"(/rest/([A-Za-z0-9]{1,64})(?:\.view)?)";
     server.get(pattern, handler);
     server.post(pattern, handler);
+    server.options(pattern, preflight);
 }
 
 } // namespace cloud

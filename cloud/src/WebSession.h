@@ -17,9 +17,12 @@ bool isWebSessionDevice(std::string_view deviceId);
 // The account whose web session the request's cookie names, nullopt when none.
 std::optional<User> webSessionUser(ServerContext &ctx, const http::Request &req);
 
-// A browser tells where a request comes from; one started by another site
-// (a link, a form, a picture) never acts with the web session.
-bool isCrossSiteRequest(const http::Request &req);
+// A browser tells where a request comes from; one started by another site or
+// another origin (a link, a form, a picture, a script of a page on another
+// port) never acts with the web session. Judged by Sec-Fetch-Site, else by
+// Origin against the server's own origin (its public address, or the Host
+// the request was sent to); a request naming neither is not a browser's.
+bool isCrossOriginRequest(const ServerContext &ctx, const http::Request &req);
 
 // The web player's own files, embedded at build time (WebAssets.cpp).
 struct WebAsset {

@@ -61,8 +61,8 @@ void setWebCookie(ServerContext &ctx, Response &res, const std::string &value, i
 
 // The JSON API changes things only for the web player's own scripts: a form
 // of another site can send neither this content type nor the cookie.
-bool acceptable(const Request &req, Response &res) {
-    if (isCrossSiteRequest(req)) {
+bool acceptable(const ServerContext &ctx, const Request &req, Response &res) {
+    if (isCrossOriginRequest(ctx, req)) {
         sendError(res, 403, "requests from other sites are refused");
         return false;
     }
@@ -105,7 +105,7 @@ json::Value describeUser(const User &user) {
 }
 
 void signIn(ServerContext &ctx, const Request &req, Response &res) {
-    if (!acceptable(req, res))
+    if (!acceptable(ctx, req, res))
         return;
     const auto args = body(req, res);
     if (!args)
@@ -142,7 +142,7 @@ void signIn(ServerContext &ctx, const Request &req, Response &res) {
 }
 
 void signOut(ServerContext &ctx, const Request &req, Response &res) {
-    if (!acceptable(req, res))
+    if (!acceptable(ctx, req, res))
         return;
     const std::string id = cookieValue(req, kWebSessionCookie);
     if (const auto session =
@@ -155,7 +155,7 @@ void signOut(ServerContext &ctx, const Request &req, Response &res) {
 
 // The account of a JSON API call, or a 401 answer.
 std::optional<User> signedIn(ServerContext &ctx, const Request &req, Response &res) {
-    if (!acceptable(req, res))
+    if (!acceptable(ctx, req, res))
         return std::nullopt;
     auto user = webSessionUser(ctx, req);
     if (!user)
@@ -177,6 +177,7 @@ void listPlayerPasswords(ServerContext &ctx, const Request &req, Response &res) 
         json::Value v;
         v.set("name", p.name);
         v.set("created", p.createdMs);
+        v.set("lastUsed", p.lastUsedMs > 0 ? json::Value(p.lastUsedMs) : json::Value(nullptr));
         list.push_back(std::move(v));
     }
     json::Value v;
@@ -234,10 +235,22 @@ bool isWebSessionDevice(std::string_view deviceId) {
     return deviceId.rfind(kWebDevicePrefix, 0) == 0;
 }
 
-bool isCrossSiteRequest(const http::Request &req) {
-    const std::string site = req.header("Sec-Fetch-Site");
-    return strcasecmp(site.c_str(), "cross-site") == 0 ||
-           strcasecmp(site.c_str(), "same-site") == 0;
+bool isCrossOriginRequest(const ServerContext &ctx, const http::Request &req) {
+    if (req.hasHeader("Sec-Fetch-Site")) {
+        const std::string site = req.header("Sec-Fetch-Site");
+        return strcasecmp(site.c_str(), "same-origin") != 0 &&
+               strcasecmp(site.c_str(), "none") != 0;
+    }
+    if (!req.hasHeader("Origin"))
+        return false;
+    const std::string origin = req.header("Origin");
+    if (strcasecmp(origin.c_str(), ctx.config.publicUrl.c_str()) == 0)
+        return false;
+    // Behind a proxy that ends TLS the scheme may differ; the host and port may not.
+    const auto authority = origin.find("://");
+    const std::string host = req.header("Host");
+    return authority == std::string::npos || host.empty() ||
+           strcasecmp(origin.c_str() + authority + 3, host.c_str()) != 0;
 }
 
 std::optional<User> webSessionUser(ServerContext &ctx, const http::Request &req) {

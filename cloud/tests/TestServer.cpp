@@ -279,6 +279,12 @@ Reply TestServer::get(const std::string &path, const std::map<std::string, std::
     return toReply(cli.Get(path.c_str(), toHeaders(headers)));
 }
 
+Reply TestServer::options(const std::string &path,
+                          const std::map<std::string, std::string> &headers) {
+    httplib::Client cli("127.0.0.1", port_);
+    return toReply(cli.Options(path.c_str(), toHeaders(headers)));
+}
+
 Reply TestServer::postJson(const std::string &path, const Value &body, const std::string &cookie) {
     return post(path, cloud::json::serialize(body), cookie);
 }

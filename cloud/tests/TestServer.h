@@ -90,6 +90,7 @@ public:
     Reply post(const std::string &path, const std::string &body, const std::string &cookie = {},
                const std::map<std::string, std::string> &headers = {});
     Reply get(const std::string &path, const std::map<std::string, std::string> &headers = {});
+    Reply options(const std::string &path, const std::map<std::string, std::string> &headers = {});
     // A POST of `body` as `contentType`.
     Reply postAs(const std::string &path, const std::string &body, const std::string &contentType,
                  const std::map<std::string, std::string> &headers = {});

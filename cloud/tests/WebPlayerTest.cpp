@@ -1,6 +1,7 @@
 // The web player's server side against the real program: its sign-in and
 // session cookie, the music-player API reached with that cookie, the player
 // passwords it manages, and what a browser tricked by another site could do.
+#include "Store.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
@@ -198,6 +199,55 @@ TEST_F(WebPlayerTest, WhatAnotherSiteCouldMakeABrowserSendIsRefused) {
     EXPECT_EQ(restError("ping", "sonarbox_web=" + TestServer::sessionId(desktop)), 40);
 }
 
+// Players running in a browser on another address may use the API with their
+// own credentials; nothing else of the server is shared across origins, and
+// the web session's cookie counts only on the server's own pages.
+TEST_F(WebPlayerTest, OtherOriginsReachTheApiOnlyAndNeverWithTheCookie) {
+    const std::string elsewhere = "http://127.0.0.1:" + std::to_string(server->port() + 1);
+    Reply preflight = server->options("/rest/getPlayQueue.view",
+                                      {{"Origin", elsewhere},
+                                       {"Access-Control-Request-Method", "POST"},
+                                       {"Access-Control-Request-Headers", "content-type"}});
+    EXPECT_EQ(preflight.status, 204);
+    EXPECT_EQ(preflight.headers["access-control-allow-origin"], "*");
+    EXPECT_NE(preflight.headers["access-control-allow-methods"].find("POST"), std::string::npos);
+    EXPECT_EQ(preflight.headers["access-control-allow-headers"], "content-type");
+    EXPECT_EQ(preflight.headers.count("access-control-allow-credentials"), 0u);
+
+    const PlayerCredentials phone = addPlayerPassword(*server, "erin@example.com", "browser app");
+    Reply answer = server->get("/rest/ping?f=json&apiKey=" + phone.apiKey,
+                               {{"Origin", elsewhere}, {"Sec-Fetch-Site", "same-site"}});
+    EXPECT_NE(answer.body.find("\"status\":\"ok\""), std::string::npos) << answer.body;
+    EXPECT_EQ(answer.headers["access-control-allow-origin"], "*");
+    EXPECT_EQ(answer.headers.count("access-control-allow-credentials"), 0u);
+    // Even a refusal is readable, so that the app can tell what went wrong.
+    EXPECT_EQ(server->get("/rest/ping?f=json&apiKey=nope").headers["access-control-allow-origin"],
+              "*");
+
+    // The pages and the web player's own API are for this origin alone.
+    const std::string ann = signIn("ann@example.com", "ann-secret");
+    for (const char *path : {"/", "/web/api/me", "/healthz"})
+        EXPECT_EQ(server->get(path, {{"Origin", elsewhere}, {"Cookie", ann}})
+                      .headers.count("access-control-allow-origin"),
+                  0u)
+            << path;
+    EXPECT_EQ(server->options("/web/api/me", {{"Origin", elsewhere}})
+                  .headers.count("access-control-allow-origin"),
+              0u);
+    EXPECT_EQ(
+        api("player-passwords", ann, "{\"name\":\"x\"}", true, {{"Origin", elsewhere}}).status,
+        403);
+
+    // The cookie names an account only for a request of the server's own origin.
+    const std::string own = "http://127.0.0.1:" + std::to_string(server->port());
+    const std::string id = "id=" + songIds(ann).at("First Light");
+    EXPECT_EQ(restError("getSong", ann, id, {{"Origin", own}}), -1);
+    EXPECT_EQ(restError("getSong", ann, id, {{"Origin", elsewhere}}), 50);
+    EXPECT_EQ(restError("getSong", ann, id, {{"Origin", "null"}}), 50);
+    EXPECT_EQ(restError("getSong", ann, id, {{"Sec-Fetch-Site", "same-site"}}), 50);
+    EXPECT_EQ(restError("savePlayQueue", ann, id, {{"Origin", elsewhere}}), 50);
+}
+
 TEST_F(WebPlayerTest, SignOutEndsThatBrowsersSessionOnly) {
     const std::string first = signIn("ann@example.com", "ann-secret");
     const std::string second = signIn("ann@example.com", "ann-secret");
@@ -239,18 +289,32 @@ TEST_F(WebPlayerTest, PlayerPasswordsMadeOnThePageWorkUntilRevoked) {
     EXPECT_EQ(api("player-passwords", ann, "{\"name\":7}").status, 400);
     EXPECT_EQ(api("player-passwords", ann, "[1]").status, 400);
 
+    const auto listed = [&] {
+        const Value v = *api("player-passwords", ann, {}, false).json();
+        return v.find("playerPasswords")->asArray();
+    };
+    // Never used yet: its last use is null.
+    ASSERT_EQ(listed().size(), 1u);
+    EXPECT_TRUE(listed()[0].find("lastUsed")->isNull()) << cloud::json::serialize(listed()[0]);
+
     const auto ping = [&](const std::string &query) {
         const Reply r = server->get("/rest/ping?f=json&" + query);
         return r.body.find("\"status\":\"ok\"") != std::string::npos;
     };
+    const std::int64_t before = cloud::nowMs();
+    EXPECT_FALSE(ping("u=ann%40example.com&p=wrong"));
+    EXPECT_TRUE(listed()[0].find("lastUsed")->isNull()) << "a failed attempt is no use";
     EXPECT_TRUE(ping("u=ann%40example.com&p=" + password));
     EXPECT_TRUE(ping("apiKey=" + apiKey));
 
-    const Value listed = *api("player-passwords", ann, {}, false).json();
-    const Value &list = *listed.find("playerPasswords");
-    ASSERT_EQ(list.asArray().size(), 1u);
-    EXPECT_EQ(list.asArray()[0].find("name")->asString(), "kitchen radio");
-    EXPECT_EQ(listed.find("password"), nullptr);
+    const auto list = listed();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].find("name")->asString(), "kitchen radio");
+    EXPECT_GE(list[0].find("created")->asInteger(), before - 60 * 1000);
+    ASSERT_TRUE(list[0].find("lastUsed")->isInteger()) << cloud::json::serialize(list[0]);
+    EXPECT_GE(list[0].find("lastUsed")->asInteger(), before);
+    EXPECT_LE(list[0].find("lastUsed")->asInteger(), cloud::nowMs());
+    EXPECT_EQ(list[0].find("password"), nullptr);
     EXPECT_EQ(api("player-passwords", ann, {}, false).body.find(password), std::string::npos)
         << "a player password is shown once only";
     // Another account neither sees nor revokes it.
