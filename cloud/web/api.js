@@ -46,15 +46,16 @@ function restQuery(params) {
   return query;
 }
 
-// A call of the music-player API with the session's cookie. Long ID lists
-// go as a form body, which the server reads as it reads a query.
+// A call of the music-player API with the session's cookie. Lists of IDs,
+// which grow past what an address holds, go as a form body, which the
+// server reads as it reads a query.
 export async function rest(method, params, { keepalive = false } = {}) {
   const query = restQuery(params);
-  const long = query.toString().length > 1500;
-  const reply = await fetch(long ? `/rest/${method}` : `/rest/${method}?${query}`, {
+  const form = Object.values(params || {}).some(Array.isArray);
+  const reply = await fetch(form ? `/rest/${method}` : `/rest/${method}?${query}`, {
     credentials: 'same-origin',
     keepalive,
-    ...(long ? { method: 'POST', body: query } : {}),
+    ...(form ? { method: 'POST', body: query } : {}),
   });
   const answer = (await reply.json())['subsonic-response'];
   if (answer.status !== 'ok') {
