@@ -301,7 +301,6 @@ function failed() {
   }
   state.failuresInARow += 1;
   announce(`“${songTitle(song)}” could not be played and was skipped.`);
-  song.failed = true;
   const n = following();
   if (n < 0 || state.failuresInARow >= state.queue.length) {
     state.failuresInARow = 0;
@@ -395,15 +394,18 @@ function saveSoon(ms) {
   saveTimer = setTimeout(save, ms);
 }
 
-// The queue, the current song and where in it, as the API keeps them.
+// The queue, the current song and where in it, as the API keeps them (a
+// queue where nothing is current keeps its songs; an empty one clears it).
 function save({ keepalive = false } = {}) {
   clearTimeout(saveTimer);
   lastSave = Date.now();
   const song = current();
   const position = active.dataset.url && active.readyState > 0 ? active.currentTime : state.startAt;
-  return rest('savePlayQueue', song ? {
-    id: state.queue.map((e) => e.id), current: song.id, position: Math.floor(position * 1000),
-  } : {}, { keepalive }).catch(() => {}); // a server without the method still plays
+  return rest('savePlayQueue', {
+    id: state.queue.map((e) => e.id),
+    current: song && song.id,
+    position: song ? Math.floor(position * 1000) : 0,
+  }, { keepalive }).catch(() => {}); // a server without the method still plays
 }
 
 export async function restore() {

@@ -518,9 +518,18 @@ try {
   check(await reachable(phone, '#song-menu button:last-child'), 'the song menu is off the screen');
   await phone.evaluate(() => [...document.querySelectorAll('#song-menu button')]
     .find((b) => b.textContent === 'Play next').click());
+  const playingNow = await text(phone, '#now-title');
   await queueTitles(phone);
   const upNext = await phone.$eval('#view li.song.current', (e) => e.nextElementSibling?.querySelector('.title').textContent);
   check(upNext === 'Cold Harbour', `after "play next" on a phone the next song is ${upNext}`);
+  // Taken out again from its menu; the playing song plays on.
+  const queued = (await rowTitles(phone)).length;
+  await phone.tap('#view li.song.current + li.song .more');
+  await phone.waitForSelector('#song-menu:not([hidden])');
+  await phone.evaluate(() => [...document.querySelectorAll('#song-menu button')]
+    .find((b) => b.textContent === 'Remove from the queue').click());
+  await waitFor(phone, 'a song removed from the queue stayed', (n) => document.querySelectorAll('#view li.song').length === n - 1, queued);
+  check(await text(phone, '#view li.song.current .title') === playingNow, 'removing the next song changed the playing one');
   await fits(phone, 'the queue on a phone');
   await axe(phone, 'the queue on a phone');
   await phone.evaluate(() => window.scrollTo(0, document.body.scrollHeight));
