@@ -1,6 +1,7 @@
 #include "CoverArt.h"
 
 #include "AvHandles.h"
+#include "ImageEncoder.h"
 #include "StoredMedia.h"
 
 extern "C" {
@@ -21,7 +22,6 @@ namespace {
 using av::Codec;
 using av::Format;
 using av::Frame;
-using av::Packet;
 
 // A picture larger than this is refused as its header is read, before any of
 // it is decoded: 12000 × 12000 pixels take half a gigabyte once decoded, and
@@ -75,44 +75,17 @@ std::optional<std::string> scaleToJpeg(const AVFrame &source, int maxSize) {
     const double factor = static_cast<double>(maxSize) / std::max(source.width, source.height);
     const int width = std::max(1, static_cast<int>(source.width * factor + 0.5));
     const int height = std::max(1, static_cast<int>(source.height * factor + 0.5));
-    const AVCodec *encoder = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-    if (!encoder)
-        return std::nullopt;
-    Codec enc(avcodec_alloc_context3(encoder));
-    if (!enc)
-        return std::nullopt;
-    enc->width = width;
-    enc->height = height;
-    enc->pix_fmt = AV_PIX_FMT_YUVJ420P;
-    enc->time_base = AVRational{1, 25};
-    enc->flags |= AV_CODEC_FLAG_QSCALE;
-    enc->global_quality = FF_QP2LAMBDA * 3;
-    if (avcodec_open2(enc.get(), encoder, nullptr) < 0)
-        return std::nullopt;
-
-    Frame scaled(av_frame_alloc());
-    scaled->format = enc->pix_fmt;
-    scaled->width = width;
-    scaled->height = height;
-    if (av_frame_get_buffer(scaled.get(), 0) < 0)
+    const Frame scaled = av::makeFrame(width, height, AV_PIX_FMT_YUVJ420P);
+    if (!scaled)
         return std::nullopt;
     SwsContext *sws =
         sws_getContext(source.width, source.height, static_cast<AVPixelFormat>(source.format),
-                       width, height, enc->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                       width, height, AV_PIX_FMT_YUVJ420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!sws)
         return std::nullopt;
     sws_scale(sws, source.data, source.linesize, 0, source.height, scaled->data, scaled->linesize);
     sws_freeContext(sws);
-    scaled->quality = enc->global_quality;
-    scaled->pts = 0;
-
-    Packet out(av_packet_alloc());
-    if (avcodec_send_frame(enc.get(), scaled.get()) < 0 ||
-        avcodec_send_frame(enc.get(), nullptr) < 0 ||
-        avcodec_receive_packet(enc.get(), out.get()) < 0)
-        return std::nullopt;
-    return std::string(reinterpret_cast<const char *>(out->data),
-                       static_cast<std::size_t>(out->size));
+    return av::encodePicture(*scaled, AV_CODEC_ID_MJPEG);
 }
 
 } // namespace

@@ -63,4 +63,24 @@ RangeKind parseRange(std::string_view header, std::uint64_t size, ByteRange &ran
     return RangeKind::Partial;
 }
 
+std::optional<ByteRange> answerRange(Response &res, std::string_view header, std::uint64_t size) {
+    ByteRange range;
+    const RangeKind kind = parseRange(header, size, range);
+    if (kind == RangeKind::Unsatisfiable) {
+        res.status = 416;
+        res.body.clear();
+        res.setHeader("Content-Range", "bytes */" + std::to_string(size));
+        return std::nullopt;
+    }
+    res.setHeader("Accept-Ranges", "bytes");
+    if (kind == RangeKind::Whole) {
+        res.status = 200;
+        return ByteRange{0, size > 0 ? size - 1 : 0};
+    }
+    res.status = 206;
+    res.setHeader("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                       std::to_string(range.last) + "/" + std::to_string(size));
+    return range;
+}
+
 } // namespace cloud::http

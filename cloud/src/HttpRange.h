@@ -1,7 +1,10 @@
 // The Range header of a GET, for players that seek in a song they stream.
 #pragma once
 
+#include "Http.h"
+
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace cloud::http {
@@ -18,5 +21,10 @@ enum class RangeKind {
 };
 
 RangeKind parseRange(std::string_view header, std::uint64_t size, ByteRange &range);
+
+// The status and range headers of an answer of `size` bytes to a request
+// with that Range header: 416 (and nullopt) past the end, else 206 for a
+// range or 200 for the whole, with the bytes to send.
+std::optional<ByteRange> answerRange(Response &res, std::string_view header, std::uint64_t size);
 
 } // namespace cloud::http

@@ -26,6 +26,7 @@ struct Song {
     int playCount = 0;
     std::int64_t playedMs = 0;
     std::int64_t starredMs = 0; // 0: not starred
+    int rating = 0;             // the account's, 1 to 5; 0: none
 };
 
 struct Album {
@@ -42,6 +43,7 @@ struct Album {
     int playCount = 0;
     std::int64_t playedMs = 0;
     std::int64_t starredMs = 0;
+    int rating = 0;
 };
 
 struct Artist {
@@ -50,6 +52,7 @@ struct Artist {
     int albumCount = 0;
     std::string coverSongId;
     std::int64_t starredMs = 0;
+    int rating = 0;
 };
 
 struct Genre {
@@ -66,9 +69,11 @@ struct SongQuery {
     std::string text; // matched against title, artist and album
     std::optional<int> fromYear;
     std::optional<int> toYear;
+    std::string artist; // by or with this artist (by name, either case)
     bool starredOnly = false;
     bool random = false;
     bool addedOrder = false; // in the order they joined the library (else by album)
+    bool mostPlayed = false; // the most played first
     int limit = 500;
     int offset = 0;
 };
@@ -81,6 +86,7 @@ enum class AlbumOrder {
     ByName,
     ByArtist,
     Starred,
+    Highest, // the best rated
     ByYear,
     ByGenre
 };
@@ -89,6 +95,7 @@ struct AlbumQuery {
     AlbumOrder order = AlbumOrder::ByName;
     std::string id;
     std::string artistId;
+    std::string songArtistId; // albums holding a song of this (song) artist
     std::string text;
     std::string genre;
     int fromYear = 0;
@@ -135,6 +142,22 @@ struct PlayQueue {
     std::int64_t positionMs = 0;        // in the current song
     std::int64_t changedMs = 0;
     std::string changedBy; // the player's name
+};
+
+// A place in a long song (an audio book, a mix) to come back to.
+struct Bookmark {
+    std::int64_t mediaId = 0;
+    std::int64_t positionMs = 0;
+    std::string comment;
+    std::int64_t createdMs = 0;
+    std::int64_t changedMs = 0;
+};
+
+// What one of the account's players said it began to play.
+struct NowPlaying {
+    std::int64_t mediaId = 0;
+    std::string player;
+    std::int64_t startedMs = 0;
 };
 
 } // namespace cloud

@@ -142,25 +142,11 @@ void sendBytes(http::Response &res, std::unique_ptr<objects::ObjectReader> reade
 void sendObject(http::Response &res, std::unique_ptr<objects::ObjectReader> reader,
                 const std::string &rangeHeader, const std::string &contentType, WorkPool &pool) {
     const std::uint64_t size = reader->size();
-    http::ByteRange range;
-    const http::RangeKind kind = parseRange(rangeHeader, size, range);
-    if (kind == http::RangeKind::Unsatisfiable) {
-        res.status = 416;
-        res.body.clear();
-        res.setHeader("Content-Range", "bytes */" + std::to_string(size));
+    const auto range = http::answerRange(res, rangeHeader, size);
+    if (!range)
         return;
-    }
-    res.status = 200;
-    if (kind == http::RangeKind::Partial) {
-        res.status = 206;
-        res.setHeader("Content-Range", "bytes " + std::to_string(range.first) + "-" +
-                                           std::to_string(range.last) + "/" + std::to_string(size));
-        sendBytes(res, std::move(reader), range.first, range.last - range.first + 1, contentType,
-                  pool);
-    } else {
-        sendBytes(res, std::move(reader), 0, size, contentType, pool);
-    }
-    res.setHeader("Accept-Ranges", "bytes");
+    sendBytes(res, std::move(reader), range->first, size > 0 ? range->last - range->first + 1 : 0,
+              contentType, pool);
 }
 
 void withObject(http::Response &res, objects::ObjectStore &store, WorkPool &pool,

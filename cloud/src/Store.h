@@ -150,6 +150,8 @@ struct ArtistQuery;
 struct Playlist;
 struct PlayerPassword;
 struct PlayQueue;
+struct Bookmark;
+struct NowPlaying;
 
 class Store {
 public:
@@ -273,6 +275,17 @@ public:
     std::optional<PlayQueue> playQueue(std::int64_t userId);
     // Replaces the account's queue; one without songs removes it.
     void savePlayQueue(std::int64_t userId, const PlayQueue &queue);
+    std::vector<Bookmark> bookmarks(std::int64_t userId);
+    // Makes or moves the account's bookmark of that item.
+    void saveBookmark(std::int64_t userId, const Bookmark &bookmark);
+    bool deleteBookmark(std::int64_t userId, std::int64_t mediaId);
+    // A song's, album's or artist's rating by its public ID; 0 removes it.
+    void setRating(std::int64_t userId, const std::string &itemId, int rating);
+    // The song a player of the account began to play, in place of its last.
+    void setNowPlaying(std::int64_t userId, const NowPlaying &playing);
+    // What the account's players play: songs begun no longer ago than they
+    // last, and `graceMs` more.
+    std::vector<NowPlaying> nowPlaying(std::int64_t userId, std::int64_t graceMs);
 
     // Player passwords (StorePlayers.cpp); nullopt when the account has one of that name.
     std::optional<PlayerPassword> addPlayerPassword(const PlayerPassword &password);
@@ -303,12 +316,13 @@ private:
     void replaceInPlaylistsLocked(std::int64_t userId, std::int64_t mediaId,
                                   std::int64_t replacedBy);
     void reviveLocked(UserMedia &media);
-    // A retired item's place in the queue, its bookmark and rating pass to its
+    // A retired item's place in the queue and its bookmark pass to its
     // replacement; what is left of it goes.
     void handOverListeningLocked(std::int64_t userId, std::int64_t mediaId,
                                  std::int64_t replacedBy);
     void forgetListeningLocked(std::int64_t mediaId);
     void setFileTagsLocked(std::int64_t fileId, const Tags &tags);
+    std::optional<Artist> songArtistLocked(std::int64_t userId, const std::string &id);
     std::string publicId(const char *kind, std::int64_t userId, std::string_view key) const;
     std::string idKey_; // keys the opaque IDs of the music-player view
     Database db_;

@@ -62,7 +62,15 @@ constexpr const char *kSongColumns =
     "s.media_id, s.file_id, s.song_id, s.album_id, s.artist_id, s.album_artist_id, s.title, "
     "s.artist, s.album, s.album_artist, s.genre, s.track, s.disc, s.year, s.duration_ms, "
     "s.bit_rate, s.suffix, s.content_type, s.has_cover, s.path, s.size, s.created_ms, "
-    "s.play_count, s.played_ms, COALESCE(st.created_ms, 0)";
+    "s.play_count, s.played_ms, COALESCE(st.created_ms, 0), COALESCE(ra.rating, 0)";
+
+// The account's star and rating of each row's item (`alias`.`column` its public ID).
+std::string marksOf(const char *alias, const char *column) {
+    const std::string item = std::string(alias).append(".").append(column);
+    const std::string user = std::string(alias).append(".user_id");
+    return " LEFT JOIN stars st ON st.user_id = " + user + " AND st.item_id = " + item +
+           " LEFT JOIN ratings ra ON ra.user_id = " + user + " AND ra.item_id = " + item;
+}
 
 Song readSong(const Statement &q) {
     Song s;
@@ -91,6 +99,7 @@ Song readSong(const Statement &q) {
     s.playCount = static_cast<int>(q.integer(22));
     s.playedMs = q.integer(23);
     s.starredMs = q.integer(24);
+    s.rating = static_cast<int>(q.integer(25));
     return s;
 }
 
@@ -403,23 +412,28 @@ std::vector<Song> Store::songs(std::int64_t userId, const SongQuery &query) {
         f.add("st.created_ms IS NOT NULL");
     if (!query.text.empty())
         f.add(containsClause(db_, "s.search"), likePattern(query.text));
+    if (!query.artist.empty()) {
+        f.add("(lower(s.artist) = lower(?) OR lower(s.album_artist) = lower(?))", query.artist);
+        f.values.emplace_back(query.artist);
+    }
     const std::string disc = std::string(db_.greatest()) + "(s.disc, 1)";
     const std::string order = query.random       ? "random()"
                               : query.addedOrder ? "s.media_id"
+                              : query.mostPlayed ? "s.play_count DESC, " + db_.nocase("s.title")
                               : query.albumId.empty()
                                   ? db_.nocase("s.album_artist") + ", " + db_.nocase("s.album") +
                                         ", " + disc + ", s.track, s.title"
                                   : disc + ", s.track, " + db_.nocase("s.title");
     std::lock_guard lock(mutex_);
-    Statement q(db_,
-                std::string("SELECT ")
-                    .append(kSongColumns)
-                    .append(" FROM library_songs s LEFT JOIN stars st ON st.user_id = s.user_id "
-                            "AND st.item_id = s.song_id WHERE s.user_id = ?")
-                    .append(f.sql)
-                    .append(" ORDER BY ")
-                    .append(order)
-                    .append(" LIMIT ? OFFSET ?"));
+    Statement q(db_, std::string("SELECT ")
+                         .append(kSongColumns)
+                         .append(" FROM library_songs s")
+                         .append(marksOf("s", "song_id"))
+                         .append(" WHERE s.user_id = ?")
+                         .append(f.sql)
+                         .append(" ORDER BY ")
+                         .append(order)
+                         .append(" LIMIT ? OFFSET ?"));
     q.bind(1, userId);
     const int next = f.bind(q, 2);
     q.bind(next, query.limit).bind(next + 1, query.offset);
@@ -435,6 +449,10 @@ std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
         f.add("a.album_id = ?", query.id);
     if (!query.artistId.empty())
         f.add("a.artist_id = ?", query.artistId);
+    if (!query.songArtistId.empty())
+        f.add("a.album_id IN (SELECT album_id FROM library_songs WHERE user_id = a.user_id "
+              "AND artist_id = ?)",
+              query.songArtistId);
     if (!query.text.empty())
         f.add(containsClause(db_, "a.name"), likePattern(query.text));
     std::string order = db_.nocase("a.name");
@@ -461,6 +479,10 @@ std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
     case AlbumOrder::Starred:
         f.add("st.created_ms IS NOT NULL");
         break;
+    case AlbumOrder::Highest:
+        f.add("ra.rating > 0");
+        order = "ra.rating DESC, " + db_.nocase("a.name");
+        break;
     case AlbumOrder::ByYear: {
         const bool down = query.fromYear > query.toYear;
         f.add("a.year BETWEEN ? AND ?", std::int64_t{down ? query.toYear : query.fromYear});
@@ -475,10 +497,10 @@ std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
     std::lock_guard lock(mutex_);
     Statement q(db_, "SELECT a.album_id, a.name, a.artist, a.artist_id, a.song_count, "
                      "a.duration_ms, a.year, a.genre, a.created_ms, a.cover_song_id, "
-                     "a.play_count, a.played_ms, COALESCE(st.created_ms, 0) "
-                     "FROM library_albums a LEFT JOIN stars st ON st.user_id = a.user_id "
-                     "AND st.item_id = a.album_id WHERE a.user_id = ?" +
-                         f.sql + " ORDER BY " + order + " LIMIT ? OFFSET ?");
+                     "a.play_count, a.played_ms, COALESCE(st.created_ms, 0), "
+                     "COALESCE(ra.rating, 0) FROM library_albums a" +
+                         marksOf("a", "album_id") + " WHERE a.user_id = ?" + f.sql + " ORDER BY " +
+                         order + " LIMIT ? OFFSET ?");
     q.bind(1, userId);
     const int next = f.bind(q, 2);
     q.bind(next, query.limit).bind(next + 1, query.offset);
@@ -498,6 +520,7 @@ std::vector<Album> Store::albums(std::int64_t userId, const AlbumQuery &query) {
         a.playCount = static_cast<int>(q.integer(10));
         a.playedMs = q.integer(11);
         a.starredMs = q.integer(12);
+        a.rating = static_cast<int>(q.integer(13));
         out.push_back(std::move(a));
     }
     return out;
@@ -513,10 +536,9 @@ std::vector<Artist> Store::artists(std::int64_t userId, const ArtistQuery &query
         f.add("st.created_ms IS NOT NULL");
     std::lock_guard lock(mutex_);
     Statement q(db_, "SELECT r.artist_id, r.name, r.album_count, r.cover_song_id, "
-                     "COALESCE(st.created_ms, 0) FROM library_artists r "
-                     "LEFT JOIN stars st ON st.user_id = r.user_id AND st.item_id = r.artist_id "
-                     "WHERE r.user_id = ?" +
-                         f.sql + " ORDER BY " + db_.nocase("r.name") + " LIMIT ? OFFSET ?");
+                     "COALESCE(st.created_ms, 0), COALESCE(ra.rating, 0) FROM library_artists r" +
+                         marksOf("r", "artist_id") + " WHERE r.user_id = ?" + f.sql + " ORDER BY " +
+                         db_.nocase("r.name") + " LIMIT ? OFFSET ?");
     q.bind(1, userId);
     const int next = f.bind(q, 2);
     q.bind(next, query.limit).bind(next + 1, query.offset);
@@ -528,9 +550,35 @@ std::vector<Artist> Store::artists(std::int64_t userId, const ArtistQuery &query
         a.albumCount = static_cast<int>(q.integer(2));
         a.coverSongId = q.text(3);
         a.starredMs = q.integer(4);
+        a.rating = static_cast<int>(q.integer(5));
         out.push_back(std::move(a));
     }
+    if (out.empty() && !query.id.empty())
+        if (auto a = songArtistLocked(userId, query.id))
+            out.push_back(std::move(*a));
     return out;
+}
+
+// An artist of songs only (a compilation's track artist, listed under no
+// album of their own): the albums holding their songs are theirs.
+std::optional<Artist> Store::songArtistLocked(std::int64_t userId, const std::string &id) {
+    Statement q(db_, "SELECT MIN(s.artist), COUNT(DISTINCT s.album_id), "
+                     "COALESCE(MIN(CASE WHEN s.has_cover <> 0 THEN s.song_id END), ''), "
+                     "COALESCE(MAX(st.created_ms), 0), COALESCE(MAX(ra.rating), 0) "
+                     "FROM library_songs s" +
+                         marksOf("s", "artist_id") +
+                         " WHERE s.user_id = ? AND s.artist_id = ? HAVING COUNT(*) > 0");
+    q.bind(1, userId).bind(2, id);
+    if (!q.step())
+        return std::nullopt;
+    Artist a;
+    a.id = id;
+    a.name = q.text(0);
+    a.albumCount = static_cast<int>(q.integer(1));
+    a.coverSongId = q.text(2);
+    a.starredMs = q.integer(3);
+    a.rating = static_cast<int>(q.integer(4));
+    return a;
 }
 
 std::vector<Genre> Store::genres(std::int64_t userId) {

@@ -7,6 +7,31 @@
 
 namespace cloud {
 
+namespace {
+
+// A star or rating (by the song's public ID) passes to the replacement,
+// unless it has one of its own.
+void handOverMark(Database &db, const char *table, std::int64_t userId, const std::string &from,
+                  const std::string &to) {
+    Statement(db, std::string("UPDATE ")
+                      .append(table)
+                      .append(" SET item_id = ?1 WHERE user_id = ?2 AND item_id = ?3 AND NOT "
+                              "EXISTS (SELECT 1 FROM ")
+                      .append(table)
+                      .append(" WHERE user_id = ?2 AND item_id = ?1)"))
+        .bind(1, to)
+        .bind(2, userId)
+        .bind(3, from)
+        .run();
+    Statement(
+        db, std::string("DELETE FROM ").append(table).append(" WHERE user_id = ? AND item_id = ?"))
+        .bind(1, userId)
+        .bind(2, from)
+        .run();
+}
+
+} // namespace
+
 RetireResult Store::retireUserMedia(std::int64_t userId, std::int64_t mediaId,
                                     std::int64_t replacedBy) {
     std::lock_guard lock(mutex_);
@@ -41,19 +66,11 @@ RetireResult Store::retireUserMedia(std::int64_t userId, std::int64_t mediaId,
             return result;
         }
     }
-    // A star follows the song (the replacement may be starred already).
+    // A star and a rating follow the song (the replacement may have its own).
     const std::string from = publicId("tr", userId, std::to_string(mediaId));
     const std::string to = publicId("tr", userId, std::to_string(replacedBy));
-    Statement(db_, "UPDATE stars SET item_id = ?1 WHERE user_id = ?2 AND item_id = ?3 "
-                   "AND NOT EXISTS (SELECT 1 FROM stars WHERE user_id = ?2 AND item_id = ?1)")
-        .bind(1, to)
-        .bind(2, userId)
-        .bind(3, from)
-        .run();
-    Statement(db_, "DELETE FROM stars WHERE user_id = ? AND item_id = ?")
-        .bind(1, userId)
-        .bind(2, from)
-        .run();
+    handOverMark(db_, "stars", userId, from, to);
+    handOverMark(db_, "ratings", userId, from, to);
     replaceInPlaylistsLocked(userId, mediaId, replacedBy);
     handOverListeningLocked(userId, mediaId, replacedBy);
     unindexSongLocked(mediaId);

@@ -65,9 +65,18 @@ void describe(Element &e, const Song &s);
 void describe(Element &e, const Album &a);
 void describe(Element &e, const Artist &a);
 void describe(Element &e, const Playlist &p, const User &owner);
+// The folder-style shapes of the older methods: an album as a directory
+// (getMusicDirectory, getAlbumList, search2, getStarred), an artist as an
+// index entry (getIndexes, search2, getStarred).
+void describeDirectory(Element &e, const Album &a);
+void describeIndexEntry(Element &e, const Artist &a);
 std::string isoTime(std::int64_t ms);
 
 std::optional<Song> findSong(Call &call, const std::string &id);
+std::optional<Album> findAlbum(Call &call, const std::string &id);
+std::optional<Artist> findArtist(Call &call, const std::string &id);
+// A song, album or artist of the caller's library.
+bool isKnownItem(Call &call, const std::string &id);
 // The library items behind song IDs, in their order (an ID may come again);
 // nullopt, answered, when one is not the caller's or there are more than a
 // playlist holds.
@@ -76,6 +85,9 @@ std::optional<std::vector<std::int64_t>> mediaIdsOf(Call &call,
 // The songs of library items in that order, as often as each comes; items
 // no longer in the library are left out.
 std::vector<Song> songsInOrder(Call &call, const std::vector<std::int64_t> &mediaIds);
+
+// A player of the account says it began to play that library item.
+void notePlaying(Call &call, std::int64_t mediaId);
 
 using Method = void (*)(Call &);
 using Methods = std::map<std::string, Method>;
@@ -86,6 +98,7 @@ void addMediaMethods(Methods &methods);
 void addPlaylistMethods(Methods &methods);
 void addAnnotationMethods(Methods &methods);
 void addListeningMethods(Methods &methods);
+void addInfoMethods(Methods &methods);
 
 struct AuthResult {
     std::optional<User> user;

@@ -2,8 +2,9 @@
 // albums, albums with their songs, genres, and the folder-style view of the
 // same for players that browse by directory.
 #include "Subsonic.h"
+#include "TextFold.h"
 
-#include <cctype>
+#include <algorithm>
 
 namespace cloud::subsonic {
 
@@ -11,62 +12,51 @@ namespace {
 
 constexpr const char *kFolderName = "Music";
 
-std::string indexLetter(const std::string &name) {
-    const auto c = name.empty() ? '#' : static_cast<unsigned char>(name.front());
-    return std::isalpha(c) ? std::string(1, static_cast<char>(std::toupper(c))) : "#";
-}
-
-// Artists grouped by first letter, the shape getIndexes and getArtists share.
+// Artists grouped by the letter they file under, accents set aside ("#"
+// first, for everything that is no letter), the shape getIndexes and
+// getArtists share.
 void addIndex(Element &parent, const std::vector<Artist> &artists, bool full) {
+    struct Filed {
+        std::string letter;
+        std::string key;
+        const Artist *artist;
+    };
+    std::vector<Filed> filed;
+    filed.reserve(artists.size());
+    for (const auto &a : artists)
+        filed.push_back({indexLetter(a.name), foldForSorting(a.name), &a});
+    std::stable_sort(filed.begin(), filed.end(), [](const Filed &x, const Filed &y) {
+        return std::tie(x.letter, x.key) < std::tie(y.letter, y.key);
+    });
     parent.list("index");
     Element *index = nullptr;
-    std::string letter;
-    for (const auto &a : artists) {
-        const std::string l = indexLetter(a.name);
-        if (!index || l != letter) {
-            letter = l;
+    const std::string *letter = nullptr;
+    for (const auto &f : filed) {
+        if (!index || f.letter != *letter) {
+            letter = &f.letter;
             index = &parent.item("index");
-            index->set("name", letter);
+            index->set("name", f.letter);
         }
-        Element &e = index->item("artist");
-        if (full) {
-            describe(e, a);
-        } else {
-            e.set("id", a.id).set("name", a.name);
-            if (a.starredMs > 0)
-                e.set("starred", isoTime(a.starredMs));
-        }
+        if (full)
+            describe(index->item("artist"), *f.artist);
+        else
+            describeIndexEntry(index->item("artist"), *f.artist);
     }
 }
 
-std::optional<Artist> findArtist(Call &call, const std::string &id) {
-    if (!isWellFormedId(id) || id.rfind("ar", 0) != 0)
-        return std::nullopt;
-    ArtistQuery q;
-    q.id = id;
-    auto found = call.ctx.store.artists(call.userId(), q);
-    if (found.empty())
-        return std::nullopt;
-    return found.front();
-}
-
-std::optional<Album> findAlbum(Call &call, const std::string &id) {
-    if (!isWellFormedId(id) || id.rfind("al", 0) != 0)
-        return std::nullopt;
-    AlbumQuery q;
-    q.id = id;
-    auto found = call.ctx.store.albums(call.userId(), q);
-    if (found.empty())
-        return std::nullopt;
-    return found.front();
-}
-
+// An album artist's albums; for an artist of songs only (a compilation's
+// track artist), the albums holding their songs.
 std::vector<Album> albumsOf(Call &call, const std::string &artistId) {
     AlbumQuery q;
     q.artistId = artistId;
     q.order = AlbumOrder::ByYear;
     q.fromYear = 0;
     q.toYear = 9999;
+    auto albums = call.ctx.store.albums(call.userId(), q);
+    if (!albums.empty())
+        return albums;
+    q.artistId.clear();
+    q.songArtistId = artistId;
     return call.ctx.store.albums(call.userId(), q);
 }
 
@@ -165,19 +155,8 @@ void getMusicDirectory(Call &call) {
     dir.list("child");
     if (const auto artist = findArtist(call, *id)) {
         dir.set("id", artist->id).set("name", artist->name);
-        for (const auto &album : albumsOf(call, artist->id)) {
-            Element &c = dir.item("child");
-            c.set("id", album.id)
-                .set("parent", artist->id)
-                .set("isDir", true)
-                .set("title", album.name)
-                .set("album", album.name)
-                .set("artist", album.artist);
-            if (!album.coverSongId.empty())
-                c.set("coverArt", album.id);
-            if (album.year > 0)
-                c.set("year", album.year);
-        }
+        for (const auto &album : albumsOf(call, artist->id))
+            describeDirectory(dir.item("child"), album);
         return reply(call, ok);
     }
     if (const auto album = findAlbum(call, *id)) {

@@ -13,7 +13,7 @@ std::optional<AlbumOrder> orderOf(const std::string &type) {
         {"random", AlbumOrder::Random},
         {"newest", AlbumOrder::Newest},
         {"frequent", AlbumOrder::Frequent},
-        {"highest", AlbumOrder::Frequent}, // no ratings here: the most played stand in
+        {"highest", AlbumOrder::Highest},
         {"recent", AlbumOrder::Recent},
         {"alphabeticalByName", AlbumOrder::ByName},
         {"alphabeticalByArtist", AlbumOrder::ByArtist},
@@ -27,7 +27,26 @@ std::optional<AlbumOrder> orderOf(const std::string &type) {
     return it->second;
 }
 
-void getAlbumList2(Call &call) {
+// The folder-style methods (getAlbumList, search2, getStarred) and their ID3
+// forms differ only in the names and shapes of what they list.
+struct Shapes {
+    const char *albumList;
+    const char *searchResult;
+    const char *starred;
+    void (*album)(Element &, const Album &);
+    void (*artist)(Element &, const Artist &);
+};
+void describeAlbum(Element &e, const Album &a) {
+    describe(e, a);
+}
+void describeArtist(Element &e, const Artist &a) {
+    describe(e, a);
+}
+constexpr Shapes kId3{"albumList2", "searchResult3", "starred2", describeAlbum, describeArtist};
+constexpr Shapes kFolders{"albumList", "searchResult2", "starred", describeDirectory,
+                          describeIndexEntry};
+
+void albumList(Call &call, const Shapes &shapes) {
     const auto type = required(call, "type");
     if (!type)
         return;
@@ -61,11 +80,19 @@ void getAlbumList2(Call &call) {
         q.genre = *genre;
     }
     Element ok = okResponse();
-    Element &list = ok.child("albumList2");
+    Element &list = ok.child(shapes.albumList);
     list.list("album");
     for (const auto &album : call.ctx.store.albums(call.userId(), q))
-        describe(list.item("album"), album);
+        shapes.album(list.item("album"), album);
     reply(call, ok);
+}
+
+void getAlbumList(Call &call) {
+    albumList(call, kFolders);
+}
+
+void getAlbumList2(Call &call) {
+    albumList(call, kId3);
 }
 
 void getRandomSongs(Call &call) {
@@ -121,7 +148,7 @@ std::string searchText(std::string query) {
     return query;
 }
 
-void search3(Call &call) {
+void search(Call &call, const Shapes &shapes) {
     const auto query = call.param("query");
     if (!query)
         return fail(call, kMissingParameter, "required parameter \"query\" is missing");
@@ -138,7 +165,7 @@ void search3(Call &call) {
         return;
     const std::string text = searchText(*query);
     Element ok = okResponse();
-    Element &result = ok.child("searchResult3");
+    Element &result = ok.child(shapes.searchResult);
     result.list("artist");
     result.list("album");
     result.list("song");
@@ -148,7 +175,7 @@ void search3(Call &call) {
         q.limit = *artistCount;
         q.offset = *artistOffset;
         for (const auto &a : call.ctx.store.artists(call.userId(), q))
-            describe(result.item("artist"), a);
+            shapes.artist(result.item("artist"), a);
     }
     if (*albumCount > 0) {
         AlbumQuery q;
@@ -156,7 +183,7 @@ void search3(Call &call) {
         q.limit = *albumCount;
         q.offset = *albumOffset;
         for (const auto &a : call.ctx.store.albums(call.userId(), q))
-            describe(result.item("album"), a);
+            shapes.album(result.item("album"), a);
     }
     if (*songCount > 0) {
         SongQuery q;
@@ -170,20 +197,28 @@ void search3(Call &call) {
     reply(call, ok);
 }
 
-void getStarred2(Call &call) {
+void search2(Call &call) {
+    search(call, kFolders);
+}
+
+void search3(Call &call) {
+    search(call, kId3);
+}
+
+void starred(Call &call, const Shapes &shapes) {
     Element ok = okResponse();
-    Element &starred = ok.child("starred2");
+    Element &starred = ok.child(shapes.starred);
     starred.list("artist");
     starred.list("album");
     starred.list("song");
     ArtistQuery artists;
     artists.starredOnly = true;
     for (const auto &a : call.ctx.store.artists(call.userId(), artists))
-        describe(starred.item("artist"), a);
+        shapes.artist(starred.item("artist"), a);
     AlbumQuery albums;
     albums.order = AlbumOrder::Starred;
     for (const auto &a : call.ctx.store.albums(call.userId(), albums))
-        describe(starred.item("album"), a);
+        shapes.album(starred.item("album"), a);
     SongQuery songs;
     songs.starredOnly = true;
     songs.limit = 100000;
@@ -192,13 +227,24 @@ void getStarred2(Call &call) {
     reply(call, ok);
 }
 
+void getStarred(Call &call) {
+    starred(call, kFolders);
+}
+
+void getStarred2(Call &call) {
+    starred(call, kId3);
+}
+
 } // namespace
 
 void addListMethods(Methods &m) {
+    m["getAlbumList"] = getAlbumList;
     m["getAlbumList2"] = getAlbumList2;
+    m["search2"] = search2;
     m["getRandomSongs"] = getRandomSongs;
     m["getSongsByGenre"] = getSongsByGenre;
     m["search3"] = search3;
+    m["getStarred"] = getStarred;
     m["getStarred2"] = getStarred2;
 }
 

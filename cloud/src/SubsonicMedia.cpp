@@ -1,6 +1,8 @@
 // Media retrieval: a song's stored bytes (whole or a byte range, so players
 // can seek), as a download, and the picture it embeds.
 #include "CoverArt.h"
+#include "GeneratedCover.h"
+#include "HttpRange.h"
 #include "ObjectResponse.h"
 #include "Subsonic.h"
 #include "Transcode.h"
@@ -71,8 +73,29 @@ std::optional<Song> requiredSong(Call &call) {
     return song;
 }
 
+// A transcoded stream of a stated length (estimateContentLength): what it
+// takes at the target rate from `offset` on, and the part of it a Range asks
+// for, made from the time that part stands for. Nothing when the range lies
+// past the end (answered 416).
+struct StatedLength {
+    double startSeconds = 0;
+    std::uint64_t length = 0;
+};
+
+std::optional<StatedLength> statedLength(Call &call, const Song &song,
+                                         const TranscodeTarget &target, double offset) {
+    const double seconds = static_cast<double>(song.tags.durationMs) / 1000 - offset;
+    const std::uint64_t total = estimatedLength(seconds, target);
+    const auto range = http::answerRange(call.res, call.req.header("Range"), total);
+    if (!range)
+        return std::nullopt;
+    const std::uint64_t length = total > 0 ? range->last - range->first + 1 : 0;
+    return StatedLength{offset + secondsAt(range->first, target), length};
+}
+
 // The original, unless the player asks for a lower bit rate or another
-// format: then the song is encoded again as it is sent.
+// format: then the song is encoded again as it is sent, from timeOffset
+// seconds on.
 void stream(Call &call) {
     const auto maxBitRate = number(call, "maxBitRate", 0, 0, 100000);
     const auto timeOffset = maxBitRate ? number(call, "timeOffset", 0, 0, 24 * 3600) : std::nullopt;
@@ -89,19 +112,35 @@ void stream(Call &call) {
     auto slot = call.ctx.streams.take(call.userId());
     if (!slot)
         return fail(call, kGeneric, "too many streams");
+    const bool stateLength = call.flag("estimateContentLength", false);
     // Even opening the file probes and decodes: that too happens on a worker.
-    offload(
-        call, WorkKind::Transcode,
-        [song = *song, key = file->relPath, target = *target, offset = *timeOffset, slot](Call &c) {
-            auto encoder = Transcoder::open(c.ctx.objects->open(key), target, offset);
-            // A file the decoder cannot read still goes out as it is.
-            if (!encoder)
-                return sendSong(c, song, c.ctx.objects->open(key), false);
-            c.res.status = 200;
-            c.res.stream = std::make_unique<TranscodeStream>(std::move(encoder), c.ctx.work, slot);
-            c.res.setHeader("Content-Type", contentTypeOf(target.format));
-            c.res.setHeader("Cache-Control", "no-store");
-        });
+    offload(call, WorkKind::Transcode,
+            [song = *song, key = file->relPath, target = *target, offset = *timeOffset, slot,
+             stateLength](Call &c) {
+                std::optional<StatedLength> stated;
+                if (stateLength) {
+                    stated = statedLength(c, song, target, offset);
+                    if (!stated)
+                        return;
+                }
+                auto encoder = Transcoder::open(c.ctx.objects->open(key), target,
+                                                stated ? stated->startSeconds : offset);
+                // A file the decoder cannot read still goes out as it is.
+                if (!encoder) {
+                    std::erase_if(c.res.headers,
+                                  [](const auto &h) { return h.first == "Content-Range"; });
+                    return sendSong(c, song, c.ctx.objects->open(key), false);
+                }
+                if (!stated)
+                    c.res.status = 200;
+                c.res.stream = std::make_unique<TranscodeStream>(
+                    std::move(encoder), c.ctx.work, slot,
+                    stated ? std::optional(stated->length) : std::nullopt);
+                if (stated)
+                    c.res.streamLength = stated->length;
+                c.res.setHeader("Content-Type", contentTypeOf(target.format));
+                c.res.setHeader("Cache-Control", "no-store");
+            });
 }
 
 void download(Call &call) {
@@ -109,26 +148,27 @@ void download(Call &call) {
         sendSong(call, *song, true);
 }
 
-// A song, album or artist ID names the song whose picture stands for it.
-std::string coverSongOf(Call &call, const std::string &id) {
+// What stands for an ID's picture: the song whose embedded picture it is, or,
+// for an album without one, the name its cover is drawn from.
+struct CoverSource {
+    std::string songId;
+    std::optional<std::string> drawnFrom;
+};
+
+CoverSource coverSourceOf(Call &call, const std::string &id) {
     if (!isWellFormedId(id))
         return {};
     if (id.rfind("tr", 0) == 0) {
         const auto song = findSong(call, id);
-        return song && song->tags.hasCover ? song->id : std::string();
+        return {song && song->tags.hasCover ? song->id : std::string(), std::nullopt};
     }
-    if (id.rfind("al", 0) == 0) {
-        AlbumQuery q;
-        q.id = id;
-        const auto albums = call.ctx.store.albums(call.userId(), q);
-        return albums.empty() ? std::string() : albums.front().coverSongId;
+    if (const auto album = findAlbum(call, id)) {
+        if (album->coverSongId.empty())
+            return {{}, album->name};
+        return {album->coverSongId, std::nullopt};
     }
-    if (id.rfind("ar", 0) == 0) {
-        ArtistQuery q;
-        q.id = id;
-        const auto artists = call.ctx.store.artists(call.userId(), q);
-        return artists.empty() ? std::string() : artists.front().coverSongId;
-    }
+    if (const auto artist = findArtist(call, id))
+        return {artist->coverSongId, std::nullopt};
     return {};
 }
 
@@ -140,6 +180,21 @@ void sendCover(Call &call, const std::shared_ptr<const Picture> &picture) {
     call.res.setHeader("Cache-Control", "private, max-age=86400");
 }
 
+// The cached picture of `key`, or the one `make` makes on a worker, kept.
+void sendCover(Call &call, const std::string &key,
+               std::function<std::optional<Picture>(Call &)> make) {
+    if (const auto known = call.ctx.covers.find(key))
+        return sendCover(call, *known);
+    offload(call, WorkKind::Cover, [key, make = std::move(make)](Call &c) {
+        auto made = make(c);
+        std::shared_ptr<const Picture> picture;
+        if (made)
+            picture = std::make_shared<const Picture>(std::move(*made));
+        c.ctx.covers.put(key, picture);
+        sendCover(c, picture);
+    });
+}
+
 void getCoverArt(Call &call) {
     const auto id = required(call, "id");
     if (!id)
@@ -147,23 +202,23 @@ void getCoverArt(Call &call) {
     const auto size = number(call, "size", 0, 0, kLargestCover);
     if (!size)
         return;
-    const std::string songId = coverSongOf(call, *id);
-    const auto song = songId.empty() ? std::nullopt : findSong(call, songId);
+    const CoverSource source = coverSourceOf(call, *id);
+    if (source.drawnFrom) {
+        // Drawn the same for the same name, whoever asks.
+        return sendCover(call, "drawn:" + std::to_string(*size) + ":" + *source.drawnFrom,
+                         [name = *source.drawnFrom, size = *size](Call &) {
+                             return generatedCover(name, size);
+                         });
+    }
+    const auto song = source.songId.empty() ? std::nullopt : findSong(call, source.songId);
     const auto file = song ? call.ctx.store.findFile(song->fileId) : std::nullopt;
     if (!file)
         return fail(call, kNotFound, "cover art not found");
     // A stored file never changes under its name, so neither does its cover.
-    const std::string key = file->relPath + "@" + std::to_string(*size);
-    if (const auto known = call.ctx.covers.find(key))
-        return sendCover(call, *known);
-    offload(call, WorkKind::Cover, [key, relPath = file->relPath, size = *size](Call &c) {
-        auto found = readCover(c.ctx.objects->open(relPath), size);
-        std::shared_ptr<const Picture> picture;
-        if (found)
-            picture = std::make_shared<const Picture>(std::move(*found));
-        c.ctx.covers.put(key, picture);
-        sendCover(c, picture);
-    });
+    sendCover(call, file->relPath + "@" + std::to_string(*size),
+              [relPath = file->relPath, size = *size](Call &c) {
+                  return readCover(c.ctx.objects->open(relPath), size);
+              });
 }
 
 } // namespace

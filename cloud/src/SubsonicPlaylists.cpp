@@ -156,25 +156,28 @@ void annotate(Call &call, bool starred) {
     std::sort(items.begin(), items.end());
     items.erase(std::unique(items.begin(), items.end()), items.end());
     for (const auto &id : items) {
-        bool known = false;
-        if (isWellFormedId(id)) {
-            if (id.rfind("tr", 0) == 0) {
-                known = findSong(call, id).has_value();
-            } else if (id.rfind("al", 0) == 0) {
-                AlbumQuery q;
-                q.id = id;
-                known = !call.ctx.store.albums(call.userId(), q).empty();
-            } else if (id.rfind("ar", 0) == 0) {
-                ArtistQuery q;
-                q.id = id;
-                known = !call.ctx.store.artists(call.userId(), q).empty();
-            }
-        }
-        if (!known)
+        if (!isKnownItem(call, id))
             return fail(call, kNotFound, "nothing to star with that ID");
     }
     for (const auto &id : items)
         call.ctx.store.setStarred(call.userId(), id, starred);
+    reply(call, okResponse());
+}
+
+// A song's, album's or artist's rating, 1 to 5; 0 removes it.
+void setRating(Call &call) {
+    const auto id = required(call, "id");
+    const auto given = id ? required(call, "rating") : std::nullopt;
+    if (!given)
+        return;
+    const auto rating = number(call, "rating", 0, -1, 6);
+    if (!rating)
+        return;
+    if (*rating < 0 || *rating > 5)
+        return fail(call, kGeneric, "a rating is 0 to 5");
+    if (!isKnownItem(call, *id))
+        return fail(call, kNotFound, "nothing to rate with that ID");
+    call.ctx.store.setRating(call.userId(), *id, *rating);
     reply(call, okResponse());
 }
 
@@ -192,13 +195,15 @@ void scrobble(Call &call) {
         return fail(call, kMissingParameter, "required parameter \"id\" is missing");
     if (!withinIdCap(call, ids.size()))
         return;
-    // Only a finished play counts; "now playing" notices change nothing here.
-    if (!call.flag("submission", true))
-        return reply(call, okResponse());
     const auto times = call.params("time");
     const auto media = mediaIdsOf(call, ids);
     if (!media)
         return;
+    // Only a finished play counts; a "now playing" notice says what plays.
+    if (!call.flag("submission", true)) {
+        notePlaying(call, media->back());
+        return reply(call, okResponse());
+    }
     std::vector<std::pair<std::int64_t, std::int64_t>> plays;
     for (std::size_t i = 0; i < ids.size(); ++i) {
         std::int64_t when = nowMs();
@@ -230,6 +235,7 @@ void addAnnotationMethods(Methods &m) {
     m["star"] = star;
     m["unstar"] = unstar;
     m["scrobble"] = scrobble;
+    m["setRating"] = setRating;
 }
 
 } // namespace cloud::subsonic

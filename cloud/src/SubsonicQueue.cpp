@@ -1,5 +1,7 @@
 // Where a person is in their listening: the play queue one player saves and
-// any other (or the web player after a reload) takes up.
+// any other (or the web player after a reload) takes up, bookmarks in long
+// songs, and what the account's players are playing now.
+#include "Crypto.h"
 #include "Subsonic.h"
 
 #include <algorithm>
@@ -18,6 +20,12 @@ std::string playerName(const Call &call) {
     return name;
 }
 
+const Song *songOf(const std::vector<Song> &songs, std::int64_t mediaId) {
+    const auto it = std::find_if(songs.begin(), songs.end(),
+                                 [&](const Song &s) { return s.mediaId == mediaId; });
+    return it == songs.end() ? nullptr : &*it;
+}
+
 void getPlayQueue(Call &call) {
     Element ok = okResponse();
     // Nothing saved: an answer without a queue, as the API has it.
@@ -26,10 +34,7 @@ void getPlayQueue(Call &call) {
         return reply(call, ok);
     const auto songs = songsInOrder(call, queue->mediaIds);
     Element &e = ok.child("playQueue");
-    const auto current = std::find_if(songs.begin(), songs.end(), [&](const Song &s) {
-        return s.mediaId == queue->currentMediaId;
-    });
-    if (current != songs.end())
+    if (const Song *current = songOf(songs, queue->currentMediaId))
         e.set("current", current->id).set("position", queue->positionMs);
     e.set("username", call.user.email)
         .set("changed", isoTime(queue->changedMs))
@@ -65,11 +70,115 @@ void savePlayQueue(Call &call) {
     reply(call, okResponse());
 }
 
+void getBookmarks(Call &call) {
+    const auto marks = call.ctx.store.bookmarks(call.userId());
+    std::vector<std::int64_t> mediaIds;
+    for (const auto &b : marks)
+        mediaIds.push_back(b.mediaId);
+    const auto songs = songsInOrder(call, mediaIds);
+    Element ok = okResponse();
+    Element &list = ok.child("bookmarks");
+    list.list("bookmark");
+    for (const auto &b : marks) {
+        const Song *song = songOf(songs, b.mediaId);
+        if (!song)
+            continue;
+        Element &e = list.item("bookmark");
+        e.set("position", b.positionMs).set("username", call.user.email);
+        if (!b.comment.empty())
+            e.set("comment", b.comment);
+        e.set("created", isoTime(b.createdMs)).set("changed", isoTime(b.changedMs));
+        describe(e.child("entry"), *song);
+    }
+    reply(call, ok);
+}
+
+std::optional<Song> bookmarkedSong(Call &call) {
+    const auto id = required(call, "id");
+    if (!id)
+        return std::nullopt;
+    auto song = findSong(call, *id);
+    if (!song)
+        fail(call, kNotFound, "song not found");
+    return song;
+}
+
+void createBookmark(Call &call) {
+    const auto position = integer(call, "position", -1, -1, std::int64_t{1} << 40);
+    if (!position)
+        return;
+    if (*position < 0)
+        return fail(call, kMissingParameter, "required parameter \"position\" is missing");
+    std::string comment = call.param("comment").value_or("");
+    if (comment.size() > 1024)
+        return fail(call, kGeneric, "a bookmark's comment is at most 1024 bytes");
+    const auto song = bookmarkedSong(call);
+    if (!song)
+        return;
+    Bookmark b;
+    b.mediaId = song->mediaId;
+    b.positionMs = *position;
+    b.comment = std::move(comment);
+    b.changedMs = nowMs();
+    call.ctx.store.saveBookmark(call.userId(), b);
+    reply(call, okResponse());
+}
+
+void deleteBookmark(Call &call) {
+    const auto song = bookmarkedSong(call);
+    if (!song)
+        return;
+    if (!call.ctx.store.deleteBookmark(call.userId(), song->mediaId))
+        return fail(call, kNotFound, "no bookmark of that song");
+    reply(call, okResponse());
+}
+
+// A song counts as playing until it would have ended, and this much after.
+constexpr std::int64_t kNowPlayingGraceMs = 60 * 1000;
+
+// Players are told apart by their names; the API numbers them.
+std::int64_t playerNumber(const std::string &name) {
+    return std::stoll(crypto::md5HexUpper(name).substr(0, 7), nullptr, 16);
+}
+
+void getNowPlaying(Call &call) {
+    const auto playing = call.ctx.store.nowPlaying(call.userId(), kNowPlayingGraceMs);
+    std::vector<std::int64_t> mediaIds;
+    for (const auto &p : playing)
+        mediaIds.push_back(p.mediaId);
+    const auto songs = songsInOrder(call, mediaIds);
+    Element ok = okResponse();
+    Element &list = ok.child("nowPlaying");
+    list.list("entry");
+    const std::int64_t now = nowMs();
+    for (const auto &p : playing) {
+        const auto song = songOf(songs, p.mediaId);
+        if (!song)
+            continue;
+        Element &e = list.item("entry");
+        describe(e, *song);
+        e.set("username", call.user.email)
+            .set("minutesAgo", std::max<std::int64_t>(0, (now - p.startedMs) / 60000))
+            .set("playerId", playerNumber(p.player));
+        if (!p.player.empty())
+            e.set("playerName", p.player);
+    }
+    reply(call, ok);
+}
+
 } // namespace
+
+void notePlaying(Call &call, std::int64_t mediaId) {
+    call.ctx.store.setNowPlaying(call.userId(), NowPlaying{mediaId, playerName(call), nowMs()});
+}
 
 void addListeningMethods(Methods &m) {
     m["getPlayQueue"] = getPlayQueue;
     m["savePlayQueue"] = savePlayQueue;
+    m["getBookmarks"] = getBookmarks;
+    m["createBookmark"] = createBookmark;
+    m["deleteBookmark"] = deleteBookmark;
+    m["getNowPlaying"] = getNowPlaying;
 }
 
 } // namespace cloud::subsonic

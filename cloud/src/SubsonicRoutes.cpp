@@ -58,6 +58,7 @@ const Methods &methods() {
         addPlaylistMethods(m);
         addAnnotationMethods(m);
         addListeningMethods(m);
+        addInfoMethods(m);
         return m;
     }();
     return all;
@@ -76,7 +77,8 @@ void dispatch(ServerContext &ctx, const http::Request &req, http::Response &res)
     // Players find out what the server offers before they sign in.
     if (name == "getOpenSubsonicExtensions") {
         Element ok = okResponse();
-        for (const char *extension : {"apiKeyAuthentication", "formPost", "transcodeOffset"}) {
+        for (const char *extension :
+             {"apiKeyAuthentication", "formPost", "transcodeOffset", "songLyrics"}) {
             Element &e = ok.item("openSubsonicExtensions");
             e.set("name", extension);
             e.value("versions", std::int64_t{1});
@@ -204,6 +206,32 @@ std::optional<Song> findSong(Call &call, const std::string &id) {
     return std::move(found.front());
 }
 
+std::optional<Artist> findArtist(Call &call, const std::string &id) {
+    if (!isWellFormedId(id) || id.rfind("ar", 0) != 0)
+        return std::nullopt;
+    ArtistQuery q;
+    q.id = id;
+    auto found = call.ctx.store.artists(call.userId(), q);
+    if (found.empty())
+        return std::nullopt;
+    return found.front();
+}
+
+std::optional<Album> findAlbum(Call &call, const std::string &id) {
+    if (!isWellFormedId(id) || id.rfind("al", 0) != 0)
+        return std::nullopt;
+    AlbumQuery q;
+    q.id = id;
+    auto found = call.ctx.store.albums(call.userId(), q);
+    if (found.empty())
+        return std::nullopt;
+    return found.front();
+}
+
+bool isKnownItem(Call &call, const std::string &id) {
+    return findSong(call, id) || findAlbum(call, id) || findArtist(call, id);
+}
+
 std::optional<std::vector<std::int64_t>> mediaIdsOf(Call &call,
                                                     const std::vector<std::string> &ids) {
     if (ids.size() > kMaxPlaylistEntries) {
@@ -293,13 +321,18 @@ void describe(Element &e, const Song &s) {
         e.set("played", isoTime(s.playedMs));
     if (s.starredMs > 0)
         e.set("starred", isoTime(s.starredMs));
+    if (s.rating > 0)
+        e.set("userRating", s.rating);
 }
 
 void describe(Element &e, const Album &a) {
-    e.set("id", a.id).set("name", a.name).set("artist", a.artist).set("artistId", a.artistId);
-    if (!a.coverSongId.empty())
-        e.set("coverArt", a.id);
-    e.set("songCount", a.songCount)
+    // An album without art has a cover drawn for it (getCoverArt).
+    e.set("id", a.id)
+        .set("name", a.name)
+        .set("artist", a.artist)
+        .set("artistId", a.artistId)
+        .set("coverArt", a.id)
+        .set("songCount", a.songCount)
         .set("duration", static_cast<std::int64_t>((a.durationMs + 500) / 1000))
         .set("playCount", a.playCount)
         .set("created", isoTime(a.createdMs));
@@ -311,6 +344,32 @@ void describe(Element &e, const Album &a) {
         e.set("played", isoTime(a.playedMs));
     if (a.starredMs > 0)
         e.set("starred", isoTime(a.starredMs));
+    if (a.rating > 0)
+        e.set("userRating", a.rating);
+}
+
+void describeDirectory(Element &e, const Album &a) {
+    e.set("id", a.id)
+        .set("parent", a.artistId)
+        .set("isDir", true)
+        .set("title", a.name)
+        .set("album", a.name)
+        .set("artist", a.artist);
+    if (a.year > 0)
+        e.set("year", a.year);
+    if (!a.genre.empty())
+        e.set("genre", a.genre);
+    e.set("coverArt", a.id)
+        .set("duration", static_cast<std::int64_t>((a.durationMs + 500) / 1000))
+        .set("playCount", a.playCount)
+        .set("created", isoTime(a.createdMs))
+        .set("artistId", a.artistId);
+    if (a.playedMs > 0)
+        e.set("played", isoTime(a.playedMs));
+    if (a.starredMs > 0)
+        e.set("starred", isoTime(a.starredMs));
+    if (a.rating > 0)
+        e.set("userRating", a.rating);
 }
 
 void describe(Element &e, const Artist &a) {
@@ -320,6 +379,16 @@ void describe(Element &e, const Artist &a) {
     e.set("albumCount", a.albumCount);
     if (a.starredMs > 0)
         e.set("starred", isoTime(a.starredMs));
+    if (a.rating > 0)
+        e.set("userRating", a.rating);
+}
+
+void describeIndexEntry(Element &e, const Artist &a) {
+    e.set("id", a.id).set("name", a.name);
+    if (a.starredMs > 0)
+        e.set("starred", isoTime(a.starredMs));
+    if (a.rating > 0)
+        e.set("userRating", a.rating);
 }
 
 void describe(Element &e, const Playlist &p, const User &owner) {

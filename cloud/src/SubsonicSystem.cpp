@@ -1,5 +1,6 @@
-// ping, the licence (always valid: this server has none to sell) and the
-// signed-in user, who may see only themselves.
+// ping, the licence (always valid: this server has none to sell), the
+// signed-in user, who may see only themselves, the library's scan status,
+// radio stations (none) and whose credentials a call carries.
 #include "Subsonic.h"
 
 #include <strings.h>
@@ -45,12 +46,39 @@ void getUser(Call &call) {
     reply(call, ok);
 }
 
+// Nothing is scanned: songs join the library as they are uploaded or
+// matched. A scan is never under way, and the count is the library's.
+void scanStatus(Call &call) {
+    Element ok = okResponse();
+    ok.child("scanStatus")
+        .set("scanning", false)
+        .set("count", call.ctx.store.userMediaCount(call.userId()));
+    reply(call, ok);
+}
+
+void getInternetRadioStations(Call &call) {
+    Element ok = okResponse();
+    ok.child("internetRadioStations").list("internetRadioStation");
+    reply(call, ok);
+}
+
+// Whose the credentials are (the apiKeyAuthentication extension).
+void tokenInfo(Call &call) {
+    Element ok = okResponse();
+    ok.child("tokenInfo").set("username", call.user.email);
+    reply(call, ok);
+}
+
 } // namespace
 
 void addSystemMethods(Methods &m) {
     m["ping"] = ping;
     m["getLicense"] = getLicense;
     m["getUser"] = getUser;
+    m["getScanStatus"] = scanStatus;
+    m["startScan"] = scanStatus;
+    m["getInternetRadioStations"] = getInternetRadioStations;
+    m["tokenInfo"] = tokenInfo;
 }
 
 } // namespace cloud::subsonic

@@ -13,6 +13,7 @@ extern "C" {
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace cloud {
@@ -73,6 +74,31 @@ std::optional<TranscodeTarget> chooseTranscode(const std::string &format, int ma
     }
     t.bitRateKbps = std::clamp(t.bitRateKbps, kLowestTranscodeKbps, kHighestTranscodeKbps);
     return t;
+}
+
+namespace {
+
+// Ogg's pages cost about 100 bytes a second at any rate (a page header a
+// second and a lacing byte a packet), and its two header pages under 512.
+constexpr double kOggBytesPerSecond = 100;
+constexpr double kOggHeaderBytes = 512;
+
+double bytesPerSecond(const TranscodeTarget &t) {
+    return t.bitRateKbps * 1000.0 / 8 +
+           (t.format == TranscodeFormat::Opus ? kOggBytesPerSecond : 0);
+}
+
+} // namespace
+
+std::uint64_t estimatedLength(double seconds, const TranscodeTarget &target) {
+    if (seconds <= 0 || target.bitRateKbps <= 0)
+        return 0;
+    const double header = target.format == TranscodeFormat::Opus ? kOggHeaderBytes : 0;
+    return static_cast<std::uint64_t>(std::ceil(seconds * bytesPerSecond(target) + header));
+}
+
+double secondsAt(std::uint64_t offset, const TranscodeTarget &target) {
+    return target.bitRateKbps > 0 ? static_cast<double>(offset) / bytesPerSecond(target) : 0;
 }
 
 const char *contentTypeOf(TranscodeFormat format) {

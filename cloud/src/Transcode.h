@@ -6,6 +6,7 @@
 #include "Http.h"
 #include "objects/ObjectStore.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,14 @@ std::optional<TranscodeTarget> chooseTranscode(const std::string &format, int ma
                                                int songKbps, const std::string &songSuffix);
 
 const char *contentTypeOf(TranscodeFormat format);
+
+// A transcoded stream whose length a player asks to be told
+// (estimateContentLength): `seconds` of audio at the target's constant rate
+// (and, for Opus, the Ogg pages around it) are said to take this many bytes,
+// and byte `offset` of it stands for that many seconds in; the stream is
+// then made exactly that long.
+std::uint64_t estimatedLength(double seconds, const TranscodeTarget &target);
+double secondsAt(std::uint64_t offset, const TranscodeTarget &target);
 const char *suffixOf(TranscodeFormat format);
 
 // Encodes one file from `startSeconds` on. read() gives the next bytes of the

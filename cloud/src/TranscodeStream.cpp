@@ -101,10 +101,12 @@ struct TranscodeStream::Pieces {
 };
 
 TranscodeStream::TranscodeStream(std::unique_ptr<Transcoder> encoder, WorkPool &pool,
-                                 std::shared_ptr<StreamSlots::Ticket> slot)
+                                 std::shared_ptr<StreamSlots::Ticket> slot,
+                                 std::optional<std::uint64_t> exactLength)
     : pieces_(std::make_shared<Pieces>())
     , pool_(pool)
-    , slot_(std::move(slot)) {
+    , slot_(std::move(slot))
+    , left_(exactLength) {
     pieces_->encoder = std::move(encoder);
 }
 
@@ -114,6 +116,23 @@ TranscodeStream::~TranscodeStream() {
 }
 
 long TranscodeStream::read(char *out, std::size_t max) {
+    if (!left_)
+        return readEncoded(out, max);
+    if (*left_ == 0)
+        return 0;
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(max, *left_));
+    long n = readEncoded(out, wanted);
+    if (n == 0) {
+        // The encoder made less than was said: the rest is padding.
+        std::memset(out, 0, wanted);
+        n = static_cast<long>(wanted);
+    }
+    if (n > 0)
+        *left_ -= static_cast<std::uint64_t>(n);
+    return n;
+}
+
+long TranscodeStream::readEncoded(char *out, std::size_t max) {
     Pieces &p = *pieces_;
     std::lock_guard lock(p.mutex);
     if (!p.wake)

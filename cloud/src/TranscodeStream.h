@@ -9,7 +9,9 @@
 #include "WorkPool.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace cloud {
 
@@ -19,8 +21,12 @@ WorkPool::Clock::time_point nextPieceAt(WorkPool::Clock::time_point start, doubl
 
 class TranscodeStream : public http::BodyStream {
 public:
+    // With `exactLength`, the stream is that many bytes whatever the encoder
+    // makes: cut, or padded with zero bytes (which decoders skip as junk
+    // between frames or after the last page).
     TranscodeStream(std::unique_ptr<Transcoder> encoder, WorkPool &pool,
-                    std::shared_ptr<StreamSlots::Ticket> slot);
+                    std::shared_ptr<StreamSlots::Ticket> slot,
+                    std::optional<std::uint64_t> exactLength = std::nullopt);
     ~TranscodeStream() override;
 
     long read(char *out, std::size_t max) override;
@@ -30,9 +36,11 @@ public:
     struct Pieces;
 
 private:
+    long readEncoded(char *out, std::size_t max);
     std::shared_ptr<Pieces> pieces_;
     WorkPool &pool_;
     std::shared_ptr<StreamSlots::Ticket> slot_;
+    std::optional<std::uint64_t> left_; // bytes still to send, when the length is fixed
 };
 
 } // namespace cloud

@@ -95,6 +95,17 @@ TEST(TranscodeChoiceTest, LimitsOutsideWhatTheEncodersMakeAreClamped) {
     EXPECT_EQ(chosen("opus", 64, 48, "mp3"), "opus 64");
 }
 
+TEST(TranscodeChoiceTest, AStatedLengthAndItsByteOffsetsFollowTheTargetRate) {
+    const TranscodeTarget mp3{TranscodeFormat::Mp3, 64};
+    EXPECT_EQ(estimatedLength(12, mp3), 96000u);
+    EXPECT_EQ(estimatedLength(0.0001, mp3), 1u); // a part of a byte is a byte
+    EXPECT_EQ(estimatedLength(-1, mp3), 0u);
+    EXPECT_DOUBLE_EQ(secondsAt(32000, mp3), 4);
+    const TranscodeTarget opus{TranscodeFormat::Opus, 48};
+    EXPECT_EQ(estimatedLength(10, opus), 10u * 6100 + 512);
+    EXPECT_DOUBLE_EQ(secondsAt(61000, opus), 10);
+}
+
 TEST(SubsonicResponseTest, ListsAreArraysTextIsValueAndXmlIsEscaped) {
     subsonic::Element root = subsonic::okResponse();
     subsonic::Element &album = root.child("album");

@@ -220,6 +220,53 @@ TEST_F(TranscodeTest, MaxBitRateGivesMp3AtThatRateStreamedAsItIsMade) {
         << "another account's song";
 }
 
+// A player that asks for the length (estimateContentLength) gets a stream of
+// exactly the length it is told, and may seek in it by bytes: a range maps to
+// the time it stands for at the target rate.
+TEST_F(TranscodeTest, AStatedLengthIsKeptAndRangesSeekByTime) {
+    const auto length = [](const Reply &r) {
+        return r.headers.count("content-length") ? std::stoll(r.headers.at("content-length")) : -1;
+    };
+    Reply whole = stream("Lossless", "maxBitRate=64&estimateContentLength=True");
+    ASSERT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.headers["accept-ranges"], "bytes");
+    // 12 seconds at 64 kb/s: 8,000 bytes a second, padded or cut to the byte.
+    EXPECT_NEAR(length(whole), 96000, 200);
+    EXPECT_EQ(static_cast<long long>(whole.body.size()), length(whole));
+    Decoded d = decode(whole.body);
+    EXPECT_EQ(d.errors, 0);
+    EXPECT_NEAR(d.seconds, 12, 0.2);
+
+    const long long total = length(whole);
+    const Reply later =
+        server->get("/rest/stream?apiKey=" + ann->apiKey + "&id=" + ids->at("Lossless") +
+                        "&maxBitRate=64&estimateContentLength=1",
+                    {{"Range", "bytes=32000-"}});
+    EXPECT_EQ(later.status, 206);
+    EXPECT_EQ(later.headers.at("content-range"),
+              "bytes 32000-" + std::to_string(total - 1) + "/" + std::to_string(total));
+    EXPECT_EQ(static_cast<long long>(later.body.size()), total - 32000);
+    d = decode(later.body);
+    EXPECT_EQ(d.errors, 0);
+    EXPECT_NEAR(d.seconds, 8, 0.3); // from 4 seconds in
+    const Reply past =
+        server->get("/rest/stream?apiKey=" + ann->apiKey + "&id=" + ids->at("Lossless") +
+                        "&maxBitRate=64&estimateContentLength=true",
+                    {{"Range", "bytes=" + std::to_string(total) + "-"}});
+    EXPECT_EQ(past.status, 416);
+    EXPECT_EQ(past.headers.at("content-range"), "bytes */" + std::to_string(total));
+
+    // From a time offset, in Opus too.
+    const Reply late = stream("Twenty", "format=opus&maxBitRate=48&timeOffset=15&"
+                                        "estimateContentLength=true");
+    // 5 seconds at 48 kb/s, and Ogg's pages: 6,100 bytes a second and 512.
+    EXPECT_NEAR(length(late), 5 * 6100 + 512, 300);
+    EXPECT_EQ(static_cast<long long>(late.body.size()), length(late));
+    d = decode(late.body);
+    EXPECT_EQ(d.codec, "opus");
+    EXPECT_NEAR(d.seconds, 5, 0.3);
+}
+
 TEST_F(TranscodeTest, OpusOnRequestAtTheDefaultOrTheAskedRate) {
     for (const auto &[query, rate] : std::vector<std::pair<std::string, int>>{
              {"format=opus", 96}, {"format=OPUS&maxBitRate=48", 48}}) {
