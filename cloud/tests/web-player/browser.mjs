@@ -361,7 +361,7 @@ try {
   check(wax.get('format') === 'opus', `the WMA song was asked for as ${wax}`);
   check(streams.every((q) => q.get('id') !== wax.get('id') || q.get('format')),
     'the WMA song was asked for as it is stored, which the browser cannot play');
-  // The transcode states its length, so the slider seeks in it too.
+  // The slider seeks in a transcoded song too.
   await slide(page, '#seek', 0.5, false);
   await waitFor(page, 'the slider did not seek in the transcoded song', () => {
     const a = document.querySelector('audio.active');
