@@ -27,7 +27,6 @@ export const events = new EventTarget();
 const changed = () => events.dispatchEvent(new Event('change'));
 
 export const queue = () => state.queue;
-export const currentIndex = () => state.index;
 export const current = () => state.queue[state.index];
 export const isShuffled = () => state.shuffle;
 
@@ -101,7 +100,7 @@ export function playAt(i, { play = true, position = 0 } = {}) {
   load();
 }
 
-export function stop() {
+function stop() {
   unload(active);
   unload(spare);
   state.index = -1;
@@ -280,7 +279,7 @@ export function toggle() {
   }
 }
 
-export function seekTo(seconds) {
+function seekTo(seconds) {
   if (!active.dataset.url) return;
   const end = Number.isFinite(active.duration) ? active.duration : (current() || {}).duration || 0;
   active.currentTime = Math.max(0, Math.min(seconds, end));
