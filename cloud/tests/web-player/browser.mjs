@@ -138,10 +138,12 @@ async function axe(page, where) {
   });
   check(found.length === 0, `accessibility of ${where}: ${found.join(', ')}`);
 }
+// Light and dark: each is looked at, and its colours checked.
 async function screenshots(page, name) {
   for (const scheme of ['light', 'dark']) {
     await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: scheme }]);
     await page.screenshot({ path: `${shots}/web-player-${name}-${scheme}.png` });
+    if (scheme === 'dark') await axe(page, `the ${name} view in dark mode`);
   }
   await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'light' }]);
 }
