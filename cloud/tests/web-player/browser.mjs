@@ -89,6 +89,13 @@ const savedQueue = (page) => page.evaluate(async () => {
 });
 const clickRow = (page, title) => page.evaluate((t) => [...document.querySelectorAll('#view li.song .title')]
   .find((e) => e.textContent === t).click(), title);
+// Clicks the button of that label above a list.
+async function action(page, label) {
+  const buttons = await page.$$('#view .actions button');
+  const labels = await Promise.all(buttons.map((b) => b.evaluate((e) => e.textContent)));
+  check(labels.includes(label), `no "${label}" among ${labels.join(', ')}`);
+  if (labels.includes(label)) await buttons[labels.indexOf(label)].click();
+}
 // Opens a song's menu (by its button, as a person would) and picks an item.
 const menu = async (page, title, item) => {
   const button = await page.$(`#view li.song .more[aria-label="Actions for ${title}"]`);
@@ -212,7 +219,6 @@ try {
   check(album.join('|') === 'Aurora Fields|Blue Hour|Cold Harbour', `album songs: ${album.join(', ')}`);
 
   step = 'A click on a song with an empty queue plays the album from there';
-  // A click on a song with an empty queue plays the album from there.
   await clickRow(page, 'Aurora Fields');
   await playing(page, 'the first song did not play');
   await nowIs(page, 'Aurora Fields', 'the player bar does not show the song');
@@ -250,12 +256,10 @@ try {
   await playerBar(page, 'computer', false);
   await nowIs(page, 'Blue Hour', 'the player bar\'s next did not go to the second song');
   step = 'The song after the current one is loading already in the other element';
-  // The song after the current one is loading already in the other element.
   await waitFor(page, 'the next song was not loaded ahead', () => [...document.querySelectorAll('audio.deck')]
     .some((a) => !a.classList.contains('active') && a.src.includes('/rest/stream') && a.readyState >= 2));
 
   step = 'A click on another album\'s song plays it and keeps the queue';
-  // A click on another album's song plays it and keeps the queue.
   await view(page, '#/search/Streetlights', 'Search: Streetlights');
   await clickRow(page, 'Streetlights');
   await nowIs(page, 'Streetlights', 'a song clicked in the search did not play');
@@ -326,7 +330,6 @@ try {
   await page.click('#repeat');
 
   step = 'The queue and the position come back after a reload';
-  // The queue and the position come back after a reload.
   await clickRow(page, 'Cold Harbour');
   await nowIs(page, 'Cold Harbour', 'a click in the queue did not play that song');
   await playing(page, 'Cold Harbour did not play');
@@ -385,7 +388,7 @@ try {
   await view(page, '#/search/Night', 'Search: Night');
   await page.click('#view .grid a');
   await page.waitForSelector('#view li.song');
-  for (const b of await page.$$('#view .actions button')) if (await b.evaluate((e) => e.textContent) === 'Add to the queue') await b.click();
+  await action(page, 'Add to the queue');
   await view(page, '#/search/Broken', 'Search: Broken');
   await clickRow(page, 'Broken Record');
   await waitFor(page, 'the broken song was not reported', () => /“Broken Record” could not be played and was skipped/
@@ -407,8 +410,7 @@ try {
   await view(page, '#/albums', 'Albums');
   await page.click('#view .grid a');
   await page.waitForSelector('#view li.song');
-  const addButton = await page.$$('#view .actions button');
-  for (const b of addButton) if (await b.evaluate((e) => e.textContent) === 'Add to a playlist…') await b.click();
+  await action(page, 'Add to a playlist…');
   await dialog('Add to a playlist', async () => page.click('#ask input[value=""]'));
   await dialog('New playlist', async () => page.type('#ask-name', 'Road trip'));
   await closed();
@@ -420,7 +422,7 @@ try {
   await page.click('#playlists a');
   await page.waitForSelector('#view li.song');
   check((await rowTitles(page)).join('|') === 'Old Tune|Last Tram', `the playlist holds ${(await rowTitles(page)).join(', ')}`);
-  for (const b of await page.$$('#view .actions button')) if (await b.evaluate((e) => e.textContent) === 'Rename') await b.click();
+  await action(page, 'Rename');
   await dialog('Rename the playlist', async () => {
     await page.$eval('#ask-name', (e) => { e.value = ''; });
     await page.type('#ask-name', 'Long drive');
@@ -436,7 +438,7 @@ try {
   await dialog('New playlist', async () => page.type('#ask-name', 'Scratch'));
   await page.waitForFunction(() => document.querySelector('#view h2').textContent === 'Scratch');
   page.once('dialog', (d) => d.accept());
-  for (const b of await page.$$('#view .actions button')) if (await b.evaluate((e) => e.textContent) === 'Delete') await b.click();
+  await action(page, 'Delete');
   await page.waitForFunction(() => document.querySelector('#view h2')?.textContent === 'Playlists'
     && document.getElementById('playlists'));
   check((await texts(page, '#playlists a')).join('|') === 'Long drive', `playlists: ${await texts(page, '#playlists a')}`);
@@ -561,7 +563,6 @@ try {
   await page.reload({ waitUntil: 'load' });
   await page.waitForSelector('#signin-view', { visible: true });
   step = 'The help page the desktop program opens reads without signing in';
-  // The help page the desktop program opens reads without signing in.
   await page.goto(`${base}/#/faq`, { waitUntil: 'load' });
   await page.waitForSelector('section[id="/faq"] h2', { visible: true })
     .catch(() => failures.push('the help page did not show'));
