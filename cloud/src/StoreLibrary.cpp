@@ -103,6 +103,18 @@ Song readSong(const Statement &q) {
     return s;
 }
 
+// Columns: ID, name, album count, cover song, starred, rating.
+Artist readArtist(const Statement &q) {
+    Artist a;
+    a.id = q.text(0);
+    a.name = q.text(1);
+    a.albumCount = static_cast<int>(q.integer(2));
+    a.coverSongId = q.text(3);
+    a.starredMs = q.integer(4);
+    a.rating = static_cast<int>(q.integer(5));
+    return a;
+}
+
 // A file whose tags were never read still plays: its kind is guessed from its name.
 Tags guessedTags(const std::string &name) {
     Tags t;
@@ -543,16 +555,8 @@ std::vector<Artist> Store::artists(std::int64_t userId, const ArtistQuery &query
     const int next = f.bind(q, 2);
     q.bind(next, query.limit).bind(next + 1, query.offset);
     std::vector<Artist> out;
-    while (q.step()) {
-        Artist a;
-        a.id = q.text(0);
-        a.name = q.text(1);
-        a.albumCount = static_cast<int>(q.integer(2));
-        a.coverSongId = q.text(3);
-        a.starredMs = q.integer(4);
-        a.rating = static_cast<int>(q.integer(5));
-        out.push_back(std::move(a));
-    }
+    while (q.step())
+        out.push_back(readArtist(q));
     if (out.empty() && !query.id.empty())
         if (auto a = songArtistLocked(userId, query.id))
             out.push_back(std::move(*a));
@@ -562,7 +566,7 @@ std::vector<Artist> Store::artists(std::int64_t userId, const ArtistQuery &query
 // An artist of songs only (a compilation's track artist, listed under no
 // album of their own): the albums holding their songs are theirs.
 std::optional<Artist> Store::songArtistLocked(std::int64_t userId, const std::string &id) {
-    Statement q(db_, "SELECT MIN(s.artist), COUNT(DISTINCT s.album_id), "
+    Statement q(db_, "SELECT MIN(s.artist_id), MIN(s.artist), COUNT(DISTINCT s.album_id), "
                      "COALESCE(MIN(CASE WHEN s.has_cover <> 0 THEN s.song_id END), ''), "
                      "COALESCE(MAX(st.created_ms), 0), COALESCE(MAX(ra.rating), 0) "
                      "FROM library_songs s" +
@@ -571,14 +575,7 @@ std::optional<Artist> Store::songArtistLocked(std::int64_t userId, const std::st
     q.bind(1, userId).bind(2, id);
     if (!q.step())
         return std::nullopt;
-    Artist a;
-    a.id = id;
-    a.name = q.text(0);
-    a.albumCount = static_cast<int>(q.integer(1));
-    a.coverSongId = q.text(2);
-    a.starredMs = q.integer(3);
-    a.rating = static_cast<int>(q.integer(4));
-    return a;
+    return readArtist(q);
 }
 
 std::vector<Genre> Store::genres(std::int64_t userId) {

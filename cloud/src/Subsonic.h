@@ -73,6 +73,8 @@ void describeIndexEntry(Element &e, const Artist &a);
 std::string isoTime(std::int64_t ms);
 
 std::optional<Song> findSong(Call &call, const std::string &id);
+// The song the "id" parameter names; nullopt, answered (10 or 70), otherwise.
+std::optional<Song> requiredSong(Call &call);
 std::optional<Album> findAlbum(Call &call, const std::string &id);
 std::optional<Artist> findArtist(Call &call, const std::string &id);
 // A song, album or artist of the caller's library.

@@ -63,16 +63,6 @@ void sendSong(Call &call, const Song &song, bool asDownload) {
         [call]() mutable { fail(call, kGeneric, "the song's file cannot be read now"); });
 }
 
-std::optional<Song> requiredSong(Call &call) {
-    const auto id = required(call, "id");
-    if (!id)
-        return std::nullopt;
-    auto song = findSong(call, *id);
-    if (!song)
-        fail(call, kNotFound, "song not found");
-    return song;
-}
-
 // A transcoded stream of a stated length (estimateContentLength): what it
 // takes at the target rate from `offset` on, and the part of it a Range asks
 // for, made from the time that part stands for. Nothing when the range lies

@@ -20,6 +20,15 @@ std::string playerName(const Call &call) {
     return name;
 }
 
+// The songs of bookmarks or now-playing notes (anything naming a mediaId).
+template <class Item> std::vector<Song> songsOf(Call &call, const std::vector<Item> &items) {
+    std::vector<std::int64_t> mediaIds;
+    mediaIds.reserve(items.size());
+    for (const auto &item : items)
+        mediaIds.push_back(item.mediaId);
+    return songsInOrder(call, mediaIds);
+}
+
 const Song *songOf(const std::vector<Song> &songs, std::int64_t mediaId) {
     const auto it = std::find_if(songs.begin(), songs.end(),
                                  [&](const Song &s) { return s.mediaId == mediaId; });
@@ -72,10 +81,7 @@ void savePlayQueue(Call &call) {
 
 void getBookmarks(Call &call) {
     const auto marks = call.ctx.store.bookmarks(call.userId());
-    std::vector<std::int64_t> mediaIds;
-    for (const auto &b : marks)
-        mediaIds.push_back(b.mediaId);
-    const auto songs = songsInOrder(call, mediaIds);
+    const auto songs = songsOf(call, marks);
     Element ok = okResponse();
     Element &list = ok.child("bookmarks");
     list.list("bookmark");
@@ -93,16 +99,6 @@ void getBookmarks(Call &call) {
     reply(call, ok);
 }
 
-std::optional<Song> bookmarkedSong(Call &call) {
-    const auto id = required(call, "id");
-    if (!id)
-        return std::nullopt;
-    auto song = findSong(call, *id);
-    if (!song)
-        fail(call, kNotFound, "song not found");
-    return song;
-}
-
 void createBookmark(Call &call) {
     const auto position = integer(call, "position", -1, -1, std::int64_t{1} << 40);
     if (!position)
@@ -112,7 +108,7 @@ void createBookmark(Call &call) {
     std::string comment = call.param("comment").value_or("");
     if (comment.size() > 1024)
         return fail(call, kGeneric, "a bookmark's comment is at most 1024 bytes");
-    const auto song = bookmarkedSong(call);
+    const auto song = requiredSong(call);
     if (!song)
         return;
     Bookmark b;
@@ -125,7 +121,7 @@ void createBookmark(Call &call) {
 }
 
 void deleteBookmark(Call &call) {
-    const auto song = bookmarkedSong(call);
+    const auto song = requiredSong(call);
     if (!song)
         return;
     if (!call.ctx.store.deleteBookmark(call.userId(), song->mediaId))
@@ -143,10 +139,7 @@ std::int64_t playerNumber(const std::string &name) {
 
 void getNowPlaying(Call &call) {
     const auto playing = call.ctx.store.nowPlaying(call.userId(), kNowPlayingGraceMs);
-    std::vector<std::int64_t> mediaIds;
-    for (const auto &p : playing)
-        mediaIds.push_back(p.mediaId);
-    const auto songs = songsInOrder(call, mediaIds);
+    const auto songs = songsOf(call, playing);
     Element ok = okResponse();
     Element &list = ok.child("nowPlaying");
     list.list("entry");

@@ -194,38 +194,44 @@ bool isWellFormedId(const std::string &id) {
     return id.find_first_not_of("0123456789abcdef", 2) == std::string::npos;
 }
 
-std::optional<Song> findSong(Call &call, const std::string &id) {
-    if (!isWellFormedId(id) || id.rfind("tr", 0) != 0)
+namespace {
+
+// The caller's item that an ID of that kind ("tr", "al", "ar") names.
+template <class Item, class Query>
+std::optional<Item> findById(Call &call, const std::string &id, const char *kind,
+                             std::vector<Item> (Store::*list)(std::int64_t, const Query &)) {
+    if (!isWellFormedId(id) || id.rfind(kind, 0) != 0)
         return std::nullopt;
-    SongQuery q;
+    Query q;
     q.id = id;
-    q.limit = 1;
-    auto found = call.ctx.store.songs(call.userId(), q);
+    auto found = (call.ctx.store.*list)(call.userId(), q);
     if (found.empty())
         return std::nullopt;
     return std::move(found.front());
 }
 
+} // namespace
+
+std::optional<Song> findSong(Call &call, const std::string &id) {
+    return findById(call, id, "tr", &Store::songs);
+}
+
+std::optional<Song> requiredSong(Call &call) {
+    const auto id = required(call, "id");
+    if (!id)
+        return std::nullopt;
+    auto song = findSong(call, *id);
+    if (!song)
+        fail(call, kNotFound, "song not found");
+    return song;
+}
+
 std::optional<Artist> findArtist(Call &call, const std::string &id) {
-    if (!isWellFormedId(id) || id.rfind("ar", 0) != 0)
-        return std::nullopt;
-    ArtistQuery q;
-    q.id = id;
-    auto found = call.ctx.store.artists(call.userId(), q);
-    if (found.empty())
-        return std::nullopt;
-    return found.front();
+    return findById(call, id, "ar", &Store::artists);
 }
 
 std::optional<Album> findAlbum(Call &call, const std::string &id) {
-    if (!isWellFormedId(id) || id.rfind("al", 0) != 0)
-        return std::nullopt;
-    AlbumQuery q;
-    q.id = id;
-    auto found = call.ctx.store.albums(call.userId(), q);
-    if (found.empty())
-        return std::nullopt;
-    return found.front();
+    return findById(call, id, "al", &Store::albums);
 }
 
 bool isKnownItem(Call &call, const std::string &id) {

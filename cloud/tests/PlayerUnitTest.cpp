@@ -1,8 +1,10 @@
 // The pieces of the music-player API that carry its arithmetic and its
 // secrets: byte ranges, sealed player passwords, the XML and JSON writers.
+#include "GeneratedCover.h"
 #include "HttpRange.h"
 #include "PlayerSecrets.h"
 #include "SubsonicResponse.h"
+#include "TextFold.h"
 #include "Transcode.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +106,22 @@ TEST(TranscodeChoiceTest, AStatedLengthAndItsByteOffsetsFollowTheTargetRate) {
     const TranscodeTarget opus{TranscodeFormat::Opus, 48};
     EXPECT_EQ(estimatedLength(10, opus), 10u * 6100 + 512);
     EXPECT_DOUBLE_EQ(secondsAt(61000, opus), 10);
+}
+
+TEST(TextFoldTest, AccentsAndCaseAreSetAsideForSortingAndFiling) {
+    EXPECT_EQ(foldForSorting("Émile Ærø Łódź ßtraße"), "emile aero lodz sstrasse");
+    EXPECT_EQ(foldForSorting("ÿ Ž"), "y z"); // the ends of both tables
+    EXPECT_EQ(foldForSorting("日本 ~x"), "日本 ~x");
+    EXPECT_EQ(indexLetter("émile"), "E");
+    EXPECT_EQ(indexLetter("Øresund"), "O");
+    EXPECT_EQ(indexLetter("~tilde"), "#");
+    EXPECT_EQ(indexLetter("1975"), "#");
+    EXPECT_EQ(indexLetter(""), "#");
+    EXPECT_EQ(indexLetter("\xC3"), "#"); // a cut sequence is no letter
+    EXPECT_EQ(coverInitials("the Night drive"), "TN");
+    EXPECT_EQ(coverInitials("Émile's Songs"), "ES");
+    EXPECT_EQ(coverInitials("1975"), "1");
+    EXPECT_EQ(coverInitials("!!!"), "#");
 }
 
 TEST(SubsonicResponseTest, ListsAreArraysTextIsValueAndXmlIsEscaped) {

@@ -138,6 +138,11 @@ TEST_F(RetireTest, TheNewVersionTakesTheOldOnesPlaceEverywhere) {
         text(member(api("createPlaylist", "name=Twice&songId=" + oldSong + "&songId=" + oldSong),
                     "playlist"),
              "id");
+    ASSERT_EQ(errorCode(api("setRating", "id=" + oldSong + "&rating=4")), -1);
+    ASSERT_EQ(errorCode(api("createBookmark", "id=" + oldSong + "&position=9000")), -1);
+    ASSERT_EQ(errorCode(api("savePlayQueue", "id=" + otherSong + "&id=" + oldSong +
+                                                 "&current=" + oldSong + "&position=1500")),
+              -1);
     const auto [before, positionBefore] = listed(ann);
     EXPECT_EQ(before, (std::set<std::int64_t>{oldId, other, newId}));
 
@@ -165,6 +170,15 @@ TEST_F(RetireTest, TheNewVersionTakesTheOldOnesPlaceEverywhere) {
     EXPECT_EQ(text(member(starred, "song").asArray()[0], "id"), newSong);
     EXPECT_EQ(entries(mix), (std::vector<std::string>{newSong, otherSong, newSong}));
     EXPECT_EQ(entries(twice), (std::vector<std::string>{newSong, newSong}));
+    // Where the person was listening follows the song too.
+    EXPECT_EQ(member(member(api("getSong", "id=" + newSong), "song"), "userRating").asInteger(), 4);
+    const Value queue = member(api("getPlayQueue"), "playQueue");
+    EXPECT_EQ(text(queue, "current"), newSong);
+    EXPECT_EQ(member(queue, "entry").asArray().size(), 2u);
+    EXPECT_EQ(text(member(queue, "entry").asArray()[1], "id"), newSong);
+    const Value marks = member(member(api("getBookmarks"), "bookmarks"), "bookmark");
+    ASSERT_EQ(marks.asArray().size(), 1u);
+    EXPECT_EQ(text(member(marks.asArray()[0], "entry"), "id"), newSong);
 
     // The own-library match never answers with it (it is in no catalogue
     // either), and its download address is refused.
