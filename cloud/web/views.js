@@ -305,10 +305,7 @@ function copyable(label, value, id) {
       el('button', { type: 'button', 'aria-label': `Copy the ${label.toLowerCase()}`, onclick: copy }, 'Copy')));
 }
 
-function lastUse(p) {
-  if (p.lastUsed === undefined) return '';
-  return p.lastUsed === null ? ' · never used' : ` · last used ${new Date(p.lastUsed).toLocaleString()}`;
-}
+const lastUse = (p) => (p.lastUsed ? ` · last used ${new Date(p.lastUsed).toLocaleString()}` : ' · never used');
 
 export async function passwordsView(refresh, user) {
   const list = (await web('player-passwords')).playerPasswords;
