@@ -176,13 +176,15 @@ function replace(songs, start) {
 // "Play all": the list becomes the queue; the queue it replaced can come back.
 export function playAll(songs, start = 0) {
   if (!songs.length) return;
-  const before = { queue: state.queue, index: state.index, unshuffled: state.unshuffled };
+  const before = {
+    queue: state.queue, index: state.index, unshuffled: state.unshuffled, position: active.currentTime,
+  };
   replace(songs, start);
   const undo = before.queue.length ? {
     label: 'Undo',
     run: () => {
       Object.assign(state, { queue: before.queue, unshuffled: before.unshuffled });
-      playAt(before.index);
+      playAt(Math.max(0, before.index), { position: before.position });
     },
   } : undefined;
   announce(`The queue now holds ${songs.length} ${songs.length === 1 ? 'song' : 'songs'}.`, undo);

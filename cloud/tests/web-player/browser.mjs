@@ -457,6 +457,16 @@ try {
   check((await texts(page, '#view .grid .title')).join('|') === 'Night Walks'
     && (await rowTitles(page)).join('|') === 'Aurora Fields', `favourites: ${await text(page, '#view')}`);
   await axe(page, 'the favourites');
+  // "Play all" replaces the queue, and Undo brings it back.
+  const queueBefore = await queueTitles(page);
+  await view(page, '#/favourites', 'Favourites');
+  await action(page, 'Play all');
+  await nowIs(page, 'Aurora Fields', '"Play all" did not play the favourites');
+  check((await queueTitles(page)).join('|') === 'Aurora Fields', `after "Play all": ${await rowTitles(page)}`);
+  await page.click('#toast button');
+  await waitFor(page, 'Undo did not bring the queue back', (n) => document.querySelectorAll('#view li.song').length === n,
+    queueBefore.length);
+  check((await rowTitles(page)).join('|') === queueBefore.join('|'), `after Undo: ${await rowTitles(page)}`);
 
   step = 'The library\'s lists';
   // The library's lists, genres and years.
