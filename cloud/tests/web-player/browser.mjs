@@ -217,6 +217,17 @@ try {
   check(await text(page, '#view h2') === 'Blue Hours', 'the album page has another heading');
   const album = await rowTitles(page);
   check(album.join('|') === 'Aurora Fields|Blue Hour|Cold Harbour', `album songs: ${album.join(', ')}`);
+  // A song's menu by keyboard: Enter opens it on its first item, the arrows
+  // move, Escape closes it and returns to its button.
+  await page.focus('#view li.song .more');
+  await page.keyboard.press('Enter');
+  await page.waitForSelector('#song-menu:not([hidden])');
+  await page.keyboard.press('ArrowDown');
+  const item = await page.evaluate(() => document.activeElement.textContent);
+  check(item === 'Add to the queue', `the second item of the menu is "${item}"`);
+  await page.keyboard.press('Escape');
+  check(await page.evaluate(() => document.getElementById('song-menu').hidden
+    && document.activeElement.matches('#view li.song .more')), 'Escape did not close the menu onto its button');
 
   step = 'A click on a song with an empty queue plays the album from there';
   await clickRow(page, 'Aurora Fields');
