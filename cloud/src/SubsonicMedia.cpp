@@ -102,7 +102,8 @@ void stream(Call &call) {
     auto slot = call.ctx.streams.take(call.userId());
     if (!slot)
         return fail(call, kGeneric, "too many streams");
-    const bool stateLength = call.flag("estimateContentLength", false);
+    // A song of unknown length can be given none: it goes out chunked.
+    const bool stateLength = call.flag("estimateContentLength", false) && song->tags.durationMs > 0;
     // Even opening the file probes and decodes: that too happens on a worker.
     offload(call, WorkKind::Transcode,
             [song = *song, key = file->relPath, target = *target, offset = *timeOffset, slot,
