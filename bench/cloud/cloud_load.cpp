@@ -6,6 +6,7 @@
 //              [--slow-clients 0]   attackers sending a header line every 5 s
 //   cloud_load --stream …   the music-player scenario (stream_load.cpp)
 //   cloud_load --heavy …    pings beside covers and transcoding (heavy_load.cpp)
+//   cloud_load --web …      the web player's first paint on a large library (web_player.cpp)
 //   cloud_load --covers …   covers from the cover cache (cover_cache.cpp)
 // The same load through a balancer to servers on PostgreSQL and a bucket is
 // cloud_scaled balanced.
@@ -20,6 +21,7 @@ namespace fs = std::filesystem;
 
 int streamLoad(int argc, char **argv); // stream_load.cpp
 int heavyLoad(int argc, char **argv);  // heavy_load.cpp
+int webLoad(int argc, char **argv);    // web_player.cpp
 int coverCache(int argc, char **argv); // cover_cache.cpp
 
 int main(int argc, char **argv) {
@@ -27,6 +29,8 @@ int main(int argc, char **argv) {
         return streamLoad(argc - 1, argv + 1);
     if (argc > 1 && std::string(argv[1]) == "--heavy")
         return heavyLoad(argc - 1, argv + 1);
+    if (argc > 1 && std::string(argv[1]) == "--web")
+        return webLoad(argc - 1, argv + 1);
     if (argc > 1 && std::string(argv[1]) == "--covers")
         return coverCache(argc - 1, argv + 1);
     const bench::LoadOptions o = bench::loadOptionsFrom(argc, argv);

@@ -350,7 +350,8 @@ TEST_F(WebPlayerTest, FailedSignInsBackOffTogetherWithTheDesktops) {
 }
 
 TEST_F(WebPlayerTest, PagesAllowNothingFromElsewhere) {
-    for (const char *path : {"/", "/web/app.js", "/web/style.css", "/web/icon.svg"}) {
+    for (const char *path : {"/", "/web/app.js", "/web/api.js", "/web/player.js", "/web/songs.js",
+                             "/web/views.js", "/web/style.css", "/web/icon.svg"}) {
         Reply r = server->get(path);
         ASSERT_EQ(r.status, 200) << path;
         const std::string csp = r.headers["content-security-policy"];
@@ -361,9 +362,11 @@ TEST_F(WebPlayerTest, PagesAllowNothingFromElsewhere) {
         EXPECT_EQ(r.headers["x-content-type-options"], "nosniff") << path;
     }
     EXPECT_EQ(server->get("/web/app.js").headers["content-type"], "text/javascript; charset=utf-8");
+    EXPECT_EQ(server->get("/web/player.js").headers["content-type"],
+              "text/javascript; charset=utf-8");
     const std::string page = server->get("/").body;
     // Inline script or style would need the policy loosened.
-    EXPECT_NE(page.find("<script src=\"/web/app.js\""), std::string::npos);
+    EXPECT_NE(page.find("<script type=\"module\" src=\"/web/app.js\""), std::string::npos);
     EXPECT_EQ(page.find("<script>"), std::string::npos);
     EXPECT_EQ(page.find("style=\""), std::string::npos);
     EXPECT_EQ(page.find("http"), std::string::npos) << "every address is the server's own";

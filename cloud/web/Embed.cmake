@@ -4,6 +4,10 @@
 set(assets
     "/|text/html|index.html"
     "/web/app.js|text/javascript|app.js"
+    "/web/api.js|text/javascript|api.js"
+    "/web/player.js|text/javascript|player.js"
+    "/web/songs.js|text/javascript|songs.js"
+    "/web/views.js|text/javascript|views.js"
     "/web/style.css|text/css|style.css"
     "/web/icon.svg|image/svg+xml|icon.svg")
 
