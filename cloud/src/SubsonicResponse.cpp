@@ -1,6 +1,7 @@
 #include "SubsonicResponse.h"
 
 #include "Json.h"
+#include "XmlText.h"
 
 #include <nlohmann/json.hpp>
 
@@ -9,43 +10,6 @@
 namespace cloud::subsonic {
 
 namespace {
-
-void appendEscaped(std::string &out, std::string_view raw) {
-    // The document says it is UTF-8: a parameter echoed in an error, or a
-    // playlist name, may not be, and one bad byte makes the whole answer
-    // unreadable to the player. U+FFFE and U+FFFF are not XML characters.
-    const std::string text = json::toValidUtf8(raw);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const auto b = static_cast<unsigned char>(c);
-        if (text.compare(i, 3, "\xEF\xBF\xBE") == 0 || text.compare(i, 3, "\xEF\xBF\xBF") == 0) {
-            out += "\xEF\xBF\xBD";
-            i += 2;
-            continue;
-        }
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            // XML 1.0 has no way to carry other control characters at all.
-            if (b >= 0x20 || c == '\t' || c == '\n' || c == '\r')
-                out += c;
-        }
-    }
-}
 
 std::string scalarText(const Scalar &v) {
     if (const auto *s = std::get_if<std::string>(&v))
@@ -66,12 +30,12 @@ void writeXml(std::string &out, const Element &e) {
         out += ' ';
         out += key;
         out += "=\"";
-        appendEscaped(out, scalarText(value));
+        appendXmlEscaped(out, scalarText(value));
         out += '"';
     }
     if (e.plainValue()) {
         out += '>';
-        appendEscaped(out, scalarText(*e.plainValue()));
+        appendXmlEscaped(out, scalarText(*e.plainValue()));
         out += "</";
         out += e.name();
         out += '>';
@@ -86,7 +50,7 @@ void writeXml(std::string &out, const Element &e) {
     }
     out += '>';
     if (e.text())
-        appendEscaped(out, *e.text());
+        appendXmlEscaped(out, *e.text());
     for (const auto &g : e.groups()) {
         for (const auto &child : g.items)
             writeXml(out, child);

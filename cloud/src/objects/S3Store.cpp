@@ -4,6 +4,7 @@
 #include "S3Client.h"
 #include "S3Incoming.h"
 #include "Xml.h"
+#include "XmlText.h"
 
 #include <curl/curl.h>
 
@@ -240,7 +241,7 @@ S3Store::removeMany(const std::vector<std::string> &keys) {
     std::string body = "<Delete><Quiet>true</Quiet>";
     for (const std::string &key : keys)
         body.append("<Object><Key>")
-            .append(xml::escape(client_->o.prefix + key))
+            .append(xmlEscaped(client_->o.prefix + key))
             .append("</Key></Object>");
     body += "</Delete>";
     Request r;

@@ -25,7 +25,4 @@ struct Node {
 // Never fetches anything a document names.
 std::optional<Node> parse(std::string_view document);
 
-// Text with XML's special characters as entities, for a document's text.
-std::string escape(std::string_view text);
-
 } // namespace cloud::objects::xml
