@@ -118,7 +118,7 @@ ImportResult importFile(Store &store, objects::ObjectStore &objects, const fs::p
     stored.sha256 = sha256.finalHex();
     if (stored.md5 != result.checksum)
         throw std::runtime_error(file.string() + ": changed while it was imported");
-    stored.relPath = incoming->commit();
+    stored.relPath = incoming->commit(stored.md5);
     const std::string copy = stored.relPath;
     bool reused = false;
     try {

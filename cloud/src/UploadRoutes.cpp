@@ -184,7 +184,7 @@ void UploadState::store(const Request &req, Response &res, bool complete) {
     stored.md5 = md5.finalHex();
     stored.sha256 = sha256.finalHex();
     try {
-        stored.relPath = file->commit();
+        stored.relPath = file->commit(stored.md5);
     } catch (const objects::ObjectError &e) {
         std::fprintf(stderr, "cannot store an upload: %s\n", e.what());
         return refuse(507, "the server could not store the file");

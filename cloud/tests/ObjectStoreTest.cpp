@@ -2,6 +2,7 @@
 // S3-compatible store (support/swift-s3.py); FFmpeg reading objects; and the
 // server keeping its files in a bucket.
 #include "CoverArt.h"
+#include "Crypto.h"
 #include "S3TestServer.h"
 #include "StoredMedia.h"
 #include "TagReader.h"
@@ -377,6 +378,32 @@ TEST_F(S3StoreTest, AnAnnouncedObjectWaitsForItsCommit) {
     EXPECT_TRUE(listing(store).empty());
     EXPECT_EQ(incoming->commit(), "kept");
     EXPECT_TRUE(readWhole(*store.open("kept")) == bytes);
+}
+
+// The store's ETag of an object sent whole is checked against the MD5 its
+// writer gives: a mismatch sends the object again, hashed as it goes.
+TEST_F(S3StoreTest, TheStoresDigestIsCheckedAgainstTheWritersMd5) {
+    const S3Options o = options();
+    S3Store store(o);
+    const std::string bytes = bytesOf(70 * 1000 + 3, 7);
+    cloud::crypto::Md5 md5;
+    md5.update(bytes.data(), bytes.size());
+    const std::string rightMd5 = md5.finalHex();
+    for (const auto &[key, given] : {std::pair<std::string, std::string>{"right", rightMd5},
+                                     {"wrong", std::string(32, '0')},
+                                     {"unsaid", ""}}) {
+        auto incoming = store.createAt(key);
+        incoming->expectSize(bytes.size());
+        ASSERT_TRUE(incoming->write(bytes.data(), bytes.size()));
+        EXPECT_EQ(incoming->commit(given), key);
+        EXPECT_TRUE(readWhole(*store.open(key)) == bytes) << key;
+    }
+    const auto puts = [&o](const std::string &key) {
+        return s3Server().requestsLike("PUT /" + o.bucket + "/" + key + " ");
+    };
+    EXPECT_EQ(puts("right"), 1);
+    EXPECT_EQ(puts("wrong"), 2);
+    EXPECT_EQ(puts("unsaid"), 1);
 }
 
 TEST_F(S3StoreTest, AKeyPrefixKeepsObjectsApart) {

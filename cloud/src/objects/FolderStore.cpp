@@ -67,7 +67,7 @@ public:
 
     std::unique_ptr<ObjectReader> readBack() override { return FileReader::open(path_); }
 
-    std::string commit() override {
+    std::string commitObject(const std::string &) override {
         const bool flushed = ::fsync(fd_) == 0;
         const int error = errno;
         const bool closed = ::close(fd_) == 0;

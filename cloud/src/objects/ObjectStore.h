@@ -64,8 +64,13 @@ public:
     // The bytes written so far, for checks before the commit.
     virtual std::unique_ptr<ObjectReader> readBack() = 0;
     // Makes the object visible and returns its key; throws when it cannot,
-    // and the object is then abandoned.
-    virtual std::string commit() = 0;
+    // and the object is then abandoned. A writer that hashed the bytes as it
+    // wrote them gives their MD5 (lower-case hex): a store checks what it
+    // stored against it rather than hash the bytes once more.
+    std::string commit(const std::string &md5Hex = {}) { return commitObject(md5Hex); }
+
+protected:
+    virtual std::string commitObject(const std::string &md5Hex) = 0;
 };
 
 // One entry of a listing: a stored object, or an upload that was begun and

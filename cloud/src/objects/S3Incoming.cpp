@@ -67,8 +67,9 @@ bool etagMatches(std::string etag, const std::string &md5) {
 // leaves nothing in the store.
 class SpoolPut {
 public:
+    // Without `hashSent` the caller gives the bytes' MD5 to finish() instead.
     SpoolPut(Client &client, Request r, int spool, std::uint64_t offset, std::uint64_t length,
-             bool holdLast)
+             bool holdLast, bool hashSent)
         : client_(client)
         , request_(std::move(r))
         , spool_(spool)
@@ -76,6 +77,8 @@ public:
         , length_(length)
         , hold_(holdLast && length > 0)
         , multi_(curl_multi_init()) {
+        if (hashSent)
+            md5_.emplace();
         if (!multi_)
             throw ObjectError("cannot write to the object store");
         request_.method = "PUT";
@@ -113,8 +116,9 @@ public:
     void release() { hold_ = false; }
 
     // Sends the rest of the copy's first `written` bytes, waits for the
-    // answer and returns the ETag; throws when the store did not take it all.
-    std::string finish(std::uint64_t written) {
+    // answer and returns the ETag; throws when the store did not take it all,
+    // or took other bytes than those whose MD5 was hashed or given.
+    std::string finish(std::uint64_t written, const std::string &givenMd5 = {}) {
         written_ = written;
         auto lastProgress = std::chrono::steady_clock::now();
         std::uint64_t lastSent = sent_;
@@ -146,7 +150,7 @@ public:
         if (etag.empty())
             throw ObjectError("the object store took " + client_.what(request_) +
                               " without its ETag");
-        if (!etagMatches(etag, md5_.finalHex()))
+        if (!etagMatches(etag, md5_ ? md5_->finalHex() : givenMd5))
             throw ObjectError("the object store's digest of " + client_.what(request_) +
                               " is not that of the bytes sent");
         curl_multi_remove_handle(multi_, easy_);
@@ -196,7 +200,8 @@ private:
         } while (n < 0 && errno == EINTR);
         if (n <= 0)
             return CURL_READFUNC_ABORT;
-        self.md5_.update(buffer, static_cast<std::size_t>(n));
+        if (self.md5_)
+            self.md5_->update(buffer, static_cast<std::size_t>(n));
         self.sent_ += static_cast<std::uint64_t>(n);
         return static_cast<size_t>(n);
     }
@@ -212,7 +217,7 @@ private:
     curl_slist *headers_ = nullptr;
     Reply reply_;
     char error_[CURL_ERROR_SIZE] = "";
-    crypto::Md5 md5_; // of the bytes sent
+    std::optional<crypto::Md5> md5_; // of the bytes sent
     std::uint64_t written_ = 0;
     std::uint64_t sent_ = 0;
     bool paused_ = false;
@@ -280,13 +285,13 @@ public:
         return fd < 0 ? nullptr : std::make_unique<FileReader>(fd, size_);
     }
 
-    std::string commit() override {
+    std::string commitObject(const std::string &md5Hex) override {
         if (failed_)
             throw ObjectError("an upload whose parts could not be stored cannot be committed");
         if (whole_ && size_ == *expected_) {
             whole_->release();
             try {
-                whole_->finish(size_);
+                whole_->finish(size_, md5Hex.empty() ? md5OfCopy() : md5Hex);
                 committed_ = true;
                 return key_;
             } catch (const ObjectError &e) {
@@ -296,7 +301,7 @@ public:
         }
         whole_.reset();
         if (uploadId_.empty()) {
-            SpoolPut(*client_, objectRequest(), spool_, 0, size_, false).finish(size_);
+            SpoolPut(*client_, objectRequest(), spool_, 0, size_, false, true).finish(size_);
         } else {
             if (part_)
                 finishPart();
@@ -327,7 +332,7 @@ private:
         if (expected_) {
             if (!whole_)
                 whole_ = std::make_unique<SpoolPut>(*client_, objectRequest(), spool_, 0,
-                                                    *expected_, true);
+                                                    *expected_, true, false);
             whole_->advance(size_);
             return;
         }
@@ -347,11 +352,28 @@ private:
         }
     }
 
+    // For a writer that did not hash what it wrote.
+    std::string md5OfCopy() const {
+        crypto::Md5 md5;
+        std::string buffer(1u << 20, '\0');
+        for (std::uint64_t at = 0; at < size_;) {
+            const ssize_t n = ::pread(spool_, buffer.data(), buffer.size(), static_cast<off_t>(at));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw ObjectError("cannot read the local copy of an upload");
+            md5.update(buffer.data(), static_cast<std::size_t>(n));
+            at += static_cast<std::uint64_t>(n);
+        }
+        return md5.finalHex();
+    }
+
     std::unique_ptr<SpoolPut> startPart(std::uint64_t bytes) {
         partBytes_ = bytes;
         Request r = objectRequest();
         r.query = {{"partNumber", std::to_string(etags_.size() + 1)}, {"uploadId", uploadId_}};
-        return std::make_unique<SpoolPut>(*client_, std::move(r), spool_, uploaded_, bytes, false);
+        return std::make_unique<SpoolPut>(*client_, std::move(r), spool_, uploaded_, bytes, false,
+                                          true);
     }
 
     // A part is sent once more, whole, before the upload counts as failed.
