@@ -12,12 +12,12 @@
 #include "BenchWorld.h"
 #include "TestEnvironment.h"
 #include "TestSongs.h"
+#include "engine/Sonarbox.h"
+#include "engine/SyncEngine.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/StandardStreams.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
-#include "sync/SyncEngine.h"
 #include "sync/SyncProgress.h"
 
 #include <tonemill/tonemill.h>

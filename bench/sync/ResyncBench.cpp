@@ -6,11 +6,11 @@
 #include "BenchWorld.h"
 #include "TaggedLibrary.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
+#include "engine/SyncEngine.h"
 #include "store/GenericDAO.h"
 #include "store/StoreContext.h"
 #include "store/StoreSetup.h"
-#include "sync/Sonarbox.h"
-#include "sync/SyncEngine.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -17,13 +17,13 @@
 #include "BenchWorld.h"
 #include "SparseLibrary.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
+#include "engine/SyncEngine.h"
 #include "store/GenericDAO.h"
 #include "store/StoreContext.h"
 #include "store/StoreSetup.h"
 #include "sync/FolderWatcher.h"
 #include "sync/ScanForLocalMedia.h"
-#include "sync/Sonarbox.h"
-#include "sync/SyncEngine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 #include "LibrarySettings.h"
 
+#include "engine/Sonarbox.h"
 #include "settings/FolderUrls.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 QList<QUrl> folderUrls(const QStringList &folders) {
     QList<QUrl> urls;

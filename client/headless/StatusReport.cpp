@@ -1,10 +1,10 @@
 #include "StatusReport.h"
 
+#include "engine/Sonarbox.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QDateTime>
 

@@ -2,7 +2,7 @@
 
 #include "MainThreadCall.h"
 #include "MultipartUploadBody.h"
-#include "Sonarbox.h"
+#include "SyncState.h"
 #include "TransferPace.h"
 #include "TransferSupport.h"
 #include "service/JSONDictionary.h"
@@ -49,8 +49,9 @@ QString escapedForQuery(const QString &text) {
 
 } // namespace
 
-UploadFilesToCloud::UploadFilesToCloud(QObject *parent)
+UploadFilesToCloud::UploadFilesToCloud(SyncState &state, QObject *parent)
     : QObject(parent)
+    , m_state(state)
     , m_network(new QNetworkAccessManager(this))
     , m_pace(new TransferPace(TransferPace::Direction::Upload, this)) {}
 
@@ -69,14 +70,13 @@ QString UploadFilesToCloud::createFilename(const Audio &track) {
 }
 
 void UploadFilesToCloud::uploadUnSyncedFiles(const std::function<void()> &completion) {
-    uploadUnSyncedFiles(Sonarbox::instance().newRun(), completion);
+    uploadUnSyncedFiles(m_state.newRun(), completion);
 }
 
 void UploadFilesToCloud::uploadUnSyncedFiles(const SyncRunPtr &run,
                                              const std::function<void()> &completion) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.stopRequested(*run)) {
-        sonarbox.applicationWasStopped();
+    if (m_state.stopRequested(*run)) {
+        m_state.applicationWasStopped();
         return;
     }
     // Only the tracks the service could not supply, in one query. Records
@@ -105,7 +105,7 @@ void UploadFilesToCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> candida
         if (id != m_runId || !m_running)
             return;
         qCInfo(lcSync) << "=== Upload Process STOPPED";
-        Sonarbox::instance().applicationWasStopped();
+        m_state.applicationWasStopped();
         forgetRun();
     });
     m_songsToUpload = std::move(candidates);
@@ -114,7 +114,7 @@ void UploadFilesToCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> candida
     m_running = true;
     if (m_songsToUpload.isEmpty()) {
         qCInfo(lcSync) << "No Songs to Upload";
-        Sonarbox::instance().syncProgress().beginStage(SyncProgress::Stage::Uploading, 0);
+        m_state.syncProgress().beginStage(SyncProgress::Stage::Uploading, 0);
         endRun();
         return;
     }
@@ -128,8 +128,8 @@ void UploadFilesToCloud::startUploadProcess() {
     for (const AudioPtr &track : m_songsToUpload)
         totalBytes +=
             QFileInfo(Utility::normalizeFilePath(track->fileURL.value_or(QString()))).size();
-    Sonarbox::instance().syncProgress().beginStage(SyncProgress::Stage::Uploading,
-                                                   m_songsToUpload.size(), totalBytes);
+    m_state.syncProgress().beginStage(SyncProgress::Stage::Uploading, m_songsToUpload.size(),
+                                      totalBytes);
     m_songUploadCounter = 0;
     m_songBeingUploaded = m_songsToUpload.first();
     upload(m_songBeingUploaded);
@@ -138,10 +138,9 @@ void UploadFilesToCloud::startUploadProcess() {
 void UploadFilesToCloud::uploadNextSong() {
     if (!m_running)
         return;
-    Sonarbox &sonarbox = Sonarbox::instance();
     ++m_songUploadCounter;
-    if (sonarbox.stopRequested(*m_run)) {
-        sonarbox.applicationWasStopped();
+    if (m_state.stopRequested(*m_run)) {
+        m_state.applicationWasStopped();
         forgetRun();
         return;
     }
@@ -151,17 +150,17 @@ void UploadFilesToCloud::uploadNextSong() {
         // Said only of files that did go up; the sync's outcome tells the rest.
         const int failed = m_songUploadCounter - m_uploaded;
         if (m_uploaded > 0 && failed == 0)
-            sonarbox.notifyUser(QStringLiteral("Import Complete"),
-                                QStringLiteral("Your files have been uploaded to Sonarbox"));
+            m_state.notifyUser(QStringLiteral("Import Complete"),
+                               QStringLiteral("Your files have been uploaded to Sonarbox"));
         else if (m_uploaded > 0)
-            sonarbox.notifyUser(QStringLiteral("Import Complete"),
-                                QStringLiteral("%1 of your files have been uploaded to Sonarbox; "
-                                               "%2 could not be")
-                                    .arg(m_uploaded)
-                                    .arg(failed));
+            m_state.notifyUser(QStringLiteral("Import Complete"),
+                               QStringLiteral("%1 of your files have been uploaded to Sonarbox; "
+                                              "%2 could not be")
+                                   .arg(m_uploaded)
+                                   .arg(failed));
         else
-            sonarbox.notifyUser(QStringLiteral("Import Failed"),
-                                QStringLiteral("None of your files could be uploaded to Sonarbox"));
+            m_state.notifyUser(QStringLiteral("Import Failed"),
+                               QStringLiteral("None of your files could be uploaded to Sonarbox"));
         endRun();
         return;
     }
@@ -170,8 +169,7 @@ void UploadFilesToCloud::uploadNextSong() {
 }
 
 void UploadFilesToCloud::upload(const AudioPtr &track) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.isAppOffline) {
+    if (m_state.isAppOffline) {
         stopOffline();
         return;
     }
@@ -191,7 +189,7 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
         "/Vexmusic/controllers/DesktopUploadMedia?fileName=" + createFilename(*track).toLatin1();
     qCInfo(lcSync).noquote() << QStringLiteral("UploadUrl: %1").arg(QString::fromLatin1(url));
-    sonarbox.syncProgress().setCurrentItem(name);
+    m_state.syncProgress().setCurrentItem(name);
 
     auto *body = new MultipartUploadBody(path, track->name.value_or(QString()),
                                          track->checksum.value_or(QString()));
@@ -261,9 +259,9 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         },
         Qt::QueuedConnection);
 
-    const int percent = sonarbox.statusMenu().setProgressInStatusMenu(
+    const int percent = m_state.statusMenu().setProgressInStatusMenu(
         m_songsToUpload.size(), m_songUploadCounter, QStringLiteral("Uploading"));
-    ProgressPage &page = sonarbox.progressPage();
+    ProgressPage &page = m_state.progressPage();
     const ProgressPage::State shown = page.state();
     page.setProgress(percent / 100.0, QStringLiteral("%1%").arg(percent), shown.artist, shown.song);
 }
@@ -291,7 +289,7 @@ void UploadFilesToCloud::onResponse(QNetworkReply *reply) {
     }
     qCInfo(lcSync) << "Started uploading bytes...";
     showTrackOnProgressPage(*m_songBeingUploaded);
-    Sonarbox::instance().progressPage().setDescription(QStringLiteral("Uploading..."));
+    m_state.progressPage().setDescription(QStringLiteral("Uploading..."));
     m_receivedData.clear();
 }
 
@@ -313,11 +311,10 @@ void UploadFilesToCloud::onData(QNetworkReply *reply) {
 void UploadFilesToCloud::onBodySent(QNetworkReply *reply, qint64 sent) {
     if (reply != m_reply || sent <= m_bytesSent)
         return;
-    Sonarbox &sonarbox = Sonarbox::instance();
-    sonarbox.syncProgress().addBytes(sent - m_bytesSent);
+    m_state.syncProgress().addBytes(sent - m_bytesSent);
     m_bytesSent = sent;
     showTrackOnProgressPage(*m_songBeingUploaded);
-    sonarbox.progressPage().setDescription(QStringLiteral("Uploading..."));
+    m_state.progressPage().setDescription(QStringLiteral("Uploading..."));
 }
 
 void UploadFilesToCloud::onFileFailed(const QString &reason) {
@@ -353,7 +350,7 @@ void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
         // But the network layer drops such an answer while it is still
         // sending (and what it handed to the system counts as sent): when
         // no answer came, the service is asked again, without the body.
-        if (status == 0 && !Sonarbox::instance().isAppOffline) {
+        if (status == 0 && !m_state.isAppOffline) {
             askWhyCutOff(why);
             return;
         }
@@ -482,12 +479,12 @@ void UploadFilesToCloud::finishCandidate(bool succeeded, const QString &reason, 
         }
     }
     TransferSupport::finishItem(
-        this, displayName(*m_songBeingUploaded), succeeded, reason, deferred,
+        m_state, this, displayName(*m_songBeingUploaded), succeeded, reason, deferred,
         [this, run = m_runId] { return run == m_runId; }, [this] { uploadNextSong(); });
 }
 
 void UploadFilesToCloud::showTrackOnProgressPage(const Audio &track) {
-    ProgressPage &page = Sonarbox::instance().progressPage();
+    ProgressPage &page = m_state.progressPage();
     const ProgressPage::State shown = page.state();
     page.setProgress(shown.progress, shown.percentage, track.artist.value_or(QString()),
                      track.songName.value_or(QString()));
@@ -495,7 +492,7 @@ void UploadFilesToCloud::showTrackOnProgressPage(const Audio &track) {
 
 void UploadFilesToCloud::stopOffline() {
     forgetRun();
-    TransferSupport::stopSyncOffline();
+    TransferSupport::stopSyncOffline(m_state);
 }
 
 void UploadFilesToCloud::endRun() {

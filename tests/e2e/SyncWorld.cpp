@@ -2,8 +2,8 @@
 
 #include "TestEnvironment.h"
 #include "TestSongs.h"
-#include "accounts/LoginPortal.h"
-#include "sync/Sonarbox.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ServiceTestSupport.h"
-#include "accounts/LoginCallback.h"
+#include "engine/LoginCallback.h"
 
 #include <QObject>
 #include <QThread>

@@ -1,11 +1,11 @@
 #include "AccountsFixture.h"
 
 #include "TestEnvironment.h"
-#include "accounts/LoginPortal.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "service/CommonRequest.h"
-#include "store/GenericDAO.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
+#include "store/GenericDAO.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -94,6 +94,7 @@ TEST_F(LoginPortalTest, NewSignInForgetsThePreviousAccount) {
     EXPECT_EQ(sonarbox.loggedUser(), user);
     EXPECT_TRUE(sonarbox.flow_newUser);
     EXPECT_FALSE(sonarbox.flow_stopProcesses);
+    EXPECT_FALSE(sonarbox.syncInProgress) << "a new account picks its library before a sync";
     EXPECT_EQ(sonarbox.jSessionID(), QStringLiteral("JSESSIONID=s1"));
     EXPECT_EQ(GenericDAO::instance().getSize(QStringLiteral("Audio")), 0);
     const UserPtr stored = GenericDAO::instance().uniqueResult<User>();

@@ -3,14 +3,14 @@
 #include "FolderCell.h"
 #include "FolderDialogs.h"
 #include "ScreenKeys.h"
+#include "engine/Sonarbox.h"
 #include "settings/FolderUrls.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
-#include "settings/Utility.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
+#include "settings/Utility.h"
 
 #include <QButtonGroup>
 #include <QPointer>

@@ -3,6 +3,7 @@
 #include "FolderDialogs.h"
 #include "ScreenKeys.h"
 #include "SummaryCellView.h"
+#include "engine/Sonarbox.h"
 #include "settings/FolderUrls.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
@@ -11,7 +12,6 @@
 #include "settings/NotificationCenter.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QApplication>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CustomView.h"
-#include "sync/DryRun.h"
+#include "engine/DryRun.h"
 #include "sync/StageQueue.h"
 #include "ui_MediaScanSummary.h"
 

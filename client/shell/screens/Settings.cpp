@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "ScreenKeys.h"
+#include "engine/Sonarbox.h"
 #include "library/FolderDialogs.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
@@ -9,7 +10,6 @@
 #include "settings/NotificationCenter.h"
 #include "settings/PreferenceKeys.h"
 #include "sync/ScanForLocalMedia.h"
-#include "sync/Sonarbox.h"
 #include "sync/TransferLimits.h"
 
 #include <QDir>
@@ -41,7 +41,7 @@ QString libraryName(int choice) {
 // folder, the Music folder, or the chosen ones.
 QStringList collectionFolders(int choice) {
     QStringList paths = choice == 1 ? QStringList{DeploymentConfig::current().mpdMusicFolderPath()}
-                                    : ScanForLocalMedia::foldersToWalk();
+                                    : ScanForLocalMedia::foldersToWalk(Sonarbox::instance());
     paths.removeAll(QString());
     for (QString &path : paths)
         path = QDir::toNativeSeparators(QDir::cleanPath(path));

@@ -3,7 +3,9 @@
 #include "FacebookBrowser.h"
 #include "Fonts.h"
 #include "ScreenKeys.h"
-#include "accounts/LoginPortal.h"
+#include "accounts/FacebookService.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
@@ -11,7 +13,6 @@
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
 
 #include <QDesktopServices>
 #include <QMetaObject>
@@ -119,7 +120,7 @@ bool LoginRegister::validatedFields() {
         sonarbox.setSyncMessage(text("AuthenticationError"));
         return false;
     }
-    if (!sonarbox.facebookAccessToken().isEmpty())
+    if (!FacebookService::instance().accessToken().isEmpty())
         return true;
     sonarbox.setSyncStatus(QStringLiteral("FAILED_FACEBOOK_AUTHENTICATION"));
     return false;
@@ -162,9 +163,9 @@ void LoginRegister::login() {
         user->facebookToken.reset();
     } else {
         qCInfo(lcShell).noquote() << QStringLiteral("Facebook Token: %1")
-                                         .arg(
-                                             SecretMasking::masked(sonarbox.facebookAccessToken()));
-        user->facebookToken = sonarbox.facebookAccessToken();
+                                         .arg(SecretMasking::masked(
+                                             FacebookService::instance().accessToken()));
+        user->facebookToken = FacebookService::instance().accessToken();
     }
     ui.loginErrorMessage->setVisible(false);
     ui.registerErrorMessage->setVisible(false);

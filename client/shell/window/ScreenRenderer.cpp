@@ -4,6 +4,8 @@
 #include "MainMenu.h"
 #include "TrayIcons.h"
 #include "accounts/PhFacebook.h"
+#include "engine/Sonarbox.h"
+#include "engine/SyncEngine.h"
 #include "library/MediaLibraryPicker.h"
 #include "library/MediaScanSummary.h"
 #include "screens/LastSyncSummary.h"
@@ -22,8 +24,6 @@
 #include "signin/LoginRegister.h"
 #include "signin/SignUp.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
-#include "sync/SyncEngine.h"
 #include "sync/SyncProgress.h"
 
 #include <QApplication>

@@ -1,14 +1,14 @@
 // The watcher's syncs through the coordinator, with stages that record them:
 // when they start, when they don't, and which folders and library it follows.
-#include "sync/ChangeWatcher.h"
+#include "engine/ChangeWatcher.h"
 #include "CoordinatorFixture.h"
 #include "LogCapture.h"
 #include "MpdProcess.h"
 #include "TestSongs.h"
+#include "engine/SyncEngine.h"
 #include "sync/FolderWatcher.h"
 #include "sync/MpdLibrary.h"
 #include "sync/ScanForLocalMedia.h"
-#include "sync/SyncEngine.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -55,7 +55,7 @@ protected:
         QObject::connect(watcher.get(), &ChangeWatcher::syncRequested, watcher.get(),
                          [this] { ++requested; });
         watcher->start();
-        const QStringList roots = ScanForLocalMedia::foldersToWalk();
+        const QStringList roots = ScanForLocalMedia::foldersToWalk(Sonarbox::instance());
         if (!roots.isEmpty()) {
             ASSERT_TRUE(TestEnvironment::waitUntil(
                 [&] { return watcher->folderWatcher().watchedFolders() >= roots.size(); }));

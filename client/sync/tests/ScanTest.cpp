@@ -1,6 +1,7 @@
 #include "CoordinatorFixture.h"
 #include "ScanTestSupport.h"
 #include "TestSongs.h"
+#include "engine/Sonarbox.h"
 #include "sync/ScanForLocalMedia.h"
 
 #include <QElapsedTimer>
@@ -58,7 +59,7 @@ protected:
     }
     QMap<QString, QString> counts() { return sonarbox().userMediaFoldersToScanWithSongAmounts(); }
 
-    ScanForLocalMedia scanner{nullptr};
+    ScanForLocalMedia scanner{Sonarbox::instance(), nullptr};
 };
 
 // A sync names every file it left; only those that changed too recently ask
@@ -314,7 +315,7 @@ TEST_F(ScanTest, TheMusicPlayersLibrarySkipsKnownDuplicatesToo) {
     };
     auto library = std::make_shared<Listing>();
     library->paths = {path("lib/one.mp3"), path("lib/copy of one.mp3")};
-    ScanForLocalMedia fromLibrary(library);
+    ScanForLocalMedia fromLibrary(Sonarbox::instance(), library);
     sonarbox().setUserPickedMediaLibrary(1);
     auto twin = std::make_shared<Audio>();
     twin->fileURL = path("lib/copy of one.mp3");

@@ -2,11 +2,11 @@
 
 #include "ServiceTestSupport.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
 #include "sync/DesktopNotifier.h"
-#include "sync/Sonarbox.h"
 
 #include <QDir>
 #include <QFile>

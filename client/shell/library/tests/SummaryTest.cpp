@@ -1,5 +1,6 @@
 #include "LibraryFixture.h"
 #include "TestSongs.h"
+#include "engine/Sonarbox.h"
 #include "library/MediaScanSummary.h"
 #include "library/SummaryCellView.h"
 #include "store/GenericDAO.h"
@@ -257,7 +258,7 @@ protected:
         };
         sonarbox().setStages(stages);
     }
-    ScanForLocalMedia scanner{nullptr};
+    ScanForLocalMedia scanner{Sonarbox::instance(), nullptr};
 };
 
 TEST_F(SummaryScanTest, ShowsEachChosenFolderWithItsCountAfterTheScan) {

@@ -3,6 +3,7 @@
 #include "CustomProgressBar.h"
 #include "ShellFixture.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "library/FolderDialogs.h"
 #include "screens/LaunchSBX.h"
 #include "screens/ProcessPage.h"
@@ -12,7 +13,6 @@
 #include "settings/NSDefaultsUtility.h"
 #include "settings/NotificationCenter.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 #include "sync/TransferLimits.h"
 
 #include <QApplication>

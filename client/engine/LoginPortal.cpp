@@ -1,13 +1,12 @@
 #include "LoginPortal.h"
 
 #include "LoginCallback.h"
-#include "Synchronize.h"
+#include "Sonarbox.h"
 #include "service/SecretMasking.h"
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
-#include "store/GenericDAO.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
+#include "store/GenericDAO.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -53,7 +52,7 @@ bool isSameAccount(const User &stored, const User &signedIn) {
 
 bool signIn(const UserPtr &user, const Screen &screen) {
     Sonarbox &sonarbox = Sonarbox::instance();
-    if (!Synchronize::login(user)) {
+    if (!sonarbox.signIn(user).signedIn()) {
         qCWarning(lcAccounts).noquote()
             << QStringLiteral("\nFailed User Validation!\nMessage: %1").arg(sonarbox.syncMessage());
         onMainThread([screen] {
