@@ -54,14 +54,7 @@ protected:
     }
 
     // Login replies carry this status and a session cookie.
-    void replyWith(const QByteArray &status) {
-        server->setHandler(withTokens([status](const Request &) {
-            Reply reply =
-                Reply::json(R"({"responseStatus":")" + status + R"(","firstName":"Ada"})");
-            reply.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("JSESSIONID=s1")));
-            return reply;
-        }));
-    }
+    void replyWith(const QByteArray &status) { answerSignIns(status, "JSESSIONID=s1"); }
 
     UserPtr newUser() {
         auto user = std::make_shared<User>();

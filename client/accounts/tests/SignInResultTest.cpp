@@ -9,9 +9,6 @@
 
 #include <QSignalSpy>
 
-using scripted::Reply;
-using scripted::Request;
-
 namespace {
 
 const QString kLimitText = QStringLiteral("Your account has reached its limit of desktop "
@@ -29,23 +26,7 @@ protected:
         sonarbox.setSyncStatus(QStringLiteral("before"));
         sonarbox.setSyncMessage(QStringLiteral("before"));
     }
-    // Every sign-in is answered with `status`, and a new session cookie.
-    void answer(const QByteArray &status) {
-        server->setHandler(withTokens([status](const Request &) {
-            Reply reply =
-                Reply::json(R"({"responseStatus":")" + status + R"(","firstName":"Ada"})");
-            reply.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("JSESSIONID=new")));
-            return reply;
-        }));
-    }
-    static UserPtr ada() {
-        auto user = std::make_shared<User>();
-        user->id = QStringLiteral("1");
-        user->username = QStringLiteral("ada@example.com");
-        user->password = QStringLiteral("secret");
-        user->deviceId = QStringLiteral("DEVICE-7");
-        return user;
-    }
+    void answer(const QByteArray &status) { answerSignIns(status, "JSESSIONID=new"); }
     static RunContext sentWith() {
         return {nullptr, QStringLiteral("JSESSIONID=old"), QStringLiteral("DEVICE-7")};
     }
@@ -65,7 +46,7 @@ protected:
 
 TEST_F(SignInResultTest, TheExchangeAnswersTheSessionStatusAndMessageAndKeepsNothing) {
     answer("SUCCESS");
-    const UserPtr user = ada();
+    const UserPtr user = emailUser();
     SignInResult result = Synchronize::login(user, sentWith());
     EXPECT_EQ(result.outcome, SignInResult::Outcome::SignedIn);
     EXPECT_EQ(result.user, user);
@@ -104,7 +85,7 @@ TEST_F(SignInResultTest, TheCoordinatorKeepsTheResultAndStartsNoSync) {
     sonarbox.flow_stopProcesses = true;
 
     answer("SUCCESS");
-    ASSERT_EQ(sonarbox.signInAgain(ada()), SignInResult::Outcome::SignedIn);
+    ASSERT_EQ(sonarbox.signInAgain(emailUser()), SignInResult::Outcome::SignedIn);
     EXPECT_EQ(sonarbox.jSessionID(), QStringLiteral("JSESSIONID=new"));
     EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("SUCCESS"));
     EXPECT_TRUE(sonarbox.syncMessage().isEmpty());
@@ -112,13 +93,13 @@ TEST_F(SignInResultTest, TheCoordinatorKeepsTheResultAndStartsNoSync) {
     EXPECT_FALSE(sonarbox.flow_errorAtLogin);
 
     answer("INVALID_DEVICE_ID");
-    ASSERT_EQ(sonarbox.signInAgain(ada()), SignInResult::Outcome::Refused);
+    ASSERT_EQ(sonarbox.signInAgain(emailUser()), SignInResult::Outcome::Refused);
     EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("INVALID_DEVICE_ID"));
     EXPECT_EQ(sonarbox.syncMessage(), kLimitText);
     EXPECT_TRUE(sonarbox.flow_errorAtLogin);
 
     answer("SUCCESS");
-    EXPECT_TRUE(sonarbox.signIn(ada()).signedIn());
+    EXPECT_TRUE(sonarbox.signIn(emailUser()).signedIn());
 
     QCoreApplication::processEvents();
     EXPECT_FALSE(sonarbox.syncInProgress);

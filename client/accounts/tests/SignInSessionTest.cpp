@@ -25,14 +25,6 @@ protected:
             return reply;
         }));
     }
-    static UserPtr emailUser() {
-        auto user = std::make_shared<User>();
-        user->id = QStringLiteral("1");
-        user->username = QStringLiteral("ada@example.com");
-        user->password = QStringLiteral("secret");
-        user->deviceId = QStringLiteral("DEVICE-1");
-        return user;
-    }
     std::optional<QByteArray> lastCookie() const {
         return serviceRequests().last().header("Cookie");
     }

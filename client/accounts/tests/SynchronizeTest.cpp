@@ -10,14 +10,6 @@ namespace {
 
 class SynchronizeTest : public AccountsFixture {
 protected:
-    UserPtr emailUser() {
-        auto user = std::make_shared<User>();
-        user->id = QStringLiteral("1");
-        user->username = QStringLiteral("ada@example.com");
-        user->password = QStringLiteral("secret");
-        user->deviceId = QStringLiteral("DEVICE-1");
-        return user;
-    }
     void replyWithStatus(const QByteArray &status) {
         server->setHandler(withTokens([status](const Request &) {
             return Reply::json(status.isNull() ? R"({"firstName":"Ada"})"
