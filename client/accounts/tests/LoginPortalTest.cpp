@@ -8,6 +8,7 @@
 #include "store/GenericDAO.h"
 
 #include <QCoreApplication>
+#include <QSignalSpy>
 #include <QTimer>
 
 using scripted::Reply;
@@ -81,13 +82,14 @@ TEST_F(LoginPortalTest, NewSignInForgetsThePreviousAccount) {
     Sonarbox &sonarbox = Sonarbox::instance();
     // A stop request left over from the previous account must not stop the new one's sync.
     sonarbox.flow_stopProcesses = true;
+    QSignalSpy syncChanges(&sonarbox, &Sonarbox::syncStateChanged);
     const UserPtr user = newUser();
     ASSERT_TRUE(finish(LoginPortal::loginNewUser(user, &screen)));
+    EXPECT_EQ(syncChanges.count(), 0) << "a new account picks its library before a sync";
 
     EXPECT_EQ(sonarbox.loggedUser(), user);
     EXPECT_TRUE(sonarbox.flow_newUser);
     EXPECT_FALSE(sonarbox.flow_stopProcesses);
-    EXPECT_FALSE(sonarbox.syncInProgress) << "a new account picks its library before a sync";
     EXPECT_EQ(sonarbox.jSessionID(), QStringLiteral("JSESSIONID=s1"));
     EXPECT_EQ(GenericDAO::instance().getSize(QStringLiteral("Audio")), 0);
     const UserPtr stored = GenericDAO::instance().uniqueResult<User>();
