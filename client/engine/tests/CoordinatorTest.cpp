@@ -41,7 +41,8 @@ TEST_F(Coordinator, TheDesktopProgramRegistersItselfOnceAtItsFirstStartThenFollo
     EXPECT_TRUE(sonarbox().isAppInLoginItems());
     EXPECT_TRUE(sonarbox().settings_openAtLogin);
     const QString program = QCoreApplication::applicationFilePath();
-    EXPECT_EQ(LoginItems::entryPath(), LoginItems::autostartDirectory() + "/sync_tests.desktop");
+    // The entry is named after the running program: this test program.
+    EXPECT_EQ(LoginItems::entryPath(), LoginItems::autostartDirectory() + "/engine_tests.desktop");
     QFile entry(LoginItems::entryPath());
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     const QByteArray text = entry.readAll();
