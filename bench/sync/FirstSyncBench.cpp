@@ -243,7 +243,7 @@ int main(int argc, char **argv) {
     }
     const double recognitionMs = recognitionAloneMs(library, initData);
 
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(dir + QStringLiteral("/catalogued")),
                                         QUrl::fromLocalFile(dir + QStringLiteral("/own"))});
     sonarbox.setUserDownloadDirectory(home.filePath(QStringLiteral("downloads")));

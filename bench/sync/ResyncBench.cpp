@@ -59,7 +59,7 @@ int main(int argc, char **argv) {
         GenericDAO::instance().addTrackToDB(track, false);
     }
     StoreSetup::instance().managedObjectContext()->save();
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(dir)});
     sonarbox.setUserDownloadDirectory(home.filePath(QStringLiteral("downloads")));
 

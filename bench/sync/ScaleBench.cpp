@@ -191,7 +191,7 @@ int measure(const QString &folder, int count, int runs, int idleSeconds, const Q
         return 1;
     }
     fillStore(library);
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(folder)});
     const QString downloads = QDir(home).filePath(QStringLiteral("downloads"));
     sonarbox.setUserDownloadDirectory(downloads);

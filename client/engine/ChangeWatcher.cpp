@@ -66,7 +66,7 @@ void ChangeWatcher::setStillWrittenAge(std::chrono::milliseconds age) {
 void ChangeWatcher::follow() {
     if (!m_started)
         return;
-    const bool player = m_coordinator.userPickedMediaLibrary() == 1;
+    const bool player = m_coordinator.userPickedMediaLibrary() == LibraryChoice::MusicPlayer;
     const QStringList roots = ScanForLocalMedia::foldersToWalk(m_coordinator);
     if (roots != m_roots) {
         m_roots = roots;

@@ -51,7 +51,8 @@ qint64 fileSize(const Audio &track) {
 // the download folder under its name, with its content.
 bool alreadyDownloaded(const Audio &song, const QString &folder) {
     const QString checksum = song.checksum.value_or(QString());
-    if (checksum.isEmpty() || Sonarbox::instance().userPickedMediaLibrary() == 1)
+    if (checksum.isEmpty() ||
+        Sonarbox::instance().userPickedMediaLibrary() == LibraryChoice::MusicPlayer)
         return false;
     const QString path = QDir(folder).filePath(DownloadSongsFromCloud::fileNameFor(song));
     return QFileInfo(path).isFile() && Utility::getMD5FromFile(path) == checksum;

@@ -62,7 +62,6 @@ void Sonarbox::resetUser() {
     NSDefaultsUtility::saveSongAmountToProcessFromLibrary(0);
     NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("NO"));
     NSDefaultsUtility::resetUserDownloadDirectory();
-    NSDefaultsUtility::saveUserPickedMediaLibrary(1);
     NSDefaultsUtility::resetUserMediaFoldersToScan();
     GenericDAO::instance().resetAllTracksInDB();
     GenericDAO::instance().deleteAll(QStringLiteral("User"));

@@ -173,7 +173,7 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
             m_state.stopSyncBecause(whyNot);
         return;
     }
-    if (m_state.userPickedMediaLibrary() == 1)
+    if (m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer)
         handOffOwedSongs(*run);
     const QList<AudioPtr> cloud = m_state.cloudLibraryTracks();
     if (cloud.isEmpty()) {
@@ -274,7 +274,8 @@ bool DownloadSongsFromCloud::adoptDownloaded(const AudioPtr &song, const SyncRun
     // holds the song under its name: that file is the song, not a reason to
     // fetch a second copy beside it.
     const QString checksum = song->checksum.value_or(QString());
-    if (checksum.isEmpty() || run.isStopped() || m_state.userPickedMediaLibrary() == 1)
+    if (checksum.isEmpty() || run.isStopped() ||
+        m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer)
         return false;
     const QString path = QDir(destinationFolder()).filePath(fileNameFor(*song));
     if (!QFileInfo(path).isFile() || Utility::getMD5FromFile(path) != checksum)
@@ -610,7 +611,7 @@ void DownloadSongsFromCloud::onFinished(QNetworkReply *reply) {
         << QStringLiteral("Download: %1 | Final file destination: %2").arg(name, *path);
     song->fileURL = *path;
     qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | Song downloaded").arg(name);
-    if (m_state.userPickedMediaLibrary() == 1) {
+    if (m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer) {
         // Recorded before the hand-off, as owed to the library: a hand-off
         // that fails, or a program killed during it, leaves a song that the
         // next sync hands over, not one downloaded again or lost.

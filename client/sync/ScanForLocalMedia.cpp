@@ -91,11 +91,11 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
     m_state.syncProgress().beginStage(SyncProgress::Stage::Scanning, 0);
     m_state.notifyMothership(run->context(), QStringLiteral("SCANNING"), 0);
 
-    const int choice = m_state.userPickedMediaLibrary();
+    const LibraryChoice choice = m_state.userPickedMediaLibrary();
     QList<StoredFile> gone;
-    if (choice == 1) {
+    if (choice == LibraryChoice::MusicPlayer) {
         scanItunesLibrary();
-    } else if (choice == 2) {
+    } else if (choice == LibraryChoice::MusicFolder) {
         const QString music = musicFolder(m_state.userDirectory());
         m_state.syncProgress().setCurrentItem(music);
         const FolderScan::Result scan = scanFileSystem(music);
@@ -263,15 +263,15 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
 
 QStringList ScanForLocalMedia::foldersToWalk(const SyncState &state) {
     switch (state.userPickedMediaLibrary()) {
-    case 1:
+    case LibraryChoice::MusicPlayer:
         return {};
-    case 2:
+    case LibraryChoice::MusicFolder:
         return {musicFolder(state.userDirectory())};
-    default: {
-        QStringList paths;
-        for (const QUrl &folder : state.userMediaFoldersToScan())
-            paths << pathOf(folder);
-        return paths;
+    case LibraryChoice::ChosenFolders:
+        break;
     }
-    }
+    QStringList paths;
+    for (const QUrl &folder : state.userMediaFoldersToScan())
+        paths << pathOf(folder);
+    return paths;
 }

@@ -32,7 +32,6 @@ void SyncState::loadState() {
     m_userMediaFoldersToScan.set(
         NSDefaultsUtility::getSaveUserMediaFoldersToScan().value_or(QList<QUrl>()));
     m_folderSongAmounts.set({});
-    m_userPickedMediaLibrary = NSDefaultsUtility::getUserPickedMediaLibrary();
     m_syncMilliSeconds = 0;
     flow_stopProcesses = false;
     settings_showNotifications = NSDefaultsUtility::boolean(PreferenceKeys::SettingsNotifications);
@@ -56,9 +55,18 @@ void SyncState::forgetAccountData() {
     m_localLibrary.set({});
     m_cloudLibraryTracks.set({});
     m_duplicates.set({});
-    m_userPickedMediaLibrary = 1;
+    setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     m_userMediaFoldersToScan.set({});
     m_folderSongAmounts.set({});
+}
+
+LibraryChoice SyncState::userPickedMediaLibrary() const {
+    return libraryChoiceFrom(NSDefaultsUtility::getUserPickedMediaLibrary());
+}
+
+void SyncState::setUserPickedMediaLibrary(LibraryChoice choice) {
+    NSDefaultsUtility::saveUserPickedMediaLibrary(int(choice));
+    emit libraryChoiceChanged();
 }
 
 void SyncState::setStatusMenu(StatusMenu *menu) {

@@ -6,6 +6,7 @@
 #include "StatusMenu.h"
 #include "SyncProgress.h"
 #include "SyncRun.h"
+#include "settings/LibraryChoice.h"
 #include "settings/NetworkState.h"
 #include "settings/Utility.h"
 #include "store/Audio.h"
@@ -99,11 +100,10 @@ public:
     QString userDirectory() const { return m_userDirectory.get(); }
     QString userDownloadDirectory() const { return m_userDownloadDirectory.get(); }
     void setUserDownloadDirectory(const QString &v) { m_userDownloadDirectory.set(v); }
-    int userPickedMediaLibrary() const { return m_userPickedMediaLibrary.load(); }
-    void setUserPickedMediaLibrary(int v) {
-        m_userPickedMediaLibrary = v;
-        emit libraryChoiceChanged();
-    }
+    // The library choice lives in the preferences alone: every reader sees
+    // the one stored value, and setting it announces the change.
+    LibraryChoice userPickedMediaLibrary() const;
+    void setUserPickedMediaLibrary(LibraryChoice choice);
     bool didUserPickLibrary() const { return m_didUserPickLibrary.load(); }
     void setDidUserPickLibrary(bool v) { m_didUserPickLibrary = v; }
     QList<QUrl> userMediaFoldersToScan() const { return m_userMediaFoldersToScan.get(); }
@@ -177,7 +177,7 @@ protected:
     void loadState();
     // Forgets the signed-in session's texts and the chain (tests' fresh start).
     void clearSession();
-    // Forgets the account's lists and choices (a log-out).
+    // Forgets the account's lists, folders and library choice (a log-out).
     void forgetAccountData();
     // Tells the menu the pause state (the coordinator knows it).
     virtual void showPause() {}
@@ -188,7 +188,6 @@ protected:
     ProgressPage m_progress;
     SyncProgress m_syncProgress;
     std::unique_ptr<StageQueue> m_queue;
-    std::atomic<int> m_userPickedMediaLibrary{1};
     std::atomic<qint64> m_syncMilliSeconds{0};
 
 private:

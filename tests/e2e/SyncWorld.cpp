@@ -130,7 +130,7 @@ bool signInAndChoose(const QString &music, const QString &downloads) {
     if (!TestEnvironment::waitUntil([&] { return signedIn.isFinished(); }, 30000) ||
         !signedIn.result())
         return false;
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(music)});
     sonarbox.setUserDownloadDirectory(downloads);
     return true;

@@ -39,7 +39,7 @@ protected:
         auto user = std::make_shared<User>();
         user->username = QStringLiteral("ada@example.com");
         sonarbox().setLoggedUser(user);
-        sonarbox().setUserPickedMediaLibrary(3);
+        sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     }
     void TearDown() override {
         watcher.reset();
@@ -160,7 +160,7 @@ TEST_F(ChangeWatcherTest, TheWatcherFollowsAChangeOfTheChosenFolders) {
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return scans() == 1; }));
 
     // The music player's library has no folders to watch.
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     ASSERT_TRUE(
         TestEnvironment::waitUntil([&] { return watcher->folderWatcher().watchedFolders() == 0; }));
     write(folder("new/b.mp3"));
@@ -177,7 +177,7 @@ TEST_F(ChangeWatcherTest, AChangeOfMpdsDatabaseStartsASync) {
     settings.port = mpd.port();
     settings.musicFolder = mpd.musicFolder();
     settings.timeoutMs = 5000;
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     LogCapture log;
     startWatching({std::make_shared<MpdLibrary>(settings), nullptr});
     ASSERT_TRUE(TestEnvironment::waitUntil(

@@ -222,7 +222,7 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
 
     renderer.render<MediaLibraryPicker>(QStringLiteral("library-picker"));
     if (musicFolders.size() >= 2) {
-        sonarbox.setUserPickedMediaLibrary(3);
+        sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         QList<QUrl> folders;
         for (const QString &folder : musicFolders)
             folders << FolderUrls::fromPath(QDir(folder).absolutePath());
@@ -282,12 +282,12 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
 
     sonarbox.setLoggedUser(sampleUser());
     sonarbox.setDidUserPickLibrary(true);
-    sonarbox.setUserPickedMediaLibrary(2);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
     renderer.render<Settings>(QStringLiteral("settings"),
                               [](Settings &s) { settle([&s] { return s.countsShown(); }, 10000); });
     // Chosen folders, named by their paths.
     if (musicFolders.size() >= 2) {
-        sonarbox.setUserPickedMediaLibrary(3);
+        sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         renderer.render<Settings>(QStringLiteral("settings-folders"), [](Settings &s) {
             settle([&s] { return s.countsShown(); }, 10000);
         });

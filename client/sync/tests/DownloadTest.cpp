@@ -300,7 +300,7 @@ TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSy
 }
 
 TEST_F(DownloadTest, TheMusicLibraryTakesTheSongOffTheMainThread) {
-    Sonarbox::instance().setUserPickedMediaLibrary(1);
+    Sonarbox::instance().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto library = std::make_shared<FakeLibrary>(dir.filePath("library"));
     iTunesModifier handOff(library);
     DownloadSongsFromCloud viaLibrary(Sonarbox::instance(), &handOff);
@@ -328,7 +328,7 @@ TEST_F(DownloadTest, AFailedHandOffKeepsTheSongAndTheNextSyncHandsItOver) {
     const QByteArray tmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
     QDir().mkpath(dir.filePath("tmp"));
-    Sonarbox::instance().setUserPickedMediaLibrary(1);
+    Sonarbox::instance().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto library = std::make_shared<FakeLibrary>(dir.filePath("library"));
     library->away = true;
     iTunesModifier handOff(library);
@@ -371,7 +371,7 @@ TEST_F(DownloadTest, WithMpdStoppedTheSongWaitsInTheDownloadFolderUntilMpdIsBack
     const QByteArray tmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
     QDir().mkpath(dir.filePath("tmp"));
-    Sonarbox::instance().setUserPickedMediaLibrary(1);
+    Sonarbox::instance().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto library = std::make_shared<MpdLibrary>(
         MpdLibrary::Settings{mpd.host(), mpd.port(), mpd.musicFolder() + '/', 3000});
     iTunesModifier handOff(library);
@@ -530,7 +530,7 @@ TEST_F(DownloadTest, AStopDuringTheHandOffToMpdStillRecordsTheSong) {
                                             dir.filePath("elsewhere/cloud.mp3")));
     Sonarbox &sonarbox = Sonarbox::instance();
     ASSERT_TRUE(Sonarbox::instance().signIn(sonarbox.loggedUser()).signedIn());
-    sonarbox.setUserPickedMediaLibrary(1);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto library = std::make_shared<HeldLibrary>(std::make_shared<MpdLibrary>(
         MpdLibrary::Settings{mpd.host(), mpd.port(), mpd.musicFolder() + '/', 5000}));
     iTunesModifier handOff(library);

@@ -106,7 +106,7 @@ TEST_F(MusicLibraryTest, LibraryModeTakesMpdsSongsWithTheirTags) {
     auto duplicate = std::make_shared<Audio>();
     duplicate->fileURL = music("Ada/Storms/01 First.mp3");
     sonarbox().addDuplicateLibraryTrack(duplicate);
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     LogCapture log;
     int completions = 0;
     ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia([&] { ++completions; });
@@ -135,7 +135,7 @@ TEST_F(MusicLibraryTest, LibraryModeTakesMpdsSongsWithTheirTags) {
 }
 
 TEST_F(MusicLibraryTest, SongsCopiedInJustNowWaitWhenTheScanIsToldToLeaveThem) {
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     ScanForLocalMedia scanner(Sonarbox::instance(), library);
     // The songs were copied into MPD's folder as the test began.
     scanner.setLeaveFilesWrittenWithin(std::chrono::minutes(1));
@@ -225,7 +225,7 @@ TEST_F(MusicLibraryTest, MpdAwayGivesNothingQuicklyAndTheScanGoesOn) {
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(sonarboxFolder(), QStringList());
 
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     LogCapture log;
     int completions = 0;
     ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia([&] { ++completions; });

@@ -96,7 +96,7 @@ protected:
         ASSERT_TRUE(Sonarbox::instance().signIn(ada()).signedIn());
         s.setLoggedUser(ada());
         // Folders of its own, none of them: the sync's scan finds nothing.
-        s.setUserPickedMediaLibrary(3);
+        s.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         s.setUserMediaFoldersToScan({});
         s.setDidUserPickLibrary(true);
         s.setResumeAfterNetworkLoss(false, 100);

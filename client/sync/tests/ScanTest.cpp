@@ -42,7 +42,7 @@ protected:
         QList<QUrl> urls;
         for (const QString &f : folders)
             urls << QUrl::fromLocalFile(path(f));
-        sonarbox().setUserPickedMediaLibrary(3);
+        sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         sonarbox().setUserMediaFoldersToScan(urls);
     }
     void scan() {
@@ -199,7 +199,7 @@ TEST_F(ScanTest, MusicFolderModeWalksTheHomeMusicFolderAndLeavesTheCounts) {
     qputenv("HOME", home);
     copy("t.mp3", "Music/Album/song.mp3");
     copy("t.m4a", "elsewhere/other.m4a");
-    sonarbox().setUserPickedMediaLibrary(2);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
     sonarbox().setUserMediaFoldersToScanWithSongAmounts({{"/earlier/folder", "12"}});
 
     scan();
@@ -316,7 +316,7 @@ TEST_F(ScanTest, TheMusicPlayersLibrarySkipsKnownDuplicatesToo) {
     auto library = std::make_shared<Listing>();
     library->paths = {path("lib/one.mp3"), path("lib/copy of one.mp3")};
     ScanForLocalMedia fromLibrary(Sonarbox::instance(), library);
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto twin = std::make_shared<Audio>();
     twin->fileURL = path("lib/copy of one.mp3");
     sonarbox().addDuplicateLibraryTrack(twin);

@@ -26,7 +26,7 @@ protected:
         Sonarbox &s = Sonarbox::instance();
         s.settings_showNotifications = true;
         s.setUserDownloadDirectory(dir.filePath(QStringLiteral("downloads")));
-        s.setUserPickedMediaLibrary(2);
+        s.setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
         s.syncProgress().beginSync();
         DesktopNotifier::setFallback(
             [this](const QString &title, const QString &) { notifications << title; });

@@ -27,7 +27,7 @@ class WatchedScanTest : public CoordinatorTest {
 protected:
     void SetUp() override {
         CoordinatorTest::SetUp();
-        sonarbox().setUserPickedMediaLibrary(3);
+        sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         sonarbox().setUserMediaFoldersToScan({QUrl::fromLocalFile(root())});
         scanner.setSettleAfter({});
         QObject::connect(&watcher, &FolderWatcher::watching, &context,
