@@ -8,9 +8,8 @@
 #include "service/LibraryListing.h"
 #include "service/RequestGate.h"
 #include "service/SecretMasking.h"
-#include "settings/DeploymentConfig.h"
+#include "service/TransferRequests.h"
 #include "settings/Logging.h"
-#include "settings/ServiceTls.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
@@ -435,14 +434,8 @@ void DownloadSongsFromCloud::connect(const AudioPtr &song) {
         return;
     }
 
-    const QString session =
-        Utility::getValidJSessionID(m_run->context().session.value_or(QString()))
-            .value_or(QString());
-    const QByteArray url = DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
-                           "/Vexmusic/rest/downloadController/redirectToCdnDownload/" +
-                           QUrl::toPercentEncoding(song->userMediaID.value_or(QString())) +
-                           "/?jsessionId=" + QUrl::toPercentEncoding(session);
-    m_gateway = QUrl::fromEncoded(url);
+    m_gateway =
+        TransferRequests::downloadAddress(m_run->context(), song->userMediaID.value_or(QString()));
     m_redirects = 0;
     request(m_gateway, true);
 
@@ -454,27 +447,19 @@ void DownloadSongsFromCloud::connect(const AudioPtr &song) {
 }
 
 void DownloadSongsFromCloud::request(const QUrl &url, bool withCredentials) {
-    QNetworkRequest request(url);
-    ServiceTls::apply(request);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(kTimeoutMs);
+    TransferRequests::Credentials sent = TransferRequests::Credentials::None;
+    const QNetworkRequest request =
+        TransferRequests::download(url, m_run->context(), withCredentials, kTimeoutMs, &sent);
     const QString name = nameOf(*m_mediaToDownload);
-    if (withCredentials) {
-        const UserPtr user = m_run->context().account;
-        const QString username = user ? user->username.value_or(QString()) : QString();
-        const QString password = user ? user->password.value_or(QString()) : QString();
-        if (!username.isEmpty() && !password.isEmpty()) {
-            request.setRawHeader("USERNAME", username.toUtf8());
-            request.setRawHeader("PASSWORD", password.toUtf8());
-            qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | USERNAME: %2 | PASSWORD: %3")
-                                            .arg(name, username, SecretMasking::masked(password));
-        } else {
-            const QString token = user ? user->facebookToken.value_or(QString()) : QString();
-            request.setRawHeader("FACEBOOK_TOKEN", token.toUtf8());
-            qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | FACEBOOK_TOKEN: %2")
-                                            .arg(name, SecretMasking::masked(token));
-        }
+    if (sent == TransferRequests::Credentials::Password) {
+        qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | USERNAME: %2 | PASSWORD: %3")
+                                        .arg(name, QString::fromUtf8(request.rawHeader("USERNAME")),
+                                             SecretMasking::masked(
+                                                 QString::fromUtf8(request.rawHeader("PASSWORD"))));
+    } else if (sent == TransferRequests::Credentials::FacebookToken) {
+        qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | FACEBOOK_TOKEN: %2")
+                                        .arg(name, SecretMasking::masked(QString::fromUtf8(
+                                                       request.rawHeader("FACEBOOK_TOKEN"))));
     }
     QNetworkReply *reply = m_network->get(request);
     m_pace->bound(reply);

@@ -5,20 +5,15 @@
 #include "SyncState.h"
 #include "TransferPace.h"
 #include "TransferSupport.h"
-#include "service/JSONDictionary.h"
 #include "service/RequestGate.h"
 #include "service/SecretMasking.h"
-#include "settings/DeploymentConfig.h"
+#include "service/TransferRequests.h"
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
-#include "settings/ServiceTls.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -40,13 +35,6 @@ bool acceptedStatus(int status) {
     return status == 200 || status == 204;
 }
 
-// Percent escapes for the query: what may not stand in an address, and the
-// characters that would change what the service reads ('#' ends the query,
-// '%' starts an escape, '+' reads as a space); "&", "=", "?" and "/" stay.
-QString escapedForQuery(const QString &text) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(text, "!$&'()*,;=:@/?"));
-}
-
 } // namespace
 
 UploadFilesToCloud::UploadFilesToCloud(SyncState &state, QObject *parent)
@@ -57,16 +45,6 @@ UploadFilesToCloud::UploadFilesToCloud(SyncState &state, QObject *parent)
 
 UploadFilesToCloud::~UploadFilesToCloud() {
     dropReply();
-}
-
-QString UploadFilesToCloud::createFilename(const Audio &track) {
-    const QString name = track.name.value_or(QString());
-    if (name.isEmpty())
-        return QStringLiteral("Unknown-%1").arg(track.checksum.value_or(QString()));
-    if (track.fileExtension && !track.fileExtension->isEmpty() && track.songName &&
-        !track.songName->isEmpty())
-        return escapedForQuery(QStringLiteral("%1.%2").arg(*track.songName, *track.fileExtension));
-    return escapedForQuery(name);
 }
 
 void UploadFilesToCloud::uploadUnSyncedFiles(const std::function<void()> &completion) {
@@ -185,9 +163,7 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         return;
     }
     const QString path = Utility::normalizeFilePath(track->fileURL.value_or(QString()));
-    const QByteArray url =
-        DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
-        "/Vexmusic/controllers/DesktopUploadMedia?fileName=" + createFilename(*track).toLatin1();
+    const QByteArray url = TransferRequests::uploadAddress(*track);
     qCInfo(lcSync).noquote() << QStringLiteral("UploadUrl: %1").arg(QString::fromLatin1(url));
     m_state.syncProgress().setCurrentItem(name);
 
@@ -206,27 +182,13 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         return;
     }
 
-    // The address's bytes go out exactly as built: parsed from its encoded
-    // form, it is neither escaped again nor unescaped.
-    QNetworkRequest request(QUrl::fromEncoded(url));
-    ServiceTls::apply(request);
-    const QByteArray contentType = "multipart/form-data; boundary=" + MultipartUploadBody::Boundary;
-    request.setRawHeader("Content-Type", contentType);
+    // A redirect counts as a refusal: the body cannot be sent twice.
+    const QNetworkRequest request = TransferRequests::upload(
+        url, m_run->context(), MultipartUploadBody::Boundary, body->size(), kTimeoutMs);
     const std::optional<QString> &session = m_run->context().session;
-    if (session)
-        request.setRawHeader("Cookie", session->toUtf8());
-    request.setRawHeader("mobileUpload", "true");
-    request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
-    // Without this Qt reads a sequential body whole into memory before it
-    // sends a byte; with the length known it streams it as the socket drains.
-    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-    request.setTransferTimeout(kTimeoutMs);
-    // The body cannot be sent twice, so a redirect counts as a refusal.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
     qCInfo(lcSync).noquote()
         << QStringLiteral("Upload headers: Content-Type: %1 | Cookie: %2 | mobileUpload: true")
-               .arg(QString::fromLatin1(contentType),
+               .arg(QString::fromLatin1(request.rawHeader("Content-Type")),
                     session ? SecretMasking::masked(*session) : QStringLiteral("(none)"));
 
     QNetworkReply *reply = m_network->post(request, body);
@@ -402,15 +364,8 @@ QString UploadFilesToCloud::refusal(const QNetworkReply &reply, int status) cons
 }
 
 void UploadFilesToCloud::askWhyCutOff(const QString &otherwise) {
-    const QByteArray url =
-        DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
-        "/Vexmusic/controllers/DesktopUploadMedia?fileSize=" + QByteArray::number(m_fileSize);
-    QNetworkRequest request(QUrl::fromEncoded(url));
-    ServiceTls::apply(request);
-    if (const std::optional<QString> &session = m_run->context().session)
-        request.setRawHeader("Cookie", session->toUtf8());
-    request.setTransferTimeout(kCheckTimeoutMs);
-    QNetworkReply *check = m_network->get(request);
+    QNetworkReply *check = m_network->get(
+        TransferRequests::uploadSizeCheck(m_run->context(), m_fileSize, kCheckTimeoutMs));
     m_reply = check;
     connect(check, &QNetworkReply::finished, this, [this, check, otherwise] {
         if (check != m_reply)
@@ -430,20 +385,14 @@ void UploadFilesToCloud::askWhyCutOff(const QString &otherwise) {
 }
 
 bool UploadFilesToCloud::recordUpload(const QByteArray &body) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError) {
-        qCWarning(lcSync).noquote() << QStringLiteral("JSON Error: %1").arg(error.errorString());
+    const TransferRequests::UploadReply reply = TransferRequests::readUploadReply(body);
+    if (!reply.parsed) {
+        qCWarning(lcSync).noquote() << QStringLiteral("JSON Error: %1").arg(reply.parseError);
         return false;
     }
     qCInfo(lcSync).noquote()
         << QStringLiteral("UploadResponse NSDictionary: %1").arg(SecretMasking::bodyForLog(body));
-    const QJsonArray content =
-        document.object().value(QStringLiteral("purchasedContent")).toArray();
-    const std::optional<QString> mediaID =
-        content.isEmpty()
-            ? std::nullopt
-            : JSONValues::identifier(content.first().toObject(), QStringLiteral("id"));
+    const std::optional<QString> &mediaID = reply.mediaID;
     if (!mediaID) {
         qCWarning(lcSync) << "JSON Error: the reply holds no media ID";
         return false;

@@ -47,10 +47,6 @@ public:
     void uploadNextSong();
     void upload(const AudioPtr &track);
 
-    // The file name the service is told in the upload address, already
-    // percent-escaped for the query.
-    static QString createFilename(const Audio &track);
-
 private:
     void beginRun(const SyncRunPtr &run, QList<AudioPtr> candidates,
                   std::function<void()> completion);
