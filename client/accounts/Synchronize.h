@@ -10,8 +10,9 @@
 class Synchronize {
 public:
     // Sends the login for `user` with the session cookie and device ID of
-    // `context` (its account is `user`, whatever `context` says). SignedIn when the service accepted it; Refused with the
-    // localised reason (or none, when the screen's fallback text applies);
-    // NoAnswer when no reply of the service's came.
+    // `context` (its account is `user`, whatever `context` says). SignedIn
+    // when the service accepted it; Refused with the localised reason (or
+    // none, when the screen's fallback text applies); NoAnswer when no reply
+    // of the service's came.
     static SignInResult login(const UserPtr &user, const RunContext &context);
 };

@@ -26,15 +26,6 @@ void onMainThread(const std::function<void()> &work) {
     QMetaObject::invokeMethod(app, work, Qt::BlockingQueuedConnection);
 }
 
-// The account for the log: never its password or token.
-QString describe(const User &user) {
-    return QStringLiteral("id: %1, username: %2, deviceId: %3, password: %4, facebookToken: %5")
-        .arg(user.id.value_or(QString()), user.username.value_or(QString()),
-             user.deviceId.value_or(QString()),
-             SecretMasking::masked(user.password.value_or(QString())),
-             SecretMasking::masked(user.facebookToken.value_or(QString())));
-}
-
 // The screen, while it is still open.
 struct Screen {
     LoginCallback *callback = nullptr;
@@ -104,7 +95,7 @@ bool signIn(const UserPtr &user, const Screen &screen) {
     qCInfo(lcAccounts).noquote() << (sonarbox.fbLogin
                                          ? QStringLiteral("\n+ New FB User Added to DB: \n%1")
                                          : QStringLiteral("\n+ New User Added to DB: \n%1"))
-                                        .arg(describe(*user));
+                                        .arg(SecretMasking::describe(*user));
     onMainThread([screen] {
         QObject *indicator = nullptr;
         if (LoginCallback *callback = screen.alive()) {

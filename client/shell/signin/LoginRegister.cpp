@@ -28,15 +28,6 @@ QFont face(const char *name, int size) {
     return customFont(QString::fromLatin1(name), size);
 }
 
-// The account for the log: never its password or token.
-QString describe(const User &user) {
-    return QStringLiteral("id: %1, username: %2, deviceId: %3, password: %4, facebookToken: %5")
-        .arg(user.id.value_or(QString()), user.username.value_or(QString()),
-             user.deviceId.value_or(QString()),
-             SecretMasking::masked(user.password.value_or(QString())),
-             SecretMasking::masked(user.facebookToken.value_or(QString())));
-}
-
 } // namespace
 
 LoginRegister::LoginRegister(QWidget *parent)
@@ -64,8 +55,8 @@ void LoginRegister::awakeFromNib() {
     const UserPtr user = sonarbox.loggedUser();
     if (user && user->username && !user->facebookToken) {
         if (sonarbox.isAppOffline) {
-            qCInfo(lcShell).noquote()
-                << QStringLiteral("Already Logged In User: \n%1").arg(describe(*user));
+            qCInfo(lcShell).noquote() << QStringLiteral("Already Logged In User: \n%1")
+                                             .arg(SecretMasking::describe(*user));
             disableLoginFieldsAndButtons();
         } else {
             ui.loginUsernameField->setText(*user->username);
@@ -149,7 +140,7 @@ void LoginRegister::login() {
     UserPtr user;
     if (const UserPtr logged = sonarbox.loggedUser()) {
         qCInfo(lcShell).noquote()
-            << QStringLiteral("Already Logged In User: \n%1").arg(describe(*logged));
+            << QStringLiteral("Already Logged In User: \n%1").arg(SecretMasking::describe(*logged));
         user = std::make_shared<User>(*logged);
     } else {
         user = std::make_shared<User>();
