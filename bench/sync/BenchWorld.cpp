@@ -1,9 +1,9 @@
 #include "BenchWorld.h"
 
 #include "TestEnvironment.h"
-#include "accounts/LoginPortal.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "settings/DeploymentConfig.h"
-#include "sync/Sonarbox.h"
 
 #include <QDir>
 #include <QEventLoop>

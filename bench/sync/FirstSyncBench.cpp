@@ -12,12 +12,12 @@
 #include "BenchWorld.h"
 #include "TestEnvironment.h"
 #include "TestSongs.h"
+#include "engine/Sonarbox.h"
+#include "engine/SyncEngine.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/StandardStreams.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
-#include "sync/SyncEngine.h"
 #include "sync/SyncProgress.h"
 
 #include <tonemill/tonemill.h>
@@ -243,7 +243,7 @@ int main(int argc, char **argv) {
     }
     const double recognitionMs = recognitionAloneMs(library, initData);
 
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(dir + QStringLiteral("/catalogued")),
                                         QUrl::fromLocalFile(dir + QStringLiteral("/own"))});
     sonarbox.setUserDownloadDirectory(home.filePath(QStringLiteral("downloads")));

@@ -6,11 +6,11 @@
 #include "BenchWorld.h"
 #include "TaggedLibrary.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
+#include "engine/SyncEngine.h"
 #include "store/GenericDAO.h"
 #include "store/StoreContext.h"
 #include "store/StoreSetup.h"
-#include "sync/Sonarbox.h"
-#include "sync/SyncEngine.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -59,7 +59,7 @@ int main(int argc, char **argv) {
         GenericDAO::instance().addTrackToDB(track, false);
     }
     StoreSetup::instance().managedObjectContext()->save();
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(dir)});
     sonarbox.setUserDownloadDirectory(home.filePath(QStringLiteral("downloads")));
 

@@ -17,13 +17,13 @@
 #include "BenchWorld.h"
 #include "SparseLibrary.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
+#include "engine/SyncEngine.h"
 #include "store/GenericDAO.h"
 #include "store/StoreContext.h"
 #include "store/StoreSetup.h"
 #include "sync/FolderWatcher.h"
 #include "sync/ScanForLocalMedia.h"
-#include "sync/Sonarbox.h"
-#include "sync/SyncEngine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -191,7 +191,7 @@ int measure(const QString &folder, int count, int runs, int idleSeconds, const Q
         return 1;
     }
     fillStore(library);
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(folder)});
     const QString downloads = QDir(home).filePath(QStringLiteral("downloads"));
     sonarbox.setUserDownloadDirectory(downloads);

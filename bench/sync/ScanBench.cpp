@@ -6,8 +6,8 @@
 #include "BenchSupport.h"
 #include "TaggedLibrary.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "sync/ScanForLocalMedia.h"
-#include "sync/Sonarbox.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -26,7 +26,7 @@ int main(int argc, char **argv) {
     const QString dir = library.folder;
     const int files = int(library.files.size());
     Sonarbox::instance();
-    ScanForLocalMedia scanner(nullptr);
+    ScanForLocalMedia scanner(Sonarbox::instance(), nullptr);
 
     // The first walk warms the page and dentry caches for both contenders.
     qsizetype found = scanner.scanFileSystem(dir).found;

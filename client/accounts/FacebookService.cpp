@@ -3,7 +3,6 @@
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
-#include "sync/Sonarbox.h"
 
 FacebookService &FacebookService::instance() {
     static FacebookService service; // created once; C++ guards the construction
@@ -26,6 +25,7 @@ void FacebookService::setCallback(FacebookCallback *callback) {
 void FacebookService::getAccessToken() {
     // The previous flow (and its window) goes; a late answer of it must not
     // reach the new one.
+    m_accessToken.clear();
     m_fb = std::make_unique<PhFacebook>(m_facebookApplicationID, this);
     m_fb->invalidateCachedToken();
     m_fb->getAccessTokenForPermissions(permissions(), false);
@@ -37,7 +37,7 @@ void FacebookService::tokenResult(const QVariantMap &result) {
     const QString token = m_fb ? m_fb->accessToken() : QString();
     qCInfo(lcAccounts).noquote()
         << QStringLiteral("Facebook Token API Result: \n%1").arg(SecretMasking::masked(token));
-    Sonarbox::instance().setFacebookAccessToken(token);
+    m_accessToken = token;
     if (FacebookCallback *target = callback())
         target->login();
 }

@@ -20,8 +20,8 @@ public:
 };
 
 // The application's entry point to the Facebook sign-in: knows the
-// application ID and the permissions to ask for, and hands a valid token to
-// the coordinator and the waiting screen. Main thread only.
+// application ID and the permissions to ask for, keeps the last valid token
+// and tells the waiting screen that it came. Main thread only.
 class FacebookService : public PhFacebookDelegate {
 public:
     static FacebookService &instance();
@@ -37,6 +37,9 @@ public:
     void sendRequest() {}
     void requestResult(const QVariantMap &) override {}
 
+    // The token of the last flow that ended with a valid one.
+    QString accessToken() const { return m_accessToken; }
+
     QString facebookApplicationID() const { return m_facebookApplicationID; }
     void setFacebookApplicationID(const QString &id) { m_facebookApplicationID = id; }
     FacebookCallback *callback() const { return m_callbackGuard ? m_callback : nullptr; }
@@ -50,6 +53,7 @@ private:
     FacebookService();
 
     QString m_facebookApplicationID;
+    QString m_accessToken;
     std::unique_ptr<PhFacebook> m_fb;
     FacebookCallback *m_callback = nullptr;
     QPointer<QObject> m_callbackGuard;

@@ -4,44 +4,35 @@
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
-#include "sync/Sonarbox.h"
 
-#include <QtConcurrent/QtConcurrentRun>
-
-ReturningUser::Result ReturningUser::doLogin(const UserPtr &user) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    // Only a status set by this sign-in may decide below; one left from an
-    // earlier exchange would hide that the service never answered.
-    sonarbox.setSyncStatus(QString());
+SignInResult ReturningUser::doLogin(const UserPtr &user, const RunContext &context) {
     const bool facebook = user && !user->facebookToken.value_or(QString()).isEmpty();
 
-    if (Synchronize::login(user)) {
-        sonarbox.setSyncStatus(QStringLiteral("SUCCESS"));
-        sonarbox.flow_stopProcesses = false;
+    SignInResult result = Synchronize::login(user, context);
+    if (result.signedIn()) {
+        result.status = QStringLiteral("SUCCESS");
         if (facebook)
             GAUtility::instance().GAFacebookLoginSuccessful();
         else
             GAUtility::instance().GALoginButtonSuccessfulLogin();
         qCInfo(lcAccounts) << "Existing user successfully logged in";
-        return Result::SignedIn;
+        return result;
     }
 
     qCWarning(lcAccounts) << "Error Loging In";
-    const bool answered = !sonarbox.syncStatus().isEmpty();
-    if (!answered) {
-        sonarbox.setSyncStatus(QStringLiteral("FAILED"));
-        sonarbox.setSyncMessage(
-            Localization::localizedString(QStringLiteral("DeviceIdNotFoundServiceErrorMessage")));
+    // Only a status of this exchange decides: without one the service was not
+    // reached, whatever an earlier exchange answered.
+    if (!result.answered || result.status.isEmpty()) {
+        result.outcome = SignInResult::Outcome::NoAnswer;
+        result.answered = false;
+        result.status = QStringLiteral("FAILED");
+        result.message =
+            Localization::localizedString(QStringLiteral("DeviceIdNotFoundServiceErrorMessage"));
     }
     if (facebook)
         GAUtility::instance().GAFacebookLoginFailed();
     else
         GAUtility::instance().GALoginButtonFailLogin();
-    sonarbox.flow_errorAtLogin = true;
     qCWarning(lcAccounts) << "Existing user failed to login";
-    return answered ? Result::Refused : Result::NoAnswer;
-}
-
-QFuture<ReturningUser::Result> ReturningUser::doLoginInBackground(const UserPtr &user) {
-    return QtConcurrent::run([user] { return doLogin(user); });
+    return result;
 }

@@ -6,9 +6,6 @@
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
-#include "sync/Sonarbox.h"
-
-#include <QtConcurrent/QtConcurrentRun>
 
 std::optional<QString> SignUpFlow::validateFields(const Fields &fields) {
     const QString email = fields.email.trimmed();
@@ -33,10 +30,10 @@ std::optional<QString> SignUpFlow::validateFields(const Fields &fields) {
     return std::nullopt;
 }
 
-UserPtr SignUpFlow::newUser(const Fields &fields) {
+UserPtr SignUpFlow::newUser(const Fields &fields, const QString &deviceID) {
     auto user = std::make_shared<User>();
     user->id = QStringLiteral("1");
-    user->deviceId = Sonarbox::instance().deviceID();
+    user->deviceId = deviceID;
     user->username = fields.email;
     user->firstName = fields.firstName;
     user->lastName = fields.lastName;
@@ -44,30 +41,30 @@ UserPtr SignUpFlow::newUser(const Fields &fields) {
     return user;
 }
 
-bool SignUpFlow::registerUser(const UserPtr &user) {
-    Sonarbox &sonarbox = Sonarbox::instance();
+SignUpFlow::Registration SignUpFlow::registerUser(const UserPtr &user, const RunContext &context) {
+    Registration registration;
     CommonRequest request;
-    const std::optional<QByteArray> reply = request.connect(
-        RunContext{user, sonarbox.jSessionID(), sonarbox.deviceID()},
-        JSONRequestBuilder::buildRegisterUserRequest(*user), QStringLiteral("signUpUserProcess"));
+    RunContext sent = context;
+    sent.account = user;
+    const std::optional<QByteArray> reply =
+        request.connect(sent, JSONRequestBuilder::buildRegisterUserRequest(*user),
+                        QStringLiteral("signUpUserProcess"));
     if (request.error() || !reply) {
         // Without an answer nothing was created: saying so beats letting the
         // following sign-in fail with a message about something else.
         qCWarning(lcAccounts) << "Sign-up request failed: the service could not be reached";
-        sonarbox.setSyncStatus(
-            Localization::localizedString(QStringLiteral("DeviceIdNotFoundServiceErrorMessage")));
-        return false;
+        registration.status =
+            Localization::localizedString(QStringLiteral("DeviceIdNotFoundServiceErrorMessage"));
+        return registration;
     }
     std::optional<QString> status;
-    const bool accepted = JSONRecievedDataParser::parseJSONResponseFromSignUp(*reply, &status);
-    if (status)
-        sonarbox.setReplyStatus(*status);
+    registration.accepted = JSONRecievedDataParser::parseJSONResponseFromSignUp(*reply, &status);
+    if (status) {
+        registration.answered = true;
+        registration.status = *status;
+    }
     qCInfo(lcAccounts).noquote()
-        << (accepted ? QStringLiteral("Sign-up accepted")
-                     : QStringLiteral("Sign-up refused: %1").arg(sonarbox.syncStatus()));
-    return accepted;
-}
-
-QFuture<bool> SignUpFlow::registerUserInBackground(const UserPtr &user) {
-    return QtConcurrent::run([user] { return registerUser(user); });
+        << (registration.accepted ? QStringLiteral("Sign-up accepted")
+                                  : QStringLiteral("Sign-up refused: %1").arg(registration.status));
+    return registration;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "store/RunContext.h"
 #include "store/User.h"
 
-#include <QFuture>
 #include <QString>
 
 #include <optional>
@@ -23,11 +23,18 @@ public:
     // The message key of the first failing check, or nothing when the form
     // may be sent. The texts are trimmed for the checks only.
     static std::optional<QString> validateFields(const Fields &fields);
+    // What a registration came to: whether the service accepted it, and the
+    // status to keep (the reply's status when `answered`, which replaces the
+    // other status texts; otherwise the localised reason there was none).
+    struct Registration {
+        bool accepted = false;
+        bool answered = false;
+        QString status;
+    };
+
     // The account to register: the texts as typed, id "1", this device.
-    static UserPtr newUser(const Fields &fields);
-    // Sends the registration and answers whether the service accepted it;
-    // on refusal the coordinator's syncStatus holds the localised reason.
-    // Blocks for one exchange: never call it on the main thread.
-    static bool registerUser(const UserPtr &user);
-    static QFuture<bool> registerUserInBackground(const UserPtr &user);
+    static UserPtr newUser(const Fields &fields, const QString &deviceID);
+    // Sends the registration with the session cookie and device ID of
+    // `context`. Blocks for one exchange: never call it on the main thread.
+    static Registration registerUser(const UserPtr &user, const RunContext &context);
 };

@@ -6,7 +6,6 @@
 #include "service/SecretMasking.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
-#include "sync/Sonarbox.h"
 
 #include <QHash>
 #include <QJsonDocument>
@@ -37,106 +36,50 @@ const QHash<QString, Refusal> &refusals() {
 
 } // namespace
 
-bool Synchronize::login(const UserPtr &user, QObject * /*view*/) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    sonarbox.setSyncMessage(QString());
+SignInResult Synchronize::login(const UserPtr &user, const RunContext &context) {
+    SignInResult result;
+    result.user = user;
+    result.session = context;
+    result.session.account = user;
     if (!user)
-        return false;
+        return result;
 
     CommonRequest request;
-    const RunContext context{user, sonarbox.jSessionID(), sonarbox.deviceID()};
-    const std::optional<QByteArray> reply = request.connect(
-        context, JSONRequestBuilder::loginRequest(*user), QStringLiteral("userLoginProcess"));
-    if (const std::optional<QString> session = request.receivedSession())
-        sonarbox.setJSessionID(session);
+    const std::optional<QByteArray> reply =
+        request.connect(result.session, JSONRequestBuilder::loginRequest(*user),
+                        QStringLiteral("userLoginProcess"));
+    if (const std::optional<QString> session = request.receivedSession()) {
+        result.session.session = session;
+        result.newSession = true;
+    }
     if (request.error()) {
         // "%c" of the flag: the character whose code is the flag's value (1), as
         // the line has always been written; not the digit.
         qCWarning(lcAccounts).noquote()
             << QStringLiteral("Synchronize.login request.error=TRUE | Error: %1")
                    .arg(QChar(char16_t(request.error())));
-        return false;
+        return result;
     }
     if (!QJsonDocument::fromJson(reply.value_or(QByteArray())).isObject()) {
         qCWarning(lcAccounts).noquote()
             << QStringLiteral("The answer to the sign-in is not the service's: not signed in");
-        return false;
+        return result;
     }
-    QString status;
-    JSONRecievedDataParser::parseJSONResponse(reply.value_or(QByteArray()), &status);
-    sonarbox.setReplyStatus(status);
-    const auto refusal = refusals().constFind(status);
+    JSONRecievedDataParser::parseJSONResponse(reply.value_or(QByteArray()), &result.status);
+    result.answered = true;
+    const auto refusal = refusals().constFind(result.status);
     if (refusal != refusals().constEnd()) {
+        result.outcome = SignInResult::Outcome::Refused;
         if (refusal->messageKey)
-            sonarbox.setSyncMessage(
-                Localization::localizedString(QString::fromLatin1(refusal->messageKey)));
-        return false;
+            result.message =
+                Localization::localizedString(QString::fromLatin1(refusal->messageKey));
+        return result;
     }
-    if (status == QLatin1String("SUCCESS")) {
+    result.outcome = SignInResult::Outcome::SignedIn;
+    if (result.status == QLatin1String("SUCCESS")) {
         qCInfo(lcAccounts).noquote()
             << QStringLiteral("User Valid | JSESSION ID: %1")
-                   .arg(SecretMasking::masked(sonarbox.jSessionID().value_or(QString())));
+                   .arg(SecretMasking::masked(result.session.session.value_or(QString())));
     }
-    return true;
-}
-
-bool Synchronize::getUserMediaFromCloud(QString *whyNot) {
-    return getUserMediaFromCloud(Sonarbox::instance().runContext(), whyNot);
-}
-
-bool Synchronize::getUserMediaFromCloud(const RunContext &context, QString *whyNot) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    bool refused = false;
-    QString why;
-    std::optional<JSONRecievedDataParser::CloudListing> listing =
-        listCloudMedia(context, sonarbox.syncMilliSeconds(), &why, &refused);
-    if (!listing) {
-        if (whyNot)
-            *whyNot = why;
-        if (refused)
-            sonarbox.stopSyncBecause(why);
-        return false;
-    }
-    sonarbox.setSyncMilliSeconds(listing->milliseconds);
-    sonarbox.setCloudLibraryTracks(listing->tracks);
-    return true;
-}
-
-std::optional<JSONRecievedDataParser::CloudListing>
-Synchronize::listCloudMedia(const RunContext &context, qint64 since, QString *whyNot,
-                            bool *refused) {
-    const auto failed = [&](const QString &why) {
-        qCWarning(lcAccounts).noquote()
-            << QStringLiteral("Cloud library listing failed: %1").arg(why);
-        if (whyNot)
-            *whyNot = why;
-        return std::nullopt;
-    };
-    CommonRequest request;
-    const std::optional<QByteArray> reply =
-        request.connect(context, JSONRequestBuilder::buildGetUserMediaRequest(since),
-                        QStringLiteral("getUserContentProcess"));
-    if (!reply) {
-        const QString detail = request.errorString();
-        return failed(
-            detail.isEmpty()
-                ? QStringLiteral("the cloud library could not be fetched")
-                : QStringLiteral("the cloud library could not be fetched (%1)").arg(detail));
-    }
-    // A listing can be large: read once, its tracks made as it is read.
-    JSONRecievedDataParser::ListingReply listing =
-        JSONRecievedDataParser::parseListingReply(*reply);
-    Sonarbox::instance().setReplyStatus(listing.status);
-    if (!listing.answered)
-        return failed(
-            QStringLiteral("the service answered the cloud library listing without a status"));
-    if (listing.status == QLatin1String("OK"))
-        return std::move(listing.listing);
-    const QString refusal = QStringLiteral("Missing login session, please logout and log back in.");
-    qCWarning(lcAccounts).noquote() << refusal;
-    if (whyNot)
-        *whyNot = refusal;
-    if (refused)
-        *refused = true;
-    return std::nullopt;
+    return result;
 }

@@ -2,13 +2,12 @@
 
 #include "Console.h"
 #include "PasswordPrompt.h"
-#include "accounts/LoginPortal.h"
-#include "accounts/Synchronize.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "service/CommonRequest.h"
 #include "settings/Localization.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QEventLoop>
 #include <QFutureWatcher>
@@ -89,7 +88,7 @@ int signOutCommand() {
     // failure here leaves the local sign-out as it is.
     CommonRequest::setTimeout(kLogOutTimeoutMs);
     const bool told = waitFor(QtConcurrent::run([user] {
-        if (!Synchronize::login(user))
+        if (!Sonarbox::instance().signIn(user).signedIn())
             return false;
         CommonRequest request;
         request.connect(Sonarbox::instance().runContext(), QByteArray("{}"),

@@ -1,12 +1,12 @@
 #include "DryRunCommand.h"
 
 #include "Console.h"
-#include "accounts/ReturningUser.h"
+#include "accounts/SignInResult.h"
+#include "engine/DryRun.h"
+#include "engine/Sonarbox.h"
+#include "engine/SyncEngine.h"
 #include "settings/DeploymentConfig.h"
 #include "store/GenericDAO.h"
-#include "sync/DryRun.h"
-#include "sync/Sonarbox.h"
-#include "sync/SyncEngine.h"
 
 #include <QCoreApplication>
 #include <QFutureWatcher>
@@ -31,9 +31,9 @@ int dryRunCommand() {
     Console::printLine(QStringLiteral("Signing in as %1 at %2")
                            .arg(user->username.value_or(QStringLiteral("a Facebook account")),
                                 DeploymentConfig::current().gatewayBaseUrl));
-    QFutureWatcher<ReturningUser::Result> signIn;
-    QObject::connect(&signIn, &QFutureWatcher<ReturningUser::Result>::finished, [&] {
-        if (signIn.result() != ReturningUser::Result::SignedIn) {
+    QFutureWatcher<SignInResult::Outcome> signIn;
+    QObject::connect(&signIn, &QFutureWatcher<SignInResult::Outcome>::finished, [&] {
+        if (signIn.result() != SignInResult::Outcome::SignedIn) {
             const QString why =
                 sonarbox.syncMessage().isEmpty() ? sonarbox.syncStatus() : sonarbox.syncMessage();
             Console::printError(QStringLiteral("Could not sign in: %1").arg(why));
@@ -47,6 +47,6 @@ int dryRunCommand() {
             QCoreApplication::exit(report.completed() ? 0 : 1);
         });
     });
-    signIn.setFuture(ReturningUser::doLoginInBackground(user));
+    signIn.setFuture(Sonarbox::instance().signInAgainInBackground(user));
     return QCoreApplication::exec();
 }

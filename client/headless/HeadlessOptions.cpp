@@ -99,17 +99,17 @@ std::optional<bool> onOff(const QCommandLineParser &parser, const QString &optio
 
 } // namespace
 
-std::optional<LibraryChoice> parseLibraryChoice(const QString &text, QString *error) {
-    LibraryChoice recipe;
+std::optional<LibraryRecipe> parseLibraryChoice(const QString &text, QString *error) {
+    LibraryRecipe recipe;
     if (text == QLatin1String("mpd")) {
-        recipe.choice = 1;
+        recipe.choice = LibraryChoice::MusicPlayer;
         return recipe;
     }
     if (text == QLatin1String("music")) {
-        recipe.choice = 2;
+        recipe.choice = LibraryChoice::MusicFolder;
         return recipe;
     }
-    recipe.choice = 3;
+    recipe.choice = LibraryChoice::ChosenFolders;
     for (const QString &piece : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QFileInfo folder(piece);
         if (!folder.isDir()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/LibraryChoice.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,18 +9,17 @@
 
 class QCommandLineParser;
 
-// Where the collection lives, as the library picker records it: 1 the music
-// player's library (MPD), 2 the Music folder, 3 the folders listed.
-struct LibraryChoice {
-    int choice = 0;
-    QStringList folders; // absolute paths, choice 3 only
+// Where the collection lives, as the library picker records it.
+struct LibraryRecipe {
+    LibraryChoice choice = LibraryChoice::MusicPlayer;
+    QStringList folders; // absolute paths, the chosen folders only
 };
 
 // What the command line asks for.
 struct HeadlessOptions {
     std::optional<QString> login; // the e-mail address to sign in with
     bool logout = false;
-    std::optional<LibraryChoice> library;
+    std::optional<LibraryRecipe> library;
     std::optional<QString> downloadDir; // absolute path
     bool once = false;
     // --dry-run: what the next sync would do, worked out without doing it.
@@ -57,4 +58,4 @@ std::optional<HeadlessOptions> readHeadlessOptions(const QCommandLineParser &par
 
 // "mpd", "music", or folders separated by commas (relative ones are taken
 // from the working folder).
-std::optional<LibraryChoice> parseLibraryChoice(const QString &text, QString *error);
+std::optional<LibraryRecipe> parseLibraryChoice(const QString &text, QString *error);

@@ -1,9 +1,9 @@
 #include "LibrarySettings.h"
 
+#include "engine/Sonarbox.h"
 #include "settings/FolderUrls.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 QList<QUrl> folderUrls(const QStringList &folders) {
     QList<QUrl> urls;
@@ -12,19 +12,19 @@ QList<QUrl> folderUrls(const QStringList &folders) {
     return urls;
 }
 
-bool recordLibraryChoice(const LibraryChoice &recipe) {
+bool recordLibraryChoice(const LibraryRecipe &recipe) {
     Sonarbox &sonarbox = Sonarbox::instance();
     const QList<QUrl> urls = folderUrls(recipe.folders);
     const bool unchanged = sonarbox.didUserPickLibrary() &&
                            sonarbox.userPickedMediaLibrary() == recipe.choice &&
-                           (recipe.choice != 3 || sonarbox.userMediaFoldersToScan() == urls);
+                           (recipe.choice != LibraryChoice::ChosenFolders ||
+                            sonarbox.userMediaFoldersToScan() == urls);
     if (unchanged)
         return false;
 
     // The picker's Continue.
     sonarbox.setUserPickedMediaLibrary(recipe.choice);
-    NSDefaultsUtility::saveUserPickedMediaLibrary(recipe.choice);
-    if (recipe.choice == 3) {
+    if (recipe.choice == LibraryChoice::ChosenFolders) {
         sonarbox.setUserMediaFoldersToScan(urls);
         NSDefaultsUtility::getSaveUserMediaFoldersToScan(urls);
     }

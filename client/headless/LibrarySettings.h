@@ -11,7 +11,7 @@
 // the beginning. Repeating the choice that is already recorded changes
 // nothing (answers false), so that a script may pass --library on every run
 // without the stored tracks being forgotten each time.
-bool recordLibraryChoice(const LibraryChoice &recipe);
+bool recordLibraryChoice(const LibraryRecipe &recipe);
 
 // Records the folder that downloaded songs go into.
 void recordDownloadDirectory(const QString &path);

@@ -1,7 +1,7 @@
 #include "ProgressPrinter.h"
 
 #include "Console.h"
-#include "ProgressFormat.h"
+#include "engine/ProgressFormat.h"
 
 namespace {
 constexpr int kBarIntervalMs = 100;

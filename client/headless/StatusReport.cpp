@@ -1,10 +1,10 @@
 #include "StatusReport.h"
 
+#include "engine/Sonarbox.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QDateTime>
 
@@ -24,17 +24,17 @@ QStringList libraryLines() {
     if (!sonarbox.didUserPickLibrary())
         return {QStringLiteral("Library: not chosen yet (choose it with --library)")};
     switch (sonarbox.userPickedMediaLibrary()) {
-    case 1: {
+    case LibraryChoice::MusicPlayer: {
         const DeploymentConfig &config = DeploymentConfig::current();
         return {QStringLiteral("Library: the music player's library (MPD on %1:%2, music in %3)")
                     .arg(config.mpdHost)
                     .arg(config.mpdPort)
                     .arg(config.mpdMusicFolderPath())};
     }
-    case 2:
+    case LibraryChoice::MusicFolder:
         return {
             QStringLiteral("Library: the Music folder (%1Music)").arg(sonarbox.userDirectory())};
-    default:
+    case LibraryChoice::ChosenFolders:
         break;
     }
     QStringList lines{QStringLiteral("Library: these folders")};

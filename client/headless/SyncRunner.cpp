@@ -1,10 +1,10 @@
 #include "SyncRunner.h"
 
 #include "Console.h"
+#include "engine/Sonarbox.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -38,7 +38,7 @@ SyncRunner::SyncRunner(bool once, QObject *parent)
     connect(&m_retry, &SyncRetry::due, this, &SyncRunner::signIn);
     m_idlePoll.setInterval(50);
     connect(&m_idlePoll, &QTimer::timeout, this, &SyncRunner::finishWhenIdle);
-    connect(&m_signIn, &QFutureWatcher<ReturningUser::Result>::finished, this,
+    connect(&m_signIn, &QFutureWatcher<SignInResult::Outcome>::finished, this,
             &SyncRunner::signedIn);
     connect(&Sonarbox::instance().syncProgress(), &SyncProgress::event, this,
             &SyncRunner::onProgressEvent, Qt::QueuedConnection);
@@ -107,7 +107,7 @@ void SyncRunner::signIn() {
     Console::printLine(QStringLiteral("Signing in as %1 at %2")
                            .arg(user->username.value_or(QStringLiteral("a Facebook account")),
                                 DeploymentConfig::current().gatewayBaseUrl));
-    m_signIn.setFuture(ReturningUser::doLoginInBackground(user));
+    m_signIn.setFuture(Sonarbox::instance().signInAgainInBackground(user));
 }
 
 void SyncRunner::signedIn() {
@@ -115,19 +115,19 @@ void SyncRunner::signedIn() {
         return; // finishWhenIdle() ends the run now that the sign-in is over
     Sonarbox &sonarbox = Sonarbox::instance();
     switch (m_signIn.result()) {
-    case ReturningUser::Result::SignedIn:
+    case SignInResult::Outcome::SignedIn:
         m_signedInOnce = true;
         Console::printLine(QStringLiteral("Signed in."));
         startSync();
         return;
-    case ReturningUser::Result::Refused:
+    case SignInResult::Outcome::Refused:
         Console::printError(
             QStringLiteral("The service refused the sign-in: %1 Sign in again with --login.")
                 .arg(sonarbox.syncMessage().isEmpty() ? sonarbox.syncStatus()
                                                       : sonarbox.syncMessage()));
         finish(1);
         return;
-    case ReturningUser::Result::NoAnswer:
+    case SignInResult::Outcome::NoAnswer:
         Console::printError(
             QStringLiteral("Could not sign in: the service at %1 did not answer. %2")
                 .arg(DeploymentConfig::current().gatewayBaseUrl, sonarbox.syncMessage()));

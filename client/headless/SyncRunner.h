@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SyncRetry.h"
-#include "accounts/ReturningUser.h"
+#include "accounts/SignInResult.h"
+#include "engine/SyncRetry.h"
 #include "sync/SyncProgress.h"
 
 #include <QElapsedTimer>
@@ -55,5 +55,5 @@ private:
     SyncRetry m_retry;
     QTimer m_idlePoll;
     QElapsedTimer m_stoppingFor;
-    QFutureWatcher<ReturningUser::Result> m_signIn;
+    QFutureWatcher<SignInResult::Outcome> m_signIn;
 };

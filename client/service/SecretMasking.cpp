@@ -80,4 +80,11 @@ QString bodyForLog(const QByteArray &body) {
     return cut(QString::fromUtf8(body.left(MaximumLoggedBody * 4)), body.size());
 }
 
+QString describe(const User &user) {
+    return QStringLiteral("id: %1, username: %2, deviceId: %3, password: %4, facebookToken: %5")
+        .arg(user.id.value_or(QString()), user.username.value_or(QString()),
+             user.deviceId.value_or(QString()), masked(user.password.value_or(QString())),
+             masked(user.facebookToken.value_or(QString())));
+}
+
 } // namespace SecretMasking

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/User.h"
+
 #include <QByteArray>
 #include <QJsonValue>
 #include <QString>
@@ -18,6 +20,9 @@ QJsonValue maskedJson(const QJsonValue &value);
 // masked, other text as it stands; long bodies are cut with a note of their
 // size.
 QString bodyForLog(const QByteArray &body);
+// An account for the log: its id, user name and device ID, and its password
+// and token masked.
+QString describe(const User &user);
 // The longest body text a log line carries.
 inline constexpr qsizetype MaximumLoggedBody = 4096;
 

@@ -176,15 +176,15 @@ void GAUtility::GAFacebookSignUpClickedFromLandingPage() {
     registration(QStringLiteral("FacebookSignUpStart"));
 }
 
-void GAUtility::GAUserLibraryPicked(int choice) {
+void GAUtility::GAUserLibraryPicked(LibraryChoice choice) {
     switch (choice) {
-    case 1:
+    case LibraryChoice::MusicPlayer:
         registration(QStringLiteral("SBXUserPickedLibrary_iTunes"));
         break;
-    case 2:
+    case LibraryChoice::MusicFolder:
         registration(QStringLiteral("SBXUserPickedLibrary_MusicFolder"));
         break;
-    default:
+    case LibraryChoice::ChosenFolders:
         registration(QStringLiteral("SBXUserPickedLibrary_OtherFolder"));
         break;
     }

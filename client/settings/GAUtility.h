@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LibraryChoice.h"
+
 #include <QString>
 
 #include <atomic>
@@ -45,8 +47,7 @@ public:
     void GAFacebookLoginSuccessful();
     void GAFacebookLoginFailed();
     void GAFacebookSignUpClickedFromLandingPage();
-    // 1 the music player's library, 2 the Music folder, anything else chosen folders.
-    void GAUserLibraryPicked(int choice);
+    void GAUserLibraryPicked(LibraryChoice choice);
     void GASongsToProcess(qint64 count);
     void GASongsSuccessfullyFingerprinted(qint64 count);
     void GASongsUploaded(qint64 count);

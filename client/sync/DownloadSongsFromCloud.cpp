@@ -2,15 +2,14 @@
 
 #include "DownloadTarget.h"
 #include "MainThreadCall.h"
-#include "Sonarbox.h"
+#include "SyncState.h"
 #include "TransferPace.h"
 #include "TransferSupport.h"
-#include "accounts/Synchronize.h"
+#include "service/LibraryListing.h"
 #include "service/RequestGate.h"
 #include "service/SecretMasking.h"
-#include "settings/DeploymentConfig.h"
+#include "service/TransferRequests.h"
 #include "settings/Logging.h"
-#include "settings/ServiceTls.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
@@ -93,18 +92,19 @@ bool handOffOwed(const Audio &song) {
 
 // Moves songs that were listed but not downloaded back into the next
 // listing: the listing only names changes since its last position.
-void listAgainFrom(qint64 position) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (position < sonarbox.syncMilliSeconds()) {
-        sonarbox.setSyncMilliSeconds(position);
+void listAgainFrom(SyncState &state, qint64 position) {
+    if (position < state.syncMilliSeconds()) {
+        state.setSyncMilliSeconds(position);
         qCInfo(lcSync) << "Download: songs not downloaded are listed again by the next sync";
     }
 }
 
 } // namespace
 
-DownloadSongsFromCloud::DownloadSongsFromCloud(iTunesModifier *handOff, QObject *parent)
+DownloadSongsFromCloud::DownloadSongsFromCloud(SyncState &state, iTunesModifier *handOff,
+                                               QObject *parent)
     : QObject(parent)
+    , m_state(state)
     , m_handOff(handOff)
     , m_network(new QNetworkAccessManager(this))
     , m_pace(new TransferPace(TransferPace::Direction::Download, this)) {}
@@ -148,34 +148,33 @@ QString DownloadSongsFromCloud::fileNameFor(const Audio &song) {
 }
 
 void DownloadSongsFromCloud::syncCloudMediaWithLocal(const std::function<void()> &completion) {
-    syncCloudMediaWithLocal(Sonarbox::instance().newRun(), completion);
+    syncCloudMediaWithLocal(m_state.newRun(), completion);
 }
 
 void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
                                                      const std::function<void()> &completion) {
-    Sonarbox &sonarbox = Sonarbox::instance();
     qCInfo(lcSync) << "[syncCloudMediaWithLocal:] @class:DownloadSongsFromCloud";
-    if (sonarbox.stopRequested(*run)) {
-        sonarbox.applicationWasStopped();
+    if (m_state.stopRequested(*run)) {
+        m_state.applicationWasStopped();
         return;
     }
     // A restarted sync: the earlier run gives way before the listing, so that
     // its songs are listed again.
     callOnThreadOf(this, [this] { abandonEarlierRun(); });
 
-    const qint64 position = sonarbox.syncMilliSeconds();
+    const qint64 position = m_state.syncMilliSeconds();
     // Without the listing there is nothing to download against: the sync
     // stops and says why (on the progress page, in the status and in the
     // headless program's output).
     QString whyNot;
-    if (!Synchronize::getUserMediaFromCloud(run->context(), &whyNot)) {
+    if (!fetchListing(run->context(), &whyNot)) {
         if (!run->isStopped())
-            sonarbox.stopSyncBecause(whyNot);
+            m_state.stopSyncBecause(whyNot);
         return;
     }
-    if (sonarbox.userPickedMediaLibrary() == 1)
+    if (m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer)
         handOffOwedSongs(*run);
-    const QList<AudioPtr> cloud = sonarbox.cloudLibraryTracks();
+    const QList<AudioPtr> cloud = m_state.cloudLibraryTracks();
     if (cloud.isEmpty()) {
         qCInfo(lcSync) << "No tracks to download";
         completion();
@@ -188,9 +187,9 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
     GenericDAO::TrackIndex stored = dao.storedTrackIndex();
     QList<AudioPtr> songs;
     for (const AudioPtr &song : cloud) {
-        if (sonarbox.stopRequested(*run)) {
-            sonarbox.applicationWasStopped();
-            listAgainFrom(position);
+        if (m_state.stopRequested(*run)) {
+            m_state.applicationWasStopped();
+            listAgainFrom(m_state, position);
             return;
         }
         if (!song || song->markedForDeletion == true)
@@ -219,14 +218,31 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
     }
     qCInfo(lcSync).noquote() << QStringLiteral("Songs to Download: %1").arg(songs.size());
 
-    const StageOperationPtr operation = sonarbox.operation_downloadFilesFromCloud();
+    const StageOperationPtr operation = m_state.operation_downloadFilesFromCloud();
     if (songs.isEmpty() || (operation && operation->isCancelled())) {
         if (!songs.isEmpty())
-            listAgainFrom(position);
+            listAgainFrom(m_state, position);
         completion();
         return;
     }
     callOnThreadOf(this, [&] { beginRun(run, songs, completion, position); });
+}
+
+bool DownloadSongsFromCloud::fetchListing(const RunContext &context, QString *whyNot) {
+    const LibraryListing::Result fetched =
+        LibraryListing::fetch(context, m_state.syncMilliSeconds());
+    if (fetched.status)
+        m_state.setReplyStatus(*fetched.status);
+    if (!fetched.listing) {
+        if (whyNot)
+            *whyNot = fetched.whyNot;
+        if (fetched.refused)
+            m_state.stopSyncBecause(fetched.whyNot);
+        return false;
+    }
+    m_state.setSyncMilliSeconds(fetched.listing->milliseconds);
+    m_state.setCloudLibraryTracks(fetched.listing->tracks);
+    return true;
 }
 
 bool DownloadSongsFromCloud::adopt(const Audio &song, GenericDAO::TrackIndex &stored,
@@ -257,7 +273,8 @@ bool DownloadSongsFromCloud::adoptDownloaded(const AudioPtr &song, const SyncRun
     // holds the song under its name: that file is the song, not a reason to
     // fetch a second copy beside it.
     const QString checksum = song->checksum.value_or(QString());
-    if (checksum.isEmpty() || run.isStopped() || Sonarbox::instance().userPickedMediaLibrary() == 1)
+    if (checksum.isEmpty() || run.isStopped() ||
+        m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer)
         return false;
     const QString path = QDir(destinationFolder()).filePath(fileNameFor(*song));
     if (!QFileInfo(path).isFile() || Utility::getMD5FromFile(path) != checksum)
@@ -265,7 +282,7 @@ bool DownloadSongsFromCloud::adoptDownloaded(const AudioPtr &song, const SyncRun
     song->fileURL = path;
     markDownloaded(*song);
     if (GenericDAO::instance().addTrackToDB(song, true))
-        Sonarbox::instance().addDuplicateLibraryTrack(song);
+        m_state.addDuplicateLibraryTrack(song);
     return true;
 }
 
@@ -318,7 +335,7 @@ std::optional<QString> DownloadSongsFromCloud::handOffAndRecord(const AudioPtr &
 void DownloadSongsFromCloud::abandonEarlierRun() {
     if (m_running) {
         qCInfo(lcSync) << "=== Download Process RESTARTED: the earlier run is abandoned";
-        listAgainFrom(m_listingPosition);
+        listAgainFrom(m_state, m_listingPosition);
         forgetRun();
     }
     // Left behind by a process that was killed while downloading.
@@ -340,8 +357,8 @@ void DownloadSongsFromCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> son
         if (id != m_runId || !m_running)
             return;
         qCInfo(lcSync) << "=== Download Process STOPPED";
-        Sonarbox::instance().applicationWasStopped();
-        listAgainFrom(m_listingPosition);
+        m_state.applicationWasStopped();
+        listAgainFrom(m_state, m_listingPosition);
         forgetRun();
     });
     m_songsToDownload = std::move(songs);
@@ -358,15 +375,14 @@ QString DownloadSongsFromCloud::destinationFolder() const {
     // The music player's library takes the song from the download folder, so
     // that a song it could not take stays there, in a place the person knows,
     // until it can.
-    return Sonarbox::instance().userDownloadDirectory();
+    return m_state.userDownloadDirectory();
 }
 
 void DownloadSongsFromCloud::startDownloadProcess() {
     if (!m_running || m_songsToDownload.isEmpty())
         return;
     qCInfo(lcSync) << "=== Download Process STARTED";
-    Sonarbox::instance().syncProgress().beginStage(SyncProgress::Stage::Downloading,
-                                                   m_songsToDownload.size());
+    m_state.syncProgress().beginStage(SyncProgress::Stage::Downloading, m_songsToDownload.size());
     m_mediaToDownloadIndex = 0;
     connect(m_songsToDownload.first());
 }
@@ -374,20 +390,19 @@ void DownloadSongsFromCloud::startDownloadProcess() {
 void DownloadSongsFromCloud::downloadNextMedia() {
     if (!m_running)
         return;
-    Sonarbox &sonarbox = Sonarbox::instance();
     ++m_mediaToDownloadIndex;
-    if (sonarbox.stopRequested(*m_run)) {
-        sonarbox.applicationWasStopped();
-        listAgainFrom(m_listingPosition);
+    if (m_state.stopRequested(*m_run)) {
+        m_state.applicationWasStopped();
+        listAgainFrom(m_state, m_listingPosition);
         forgetRun();
         return;
     }
     if (m_mediaToDownloadIndex >= m_songsToDownload.size()) {
-        sonarbox.progressPage().setDescription(QStringLiteral("Download Finished"));
+        m_state.progressPage().setDescription(QStringLiteral("Download Finished"));
         qCInfo(lcSync) << "=== Download Process ENDED";
         if (!m_songsToDownload.isEmpty())
-            sonarbox.notifyUser(QStringLiteral("Download Complete"),
-                                QStringLiteral("Files from Sonarbox have been downloaded."));
+            m_state.notifyUser(QStringLiteral("Download Complete"),
+                               QStringLiteral("Files from Sonarbox have been downloaded."));
         endRun();
         return;
     }
@@ -395,14 +410,13 @@ void DownloadSongsFromCloud::downloadNextMedia() {
 }
 
 void DownloadSongsFromCloud::connect(const AudioPtr &song) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.isAppOffline) {
+    if (m_state.isAppOffline) {
         stopOffline();
         return;
     }
     qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | connect").arg(nameOf(*song));
     m_mediaToDownload = song;
-    sonarbox.syncProgress().setCurrentItem(nameOf(*song));
+    m_state.syncProgress().setCurrentItem(nameOf(*song));
     if (!RequestGate::allows(m_run->context(), QStringLiteral("download"))) {
         finishSong(false, QStringLiteral("not sent: a dry run changes nothing"), true);
         return;
@@ -420,46 +434,32 @@ void DownloadSongsFromCloud::connect(const AudioPtr &song) {
         return;
     }
 
-    const QString session =
-        Utility::getValidJSessionID(m_run->context().session.value_or(QString()))
-            .value_or(QString());
-    const QByteArray url = DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
-                           "/Vexmusic/rest/downloadController/redirectToCdnDownload/" +
-                           QUrl::toPercentEncoding(song->userMediaID.value_or(QString())) +
-                           "/?jsessionId=" + QUrl::toPercentEncoding(session);
-    m_gateway = QUrl::fromEncoded(url);
+    m_gateway =
+        TransferRequests::downloadAddress(m_run->context(), song->userMediaID.value_or(QString()));
     m_redirects = 0;
     request(m_gateway, true);
 
-    const int percent = sonarbox.statusMenu().setProgressInStatusMenu(
+    const int percent = m_state.statusMenu().setProgressInStatusMenu(
         m_songsToDownload.size(), m_mediaToDownloadIndex, QStringLiteral("Downloading"));
-    ProgressPage &page = sonarbox.progressPage();
+    ProgressPage &page = m_state.progressPage();
     const ProgressPage::State shown = page.state();
     page.setProgress(percent / 100.0, QStringLiteral("%1%").arg(percent), shown.artist, shown.song);
 }
 
 void DownloadSongsFromCloud::request(const QUrl &url, bool withCredentials) {
-    QNetworkRequest request(url);
-    ServiceTls::apply(request);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(kTimeoutMs);
+    TransferRequests::Credentials sent = TransferRequests::Credentials::None;
+    const QNetworkRequest request =
+        TransferRequests::download(url, m_run->context(), withCredentials, kTimeoutMs, &sent);
     const QString name = nameOf(*m_mediaToDownload);
-    if (withCredentials) {
-        const UserPtr user = m_run->context().account;
-        const QString username = user ? user->username.value_or(QString()) : QString();
-        const QString password = user ? user->password.value_or(QString()) : QString();
-        if (!username.isEmpty() && !password.isEmpty()) {
-            request.setRawHeader("USERNAME", username.toUtf8());
-            request.setRawHeader("PASSWORD", password.toUtf8());
-            qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | USERNAME: %2 | PASSWORD: %3")
-                                            .arg(name, username, SecretMasking::masked(password));
-        } else {
-            const QString token = user ? user->facebookToken.value_or(QString()) : QString();
-            request.setRawHeader("FACEBOOK_TOKEN", token.toUtf8());
-            qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | FACEBOOK_TOKEN: %2")
-                                            .arg(name, SecretMasking::masked(token));
-        }
+    if (sent == TransferRequests::Credentials::Password) {
+        qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | USERNAME: %2 | PASSWORD: %3")
+                                        .arg(name, QString::fromUtf8(request.rawHeader("USERNAME")),
+                                             SecretMasking::masked(
+                                                 QString::fromUtf8(request.rawHeader("PASSWORD"))));
+    } else if (sent == TransferRequests::Credentials::FacebookToken) {
+        qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | FACEBOOK_TOKEN: %2")
+                                        .arg(name, SecretMasking::masked(QString::fromUtf8(
+                                                       request.rawHeader("FACEBOOK_TOKEN"))));
     }
     QNetworkReply *reply = m_network->get(request);
     m_pace->bound(reply);
@@ -537,13 +537,12 @@ void DownloadSongsFromCloud::onData(QNetworkReply *reply) {
         return;
     }
     m_bytesReceived += bytes.size();
-    Sonarbox &sonarbox = Sonarbox::instance();
-    sonarbox.syncProgress().addBytes(bytes.size());
+    m_state.syncProgress().addBytes(bytes.size());
     if (m_expectedLength < 0) {
         qCInfo(lcSync).noquote() << QStringLiteral("Bytes received - %1").arg(m_bytesReceived);
         return;
     }
-    ProgressPage &page = sonarbox.progressPage();
+    ProgressPage &page = m_state.progressPage();
     const ProgressPage::State shown = page.state();
     page.setProgress(shown.progress, shown.percentage,
                      m_mediaToDownload->artist.value_or(QString()),
@@ -597,7 +596,7 @@ void DownloadSongsFromCloud::onFinished(QNetworkReply *reply) {
         << QStringLiteral("Download: %1 | Final file destination: %2").arg(name, *path);
     song->fileURL = *path;
     qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | Song downloaded").arg(name);
-    if (Sonarbox::instance().userPickedMediaLibrary() == 1) {
+    if (m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer) {
         // Recorded before the hand-off, as owed to the library: a hand-off
         // that fails, or a program killed during it, leaves a song that the
         // next sync hands over, not one downloaded again or lost.
@@ -655,7 +654,7 @@ void DownloadSongsFromCloud::store(const AudioPtr &song, bool finish) {
     // A file whose content a stored track has (the same song under two
     // media IDs) is a duplicate: it stays where it is, but is not recorded.
     if (GenericDAO::instance().addTrackToDB(song, true)) {
-        Sonarbox::instance().addDuplicateLibraryTrack(song);
+        m_state.addDuplicateLibraryTrack(song);
     } else if (song->synced == 0) {
         // The hand-off below updates the stored record, found by media ID.
         const AudioPtr stored = GenericDAO::instance().getById(
@@ -679,19 +678,19 @@ void DownloadSongsFromCloud::finishSong(bool succeeded, const QString &reason, b
     if (!succeeded)
         m_anyFailed = true;
     TransferSupport::finishItem(
-        this, nameOf(*m_mediaToDownload), succeeded, reason, deferred,
+        m_state, this, nameOf(*m_mediaToDownload), succeeded, reason, deferred,
         [this, run = m_runId] { return run == m_runId; }, [this] { downloadNextMedia(); });
 }
 
 void DownloadSongsFromCloud::stopOffline() {
-    listAgainFrom(m_listingPosition);
+    listAgainFrom(m_state, m_listingPosition);
     forgetRun();
-    TransferSupport::stopSyncOffline();
+    TransferSupport::stopSyncOffline(m_state);
 }
 
 void DownloadSongsFromCloud::endRun() {
     if (m_anyFailed)
-        listAgainFrom(m_listingPosition);
+        listAgainFrom(m_state, m_listingPosition);
     std::function<void()> completion = std::move(m_dlCompletionBlock);
     forgetRun();
     if (completion)

@@ -16,6 +16,7 @@
 #include <mutex>
 
 class DownloadTarget;
+class SyncState;
 class QNetworkAccessManager;
 class QNetworkReply;
 class TransferPace;
@@ -33,7 +34,7 @@ class TransferPace;
 class DownloadSongsFromCloud : public QObject {
     Q_OBJECT
 public:
-    explicit DownloadSongsFromCloud(iTunesModifier *handOff, QObject *parent = nullptr);
+    DownloadSongsFromCloud(SyncState &state, iTunesModifier *handOff, QObject *parent = nullptr);
     ~DownloadSongsFromCloud() override;
 
     // Starts a run; `completion` is called once when every song has been
@@ -48,6 +49,13 @@ public:
     void startDownloadProcess();
     void downloadNextMedia();
     void connect(const AudioPtr &song);
+
+    // Fetches the changes of the context's cloud library since the last
+    // listing into the state's cloud tracks, and moves the listing position
+    // on. A listing the service refuses stops the running sync. On failure
+    // `whyNot` (when given) gets the reason in words for the person. Blocks
+    // for one exchange: never call it on the main thread.
+    bool fetchListing(const RunContext &context, QString *whyNot = nullptr);
 
     // The songs of the current (or last) run.
     QList<AudioPtr> songsToDownload() const { return m_songsToDownload; }
@@ -89,6 +97,7 @@ private:
     // Records the downloaded song; `finish`: the song's item ends here.
     void store(const AudioPtr &song, bool finish = true);
 
+    SyncState &m_state;
     iTunesModifier *m_handOff;
     QNetworkAccessManager *m_network;
     TransferPace *m_pace; // the download limit, over all the downloads

@@ -4,7 +4,7 @@
 
 #include "AlbumGroups.h"
 #include "RecognitionInitData.h"
-#include "Sonarbox.h"
+#include "SyncState.h"
 #include "service/CommonRequest.h"
 #include "service/JSONDictionary.h"
 #include "service/JSONRecievedDataParser.h"
@@ -33,22 +33,22 @@ bool hasText(const std::optional<QString> &value) {
 
 } // namespace
 
-GraceNote::GraceNote(Recognize recognize)
-    : m_recognize(recognize ? recognize : &tonemill_doGraceNote) {}
+GraceNote::GraceNote(SyncState &state, Recognize recognize)
+    : m_state(state)
+    , m_recognize(recognize ? recognize : &tonemill_doGraceNote) {}
 
 bool GraceNote::hasAlbumNameBeenProcessed(const QString &key) const {
     return albumNamesProcessed.contains(key);
 }
 
 void GraceNote::fingderPrintLocalMediaFiles(const std::function<void()> &completion) {
-    fingderPrintLocalMediaFiles(Sonarbox::instance().newRun(), completion);
+    fingderPrintLocalMediaFiles(m_state.newRun(), completion);
 }
 
 void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
                                             const std::function<void()> &completion) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.stopRequested(*run)) {
-        sonarbox.applicationWasStopped();
+    if (m_state.stopRequested(*run)) {
+        m_state.applicationWasStopped();
         return;
     }
     m_run = run;
@@ -62,12 +62,12 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
         m_account.reset();
     });
 
-    const QList<AudioPtr> snapshot = sonarbox.localLibraryTracks();
+    const QList<AudioPtr> snapshot = m_state.localLibraryTracks();
     const qsizetype total = snapshot.size();
     qCInfo(lcSync).noquote() << QStringLiteral("=== Will Fingerprint %1 Songs").arg(total);
     const double step = total > 0 ? 100.0 / double(total) : 0.0;
 
-    ProgressPage &page = sonarbox.progressPage();
+    ProgressPage &page = m_state.progressPage();
     page.setDescription(Localization::localizedString(
         QStringLiteral("TaskbarIconViewModel_StartSynchronizationMessage")));
 
@@ -80,14 +80,14 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
         if (track->fileURL && track->previousObjectID == 0)
             paths.append(*track->fileURL);
     QSet<QString> known = GenericDAO::instance().storedAmong(paths);
-    m_gone = sonarbox.goneLibraryTracks();
-    known.unite(sonarbox.duplicatePaths());
+    m_gone = m_state.goneLibraryTracks();
+    known.unite(m_state.duplicatePaths());
     const QList<AlbumGroups::Call> calls =
-        sonarbox.isAppOffline ? QList<AlbumGroups::Call>() : AlbumGroups::calls(snapshot, known);
+        m_state.isAppOffline ? QList<AlbumGroups::Call>() : AlbumGroups::calls(snapshot, known);
     qsizetype newTracks = 0;
     for (const AlbumGroups::Call &call : calls)
         newTracks += call.tracks.size();
-    sonarbox.syncProgress().beginStage(SyncProgress::Stage::Matching, newTracks);
+    m_state.syncProgress().beginStage(SyncProgress::Stage::Matching, newTracks);
 
     albumNamesProcessed.clear();
     m_askedThisRun.clear();
@@ -98,11 +98,11 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
     long percentage = 0;
 
     for (const AlbumGroups::Call &call : calls) {
-        if (sonarbox.stopRequested(*run)) {
-            sonarbox.applicationWasStopped();
+        if (m_state.stopRequested(*run)) {
+            m_state.applicationWasStopped();
             return;
         }
-        if (sonarbox.isAppOffline)
+        if (m_state.isAppOffline)
             break;
         const Audio &track = *snapshot.at(call.tracks.first());
         qCInfo(lcSync).noquote()
@@ -112,9 +112,9 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
         const QString artistText =
             hasText(track.artist) ? *track.artist : QStringLiteral("Unknown Artist");
         page.setProgress(fraction, QStringLiteral("%1%").arg(percentage), artistText, albumText);
-        sonarbox.statusMenu().setProgressInStatusMenu(long(total), long(processed),
-                                                      QStringLiteral("Importing"));
-        sonarbox.syncProgress().setCurrentItem(albumText);
+        m_state.statusMenu().setProgressInStatusMenu(long(total), long(processed),
+                                                     QStringLiteral("Importing"));
+        m_state.syncProgress().setCurrentItem(albumText);
 
         songsInAlbumButNotInDB.clear();
         for (const qsizetype index : call.tracks)
@@ -140,11 +140,11 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
                    .arg(Logging::logFilePath());
 
     if (!askAgainAboutUnansweredTracks()) {
-        sonarbox.applicationWasStopped();
+        m_state.applicationWasStopped();
         return;
     }
 
-    if (total == 0 && sonarbox.flow_newUser)
+    if (total == 0 && m_state.flow_newUser)
         showLauncSbxUIElements();
     if (!context().dryRun)
         GAUtility::instance().GASongsSuccessfullyFingerprinted(m_fingerprinted.load());
@@ -281,14 +281,13 @@ void GraceNote::replaceID3WithGraceNote(const QJsonObject &result, Audio &withAu
 }
 
 void GraceNote::keepRecognitionUser(const QString &handedBack) {
-    Sonarbox &sonarbox = Sonarbox::instance();
     const UserPtr user = m_account;
     // A preview keeps nothing of the account: the sync makes its own.
     if (!user || handedBack.isEmpty() || user->gracenoteUser == handedBack || context().dryRun)
         return;
     // The handle is the run's account's: it is kept only while that account
     // is still the one signed in.
-    const UserPtr signedIn = sonarbox.loggedUser();
+    const UserPtr signedIn = m_state.loggedUser();
     if (runStopped() || !signedIn || signedIn->username != user->username)
         return;
     // The signed-in record may be read on other threads: it is replaced, not
@@ -296,7 +295,7 @@ void GraceNote::keepRecognitionUser(const QString &handedBack) {
     auto updated = std::make_shared<User>(*user);
     updated->gracenoteUser = handedBack;
     GenericDAO::instance().save(updated);
-    sonarbox.setLoggedUser(updated);
+    m_state.setLoggedUser(updated);
     // The rest of the run uses it too, rather than asking for yet another.
     m_account = updated;
     CommonRequest request;

@@ -21,11 +21,13 @@
 // records, tells the service about every new track so that it can add the
 // tracks its catalogue holds without an upload, and stores the records. Runs
 // on the stage queue.
+class SyncState;
+
 class GraceNote {
 public:
     // libtonemill's entry point (tests may hand in another engine call).
     using Recognize = RecognitionCall::Function;
-    explicit GraceNote(Recognize recognize = nullptr);
+    explicit GraceNote(SyncState &state, Recognize recognize = nullptr);
 
     // The stage; calls `completion` once when every track has been gone
     // through, not when it stops on a stop request.
@@ -76,6 +78,7 @@ private:
     QByteArray gnResponse;
     QJsonArray songsInGNResponse;
 
+    SyncState &m_state;
     Recognize m_recognize;
     SyncRunPtr m_run;
     // The run's account, with the recognition user it was handed meanwhile.

@@ -4,7 +4,7 @@
 #include "GraceNote.h"
 
 #include "CollectionChanges.h"
-#include "Sonarbox.h"
+#include "SyncState.h"
 #include "service/CommonRequest.h"
 #include "service/JSONDictionary.h"
 #include "service/JSONRecievedDataParser.h"
@@ -29,8 +29,7 @@ QString displayName(const Audio &track) {
 } // namespace
 
 void GraceNote::notifyServerAndAddToDB() {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    SyncProgress &progress = sonarbox.syncProgress();
+    SyncProgress &progress = m_state.syncProgress();
     for (const AudioPtr &record : std::as_const(songsInAlbumButNotInDB)) {
         const QString path = record->fileURL.value_or(QString());
         if (!hasText(record->checksum))
@@ -67,7 +66,7 @@ void GraceNote::notifyServerAndAddToDB() {
             continue;
         }
         if (GenericDAO::instance().addTrackToDB(record, true)) {
-            sonarbox.addDuplicateLibraryTrack(record);
+            m_state.addDuplicateLibraryTrack(record);
             // Kept, so that the copy is not read again at the next start.
             if (const auto stamp = stampOf(*record))
                 GenericDAO::instance().rememberDuplicate(path, {*record->checksum, *stamp});
@@ -96,7 +95,6 @@ GraceNote::Answer GraceNote::notifyServerOfNewCreatedMedia(Audio &track) {
 }
 
 GraceNote::Answer GraceNote::askCatalogue(Audio &track, const QJsonArray &recognition) {
-    Sonarbox &sonarbox = Sonarbox::instance();
     CommonRequest request;
     const std::optional<QByteArray> reply = request.connect(
         context(),
@@ -126,8 +124,8 @@ GraceNote::Answer GraceNote::askCatalogue(Audio &track, const QJsonArray &recogn
             track.downloadable =
                 JSONValues::integer(content, QStringLiteral("downloadable")).value_or(0) != 0;
             const int matched = ++m_fingerprinted;
-            if (sonarbox.flow_newUser && matched >= 1 &&
-                sonarbox.progressPage().state().launchButtonHidden)
+            if (m_state.flow_newUser && matched >= 1 &&
+                m_state.progressPage().state().launchButtonHidden)
                 showLauncSbxUIElements();
             answer = Answer::Success;
         } else if (status == QStringLiteral("FAIL")) {
@@ -149,8 +147,7 @@ bool GraceNote::askAgainAboutUnansweredTracks() {
     // takes it for present, the upload stage never picks it up, and nothing
     // else would ever ask again. So every run asks once more, from what the
     // store kept (checksum, fingerprint ID; the recognition document is gone).
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.isAppOffline || !context().hasAccount())
+    if (m_state.isAppOffline || !context().hasAccount())
         return true;
     QList<AudioPtr> unanswered;
     for (const AudioPtr &record : GenericDAO::instance().tracksByDownloadable(std::nullopt)) {
@@ -165,7 +162,7 @@ bool GraceNote::askAgainAboutUnansweredTracks() {
                                     "=== Asking the service again about %1 unanswered tracks")
                                     .arg(unanswered.size());
     for (const AudioPtr &record : std::as_const(unanswered)) {
-        if (m_run ? sonarbox.stopRequested(*m_run) : sonarbox.flow_stopProcesses.load())
+        if (m_run ? m_state.stopRequested(*m_run) : m_state.flow_stopProcesses.load())
             return false;
         const Answer answer = askCatalogue(*record, QJsonArray());
         if (answer == Answer::None) {
@@ -180,5 +177,5 @@ bool GraceNote::askAgainAboutUnansweredTracks() {
 }
 
 void GraceNote::showLauncSbxUIElements() {
-    Sonarbox::instance().progressPage().showLaunchControls();
+    m_state.progressPage().showLaunchControls();
 }

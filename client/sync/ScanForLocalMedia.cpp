@@ -2,7 +2,7 @@
 
 #include "CollectionChanges.h"
 #include "FileStillness.h"
-#include "Sonarbox.h"
+#include "SyncState.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
@@ -68,50 +68,49 @@ AudioPtr recordOfLibraryTrack(const LibraryTrack &entry, const QString &path,
 
 } // namespace
 
-ScanForLocalMedia::ScanForLocalMedia(MusicLibraryPtr library)
-    : m_library(std::move(library)) {}
+ScanForLocalMedia::ScanForLocalMedia(SyncState &state, MusicLibraryPtr library)
+    : m_state(state)
+    , m_library(std::move(library)) {}
 
 bool ScanForLocalMedia::stopRequested() const {
-    const Sonarbox &s = Sonarbox::instance();
-    return m_run ? s.stopRequested(*m_run) : s.flow_stopProcesses.load();
+    return m_run ? m_state.stopRequested(*m_run) : m_state.flow_stopProcesses.load();
 }
 
 void ScanForLocalMedia::scanFileSystemForMedia(const std::function<void()> &completion) {
-    scanFileSystemForMedia(Sonarbox::instance().newRun(), completion);
+    scanFileSystemForMedia(m_state.newRun(), completion);
 }
 
 void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
                                                const std::function<void()> &completion) {
-    Sonarbox &s = Sonarbox::instance();
     m_run = run;
     {
         std::lock_guard guard(m_leftLock);
         m_left.clear();
     }
-    s.setLocalLibraryTracks({});
-    s.syncProgress().beginStage(SyncProgress::Stage::Scanning, 0);
-    s.notifyMothership(run->context(), QStringLiteral("SCANNING"), 0);
+    m_state.setLocalLibraryTracks({});
+    m_state.syncProgress().beginStage(SyncProgress::Stage::Scanning, 0);
+    m_state.notifyMothership(run->context(), QStringLiteral("SCANNING"), 0);
 
-    const int choice = s.userPickedMediaLibrary();
+    const LibraryChoice choice = m_state.userPickedMediaLibrary();
     QList<StoredFile> gone;
-    if (choice == 1) {
+    if (choice == LibraryChoice::MusicPlayer) {
         scanItunesLibrary();
-    } else if (choice == 2) {
-        const QString music = musicFolder(s.userDirectory());
-        s.syncProgress().setCurrentItem(music);
+    } else if (choice == LibraryChoice::MusicFolder) {
+        const QString music = musicFolder(m_state.userDirectory());
+        m_state.syncProgress().setCurrentItem(music);
         const FolderScan::Result scan = scanFileSystem(music);
-        s.addLocalLibraryTracks(scan.newTracks, scan.found);
+        m_state.addLocalLibraryTracks(scan.newTracks, scan.found);
         gone = scan.gone;
     } else {
         QMap<QString, QString> amounts;
-        s.setUserMediaFoldersToScanWithSongAmounts(amounts);
-        for (const QUrl &folder : s.userMediaFoldersToScan()) {
+        m_state.setUserMediaFoldersToScanWithSongAmounts(amounts);
+        for (const QUrl &folder : m_state.userMediaFoldersToScan()) {
             const QString path = pathOf(folder);
-            s.syncProgress().setCurrentItem(path);
+            m_state.syncProgress().setCurrentItem(path);
             const FolderScan::Result scan = scanFileSystem(path);
             amounts.insert(path, QString::number(scan.found));
-            s.setUserMediaFoldersToScanWithSongAmounts(amounts);
-            s.addLocalLibraryTracks(scan.newTracks, scan.found);
+            m_state.setUserMediaFoldersToScanWithSongAmounts(amounts);
+            m_state.addLocalLibraryTracks(scan.newTracks, scan.found);
             gone += scan.gone;
         }
     }
@@ -124,8 +123,7 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
 }
 
 void ScanForLocalMedia::weighChanges(const QList<StoredFile> &gone) {
-    Sonarbox &s = Sonarbox::instance();
-    const QList<AudioPtr> found = s.localLibraryTracks();
+    const QList<AudioPtr> found = m_state.localLibraryTracks();
     if (found.isEmpty() && gone.isEmpty())
         return;
     const CollectionChanges::Lookup lookup = CollectionChanges::storeLookup();
@@ -134,11 +132,10 @@ void ScanForLocalMedia::weighChanges(const QList<StoredFile> &gone) {
     const CollectionChanges::Decisions decisions = CollectionChanges::decide(found, gone, lookup);
     if (!(m_run && m_run->context().dryRun))
         CollectionChanges::apply(decisions);
-    s.settleLocalLibrary(decisions.toIdentify, decisions.gone);
+    m_state.settleLocalLibrary(decisions.toIdentify, decisions.gone);
 }
 
 void ScanForLocalMedia::scanItunesLibrary() {
-    Sonarbox &s = Sonarbox::instance();
     const std::optional<QList<LibraryTrack>> library =
         m_library ? m_library->tracks() : std::nullopt;
     if (!library)
@@ -147,15 +144,15 @@ void ScanForLocalMedia::scanItunesLibrary() {
 
     const QSet<QString> extensions = validExtensions();
     // A file that repeats a stored track is not offered again at every sync.
-    const QSet<QString> duplicates = s.duplicatePaths();
+    const QSet<QString> duplicates = m_state.duplicatePaths();
     const FileStillness stillness = this->stillness();
     QList<AudioPtr> found;
     QStringList changing;
     QStringList open;
     for (const LibraryTrack &entry : library.value_or(QList<LibraryTrack>())) {
         if (stopRequested()) {
-            s.applicationWasStopped();
-            s.addLocalLibraryTracks(found, found.size());
+            m_state.applicationWasStopped();
+            m_state.addLocalLibraryTracks(found, found.size());
             leftStillWritten(changing, open);
             return;
         }
@@ -174,14 +171,14 @@ void ScanForLocalMedia::scanItunesLibrary() {
             continue;
         }
         found.append(recordOfLibraryTrack(entry, path, extension));
-        s.syncProgress().trackFound();
+        m_state.syncProgress().trackFound();
     }
-    s.addLocalLibraryTracks(found, found.size());
+    m_state.addLocalLibraryTracks(found, found.size());
     leftStillWritten(changing, open);
 
     qCInfo(lcSync) << "=== FINISH | ADDING SONGS FROM ITUNES TO localLibraryTracks ARRAY";
     qCInfo(lcSync).noquote() << QStringLiteral("Tracks in mediaLibraryTracks array %1")
-                                    .arg(s.localLibraryTracks().size());
+                                    .arg(m_state.localLibraryTracks().size());
 }
 
 void ScanForLocalMedia::setChangeJournal(std::shared_ptr<ChangeJournal> journal) {
@@ -214,7 +211,6 @@ void ScanForLocalMedia::leftStillWritten(const QStringList &changing, const QStr
 }
 
 FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) {
-    Sonarbox &s = Sonarbox::instance();
     qCInfo(lcSync) << "scanFileSystem start";
     qCInfo(lcSync) << "=== START | ADDING SONGS FROM FILE SYSTEM TO localLibraryTracks ARRAY";
 
@@ -235,7 +231,7 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
         FolderScan::Result result;
         result.found = quiet->found;
         result.allSettled = true;
-        s.syncProgress().trackFound(result.found);
+        m_state.syncProgress().trackFound(result.found);
         return result;
     }
 
@@ -245,11 +241,11 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
     scan.settleAfter = std::chrono::nanoseconds(m_settleAfterNs.load());
     scan.stopRequested = [this] { return stopRequested(); };
     scan.recordFolders = !dryRun;
-    scan.tracksFound = [&s](qsizetype count) { s.syncProgress().trackFound(count); };
+    scan.tracksFound = [this](qsizetype count) { m_state.syncProgress().trackFound(count); };
     // Looked up once per walk: a collection has thousands of files.
-    FolderScan::Result result = scan.run(folderPath, validExtensions(), s.duplicatePaths());
+    FolderScan::Result result = scan.run(folderPath, validExtensions(), m_state.duplicatePaths());
     if (result.stopped) {
-        s.applicationWasStopped();
+        m_state.applicationWasStopped();
         m_quietTrees.remove(folderPath);
         return {};
     }
@@ -265,18 +261,17 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
     return result;
 }
 
-QStringList ScanForLocalMedia::foldersToWalk() {
-    const Sonarbox &s = Sonarbox::instance();
-    switch (s.userPickedMediaLibrary()) {
-    case 1:
+QStringList ScanForLocalMedia::foldersToWalk(const SyncState &state) {
+    switch (state.userPickedMediaLibrary()) {
+    case LibraryChoice::MusicPlayer:
         return {};
-    case 2:
-        return {musicFolder(s.userDirectory())};
-    default: {
-        QStringList paths;
-        for (const QUrl &folder : s.userMediaFoldersToScan())
-            paths << pathOf(folder);
-        return paths;
+    case LibraryChoice::MusicFolder:
+        return {musicFolder(state.userDirectory())};
+    case LibraryChoice::ChosenFolders:
+        break;
     }
-    }
+    QStringList paths;
+    for (const QUrl &folder : state.userMediaFoldersToScan())
+        paths << pathOf(folder);
+    return paths;
 }

@@ -29,9 +29,11 @@
 // validExtensions (letter case counts) and it is more than 100 KiB and less
 // than 100 MiB. A folder walk also skips the paths of known duplicates, and
 // files it cannot read.
+class SyncState;
+
 class ScanForLocalMedia {
 public:
-    explicit ScanForLocalMedia(MusicLibraryPtr library);
+    ScanForLocalMedia(SyncState &state, MusicLibraryPtr library);
 
     // The whole scan; calls `completion` (when given) at the end in every
     // mode, also after a stop.
@@ -47,7 +49,7 @@ public:
     // The folder trees a scan walks for the library choice as it is now: the
     // Music folder, or the chosen folders; none for the music player's
     // library.
-    static QStringList foldersToWalk();
+    static QStringList foldersToWalk(const SyncState &state);
 
     // New files written less than `age` before a scan reads them, or held
     // open for writing by some process, wait for a later scan, as they may
@@ -93,6 +95,7 @@ private:
         qint64 settledFolders = 0;
     };
 
+    SyncState &m_state;
     MusicLibraryPtr m_library;
     // The run of the scan in progress (stage queue only).
     SyncRunPtr m_run;

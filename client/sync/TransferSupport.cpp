@@ -1,6 +1,6 @@
 #include "TransferSupport.h"
 
-#include "Sonarbox.h"
+#include "SyncState.h"
 #include "settings/Logging.h"
 
 #include <QNetworkReply>
@@ -18,16 +18,16 @@ void abandon(QPointer<QNetworkReply> &reply, QObject *receiver) {
     }
 }
 
-void stopSyncOffline() {
+void stopSyncOffline(SyncState &state) {
     qCWarning(lcSync) << "!!! APP OFFLINE";
-    Sonarbox &sonarbox = Sonarbox::instance();
-    sonarbox.stopSyncAction();
-    sonarbox.applicationWasStopped();
+    state.stopSyncAction();
+    state.applicationWasStopped();
 }
 
-void finishItem(QObject *context, const QString &name, bool succeeded, const QString &reason,
-                bool deferred, std::function<bool()> stillCurrent, std::function<void()> next) {
-    Sonarbox::instance().syncProgress().finishItem(
+void finishItem(SyncState &state, QObject *context, const QString &name, bool succeeded,
+                const QString &reason, bool deferred, std::function<bool()> stillCurrent,
+                std::function<void()> next) {
+    state.syncProgress().finishItem(
         name, succeeded ? SyncProgress::Outcome::Succeeded : SyncProgress::Outcome::Failed, reason);
     if (!deferred) {
         next();

@@ -2,23 +2,18 @@
 
 #include "MainThreadCall.h"
 #include "MultipartUploadBody.h"
-#include "Sonarbox.h"
+#include "SyncState.h"
 #include "TransferPace.h"
 #include "TransferSupport.h"
-#include "service/JSONDictionary.h"
 #include "service/RequestGate.h"
 #include "service/SecretMasking.h"
-#include "settings/DeploymentConfig.h"
+#include "service/TransferRequests.h"
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
-#include "settings/ServiceTls.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -40,17 +35,11 @@ bool acceptedStatus(int status) {
     return status == 200 || status == 204;
 }
 
-// Percent escapes for the query: what may not stand in an address, and the
-// characters that would change what the service reads ('#' ends the query,
-// '%' starts an escape, '+' reads as a space); "&", "=", "?" and "/" stay.
-QString escapedForQuery(const QString &text) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(text, "!$&'()*,;=:@/?"));
-}
-
 } // namespace
 
-UploadFilesToCloud::UploadFilesToCloud(QObject *parent)
+UploadFilesToCloud::UploadFilesToCloud(SyncState &state, QObject *parent)
     : QObject(parent)
+    , m_state(state)
     , m_network(new QNetworkAccessManager(this))
     , m_pace(new TransferPace(TransferPace::Direction::Upload, this)) {}
 
@@ -58,25 +47,14 @@ UploadFilesToCloud::~UploadFilesToCloud() {
     dropReply();
 }
 
-QString UploadFilesToCloud::createFilename(const Audio &track) {
-    const QString name = track.name.value_or(QString());
-    if (name.isEmpty())
-        return QStringLiteral("Unknown-%1").arg(track.checksum.value_or(QString()));
-    if (track.fileExtension && !track.fileExtension->isEmpty() && track.songName &&
-        !track.songName->isEmpty())
-        return escapedForQuery(QStringLiteral("%1.%2").arg(*track.songName, *track.fileExtension));
-    return escapedForQuery(name);
-}
-
 void UploadFilesToCloud::uploadUnSyncedFiles(const std::function<void()> &completion) {
-    uploadUnSyncedFiles(Sonarbox::instance().newRun(), completion);
+    uploadUnSyncedFiles(m_state.newRun(), completion);
 }
 
 void UploadFilesToCloud::uploadUnSyncedFiles(const SyncRunPtr &run,
                                              const std::function<void()> &completion) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.stopRequested(*run)) {
-        sonarbox.applicationWasStopped();
+    if (m_state.stopRequested(*run)) {
+        m_state.applicationWasStopped();
         return;
     }
     // Only the tracks the service could not supply, in one query. Records
@@ -105,7 +83,7 @@ void UploadFilesToCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> candida
         if (id != m_runId || !m_running)
             return;
         qCInfo(lcSync) << "=== Upload Process STOPPED";
-        Sonarbox::instance().applicationWasStopped();
+        m_state.applicationWasStopped();
         forgetRun();
     });
     m_songsToUpload = std::move(candidates);
@@ -114,7 +92,7 @@ void UploadFilesToCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> candida
     m_running = true;
     if (m_songsToUpload.isEmpty()) {
         qCInfo(lcSync) << "No Songs to Upload";
-        Sonarbox::instance().syncProgress().beginStage(SyncProgress::Stage::Uploading, 0);
+        m_state.syncProgress().beginStage(SyncProgress::Stage::Uploading, 0);
         endRun();
         return;
     }
@@ -128,8 +106,8 @@ void UploadFilesToCloud::startUploadProcess() {
     for (const AudioPtr &track : m_songsToUpload)
         totalBytes +=
             QFileInfo(Utility::normalizeFilePath(track->fileURL.value_or(QString()))).size();
-    Sonarbox::instance().syncProgress().beginStage(SyncProgress::Stage::Uploading,
-                                                   m_songsToUpload.size(), totalBytes);
+    m_state.syncProgress().beginStage(SyncProgress::Stage::Uploading, m_songsToUpload.size(),
+                                      totalBytes);
     m_songUploadCounter = 0;
     m_songBeingUploaded = m_songsToUpload.first();
     upload(m_songBeingUploaded);
@@ -138,10 +116,9 @@ void UploadFilesToCloud::startUploadProcess() {
 void UploadFilesToCloud::uploadNextSong() {
     if (!m_running)
         return;
-    Sonarbox &sonarbox = Sonarbox::instance();
     ++m_songUploadCounter;
-    if (sonarbox.stopRequested(*m_run)) {
-        sonarbox.applicationWasStopped();
+    if (m_state.stopRequested(*m_run)) {
+        m_state.applicationWasStopped();
         forgetRun();
         return;
     }
@@ -151,17 +128,17 @@ void UploadFilesToCloud::uploadNextSong() {
         // Said only of files that did go up; the sync's outcome tells the rest.
         const int failed = m_songUploadCounter - m_uploaded;
         if (m_uploaded > 0 && failed == 0)
-            sonarbox.notifyUser(QStringLiteral("Import Complete"),
-                                QStringLiteral("Your files have been uploaded to Sonarbox"));
+            m_state.notifyUser(QStringLiteral("Import Complete"),
+                               QStringLiteral("Your files have been uploaded to Sonarbox"));
         else if (m_uploaded > 0)
-            sonarbox.notifyUser(QStringLiteral("Import Complete"),
-                                QStringLiteral("%1 of your files have been uploaded to Sonarbox; "
-                                               "%2 could not be")
-                                    .arg(m_uploaded)
-                                    .arg(failed));
+            m_state.notifyUser(QStringLiteral("Import Complete"),
+                               QStringLiteral("%1 of your files have been uploaded to Sonarbox; "
+                                              "%2 could not be")
+                                   .arg(m_uploaded)
+                                   .arg(failed));
         else
-            sonarbox.notifyUser(QStringLiteral("Import Failed"),
-                                QStringLiteral("None of your files could be uploaded to Sonarbox"));
+            m_state.notifyUser(QStringLiteral("Import Failed"),
+                               QStringLiteral("None of your files could be uploaded to Sonarbox"));
         endRun();
         return;
     }
@@ -170,8 +147,7 @@ void UploadFilesToCloud::uploadNextSong() {
 }
 
 void UploadFilesToCloud::upload(const AudioPtr &track) {
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (sonarbox.isAppOffline) {
+    if (m_state.isAppOffline) {
         stopOffline();
         return;
     }
@@ -187,11 +163,9 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         return;
     }
     const QString path = Utility::normalizeFilePath(track->fileURL.value_or(QString()));
-    const QByteArray url =
-        DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
-        "/Vexmusic/controllers/DesktopUploadMedia?fileName=" + createFilename(*track).toLatin1();
+    const QByteArray url = TransferRequests::uploadAddress(*track);
     qCInfo(lcSync).noquote() << QStringLiteral("UploadUrl: %1").arg(QString::fromLatin1(url));
-    sonarbox.syncProgress().setCurrentItem(name);
+    m_state.syncProgress().setCurrentItem(name);
 
     auto *body = new MultipartUploadBody(path, track->name.value_or(QString()),
                                          track->checksum.value_or(QString()));
@@ -208,30 +182,14 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         return;
     }
 
-    // The address's bytes go out exactly as built: parsed from its encoded
-    // form, it is neither escaped again nor unescaped.
-    QNetworkRequest request(QUrl::fromEncoded(url));
-    ServiceTls::apply(request);
-    const QByteArray contentType = "multipart/form-data; boundary=" + MultipartUploadBody::Boundary;
-    request.setRawHeader("Content-Type", contentType);
+    // A redirect counts as a refusal: the body cannot be sent twice.
+    const QNetworkRequest request = TransferRequests::upload(
+        url, m_run->context(), MultipartUploadBody::Boundary, body->size(), body->fileSize(),
+        kTimeoutMs);
     const std::optional<QString> &session = m_run->context().session;
-    if (session)
-        request.setRawHeader("Cookie", session->toUtf8());
-    request.setRawHeader("mobileUpload", "true");
-    request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
-    // The file's own size lets the server pass the file on to its storage
-    // while it arrives rather than after.
-    request.setRawHeader("X-File-Size", QByteArray::number(body->fileSize()));
-    // Without this Qt reads a sequential body whole into memory before it
-    // sends a byte; with the length known it streams it as the socket drains.
-    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-    request.setTransferTimeout(kTimeoutMs);
-    // The body cannot be sent twice, so a redirect counts as a refusal.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
     qCInfo(lcSync).noquote()
         << QStringLiteral("Upload headers: Content-Type: %1 | Cookie: %2 | mobileUpload: true")
-               .arg(QString::fromLatin1(contentType),
+               .arg(QString::fromLatin1(request.rawHeader("Content-Type")),
                     session ? SecretMasking::masked(*session) : QStringLiteral("(none)"));
 
     QNetworkReply *reply = m_network->post(request, body);
@@ -264,9 +222,9 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         },
         Qt::QueuedConnection);
 
-    const int percent = sonarbox.statusMenu().setProgressInStatusMenu(
+    const int percent = m_state.statusMenu().setProgressInStatusMenu(
         m_songsToUpload.size(), m_songUploadCounter, QStringLiteral("Uploading"));
-    ProgressPage &page = sonarbox.progressPage();
+    ProgressPage &page = m_state.progressPage();
     const ProgressPage::State shown = page.state();
     page.setProgress(percent / 100.0, QStringLiteral("%1%").arg(percent), shown.artist, shown.song);
 }
@@ -294,7 +252,7 @@ void UploadFilesToCloud::onResponse(QNetworkReply *reply) {
     }
     qCInfo(lcSync) << "Started uploading bytes...";
     showTrackOnProgressPage(*m_songBeingUploaded);
-    Sonarbox::instance().progressPage().setDescription(QStringLiteral("Uploading..."));
+    m_state.progressPage().setDescription(QStringLiteral("Uploading..."));
     m_receivedData.clear();
 }
 
@@ -316,11 +274,10 @@ void UploadFilesToCloud::onData(QNetworkReply *reply) {
 void UploadFilesToCloud::onBodySent(QNetworkReply *reply, qint64 sent) {
     if (reply != m_reply || sent <= m_bytesSent)
         return;
-    Sonarbox &sonarbox = Sonarbox::instance();
-    sonarbox.syncProgress().addBytes(sent - m_bytesSent);
+    m_state.syncProgress().addBytes(sent - m_bytesSent);
     m_bytesSent = sent;
     showTrackOnProgressPage(*m_songBeingUploaded);
-    sonarbox.progressPage().setDescription(QStringLiteral("Uploading..."));
+    m_state.progressPage().setDescription(QStringLiteral("Uploading..."));
 }
 
 void UploadFilesToCloud::onFileFailed(const QString &reason) {
@@ -356,7 +313,7 @@ void UploadFilesToCloud::onFinished(QNetworkReply *reply) {
         // But the network layer drops such an answer while it is still
         // sending (and what it handed to the system counts as sent): when
         // no answer came, the service is asked again, without the body.
-        if (status == 0 && !Sonarbox::instance().isAppOffline) {
+        if (status == 0 && !m_state.isAppOffline) {
             askWhyCutOff(why);
             return;
         }
@@ -408,15 +365,8 @@ QString UploadFilesToCloud::refusal(const QNetworkReply &reply, int status) cons
 }
 
 void UploadFilesToCloud::askWhyCutOff(const QString &otherwise) {
-    const QByteArray url =
-        DeploymentConfig::current().gatewayBaseUrl.toUtf8() +
-        "/Vexmusic/controllers/DesktopUploadMedia?fileSize=" + QByteArray::number(m_fileSize);
-    QNetworkRequest request(QUrl::fromEncoded(url));
-    ServiceTls::apply(request);
-    if (const std::optional<QString> &session = m_run->context().session)
-        request.setRawHeader("Cookie", session->toUtf8());
-    request.setTransferTimeout(kCheckTimeoutMs);
-    QNetworkReply *check = m_network->get(request);
+    QNetworkReply *check = m_network->get(
+        TransferRequests::uploadSizeCheck(m_run->context(), m_fileSize, kCheckTimeoutMs));
     m_reply = check;
     connect(check, &QNetworkReply::finished, this, [this, check, otherwise] {
         if (check != m_reply)
@@ -436,20 +386,14 @@ void UploadFilesToCloud::askWhyCutOff(const QString &otherwise) {
 }
 
 bool UploadFilesToCloud::recordUpload(const QByteArray &body) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError) {
-        qCWarning(lcSync).noquote() << QStringLiteral("JSON Error: %1").arg(error.errorString());
+    const TransferRequests::UploadReply reply = TransferRequests::readUploadReply(body);
+    if (!reply.parsed) {
+        qCWarning(lcSync).noquote() << QStringLiteral("JSON Error: %1").arg(reply.parseError);
         return false;
     }
     qCInfo(lcSync).noquote()
         << QStringLiteral("UploadResponse NSDictionary: %1").arg(SecretMasking::bodyForLog(body));
-    const QJsonArray content =
-        document.object().value(QStringLiteral("purchasedContent")).toArray();
-    const std::optional<QString> mediaID =
-        content.isEmpty()
-            ? std::nullopt
-            : JSONValues::identifier(content.first().toObject(), QStringLiteral("id"));
+    const std::optional<QString> &mediaID = reply.mediaID;
     if (!mediaID) {
         qCWarning(lcSync) << "JSON Error: the reply holds no media ID";
         return false;
@@ -485,12 +429,12 @@ void UploadFilesToCloud::finishCandidate(bool succeeded, const QString &reason, 
         }
     }
     TransferSupport::finishItem(
-        this, displayName(*m_songBeingUploaded), succeeded, reason, deferred,
+        m_state, this, displayName(*m_songBeingUploaded), succeeded, reason, deferred,
         [this, run = m_runId] { return run == m_runId; }, [this] { uploadNextSong(); });
 }
 
 void UploadFilesToCloud::showTrackOnProgressPage(const Audio &track) {
-    ProgressPage &page = Sonarbox::instance().progressPage();
+    ProgressPage &page = m_state.progressPage();
     const ProgressPage::State shown = page.state();
     page.setProgress(shown.progress, shown.percentage, track.artist.value_or(QString()),
                      track.songName.value_or(QString()));
@@ -498,7 +442,7 @@ void UploadFilesToCloud::showTrackOnProgressPage(const Audio &track) {
 
 void UploadFilesToCloud::stopOffline() {
     forgetRun();
-    TransferSupport::stopSyncOffline();
+    TransferSupport::stopSyncOffline(m_state);
 }
 
 void UploadFilesToCloud::endRun() {

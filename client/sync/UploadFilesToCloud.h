@@ -13,6 +13,7 @@
 #include <functional>
 
 class QNetworkAccessManager;
+class SyncState;
 class QNetworkReply;
 class TransferPace;
 
@@ -30,7 +31,7 @@ class TransferPace;
 class UploadFilesToCloud : public QObject {
     Q_OBJECT
 public:
-    explicit UploadFilesToCloud(QObject *parent = nullptr);
+    explicit UploadFilesToCloud(SyncState &state, QObject *parent = nullptr);
     ~UploadFilesToCloud() override;
 
     // Starts a run; `completion` is called once when every candidate has been
@@ -45,10 +46,6 @@ public:
     void startUploadProcess();
     void uploadNextSong();
     void upload(const AudioPtr &track);
-
-    // The file name the service is told in the upload address, already
-    // percent-escaped for the query.
-    static QString createFilename(const Audio &track);
 
 private:
     void beginRun(const SyncRunPtr &run, QList<AudioPtr> candidates,
@@ -78,6 +75,7 @@ private:
     // Records the media ID of a complete reply; false when it holds none.
     bool recordUpload(const QByteArray &body);
 
+    SyncState &m_state;
     QNetworkAccessManager *m_network;
     TransferPace *m_pace; // the upload limit, over all the uploads
     QList<AudioPtr> m_songsToUpload;

@@ -77,7 +77,7 @@ TEST(BrowserTest, TheWebPlayerOnAComputerAndAPhone) {
         readFile(makeSong(media.path(), "bob.mp3", 800,
                           "-metadata title='Aurora Bob' -metadata album='Aaa Bob'", true)));
 
-    const fs::path shots = fs::current_path() / "web-player-shots";
+    const fs::path shots = SONARBOX_WEB_PLAYER_SHOTS;
     fs::create_directories(shots);
     const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
     std::string output;

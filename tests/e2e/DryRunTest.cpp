@@ -2,21 +2,21 @@
 // libtonemill: what it says the sync would do is what the sync then does, it
 // sends nothing that changes the cloud library, and the sync does not
 // fingerprint again what it identified.
-#include "sync/DryRun.h"
+#include "engine/DryRun.h"
 #include "Headless.h"
 #include "ServiceTestSupport.h"
 #include "SyncWorld.h"
 #include "TestEnvironment.h"
 #include "TestPrinting.h"
-#include "accounts/LoginPortal.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
+#include "engine/StatusReporting.h"
+#include "engine/SyncEngine.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
 #include "sync/IdentificationCache.h"
-#include "sync/Sonarbox.h"
-#include "sync/StatusReporting.h"
-#include "sync/SyncEngine.h"
 
 #include <tonemill/tonemill.h>
 

@@ -7,14 +7,14 @@
 #include "SyncWorld.h"
 #include "TestEnvironment.h"
 #include "TestPrinting.h"
-#include "accounts/LoginPortal.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
+#include "engine/StatusReporting.h"
+#include "engine/SyncEngine.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
-#include "sync/Sonarbox.h"
-#include "sync/StatusReporting.h"
-#include "sync/SyncEngine.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -2,8 +2,8 @@
 
 #include "TestEnvironment.h"
 #include "TestSongs.h"
-#include "accounts/LoginPortal.h"
-#include "sync/Sonarbox.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -130,7 +130,7 @@ bool signInAndChoose(const QString &music, const QString &downloads) {
     if (!TestEnvironment::waitUntil([&] { return signedIn.isFinished(); }, 30000) ||
         !signedIn.result())
         return false;
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox.setUserMediaFoldersToScan({QUrl::fromLocalFile(music)});
     sonarbox.setUserDownloadDirectory(downloads);
     return true;

@@ -6,15 +6,15 @@
 #include "SyncWorld.h"
 #include "TestEnvironment.h"
 #include "TestSongs.h"
-#include "accounts/LoginPortal.h"
+#include "engine/ChangeWatcher.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
+#include "engine/StatusReporting.h"
+#include "engine/SyncEngine.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/StoreSetup.h"
-#include "sync/ChangeWatcher.h"
 #include "sync/FolderWatcher.h"
-#include "sync/Sonarbox.h"
-#include "sync/StatusReporting.h"
-#include "sync/SyncEngine.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "ServiceTestSupport.h"
-#include "accounts/LoginCallback.h"
+#include "engine/LoginCallback.h"
+#include "store/User.h"
 
 #include <QObject>
 #include <QThread>
@@ -13,6 +14,13 @@ class AccountsFixture : public ServiceFixture {
 protected:
     void SetUp() override;
     void TearDown() override;
+
+    // ada@example.com with a password, on device "DEVICE-1".
+    static UserPtr emailUser();
+    // Every sign-in is answered with `status` (and her first name), and sets
+    // the session cookie `cookie`.
+    void answerSignIns(const QByteArray &status, const QByteArray &cookie);
+
     QTemporaryDir storeDir;
 };
 

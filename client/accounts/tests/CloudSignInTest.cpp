@@ -5,8 +5,7 @@
 
 #include "CloudProcess.h"
 #include "accounts/SignUpFlow.h"
-#include "accounts/Synchronize.h"
-#include "sync/Sonarbox.h"
+#include "engine/Sonarbox.h"
 
 namespace {
 
@@ -36,25 +35,25 @@ protected:
 TEST_F(CloudSignInTest, SignInThenListTheCloudLibrary) {
     Sonarbox &sonarbox = Sonarbox::instance();
     // Without a session the listing is refused and the sync is stopped.
-    EXPECT_FALSE(Synchronize::getUserMediaFromCloud());
+    EXPECT_FALSE(listCloudLibrary());
     EXPECT_TRUE(sonarbox.flow_stopProcesses);
 
     const UserPtr ada = user();
-    ASSERT_TRUE(Synchronize::login(ada));
+    ASSERT_TRUE(Sonarbox::instance().signIn(ada).signedIn());
     EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("SUCCESS"));
     ASSERT_TRUE(sonarbox.jSessionID());
     EXPECT_TRUE(sonarbox.jSessionID()->startsWith(QStringLiteral("JSESSIONID=")));
     EXPECT_EQ(ada->firstName, QStringLiteral("Ada"));
 
     sonarbox.setLoggedUser(ada);
-    EXPECT_TRUE(Synchronize::getUserMediaFromCloud());
+    EXPECT_TRUE(listCloudLibrary());
     EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("OK"));
     EXPECT_TRUE(sonarbox.cloudLibraryTracks().isEmpty());
 }
 
 TEST_F(CloudSignInTest, WrongPasswordIsRefused) {
     Sonarbox &sonarbox = Sonarbox::instance();
-    EXPECT_FALSE(Synchronize::login(user(QStringLiteral("wrong"))));
+    EXPECT_FALSE(Sonarbox::instance().signIn(user(QStringLiteral("wrong"))).signedIn());
     EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("FAILED"));
     EXPECT_EQ(sonarbox.syncMessage(),
               QStringLiteral("The e-mail address or password is not correct. Please try again."));
@@ -71,16 +70,16 @@ TEST_F(CloudSignInTest, SignUpThenSignIn) {
     newcomer->deviceId = sonarbox.deviceID();
 
     sonarbox.setSyncError(QStringLiteral("left over"));
-    EXPECT_TRUE(SignUpFlow::registerUser(newcomer));
+    EXPECT_TRUE(Sonarbox::instance().registerUser(newcomer));
     EXPECT_EQ(sonarbox.syncStatus(), QString());
     EXPECT_EQ(sonarbox.syncError(), QString()) << "an answered sign-up clears the status texts";
 
     // The same address again is refused with the service's reason.
-    EXPECT_FALSE(SignUpFlow::registerUser(newcomer));
+    EXPECT_FALSE(Sonarbox::instance().registerUser(newcomer));
     EXPECT_EQ(sonarbox.syncStatus(),
               QStringLiteral(
                   "An account with this e-mail address already exists. Please sign in instead."));
 
-    EXPECT_TRUE(Synchronize::login(newcomer));
+    EXPECT_TRUE(Sonarbox::instance().signIn(newcomer).signedIn());
     EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("SUCCESS"));
 }

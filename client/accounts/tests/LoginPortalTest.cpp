@@ -1,13 +1,14 @@
 #include "AccountsFixture.h"
 
 #include "TestEnvironment.h"
-#include "accounts/LoginPortal.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "service/CommonRequest.h"
-#include "store/GenericDAO.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
+#include "store/GenericDAO.h"
 
 #include <QCoreApplication>
+#include <QSignalSpy>
 #include <QTimer>
 
 using scripted::Reply;
@@ -54,14 +55,7 @@ protected:
     }
 
     // Login replies carry this status and a session cookie.
-    void replyWith(const QByteArray &status) {
-        server->setHandler(withTokens([status](const Request &) {
-            Reply reply =
-                Reply::json(R"({"responseStatus":")" + status + R"(","firstName":"Ada"})");
-            reply.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("JSESSIONID=s1")));
-            return reply;
-        }));
-    }
+    void replyWith(const QByteArray &status) { answerSignIns(status, "JSESSIONID=s1"); }
 
     UserPtr newUser() {
         auto user = std::make_shared<User>();
@@ -88,8 +82,10 @@ TEST_F(LoginPortalTest, NewSignInForgetsThePreviousAccount) {
     Sonarbox &sonarbox = Sonarbox::instance();
     // A stop request left over from the previous account must not stop the new one's sync.
     sonarbox.flow_stopProcesses = true;
+    QSignalSpy syncChanges(&sonarbox, &Sonarbox::syncStateChanged);
     const UserPtr user = newUser();
     ASSERT_TRUE(finish(LoginPortal::loginNewUser(user, &screen)));
+    EXPECT_EQ(syncChanges.count(), 0) << "a new account picks its library before a sync";
 
     EXPECT_EQ(sonarbox.loggedUser(), user);
     EXPECT_TRUE(sonarbox.flow_newUser);

@@ -3,13 +3,13 @@
 #include "CloudProcess.h"
 #include "LogCapture.h"
 #include "TestEnvironment.h"
-#include "accounts/LoginPortal.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
 #include "store/StoreSetup.h"
-#include "sync/Sonarbox.h"
 
 #include <QFile>
 #include <QJsonObject>

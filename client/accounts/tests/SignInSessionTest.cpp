@@ -3,8 +3,7 @@
 // run sends the session it started with.
 #include "AccountsFixture.h"
 
-#include "accounts/Synchronize.h"
-#include "sync/Sonarbox.h"
+#include "engine/Sonarbox.h"
 
 using scripted::Reply;
 using scripted::Request;
@@ -26,14 +25,6 @@ protected:
             return reply;
         }));
     }
-    static UserPtr emailUser() {
-        auto user = std::make_shared<User>();
-        user->id = QStringLiteral("1");
-        user->username = QStringLiteral("ada@example.com");
-        user->password = QStringLiteral("secret");
-        user->deviceId = QStringLiteral("DEVICE-1");
-        return user;
-    }
     std::optional<QByteArray> lastCookie() const {
         return serviceRequests().last().header("Cookie");
     }
@@ -47,25 +38,25 @@ TEST_F(SignInSessionTest, TheSignInKeepsItsSessionForTheRequestsThatFollow) {
     Sonarbox &sonarbox = Sonarbox::instance();
     EXPECT_FALSE(sonarbox.jSessionID());
 
-    ASSERT_TRUE(Synchronize::login(emailUser()));
+    ASSERT_TRUE(Sonarbox::instance().signIn(emailUser()).signedIn());
     EXPECT_FALSE(lastCookie()) << "no session before the first sign-in";
     EXPECT_EQ(sonarbox.jSessionID(), session);
 
     // Sent back verbatim; a Set-Cookie on another reply changes nothing.
     replyWithCookie("JSESSIONID=other");
-    EXPECT_TRUE(Synchronize::getUserMediaFromCloud());
+    EXPECT_TRUE(listCloudLibrary());
     EXPECT_EQ(lastCookie(), session.toUtf8());
     EXPECT_EQ(sonarbox.jSessionID(), session);
 
     // A sign-in whose reply sets no cookie keeps the session.
     replyWithCookie({});
-    ASSERT_TRUE(Synchronize::login(emailUser()));
+    ASSERT_TRUE(Sonarbox::instance().signIn(emailUser()).signedIn());
     EXPECT_EQ(lastCookie(), session.toUtf8());
     EXPECT_EQ(sonarbox.jSessionID(), session);
 
     // After a log-out the header is sent, empty.
     sonarbox.setJSessionID(QStringLiteral(""));
-    Synchronize::getUserMediaFromCloud();
+    listCloudLibrary();
     EXPECT_EQ(lastCookie(), QByteArray(""));
 }
 
@@ -75,9 +66,9 @@ TEST_F(SignInSessionTest, ARunListsWithTheSessionItStartedWith) {
     sonarbox.setLoggedUser(emailUser());
     sonarbox.setJSessionID(QStringLiteral("JSESSIONID=someone-else"));
     const RunContext run{emailUser(), QStringLiteral("JSESSIONID=run"), QStringLiteral("DEVICE-1")};
-    EXPECT_TRUE(Synchronize::getUserMediaFromCloud(run));
+    EXPECT_TRUE(listCloudLibrary(run));
     EXPECT_EQ(lastCookie(), "JSESSIONID=run");
     // Without a context: the coordinator's current session.
-    EXPECT_TRUE(Synchronize::getUserMediaFromCloud());
+    EXPECT_TRUE(listCloudLibrary());
     EXPECT_EQ(lastCookie(), "JSESSIONID=someone-else");
 }

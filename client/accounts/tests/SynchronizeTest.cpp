@@ -1,8 +1,7 @@
 #include "AccountsFixture.h"
 
-#include "accounts/Synchronize.h"
+#include "engine/Sonarbox.h"
 #include "settings/Localization.h"
-#include "sync/Sonarbox.h"
 
 using scripted::Reply;
 using scripted::Request;
@@ -11,14 +10,6 @@ namespace {
 
 class SynchronizeTest : public AccountsFixture {
 protected:
-    UserPtr emailUser() {
-        auto user = std::make_shared<User>();
-        user->id = QStringLiteral("1");
-        user->username = QStringLiteral("ada@example.com");
-        user->password = QStringLiteral("secret");
-        user->deviceId = QStringLiteral("DEVICE-1");
-        return user;
-    }
     void replyWithStatus(const QByteArray &status) {
         server->setHandler(withTokens([status](const Request &) {
             return Reply::json(status.isNull() ? R"({"firstName":"Ada"})"
@@ -54,7 +45,7 @@ TEST_F(SynchronizeTest, EveryLoginStatusHasItsOutcome) {
         SCOPED_TRACE(c.status.isNull() ? "(no status)" : c.status.toStdString());
         replyWithStatus(c.status);
         sonarbox.setSyncMessage(QStringLiteral("left over"));
-        EXPECT_EQ(Synchronize::login(emailUser()), c.signedIn);
+        EXPECT_EQ(Sonarbox::instance().signIn(emailUser()).signedIn(), c.signedIn);
         const QString expected =
             c.messageKey ? Localization::localizedString(QString::fromLatin1(c.messageKey))
                          : QString();
@@ -82,7 +73,7 @@ TEST_F(SynchronizeTest, AnAnswerThatIsNotTheServicesSignsNobodyIn) {
             return reply;
         }));
         LogCapture log;
-        EXPECT_FALSE(Synchronize::login(emailUser()));
+        EXPECT_FALSE(Sonarbox::instance().signIn(emailUser()).signedIn());
         EXPECT_EQ(log.count(QStringLiteral("not the service's: not signed in")), 1);
     }
 }
@@ -91,7 +82,7 @@ TEST_F(SynchronizeTest, FailedExchangeSetsNoMessage) {
     useGateway(QStringLiteral("http://127.0.0.1:%1").arg(scripted::closedPort()));
     Sonarbox::instance().setSyncMessage(QStringLiteral("left over"));
     LogCapture log;
-    EXPECT_FALSE(Synchronize::login(emailUser()));
+    EXPECT_FALSE(Sonarbox::instance().signIn(emailUser()).signedIn());
     EXPECT_TRUE(Sonarbox::instance().syncMessage().isEmpty());
     // "%c" of the flag YES: the character with code 1, not the digit "1".
     const QStringList lines = log.linesContaining(QStringLiteral("request.error=TRUE"));
@@ -99,7 +90,7 @@ TEST_F(SynchronizeTest, FailedExchangeSetsNoMessage) {
     EXPECT_TRUE(lines.first().endsWith(
         QStringLiteral("Synchronize.login request.error=TRUE | Error: \u0001")))
         << lines.first().toStdString();
-    EXPECT_FALSE(Synchronize::login(nullptr));
+    EXPECT_FALSE(Sonarbox::instance().signIn(nullptr).signedIn());
 }
 
 TEST_F(SynchronizeTest, CloudListing) {
@@ -109,7 +100,7 @@ TEST_F(SynchronizeTest, CloudListing) {
         return Reply::json(R"({"responseStatus":"OK","milliseconds":120,"updatedUserMedias":[
             {"mediaType":"AUDIO","deleted":0,"name":"a.mp3","id":5,"downloadable":1}]})");
     });
-    EXPECT_TRUE(Synchronize::getUserMediaFromCloud());
+    EXPECT_TRUE(listCloudLibrary());
     ASSERT_EQ(sonarbox.cloudLibraryTracks().size(), 1);
     EXPECT_EQ(sonarbox.cloudLibraryTracks().first()->userMediaID, QStringLiteral("5"));
     EXPECT_EQ(sonarbox.syncMilliSeconds(), 120);
@@ -124,7 +115,7 @@ TEST_F(SynchronizeTest, CloudListing) {
     });
     LogCapture log;
     sonarbox.flow_stopProcesses = false;
-    EXPECT_FALSE(Synchronize::getUserMediaFromCloud());
+    EXPECT_FALSE(listCloudLibrary());
     EXPECT_TRUE(sonarbox.flow_stopProcesses);
     EXPECT_TRUE(
         log.contains(QStringLiteral("Missing login session, please logout and log back in.")));
@@ -132,7 +123,7 @@ TEST_F(SynchronizeTest, CloudListing) {
 
     // An empty status, or no reply at all, is a plain failure.
     server->setHandler([](const Request &) { return Reply::json(R"({"responseStatus":""})"); });
-    EXPECT_FALSE(Synchronize::getUserMediaFromCloud());
+    EXPECT_FALSE(listCloudLibrary());
     sonarbox.isAppOffline = true;
-    EXPECT_FALSE(Synchronize::getUserMediaFromCloud());
+    EXPECT_FALSE(listCloudLibrary());
 }

@@ -126,10 +126,10 @@ TEST_F(AnalyticsTest, ScreenViewsLibraryChoicesAndCounts) {
     deploy(true, cloud.baseUrl() + QStringLiteral("/collect"), cloud.baseUrl());
     GAUtility &ga = GAUtility::instance();
     ga.GATrackView(QStringLiteral("loginView"));
-    ga.GAUserLibraryPicked(1);
-    ga.GAUserLibraryPicked(2);
-    ga.GAUserLibraryPicked(0);
-    ga.GAUserLibraryPicked(3);
+    ga.GAUserLibraryPicked(LibraryChoice::MusicPlayer);
+    ga.GAUserLibraryPicked(LibraryChoice::MusicFolder);
+    ga.GAUserLibraryPicked(libraryChoiceFrom(0));
+    ga.GAUserLibraryPicked(LibraryChoice::ChosenFolders);
     ga.GASongsUploaded(7);
     ga.GASongsSuccessfullyFingerprinted(12);
     ga.GAApplicationFirstRun();

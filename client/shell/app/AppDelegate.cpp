@@ -4,8 +4,12 @@
 #include "MainMenu.h"
 #include "MainWindow.h"
 #include "Notifications.h"
-#include "SignalWatcher.h"
 #include "TrayIcons.h"
+#include "engine/ChangeWatcher.h"
+#include "engine/SignalWatcher.h"
+#include "engine/Sonarbox.h"
+#include "engine/StatusReporting.h"
+#include "engine/SyncEngine.h"
 #include "screens/LastSyncSummary.h"
 #include "screens/TracksWindow.h"
 #include "settings/DeploymentConfig.h"
@@ -16,11 +20,7 @@
 #include "settings/StandardStreams.h"
 #include "settings/Utility.h"
 #include "store/StoreSetup.h"
-#include "sync/ChangeWatcher.h"
 #include "sync/DesktopNotifier.h"
-#include "sync/Sonarbox.h"
-#include "sync/StatusReporting.h"
-#include "sync/SyncEngine.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "FailedSyncRetry.h"
 
+#include "engine/Sonarbox.h"
 #include "settings/Logging.h"
-#include "sync/Sonarbox.h"
 
 #include <utility>
 
@@ -20,7 +20,7 @@ FailedSyncRetry::FailedSyncRetry(std::function<bool()> mayStart, QObject *parent
     connect(&sonarbox.syncProgress(), &SyncProgress::event, this, &FailedSyncRetry::onEvent,
             Qt::QueuedConnection);
     connect(&m_retry, &SyncRetry::due, this, &FailedSyncRetry::retryNow);
-    connect(&m_signIn, &QFutureWatcher<ReturningUser::Result>::finished, this,
+    connect(&m_signIn, &QFutureWatcher<SignInResult::Outcome>::finished, this,
             &FailedSyncRetry::signedIn);
 }
 
@@ -54,7 +54,7 @@ void FailedSyncRetry::retryNow() {
     }
     qCInfo(lcShell) << "=== Trying the failed sync again: signing in again first";
     m_signingIn = user;
-    m_signIn.setFuture(ReturningUser::doLoginInBackground(user));
+    m_signIn.setFuture(Sonarbox::instance().signInAgainInBackground(user));
 }
 
 void FailedSyncRetry::signedIn() {
@@ -64,16 +64,16 @@ void FailedSyncRetry::signedIn() {
     if (!user || sonarbox.loggedUser() != user)
         return;
     switch (m_signIn.result()) {
-    case ReturningUser::Result::SignedIn:
+    case SignInResult::Outcome::SignedIn:
         sonarbox.sync(true);
         return;
-    case ReturningUser::Result::NoAnswer:
+    case SignInResult::Outcome::NoAnswer:
         qCInfo(lcShell).noquote()
             << QStringLiteral("=== The service did not answer the sign-in; trying again in %1")
                    .arg(m_retry.intervalText());
         m_retry.schedule();
         return;
-    case ReturningUser::Result::Refused:
+    case SignInResult::Outcome::Refused:
         qCWarning(lcShell) << "=== The service refused the stored account: the person must sign in";
         emit signInRefused();
         return;

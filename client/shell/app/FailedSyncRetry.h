@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SyncRetry.h"
-#include "accounts/ReturningUser.h"
+#include "accounts/SignInResult.h"
+#include "engine/SyncRetry.h"
 #include "store/User.h"
 #include "sync/SyncProgress.h"
 
@@ -37,6 +37,6 @@ private:
 
     std::function<bool()> m_mayStart;
     SyncRetry m_retry;
-    QFutureWatcher<ReturningUser::Result> m_signIn;
+    QFutureWatcher<SignInResult::Outcome> m_signIn;
     UserPtr m_signingIn;
 };

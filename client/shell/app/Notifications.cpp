@@ -1,7 +1,7 @@
 #include "Notifications.h"
 
+#include "engine/Sonarbox.h"
 #include "sync/DesktopNotifier.h"
-#include "sync/Sonarbox.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #include "Shutdown.h"
 
+#include "engine/Sonarbox.h"
 #include "settings/Logging.h"
-#include "sync/Sonarbox.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

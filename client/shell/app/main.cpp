@@ -2,13 +2,14 @@
 // main window with the screens, on top of the same engine as
 // sonarbox-headless.
 #include "AppDelegate.h"
-#include "EngineInstance.h"
 #include "MainMenu.h"
 #include "Notifications.h"
-#include "PauseCommands.h"
 #include "ScreenRenderer.h"
 #include "Shutdown.h"
 #include "TrayIcons.h"
+#include "engine/EngineInstance.h"
+#include "engine/PauseCommands.h"
+#include "engine/Sonarbox.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Localization.h"
 #include "settings/LoggingSetup.h"
@@ -16,7 +17,6 @@
 #include "store/StoreSetup.h"
 #include "sync/DesktopNotifier.h"
 #include "sync/LoginItems.h"
-#include "sync/Sonarbox.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "FolderDialogs.h"
 
-#include "sync/Sonarbox.h"
+#include "engine/Sonarbox.h"
 
 #include <QAbstractItemView>
 #include <QFileDialog>

@@ -3,14 +3,14 @@
 #include "FolderCell.h"
 #include "FolderDialogs.h"
 #include "ScreenKeys.h"
+#include "engine/Sonarbox.h"
 #include "settings/FolderUrls.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
-#include "settings/Utility.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
+#include "settings/Utility.h"
 
 #include <QButtonGroup>
 #include <QPointer>
@@ -51,17 +51,13 @@ MediaLibraryPicker::MediaLibraryPicker(QWidget *parent)
     m_libraryPicker->addButton(ui.otherFolderOptionLabel, 3);
 
     Sonarbox &sonarbox = Sonarbox::instance();
-    const int choice = sonarbox.userPickedMediaLibrary();
+    const LibraryChoice choice = sonarbox.userPickedMediaLibrary();
     showOtherFoldersOptions(false);
-    if (choice != 0) {
-        // Any code but 1 and 2 means the chosen folders, as for the scan.
-        const int tag = choice == 1 || choice == 2 ? choice : 3;
-        m_libraryPicker->button(tag)->setChecked(true);
-        if (tag == 3) {
-            showOtherFoldersOptions(true);
-            qCInfo(lcShell).noquote() << QStringLiteral("userMediaFoldersToScan %1")
-                                             .arg(sonarbox.userMediaFoldersToScan().size());
-        }
+    m_libraryPicker->button(int(choice))->setChecked(true);
+    if (choice == LibraryChoice::ChosenFolders) {
+        showOtherFoldersOptions(true);
+        qCInfo(lcShell).noquote() << QStringLiteral("userMediaFoldersToScan %1")
+                                         .arg(sonarbox.userMediaFoldersToScan().size());
     }
     sonarbox.statusMenu().statusMenuLibraryPickerView();
 
@@ -91,21 +87,25 @@ MediaLibraryPicker::MediaLibraryPicker(QWidget *parent)
 
 void MediaLibraryPicker::libraryPicked(int tag) {
     qCInfo(lcShell).noquote() << QStringLiteral("libraryPikced Pressed %1").arg(tag);
-    Sonarbox &sonarbox = Sonarbox::instance();
-    if (tag == 1) {
+    switch (libraryChoiceFrom(tag)) {
+    case LibraryChoice::MusicPlayer:
         qCInfo(lcShell) << "iTunes Library Selected";
-        sonarbox.setUserPickedMediaLibrary(1);
         showOtherFoldersOptions(false);
-    } else if (tag == 2) {
+        break;
+    case LibraryChoice::MusicFolder:
         qCInfo(lcShell) << "Music Folder Library Selected";
-        sonarbox.setUserPickedMediaLibrary(2);
         showOtherFoldersOptions(false);
-    } else {
+        break;
+    case LibraryChoice::ChosenFolders:
         qCInfo(lcShell) << "Other Selected";
-        sonarbox.setUserPickedMediaLibrary(3);
         showOtherFoldersOptions(true);
+        break;
     }
     displaySongsAmount();
+}
+
+LibraryChoice MediaLibraryPicker::choice() const {
+    return libraryChoiceFrom(m_libraryPicker->checkedId());
 }
 
 void MediaLibraryPicker::showOtherFoldersOptions(bool show) {
@@ -199,15 +199,13 @@ void MediaLibraryPicker::rowSelected(int row) {
 
 void MediaLibraryPicker::gotoMediaScanSummaryPage() {
     Sonarbox &sonarbox = Sonarbox::instance();
-    if (m_libraryPicker->checkedId() == 3) {
+    if (choice() == LibraryChoice::ChosenFolders) {
         const QList<QUrl> folders = sonarbox.userMediaFoldersToScan();
         if (folders.isEmpty())
             return;
-        NSDefaultsUtility::saveUserPickedMediaLibrary(sonarbox.userPickedMediaLibrary());
         NSDefaultsUtility::getSaveUserMediaFoldersToScan(folders);
-    } else {
-        NSDefaultsUtility::saveUserPickedMediaLibrary(sonarbox.userPickedMediaLibrary());
     }
+    sonarbox.setUserPickedMediaLibrary(choice());
     NotificationCenter::defaultCenter().postNotificationName(
         QStringLiteral("showMediaScanSummaryNotification"), this);
 }

@@ -1,14 +1,16 @@
 #pragma once
 
 #include "CustomView.h"
+#include "settings/LibraryChoice.h"
 #include "ui_MediaLibraryPicker.h"
 
 class QButtonGroup;
 
 // The screen on which the user says where the music collection lives: the
-// music player's library (1), the Music folder (2) or folders of their own
-// choosing (3). The choice and the folders live in the coordinator; Continue
-// stores them and asks for the scan summary.
+// music player's library, the Music folder or folders of their own choosing
+// (the radio cells' tags are the choices' stored numbers). The choice is the
+// checked cell until Continue stores it (and the folders, which the
+// coordinator holds meanwhile) and asks for the scan summary.
 class MediaLibraryPicker : public CustomView {
     Q_OBJECT
 public:
@@ -17,6 +19,8 @@ public:
     const Ui::MediaLibraryPicker &form() const { return ui; }
     QButtonGroup *libraryPicker() const { return m_libraryPicker; }
     int currentSelectedRow() const { return m_currentSelectedRow; }
+    // The choice on the screen, not yet stored.
+    LibraryChoice choice() const;
 
     // A radio cell was chosen (its tag is the choice code).
     void libraryPicked(int tag);

@@ -3,6 +3,7 @@
 #include "FolderDialogs.h"
 #include "ScreenKeys.h"
 #include "SummaryCellView.h"
+#include "engine/Sonarbox.h"
 #include "settings/FolderUrls.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
@@ -11,7 +12,6 @@
 #include "settings/NotificationCenter.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -67,8 +67,8 @@ MediaScanSummary::MediaScanSummary(QWidget *parent)
     scanProcess();
     ui.progressIndicator->setVisible(true);
 
-    m_amountOfRows = m_choice == 1 || m_choice == 2 ? 1 : int(m_folders.size());
-    ui.otherDirInfoView->setVisible(m_choice != 1);
+    m_amountOfRows = m_choice != LibraryChoice::ChosenFolders ? 1 : int(m_folders.size());
+    ui.otherDirInfoView->setVisible(m_choice != LibraryChoice::MusicPlayer);
     reloadTable();
     sonarbox.statusMenu().statusMenuScanSummaryView();
     qCInfo(lcShell).noquote()
@@ -148,12 +148,12 @@ void MediaScanSummary::fillRow(int row, SummaryCellView *cell) const {
         return;
     }
     const Sonarbox &sonarbox = Sonarbox::instance();
-    if (m_choice == 1 || m_choice == 2) {
-        cell->setIconName(m_choice == 1 ? QStringLiteral("icon_itunes")
-                                        : QStringLiteral("icon_folder"));
-        cell->folderTitle()->setText(m_choice == 1 ? Localization::localizedString(QStringLiteral(
-                                                         "FolderSelectionView_iTunes"))
-                                                   : QStringLiteral("Music Folder"));
+    if (m_choice != LibraryChoice::ChosenFolders) {
+        const bool player = m_choice == LibraryChoice::MusicPlayer;
+        cell->setIconName(player ? QStringLiteral("icon_itunes") : QStringLiteral("icon_folder"));
+        cell->folderTitle()->setText(
+            player ? Localization::localizedString(QStringLiteral("FolderSelectionView_iTunes"))
+                   : QStringLiteral("Music Folder"));
         cell->folderFileCount()->setText(
             QStringLiteral("Found %1 tracks").arg(sonarbox.localLibraryTrackCount()));
         return;

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "CustomView.h"
-#include "sync/DryRun.h"
+#include "engine/DryRun.h"
+#include "settings/LibraryChoice.h"
 #include "sync/StageQueue.h"
 #include "ui_MediaScanSummary.h"
 
@@ -55,7 +56,7 @@ private:
     void fillRow(int row, SummaryCellView *cell) const;
 
     Ui::MediaScanSummary ui;
-    int m_choice = 1;
+    LibraryChoice m_choice = LibraryChoice::MusicPlayer;
     int m_amountOfRows = 0;
     QList<QUrl> m_folders;
     StageOperationPtr m_scanProcess;

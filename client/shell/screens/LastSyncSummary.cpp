@@ -1,8 +1,8 @@
 #include "LastSyncSummary.h"
 
-#include "ProgressFormat.h"
+#include "engine/ProgressFormat.h"
+#include "engine/Sonarbox.h"
 #include "settings/NSDefaultsUtility.h"
-#include "sync/Sonarbox.h"
 
 #include <QLocale>
 

@@ -1,10 +1,10 @@
 #include "LaunchSBX.h"
 
 #include "ScreenKeys.h"
+#include "engine/Sonarbox.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
-#include "sync/Sonarbox.h"
 
 LaunchSBX::LaunchSBX(QWidget *parent)
     : CustomView(parent) {

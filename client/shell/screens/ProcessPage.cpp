@@ -3,11 +3,11 @@
 #include "LastSyncSummary.h"
 
 #include "ScreenKeys.h"
+#include "engine/Sonarbox.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
 
 #include <QMessageBox>
 

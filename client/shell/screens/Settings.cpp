@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "ScreenKeys.h"
+#include "engine/Sonarbox.h"
 #include "library/FolderDialogs.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
@@ -9,7 +10,6 @@
 #include "settings/NotificationCenter.h"
 #include "settings/PreferenceKeys.h"
 #include "sync/ScanForLocalMedia.h"
-#include "sync/Sonarbox.h"
 #include "sync/TransferLimits.h"
 
 #include <QDir>
@@ -24,24 +24,26 @@ void logAction(const char *selector) {
         << QStringLiteral("[%1] @class:Settings").arg(QLatin1String(selector));
 }
 
-QString libraryName(int choice) {
+QString libraryName(LibraryChoice choice) {
     switch (choice) {
-    case 1:
+    case LibraryChoice::MusicPlayer:
         // The music player's library stands in for the original one here;
         // the picker names it the same way.
         return QStringLiteral("Music player library (MPD)");
-    case 2:
+    case LibraryChoice::MusicFolder:
         return QStringLiteral("Music Folder");
-    default:
-        return QStringLiteral("Other Folder");
+    case LibraryChoice::ChosenFolders:
+        break;
     }
+    return QStringLiteral("Other Folder");
 }
 
 // The folders the collection is read from, by path: the music player's
 // folder, the Music folder, or the chosen ones.
-QStringList collectionFolders(int choice) {
-    QStringList paths = choice == 1 ? QStringList{DeploymentConfig::current().mpdMusicFolderPath()}
-                                    : ScanForLocalMedia::foldersToWalk();
+QStringList collectionFolders(LibraryChoice choice) {
+    QStringList paths = choice == LibraryChoice::MusicPlayer
+                            ? QStringList{DeploymentConfig::current().mpdMusicFolderPath()}
+                            : ScanForLocalMedia::foldersToWalk(Sonarbox::instance());
     paths.removeAll(QString());
     for (QString &path : paths)
         path = QDir::toNativeSeparators(QDir::cleanPath(path));

@@ -1,6 +1,6 @@
 #include "TrackCounts.h"
 
-#include "TrackStates.h"
+#include "engine/TrackStates.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 

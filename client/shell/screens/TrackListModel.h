@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TrackStates.h"
+#include "engine/TrackStates.h"
 
 #include <QAbstractTableModel>
 #include <QList>

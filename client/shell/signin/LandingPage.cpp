@@ -2,10 +2,11 @@
 
 #include "FacebookBrowser.h"
 #include "ScreenKeys.h"
-#include "accounts/LoginPortal.h"
+#include "accounts/FacebookService.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "settings/GAUtility.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
 
 LandingPage::LandingPage(QWidget *parent)
     : CustomView(parent) {
@@ -42,6 +43,6 @@ void LandingPage::login() {
     auto user = std::make_shared<User>();
     user->id = QStringLiteral("1");
     user->deviceId = sonarbox.deviceID();
-    user->facebookToken = sonarbox.facebookAccessToken();
+    user->facebookToken = FacebookService::instance().accessToken();
     LoginPortal::loginNewUser(user, nullptr);
 }

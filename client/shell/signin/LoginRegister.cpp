@@ -3,7 +3,9 @@
 #include "FacebookBrowser.h"
 #include "Fonts.h"
 #include "ScreenKeys.h"
-#include "accounts/LoginPortal.h"
+#include "accounts/FacebookService.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "service/SecretMasking.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
@@ -11,7 +13,6 @@
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
 
 #include <QDesktopServices>
 #include <QMetaObject>
@@ -25,15 +26,6 @@ QString text(const char *key) {
 
 QFont face(const char *name, int size) {
     return customFont(QString::fromLatin1(name), size);
-}
-
-// The account for the log: never its password or token.
-QString describe(const User &user) {
-    return QStringLiteral("id: %1, username: %2, deviceId: %3, password: %4, facebookToken: %5")
-        .arg(user.id.value_or(QString()), user.username.value_or(QString()),
-             user.deviceId.value_or(QString()),
-             SecretMasking::masked(user.password.value_or(QString())),
-             SecretMasking::masked(user.facebookToken.value_or(QString())));
 }
 
 } // namespace
@@ -63,8 +55,8 @@ void LoginRegister::awakeFromNib() {
     const UserPtr user = sonarbox.loggedUser();
     if (user && user->username && !user->facebookToken) {
         if (sonarbox.isAppOffline) {
-            qCInfo(lcShell).noquote()
-                << QStringLiteral("Already Logged In User: \n%1").arg(describe(*user));
+            qCInfo(lcShell).noquote() << QStringLiteral("Already Logged In User: \n%1")
+                                             .arg(SecretMasking::describe(*user));
             disableLoginFieldsAndButtons();
         } else {
             ui.loginUsernameField->setText(*user->username);
@@ -119,7 +111,7 @@ bool LoginRegister::validatedFields() {
         sonarbox.setSyncMessage(text("AuthenticationError"));
         return false;
     }
-    if (!sonarbox.facebookAccessToken().isEmpty())
+    if (!FacebookService::instance().accessToken().isEmpty())
         return true;
     sonarbox.setSyncStatus(QStringLiteral("FAILED_FACEBOOK_AUTHENTICATION"));
     return false;
@@ -148,7 +140,7 @@ void LoginRegister::login() {
     UserPtr user;
     if (const UserPtr logged = sonarbox.loggedUser()) {
         qCInfo(lcShell).noquote()
-            << QStringLiteral("Already Logged In User: \n%1").arg(describe(*logged));
+            << QStringLiteral("Already Logged In User: \n%1").arg(SecretMasking::describe(*logged));
         user = std::make_shared<User>(*logged);
     } else {
         user = std::make_shared<User>();
@@ -162,9 +154,9 @@ void LoginRegister::login() {
         user->facebookToken.reset();
     } else {
         qCInfo(lcShell).noquote() << QStringLiteral("Facebook Token: %1")
-                                         .arg(
-                                             SecretMasking::masked(sonarbox.facebookAccessToken()));
-        user->facebookToken = sonarbox.facebookAccessToken();
+                                         .arg(SecretMasking::masked(
+                                             FacebookService::instance().accessToken()));
+        user->facebookToken = FacebookService::instance().accessToken();
     }
     ui.loginErrorMessage->setVisible(false);
     ui.registerErrorMessage->setVisible(false);

@@ -2,7 +2,7 @@
 
 #include "CustomView.h"
 #include "accounts/FacebookService.h"
-#include "accounts/LoginCallback.h"
+#include "engine/LoginCallback.h"
 #include "ui_LoginRegister.h"
 
 class QAbstractButton;

@@ -2,12 +2,12 @@
 
 #include "Fonts.h"
 #include "ScreenKeys.h"
-#include "accounts/LoginPortal.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Localization.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
 
 #include <QDesktopServices>
 #include <QFutureWatcher>
@@ -67,7 +67,7 @@ bool SignUp::validateFields() {
 }
 
 void SignUp::signUpUser() {
-    const UserPtr user = SignUpFlow::newUser(fields());
+    const UserPtr user = SignUpFlow::newUser(fields(), Sonarbox::instance().deviceID());
     ui.spinner->setVisible(true);
     // One registration at a time: a second press would make a second request.
     ui.signUpBtn->setEnabled(false);
@@ -87,7 +87,7 @@ void SignUp::signUpUser() {
         Sonarbox::instance().fbLogin = false;
         LoginPortal::loginNewUser(user, this);
     });
-    watcher->setFuture(SignUpFlow::registerUserInBackground(user));
+    watcher->setFuture(Sonarbox::instance().registerUserInBackground(user));
 }
 
 void SignUp::showError(const QString &text) {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CustomView.h"
-#include "accounts/LoginCallback.h"
 #include "accounts/SignUpFlow.h"
+#include "engine/LoginCallback.h"
 #include "ui_SignUp.h"
 
 // The sign-up screen: five fields and the terms check box; an accepted

@@ -2,12 +2,12 @@
 
 #include "Fonts.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/SecretStore.h"
 #include "store/StoreSetup.h"
-#include "sync/Sonarbox.h"
 
 #include <QFile>
 

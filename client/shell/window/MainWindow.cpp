@@ -2,6 +2,7 @@
 
 #include "CustomView.h"
 #include "Fonts.h"
+#include "engine/Sonarbox.h"
 #include "library/FolderDialogs.h"
 #include "library/MediaLibraryPicker.h"
 #include "library/MediaScanSummary.h"
@@ -21,7 +22,6 @@
 #include "store/StoreQueries.h"
 #include "store/StoreSetup.h"
 #include "store/StoreThread.h"
-#include "sync/Sonarbox.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
@@ -163,14 +163,14 @@ void MainWindow::doLogin(const UserPtr &record) {
         UserPtr user = GenericDAO::instance().uniqueResult<User>();
         if (!user || user->username != record->username ||
             !sonarbox.replaceLoggedUser(record, user))
-            return SignInAnswer{ReturningUser::Result::NoAnswer, record};
-        return SignInAnswer{ReturningUser::doLogin(user), user};
+            return SignInAnswer{SignInResult::Outcome::NoAnswer, record};
+        return SignInAnswer{Sonarbox::instance().signInAgain(user), user};
     }));
 }
 
-void MainWindow::loginFinished(ReturningUser::Result result) {
+void MainWindow::loginFinished(SignInResult::Outcome result) {
     ui->activityIndicator->hide();
-    const bool signedIn = result == ReturningUser::Result::SignedIn;
+    const bool signedIn = result == SignInResult::Outcome::SignedIn;
     if (signedIn) {
         if (!NSDefaultsUtility::getDidUserPickMediaLibrary()) {
             qCInfo(lcShell) << "User Logged in but did NOT pick a library";
@@ -183,7 +183,7 @@ void MainWindow::loginFinished(ReturningUser::Result result) {
         showLoginView();
     }
     emit storedUserSignInFinished(signedIn);
-    if (result == ReturningUser::Result::Refused)
+    if (result == SignInResult::Outcome::Refused)
         emit storedUserRefused();
 }
 

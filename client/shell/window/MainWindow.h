@@ -1,6 +1,6 @@
 #pragma once
 
-#include "accounts/ReturningUser.h"
+#include "accounts/SignInResult.h"
 #include "library/MediaLibraryPicker.h"
 #include "library/MediaScanSummary.h"
 #include "screens/LaunchSBX.h"
@@ -85,7 +85,7 @@ private:
     // The stored account's record, without its secrets (no keyring asked).
     static UserPtr storedAccountRecord();
     void doLogin(const UserPtr &record);
-    void loginFinished(ReturningUser::Result result);
+    void loginFinished(SignInResult::Outcome result);
     void windowWillClose();
 
     template <typename Screen> Screen *switchTo(QPointer<Screen> &reference);
@@ -109,7 +109,7 @@ private:
     QPointer<Version> m_aboutView;
     QPointer<Settings> m_settingsView;
     struct SignInAnswer {
-        ReturningUser::Result result = ReturningUser::Result::NoAnswer;
+        SignInResult::Outcome result = SignInResult::Outcome::NoAnswer;
         UserPtr user; // the account that was signed in
     };
     QFutureWatcher<SignInAnswer> m_signIn;

@@ -4,6 +4,8 @@
 #include "MainMenu.h"
 #include "TrayIcons.h"
 #include "accounts/PhFacebook.h"
+#include "engine/Sonarbox.h"
+#include "engine/SyncEngine.h"
 #include "library/MediaLibraryPicker.h"
 #include "library/MediaScanSummary.h"
 #include "screens/LastSyncSummary.h"
@@ -22,8 +24,6 @@
 #include "signin/LoginRegister.h"
 #include "signin/SignUp.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
-#include "sync/SyncEngine.h"
 #include "sync/SyncProgress.h"
 
 #include <QApplication>
@@ -222,7 +222,7 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
 
     renderer.render<MediaLibraryPicker>(QStringLiteral("library-picker"));
     if (musicFolders.size() >= 2) {
-        sonarbox.setUserPickedMediaLibrary(3);
+        sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         QList<QUrl> folders;
         for (const QString &folder : musicFolders)
             folders << FolderUrls::fromPath(QDir(folder).absolutePath());
@@ -282,12 +282,12 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
 
     sonarbox.setLoggedUser(sampleUser());
     sonarbox.setDidUserPickLibrary(true);
-    sonarbox.setUserPickedMediaLibrary(2);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
     renderer.render<Settings>(QStringLiteral("settings"),
                               [](Settings &s) { settle([&s] { return s.countsShown(); }, 10000); });
     // Chosen folders, named by their paths.
     if (musicFolders.size() >= 2) {
-        sonarbox.setUserPickedMediaLibrary(3);
+        sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         renderer.render<Settings>(QStringLiteral("settings-folders"), [](Settings &s) {
             settle([&s] { return s.countsShown(); }, 10000);
         });

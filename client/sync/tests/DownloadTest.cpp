@@ -5,7 +5,7 @@
 #include "CloudProcess.h"
 #include "MpdProcess.h"
 #include "TestSongs.h"
-#include "accounts/Synchronize.h"
+#include "engine/Sonarbox.h"
 #include "service/CommonRequest.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/Utility.h"
@@ -110,7 +110,7 @@ protected:
     }
 
     iTunesModifier noLibrary{nullptr};
-    DownloadSongsFromCloud downloader{&noLibrary};
+    DownloadSongsFromCloud downloader{Sonarbox::instance(), &noLibrary};
 };
 
 } // namespace
@@ -126,7 +126,7 @@ TEST_F(DownloadTest, DownloadsTheCloudOnlySongsUnderTheirNames) {
     ASSERT_TRUE(TestSongs::make(plain, 2, 2.0));
     for (const QString &file : {tagged, plain})
         ASSERT_TRUE(cloud.uploadAsAnotherDevice("ada@example.com", "s3cret!", file));
-    ASSERT_TRUE(Synchronize::login(Sonarbox::instance().loggedUser()));
+    ASSERT_TRUE(Sonarbox::instance().signIn(Sonarbox::instance().loggedUser()).signedIn());
     // The user's own file of the same name stays as it is.
     writeFile(downloads() + "/Ada - First - Blue Song.mp3", "mine");
 
@@ -300,10 +300,10 @@ TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSy
 }
 
 TEST_F(DownloadTest, TheMusicLibraryTakesTheSongOffTheMainThread) {
-    Sonarbox::instance().setUserPickedMediaLibrary(1);
+    Sonarbox::instance().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto library = std::make_shared<FakeLibrary>(dir.filePath("library"));
     iTunesModifier handOff(library);
-    DownloadSongsFromCloud viaLibrary(&handOff);
+    DownloadSongsFromCloud viaLibrary(Sonarbox::instance(), &handOff);
     server->setHandler([](const scripted::Request &r) {
         scripted::Reply reply;
         reply.body = "library bytes";
@@ -328,11 +328,11 @@ TEST_F(DownloadTest, AFailedHandOffKeepsTheSongAndTheNextSyncHandsItOver) {
     const QByteArray tmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
     QDir().mkpath(dir.filePath("tmp"));
-    Sonarbox::instance().setUserPickedMediaLibrary(1);
+    Sonarbox::instance().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto library = std::make_shared<FakeLibrary>(dir.filePath("library"));
     library->away = true;
     iTunesModifier handOff(library);
-    DownloadSongsFromCloud viaLibrary(&handOff);
+    DownloadSongsFromCloud viaLibrary(Sonarbox::instance(), &handOff);
     server->setHandler([](const scripted::Request &r) {
         scripted::Reply reply;
         reply.body = "waiting bytes";
@@ -371,11 +371,11 @@ TEST_F(DownloadTest, WithMpdStoppedTheSongWaitsInTheDownloadFolderUntilMpdIsBack
     const QByteArray tmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
     QDir().mkpath(dir.filePath("tmp"));
-    Sonarbox::instance().setUserPickedMediaLibrary(1);
+    Sonarbox::instance().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto library = std::make_shared<MpdLibrary>(
         MpdLibrary::Settings{mpd.host(), mpd.port(), mpd.musicFolder() + '/', 3000});
     iTunesModifier handOff(library);
-    DownloadSongsFromCloud viaMpd(&handOff);
+    DownloadSongsFromCloud viaMpd(Sonarbox::instance(), &handOff);
     ASSERT_TRUE(TestSongs::make(dir.filePath("cloud.mp3"), 4, 8, {"Fetched", "Bo"}));
     const QByteArray song = readFile(dir.filePath("cloud.mp3"));
     server->setHandler([&](const scripted::Request &r) {
@@ -529,12 +529,12 @@ TEST_F(DownloadTest, AStopDuringTheHandOffToMpdStillRecordsTheSong) {
     ASSERT_TRUE(cloud.uploadAsAnotherDevice("ada@example.com", "s3cret!",
                                             dir.filePath("elsewhere/cloud.mp3")));
     Sonarbox &sonarbox = Sonarbox::instance();
-    ASSERT_TRUE(Synchronize::login(sonarbox.loggedUser()));
-    sonarbox.setUserPickedMediaLibrary(1);
+    ASSERT_TRUE(Sonarbox::instance().signIn(sonarbox.loggedUser()).signedIn());
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto library = std::make_shared<HeldLibrary>(std::make_shared<MpdLibrary>(
         MpdLibrary::Settings{mpd.host(), mpd.port(), mpd.musicFolder() + '/', 5000}));
     iTunesModifier handOff(library);
-    DownloadSongsFromCloud viaMpd(&handOff);
+    DownloadSongsFromCloud viaMpd(Sonarbox::instance(), &handOff);
     // A failure below must not leave the hand-off, which viaMpd waits for
     // when it goes, held for ever.
     const auto release = qScopeGuard([&] { library->held = false; });
@@ -587,7 +587,7 @@ TEST_F(DownloadTest, AFullDownloadFolderIsNamedAndKeepsNothingOfTheSong) {
     ASSERT_TRUE(TestSongs::makeSilenceOfSize(dir.filePath("elsewhere/big.wav"), 600 * 1024));
     ASSERT_TRUE(cloud.uploadAsAnotherDevice("ada@example.com", "s3cret!",
                                             dir.filePath("elsewhere/big.wav")));
-    ASSERT_TRUE(Synchronize::login(Sonarbox::instance().loggedUser()));
+    ASSERT_TRUE(Sonarbox::instance().signIn(Sonarbox::instance().loggedUser()).signedIn());
 
     EXPECT_EQ(runStage(stage(downloader)), 1);
     EXPECT_EQ(Sonarbox::instance().syncProgress().failureSummary(),

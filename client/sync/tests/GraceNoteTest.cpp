@@ -6,13 +6,12 @@
 #include "ServiceTestSupport.h"
 #include "TestEnvironment.h"
 #include "TestSongs.h"
-#include "accounts/Synchronize.h"
+#include "engine/Sonarbox.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
 #include "sync/RecognitionInitData.h"
-#include "sync/Sonarbox.h"
 
 #include <tonemill/tonemill.h>
 
@@ -116,7 +115,7 @@ protected:
                                                 .password = "secret-pw",
                                                 .deviceId = sonarbox().deviceID()});
         bool signedIn = false;
-        onStage([&] { signedIn = Synchronize::login(user); });
+        onStage([&] { signedIn = Sonarbox::instance().signIn(user).signedIn(); });
         ASSERT_TRUE(signedIn);
         GenericDAO::instance().save(user);
         sonarbox().setLoggedUser(user);
@@ -178,7 +177,7 @@ protected:
     QObject context;
     QList<ProgressPage::State> pages;
     QString email;
-    GraceNote stage{&recordingRecognize};
+    GraceNote stage{Sonarbox::instance(), &recordingRecognize};
     inline static std::unique_ptr<QTemporaryDir> world;
     inline static std::unique_ptr<CloudProcess> cloud;
     inline static QString engineConfig;

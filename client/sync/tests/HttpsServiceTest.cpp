@@ -6,7 +6,7 @@
 #include "CloudProcess.h"
 #include "TestCertificate.h"
 #include "TestSongs.h"
-#include "accounts/Synchronize.h"
+#include "engine/Sonarbox.h"
 #include "settings/AnalyticsHelper.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Utility.h"
@@ -22,7 +22,7 @@ protected:
     bool signIn() {
         Sonarbox::instance().setJSessionID(std::nullopt);
         Sonarbox::instance().setSyncStatus(QString());
-        return Synchronize::login(ada());
+        return Sonarbox::instance().signIn(ada()).signedIn();
     }
 };
 
@@ -73,7 +73,7 @@ TEST_F(HttpsServiceTest, OnlyTheConfiguredCertificateIsTrustedAndEveryPathUsesIt
     track->userMediaID = QStringLiteral("-1");
     track->downloadable = false;
     GenericDAO::instance().save(track);
-    UploadFilesToCloud uploader;
+    UploadFilesToCloud uploader{Sonarbox::instance()};
     EXPECT_EQ(runStage([&](std::function<void()> done) { uploader.uploadUnSyncedFiles(done); }), 1);
     EXPECT_EQ(cloud.query(QStringLiteral("SELECT md5 FROM files")).join(' ').toStdString(),
               track->checksum->toStdString());
@@ -83,7 +83,7 @@ TEST_F(HttpsServiceTest, OnlyTheConfiguredCertificateIsTrustedAndEveryPathUsesIt
     ASSERT_TRUE(TestSongs::make(theirs, 4, 2.0));
     ASSERT_TRUE(cloud.uploadAsAnotherDevice("ada@example.com", "s3cret!", theirs));
     iTunesModifier noLibrary{nullptr};
-    DownloadSongsFromCloud downloader{&noLibrary};
+    DownloadSongsFromCloud downloader{Sonarbox::instance(), &noLibrary};
     EXPECT_EQ(
         runStage([&](std::function<void()> done) { downloader.syncCloudMediaWithLocal(done); }), 1);
     const QString downloads = Sonarbox::instance().userDownloadDirectory();

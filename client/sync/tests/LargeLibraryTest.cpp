@@ -3,12 +3,12 @@
 // a hash per file and no match), the service a scripted gateway.
 #include "ServiceTestSupport.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
 #include "sync/AlbumGroups.h"
 #include "sync/GraceNote.h"
-#include "sync/Sonarbox.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -126,7 +126,7 @@ TEST_F(LargeLibrary, TwentyThousandUntaggedFilesMoveInBoundedCallsAndStopAtOnce)
         library << untagged(dir.filePath(QStringLiteral("music/%1.mp3").arg(i)));
     sonarbox.setLocalLibraryTracks(library);
 
-    GraceNote stage(&hashingRecognize);
+    GraceNote stage(Sonarbox::instance(), &hashingRecognize);
     const SyncRunPtr run = sonarbox.newRun();
     std::atomic<bool> completed{false};
     QFuture<void> running = QtConcurrent::run(

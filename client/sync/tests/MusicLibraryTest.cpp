@@ -2,6 +2,7 @@
 #include "MpdProcess.h"
 #include "ScanTestSupport.h"
 #include "TestSongs.h"
+#include "engine/Sonarbox.h"
 #include "settings/Utility.h"
 #include "sync/MpdLibrary.h"
 #include "sync/ScanForLocalMedia.h"
@@ -105,10 +106,10 @@ TEST_F(MusicLibraryTest, LibraryModeTakesMpdsSongsWithTheirTags) {
     auto duplicate = std::make_shared<Audio>();
     duplicate->fileURL = music("Ada/Storms/01 First.mp3");
     sonarbox().addDuplicateLibraryTrack(duplicate);
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     LogCapture log;
     int completions = 0;
-    ScanForLocalMedia(library).scanFileSystemForMedia([&] { ++completions; });
+    ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia([&] { ++completions; });
 
     EXPECT_EQ(completions, 1);
     // short.mp3 is under 100 KiB; the known duplicate is not offered again.
@@ -122,7 +123,7 @@ TEST_F(MusicLibraryTest, LibraryModeTakesMpdsSongsWithTheirTags) {
     EXPECT_EQ(log.count("Tracks in mediaLibraryTracks array 1"), 1);
 
     sonarbox().setDuplicateLibraryTracks({});
-    ScanForLocalMedia(library).scanFileSystemForMedia({});
+    ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia({});
     summaries.clear();
     for (const AudioPtr &t : sonarbox().localLibraryTracks())
         summaries << *t->fileURL + ": " + summary(*t);
@@ -134,8 +135,8 @@ TEST_F(MusicLibraryTest, LibraryModeTakesMpdsSongsWithTheirTags) {
 }
 
 TEST_F(MusicLibraryTest, SongsCopiedInJustNowWaitWhenTheScanIsToldToLeaveThem) {
-    sonarbox().setUserPickedMediaLibrary(1);
-    ScanForLocalMedia scanner(library);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
+    ScanForLocalMedia scanner(Sonarbox::instance(), library);
     // The songs were copied into MPD's folder as the test began.
     scanner.setLeaveFilesWrittenWithin(std::chrono::minutes(1));
     scanner.scanFileSystemForMedia({});
@@ -224,10 +225,10 @@ TEST_F(MusicLibraryTest, MpdAwayGivesNothingQuicklyAndTheScanGoesOn) {
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(sonarboxFolder(), QStringList());
 
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     LogCapture log;
     int completions = 0;
-    ScanForLocalMedia(library).scanFileSystemForMedia([&] { ++completions; });
+    ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia([&] { ++completions; });
     EXPECT_EQ(completions, 1);
     EXPECT_TRUE(sonarbox().localLibraryTracks().isEmpty());
     EXPECT_EQ(log.count("Could not connect to the iTunes library"), 1);

@@ -6,10 +6,9 @@
 
 #include "CloudProcess.h"
 #include "TestSongs.h"
-#include "accounts/Synchronize.h"
+#include "engine/SyncEngine.h"
 #include "settings/MeteredSource.h"
 #include "settings/Utility.h"
-#include "sync/SyncEngine.h"
 
 #include <QDirIterator>
 #include <QTcpServer>
@@ -94,10 +93,10 @@ protected:
         relay = std::make_unique<SlowRelay>(cloud.port(), 1536 * 1024);
         useGateway(QStringLiteral("http://127.0.0.1:%1").arg(relay->port()));
         Sonarbox &s = Sonarbox::instance();
-        ASSERT_TRUE(Synchronize::login(ada()));
+        ASSERT_TRUE(Sonarbox::instance().signIn(ada()).signedIn());
         s.setLoggedUser(ada());
         // Folders of its own, none of them: the sync's scan finds nothing.
-        s.setUserPickedMediaLibrary(3);
+        s.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         s.setUserMediaFoldersToScan({});
         s.setDidUserPickLibrary(true);
         s.setResumeAfterNetworkLoss(false, 100);

@@ -1,6 +1,7 @@
 #include "CoordinatorFixture.h"
 #include "ScanTestSupport.h"
 #include "TestSongs.h"
+#include "engine/Sonarbox.h"
 #include "sync/ScanForLocalMedia.h"
 
 #include <QElapsedTimer>
@@ -41,7 +42,7 @@ protected:
         QList<QUrl> urls;
         for (const QString &f : folders)
             urls << QUrl::fromLocalFile(path(f));
-        sonarbox().setUserPickedMediaLibrary(3);
+        sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         sonarbox().setUserMediaFoldersToScan(urls);
     }
     void scan() {
@@ -58,7 +59,7 @@ protected:
     }
     QMap<QString, QString> counts() { return sonarbox().userMediaFoldersToScanWithSongAmounts(); }
 
-    ScanForLocalMedia scanner{nullptr};
+    ScanForLocalMedia scanner{Sonarbox::instance(), nullptr};
 };
 
 // A sync names every file it left; only those that changed too recently ask
@@ -198,7 +199,7 @@ TEST_F(ScanTest, MusicFolderModeWalksTheHomeMusicFolderAndLeavesTheCounts) {
     qputenv("HOME", home);
     copy("t.mp3", "Music/Album/song.mp3");
     copy("t.m4a", "elsewhere/other.m4a");
-    sonarbox().setUserPickedMediaLibrary(2);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
     sonarbox().setUserMediaFoldersToScanWithSongAmounts({{"/earlier/folder", "12"}});
 
     scan();
@@ -314,8 +315,8 @@ TEST_F(ScanTest, TheMusicPlayersLibrarySkipsKnownDuplicatesToo) {
     };
     auto library = std::make_shared<Listing>();
     library->paths = {path("lib/one.mp3"), path("lib/copy of one.mp3")};
-    ScanForLocalMedia fromLibrary(library);
-    sonarbox().setUserPickedMediaLibrary(1);
+    ScanForLocalMedia fromLibrary(Sonarbox::instance(), library);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     auto twin = std::make_shared<Audio>();
     twin->fileURL = path("lib/copy of one.mp3");
     sonarbox().addDuplicateLibraryTrack(twin);

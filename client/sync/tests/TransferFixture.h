@@ -2,11 +2,11 @@
 
 #include "ServiceTestSupport.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
 #include "sync/DesktopNotifier.h"
-#include "sync/Sonarbox.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,7 +26,7 @@ protected:
         Sonarbox &s = Sonarbox::instance();
         s.settings_showNotifications = true;
         s.setUserDownloadDirectory(dir.filePath(QStringLiteral("downloads")));
-        s.setUserPickedMediaLibrary(2);
+        s.setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
         s.syncProgress().beginSync();
         DesktopNotifier::setFallback(
             [this](const QString &title, const QString &) { notifications << title; });

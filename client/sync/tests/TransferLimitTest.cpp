@@ -4,7 +4,7 @@
 
 #include "CloudProcess.h"
 #include "TestSongs.h"
-#include "accounts/Synchronize.h"
+#include "engine/Sonarbox.h"
 #include "settings/Utility.h"
 #include "sync/DownloadSongsFromCloud.h"
 #include "sync/TransferLimits.h"
@@ -33,7 +33,7 @@ protected:
         ASSERT_TRUE(cloud.start());
         useGateway(cloud.baseUrl());
         const UserPtr user = ada();
-        ASSERT_TRUE(Synchronize::login(user));
+        ASSERT_TRUE(Sonarbox::instance().signIn(user).signedIn());
         Sonarbox::instance().setLoggedUser(user);
     }
     void TearDown() override {
@@ -97,7 +97,7 @@ TEST_F(TransferLimitTest, AnUploadKeepsToItsLimitAndFollowsEveryChangeInFlight) 
     GenericDAO::instance().save(track);
 
     TransferLimits::set({1024, 0});
-    UploadFilesToCloud uploader;
+    UploadFilesToCloud uploader{Sonarbox::instance()};
     start([&](std::function<void()> done) { uploader.uploadUnSyncedFiles(done); });
     const Sample begun = firstBytes();
     const Sample limited = after(20000);
@@ -128,7 +128,7 @@ TEST_F(TransferLimitTest, ADownloadKeepsToItsLimitAndFollowsEveryChangeInFlight)
 
     TransferLimits::set({0, 2048});
     iTunesModifier noLibrary{nullptr};
-    DownloadSongsFromCloud downloader{&noLibrary};
+    DownloadSongsFromCloud downloader{Sonarbox::instance(), &noLibrary};
     const double memoryBefore = residentMiB();
     start([&](std::function<void()> done) { downloader.syncCloudMediaWithLocal(done); });
     const Sample begun = firstBytes();

@@ -4,8 +4,8 @@
 
 #include "CloudProcess.h"
 #include "TestSongs.h"
-#include "accounts/LoginPortal.h"
-#include "accounts/Synchronize.h"
+#include "engine/LoginPortal.h"
+#include "engine/Sonarbox.h"
 #include "settings/Utility.h"
 #include "sync/MultipartUploadBody.h"
 #include "sync/UploadFilesToCloud.h"
@@ -64,7 +64,7 @@ protected:
         return result;
     }
 
-    UploadFilesToCloud uploader;
+    UploadFilesToCloud uploader{Sonarbox::instance()};
 };
 
 } // namespace
@@ -298,7 +298,7 @@ TEST_F(UploadTest, UploadsToTheServiceWithoutLoggingTheSession) {
     ASSERT_TRUE(cloud.start());
     useGateway(cloud.baseUrl());
     const UserPtr user = ada();
-    ASSERT_TRUE(Synchronize::login(user));
+    ASSERT_TRUE(Sonarbox::instance().signIn(user).signedIn());
     Sonarbox::instance().setLoggedUser(user);
     const QString session =
         *Utility::getValidJSessionID(Sonarbox::instance().jSessionID().value_or(QString()));
@@ -361,7 +361,7 @@ TEST_F(UploadTest, ALogOutDuringAnUploadSendsNothingOfTheFirstAccountToTheNext) 
     useGateway(cloud.baseUrl());
     Sonarbox &sonarbox = Sonarbox::instance();
     const UserPtr first = ada();
-    ASSERT_TRUE(Synchronize::login(first));
+    ASSERT_TRUE(Sonarbox::instance().signIn(first).signedIn());
     sonarbox.setLoggedUser(first);
     for (int i = 1; i <= 4; ++i) {
         const QString path = dir.filePath(QStringLiteral("ada %1.mp3").arg(i));
@@ -489,7 +489,7 @@ TEST_F(UploadTest, AFileChangedSinceItWasHashedIsNeverSentWholeAndGoesUpOnceRead
     ASSERT_TRUE(cloud.start());
     useGateway(cloud.baseUrl());
     const UserPtr user = ada();
-    ASSERT_TRUE(Synchronize::login(user));
+    ASSERT_TRUE(Sonarbox::instance().signIn(user).signedIn());
     Sonarbox::instance().setLoggedUser(user);
 
     const QString source = dir.filePath(QStringLiteral("source.mp3"));
@@ -539,7 +539,7 @@ TEST_F(UploadTest, AFileOverTheServersLimitFailsSayingTheSizeAndTheLimit) {
     ASSERT_TRUE(cloud.start({QStringLiteral("--max-upload-mib"), QStringLiteral("1")}));
     useGateway(cloud.baseUrl());
     const UserPtr user = ada();
-    ASSERT_TRUE(Synchronize::login(user));
+    ASSERT_TRUE(Sonarbox::instance().signIn(user).signedIn());
     Sonarbox::instance().setLoggedUser(user);
     struct File {
         const char *name;

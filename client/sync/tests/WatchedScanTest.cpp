@@ -4,6 +4,7 @@
 #include "CoordinatorFixture.h"
 #include "LogCapture.h"
 #include "TestSongs.h"
+#include "engine/Sonarbox.h"
 #include "store/GenericDAO.h"
 #include "sync/FolderWatcher.h"
 #include "sync/ScanForLocalMedia.h"
@@ -26,7 +27,7 @@ class WatchedScanTest : public CoordinatorTest {
 protected:
     void SetUp() override {
         CoordinatorTest::SetUp();
-        sonarbox().setUserPickedMediaLibrary(3);
+        sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         sonarbox().setUserMediaFoldersToScan({QUrl::fromLocalFile(root())});
         scanner.setSettleAfter({});
         QObject::connect(&watcher, &FolderWatcher::watching, &context,
@@ -78,7 +79,7 @@ protected:
         return result;
     }
 
-    ScanForLocalMedia scanner{nullptr};
+    ScanForLocalMedia scanner{Sonarbox::instance(), nullptr};
     FolderWatcher watcher;
     QObject context;
     bool whole = false;

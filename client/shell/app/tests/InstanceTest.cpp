@@ -3,8 +3,8 @@
 // tray here: the offscreen platform has none) even while a sign-in waits on
 // a service that never answers.
 #include "ChildProcess.h"
-#include "EngineInstance.h"
 #include "TestEnvironment.h"
+#include "engine/EngineInstance.h"
 #include "store/GenericDAO.h"
 #include "store/SecretStore.h"
 #include "store/StoreSetup.h"

@@ -1,8 +1,8 @@
 // Which ends of a sync tell the person on the desktop, with the settings'
 // completion switch off (the default) and on.
 #include "Notifications.h"
+#include "engine/Sonarbox.h"
 #include "sync/DesktopNotifier.h"
-#include "sync/Sonarbox.h"
 
 #include <QCoreApplication>
 

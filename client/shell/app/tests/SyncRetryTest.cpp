@@ -5,8 +5,8 @@
 #include "FailedSyncRetry.h"
 #include "ShellFixture.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "settings/NSDefaultsUtility.h"
-#include "sync/Sonarbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 #include "MainWindow.h"
 #include "ShellFixture.h"
 #include "TestEnvironment.h"
-#include "sync/Sonarbox.h"
+#include "engine/Sonarbox.h"
 
 #include <QMenu>
 #include <QMenuBar>

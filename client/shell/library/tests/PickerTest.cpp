@@ -52,12 +52,12 @@ TEST_F(PickerTest, ShowsItsTextsAndTheStoredChoice) {
     EXPECT_TRUE(ui.removeFolderButton->isHidden());
 
     ui.otherFolderOptionLabel->click();
-    EXPECT_EQ(sonarbox().userPickedMediaLibrary(), 3);
+    EXPECT_EQ(picker.choice(), LibraryChoice::ChosenFolders);
     EXPECT_FALSE(ui.tableViewHolder->isHidden());
     EXPECT_FALSE(ui.addFolderButton->isHidden());
     EXPECT_FALSE(ui.removeFolderButton->isHidden());
     ui.musicFolderOptionLabel->click();
-    EXPECT_EQ(sonarbox().userPickedMediaLibrary(), 2);
+    EXPECT_EQ(picker.choice(), LibraryChoice::MusicFolder);
     EXPECT_TRUE(ui.tableViewHolder->isHidden());
     EXPECT_TRUE(ui.removeFolderButton->isHidden());
 }
@@ -100,7 +100,7 @@ TEST_F(PickerTest, FoldersAreListedByTheirOwnName) {
 
 TEST_F(PickerTest, RemoveActsOnTheSelectedRowAndTheLastRemovalDisablesIt) {
     holdFolders({"/m/A/", "/m/B/", "/m/C/"});
-    sonarbox().setUserPickedMediaLibrary(3);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     MediaLibraryPicker picker;
     QPushButton *remove = picker.form().removeFolderButton;
     EXPECT_FALSE(remove->isEnabled());
@@ -126,7 +126,7 @@ TEST_F(PickerTest, RemoveActsOnTheSelectedRowAndTheLastRemovalDisablesIt) {
 
 TEST_F(PickerTest, RemoveWithARowThatNoLongerExistsKeepsTheList) {
     holdFolders({"/m/A/", "/m/B/", "/m/C/"});
-    sonarbox().setUserPickedMediaLibrary(3);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     MediaLibraryPicker picker;
 
     // Nothing selected yet.

@@ -1,5 +1,6 @@
 #include "LibraryFixture.h"
 #include "TestSongs.h"
+#include "engine/Sonarbox.h"
 #include "library/MediaScanSummary.h"
 #include "library/SummaryCellView.h"
 #include "store/GenericDAO.h"
@@ -61,8 +62,8 @@ protected:
 };
 
 TEST_F(SummaryTest, OneSourceRowWaitsForTheScanThenShowsItsCount) {
-    for (const int choice : {1, 2}) {
-        SCOPED_TRACE(choice);
+    for (const LibraryChoice choice : {LibraryChoice::MusicPlayer, LibraryChoice::MusicFolder}) {
+        SCOPED_TRACE(int(choice));
         go = {};
         release = go.get_future().share();
         released = false;
@@ -79,13 +80,14 @@ TEST_F(SummaryTest, OneSourceRowWaitsForTheScanThenShowsItsCount) {
         EXPECT_FALSE(summary.nextButton()->isEnabled());
         EXPECT_FALSE(summary.form().progressIndicator->isHidden());
         // Downloads go into the player's library for choice 1.
-        EXPECT_EQ(summary.form().otherDirInfoView->isHidden(), choice == 1);
+        EXPECT_EQ(summary.form().otherDirInfoView->isHidden(),
+                  choice == LibraryChoice::MusicPlayer);
 
         letScanFinish();
         ASSERT_TRUE(finishes(summary));
         EXPECT_TRUE(summary.nextButton()->isEnabled());
         EXPECT_TRUE(summary.form().progressIndicator->isHidden());
-        if (choice == 1)
+        if (choice == LibraryChoice::MusicPlayer)
             EXPECT_EQ(row(summary, 0),
                       QStringList({"icon_itunes", "Music player library (MPD)", "Found 4 tracks"}));
         else
@@ -96,7 +98,7 @@ TEST_F(SummaryTest, OneSourceRowWaitsForTheScanThenShowsItsCount) {
 
 TEST_F(SummaryTest, ShowsItsTextsAndChangesTheDownloadFolder) {
     sonarbox().setUserDownloadDirectory("/home/ana/Downloads");
-    sonarbox().setUserPickedMediaLibrary(2);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
     MediaScanSummary summary;
     const auto &ui = summary.form();
     EXPECT_EQ(ui.customFolderLabel->text(), "../ana/Downloads");
@@ -152,7 +154,7 @@ TEST_F(SummaryTest, NextForgetsStoredTracksMarksTheLibraryPickedAndSyncsWithoutA
 }
 
 TEST_F(SummaryTest, PreviewAfterTheScanShowsWhatTheFirstSyncWouldDoInADialog) {
-    sonarbox().setUserPickedMediaLibrary(2);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
     std::function<void(const DryRunReport &)> answer;
     int asked = 0;
     MediaScanSummary::setPreviewer([&](std::function<void(const DryRunReport &)> done) {
@@ -257,7 +259,7 @@ protected:
         };
         sonarbox().setStages(stages);
     }
-    ScanForLocalMedia scanner{nullptr};
+    ScanForLocalMedia scanner{Sonarbox::instance(), nullptr};
 };
 
 TEST_F(SummaryScanTest, ShowsEachChosenFolderWithItsCountAfterTheScan) {
@@ -267,7 +269,7 @@ TEST_F(SummaryScanTest, ShowsEachChosenFolderWithItsCountAfterTheScan) {
     ASSERT_TRUE(TestSongs::make(dir.filePath("Rock/three.m4a"), 2, 8, {"Three", "Bo", "Red"}));
     ASSERT_TRUE(TestSongs::makeFileOfSize(dir.filePath("Rock/too-small.mp3"), 1000));
     useTheRealScan();
-    sonarbox().setUserPickedMediaLibrary(3);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox().setUserMediaFoldersToScan(
         {QUrl::fromLocalFile(dir.filePath("Jazz/")), QUrl::fromLocalFile(dir.filePath("Rock/"))});
     // Counts of an earlier scan, still held until this one starts.
@@ -297,7 +299,7 @@ TEST_F(SummaryScanTest, FoldersShowTheirOwnNameWithOrWithoutTheClosingSlash) {
     ASSERT_TRUE(
         TestSongs::make(dir.filePath("tmp.b/Singles/three.mp3"), 3, 8, {"Three", "C", "D"}));
     useTheRealScan();
-    sonarbox().setUserPickedMediaLibrary(3);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     sonarbox().setUserMediaFoldersToScan({QUrl::fromLocalFile(dir.filePath("tmp.a/My Albums")),
                                           QUrl::fromLocalFile(dir.filePath("tmp.b/Singles/"))});
 
@@ -323,7 +325,7 @@ TEST_F(SummaryScanTest, TheMusicFolderIsTheOneTheDesktopNames) {
     dirs.close();
     ASSERT_TRUE(TestSongs::make(dir.filePath("Tunes/a/one.mp3"), 3, 8, {"One", "Cy", "Gold"}));
     useTheRealScan();
-    sonarbox().setUserPickedMediaLibrary(2);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
 
     MediaScanSummary summary;
     QSignalSpy finished(&summary, &MediaScanSummary::scanFinished);

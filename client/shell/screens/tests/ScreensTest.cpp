@@ -3,6 +3,7 @@
 #include "CustomProgressBar.h"
 #include "ShellFixture.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "library/FolderDialogs.h"
 #include "screens/LaunchSBX.h"
 #include "screens/ProcessPage.h"
@@ -12,7 +13,6 @@
 #include "settings/NSDefaultsUtility.h"
 #include "settings/NotificationCenter.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 #include "sync/TransferLimits.h"
 
 #include <QApplication>
@@ -302,7 +302,7 @@ TEST_F(ScreensTest, SettingsShowsTheAccountOnlyForASignedInUser) {
     auto user = std::make_shared<User>();
     user->username = Email;
     sonarbox.setLoggedUser(user);
-    sonarbox.setUserPickedMediaLibrary(2);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
     {
         Settings settings;
         EXPECT_EQ(text(&settings, "loggedInAsLabel"), "Logged in as: grace@example.com");
@@ -312,7 +312,7 @@ TEST_F(ScreensTest, SettingsShowsTheAccountOnlyForASignedInUser) {
         EXPECT_TRUE(shown(&settings, "changeLibraryBtn"));
     }
     sonarbox.syncInProgress = true; // the library cannot change under a running sync
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     Settings settings;
     EXPECT_FALSE(shown(&settings, "changeLibraryBtn"));
     EXPECT_TRUE(shown(&settings, "logOutBtn"));
@@ -332,7 +332,7 @@ TEST_F(ScreensTest, SettingsNameTheFoldersByPathAndTheService) {
     auto user = std::make_shared<User>();
     user->username = Email;
     sonarbox.setLoggedUser(user);
-    sonarbox.setUserPickedMediaLibrary(3);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     const QString rock = home.filePath(QStringLiteral("Rock & Roll"));
     const QString jazz = home.filePath(QStringLiteral("Jazz"));
     sonarbox.setUserMediaFoldersToScan(
@@ -350,7 +350,7 @@ TEST_F(ScreensTest, SettingsNameTheFoldersByPathAndTheService) {
              {"collectionFoldersLabel", "downloadFolderLabel", "changeDownloadFolderBtn"})
             EXPECT_TRUE(shown(&settings, name)) << name;
     }
-    sonarbox.setUserPickedMediaLibrary(2);
+    sonarbox.setUserPickedMediaLibrary(LibraryChoice::MusicFolder);
     Settings settings;
     EXPECT_EQ(text(&settings, "collectionLocationLabel"),
               "Location of my collection: Music Folder");

@@ -3,6 +3,7 @@
 // state and reason, and the usage-statistics switch.
 #include "ShellFixture.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "screens/LastSyncSummary.h"
 #include "screens/ProcessPage.h"
 #include "screens/Settings.h"
@@ -10,7 +11,6 @@
 #include "settings/GAUtility.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QApplication>
 #include <QCheckBox>

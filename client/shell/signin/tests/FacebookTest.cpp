@@ -11,9 +11,9 @@
 #include "accounts/FacebookService.h"
 #include "accounts/PhFacebook.h"
 #include "accounts/PhWebViewController.h"
+#include "engine/Sonarbox.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QTest>
 #include <QUrlQuery>
@@ -266,8 +266,7 @@ TEST_F(FacebookBrowserTest, WholeFlowThroughTheEmbeddedBrowserSignsIn) {
         << browser()->webView()->url().toString().toStdString() << "\n"
         << log.lines().join(QLatin1Char('\n')).toStdString();
 
-    Sonarbox &sonarbox = Sonarbox::instance();
-    const QString token = sonarbox.facebookAccessToken();
+    const QString token = FacebookService::instance().accessToken();
     ASSERT_FALSE(token.isEmpty());
     EXPECT_FALSE(browser()->isVisible());
     EXPECT_EQ(NSDefaultsUtility::text(kToken), token);

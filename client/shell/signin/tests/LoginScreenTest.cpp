@@ -6,8 +6,8 @@
 #include "LandingPage.h"
 #include "LoginRegister.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QApplication>
 #include <QTest>

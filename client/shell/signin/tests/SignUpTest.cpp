@@ -6,8 +6,8 @@
 #include "SignUp.h"
 #include "TestEnvironment.h"
 #include "accounts/SignUpFlow.h"
+#include "engine/Sonarbox.h"
 #include "store/GenericDAO.h"
-#include "sync/Sonarbox.h"
 
 #include <QApplication>
 #include <QTest>
@@ -89,7 +89,7 @@ TEST(SignUpChecks, FirstFailingCheckNamesItsMessage) {
     // The account keeps the texts as typed.
     SignUpFlow::Fields f = valid();
     f.email = QStringLiteral(" grace@example.com ");
-    const UserPtr user = SignUpFlow::newUser(f);
+    const UserPtr user = SignUpFlow::newUser(f, Sonarbox::instance().deviceID());
     EXPECT_EQ(user->username, QStringLiteral(" grace@example.com "));
     EXPECT_EQ(user->id, QStringLiteral("1"));
     EXPECT_EQ(user->firstName, QStringLiteral("Grace"));
@@ -152,7 +152,11 @@ TEST_F(SignUpCloudTest, ServiceRefusalsComeBackAsTheirTexts) {
     for (const auto &[fields, text] : refusals) {
         bool accepted = true;
         ASSERT_TRUE(runInBackground(
-            [&] { accepted = SignUpFlow::registerUser(SignUpFlow::newUser(fields)); }, 20000));
+            [&] {
+                accepted = Sonarbox::instance().registerUser(
+                    SignUpFlow::newUser(fields, Sonarbox::instance().deviceID()));
+            },
+            20000));
         EXPECT_FALSE(accepted) << text.toStdString();
         EXPECT_EQ(Sonarbox::instance().syncStatus(), text);
     }

@@ -4,10 +4,10 @@
 #include "CustomView.h"
 #include "ShellFixture.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "screens/ProcessPage.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
 
 #include <QApplication>
 #include <QPointer>

@@ -6,6 +6,9 @@
 #include "MainWindow.h"
 #include "SyncWorld.h"
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
+#include "engine/StatusReporting.h"
+#include "engine/SyncEngine.h"
 #include "library/FolderDialogs.h"
 #include "library/MediaScanSummary.h"
 #include "library/SummaryCellView.h"
@@ -13,9 +16,6 @@
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 #include "store/StoreSetup.h"
-#include "sync/Sonarbox.h"
-#include "sync/StatusReporting.h"
-#include "sync/SyncEngine.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,6 +1,7 @@
 #include "ServiceTestSupport.h"
 
-#include "sync/Sonarbox.h"
+#include "engine/Sonarbox.h"
+#include "sync/DownloadSongsFromCloud.h"
 
 void ServiceFixture::SetUp() {
     // First, so that a fixture that chose its preferences file before
@@ -12,4 +13,13 @@ void ServiceFixture::SetUp() {
 void ServiceFixture::TearDown() {
     GatewayFixture::TearDown();
     Sonarbox::instance().reinitialize();
+}
+
+bool ServiceFixture::listCloudLibrary(const RunContext &context) {
+    DownloadSongsFromCloud stage(Sonarbox::instance(), nullptr);
+    return stage.fetchListing(context);
+}
+
+bool ServiceFixture::listCloudLibrary() {
+    return listCloudLibrary(Sonarbox::instance().runContext());
 }

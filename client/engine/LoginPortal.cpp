@@ -1,13 +1,12 @@
 #include "LoginPortal.h"
 
 #include "LoginCallback.h"
-#include "Synchronize.h"
+#include "Sonarbox.h"
 #include "service/SecretMasking.h"
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
-#include "store/GenericDAO.h"
 #include "settings/NotificationCenter.h"
-#include "sync/Sonarbox.h"
+#include "store/GenericDAO.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -27,15 +26,6 @@ void onMainThread(const std::function<void()> &work) {
     QMetaObject::invokeMethod(app, work, Qt::BlockingQueuedConnection);
 }
 
-// The account for the log: never its password or token.
-QString describe(const User &user) {
-    return QStringLiteral("id: %1, username: %2, deviceId: %3, password: %4, facebookToken: %5")
-        .arg(user.id.value_or(QString()), user.username.value_or(QString()),
-             user.deviceId.value_or(QString()),
-             SecretMasking::masked(user.password.value_or(QString())),
-             SecretMasking::masked(user.facebookToken.value_or(QString())));
-}
-
 // The screen, while it is still open.
 struct Screen {
     LoginCallback *callback = nullptr;
@@ -53,7 +43,7 @@ bool isSameAccount(const User &stored, const User &signedIn) {
 
 bool signIn(const UserPtr &user, const Screen &screen) {
     Sonarbox &sonarbox = Sonarbox::instance();
-    if (!Synchronize::login(user)) {
+    if (!sonarbox.signIn(user).signedIn()) {
         qCWarning(lcAccounts).noquote()
             << QStringLiteral("\nFailed User Validation!\nMessage: %1").arg(sonarbox.syncMessage());
         onMainThread([screen] {
@@ -105,7 +95,7 @@ bool signIn(const UserPtr &user, const Screen &screen) {
     qCInfo(lcAccounts).noquote() << (sonarbox.fbLogin
                                          ? QStringLiteral("\n+ New FB User Added to DB: \n%1")
                                          : QStringLiteral("\n+ New User Added to DB: \n%1"))
-                                        .arg(describe(*user));
+                                        .arg(SecretMasking::describe(*user));
     onMainThread([screen] {
         QObject *indicator = nullptr;
         if (LoginCallback *callback = screen.alive()) {

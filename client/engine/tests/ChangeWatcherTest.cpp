@@ -1,14 +1,14 @@
 // The watcher's syncs through the coordinator, with stages that record them:
 // when they start, when they don't, and which folders and library it follows.
-#include "sync/ChangeWatcher.h"
+#include "engine/ChangeWatcher.h"
 #include "CoordinatorFixture.h"
 #include "LogCapture.h"
 #include "MpdProcess.h"
 #include "TestSongs.h"
+#include "engine/SyncEngine.h"
 #include "sync/FolderWatcher.h"
 #include "sync/MpdLibrary.h"
 #include "sync/ScanForLocalMedia.h"
-#include "sync/SyncEngine.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -39,7 +39,7 @@ protected:
         auto user = std::make_shared<User>();
         user->username = QStringLiteral("ada@example.com");
         sonarbox().setLoggedUser(user);
-        sonarbox().setUserPickedMediaLibrary(3);
+        sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     }
     void TearDown() override {
         watcher.reset();
@@ -55,7 +55,7 @@ protected:
         QObject::connect(watcher.get(), &ChangeWatcher::syncRequested, watcher.get(),
                          [this] { ++requested; });
         watcher->start();
-        const QStringList roots = ScanForLocalMedia::foldersToWalk();
+        const QStringList roots = ScanForLocalMedia::foldersToWalk(Sonarbox::instance());
         if (!roots.isEmpty()) {
             ASSERT_TRUE(TestEnvironment::waitUntil(
                 [&] { return watcher->folderWatcher().watchedFolders() >= roots.size(); }));
@@ -160,7 +160,7 @@ TEST_F(ChangeWatcherTest, TheWatcherFollowsAChangeOfTheChosenFolders) {
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return scans() == 1; }));
 
     // The music player's library has no folders to watch.
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     ASSERT_TRUE(
         TestEnvironment::waitUntil([&] { return watcher->folderWatcher().watchedFolders() == 0; }));
     write(folder("new/b.mp3"));
@@ -177,7 +177,7 @@ TEST_F(ChangeWatcherTest, AChangeOfMpdsDatabaseStartsASync) {
     settings.port = mpd.port();
     settings.musicFolder = mpd.musicFolder();
     settings.timeoutMs = 5000;
-    sonarbox().setUserPickedMediaLibrary(1);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     LogCapture log;
     startWatching({std::make_shared<MpdLibrary>(settings), nullptr});
     ASSERT_TRUE(TestEnvironment::waitUntil(

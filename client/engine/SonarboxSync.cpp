@@ -1,7 +1,7 @@
 // The sync chain of the coordinator: starting, chaining, stopping and
 // finishing a sync, and the hourly timed sync.
-#include "RetireReplaced.h"
 #include "Sonarbox.h"
+#include "sync/RetireReplaced.h"
 
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
@@ -9,7 +9,6 @@
 
 #include <QDateTime>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <utility>
@@ -132,11 +131,6 @@ void Sonarbox::stopSyncBecause(const QString &reason) {
     emit syncStateChanged();
 }
 
-void Sonarbox::applicationWasStopped() {
-    logCall("applicationWasStopped");
-    flow_stopProcesses = false;
-}
-
 void Sonarbox::syncStarted() {
     logCall("syncStarted");
     statusMenu().statusMenuSyncStarted();
@@ -227,13 +221,6 @@ void Sonarbox::resetProgressBar() {
 
 // ---- stage entry points
 
-void Sonarbox::stopRuns() {
-    for (const std::weak_ptr<SyncRun> &weak : m_runs.get()) {
-        if (const SyncRunPtr run = weak.lock())
-            run->stop();
-    }
-}
-
 void Sonarbox::scanLocalMedia(Completion completion, SyncRunPtr run) {
     if (!run)
         run = newRun();
@@ -288,22 +275,5 @@ void Sonarbox::uploadFilesToCloud(const SyncRunPtr &run, quint64 chain) {
                     syncFinished();
             },
             "retireReplacedVersions"));
-    });
-}
-
-void Sonarbox::notifyMothership(const QString &status, int withTrackAmount) {
-    notifyMothership(runContext(), status, withTrackAmount);
-}
-
-void Sonarbox::notifyMothership(const RunContext &context, const QString &status,
-                                int withTrackAmount) {
-    const StatusReporter reporter = m_statusReporter.get();
-    if (!reporter) {
-        qCInfo(lcSync).noquote() << "Status" << status << withTrackAmount << "(not reported)";
-        return;
-    }
-    // The report's answer is not examined, so it never holds up the caller.
-    QThreadPool::globalInstance()->start([reporter, context, status, withTrackAmount] {
-        reporter(context, status, withTrackAmount);
     });
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "GraceNote.h"
-#include "MusicLibrary.h"
+#include "sync/GraceNote.h"
+#include "sync/MusicLibrary.h"
 
 #include <memory>
 
 class Sonarbox;
+class SyncState;
 class ScanForLocalMedia;
 class iTunesModifier;
 class DownloadSongsFromCloud;
@@ -18,6 +19,8 @@ struct SyncDependencies {
     MusicLibraryPtr musicLibrary;
     // The recognition call; none: libtonemill's tonemill_doGraceNote.
     GraceNote::Recognize recognize = nullptr;
+    // The coordinator whose state the stages work on; none: the program's.
+    Sonarbox *coordinator = nullptr;
 };
 
 // The stages of a sync, built once and installed as the coordinator's stage
@@ -43,6 +46,7 @@ public:
     MusicLibraryPtr musicLibrary() const { return m_library; }
 
 private:
+    SyncState &m_state;
     Sonarbox *m_installedIn = nullptr;
     MusicLibraryPtr m_library;
     std::unique_ptr<ScanForLocalMedia> m_scan;

@@ -1,7 +1,7 @@
 // What a sync's preview keeps and says: the identification results kept for
 // the sync, the measured upload rate, and the report's lines.
+#include "engine/DryRun.h"
 #include "settings/NSDefaultsUtility.h"
-#include "sync/DryRun.h"
 #include "sync/IdentificationCache.h"
 #include "sync/UploadRate.h"
 

@@ -1,11 +1,11 @@
 #include "SyncEngine.h"
 
-#include "DownloadSongsFromCloud.h"
-#include "MpdLibrary.h"
-#include "ScanForLocalMedia.h"
 #include "Sonarbox.h"
-#include "UploadFilesToCloud.h"
-#include "iTunesModifier.h"
+#include "sync/DownloadSongsFromCloud.h"
+#include "sync/MpdLibrary.h"
+#include "sync/ScanForLocalMedia.h"
+#include "sync/UploadFilesToCloud.h"
+#include "sync/iTunesModifier.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -23,14 +23,15 @@ SyncEngine *SyncEngine::installed() {
 }
 
 SyncEngine::SyncEngine(SyncDependencies dependencies)
-    : m_library(dependencies.musicLibrary
+    : m_state(dependencies.coordinator ? *dependencies.coordinator : Sonarbox::instance())
+    , m_library(dependencies.musicLibrary
                     ? dependencies.musicLibrary
                     : std::make_shared<MpdLibrary>(MpdLibrary::fromDeployment()))
-    , m_scan(std::make_unique<ScanForLocalMedia>(m_library))
-    , m_graceNote(std::make_unique<GraceNote>(dependencies.recognize))
+    , m_scan(std::make_unique<ScanForLocalMedia>(m_state, m_library))
+    , m_graceNote(std::make_unique<GraceNote>(m_state, dependencies.recognize))
     , m_handOff(std::make_unique<iTunesModifier>(m_library))
-    , m_download(std::make_unique<DownloadSongsFromCloud>(m_handOff.get()))
-    , m_upload(std::make_unique<UploadFilesToCloud>()) {}
+    , m_download(std::make_unique<DownloadSongsFromCloud>(m_state, m_handOff.get()))
+    , m_upload(std::make_unique<UploadFilesToCloud>(m_state)) {}
 
 SyncEngine::~SyncEngine() {
     SyncEngine *self = this;

@@ -1,7 +1,7 @@
 #include "PauseCommands.h"
 
 #include "EngineInstance.h"
-#include "sync/Sonarbox.h"
+#include "engine/Sonarbox.h"
 
 namespace PauseCommands {
 

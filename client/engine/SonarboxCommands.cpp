@@ -2,8 +2,6 @@
 // account, download folder, web site, login items, notifications, network.
 #include "Sonarbox.h"
 
-#include "DesktopNotifier.h"
-#include "LoginItems.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/GAUtility.h"
 #include "settings/Logging.h"
@@ -13,6 +11,7 @@
 #include "settings/Reachability.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
+#include "sync/LoginItems.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -55,22 +54,14 @@ void Sonarbox::logOut() {
 
 void Sonarbox::resetUser() {
     logCall("resetUser");
-    setLoggedUser(nullptr);
+    forgetAccountData();
     m_resumeWhenOnline = false;
-    m_syncMilliSeconds = 0;
-    m_localLibrary.set({});
-    m_cloudLibraryTracks.set({});
-    m_duplicates.set({});
     const Stages stages = m_stages.get();
     if (stages.setAmoundOfSongsFingerprinted)
         stages.setAmoundOfSongsFingerprinted(0);
     NSDefaultsUtility::saveSongAmountToProcessFromLibrary(0);
-    m_userPickedMediaLibrary = 1;
     NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("NO"));
     NSDefaultsUtility::resetUserDownloadDirectory();
-    NSDefaultsUtility::saveUserPickedMediaLibrary(1);
-    m_userMediaFoldersToScan.set({});
-    m_folderSongAmounts.set({});
     NSDefaultsUtility::resetUserMediaFoldersToScan();
     GenericDAO::instance().resetAllTracksInDB();
     GenericDAO::instance().deleteAll(QStringLiteral("User"));
@@ -165,12 +156,6 @@ void Sonarbox::deleteAppFromLoginItem() {
 }
 
 // ---- platform
-
-bool Sonarbox::notifyUser(const QString &title, const QString &message) {
-    if (minOSVersion() < 9 || !settings_showNotifications)
-        return false;
-    return DesktopNotifier::notify(title, message);
-}
 
 void Sonarbox::isTheAppRunningFirstTime() {
     const double running = versionNumber(DeploymentConfig::current().bundleVersion);

@@ -1,10 +1,10 @@
 #include "ChangeWatcher.h"
 
-#include "FolderWatcher.h"
-#include "ScanForLocalMedia.h"
 #include "Sonarbox.h"
 #include "SyncEngine.h"
 #include "settings/Logging.h"
+#include "sync/FolderWatcher.h"
+#include "sync/ScanForLocalMedia.h"
 
 namespace {
 
@@ -66,8 +66,8 @@ void ChangeWatcher::setStillWrittenAge(std::chrono::milliseconds age) {
 void ChangeWatcher::follow() {
     if (!m_started)
         return;
-    const bool player = m_coordinator.userPickedMediaLibrary() == 1;
-    const QStringList roots = ScanForLocalMedia::foldersToWalk();
+    const bool player = m_coordinator.userPickedMediaLibrary() == LibraryChoice::MusicPlayer;
+    const QStringList roots = ScanForLocalMedia::foldersToWalk(m_coordinator);
     if (roots != m_roots) {
         m_roots = roots;
         if (!roots.isEmpty())

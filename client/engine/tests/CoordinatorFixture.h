@@ -1,10 +1,10 @@
 #pragma once
 
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/StoreSetup.h"
 #include "sync/LoginItems.h"
-#include "sync/Sonarbox.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,12 +5,12 @@
 #include "ServiceTestSupport.h"
 
 #include "TestEnvironment.h"
+#include "engine/Sonarbox.h"
+#include "engine/StatusReporting.h"
 #include "service/CommonRequest.h"
 #include "service/JSONRecievedDataParser.h"
 #include "settings/NetworkState.h"
 #include "settings/Utility.h"
-#include "sync/Sonarbox.h"
-#include "sync/StatusReporting.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,12 +1,12 @@
 #include "Sonarbox.h"
 
-#include "DesktopNotifier.h"
-#include "LoginItems.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
 #include "store/SecretStore.h"
+#include "sync/DesktopNotifier.h"
+#include "sync/LoginItems.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,8 +19,6 @@ void logCall(const char *selector) {
     qCInfo(lcSync).noquote() << QStringLiteral("[%1] @class:Sonarbox").arg(QLatin1String(selector));
 }
 
-StatusMenu g_noMenu;
-
 } // namespace
 
 Sonarbox &Sonarbox::instance() {
@@ -31,8 +29,7 @@ Sonarbox &Sonarbox::instance() {
 }
 
 Sonarbox::Sonarbox()
-    : m_stages(placeholderStages())
-    , m_queue(std::make_unique<StageQueue>()) {
+    : m_stages(placeholderStages()) {
     m_syncTimer = new QTimer(this);
     m_syncTimer->setSingleShot(true);
     connect(m_syncTimer, &QTimer::timeout, this, &Sonarbox::executeTimedSync);
@@ -74,42 +71,19 @@ void Sonarbox::initializeState() {
     const bool openAtLogin = NSDefaultsUtility::boolean(LoadAppOnOSBoot);
 
     m_landingPageEnabled = DeploymentConfig::current().landingPageEnabled;
-    const QString deviceID = NSDefaultsUtility::getUUID();
-    const QString downloadDir = NSDefaultsUtility::getUserDownloadDirectory();
-    const QList<QUrl> folders =
-        NSDefaultsUtility::getSaveUserMediaFoldersToScan().value_or(QList<QUrl>());
-    m_deviceID.set(deviceID);
-    m_userDirectory.set(Utility::userDirectory());
-    m_userDownloadDirectory.set(downloadDir);
-    m_localLibrary.set({});
-    m_cloudLibraryTracks.set({});
-    m_duplicates.set({});
-    m_userMediaFoldersToScan.set(folders);
-    m_folderSongAmounts.set({});
-    m_userPickedMediaLibrary = NSDefaultsUtility::getUserPickedMediaLibrary();
-    m_syncMilliSeconds = 0;
+    loadState();
     flow_changeSyncLibrarySyncFromSettings = false;
-    flow_stopProcesses = false;
     settings_openAtLogin = openAtLogin;
-    settings_showNotifications = NSDefaultsUtility::boolean(SettingsNotifications);
     settings_syncNewSongs = true;
-    m_didUserPickLibrary = NSDefaultsUtility::getDidUserPickMediaLibrary();
     m_pause->reload();
     m_pauseFollowed = m_pause->isPaused();
     showPause();
 }
 
 void Sonarbox::reinitialize() {
-    m_loggedUser.set(nullptr);
-    m_jSessionID.set(std::nullopt);
-    for (Guarded<QString> *text : {&m_syncStatus, &m_syncError, &m_syncMessage, &m_serverMessage,
-                                   &m_upgradeUrl, &m_facebookAccessToken})
-        text->set(QString());
-    for (Guarded<StageOperationPtr> *op : {&m_scanOp, &m_fingerprintOp, &m_downloadOp, &m_uploadOp})
-        op->set(nullptr);
+    clearSession();
     syncInProgress = false;
     isAppOffline = false;
-    flow_newUser = false;
     flow_errorAtLogin = false;
     registrationProcess = false;
     fbLogin = false;
@@ -147,41 +121,4 @@ Sonarbox::Stages Sonarbox::placeholderStages() {
     stages.uploadUnSyncedFiles = placeholder;
     stages.setAmoundOfSongsFingerprinted = [](int) {};
     return stages;
-}
-
-void Sonarbox::setStatusMenu(StatusMenu *menu) {
-    m_statusMenu.set(menu);
-    showPause();
-}
-
-StatusMenu &Sonarbox::statusMenu() {
-    StatusMenu *menu = m_statusMenu.get();
-    return menu ? *menu : g_noMenu;
-}
-
-SyncRunPtr Sonarbox::newRun() {
-    auto run = std::make_shared<SyncRun>(runContext());
-    m_runs.update([&](QList<std::weak_ptr<SyncRun>> &runs) {
-        runs.removeIf([](const std::weak_ptr<SyncRun> &r) { return r.expired(); });
-        runs.append(run);
-    });
-    return run;
-}
-
-void Sonarbox::setDuplicateLibraryTracks(const QList<AudioPtr> &v) {
-    m_duplicates.set({});
-    for (const AudioPtr &track : v)
-        addDuplicateLibraryTrack(track);
-}
-
-void Sonarbox::addDuplicateLibraryTrack(const AudioPtr &track) {
-    if (!track)
-        return;
-    const QString path = track->fileURL.value_or(QString());
-    m_duplicates.update([&](Duplicates &d) {
-        if (d.paths.contains(path))
-            return;
-        d.paths.insert(path);
-        d.tracks.append(track);
-    });
 }

@@ -1,13 +1,14 @@
 #include "CoordinatorFixture.h"
 
 #include "settings/DeploymentConfig.h"
+#include "settings/NotificationCenter.h"
 #include "settings/PreferenceKeys.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
 #include "sync/DesktopNotifier.h"
-#include "settings/NotificationCenter.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTimer>
 
 namespace {
@@ -26,11 +27,32 @@ TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndRegistersNothing) {
     EXPECT_FALSE(QDir(LoginItems::autostartDirectory()).exists());
 
     EXPECT_EQ(sonarbox().deviceID(), NSDefaultsUtility::getUUID());
-    EXPECT_EQ(sonarbox().userPickedMediaLibrary(), 1);
+    EXPECT_EQ(sonarbox().userPickedMediaLibrary(), LibraryChoice::MusicPlayer);
     EXPECT_EQ(sonarbox().syncMilliSeconds(), 0);
     EXPECT_TRUE(sonarbox().settings_syncNewSongs);
     EXPECT_FALSE(sonarbox().jSessionID().has_value());
     EXPECT_TRUE(sonarbox().userDirectory().endsWith('/'));
+}
+
+TEST_F(Coordinator, TheLibraryChoiceIsThePreferenceAloneAndEverySetIsAnnounced) {
+    QSignalSpy announced(&sonarbox(), &Sonarbox::libraryChoiceChanged);
+    sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
+    EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 3);
+    EXPECT_EQ(announced.count(), 1);
+
+    // No second copy: what the preferences say (another program of the
+    // engine wrote them) is the choice at once.
+    NSDefaultsUtility::saveUserPickedMediaLibrary(2);
+    EXPECT_EQ(sonarbox().userPickedMediaLibrary(), LibraryChoice::MusicFolder);
+    // A number that names no choice means the chosen folders, as the scan
+    // has always read it.
+    NSDefaultsUtility::saveUserPickedMediaLibrary(0);
+    EXPECT_EQ(sonarbox().userPickedMediaLibrary(), LibraryChoice::ChosenFolders);
+
+    // A log-out forgets it, and says so.
+    sonarbox().resetUser();
+    EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 1);
+    EXPECT_EQ(announced.count(), 2);
 }
 
 TEST_F(Coordinator, TheDesktopProgramRegistersItselfOnceAtItsFirstStartThenFollowsTheSwitch) {
@@ -41,7 +63,8 @@ TEST_F(Coordinator, TheDesktopProgramRegistersItselfOnceAtItsFirstStartThenFollo
     EXPECT_TRUE(sonarbox().isAppInLoginItems());
     EXPECT_TRUE(sonarbox().settings_openAtLogin);
     const QString program = QCoreApplication::applicationFilePath();
-    EXPECT_EQ(LoginItems::entryPath(), LoginItems::autostartDirectory() + "/sync_tests.desktop");
+    // The entry is named after the running program: this test program.
+    EXPECT_EQ(LoginItems::entryPath(), LoginItems::autostartDirectory() + "/engine_tests.desktop");
     QFile entry(LoginItems::entryPath());
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     const QByteArray text = entry.readAll();
@@ -138,7 +161,7 @@ TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks) {
     s.setLocalLibraryTracks({track});
     s.setCloudLibraryTracks({track});
     s.setDuplicateLibraryTracks({track});
-    s.setUserPickedMediaLibrary(3);
+    s.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     NSDefaultsUtility::saveUserPickedMediaLibrary(3);
     NSDefaultsUtility::saveDidUserPickMediaLibrary("YES");
     NSDefaultsUtility::saveSongAmountToProcessFromLibrary(40);
@@ -173,7 +196,7 @@ TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks) {
     EXPECT_TRUE(s.cloudLibraryTracks().isEmpty());
     EXPECT_TRUE(s.duplicateLibraryTracks().isEmpty());
     EXPECT_EQ(fingerprintedReset, 0);
-    EXPECT_EQ(s.userPickedMediaLibrary(), 1);
+    EXPECT_EQ(s.userPickedMediaLibrary(), LibraryChoice::MusicPlayer);
     EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 1);
     EXPECT_FALSE(NSDefaultsUtility::getDidUserPickMediaLibrary());
     EXPECT_EQ(NSDefaultsUtility::getSongAmountToProcessFromLibrary(), 0);

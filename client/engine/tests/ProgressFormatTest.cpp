@@ -1,5 +1,5 @@
 // The lines sonarbox-headless prints about a running sync.
-#include "headless/ProgressFormat.h"
+#include "engine/ProgressFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,15 @@
 #include "DryRun.h"
 
-#include "DownloadSongsFromCloud.h"
-#include "GraceNote.h"
-#include "ScanForLocalMedia.h"
 #include "Sonarbox.h"
 #include "SyncEngine.h"
-#include "UploadRate.h"
-#include "accounts/Synchronize.h"
+#include "service/LibraryListing.h"
 #include "settings/Logging.h"
 #include "settings/Utility.h"
 #include "store/GenericDAO.h"
+#include "sync/DownloadSongsFromCloud.h"
+#include "sync/GraceNote.h"
+#include "sync/ScanForLocalMedia.h"
+#include "sync/UploadRate.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,7 +51,8 @@ qint64 fileSize(const Audio &track) {
 // the download folder under its name, with its content.
 bool alreadyDownloaded(const Audio &song, const QString &folder) {
     const QString checksum = song.checksum.value_or(QString());
-    if (checksum.isEmpty() || Sonarbox::instance().userPickedMediaLibrary() == 1)
+    if (checksum.isEmpty() ||
+        Sonarbox::instance().userPickedMediaLibrary() == LibraryChoice::MusicPlayer)
         return false;
     const QString path = QDir(folder).filePath(DownloadSongsFromCloud::fileNameFor(song));
     return QFileInfo(path).isFile() && Utility::getMD5FromFile(path) == checksum;
@@ -107,13 +108,15 @@ DryRunReport DryRun::run(SyncEngine &engine, const RunContext &context) {
         report.error = QStringLiteral("the network is offline");
         return report;
     }
-    QString whyNot;
-    const std::optional<JSONRecievedDataParser::CloudListing> listing =
-        Synchronize::listCloudMedia(preview, sonarbox.syncMilliSeconds(), &whyNot);
-    if (!listing) {
-        report.error = whyNot;
+    const LibraryListing::Result fetched =
+        LibraryListing::fetch(preview, sonarbox.syncMilliSeconds());
+    if (fetched.status)
+        sonarbox.setReplyStatus(*fetched.status);
+    if (!fetched.listing) {
+        report.error = fetched.whyNot;
         return report;
     }
+    const JSONRecievedDataParser::CloudListing &listing = *fetched.listing;
 
     const QList<AudioPtr> identifiedTracks = engine.graceNote().previewed();
     report.filesFound = sonarbox.localLibraryTrackCount();
@@ -123,7 +126,7 @@ DryRunReport DryRun::run(SyncEngine &engine, const RunContext &context) {
     GenericDAO &dao = GenericDAO::instance();
     const GenericDAO::TrackIndex stored = dao.storedTrackIndex();
     QSet<QString> owned;
-    for (const AudioPtr &song : listing->tracks)
+    for (const AudioPtr &song : listing.tracks)
         if (song && song->markedForDeletion != true && song->checksum)
             owned.insert(*song->checksum);
 
@@ -152,7 +155,7 @@ DryRunReport DryRun::run(SyncEngine &engine, const RunContext &context) {
     }
 
     const QString folder = sonarbox.userDownloadDirectory();
-    for (const AudioPtr &song : listing->tracks) {
+    for (const AudioPtr &song : listing.tracks) {
         if (!song || song->markedForDeletion == true || song->downloadable != true)
             continue;
         const QString checksum = song->checksum.value_or(QString());

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ChangeSettler.h"
-#include "MusicLibrary.h"
+#include "sync/ChangeSettler.h"
+#include "sync/MusicLibrary.h"
 
 #include <QObject>
 #include <QStringList>

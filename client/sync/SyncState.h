@@ -1,0 +1,219 @@
+#pragma once
+
+#include "Guarded.h"
+#include "ProgressPage.h"
+#include "StageQueue.h"
+#include "StatusMenu.h"
+#include "SyncProgress.h"
+#include "SyncRun.h"
+#include "settings/LibraryChoice.h"
+#include "settings/NetworkState.h"
+#include "settings/Utility.h"
+#include "store/Audio.h"
+#include "store/RunContext.h"
+#include "store/TrackFiles.h"
+#include "store/User.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+#include <QUrl>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+// What the stages of a sync share with each other and with whoever drives
+// them: the signed-in session the runs are made for, the lists one stage
+// leaves for the next, the listing position, the library choice and the
+// download folder, the progress outputs, and the stop request. The stages
+// are handed it; the coordinator above them is one, and adds the schedule
+// and the session's commands.
+//
+// Flags read from several threads are atomic; texts, records and lists are
+// guarded and handed out as copies (records by shared reference).
+class SyncState : public QObject {
+    Q_OBJECT
+public:
+    using StatusReporter =
+        std::function<void(const RunContext &context, const QString &status, int trackAmount)>;
+
+    // ---- what only the driver of the stages can do
+    virtual void stopSyncAction() = 0;
+    // Stops the running sync because it cannot go on: the reason is shown
+    // after "Sync stopped: " on the progress page and in the sync's outcome.
+    virtual void stopSyncBecause(const QString &reason) = 0;
+    // A stage saw the stop request and ends: the request is answered.
+    void applicationWasStopped();
+
+    // ---- progress outputs and the queue the stages run on
+    void setStatusReporter(StatusReporter reporter) { m_statusReporter.set(std::move(reporter)); }
+    // The menu is told the pause state at once.
+    void setStatusMenu(StatusMenu *menu);
+    StatusMenu &statusMenu();
+    ProgressPage &progressPage() { return m_progress; }
+    // Counts, bytes and the current track of the running sync.
+    SyncProgress &syncProgress() { return m_syncProgress; }
+    StageQueue &operationQueue() { return *m_queue; }
+
+    // ---- session state
+    UserPtr loggedUser() const { return m_loggedUser.get(); }
+    void setLoggedUser(UserPtr user) { m_loggedUser.set(std::move(user)); }
+    // Replaces the logged user only while it is still `expected` (a log-out
+    // in between wins); true when it was replaced.
+    bool replaceLoggedUser(const UserPtr &expected, UserPtr user);
+    // Absent before the first sign-in; empty text after a log-out.
+    std::optional<QString> jSessionID() const { return m_jSessionID.get(); }
+    void setJSessionID(std::optional<QString> session) { m_jSessionID.set(std::move(session)); }
+    QString syncStatus() const { return m_syncStatus.get(); }
+    void setSyncStatus(const QString &v) { m_syncStatus.set(v); }
+    // A reply's status: clears the other status texts (error, server
+    // message, upgrade address) and keeps `status` as syncStatus.
+    void setReplyStatus(const QString &status);
+    QString syncError() const { return m_syncError.get(); }
+    void setSyncError(const QString &v) { m_syncError.set(v); }
+    QString syncMessage() const { return m_syncMessage.get(); }
+    void setSyncMessage(const QString &v) { m_syncMessage.set(v); }
+    QString serverMessage() const { return m_serverMessage.get(); }
+    void setServerMessage(const QString &v) { m_serverMessage.set(v); }
+    QString upgradeUrl() const { return m_upgradeUrl.get(); }
+    void setUpgradeUrl(const QString &v) { m_upgradeUrl.set(v); }
+
+    QString deviceID() const { return m_deviceID.get(); }
+    // The signed-in account, its session and this installation, as they are
+    // now: what a sync or a request started now works for.
+    RunContext runContext() const { return {loggedUser(), jSessionID(), deviceID()}; }
+    // A run for the current context, stopped with every other live run by
+    // the next stop request (a scan that the scan summary starts by itself).
+    SyncRunPtr newRun();
+    // Whether a stage of `run` is to stop: the run was stopped, or a stop
+    // request is pending.
+    bool stopRequested(const SyncRun &run) const {
+        return flow_stopProcesses.load() || run.isStopped();
+    }
+    int minOSVersion() const { return Utility::minOSVersion(); }
+    void setMinOSVersion(int v) { Utility::setMinOSVersion(v); }
+
+    // ---- the library choice, the folders and the download folder
+    QString userDirectory() const { return m_userDirectory.get(); }
+    QString userDownloadDirectory() const { return m_userDownloadDirectory.get(); }
+    void setUserDownloadDirectory(const QString &v) { m_userDownloadDirectory.set(v); }
+    // The library choice lives in the preferences alone: every reader sees
+    // the one stored value, and setting it announces the change.
+    LibraryChoice userPickedMediaLibrary() const;
+    void setUserPickedMediaLibrary(LibraryChoice choice);
+    bool didUserPickLibrary() const { return m_didUserPickLibrary.load(); }
+    void setDidUserPickLibrary(bool v) { m_didUserPickLibrary = v; }
+    QList<QUrl> userMediaFoldersToScan() const { return m_userMediaFoldersToScan.get(); }
+    void setUserMediaFoldersToScan(const QList<QUrl> &v) {
+        m_userMediaFoldersToScan.set(v);
+        emit libraryChoiceChanged();
+    }
+    QMap<QString, QString> userMediaFoldersToScanWithSongAmounts() const {
+        return m_folderSongAmounts.get();
+    }
+    void setUserMediaFoldersToScanWithSongAmounts(const QMap<QString, QString> &v) {
+        m_folderSongAmounts.set(v);
+    }
+    QStringList validExtensions() const { return Utility::validExtensions(); }
+
+    // ---- what one stage leaves for the next
+    // The tracks of the last scan that may need work. A folder walk leaves
+    // out the files that are stored tracks already, so the count of all the
+    // music it found is kept beside them.
+    QList<AudioPtr> localLibraryTracks() const { return m_localLibrary.get().tracks; }
+    qsizetype localLibraryTrackCount() const { return m_localLibrary.get().found; }
+    void setLocalLibraryTracks(const QList<AudioPtr> &v) { m_localLibrary.set({v, v.size()}); }
+    // Adds tracks found by a scan, among `found` music files.
+    void addLocalLibraryTracks(const QList<AudioPtr> &tracks, qsizetype found);
+    // The stored tracks whose files the last scan found gone, and no file
+    // new to it accounted for: the fingerprint stage may still find their new
+    // versions by the recognised track.
+    QList<StoredFile> goneLibraryTracks() const { return m_localLibrary.get().gone; }
+    // What is left for work once the scan's findings were weighed against the
+    // store (the count of music found stays).
+    void settleLocalLibrary(const QList<AudioPtr> &tracks, const QList<StoredFile> &gone);
+    QList<AudioPtr> cloudLibraryTracks() const { return m_cloudLibraryTracks.get(); }
+    void setCloudLibraryTracks(const QList<AudioPtr> &v) { m_cloudLibraryTracks.set(v); }
+    // The files found to repeat a stored track, each path once.
+    QList<AudioPtr> duplicateLibraryTracks() const { return m_duplicates.get().tracks; }
+    QSet<QString> duplicatePaths() const { return m_duplicates.get().paths; }
+    void setDuplicateLibraryTracks(const QList<AudioPtr> &v);
+    void addDuplicateLibraryTrack(const AudioPtr &track);
+    // Where the next cloud listing starts.
+    qint64 syncMilliSeconds() const { return m_syncMilliSeconds.load(); }
+    void setSyncMilliSeconds(qint64 v) { m_syncMilliSeconds = v; }
+
+    // The current sync's stage operations (none before the first sync).
+    StageOperationPtr operation_scanFileSysForMedia() const { return m_scanOp.get(); }
+    StageOperationPtr operation_fingerprintLocalMedia() const { return m_fingerprintOp.get(); }
+    StageOperationPtr operation_downloadFilesFromCloud() const { return m_downloadOp.get(); }
+    StageOperationPtr operation_uploadFilesToCloud() const { return m_uploadOp.get(); }
+
+    std::atomic<bool> flow_stopProcesses{false};
+    // The network is gone (shared with the request transport).
+    std::atomic<bool> &isAppOffline = NetworkState::offline();
+    std::atomic<bool> flow_newUser{false};
+    std::atomic<bool> settings_showNotifications{false};
+
+    // ---- reports
+    // For the current account, or for the account of a run.
+    void notifyMothership(const QString &status, int withTrackAmount);
+    void notifyMothership(const RunContext &context, const QString &status, int withTrackAmount);
+    // Answers whether a notification was shown.
+    bool notifyUser(const QString &title, const QString &message);
+
+signals:
+    // The library choice or the chosen folders were set (any thread).
+    void libraryChoiceChanged();
+
+protected:
+    SyncState();
+    ~SyncState() override;
+
+    // The state of a fresh start: from the preferences, with the lists empty.
+    void loadState();
+    // Forgets the signed-in session's texts and the chain (tests' fresh start).
+    void clearSession();
+    // Forgets the account's lists, folders and library choice (a log-out).
+    void forgetAccountData();
+    // Tells the menu the pause state (the coordinator knows it).
+    virtual void showPause() {}
+    // Stops every live run (their stages and transfers end).
+    void stopRuns();
+
+    Guarded<StageOperationPtr> m_scanOp, m_fingerprintOp, m_downloadOp, m_uploadOp;
+    ProgressPage m_progress;
+    SyncProgress m_syncProgress;
+    std::unique_ptr<StageQueue> m_queue;
+    std::atomic<qint64> m_syncMilliSeconds{0};
+
+private:
+    Guarded<UserPtr> m_loggedUser;
+    Guarded<std::optional<QString>> m_jSessionID;
+    Guarded<QString> m_syncStatus, m_syncError, m_syncMessage, m_serverMessage, m_upgradeUrl;
+    Guarded<QString> m_deviceID;
+    Guarded<QString> m_userDirectory;
+    Guarded<QString> m_userDownloadDirectory;
+    Guarded<QList<QUrl>> m_userMediaFoldersToScan;
+    Guarded<QMap<QString, QString>> m_folderSongAmounts;
+    struct LocalLibrary {
+        QList<AudioPtr> tracks;
+        qsizetype found = 0;
+        QList<StoredFile> gone;
+    };
+    Guarded<LocalLibrary> m_localLibrary;
+    Guarded<QList<AudioPtr>> m_cloudLibraryTracks;
+    struct Duplicates {
+        QList<AudioPtr> tracks;
+        QSet<QString> paths;
+    };
+    Guarded<Duplicates> m_duplicates;
+    // Every run not yet ended, so that one stop ends them all.
+    Guarded<QList<std::weak_ptr<SyncRun>>> m_runs;
+    Guarded<StatusReporter> m_statusReporter;
+    Guarded<StatusMenu *> m_statusMenu;
+    std::atomic<bool> m_didUserPickLibrary{false};
+};
