@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <future>
+#include <thread>
 #include <vector>
 
 using namespace cloud;
@@ -36,6 +37,10 @@ TEST(WorkPoolTest, OneKindNeverTakesEveryWorker) {
     std::promise<void> transcoded;
     ASSERT_TRUE(pool.submit(WorkKind::Transcode, [&](bool) { transcoded.set_value(); }));
     EXPECT_EQ(transcoded.get_future().wait_for(10s), std::future_status::ready);
+    // The transcode may be done before the second cover has begun: the covers
+    // are let go only once both that may run do, or a while has passed.
+    for (int i = 0; i < 1000 && coversRunning < 2; ++i)
+        std::this_thread::sleep_for(10ms);
     release.set_value();
     pool.stop();
     EXPECT_EQ(coversMost, 2);
