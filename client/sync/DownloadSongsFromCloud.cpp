@@ -172,7 +172,9 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
             m_state.stopSyncBecause(whyNot);
         return;
     }
-    if (m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer)
+    // Read once for the whole listing: it is a preference on disk.
+    const bool toMusicPlayer = m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer;
+    if (toMusicPlayer)
         handOffOwedSongs(*run);
     const QList<AudioPtr> cloud = m_state.cloudLibraryTracks();
     if (cloud.isEmpty()) {
@@ -208,7 +210,7 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
         }
         if (song->downloadable != true)
             continue;
-        if (adoptDownloaded(song, *run)) {
+        if (!toMusicPlayer && adoptDownloaded(song, *run)) {
             qCInfo(lcSync).noquote() << QStringLiteral("Already downloaded | ") + line;
             stored.userMediaIDs.insert(mediaID);
             continue;
@@ -273,8 +275,7 @@ bool DownloadSongsFromCloud::adoptDownloaded(const AudioPtr &song, const SyncRun
     // holds the song under its name: that file is the song, not a reason to
     // fetch a second copy beside it.
     const QString checksum = song->checksum.value_or(QString());
-    if (checksum.isEmpty() || run.isStopped() ||
-        m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer)
+    if (checksum.isEmpty() || run.isStopped())
         return false;
     const QString path = QDir(destinationFolder()).filePath(fileNameFor(*song));
     if (!QFileInfo(path).isFile() || Utility::getMD5FromFile(path) != checksum)

@@ -71,7 +71,8 @@ private:
     // track takes the song's media ID. Answers whether it did.
     bool adopt(const Audio &song, GenericDAO::TrackIndex &stored, const SyncRun &run);
     // A song whose file is in the download folder already, under its name
-    // and with its checksum, is recorded as downloaded. Answers whether it was.
+    // and with its checksum, is recorded as downloaded (not when songs go to the
+    // music player, which takes them instead). Answers whether it was.
     bool adoptDownloaded(const AudioPtr &song, const SyncRun &run);
     void handOffOwedSongs(const SyncRun &run);
     // Hands the song's file to the music library and records where it went,
