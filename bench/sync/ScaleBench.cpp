@@ -205,7 +205,9 @@ int measure(const QString &folder, int count, int runs, int idleSeconds, const Q
     printStages("first_stage", stages.last());
     printStages("first_stage_peak", stages.lastPeaks());
     double peak = largest(stages.lastPeaks());
-    std::printf("listed %lld\n", static_cast<long long>(sonarbox.cloudLibraryTracks().size()));
+    const SyncRunPtr firstRun = sonarbox.chainRun();
+    std::printf("listed %lld\n",
+                static_cast<long long>(firstRun ? firstRun->cloudLibraryTracks().size() : -1));
     std::printf("first_peak %.1f\n", peak);
     bool completed = outcome == QLatin1String("Sync Completed");
     const SyncProgress::State first = sonarbox.syncProgress().state();

@@ -119,7 +119,7 @@ DryRunReport DryRun::run(SyncEngine &engine, const RunContext &context) {
     const JSONRecievedDataParser::CloudListing &listing = *fetched.listing;
 
     const QList<AudioPtr> identifiedTracks = engine.graceNote().previewed();
-    report.filesFound = sonarbox.localLibraryTrackCount();
+    report.filesFound = run->localLibraryTrackCount();
     report.filesToIdentify = identifiedTracks.size();
     report.tracksKnown = std::max<qsizetype>(0, report.filesFound - report.filesToIdentify);
 

@@ -72,6 +72,7 @@ void Sonarbox::initializeState() {
 
     m_landingPageEnabled = DeploymentConfig::current().landingPageEnabled;
     loadState();
+    m_lastScan.set({});
     flow_changeSyncLibrarySyncFromSettings = false;
     settings_openAtLogin = openAtLogin;
     settings_syncNewSongs = true;

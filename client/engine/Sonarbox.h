@@ -94,11 +94,28 @@ public:
     void syncFinished();
 
     // ---- stage entry points (run on the stage queue)
-    // `run`: the sync's run; none: a new run of the current context.
-    void scanLocalMedia(Completion completion, SyncRunPtr run = {});
+    // `run`: the sync's run; none: a new run of the current context (the
+    // scan summary's own scan). Answers the run, whose findings become the
+    // last scan's.
+    SyncRunPtr scanLocalMedia(Completion completion, SyncRunPtr run = {});
     void fingerPrintLocalMedia(const SyncRunPtr &run, const StageOperationPtr &next);
     void downloadFilesFromCloud(const SyncRunPtr &run, const StageOperationPtr &next);
     void uploadFilesToCloud(const SyncRunPtr &run, quint64 chain = 0);
+
+    // The run of the current sync's chain, or of the last one while its
+    // stage operations are kept (until the next sync or a log-out).
+    SyncRunPtr chainRun() const { return m_chainRun.get().lock(); }
+
+    // ---- what the last scan found: shown by the scan summary and the
+    // library picker, and what a sync started without a scan of its own
+    // (the first sync after the summary, one restarted when the network
+    // returns) works on. A log-out forgets it.
+    SyncRun::LocalLibrary lastScan() const { return m_lastScan.get(); }
+    QList<AudioPtr> localLibraryTracks() const { return m_lastScan.get().tracks; }
+    qsizetype localLibraryTrackCount() const { return m_lastScan.get().found; }
+    void setLocalLibraryTracks(const QList<AudioPtr> &tracks) {
+        m_lastScan.set({tracks, tracks.size(), {}});
+    }
 
     // ---- sign-in: the accounts layer answers, the coordinator keeps it
     // The session, status and message of a sign-in exchange.
@@ -166,6 +183,7 @@ private:
 
     // The run of the current sync's chain.
     Guarded<std::weak_ptr<SyncRun>> m_chainRun;
+    Guarded<SyncRun::LocalLibrary> m_lastScan;
     Guarded<Stages> m_stages;
     Guarded<std::function<bool(const QUrl &)>> m_urlOpener;
     Guarded<FolderChooser> m_folderChooser;

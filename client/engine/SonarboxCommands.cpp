@@ -55,6 +55,7 @@ void Sonarbox::logOut() {
 void Sonarbox::resetUser() {
     logCall("resetUser");
     forgetAccountData();
+    m_lastScan.set({});
     m_resumeWhenOnline = false;
     const Stages stages = m_stages.get();
     if (stages.setAmoundOfSongsFingerprinted)

@@ -61,6 +61,8 @@ void Sonarbox::sync(bool includeScan) {
     const quint64 chain = ++m_chainGeneration;
     // The account this sync works for, to its end.
     const SyncRunPtr run = newRun();
+    if (!includeScan)
+        run->setLocalLibrary(m_lastScan.get());
     m_chainRun.set(run);
 
     auto upload = std::make_shared<StageOperation>(
@@ -221,20 +223,25 @@ void Sonarbox::resetProgressBar() {
 
 // ---- stage entry points
 
-void Sonarbox::scanLocalMedia(Completion completion, SyncRunPtr run) {
+SyncRunPtr Sonarbox::scanLocalMedia(Completion completion, SyncRunPtr run) {
     if (!run)
         run = newRun();
     const Stage scan = m_stages.get().scanFileSystemForMedia;
-    scan(run, [completion] {
+    scan(run, [this, run, completion] {
+        // Also a scan that stopped: what it found so far is what the
+        // summary shows.
+        m_lastScan.set(run->localLibrary());
         qCInfo(lcSync) << "Scan Finished";
         if (completion)
             completion();
     });
+    return run;
 }
 
 void Sonarbox::fingerPrintLocalMedia(const SyncRunPtr &run, const StageOperationPtr &next) {
     statusMenu().statusMenuFingerPrintStarted();
-    notifyMothership(run->context(), QStringLiteral("MATCHING"), int(localLibraryTrackCount()));
+    notifyMothership(run->context(), QStringLiteral("MATCHING"),
+                     int(run->localLibraryTrackCount()));
     const Stage fingerprint = m_stages.get().fingderPrintLocalMediaFiles;
     fingerprint(run, [this, next] {
         resetProgressBar();
@@ -245,7 +252,9 @@ void Sonarbox::fingerPrintLocalMedia(const SyncRunPtr &run, const StageOperation
 void Sonarbox::downloadFilesFromCloud(const SyncRunPtr &run, const StageOperationPtr &next) {
     statusMenu().statusMenuDownloadStarted();
     const Stage download = m_stages.get().syncCloudMediaWithLocal;
-    download(run, [this, next] {
+    download(run, [this, run, next] {
+        // The next sync lists from where this one's downloads got.
+        setSyncMilliSeconds(run->listingPosition());
         resetProgressBar();
         m_progress.setDescription(QStringLiteral("Finished Downloading Files"));
         m_queue->addOperation(next);

@@ -92,9 +92,9 @@ bool handOffOwed(const Audio &song) {
 
 // Moves songs that were listed but not downloaded back into the next
 // listing: the listing only names changes since its last position.
-void listAgainFrom(SyncState &state, qint64 position) {
-    if (position < state.syncMilliSeconds()) {
-        state.setSyncMilliSeconds(position);
+void listAgainFrom(SyncRun &run, qint64 position) {
+    if (position < run.listingPosition()) {
+        run.setListingPosition(position);
         qCInfo(lcSync) << "Download: songs not downloaded are listed again by the next sync";
     }
 }
@@ -147,10 +147,6 @@ QString DownloadSongsFromCloud::fileNameFor(const Audio &song) {
     return name;
 }
 
-void DownloadSongsFromCloud::syncCloudMediaWithLocal(const std::function<void()> &completion) {
-    syncCloudMediaWithLocal(m_state.newRun(), completion);
-}
-
 void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
                                                      const std::function<void()> &completion) {
     qCInfo(lcSync) << "[syncCloudMediaWithLocal:] @class:DownloadSongsFromCloud";
@@ -160,14 +156,14 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
     }
     // A restarted sync: the earlier run gives way before the listing, so that
     // its songs are listed again.
-    callOnThreadOf(this, [this] { abandonEarlierRun(); });
+    callOnThreadOf(this, [&] { abandonEarlierRun(run->downloadFolder()); });
 
-    const qint64 position = m_state.syncMilliSeconds();
+    const qint64 position = run->listingPosition();
     // Without the listing there is nothing to download against: the sync
     // stops and says why (on the progress page, in the status and in the
     // headless program's output).
     QString whyNot;
-    if (!fetchListing(run->context(), &whyNot)) {
+    if (!fetchListing(*run, &whyNot)) {
         if (!run->isStopped())
             m_state.stopSyncBecause(whyNot);
         return;
@@ -176,7 +172,7 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
     const bool toMusicPlayer = m_state.userPickedMediaLibrary() == LibraryChoice::MusicPlayer;
     if (toMusicPlayer)
         handOffOwedSongs(*run);
-    const QList<AudioPtr> cloud = m_state.cloudLibraryTracks();
+    const QList<AudioPtr> cloud = run->cloudLibraryTracks();
     if (cloud.isEmpty()) {
         qCInfo(lcSync) << "No tracks to download";
         completion();
@@ -191,7 +187,7 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
     for (const AudioPtr &song : cloud) {
         if (m_state.stopRequested(*run)) {
             m_state.applicationWasStopped();
-            listAgainFrom(m_state, position);
+            listAgainFrom(*run, position);
             return;
         }
         if (!song || song->markedForDeletion == true)
@@ -223,16 +219,16 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
     const StageOperationPtr operation = m_state.operation_downloadFilesFromCloud();
     if (songs.isEmpty() || (operation && operation->isCancelled())) {
         if (!songs.isEmpty())
-            listAgainFrom(m_state, position);
+            listAgainFrom(*run, position);
         completion();
         return;
     }
     callOnThreadOf(this, [&] { beginRun(run, songs, completion, position); });
 }
 
-bool DownloadSongsFromCloud::fetchListing(const RunContext &context, QString *whyNot) {
+bool DownloadSongsFromCloud::fetchListing(SyncRun &run, QString *whyNot) {
     const LibraryListing::Result fetched =
-        LibraryListing::fetch(context, m_state.syncMilliSeconds());
+        LibraryListing::fetch(run.context(), run.listingPosition());
     if (fetched.status)
         m_state.setReplyStatus(*fetched.status);
     if (!fetched.listing) {
@@ -242,8 +238,8 @@ bool DownloadSongsFromCloud::fetchListing(const RunContext &context, QString *wh
             m_state.stopSyncBecause(fetched.whyNot);
         return false;
     }
-    m_state.setSyncMilliSeconds(fetched.listing->milliseconds);
-    m_state.setCloudLibraryTracks(fetched.listing->tracks);
+    run.setListingPosition(fetched.listing->milliseconds);
+    run.setCloudLibraryTracks(fetched.listing->tracks);
     return true;
 }
 
@@ -277,7 +273,7 @@ bool DownloadSongsFromCloud::adoptDownloaded(const AudioPtr &song, const SyncRun
     const QString checksum = song->checksum.value_or(QString());
     if (checksum.isEmpty() || run.isStopped())
         return false;
-    const QString path = QDir(destinationFolder()).filePath(fileNameFor(*song));
+    const QString path = QDir(run.downloadFolder()).filePath(fileNameFor(*song));
     if (!QFileInfo(path).isFile() || Utility::getMD5FromFile(path) != checksum)
         return false;
     song->fileURL = path;
@@ -333,14 +329,13 @@ std::optional<QString> DownloadSongsFromCloud::handOffAndRecord(const AudioPtr &
     return song->fileURL;
 }
 
-void DownloadSongsFromCloud::abandonEarlierRun() {
+void DownloadSongsFromCloud::abandonEarlierRun(const QString &folder) {
     if (m_running) {
         qCInfo(lcSync) << "=== Download Process RESTARTED: the earlier run is abandoned";
-        listAgainFrom(m_state, m_listingPosition);
+        listAgainFrom(*m_run, m_listingPosition);
         forgetRun();
     }
     // Left behind by a process that was killed while downloading.
-    const QString folder = destinationFolder();
     if (const int removed = DownloadTarget::removeStale(folder)) {
         qCInfo(lcSync).noquote() << QStringLiteral("Removed %1 unfinished download(s) from %2")
                                         .arg(QString::number(removed), folder);
@@ -350,7 +345,7 @@ void DownloadSongsFromCloud::abandonEarlierRun() {
 void DownloadSongsFromCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> songs,
                                       std::function<void()> completion, qint64 listingPosition) {
     if (m_running)
-        abandonEarlierRun();
+        abandonEarlierRun(run->downloadFolder());
     ++m_runId;
     m_run = run;
     // A stop (a log-out above all) ends the download in flight at once.
@@ -359,7 +354,7 @@ void DownloadSongsFromCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> son
             return;
         qCInfo(lcSync) << "=== Download Process STOPPED";
         m_state.applicationWasStopped();
-        listAgainFrom(m_state, m_listingPosition);
+        listAgainFrom(*m_run, m_listingPosition);
         forgetRun();
     });
     m_songsToDownload = std::move(songs);
@@ -368,15 +363,11 @@ void DownloadSongsFromCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> son
     m_running = true;
     m_listingPosition = listingPosition;
     m_anyFailed = false;
-    m_folder = destinationFolder();
+    // The music player's library takes the song from the download folder,
+    // so that a song it could not take stays there, in a place the person
+    // knows, until it can.
+    m_folder = run->downloadFolder();
     startDownloadProcess();
-}
-
-QString DownloadSongsFromCloud::destinationFolder() const {
-    // The music player's library takes the song from the download folder, so
-    // that a song it could not take stays there, in a place the person knows,
-    // until it can.
-    return m_state.userDownloadDirectory();
 }
 
 void DownloadSongsFromCloud::startDownloadProcess() {
@@ -394,7 +385,7 @@ void DownloadSongsFromCloud::downloadNextMedia() {
     ++m_mediaToDownloadIndex;
     if (m_state.stopRequested(*m_run)) {
         m_state.applicationWasStopped();
-        listAgainFrom(m_state, m_listingPosition);
+        listAgainFrom(*m_run, m_listingPosition);
         forgetRun();
         return;
     }
@@ -684,14 +675,14 @@ void DownloadSongsFromCloud::finishSong(bool succeeded, const QString &reason, b
 }
 
 void DownloadSongsFromCloud::stopOffline() {
-    listAgainFrom(m_state, m_listingPosition);
+    listAgainFrom(*m_run, m_listingPosition);
     forgetRun();
     TransferSupport::stopSyncOffline(m_state);
 }
 
 void DownloadSongsFromCloud::endRun() {
     if (m_anyFailed)
-        listAgainFrom(m_state, m_listingPosition);
+        listAgainFrom(*m_run, m_listingPosition);
     std::function<void()> completion = std::move(m_dlCompletionBlock);
     forgetRun();
     if (completion)

@@ -37,11 +37,11 @@ public:
     DownloadSongsFromCloud(SyncState &state, iTunesModifier *handOff, QObject *parent = nullptr);
     ~DownloadSongsFromCloud() override;
 
-    // Starts a run; `completion` is called once when every song has been
-    // tried (not after a stop or a failed listing).
-    void syncCloudMediaWithLocal(const std::function<void()> &completion);
-    // The same for a run: its account's listing and credentials; its stop
-    // ends the download in flight.
+    // Starts the stage for `run`: its account's listing and credentials, its
+    // download folder; its stop ends the download in flight. `completion` is
+    // called once when every song has been tried (not after a stop or a
+    // failed listing); the run's listing position then says where the next
+    // listing starts.
     void syncCloudMediaWithLocal(const SyncRunPtr &run, const std::function<void()> &completion);
 
     // Main thread only: downloads the first song, moves to the next one or
@@ -50,12 +50,12 @@ public:
     void downloadNextMedia();
     void connect(const AudioPtr &song);
 
-    // Fetches the changes of the context's cloud library since the last
-    // listing into the state's cloud tracks, and moves the listing position
-    // on. A listing the service refuses stops the running sync. On failure
+    // Fetches the changes of the run's cloud library since the run's listing
+    // position into the run's cloud tracks, and moves the run's position on.
+    // A listing the service refuses stops the running sync. On failure
     // `whyNot` (when given) gets the reason in words for the person. Blocks
     // for one exchange: never call it on the main thread.
-    bool fetchListing(const RunContext &context, QString *whyNot = nullptr);
+    bool fetchListing(SyncRun &run, QString *whyNot = nullptr);
 
     // The songs of the current (or last) run.
     QList<AudioPtr> songsToDownload() const { return m_songsToDownload; }
@@ -80,12 +80,13 @@ private:
     // record still saying "owed" would have the next sync add it again.
     // Answers the location.
     std::optional<QString> handOffAndRecord(const AudioPtr &song);
-    void abandonEarlierRun();
+    // `folder`: the download folder of the run that replaces it, cleared of
+    // what a killed process left.
+    void abandonEarlierRun(const QString &folder);
     void endRun();
     void forgetRun();
     void dropReply();
     void stopOffline();
-    QString destinationFolder() const;
     void request(const QUrl &url, bool withCredentials);
     // Ends the current song (one progress item) and moves on.
     void finishSong(bool succeeded, const QString &reason, bool deferred = false);

@@ -41,10 +41,6 @@ bool GraceNote::hasAlbumNameBeenProcessed(const QString &key) const {
     return albumNamesProcessed.contains(key);
 }
 
-void GraceNote::fingderPrintLocalMediaFiles(const std::function<void()> &completion) {
-    fingderPrintLocalMediaFiles(m_state.newRun(), completion);
-}
-
 void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
                                             const std::function<void()> &completion) {
     if (m_state.stopRequested(*run)) {
@@ -62,7 +58,7 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
         m_account.reset();
     });
 
-    const QList<AudioPtr> snapshot = m_state.localLibraryTracks();
+    const QList<AudioPtr> snapshot = run->localLibraryTracks();
     const qsizetype total = snapshot.size();
     qCInfo(lcSync).noquote() << QStringLiteral("=== Will Fingerprint %1 Songs").arg(total);
     const double step = total > 0 ? 100.0 / double(total) : 0.0;
@@ -80,7 +76,7 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
         if (track->fileURL && track->previousObjectID == 0)
             paths.append(*track->fileURL);
     QSet<QString> known = GenericDAO::instance().storedAmong(paths);
-    m_gone = m_state.goneLibraryTracks();
+    m_gone = run->goneLibraryTracks();
     known.unite(m_state.duplicatePaths());
     const QList<AlbumGroups::Call> calls =
         m_state.isAppOffline ? QList<AlbumGroups::Call>() : AlbumGroups::calls(snapshot, known);

@@ -29,10 +29,9 @@ public:
     using Recognize = RecognitionCall::Function;
     explicit GraceNote(SyncState &state, Recognize recognize = nullptr);
 
-    // The stage; calls `completion` once when every track has been gone
-    // through, not when it stops on a stop request.
-    void fingderPrintLocalMediaFiles(const std::function<void()> &completion);
-    // The same for a run: its account is asked about, its stop ends the stage.
+    // The stage for `run`: the tracks its scan found, its account asked
+    // about; calls `completion` once when every track has been gone
+    // through, not when it stops on a stop request or the run's stop.
     void fingderPrintLocalMediaFiles(const SyncRunPtr &run,
                                      const std::function<void()> &completion);
 

@@ -76,10 +76,6 @@ bool ScanForLocalMedia::stopRequested() const {
     return m_run ? m_state.stopRequested(*m_run) : m_state.flow_stopProcesses.load();
 }
 
-void ScanForLocalMedia::scanFileSystemForMedia(const std::function<void()> &completion) {
-    scanFileSystemForMedia(m_state.newRun(), completion);
-}
-
 void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
                                                const std::function<void()> &completion) {
     m_run = run;
@@ -87,19 +83,19 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
         std::lock_guard guard(m_leftLock);
         m_left.clear();
     }
-    m_state.setLocalLibraryTracks({});
+    run->setLocalLibrary({});
     m_state.syncProgress().beginStage(SyncProgress::Stage::Scanning, 0);
     m_state.notifyMothership(run->context(), QStringLiteral("SCANNING"), 0);
 
     const LibraryChoice choice = m_state.userPickedMediaLibrary();
     QList<StoredFile> gone;
     if (choice == LibraryChoice::MusicPlayer) {
-        scanItunesLibrary();
+        scanItunesLibrary(*run);
     } else if (choice == LibraryChoice::MusicFolder) {
         const QString music = musicFolder(m_state.userDirectory());
         m_state.syncProgress().setCurrentItem(music);
         const FolderScan::Result scan = scanFileSystem(music);
-        m_state.addLocalLibraryTracks(scan.newTracks, scan.found);
+        run->addLocalLibraryTracks(scan.newTracks, scan.found);
         gone = scan.gone;
     } else {
         QMap<QString, QString> amounts;
@@ -110,32 +106,32 @@ void ScanForLocalMedia::scanFileSystemForMedia(const SyncRunPtr &run,
             const FolderScan::Result scan = scanFileSystem(path);
             amounts.insert(path, QString::number(scan.found));
             m_state.setUserMediaFoldersToScanWithSongAmounts(amounts);
-            m_state.addLocalLibraryTracks(scan.newTracks, scan.found);
+            run->addLocalLibraryTracks(scan.newTracks, scan.found);
             gone += scan.gone;
         }
     }
     // Over every chosen folder at once: a song moves from one to another.
     if (!stopRequested())
-        weighChanges(gone);
+        weighChanges(*run, gone);
     m_run.reset();
     if (completion)
         completion();
 }
 
-void ScanForLocalMedia::weighChanges(const QList<StoredFile> &gone) {
-    const QList<AudioPtr> found = m_state.localLibraryTracks();
+void ScanForLocalMedia::weighChanges(SyncRun &run, const QList<StoredFile> &gone) {
+    const QList<AudioPtr> found = run.localLibraryTracks();
     if (found.isEmpty() && gone.isEmpty())
         return;
     const CollectionChanges::Lookup lookup = CollectionChanges::storeLookup();
     if (!lookup.anyStored)
         return;
     const CollectionChanges::Decisions decisions = CollectionChanges::decide(found, gone, lookup);
-    if (!(m_run && m_run->context().dryRun))
+    if (!run.context().dryRun)
         CollectionChanges::apply(decisions);
-    m_state.settleLocalLibrary(decisions.toIdentify, decisions.gone);
+    run.settleLocalLibrary(decisions.toIdentify, decisions.gone);
 }
 
-void ScanForLocalMedia::scanItunesLibrary() {
+void ScanForLocalMedia::scanItunesLibrary(SyncRun &run) {
     const std::optional<QList<LibraryTrack>> library =
         m_library ? m_library->tracks() : std::nullopt;
     if (!library)
@@ -152,7 +148,7 @@ void ScanForLocalMedia::scanItunesLibrary() {
     for (const LibraryTrack &entry : library.value_or(QList<LibraryTrack>())) {
         if (stopRequested()) {
             m_state.applicationWasStopped();
-            m_state.addLocalLibraryTracks(found, found.size());
+            run.addLocalLibraryTracks(found, found.size());
             leftStillWritten(changing, open);
             return;
         }
@@ -173,12 +169,12 @@ void ScanForLocalMedia::scanItunesLibrary() {
         found.append(recordOfLibraryTrack(entry, path, extension));
         m_state.syncProgress().trackFound();
     }
-    m_state.addLocalLibraryTracks(found, found.size());
+    run.addLocalLibraryTracks(found, found.size());
     leftStillWritten(changing, open);
 
     qCInfo(lcSync) << "=== FINISH | ADDING SONGS FROM ITUNES TO localLibraryTracks ARRAY";
     qCInfo(lcSync).noquote() << QStringLiteral("Tracks in mediaLibraryTracks array %1")
-                                    .arg(m_state.localLibraryTracks().size());
+                                    .arg(run.localLibraryTracks().size());
 }
 
 void ScanForLocalMedia::setChangeJournal(std::shared_ptr<ChangeJournal> journal) {

@@ -35,13 +35,12 @@ class ScanForLocalMedia {
 public:
     ScanForLocalMedia(SyncState &state, MusicLibraryPtr library);
 
-    // The whole scan; calls `completion` (when given) at the end in every
-    // mode, also after a stop.
-    void scanFileSystemForMedia(const std::function<void()> &completion);
-    // The same for a run: a stop of the run ends the scan.
+    // The whole scan for `run`, whose findings it leaves in the run; calls
+    // `completion` (when given) at the end in every mode, also after a stop.
+    // A stop of the run ends the scan.
     void scanFileSystemForMedia(const SyncRunPtr &run, const std::function<void()> &completion);
-    // Adds the accepted tracks of the music player's library.
-    void scanItunesLibrary();
+    // Adds the accepted tracks of the music player's library to the run.
+    void scanItunesLibrary(SyncRun &run);
     // Walks one folder tree: its new files as records, and how many music
     // files it holds; nothing after a stop.
     FolderScan::Result scanFileSystem(const QString &folderPath);
@@ -81,7 +80,7 @@ private:
     bool stopRequested() const;
     // Weighs the scan's findings against the store: moves and copies are
     // settled here, and what is left for the fingerprint stage stays.
-    void weighChanges(const QList<StoredFile> &gone);
+    void weighChanges(SyncRun &run, const QList<StoredFile> &gone);
     std::shared_ptr<ChangeJournal> changeJournal() const;
     FileStillness stillness() const;
     void leftStillWritten(const QStringList &changing, const QStringList &open);

@@ -26,8 +26,6 @@ void SyncState::loadState() {
     m_deviceID.set(NSDefaultsUtility::getUUID());
     m_userDirectory.set(Utility::userDirectory());
     m_userDownloadDirectory.set(NSDefaultsUtility::getUserDownloadDirectory());
-    m_localLibrary.set({});
-    m_cloudLibraryTracks.set({});
     m_duplicates.set({});
     m_userMediaFoldersToScan.set(
         NSDefaultsUtility::getSaveUserMediaFoldersToScan().value_or(QList<QUrl>()));
@@ -52,8 +50,6 @@ void SyncState::clearSession() {
 void SyncState::forgetAccountData() {
     setLoggedUser(nullptr);
     m_syncMilliSeconds = 0;
-    m_localLibrary.set({});
-    m_cloudLibraryTracks.set({});
     m_duplicates.set({});
     setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     m_userMediaFoldersToScan.set({});
@@ -98,7 +94,8 @@ void SyncState::setReplyStatus(const QString &status) {
 }
 
 SyncRunPtr SyncState::newRun() {
-    auto run = std::make_shared<SyncRun>(runContext());
+    auto run = std::make_shared<SyncRun>(
+        runContext(), SyncRun::Start{m_syncMilliSeconds.load(), userDownloadDirectory()});
     m_runs.update([&](QList<std::weak_ptr<SyncRun>> &runs) {
         runs.removeIf([](const std::weak_ptr<SyncRun> &r) { return r.expired(); });
         runs.append(run);
@@ -111,20 +108,6 @@ void SyncState::stopRuns() {
         if (const SyncRunPtr run = weak.lock())
             run->stop();
     }
-}
-
-void SyncState::addLocalLibraryTracks(const QList<AudioPtr> &tracks, qsizetype found) {
-    m_localLibrary.update([&](LocalLibrary &l) {
-        l.tracks += tracks;
-        l.found += found;
-    });
-}
-
-void SyncState::settleLocalLibrary(const QList<AudioPtr> &tracks, const QList<StoredFile> &gone) {
-    m_localLibrary.update([&](LocalLibrary &l) {
-        l.tracks = tracks;
-        l.gone = gone;
-    });
 }
 
 void SyncState::setDuplicateLibraryTracks(const QList<AudioPtr> &v) {

@@ -9,9 +9,7 @@
 #include "settings/LibraryChoice.h"
 #include "settings/NetworkState.h"
 #include "settings/Utility.h"
-#include "store/Audio.h"
 #include "store/RunContext.h"
-#include "store/TrackFiles.h"
 #include "store/User.h"
 
 #include <QList>
@@ -25,12 +23,12 @@
 #include <functional>
 #include <optional>
 
-// What the stages of a sync share with each other and with whoever drives
-// them: the signed-in session the runs are made for, the lists one stage
-// leaves for the next, the listing position, the library choice and the
-// download folder, the progress outputs, and the stop request. The stages
-// are handed it; the coordinator above them is one, and adds the schedule
-// and the session's commands.
+// What the stages of a sync share with whoever drives them: the signed-in
+// session the runs are made for, the listing position a run starts from, the
+// library choice and the download folder, the progress outputs, and the stop
+// request. What one stage leaves for the next belongs to the run (SyncRun),
+// never to this state. The stages are handed it; the coordinator above them
+// is one, and adds the schedule and the session's commands.
 //
 // Flags read from several threads are atomic; texts, records and lists are
 // guarded and handed out as copies (records by shared reference).
@@ -85,8 +83,9 @@ public:
     // The signed-in account, its session and this installation, as they are
     // now: what a sync or a request started now works for.
     RunContext runContext() const { return {loggedUser(), jSessionID(), deviceID()}; }
-    // A run for the current context, stopped with every other live run by
-    // the next stop request (a scan that the scan summary starts by itself).
+    // A run for the current context, starting from the session's listing
+    // position and download folder, stopped with every other live run by the
+    // next stop request.
     SyncRunPtr newRun();
     // Whether a stage of `run` is to stop: the run was stopped, or a stop
     // request is pending.
@@ -119,30 +118,15 @@ public:
     }
     QStringList validExtensions() const { return Utility::validExtensions(); }
 
-    // ---- what one stage leaves for the next
-    // The tracks of the last scan that may need work. A folder walk leaves
-    // out the files that are stored tracks already, so the count of all the
-    // music it found is kept beside them.
-    QList<AudioPtr> localLibraryTracks() const { return m_localLibrary.get().tracks; }
-    qsizetype localLibraryTrackCount() const { return m_localLibrary.get().found; }
-    void setLocalLibraryTracks(const QList<AudioPtr> &v) { m_localLibrary.set({v, v.size()}); }
-    // Adds tracks found by a scan, among `found` music files.
-    void addLocalLibraryTracks(const QList<AudioPtr> &tracks, qsizetype found);
-    // The stored tracks whose files the last scan found gone, and no file
-    // new to it accounted for: the fingerprint stage may still find their new
-    // versions by the recognised track.
-    QList<StoredFile> goneLibraryTracks() const { return m_localLibrary.get().gone; }
-    // What is left for work once the scan's findings were weighed against the
-    // store (the count of music found stays).
-    void settleLocalLibrary(const QList<AudioPtr> &tracks, const QList<StoredFile> &gone);
-    QList<AudioPtr> cloudLibraryTracks() const { return m_cloudLibraryTracks.get(); }
-    void setCloudLibraryTracks(const QList<AudioPtr> &v) { m_cloudLibraryTracks.set(v); }
-    // The files found to repeat a stored track, each path once.
+    // ---- what the session learns across its syncs
+    // The files found to repeat a stored track, each path once: a later
+    // scan does not offer them again.
     QList<AudioPtr> duplicateLibraryTracks() const { return m_duplicates.get().tracks; }
     QSet<QString> duplicatePaths() const { return m_duplicates.get().paths; }
     void setDuplicateLibraryTracks(const QList<AudioPtr> &v);
     void addDuplicateLibraryTrack(const AudioPtr &track);
-    // Where the next cloud listing starts.
+    // Where the next run's cloud listing starts: a run starts from it and
+    // hands its own position back when its downloads are done.
     qint64 syncMilliSeconds() const { return m_syncMilliSeconds.load(); }
     void setSyncMilliSeconds(qint64 v) { m_syncMilliSeconds = v; }
 
@@ -199,13 +183,6 @@ private:
     Guarded<QString> m_userDownloadDirectory;
     Guarded<QList<QUrl>> m_userMediaFoldersToScan;
     Guarded<QMap<QString, QString>> m_folderSongAmounts;
-    struct LocalLibrary {
-        QList<AudioPtr> tracks;
-        qsizetype found = 0;
-        QList<StoredFile> gone;
-    };
-    Guarded<LocalLibrary> m_localLibrary;
-    Guarded<QList<AudioPtr>> m_cloudLibraryTracks;
     struct Duplicates {
         QList<AudioPtr> tracks;
         QSet<QString> paths;

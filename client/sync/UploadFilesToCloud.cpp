@@ -47,10 +47,6 @@ UploadFilesToCloud::~UploadFilesToCloud() {
     dropReply();
 }
 
-void UploadFilesToCloud::uploadUnSyncedFiles(const std::function<void()> &completion) {
-    uploadUnSyncedFiles(m_state.newRun(), completion);
-}
-
 void UploadFilesToCloud::uploadUnSyncedFiles(const SyncRunPtr &run,
                                              const std::function<void()> &completion) {
     if (m_state.stopRequested(*run)) {
@@ -183,9 +179,9 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     }
 
     // A redirect counts as a refusal: the body cannot be sent twice.
-    const QNetworkRequest request = TransferRequests::upload(
-        url, m_run->context(), MultipartUploadBody::Boundary, body->size(), body->fileSize(),
-        kTimeoutMs);
+    const QNetworkRequest request =
+        TransferRequests::upload(url, m_run->context(), MultipartUploadBody::Boundary, body->size(),
+                                 body->fileSize(), kTimeoutMs);
     const std::optional<QString> &session = m_run->context().session;
     qCInfo(lcSync).noquote()
         << QStringLiteral("Upload headers: Content-Type: %1 | Cookie: %2 | mobileUpload: true")

@@ -34,11 +34,9 @@ public:
     explicit UploadFilesToCloud(SyncState &state, QObject *parent = nullptr);
     ~UploadFilesToCloud() override;
 
-    // Starts a run; `completion` is called once when every candidate has been
-    // tried (not after a stop).
-    void uploadUnSyncedFiles(const std::function<void()> &completion);
-    // The same for a run: its account's session; its stop ends the upload
-    // in flight.
+    // Starts the stage for `run`: its account's session; its stop ends the
+    // upload in flight. `completion` is called once when every candidate has
+    // been tried (not after a stop).
     void uploadUnSyncedFiles(const SyncRunPtr &run, const std::function<void()> &completion);
 
     // Main thread only: uploads the first candidate, moves to the next one or

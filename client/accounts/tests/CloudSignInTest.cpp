@@ -46,9 +46,10 @@ TEST_F(CloudSignInTest, SignInThenListTheCloudLibrary) {
     EXPECT_EQ(ada->firstName, QStringLiteral("Ada"));
 
     sonarbox.setLoggedUser(ada);
-    EXPECT_TRUE(listCloudLibrary());
+    const SyncRunPtr run = sonarbox.newRun();
+    EXPECT_TRUE(listCloudLibrary(*run));
     EXPECT_EQ(sonarbox.syncStatus(), QStringLiteral("OK"));
-    EXPECT_TRUE(sonarbox.cloudLibraryTracks().isEmpty());
+    EXPECT_TRUE(run->cloudLibraryTracks().isEmpty());
 }
 
 TEST_F(CloudSignInTest, WrongPasswordIsRefused) {

@@ -96,14 +96,17 @@ TEST_F(SynchronizeTest, FailedExchangeSetsNoMessage) {
 TEST_F(SynchronizeTest, CloudListing) {
     Sonarbox &sonarbox = Sonarbox::instance();
     sonarbox.setSyncMilliSeconds(99);
+    const SyncRunPtr run = sonarbox.newRun();
     server->setHandler([](const Request &) {
         return Reply::json(R"({"responseStatus":"OK","milliseconds":120,"updatedUserMedias":[
             {"mediaType":"AUDIO","deleted":0,"name":"a.mp3","id":5,"downloadable":1}]})");
     });
-    EXPECT_TRUE(listCloudLibrary());
-    ASSERT_EQ(sonarbox.cloudLibraryTracks().size(), 1);
-    EXPECT_EQ(sonarbox.cloudLibraryTracks().first()->userMediaID, QStringLiteral("5"));
-    EXPECT_EQ(sonarbox.syncMilliSeconds(), 120);
+    EXPECT_TRUE(listCloudLibrary(*run));
+    ASSERT_EQ(run->cloudLibraryTracks().size(), 1);
+    EXPECT_EQ(run->cloudLibraryTracks().first()->userMediaID, QStringLiteral("5"));
+    EXPECT_EQ(run->listingPosition(), 120);
+    EXPECT_EQ(sonarbox.syncMilliSeconds(), 99)
+        << "the session's moves once the run's downloads end";
     const QList<Request> requests = server->requests();
     ASSERT_EQ(requests.size(), 1);
     EXPECT_EQ(requests.first().target, "/Vexmusic/rest/medias/sync");
@@ -115,11 +118,11 @@ TEST_F(SynchronizeTest, CloudListing) {
     });
     LogCapture log;
     sonarbox.flow_stopProcesses = false;
-    EXPECT_FALSE(listCloudLibrary());
+    EXPECT_FALSE(listCloudLibrary(*run));
     EXPECT_TRUE(sonarbox.flow_stopProcesses);
     EXPECT_TRUE(
         log.contains(QStringLiteral("Missing login session, please logout and log back in.")));
-    EXPECT_EQ(sonarbox.cloudLibraryTracks().size(), 1) << "the previous listing is kept";
+    EXPECT_EQ(run->cloudLibraryTracks().size(), 1) << "the previous listing is kept";
 
     // An empty status, or no reply at all, is a plain failure.
     server->setHandler([](const Request &) { return Reply::json(R"({"responseStatus":""})"); });

@@ -159,7 +159,6 @@ TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks) {
     s.setSyncError("x");
     s.setSyncMilliSeconds(123456);
     s.setLocalLibraryTracks({track});
-    s.setCloudLibraryTracks({track});
     s.setDuplicateLibraryTracks({track});
     s.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
     NSDefaultsUtility::saveUserPickedMediaLibrary(3);
@@ -171,6 +170,10 @@ TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks) {
     const QString uuid = NSDefaultsUtility::getUUID();
 
     s.sync(false);
+    const SyncRunPtr run = s.chainRun();
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->localLibraryTracks(), QList<AudioPtr>{track}) << "the last scan's findings";
+    run->setCloudLibraryTracks({track});
     settle();
     ASSERT_TRUE(s.syncTimer()->isActive());
 
@@ -193,7 +196,12 @@ TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks) {
     EXPECT_EQ(s.loggedUser(), nullptr);
     EXPECT_EQ(s.syncMilliSeconds(), 0);
     EXPECT_TRUE(s.localLibraryTracks().isEmpty());
-    EXPECT_TRUE(s.cloudLibraryTracks().isEmpty());
+    // The account's lists went with its runs: a run made now has none.
+    EXPECT_TRUE(run->isStopped());
+    const SyncRunPtr next = s.newRun();
+    EXPECT_TRUE(next->localLibraryTracks().isEmpty());
+    EXPECT_TRUE(next->cloudLibraryTracks().isEmpty());
+    EXPECT_EQ(next->listingPosition(), 0);
     EXPECT_TRUE(s.duplicateLibraryTracks().isEmpty());
     EXPECT_EQ(fingerprintedReset, 0);
     EXPECT_EQ(s.userPickedMediaLibrary(), LibraryChoice::MusicPlayer);

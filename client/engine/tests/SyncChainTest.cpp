@@ -70,6 +70,73 @@ TEST_F(SyncChain, WithoutScanStartsAtFingerprintingEvenWithNothingToDo) {
     EXPECT_EQ(sonarbox().operation_scanFileSysForMedia()->state(), StageOperation::State::Created);
 }
 
+// What a chain's stages leave for each other travels in its run: a scan's
+// findings reach the fingerprint stage of the same run only, a sync without a
+// scan takes the last scan's, and the listing position a run's download stage
+// reached becomes the session's only once those downloads ended.
+TEST_F(SyncChain, EachChainWorksOnItsOwnRunAndHandsBackOnlyWhatItFinished) {
+    const auto tracks = [](int count) {
+        QList<AudioPtr> list;
+        for (int i = 0; i < count; ++i)
+            list << std::make_shared<Audio>();
+        return list;
+    };
+    std::mutex seenLock;
+    QList<qsizetype> fingerprinted;
+    QList<qint64> listedFrom;
+    std::atomic<bool> downloadsEnd{true};
+    Sonarbox::Stages stages = recordingStages();
+    stages.scanFileSystemForMedia = [&, next = stages.scanFileSystemForMedia](
+                                        const SyncRunPtr &run, Sonarbox::Completion done) {
+        run->setLocalLibraryTracks(tracks(3));
+        next(run, done);
+    };
+    stages.fingderPrintLocalMediaFiles = [&, next = stages.fingderPrintLocalMediaFiles](
+                                             const SyncRunPtr &run, Sonarbox::Completion done) {
+        {
+            std::lock_guard g(seenLock);
+            fingerprinted << run->localLibraryTracks().size();
+        }
+        next(run, done);
+    };
+    stages.syncCloudMediaWithLocal = [&, next = stages.syncCloudMediaWithLocal](
+                                         const SyncRunPtr &run, Sonarbox::Completion done) {
+        {
+            std::lock_guard g(seenLock);
+            listedFrom << run->listingPosition();
+        }
+        run->setListingPosition(run->listingPosition() + 100);
+        if (!downloadsEnd) {
+            // Stopped with songs still to fetch: the stage sees it and ends.
+            sonarbox().stopSyncAction();
+            sonarbox().applicationWasStopped();
+            return;
+        }
+        next(run, done);
+    };
+    sonarbox().setStages(stages);
+    sonarbox().setSyncMilliSeconds(1000);
+    sonarbox().setLocalLibraryTracks(tracks(5));
+
+    sonarbox().sync(false); // the last scan's five
+    settle();
+    sonarbox().sync(true); // its own scan's three, which become the last scan's
+    settle();
+    EXPECT_EQ(sonarbox().localLibraryTrackCount(), 3);
+    downloadsEnd = false;
+    sonarbox().sync(false);
+    settle();
+    downloadsEnd = true;
+    sonarbox().sync(false);
+    settle();
+
+    std::lock_guard g(seenLock);
+    EXPECT_EQ(fingerprinted, (QList<qsizetype>{5, 3, 3, 3}));
+    // 1000 -> 1100 -> 1200; the stopped run's 1300 was never the session's.
+    EXPECT_EQ(listedFrom, (QList<qint64>{1000, 1100, 1200, 1200}));
+    EXPECT_EQ(sonarbox().syncMilliSeconds(), 1300);
+}
+
 TEST_F(SyncChain, AStopInAnyStageEndsTheChainWithoutCompletionOrTimer) {
     const QStringList order{"scan", "fingerprint", "download", "upload"};
     for (qsizetype i = 0; i < order.size(); ++i) {

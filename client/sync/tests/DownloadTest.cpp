@@ -90,11 +90,14 @@ protected:
         Sonarbox::instance().setJSessionID(QStringLiteral("JSESSIONID=sess42; Path=/"));
     }
     std::function<void(std::function<void()>)> stage(DownloadSongsFromCloud &stageObject) {
-        return [&stageObject](std::function<void()> done) {
-            stageObject.syncCloudMediaWithLocal(done);
+        return [this, &stageObject](std::function<void()> done) {
+            lastRun = Sonarbox::instance().newRun();
+            stageObject.syncCloudMediaWithLocal(lastRun, done);
         };
     }
     static QString downloads() { return Sonarbox::instance().userDownloadDirectory(); }
+    // The run of the last stage() started.
+    SyncRunPtr lastRun;
     static QStringList filesIn(const QString &folder) {
         return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
@@ -276,7 +279,7 @@ TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSy
     ASSERT_GT(large.body.size(), 200 * 1024);
     server->setHandler([&](const scripted::Request &) { return large; });
     EXPECT_EQ(runStage(stage(downloader)), 1);
-    EXPECT_EQ(sonarbox.cloudLibraryTracks().size(), 1500);
+    EXPECT_EQ(lastRun->cloudLibraryTracks().size(), 1500);
 
     QList<SyncProgress::Event> ends;
     QObject receiver; // the connection ends with the test

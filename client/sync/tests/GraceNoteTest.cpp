@@ -139,9 +139,10 @@ protected:
     }
     // Runs the stage over `tracks`; answers whether it called its completion.
     bool run(const QList<AudioPtr> &tracks) {
-        sonarbox().setLocalLibraryTracks(tracks);
+        const SyncRunPtr syncRun = sonarbox().newRun();
+        syncRun->setLocalLibraryTracks(tracks);
         bool completed = false;
-        onStage([&] { stage.fingderPrintLocalMediaFiles([&] { completed = true; }); });
+        onStage([&] { stage.fingderPrintLocalMediaFiles(syncRun, [&] { completed = true; }); });
         return completed;
     }
     // An empty `initData` leaves the engine to the gateway's lookup service.

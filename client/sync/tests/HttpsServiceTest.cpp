@@ -74,7 +74,10 @@ TEST_F(HttpsServiceTest, OnlyTheConfiguredCertificateIsTrustedAndEveryPathUsesIt
     track->downloadable = false;
     GenericDAO::instance().save(track);
     UploadFilesToCloud uploader{Sonarbox::instance()};
-    EXPECT_EQ(runStage([&](std::function<void()> done) { uploader.uploadUnSyncedFiles(done); }), 1);
+    EXPECT_EQ(runStage([&](std::function<void()> done) {
+                  uploader.uploadUnSyncedFiles(Sonarbox::instance().newRun(), done);
+              }),
+              1);
     EXPECT_EQ(cloud.query(QStringLiteral("SELECT md5 FROM files")).join(' ').toStdString(),
               track->checksum->toStdString());
 
@@ -84,8 +87,10 @@ TEST_F(HttpsServiceTest, OnlyTheConfiguredCertificateIsTrustedAndEveryPathUsesIt
     ASSERT_TRUE(cloud.uploadAsAnotherDevice("ada@example.com", "s3cret!", theirs));
     iTunesModifier noLibrary{nullptr};
     DownloadSongsFromCloud downloader{Sonarbox::instance(), &noLibrary};
-    EXPECT_EQ(
-        runStage([&](std::function<void()> done) { downloader.syncCloudMediaWithLocal(done); }), 1);
+    EXPECT_EQ(runStage([&](std::function<void()> done) {
+                  downloader.syncCloudMediaWithLocal(Sonarbox::instance().newRun(), done);
+              }),
+              1);
     const QString downloads = Sonarbox::instance().userDownloadDirectory();
     EXPECT_EQ(QDir(downloads).entryList(QDir::Files).join(' ').toStdString(), "theirs.mp3");
     EXPECT_TRUE(readFile(downloads + QStringLiteral("/theirs.mp3")) == readFile(theirs));

@@ -124,10 +124,9 @@ TEST_F(LargeLibrary, TwentyThousandUntaggedFilesMoveInBoundedCallsAndStopAtOnce)
     QList<AudioPtr> library;
     for (int i = 0; i < 20000; ++i)
         library << untagged(dir.filePath(QStringLiteral("music/%1.mp3").arg(i)));
-    sonarbox.setLocalLibraryTracks(library);
-
     GraceNote stage(Sonarbox::instance(), &hashingRecognize);
     const SyncRunPtr run = sonarbox.newRun();
+    run->setLocalLibraryTracks(library);
     std::atomic<bool> completed{false};
     QFuture<void> running = QtConcurrent::run(
         [&] { stage.fingderPrintLocalMediaFiles(run, [&] { completed = true; }); });
@@ -146,4 +145,47 @@ TEST_F(LargeLibrary, TwentyThousandUntaggedFilesMoveInBoundedCallsAndStopAtOnce)
     EXPECT_LT(sonarbox.syncProgress().state().itemsDone, 20000);
     EXPECT_EQ(g_largestCall, 50);
     EXPECT_LE(g_largestBuffer, 50 * GraceNote::ResponseBytesPerTrack);
+}
+
+// Runs of one coordinator side by side, and the last scan it keeps for the
+// screens: the stage given a run identifies that run's tracks, never
+// another's, and what one run's stage sets stays in that run.
+TEST_F(LargeLibrary, AStageGivenARunWorksOnThatRunsTracksOnly) {
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const auto tracksIn = [&](const QString &folder, int count) {
+        QList<AudioPtr> list;
+        for (int i = 0; i < count; ++i)
+            list << untagged(dir.filePath(QStringLiteral("%1/%2.mp3").arg(folder).arg(i)));
+        return list;
+    };
+    sonarbox.setLocalLibraryTracks(tracksIn(QStringLiteral("last-scan"), 7));
+    const SyncRunPtr first = sonarbox.newRun();
+    first->setLocalLibraryTracks(tracksIn(QStringLiteral("first"), 3));
+    const SyncRunPtr second = sonarbox.newRun();
+    second->setLocalLibraryTracks(tracksIn(QStringLiteral("second"), 5));
+
+    GraceNote stage(Sonarbox::instance(), &hashingRecognize);
+    const auto storedFolders = [&] {
+        QMap<QString, int> folders;
+        for (const QString &path : GenericDAO::instance().storedFilePaths())
+            ++folders[QFileInfo(path).dir().dirName()];
+        return folders;
+    };
+    // Off the main thread, as on the stage queue: its requests block.
+    const auto identify = [&](const SyncRunPtr &run) {
+        bool completed = false;
+        QtConcurrent::run([&] {
+            stage.fingderPrintLocalMediaFiles(run, [&] { completed = true; });
+        }).waitForFinished();
+        return completed;
+    };
+    EXPECT_TRUE(identify(second));
+    EXPECT_EQ(sonarbox.syncProgress().state().itemsTotal, 5);
+    EXPECT_EQ(storedFolders(), (QMap<QString, int>{{"second", 5}}));
+
+    EXPECT_TRUE(identify(first));
+    EXPECT_EQ(storedFolders(), (QMap<QString, int>{{"first", 3}, {"second", 5}}));
+    EXPECT_EQ(first->localLibraryTracks().size(), 3);
+    EXPECT_EQ(second->localLibraryTracks().size(), 5);
+    EXPECT_EQ(sonarbox.localLibraryTrackCount(), 7);
 }

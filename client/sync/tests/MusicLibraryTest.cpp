@@ -109,12 +109,15 @@ TEST_F(MusicLibraryTest, LibraryModeTakesMpdsSongsWithTheirTags) {
     sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     LogCapture log;
     int completions = 0;
-    ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia([&] { ++completions; });
+    SyncRunPtr run = sonarbox().newRun();
+    ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia(run, [&] {
+        ++completions;
+    });
 
     EXPECT_EQ(completions, 1);
     // short.mp3 is under 100 KiB; the known duplicate is not offered again.
     QStringList summaries;
-    for (const AudioPtr &t : sonarbox().localLibraryTracks())
+    for (const AudioPtr &t : run->localLibraryTracks())
         summaries << *t->fileURL + ": " + summary(*t);
     EXPECT_EQ(summaries,
               QStringList({music("loose/untitled.ogg") + ": untitled.ogg|untitled|-|-|ogg|-|-"}));
@@ -123,9 +126,10 @@ TEST_F(MusicLibraryTest, LibraryModeTakesMpdsSongsWithTheirTags) {
     EXPECT_EQ(log.count("Tracks in mediaLibraryTracks array 1"), 1);
 
     sonarbox().setDuplicateLibraryTracks({});
-    ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia({});
+    run = sonarbox().newRun();
+    ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia(run, {});
     summaries.clear();
-    for (const AudioPtr &t : sonarbox().localLibraryTracks())
+    for (const AudioPtr &t : run->localLibraryTracks())
         summaries << *t->fileURL + ": " + summary(*t);
     summaries.sort();
     EXPECT_EQ(
@@ -139,14 +143,16 @@ TEST_F(MusicLibraryTest, SongsCopiedInJustNowWaitWhenTheScanIsToldToLeaveThem) {
     ScanForLocalMedia scanner(Sonarbox::instance(), library);
     // The songs were copied into MPD's folder as the test began.
     scanner.setLeaveFilesWrittenWithin(std::chrono::minutes(1));
-    scanner.scanFileSystemForMedia({});
-    EXPECT_TRUE(sonarbox().localLibraryTracks().isEmpty());
+    SyncRunPtr run = sonarbox().newRun();
+    scanner.scanFileSystemForMedia(run, {});
+    EXPECT_TRUE(run->localLibraryTracks().isEmpty());
     EXPECT_EQ(scanner.takeFilesStillWritten(), 2);
     EXPECT_EQ(scanner.takeFilesStillWritten(), 0);
 
     scanner.setLeaveFilesWrittenWithin(std::chrono::milliseconds(0));
-    scanner.scanFileSystemForMedia({});
-    EXPECT_EQ(sonarbox().localLibraryTracks().size(), 2);
+    run = sonarbox().newRun();
+    scanner.scanFileSystemForMedia(run, {});
+    EXPECT_EQ(run->localLibraryTracks().size(), 2);
     EXPECT_EQ(scanner.takeFilesStillWritten(), 0);
 }
 
@@ -228,9 +234,12 @@ TEST_F(MusicLibraryTest, MpdAwayGivesNothingQuicklyAndTheScanGoesOn) {
     sonarbox().setUserPickedMediaLibrary(LibraryChoice::MusicPlayer);
     LogCapture log;
     int completions = 0;
-    ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia([&] { ++completions; });
+    const SyncRunPtr run = sonarbox().newRun();
+    ScanForLocalMedia(Sonarbox::instance(), library).scanFileSystemForMedia(run, [&] {
+        ++completions;
+    });
     EXPECT_EQ(completions, 1);
-    EXPECT_TRUE(sonarbox().localLibraryTracks().isEmpty());
+    EXPECT_TRUE(run->localLibraryTracks().isEmpty());
     EXPECT_EQ(log.count("Could not connect to the iTunes library"), 1);
 }
 

@@ -45,21 +45,25 @@ protected:
         sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
         sonarbox().setUserMediaFoldersToScan(urls);
     }
-    void scan() {
+    void scan() { scanWith(scanner); }
+    // A scan of a run of its own, whose findings found() reads.
+    void scanWith(ScanForLocalMedia &stage) {
+        run = sonarbox().newRun();
         int completions = 0;
-        scanner.scanFileSystemForMedia([&] { ++completions; });
+        stage.scanFileSystemForMedia(run, [&] { ++completions; });
         ASSERT_EQ(completions, 1);
     }
-    // The scanned records by their path below the test's folder.
+    // The last scan's records by their path below the test's folder.
     QMap<QString, AudioPtr> found() {
         QMap<QString, AudioPtr> byPath;
-        for (const AudioPtr &t : sonarbox().localLibraryTracks())
+        for (const AudioPtr &t : run->localLibraryTracks())
             byPath.insert(QDir(dir.path()).relativeFilePath(t->fileURL.value_or("")), t);
         return byPath;
     }
     QMap<QString, QString> counts() { return sonarbox().userMediaFoldersToScanWithSongAmounts(); }
 
     ScanForLocalMedia scanner{Sonarbox::instance(), nullptr};
+    SyncRunPtr run = std::make_shared<SyncRun>(RunContext{});
 };
 
 // A sync names every file it left; only those that changed too recently ask
@@ -322,7 +326,7 @@ TEST_F(ScanTest, TheMusicPlayersLibrarySkipsKnownDuplicatesToo) {
     sonarbox().addDuplicateLibraryTrack(twin);
     sonarbox().addDuplicateLibraryTrack(twin);
 
-    fromLibrary.scanFileSystemForMedia({});
+    scanWith(fromLibrary);
     EXPECT_EQ(found().keys(), QStringList{"lib/one.mp3"});
     EXPECT_EQ(sonarbox().duplicateLibraryTracks().size(), 1);
 }

@@ -98,7 +98,9 @@ TEST_F(TransferLimitTest, AnUploadKeepsToItsLimitAndFollowsEveryChangeInFlight) 
 
     TransferLimits::set({1024, 0});
     UploadFilesToCloud uploader{Sonarbox::instance()};
-    start([&](std::function<void()> done) { uploader.uploadUnSyncedFiles(done); });
+    start([&](std::function<void()> done) {
+        uploader.uploadUnSyncedFiles(Sonarbox::instance().newRun(), done);
+    });
     const Sample begun = firstBytes();
     const Sample limited = after(20000);
     const double rate = mibPerSecond(begun, limited);
@@ -130,7 +132,9 @@ TEST_F(TransferLimitTest, ADownloadKeepsToItsLimitAndFollowsEveryChangeInFlight)
     iTunesModifier noLibrary{nullptr};
     DownloadSongsFromCloud downloader{Sonarbox::instance(), &noLibrary};
     const double memoryBefore = residentMiB();
-    start([&](std::function<void()> done) { downloader.syncCloudMediaWithLocal(done); });
+    start([&](std::function<void()> done) {
+        downloader.syncCloudMediaWithLocal(Sonarbox::instance().newRun(), done);
+    });
     const Sample begun = firstBytes();
     const Sample limited = after(20000);
     const double rate = mibPerSecond(begun, limited);

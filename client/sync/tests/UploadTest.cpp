@@ -48,7 +48,9 @@ protected:
         return GenericDAO::instance().getById(QStringLiteral("audioByCode"), checksum);
     }
     std::function<void(std::function<void()>)> stage() {
-        return [this](std::function<void()> done) { uploader.uploadUnSyncedFiles(done); };
+        return [this](std::function<void()> done) {
+            uploader.uploadUnSyncedFiles(Sonarbox::instance().newRun(), done);
+        };
     }
     // The addresses asked for, readable when a comparison fails.
     std::vector<std::string> targets() const {
@@ -262,7 +264,7 @@ TEST_F(UploadTest, ARestartedRunForgetsTheEarlierOne) {
         return reply;
     });
     int earlier = 0;
-    uploader.uploadUnSyncedFiles([&] { ++earlier; });
+    uploader.uploadUnSyncedFiles(Sonarbox::instance().newRun(), [&] { ++earlier; });
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return seen == 1; }));
     EXPECT_EQ(runStage(stage()), 1);
     EXPECT_EQ(earlier, 0);
@@ -287,7 +289,7 @@ TEST_F(UploadTest, TheFileIsStreamedFromDiskNotReadIntoMemory) {
     }
     storeTrack(big, "big.mp3", QStringLiteral("big"));
     const double before = residentMiB();
-    uploader.uploadUnSyncedFiles([] {});
+    uploader.uploadUnSyncedFiles(Sonarbox::instance().newRun(), [] {});
     TestEnvironment::waitUntil([] { return false; }, 1500);
     EXPECT_LT(residentMiB() - before, 40.0) << "a 96 MiB upload was held in memory";
 }

@@ -64,10 +64,11 @@ protected:
     Scan scan() {
         LogCapture log;
         int completions = 0;
-        scanner.scanFileSystemForMedia([&] { ++completions; });
+        const SyncRunPtr run = sonarbox().newRun();
+        scanner.scanFileSystemForMedia(run, [&] { ++completions; });
         EXPECT_EQ(completions, 1);
         Scan result;
-        for (const AudioPtr &track : sonarbox().localLibraryTracks()) {
+        for (const AudioPtr &track : run->localLibraryTracks()) {
             result.newFiles << QDir(root()).relativeFilePath(track->fileURL.value_or(QString()));
             // A sync would have it from the file's contents: unique here.
             track->checksum = track->fileURL;

@@ -21,7 +21,7 @@ protected:
         LibraryScreenTest::SetUp();
         // The scan stage waits for the test's word and finds `tracksToFind`.
         Sonarbox::Stages stages = recordingStages();
-        stages.scanFileSystemForMedia = [this](const SyncRunPtr &,
+        stages.scanFileSystemForMedia = [this](const SyncRunPtr &run,
                                                Sonarbox::Completion completion) {
             {
                 std::lock_guard g(lock);
@@ -31,7 +31,7 @@ protected:
             QList<AudioPtr> tracks;
             for (int i = 0; i < tracksToFind; ++i)
                 tracks << std::make_shared<Audio>();
-            sonarbox().setLocalLibraryTracks(tracks);
+            run->setLocalLibraryTracks(tracks);
             completion();
         };
         sonarbox().setStages(stages);

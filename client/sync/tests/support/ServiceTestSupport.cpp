@@ -15,11 +15,16 @@ void ServiceFixture::TearDown() {
     Sonarbox::instance().reinitialize();
 }
 
-bool ServiceFixture::listCloudLibrary(const RunContext &context) {
+bool ServiceFixture::listCloudLibrary(SyncRun &run) {
     DownloadSongsFromCloud stage(Sonarbox::instance(), nullptr);
-    return stage.fetchListing(context);
+    return stage.fetchListing(run);
+}
+
+bool ServiceFixture::listCloudLibrary(const RunContext &context) {
+    SyncRun run(context);
+    return listCloudLibrary(run);
 }
 
 bool ServiceFixture::listCloudLibrary() {
-    return listCloudLibrary(Sonarbox::instance().runContext());
+    return listCloudLibrary(*Sonarbox::instance().newRun());
 }
