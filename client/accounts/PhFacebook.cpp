@@ -102,13 +102,14 @@ void PhFacebook::getAccessTokenForPermissions(const QStringList &permissions, bo
     const QString joined = permissions.join(QLatin1Char(','));
 
     if (cached && !m_authToken) {
-        const std::optional<QString> token = NSDefaultsUtility::text(PreferenceKeys::FBAccessToken);
+        const std::optional<QString> token =
+            NSDefaultsUtility::standard().text(PreferenceKeys::FBAccessToken);
         const std::optional<QString> granted =
-            NSDefaultsUtility::text(PreferenceKeys::FBAccessPermissions);
+            NSDefaultsUtility::standard().text(PreferenceKeys::FBAccessPermissions);
         if (token && granted) {
             double seconds = 0;
             if (const std::optional<QString> expiry =
-                    NSDefaultsUtility::text(PreferenceKeys::FBTokenExpiry)) {
+                    NSDefaultsUtility::standard().text(PreferenceKeys::FBTokenExpiry)) {
                 const QDateTime at = QDateTime::fromString(*expiry, Qt::ISODateWithMs);
                 seconds = at.isValid()
                               ? double(QDateTime::currentDateTimeUtc().msecsTo(at)) / 1000.0
@@ -153,15 +154,16 @@ void PhFacebook::setAccessToken(const QString &token, double expires, const QStr
         m_authToken.emplace(token, expires, permissions);
 
     if (m_authToken) {
-        NSDefaultsUtility::setText(PreferenceKeys::FBAccessToken,
-                                   m_authToken->authenticationToken());
+        NSDefaultsUtility::standard().setText(PreferenceKeys::FBAccessToken,
+                                              m_authToken->authenticationToken());
         if (const std::optional<QDateTime> expiry = m_authToken->expiry())
-            NSDefaultsUtility::setText(PreferenceKeys::FBTokenExpiry,
-                                       expiry->toUTC().toString(Qt::ISODateWithMs));
+            NSDefaultsUtility::standard().setText(PreferenceKeys::FBTokenExpiry,
+                                                  expiry->toUTC().toString(Qt::ISODateWithMs));
         else
-            NSDefaultsUtility::remove(PreferenceKeys::FBTokenExpiry);
-        NSDefaultsUtility::setText(PreferenceKeys::FBAccessPermissions, m_authToken->permissions());
-        NSDefaultsUtility::synchronize();
+            NSDefaultsUtility::standard().remove(PreferenceKeys::FBTokenExpiry);
+        NSDefaultsUtility::standard().setText(PreferenceKeys::FBAccessPermissions,
+                                              m_authToken->permissions());
+        NSDefaultsUtility::standard().synchronize();
         notifyTokenResult();
         return;
     }
@@ -185,10 +187,10 @@ void PhFacebook::clearToken() {
 
 void PhFacebook::invalidateCachedToken() {
     clearToken();
-    NSDefaultsUtility::remove(PreferenceKeys::FBAccessToken);
-    NSDefaultsUtility::remove(PreferenceKeys::FBTokenExpiry);
-    NSDefaultsUtility::remove(PreferenceKeys::FBAccessPermissions);
-    NSDefaultsUtility::synchronize();
+    NSDefaultsUtility::standard().remove(PreferenceKeys::FBAccessToken);
+    NSDefaultsUtility::standard().remove(PreferenceKeys::FBTokenExpiry);
+    NSDefaultsUtility::standard().remove(PreferenceKeys::FBAccessPermissions);
+    NSDefaultsUtility::standard().synchronize();
     if (s_browserHost)
         s_browserHost->deleteCookies(DeploymentConfig::current().facebookWebHost);
 }

@@ -166,7 +166,7 @@ DryRunReport DryRun::run(SyncEngine &engine, const RunContext &context) {
         if (!alreadyDownloaded(*song, folder))
             ++report.songsToDownload;
     }
-    report.uploadBytesPerSecond = UploadRate::measured();
+    report.uploadBytesPerSecond = UploadRate::measured(sonarbox.preferences());
     qCInfo(lcSync).noquote()
         << QStringLiteral("=== DRY RUN END | %1").arg(report.lines().join(" | "));
     return report;

@@ -24,16 +24,17 @@ void logCall(const char *selector) {
 Sonarbox &Sonarbox::instance() {
     // Function-local statics are created once even when first reached from
     // two threads at the same time.
-    static Sonarbox *sonarbox = new Sonarbox;
+    static Sonarbox *sonarbox = new Sonarbox(EngineParts{});
     return *sonarbox;
 }
 
-Sonarbox::Sonarbox()
-    : m_stages(placeholderStages()) {
+Sonarbox::Sonarbox(EngineParts parts)
+    : SyncState(std::move(parts))
+    , m_stages(placeholderStages()) {
     m_syncTimer = new QTimer(this);
     m_syncTimer->setSingleShot(true);
     connect(m_syncTimer, &QTimer::timeout, this, &Sonarbox::executeTimedSync);
-    m_pause = new SyncPause(this);
+    m_pause = new SyncPause(*this, this);
     connect(m_pause, &SyncPause::changed, this, &Sonarbox::followPause);
     m_resumeTimer = new QTimer(this);
     m_resumeTimer->setSingleShot(true);
@@ -62,15 +63,15 @@ void Sonarbox::initializeState() {
     // the coordinator, but only the desktop program registers itself, through
     // registerLoginItemAtStart().
     using namespace PreferenceKeys;
-    if (!NSDefaultsUtility::contains(LoadAppOnOSBoot))
-        NSDefaultsUtility::setText(LoadAppOnOSBoot, QStringLiteral("YES"));
-    if (!NSDefaultsUtility::contains(SettingsNotifications))
-        NSDefaultsUtility::setBoolean(SettingsNotifications, false);
-    NSDefaultsUtility::synchronize();
+    if (!preferences().contains(LoadAppOnOSBoot))
+        preferences().setText(LoadAppOnOSBoot, QStringLiteral("YES"));
+    if (!preferences().contains(SettingsNotifications))
+        preferences().setBoolean(SettingsNotifications, false);
+    preferences().synchronize();
 
-    const bool openAtLogin = NSDefaultsUtility::boolean(LoadAppOnOSBoot);
+    const bool openAtLogin = preferences().boolean(LoadAppOnOSBoot);
 
-    m_landingPageEnabled = DeploymentConfig::current().landingPageEnabled;
+    m_landingPageEnabled = deployment().landingPageEnabled;
     loadState();
     m_lastScan.set({});
     flow_changeSyncLibrarySyncFromSettings = false;
@@ -107,8 +108,8 @@ void Sonarbox::reinitialize() {
 Sonarbox::Stages Sonarbox::placeholderStages() {
     // Until the stages are built, each one only honours a stop request and
     // continues the chain.
-    const auto placeholder = [](const SyncRunPtr &run, Completion completion) {
-        Sonarbox &s = Sonarbox::instance();
+    const auto placeholder = [this](const SyncRunPtr &run, Completion completion) {
+        Sonarbox &s = *this;
         if (s.stopRequested(*run)) {
             s.applicationWasStopped();
             return;

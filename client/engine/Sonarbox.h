@@ -43,11 +43,16 @@ public:
         std::function<void(int)> setAmoundOfSongsFingerprinted;
     };
 
+    // The programs' engine, made of the program's preferences,
+    // configuration and notification centre.
     static Sonarbox &instance();
+    // An engine of its own (a second one in the process works beside the
+    // program's). Create it on the main thread.
+    explicit Sonarbox(EngineParts parts);
 
     // ---- wiring (stages, service report, browser, folder chooser, menu)
     void setStages(Stages stages) { m_stages.set(std::move(stages)); }
-    static Stages placeholderStages();
+    Stages placeholderStages();
     void setUrlOpener(std::function<bool(const QUrl &)> opener) {
         m_urlOpener.set(std::move(opener));
     }
@@ -172,7 +177,6 @@ signals:
     void syncStateChanged();
 
 private:
-    Sonarbox();
     void initializeState();
     void resetProgressBar();
     void openUrl(const QString &url);

@@ -48,8 +48,7 @@ void Sonarbox::logOut() {
     setSyncStatus(QString());
     setSyncError(QString());
     resetUser();
-    NotificationCenter::defaultCenter().postNotificationName(QStringLiteral("logOutNotification"),
-                                                             this);
+    notifications().postNotificationName(QStringLiteral("logOutNotification"), this);
 }
 
 void Sonarbox::resetUser() {
@@ -60,10 +59,10 @@ void Sonarbox::resetUser() {
     const Stages stages = m_stages.get();
     if (stages.setAmoundOfSongsFingerprinted)
         stages.setAmoundOfSongsFingerprinted(0);
-    NSDefaultsUtility::saveSongAmountToProcessFromLibrary(0);
-    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("NO"));
-    NSDefaultsUtility::resetUserDownloadDirectory();
-    NSDefaultsUtility::resetUserMediaFoldersToScan();
+    preferences().saveSongAmountToProcessFromLibrary(0);
+    preferences().saveDidUserPickMediaLibrary(QStringLiteral("NO"));
+    preferences().resetUserDownloadDirectory();
+    preferences().resetUserMediaFoldersToScan();
     GenericDAO::instance().resetAllTracksInDB();
     GenericDAO::instance().deleteAll(QStringLiteral("User"));
 }
@@ -80,7 +79,7 @@ void Sonarbox::changeDefaultDownloadDir(std::function<void(const QString &)> sho
                 if (!folder || folder->isEmpty())
                     return;
                 setUserDownloadDirectory(*folder);
-                NSDefaultsUtility::saveUserDownloadDirectory(*folder);
+                preferences().saveUserDownloadDirectory(*folder);
                 if (showPath)
                     showPath(Utility::getShortenedFolderPath(*folder));
             });
@@ -101,16 +100,16 @@ void Sonarbox::openUrl(const QString &url) {
 
 void Sonarbox::launchSBX() {
     notifyMothership(QStringLiteral("ACTIVE"), 0);
-    openUrl(DeploymentConfig::current().webSiteUrl + QLatin1Char('/'));
+    openUrl(deployment().webSiteUrl + QLatin1Char('/'));
 }
 
 void Sonarbox::launchSBXWebsite() {
     qCInfo(lcSync) << "launchSBXWebsite";
-    openUrl(DeploymentConfig::current().webSiteUrl);
+    openUrl(deployment().webSiteUrl);
 }
 
 void Sonarbox::helpAction() {
-    openUrl(DeploymentConfig::current().webSiteUrl + QStringLiteral("/#/faq"));
+    openUrl(deployment().webSiteUrl + QStringLiteral("/#/faq"));
 }
 
 // ---- login items
@@ -121,14 +120,14 @@ bool Sonarbox::isAppInLoginItems() const {
 
 void Sonarbox::registerLoginItemAtStart() {
     using namespace PreferenceKeys;
-    if (!NSDefaultsUtility::contains(FirstTimeAppRun)) {
+    if (!preferences().contains(FirstTimeAppRun)) {
         addAppAsLoginItem();
-        NSDefaultsUtility::setText(FirstTimeAppRun, QStringLiteral("YES"));
-        NSDefaultsUtility::synchronize();
+        preferences().setText(FirstTimeAppRun, QStringLiteral("YES"));
+        preferences().synchronize();
     }
     // The settings' switch: on, the program is listed again at every start
     // (nothing is added when it is); off, it is left out.
-    if (NSDefaultsUtility::boolean(LoadAppOnOSBoot))
+    if (preferences().boolean(LoadAppOnOSBoot))
         addAppAsLoginItem();
 }
 
@@ -141,9 +140,9 @@ void Sonarbox::addAppAsLoginItem() {
     }
     qCInfo(lcSync) << "Application ADDED to System Login Items";
     settings_openAtLogin = true;
-    NSDefaultsUtility::setText(PreferenceKeys::LoadAppOnOSBoot, QStringLiteral("YES"));
-    NSDefaultsUtility::setText(PreferenceKeys::FirstTimeAppRun, QStringLiteral("NO"));
-    NSDefaultsUtility::synchronize();
+    preferences().setText(PreferenceKeys::LoadAppOnOSBoot, QStringLiteral("YES"));
+    preferences().setText(PreferenceKeys::FirstTimeAppRun, QStringLiteral("NO"));
+    preferences().synchronize();
 }
 
 void Sonarbox::deleteAppFromLoginItem() {
@@ -151,20 +150,20 @@ void Sonarbox::deleteAppFromLoginItem() {
     for (int i = 0; i < removed; ++i) {
         settings_openAtLogin = false;
         qCInfo(lcSync) << "Application DELETED to System Login Items";
-        NSDefaultsUtility::setText(PreferenceKeys::LoadAppOnOSBoot, QStringLiteral("NO"));
-        NSDefaultsUtility::synchronize();
+        preferences().setText(PreferenceKeys::LoadAppOnOSBoot, QStringLiteral("NO"));
+        preferences().synchronize();
     }
 }
 
 // ---- platform
 
 void Sonarbox::isTheAppRunningFirstTime() {
-    const double running = versionNumber(DeploymentConfig::current().bundleVersion);
-    const auto stored = NSDefaultsUtility::number(PreferenceKeys::Version);
+    const double running = versionNumber(deployment().bundleVersion);
+    const auto stored = preferences().number(PreferenceKeys::Version);
     if (stored && qFuzzyCompare(*stored + 1.0, running + 1.0))
         return;
     GAUtility::instance().GAFirstRun();
-    NSDefaultsUtility::setNumber(PreferenceKeys::Version, running);
+    preferences().setNumber(PreferenceKeys::Version, running);
 }
 
 void Sonarbox::getOSVersion() {
@@ -200,7 +199,7 @@ void Sonarbox::startNetworkMonitoring() {
     // The system's word on metered connections, unless a source was chosen.
     if (!m_pause->hasMeteredSource())
         m_pause->setMeteredSource(std::make_shared<SystemMeteredSource>());
-    const DeploymentConfig &config = DeploymentConfig::current();
+    const DeploymentConfig &config = deployment();
     m_reachability =
         Reachability::reachabilityWithHostname(config.reachabilityHost, config.reachabilityPort);
     if (!m_reachability) {
@@ -210,7 +209,7 @@ void Sonarbox::startNetworkMonitoring() {
             << QStringLiteral("%1:%2").arg(config.reachabilityHost).arg(config.reachabilityPort);
         return;
     }
-    m_reachabilityObserver = NotificationCenter::defaultCenter().addObserver(
+    m_reachabilityObserver = notifications().addObserver(
         QStringLiteral("kReachabilityChangedNotification"), [this](QObject *object) {
             // Other monitors post the same notification; only ours decides.
             if (!m_reachability || object != m_reachability.get())
@@ -223,7 +222,7 @@ void Sonarbox::startNetworkMonitoring() {
 
 void Sonarbox::stopNetworkMonitoring() {
     if (m_reachabilityObserver)
-        NotificationCenter::defaultCenter().removeObserver(m_reachabilityObserver);
+        notifications().removeObserver(m_reachabilityObserver);
     m_reachabilityObserver = 0;
     if (m_reachability)
         m_reachability->stopNotifier();

@@ -19,10 +19,10 @@ void logCall(const char *selector) {
 }
 
 // Kept for `sonarbox-headless --status` and the next start.
-void recordSyncEnd(const QString &outcome) {
-    NSDefaultsUtility::setText(PreferenceKeys::LastSyncTime,
-                               QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-    NSDefaultsUtility::setText(PreferenceKeys::LastSyncOutcome, outcome);
+void recordSyncEnd(const NSDefaultsUtility &preferences, const QString &outcome) {
+    preferences.setText(PreferenceKeys::LastSyncTime,
+                        QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    preferences.setText(PreferenceKeys::LastSyncOutcome, outcome);
 }
 } // namespace
 
@@ -127,7 +127,7 @@ void Sonarbox::stopSyncBecause(const QString &reason) {
     m_progress.setDescription(how);
     if (wasSyncing) {
         m_progress.endSync();
-        recordSyncEnd(how);
+        recordSyncEnd(preferences(), how);
         m_syncProgress.endSync(how);
     }
     emit syncStateChanged();
@@ -169,7 +169,7 @@ void Sonarbox::syncFinished() {
     syncInProgress = false;
     m_resumeWhenOnline = false;
     m_progress.endSync();
-    recordSyncEnd(outcome);
+    recordSyncEnd(preferences(), outcome);
     m_syncProgress.endSync(outcome);
     scheduleTimedSync();
     emit syncStateChanged();

@@ -24,9 +24,9 @@ SyncEngine *SyncEngine::installed() {
 
 SyncEngine::SyncEngine(SyncDependencies dependencies)
     : m_state(dependencies.coordinator ? *dependencies.coordinator : Sonarbox::instance())
-    , m_library(dependencies.musicLibrary
-                    ? dependencies.musicLibrary
-                    : std::make_shared<MpdLibrary>(MpdLibrary::fromDeployment()))
+    , m_library(dependencies.musicLibrary ? dependencies.musicLibrary
+                                          : std::make_shared<MpdLibrary>(
+                                                MpdLibrary::fromDeployment(m_state.deployment())))
     , m_scan(std::make_unique<ScanForLocalMedia>(m_state, m_library))
     , m_graceNote(std::make_unique<GraceNote>(m_state, dependencies.recognize))
     , m_handOff(std::make_unique<iTunesModifier>(m_library))
@@ -49,7 +49,7 @@ SyncEngine::~SyncEngine() {
         else
             QThread::msleep(5);
     }
-    m_installedIn->setStages(Sonarbox::placeholderStages());
+    m_installedIn->setStages(m_installedIn->placeholderStages());
 }
 
 void SyncEngine::install(Sonarbox &coordinator) {

@@ -68,7 +68,7 @@ int signInCommand(const QString &email) {
     }
     // As after the login screen, the library is chosen again for the new
     // sign-in (whose tracks start from nothing).
-    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("NO"));
+    NSDefaultsUtility::standard().saveDidUserPickMediaLibrary(QStringLiteral("NO"));
     sonarbox.setDidUserPickLibrary(false);
     Console::printLine(QStringLiteral("Signed in as %1.").arg(email));
     return 0;

@@ -26,17 +26,17 @@ bool recordLibraryChoice(const LibraryRecipe &recipe) {
     sonarbox.setUserPickedMediaLibrary(recipe.choice);
     if (recipe.choice == LibraryChoice::ChosenFolders) {
         sonarbox.setUserMediaFoldersToScan(urls);
-        NSDefaultsUtility::getSaveUserMediaFoldersToScan(urls);
+        NSDefaultsUtility::standard().getSaveUserMediaFoldersToScan(urls);
     }
     // The scan summary's Next.
     GenericDAO::instance().resetAllTracksInDB();
     sonarbox.setSyncMilliSeconds(0);
     sonarbox.setDidUserPickLibrary(true);
-    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("YES"));
+    NSDefaultsUtility::standard().saveDidUserPickMediaLibrary(QStringLiteral("YES"));
     return true;
 }
 
 void recordDownloadDirectory(const QString &path) {
     Sonarbox::instance().setUserDownloadDirectory(path);
-    NSDefaultsUtility::saveUserDownloadDirectory(path);
+    NSDefaultsUtility::standard().saveUserDownloadDirectory(path);
 }

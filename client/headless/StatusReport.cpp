@@ -59,11 +59,13 @@ QStringList trackLines() {
 }
 
 QString lastSyncLine() {
-    const std::optional<QString> time = NSDefaultsUtility::text(PreferenceKeys::LastSyncTime);
+    const std::optional<QString> time =
+        NSDefaultsUtility::standard().text(PreferenceKeys::LastSyncTime);
     if (!time)
         return QStringLiteral("Last sync: never");
     const QDateTime when = QDateTime::fromString(*time, Qt::ISODate).toLocalTime();
-    const QString outcome = NSDefaultsUtility::text(PreferenceKeys::LastSyncOutcome)
+    const QString outcome = NSDefaultsUtility::standard()
+                                .text(PreferenceKeys::LastSyncOutcome)
                                 .value_or(QStringLiteral("unknown"));
     return QStringLiteral("Last sync: %1, %2")
         .arg(when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : *time,

@@ -136,8 +136,9 @@ int run(const HeadlessOptions &options) {
             return rc;
     }
     if (options.shareUsage) {
-        NSDefaultsUtility::setBoolean(PreferenceKeys::ShareUsageStatistics, *options.shareUsage);
-        NSDefaultsUtility::synchronize();
+        NSDefaultsUtility::standard().setBoolean(PreferenceKeys::ShareUsageStatistics,
+                                                 *options.shareUsage);
+        NSDefaultsUtility::standard().synchronize();
         Console::printLine(
             QStringLiteral("Share anonymous usage statistics: %1")
                 .arg(*options.shareUsage ? QStringLiteral("on") : QStringLiteral("off")));

@@ -66,7 +66,7 @@ GAUtility::GAUtility() {
     m_analyticsHelper->setAnalyticsAccountCode(config.analyticsPropertyId);
     m_analyticsHelper->setCollectorUrl(QUrl(config.analyticsCollectorUrl));
     // The same identifier the coordinator reports as its device ID.
-    m_analyticsHelper->setClientId(NSDefaultsUtility::getUUID());
+    m_analyticsHelper->setClientId(NSDefaultsUtility::standard().getUUID());
 
     if (!userSharesUsageStatistics())
         return;
@@ -88,8 +88,8 @@ void GAUtility::shutdown() {
 }
 
 bool GAUtility::userSharesUsageStatistics() {
-    return !NSDefaultsUtility::contains(PreferenceKeys::ShareUsageStatistics) ||
-           NSDefaultsUtility::boolean(PreferenceKeys::ShareUsageStatistics);
+    return !NSDefaultsUtility::standard().contains(PreferenceKeys::ShareUsageStatistics) ||
+           NSDefaultsUtility::standard().boolean(PreferenceKeys::ShareUsageStatistics);
 }
 
 bool GAUtility::reporting() const {

@@ -50,6 +50,18 @@ void NSDefaultsUtility::setStorageFile(const QString &path) {
     g_storageFile = path;
 }
 
+NSDefaultsUtility::NSDefaultsUtility(QString file)
+    : m_file(std::move(file)) {}
+
+NSDefaultsUtility &NSDefaultsUtility::standard() {
+    static NSDefaultsUtility preferences;
+    return preferences;
+}
+
+QString NSDefaultsUtility::file() const {
+    return m_file.isEmpty() ? storageFile() : m_file;
+}
+
 QString NSDefaultsUtility::storageFile() {
     QMutexLocker lock(&g_lock);
     if (!g_storageFile.isEmpty())
@@ -58,13 +70,13 @@ QString NSDefaultsUtility::storageFile() {
            QStringLiteral("/Sonarbox/Sonarbox.conf");
 }
 
-std::unique_ptr<QSettings> NSDefaultsUtility::settings() {
+std::unique_ptr<QSettings> NSDefaultsUtility::settings() const {
     // QSettings shares one cache per file inside the process, so separate
     // objects on different threads see each other's writes.
-    return std::make_unique<QSettings>(storageFile(), QSettings::IniFormat);
+    return std::make_unique<QSettings>(file(), QSettings::IniFormat);
 }
 
-std::optional<QString> NSDefaultsUtility::text(QLatin1StringView k) {
+std::optional<QString> NSDefaultsUtility::text(QLatin1StringView k) const {
     const QVariant v = settings()->value(key(k));
     if (!v.isValid() || !v.canConvert<QString>() || v.typeId() == QMetaType::QByteArray ||
         v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList)
@@ -72,23 +84,23 @@ std::optional<QString> NSDefaultsUtility::text(QLatin1StringView k) {
     return v.toString();
 }
 
-void NSDefaultsUtility::setText(QLatin1StringView k, const QString &value) {
+void NSDefaultsUtility::setText(QLatin1StringView k, const QString &value) const {
     auto s = settings();
     s->setValue(key(k), value);
     s->sync();
 }
 
-bool NSDefaultsUtility::boolean(QLatin1StringView k) {
+bool NSDefaultsUtility::boolean(QLatin1StringView k) const {
     return boolValue(settings()->value(key(k)));
 }
 
-void NSDefaultsUtility::setBoolean(QLatin1StringView k, bool value) {
+void NSDefaultsUtility::setBoolean(QLatin1StringView k, bool value) const {
     auto s = settings();
     s->setValue(key(k), value);
     s->sync();
 }
 
-std::optional<double> NSDefaultsUtility::number(QLatin1StringView k) {
+std::optional<double> NSDefaultsUtility::number(QLatin1StringView k) const {
     const QVariant v = settings()->value(key(k));
     if (!v.isValid())
         return std::nullopt;
@@ -99,27 +111,27 @@ std::optional<double> NSDefaultsUtility::number(QLatin1StringView k) {
     return d;
 }
 
-void NSDefaultsUtility::setNumber(QLatin1StringView k, double value) {
+void NSDefaultsUtility::setNumber(QLatin1StringView k, double value) const {
     auto s = settings();
     s->setValue(key(k), value);
     s->sync();
 }
 
-bool NSDefaultsUtility::contains(QLatin1StringView k) {
+bool NSDefaultsUtility::contains(QLatin1StringView k) const {
     return settings()->contains(key(k));
 }
 
-void NSDefaultsUtility::remove(QLatin1StringView k) {
+void NSDefaultsUtility::remove(QLatin1StringView k) const {
     auto s = settings();
     s->remove(key(k));
     s->sync();
 }
 
-void NSDefaultsUtility::synchronize() {
+void NSDefaultsUtility::synchronize() const {
     settings()->sync();
 }
 
-QString NSDefaultsUtility::getUUID() {
+QString NSDefaultsUtility::getUUID() const {
     // Two first calls on different threads must agree on one identifier.
     static QMutex creation;
     QMutexLocker lock(&creation);
@@ -131,7 +143,7 @@ QString NSDefaultsUtility::getUUID() {
     return uuid;
 }
 
-int NSDefaultsUtility::getUserPickedMediaLibrary() {
+int NSDefaultsUtility::getUserPickedMediaLibrary() const {
     auto s = settings();
     const QVariant v = s->value(key(PreferenceKeys::UserPickedMediaLibrary));
     if (!v.isValid()) {
@@ -142,33 +154,33 @@ int NSDefaultsUtility::getUserPickedMediaLibrary() {
     return int(integerValue(v).value_or(0));
 }
 
-void NSDefaultsUtility::saveUserPickedMediaLibrary(int library) {
+void NSDefaultsUtility::saveUserPickedMediaLibrary(int library) const {
     auto s = settings();
     s->setValue(key(PreferenceKeys::UserPickedMediaLibrary), library);
     s->sync();
 }
 
-bool NSDefaultsUtility::getDidUserPickMediaLibrary() {
+bool NSDefaultsUtility::getDidUserPickMediaLibrary() const {
     return boolean(PreferenceKeys::DidUserPickedMediaLibrary);
 }
 
-void NSDefaultsUtility::saveDidUserPickMediaLibrary(const QString &yesOrNo) {
+void NSDefaultsUtility::saveDidUserPickMediaLibrary(const QString &yesOrNo) const {
     setText(PreferenceKeys::DidUserPickedMediaLibrary, yesOrNo);
 }
 
-qint64 NSDefaultsUtility::getSongAmountToProcessFromLibrary() {
+qint64 NSDefaultsUtility::getSongAmountToProcessFromLibrary() const {
     return integerValue(settings()->value(key(PreferenceKeys::AmountOfSongsAppHasToProcess)))
         .value_or(0);
 }
 
-void NSDefaultsUtility::saveSongAmountToProcessFromLibrary(qint64 amount) {
+void NSDefaultsUtility::saveSongAmountToProcessFromLibrary(qint64 amount) const {
     auto s = settings();
     s->setValue(key(PreferenceKeys::AmountOfSongsAppHasToProcess), amount);
     s->sync();
 }
 
 std::optional<QList<QUrl>>
-NSDefaultsUtility::getSaveUserMediaFoldersToScan(const std::optional<QList<QUrl>> &folders) {
+NSDefaultsUtility::getSaveUserMediaFoldersToScan(const std::optional<QList<QUrl>> &folders) const {
     auto s = settings();
     if (folders) {
         QVariantList blobs;
@@ -192,22 +204,22 @@ NSDefaultsUtility::getSaveUserMediaFoldersToScan(const std::optional<QList<QUrl>
     return urls;
 }
 
-void NSDefaultsUtility::resetUserMediaFoldersToScan() {
+void NSDefaultsUtility::resetUserMediaFoldersToScan() const {
     remove(PreferenceKeys::UserMediaFoldersToScan);
 }
 
-QString NSDefaultsUtility::getUserDownloadDirectory() {
+QString NSDefaultsUtility::getUserDownloadDirectory() const {
     const auto stored = text(PreferenceKeys::UserDownloadDirectory);
     if (stored && !stored->isEmpty())
         return *stored;
     return defaultDownloadDirectory();
 }
 
-void NSDefaultsUtility::saveUserDownloadDirectory(const QString &path) {
+void NSDefaultsUtility::saveUserDownloadDirectory(const QString &path) const {
     setText(PreferenceKeys::UserDownloadDirectory, path);
 }
 
-void NSDefaultsUtility::resetUserDownloadDirectory() {
+void NSDefaultsUtility::resetUserDownloadDirectory() const {
     setText(PreferenceKeys::UserDownloadDirectory, defaultDownloadDirectory());
 }
 

@@ -9,45 +9,57 @@
 #include <memory>
 #include <optional>
 
-// The per-user preferences. Every write is flushed at once. The storage file
-// defaults to the platform's per-user location and can be pointed elsewhere
-// (tests use a temporary folder).
+// The per-user preferences, over one settings file. Every write is flushed at
+// once. The program's preferences (`standard()`) live in the file that
+// `setStorageFile` names, by default the platform's per-user location (tests
+// use a temporary folder); an engine of its own may be given preferences over
+// a file of its own.
 class NSDefaultsUtility {
 public:
-    // Where the preferences live; an empty path restores the default.
+    // Preferences over `file`; none: over the program's file, wherever
+    // `setStorageFile` points it at each use.
+    explicit NSDefaultsUtility(QString file = {});
+    // The program's preferences.
+    static NSDefaultsUtility &standard();
+    // Where the program's preferences live; an empty path restores the default.
     static void setStorageFile(const QString &path);
     static QString storageFile();
-    // A settings object on the current storage; cheap, one per call.
-    static std::unique_ptr<QSettings> settings();
+    // The file these preferences are in.
+    QString file() const;
+    // A settings object on the file; cheap, one per call.
+    std::unique_ptr<QSettings> settings() const;
 
     // Generic typed access used by owners of single keys. An absent key or a
     // value of the wrong type reads as the neutral value (0, NO, nothing).
-    static std::optional<QString> text(QLatin1StringView key);
-    static void setText(QLatin1StringView key, const QString &value);
-    static bool boolean(QLatin1StringView key);
-    static void setBoolean(QLatin1StringView key, bool value);
-    static std::optional<double> number(QLatin1StringView key);
-    static void setNumber(QLatin1StringView key, double value);
-    static bool contains(QLatin1StringView key);
-    static void remove(QLatin1StringView key);
-    static void synchronize();
+    std::optional<QString> text(QLatin1StringView key) const;
+    void setText(QLatin1StringView key, const QString &value) const;
+    bool boolean(QLatin1StringView key) const;
+    void setBoolean(QLatin1StringView key, bool value) const;
+    std::optional<double> number(QLatin1StringView key) const;
+    void setNumber(QLatin1StringView key, double value) const;
+    bool contains(QLatin1StringView key) const;
+    void remove(QLatin1StringView key) const;
+    void synchronize() const;
 
-    static QString getUUID();
-    static int getUserPickedMediaLibrary();
-    static void saveUserPickedMediaLibrary(int library);
-    static bool getDidUserPickMediaLibrary();
-    static void saveDidUserPickMediaLibrary(const QString &yesOrNo);
-    static qint64 getSongAmountToProcessFromLibrary();
-    static void saveSongAmountToProcessFromLibrary(qint64 amount);
+    QString getUUID() const;
+    int getUserPickedMediaLibrary() const;
+    void saveUserPickedMediaLibrary(int library) const;
+    bool getDidUserPickMediaLibrary() const;
+    void saveDidUserPickMediaLibrary(const QString &yesOrNo) const;
+    qint64 getSongAmountToProcessFromLibrary() const;
+    void saveSongAmountToProcessFromLibrary(qint64 amount) const;
     // With folders: stores them and answers nothing. Without: the stored list,
     // or nothing when absent or empty.
-    static std::optional<QList<QUrl>>
-    getSaveUserMediaFoldersToScan(const std::optional<QList<QUrl>> &folders = std::nullopt);
-    static void resetUserMediaFoldersToScan();
-    static QString getUserDownloadDirectory();
-    static void saveUserDownloadDirectory(const QString &path);
-    static void resetUserDownloadDirectory();
+    std::optional<QList<QUrl>>
+    getSaveUserMediaFoldersToScan(const std::optional<QList<QUrl>> &folders = std::nullopt) const;
+    void resetUserMediaFoldersToScan() const;
+    QString getUserDownloadDirectory() const;
+    void saveUserDownloadDirectory(const QString &path) const;
+    void resetUserDownloadDirectory() const;
 
     // The user's Downloads folder.
     static QString defaultDownloadDirectory();
+
+private:
+    QString m_file;
 };

@@ -160,7 +160,7 @@ bool GraceNote::runStopped() const {
 }
 
 void GraceNote::callRecognition(qsizetype groupSize) {
-    const DeploymentConfig &config = DeploymentConfig::current();
+    const DeploymentConfig &config = m_state.deployment();
     const UserPtr user = m_account;
     const QString handle = user ? user->gracenoteUser.value_or(QString()) : QString();
 

@@ -73,8 +73,7 @@ void MpdLibrary::ConnectionFree::operator()(mpd_connection *c) const {
     mpd_connection_free(c);
 }
 
-MpdLibrary::Settings MpdLibrary::fromDeployment() {
-    const DeploymentConfig &c = DeploymentConfig::current();
+MpdLibrary::Settings MpdLibrary::fromDeployment(const DeploymentConfig &c) {
     Settings s;
     s.host = c.mpdHost;
     s.port = c.mpdPort;

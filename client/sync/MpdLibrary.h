@@ -17,6 +17,8 @@ struct mpd_connection;
 // name ("name.ext", "name (2).ext" …; an existing file is never replaced),
 // has MPD update exactly that path, waits until MPD knows the song and adds it
 // to the stored playlist "Sonarbox". When any step fails the copy is removed.
+class DeploymentConfig;
+
 class MpdLibrary : public MusicLibrary {
 public:
     struct Settings {
@@ -26,7 +28,7 @@ public:
         int timeoutMs = 10000;
     };
     // The settings of the deployment configuration's [mpd] section.
-    static Settings fromDeployment();
+    static Settings fromDeployment(const DeploymentConfig &config);
 
     explicit MpdLibrary(Settings settings);
 

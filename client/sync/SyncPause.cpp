@@ -1,21 +1,23 @@
 #include "SyncPause.h"
+#include "SyncState.h"
 
 #include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/PreferenceKeys.h"
 
-SyncPause::SyncPause(QObject *parent)
-    : QObject(parent) {
+SyncPause::SyncPause(const SyncState &state, QObject *parent)
+    : QObject(parent)
+    , m_state(state) {
     reload();
 }
 
 void SyncPause::reload() {
     using namespace PreferenceKeys;
-    m_pausedByUser = NSDefaultsUtility::boolean(SyncPaused);
-    m_syncOnMetered = NSDefaultsUtility::contains(SyncOnMeteredConnections)
-                          ? NSDefaultsUtility::boolean(SyncOnMeteredConnections)
-                          : DeploymentConfig::current().syncOnMeteredConnections;
+    m_pausedByUser = m_state.preferences().boolean(SyncPaused);
+    m_syncOnMetered = m_state.preferences().contains(SyncOnMeteredConnections)
+                          ? m_state.preferences().boolean(SyncOnMeteredConnections)
+                          : m_state.deployment().syncOnMeteredConnections;
     const QString status = statusText();
     std::lock_guard g(m_lock);
     m_lastPausedByUser = m_pausedByUser;
@@ -23,16 +25,16 @@ void SyncPause::reload() {
 }
 
 void SyncPause::setPausedByUser(bool paused) {
-    NSDefaultsUtility::setBoolean(PreferenceKeys::SyncPaused, paused);
-    NSDefaultsUtility::synchronize();
+    m_state.preferences().setBoolean(PreferenceKeys::SyncPaused, paused);
+    m_state.preferences().synchronize();
     m_pausedByUser = paused;
     qCInfo(lcSync) << (paused ? "Syncing paused" : "Syncing resumed");
     update();
 }
 
 void SyncPause::setSyncOnMeteredConnections(bool allowed) {
-    NSDefaultsUtility::setBoolean(PreferenceKeys::SyncOnMeteredConnections, allowed);
-    NSDefaultsUtility::synchronize();
+    m_state.preferences().setBoolean(PreferenceKeys::SyncOnMeteredConnections, allowed);
+    m_state.preferences().synchronize();
     m_syncOnMetered = allowed;
     update();
 }

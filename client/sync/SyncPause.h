@@ -9,6 +9,8 @@
 #include <atomic>
 #include <mutex>
 
+class SyncState;
+
 // Whether transfers may run now. They may not while the person has paused
 // syncing (a preference, so a pause outlasts a restart), nor while the
 // connection is metered unless the person allowed syncing on one (a
@@ -17,7 +19,8 @@
 class SyncPause : public QObject {
     Q_OBJECT
 public:
-    explicit SyncPause(QObject *parent = nullptr);
+    // The choices are `state`'s preferences, the default its configuration's.
+    explicit SyncPause(const SyncState &state, QObject *parent = nullptr);
 
     // Reads both choices from the preferences again (a fresh start does).
     void reload();
@@ -46,6 +49,7 @@ signals:
 private:
     void update();
 
+    const SyncState &m_state;
     std::atomic<bool> m_pausedByUser{false};
     std::atomic<bool> m_syncOnMetered{false};
     mutable std::mutex m_lock; // the source, its connection and the last state

@@ -3,6 +3,7 @@
 #include "DesktopNotifier.h"
 #include "settings/Logging.h"
 #include "settings/NSDefaultsUtility.h"
+#include "settings/NotificationCenter.h"
 #include "settings/PreferenceKeys.h"
 
 #include <QThreadPool>
@@ -11,8 +12,16 @@ namespace {
 StatusMenu g_noMenu;
 } // namespace
 
-SyncState::SyncState()
-    : m_queue(std::make_unique<StageQueue>()) {}
+SyncState::SyncState(EngineParts parts)
+    : m_queue(std::make_unique<StageQueue>())
+    , m_preferences(parts.preferences ? parts.preferences : &NSDefaultsUtility::standard())
+    , m_deployment(std::move(parts.deployment))
+    , m_notifications(parts.notifications ? parts.notifications
+                                          : &NotificationCenter::defaultCenter()) {}
+
+const DeploymentConfig &SyncState::deployment() const {
+    return m_deployment ? *m_deployment : DeploymentConfig::current();
+}
 
 SyncState::~SyncState() = default;
 
@@ -23,17 +32,17 @@ void SyncState::applicationWasStopped() {
 }
 
 void SyncState::loadState() {
-    m_deviceID.set(NSDefaultsUtility::getUUID());
+    m_deviceID.set(preferences().getUUID());
     m_userDirectory.set(Utility::userDirectory());
-    m_userDownloadDirectory.set(NSDefaultsUtility::getUserDownloadDirectory());
+    m_userDownloadDirectory.set(preferences().getUserDownloadDirectory());
     m_duplicates.set({});
     m_userMediaFoldersToScan.set(
-        NSDefaultsUtility::getSaveUserMediaFoldersToScan().value_or(QList<QUrl>()));
+        preferences().getSaveUserMediaFoldersToScan().value_or(QList<QUrl>()));
     m_folderSongAmounts.set({});
     m_syncMilliSeconds = 0;
     flow_stopProcesses = false;
-    settings_showNotifications = NSDefaultsUtility::boolean(PreferenceKeys::SettingsNotifications);
-    m_didUserPickLibrary = NSDefaultsUtility::getDidUserPickMediaLibrary();
+    settings_showNotifications = preferences().boolean(PreferenceKeys::SettingsNotifications);
+    m_didUserPickLibrary = preferences().getDidUserPickMediaLibrary();
 }
 
 void SyncState::clearSession() {
@@ -57,11 +66,11 @@ void SyncState::forgetAccountData() {
 }
 
 LibraryChoice SyncState::userPickedMediaLibrary() const {
-    return libraryChoiceFrom(NSDefaultsUtility::getUserPickedMediaLibrary());
+    return libraryChoiceFrom(preferences().getUserPickedMediaLibrary());
 }
 
 void SyncState::setUserPickedMediaLibrary(LibraryChoice choice) {
-    NSDefaultsUtility::saveUserPickedMediaLibrary(int(choice));
+    preferences().saveUserPickedMediaLibrary(int(choice));
     emit libraryChoiceChanged();
 }
 

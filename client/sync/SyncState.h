@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EngineParts.h"
 #include "Guarded.h"
 #include "ProgressPage.h"
 #include "StageQueue.h"
@@ -45,6 +46,12 @@ public:
     virtual void stopSyncBecause(const QString &reason) = 0;
     // A stage saw the stop request and ends: the request is answered.
     void applicationWasStopped();
+
+    // ---- what the engine works with (its own, or the program's)
+    NSDefaultsUtility &preferences() const { return *m_preferences; }
+    // The engine's own configuration, or the one the program has loaded now.
+    const DeploymentConfig &deployment() const;
+    NotificationCenter &notifications() const { return *m_notifications; }
 
     // ---- progress outputs and the queue the stages run on
     void setStatusReporter(StatusReporter reporter) { m_statusReporter.set(std::move(reporter)); }
@@ -154,7 +161,7 @@ signals:
     void libraryChoiceChanged();
 
 protected:
-    SyncState();
+    explicit SyncState(EngineParts parts);
     ~SyncState() override;
 
     // The state of a fresh start: from the preferences, with the lists empty.
@@ -175,6 +182,9 @@ protected:
     std::atomic<qint64> m_syncMilliSeconds{0};
 
 private:
+    NSDefaultsUtility *m_preferences;
+    const std::optional<DeploymentConfig> m_deployment;
+    NotificationCenter *m_notifications;
     Guarded<UserPtr> m_loggedUser;
     Guarded<std::optional<QString>> m_jSessionID;
     Guarded<QString> m_syncStatus, m_syncError, m_syncMessage, m_serverMessage, m_upgradeUrl;

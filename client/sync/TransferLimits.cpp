@@ -32,7 +32,7 @@ InForce &inForceValues() {
 
 // A saved limit that is not one counts as not saved.
 std::optional<int> savedLimit(QLatin1StringView key) {
-    const std::optional<QString> value = NSDefaultsUtility::text(key);
+    const std::optional<QString> value = NSDefaultsUtility::standard().text(key);
     return value ? DeploymentConfig::parseTransferLimit(*value) : std::nullopt;
 }
 
@@ -72,11 +72,11 @@ TransferLimits TransferLimits::saved() {
 }
 
 void TransferLimits::save(const TransferLimits &limits) {
-    NSDefaultsUtility::setText(PreferenceKeys::UploadLimitKiBps,
-                               QString::number(clamped(limits.uploadKiBps)));
-    NSDefaultsUtility::setText(PreferenceKeys::DownloadLimitKiBps,
-                               QString::number(clamped(limits.downloadKiBps)));
-    NSDefaultsUtility::synchronize();
+    NSDefaultsUtility::standard().setText(PreferenceKeys::UploadLimitKiBps,
+                                          QString::number(clamped(limits.uploadKiBps)));
+    NSDefaultsUtility::standard().setText(PreferenceKeys::DownloadLimitKiBps,
+                                          QString::number(clamped(limits.downloadKiBps)));
+    NSDefaultsUtility::standard().synchronize();
     set(limits);
 }
 

@@ -41,7 +41,8 @@ UploadFilesToCloud::UploadFilesToCloud(SyncState &state, QObject *parent)
     : QObject(parent)
     , m_state(state)
     , m_network(new QNetworkAccessManager(this))
-    , m_pace(new TransferPace(TransferPace::Direction::Upload, this)) {}
+    , m_pace(new TransferPace(TransferPace::Direction::Upload, this))
+    , m_rate(state.preferences()) {}
 
 UploadFilesToCloud::~UploadFilesToCloud() {
     dropReply();

@@ -5,9 +5,8 @@
 
 #include <cmath>
 
-std::optional<double> UploadRate::measured() {
-    const std::optional<double> rate =
-        NSDefaultsUtility::number(PreferenceKeys::LastUploadBytesPerSecond);
+std::optional<double> UploadRate::measured(const NSDefaultsUtility &preferences) {
+    const std::optional<double> rate = preferences.number(PreferenceKeys::LastUploadBytesPerSecond);
     if (!rate || !std::isfinite(*rate) || *rate <= 0)
         return std::nullopt;
     return rate;
@@ -37,7 +36,7 @@ void UploadRate::uploadSucceeded(qint64 bytes) {
     // microsecond, so that the rate stays finite.
     m_nanoseconds += std::max<qint64>(1000, m_timer.nsecsElapsed());
     m_timer.invalidate();
-    NSDefaultsUtility::setNumber(PreferenceKeys::LastUploadBytesPerSecond,
-                                 double(m_bytes) * 1e9 / double(m_nanoseconds));
-    NSDefaultsUtility::synchronize();
+    m_preferences.setNumber(PreferenceKeys::LastUploadBytesPerSecond,
+                            double(m_bytes) * 1e9 / double(m_nanoseconds));
+    m_preferences.synchronize();
 }

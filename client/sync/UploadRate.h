@@ -4,13 +4,19 @@
 
 #include <optional>
 
+class NSDefaultsUtility;
+
 // The measured rate of the uploads: the upload stage times the files it
 // sends and keeps the rate of its last run's uploads in the preferences, from
 // which a preview of a sync estimates how long its uploads would take.
 class UploadRate {
 public:
+    // Keeps the rate in `preferences`.
+    explicit UploadRate(const NSDefaultsUtility &preferences)
+        : m_preferences(preferences) {}
+
     // Bytes per second of the last uploads, or nothing when none was measured.
-    static std::optional<double> measured();
+    static std::optional<double> measured(const NSDefaultsUtility &preferences);
     // Seconds that `bytes` take at `bytesPerSecond` (at least 1 for any bytes).
     static qint64 secondsFor(qint64 bytes, double bytesPerSecond);
 
@@ -21,6 +27,7 @@ public:
     void uploadSucceeded(qint64 bytes);
 
 private:
+    const NSDefaultsUtility &m_preferences;
     QElapsedTimer m_timer;
     qint64 m_bytes = 0;
     qint64 m_nanoseconds = 0;

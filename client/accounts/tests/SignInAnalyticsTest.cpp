@@ -24,8 +24,8 @@ protected:
     void SetUp() override {
         StoreSetup::setStoreFolder(storeDir.path());
         Sonarbox::instance().reinitialize();
-        NSDefaultsUtility::remove(PreferenceKeys::ShareUsageStatistics);
-        NSDefaultsUtility::remove(PreferenceKeys::Version);
+        NSDefaultsUtility::standard().remove(PreferenceKeys::ShareUsageStatistics);
+        NSDefaultsUtility::standard().remove(PreferenceKeys::Version);
     }
     void TearDown() override {
         DeploymentConfig::resetToDefault();

@@ -65,7 +65,7 @@ protected:
         s.operationQueue().waitUntilAllOperationsAreFinished();
         QCoreApplication::processEvents();
         s.setStatusMenu(nullptr);
-        s.setStages(Sonarbox::placeholderStages());
+        s.setStages(Sonarbox::instance().placeholderStages());
         s.setUrlOpener({});
         s.setFolderChooser({});
         s.reinitialize();

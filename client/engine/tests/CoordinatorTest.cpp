@@ -17,16 +17,16 @@ using Coordinator = CoordinatorTest;
 
 TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndRegistersNothing) {
     using namespace PreferenceKeys;
-    EXPECT_EQ(NSDefaultsUtility::text(LoadAppOnOSBoot), "YES");
-    EXPECT_FALSE(NSDefaultsUtility::contains(FirstTimeAppRun));
-    EXPECT_TRUE(NSDefaultsUtility::contains(SettingsNotifications));
-    EXPECT_FALSE(NSDefaultsUtility::boolean(SettingsNotifications));
+    EXPECT_EQ(NSDefaultsUtility::standard().text(LoadAppOnOSBoot), "YES");
+    EXPECT_FALSE(NSDefaultsUtility::standard().contains(FirstTimeAppRun));
+    EXPECT_TRUE(NSDefaultsUtility::standard().contains(SettingsNotifications));
+    EXPECT_FALSE(NSDefaultsUtility::standard().boolean(SettingsNotifications));
     // Every program of the engine creates the coordinator: none of them may
     // touch the session's login items by doing so.
     EXPECT_FALSE(sonarbox().isAppInLoginItems());
     EXPECT_FALSE(QDir(LoginItems::autostartDirectory()).exists());
 
-    EXPECT_EQ(sonarbox().deviceID(), NSDefaultsUtility::getUUID());
+    EXPECT_EQ(sonarbox().deviceID(), NSDefaultsUtility::standard().getUUID());
     EXPECT_EQ(sonarbox().userPickedMediaLibrary(), LibraryChoice::MusicPlayer);
     EXPECT_EQ(sonarbox().syncMilliSeconds(), 0);
     EXPECT_TRUE(sonarbox().settings_syncNewSongs);
@@ -37,29 +37,29 @@ TEST_F(Coordinator, CreationWritesPreferenceDefaultsAndRegistersNothing) {
 TEST_F(Coordinator, TheLibraryChoiceIsThePreferenceAloneAndEverySetIsAnnounced) {
     QSignalSpy announced(&sonarbox(), &Sonarbox::libraryChoiceChanged);
     sonarbox().setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
-    EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 3);
+    EXPECT_EQ(NSDefaultsUtility::standard().getUserPickedMediaLibrary(), 3);
     EXPECT_EQ(announced.count(), 1);
 
     // No second copy: what the preferences say (another program of the
     // engine wrote them) is the choice at once.
-    NSDefaultsUtility::saveUserPickedMediaLibrary(2);
+    NSDefaultsUtility::standard().saveUserPickedMediaLibrary(2);
     EXPECT_EQ(sonarbox().userPickedMediaLibrary(), LibraryChoice::MusicFolder);
     // A number that names no choice means the chosen folders, as the scan
     // has always read it.
-    NSDefaultsUtility::saveUserPickedMediaLibrary(0);
+    NSDefaultsUtility::standard().saveUserPickedMediaLibrary(0);
     EXPECT_EQ(sonarbox().userPickedMediaLibrary(), LibraryChoice::ChosenFolders);
 
     // A log-out forgets it, and says so.
     sonarbox().resetUser();
-    EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 1);
+    EXPECT_EQ(NSDefaultsUtility::standard().getUserPickedMediaLibrary(), 1);
     EXPECT_EQ(announced.count(), 2);
 }
 
 TEST_F(Coordinator, TheDesktopProgramRegistersItselfOnceAtItsFirstStartThenFollowsTheSwitch) {
     sonarbox().registerLoginItemAtStart();
     // Adding the login item writes "NO"; the first start is then marked handled.
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("firstTimeAppRun")), "YES");
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("loadAppOnOSBoot")), "YES");
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("firstTimeAppRun")), "YES");
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("loadAppOnOSBoot")), "YES");
     EXPECT_TRUE(sonarbox().isAppInLoginItems());
     EXPECT_TRUE(sonarbox().settings_openAtLogin);
     const QString program = QCoreApplication::applicationFilePath();
@@ -85,7 +85,7 @@ TEST_F(Coordinator, LoginItemRemovalAndAPreferenceThatSaysNo) {
     sonarbox().deleteAppFromLoginItem();
     EXPECT_FALSE(sonarbox().isAppInLoginItems());
     EXPECT_FALSE(sonarbox().settings_openAtLogin);
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("loadAppOnOSBoot")), "NO");
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("loadAppOnOSBoot")), "NO");
     // A start with "NO" stored does not add the program again.
     sonarbox().reinitialize();
     sonarbox().registerLoginItemAtStart();
@@ -161,13 +161,14 @@ TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks) {
     s.setLocalLibraryTracks({track});
     s.setDuplicateLibraryTracks({track});
     s.setUserPickedMediaLibrary(LibraryChoice::ChosenFolders);
-    NSDefaultsUtility::saveUserPickedMediaLibrary(3);
-    NSDefaultsUtility::saveDidUserPickMediaLibrary("YES");
-    NSDefaultsUtility::saveSongAmountToProcessFromLibrary(40);
-    NSDefaultsUtility::saveUserDownloadDirectory("/srv/dl");
-    NSDefaultsUtility::getSaveUserMediaFoldersToScan(QList<QUrl>{QUrl("file:///music/")});
+    NSDefaultsUtility::standard().saveUserPickedMediaLibrary(3);
+    NSDefaultsUtility::standard().saveDidUserPickMediaLibrary("YES");
+    NSDefaultsUtility::standard().saveSongAmountToProcessFromLibrary(40);
+    NSDefaultsUtility::standard().saveUserDownloadDirectory("/srv/dl");
+    NSDefaultsUtility::standard().getSaveUserMediaFoldersToScan(
+        QList<QUrl>{QUrl("file:///music/")});
     s.setUserMediaFoldersToScan({QUrl("file:///music/")});
-    const QString uuid = NSDefaultsUtility::getUUID();
+    const QString uuid = NSDefaultsUtility::standard().getUUID();
 
     s.sync(false);
     const SyncRunPtr run = s.chainRun();
@@ -205,14 +206,14 @@ TEST_F(Coordinator, LogOutForgetsTheSessionTheAccountAndItsTracks) {
     EXPECT_TRUE(s.duplicateLibraryTracks().isEmpty());
     EXPECT_EQ(fingerprintedReset, 0);
     EXPECT_EQ(s.userPickedMediaLibrary(), LibraryChoice::MusicPlayer);
-    EXPECT_EQ(NSDefaultsUtility::getUserPickedMediaLibrary(), 1);
-    EXPECT_FALSE(NSDefaultsUtility::getDidUserPickMediaLibrary());
-    EXPECT_EQ(NSDefaultsUtility::getSongAmountToProcessFromLibrary(), 0);
-    EXPECT_EQ(NSDefaultsUtility::getUserDownloadDirectory(),
+    EXPECT_EQ(NSDefaultsUtility::standard().getUserPickedMediaLibrary(), 1);
+    EXPECT_FALSE(NSDefaultsUtility::standard().getDidUserPickMediaLibrary());
+    EXPECT_EQ(NSDefaultsUtility::standard().getSongAmountToProcessFromLibrary(), 0);
+    EXPECT_EQ(NSDefaultsUtility::standard().getUserDownloadDirectory(),
               NSDefaultsUtility::defaultDownloadDirectory());
-    EXPECT_FALSE(NSDefaultsUtility::getSaveUserMediaFoldersToScan().has_value());
+    EXPECT_FALSE(NSDefaultsUtility::standard().getSaveUserMediaFoldersToScan().has_value());
     EXPECT_TRUE(s.userMediaFoldersToScan().isEmpty());
-    EXPECT_EQ(NSDefaultsUtility::getUUID(), uuid);
+    EXPECT_EQ(NSDefaultsUtility::standard().getUUID(), uuid);
     EXPECT_FALSE(GenericDAO::instance().isFileInDB("/music/a.mp3"));
     EXPECT_EQ(GenericDAO::instance().uniqueResult<User>(), nullptr);
 }
@@ -247,7 +248,7 @@ TEST_F(Coordinator, DownloadFolderChoice) {
     sonarbox().changeDefaultDownloadDir([&](const QString &text) { shown = text; });
     EXPECT_EQ(asked, "Pick a folder to Download to...");
     EXPECT_EQ(sonarbox().userDownloadDirectory(), "/home/ana/Music/Incoming");
-    EXPECT_EQ(NSDefaultsUtility::getUserDownloadDirectory(), "/home/ana/Music/Incoming");
+    EXPECT_EQ(NSDefaultsUtility::standard().getUserDownloadDirectory(), "/home/ana/Music/Incoming");
     EXPECT_EQ(shown, "../Music/Incoming");
 
     answer.reset(); // cancelled
@@ -312,13 +313,13 @@ TEST_F(Coordinator, NewUserFlowHidesTheRightControls) {
 }
 
 TEST_F(Coordinator, FirstRunIsRecordedOncePerVersion) {
-    EXPECT_FALSE(NSDefaultsUtility::number(PreferenceKeys::Version).has_value());
+    EXPECT_FALSE(NSDefaultsUtility::standard().number(PreferenceKeys::Version).has_value());
     sonarbox().isTheAppRunningFirstTime();
-    const auto stored = NSDefaultsUtility::number(PreferenceKeys::Version);
+    const auto stored = NSDefaultsUtility::standard().number(PreferenceKeys::Version);
     ASSERT_TRUE(stored.has_value());
-    NSDefaultsUtility::setNumber(PreferenceKeys::Version, 0.0001);
+    NSDefaultsUtility::standard().setNumber(PreferenceKeys::Version, 0.0001);
     sonarbox().isTheAppRunningFirstTime();
-    EXPECT_EQ(NSDefaultsUtility::number(PreferenceKeys::Version), stored);
+    EXPECT_EQ(NSDefaultsUtility::standard().number(PreferenceKeys::Version), stored);
 }
 
 } // namespace

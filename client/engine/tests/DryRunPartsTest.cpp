@@ -68,25 +68,25 @@ protected:
 };
 
 TEST_F(UploadRateTest, IsMeasuredFromTimedUploadsOnly) {
-    EXPECT_FALSE(UploadRate::measured());
-    UploadRate rate;
+    EXPECT_FALSE(UploadRate::measured(NSDefaultsUtility::standard()));
+    UploadRate rate(NSDefaultsUtility::standard());
     rate.beginRun();
     rate.uploadSucceeded(1 << 20); // never started: not timed
-    EXPECT_FALSE(UploadRate::measured());
+    EXPECT_FALSE(UploadRate::measured(NSDefaultsUtility::standard()));
 
     rate.uploadStarted();
     QThread::msleep(20);
     rate.uploadSucceeded(1 << 20);
     const std::optional<double> measured =
-        NSDefaultsUtility::number(QLatin1StringView("lastUploadBytesPerSecond"));
+        NSDefaultsUtility::standard().number(QLatin1StringView("lastUploadBytesPerSecond"));
     ASSERT_TRUE(measured);
     // A MiB in at least 20 ms: at most 50 MiB/s.
     EXPECT_GT(*measured, 0);
     EXPECT_LE(*measured, 50.0 * (1 << 20) + 1);
-    EXPECT_EQ(UploadRate::measured(), measured);
+    EXPECT_EQ(UploadRate::measured(NSDefaultsUtility::standard()), measured);
 
-    NSDefaultsUtility::setNumber(QLatin1StringView("lastUploadBytesPerSecond"), 0);
-    EXPECT_FALSE(UploadRate::measured());
+    NSDefaultsUtility::standard().setNumber(QLatin1StringView("lastUploadBytesPerSecond"), 0);
+    EXPECT_FALSE(UploadRate::measured(NSDefaultsUtility::standard()));
 }
 
 TEST(UploadRate, SecondsRoundUp) {

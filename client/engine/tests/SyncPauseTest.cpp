@@ -124,7 +124,7 @@ TEST_F(SyncPauseTest, APauseStopsTheSyncAndNoStartGetsThroughUntilResume) {
 TEST_F(SyncPauseTest, ThePauseIsRememberedAcrossAStartAndOnlyAPauseIsResumed) {
     Sonarbox &s = sonarbox();
     s.syncPause().setPausedByUser(true);
-    EXPECT_TRUE(NSDefaultsUtility::boolean(QLatin1String("syncPaused")));
+    EXPECT_TRUE(NSDefaultsUtility::standard().boolean(QLatin1String("syncPaused")));
 
     // A new start reads it back and tells the menu at once.
     s.reinitialize();
@@ -138,7 +138,7 @@ TEST_F(SyncPauseTest, ThePauseIsRememberedAcrossAStartAndOnlyAPauseIsResumed) {
     // Resuming before any sign-in leaves the first sync to the sign-in.
     s.setJSessionID(std::nullopt);
     s.syncPause().setPausedByUser(false);
-    EXPECT_FALSE(NSDefaultsUtility::boolean(QLatin1String("syncPaused")));
+    EXPECT_FALSE(NSDefaultsUtility::standard().boolean(QLatin1String("syncPaused")));
     waitAWhile();
     EXPECT_EQ(syncsStarted(), 0);
 
@@ -174,7 +174,7 @@ TEST_F(SyncPauseTest, AMeteredConnectionPausesUnlessThePersonAllowsIt) {
 
     // Allowed on metered connections: the next metered report changes nothing.
     s.syncPause().setSyncOnMeteredConnections(true);
-    EXPECT_TRUE(NSDefaultsUtility::boolean(QLatin1String("syncOnMeteredConnections")));
+    EXPECT_TRUE(NSDefaultsUtility::standard().boolean(QLatin1String("syncOnMeteredConnections")));
     metered->setMetered(true);
     EXPECT_TRUE(s.syncInProgress);
     EXPECT_EQ(s.syncPause().statusText(), "");

@@ -59,8 +59,8 @@ public:
 class AnalyticsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        NSDefaultsUtility::remove(PreferenceKeys::ShareUsageStatistics);
-        NSDefaultsUtility::remove(PreferenceKeys::Version);
+        NSDefaultsUtility::standard().remove(PreferenceKeys::ShareUsageStatistics);
+        NSDefaultsUtility::standard().remove(PreferenceKeys::Version);
     }
     void TearDown() override {
         DeploymentConfig::resetToDefault();
@@ -106,7 +106,7 @@ protected:
     static QJsonObject registration(const QString &action, const QString &value = "1") {
         return {{"v", "1"},
                 {"tid", "UA-12345678-9"},
-                {"cid", NSDefaultsUtility::getUUID()},
+                {"cid", NSDefaultsUtility::standard().getUUID()},
                 {"t", "event"},
                 {"ec", "Registration"},
                 {"ea", action},
@@ -171,7 +171,7 @@ TEST_F(AnalyticsTest, UserPreferenceTurnsReportingOffAtTheNextEvent) {
     CloudProcess cloud;
     ASSERT_TRUE(cloud.start({QStringLiteral("--analytics-readback")}));
     LogCapture log;
-    NSDefaultsUtility::setBoolean(PreferenceKeys::ShareUsageStatistics, false);
+    NSDefaultsUtility::standard().setBoolean(PreferenceKeys::ShareUsageStatistics, false);
     deploy(true, cloud.baseUrl() + QStringLiteral("/collect"), cloud.baseUrl());
     GAUtility::instance().GALoginButtonClicked();
     GAUtility::instance().GAFirstRun();
@@ -180,7 +180,7 @@ TEST_F(AnalyticsTest, UserPreferenceTurnsReportingOffAtTheNextEvent) {
     EXPECT_TRUE(log.linesContaining("Analytics").isEmpty());
 
     // Read at each event: turning it back on needs no restart.
-    NSDefaultsUtility::setBoolean(PreferenceKeys::ShareUsageStatistics, true);
+    NSDefaultsUtility::standard().setBoolean(PreferenceKeys::ShareUsageStatistics, true);
     GAUtility::instance().GASignUpSuccess();
     const QList<QJsonObject> events = collectedAtLeast(cloud, 1);
     ASSERT_EQ(events.size(), 1);
@@ -204,9 +204,9 @@ TEST_F(AnalyticsTest, CollectorDownOrSilentNeverDelaysTheCaller) {
     // A collector that takes the connection and never answers: the caller
     // goes on at once; each send gives up after its time-out and is not retried.
     SilentListener silent;
-    NSDefaultsUtility::setBoolean(PreferenceKeys::ShareUsageStatistics, false);
+    NSDefaultsUtility::standard().setBoolean(PreferenceKeys::ShareUsageStatistics, false);
     deploy(true, silent.url());
-    NSDefaultsUtility::setBoolean(PreferenceKeys::ShareUsageStatistics, true);
+    NSDefaultsUtility::standard().setBoolean(PreferenceKeys::ShareUsageStatistics, true);
     GAUtility::instance().analyticsHelper()->setTimeoutMs(400);
     timer.restart();
     GAUtility::instance().GASignUpFail();

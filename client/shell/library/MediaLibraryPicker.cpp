@@ -203,7 +203,7 @@ void MediaLibraryPicker::gotoMediaScanSummaryPage() {
         const QList<QUrl> folders = sonarbox.userMediaFoldersToScan();
         if (folders.isEmpty())
             return;
-        NSDefaultsUtility::getSaveUserMediaFoldersToScan(folders);
+        NSDefaultsUtility::standard().getSaveUserMediaFoldersToScan(folders);
     }
     sonarbox.setUserPickedMediaLibrary(choice());
     NotificationCenter::defaultCenter().postNotificationName(

@@ -203,9 +203,9 @@ void MediaScanSummary::showProcessingView() {
     GenericDAO::instance().resetAllTracksInDB();
     sonarbox.setSyncMilliSeconds(0);
     sonarbox.setDidUserPickLibrary(true);
-    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("YES"));
+    NSDefaultsUtility::standard().saveDidUserPickMediaLibrary(QStringLiteral("YES"));
     const qint64 found = sonarbox.localLibraryTrackCount();
-    NSDefaultsUtility::saveSongAmountToProcessFromLibrary(found);
+    NSDefaultsUtility::standard().saveSongAmountToProcessFromLibrary(found);
     GAUtility::instance().GASongsToProcess(found);
     NotificationCenter::defaultCenter().postNotificationName(
         QStringLiteral("showProcessingViewNotification"), this);

@@ -20,7 +20,7 @@ constexpr QLatin1StringView kChangeUploadedKey{"lastChangeUploaded"};
 constexpr QLatin1StringView kChangeDownloadedKey{"lastChangeDownloaded"};
 
 qint64 storedCount(QLatin1StringView key) {
-    return qint64(NSDefaultsUtility::number(key).value_or(0));
+    return qint64(NSDefaultsUtility::standard().number(key).value_or(0));
 }
 
 // Today's syncs by their time, older ones by their date as well.
@@ -41,10 +41,10 @@ LastSyncSummary &LastSyncSummary::instance() {
 
 LastSyncSummary::LastSyncSummary(SyncProgress &progress, QObject *parent)
     : QObject(parent)
-    , m_text(NSDefaultsUtility::text(kSummaryKey).value_or(QString()))
-    , m_failed(NSDefaultsUtility::text(kFailedKey).value_or(QString()).toLongLong()) {
+    , m_text(NSDefaultsUtility::standard().text(kSummaryKey).value_or(QString()))
+    , m_failed(NSDefaultsUtility::standard().text(kFailedKey).value_or(QString()).toLongLong()) {
     m_changeTime = QDateTime::fromString(
-        NSDefaultsUtility::text(kChangeTimeKey).value_or(QString()), Qt::ISODate);
+        NSDefaultsUtility::standard().text(kChangeTimeKey).value_or(QString()), Qt::ISODate);
     m_change.tracksMatched = storedCount(kChangeMatchedKey);
     m_change.tracksUploaded = storedCount(kChangeUploadedKey);
     m_change.tracksDownloaded = storedCount(kChangeDownloadedKey);
@@ -79,10 +79,10 @@ void LastSyncSummary::recordChange(const SyncProgress::State &totals, const QDat
     m_change.tracksMatched = totals.tracksMatched;
     m_change.tracksUploaded = totals.tracksUploaded;
     m_change.tracksDownloaded = totals.tracksDownloaded;
-    NSDefaultsUtility::setText(kChangeTimeKey, when.toUTC().toString(Qt::ISODate));
-    NSDefaultsUtility::setNumber(kChangeMatchedKey, double(totals.tracksMatched));
-    NSDefaultsUtility::setNumber(kChangeUploadedKey, double(totals.tracksUploaded));
-    NSDefaultsUtility::setNumber(kChangeDownloadedKey, double(totals.tracksDownloaded));
+    NSDefaultsUtility::standard().setText(kChangeTimeKey, when.toUTC().toString(Qt::ISODate));
+    NSDefaultsUtility::standard().setNumber(kChangeMatchedKey, double(totals.tracksMatched));
+    NSDefaultsUtility::standard().setNumber(kChangeUploadedKey, double(totals.tracksUploaded));
+    NSDefaultsUtility::standard().setNumber(kChangeDownloadedKey, double(totals.tracksDownloaded));
 }
 
 void LastSyncSummary::onEvent(const SyncProgress::Event &event) {
@@ -97,7 +97,7 @@ void LastSyncSummary::onEvent(const SyncProgress::Event &event) {
     m_text = describe(event.detail, event.state, m_clock.isValid() ? m_clock.elapsed() : 0, now);
     recordChange(event.state, now);
     m_failed = event.state.tracksFailed;
-    NSDefaultsUtility::setText(kSummaryKey, m_text);
-    NSDefaultsUtility::setText(kFailedKey, QString::number(m_failed));
+    NSDefaultsUtility::standard().setText(kSummaryKey, m_text);
+    NSDefaultsUtility::standard().setText(kFailedKey, QString::number(m_failed));
     emit changed(m_text);
 }

@@ -167,15 +167,15 @@ void Settings::openAtLoginToggle(bool on) {
 void Settings::showNotificationsToggle(bool on) {
     logAction("showNotificationsToggle:");
     Sonarbox::instance().settings_showNotifications = on;
-    NSDefaultsUtility::setBoolean(PreferenceKeys::SettingsNotifications, on);
-    NSDefaultsUtility::synchronize();
+    NSDefaultsUtility::standard().setBoolean(PreferenceKeys::SettingsNotifications, on);
+    NSDefaultsUtility::standard().synchronize();
 }
 
 void Settings::shareUsageToggle(bool on) {
     logAction("shareUsageToggle:");
     // Read at every event: the next one already follows the choice.
-    NSDefaultsUtility::setBoolean(PreferenceKeys::ShareUsageStatistics, on);
-    NSDefaultsUtility::synchronize();
+    NSDefaultsUtility::standard().setBoolean(PreferenceKeys::ShareUsageStatistics, on);
+    NSDefaultsUtility::standard().synchronize();
 }
 
 void Settings::syncOnMeteredToggle(bool on) {

@@ -134,7 +134,7 @@ void LoginRegister::login() {
         return;
     }
     Sonarbox &sonarbox = Sonarbox::instance();
-    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("NO"));
+    NSDefaultsUtility::standard().saveDidUserPickMediaLibrary(QStringLiteral("NO"));
 
     // A copy: the signed-in record stays as it is unless this sign-in succeeds.
     UserPtr user;

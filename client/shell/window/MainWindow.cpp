@@ -172,7 +172,7 @@ void MainWindow::loginFinished(SignInResult::Outcome result) {
     ui->activityIndicator->hide();
     const bool signedIn = result == SignInResult::Outcome::SignedIn;
     if (signedIn) {
-        if (!NSDefaultsUtility::getDidUserPickMediaLibrary()) {
+        if (!NSDefaultsUtility::standard().getDidUserPickMediaLibrary()) {
             qCInfo(lcShell) << "User Logged in but did NOT pick a library";
             showMediaLibraryPicker();
         } else {

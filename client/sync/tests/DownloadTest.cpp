@@ -298,7 +298,7 @@ TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSy
     EXPECT_EQ(sonarbox.progressPage().state().description, expected);
     ASSERT_EQ(ends.size(), 1);
     EXPECT_EQ(ends.first().detail, expected);
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("lastSyncOutcome")), expected);
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("lastSyncOutcome")), expected);
     CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
 }
 

@@ -102,7 +102,7 @@ TEST_F(TransferLimitsTest, ThePersonsChoiceWinsOverTheDeploymentsDefault) {
                   "[transfers]\nuploadLimitKiBps=300\ndownloadLimitKiBps=2048\n")));
     EXPECT_EQ(TransferLimits::saved(), (TransferLimits{300, 2048}));
 
-    auto prefs = NSDefaultsUtility::settings();
+    auto prefs = NSDefaultsUtility::standard().settings();
     prefs->setValue(QStringLiteral("uploadLimitKiBps"), QStringLiteral("120"));
     EXPECT_EQ(TransferLimits::saved(), (TransferLimits{120, 2048}));
     // A saved value that is no limit counts as none saved.

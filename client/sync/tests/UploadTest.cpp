@@ -132,7 +132,7 @@ TEST_F(UploadTest, UploadsAllRefusedAreNotReportedAsImported) {
         QStringLiteral("Sync Completed: 2 uploads refused (quota full), 1 upload refused (not "
                        "signed in)");
     EXPECT_EQ(sonarbox.progressPage().state().description, outcome);
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("lastSyncOutcome")), outcome);
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("lastSyncOutcome")), outcome);
 }
 
 // Cut-off, unreadable and missing replies, and a file deleted since it was

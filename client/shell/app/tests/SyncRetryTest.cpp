@@ -34,10 +34,12 @@ protected:
         storeUser(Password);
         const QString music = home.filePath(QStringLiteral("music"));
         QDir().mkpath(music);
-        NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("YES"));
-        NSDefaultsUtility::saveUserPickedMediaLibrary(2);
-        NSDefaultsUtility::getSaveUserMediaFoldersToScan(QList<QUrl>{QUrl::fromLocalFile(music)});
-        NSDefaultsUtility::saveUserDownloadDirectory(home.filePath(QStringLiteral("downloads")));
+        NSDefaultsUtility::standard().saveDidUserPickMediaLibrary(QStringLiteral("YES"));
+        NSDefaultsUtility::standard().saveUserPickedMediaLibrary(2);
+        NSDefaultsUtility::standard().getSaveUserMediaFoldersToScan(
+            QList<QUrl>{QUrl::fromLocalFile(music)});
+        NSDefaultsUtility::standard().saveUserDownloadDirectory(
+            home.filePath(QStringLiteral("downloads")));
         configure();
     }
 

@@ -60,7 +60,7 @@ struct HeldSync {
     std::atomic<bool> entered{false};
 
     void install() {
-        Sonarbox::Stages stages = Sonarbox::placeholderStages();
+        Sonarbox::Stages stages = Sonarbox::instance().placeholderStages();
         stages.fingderPrintLocalMediaFiles = [this](const SyncRunPtr &run,
                                                     Sonarbox::Completion done) {
             Sonarbox &sonarbox = Sonarbox::instance();
@@ -84,7 +84,7 @@ protected:
     void TearDown() override {
         held.release.release(); // never leave the stage thread waiting
         ShellFixture::TearDown();
-        Sonarbox::instance().setStages(Sonarbox::placeholderStages());
+        Sonarbox::instance().setStages(Sonarbox::instance().placeholderStages());
     }
     HeldSync held;
 };
@@ -284,7 +284,7 @@ TEST_F(ScreensTest, SettingsCountTheStoredTracksAsTheTrackViewListsThem) {
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return tracks.model()->rowCount() == 8; }));
     EXPECT_EQ(tracks.countLabel()->text(), "8 tracks");
     for (const qint64 toProcess : {0, 3, 9}) {
-        NSDefaultsUtility::saveSongAmountToProcessFromLibrary(toProcess);
+        NSDefaultsUtility::standard().saveSongAmountToProcessFromLibrary(toProcess);
         EXPECT_EQ(text(openSettings().get(), "statusLabel"), "5 / 8 Tracks Synced") << toProcess;
     }
 }
@@ -392,14 +392,16 @@ TEST_F(ScreensTest, SettingsChangeTheDownloadFolderThroughTheChooser) {
     pending({chosen});
     EXPECT_EQ(text(settings.get(), "downloadFolderLabel"), "Download folder: " + chosen);
     EXPECT_EQ(sonarbox.userDownloadDirectory(), chosen);
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("UserDownloadDirectory")), chosen);
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("UserDownloadDirectory")),
+              chosen);
 
     // An answer that comes after the settings have closed is still kept.
     button->click();
     settings.reset();
     pending({before});
     EXPECT_EQ(sonarbox.userDownloadDirectory(), before);
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("UserDownloadDirectory")), before);
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("UserDownloadDirectory")),
+              before);
     FolderDialogs::setChooser({});
 }
 
@@ -424,9 +426,10 @@ TEST_F(ScreensTest, SettingsSwitchesReadAndWriteTheirValues) {
 
     notifications->click();
     EXPECT_TRUE(sonarbox.settings_showNotifications);
-    EXPECT_TRUE(NSDefaultsUtility::boolean(QLatin1StringView("settings_notifications")));
+    EXPECT_TRUE(NSDefaultsUtility::standard().boolean(QLatin1StringView("settings_notifications")));
     notifications->click();
-    EXPECT_FALSE(NSDefaultsUtility::boolean(QLatin1StringView("settings_notifications")));
+    EXPECT_FALSE(
+        NSDefaultsUtility::standard().boolean(QLatin1StringView("settings_notifications")));
     syncNew->click();
     EXPECT_FALSE(sonarbox.settings_syncNewSongs);
 }
@@ -447,12 +450,12 @@ TEST_F(ScreensTest, SettingsLimitBoxesShowAndSaveTheTransferLimits) {
     EXPECT_EQ(TransferLimits::inForce(), (TransferLimits{0, 750}));
     QTest::keyClick(up, Qt::Key_Return);
     EXPECT_EQ(TransferLimits::inForce(), (TransferLimits{2500, 750}));
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("uploadLimitKiBps")), "2500");
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("downloadLimitKiBps")), "750");
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("uploadLimitKiBps")), "2500");
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("downloadLimitKiBps")), "750");
 
     down->setValue(0);
     EXPECT_EQ(TransferLimits::inForce(), (TransferLimits{2500, 0}));
-    EXPECT_EQ(NSDefaultsUtility::text(QLatin1StringView("downloadLimitKiBps")), "0");
+    EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("downloadLimitKiBps")), "0");
     TransferLimits::set({});
 }
 
@@ -489,15 +492,16 @@ TEST_F(ScreensTest, SettingsPauseButtonAndMeteredBoxFollowAndSetThePause) {
 
     button->click();
     EXPECT_FALSE(pause.pausedByUser());
-    EXPECT_FALSE(NSDefaultsUtility::boolean(QLatin1StringView("syncPaused")));
+    EXPECT_FALSE(NSDefaultsUtility::standard().boolean(QLatin1StringView("syncPaused")));
     EXPECT_EQ(button->text(), "Pause syncing");
     button->click();
-    EXPECT_TRUE(NSDefaultsUtility::boolean(QLatin1StringView("syncPaused")));
+    EXPECT_TRUE(NSDefaultsUtility::standard().boolean(QLatin1StringView("syncPaused")));
     EXPECT_EQ(button->text(), "Resume syncing");
 
     metered->click();
     EXPECT_TRUE(pause.syncOnMeteredConnections());
-    EXPECT_TRUE(NSDefaultsUtility::boolean(QLatin1StringView("syncOnMeteredConnections")));
+    EXPECT_TRUE(
+        NSDefaultsUtility::standard().boolean(QLatin1StringView("syncOnMeteredConnections")));
     pause.setPausedByUser(false);
 }
 

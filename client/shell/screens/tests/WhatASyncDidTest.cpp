@@ -41,13 +41,13 @@ protected:
     void TearDown() override {
         release.release(); // never leave the stage thread waiting
         ShellFixture::TearDown();
-        Sonarbox::instance().setStages(Sonarbox::placeholderStages());
+        Sonarbox::instance().setStages(Sonarbox::instance().placeholderStages());
     }
 
     // Every stage passes on at once, except the fingerprinting, which waits
     // for the test when `hold` is set.
     void installStages(bool hold) {
-        Sonarbox::Stages stages = Sonarbox::placeholderStages();
+        Sonarbox::Stages stages = Sonarbox::instance().placeholderStages();
         if (hold) {
             stages.fingderPrintLocalMediaFiles = [this](const SyncRunPtr &run,
                                                         Sonarbox::Completion done) {
@@ -202,10 +202,11 @@ TEST_F(WhatASyncDid, TheLastChangeOutlivesSyncsWithNothingToDoAndARestart) {
             .match(change)
             .hasMatch())
         << change.toStdString();
-    EXPECT_EQ(NSDefaultsUtility::number(QLatin1StringView("lastChangeMatched")), 4);
-    EXPECT_EQ(NSDefaultsUtility::number(QLatin1StringView("lastChangeUploaded")), 3);
-    EXPECT_EQ(NSDefaultsUtility::number(QLatin1StringView("lastChangeDownloaded")), 1);
-    EXPECT_TRUE(NSDefaultsUtility::text(QLatin1StringView("lastChangeTime")).has_value());
+    EXPECT_EQ(NSDefaultsUtility::standard().number(QLatin1StringView("lastChangeMatched")), 4);
+    EXPECT_EQ(NSDefaultsUtility::standard().number(QLatin1StringView("lastChangeUploaded")), 3);
+    EXPECT_EQ(NSDefaultsUtility::standard().number(QLatin1StringView("lastChangeDownloaded")), 1);
+    EXPECT_TRUE(
+        NSDefaultsUtility::standard().text(QLatin1StringView("lastChangeTime")).has_value());
 
     tellASync(progress, 0, 0, 0);
     EXPECT_TRUE(summary->text().contains(QStringLiteral(": 0 found, 0 matched without upload")))
@@ -309,7 +310,8 @@ TEST_F(WhatASyncDid, SharingUsageStatisticsIsASwitchInTheSettings) {
         EXPECT_EQ(share->text(), "Share anonymous usage statistics");
         EXPECT_TRUE(share->isChecked()); // on until the person says otherwise
         share->click();
-        EXPECT_FALSE(NSDefaultsUtility::boolean(QLatin1StringView("shareUsageStatistics")));
+        EXPECT_FALSE(
+            NSDefaultsUtility::standard().boolean(QLatin1StringView("shareUsageStatistics")));
         EXPECT_FALSE(GAUtility::userSharesUsageStatistics());
     }
     Settings again;

@@ -69,7 +69,7 @@ protected:
         window.parentFacebook = &fb;
         window.permissions = QStringLiteral("read_stream,export_stream,email");
         for (QLatin1StringView key : {kToken, kExpiry, kPermissions})
-            NSDefaultsUtility::remove(key);
+            NSDefaultsUtility::standard().remove(key);
     }
     void TearDown() override {
         PhFacebook::setBrowserHost(previousHost);
@@ -96,11 +96,11 @@ TEST_F(FacebookFlowTest, LoginSuccessAddressGivesTheTokenAndCachesIt) {
     ASSERT_TRUE(fb.authToken()->expiry());
     const qint64 seconds = QDateTime::currentDateTimeUtc().secsTo(*fb.authToken()->expiry());
     EXPECT_NEAR(double(seconds), 5183999.0, 5.0);
-    EXPECT_EQ(NSDefaultsUtility::text(kToken), QStringLiteral("EAAB12"));
-    EXPECT_EQ(NSDefaultsUtility::text(kPermissions),
+    EXPECT_EQ(NSDefaultsUtility::standard().text(kToken), QStringLiteral("EAAB12"));
+    EXPECT_EQ(NSDefaultsUtility::standard().text(kPermissions),
               QStringLiteral("read_stream,export_stream,email"));
-    const QDateTime cachedExpiry =
-        QDateTime::fromString(NSDefaultsUtility::text(kExpiry).value_or(QString()), Qt::ISODate);
+    const QDateTime cachedExpiry = QDateTime::fromString(
+        NSDefaultsUtility::standard().text(kExpiry).value_or(QString()), Qt::ISODate);
     EXPECT_NEAR(double(QDateTime::currentDateTimeUtc().secsTo(cachedExpiry)), 5183999.0, 5.0);
 
     // Without "expires_in" the token never expires and the cached expiry goes.
@@ -108,7 +108,7 @@ TEST_F(FacebookFlowTest, LoginSuccessAddressGivesTheTokenAndCachesIt) {
         QStringLiteral("https://127.0.0.1:8490/connect/login_success.html#access_token=EAAB13")));
     EXPECT_EQ(fb.accessToken(), QStringLiteral("EAAB13"));
     EXPECT_FALSE(fb.authToken()->expiry());
-    EXPECT_FALSE(NSDefaultsUtility::contains(kExpiry));
+    EXPECT_FALSE(NSDefaultsUtility::standard().contains(kExpiry));
 
     // A cached token with the same permissions answers at once, without a page.
     PhFacebook again(QStringLiteral("100000000000001"), &delegate);
@@ -126,7 +126,7 @@ TEST_F(FacebookFlowTest, ErrorsOtherPagesAndCancel) {
     EXPECT_EQ(delegate.results[0].value(QStringLiteral("valid")), QVariant(false));
     EXPECT_EQ(delegate.results[0].value(QStringLiteral("error")),
               QVariant(QStringLiteral("Permissions+error")));
-    EXPECT_FALSE(NSDefaultsUtility::contains(kToken));
+    EXPECT_FALSE(NSDefaultsUtility::standard().contains(kToken));
     EXPECT_FALSE(fb.authToken());
 
     // The login form (any other finished page) and the dialog page need the user.
@@ -150,9 +150,10 @@ TEST_F(FacebookFlowTest, ErrorsOtherPagesAndCancel) {
 }
 
 TEST_F(FacebookFlowTest, NewFlowClearsTheCacheAndAsksWithTheAuthorisationAddress) {
-    NSDefaultsUtility::setText(kToken, QStringLiteral("old"));
-    NSDefaultsUtility::setText(kPermissions, QStringLiteral("read_stream,export_stream,email"));
-    NSDefaultsUtility::setText(
+    NSDefaultsUtility::standard().setText(kToken, QStringLiteral("old"));
+    NSDefaultsUtility::standard().setText(kPermissions,
+                                          QStringLiteral("read_stream,export_stream,email"));
+    NSDefaultsUtility::standard().setText(
         kExpiry, QDateTime::currentDateTimeUtc().addSecs(-60).toString(Qt::ISODateWithMs));
     // An expired cached token is not used.
     fb.getAccessTokenForPermissions(FacebookService::permissions(), true);
@@ -176,7 +177,7 @@ TEST_F(FacebookFlowTest, NewFlowClearsTheCacheAndAsksWithTheAuthorisationAddress
 
     fb.invalidateCachedToken();
     for (QLatin1StringView key : {kToken, kExpiry, kPermissions})
-        EXPECT_FALSE(NSDefaultsUtility::contains(key)) << key.data();
+        EXPECT_FALSE(NSDefaultsUtility::standard().contains(key)) << key.data();
     EXPECT_EQ(host.cookieHosts, QStringList{QStringLiteral("127.0.0.1:8490")});
 }
 
@@ -269,7 +270,7 @@ TEST_F(FacebookBrowserTest, WholeFlowThroughTheEmbeddedBrowserSignsIn) {
     const QString token = FacebookService::instance().accessToken();
     ASSERT_FALSE(token.isEmpty());
     EXPECT_FALSE(browser()->isVisible());
-    EXPECT_EQ(NSDefaultsUtility::text(kToken), token);
+    EXPECT_EQ(NSDefaultsUtility::standard().text(kToken), token);
     const UserPtr stored = GenericDAO::instance().getUserFromDB();
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->facebookToken, token);
@@ -288,7 +289,7 @@ TEST_F(FacebookBrowserTest, WholeFlowThroughTheEmbeddedBrowserSignsIn) {
     host.profile()->cookieStore()->setCookie(cookie, QUrl(cloud.baseUrl()));
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !host.cookies().isEmpty(); }, 5000));
     screen.controls().fbLoginBtn->click();
-    EXPECT_FALSE(NSDefaultsUtility::contains(kToken));
+    EXPECT_FALSE(NSDefaultsUtility::standard().contains(kToken));
     EXPECT_TRUE(TestEnvironment::waitUntil(
         [&] {
             for (const QNetworkCookie &c : host.cookies())

@@ -58,7 +58,7 @@ TEST_F(MainWindowTest, WithoutAStoredUserTheLandingFlagChoosesLandingOrLogin) {
 TEST_F(MainWindowTest, StoredUserWithAPickedLibraryGoesToTheProgressPageAndSyncs) {
     startCloud();
     storeUser(Password);
-    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("YES"));
+    NSDefaultsUtility::standard().saveDidUserPickMediaLibrary(QStringLiteral("YES"));
 
     MainWindow window;
     EXPECT_TRUE(window.isSigningIn());
@@ -83,7 +83,7 @@ TEST_F(MainWindowTest, StoredUserWithoutALibraryGoesToThePicker) {
 TEST_F(MainWindowTest, StoredUserThatCannotSignInLandsOnLoginWithTheConnectionMessage) {
     // Nobody listens on the configured gateway.
     storeUser(Password);
-    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("YES"));
+    NSDefaultsUtility::standard().saveDidUserPickMediaLibrary(QStringLiteral("YES"));
 
     MainWindow window;
     ASSERT_TRUE(waitForSignIn(window));
@@ -264,7 +264,7 @@ TEST_F(MainWindowTest, FocusAndEnterNeverReachACoveredScreen) {
 TEST_F(MainWindowTest, LoggingOutDuringTheStartUpSignInDropsItsAnswer) {
     startCloud();
     storeUser(Password);
-    NSDefaultsUtility::saveDidUserPickMediaLibrary(QStringLiteral("YES"));
+    NSDefaultsUtility::standard().saveDidUserPickMediaLibrary(QStringLiteral("YES"));
 
     MainWindow window;
     ASSERT_TRUE(window.isSigningIn());

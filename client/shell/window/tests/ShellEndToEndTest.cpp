@@ -60,7 +60,7 @@ TEST(ShellEndToEnd, FirstRunFromLandingThroughAWholeSyncToDone) {
     ASSERT_TRUE(DeploymentConfig::load(world.configFile()));
     NSDefaultsUtility::setStorageFile(home.filePath(QStringLiteral("prefs.conf")));
     StoreSetup::setStoreFolder(home.filePath(QStringLiteral("store")));
-    NSDefaultsUtility::saveUserDownloadDirectory(world.downloadFolder());
+    NSDefaultsUtility::standard().saveUserDownloadDirectory(world.downloadFolder());
 
     Sonarbox &sonarbox = Sonarbox::instance();
     sonarbox.reinitialize();

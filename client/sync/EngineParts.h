@@ -1,0 +1,20 @@
+#pragma once
+
+#include "settings/DeploymentConfig.h"
+
+#include <optional>
+
+class NSDefaultsUtility;
+class NotificationCenter;
+
+// What a sync engine works with besides its session: its preferences, its
+// deployment configuration and its notification centre. Each engine of a
+// process may have its own; what is left out is the program's (the
+// preferences in the program's file, the configuration the program loaded,
+// the default centre), which is what the programs' one engine uses. The
+// objects pointed to must outlive the engine.
+struct EngineParts {
+    NSDefaultsUtility *preferences = nullptr;
+    std::optional<DeploymentConfig> deployment;
+    NotificationCenter *notifications = nullptr;
+};
