@@ -153,7 +153,6 @@ void Sonarbox::syncFinished() {
                                                : QStringLiteral("Sync Completed: %1").arg(failures);
     if (!failures.isEmpty())
         qCWarning(lcSync).noquote() << outcome;
-    m_progress.setProgress(1.0, QStringLiteral("100%"), QString(), QString());
     m_progress.setDescription(outcome);
     m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
     m_progress.setTextContent(
@@ -168,7 +167,7 @@ void Sonarbox::syncFinished() {
     m_resumeWhenOnline = false;
     m_progress.endSync();
     recordSyncEnd(outcome);
-    m_syncProgress.endSync(outcome);
+    m_syncProgress.completeSync(outcome);
     scheduleTimedSync();
     emit syncStateChanged();
 }
@@ -216,7 +215,7 @@ void Sonarbox::scheduleTimedSync() {
 }
 
 void Sonarbox::resetProgressBar() {
-    m_progress.setProgress(0, QString(), QString(), QString());
+    m_syncProgress.clearShownProgress();
 }
 
 // ---- stage entry points

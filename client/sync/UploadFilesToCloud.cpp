@@ -165,7 +165,8 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     const QString path = Utility::normalizeFilePath(track->fileURL.value_or(QString()));
     const QByteArray url = TransferRequests::uploadAddress(*track);
     qCInfo(lcSync).noquote() << QStringLiteral("UploadUrl: %1").arg(QString::fromLatin1(url));
-    m_state.syncProgress().setCurrentItem(name);
+    m_state.syncProgress().setCurrentItem(name, track->artist.value_or(QString()),
+                                          track->songName.value_or(QString()));
 
     auto *body = new MultipartUploadBody(path, track->name.value_or(QString()),
                                          track->checksum.value_or(QString()));
@@ -183,9 +184,9 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     }
 
     // A redirect counts as a refusal: the body cannot be sent twice.
-    const QNetworkRequest request = TransferRequests::upload(
-        url, m_run->context(), MultipartUploadBody::Boundary, body->size(), body->fileSize(),
-        kTimeoutMs);
+    const QNetworkRequest request =
+        TransferRequests::upload(url, m_run->context(), MultipartUploadBody::Boundary, body->size(),
+                                 body->fileSize(), kTimeoutMs);
     const std::optional<QString> &session = m_run->context().session;
     qCInfo(lcSync).noquote()
         << QStringLiteral("Upload headers: Content-Type: %1 | Cookie: %2 | mobileUpload: true")
@@ -221,12 +222,6 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
                 onFileFailed(body->errorString());
         },
         Qt::QueuedConnection);
-
-    const int percent = m_state.statusMenu().setProgressInStatusMenu(
-        m_songsToUpload.size(), m_songUploadCounter, QStringLiteral("Uploading"));
-    ProgressPage &page = m_state.progressPage();
-    const ProgressPage::State shown = page.state();
-    page.setProgress(percent / 100.0, QStringLiteral("%1%").arg(percent), shown.artist, shown.song);
 }
 
 void UploadFilesToCloud::onResponse(QNetworkReply *reply) {
@@ -251,7 +246,6 @@ void UploadFilesToCloud::onResponse(QNetworkReply *reply) {
         return;
     }
     qCInfo(lcSync) << "Started uploading bytes...";
-    showTrackOnProgressPage(*m_songBeingUploaded);
     m_state.progressPage().setDescription(QStringLiteral("Uploading..."));
     m_receivedData.clear();
 }
@@ -276,7 +270,6 @@ void UploadFilesToCloud::onBodySent(QNetworkReply *reply, qint64 sent) {
         return;
     m_state.syncProgress().addBytes(sent - m_bytesSent);
     m_bytesSent = sent;
-    showTrackOnProgressPage(*m_songBeingUploaded);
     m_state.progressPage().setDescription(QStringLiteral("Uploading..."));
 }
 
@@ -431,13 +424,6 @@ void UploadFilesToCloud::finishCandidate(bool succeeded, const QString &reason, 
     TransferSupport::finishItem(
         m_state, this, displayName(*m_songBeingUploaded), succeeded, reason, deferred,
         [this, run = m_runId] { return run == m_runId; }, [this] { uploadNextSong(); });
-}
-
-void UploadFilesToCloud::showTrackOnProgressPage(const Audio &track) {
-    ProgressPage &page = m_state.progressPage();
-    const ProgressPage::State shown = page.state();
-    page.setProgress(shown.progress, shown.percentage, track.artist.value_or(QString()),
-                     track.songName.value_or(QString()));
 }
 
 void UploadFilesToCloud::stopOffline() {
