@@ -153,6 +153,7 @@ void Sonarbox::syncFinished() {
                                                : QStringLiteral("Sync Completed: %1").arg(failures);
     if (!failures.isEmpty())
         qCWarning(lcSync).noquote() << outcome;
+    m_syncProgress.showCompleted();
     m_progress.setDescription(outcome);
     m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
     m_progress.setTextContent(
@@ -167,7 +168,7 @@ void Sonarbox::syncFinished() {
     m_resumeWhenOnline = false;
     m_progress.endSync();
     recordSyncEnd(outcome);
-    m_syncProgress.completeSync(outcome);
+    m_syncProgress.endSync(outcome);
     scheduleTimedSync();
     emit syncStateChanged();
 }

@@ -137,18 +137,16 @@ void SyncProgress::endSync(const QString &how) {
     emitEvent(Event::Kind::SyncEnded, state(), QString(), Outcome::Succeeded, how);
 }
 
-void SyncProgress::completeSync(const QString &how) {
+void SyncProgress::showCompleted() {
     m_data.update([](Data &d) {
         State &s = d.state;
-        s.stage = Stage::Idle;
-        s.currentItem.clear();
         s.artist.clear();
         s.song.clear();
         s.fraction = 1.0;
         s.percent = 100;
         s.percentage = QStringLiteral("100%");
     });
-    emitEvent(Event::Kind::SyncEnded, state(), QString(), Outcome::Succeeded, how);
+    emit changed();
 }
 
 void SyncProgress::beginStage(Stage stage, qint64 itemsTotal, qint64 bytesTotal) {

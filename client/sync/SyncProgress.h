@@ -90,11 +90,11 @@ public:
     QString failureSummary() const;
 
     void beginSync();
-    // `how`: "Sync stopped" …; the bar stays as it was.
+    // The sync went through every stage: the bar is full and no track is
+    // named (shown before the end, whose listeners may quit at once).
+    void showCompleted();
+    // `how`: "Sync Completed", "Sync stopped" …; the bar stays as it was.
     void endSync(const QString &how);
-    // The sync went through every stage (`how`: "Sync Completed" …): the bar
-    // is full and no track is named.
-    void completeSync(const QString &how);
     void beginStage(Stage stage, qint64 itemsTotal, qint64 bytesTotal = 0);
     // Adds to the stage's totals once they are known better (a scan's count).
     void setTotals(qint64 itemsTotal, qint64 bytesTotal);

@@ -110,14 +110,16 @@ void tellADemoSync(SyncProgress &progress) {
     progress.beginStage(Stage::Uploading, 3);
     for (int i = 0; i < 3; ++i)
         progress.finishItem(QStringLiteral("Kitchen Session %1").arg(i + 1), Outcome::Succeeded);
-    progress.completeSync(QStringLiteral("Sync Completed"));
+    progress.showCompleted();
+    progress.endSync(QStringLiteral("Sync Completed"));
 }
 
 // An hourly sync that finds nothing new.
 void tellANothingToDoSync(SyncProgress &progress) {
     progress.beginSync();
     progress.beginStage(SyncProgress::Stage::Scanning, 0);
-    progress.completeSync(QStringLiteral("Sync Completed"));
+    progress.showCompleted();
+    progress.endSync(QStringLiteral("Sync Completed"));
 }
 
 // Stored tracks in each state the track view shows.
@@ -259,7 +261,8 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
     progress.setTextContent(
         QStringLiteral("We have added your music. Now you can listen to your music anywhere."));
     progress.endSync();
-    counts.completeSync(QStringLiteral("Sync Completed"));
+    counts.showCompleted();
+    counts.endSync(QStringLiteral("Sync Completed"));
     renderer.render<ProcessPage>(QStringLiteral("progress-finished"));
 
     // The same page once a sync has ended, with its summary line; then after

@@ -118,7 +118,8 @@ TEST(ProgressModel, TheEndOfAStageAndOfASyncSetTheBar) {
     EXPECT_EQ(bar(progress), "0");
     progress.beginStage(Stage::Uploading, 4);
     progress.setCurrentItem(QStringLiteral("x"), QStringLiteral("artist"), QStringLiteral("song"));
-    progress.completeSync(QStringLiteral("Sync Completed"));
+    progress.showCompleted();
+    progress.endSync(QStringLiteral("Sync Completed"));
     s = progress.state();
     EXPECT_EQ(bar(progress), "1 100%");
     EXPECT_EQ(std::tuple(s.stage, s.artist, s.song), std::tuple(Stage::Idle, QString(), QString()));
@@ -145,8 +146,8 @@ TEST(ProgressModel, EveryChangeIsAnnounced) {
     announced("finishItem", [&] { finish(progress, 1); });
     announced("trackFound", [&] { progress.trackFound(); });
     announced("clearShownProgress", [&] { progress.clearShownProgress(); });
-    announced("endSync", [&] { progress.endSync(QStringLiteral("Sync stopped")); });
-    announced("completeSync", [&] { progress.completeSync(QStringLiteral("Sync Completed")); });
+    announced("showCompleted", [&] { progress.showCompleted(); });
+    announced("endSync", [&] { progress.endSync(QStringLiteral("Sync Completed")); });
 
     // The end of a completed sync is an event with its state, as a stopped one is.
     ASSERT_FALSE(events.isEmpty());

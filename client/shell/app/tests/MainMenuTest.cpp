@@ -242,10 +242,11 @@ TEST(MainMenu, StatusLineShowsTheRunningStageOfTheProgressModel) {
     settle();
     EXPECT_EQ(menu.statusBarMenuItem()->text(), QStringLiteral("Uploading 100%"));
 
-    // The coordinator's report after the end stays: the finished model has
-    // no stage to show.
+    // The coordinator's report at the end stays: the ended model has no
+    // stage to show.
+    progress.showCompleted();
     menu.statusMenuSyncFinished();
-    progress.completeSync(QStringLiteral("Sync Completed"));
+    progress.endSync(QStringLiteral("Sync Completed"));
     settle();
     EXPECT_EQ(menu.statusBarMenuItem()->text(), QStringLiteral("Synced"));
 }
