@@ -157,12 +157,4 @@ TEST(ProgressModel, EveryChangeIsAnnounced) {
     EXPECT_EQ(last.state.percentage, "100%");
 }
 
-TEST(ProgressModel, OnlyTheStagesThatCountTracksHaveAnActivity) {
-    EXPECT_EQ(SyncProgress::activityName(Stage::Matching), "Importing");
-    EXPECT_EQ(SyncProgress::activityName(Stage::Downloading), "Downloading");
-    EXPECT_EQ(SyncProgress::activityName(Stage::Uploading), "Uploading");
-    EXPECT_EQ(SyncProgress::activityName(Stage::Scanning), "");
-    EXPECT_EQ(SyncProgress::activityName(Stage::Idle), "");
-}
-
 } // namespace
