@@ -155,7 +155,7 @@ void Sonarbox::syncFinished() {
                                                : QStringLiteral("Sync Completed: %1").arg(failures);
     if (!failures.isEmpty())
         qCWarning(lcSync).noquote() << outcome;
-    m_progress.setProgress(1.0, QStringLiteral("100%"), QString(), QString());
+    m_syncProgress.showCompleted();
     m_progress.setDescription(outcome);
     m_progress.setSyncButtonTitle(QStringLiteral("Sync"));
     m_progress.setTextContent(
@@ -218,7 +218,7 @@ void Sonarbox::scheduleTimedSync() {
 }
 
 void Sonarbox::resetProgressBar() {
-    m_progress.setProgress(0, QString(), QString(), QString());
+    m_syncProgress.clearShownProgress();
 }
 
 // ---- stage entry points

@@ -408,7 +408,8 @@ void DownloadSongsFromCloud::connect(const AudioPtr &song) {
     }
     qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | connect").arg(nameOf(*song));
     m_mediaToDownload = song;
-    m_state.syncProgress().setCurrentItem(nameOf(*song));
+    m_state.syncProgress().setCurrentItem(nameOf(*song), song->artist.value_or(QString()),
+                                          song->songName.value_or(QString()));
     if (!RequestGate::allows(m_run->context(), QStringLiteral("download"))) {
         finishSong(false, QStringLiteral("not sent: a dry run changes nothing"), true);
         return;
@@ -430,12 +431,6 @@ void DownloadSongsFromCloud::connect(const AudioPtr &song) {
         TransferRequests::downloadAddress(m_run->context(), song->userMediaID.value_or(QString()));
     m_redirects = 0;
     request(m_gateway, true);
-
-    const int percent = m_state.statusMenu().setProgressInStatusMenu(
-        m_songsToDownload.size(), m_mediaToDownloadIndex, QStringLiteral("Downloading"));
-    ProgressPage &page = m_state.progressPage();
-    const ProgressPage::State shown = page.state();
-    page.setProgress(percent / 100.0, QStringLiteral("%1%").arg(percent), shown.artist, shown.song);
 }
 
 void DownloadSongsFromCloud::request(const QUrl &url, bool withCredentials) {
@@ -534,12 +529,7 @@ void DownloadSongsFromCloud::onData(QNetworkReply *reply) {
         qCInfo(lcSync).noquote() << QStringLiteral("Bytes received - %1").arg(m_bytesReceived);
         return;
     }
-    ProgressPage &page = m_state.progressPage();
-    const ProgressPage::State shown = page.state();
-    page.setProgress(shown.progress, shown.percentage,
-                     m_mediaToDownload->artist.value_or(QString()),
-                     m_mediaToDownload->songName.value_or(QString()));
-    page.setDescription(QStringLiteral("Downloading..."));
+    m_state.progressPage().setDescription(QStringLiteral("Downloading..."));
 }
 
 void DownloadSongsFromCloud::onFinished(QNetworkReply *reply) {

@@ -61,10 +61,8 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
     const QList<AudioPtr> snapshot = run->localLibraryTracks();
     const qsizetype total = snapshot.size();
     qCInfo(lcSync).noquote() << QStringLiteral("=== Will Fingerprint %1 Songs").arg(total);
-    const double step = total > 0 ? 100.0 / double(total) : 0.0;
 
-    ProgressPage &page = m_state.progressPage();
-    page.setDescription(Localization::localizedString(
+    m_state.progressPage().setDescription(Localization::localizedString(
         QStringLiteral("TaskbarIconViewModel_StartSynchronizationMessage")));
 
     // Those of the tracks' paths the store knows, asked in one pass, and the
@@ -89,9 +87,7 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
     m_askedThisRun.clear();
     m_failedCalls = 0;
     m_calls = 0;
-    qsizetype processed = 0;
-    float fraction = 0;
-    long percentage = 0;
+    SyncProgress &progress = m_state.syncProgress();
 
     for (const AlbumGroups::Call &call : calls) {
         if (m_state.stopRequested(*run)) {
@@ -107,10 +103,8 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
             AlbumGroups::hasAlbum(track) ? *track.album : QStringLiteral("Unknown Album");
         const QString artistText =
             hasText(track.artist) ? *track.artist : QStringLiteral("Unknown Artist");
-        page.setProgress(fraction, QStringLiteral("%1%").arg(percentage), artistText, albumText);
-        m_state.statusMenu().setProgressInStatusMenu(long(total), long(processed),
-                                                     QStringLiteral("Importing"));
-        m_state.syncProgress().setCurrentItem(albumText);
+        // A call identifies a whole album: the page names it where a song goes.
+        progress.setCurrentItem(albumText, artistText, albumText);
 
         songsInAlbumButNotInDB.clear();
         for (const qsizetype index : call.tracks)
@@ -120,9 +114,6 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
 
         if (!albumNamesProcessed.contains(call.key))
             albumNamesProcessed << call.key;
-        processed = std::min(processed + call.tracks.size() + call.storedMembers, total);
-        fraction = float(double(processed) * step / 100.0);
-        percentage = long(fraction * 100);
     }
 
     // The library's own lines, which say why, go to the log only: the

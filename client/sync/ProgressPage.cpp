@@ -9,16 +9,6 @@ template <typename F> void ProgressPage::update(F &&change) {
     emit changed();
 }
 
-void ProgressPage::setProgress(double fraction, const QString &percentage, const QString &artist,
-                               const QString &song) {
-    update([&](State &s) {
-        s.progress = fraction;
-        s.percentage = percentage;
-        s.artist = artist;
-        s.song = song;
-    });
-}
-
 void ProgressPage::setDescription(const QString &text) {
     update([&](State &s) { s.description = text; });
 }

@@ -5,18 +5,15 @@
 
 #include "Guarded.h"
 
-// What the progress page shows, kept by the coordinator whether or not a page
-// is on screen. Setters may be called from any thread; `changed` is emitted
-// on the caller's thread, so a page connects to it with an automatic (queued
+// What the progress page shows besides the sync's progress (the bar, the
+// percentage and the current track come from the progress model), kept by
+// the coordinator whether or not a page is on screen. Setters may be called from any thread;
+// `changed` is emitted on the caller's thread, so a page connects to it with an automatic (queued
 // across threads) connection and reads `state()`.
 class ProgressPage : public QObject {
     Q_OBJECT
 public:
     struct State {
-        double progress = 0; // fraction 0..1 of the progress bar
-        QString percentage;
-        QString artist;
-        QString song;
         QString description; // the text field with tag 112
         QString textContent; // the page's main text
         QString syncButtonTitle = QStringLiteral("Sync");
@@ -32,8 +29,6 @@ public:
 
     State state() const;
 
-    void setProgress(double fraction, const QString &percentage, const QString &artist,
-                     const QString &song);
     void setDescription(const QString &text);
     void setTextContent(const QString &text);
     void setSyncButtonTitle(const QString &title);

@@ -4,7 +4,8 @@
 
 // The state operations of the status menu, as the coordinator and the screens
 // report changes. The desktop shell's menu controller implements them; with
-// none bound, the reports go nowhere.
+// none bound, the reports go nowhere. A running stage's percentage is not
+// reported here: the menu reads it from the sync's progress model.
 class StatusMenu {
 public:
     virtual ~StatusMenu() = default;
@@ -33,9 +34,4 @@ public:
     // The login screen locks its fields for a stored account while offline
     // and leaves "log out" as the way on; it unlocks them again later.
     virtual void setLogOutMenuItemEnabled(bool enabled) { (void)enabled; }
-    // Answers the whole percentage it shows.
-    virtual int setProgressInStatusMenu(long total, long currentIndex, const QString &processName) {
-        (void)processName;
-        return total > 0 ? int(float(currentIndex * (100.0 / double(total)) / 100.0) * 100.0f) : 0;
-    }
 };

@@ -45,6 +45,44 @@ QString SyncProgress::stageName(Stage stage) {
     return QString();
 }
 
+QString SyncProgress::activityName(Stage stage) {
+    switch (stage) {
+    case Stage::Matching:
+        return QStringLiteral("Importing");
+    case Stage::Downloading:
+        return QStringLiteral("Downloading");
+    case Stage::Uploading:
+        return QStringLiteral("Uploading");
+    case Stage::Idle:
+    case Stage::Scanning:
+        break;
+    }
+    return QString();
+}
+
+int SyncProgress::percentOf(qint64 done, qint64 total) {
+    if (total < 1)
+        return 0;
+    const double step = 100.0 / double(total);
+    const double fraction = double(done) * step / 100.0;
+    return int(float(fraction) * 100.0f);
+}
+
+void SyncProgress::showCounts(State &s) {
+    // A scan counts what it finds against no total; its bar stays as it was.
+    if (activityName(s.stage).isEmpty())
+        return;
+    if (s.itemsTotal < 1) {
+        s.fraction = 0;
+        s.percent = 0;
+        s.percentage.clear();
+        return;
+    }
+    s.percent = percentOf(s.itemsDone, s.itemsTotal);
+    s.fraction = s.percent / 100.0;
+    s.percentage = QStringLiteral("%1%").arg(s.percent);
+}
+
 QString SyncProgress::failureSummary() const {
     QStringList parts;
     for (const State::Failures &f : state().failures) {
@@ -99,6 +137,18 @@ void SyncProgress::endSync(const QString &how) {
     emitEvent(Event::Kind::SyncEnded, state(), QString(), Outcome::Succeeded, how);
 }
 
+void SyncProgress::showCompleted() {
+    m_data.update([](Data &d) {
+        State &s = d.state;
+        s.artist.clear();
+        s.song.clear();
+        s.fraction = 1.0;
+        s.percent = 100;
+        s.percentage = QStringLiteral("100%");
+    });
+    emit changed();
+}
+
 void SyncProgress::beginStage(Stage stage, qint64 itemsTotal, qint64 bytesTotal) {
     m_data.update([&](Data &d) {
         d.state.stage = stage;
@@ -107,6 +157,9 @@ void SyncProgress::beginStage(Stage stage, qint64 itemsTotal, qint64 bytesTotal)
         d.state.bytesDone = 0;
         d.state.bytesTotal = bytesTotal;
         d.state.currentItem.clear();
+        d.state.artist.clear();
+        d.state.song.clear();
+        showCounts(d.state);
         d.stageStartedMs = nowMs();
     });
     emitEvent(Event::Kind::StageStarted, state());
@@ -116,12 +169,29 @@ void SyncProgress::setTotals(qint64 itemsTotal, qint64 bytesTotal) {
     m_data.update([&](Data &d) {
         d.state.itemsTotal = itemsTotal;
         d.state.bytesTotal = bytesTotal;
+        showCounts(d.state);
     });
     emit changed();
 }
 
-void SyncProgress::setCurrentItem(const QString &item) {
-    m_data.update([&](Data &d) { d.state.currentItem = item; });
+void SyncProgress::setCurrentItem(const QString &item, const QString &artist, const QString &song) {
+    m_data.update([&](Data &d) {
+        d.state.currentItem = item;
+        d.state.artist = artist;
+        d.state.song = song;
+    });
+    emit changed();
+}
+
+void SyncProgress::clearShownProgress() {
+    m_data.update([](Data &d) {
+        State &s = d.state;
+        s.artist.clear();
+        s.song.clear();
+        s.fraction = 0;
+        s.percent = 0;
+        s.percentage.clear();
+    });
     emit changed();
 }
 
@@ -140,6 +210,7 @@ void SyncProgress::finishItem(const QString &item, Outcome outcome, const QStrin
     m_data.update([&](Data &d) {
         State &s = d.state;
         ++s.itemsDone;
+        showCounts(s);
         if (outcome == Outcome::Failed) {
             ++s.tracksFailed;
             for (State::Failures &f : s.failures) {
@@ -176,6 +247,7 @@ void SyncProgress::trackFound(qint64 count) {
     m_data.update([count](Data &d) {
         d.state.tracksFound += count;
         d.state.itemsDone += count;
+        showCounts(d.state);
     });
     emit changed();
 }

@@ -162,7 +162,8 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     const QString path = Utility::normalizeFilePath(track->fileURL.value_or(QString()));
     const QByteArray url = TransferRequests::uploadAddress(*track);
     qCInfo(lcSync).noquote() << QStringLiteral("UploadUrl: %1").arg(QString::fromLatin1(url));
-    m_state.syncProgress().setCurrentItem(name);
+    m_state.syncProgress().setCurrentItem(name, track->artist.value_or(QString()),
+                                          track->songName.value_or(QString()));
 
     auto *body = new MultipartUploadBody(path, track->name.value_or(QString()),
                                          track->checksum.value_or(QString()));
@@ -218,12 +219,6 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
                 onFileFailed(body->errorString());
         },
         Qt::QueuedConnection);
-
-    const int percent = m_state.statusMenu().setProgressInStatusMenu(
-        m_songsToUpload.size(), m_songUploadCounter, QStringLiteral("Uploading"));
-    ProgressPage &page = m_state.progressPage();
-    const ProgressPage::State shown = page.state();
-    page.setProgress(percent / 100.0, QStringLiteral("%1%").arg(percent), shown.artist, shown.song);
 }
 
 void UploadFilesToCloud::onResponse(QNetworkReply *reply) {
@@ -248,7 +243,6 @@ void UploadFilesToCloud::onResponse(QNetworkReply *reply) {
         return;
     }
     qCInfo(lcSync) << "Started uploading bytes...";
-    showTrackOnProgressPage(*m_songBeingUploaded);
     m_state.progressPage().setDescription(QStringLiteral("Uploading..."));
     m_receivedData.clear();
 }
@@ -273,7 +267,6 @@ void UploadFilesToCloud::onBodySent(QNetworkReply *reply, qint64 sent) {
         return;
     m_state.syncProgress().addBytes(sent - m_bytesSent);
     m_bytesSent = sent;
-    showTrackOnProgressPage(*m_songBeingUploaded);
     m_state.progressPage().setDescription(QStringLiteral("Uploading..."));
 }
 
@@ -428,13 +421,6 @@ void UploadFilesToCloud::finishCandidate(bool succeeded, const QString &reason, 
     TransferSupport::finishItem(
         m_state, this, displayName(*m_songBeingUploaded), succeeded, reason, deferred,
         [this, run = m_runId] { return run == m_runId; }, [this] { uploadNextSong(); });
-}
-
-void UploadFilesToCloud::showTrackOnProgressPage(const Audio &track) {
-    ProgressPage &page = m_state.progressPage();
-    const ProgressPage::State shown = page.state();
-    page.setProgress(shown.progress, shown.percentage, track.artist.value_or(QString()),
-                     track.songName.value_or(QString()));
 }
 
 void UploadFilesToCloud::stopOffline() {

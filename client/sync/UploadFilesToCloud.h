@@ -52,7 +52,6 @@ private:
     void forgetRun();
     void dropReply();
     void stopOffline();
-    void showTrackOnProgressPage(const Audio &track);
     // Ends the current candidate (one progress item) and moves on.
     // `deferred`: the move happens from the event loop (nothing was sent).
     void finishCandidate(bool succeeded, const QString &reason, bool deferred = false);

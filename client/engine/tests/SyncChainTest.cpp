@@ -15,9 +15,10 @@ TEST_F(SyncChain, FullSyncRunsTheStagesInOrderThenSchedulesTheHourlyTimer) {
                                          "UploadStarted", "SyncFinished"}));
     EXPECT_FALSE(sonarbox().syncInProgress);
     const ProgressPage::State page = sonarbox().progressPage().state();
+    const SyncProgress::State progress = sonarbox().syncProgress().state();
     EXPECT_EQ(page.description, "Sync Completed");
-    EXPECT_EQ(page.percentage, "100%");
-    EXPECT_DOUBLE_EQ(page.progress, 1.0);
+    EXPECT_EQ(progress.percentage, "100%");
+    EXPECT_DOUBLE_EQ(progress.fraction, 1.0);
     EXPECT_EQ(page.syncButtonTitle, "Sync");
     EXPECT_EQ(page.textContent,
               "We have added your music. Now you can listen to your music anywhere.");
@@ -29,35 +30,52 @@ TEST_F(SyncChain, FullSyncRunsTheStagesInOrderThenSchedulesTheHourlyTimer) {
 }
 
 TEST_F(SyncChain, WhileSyncingThePageSaysSoAndOffersStop) {
-    std::optional<ProgressPage::State> downloading, uploading;
+    using Shown = std::pair<ProgressPage::State, SyncProgress::State>;
+    std::optional<Shown> downloading, uploading;
+    // Each stage leaves a track half done behind it, as a stage stopped
+    // between two tracks would.
+    const auto leaveHalfDone = [](SyncProgress::Stage stage) {
+        SyncProgress &progress = sonarbox().syncProgress();
+        progress.beginStage(stage, 2);
+        progress.finishItem(QStringLiteral("First"), SyncProgress::Outcome::Succeeded);
+        progress.setCurrentItem(QStringLiteral("Second"), QStringLiteral("Artist"),
+                                QStringLiteral("Song"));
+    };
+    const auto shown = [] {
+        return Shown{sonarbox().progressPage().state(), sonarbox().syncProgress().state()};
+    };
     Sonarbox::Stages stages = recordingStages();
+    stages.fingderPrintLocalMediaFiles = [&, next = stages.fingderPrintLocalMediaFiles](
+                                             const SyncRunPtr &run, Sonarbox::Completion done) {
+        leaveHalfDone(SyncProgress::Stage::Matching);
+        next(run, done);
+    };
     stages.syncCloudMediaWithLocal = [&, next = stages.syncCloudMediaWithLocal](
                                          const SyncRunPtr &run, Sonarbox::Completion done) {
-        downloading = sonarbox().progressPage().state();
+        downloading = shown();
+        leaveHalfDone(SyncProgress::Stage::Downloading);
         next(run, done);
     };
     stages.uploadUnSyncedFiles = [&, next = stages.uploadUnSyncedFiles](const SyncRunPtr &run,
                                                                         Sonarbox::Completion done) {
-        uploading = sonarbox().progressPage().state();
+        uploading = shown();
         next(run, done);
     };
     sonarbox().setStages(stages);
-    sonarbox().progressPage().setProgress(0.5, QStringLiteral("50%"), QStringLiteral("Artist"),
-                                          QStringLiteral("Song"));
     sonarbox().sync(true);
     settle();
     ASSERT_TRUE(downloading && uploading);
-    for (const ProgressPage::State &page : {*downloading, *uploading}) {
+    for (const auto &[page, progress] : {*downloading, *uploading}) {
         EXPECT_EQ(page.textContent, "We are adding your music now. Soon you'll be listening to "
                                     "all your music anywhere.");
         EXPECT_EQ(page.syncButtonTitle, "Stop");
         // Each stage starts from an empty bar.
-        EXPECT_DOUBLE_EQ(page.progress, 0.0);
-        EXPECT_EQ(page.percentage, "");
-        EXPECT_EQ(page.artist, "");
-        EXPECT_EQ(page.song, "");
+        EXPECT_DOUBLE_EQ(progress.fraction, 0.0);
+        EXPECT_EQ(progress.percentage, "");
+        EXPECT_EQ(progress.artist, "");
+        EXPECT_EQ(progress.song, "");
     }
-    EXPECT_EQ(uploading->description, "Finished Downloading Files");
+    EXPECT_EQ(uploading->first.description, "Finished Downloading Files");
 }
 
 TEST_F(SyncChain, WithoutScanStartsAtFingerprintingEvenWithNothingToDo) {

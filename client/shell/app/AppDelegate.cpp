@@ -125,6 +125,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     menu.helpMenuItem()->setText(
         Localization::localizedString(QStringLiteral("TaskbarIconViewModel_Commands_Help")));
     sonarbox.setStatusMenu(&menu);
+    menu.follow(sonarbox.syncProgress());
     connectMenuCommands();
     createStatusItem();
     connect(&menu, &MainMenu::statusTitleChanged, this, &AppDelegate::updateTrayStatus);

@@ -136,6 +136,12 @@ void MainMenu::setCommandStates(const Row &commands) {
 }
 
 void MainMenu::apply(const QString &title, State statusLine, const Row &commands) {
+    {
+        // The next percentage is shown again over this title, even if it
+        // is the one shown before.
+        QMutexLocker locker(&m_lock);
+        m_progressTitle.clear();
+    }
     onMainThread([this, title, statusLine, commands] {
         applyTitle(title);
         if (statusLine != Keep) {
@@ -300,17 +306,27 @@ void MainMenu::restorePreviousMenuState() {
     });
 }
 
-int MainMenu::progressPercentage(long total, long currentIndex) {
-    if (total < 1)
-        return 0;
-    const double step = 100.0 / double(total);
-    const double fraction = double(currentIndex) * step / 100.0;
-    return int(float(fraction) * 100.0f);
+void MainMenu::follow(const SyncProgress &progress) {
+    disconnect(m_following);
+    // Direct, in the stage's thread: the title is queued at once, in order
+    // with the coordinator's reports ("Synced" must not be overtaken by the
+    // last percentage of the stage before it).
+    m_following = connect(
+        &progress, &SyncProgress::changed, this,
+        [this, &progress] { showProgress(progress.state()); }, Qt::DirectConnection);
 }
 
-int MainMenu::setProgressInStatusMenu(long total, long currentIndex, const QString &processName) {
-    const int percentage = progressPercentage(total, currentIndex);
-    const QString title = QStringLiteral("%1 %2%").arg(processName).arg(percentage);
+void MainMenu::showProgress(const SyncProgress::State &state) {
+    const QString activity = SyncProgress::activityName(state.stage);
+    if (activity.isEmpty() || state.percentage.isEmpty())
+        return;
+    const QString title = QStringLiteral("%1 %2").arg(activity, state.percentage);
+    {
+        // Bytes change the model far more often than the percentage.
+        QMutexLocker locker(&m_lock);
+        if (title == m_progressTitle)
+            return;
+        m_progressTitle = title;
+    }
     onMainThread([this, title] { applyTitle(title); });
-    return percentage;
 }

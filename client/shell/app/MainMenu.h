@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sync/StatusMenu.h"
+#include "sync/SyncProgress.h"
 
 #include <QMap>
 #include <QMutex>
@@ -72,7 +73,6 @@ public:
     // While transfers may not run the status line says why instead of an
     // idle title ("Open", "Synced", "Sync Stopped"), and Sync Now stays off.
     void statusMenuPauseChanged(bool pausedByUser, const QString &status) override;
-    int setProgressInStatusMenu(long total, long currentIndex, const QString &processName) override;
     // Before the first screen has said what may be done (the start-up
     // sign-in runs): only About and Help. The shared menu starts so.
     void statusMenuStarting();
@@ -88,10 +88,12 @@ public:
     // snapshot stays.
     void restorePreviousMenuState();
 
-    // The whole percentage shown for item `currentIndex` of `total`: computed
-    // through one single-precision step (53 of 100 gives 52). 0 for a total
-    // below 1.
-    static int progressPercentage(long total, long currentIndex);
+    // The status line follows the running stage of `progress` ("Downloading
+    // 40%") from now on, in place of any other model followed before.
+    void follow(const SyncProgress &progress);
+    // The status line for a stage's progress, when it counts tracks;
+    // anything else leaves the title as it is.
+    void showProgress(const SyncProgress::State &state);
 
 signals:
     // The status line's title changed (main thread).
@@ -119,5 +121,7 @@ private:
     bool m_statusEnabled = true;
     std::array<bool, CommandCount> m_enabled{};
     QMap<QString, bool> m_tempStatusMenu;
-    QString m_pausedStatus; // empty while transfers may run
+    QString m_pausedStatus;  // empty while transfers may run
+    QString m_progressTitle; // the last percentage asked for since another title
+    QMetaObject::Connection m_following;
 };

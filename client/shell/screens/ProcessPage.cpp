@@ -53,6 +53,8 @@ ProcessPage::ProcessPage(QWidget *parent)
     // the main thread.
     connect(&sonarbox.progressPage(), &ProgressPage::changed, this, &ProcessPage::showState,
             Qt::QueuedConnection);
+    connect(&sonarbox.syncProgress(), &SyncProgress::changed, this, &ProcessPage::showState,
+            Qt::QueuedConnection);
     LastSyncSummary &summary = LastSyncSummary::instance();
     const auto showSummary = [this, &summary] {
         const auto show = [](QLabel *label, const QString &text) {
@@ -77,11 +79,13 @@ ProcessPage::~ProcessPage() {
 }
 
 void ProcessPage::showState() {
-    const ProgressPage::State state = Sonarbox::instance().progressPage().state();
-    ui.progressBar->setProgress(float(state.progress));
-    ui.progressBar->setPercentage(state.percentage);
-    ui.progressBar->setSongArtist(state.artist);
-    ui.progressBar->setSongName(state.song);
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const SyncProgress::State progress = sonarbox.syncProgress().state();
+    ui.progressBar->setProgress(float(progress.fraction));
+    ui.progressBar->setPercentage(progress.percentage);
+    ui.progressBar->setSongArtist(progress.artist);
+    ui.progressBar->setSongName(progress.song);
+    const ProgressPage::State state = sonarbox.progressPage().state();
     ui.progressDescription->setText(state.description);
     ui.processViewTxtContent->setText(state.textContent);
     ui.processVewSyncButton->setText(state.syncButtonTitle);

@@ -110,6 +110,7 @@ void tellADemoSync(SyncProgress &progress) {
     progress.beginStage(Stage::Uploading, 3);
     for (int i = 0; i < 3; ++i)
         progress.finishItem(QStringLiteral("Kitchen Session %1").arg(i + 1), Outcome::Succeeded);
+    progress.showCompleted();
     progress.endSync(QStringLiteral("Sync Completed"));
 }
 
@@ -117,6 +118,7 @@ void tellADemoSync(SyncProgress &progress) {
 void tellANothingToDoSync(SyncProgress &progress) {
     progress.beginSync();
     progress.beginStage(SyncProgress::Stage::Scanning, 0);
+    progress.showCompleted();
     progress.endSync(QStringLiteral("Sync Completed"));
 }
 
@@ -232,28 +234,35 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
         });
     }
 
-    // The progress page shows the coordinator's model, as a sync keeps it.
+    // The progress page shows the coordinator's models, as a sync keeps them:
+    // two of five tracks matched, the third being identified.
     ProgressPage &progress = sonarbox.progressPage();
+    SyncProgress &counts = sonarbox.syncProgress();
     sonarbox.showNewUserFlow(false);
     progress.beginSync();
+    counts.beginSync();
+    counts.beginStage(SyncProgress::Stage::Matching, 5);
+    counts.finishItem(QStringLiteral("Morning Tide"), SyncProgress::Outcome::Succeeded);
+    counts.finishItem(QStringLiteral("Noon Tide"), SyncProgress::Outcome::Succeeded);
     progress.setTextContent(QStringLiteral(
         "We are adding your music now. Soon you'll be listening to all your music anywhere."));
     progress.setSyncButtonTitle(QStringLiteral("Stop"));
     progress.setDescription(QStringLiteral("Matching your music"));
-    progress.setProgress(0.4, QStringLiteral("40%"), QStringLiteral("The Harbour Lights"),
-                         QStringLiteral("Evening Tide"));
+    counts.setCurrentItem(QStringLiteral("Evening Tide"), QStringLiteral("The Harbour Lights"),
+                          QStringLiteral("Evening Tide"));
     renderer.render<ProcessPage>(QStringLiteral("progress-syncing"));
     // A new account's sync, once the catalogue has matched a track: it may
     // go on while the import runs.
     sonarbox.showNewUserFlow(true);
     progress.showLaunchControls();
     renderer.render<ProcessPage>(QStringLiteral("progress-syncing-new-user"));
-    progress.setProgress(1.0, QStringLiteral("100%"), QString(), QString());
     progress.setDescription(QStringLiteral("Sync Completed"));
     progress.setSyncButtonTitle(QStringLiteral("Sync"));
     progress.setTextContent(
         QStringLiteral("We have added your music. Now you can listen to your music anywhere."));
     progress.endSync();
+    counts.showCompleted();
+    counts.endSync(QStringLiteral("Sync Completed"));
     renderer.render<ProcessPage>(QStringLiteral("progress-finished"));
 
     // The same page once a sync has ended, with its summary line; then after
@@ -294,12 +303,18 @@ int renderScreens(const QString &outDir, const QStringList &musicFolders) {
     }
     sonarbox.setLoggedUser({});
 
+    // Forty of a hundred songs downloaded.
+    SyncProgress downloading;
     const QList<std::pair<QString, std::function<void(MainMenu &)>>> menuStates = {
         {QStringLiteral("menu-synced"), [](MainMenu &m) { m.statusMenuSyncFinished(); }},
         {QStringLiteral("menu-downloading"),
-         [](MainMenu &m) {
+         [&downloading](MainMenu &m) {
              m.statusMenuDownloadStarted();
-             m.setProgressInStatusMenu(100, 40, QStringLiteral("Downloading"));
+             m.follow(downloading);
+             downloading.beginStage(SyncProgress::Stage::Downloading, 100);
+             for (int i = 0; i < 40; ++i)
+                 downloading.finishItem(QStringLiteral("Song %1").arg(i + 1),
+                                        SyncProgress::Outcome::Succeeded);
          }},
         {QStringLiteral("menu-offline"), [](MainMenu &m) { m.statusMenuShowOffline(); }},
         {QStringLiteral("menu-logged-out"), [](MainMenu &m) { m.statusMenuLoggedOut(); }},

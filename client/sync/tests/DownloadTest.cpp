@@ -598,3 +598,32 @@ TEST_F(DownloadTest, AFullDownloadFolderIsNamedAndKeepsNothingOfTheSong) {
     EXPECT_TRUE(filesIn(folder).isEmpty()) << filesIn(folder).join(' ').toStdString();
     EXPECT_TRUE(GenericDAO::instance().getAll<Audio>().isEmpty());
 }
+
+// The stage names each song it fetches to the progress model, and the share
+// of the listing done is the model's to make.
+TEST_F(DownloadTest, EachSongAndTheShareDoneGoToTheProgressModel) {
+    server->setHandler([&](const scripted::Request &r) {
+        if (isListing(r))
+            return listing(listedFrom(r) < 1000
+                               ? QJsonArray{item(31, "Dawn", "Ada"), item(32, "Dusk", "Grace")}
+                               : QJsonArray{});
+        scripted::Reply reply;
+        reply.body = "song bytes";
+        return reply;
+    });
+    SyncProgress &progress = Sonarbox::instance().syncProgress();
+    QStringList shown;
+    QObject context;
+    QObject::connect(
+        &progress, &SyncProgress::changed, &context,
+        [&] {
+            const SyncProgress::State s = progress.state();
+            const QString line = QStringLiteral("%1 / %2 %3").arg(s.song, s.artist, s.percentage);
+            if (shown.isEmpty() || shown.last() != line)
+                shown << line;
+        },
+        Qt::DirectConnection);
+    EXPECT_EQ(runStage(stage(downloader)), 1);
+    EXPECT_EQ(shown.join(" | ").toStdString(),
+              " /  0% | Dawn / Ada 0% | Dawn / Ada 50% | Dusk / Grace 50% | Dusk / Grace 100%");
+}

@@ -120,8 +120,8 @@ protected:
         GenericDAO::instance().save(user);
         sonarbox().setLoggedUser(user);
         QObject::connect(
-            &sonarbox().progressPage(), &ProgressPage::changed, &context,
-            [this] { pages << sonarbox().progressPage().state(); }, Qt::DirectConnection);
+            &sonarbox().syncProgress(), &SyncProgress::changed, &context,
+            [this] { shownStates << sonarbox().syncProgress().state(); }, Qt::DirectConnection);
         g_recorded = {};
     }
     void TearDown() override {
@@ -167,16 +167,10 @@ protected:
         return nullptr;
     }
 
-    struct Menu : StatusMenu {
-        QStringList calls;
-        int setProgressInStatusMenu(long total, long index, const QString &name) override {
-            calls << QStringLiteral("%1 %2/%3").arg(name).arg(index).arg(total);
-            return 0;
-        }
-    } menu;
+    StatusMenu menu;
     QTemporaryDir dir;
     QObject context;
-    QList<ProgressPage::State> pages;
+    QList<SyncProgress::State> shownStates;
     QString email;
     GraceNote stage{Sonarbox::instance(), &recordingRecognize};
     inline static std::unique_ptr<QTemporaryDir> world;
@@ -208,16 +202,23 @@ TEST_F(GraceNoteTest, AlbumGroupsAreMatchedByFingerprintAndTheRestLeftForUpload)
     ASSERT_EQ(userLines.size(), 1);
     EXPECT_FALSE(userLines[0].contains(handle));
 
-    // Before each group: 0 % before the 4-track album, 80 % after it.
-    QStringList shown;
-    for (const ProgressPage::State &p : std::as_const(pages))
-        if (!p.song.isEmpty())
-            shown << QStringLiteral("%1 %2 %3 %4")
-                         .arg(p.progress)
-                         .arg(p.percentage, p.song, p.artist);
+    // Before each group: 0 % before the 4-track album, 80 % after it; what
+    // the page and the menu show as each group begins.
+    QStringList shown, counted;
+    QString lastTrack;
+    for (const SyncProgress::State &p : std::as_const(shownStates)) {
+        if (p.song.isEmpty() || p.song + p.artist == lastTrack)
+            continue;
+        lastTrack = p.song + p.artist;
+        shown << QStringLiteral("%1 %2 %3 %4").arg(p.fraction).arg(p.percentage, p.song, p.artist);
+        counted << QStringLiteral("%1 %2/%3")
+                       .arg(SyncProgress::activityName(p.stage))
+                       .arg(p.itemsDone)
+                       .arg(p.itemsTotal);
+    }
     EXPECT_EQ(shown.join(" | ").toStdString(),
               "0 0% First Light The Testers | 0.8 80% Unknown Album Unknown Artist");
-    EXPECT_EQ(menu.calls.join(" | ").toStdString(), "Importing 0/5 | Importing 4/5");
+    EXPECT_EQ(counted.join(" | ").toStdString(), "Importing 0/5 | Importing 4/5");
 
     // The catalogued copies carry what the engine and the service said; the
     // others are left for upload.

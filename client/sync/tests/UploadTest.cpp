@@ -569,3 +569,41 @@ TEST_F(UploadTest, AFileOverTheServersLimitFailsSayingTheSizeAndTheLimit) {
     EXPECT_EQ(progress.tracksFailed, 2);
     EXPECT_EQ(cloud.query(QStringLiteral("SELECT count(*) FROM files")), QStringList{"1"});
 }
+
+// The stage tells the progress model, and nothing else, which track goes up
+// and how far it has come: the page and the menu show what the model made
+// of the counts.
+TEST_F(UploadTest, EachTrackAndTheShareDoneGoToTheProgressModel) {
+    const QStringList names{"first.mp3", "second.mp3", "third.mp3"};
+    for (const QString &name : names) {
+        writeFile(dir.filePath(name), name.toUtf8());
+        AudioPtr track = storeTrack(dir.filePath(name), name, name.chopped(4));
+        track->artist = QStringLiteral("Artist of %1").arg(name.chopped(4));
+        GenericDAO::instance().save(track);
+    }
+    server->setHandler([](const scripted::Request &r) {
+        if (r.target.contains("second"))
+            return scripted::Reply::json("{}", 500);
+        return mediaId(101);
+    });
+    SyncProgress &progress = Sonarbox::instance().syncProgress();
+    QStringList shown;
+    QObject context;
+    QObject::connect(
+        &progress, &SyncProgress::changed, &context,
+        [&] {
+            const SyncProgress::State s = progress.state();
+            const QString line = QStringLiteral("%1 / %2 %3").arg(s.song, s.artist, s.percentage);
+            if (shown.isEmpty() || shown.last() != line)
+                shown << line;
+        },
+        Qt::DirectConnection);
+    EXPECT_EQ(runStage(stage()), 1);
+    EXPECT_EQ(shown.join(" | ").toStdString(),
+              " /  0% | first / Artist of first 0% | first / Artist of first 33% | "
+              "second / Artist of second 33% | second / Artist of second 66% | "
+              "third / Artist of third 66% | third / Artist of third 100%");
+    const SyncProgress::State end = progress.state();
+    EXPECT_DOUBLE_EQ(end.fraction, 1.0);
+    EXPECT_EQ(std::tuple(end.itemsDone, end.itemsTotal, end.percent), std::tuple(3, 3, 100));
+}

@@ -1,5 +1,5 @@
 // The status menu's state table, its one snapshot, the offline guard and the
-// percentage line.
+// percentage line it reads from the progress model.
 #include "MainMenu.h"
 #include "LogCapture.h"
 #include "TestEnvironment.h"
@@ -218,42 +218,65 @@ TEST(MainMenu, TheLoginScreenLocksAndUnlocksLogOutAlone) {
     EXPECT_EQ(states(menu), QStringLiteral("-+-+++-+"));
 }
 
-TEST(MainMenu, PercentageGoesThroughSinglePrecision) {
-    EXPECT_EQ(MainMenu::progressPercentage(3, 1), 33);
-    EXPECT_EQ(MainMenu::progressPercentage(3, 2), 66);
-    EXPECT_EQ(MainMenu::progressPercentage(3, 3), 100);
-    EXPECT_EQ(MainMenu::progressPercentage(200, 199), 99);
-    EXPECT_EQ(MainMenu::progressPercentage(100, 53), 52);
-    EXPECT_EQ(MainMenu::progressPercentage(7, 0), 0);
-    EXPECT_EQ(MainMenu::progressPercentage(0, 0), 0);
-
+// The status line shows the percentage the progress model made of a stage's
+// counts, named after the stage.
+TEST(MainMenu, StatusLineShowsTheRunningStageOfTheProgressModel) {
     MainMenu menu;
-    EXPECT_EQ(menu.setProgressInStatusMenu(100, 53, QStringLiteral("Importing")), 52);
+    SyncProgress progress;
+    menu.follow(progress);
+    progress.beginSync();
+    progress.beginStage(SyncProgress::Stage::Scanning, 0);
+    progress.trackFound(12);
+    settle();
+    EXPECT_EQ(menu.statusTitle(), QStringLiteral("Open")) << "a scan has no percentage";
+
+    progress.beginStage(SyncProgress::Stage::Matching, 100);
+    for (int i = 0; i < 53; ++i)
+        progress.finishItem(QStringLiteral("Track"), SyncProgress::Outcome::Unmatched);
     settle();
     EXPECT_EQ(menu.statusBarMenuItem()->text(), QStringLiteral("Importing 52%"));
-    menu.setProgressInStatusMenu(9, 9, QStringLiteral("Uploading"));
+
+    progress.beginStage(SyncProgress::Stage::Uploading, 9, 9000);
+    for (int i = 0; i < 9; ++i)
+        progress.finishItem(QStringLiteral("Track"), SyncProgress::Outcome::Succeeded);
     settle();
     EXPECT_EQ(menu.statusBarMenuItem()->text(), QStringLiteral("Uploading 100%"));
+
+    // The coordinator's report at the end stays: the ended model has no
+    // stage to show.
+    progress.showCompleted();
+    menu.statusMenuSyncFinished();
+    progress.endSync(QStringLiteral("Sync Completed"));
+    settle();
+    EXPECT_EQ(menu.statusBarMenuItem()->text(), QStringLiteral("Synced"));
 }
 
 // Stages report from their own thread; the menu shows the changes on the
 // main thread in the order they were reported.
 TEST(MainMenu, ReportsFromAnotherThreadArriveInOrder) {
     MainMenu menu;
+    SyncProgress progress;
+    menu.follow(progress);
     QSignalSpy titles(&menu, &MainMenu::statusTitleChanged);
-    QThread *stage = QThread::create([&menu] {
+    QThread *stage = QThread::create([&menu, &progress] {
         menu.statusMenuSyncStarted();
-        for (int i = 1; i <= 50; ++i)
-            menu.setProgressInStatusMenu(50, i, QStringLiteral("Downloading"));
+        progress.beginStage(SyncProgress::Stage::Downloading, 50);
+        for (int i = 1; i <= 50; ++i) {
+            progress.finishItem(QStringLiteral("Song"), SyncProgress::Outcome::Succeeded);
+            progress.addBytes(1000); // the same percentage: no title of its own
+        }
         menu.statusMenuSyncFinished();
     });
     stage->start();
     ASSERT_TRUE(stage->wait(5000));
     delete stage;
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return titles.count() == 52; }));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return titles.count() >= 53; }));
+    settle();
+    EXPECT_EQ(titles.count(), 53);
     EXPECT_EQ(titles.at(0).at(0).toString(), QStringLiteral("Sync now"));
-    EXPECT_EQ(titles.at(1).at(0).toString(), QStringLiteral("Downloading 2%"));
-    EXPECT_EQ(titles.at(50).at(0).toString(), QStringLiteral("Downloading 100%"));
-    EXPECT_EQ(titles.at(51).at(0).toString(), QStringLiteral("Synced"));
+    EXPECT_EQ(titles.at(1).at(0).toString(), QStringLiteral("Downloading 0%"));
+    EXPECT_EQ(titles.at(2).at(0).toString(), QStringLiteral("Downloading 2%"));
+    EXPECT_EQ(titles.at(51).at(0).toString(), QStringLiteral("Downloading 100%"));
+    EXPECT_EQ(titles.last().at(0).toString(), QStringLiteral("Synced"));
     EXPECT_EQ(states(menu), QStringLiteral("++-+++++"));
 }

@@ -49,4 +49,24 @@ TEST_F(TrayTest, ATrayThatAppearsLaterTakesTheMenuOver) {
     delegate.closeWindows();
 }
 
+// The menu the program starts with shows the coordinator's progress model:
+// what a stage counts there goes to the status line (whatever the network
+// check of the start-up shows after it).
+TEST_F(TrayTest, TheStatusLineShowsTheRunningStageOfTheSync) {
+    AppDelegate::setTrayAvailability([] { return false; });
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    QStringList titles;
+    QObject::connect(&MainMenu::instance(), &MainMenu::statusTitleChanged, &delegate,
+                     [&titles](const QString &title) { titles << title; });
+    SyncProgress &progress = Sonarbox::instance().syncProgress();
+    progress.beginStage(SyncProgress::Stage::Downloading, 4);
+    progress.finishItem(QStringLiteral("Far Away"), SyncProgress::Outcome::Succeeded);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&titles] {
+        return titles.contains(QStringLiteral("Downloading 25%"));
+    })) << titles.join(QStringLiteral(" | ")).toStdString();
+    progress.endSync(QStringLiteral("Sync stopped"));
+    delegate.closeWindows();
+}
+
 } // namespace

@@ -64,9 +64,13 @@ struct HeldSync {
         stages.fingderPrintLocalMediaFiles = [this](const SyncRunPtr &run,
                                                     Sonarbox::Completion done) {
             Sonarbox &sonarbox = Sonarbox::instance();
-            sonarbox.progressPage().setProgress(0.4, QStringLiteral("40%"),
-                                                QStringLiteral("The Harbour Lights"),
-                                                QStringLiteral("Evening Tide"));
+            SyncProgress &progress = sonarbox.syncProgress();
+            progress.beginStage(SyncProgress::Stage::Matching, 5);
+            progress.finishItem(QStringLiteral("Morning Tide"), SyncProgress::Outcome::Succeeded);
+            progress.finishItem(QStringLiteral("Noon Tide"), SyncProgress::Outcome::Unmatched);
+            progress.setCurrentItem(QStringLiteral("Evening Tide"),
+                                    QStringLiteral("The Harbour Lights"),
+                                    QStringLiteral("Evening Tide"));
             entered = true;
             release.acquire();
             if (sonarbox.stopRequested(*run)) {
@@ -165,7 +169,9 @@ TEST_F(ScreensTest, TheProgressBarsFillStandsOutUnderALightAndADarkPalette) {
     for (const bool darkTheme : {false, true}) {
         SCOPED_TRACE(darkTheme ? "dark palette" : "light palette");
         QApplication::setPalette(darkTheme ? darkPalette() : QPalette(QColor(0xef, 0xef, 0xef)));
-        Sonarbox::instance().progressPage().setProgress(0.5, QString(), QString(), QString());
+        SyncProgress &progress = Sonarbox::instance().syncProgress();
+        progress.beginStage(SyncProgress::Stage::Uploading, 2);
+        progress.finishItem(QStringLiteral("Half Way"), SyncProgress::Outcome::Succeeded);
         ProcessPage page;
         page.resize(640, 460);
         page.show();
