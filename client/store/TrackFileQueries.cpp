@@ -15,7 +15,10 @@ QList<StoredFile> storedFilesUnder(StoreContext &context, const QString &root) {
         "\"fileSize\", \"fileModified\", \"fileDevice\", \"fileInode\" FROM \"Audio\" "
         "WHERE \"fileURL\" >= ? AND \"fileURL\" < ?"));
     query.bindValue(0, RecordFields::ownCopy(root));
-    query.bindValue(1, RecordFields::ownCopy(root + QChar(0x10FFFF)));
+    // Above every path under the root: the last code point, as a pair of
+    // surrogates (a QChar holds 16 bits, and U+FFFF sorts below the
+    // characters outside the first plane, an emoji first in a name).
+    query.bindValue(1, RecordFields::ownCopy(root + QString::fromUcs4(U"\U0010FFFF", 1)));
     context.exec(query);
     QList<StoredFile> files;
     while (query.next()) {
