@@ -67,8 +67,11 @@ TEST_F(ServiceClientTest, TwoClientsSideBySideKeepTheirOwnGatewayAndTimeOut) {
 
     QFuture<Outcome> stalled = QtConcurrent::run([&] { return statusReport(impatient); });
     QFuture<Outcome> answered = QtConcurrent::run([&] { return statusReport(patient); });
-    ASSERT_TRUE(TestEnvironment::waitUntil(
+    EXPECT_TRUE(TestEnvironment::waitUntil(
         [&] { return stalled.isFinished() && answered.isFinished(); }, 10000));
+    // The clients must outlive the requests, however long those take.
+    stalled.waitForFinished();
+    answered.waitForFinished();
 
     EXPECT_TRUE(stalled.result().error);
     EXPECT_FALSE(stalled.result().reply);
