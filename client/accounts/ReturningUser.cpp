@@ -5,10 +5,11 @@
 #include "settings/Localization.h"
 #include "settings/Logging.h"
 
-SignInResult ReturningUser::doLogin(const UserPtr &user, const RunContext &context) {
+SignInResult ReturningUser::doLogin(const ServiceClient &client, const UserPtr &user,
+                                    const RunContext &context) {
     const bool facebook = user && !user->facebookToken.value_or(QString()).isEmpty();
 
-    SignInResult result = Synchronize::login(user, context);
+    SignInResult result = Synchronize::login(client, user, context);
     if (result.signedIn()) {
         result.status = QStringLiteral("SUCCESS");
         if (facebook)

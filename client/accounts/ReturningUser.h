@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SignInResult.h"
+#include "service/ServiceClient.h"
 
 // Signs the stored account in again when the program starts, as the main
 // window does for a returning user; the coordinator keeps the result and the
@@ -10,5 +11,6 @@
 class ReturningUser {
 public:
     // Blocks for one exchange with the service: never call it on the main thread.
-    static SignInResult doLogin(const UserPtr &user, const RunContext &context);
+    static SignInResult doLogin(const ServiceClient &client, const UserPtr &user,
+                                const RunContext &context);
 };

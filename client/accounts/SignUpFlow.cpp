@@ -41,13 +41,14 @@ UserPtr SignUpFlow::newUser(const Fields &fields, const QString &deviceID) {
     return user;
 }
 
-SignUpFlow::Registration SignUpFlow::registerUser(const UserPtr &user, const RunContext &context) {
+SignUpFlow::Registration SignUpFlow::registerUser(const ServiceClient &client, const UserPtr &user,
+                                                  const RunContext &context) {
     Registration registration;
-    CommonRequest request;
+    CommonRequest request(client);
     RunContext sent = context;
     sent.account = user;
     const std::optional<QByteArray> reply =
-        request.connect(sent, JSONRequestBuilder::buildRegisterUserRequest(*user),
+        request.connect(sent, JSONRequestBuilder::buildRegisterUserRequest(client, *user),
                         QStringLiteral("signUpUserProcess"));
     if (request.error() || !reply) {
         // Without an answer nothing was created: saying so beats letting the

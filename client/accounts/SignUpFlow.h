@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/ServiceClient.h"
 #include "store/RunContext.h"
 #include "store/User.h"
 
@@ -34,7 +35,9 @@ public:
 
     // The account to register: the texts as typed, id "1", this device.
     static UserPtr newUser(const Fields &fields, const QString &deviceID);
-    // Sends the registration with the session cookie and device ID of
-    // `context`. Blocks for one exchange: never call it on the main thread.
-    static Registration registerUser(const UserPtr &user, const RunContext &context);
+    // Sends the registration through `client` with the session cookie and
+    // device ID of `context`. Blocks for one exchange: never call it on the
+    // main thread.
+    static Registration registerUser(const ServiceClient &client, const UserPtr &user,
+                                     const RunContext &context);
 };

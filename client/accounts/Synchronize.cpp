@@ -36,7 +36,8 @@ const QHash<QString, Refusal> &refusals() {
 
 } // namespace
 
-SignInResult Synchronize::login(const UserPtr &user, const RunContext &context) {
+SignInResult Synchronize::login(const ServiceClient &client, const UserPtr &user,
+                                const RunContext &context) {
     SignInResult result;
     result.user = user;
     result.session = context;
@@ -44,9 +45,9 @@ SignInResult Synchronize::login(const UserPtr &user, const RunContext &context) 
     if (!user)
         return result;
 
-    CommonRequest request;
+    CommonRequest request(client);
     const std::optional<QByteArray> reply =
-        request.connect(result.session, JSONRequestBuilder::loginRequest(*user),
+        request.connect(result.session, JSONRequestBuilder::loginRequest(client, *user),
                         QStringLiteral("userLoginProcess"));
     if (const std::optional<QString> session = request.receivedSession()) {
         result.session.session = session;

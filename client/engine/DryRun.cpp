@@ -109,7 +109,7 @@ DryRunReport DryRun::run(SyncEngine &engine, const RunContext &context) {
         return report;
     }
     const LibraryListing::Result fetched =
-        LibraryListing::fetch(preview, sonarbox.syncMilliSeconds());
+        LibraryListing::fetch(sonarbox.serviceClient(), preview, sonarbox.syncMilliSeconds());
     if (fetched.status)
         sonarbox.setReplyStatus(*fetched.status);
     if (!fetched.listing) {

@@ -129,8 +129,14 @@ public:
     // device ID as they are now.
     RunContext signInContext(const UserPtr &user) const;
     // Signs `user` in and keeps the outcome; blocks for one exchange, never
-    // call it on the main thread.
+    // call it on the main thread. `through` is the coordinator's own client
+    // unless one request is to be made with other limits.
     SignInResult signIn(const UserPtr &user);
+    SignInResult signIn(const UserPtr &user, const ServiceClient &through);
+    // Ends `user`'s session on the service: a sign-in for a fresh session,
+    // then the log-out, both through `through`. Answers whether the service
+    // heard it; blocks, never call it on the main thread.
+    bool signOutOfService(const UserPtr &user, const ServiceClient &through);
     // Signs the stored account in again at a start: on success a stop
     // request left over is cleared; on failure the next sign-in from the
     // login screen goes straight to a sync (flow_errorAtLogin).

@@ -6,6 +6,7 @@
 #include "accounts/ReturningUser.h"
 #include "accounts/SignUpFlow.h"
 #include "accounts/Synchronize.h"
+#include "service/CommonRequest.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -24,15 +25,27 @@ void Sonarbox::applySignIn(const SignInResult &result) {
 }
 
 SignInResult Sonarbox::signIn(const UserPtr &user) {
-    const SignInResult result = Synchronize::login(user, signInContext(user));
+    return signIn(user, serviceClient());
+}
+
+SignInResult Sonarbox::signIn(const UserPtr &user, const ServiceClient &through) {
+    const SignInResult result = Synchronize::login(through, user, signInContext(user));
     applySignIn(result);
     return result;
+}
+
+bool Sonarbox::signOutOfService(const UserPtr &user, const ServiceClient &through) {
+    if (!signIn(user, through).signedIn())
+        return false;
+    CommonRequest request(through);
+    request.connect(runContext(), QByteArray("{}"), QStringLiteral("userLogOutProcess"));
+    return !request.error();
 }
 
 SignInResult::Outcome Sonarbox::signInAgain(const UserPtr &user) {
     // Only a status set by this sign-in may be read while it runs.
     setSyncStatus(QString());
-    const SignInResult result = ReturningUser::doLogin(user, signInContext(user));
+    const SignInResult result = ReturningUser::doLogin(serviceClient(), user, signInContext(user));
     applySignIn(result);
     if (result.signedIn())
         flow_stopProcesses = false;
@@ -47,7 +60,7 @@ QFuture<SignInResult::Outcome> Sonarbox::signInAgainInBackground(const UserPtr &
 
 bool Sonarbox::registerUser(const UserPtr &user) {
     const SignUpFlow::Registration registration =
-        SignUpFlow::registerUser(user, signInContext(user));
+        SignUpFlow::registerUser(serviceClient(), user, signInContext(user));
     if (registration.answered)
         setReplyStatus(registration.status);
     else if (!registration.accepted && !registration.status.isEmpty())

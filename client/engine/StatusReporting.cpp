@@ -5,5 +5,9 @@
 
 void installServiceReporting() {
     // The coordinator already runs the reporter on the background pool.
-    Sonarbox::instance().setStatusReporter(&sendDeviceStatus);
+    Sonarbox &sonarbox = Sonarbox::instance();
+    sonarbox.setStatusReporter(
+        [&sonarbox](const RunContext &context, const QString &status, int trackAmount) {
+            sendDeviceStatus(sonarbox.serviceClient(), context, status, trackAmount);
+        });
 }

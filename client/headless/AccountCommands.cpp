@@ -4,7 +4,6 @@
 #include "PasswordPrompt.h"
 #include "engine/LoginPortal.h"
 #include "engine/Sonarbox.h"
-#include "service/CommonRequest.h"
 #include "settings/Localization.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
@@ -85,16 +84,11 @@ int signOutCommand() {
 
     // Courtesy to the service: end this device's session there. The session
     // of an earlier run is gone with that run, so sign in for it first. Any
-    // failure here leaves the local sign-out as it is.
-    CommonRequest::setTimeout(kLogOutTimeoutMs);
-    const bool told = waitFor(QtConcurrent::run([user] {
-        if (!Sonarbox::instance().signIn(user).signedIn())
-            return false;
-        CommonRequest request;
-        request.connect(Sonarbox::instance().runContext(), QByteArray("{}"),
-                        QStringLiteral("userLogOutProcess"));
-        return !request.error();
-    }));
+    // failure here leaves the local sign-out as it is. Only these two
+    // requests give up sooner; the engine's own keep their time-out.
+    const ServiceClient logOut = sonarbox.serviceClient().withTimeout(kLogOutTimeoutMs);
+    const bool told = waitFor(QtConcurrent::run(
+        [user, logOut] { return Sonarbox::instance().signOutOfService(user, logOut); }));
 
     sonarbox.logOut();
     Console::printLine(told ? QStringLiteral("Signed out.")

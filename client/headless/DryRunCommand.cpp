@@ -5,7 +5,6 @@
 #include "engine/DryRun.h"
 #include "engine/Sonarbox.h"
 #include "engine/SyncEngine.h"
-#include "settings/DeploymentConfig.h"
 #include "store/GenericDAO.h"
 
 #include <QCoreApplication>
@@ -30,7 +29,7 @@ int dryRunCommand() {
 
     Console::printLine(QStringLiteral("Signing in as %1 at %2")
                            .arg(user->username.value_or(QStringLiteral("a Facebook account")),
-                                DeploymentConfig::current().gatewayBaseUrl));
+                                sonarbox.serviceClient().gatewayBaseUrl()));
     QFutureWatcher<SignInResult::Outcome> signIn;
     QObject::connect(&signIn, &QFutureWatcher<SignInResult::Outcome>::finished, [&] {
         if (signIn.result() != SignInResult::Outcome::SignedIn) {

@@ -2,7 +2,6 @@
 
 #include "Console.h"
 #include "engine/Sonarbox.h"
-#include "settings/DeploymentConfig.h"
 #include "settings/NSDefaultsUtility.h"
 #include "store/GenericDAO.h"
 
@@ -106,7 +105,7 @@ void SyncRunner::signIn() {
     }
     Console::printLine(QStringLiteral("Signing in as %1 at %2")
                            .arg(user->username.value_or(QStringLiteral("a Facebook account")),
-                                DeploymentConfig::current().gatewayBaseUrl));
+                                Sonarbox::instance().serviceClient().gatewayBaseUrl()));
     m_signIn.setFuture(Sonarbox::instance().signInAgainInBackground(user));
 }
 
@@ -130,7 +129,7 @@ void SyncRunner::signedIn() {
     case SignInResult::Outcome::NoAnswer:
         Console::printError(
             QStringLiteral("Could not sign in: the service at %1 did not answer. %2")
-                .arg(DeploymentConfig::current().gatewayBaseUrl, sonarbox.syncMessage()));
+                .arg(sonarbox.serviceClient().gatewayBaseUrl(), sonarbox.syncMessage()));
         if (m_once)
             finish(1);
         else

@@ -4,11 +4,9 @@
 #include "JSONDictionary.h"
 #include "RequestGate.h"
 #include "SecretMasking.h"
-#include "settings/DeploymentConfig.h"
 #include "settings/Logging.h"
 #include "settings/NetworkState.h"
 #include "settings/Reachability.h"
-#include "settings/ServiceTls.h"
 #include "settings/Utils.h"
 
 #include <QJsonDocument>
@@ -18,14 +16,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 
 namespace {
-
-std::atomic<int> g_timeout{CommonRequest::DefaultTimeout};
-std::atomic<qint64> g_maximumReplySize{CommonRequest::DefaultMaximumReplySize};
-std::atomic<qint64> g_maximumListingSize{CommonRequest::DefaultMaximumListingSize};
 
 const QString kLogin = QStringLiteral("userLoginProcess");
 const QString kToken = QStringLiteral("getTokenProcess");
@@ -61,28 +54,6 @@ QString headersForLog(const QList<QPair<QByteArray, QByteArray>> &headers) {
 }
 
 } // namespace
-
-void CommonRequest::setTimeout(int milliseconds) {
-    g_timeout = milliseconds;
-}
-int CommonRequest::timeout() {
-    return g_timeout;
-}
-void CommonRequest::setMaximumReplySize(qint64 bytes) {
-    g_maximumReplySize = bytes;
-}
-qint64 CommonRequest::maximumReplySize() {
-    return g_maximumReplySize;
-}
-void CommonRequest::setMaximumListingSize(qint64 bytes) {
-    g_maximumListingSize = bytes;
-}
-qint64 CommonRequest::maximumListingSize() {
-    return g_maximumListingSize;
-}
-qint64 CommonRequest::maximumReplySizeFor(const QString &processName) {
-    return processName == kListing ? maximumListingSize() : maximumReplySize();
-}
 
 void CommonRequest::fail(const QString &why) {
     m_error = true;
@@ -145,11 +116,11 @@ std::optional<QByteArray> CommonRequest::connect(const RunContext &context,
 std::optional<QByteArray> CommonRequest::exchange(const RunContext &context, const QByteArray &body,
                                                   const QString &processName) {
     m_serviceName = serviceNameForProcess(processName).value_or(QString());
-    const QString urlText = QStringLiteral("%1/Vexmusic/%2")
-                                .arg(DeploymentConfig::current().gatewayBaseUrl, m_serviceName);
+    const QString urlText =
+        QStringLiteral("%1/Vexmusic/%2").arg(m_client.gatewayBaseUrl(), m_serviceName);
 
     QNetworkRequest request{QUrl(urlText)};
-    ServiceTls::apply(request);
+    m_client.applyTls(request);
     QList<QPair<QByteArray, QByteArray>> headers = {
         {"Accept", "application/json"},
         {"Content-Type", "application/json"},
@@ -170,8 +141,9 @@ std::optional<QByteArray> CommonRequest::exchange(const RunContext &context, con
     qCInfo(lcService).noquote() << QStringLiteral("REQUEST BODY: %1 \n%2\n\n")
                                        .arg(urlText, SecretMasking::bodyForLog(body));
 
-    const HttpResult reply =
-        HttpExchange::post(request, body, timeout(), maximumReplySizeFor(processName));
+    const qint64 maximumSize =
+        processName == kListing ? m_client.maximumListingSize() : m_client.maximumReplySize();
+    const HttpResult reply = HttpExchange::post(request, body, m_client.timeout(), maximumSize);
 
     const QString replyForLog = processName == kToken
                                     ? SecretMasking::masked(QString::fromUtf8(reply.body))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ServiceClient.h"
 #include "store/RunContext.h"
 
 #include <QByteArray>
@@ -13,8 +14,13 @@
 // body to the path that the process name selects, with the session cookie of
 // the context it is made for. Create one per exchange, call connect() once
 // (off the main thread: it blocks until the reply arrives), then read error().
+// The exchange goes to the client's gateway with the client's time-out and
+// reply limits as they were when the request was made.
 class CommonRequest {
 public:
+    explicit CommonRequest(const ServiceClient &client)
+        : m_client(client) {}
+
     // Sends `dataToSend` for the process `withServiceName`. Answers the reply
     // body, or nothing. `error()` tells whether the exchange failed; an HTTP
     // status other than 200/204 is not a failure here (the reply parsers judge
@@ -41,25 +47,6 @@ public:
     // The service path of a process name, or nothing for an unknown name.
     static std::optional<QString> serviceNameForProcess(const QString &processName);
 
-    // The exchange fails when nothing moves for this long (60 s by default;
-    // tests shorten it).
-    static void setTimeout(int milliseconds);
-    static int timeout();
-    // Replies larger than this fail the exchange (64 MiB by default), so that
-    // a broken or hostile server cannot exhaust memory.
-    static void setMaximumReplySize(qint64 bytes);
-    static qint64 maximumReplySize();
-    // The cloud library listing has a limit of its own: a full listing grows
-    // with the library (about 250 bytes a track), and one of a million
-    // tracks must still arrive (1 GiB by default).
-    static void setMaximumListingSize(qint64 bytes);
-    static qint64 maximumListingSize();
-    // The limit that applies to the replies of a process.
-    static qint64 maximumReplySizeFor(const QString &processName);
-    static constexpr int DefaultTimeout = 60 * 1000;
-    static constexpr qint64 DefaultMaximumReplySize = 64 * 1024 * 1024;
-    static constexpr qint64 DefaultMaximumListingSize = 1024 * 1024 * 1024;
-
 private:
     std::optional<QByteArray> exchange(const RunContext &context, const QByteArray &body,
                                        const QString &processName);
@@ -67,6 +54,7 @@ private:
 
     void fail(const QString &why);
 
+    const ServiceClient m_client;
     QString m_serviceName;
     bool m_error = false;
     QString m_errorString;

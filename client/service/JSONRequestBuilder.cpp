@@ -26,7 +26,8 @@ void insertIfPresent(QJsonObject &object, const QString &key, const std::optiona
 
 } // namespace
 
-std::optional<QByteArray> JSONRequestBuilder::loginRequest(const User &user) {
+std::optional<QByteArray> JSONRequestBuilder::loginRequest(const ServiceClient &client,
+                                                           const User &user) {
     if (user.facebookToken) {
         QJsonObject login{{QStringLiteral("accessToken"), *user.facebookToken},
                           {QStringLiteral("referrer"), QString()},
@@ -45,11 +46,12 @@ std::optional<QByteArray> JSONRequestBuilder::loginRequest(const User &user) {
                             {QStringLiteral("hashedPassword"), QString()},
                             {QStringLiteral("appId"), QStringLiteral("desktop")},
                             {QStringLiteral("deviceId"), *user.deviceId},
-                            {QStringLiteral("signature"), getUserSignature(user)}};
+                            {QStringLiteral("signature"), getUserSignature(client, user)}};
     return compact({{QStringLiteral("loginDesktop"), login}});
 }
 
-std::optional<QByteArray> JSONRequestBuilder::buildRegisterUserRequest(const User &user) {
+std::optional<QByteArray> JSONRequestBuilder::buildRegisterUserRequest(const ServiceClient &client,
+                                                                       const User &user) {
     QJsonObject registration;
     insertIfPresent(registration, QStringLiteral("firstName"), user.firstName);
     insertIfPresent(registration, QStringLiteral("lastName"), user.lastName);
@@ -58,7 +60,7 @@ std::optional<QByteArray> JSONRequestBuilder::buildRegisterUserRequest(const Use
     insertIfPresent(registration, QStringLiteral("passwordConfirmation"), user.password);
     insertIfPresent(registration, QStringLiteral("deviceId"), user.deviceId);
     registration.insert(QStringLiteral("REGISTERED_FROM_DESKTOP"), 1);
-    registration.insert(QStringLiteral("signature"), getUserSignature(user));
+    registration.insert(QStringLiteral("signature"), getUserSignature(client, user));
     return indented({{QStringLiteral("registerWithErrorCodes"), registration}});
 }
 
@@ -106,8 +108,8 @@ JSONRequestBuilder::buildMediaFromCatalogByChecksumOrFingerprint(const Audio &tr
     return indented(body);
 }
 
-QString JSONRequestBuilder::getUserToken(const UserPtr &user) {
-    CommonRequest request;
+QString JSONRequestBuilder::getUserToken(const ServiceClient &client, const UserPtr &user) {
+    CommonRequest request(client);
     const std::optional<QByteArray> reply =
         // A token belongs to no session: the sign-in it signs makes the session.
         request.connect(RunContext{user, std::nullopt, QString()}, buildGetTokenRequest(),
@@ -122,8 +124,8 @@ QString JSONRequestBuilder::getUserToken(const UserPtr &user) {
     return QString::fromLatin1(pieces.at(1));
 }
 
-QString JSONRequestBuilder::getUserSignature(const User &user) {
-    const QString token = getUserToken();
+QString JSONRequestBuilder::getUserSignature(const ServiceClient &client, const User &user) {
+    const QString token = getUserToken(client);
     const QString username = user.username.value_or(QString());
     const QString password = user.password.value_or(QString());
     const QString deviceId = user.deviceId.value_or(QString());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ServiceClient.h"
 #include "store/Audio.h"
 #include "store/User.h"
 
@@ -12,15 +13,16 @@
 // The JSON body of every request the client sends, and the request signature
 // that proves the account's credentials for login and sign-up. Stateless;
 // the bodies that need a signature perform one exchange (the token request)
-// and must run off the main thread.
+// through the client they are given, and must run off the main thread.
 class JSONRequestBuilder {
 public:
     // "loginDesktop" (with a fresh signature) or, for an account with a
     // Facebook token, "loginDesktopThroughFacebook". Nothing when the account
     // lacks a value the login needs.
-    static std::optional<QByteArray> loginRequest(const User &user);
+    static std::optional<QByteArray> loginRequest(const ServiceClient &client, const User &user);
     // "registerWithErrorCodes", with a fresh signature.
-    static std::optional<QByteArray> buildRegisterUserRequest(const User &user);
+    static std::optional<QByteArray> buildRegisterUserRequest(const ServiceClient &client,
+                                                              const User &user);
     static QByteArray buildGetTokenRequest();
     static QByteArray buildStatusObject(const QString &status, int tracksFound);
     // The listing of the changes since `milliseconds` (0: everything).
@@ -33,9 +35,9 @@ public:
                                                  const QJsonArray &withGNResponse);
 
     // A fresh token from the service, or NoToken when none could be had.
-    static QString getUserToken(const UserPtr &user = {});
+    static QString getUserToken(const ServiceClient &client, const UserPtr &user = {});
     // MD5 (upper-case hex) of username, password, device id and a fresh token.
-    static QString getUserSignature(const User &user);
+    static QString getUserSignature(const ServiceClient &client, const User &user);
 
     static inline const QString NoToken = QStringLiteral("NO TOKEN!!!");
 };

@@ -6,7 +6,7 @@
 
 namespace LibraryListing {
 
-Result fetch(const RunContext &context, qint64 since) {
+Result fetch(const ServiceClient &client, const RunContext &context, qint64 since) {
     Result result;
     const auto failed = [&](const QString &why) {
         qCWarning(lcAccounts).noquote()
@@ -14,7 +14,7 @@ Result fetch(const RunContext &context, qint64 since) {
         result.whyNot = why;
         return result;
     };
-    CommonRequest request;
+    CommonRequest request(client);
     const std::optional<QByteArray> reply =
         request.connect(context, JSONRequestBuilder::buildGetUserMediaRequest(since),
                         QStringLiteral("getUserContentProcess"));

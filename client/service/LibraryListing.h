@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JSONRecievedDataParser.h"
+#include "ServiceClient.h"
 #include "store/RunContext.h"
 
 #include <QString>
@@ -26,7 +27,8 @@ struct Result {
     QString whyNot;
 };
 
-// The changes since `since` (0: everything) for the context's account.
-Result fetch(const RunContext &context, qint64 since);
+// The changes since `since` (0: everything) for the context's account, from
+// the client's service.
+Result fetch(const ServiceClient &client, const RunContext &context, qint64 since);
 
 } // namespace LibraryListing

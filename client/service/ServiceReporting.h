@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ServiceClient.h"
 #include "store/RunContext.h"
 
 #include <QString>
@@ -7,4 +8,5 @@
 // A device status report ("SCANNING", "MATCHING", "ACTIVE") for the context's
 // account: one "sendStatusProcess" exchange whose answer nobody reads.
 // Blocks until the exchange ends: call it off the main thread.
-void sendDeviceStatus(const RunContext &context, const QString &status, int trackAmount);
+void sendDeviceStatus(const ServiceClient &client, const RunContext &context, const QString &status,
+                      int trackAmount);

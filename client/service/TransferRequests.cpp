@@ -1,8 +1,6 @@
 #include "TransferRequests.h"
 
 #include "JSONDictionary.h"
-#include "settings/DeploymentConfig.h"
-#include "settings/ServiceTls.h"
 #include "settings/Utility.h"
 
 #include <QJsonArray>
@@ -15,8 +13,8 @@ namespace {
 
 const QByteArray kUploadPath = "/Vexmusic/controllers/DesktopUploadMedia";
 
-QByteArray gateway() {
-    return DeploymentConfig::current().gatewayBaseUrl.toUtf8();
+QByteArray gateway(const ServiceClient &client) {
+    return client.gatewayBaseUrl().toUtf8();
 }
 
 // Percent escapes for the query: what may not stand in an address, and the
@@ -43,19 +41,20 @@ QString uploadFileName(const Audio &track) {
     return escapedForQuery(name);
 }
 
-QByteArray uploadAddress(const Audio &track) {
-    return QByteArray(gateway())
+QByteArray uploadAddress(const ServiceClient &client, const Audio &track) {
+    return QByteArray(gateway(client))
         .append(kUploadPath)
         .append("?fileName=")
         .append(uploadFileName(track).toLatin1());
 }
 
-QNetworkRequest upload(const QByteArray &address, const RunContext &context,
-                       const QByteArray &boundary, qint64 size, qint64 fileSize, int timeoutMs) {
+QNetworkRequest upload(const ServiceClient &client, const QByteArray &address,
+                       const RunContext &context, const QByteArray &boundary, qint64 size,
+                       qint64 fileSize, int timeoutMs) {
     // Parsed from its encoded form, the address is neither escaped again nor
     // unescaped.
     QNetworkRequest request(QUrl::fromEncoded(address));
-    ServiceTls::apply(request);
+    client.applyTls(request);
     request.setRawHeader("Content-Type",
                          QByteArray("multipart/form-data; boundary=").append(boundary));
     withSession(request, context);
@@ -73,12 +72,13 @@ QNetworkRequest upload(const QByteArray &address, const RunContext &context,
     return request;
 }
 
-QNetworkRequest uploadSizeCheck(const RunContext &context, qint64 size, int timeoutMs) {
-    QNetworkRequest request(QUrl::fromEncoded(QByteArray(gateway())
+QNetworkRequest uploadSizeCheck(const ServiceClient &client, const RunContext &context, qint64 size,
+                                int timeoutMs) {
+    QNetworkRequest request(QUrl::fromEncoded(QByteArray(gateway(client))
                                                   .append(kUploadPath)
                                                   .append("?fileSize=")
                                                   .append(QByteArray::number(size))));
-    ServiceTls::apply(request);
+    client.applyTls(request);
     withSession(request, context);
     request.setTransferTimeout(timeoutMs);
     return request;
@@ -100,20 +100,21 @@ UploadReply readUploadReply(const QByteArray &body) {
     return reply;
 }
 
-QUrl downloadAddress(const RunContext &context, const QString &mediaID) {
+QUrl downloadAddress(const ServiceClient &client, const RunContext &context,
+                     const QString &mediaID) {
     const QString session =
         Utility::getValidJSessionID(context.session.value_or(QString())).value_or(QString());
-    return QUrl::fromEncoded(QByteArray(gateway())
+    return QUrl::fromEncoded(QByteArray(gateway(client))
                                  .append("/Vexmusic/rest/downloadController/redirectToCdnDownload/")
                                  .append(QUrl::toPercentEncoding(mediaID))
                                  .append("/?jsessionId=")
                                  .append(QUrl::toPercentEncoding(session)));
 }
 
-QNetworkRequest download(const QUrl &url, const RunContext &context, bool withCredentials,
-                         int timeoutMs, Credentials *sent) {
+QNetworkRequest download(const ServiceClient &client, const QUrl &url, const RunContext &context,
+                         bool withCredentials, int timeoutMs, Credentials *sent) {
     QNetworkRequest request(url);
-    ServiceTls::apply(request);
+    client.applyTls(request);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(timeoutMs);

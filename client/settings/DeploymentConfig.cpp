@@ -212,6 +212,14 @@ const DeploymentConfig &DeploymentConfig::current() {
     return *g_current;
 }
 
+std::optional<DeploymentConfig> DeploymentConfig::fromFile(const QString &path, QString *error) {
+    bool ok = false;
+    DeploymentConfig c = read(path, error, &ok);
+    if (!ok)
+        return std::nullopt;
+    return c;
+}
+
 bool DeploymentConfig::load(const QString &path, QString *error) {
     bool ok = false;
     DeploymentConfig c = read(path, error, &ok);

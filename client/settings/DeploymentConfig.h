@@ -23,6 +23,10 @@ public:
     static bool loadFromArguments(const QStringList &arguments, QString *error = nullptr);
     static bool load(const QString &path, QString *error = nullptr);
     static void resetToDefault();
+    // The values of `path` (with the installed default's for what it leaves
+    // out) without making them current: a configuration of its own for an
+    // engine. Nothing when the file cannot be read; `error` then says why.
+    static std::optional<DeploymentConfig> fromFile(const QString &path, QString *error = nullptr);
 
     QString source; // the file the values came from
 

@@ -21,7 +21,9 @@ QSslConfiguration &cached() {
     return configuration;
 }
 
-QSslConfiguration make(const DeploymentConfig &config) {
+} // namespace
+
+QSslConfiguration ServiceTls::configurationFor(const DeploymentConfig &config) {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     if (config.caFile.isEmpty())
         return tls;
@@ -43,13 +45,11 @@ QSslConfiguration make(const DeploymentConfig &config) {
     return tls;
 }
 
-} // namespace
-
 QSslConfiguration ServiceTls::configuration() {
     const DeploymentConfig &config = DeploymentConfig::current();
     QMutexLocker lock(&g_lock);
     if (g_madeFor != &config) {
-        cached() = make(config);
+        cached() = configurationFor(config);
         g_madeFor = &config;
     }
     return cached();

@@ -2,6 +2,7 @@
 
 #include <QSslConfiguration>
 
+class DeploymentConfig;
 class QNetworkRequest;
 
 // The TLS settings of every request the client sends to the service (the
@@ -18,5 +19,9 @@ QSslConfiguration configuration();
 
 // Gives `request` that configuration.
 void apply(QNetworkRequest &request);
+
+// For `config`, made afresh each call: whoever holds a configuration of its
+// own keeps what this answers.
+QSslConfiguration configurationFor(const DeploymentConfig &config);
 
 } // namespace ServiceTls

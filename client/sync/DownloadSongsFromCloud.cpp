@@ -228,7 +228,7 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
 
 bool DownloadSongsFromCloud::fetchListing(SyncRun &run, QString *whyNot) {
     const LibraryListing::Result fetched =
-        LibraryListing::fetch(run.context(), run.listingPosition());
+        LibraryListing::fetch(m_state.serviceClient(), run.context(), run.listingPosition());
     if (fetched.status)
         m_state.setReplyStatus(*fetched.status);
     if (!fetched.listing) {
@@ -427,16 +427,16 @@ void DownloadSongsFromCloud::connect(const AudioPtr &song) {
         return;
     }
 
-    m_gateway =
-        TransferRequests::downloadAddress(m_run->context(), song->userMediaID.value_or(QString()));
+    m_gateway = TransferRequests::downloadAddress(m_state.serviceClient(), m_run->context(),
+                                                  song->userMediaID.value_or(QString()));
     m_redirects = 0;
     request(m_gateway, true);
 }
 
 void DownloadSongsFromCloud::request(const QUrl &url, bool withCredentials) {
     TransferRequests::Credentials sent = TransferRequests::Credentials::None;
-    const QNetworkRequest request =
-        TransferRequests::download(url, m_run->context(), withCredentials, kTimeoutMs, &sent);
+    const QNetworkRequest request = TransferRequests::download(
+        m_state.serviceClient(), url, m_run->context(), withCredentials, kTimeoutMs, &sent);
     const QString name = nameOf(*m_mediaToDownload);
     if (sent == TransferRequests::Credentials::Password) {
         qCInfo(lcSync).noquote() << QStringLiteral("Download: %1 | USERNAME: %2 | PASSWORD: %3")

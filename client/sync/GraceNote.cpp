@@ -285,7 +285,7 @@ void GraceNote::keepRecognitionUser(const QString &handedBack) {
     m_state.setLoggedUser(updated);
     // The rest of the run uses it too, rather than asking for yet another.
     m_account = updated;
-    CommonRequest request;
+    CommonRequest request(m_state.serviceClient());
     RunContext updatedContext = context();
     updatedContext.account = updated;
     request.connect(updatedContext, JSONRequestBuilder::buildNewUserHandleForGracenote(handedBack),

@@ -95,7 +95,7 @@ GraceNote::Answer GraceNote::notifyServerOfNewCreatedMedia(Audio &track) {
 }
 
 GraceNote::Answer GraceNote::askCatalogue(Audio &track, const QJsonArray &recognition) {
-    CommonRequest request;
+    CommonRequest request(m_state.serviceClient());
     const std::optional<QByteArray> reply = request.connect(
         context(),
         JSONRequestBuilder::buildMediaFromCatalogByChecksumOrFingerprint(track, recognition),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace RecognitionCall {
 
@@ -25,6 +26,10 @@ QByteArray textOf(const std::vector<char> &buffer) {
         nul ? size_t(static_cast<const char *>(nul) - buffer.data()) : buffer.size();
     return QByteArray(buffer.data(), qsizetype(length));
 }
+// The recognition engine keeps one manager, and libtonemill one log
+// callback and one collection, for the whole process: calls never overlap,
+// whichever engine's stage queue makes them.
+std::mutex g_oneCallAtATime;
 } // namespace
 
 Answer call(Function function, const QStringList &arguments, int responseSize, int userSize) {
@@ -32,6 +37,7 @@ Answer call(Function function, const QStringList &arguments, int responseSize, i
     std::vector<char> response(size_t(std::max(responseSize, 1)), '\0');
     std::vector<char> user(size_t(std::max(userSize, 1)), '\0');
     Answer answer;
+    std::lock_guard oneAtATime(g_oneCallAtATime);
     answer.result =
         function(argv.count(), argv.data(), response.data(), responseSize, user.data(), userSize);
     answer.response = textOf(response);

@@ -39,6 +39,7 @@ struct Answer {
 
 // Calls `function` with the arguments, a result buffer of `responseSize`
 // bytes and a user buffer of `userSize` bytes, both starting with a NUL.
+// One call at a time in the whole process: a second waits for the first.
 Answer call(Function function, const QStringList &arguments, int responseSize, int userSize);
 
 } // namespace RecognitionCall

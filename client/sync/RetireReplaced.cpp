@@ -20,7 +20,7 @@ QJsonValue identifier(const QString &id) {
 
 namespace RetireReplaced {
 
-int run(const RunContext &context) {
+int run(const ServiceClient &client, const RunContext &context) {
     GenericDAO &dao = GenericDAO::instance();
     int retired = 0;
     for (const AudioPtr &track : dao.tracksToRetire()) {
@@ -38,7 +38,7 @@ int run(const RunContext &context) {
         }
         const QJsonObject body{{QStringLiteral("userMediaId"), identifier(old)},
                                {QStringLiteral("replacedBy"), identifier(*track->userMediaID)}};
-        CommonRequest request;
+        CommonRequest request(client);
         const std::optional<QByteArray> reply =
             request.connect(context, QJsonDocument(body).toJson(QJsonDocument::Compact),
                             QStringLiteral("retireUserMedia"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/ServiceClient.h"
 #include "store/RunContext.h"
 
 // Asks the service to retire the cloud items of track versions that newer
@@ -9,6 +10,6 @@
 // the main thread. Answers how many were retired.
 namespace RetireReplaced {
 
-int run(const RunContext &context);
+int run(const ServiceClient &client, const RunContext &context);
 
 } // namespace RetireReplaced

@@ -17,7 +17,8 @@ SyncState::SyncState(EngineParts parts)
     , m_preferences(parts.preferences ? parts.preferences : &NSDefaultsUtility::standard())
     , m_deployment(std::move(parts.deployment))
     , m_notifications(parts.notifications ? parts.notifications
-                                          : &NotificationCenter::defaultCenter()) {}
+                                          : &NotificationCenter::defaultCenter())
+    , m_serviceClient(m_deployment ? ServiceClient(*m_deployment) : ServiceClient()) {}
 
 const DeploymentConfig &SyncState::deployment() const {
     return m_deployment ? *m_deployment : DeploymentConfig::current();

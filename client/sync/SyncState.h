@@ -7,6 +7,7 @@
 #include "StatusMenu.h"
 #include "SyncProgress.h"
 #include "SyncRun.h"
+#include "service/ServiceClient.h"
 #include "settings/LibraryChoice.h"
 #include "settings/NetworkState.h"
 #include "settings/Utility.h"
@@ -156,6 +157,11 @@ public:
     // Answers whether a notification was shown.
     bool notifyUser(const QString &title, const QString &message);
 
+    // ---- the service
+    // What every request of this state's stages and session goes through.
+    ServiceClient &serviceClient() { return m_serviceClient; }
+    const ServiceClient &serviceClient() const { return m_serviceClient; }
+
 signals:
     // The library choice or the chosen folders were set (any thread).
     void libraryChoiceChanged();
@@ -203,4 +209,5 @@ private:
     Guarded<StatusReporter> m_statusReporter;
     Guarded<StatusMenu *> m_statusMenu;
     std::atomic<bool> m_didUserPickLibrary{false};
+    ServiceClient m_serviceClient;
 };

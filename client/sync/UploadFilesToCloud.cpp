@@ -160,7 +160,7 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
         return;
     }
     const QString path = Utility::normalizeFilePath(track->fileURL.value_or(QString()));
-    const QByteArray url = TransferRequests::uploadAddress(*track);
+    const QByteArray url = TransferRequests::uploadAddress(m_state.serviceClient(), *track);
     qCInfo(lcSync).noquote() << QStringLiteral("UploadUrl: %1").arg(QString::fromLatin1(url));
     m_state.syncProgress().setCurrentItem(name, track->artist.value_or(QString()),
                                           track->songName.value_or(QString()));
@@ -181,9 +181,9 @@ void UploadFilesToCloud::upload(const AudioPtr &track) {
     }
 
     // A redirect counts as a refusal: the body cannot be sent twice.
-    const QNetworkRequest request =
-        TransferRequests::upload(url, m_run->context(), MultipartUploadBody::Boundary, body->size(),
-                                 body->fileSize(), kTimeoutMs);
+    const QNetworkRequest request = TransferRequests::upload(
+        m_state.serviceClient(), url, m_run->context(), MultipartUploadBody::Boundary, body->size(),
+        body->fileSize(), kTimeoutMs);
     const std::optional<QString> &session = m_run->context().session;
     qCInfo(lcSync).noquote()
         << QStringLiteral("Upload headers: Content-Type: %1 | Cookie: %2 | mobileUpload: true")
@@ -355,8 +355,8 @@ QString UploadFilesToCloud::refusal(const QNetworkReply &reply, int status) cons
 }
 
 void UploadFilesToCloud::askWhyCutOff(const QString &otherwise) {
-    QNetworkReply *check = m_network->get(
-        TransferRequests::uploadSizeCheck(m_run->context(), m_fileSize, kCheckTimeoutMs));
+    QNetworkReply *check = m_network->get(TransferRequests::uploadSizeCheck(
+        m_state.serviceClient(), m_run->context(), m_fileSize, kCheckTimeoutMs));
     m_reply = check;
     connect(check, &QNetworkReply::finished, this, [this, check, otherwise] {
         if (check != m_reply)

@@ -3,7 +3,6 @@
 #include "TestEnvironment.h"
 #include "engine/LoginPortal.h"
 #include "engine/Sonarbox.h"
-#include "service/CommonRequest.h"
 #include "settings/NotificationCenter.h"
 #include "store/GenericDAO.h"
 
@@ -208,7 +207,7 @@ TEST_F(LoginPortalTest, SilentServerNeitherBlocksTheScreenNorHangsTheSignIn) {
         reply.mode = Reply::Mode::NeverAnswer;
         return reply;
     });
-    CommonRequest::setTimeout(300);
+    Sonarbox::instance().serviceClient().setTimeout(300);
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });

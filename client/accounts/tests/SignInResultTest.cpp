@@ -47,7 +47,7 @@ protected:
 TEST_F(SignInResultTest, TheExchangeAnswersTheSessionStatusAndMessageAndKeepsNothing) {
     answer("SUCCESS");
     const UserPtr user = emailUser();
-    SignInResult result = Synchronize::login(user, sentWith());
+    SignInResult result = Synchronize::login(client, user, sentWith());
     EXPECT_EQ(result.outcome, SignInResult::Outcome::SignedIn);
     EXPECT_EQ(result.user, user);
     EXPECT_EQ(result.session.account, user);
@@ -62,14 +62,14 @@ TEST_F(SignInResultTest, TheExchangeAnswersTheSessionStatusAndMessageAndKeepsNot
     expectCoordinatorUntouched();
 
     answer("INVALID_DEVICE_ID");
-    result = Synchronize::login(user, sentWith());
+    result = Synchronize::login(client, user, sentWith());
     EXPECT_EQ(result.outcome, SignInResult::Outcome::Refused);
     EXPECT_EQ(result.status, QStringLiteral("INVALID_DEVICE_ID"));
     EXPECT_EQ(result.message, kLimitText);
     expectCoordinatorUntouched();
 
     useGateway(QStringLiteral("http://127.0.0.1:%1").arg(scripted::closedPort()));
-    result = ReturningUser::doLogin(user, sentWith());
+    result = ReturningUser::doLogin(client, user, sentWith());
     EXPECT_EQ(result.outcome, SignInResult::Outcome::NoAnswer);
     EXPECT_FALSE(result.answered);
     EXPECT_FALSE(result.newSession);

@@ -13,12 +13,14 @@
 #include "settings/Utility.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QThreadPool>
 
 using scripted::Reply;
@@ -81,7 +83,7 @@ TEST_F(CoordinatorWiring, TheCoordinatorsOfflineFlagIsTheTransports) {
     Sonarbox &sonarbox = Sonarbox::instance();
     sonarbox.isAppOffline = true;
     EXPECT_TRUE(NetworkState::offline());
-    CommonRequest request;
+    CommonRequest request(sonarbox.serviceClient());
     EXPECT_FALSE(
         request.connect(sonarbox.runContext(), "{}", QStringLiteral("getUserContentProcess")));
     EXPECT_TRUE(request.error());
@@ -90,7 +92,7 @@ TEST_F(CoordinatorWiring, TheCoordinatorsOfflineFlagIsTheTransports) {
     // A fresh start is online again, for the transport too.
     sonarbox.reinitialize();
     EXPECT_FALSE(NetworkState::offline());
-    CommonRequest online;
+    CommonRequest online(sonarbox.serviceClient());
     online.connect(sonarbox.runContext(), "{}", QStringLiteral("getUserContentProcess"));
     EXPECT_EQ(server->requests().size(), 1);
 }
@@ -109,6 +111,47 @@ TEST_F(CoordinatorWiring, AReplysStatusReplacesEveryStatusText) {
     EXPECT_EQ(sonarbox.syncError(), QStringLiteral(""));
     EXPECT_EQ(sonarbox.serverMessage(), QStringLiteral(""));
     EXPECT_EQ(sonarbox.upgradeUrl(), QStringLiteral(""));
+}
+
+TEST_F(CoordinatorWiring, ALogOutThroughAShorterTimeOutGivesUpSoonAndLeavesTheEnginesClient) {
+    // Sign-ins answer at once, a little later, or (the log-out) never.
+    std::atomic<int> signInDelayMs{0};
+    server->setHandler(withTokens([&](const Request &request) {
+        if (request.target.endsWith("/logout")) {
+            Reply reply;
+            reply.mode = Reply::Mode::NeverAnswer;
+            return reply;
+        }
+        QThread::msleep(signInDelayMs.load());
+        Reply reply = Reply::json(R"({"responseStatus":"SUCCESS"})");
+        reply.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("JSESSIONID=new")));
+        return reply;
+    }));
+    Sonarbox &sonarbox = Sonarbox::instance();
+    const int engineTimeout = sonarbox.serviceClient().timeout();
+    ASSERT_GE(engineTimeout, 3000);
+    auto ada = std::make_shared<User>();
+    ada->username = QStringLiteral("ada@example.com");
+    ada->password = QStringLiteral("secret");
+    ada->deviceId = QStringLiteral("DEVICE-1");
+
+    bool told = true;
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(runInBackground(
+        [&] { told = sonarbox.signOutOfService(ada, sonarbox.serviceClient().withTimeout(300)); }));
+    EXPECT_FALSE(told);
+    EXPECT_LT(clock.elapsed(), engineTimeout) << "the log-out waited its own time-out only";
+    ASSERT_FALSE(serviceRequests().isEmpty());
+    EXPECT_TRUE(serviceRequests().last().target.endsWith("/logout"));
+    EXPECT_EQ(serviceRequests().last().header("Cookie"), "JSESSIONID=new");
+    EXPECT_EQ(sonarbox.serviceClient().timeout(), engineTimeout);
+
+    // The engine's own sign-in still waits as long as it always did.
+    signInDelayMs = 800;
+    SignInResult result;
+    ASSERT_TRUE(runInBackground([&] { result = sonarbox.signIn(ada); }));
+    EXPECT_TRUE(result.signedIn());
 }
 
 TEST(CoordinatorSystemVersion, TheCoordinatorsVersionIsTheOneFileAddressesUse) {

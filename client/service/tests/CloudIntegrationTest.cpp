@@ -29,11 +29,11 @@ protected:
 
     // One exchange for `context`; answers the reply's status text (nothing
     // when the exchange failed) and, for a sign-in, the session it received.
-    static std::optional<QString> exchange(const RunContext &context, const QByteArray &body,
-                                           const QString &process,
-                                           std::optional<QString> *session = nullptr,
-                                           QByteArray *reply = nullptr) {
-        CommonRequest request;
+    std::optional<QString> exchange(const RunContext &context, const QByteArray &body,
+                                    const QString &process,
+                                    std::optional<QString> *session = nullptr,
+                                    QByteArray *reply = nullptr) {
+        CommonRequest request(client);
         const std::optional<QByteArray> answer = request.connect(context, body, process);
         if (session)
             *session = request.receivedSession();
@@ -46,11 +46,11 @@ protected:
         return status;
     }
 
-    static RunContext signIn(const UserPtr &account, QString *status = nullptr) {
+    RunContext signIn(const UserPtr &account, QString *status = nullptr) {
         std::optional<QString> session;
         const std::optional<QString> text =
             exchange(RunContext{account, std::nullopt, *account->deviceId},
-                     JSONRequestBuilder::loginRequest(*account).value_or(QByteArray()),
+                     JSONRequestBuilder::loginRequest(client, *account).value_or(QByteArray()),
                      QStringLiteral("userLoginProcess"), &session);
         if (status)
             *status = text.value_or(QStringLiteral("(no reply)"));
@@ -107,9 +107,9 @@ TEST_F(CloudIntegrationTest, SignUpThenSignIn) {
     newcomer->deviceId = QStringLiteral("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0");
     const RunContext signedOut{newcomer, std::nullopt, *newcomer->deviceId};
 
-    CommonRequest signUp;
+    CommonRequest signUp(client);
     const auto reply =
-        signUp.connect(signedOut, JSONRequestBuilder::buildRegisterUserRequest(*newcomer),
+        signUp.connect(signedOut, JSONRequestBuilder::buildRegisterUserRequest(client, *newcomer),
                        QStringLiteral("signUpUserProcess"));
     ASSERT_TRUE(reply);
     std::optional<QString> status;
@@ -117,9 +117,9 @@ TEST_F(CloudIntegrationTest, SignUpThenSignIn) {
     EXPECT_EQ(status, QString());
 
     // The same address again is refused with the service's reason.
-    CommonRequest again;
+    CommonRequest again(client);
     const auto refused =
-        again.connect(signedOut, JSONRequestBuilder::buildRegisterUserRequest(*newcomer),
+        again.connect(signedOut, JSONRequestBuilder::buildRegisterUserRequest(client, *newcomer),
                       QStringLiteral("signUpUserProcess"));
     ASSERT_TRUE(refused);
     EXPECT_FALSE(JSONRecievedDataParser::parseJSONResponseFromSignUp(*refused, &status));

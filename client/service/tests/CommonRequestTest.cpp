@@ -15,16 +15,17 @@ using scripted::Request;
 
 namespace {
 
-class CommonRequestTest : public GatewayFixture {};
-
-std::optional<QByteArray> send(const QByteArray &body, const QString &process,
-                               bool *error = nullptr, const RunContext &context = {}) {
-    CommonRequest request;
-    const auto reply = request.connect(context, body, process);
-    if (error)
-        *error = request.error();
-    return reply;
-}
+class CommonRequestTest : public GatewayFixture {
+protected:
+    std::optional<QByteArray> send(const QByteArray &body, const QString &process,
+                                   bool *error = nullptr, const RunContext &context = {}) {
+        CommonRequest request(client);
+        const auto reply = request.connect(context, body, process);
+        if (error)
+            *error = request.error();
+        return reply;
+    }
+};
 
 RunContext signedIn(const UserPtr &account, const std::optional<QString> &session) {
     return RunContext{account, session, QStringLiteral("DEVICE-1")};
@@ -79,7 +80,7 @@ TEST_F(CommonRequestTest, ProcessNamesSelectTheirPaths) {
         {"userLogOutProcess", "/Vexmusic/rest/user/logout"},
     };
     for (const auto &[process, path] : table) {
-        CommonRequest request;
+        CommonRequest request(client);
         request.connect({}, "{}", process);
         EXPECT_EQ(request.serviceName(), QString::fromLatin1(path.mid(10)))
             << process.toStdString();
@@ -104,11 +105,11 @@ TEST_F(CommonRequestTest, TheCookieIsTheContextsSessionAndOnlyASignInHandsOneBac
     const QString session = QStringLiteral("JSESSIONID=abc123; Path=/Vexmusic; HttpOnly");
     replyWithCookies({session.toUtf8()});
 
-    CommonRequest login;
+    CommonRequest login(client);
     login.connect({}, "{}", QStringLiteral("userLoginProcess"));
     EXPECT_EQ(login.receivedSession(), session);
     // Replies to other processes hand no session back.
-    CommonRequest status;
+    CommonRequest status(client);
     status.connect({}, "{}", QStringLiteral("sendStatusProcess"));
     EXPECT_FALSE(status.receivedSession());
     // The transport keeps nothing: a context without a session sends none,
@@ -128,13 +129,13 @@ TEST_F(CommonRequestTest, TheCookieIsTheContextsSessionAndOnlyASignInHandsOneBac
 
     // A sign-in's reply without Set-Cookie hands nothing back.
     replyWithCookies({});
-    CommonRequest without;
+    CommonRequest without(client);
     without.connect(signedIn({}, session), "{}", QStringLiteral("userLoginProcess"));
     EXPECT_FALSE(without.receivedSession());
 
     // Several cookies come back on one line, as a header we can send again.
     replyWithCookies({"JSESSIONID=s2; Path=/", "route=r7"});
-    CommonRequest several;
+    CommonRequest several(client);
     several.connect({}, "{}", QStringLiteral("userLoginProcess"));
     EXPECT_EQ(several.receivedSession(), QStringLiteral("JSESSIONID=s2; Path=/, route=r7"));
 }
@@ -148,7 +149,7 @@ TEST_F(CommonRequestTest, LoginReplyFillsTheContextsAccount) {
                           "gracenoteUser":"gn-handle","userName":"ada@example.com"})");
     auto user = std::make_shared<User>();
     user->facebookToken = QStringLiteral("fb");
-    CommonRequest request;
+    CommonRequest request(client);
     request.connect(signedIn(user, std::nullopt), "{}", QStringLiteral("userLoginProcess"));
     EXPECT_EQ(user->firstName, QStringLiteral("Ada"));
     EXPECT_EQ(user->lastName, QStringLiteral("Byron"));
@@ -159,7 +160,7 @@ TEST_F(CommonRequestTest, LoginReplyFillsTheContextsAccount) {
     // store nothing.
     replyWith(R"({"firstName":42,"lastName":null,"userName":"other@example.com"})");
     auto second = std::make_shared<User>(*user);
-    CommonRequest again;
+    CommonRequest again(client);
     again.connect(signedIn(second, std::nullopt), "{}", QStringLiteral("userLoginProcess"));
     EXPECT_EQ(second->firstName, QStringLiteral("Ada"));
     EXPECT_EQ(second->lastName, QStringLiteral("Byron"));
@@ -167,14 +168,14 @@ TEST_F(CommonRequestTest, LoginReplyFillsTheContextsAccount) {
     EXPECT_EQ(second->username, QStringLiteral("ada@example.com"));
 
     // Without an account there is nothing to fill in, and the reply still arrives.
-    CommonRequest nobody;
+    CommonRequest nobody(client);
     EXPECT_TRUE(nobody.connect({}, "{}", QStringLiteral("userLoginProcess")));
     EXPECT_FALSE(nobody.error());
 
     // Other processes never touch the account.
     replyWith(R"({"firstName":"Changed","userName":"changed@example.com"})");
     auto unnamed = std::make_shared<User>();
-    CommonRequest other;
+    CommonRequest other(client);
     other.connect(signedIn(unnamed, std::nullopt), "{}", QStringLiteral("sendStatusProcess"));
     EXPECT_FALSE(unnamed->firstName);
     EXPECT_FALSE(unnamed->username);
@@ -221,7 +222,7 @@ TEST_F(CommonRequestTest, NothingIsSentOfflineOrWithoutABody) {
     EXPECT_TRUE(log.contains(QStringLiteral("!!! APP OFFLINE  1")));
     NetworkState::offline() = false;
 
-    CommonRequest request;
+    CommonRequest request(client);
     EXPECT_FALSE(request.connect({}, std::nullopt, QStringLiteral("userLoginProcess")));
     EXPECT_TRUE(request.error());
     EXPECT_TRUE(server->requests().isEmpty());
@@ -252,7 +253,7 @@ TEST_F(CommonRequestTest, SilentServerTimesOutWithoutBlockingTheMainThread) {
         reply.mode = Reply::Mode::NeverAnswer;
         return reply;
     });
-    CommonRequest::setTimeout(400);
+    client.setTimeout(400);
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
@@ -273,8 +274,8 @@ TEST_F(CommonRequestTest, SilentServerTimesOutWithoutBlockingTheMainThread) {
 }
 
 TEST_F(CommonRequestTest, OversizedRepliesFailTheExchangeAndTheListingHasItsOwnLimit) {
-    CommonRequest::setMaximumReplySize(64 * 1024);
-    CommonRequest::setMaximumListingSize(256 * 1024);
+    client.setMaximumReplySize(64 * 1024);
+    client.setMaximumListingSize(256 * 1024);
     const QByteArray large = "[\"" + QByteArray(200 * 1024, 'x') + "\"]";
     for (const bool withLength : {true, false}) {
         server->setHandler([&](const Request &) {
@@ -282,13 +283,13 @@ TEST_F(CommonRequestTest, OversizedRepliesFailTheExchangeAndTheListingHasItsOwnL
             reply.withContentLength = withLength;
             return reply;
         });
-        CommonRequest status;
+        CommonRequest status(client);
         EXPECT_FALSE(status.connect({}, QByteArray("{}"), QStringLiteral("sendStatusProcess")))
             << withLength;
         EXPECT_TRUE(status.error());
         EXPECT_EQ(status.errorString(), QStringLiteral("The reply is larger than 64 KiB."));
         // The same reply is a small listing.
-        CommonRequest listing;
+        CommonRequest listing(client);
         EXPECT_EQ(listing.connect({}, QByteArray("{}"), QStringLiteral("getUserContentProcess")),
                   large)
             << withLength;
@@ -304,23 +305,22 @@ TEST_F(CommonRequestTest, OversizedRepliesFailTheExchangeAndTheListingHasItsOwnL
     bool error = true;
     EXPECT_EQ(send("{}", QStringLiteral("sendStatusProcess"), &error), fits);
     EXPECT_FALSE(error);
-    CommonRequest::setMaximumReplySize(64 * 1024 - 1);
+    client.setMaximumReplySize(64 * 1024 - 1);
     EXPECT_FALSE(send("{}", QStringLiteral("sendStatusProcess"), &error));
     EXPECT_TRUE(error);
-    CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
 }
 
 TEST_F(CommonRequestTest, DeviceStatusReportsGoOutForTheContextsAccount) {
     server->setHandler(
         [](const Request &) { return Reply::json(R"({"responseStatus":"SUCCESS"})"); });
     // Signed out, a report is about nobody and is not sent.
-    sendDeviceStatus(RunContext{}, QStringLiteral("SCANNING"), 0);
+    sendDeviceStatus(client, RunContext{}, QStringLiteral("SCANNING"), 0);
     EXPECT_TRUE(server->requests().isEmpty());
 
     auto user = std::make_shared<User>();
     user->username = QStringLiteral("ana@example.com");
-    sendDeviceStatus(signedIn(user, QStringLiteral("JSESSIONID=ana")), QStringLiteral("MATCHING"),
-                     7);
+    sendDeviceStatus(client, signedIn(user, QStringLiteral("JSESSIONID=ana")),
+                     QStringLiteral("MATCHING"), 7);
     ASSERT_EQ(server->requests().size(), 1);
     const Request r = server->requests().first();
     EXPECT_EQ(r.target, "/Vexmusic/userJson");

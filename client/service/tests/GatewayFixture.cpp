@@ -1,7 +1,6 @@
 #include "GatewayFixture.h"
 
 #include "TestEnvironment.h"
-#include "service/CommonRequest.h"
 #include "settings/DeploymentConfig.h"
 #include "settings/NetworkState.h"
 
@@ -21,9 +20,8 @@ scripted::Server::Handler withTokens(scripted::Server::Handler rest,
 
 void GatewayFixture::SetUp() {
     NetworkState::offline() = false;
-    CommonRequest::setTimeout(5000);
-    CommonRequest::setMaximumReplySize(CommonRequest::DefaultMaximumReplySize);
-    CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
+    client = ServiceClient();
+    client.setTimeout(5000);
     server = std::make_unique<scripted::Server>();
     useGateway(server->baseUrl());
 }
@@ -31,9 +29,6 @@ void GatewayFixture::SetUp() {
 void GatewayFixture::TearDown() {
     server.reset();
     DeploymentConfig::resetToDefault();
-    CommonRequest::setTimeout(CommonRequest::DefaultTimeout);
-    CommonRequest::setMaximumReplySize(CommonRequest::DefaultMaximumReplySize);
-    CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
     NetworkState::offline() = false;
 }
 

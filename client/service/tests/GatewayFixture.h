@@ -2,6 +2,7 @@
 
 #include "LogCapture.h"
 #include "ScriptedServer.h"
+#include "service/ServiceClient.h"
 
 #include <QMutex>
 #include <QStringList>
@@ -19,7 +20,8 @@ scripted::Server::Handler withTokens(scripted::Server::Handler rest,
                                      std::shared_ptr<std::atomic<int>> issued = {});
 
 // A scripted gateway on 127.0.0.1, a deployment configuration pointing at
-// it, and the transport's own state (limits, the offline flag) as at start.
+// it, a client of the service that follows that configuration (its limits as
+// at start, the time-out shorter), and the offline flag as at start.
 // The service layer's tests use it as it is; the layers above add a fresh
 // coordinator (ServiceFixture).
 class GatewayFixture : public ::testing::Test {
@@ -34,6 +36,7 @@ protected:
 
     std::unique_ptr<scripted::Server> server;
     QTemporaryDir configDir;
+    ServiceClient client;
 };
 
 // Runs `work` on the background pool while the main thread keeps processing

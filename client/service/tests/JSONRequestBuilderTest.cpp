@@ -33,8 +33,8 @@ User emailUser() {
 TEST_F(JSONRequestBuilderTest, EmailLoginIsCompactAndSignedWithAFreshToken) {
     server->setHandler(withTokens({}));
     const User user = emailUser();
-    const auto first = JSONRequestBuilder::loginRequest(user);
-    const auto second = JSONRequestBuilder::loginRequest(user);
+    const auto first = JSONRequestBuilder::loginRequest(client, user);
+    const auto second = JSONRequestBuilder::loginRequest(client, user);
     ASSERT_TRUE(first && second);
     EXPECT_FALSE(first->contains('\n'));
     EXPECT_FALSE(first->contains(": "));
@@ -70,7 +70,7 @@ TEST_F(JSONRequestBuilderTest, EmailLoginIsCompactAndSignedWithAFreshToken) {
 TEST_F(JSONRequestBuilderTest, LoginWithoutItsValuesHasNoBody) {
     User user = emailUser();
     user.password.reset();
-    EXPECT_FALSE(JSONRequestBuilder::loginRequest(user));
+    EXPECT_FALSE(JSONRequestBuilder::loginRequest(client, user));
     EXPECT_TRUE(server->requests().isEmpty());
 }
 
@@ -78,7 +78,7 @@ TEST_F(JSONRequestBuilderTest, FacebookLoginNeedsNoToken) {
     User user;
     user.facebookToken = QStringLiteral("EAAB-facebook-token");
     user.deviceId = QStringLiteral("DEVICE");
-    const auto body = JSONRequestBuilder::loginRequest(user);
+    const auto body = JSONRequestBuilder::loginRequest(client, user);
     ASSERT_TRUE(body);
     EXPECT_FALSE(body->contains('\n'));
     EXPECT_EQ(object(*body), QJsonObject({{"loginDesktopThroughFacebook",
@@ -92,7 +92,7 @@ TEST_F(JSONRequestBuilderTest, FacebookLoginNeedsNoToken) {
 TEST_F(JSONRequestBuilderTest, RegistrationIsIndentedAndSigned) {
     server->setHandler(withTokens({}));
     const User user = emailUser();
-    const auto body = JSONRequestBuilder::buildRegisterUserRequest(user);
+    const auto body = JSONRequestBuilder::buildRegisterUserRequest(client, user);
     ASSERT_TRUE(body);
     EXPECT_TRUE(body->contains('\n'));
     const QJsonObject reg =
@@ -112,14 +112,14 @@ TEST_F(JSONRequestBuilderTest, RegistrationIsIndentedAndSigned) {
 
 TEST_F(JSONRequestBuilderTest, TokenWithoutQuotesOrWithoutServiceIsNoToken) {
     server->setHandler([](const Request &) { return Reply::json("token-without-quotes"); });
-    EXPECT_EQ(JSONRequestBuilder::getUserToken(), QStringLiteral("NO TOKEN!!!"));
+    EXPECT_EQ(JSONRequestBuilder::getUserToken(client), QStringLiteral("NO TOKEN!!!"));
     server->setHandler([](const Request &) { return Reply::json("\"abc\" trailing \"x\""); });
-    EXPECT_EQ(JSONRequestBuilder::getUserToken(), QStringLiteral("abc"));
+    EXPECT_EQ(JSONRequestBuilder::getUserToken(client), QStringLiteral("abc"));
 
     // Without a service the signature is still made, over the placeholder.
     useGateway(QStringLiteral("http://127.0.0.1:%1").arg(scripted::closedPort()));
     const User user = emailUser();
-    EXPECT_EQ(JSONRequestBuilder::getUserSignature(user),
+    EXPECT_EQ(JSONRequestBuilder::getUserSignature(client, user),
               Utility::getMD5FromString(*user.username + *user.password + *user.deviceId +
                                         QStringLiteral("NO TOKEN!!!")));
 }

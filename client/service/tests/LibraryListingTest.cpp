@@ -28,7 +28,7 @@ TEST_F(LibraryListingTest, AListingIsFetchedWithTheContextsSessionFromAPosition)
         {"mediaType":"AUDIO","deleted":0,"name":"a.mp3","id":5,"downloadable":1},
         {"mediaType":"AUDIO","deleted":0,"name":"b.mp3","id":6,"downloadable":0}]})");
     const LibraryListing::Result result =
-        LibraryListing::fetch(context(QStringLiteral("JSESSIONID=run")), 99);
+        LibraryListing::fetch(client, context(QStringLiteral("JSESSIONID=run")), 99);
 
     ASSERT_TRUE(result.listing);
     EXPECT_EQ(result.listing->milliseconds, 120);
@@ -48,7 +48,7 @@ TEST_F(LibraryListingTest, AListingIsFetchedWithTheContextsSessionFromAPosition)
 
 TEST_F(LibraryListingTest, EveryFailureSaysWhyAndOnlyARefusalLosesTheSession) {
     answer(R"({"responseStatus":"FAILED","updatedUserMedias":[]})");
-    LibraryListing::Result result = LibraryListing::fetch(context(QStringLiteral("s")), 0);
+    LibraryListing::Result result = LibraryListing::fetch(client, context(QStringLiteral("s")), 0);
     EXPECT_FALSE(result.listing);
     EXPECT_TRUE(result.refused);
     EXPECT_EQ(result.status, QStringLiteral("FAILED"));
@@ -56,7 +56,7 @@ TEST_F(LibraryListingTest, EveryFailureSaysWhyAndOnlyARefusalLosesTheSession) {
               QStringLiteral("Missing login session, please logout and log back in."));
 
     answer(R"({"responseStatus":""})");
-    result = LibraryListing::fetch(context(QStringLiteral("s")), 0);
+    result = LibraryListing::fetch(client, context(QStringLiteral("s")), 0);
     EXPECT_FALSE(result.listing);
     EXPECT_FALSE(result.refused);
     EXPECT_TRUE(result.status) << "a reply came: its status replaces the session's";
@@ -64,7 +64,7 @@ TEST_F(LibraryListingTest, EveryFailureSaysWhyAndOnlyARefusalLosesTheSession) {
               QStringLiteral("the service answered the cloud library listing without a status"));
 
     useGateway(QStringLiteral("http://127.0.0.1:%1").arg(scripted::closedPort()));
-    result = LibraryListing::fetch(context(QStringLiteral("s")), 0);
+    result = LibraryListing::fetch(client, context(QStringLiteral("s")), 0);
     EXPECT_FALSE(result.listing);
     EXPECT_FALSE(result.refused);
     EXPECT_FALSE(result.status) << "no reply, no status to keep";

@@ -28,27 +28,28 @@ TEST_F(LogMaskingTest, NoSecretReachesTheLog) {
     user.username = QStringLiteral("ada@example.com");
     user.password = password;
     user.deviceId = QStringLiteral("DEVICE-1");
-    CommonRequest login;
+    CommonRequest login(client);
     login.connect(RunContext{std::make_shared<User>(user), std::nullopt, *user.deviceId},
-                  JSONRequestBuilder::loginRequest(user), QStringLiteral("userLoginProcess"));
+                  JSONRequestBuilder::loginRequest(client, user),
+                  QStringLiteral("userLoginProcess"));
     ASSERT_TRUE(login.receivedSession());
-    CommonRequest registration;
-    registration.connect({}, JSONRequestBuilder::buildRegisterUserRequest(user),
+    CommonRequest registration(client);
+    registration.connect({}, JSONRequestBuilder::buildRegisterUserRequest(client, user),
                          QStringLiteral("signUpUserProcess"));
     // A later request carries the session cookie.
     const RunContext session{std::make_shared<User>(user), login.receivedSession(), *user.deviceId};
-    CommonRequest listing;
+    CommonRequest listing(client);
     listing.connect(session, JSONRequestBuilder::buildGetUserMediaRequest(0),
                     QStringLiteral("getUserContentProcess"));
     ASSERT_EQ(server->requests().last().header("Cookie"), "JSESSIONID=sess-secret-42; Path=/");
     User facebook;
     facebook.facebookToken = facebookToken;
     facebook.deviceId = QStringLiteral("DEVICE-1");
-    CommonRequest fbLogin;
-    fbLogin.connect({}, JSONRequestBuilder::loginRequest(facebook),
+    CommonRequest fbLogin(client);
+    fbLogin.connect({}, JSONRequestBuilder::loginRequest(client, facebook),
                     QStringLiteral("userLoginProcess"));
 
-    CommonRequest handle;
+    CommonRequest handle(client);
     handle.connect(session,
                    JSONRequestBuilder::buildNewUserHandleForGracenote(
                        QStringLiteral("recognition-user-secret")),

@@ -21,7 +21,7 @@ TEST_F(RequestGateTest, ADryRunSendsOnlySignInAndTheListing) {
     server->setHandler([](const Request &) { return Reply::json(R"({"responseStatus":"OK"})"); });
     for (const char *reading : {"userLoginProcess", "getTokenProcess", "getUserContentProcess"}) {
         SCOPED_TRACE(reading);
-        CommonRequest request;
+        CommonRequest request(client);
         EXPECT_TRUE(request.connect(preview(), QByteArray("{}"), QString::fromLatin1(reading)));
     }
     EXPECT_EQ(server->requests().size(), 3);
@@ -33,7 +33,7 @@ TEST_F(RequestGateTest, ADryRunSendsOnlySignInAndTheListing) {
          {"createUserMediaFromCatalog", "sendStatusProcess", "setUserGNHandle",
           "createMediaProcess", "userLogOutProcess", "signUpUserProcess", "someFutureProcess"}) {
         SCOPED_TRACE(changing);
-        CommonRequest request;
+        CommonRequest request(client);
         EXPECT_FALSE(request.connect(preview(), QByteArray("{}"), QString::fromLatin1(changing)));
         EXPECT_TRUE(request.error());
     }

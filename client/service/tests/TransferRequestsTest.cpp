@@ -35,12 +35,12 @@ TEST_F(TransferRequestsTest, AnUploadNamesItsFileInTheQueryAndCarriesTheSession)
     EXPECT_EQ(TransferRequests::uploadFileName(track), QStringLiteral("Tom%20&%20Jerry?/x.ogg"));
     EXPECT_EQ(TransferRequests::uploadFileName(Audio{}), QStringLiteral("Unknown-"));
 
-    const QByteArray address = TransferRequests::uploadAddress(track);
+    const QByteArray address = TransferRequests::uploadAddress(client, track);
     EXPECT_EQ(address,
               server->baseUrl().toUtf8() +
                   "/Vexmusic/controllers/DesktopUploadMedia?fileName=Tom%20&%20Jerry?/x.ogg");
     const QNetworkRequest upload =
-        TransferRequests::upload(address, context(nullptr), "BOUNDARY", 1234, 1000, 5000);
+        TransferRequests::upload(client, address, context(nullptr), "BOUNDARY", 1234, 1000, 5000);
     EXPECT_EQ(upload.url().toEncoded(), address) << "sent exactly as built";
     EXPECT_EQ(upload.rawHeader("Content-Type"), "multipart/form-data; boundary=BOUNDARY");
     EXPECT_EQ(upload.rawHeader("Cookie"), "JSESSIONID=abc123; Path=/Vexmusic");
@@ -51,7 +51,8 @@ TEST_F(TransferRequestsTest, AnUploadNamesItsFileInTheQueryAndCarriesTheSession)
               int(QNetworkRequest::ManualRedirectPolicy));
     EXPECT_EQ(upload.transferTimeout(), 5000);
 
-    const QNetworkRequest check = TransferRequests::uploadSizeCheck(context(nullptr), 99, 700);
+    const QNetworkRequest check =
+        TransferRequests::uploadSizeCheck(client, context(nullptr), 99, 700);
     EXPECT_EQ(check.url().toEncoded(),
               server->baseUrl().toUtf8() + "/Vexmusic/controllers/DesktopUploadMedia?fileSize=99");
     EXPECT_EQ(check.rawHeader("Cookie"), "JSESSIONID=abc123; Path=/Vexmusic");
@@ -59,7 +60,7 @@ TEST_F(TransferRequestsTest, AnUploadNamesItsFileInTheQueryAndCarriesTheSession)
 
 TEST_F(TransferRequestsTest, ADownloadCarriesThePasswordOrElseTheToken) {
     const QUrl address =
-        TransferRequests::downloadAddress(context(nullptr), QStringLiteral("id 7/8"));
+        TransferRequests::downloadAddress(client, context(nullptr), QStringLiteral("id 7/8"));
     EXPECT_EQ(address.toEncoded(),
               server->baseUrl().toUtf8() +
                   "/Vexmusic/rest/downloadController/redirectToCdnDownload/id%207%2F8/"
@@ -67,21 +68,22 @@ TEST_F(TransferRequestsTest, ADownloadCarriesThePasswordOrElseTheToken) {
 
     TransferRequests::Credentials sent{};
     QNetworkRequest request = TransferRequests::download(
-        address, context(account(QStringLiteral("pw"), QStringLiteral("tok"))), true, 900, &sent);
+        client, address, context(account(QStringLiteral("pw"), QStringLiteral("tok"))), true, 900,
+        &sent);
     EXPECT_EQ(sent, TransferRequests::Credentials::Password);
     EXPECT_EQ(request.rawHeader("USERNAME"), "ada@example.com");
     EXPECT_EQ(request.rawHeader("PASSWORD"), "pw");
     EXPECT_FALSE(request.hasRawHeader("FACEBOOK_TOKEN"));
 
-    request = TransferRequests::download(address, context(account({}, QStringLiteral("tok"))), true,
-                                         900, &sent);
+    request = TransferRequests::download(
+        client, address, context(account({}, QStringLiteral("tok"))), true, 900, &sent);
     EXPECT_EQ(sent, TransferRequests::Credentials::FacebookToken);
     EXPECT_EQ(request.rawHeader("FACEBOOK_TOKEN"), "tok");
     EXPECT_FALSE(request.hasRawHeader("PASSWORD"));
 
     // A redirect's target gets nothing of the account.
     request =
-        TransferRequests::download(QUrl(QStringLiteral("https://cdn.example/f")),
+        TransferRequests::download(client, QUrl(QStringLiteral("https://cdn.example/f")),
                                    context(account(QStringLiteral("pw"), {})), false, 900, &sent);
     EXPECT_EQ(sent, TransferRequests::Credentials::None);
     EXPECT_TRUE(request.rawHeaderList().isEmpty());

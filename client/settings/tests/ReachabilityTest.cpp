@@ -173,7 +173,7 @@ TEST_F(ReachabilityTest, FailedRequestMakesRunningMonitorsProbeAtOnce) {
 
     QElapsedTimer clock;
     clock.start();
-    CommonRequest request;
+    CommonRequest request{ServiceClient()};
     request.connect(RunContext{}, QByteArray("{}"), "getTokenProcess");
     EXPECT_TRUE(request.error());
     EXPECT_TRUE(seenState(false));

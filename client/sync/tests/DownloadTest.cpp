@@ -6,7 +6,6 @@
 #include "MpdProcess.h"
 #include "TestSongs.h"
 #include "engine/Sonarbox.h"
-#include "service/CommonRequest.h"
 #include "settings/NSDefaultsUtility.h"
 #include "settings/Utility.h"
 #include "sync/DownloadSongsFromCloud.h"
@@ -270,8 +269,8 @@ TEST_F(DownloadTest, AFailedListingOrALostNetworkStopsTheSync) {
 TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSyncVisibly) {
     Sonarbox &sonarbox = Sonarbox::instance();
     // Scaled down: other replies may carry 64 KiB, the listing 1 MiB.
-    CommonRequest::setMaximumReplySize(64 * 1024);
-    CommonRequest::setMaximumListingSize(1024 * 1024);
+    sonarbox.serviceClient().setMaximumReplySize(64 * 1024);
+    sonarbox.serviceClient().setMaximumListingSize(1024 * 1024);
     QJsonArray items;
     for (int id = 1; id <= 1500; ++id)
         items.append(item(id, QStringLiteral("Song %1").arg(id), "Artist", "Album", 0));
@@ -288,7 +287,7 @@ TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSy
                          if (e.kind == SyncProgress::Event::Kind::SyncEnded)
                              ends << e;
                      });
-    CommonRequest::setMaximumListingSize(100 * 1024);
+    sonarbox.serviceClient().setMaximumListingSize(100 * 1024);
     sonarbox.syncStarted();
     sonarbox.syncProgress().beginSync();
     EXPECT_EQ(runStage(stage(downloader), [] { return true; }), 0);
@@ -299,7 +298,6 @@ TEST_F(DownloadTest, AListingLargerThanOtherRepliesSyncsAndOneTooLargeStopsTheSy
     ASSERT_EQ(ends.size(), 1);
     EXPECT_EQ(ends.first().detail, expected);
     EXPECT_EQ(NSDefaultsUtility::standard().text(QLatin1StringView("lastSyncOutcome")), expected);
-    CommonRequest::setMaximumListingSize(CommonRequest::DefaultMaximumListingSize);
 }
 
 TEST_F(DownloadTest, TheMusicLibraryTakesTheSongOffTheMainThread) {

@@ -41,8 +41,10 @@ protected:
     }
     int runRetire() {
         int retired = -1;
-        EXPECT_TRUE(runInBackground(
-            [&] { retired = RetireReplaced::run(Sonarbox::instance().runContext()); }));
+        EXPECT_TRUE(runInBackground([&] {
+            retired = RetireReplaced::run(Sonarbox::instance().serviceClient(),
+                                          Sonarbox::instance().runContext());
+        }));
         return retired;
     }
 };

@@ -8,10 +8,13 @@ void ServiceFixture::SetUp() {
     // calling this gets a coordinator built from it.
     Sonarbox::instance().reinitialize();
     GatewayFixture::SetUp();
+    // The coordinator's requests go where the fixture's do, with its limits.
+    Sonarbox::instance().serviceClient() = client;
 }
 
 void ServiceFixture::TearDown() {
     GatewayFixture::TearDown();
+    Sonarbox::instance().serviceClient() = ServiceClient();
     Sonarbox::instance().reinitialize();
 }
 
