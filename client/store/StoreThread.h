@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-// The one thread that owns the store's database connection. A connection may
-// only be used by the thread that opened it, and the store is used from the
+// The one thread that owns the stores' database connections. A connection may
+// only be used by the thread that opened it, and a store is used from the
 // main thread and from the sync stages, so every store operation is handed to
 // this thread and the caller waits for it. A call made on the store thread
 // itself runs at once, so operations may call each other freely.
