@@ -13,24 +13,34 @@
 
 #include <QList>
 
+#include <utility>
+
 namespace DaoSupport {
 
-// The application's context (set up on first use; nullptr without a store).
-inline StoreContext *appContext() {
-    return StoreSetup::instance().managedObjectContext();
+// The store's context (set up on first use; nullptr without a store).
+inline StoreContext *appContext(StoreSetup &setup) {
+    return setup.managedObjectContext();
 }
 
 // Runs `work` on the store thread against `context`; without a live context
-// the result is empty.
-template <typename F> auto onStore(StoreContext *context, F &&work) -> decltype(work(*context)) {
+// of `setup` (none, one since closed, another store's) the result is empty.
+template <typename F>
+auto onStore(StoreSetup &setup, StoreContext *context, F &&work) -> decltype(work(*context)) {
     using R = decltype(work(*context));
     if (!context)
         return R();
     return StoreThread::instance().call([&]() -> R {
-        if (!StoreSetup::instance().isLive(context))
+        // Compared, never dereferenced: a context that is not live may be gone.
+        if (!setup.isLive(context))
             return R();
         return work(*context);
     });
+}
+
+// The same against the store's own context.
+template <typename F>
+auto onStore(StoreSetup &setup, F &&work) -> decltype(work(std::declval<StoreContext &>())) {
+    return onStore(setup, appContext(setup), std::forward<F>(work));
 }
 
 // Runs `work`; a store failure inside it goes to the error-report hook with
@@ -50,13 +60,13 @@ inline QString describe(const AppError &error) {
                : error.description + QLatin1Char(' ') + error.failureReason;
 }
 
-// The account's secrets come from the SecretStore (read once per process,
-// then from memory); a value still found in the store file (written by an
-// older version) is used until the next save.
-inline QList<UserPtr> withSecrets(QList<UserPtr> users) {
+// The account's secrets come from the store's SecretStore (read once per
+// process, then from memory); a value still found in the store file (written
+// by an older version) is used until the next save.
+inline QList<UserPtr> withSecrets(StoreContext &store, QList<UserPtr> users) {
+    SecretStore &secretStore = store.setup().secrets();
     for (const UserPtr &user : users) {
-        const AccountSecrets secrets =
-            SecretStore::instance().read(user->username.value_or(QString()));
+        const AccountSecrets secrets = secretStore.read(user->username.value_or(QString()));
         if (secrets.password)
             user->password = secrets.password;
         if (secrets.facebookToken)
@@ -64,15 +74,16 @@ inline QList<UserPtr> withSecrets(QList<UserPtr> users) {
     }
     return users;
 }
-template <typename T> T withSecrets(T records) {
+template <typename T> T withSecrets(StoreContext &, T records) {
     return records;
 }
 
 // Removes the accounts' secrets once the pending changes are saved.
 inline void forgetSecretsOf(StoreContext &store, const QList<UserPtr> &users) {
+    SecretStore *secretStore = &store.setup().secrets();
     for (const UserPtr &user : users) {
         const QString account = user->username.value_or(QString());
-        store.afterCommit([account] { SecretStore::instance().remove(account); });
+        store.afterCommit([secretStore, account] { secretStore->remove(account); });
     }
 }
 inline void forgetSecretsOf(StoreContext &store, const User &user) {
@@ -108,8 +119,9 @@ inline void writeRecord(StoreContext &store, User &record) {
 
     const QString account = record.username.value_or(QString());
     const AccountSecrets secrets{record.password, record.facebookToken};
-    store.afterCommit([account, secrets, previousAccount] {
-        SecretStore &secretStore = SecretStore::instance();
+    // The secrets follow the record into its own store's keeping.
+    store.afterCommit([keeper = &store.setup().secrets(), account, secrets, previousAccount] {
+        SecretStore &secretStore = *keeper;
         secretStore.write(account, secrets);
         // Secrets under the old name that could not be read are kept: a
         // locked keyring must not cost the person their saved sign-in.

@@ -12,21 +12,25 @@ using StoreQueries::Order;
 
 GenericDAO &GenericDAO::instance() {
     // A function-local static is created once even when first calls race.
-    static GenericDAO dao;
+    static GenericDAO dao(StoreSetup::instance());
     return dao;
 }
 
+GenericDAO::GenericDAO(StoreSetup &setup)
+    : m_setup(setup) {}
+
 template <typename R> std::shared_ptr<R> GenericDAO::uniqueResult() {
-    return onStore(appContext(), [](StoreContext &context) {
+    return onStore(m_setup, [](StoreContext &context) {
         return guarded(QStringLiteral("Error on GenericDAO.uniqueResult"), [&] {
-            auto records = withSecrets(StoreQueries::fetch<R>(context, {}, {}, Order::None, 1));
+            auto records =
+                withSecrets(context, StoreQueries::fetch<R>(context, {}, {}, Order::None, 1));
             return records.isEmpty() ? std::shared_ptr<R>() : records.first();
         });
     });
 }
 
 AudioPtr GenericDAO::getById(const QString &templateName, const QString &code) {
-    return getById(templateName, code, QStringLiteral("checksum"), appContext());
+    return getById(templateName, code, QStringLiteral("checksum"), appContext(m_setup));
 }
 
 AudioPtr GenericDAO::getById(const QString &templateName, const QString &code,
@@ -36,7 +40,7 @@ AudioPtr GenericDAO::getById(const QString &templateName, const QString &code,
 
 AudioPtr GenericDAO::getById(const QString &templateName, const QString &value,
                              const QString &column, StoreContext *context) {
-    return onStore(context, [&](StoreContext &store) {
+    return onStore(m_setup, context, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.getById:checksum"), [&] {
             const auto records =
                 StoreQueries::fetchTemplate(store, templateName, {{column, value}}, Order::None, 1);
@@ -47,7 +51,7 @@ AudioPtr GenericDAO::getById(const QString &templateName, const QString &value,
 
 QList<AudioPtr> GenericDAO::search(const QString &templateName, const QVariantMap &params,
                                    int limit) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.search:params:limit"), [&] {
             return StoreQueries::fetchTemplate(store, templateName, params, Order::NameAscending,
                                                limit);
@@ -56,7 +60,7 @@ QList<AudioPtr> GenericDAO::search(const QString &templateName, const QVariantMa
 }
 
 QList<AudioPtr> GenericDAO::search(const QString &templateName, const AudioPtr &model) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.search:model"), [&] {
             QVariantMap variables;
             if (model && model->userMediaID)
@@ -68,31 +72,31 @@ QList<AudioPtr> GenericDAO::search(const QString &templateName, const AudioPtr &
 }
 
 template <typename R> QList<std::shared_ptr<R>> GenericDAO::getAll() {
-    return onStore(appContext(), [](StoreContext &store) {
+    return onStore(m_setup, [](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.getAll:"), [&] {
             // The account record has no name to sort on.
             constexpr Order order = std::is_same_v<R, User> ? Order::None : Order::NameAscending;
-            return withSecrets(StoreQueries::fetch<R>(store, {}, {}, order));
+            return withSecrets(store, StoreQueries::fetch<R>(store, {}, {}, order));
         });
     });
 }
 
 int GenericDAO::getSize(const QString &entityName) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.getSize:"),
                        [&] { return StoreQueries::count(store, entityName); });
     });
 }
 
 int GenericDAO::getSizeUsingFetchRequest(const QString &templateName) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.getSizeUsingFetchRequest:"),
                        [&] { return StoreQueries::countTemplate(store, templateName, {}); });
     });
 }
 
 bool GenericDAO::isFileInDB(const QString &path) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.getById:checksum"), [&] {
             try {
                 return StoreQueries::hasFile(store, path);
@@ -106,14 +110,14 @@ bool GenericDAO::isFileInDB(const QString &path) {
 }
 
 QSet<QString> GenericDAO::storedFilePaths() {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.storedFilePaths"),
                        [&] { return StoreQueries::filePaths(store); });
     });
 }
 
 GenericDAO::TrackIndex GenericDAO::storedTrackIndex() {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.storedTrackIndex"), [&] {
             StoreQueries::TrackKeys keys = StoreQueries::trackKeys(store);
             return TrackIndex{std::move(keys.userMediaIDs), std::move(keys.byChecksum)};
@@ -122,21 +126,21 @@ GenericDAO::TrackIndex GenericDAO::storedTrackIndex() {
 }
 
 QSet<QString> GenericDAO::storedAmong(const QList<QString> &paths) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.storedAmong"),
                        [&] { return StoreQueries::storedAmong(store, paths); });
     });
 }
 
 QHash<QString, SettledFolder> GenericDAO::settledFolders() {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.settledFolders"),
                        [&] { return StoreQueries::settledFolders(store); });
     });
 }
 
 qint64 GenericDAO::settledFolderCount(const QString &root) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.settledFolderCount"),
                        [&] { return StoreQueries::settledFolderCount(store, root); });
     });
@@ -144,7 +148,7 @@ qint64 GenericDAO::settledFolderCount(const QString &root) {
 
 void GenericDAO::recordScannedFolders(const QHash<QString, SettledFolder> &settled,
                                       const QList<QString> &unsettled) {
-    onStore(appContext(), [&](StoreContext &store) {
+    onStore(m_setup, [&](StoreContext &store) {
         guarded(QStringLiteral("Error on GenericDAO.recordScannedFolders"), [&] {
             StoreQueries::recordScannedFolders(store, settled, unsettled);
             AppError error;
@@ -155,7 +159,7 @@ void GenericDAO::recordScannedFolders(const QHash<QString, SettledFolder> &settl
 }
 
 QList<AudioPtr> GenericDAO::tracksByDownloadable(std::optional<bool> downloadable) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.tracksByDownloadable"), [&] {
             if (!downloadable)
                 return StoreQueries::fetch<Audio>(store, QStringLiteral("\"downloadable\" IS NULL"),
@@ -167,7 +171,7 @@ QList<AudioPtr> GenericDAO::tracksByDownloadable(std::optional<bool> downloadabl
 }
 
 AudioPtr GenericDAO::getByObjectID(qint64 objectID) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.getByObjectID"), [&] {
             const QList<AudioPtr> found = StoreQueries::fetch<Audio>(
                 store, QStringLiteral("\"objectID\" = ?"), {objectID}, Order::None, 1);
@@ -179,7 +183,7 @@ AudioPtr GenericDAO::getByObjectID(qint64 objectID) {
 template <typename R> void GenericDAO::save(const std::shared_ptr<R> &record) {
     if (!record)
         return;
-    onStore(appContext(), [&](StoreContext &store) {
+    onStore(m_setup, [&](StoreContext &store) {
         guarded(QStringLiteral("Error on GenericDAO.save:"), [&] {
             writeRecord(store, *record);
             AppError error;
@@ -193,7 +197,7 @@ template <typename R>
 void GenericDAO::save(const std::shared_ptr<R> &record, StoreContext *context) {
     if (!record)
         return;
-    onStore(context, [&](StoreContext &store) {
+    onStore(m_setup, context, [&](StoreContext &store) {
         guarded(QStringLiteral("Error on GenericDAO.save:context"), [&] {
             writeRecord(store, *record);
             store.save();
@@ -202,14 +206,14 @@ void GenericDAO::save(const std::shared_ptr<R> &record, StoreContext *context) {
 }
 
 template <typename R> void GenericDAO::delete_(const std::shared_ptr<R> &record) {
-    delete_(record, appContext());
+    delete_(record, appContext(m_setup));
 }
 
 template <typename R>
 void GenericDAO::delete_(const std::shared_ptr<R> &record, StoreContext *context) {
     if (!record)
         return;
-    onStore(context, [&](StoreContext &store) {
+    onStore(m_setup, context, [&](StoreContext &store) {
         guarded(QStringLiteral("Error on GenericDAO.delete:"), [&] {
             if (record->isStored()) {
                 if constexpr (std::is_same_v<R, User>)
@@ -226,13 +230,13 @@ void GenericDAO::delete_(const std::shared_ptr<R> &record, StoreContext *context
 
 void GenericDAO::deleteEntity(const QString &entityName, const QString &pkColumn,
                               const QVariant &pkValue, const QString &fetchRequestName) {
-    deleteEntity(entityName, pkColumn, pkValue, fetchRequestName, appContext());
+    deleteEntity(entityName, pkColumn, pkValue, fetchRequestName, appContext(m_setup));
 }
 
 void GenericDAO::deleteEntity(const QString &entityName, const QString &pkColumn,
                               const QVariant &pkValue, const QString &fetchRequestName,
                               StoreContext *context) {
-    onStore(context, [&](StoreContext &store) {
+    onStore(m_setup, context, [&](StoreContext &store) {
         guarded(
             QStringLiteral("Error on GenericDAO.uniqueResult:pkColumn:pkValue:fetchRequestName"),
             [&] {
@@ -249,7 +253,7 @@ void GenericDAO::deleteEntity(const QString &entityName, const QString &pkColumn
 }
 
 void GenericDAO::deleteAll(const QString &entityName) {
-    onStore(appContext(), [&](StoreContext &store) {
+    onStore(m_setup, [&](StoreContext &store) {
         guarded(QStringLiteral("Error on GenericDAO.deleteAll:"), [&] {
             if (entityName == QLatin1String("User"))
                 forgetSecretsOf(store, StoreQueries::fetch<User>(store));

@@ -16,6 +16,7 @@
 #include <memory>
 
 class StoreContext;
+class StoreSetup;
 
 // The one way the client reads and writes the store. Operations are
 // addressed by entity name ("Audio", "User", "Media") or by record type, and
@@ -28,11 +29,23 @@ class StoreContext;
 // nothing and every save does nothing. Every operation may be called from
 // any thread; the work runs on the store thread.
 //
-// The User record's password and Facebook token are kept in the SecretStore,
-// never in the store file; fetched User records carry them as before.
+// The User record's password and Facebook token are kept in the store's
+// SecretStore, never in the store file; fetched User records carry them as
+// before.
+//
+// A DAO works on one store: instance() on the default one, others on the
+// store they were made for. The operations that take a context refuse one
+// that is not their store's live context.
 class GenericDAO {
 public:
+    // The default store's DAO.
     static GenericDAO &instance();
+    // A DAO for `setup`, which must outlive it.
+    explicit GenericDAO(StoreSetup &setup);
+    GenericDAO(const GenericDAO &) = delete;
+    GenericDAO &operator=(const GenericDAO &) = delete;
+
+    StoreSetup &setup() const { return m_setup; }
 
     // --- fetches ---
     // The first record of the type, in no particular order.
@@ -139,5 +152,5 @@ public:
     void resetDB();
 
 private:
-    GenericDAO() = default;
+    StoreSetup &m_setup;
 };

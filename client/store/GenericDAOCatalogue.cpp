@@ -53,7 +53,7 @@ QString text(const std::optional<QString> &value) {
 bool GenericDAO::addTrackToDB(const AudioPtr &track, bool withSave) {
     if (!track)
         return false;
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         const QString name =
             track->name.value_or(QString()).isEmpty() ? QStringLiteral("Unknown") : *track->name;
         try {
@@ -102,7 +102,7 @@ void GenericDAO::resetAllTracksInDB() {
 }
 
 void GenericDAO::addEchoNestID(const QString &checksum, const QString &withEchoNestID) {
-    onStore(appContext(), [&](StoreContext &store) {
+    onStore(m_setup, [&](StoreContext &store) {
         try {
             const auto found = StoreQueries::fetchTemplate(store, QStringLiteral("audioByCode"),
                                                            {{QStringLiteral("checksum"), checksum}},
@@ -125,7 +125,7 @@ void GenericDAO::addEchoNestID(const QString &checksum, const QString &withEchoN
 }
 
 void GenericDAO::showTracksInDB() {
-    onStore(appContext(), [&](StoreContext &store) {
+    onStore(m_setup, [&](StoreContext &store) {
         QList<AudioPtr> tracks;
         try {
             tracks = StoreQueries::fetch<Audio>(store, {}, {}, Order::NameDescending);
@@ -145,15 +145,15 @@ void GenericDAO::showTracksInDB() {
 }
 
 UserPtr GenericDAO::getUserFromDB() {
-    StoreContext *context = appContext();
+    StoreContext *context = appContext(m_setup);
     if (!context) {
         logLine(QStringLiteral("ERROR %1").arg(QStringLiteral("no store is open")));
         return nullptr;
     }
-    return onStore(context, [&](StoreContext &store) -> UserPtr {
+    return onStore(m_setup, context, [&](StoreContext &store) -> UserPtr {
         try {
             const auto users =
-                withSecrets(StoreQueries::fetch<User>(store, {}, {}, Order::None, 0));
+                withSecrets(store, StoreQueries::fetch<User>(store, {}, {}, Order::None, 0));
             UserPtr last;
             for (const UserPtr &user : users) {
                 // Sorted by username descending, the first is the greatest.
@@ -174,7 +174,7 @@ UserPtr GenericDAO::getUserFromDB() {
 
 void GenericDAO::resetDB() {
     logLine(QStringLiteral("[resetDB] @class:GenericDAO"));
-    StoreContext *context = appContext();
+    StoreContext *context = appContext(m_setup);
     if (!context) {
         logLine(QStringLiteral("Error trying to clear up the database: %1")
                     .arg(QStringLiteral("no store is open")));
@@ -182,7 +182,7 @@ void GenericDAO::resetDB() {
     }
     // The whole reset runs as one task on the store thread: nothing else can
     // use the context meanwhile.
-    const bool recreated = onStore(context, [&](StoreContext &store) {
+    const bool recreated = onStore(m_setup, context, [&](StoreContext &store) {
         QStringList accounts;
         try {
             for (const UserPtr &user : StoreQueries::fetch<User>(store))
@@ -199,7 +199,7 @@ void GenericDAO::resetDB() {
             return false;
         }
         for (const QString &account : accounts)
-            SecretStore::instance().remove(account);
+            store.setup().secrets().remove(account);
         logLine(QStringLiteral("New database created successfully!"));
         logLine(QStringLiteral("coordinator: %1 context: %2")
                     .arg(store.path(), store.connectionName()));
@@ -207,5 +207,5 @@ void GenericDAO::resetDB() {
     });
     // A context left without a store is forgotten, so that the next request sets up again.
     if (!recreated)
-        StoreSetup::instance().discard(context);
+        m_setup.discard(context);
 }

@@ -11,9 +11,9 @@ using namespace DaoSupport;
 
 namespace {
 
-// Runs the changes and saves them; a failure is logged with `what`.
-template <typename F> void change(const QString &what, F &&work) {
-    onStore(appContext(), [&](StoreContext &store) {
+// Runs the changes on the store and saves them; a failure is logged with `what`.
+template <typename F> void change(StoreSetup &setup, const QString &what, F &&work) {
+    onStore(setup, [&](StoreContext &store) {
         guarded(what, [&] {
             work(store);
             AppError error;
@@ -26,7 +26,7 @@ template <typename F> void change(const QString &what, F &&work) {
 } // namespace
 
 QList<StoredFile> GenericDAO::storedFilesUnder(const QString &root) {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.storedFilesUnder"),
                        [&] { return TrackFileQueries::storedFilesUnder(store, root); });
     });
@@ -35,12 +35,12 @@ QList<StoredFile> GenericDAO::storedFilesUnder(const QString &root) {
 void GenericDAO::recordFileStamps(const QHash<qint64, FileStamp> &stamps) {
     if (stamps.isEmpty())
         return;
-    change(QStringLiteral("Error on GenericDAO.recordFileStamps"),
+    change(m_setup, QStringLiteral("Error on GenericDAO.recordFileStamps"),
            [&](StoreContext &store) { TrackFileQueries::recordStamps(store, stamps); });
 }
 
 void GenericDAO::moveTrack(qint64 objectID, const QString &path, const FileStamp &stamp) {
-    change(QStringLiteral("Error on GenericDAO.moveTrack"), [&](StoreContext &store) {
+    change(m_setup, QStringLiteral("Error on GenericDAO.moveTrack"), [&](StoreContext &store) {
         TrackFileQueries::moveTrack(store, objectID, path, stamp);
         // A file that was a copy of this track is now where the track is.
         TrackFileQueries::forgetDuplicates(store, {path});
@@ -48,32 +48,32 @@ void GenericDAO::moveTrack(qint64 objectID, const QString &path, const FileStamp
 }
 
 void GenericDAO::detachFile(qint64 objectID) {
-    change(QStringLiteral("Error on GenericDAO.detachFile"),
+    change(m_setup, QStringLiteral("Error on GenericDAO.detachFile"),
            [&](StoreContext &store) { TrackFileQueries::detachFile(store, objectID); });
 }
 
 QHash<QString, KnownDuplicate> GenericDAO::knownDuplicates() {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.knownDuplicates"),
                        [&] { return TrackFileQueries::knownDuplicates(store); });
     });
 }
 
 void GenericDAO::rememberDuplicate(const QString &path, const KnownDuplicate &duplicate) {
-    change(QStringLiteral("Error on GenericDAO.rememberDuplicate"), [&](StoreContext &store) {
-        TrackFileQueries::rememberDuplicate(store, path, duplicate);
-    });
+    change(
+        m_setup, QStringLiteral("Error on GenericDAO.rememberDuplicate"),
+        [&](StoreContext &store) { TrackFileQueries::rememberDuplicate(store, path, duplicate); });
 }
 
 void GenericDAO::forgetDuplicates(const QList<QString> &paths) {
     if (paths.isEmpty())
         return;
-    change(QStringLiteral("Error on GenericDAO.forgetDuplicates"),
+    change(m_setup, QStringLiteral("Error on GenericDAO.forgetDuplicates"),
            [&](StoreContext &store) { TrackFileQueries::forgetDuplicates(store, paths); });
 }
 
 QList<AudioPtr> GenericDAO::tracksToRetire() {
-    return onStore(appContext(), [&](StoreContext &store) {
+    return onStore(m_setup, [&](StoreContext &store) {
         return guarded(QStringLiteral("Error on GenericDAO.tracksToRetire"), [&] {
             return StoreQueries::fetch<Audio>(
                 store, QStringLiteral("\"replaces\" IS NOT NULL AND \"replaces\" <> ''"), {},

@@ -8,6 +8,9 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <atomic>
+#include <vector>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -15,6 +18,7 @@ using Clock = std::chrono::steady_clock;
 
 std::mutex g_optionsLock;
 SecretStore::Notice g_notice;
+bool g_noticeShown = false; // the person hears of a silent keyring once, whatever the stores
 std::chrono::milliseconds g_timeout = 10s;
 std::chrono::milliseconds g_retry = 60s;
 
@@ -37,15 +41,27 @@ bool isEmpty(const AccountSecrets &secrets) {
     return !secrets.password && !secrets.facebookToken;
 }
 
+// The stores alive, for the keyrings to close with the application object.
+std::mutex g_liveLock;
+std::vector<SecretStore *> g_live;
+std::atomic<bool> g_closeKeyringsAdded{false};
+
 } // namespace
 
 SecretStore &SecretStore::instance() {
-    static SecretStore store;
-    return store;
+    return StoreSetup::instance().secrets();
 }
 
-SecretStore::SecretStore() = default;
-SecretStore::~SecretStore() = default;
+SecretStore::SecretStore(const StoreSetup &setup)
+    : m_setup(setup) {
+    std::lock_guard lock(g_liveLock);
+    g_live.push_back(this);
+}
+
+SecretStore::~SecretStore() {
+    std::lock_guard lock(g_liveLock);
+    std::erase(g_live, this);
+}
 
 void SecretStore::setLockedNotice(Notice notice) {
     std::lock_guard lock(g_optionsLock);
@@ -63,7 +79,11 @@ void SecretStore::setSilentKeyringRetry(std::chrono::milliseconds wait) {
 }
 
 QString SecretStore::fallbackFilePath() {
-    return StoreSetup::instance().applicationFilesDirectory() + QLatin1Char('/') + FallbackFileName;
+    return instance().filePath();
+}
+
+QString SecretStore::filePath() const {
+    return m_setup.applicationFilesDirectory() + QLatin1Char('/') + FallbackFileName;
 }
 
 void SecretStore::reset() {
@@ -71,6 +91,10 @@ void SecretStore::reset() {
         std::lock_guard lock(m_backendLock);
         m_keyring = Keyring::Unchecked;
         m_told = false;
+    }
+    {
+        std::lock_guard lock(g_optionsLock);
+        g_noticeShown = false;
     }
     std::lock_guard lock(m_cacheLock);
     m_entries.clear();
@@ -82,7 +106,7 @@ SecretStore::Backend SecretStore::backend() {
 }
 
 std::optional<SecretStore::Entry> SecretStore::cached(const QString &account) {
-    const QString file = fallbackFilePath();
+    const QString file = filePath();
     std::lock_guard lock(m_cacheLock);
     // Another store folder (tools and tests switch) has secrets of its own.
     if (file != m_entriesFile) {
@@ -96,7 +120,7 @@ std::optional<SecretStore::Entry> SecretStore::cached(const QString &account) {
 }
 
 void SecretStore::remember(const QString &account, const Entry &entry) {
-    const QString file = fallbackFilePath();
+    const QString file = filePath();
     std::lock_guard lock(m_cacheLock);
     if (file != m_entriesFile) {
         m_entries.clear();
@@ -117,13 +141,16 @@ SecretStore::Keyring SecretStore::keyring() {
     if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
         if (!m_keychain) {
             m_keychain = std::make_unique<SecretKeyring>(ServiceName);
-            // The keyring's thread stops with the application object.
-            if (QCoreApplication::instance()) {
+            // The keyrings' threads stop with the application object.
+            if (QCoreApplication::instance() && !g_closeKeyringsAdded.exchange(true)) {
                 qAddPostRoutine([] {
-                    SecretStore &store = SecretStore::instance();
-                    std::lock_guard lock(store.m_backendLock);
-                    store.m_keychain.reset();
-                    store.m_keyring = Keyring::Unchecked;
+                    g_closeKeyringsAdded = false;
+                    std::lock_guard stores(g_liveLock);
+                    for (SecretStore *store : g_live) {
+                        std::lock_guard lock(store->m_backendLock);
+                        store->m_keychain.reset();
+                        store->m_keyring = Keyring::Unchecked;
+                    }
                 });
             }
         }
@@ -152,7 +179,7 @@ SecretStore::Keyring SecretStore::keyring() {
     qCInfo(lcStore).noquote()
         << QStringLiteral("No desktop keychain answers (%1); account secrets are kept in %2, "
                           "readable only by this user.")
-               .arg(reason, QDir::toNativeSeparators(fallbackFilePath()));
+               .arg(reason, QDir::toNativeSeparators(filePath()));
     return m_keyring;
 }
 
@@ -166,11 +193,13 @@ void SecretStore::keyringSilent(const QString &reason) {
         << QStringLiteral("The desktop keyring is locked or does not answer (%1): the account "
                           "secrets it holds stay there untouched, and new ones are kept in %2, "
                           "readable only by this user, until it answers.")
-               .arg(reason, QDir::toNativeSeparators(fallbackFilePath()));
+               .arg(reason, QDir::toNativeSeparators(filePath()));
     Notice notice;
     {
         std::lock_guard lock(g_optionsLock);
-        notice = g_notice;
+        if (!g_noticeShown)
+            notice = g_notice;
+        g_noticeShown = g_noticeShown || notice;
     }
     if (notice) {
         notice(QStringLiteral("Your keyring is locked"),
@@ -181,7 +210,7 @@ void SecretStore::keyringSilent(const QString &reason) {
 
 AccountSecrets SecretStore::readFromBackends(const QString &account, bool *known) {
     const QString key = keyFor(account);
-    const QString path = fallbackFilePath();
+    const QString path = filePath();
     std::optional<AccountSecrets> inKeyring;
     bool keyringKnows = false;
     const Keyring state = keyring();
@@ -222,7 +251,7 @@ AccountSecrets SecretStore::readFromBackends(const QString &account, bool *known
 
 bool SecretStore::persist(const QString &account, const AccountSecrets &secrets) {
     const QString key = keyFor(account);
-    const QString path = fallbackFilePath();
+    const QString path = filePath();
     if (keyring() == Keyring::Answers) {
         const auto answer = m_keychain->write(key, SecretFile::toJson(secrets), keyringTimeout());
         // An older copy left in the file would win over this one later.
@@ -250,7 +279,7 @@ bool SecretStore::removeFromBackends(const QString &account) {
         qCWarning(lcStore) << "Account secrets could not be removed from the desktop keyring: it "
                               "does not answer.";
     }
-    return SecretFile::remove(fallbackFilePath(), key) && removed;
+    return SecretFile::remove(filePath(), key) && removed;
 }
 
 // ---- the public operations

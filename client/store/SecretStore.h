@@ -10,6 +10,7 @@
 #include <optional>
 
 class SecretKeyring;
+class StoreSetup;
 
 // An account's secrets: the password and the Facebook access token.
 struct AccountSecrets {
@@ -20,7 +21,9 @@ struct AccountSecrets {
 
 // Keeps account secrets out of the store file: in the desktop keyring when
 // one answers, otherwise in a file that only the user can read (mode 0600) in
-// the store folder. Secrets are never logged.
+// the store folder. Secrets are never logged. Every store has one of its own
+// (StoreSetup::secrets()), with its own file and its own memory; the keyring
+// entries are filed by account name.
 //
 // Reading asks the keyring, then the file; an entry in the file is moved into
 // the keyring as soon as the keyring takes it (an entry lands in the file only
@@ -43,6 +46,7 @@ public:
     // The fallback file, in the store folder.
     static inline const QString FallbackFileName = QStringLiteral("secrets.json");
 
+    // The default store's secrets.
     static SecretStore &instance();
 
     // Where a save goes now: the keyring when it answers, else the file.
@@ -73,12 +77,17 @@ public:
     // again (60 s unless changed): every question may block for the time-out.
     static void setSilentKeyringRetry(std::chrono::milliseconds wait);
 
-    // The fallback file's path.
+    // The default store's fallback file.
     static QString fallbackFilePath();
+    // This store's fallback file, in its folder.
+    QString filePath() const;
 
     ~SecretStore();
+    SecretStore(const SecretStore &) = delete;
+    SecretStore &operator=(const SecretStore &) = delete;
 
 private:
+    friend class StoreSetup;
     enum class Keyring { Unchecked, Answers, Silent, Absent };
     struct Entry {
         AccountSecrets secrets;
@@ -86,7 +95,7 @@ private:
         std::chrono::steady_clock::time_point askAgain{};
     };
 
-    SecretStore();
+    explicit SecretStore(const StoreSetup &setup);
     Keyring keyring();
     void keyringSilent(const QString &reason);
     AccountSecrets readFromBackends(const QString &account, bool *known);
@@ -95,6 +104,7 @@ private:
     std::optional<Entry> cached(const QString &account);
     void remember(const QString &account, const Entry &entry);
 
+    const StoreSetup &m_setup;
     std::mutex m_cacheLock; // the entries; never held during a keyring call
     QHash<QString, Entry> m_entries;
     QString m_entriesFile;    // the secrets file of the store folder the entries belong to

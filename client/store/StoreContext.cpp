@@ -51,17 +51,18 @@ int nativeCode(const QSqlError &error) {
 
 } // namespace
 
-StoreContext::StoreContext(QString path, QString connection)
-    : m_path(std::move(path))
+StoreContext::StoreContext(StoreSetup &setup, QString path, QString connection)
+    : m_setup(&setup)
+    , m_path(std::move(path))
     , m_connection(std::move(connection)) {}
 
 StoreContext::~StoreContext() {
     closeConnection();
 }
 
-std::unique_ptr<StoreContext> StoreContext::open(const QString &path, int busyTimeoutMs,
-                                                 AppError *error) {
-    std::unique_ptr<StoreContext> context(new StoreContext(path, nextConnectionName()));
+std::unique_ptr<StoreContext> StoreContext::open(StoreSetup &setup, const QString &path,
+                                                 int busyTimeoutMs, AppError *error) {
+    std::unique_ptr<StoreContext> context(new StoreContext(setup, path, nextConnectionName()));
     if (auto failure = context->openConnection(busyTimeoutMs)) {
         if (error) {
             *error =
@@ -266,7 +267,7 @@ bool StoreContext::save(AppError *error) {
         return true;
     });
     if (committed)
-        StoreSetup::instance().notifyDidSave();
+        m_setup->notifyDidSave();
     return saved;
 }
 

@@ -11,9 +11,10 @@
 #include <vector>
 
 struct AppError;
+class StoreSetup;
 
-// The application's one store context: an open connection to the store file
-// plus the changes made through it and not yet saved. Changes are held in an
+// A store's one context: an open connection to the store file plus the
+// changes made through it and not yet saved. Changes are held in an
 // open SQLite transaction, so every fetch through the context already sees
 // them, `hasChanges()` says whether there are any, and `save` commits them.
 //
@@ -28,8 +29,12 @@ public:
     // Opens the store file at `path` (store thread only). The file is read
     // and checked before anything is written to it: a file that is not a
     // store, or a damaged one, is reported and left untouched.
-    static std::unique_ptr<StoreContext> open(const QString &path, int busyTimeoutMs,
-                                              AppError *error);
+    static std::unique_ptr<StoreContext> open(StoreSetup &setup, const QString &path,
+                                              int busyTimeoutMs, AppError *error);
+
+    // The store this context belongs to: told of every save, and keeper of
+    // the secrets of the accounts saved through it.
+    StoreSetup &setup() const { return *m_setup; }
 
     // Whether there are unsaved changes.
     bool hasChanges() const;
@@ -71,13 +76,14 @@ public:
     void afterCommit(std::function<void()> work);
 
 private:
-    StoreContext(QString path, QString connection);
+    StoreContext(StoreSetup &setup, QString path, QString connection);
     std::optional<QString> openConnection(int busyTimeoutMs);
     std::optional<QString> prepareConnection(int busyTimeoutMs);
     std::optional<QString> chooseJournal(QSqlDatabase &db);
     void closeConnection();
     void syncPendingState();
 
+    StoreSetup *m_setup;
     QString m_path;
     QString m_connection;
     int m_busyTimeoutMs = 5000;

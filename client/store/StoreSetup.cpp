@@ -1,5 +1,6 @@
 #include "StoreSetup.h"
 
+#include "SecretStore.h"
 #include "StoreContext.h"
 #include "StoreThread.h"
 #include "settings/Localization.h"
@@ -51,13 +52,23 @@ StoreSetup &StoreSetup::instance() {
     return setup;
 }
 
-StoreSetup::StoreSetup() {
+StoreSetup::StoreSetup()
+    : m_secrets(new SecretStore(*this)) {
     // The store thread must outlive this object: create it first.
-    StoreThread::instance().addShutdownTask([this] { forgetContext(); });
+    m_shutdownTask = StoreThread::instance().addShutdownTask([this] { forgetContext(); });
     connect(this, &StoreSetup::didSave, this, &StoreSetup::contextDidSave, Qt::DirectConnection);
 }
 
+StoreSetup::StoreSetup(const QString &folder, QObject *parent)
+    : StoreSetup() {
+    setParent(parent);
+    m_folder = folder.isEmpty() ? defaultStoreFolder() : folder;
+}
+
 StoreSetup::~StoreSetup() {
+    // A store that goes before the store thread stops must not be reached by
+    // the thread's shutdown work.
+    StoreThread::instance().removeShutdownTask(m_shutdownTask);
     close();
 }
 
@@ -78,6 +89,8 @@ QString StoreSetup::defaultStoreFolder() {
 }
 
 QString StoreSetup::applicationFilesDirectory() const {
+    if (m_folder)
+        return *m_folder;
     std::lock_guard lock(g_optionsLock);
     return g_folder.isEmpty() ? defaultStoreFolder() : g_folder;
 }
@@ -131,7 +144,7 @@ bool StoreSetup::openOnStoreThread(QList<AppError> *errors) {
         busyTimeout = g_busyTimeoutMs;
     }
     AppError error;
-    m_context = StoreContext::open(file, busyTimeout, &error);
+    m_context = StoreContext::open(*this, file, busyTimeout, &error);
     if (!m_context)
         return fail(error.code, error.description, error.failureReason);
     qCInfo(lcStore).noquote() << "Store opened:" << file
@@ -183,6 +196,10 @@ bool StoreSetup::hasContext() const {
 
 bool StoreSetup::isLive(const StoreContext *context) const {
     return context && m_contextReady && context == m_context.get();
+}
+
+SecretStore &StoreSetup::secrets() const {
+    return *m_secrets;
 }
 
 void StoreSetup::close() {

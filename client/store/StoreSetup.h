@@ -8,7 +8,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
+class SecretStore;
 class StoreContext;
 
 // The texts of the alert shown when the store cannot be saved while quitting.
@@ -40,6 +42,11 @@ struct StoreUiHooks {
 // the first request; a failed set-up is presented and leaves the store
 // unavailable, and the next request tries again from the start. A store file
 // that fails to open is never deleted or rewritten.
+//
+// instance() is the process's default store, in the folder setStoreFolder
+// chooses. More stores may live beside it, each in a folder of its own with
+// its own context, its own didSave() and its own account secrets; every
+// store's work runs on the one store thread.
 class StoreSetup : public QObject {
     Q_OBJECT
 public:
@@ -54,8 +61,17 @@ public:
 
     static StoreSetup &instance();
 
-    // The store folder: `folder`, or the default when empty. Closes an open
-    // store first (unsaved changes are dropped); meant for tests and tools.
+    // A store of its own in `folder` (the default folder when empty),
+    // independent of instance() and of setStoreFolder. Opened on the first
+    // request; destroying it closes it.
+    explicit StoreSetup(const QString &folder, QObject *parent = nullptr);
+    ~StoreSetup() override;
+    StoreSetup(const StoreSetup &) = delete;
+    StoreSetup &operator=(const StoreSetup &) = delete;
+
+    // The default store's folder: `folder`, or the default when empty. Closes
+    // it first (unsaved changes are dropped); meant for tests and tools.
+    // Other stores keep their folders.
     static void setStoreFolder(const QString &folder);
     // How long a write waits for another process's lock before failing.
     static void setBusyTimeout(int milliseconds);
@@ -78,8 +94,11 @@ public:
     void close();
     // Forgets a context whose store is gone, so that the next request sets up again.
     void discard(StoreContext *context);
-    // Whether `context` is the live context (store thread only).
+    // Whether `context` is this store's live context (store thread only).
     bool isLive(const StoreContext *context) const;
+    // The account secrets that belong to this store (its fallback file lies
+    // in its folder).
+    SecretStore &secrets() const;
 
     // The save command.
     void saveAction(const StoreUiHooks &hooks = {});
@@ -98,9 +117,13 @@ private slots:
 
 private:
     StoreSetup();
-    ~StoreSetup() override;
     bool openOnStoreThread(QList<AppError> *errors);
 
+    // The folder of a store of its own; the default store has none and
+    // follows setStoreFolder.
+    std::optional<QString> m_folder;
+    std::unique_ptr<SecretStore> m_secrets;
+    int m_shutdownTask = 0;
     std::unique_ptr<StoreContext> m_context; // store thread only
     bool m_contextReady = false;             // store thread only
     // The ready context, read without a trip to the store thread.

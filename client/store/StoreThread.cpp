@@ -48,9 +48,16 @@ bool StoreThread::run(const std::function<void()> &task) {
     return true;
 }
 
-void StoreThread::addShutdownTask(std::function<void()> task) {
+int StoreThread::addShutdownTask(std::function<void()> task) {
     std::lock_guard lock(m_lock);
-    m_shutdown.push_back(std::move(task));
+    const int id = ++m_nextShutdownId;
+    m_shutdown.emplace_back(id, std::move(task));
+    return id;
+}
+
+void StoreThread::removeShutdownTask(int id) {
+    std::lock_guard lock(m_lock);
+    std::erase_if(m_shutdown, [id](const auto &entry) { return entry.first == id; });
 }
 
 void StoreThread::loop() {
@@ -66,11 +73,11 @@ void StoreThread::loop() {
             m_wake.wait(lock, [&] { return m_stopping || !m_jobs.empty(); });
             if (m_jobs.empty()) {
                 // Stopping with nothing queued: run the shutdown work last.
-                std::vector<std::function<void()>> shutdown;
+                std::vector<std::pair<int, std::function<void()>>> shutdown;
                 shutdown.swap(m_shutdown);
                 lock.unlock();
-                for (const auto &task : shutdown)
-                    task();
+                for (const auto &entry : shutdown)
+                    entry.second();
                 return;
             }
             job = m_jobs.front();

@@ -8,10 +8,11 @@
 #include <optional>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
-// The one thread that owns the store's database connection. A connection may
-// only be used by the thread that opened it, and the store is used from the
+// The one thread that owns the stores' database connections. A connection may
+// only be used by the thread that opened it, and a store is used from the
 // main thread and from the sync stages, so every store operation is handed to
 // this thread and the caller waits for it. A call made on the store thread
 // itself runs at once, so operations may call each other freely.
@@ -44,7 +45,9 @@ public:
     // called once when the application object goes away.
     void stop();
     // Work to do on the store thread before it stops (closing the connection).
-    void addShutdownTask(std::function<void()> task);
+    // The answer withdraws the task (an owner that goes away first).
+    int addShutdownTask(std::function<void()> task);
+    void removeShutdownTask(int id);
 
 private:
     StoreThread();
@@ -56,7 +59,8 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_done;
     std::deque<std::shared_ptr<Job>> m_jobs;
-    std::vector<std::function<void()>> m_shutdown;
+    std::vector<std::pair<int, std::function<void()>>> m_shutdown;
+    int m_nextShutdownId = 0;
     bool m_stopping = false;
     std::thread m_thread;
     std::thread::id m_threadId;
