@@ -123,7 +123,7 @@ DryRunReport DryRun::run(SyncEngine &engine, const RunContext &context) {
     report.filesToIdentify = identifiedTracks.size();
     report.tracksKnown = std::max<qsizetype>(0, report.filesFound - report.filesToIdentify);
 
-    GenericDAO &dao = GenericDAO::instance();
+    GenericDAO &dao = sonarbox.store();
     const GenericDAO::TrackIndex stored = dao.storedTrackIndex();
     QSet<QString> owned;
     for (const AudioPtr &song : listing.tracks)

@@ -63,8 +63,8 @@ void Sonarbox::resetUser() {
     preferences().saveDidUserPickMediaLibrary(QStringLiteral("NO"));
     preferences().resetUserDownloadDirectory();
     preferences().resetUserMediaFoldersToScan();
-    GenericDAO::instance().resetAllTracksInDB();
-    GenericDAO::instance().deleteAll(QStringLiteral("User"));
+    store().resetAllTracksInDB();
+    store().deleteAll(QStringLiteral("User"));
 }
 
 void Sonarbox::changeDefaultDownloadDir(std::function<void(const QString &)> showPath) {

@@ -279,7 +279,7 @@ void Sonarbox::uploadFilesToCloud(const SyncRunPtr &run, quint64 chain) {
         m_queue->addOperation(std::make_shared<StageOperation>(
             [this, run, superseded] {
                 if (!run->context().dryRun && !stopRequested(*run))
-                    RetireReplaced::run(serviceClient(), run->context());
+                    RetireReplaced::run(store(), serviceClient(), run->context());
                 if (!superseded())
                     syncFinished();
             },

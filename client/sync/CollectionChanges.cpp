@@ -96,17 +96,16 @@ Decisions decide(const QList<AudioPtr> &found, const QList<StoredFile> &gone,
     return decisions;
 }
 
-Lookup storeLookup() {
+Lookup storeLookup(GenericDAO &store) {
     Lookup lookup;
     // Every stored checksum, read once for the pass.
-    auto index =
-        std::make_shared<const GenericDAO::TrackIndex>(GenericDAO::instance().storedTrackIndex());
+    auto index = std::make_shared<const GenericDAO::TrackIndex>(store.storedTrackIndex());
     lookup.anyStored = !index->byChecksum.isEmpty();
-    lookup.byChecksum = [index](const QString &checksum) -> std::optional<StoredFile> {
+    lookup.byChecksum = [index, &store](const QString &checksum) -> std::optional<StoredFile> {
         const auto it = index->byChecksum.constFind(checksum);
         if (it == index->byChecksum.cend())
             return std::nullopt;
-        const AudioPtr stored = GenericDAO::instance().getByObjectID(*it);
+        const AudioPtr stored = store.getByObjectID(*it);
         if (!stored)
             return std::nullopt;
         StoredFile file;
@@ -126,8 +125,8 @@ Lookup storeLookup() {
     return lookup;
 }
 
-void apply(const Decisions &decisions) {
-    GenericDAO &dao = GenericDAO::instance();
+void apply(GenericDAO &store, const Decisions &decisions) {
+    GenericDAO &dao = store;
     for (const auto &[track, file] : decisions.moves) {
         // A track whose file was written over by the moved one has lost it.
         if (file->previousObjectID != 0)

@@ -9,6 +9,8 @@
 #include <optional>
 #include <utility>
 
+class GenericDAO;
+
 // What a changed collection means for the stored tracks, decided in one pass
 // over a scan's findings: the new files (and the stored files whose bytes may
 // have changed) against the stored tracks whose files are gone.
@@ -52,9 +54,9 @@ struct Lookup {
 
 Decisions decide(const QList<AudioPtr> &found, const QList<StoredFile> &gone, const Lookup &lookup);
 // The lookups against the store and the disk.
-Lookup storeLookup();
+Lookup storeLookup(GenericDAO &store);
 // Records moves, copies and stamps in the store.
-void apply(const Decisions &decisions);
+void apply(GenericDAO &store, const Decisions &decisions);
 
 // A new file recognised as the same track as a gone one is its new version
 // (a tagger that wrote a new file under a new name): links it and takes the

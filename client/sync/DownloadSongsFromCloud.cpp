@@ -181,7 +181,7 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
 
     // The store's identifiers and checksums, read once: a listing of a
     // whole library is matched in memory.
-    GenericDAO &dao = GenericDAO::instance();
+    GenericDAO &dao = m_state.store();
     GenericDAO::TrackIndex stored = dao.storedTrackIndex();
     QList<AudioPtr> songs;
     for (const AudioPtr &song : cloud) {
@@ -254,7 +254,7 @@ bool DownloadSongsFromCloud::adopt(const Audio &song, GenericDAO::TrackIndex &st
     const auto it = stored.byChecksum.constFind(checksum);
     if (checksum.isEmpty() || it == stored.byChecksum.constEnd() || run.isStopped())
         return false;
-    GenericDAO &dao = GenericDAO::instance();
+    GenericDAO &dao = m_state.store();
     const AudioPtr track = dao.getByObjectID(*it);
     if (!track)
         return false;
@@ -278,7 +278,7 @@ bool DownloadSongsFromCloud::adoptDownloaded(const AudioPtr &song, const SyncRun
         return false;
     song->fileURL = path;
     markDownloaded(*song);
-    if (GenericDAO::instance().addTrackToDB(song, true))
+    if (m_state.store().addTrackToDB(song, true))
         m_state.addDuplicateLibraryTrack(song);
     return true;
 }
@@ -287,7 +287,7 @@ void DownloadSongsFromCloud::handOffOwedSongs(const SyncRun &run) {
     // Songs downloaded while the music player's library could not take them
     // wait in the download folder; they are handed over first.
     const std::lock_guard<std::mutex> oneAtATime(*m_handOffLock);
-    GenericDAO &dao = GenericDAO::instance();
+    GenericDAO &dao = m_state.store();
     for (const AudioPtr &song : dao.tracksByDownloadable(true)) {
         if (run.isStopped() || !handOffOwed(*song))
             continue;
@@ -320,7 +320,7 @@ std::optional<QString> DownloadSongsFromCloud::handOffAndRecord(const AudioPtr &
     song->fileURL = Utility::normalizeFilePath(*location);
     song->synced = 1;
     if (song->isStored())
-        GenericDAO::instance().save(song);
+        m_state.store().save(song);
     // The library keeps its own copy.
     if (*song->fileURL != path)
         QFile::remove(path);
@@ -635,13 +635,13 @@ void DownloadSongsFromCloud::store(const AudioPtr &song, bool finish) {
     markDownloaded(*song);
     // A file whose content a stored track has (the same song under two
     // media IDs) is a duplicate: it stays where it is, but is not recorded.
-    if (GenericDAO::instance().addTrackToDB(song, true)) {
+    if (m_state.store().addTrackToDB(song, true)) {
         m_state.addDuplicateLibraryTrack(song);
     } else if (song->synced == 0) {
         // The hand-off below updates the stored record, found by media ID.
-        const AudioPtr stored = GenericDAO::instance().getById(
+        const AudioPtr stored = m_state.store().getById(
             QStringLiteral("audioByUserMediaID"), song->userMediaID.value_or(QString()),
-            QStringLiteral("userMediaID"), StoreSetup::instance().managedObjectContext());
+            QStringLiteral("userMediaID"), m_state.store().setup().managedObjectContext());
         if (stored)
             song->objectID = stored->objectID;
     }

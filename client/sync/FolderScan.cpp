@@ -202,7 +202,7 @@ AudioPtr recordOf(const Candidate &file, const FileStillness &stillness,
 
 FolderScan::Result FolderScan::run(const QString &root, const QSet<QString> &extensions,
                                    const QSet<QString> &duplicates) {
-    GenericDAO &dao = GenericDAO::instance();
+    GenericDAO &dao = store ? *store : GenericDAO::instance();
     const QHash<QString, SettledFolder> settled = dao.settledFolders();
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);

@@ -22,6 +22,8 @@
 //
 // A folder changed in the last seconds before it was read is not settled:
 // files may still be arriving in it.
+class GenericDAO;
+
 class FolderScan {
 public:
     struct Result {
@@ -63,6 +65,8 @@ public:
     // Whether the walk records the folders it found settled in the store (a
     // preview of a sync writes nothing there).
     bool recordFolders = true;
+    // The store the walk looks up and records in; none: the program's.
+    GenericDAO *store = nullptr;
 
     // Accepted: a regular file whose extension is one of `extensions` and
     // whose size is valid, not among `duplicates`, with a name that survives

@@ -51,7 +51,7 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
     m_account = run->context().account;
     m_previewed.clear();
     m_identified.open(
-        IdentificationCache::fileIn(StoreSetup::instance().applicationFilesDirectory()));
+        IdentificationCache::fileIn(m_state.store().setup().applicationFilesDirectory()));
     const auto endRun = qScopeGuard([this] {
         m_identified.save();
         m_run.reset();
@@ -73,7 +73,7 @@ void GraceNote::fingderPrintLocalMediaFiles(const SyncRunPtr &run,
         // A new version of a stored file is identified as a new file is.
         if (track->fileURL && track->previousObjectID == 0)
             paths.append(*track->fileURL);
-    QSet<QString> known = GenericDAO::instance().storedAmong(paths);
+    QSet<QString> known = m_state.store().storedAmong(paths);
     m_gone = run->goneLibraryTracks();
     known.unite(m_state.duplicatePaths());
     const QList<AlbumGroups::Call> calls =
@@ -281,7 +281,7 @@ void GraceNote::keepRecognitionUser(const QString &handedBack) {
     // changed in place.
     auto updated = std::make_shared<User>(*user);
     updated->gracenoteUser = handedBack;
-    GenericDAO::instance().save(updated);
+    m_state.store().save(updated);
     m_state.setLoggedUser(updated);
     // The rest of the run uses it too, rather than asking for yet another.
     m_account = updated;

@@ -65,11 +65,11 @@ void GraceNote::notifyServerAndAddToDB() {
             progress.finishItem(name, SyncProgress::Outcome::Succeeded);
             continue;
         }
-        if (GenericDAO::instance().addTrackToDB(record, true)) {
+        if (m_state.store().addTrackToDB(record, true)) {
             m_state.addDuplicateLibraryTrack(record);
             // Kept, so that the copy is not read again at the next start.
             if (const auto stamp = stampOf(*record))
-                GenericDAO::instance().rememberDuplicate(path, {*record->checksum, *stamp});
+                m_state.store().rememberDuplicate(path, {*record->checksum, *stamp});
         }
         switch (answer) {
         case Answer::Success:
@@ -150,7 +150,7 @@ bool GraceNote::askAgainAboutUnansweredTracks() {
     if (m_state.isAppOffline || !context().hasAccount())
         return true;
     QList<AudioPtr> unanswered;
-    for (const AudioPtr &record : GenericDAO::instance().tracksByDownloadable(std::nullopt)) {
+    for (const AudioPtr &record : m_state.store().tracksByDownloadable(std::nullopt)) {
         const bool askable = hasText(record->checksum) ||
                              (hasText(record->fingerPrintID) && *record->fingerPrintID != "-1");
         if (askable && !m_askedThisRun.contains(record->fileURL.value_or(QString())))
@@ -171,7 +171,7 @@ bool GraceNote::askAgainAboutUnansweredTracks() {
             break;
         }
         if ((answer == Answer::Success || answer == Answer::Fail) && !runStopped())
-            GenericDAO::instance().save(record);
+            m_state.store().save(record);
     }
     return true;
 }

@@ -20,8 +20,8 @@ QJsonValue identifier(const QString &id) {
 
 namespace RetireReplaced {
 
-int run(const ServiceClient &client, const RunContext &context) {
-    GenericDAO &dao = GenericDAO::instance();
+int run(GenericDAO &store, const ServiceClient &client, const RunContext &context) {
+    GenericDAO &dao = store;
     int retired = 0;
     for (const AudioPtr &track : dao.tracksToRetire()) {
         // Until the new version has an item of its own, the old one stays:

@@ -3,6 +3,8 @@
 #include "service/ServiceClient.h"
 #include "store/RunContext.h"
 
+class GenericDAO;
+
 // Asks the service to retire the cloud items of track versions that newer
 // ones replaced (a retag, a better rip), naming the item that replaces each.
 // A track keeps what it replaces until the service agreed, so a request lost
@@ -10,6 +12,6 @@
 // the main thread. Answers how many were retired.
 namespace RetireReplaced {
 
-int run(const ServiceClient &client, const RunContext &context);
+int run(GenericDAO &store, const ServiceClient &client, const RunContext &context);
 
 } // namespace RetireReplaced

@@ -122,12 +122,12 @@ void ScanForLocalMedia::weighChanges(SyncRun &run, const QList<StoredFile> &gone
     const QList<AudioPtr> found = run.localLibraryTracks();
     if (found.isEmpty() && gone.isEmpty())
         return;
-    const CollectionChanges::Lookup lookup = CollectionChanges::storeLookup();
+    const CollectionChanges::Lookup lookup = CollectionChanges::storeLookup(m_state.store());
     if (!lookup.anyStored)
         return;
     const CollectionChanges::Decisions decisions = CollectionChanges::decide(found, gone, lookup);
     if (!run.context().dryRun)
-        CollectionChanges::apply(decisions);
+        CollectionChanges::apply(m_state.store(), decisions);
     run.settleLocalLibrary(decisions.toIdentify, decisions.gone);
 }
 
@@ -214,7 +214,7 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
     const std::shared_ptr<ChangeJournal> journal = changeJournal();
     const ChangeJournal::Mark mark = journal ? journal->mark() : 0;
     const bool dryRun = m_run && m_run->context().dryRun;
-    GenericDAO &dao = GenericDAO::instance();
+    GenericDAO &dao = m_state.store();
     if (const auto quiet = m_quietTrees.constFind(folderPath);
         journal && quiet != m_quietTrees.cend() && quiet->journal == journal &&
         journal->quietSince(folderPath, quiet->since) && quiet->settledFolders > 0 &&
@@ -232,6 +232,7 @@ FolderScan::Result ScanForLocalMedia::scanFileSystem(const QString &folderPath) 
     }
 
     FolderScan scan;
+    scan.store = &m_state.store();
     scan.leaveWrittenWithin = std::chrono::milliseconds(m_freshMs.load());
     scan.waitForWritten = m_waitForWritten;
     scan.settleAfter = std::chrono::nanoseconds(m_settleAfterNs.load());

@@ -5,6 +5,7 @@
 #include "settings/NSDefaultsUtility.h"
 #include "settings/NotificationCenter.h"
 #include "settings/PreferenceKeys.h"
+#include "store/GenericDAO.h"
 
 #include <QThreadPool>
 
@@ -18,6 +19,7 @@ SyncState::SyncState(EngineParts parts)
     , m_deployment(std::move(parts.deployment))
     , m_notifications(parts.notifications ? parts.notifications
                                           : &NotificationCenter::defaultCenter())
+    , m_store(parts.store ? parts.store : &GenericDAO::instance())
     , m_serviceClient(m_deployment ? ServiceClient(*m_deployment) : ServiceClient()) {}
 
 const DeploymentConfig &SyncState::deployment() const {

@@ -53,6 +53,7 @@ public:
     // The engine's own configuration, or the one the program has loaded now.
     const DeploymentConfig &deployment() const;
     NotificationCenter &notifications() const { return *m_notifications; }
+    GenericDAO &store() const { return *m_store; }
 
     // ---- progress outputs and the queue the stages run on
     void setStatusReporter(StatusReporter reporter) { m_statusReporter.set(std::move(reporter)); }
@@ -191,6 +192,7 @@ private:
     NSDefaultsUtility *m_preferences;
     const std::optional<DeploymentConfig> m_deployment;
     NotificationCenter *m_notifications;
+    GenericDAO *m_store;
     Guarded<UserPtr> m_loggedUser;
     Guarded<std::optional<QString>> m_jSessionID;
     Guarded<QString> m_syncStatus, m_syncError, m_syncMessage, m_serverMessage, m_upgradeUrl;

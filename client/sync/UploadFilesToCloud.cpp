@@ -57,7 +57,7 @@ void UploadFilesToCloud::uploadUnSyncedFiles(const SyncRunPtr &run,
     // Only the tracks the service could not supply, in one query. Records
     // whose downloadable flag is unset are not candidates: the service has
     // not answered for them yet.
-    const QList<AudioPtr> candidates = GenericDAO::instance().tracksByDownloadable(false);
+    const QList<AudioPtr> candidates = m_state.store().tracksByDownloadable(false);
     qCInfo(lcSync).noquote()
         << QStringLiteral("uploadUnSyncedFiles | songsToUpload: %1").arg(candidates.size());
     callOnThreadOf(this, [&] { beginRun(run, candidates, completion); });
@@ -389,14 +389,14 @@ bool UploadFilesToCloud::recordUpload(const QByteArray &body) {
         return false;
     }
     const Audio &track = *m_songBeingUploaded;
-    const AudioPtr stored = GenericDAO::instance().getById(QStringLiteral("audioByCode"),
-                                                           track.checksum.value_or(QString()));
+    const AudioPtr stored =
+        m_state.store().getById(QStringLiteral("audioByCode"), track.checksum.value_or(QString()));
     if (stored) {
         stored->userMediaID = *mediaID;
         stored->downloadable = true;
         stored->uploaded = true;
         stored->failureReason.reset();
-        GenericDAO::instance().save(stored);
+        m_state.store().save(stored);
     } else {
         qCWarning(lcSync).noquote()
             << QStringLiteral("Upload: %1 | no longer stored, its media ID is not kept")
@@ -411,11 +411,11 @@ void UploadFilesToCloud::finishCandidate(bool succeeded, const QString &reason, 
     if (!succeeded) {
         // Kept with the track, so that the person can see later why it is
         // not in the cloud (the track view, `--tracks --failed`).
-        const AudioPtr stored = GenericDAO::instance().getById(
+        const AudioPtr stored = m_state.store().getById(
             QStringLiteral("audioByCode"), m_songBeingUploaded->checksum.value_or(QString()));
         if (stored) {
             stored->failureReason = reason.isEmpty() ? QStringLiteral("the upload failed") : reason;
-            GenericDAO::instance().save(stored);
+            m_state.store().save(stored);
         }
     }
     TransferSupport::finishItem(

@@ -32,7 +32,7 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
     QStringList catalogue;
     for (int i = 0; i < catalogued; ++i) {
         const QString original = QStringLiteral("%1/original-%2.flac").arg(originals).arg(i);
-        if (!TestSongs::make(original, 100 + i, 20,
+        if (!TestSongs::make(original, seeds + 100 + i, 20,
                              {QStringLiteral("First Light %1").arg(i),
                               QStringLiteral("The Testers"), QStringLiteral("Sample Album"),
                               i + 1}))
@@ -43,7 +43,7 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
         // checksum nor the names can find it.
         const QString copy = QStringLiteral("%1/Rips/track %2.mp3").arg(musicFolder()).arg(i + 1);
         if (!TestSongs::make(
-                copy, 100 + i, 20,
+                copy, seeds + 100 + i, 20,
                 {QStringLiteral("Track %1").arg(i + 1), QString(), QStringLiteral("Rips"), i + 1},
                 QStringLiteral("128k")))
             return fail(QStringLiteral("could not make ") + copy);
@@ -51,7 +51,7 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
     }
     for (int i = 0; i < unknown; ++i) {
         const QString song = QStringLiteral("%1/Own/own song %2.mp3").arg(musicFolder()).arg(i);
-        if (!TestSongs::make(song, 500 + i, 15,
+        if (!TestSongs::make(song, seeds + 500 + i, 15,
                              {QStringLiteral("Own Song %1").arg(i), QStringLiteral("Me"),
                               QStringLiteral("Home Recordings"), i + 1}))
             return fail(QStringLiteral("could not make ") + song);
@@ -65,7 +65,7 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
             m_root.filePath(i == 0 ? QStringLiteral("elsewhere/cloud only.mp3")
                                    : QStringLiteral("elsewhere/cloud only %1.mp3").arg(i + 1));
         if (!TestSongs::make(
-                song, 900 + i, 12,
+                song, seeds + 900 + i, 12,
                 {title, QStringLiteral("Elsewhere"), QStringLiteral("Other Desk"), i + 1}))
             return fail(QStringLiteral("could not make the cloud-only song ") + song);
         cloudOnlySongs << song;
@@ -89,6 +89,8 @@ bool SyncWorld::build(QString *error, int catalogued, int unknown, int cloudOnly
         lookup = QStringList{QStringLiteral("--recognition-catalog"), database,
                              QStringLiteral("--recognition-clients"),
                              QStringLiteral("1000001:0123456789ABCDEF0123456789ABCDEF")};
+    if (keepRequestLog)
+        cloud.keepRequestLog();
     if (!cloud.start(lookup))
         return fail(QStringLiteral("sonarbox-cloud did not start"));
     for (const QString &song : std::as_const(cloudOnlySongs)) {

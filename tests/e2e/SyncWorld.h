@@ -28,6 +28,12 @@ public:
     bool build(QString *error, int catalogued = 3, int unknown = 2, int cloudOnly = 1,
                Recognition engine = Recognition::LocalCatalogue);
 
+    // Added to every song's seed: worlds built with different ones hold
+    // different music (no two of their files have the same bytes).
+    int seeds = 0;
+    // Whether the server keeps a log of the requests it answered.
+    bool keepRequestLog = false;
+
     CloudProcess cloud;
     QString musicFolder() const { return m_root.filePath(QStringLiteral("music")); }
     QString downloadFolder() const { return m_root.filePath(QStringLiteral("downloads")); }

@@ -42,7 +42,8 @@ protected:
     int runRetire() {
         int retired = -1;
         EXPECT_TRUE(runInBackground([&] {
-            retired = RetireReplaced::run(Sonarbox::instance().serviceClient(),
+            retired = RetireReplaced::run(Sonarbox::instance().store(),
+                                          Sonarbox::instance().serviceClient(),
                                           Sonarbox::instance().runContext());
         }));
         return retired;
