@@ -15,6 +15,30 @@
 
 #include <atomic>
 
+// The track and the share done that the coordinator's progress model shows,
+// each change once, as "song / artist percentage".
+class ShownProgress {
+public:
+    ShownProgress() {
+        SyncProgress &progress = Sonarbox::instance().syncProgress();
+        QObject::connect(
+            &progress, &SyncProgress::changed, &m_context,
+            [this, &progress] {
+                const SyncProgress::State s = progress.state();
+                const QString line =
+                    QStringLiteral("%1 / %2 %3").arg(s.song, s.artist, s.percentage);
+                if (m_lines.isEmpty() || m_lines.last() != line)
+                    m_lines << line;
+            },
+            Qt::DirectConnection);
+    }
+    std::string joined() const { return m_lines.join(QStringLiteral(" | ")).toStdString(); }
+
+private:
+    QObject m_context; // the connection ends with it
+    QStringList m_lines;
+};
+
 // A fresh coordinator, preferences and store, a scripted gateway, and the
 // desktop notifications that were shown.
 class TransferTest : public ServiceFixture {
