@@ -115,7 +115,6 @@ public:
     // library picker, and what a sync started without a scan of its own
     // (the first sync after the summary, one restarted when the network
     // returns) works on. A log-out forgets it.
-    SyncRun::LocalLibrary lastScan() const { return m_lastScan.get(); }
     QList<AudioPtr> localLibraryTracks() const { return m_lastScan.get().tracks; }
     qsizetype localLibraryTrackCount() const { return m_lastScan.get().found; }
     void setLocalLibraryTracks(const QList<AudioPtr> &tracks) {

@@ -91,10 +91,11 @@ bool handOffOwed(const Audio &song) {
 }
 
 // Moves songs that were listed but not downloaded back into the next
-// listing: the listing only names changes since its last position.
-void listAgainFrom(SyncRun &run, qint64 position) {
-    if (position < run.listingPosition()) {
-        run.setListingPosition(position);
+// listing: the listing only names changes since its last position, so the
+// run's goes back to where it started.
+void listAgain(SyncRun &run) {
+    if (run.startListingPosition() < run.listingPosition()) {
+        run.setListingPosition(run.startListingPosition());
         qCInfo(lcSync) << "Download: songs not downloaded are listed again by the next sync";
     }
 }
@@ -158,7 +159,6 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
     // its songs are listed again.
     callOnThreadOf(this, [&] { abandonEarlierRun(run->downloadFolder()); });
 
-    const qint64 position = run->listingPosition();
     // Without the listing there is nothing to download against: the sync
     // stops and says why (on the progress page, in the status and in the
     // headless program's output).
@@ -187,7 +187,7 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
     for (const AudioPtr &song : cloud) {
         if (m_state.stopRequested(*run)) {
             m_state.applicationWasStopped();
-            listAgainFrom(*run, position);
+            listAgain(*run);
             return;
         }
         if (!song || song->markedForDeletion == true)
@@ -219,11 +219,11 @@ void DownloadSongsFromCloud::syncCloudMediaWithLocal(const SyncRunPtr &run,
     const StageOperationPtr operation = m_state.operation_downloadFilesFromCloud();
     if (songs.isEmpty() || (operation && operation->isCancelled())) {
         if (!songs.isEmpty())
-            listAgainFrom(*run, position);
+            listAgain(*run);
         completion();
         return;
     }
-    callOnThreadOf(this, [&] { beginRun(run, songs, completion, position); });
+    callOnThreadOf(this, [&] { beginRun(run, songs, completion); });
 }
 
 bool DownloadSongsFromCloud::fetchListing(SyncRun &run, QString *whyNot) {
@@ -332,7 +332,7 @@ std::optional<QString> DownloadSongsFromCloud::handOffAndRecord(const AudioPtr &
 void DownloadSongsFromCloud::abandonEarlierRun(const QString &folder) {
     if (m_running) {
         qCInfo(lcSync) << "=== Download Process RESTARTED: the earlier run is abandoned";
-        listAgainFrom(*m_run, m_listingPosition);
+        listAgain(*m_run);
         forgetRun();
     }
     // Left behind by a process that was killed while downloading.
@@ -343,7 +343,7 @@ void DownloadSongsFromCloud::abandonEarlierRun(const QString &folder) {
 }
 
 void DownloadSongsFromCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> songs,
-                                      std::function<void()> completion, qint64 listingPosition) {
+                                      std::function<void()> completion) {
     if (m_running)
         abandonEarlierRun(run->downloadFolder());
     ++m_runId;
@@ -354,14 +354,13 @@ void DownloadSongsFromCloud::beginRun(const SyncRunPtr &run, QList<AudioPtr> son
             return;
         qCInfo(lcSync) << "=== Download Process STOPPED";
         m_state.applicationWasStopped();
-        listAgainFrom(*m_run, m_listingPosition);
+        listAgain(*m_run);
         forgetRun();
     });
     m_songsToDownload = std::move(songs);
     m_mediaToDownloadIndex = 0;
     m_dlCompletionBlock = std::move(completion);
     m_running = true;
-    m_listingPosition = listingPosition;
     m_anyFailed = false;
     // The music player's library takes the song from the download folder,
     // so that a song it could not take stays there, in a place the person
@@ -385,7 +384,7 @@ void DownloadSongsFromCloud::downloadNextMedia() {
     ++m_mediaToDownloadIndex;
     if (m_state.stopRequested(*m_run)) {
         m_state.applicationWasStopped();
-        listAgainFrom(*m_run, m_listingPosition);
+        listAgain(*m_run);
         forgetRun();
         return;
     }
@@ -665,14 +664,14 @@ void DownloadSongsFromCloud::finishSong(bool succeeded, const QString &reason, b
 }
 
 void DownloadSongsFromCloud::stopOffline() {
-    listAgainFrom(*m_run, m_listingPosition);
+    listAgain(*m_run);
     forgetRun();
     TransferSupport::stopSyncOffline(m_state);
 }
 
 void DownloadSongsFromCloud::endRun() {
     if (m_anyFailed)
-        listAgainFrom(*m_run, m_listingPosition);
+        listAgain(*m_run);
     std::function<void()> completion = std::move(m_dlCompletionBlock);
     forgetRun();
     if (completion)

@@ -65,8 +65,7 @@ public:
     static QString fileNameFor(const Audio &song);
 
 private:
-    void beginRun(const SyncRunPtr &run, QList<AudioPtr> songs, std::function<void()> completion,
-                  qint64 listingPosition);
+    void beginRun(const SyncRunPtr &run, QList<AudioPtr> songs, std::function<void()> completion);
     // A listed song that a stored track is already (same checksum): the
     // track takes the song's media ID. Answers whether it did.
     bool adopt(const Audio &song, GenericDAO::TrackIndex &stored, const SyncRun &run);
@@ -111,9 +110,6 @@ private:
     SyncRunPtr m_run; // the run of the downloads in flight
     QMetaObject::Connection m_stopConnection;
     quint64 m_runId = 0; // changes whenever a run begins or ends
-    // The listing position before this run's listing: when a song of the run
-    // is not downloaded, the next listing starts there again.
-    qint64 m_listingPosition = 0;
     bool m_anyFailed = false;
     QString m_folder;
     QPointer<QNetworkReply> m_reply;

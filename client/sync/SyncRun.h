@@ -67,10 +67,11 @@ public:
     // ---- the cloud listing
     QList<AudioPtr> cloudLibraryTracks() const { return m_cloudLibraryTracks.get(); }
     void setCloudLibraryTracks(const QList<AudioPtr> &tracks) { m_cloudLibraryTracks.set(tracks); }
-    // Where the run's next listing starts: the session's position at first,
-    // the listing's own once it was taken, back where it was when songs it
-    // named were not downloaded (so that they are listed again).
+    // The session's position the run began from.
     qint64 startListingPosition() const { return m_startListingPosition; }
+    // Where the run's next listing starts: the session's position at first,
+    // the listing's own once it was taken, back at the start when songs it
+    // named were not downloaded (so that they are listed again).
     qint64 listingPosition() const { return m_listingPosition.load(); }
     void setListingPosition(qint64 position) { m_listingPosition = position; }
 

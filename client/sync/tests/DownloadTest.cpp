@@ -91,7 +91,12 @@ protected:
     std::function<void(std::function<void()>)> stage(DownloadSongsFromCloud &stageObject) {
         return [this, &stageObject](std::function<void()> done) {
             lastRun = Sonarbox::instance().newRun();
-            stageObject.syncCloudMediaWithLocal(lastRun, done);
+            // As the coordinator does: the next run lists from where this
+            // one's downloads got.
+            stageObject.syncCloudMediaWithLocal(lastRun, [run = lastRun, done] {
+                Sonarbox::instance().setSyncMilliSeconds(run->listingPosition());
+                done();
+            });
         };
     }
     static QString downloads() { return Sonarbox::instance().userDownloadDirectory(); }
